@@ -1,0 +1,31 @@
+# Helpers shared by the subsystem folders.
+
+# tessmar_static_library(<name> [DEPS ...]): one static library from every
+# .cpp file of the calling folder (not recursive).
+function(tessmar_static_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    set(sources ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
+endfunction()
+
+# tessmar_tests(<folder> LIBS ...): one test program per *_test.cpp of the
+# folder, each linked with the given libraries and GoogleTest.
+function(tessmar_tests folder)
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*_test.cpp)
+  file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*_util.cpp)
+  foreach(t ${tests})
+    get_filename_component(base ${t} NAME_WE)
+    set(target ${folder}_${base})
+    string(REPLACE "/" "_" target ${target})
+    add_executable(${target} ${t} ${helpers})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} testsupport GTest::gtest GTest::gmock)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS "${folder};${ARG_LABELS}"
+                 ENVIRONMENT "TESSMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  endforeach()
+endfunction()

@@ -1,0 +1,153 @@
+// The one process-wide set of encoding parameters, read by every subsystem.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+// One motion-data record per distance from the anchor picture (1..M).
+struct MotionDataRecord {
+    int forwardHorFCode = 0, forwardVertFCode = 0;
+    int sxf = 0, syf = 0;  // forward search widths
+    int backwardHorFCode = 0, backwardVertFCode = 0;
+    int sxb = 0, syb = 0;  // backward search widths
+};
+
+struct EncoderSettingsRecord {
+    // Main block of a profile, in file order.
+    std::string inputFileName;
+    std::string outputFileName;
+    std::string statisticsFileName = "-";
+    int inputType = 0;  // 0 raw "%s.Y/.U/.V", 1 raw "%s.yuv", 2 AVI
+    int horizontalSize = 352;
+    int verticalSize = 240;
+    int framesToEncode = 1;
+    int firstFrame = 0;
+    int gopSize = 12;
+    int ipDistance = 3;
+    int mpeg1 = 1;
+    int frameRateCode = 4;
+    int keepOriginalDuration = 1;
+    double bitRate = 1638400.0;
+    int vbvBufferSize = 112;
+    int mpegProfile = 4;
+    int mpegLevel = 8;
+    int colorPrimaries = 5;
+    int transferCharacteristics = 5;
+    int matrixCoefficients = 5;
+    int intraDcPrecision = 2;
+    int pFrameMotionRange[2] = {32, 32};  // horizontal, vertical
+    int bFrameMotionRange[2] = {16, 16};
+    int meSearchPoints = 256;
+    int meThreshold = 8;
+    int meSearchLevel = 2;
+    int showInput = 0;
+    int showOutput = 0;
+    int autoResizeWindow = 1;
+    int stretchPreview = 0;
+    int qualityStatisticsMode = 0;
+    int performanceMode = 3;
+    int audioMode = 1;
+    int audioBitRate = 128;
+    int audioBitRateIndex = 3;
+    int inputHasAudio = 0;
+    int encodeAudio = 1;
+    int reservedV11 = 1;
+    std::string tempVideoFileName;
+    std::string tempAudioFileName;
+    int deleteTempVideo = 1;
+    int deleteTempAudio = 1;
+    int muxPackSize = 2048;
+    int muxPacketsPerPack = 1;
+    int muxAudioBufferKb = 4;
+    int muxVideoBufferKb = 46;
+    int muxConstantRate = 0;
+    int constrainedParameters = 1;
+    int skipBFramesMode = 0;
+
+    // MPEG2_EXT
+    int mpeg2AspectRatio = 2;
+    int videoFormat = 2;
+
+    // ZRNV2_EXT
+    int reservedV2a = 0;
+    int reservedV2b = 0;
+    int muxBitRate = 0;
+    int applicationType = 0;  // 0, 1 VCD 1.1, 2 VCD 2.0, 3 CD-i, 16 DVD, 17 SVCD
+    std::string profileDescription;
+
+    // ZRNV2.01_EXT
+    int inverseTelecine = 0;
+    int deinterlace = 0;
+    int mpeg1AspectRatio = 1;
+    int medianFilter = 0;
+    int medianFilterStrength = 30;
+    int lowPassFilter = 0;
+    int lowPassFilterStrength = 30;
+    int streamType = 1;  // 1 MPEG-1, 2 MPEG-2, 3 Video-CD
+    int mpeg2MuxConstantRate = 0;
+
+    // ZRNV3_EXT
+    int rateControl = 1;  // 1 constant, 2 variable
+    int vbrMode = 1;
+    double averageBitRate = 0.9 * 1638400.0;
+    int constantQuantScale = 4;
+    double maxBitRate = 1638400.0;
+    double averageBitRateUpper = 0.8 * 1638400.0;
+    double averageBitRateLower = 0.2 * 1638400.0;
+    int closedGopOption = 0;
+    int sequenceHeaderOption = 0;
+    int topBorderLines = 0;
+    int bottomBorderLines = 0;
+
+    // ZRN311EXT
+    int interlaceMode = 0;
+    int sequenceDisplayExtension = 0;
+    int audioSampleRate = 44100;
+
+    // Not stored in profiles: derived by the finalisation, or set by the
+    // command line, the settings files and the engine.
+    int progressiveSequence = 1;
+    int progressiveFrame = 1;
+    int topFieldFirst = 0;
+    int interlacedCoding = 0;
+    int constrainedParametersFlag = 0;
+    double frameRate = 30000.0 / 1001.0;
+    int frameRateNumerator = 30000;  // exact frame rate as a fraction
+    int frameRateDenominator = 1001;
+    int intraVlcFormat[3] = {0, 0, 0};      // I, P, B
+    int framePredFrameDct[3] = {1, 1, 1};   // I, P, B
+    std::vector<MotionDataRecord> motionData;
+    int workingWidth = 352;
+    int workingHeight = 240;
+    std::string intraMatrixFileName = "-";
+    std::string nonIntraMatrixFileName = "-";
+    std::array<int, 64> intraQuantMatrix{};
+    std::array<int, 64> nonIntraQuantMatrix{};
+    int loadIntraMatrix = 0;
+    int loadNonIntraMatrix = 0;
+    int timeCodeStartFrame = 0;
+    int disableAdaptiveQuant = 0;
+    int statisticalLevel = 0;
+    int vbrDistribution = 0;
+    int omitSequenceEndCode = 0;
+    std::string vbvStatisticsFileName = "vbvstat.txt";
+    int writeVbvStatistics = 0;
+    short blackLevel = 0;
+    int noBFrameSkipping = 0;
+    int createVob = 0;
+    int disableMmx = 0;
+    int suppressWarnings = 0;
+    int useNewMux = 0;
+    int noCheckSpace = 0;
+    int vbvProtectionMode = 0;
+    int smartDeinterlaceMode = 0;
+};
+
+extern EncoderSettingsRecord EncoderSettings;
+
+// Status flags kept beside the settings.
+extern int ProfileLoaded;
+extern int ParameterError;
+extern int CustomProfileLoaded;
+extern int ProfileHeaderError;

@@ -1,0 +1,15 @@
+// Words of the encoding job that the passes, the pumps and the panels share.
+#pragma once
+
+#include <cstdint>
+
+extern int UserStopFlag;
+extern int BatchStopRequested;
+extern int AudioPassActive;
+extern int MultiplexActive;
+extern int VideoEngineStage;  // 0 idle, 1 finished, 2 output under examination
+extern int AudioAbortFlag;
+extern int MultiplexFinished;
+extern int EncodeAbortFlag;
+extern uint32_t AudioPassStartMs;
+extern uint32_t MuxStartMs;

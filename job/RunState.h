@@ -1,0 +1,38 @@
+// The run state of the encoder and the message pumps the long loops call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+// 1 ready, 2 encoding, 3 stop requested or pass ended, 5 settings reset.
+extern int16_t RunState;
+extern int PauseFlag;
+extern int JobReadyMask;
+extern int JobFilesReady;
+extern int SelectedAudioMode, SelectedAudioBitRate, SelectedAudioBitRateIndex, SelectedEncodeAudio;
+extern int IdleRoundCounter;
+extern int IdlePumpBusy;
+extern uint32_t AudioLastRefreshMs, MuxLastRefreshMs;
+
+int RequestStopEncoding();
+void SetJobFileReady(int bit);
+int ResetProfileParameters();
+int LoadProfileAndSetIdle(const char* path);
+void SetIdleRunState();
+int SaveProfileFile(const char* path);
+
+void PumpPendingMessages();
+void PumpMessagesDuringMotionSearch();
+int PumpMessagesDuringAudio();
+int PumpMessagesDuringMultiplex();
+
+// Hooks the windowed program installs. Without them the pumps only test the
+// run state. DispatchMessages dispatches up to `limit` queued events and
+// returns how many it did; it sets *quit when a quit request was taken.
+struct MessagePumpHooks {
+    std::function<int(int limit, bool* quit)> dispatchMessages;
+    std::function<bool(int round)> runIdle;  // true when more idle work is wanted
+    std::function<void()> updateAudioProgress;
+    std::function<void()> updateMultiplexProgress;
+};
+void SetMessagePumpHooks(MessagePumpHooks hooks);

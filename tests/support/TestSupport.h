@@ -1,0 +1,38 @@
+// Shared helpers of the test programs: temporary folders, files, tools.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+// A fresh folder under $TMPDIR, removed with everything in it when destroyed.
+// Also points TESSMAR_CONFIG_DIR at a "config" folder inside it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+    std::string previousConfig_;
+    bool hadConfig_ = false;
+};
+
+std::string ReadFile(const std::filesystem::path& file);
+void WriteFile(const std::filesystem::path& file, const std::string& bytes);
+
+// Runs a shell command; returns its exit status, stdout in `output` when given.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// Whether a program is on PATH (ffmpeg, ffprobe, vcdimager, ...).
+bool HaveTool(const std::string& name);
+
+// The source tree (TESSMAR_SOURCE_DIR, set by CTest).
+std::filesystem::path SourceDir();
+
+}  // namespace testsupport
