@@ -6,3 +6,14 @@ int VideoSequenceState = 0;
 int EncodingFrameCount = 0;
 int EncodedFrameCount = 0;
 int RateControlCarry[2] = {0, 0};
+
+int MbWidth = 0, MbHeight = 0;
+int EncodeWidth = 0, EncodeHeight = 0;
+int ChromaWidth = 0, ChromaHeight = 0;
+
+FramePlanes NextAnchorRecon, PrevAnchorRecon, BPictureRecon;
+FramePlanes NextAnchorSource, PrevAnchorSource, BPictureSource;
+FramePlanes PredictionFrame;
+
+MacroblockInfo* MacroblockInfoArray = nullptr;
+int16_t* BlockStore = nullptr;

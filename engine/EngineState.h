@@ -12,3 +12,19 @@ extern int EncodingFrameCount;
 extern int EncodedFrameCount;
 // Two values rate control carries between pictures; cleared by profile reads.
 extern int RateControlCarry[2];
+
+#include "engine/EngineTypes.h"
+
+// Picture geometry of the current encoding.
+extern int MbWidth, MbHeight;
+extern int EncodeWidth, EncodeHeight;  // multiples of 16
+extern int ChromaWidth, ChromaHeight;
+
+// The seven frame stores.
+extern FramePlanes NextAnchorRecon, PrevAnchorRecon, BPictureRecon;
+extern FramePlanes NextAnchorSource, PrevAnchorSource, BPictureSource;
+extern FramePlanes PredictionFrame;
+
+extern MacroblockInfo* MacroblockInfoArray;
+// BlockCount blocks of 64 coefficients per macroblock, macroblocks in raster order.
+extern int16_t* BlockStore;
