@@ -23,7 +23,7 @@ function(tessmar_tests folder)
     set(target ${folder}_${base})
     string(REPLACE "/" "_" target ${target})
     add_executable(${target} ${t} ${helpers})
-    target_link_libraries(${target} PRIVATE ${ARG_LIBS} testsupport GTest::gtest GTest::gmock)
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} testsupport GTest::gtest_main GTest::gmock)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS "${folder};${ARG_LABELS}"
                  ENVIRONMENT "TESSMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
