@@ -13,7 +13,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
+#include <functional>
 
 #include "platform/Format.h"
 #include "platform/Ini.h"
@@ -72,7 +72,6 @@ void ClearSlot(int slot) {
 }
 
 void WorkerMain(int slot) {
-    WorkerPool[slot].threadId.store(static_cast<uint32_t>(gettid()));
     WorkerThreadProc(slot);
     std::lock_guard lock(g_poolMutex);
     g_control[slot].exited = true;
@@ -182,6 +181,8 @@ int StartWorkerThreads() {
         }
         try {
             g_control[k].thread = std::thread(WorkerMain, k);
+            auto id = static_cast<uint32_t>(std::hash<std::thread::id>{}(g_control[k].thread.get_id()));
+            WorkerPool[k].threadId.store(id ? id : 1);
         } catch (const std::system_error&) {
             return -1;
         }

@@ -172,6 +172,7 @@ TEST_F(WorkerPoolTest, StopWaitsForATaskStillRunningInsteadOfKillingIt) {
     slow.Close();
     int slot = RunOnWorkerThread(JobTask, &slow);
     ASSERT_GE(slot, 0);
+    while (slow.ranOnSlot.load() < 0) std::this_thread::yield();
     std::thread opener([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         slow.Open();
@@ -199,7 +200,12 @@ TEST_F(WorkerPoolTest, FailedStartLeavesWhatWasCreatedForTheStopToClose) {
     EXPECT_EQ(WorkerPool[5].pending[WORKER_SEM_DONE2].load(), 0);
     EXPECT_EQ(WorkerPool[6].pending[WORKER_SEM_START].load(), -1);
 
-    // The created workers still take tasks.
+    // The created workers still take tasks once they are waiting.
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (WorkerPool[4].state.load() != WORKER_IDLE && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (WorkerPool[0].state.load() != WORKER_IDLE && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Job job;
     int slot = RunOnWorkerThread(JobTask, &job);
     EXPECT_EQ(slot, 0);
