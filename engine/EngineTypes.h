@@ -1,0 +1,41 @@
+// Records the engine's modules share: frame stores and the per-macroblock record.
+#pragma once
+
+#include <cstdint>
+
+// One picture as three 8-bit planes, 4:2:0; each plane has a spare line below it.
+struct FramePlanes {
+    uint8_t* y = nullptr;
+    uint8_t* cb = nullptr;
+    uint8_t* cr = nullptr;
+};
+
+// Macroblock type flags.
+enum : int {
+    MB_INTRA = 1,
+    MB_PATTERN = 2,
+    MB_BACKWARD = 4,
+    MB_FORWARD = 8,
+    MB_QUANT = 16,
+};
+
+// One record per macroblock, raster order, in MacroblockInfoArray.
+struct MacroblockInfo {
+    int typeFlags = 0;
+    int motionType = 0;
+    int dctType = 0;
+    int quantScale = 0;  // doubled: 2..62 stands for quantiser_scale_code 1..31
+    int codedBlockPattern = 0;
+    int skipped = 0;
+    int firstStageResult[3] = {0, 0, 0};  // error, absolute half-sample x, y
+    int forwardVector[2] = {0, 0};        // horizontal, vertical, half samples
+    int backwardVector[2] = {0, 0};
+    uint8_t matchWindows[6] = {0, 0, 0, 0, 0, 0};
+    int fieldSelect[2] = {0, 0};  // never used by frame pictures
+    int spatialActivity = 0;
+    int meanLuma = 0;
+    int predictionError = 0;
+    int searchResults[2] = {0, 0};
+};
+
+constexpr int BlockCount = 6;  // 4:2:0: four luma blocks, Cb, Cr
