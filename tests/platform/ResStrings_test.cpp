@@ -487,6 +487,10 @@ TEST(ResStrings, EdgeBlanksLineBreaksAndBackslashesSurvive) {
     EXPECT_EQ(dvd.find("\\\\"), std::string::npos);
     // A percent sign stays as written for the formatter that receives it.
     EXPECT_STREQ(LoadResString(63722), " %d %%  completed ");
+    const std::string question = LoadResString(64176);
+    const std::string ending = "Do you really want to suppress warning messages ?";
+    ASSERT_GT(question.size(), ending.size());
+    EXPECT_EQ(question.substr(question.size() - ending.size()), ending);
 }
 
 TEST(ResStrings, TextStaysValidAcrossManyLoads) {
