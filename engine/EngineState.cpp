@@ -32,3 +32,4 @@ int QuietMode = 1;
 FILE* StatisticsFile = nullptr;
 FILE* VbvStatsFile = nullptr;
 int VbvStatsEnabled = 0;
+int CurrentFrameNumber = 0;

@@ -55,3 +55,7 @@ extern int QuietMode;
 extern FILE* StatisticsFile;
 extern FILE* VbvStatsFile;
 extern int VbvStatsEnabled;
+
+// Output frame number of the picture being read (display index plus the
+// sequence's first output frame); the picture driver sets it before each read.
+extern int CurrentFrameNumber;
