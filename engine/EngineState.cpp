@@ -17,3 +17,10 @@ FramePlanes PredictionFrame;
 
 MacroblockInfo* MacroblockInfoArray = nullptr;
 int16_t* BlockStore = nullptr;
+
+int PictureCodingType = 1;
+int PictureIndex = 0;
+int CurrentInputFrame = 0, PrevAnchorInputFrame = -1, NextAnchorInputFrame = -1;
+int NextIsGopStart = 0;
+int AnchorRepeatsInput = 0;
+int ClosedGopBPictures = 0;

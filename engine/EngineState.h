@@ -28,3 +28,14 @@ extern FramePlanes PredictionFrame;
 extern MacroblockInfo* MacroblockInfoArray;
 // BlockCount blocks of 64 coefficients per macroblock, macroblocks in raster order.
 extern int16_t* BlockStore;
+
+// Picture-driver words that motion estimation reads for the current picture.
+extern int PictureCodingType;  // 1 I, 2 P, 3 B
+extern int PictureIndex;       // coding-order number, 0 for the first picture
+extern int CurrentInputFrame, PrevAnchorInputFrame, NextAnchorInputFrame;
+// 1 for a P picture with M = 1 right before a group start: nothing uses its motion tables.
+extern int NextIsGopStart;
+// 1 for an anchor whose input frame repeats the previous anchor's.
+extern int AnchorRepeatsInput;
+// 1 for the B pictures that follow the I picture of a closed group (other than the first).
+extern int ClosedGopBPictures;
