@@ -29,8 +29,6 @@ MotionTableTaskArgs TableTaskArgs;
 
 int PictureMatchFlags = 2;
 int SearchStage = 0;
-int PictureErrorSum = 0;
-int PictureIntraVarianceSum = 0;
 uint32_t MotionTableTimeMs = 0;
 uint32_t MotionEstimationTimeMs = 0;
 int MeSearchPoints = 32;

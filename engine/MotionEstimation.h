@@ -43,10 +43,6 @@ extern int PictureMatchFlags;
 // picture, 2 its second stage.
 extern int SearchStage;
 
-// Per-picture sums, read by rate control and the picture driver.
-extern int PictureErrorSum;
-extern int PictureIntraVarianceSum;
-
 // Timing totals in milliseconds, zeroed by the encoder set-up.
 extern uint32_t MotionTableTimeMs;
 extern uint32_t MotionEstimationTimeMs;

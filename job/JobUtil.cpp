@@ -84,8 +84,6 @@ void FreeAligned(void* block) {
         MemoryMessage(63582, 63576, 63581);
         return;
     }
-    guard[0] = 0;  // a second free of the same block is caught above
-    guard[1] = 0;
     std::free(reinterpret_cast<void*>(r));
     ++FreeCount;
 }
