@@ -46,3 +46,7 @@ const uint8_t* InputPreviewPixels = nullptr;
 int InputPreviewReady = 0, OutputPreviewReady = 0;
 int PreviewPictureWidth = 0, PreviewPictureHeight = 0;
 std::mutex InputPreviewLock, OutputPreviewLock;
+int PrevAnchorInputFrame = -1, NextAnchorInputFrame = -1;
+int NextIsGopStart = 0;
+int AnchorRepeatsInput = 0;
+int ClosedGopBPictures = 0;
