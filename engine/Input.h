@@ -174,11 +174,8 @@ extern uint8_t* FilterPlane;  // EncodeWidth x EncodeHeight + 32, allocated by s
 // 1 while a read is made only to show the input preview: the frame store is left alone.
 extern int InputPreviewOnly;
 
-// Input preview words the input path writes (guarded by InputPreviewLock).
-extern std::mutex InputPreviewLock;
-extern const uint8_t* InputPreviewPixels;
-extern int InputPreviewFrameReady;
-extern uint8_t* InputPreviewRgbBuffer;  // allocated by set-up when the input preview is shown
+// The input preview's words (InputPreviewBuffer, InputPreviewPixels,
+// InputPreviewReady, InputPreviewLock) are in EngineState.h.
 // Receives palette frames when the input preview is off; allocated on first need.
 extern uint8_t* InputRgbBuffer;
 

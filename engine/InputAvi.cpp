@@ -13,10 +13,6 @@
 #include "platform/Format.h"
 
 int InputPreviewOnly = 0;
-std::mutex InputPreviewLock;
-const uint8_t* InputPreviewPixels = nullptr;
-int InputPreviewFrameReady = 0;
-uint8_t* InputPreviewRgbBuffer = nullptr;
 uint8_t* InputRgbBuffer = nullptr;
 
 namespace {
@@ -66,10 +62,10 @@ int ReadAviFrame(const FramePlanes& planes) {
         if (info.paletteCount == 0) return Fail(" Cannot get image bitmap palette from AVI file. ");
         uint8_t* target;
         if (preview) {
-            if (!InputPreviewRgbBuffer)
+            if (!InputPreviewBuffer)
                 return Fail(
                     " Cannot read palette based AVI file. Array for input frame RGB buffer is not allocated. ");
-            target = InputPreviewRgbBuffer;
+            target = InputPreviewBuffer;
         } else {
             if (!InputRgbBuffer)
                 InputRgbBuffer = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(rowBytes) * h + 32));
@@ -91,7 +87,7 @@ int ReadAviFrame(const FramePlanes& planes) {
 
     if (preview) {
         InputPreviewPixels = rgb;
-        InputPreviewFrameReady = 1;
+        InputPreviewReady = 1;
         previewLock.unlock();
     }
     if (InputPreviewOnly) return 0;
