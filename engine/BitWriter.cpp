@@ -70,7 +70,8 @@ void PutBits(int length, uint32_t value) {
     if (length < 0 || length > 32) return;
     BitQueueLengths[BitQueueCount] = length;
     BitQueueValues[BitQueueCount] = static_cast<int32_t>(value);
-    TotalBitCount += length;
+    // Wraps instead of overflowing when nobody folds the count (rate control does).
+    TotalBitCount = static_cast<int32_t>(static_cast<uint32_t>(TotalBitCount) + static_cast<uint32_t>(length));
     if (++BitQueueCount >= BitQueueSize) FlushBitQueue();
 }
 

@@ -32,3 +32,6 @@ int QuietMode = 1;
 FILE* StatisticsFile = nullptr;
 FILE* VbvStatsFile = nullptr;
 int VbvStatsEnabled = 0;
+
+int TemporalReference = 0;
+int ForwardHorFCode = 15, ForwardVertFCode = 15, BackwardHorFCode = 15, BackwardVertFCode = 15;

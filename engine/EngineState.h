@@ -55,3 +55,8 @@ extern int QuietMode;
 extern FILE* StatisticsFile;
 extern FILE* VbvStatsFile;
 extern int VbvStatsEnabled;
+
+// Picture header values the picture driver sets before each picture:
+// temporal_reference and the four f_codes (15 where a direction is unused).
+extern int TemporalReference;
+extern int ForwardHorFCode, ForwardVertFCode, BackwardHorFCode, BackwardVertFCode;
