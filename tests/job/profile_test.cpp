@@ -165,11 +165,14 @@ TEST_F(ProfileTest, LongLinesAreReadWholeAndTextsCut) {
     lines[1] = std::string(1000, 'a') + "?rest";
     lines[2] = "/out/name?with.mpg";
     lines[60] = "desc?ription " + std::string(600, 'd');
+    lines[3] = std::string("st\0ats\0", 7);
+    lines[4] = std::string(100000, '7');
     lines[5] = "720";
     ReadText(JoinLines(lines));
     EXPECT_EQ(ProfileLoaded, 1);
     EXPECT_EQ(EncoderSettings.inputFileName, std::string(255, 'a'));
     EXPECT_EQ(EncoderSettings.outputFileName, "/out/name");
+    EXPECT_EQ(EncoderSettings.statisticsFileName, "st");
     EXPECT_EQ(EncoderSettings.profileDescription, ("desc?ription " + std::string(600, 'd')).substr(0, 255));
     EXPECT_EQ(EncoderSettings.horizontalSize, 720);  // the line after the long one is still value 5
 }
