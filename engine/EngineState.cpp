@@ -5,6 +5,7 @@ int MmxEnabled = 1;
 int VideoSequenceState = 0;
 int EncodingFrameCount = 0;
 int EncodedFrameCount = 0;
+int& OutputFrameCount = EncodingFrameCount;
 int RateControlCarry[2] = {0, 0};
 
 int MbWidth = 0, MbHeight = 0;
@@ -17,3 +18,21 @@ FramePlanes PredictionFrame;
 
 MacroblockInfo* MacroblockInfoArray = nullptr;
 int16_t* BlockStore = nullptr;
+
+int PictureIndex = 0;
+int PictureCodingType = 1;
+int CurrentInputFrame = 0;
+int CurrentDisplayNumber = 0;
+int PictureErrorSum = 0;
+int PictureIntraVarianceSum = 0;
+int TotalVlcLevel = 0;
+int PicturesSinceIncrease = 0;
+float PictureQuality = 0.0f, AverageQuality = 0.0f, MinimumQuality = 100.0f;
+int QuietMode = 1;
+FILE* StatisticsFile = nullptr;
+FILE* VbvStatsFile = nullptr;
+int VbvStatsEnabled = 0;
+int PrevAnchorInputFrame = -1, NextAnchorInputFrame = -1;
+int NextIsGopStart = 0;
+int AnchorRepeatsInput = 0;
+int ClosedGopBPictures = 0;

@@ -10,6 +10,8 @@ extern int VideoSequenceState;
 // Pictures the video pass runs, and pictures encoded so far.
 extern int EncodingFrameCount;
 extern int EncodedFrameCount;
+// The engine's own name for EncodingFrameCount: one variable serves both.
+extern int& OutputFrameCount;
 // Two values rate control carries between pictures; cleared by profile reads.
 extern int RateControlCarry[2];
 
@@ -28,3 +30,37 @@ extern FramePlanes PredictionFrame;
 extern MacroblockInfo* MacroblockInfoArray;
 // BlockCount blocks of 64 coefficients per macroblock, macroblocks in raster order.
 extern int16_t* BlockStore;
+
+#include <cstdio>
+
+// The picture being coded: coding-order index (0 first), type (1 I, 2 P, 3 B),
+// the input frame it came from and its display-order number.
+extern int PictureIndex;
+extern int PictureCodingType;
+extern int CurrentInputFrame;
+extern int CurrentDisplayNumber;
+// Per-picture sums of motion estimation: final error measures (V) and intra
+// variance measures (W).
+extern int PictureErrorSum;
+extern int PictureIntraVarianceSum;
+// Kept by the picture driver for rate control: running level of V, and
+// pictures since the last P-size increase.
+extern int TotalVlcLevel;
+extern int PicturesSinceIncrease;
+// Quality figures (0..100) when quality statistics are on.
+extern float PictureQuality, AverageQuality, MinimumQuality;
+// 1 keeps the engine's own diagnostic lines off stderr.
+extern int QuietMode;
+// Per-picture statistics file (null when none) and VBV statistics file.
+extern FILE* StatisticsFile;
+extern FILE* VbvStatsFile;
+extern int VbvStatsEnabled;
+// Anchors around the current picture, and the picture-driver flags that
+// motion estimation reads.
+extern int PrevAnchorInputFrame, NextAnchorInputFrame;
+// 1 for a P picture with M = 1 right before a group start: nothing uses its motion tables.
+extern int NextIsGopStart;
+// 1 for an anchor whose input frame repeats the previous anchor's.
+extern int AnchorRepeatsInput;
+// 1 for the B pictures that follow the I picture of a closed group (other than the first).
+extern int ClosedGopBPictures;

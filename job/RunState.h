@@ -32,7 +32,13 @@ int PumpMessagesDuringMultiplex();
 struct MessagePumpHooks {
     std::function<int(int limit, bool* quit)> dispatchMessages;
     std::function<bool(int round)> runIdle;  // true when more idle work is wanted
+    std::function<void()> updateVideoProgress;
     std::function<void()> updateAudioProgress;
     std::function<void()> updateMultiplexProgress;
 };
 void SetMessagePumpHooks(MessagePumpHooks hooks);
+
+// The view's progress refresh; nothing happens while no view exists.
+void UpdateVideoProgress();
+void UpdateAudioProgress();
+void UpdateMultiplexProgress();

@@ -1,0 +1,30 @@
+// Motion-compensated prediction of frame pictures: one vector per direction
+// and macroblock, half-sample accuracy.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/EngineTypes.h"
+
+// Predicts a width x height rectangle at (x, y) of `prediction` from `reference`
+// displaced by (dx, dy) half samples; with `average` set, averages into what
+// the prediction already holds.
+using PredictBlockFn = void (*)(const uint8_t* reference, uint8_t* prediction, int lineLength, int width,
+                                int height, int x, int y, int dx, int dy, int average);
+
+struct PredictKernels {
+    PredictBlockFn predictBlock;
+};
+
+void predict_init(bool simd, PredictKernels& kernels);
+
+void PredictBlockPlain(const uint8_t* reference, uint8_t* prediction, int lineLength, int width, int height,
+                       int x, int y, int dx, int dy, int average);
+void PredictBlockSse2(const uint8_t* reference, uint8_t* prediction, int lineLength, int width, int height,
+                      int x, int y, int dx, int dy, int average);
+
+// Fills `prediction` for the current picture (1 I, 2 P, 3 B) from the forward
+// and backward reconstructions and the vectors of the macroblock records.
+// Uses the picture geometry of EngineState.h and the kernel MmxEnabled selects.
+void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, const FramePlanes& prediction,
+                    const MacroblockInfo* records, int pictureType);

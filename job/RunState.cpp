@@ -1,0 +1,177 @@
+// Run state, pause and stop, and the message pumps the long loops call so
+// that the window stays responsive while encoding runs on its thread.
+#include "job/RunState.h"
+
+#include "engine/EngineState.h"
+#include "job/EncoderSettings.h"
+#include "job/JobState.h"
+#include "job/JobUtil.h"
+#include "job/Profile.h"
+#include "job/Report.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
+
+int16_t RunState = 1;
+int PauseFlag = 0;
+int JobReadyMask = 0;
+int JobFilesReady = 0;
+int SelectedAudioMode = 1, SelectedAudioBitRate = 128, SelectedAudioBitRateIndex = 3, SelectedEncodeAudio = 1;
+int IdleRoundCounter = 0;
+int IdlePumpBusy = 0;
+uint32_t AudioLastRefreshMs = 0, MuxLastRefreshMs = 0;
+
+namespace {
+MessagePumpHooks& Hooks() {
+    static MessagePumpHooks hooks;
+    return hooks;
+}
+
+void CopySelectedAudio() {
+    SelectedAudioMode = EncoderSettings.audioMode;
+    SelectedAudioBitRate = EncoderSettings.audioBitRate;
+    SelectedAudioBitRateIndex = EncoderSettings.audioBitRateIndex;
+    SelectedEncodeAudio = EncoderSettings.encodeAudio;
+}
+
+// Dispatches up to `limit` queued messages; -1 when a quit request was taken.
+int Dispatch(int limit) {
+    if (!Hooks().dispatchMessages) return 0;
+    bool quit = false;
+    int n = Hooks().dispatchMessages(limit, &quit);
+    return quit ? -1 : n;
+}
+
+bool Due(uint32_t startMs, uint32_t lastMs, uint32_t now) {
+    return static_cast<uint32_t>(now - startMs) < 500 || static_cast<uint32_t>(now - lastMs) > 500;
+}
+
+// The pause and dispatch cycle shared by the audio and multiplexing pumps; false on quit.
+bool PumpCycles() {
+    do {
+        int n = Dispatch(50);
+        if (n < 0) return false;
+        if (n == 0) PumpPendingMessages();
+    } while (PauseFlag);
+    return true;
+}
+}  // namespace
+
+void SetMessagePumpHooks(MessagePumpHooks hooks) { Hooks() = std::move(hooks); }
+
+void UpdateVideoProgress() {
+    if (Hooks().updateVideoProgress) Hooks().updateVideoProgress();
+}
+void UpdateAudioProgress() {
+    if (Hooks().updateAudioProgress) Hooks().updateAudioProgress();
+}
+void UpdateMultiplexProgress() {
+    if (Hooks().updateMultiplexProgress) Hooks().updateMultiplexProgress();
+}
+
+int RequestStopEncoding() {
+    PauseFlag = 0;
+    if (!AudioPassActive && !MultiplexActive && VideoEngineStage == 2) {
+        VideoEngineStage = 0;
+        return 1;
+    }
+    if (RunState == 2) {
+        platform::MessageBeep(0);
+        RunState = 3;
+        UserStopFlag = 1;
+    }
+    return 1;
+}
+
+void SetJobFileReady(int bit) {
+    JobReadyMask |= bit;
+    if (JobReadyMask == 3) JobFilesReady = 1;
+    RunState = 1;
+    VideoSequenceState = 0;
+}
+
+int ResetProfileParameters() {
+    ReadProfile("+");
+    JobReadyMask = 0;
+    if (!ProfileLoaded) {
+        if (BatchMode >= 2)
+            WriteBatchLogMessage(LoadResString(63473));
+        else
+            platform::ShowMessageBox(LoadResString(63474), "", platform::MbButtons::Ok, platform::MbIcon::None,
+                                     MessageOwnerWindow);
+        return 0;
+    }
+    CopySelectedAudio();
+    JobFilesReady = 0;
+    ProfileLoaded = 0;
+    RunState = 5;
+    return 1;
+}
+
+int LoadProfileAndSetIdle(const char* path) {
+    ReadProfile(path);
+    JobReadyMask = 15;
+    if (!ProfileLoaded) return 0;
+    CopySelectedAudio();
+    VideoSequenceState = 0;
+    RunState = 1;
+    JobFilesReady = 1;
+    return 1;
+}
+
+void SetIdleRunState() {
+    RunState = 1;
+    JobReadyMask = 15;
+    JobFilesReady = 1;
+    ProfileLoaded = 1;
+    VideoSequenceState = 0;
+}
+
+int SaveProfileFile(const char* path) {
+    WriteProfile(path);
+    return 1;
+}
+
+void PumpPendingMessages() {
+    if (IdlePumpBusy) return;
+    IdlePumpBusy = 1;
+    for (int n = 0; n < 5; ++n) {
+        bool more = Hooks().runIdle ? Hooks().runIdle(n) : false;
+        if (!more) break;
+        Dispatch(5);
+    }
+    IdlePumpBusy = 0;
+}
+
+void PumpMessagesDuringMotionSearch() {
+    int n = Dispatch(14);
+    if (n == 0) {
+        if (++IdleRoundCounter > 16) {
+            PumpPendingMessages();
+            IdleRoundCounter = 0;
+        }
+    }
+    if (RunState == 3 && EncoderJumpArmedHere()) throw EncoderJump{1};
+}
+
+int PumpMessagesDuringAudio() {
+    if (RunState == 3 || AudioAbortFlag == 1) return 0;
+    if (!PumpCycles()) return 0;
+    uint32_t now = GetElapsedMilliseconds();
+    if (Due(AudioPassStartMs, AudioLastRefreshMs, now)) {
+        UpdateAudioProgress();
+        AudioLastRefreshMs = now;
+    }
+    return 1;
+}
+
+int PumpMessagesDuringMultiplex() {
+    if (RunState == 3 && MultiplexFinished == 0) return 0;
+    if (!PumpCycles()) return 0;
+    uint32_t now = GetElapsedMilliseconds();
+    if (Due(MuxStartMs, MuxLastRefreshMs, now) || MultiplexFinished ||
+        (FreeSpaceWatchArmed && !FreeSpaceWatchIgnored)) {
+        UpdateMultiplexProgress();
+        MuxLastRefreshMs = now;
+    }
+    return 1;
+}
