@@ -24,8 +24,15 @@ function(tessmar_tests folder)
     string(REPLACE "/" "_" target ${target})
     add_executable(${target} ${t} ${helpers})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} testsupport GTest::gtest_main GTest::gmock)
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS "${folder};${ARG_LABELS}"
-                 ENVIRONMENT "TESSMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 TEST_LIST ${target}_TESTS
+      PROPERTIES ENVIRONMENT "TESSMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    # Labels are set after discovery: passed through the discovery's
+    # properties, a list of labels collapses into one property value.
+    set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+    file(WRITE ${label_file}
+      "if(DEFINED ${target}_TESTS)\n"
+      "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${folder};${ARG_LABELS}\")\n"
+      "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_file})
   endforeach()
 endfunction()

@@ -32,3 +32,7 @@ int QuietMode = 1;
 FILE* StatisticsFile = nullptr;
 FILE* VbvStatsFile = nullptr;
 int VbvStatsEnabled = 0;
+int PrevAnchorInputFrame = -1, NextAnchorInputFrame = -1;
+int NextIsGopStart = 0;
+int AnchorRepeatsInput = 0;
+int ClosedGopBPictures = 0;

@@ -55,3 +55,12 @@ extern int QuietMode;
 extern FILE* StatisticsFile;
 extern FILE* VbvStatsFile;
 extern int VbvStatsEnabled;
+// Anchors around the current picture, and the picture-driver flags that
+// motion estimation reads.
+extern int PrevAnchorInputFrame, NextAnchorInputFrame;
+// 1 for a P picture with M = 1 right before a group start: nothing uses its motion tables.
+extern int NextIsGopStart;
+// 1 for an anchor whose input frame repeats the previous anchor's.
+extern int AnchorRepeatsInput;
+// 1 for the B pictures that follow the I picture of a closed group (other than the first).
+extern int ClosedGopBPictures;

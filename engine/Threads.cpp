@@ -1,0 +1,366 @@
+// The worker pool: 16 threads, each with a start semaphore and two completion
+// semaphores, handed one task at a time by the encoding thread; and the
+// thread options of the program INI file.
+//
+// The semaphores are counts (0 or 1, -1 when absent) kept in WorkerPool and
+// changed only under one pool mutex, so a wait for several of them at once is
+// a single predicate over the counts.
+#include "engine/Threads.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <functional>
+
+#include "platform/Format.h"
+#include "platform/Ini.h"
+#include "platform/System.h"
+
+WorkerSlot WorkerPool[WorkerPoolSize];
+std::atomic<int> WorkerPoolStopFlag{0};
+std::atomic<int> WorkerPoolRunning{0};
+std::atomic<int> WorkerPoolCreatedCount{0};
+
+int MeThreadCount = 1;
+int ThreadReadFlag = 0;
+int ThreadDrawFlag = 0;
+int ThreadEncodeFlag = 0;
+int ThreadTablesFlag = 0;
+int ProcessorCount = 1;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+struct SlotControl {
+    std::thread thread;
+    std::condition_variable startSignal;
+    WorkerTask task = nullptr;
+    void* argument = nullptr;
+    bool exited = false;
+};
+
+std::mutex g_poolMutex;
+// Signalled whenever a worker becomes idle, finishes a task or exits.
+std::condition_variable g_poolChanged;
+SlotControl g_control[WorkerPoolSize];
+
+int g_faultSlot = -1;
+int g_faultKind = 0;
+
+bool ValidSlot(int slot) { return slot >= 0 && slot < WorkerPoolSize; }
+
+// Releases a semaphore unless it already holds its one release (or is absent).
+void ReleaseSemaphore(int slot, int sem) {
+    if (WorkerPool[slot].pending[sem].load() == 0) WorkerPool[slot].pending[sem].store(1);
+}
+
+void ClearSlot(int slot) {
+    WorkerSlot& s = WorkerPool[slot];
+    s.state.store(WORKER_NOT_STARTED);
+    s.result.store(WORKER_RESULT_NONE);
+    s.reserved.store(0);
+    s.threadId.store(0);
+    for (auto& p : s.pending) p.store(-1);
+    g_control[slot].task = nullptr;
+    g_control[slot].argument = nullptr;
+    g_control[slot].exited = false;
+}
+
+void WorkerMain(int slot) {
+    WorkerThreadProc(slot);
+    std::lock_guard lock(g_poolMutex);
+    g_control[slot].exited = true;
+    g_poolChanged.notify_all();
+}
+
+bool AnyThreadAlive() {
+    for (auto& c : g_control)
+        if (c.thread.joinable()) return true;
+    return false;
+}
+
+// Whether every started thread has left its loop; caller holds the mutex.
+bool AllThreadsExited() {
+    for (auto& c : g_control)
+        if (c.thread.joinable() && !c.exited) return false;
+    return true;
+}
+
+}  // namespace
+
+void SetWorkerPoolCreationFault(int slot, int kind) {
+    std::lock_guard lock(g_poolMutex);
+    g_faultSlot = kind ? slot : -1;
+    g_faultKind = kind;
+}
+
+int WorkerThreadProc(int slot) {
+    if (!ValidSlot(slot)) return -10;
+    WorkerSlot& s = WorkerPool[slot];
+    SlotControl& c = g_control[slot];
+    std::unique_lock lock(g_poolMutex);
+    auto leaveBroken = [&] {
+        s.state.store(WORKER_BROKEN);
+        s.result.store(WORKER_RESULT_FAILED);
+        return -10;
+    };
+    auto leaveStopped = [&] {
+        s.state.store(WORKER_STOPPED);
+        s.result.store(WORKER_RESULT_FAILED);
+        return 0;
+    };
+    if (s.pending[WORKER_SEM_START].load() < 0) return leaveBroken();
+    for (;;) {
+        if (s.pending[WORKER_SEM_START].load() < 0) return leaveBroken();
+        if (WorkerPoolStopFlag.load()) return leaveStopped();
+        s.state.store(WORKER_IDLE);
+        g_poolChanged.notify_all();
+        c.startSignal.wait(lock, [&] { return s.pending[WORKER_SEM_START].load() != 0; });
+        if (s.pending[WORKER_SEM_START].load() < 0) return leaveBroken();
+        s.pending[WORKER_SEM_START].store(0);
+        s.result.store(WORKER_RESULT_NONE);
+        if (WorkerPoolStopFlag.load()) return leaveStopped();
+
+        WorkerTask task = c.task;
+        void* argument = c.argument;
+        c.task = nullptr;
+        c.argument = nullptr;
+        s.state.store(WORKER_RUNNING);
+        if (task && argument) {
+            lock.unlock();
+            int32_t value = 0;
+            // A worker never unwinds to anyone's jump target: a throwing task
+            // is a failed task, which the posting thread reports.
+            try {
+                value = task(argument, slot);
+            } catch (...) {
+                value = 0;
+            }
+            lock.lock();
+            s.state.store(WORKER_POSTED);
+            s.result.store(value > 0 ? WORKER_RESULT_OK : WORKER_RESULT_FAILED);
+        } else {
+            s.result.store(WORKER_RESULT_NO_TASK);
+        }
+        s.state.store(WORKER_POSTED);
+        ReleaseSemaphore(slot, WORKER_SEM_DONE1);
+        ReleaseSemaphore(slot, WORKER_SEM_DONE2);
+        g_poolChanged.notify_all();
+    }
+}
+
+int StartWorkerThreads() {
+    if (AnyThreadAlive()) StopWorkerThreads();
+    {
+        std::lock_guard lock(g_poolMutex);
+        for (int k = 0; k < WorkerPoolSize; ++k) ClearSlot(k);
+    }
+    WorkerPoolRunning.store(0);
+    WorkerPoolStopFlag.store(0);
+
+    for (int k = 0; k < WorkerPoolSize; ++k) {
+        WorkerPoolCreatedCount.store(k);
+        {
+            std::lock_guard lock(g_poolMutex);
+            for (int sem = 0; sem < 3; ++sem) {
+                // The injected semaphore failure leaves the first one created, as
+                // a real failure part-way through would.
+                if (g_faultKind == 2 && g_faultSlot == k && sem == 1) return -2;
+                WorkerPool[k].pending[sem].store(0);
+            }
+            g_control[k].task = nullptr;
+            g_control[k].argument = nullptr;
+            WorkerPool[k].result.store(WORKER_RESULT_NONE);
+            WorkerPool[k].state.store(WORKER_NOT_STARTED);
+            if (g_faultKind == 1 && g_faultSlot == k) return -1;
+        }
+        try {
+            g_control[k].thread = std::thread(WorkerMain, k);
+            auto id = static_cast<uint32_t>(std::hash<std::thread::id>{}(g_control[k].thread.get_id()));
+            WorkerPool[k].threadId.store(id ? id : 1);
+        } catch (const std::system_error&) {
+            return -1;
+        }
+    }
+
+    // Give the workers a moment to reach their waits; go on regardless after ~210 ms.
+    {
+        std::unique_lock lock(g_poolMutex);
+        g_poolChanged.wait_for(lock, milliseconds(210), [] {
+            for (auto& s : WorkerPool)
+                if (s.state.load() != WORKER_IDLE) return false;
+            return true;
+        });
+    }
+    WorkerPoolRunning.store(1);
+    return WorkerPoolSize;
+}
+
+void StopWorkerThreads() {
+    const int n = WorkerPoolRunning.load() == 1 ? WorkerPoolSize : WorkerPoolCreatedCount.load();
+    WorkerPoolRunning.store(0);
+    WorkerPoolStopFlag.store(1);
+
+    std::unique_lock lock(g_poolMutex);
+    for (int k = 0; k < WorkerPoolSize; ++k) {
+        if (!g_control[k].thread.joinable()) continue;
+        ReleaseSemaphore(k, WORKER_SEM_START);
+        g_control[k].startSignal.notify_all();
+    }
+    // 200 ms for every worker to leave, then three more looks 20 ms apart.
+    bool allExited = g_poolChanged.wait_for(lock, milliseconds(200), AllThreadsExited);
+    for (int look = 0; look < 3 && !allExited; ++look)
+        allExited = g_poolChanged.wait_for(lock, milliseconds(20), AllThreadsExited);
+    if (!allExited) {
+        for (int k = 0; k < WorkerPoolSize; ++k) {
+            if (g_control[k].thread.joinable() && !g_control[k].exited) {
+                WorkerPool[k].state.store(WORKER_TERMINATED);
+                platform::DebugOutput(platform::Format(
+                    "worker %d still busy with a task at shut-down; waiting for it\n", k));
+            }
+        }
+    }
+    lock.unlock();
+    // Never killed: a worker still in its task is waited for.
+    for (auto& c : g_control)
+        if (c.thread.joinable()) c.thread.join();
+
+    lock.lock();
+    const int closeUpTo = n < WorkerPoolSize ? n + 1 : WorkerPoolSize;
+    for (int k = 0; k < closeUpTo; ++k) ClearSlot(k);
+}
+
+int RunOnWorkerThread(WorkerTask task, void* argument) {
+    if (!task || !argument) return -1;
+    auto findIdle = [] {
+        for (int k = 0; k < WorkerPoolSize; ++k)
+            if (WorkerPool[k].state.load() == WORKER_IDLE && WorkerPool[k].reserved.load() == 0) return k;
+        return -1;
+    };
+    std::unique_lock lock(g_poolMutex);
+    int slot = findIdle();
+    if (slot < 0) {
+        lock.unlock();
+        std::this_thread::sleep_for(milliseconds(50));
+        lock.lock();
+        slot = findIdle();
+        if (slot < 0) return -2;
+    }
+    WorkerSlot& s = WorkerPool[slot];
+    g_control[slot].argument = argument;
+    g_control[slot].task = task;
+    // A completion left over from an earlier task must not end the next wait.
+    for (int sem : {WORKER_SEM_DONE1, WORKER_SEM_DONE2})
+        if (s.pending[sem].load() > 0) s.pending[sem].store(0);
+    s.state.store(WORKER_POSTED);
+    ReleaseSemaphore(slot, WORKER_SEM_START);
+    g_control[slot].startSignal.notify_all();
+    return slot;
+}
+
+int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
+    if (!slots || count < 1 || count > WorkerPoolSize) return -3;
+    for (int i = 0; i < count; ++i) {
+        if (!ValidSlot(slots[i])) return -3;
+        for (int j = 0; j < i; ++j)
+            if (slots[j] == slots[i]) return -3;
+    }
+    std::unique_lock lock(g_poolMutex);
+    for (int i = 0; i < count; ++i)
+        if (WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].load() < 0) return -3;
+
+    bool anyMissing = false;
+    auto settled = [&] {
+        bool all = true;
+        for (int i = 0; i < count; ++i) {
+            int p = WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].load();
+            if (p < 0) anyMissing = true;
+            if (p <= 0) all = false;
+        }
+        return all || anyMissing;
+    };
+    bool done;
+    if (timeoutMs < 0) {
+        g_poolChanged.wait(lock, settled);
+        done = true;
+    } else {
+        done = g_poolChanged.wait_for(lock, milliseconds(timeoutMs), settled);
+    }
+    if (anyMissing) return -3;
+    if (!done) return -2;
+    for (int i = 0; i < count; ++i) WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].store(0);
+
+    for (int i = 0; i < count; ++i) {
+        const WorkerSlot& s = WorkerPool[slots[i]];
+        if (s.state.load() < 0) return -1;
+        if (s.state.load() == WORKER_RUNNING) return -6;
+        if (s.result.load() != WORKER_RESULT_OK) return -1;
+    }
+    return 1;
+}
+
+int ReserveWorkerSlot(int slot) {
+    if (!ValidSlot(slot)) return -1;
+    WorkerPool[slot].reserved.store(1);
+    return 1;
+}
+
+int ReleaseWorkerSlots(const int* slots, int count) {
+    if (count < 1) return 1;
+    if (!slots) return -1;
+    for (int i = 0; i < count; ++i) {
+        if (!ValidSlot(slots[i])) return -1;
+        WorkerPool[slots[i]].reserved.store(0);
+    }
+    return 1;
+}
+
+namespace {
+
+const char* const kSection = "ZRN-MPEG";
+
+std::filesystem::path ThreadOptionsFile() { return platform::ConfigFile("ROZARAZ2.INI"); }
+
+}  // namespace
+
+void ReadThreadOptions() {
+    const auto file = ThreadOptionsFile();
+    if (platform::IniReadInt(kSection, "default_thread_options", 0, file) != 1) {
+        DefaultThreadOptions();
+        return;
+    }
+    MeThreadCount = platform::IniReadInt(kSection, "default_ME_threads", 1, file);
+    if (MeThreadCount < 1 || MeThreadCount > 16) MeThreadCount = 1;
+    ThreadReadFlag = platform::IniReadInt(kSection, "default_threads_read", 0, file);
+    ThreadDrawFlag = platform::IniReadInt(kSection, "default_threads_draw", 0, file);
+    ThreadEncodeFlag = platform::IniReadInt(kSection, "default_threads_encode", 0, file);
+    ThreadTablesFlag = platform::IniReadInt(kSection, "default_threads_tables", 0, file);
+}
+
+bool WriteThreadOptions() {
+    const auto file = ThreadOptionsFile();
+    const std::pair<const char*, int> keys[] = {
+        {"default_thread_options", 1},          {"default_ME_threads", MeThreadCount},
+        {"default_threads_read", ThreadReadFlag}, {"default_threads_draw", ThreadDrawFlag},
+        {"default_threads_encode", ThreadEncodeFlag}, {"default_threads_tables", ThreadTablesFlag},
+    };
+    bool ok = true;
+    for (const auto& [key, value] : keys)
+        ok = platform::IniWriteString(kSection, key, platform::Format("%d", value), file) && ok;
+    return ok;
+}
+
+void DefaultThreadOptions() {
+    if (ProcessorCount < 2) {
+        MeThreadCount = 1;
+        ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
+    } else {
+        MeThreadCount = ProcessorCount > 4 ? 4 : ProcessorCount;
+        ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 1;
+    }
+}

@@ -1,0 +1,99 @@
+// The engine's pool of 16 worker threads, and the thread options that decide
+// how much of an encoding runs on it (kept in the program INI file).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr int WorkerPoolSize = 16;
+
+// A task runs with its argument and the index of the slot that runs it; a
+// value above 0 means success.
+using WorkerTask = int32_t (*)(void* argument, int slot);
+
+// Slot states.
+enum : int32_t {
+    WORKER_NOT_STARTED = 0,
+    WORKER_IDLE = 1,
+    WORKER_RUNNING = 2,
+    WORKER_POSTED = 3,  // task handed over, or finished
+    WORKER_STOPPED = -2,
+    WORKER_TERMINATED = -3,  // did not end within the stop sequence
+    WORKER_BROKEN = -4,      // bad slot or missing start semaphore
+};
+
+// Slot results.
+enum : int32_t {
+    WORKER_RESULT_NONE = 0,
+    WORKER_RESULT_OK = 4,
+    WORKER_RESULT_FAILED = -1,  // the task returned 0 or less, or the thread stopped
+    WORKER_RESULT_NO_TASK = -2,
+};
+
+// The semaphores of a slot, indexing WorkerSlot::pending.
+enum : int { WORKER_SEM_START = 0, WORKER_SEM_DONE1 = 1, WORKER_SEM_DONE2 = 2 };
+
+// What the rest of the engine may read of a slot. The synchronisation behind
+// it lives in Threads.cpp.
+struct WorkerSlot {
+    std::atomic<int32_t> state{WORKER_NOT_STARTED};
+    std::atomic<int32_t> result{WORKER_RESULT_NONE};
+    std::atomic<int32_t> reserved{0};  // 1: RunOnWorkerThread must not choose it
+    std::atomic<uint32_t> threadId{0};
+    // Releases not yet taken (0 or 1) per semaphore; -1 while the semaphore does not exist.
+    std::atomic<int32_t> pending[3] = {-1, -1, -1};
+};
+
+extern WorkerSlot WorkerPool[WorkerPoolSize];
+// 1 tells every worker to leave; the input read-ahead stops on it too.
+extern std::atomic<int> WorkerPoolStopFlag;
+// 1 between a complete start and the stop.
+extern std::atomic<int> WorkerPoolRunning;
+// The slot being created, so the number of complete slots when creation stopped early.
+extern std::atomic<int> WorkerPoolCreatedCount;
+
+// 16 when every worker started; -1 a thread could not be created; -2 a
+// semaphore could not be created. A pool still alive from an earlier start is
+// stopped first.
+int StartWorkerThreads();
+// Wakes every worker with the stop flag set and joins it. A worker busy with a
+// task is never killed: the stop waits for the task to return.
+void StopWorkerThreads();
+// The body of a worker thread: 0 after a stop, -10 for a bad slot or a
+// missing start semaphore.
+int WorkerThreadProc(int slot);
+
+// Hands the task to the lowest idle, unreserved slot and returns its index;
+// -1 when the function or the argument is null; -2 when no slot is free even
+// after one 50 ms retry. Called only by the encoding thread.
+int RunOnWorkerThread(WorkerTask task, void* argument);
+// Waits until all the listed slots have finished their tasks. 1 all succeeded;
+// -1 a task failed or its worker stopped; -2 time-out (the tasks go on);
+// -3 bad arguments or a slot without its semaphores; -6 a task still running.
+// A negative time-out waits without limit.
+int WaitForWorkerTasks(const int* slots, int count, int timeoutMs);
+// 1, or -1 for an index outside 0..15.
+int ReserveWorkerSlot(int slot);
+// 1, or -1 at the first bad index (the indices before it are released).
+int ReleaseWorkerSlots(const int* slots, int count);
+
+// Thread options: motion-estimation bands run in parallel, and the four kinds
+// of parallel work (read-ahead, preview drawing, split reconstruction, motion
+// tables for the next anchor).
+extern int MeThreadCount;
+extern int ThreadReadFlag;
+extern int ThreadDrawFlag;  // only exactly 1 means on
+extern int ThreadEncodeFlag;
+extern int ThreadTablesFlag;
+// Processors of the machine, set at program start; feeds the defaults.
+extern int ProcessorCount;
+
+// Options from "ROZARAZ2.INI" when it holds explicit ones, else the defaults.
+void ReadThreadOptions();
+// Writes the six keys; false when the file could not be written.
+bool WriteThreadOptions();
+void DefaultThreadOptions();
+
+// Test seam: makes StartWorkerThreads fail at `slot` as if the system had
+// refused a thread (kind 1) or a semaphore (kind 2). Kind 0 clears it.
+void SetWorkerPoolCreationFault(int slot, int kind);
