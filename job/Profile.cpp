@@ -2,6 +2,7 @@
 // and read from text (a main block and five versioned extension sections).
 #include "job/Profile.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -331,6 +332,14 @@ void RunFinalisation(bool recheck) {
     }
 }
 
+// Whether the name contains "_default.$pr", in any letter case, as every
+// file-name extension of the program is compared.
+bool NameHasDefaultSuffix(const char* name) {
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("_default.$pr") != std::string::npos;
+}
+
 // Reads a profile file into the settings; true when the checks may run.
 bool ReadProfileFile(const char* name, int previousLoaded) {
     FILE* file = std::fopen(name, "r");
@@ -356,7 +365,7 @@ bool ReadProfileFile(const char* name, int previousLoaded) {
     s.sequenceHeaderOption = 0;
     s.topBorderLines = 0;
     s.bottomBorderLines = 0;
-    if (!std::strstr(name, "_default.$pr")) CustomProfileLoaded = 1;
+    if (!NameHasDefaultSuffix(name)) CustomProfileLoaded = 1;
 
     ReadMainBlock(in, header == HeaderKind::V11);
     auto fail = [&](const char* message) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "job/EncoderSettings.h"
 
@@ -64,26 +65,29 @@ inline constexpr int kV311Version = 2, kV311Count = 3;
 // ---------------------------------------------------------------------------
 // Lines and values.
 
-// Reads a text file line by line, each line whole whatever its length; the
-// line end (LF or CR LF) is dropped.
+// Reads a text file line by line. Each line is consumed whole whatever its
+// length, so the next read starts on the next line; only its first
+// kLineKeep characters are kept (far more than any value needs), so that a
+// huge file without line breaks cannot exhaust memory. The line end (LF or
+// CR LF) is dropped.
 class LineReader {
 public:
+    static constexpr size_t kLineKeep = 64 * 1024;
+
     explicit LineReader(FILE* file) : file_(file) {}
-    ~LineReader() { std::free(buffer_); }
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
 
     // False at the end of the file or on a read error; `line` is then empty.
     bool Next(std::string& line) {
-        ssize_t n = getline(&buffer_, &capacity_, file_);
-        if (n < 0) {
-            line.clear();
-            return false;
+        line.clear();
+        bool any = false;
+        int c;
+        while ((c = std::getc(file_)) != EOF) {
+            any = true;
+            if (c == '\n') break;
+            if (line.size() < kLineKeep) line += static_cast<char>(c);
         }
-        line.assign(buffer_, static_cast<size_t>(n));
-        if (!line.empty() && line.back() == '\n') line.pop_back();
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        return true;
+        return any;
     }
     // True when no further line can be read (end of file or a read error).
     bool AtEnd() {
@@ -96,8 +100,6 @@ public:
 
 private:
     FILE* file_;
-    char* buffer_ = nullptr;
-    size_t capacity_ = 0;
 };
 
 // Closes the file on every path.
@@ -138,9 +140,11 @@ inline bool ParseDouble(const char* text, double& out) {
 }
 
 // A stored text: cut at the first CR or LF (and for file names at the first
-// "?"), at most 255 characters.
+// "?"), at most 255 characters. A NUL byte ends it as well: the names go to
+// the system as C strings.
 inline std::string StoredText(const std::string& line, bool fileName) {
-    size_t cut = line.find_first_of(fileName ? "\r\n?" : "\r\n");
+    using namespace std::string_view_literals;
+    size_t cut = line.find_first_of(fileName ? "\r\n?\0"sv : "\r\n\0"sv);
     std::string text = line.substr(0, cut);
     if (text.size() > kProfileTextLimit) text.resize(kProfileTextLimit);
     return text;

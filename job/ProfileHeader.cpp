@@ -2,6 +2,7 @@
 // touching the settings.
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
@@ -88,14 +89,10 @@ void ReadProfileHeader(const char* name, std::string* description, int* mpeg1, i
     if (lines.AtEnd()) return;
     in.Line();
     if (StartsWith(in.Text(), kV201Ext.begin)) {
-        in.Skip(3);
-        int major = NonNegative(in.IntOr(0));
-        int minor = NonNegative(in.IntOr(0));
-        int count = NonNegative(in.IntOr(0));
-        // Whichever groups the version holds, the count covers every line after it.
-        (void)major;
-        (void)minor;
-        in.Skip(count);
+        // Whichever value groups the versions select, the count covers every
+        // line after it; the three values and the versions are not summarised.
+        in.Skip(5);
+        in.Skip(NonNegative(in.IntOr(0)));
         in.Line();
         if (!StartsWith(in.Text(), kV201Ext.end)) return fail(kMsgBadV201End);
     }

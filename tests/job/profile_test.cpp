@@ -42,106 +42,13 @@ std::string JoinLines(const std::vector<std::string>& lines, const char* eol = "
 
 std::string GoldenDefault() { return ReadFile(testsupport::SourceDir() / "tests/job/data/default.prf"); }
 
-// The fields a profile stores, as text, in file order; the preview flags and
-// the fields the checks re-derive are left out (they do not survive a read).
-std::vector<std::string> StoredFields(const EncoderSettingsRecord& s) {
-    auto d = [](double v) { return std::to_string(v); };
-    auto i = [](int v) { return std::to_string(v); };
-    return {s.inputFileName, s.outputFileName, s.statisticsFileName, i(s.inputType), i(s.horizontalSize),
-            i(s.verticalSize), i(s.framesToEncode), i(s.firstFrame), i(s.gopSize), i(s.ipDistance), i(s.mpeg1),
-            i(s.frameRateCode), i(s.keepOriginalDuration), d(s.bitRate), i(s.mpegProfile), i(s.mpegLevel),
-            i(s.pFrameMotionRange[0]), i(s.pFrameMotionRange[1]), i(s.bFrameMotionRange[0]),
-            i(s.bFrameMotionRange[1]), i(s.meSearchPoints), i(s.meThreshold), i(s.meSearchLevel),
-            i(s.qualityStatisticsMode), i(s.performanceMode), i(s.audioMode), i(s.audioBitRate),
-            i(s.audioBitRateIndex), i(s.inputHasAudio), i(s.encodeAudio), i(s.reservedV11), s.tempVideoFileName,
-            s.tempAudioFileName, i(s.deleteTempVideo), i(s.deleteTempAudio), i(s.muxPackSize),
-            i(s.muxPacketsPerPack), i(s.muxAudioBufferKb), i(s.muxVideoBufferKb), i(s.muxConstantRate),
-            i(s.constrainedParameters), i(s.skipBFramesMode), i(s.mpeg2AspectRatio), i(s.videoFormat),
-            i(s.reservedV2a), i(s.reservedV2b), i(s.muxBitRate), i(s.applicationType), s.profileDescription,
-            i(s.inverseTelecine), i(s.deinterlace), i(s.mpeg1AspectRatio), i(s.medianFilter),
-            i(s.medianFilterStrength), i(s.lowPassFilter), i(s.lowPassFilterStrength), i(s.streamType),
-            i(s.mpeg2MuxConstantRate), i(s.rateControl), i(s.vbrMode), d(s.averageBitRate),
-            i(s.constantQuantScale), d(s.maxBitRate), d(s.averageBitRateUpper), d(s.averageBitRateLower),
-            i(s.closedGopOption), i(s.sequenceHeaderOption), i(s.topBorderLines), i(s.bottomBorderLines),
-            i(s.interlaceMode), i(s.sequenceDisplayExtension), i(s.audioSampleRate)};
-}
+std::string DistinctText() { return ReadFile(testsupport::SourceDir() / "tests/job/data/distinct.prf"); }
 
 // Settings unlike the built-in ones in every stored field, within the ranges
 // the reader and the checks accept.
-void SetDistinctSettings() {
-    EncoderSettingsRecord& s = EncoderSettings;
-    s.inputFileName = "/media/in put/clip.avi";
-    s.outputFileName = "/media/out/clip.mpg";
-    s.statisticsFileName = "/tmp/stats.txt";
-    s.inputType = 2;
-    s.horizontalSize = 720;
-    s.verticalSize = 576;
-    s.framesToEncode = 1500;
-    s.firstFrame = 25;
-    s.gopSize = 15;
-    s.ipDistance = 3;
-    s.mpeg1 = 0;
-    s.frameRateCode = 3;
-    s.keepOriginalDuration = 0;
-    s.bitRate = 6000000.25;
-    s.mpegProfile = 4;
-    s.mpegLevel = 8;
-    s.pFrameMotionRange[0] = 64;
-    s.pFrameMotionRange[1] = 48;
-    s.bFrameMotionRange[0] = 32;
-    s.bFrameMotionRange[1] = 24;
-    s.meSearchPoints = 300;
-    s.meThreshold = 11;
-    s.meSearchLevel = 3;
-    s.qualityStatisticsMode = 2;
-    s.performanceMode = 5;
-    s.audioMode = 3;
-    s.audioBitRate = 224;
-    s.audioBitRateIndex = 6;
-    s.inputHasAudio = 1;
-    s.encodeAudio = 0;
-    s.reservedV11 = 0;
-    s.tempVideoFileName = "/tmp/v.m2v";
-    s.tempAudioFileName = "/tmp/a.mp2";
-    s.deleteTempVideo = 0;
-    s.deleteTempAudio = 0;
-    s.muxPackSize = 2324;
-    s.muxPacketsPerPack = 2;
-    s.muxAudioBufferKb = 8;
-    s.muxVideoBufferKb = 224;
-    s.muxConstantRate = 1;
-    s.constrainedParameters = 0;
-    s.skipBFramesMode = 2;
-    s.mpeg2AspectRatio = 3;
-    s.videoFormat = 1;
-    s.reservedV2a = 7;
-    s.reservedV2b = 1;
-    s.muxBitRate = 10080000;
-    s.applicationType = 16;
-    s.profileDescription = "DVD, 16:9 -- fast";
-    s.inverseTelecine = 1;
-    s.deinterlace = 1;
-    s.mpeg1AspectRatio = 12;
-    s.medianFilter = 0;
-    s.medianFilterStrength = 45;
-    s.lowPassFilter = 1;
-    s.lowPassFilterStrength = 70;
-    s.streamType = 3;
-    s.mpeg2MuxConstantRate = 1;
-    s.rateControl = 2;
-    s.vbrMode = 5;
-    s.averageBitRate = 4500000.5;
-    s.constantQuantScale = 7;
-    s.maxBitRate = 8000000.75;
-    s.averageBitRateUpper = 5000000.0;
-    s.averageBitRateLower = 3000000.125;
-    s.closedGopOption = 9999;
-    s.sequenceHeaderOption = 4;
-    s.topBorderLines = 32;
-    s.bottomBorderLines = 16;
-    s.interlaceMode = 2;
-    s.sequenceDisplayExtension = 1;
-    s.audioSampleRate = 48000;
+void LoadDistinctSettings() {
+    ReadProfile((testsupport::SourceDir() / "tests/job/data/distinct.prf").c_str());
+    ASSERT_EQ(ProfileLoaded, 1);
 }
 
 class ProfileTest : public ::testing::Test {
@@ -199,7 +106,7 @@ TEST_F(ProfileTest, DefaultProfileMatchesGoldenFileInAnyLocale) {
 }
 
 TEST_F(ProfileTest, BuiltInDefaultsKeepSwitchesAndFollowDisplayDefaults) {
-    SetDistinctSettings();
+    LoadDistinctSettings();
     EncoderSettings.disableMmx = 1;
     EncoderSettings.useNewMux = 1;
     EncoderSettings.qualityStatisticsMode = 0;
@@ -226,29 +133,22 @@ TEST_F(ProfileTest, BuiltInDefaultsKeepSwitchesAndFollowDisplayDefaults) {
     EXPECT_EQ(s.statisticsFileName, "-");
 }
 
-TEST_F(ProfileTest, EveryStoredFieldSurvivesWriteAndReadAlsoWithCrLf) {
-    SetDistinctSettings();
-    std::vector<std::string> expected = StoredFields(EncoderSettings);
-    ASSERT_EQ(WriteProfile(PathOf("all.prf").c_str()), 0);
-
-    ReadProfile("+");
-    EncoderSettings.showInput = 1;
-    EncoderSettings.showOutput = 0;
-    EncoderSettings.autoResizeWindow = 0;
-    ReadProfile(PathOf("all.prf").c_str());
-    EXPECT_EQ(ProfileLoaded, 1);
-    EXPECT_EQ(CustomProfileLoaded, 1);
-    EXPECT_EQ(StoredFields(EncoderSettings), expected);
-    // Preview flags are the user's: kept, except the window sizing.
-    EXPECT_EQ(EncoderSettings.showInput, 1);
-    EXPECT_EQ(EncoderSettings.showOutput, 0);
-    EXPECT_EQ(EncoderSettings.autoResizeWindow, 1);
-
-    std::string crlf = JoinLines(SplitLines(ReadFile(dir / "all.prf")), "\r\n");
-    ReadProfile("+");
-    ReadText(crlf, "crlf.prf");
-    EXPECT_EQ(ProfileLoaded, 1);
-    EXPECT_EQ(StoredFields(EncoderSettings), expected);
+TEST_F(ProfileTest, EveryStoredFieldSurvivesReadAndWriteAlsoWithCrLf) {
+    // The preview flags stay the user's; the window sizing becomes automatic.
+    std::vector<std::string> expected = SplitLines(DistinctText());
+    expected[27] = "0";
+    expected[28] = "1";
+    expected[29] = "1";
+    expected[30] = "1";
+    for (const char* eol : {"\n", "\r\n"}) {
+        ReadProfile("+");
+        EncoderSettings.autoResizeWindow = 0;
+        ReadText(JoinLines(SplitLines(DistinctText()), eol), "distinct.prf");
+        ASSERT_EQ(ProfileLoaded, 1);
+        EXPECT_EQ(CustomProfileLoaded, 1);
+        ASSERT_EQ(WriteProfile(PathOf("again.prf").c_str()), 0);
+        EXPECT_EQ(ReadFile(dir / "again.prf"), JoinLines(expected)) << "line ends " << (eol[0] == '\r' ? "CRLF" : "LF");
+    }
     EXPECT_TRUE(boxes.Texts().empty());
 }
 
@@ -265,11 +165,14 @@ TEST_F(ProfileTest, LongLinesAreReadWholeAndTextsCut) {
     lines[1] = std::string(1000, 'a') + "?rest";
     lines[2] = "/out/name?with.mpg";
     lines[60] = "desc?ription " + std::string(600, 'd');
+    lines[3] = std::string("st\0ats\0", 7);
+    lines[4] = std::string(100000, '7');
     lines[5] = "720";
     ReadText(JoinLines(lines));
     EXPECT_EQ(ProfileLoaded, 1);
     EXPECT_EQ(EncoderSettings.inputFileName, std::string(255, 'a'));
     EXPECT_EQ(EncoderSettings.outputFileName, "/out/name");
+    EXPECT_EQ(EncoderSettings.statisticsFileName, "st");
     EXPECT_EQ(EncoderSettings.profileDescription, ("desc?ription " + std::string(600, 'd')).substr(0, 255));
     EXPECT_EQ(EncoderSettings.horizontalSize, 720);  // the line after the long one is still value 5
 }
@@ -323,7 +226,7 @@ TEST_F(ProfileTest, RefusedHeadersKeepThePreviousLoadState) {
 }
 
 TEST_F(ProfileTest, FileEndingAfterMainBlockKeepsExtensionFields) {
-    SetDistinctSettings();
+    LoadDistinctSettings();
     std::vector<std::string> lines = DefaultLines();
     lines.resize(51);
     ReadText(JoinLines(lines));
@@ -343,7 +246,7 @@ TEST_F(ProfileTest, FileEndingAfterMainBlockKeepsExtensionFields) {
 }
 
 TEST_F(ProfileTest, MisplacedSectionLinesAreDropped) {
-    SetDistinctSettings();
+    LoadDistinctSettings();
     // No MPEG2_EXT: its marker's place is taken by ZRNV2_EXT, which is dropped;
     // the next four lines are then examined as the later markers.
     std::vector<std::string> lines = DefaultLines();
@@ -363,7 +266,7 @@ TEST_F(ProfileTest, MisplacedSectionLinesAreDropped) {
 }
 
 TEST_F(ProfileTest, ExtensibleSectionsFollowVersionAndCount) {
-    SetDistinctSettings();
+    LoadDistinctSettings();
     std::vector<std::string> lines = DefaultLines();
     // ZRNV2.01_EXT major 2, minor 1, count 6: neither group, six lines skipped.
     lines[68] = "2";
@@ -546,10 +449,14 @@ TEST_F(ProfileTest, ErrorFlagIsClearedByEveryRead) {
 }
 
 TEST_F(ProfileTest, DefaultNamedProfileDoesNotCountAsCustom) {
-    ReadText(GoldenDefault(), "dir_default.$pr");
-    EXPECT_EQ(CustomProfileLoaded, 0);
+    for (const char* name : {"dir_default.$pr", "dir_DEFAULT.$PR"}) {
+        ReadText(GoldenDefault(), name);
+        EXPECT_EQ(CustomProfileLoaded, 0) << name;
+    }
     ReadText(GoldenDefault(), "mine.prf");
     EXPECT_EQ(CustomProfileLoaded, 1);
+    ReadText(GoldenDefault(), "dir_default.$pr");
+    EXPECT_EQ(CustomProfileLoaded, 1);  // only the built-in defaults clear it
 }
 
 TEST_F(ProfileTest, WriteRefusesWhatAProfileCannotHold) {
@@ -606,19 +513,29 @@ TEST_F(ProfileTest, WriteFailuresAreReportedNeverSuccess) {
     EXPECT_EQ(boxes.Shown()[0].text, " Zero file name ptr ");
 }
 
-TEST_F(ProfileTest, HeaderSummaryOfAWrittenProfile) {
-    SetDistinctSettings();
-    EncoderSettings.encodeAudio = 1;
-    EncoderSettings.reservedV11 = 1;
-    ASSERT_EQ(WriteProfile(PathOf("sum.prf").c_str()), 0);
-    ReadProfile("+");
-
+TEST_F(ProfileTest, HeaderSummaryOfAProfile) {
     std::string description = "unchanged";
     int mpeg1 = -9, width = -9, height = -9, rate = -9, unused1 = -9, unused2 = -9, video = -9, audio = -9,
         mode = -9, mux = -9;
+    auto read = [&](const std::string& path) {
+        ReadProfileHeader(path.c_str(), &description, &mpeg1, &width, &height, &rate, &unused1, &unused2, &video,
+                          &audio, &mode, &mux);
+    };
+    WriteFile(dir / "default.prf", GoldenDefault());
+    read(PathOf("default.prf"));
+    EXPECT_EQ(ProfileHeaderError, 0);
+    EXPECT_EQ(description, "");
+    EXPECT_EQ(mpeg1, 1);
+    EXPECT_EQ(width, 352);
+    EXPECT_EQ(height, 240);
+    EXPECT_EQ(rate, 29);
+    EXPECT_EQ(video, 1638400);
+    EXPECT_EQ(audio, 128);
+    EXPECT_EQ(mode, 1);
+    EXPECT_EQ(mux, 0);
+
     RateControlCarry[0] = RateControlCarry[1] = 7;
-    ReadProfileHeader(PathOf("sum.prf").c_str(), &description, &mpeg1, &width, &height, &rate, &unused1,
-                      &unused2, &video, &audio, &mode, &mux);
+    read((testsupport::SourceDir() / "tests/job/data/distinct.prf").string());
     EXPECT_EQ(ProfileHeaderError, 0);
     EXPECT_EQ(RateControlCarry[0], 0);
     EXPECT_EQ(description, "DVD, 16:9 -- fast");
@@ -629,7 +546,7 @@ TEST_F(ProfileTest, HeaderSummaryOfAWrittenProfile) {
     EXPECT_EQ(unused1, -9);
     EXPECT_EQ(unused2, -9);
     EXPECT_EQ(video, -1);  // variable bit rate
-    EXPECT_EQ(audio, 224);
+    EXPECT_EQ(audio, 0);   // audio not encoded
     EXPECT_EQ(mode, 3);
     EXPECT_EQ(mux, 10080000);
     EXPECT_EQ(EncoderSettings.horizontalSize, 352);  // the settings are untouched
