@@ -53,3 +53,4 @@ int ClosedGopBPictures = 0;
 
 int TemporalReference = 0;
 int ForwardHorFCode = 15, ForwardVertFCode = 15, BackwardHorFCode = 15, BackwardVertFCode = 15;
+int CurrentFrameNumber = 0;

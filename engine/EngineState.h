@@ -91,3 +91,6 @@ extern int ClosedGopBPictures;
 // temporal_reference and the four f_codes (15 where a direction is unused).
 extern int TemporalReference;
 extern int ForwardHorFCode, ForwardVertFCode, BackwardHorFCode, BackwardVertFCode;
+// Output frame number of the picture being read (display index plus the
+// sequence's first output frame); the picture driver sets it before each read.
+extern int CurrentFrameNumber;

@@ -20,7 +20,6 @@ constexpr uint32_t kExtensionStartCode = 0x1B5;
 constexpr uint32_t kSequenceEndCode = 0x1B7;
 constexpr uint32_t kGroupStartCode = 0x1B8;
 
-constexpr int kApplicationDvd = 16;
 constexpr int kApplicationSvcd = 17;
 
 // Natural zig-zag order: raster index of each scan position.
@@ -196,27 +195,6 @@ void PutSliceHeader(int macroblockRow, int quantScale) {
 }
 
 void PutSequenceEnd() { StartCode(kSequenceEndCode); }
-
-void PutSequenceStartHeaders() {
-    PutSequenceHeader();
-    if (EncoderSettings.mpeg1) return;  // MPEG-1 has no extensions at all
-    PutSequenceExtension();
-    if (EncoderSettings.sequenceDisplayExtension && EncoderSettings.applicationType != kApplicationSvcd)
-        PutSequenceDisplayExtension();
-}
-
-bool SequenceHeadersRepeatAtGroup(int groupIndex) {
-    const int app = EncoderSettings.applicationType;
-    if (app == kApplicationDvd || app == kApplicationSvcd) return true;
-    const int n = EncoderSettings.sequenceHeaderOption;
-    return n > 0 && groupIndex % n == 0;
-}
-
-int GopClosedFlag(int groupIndex) {
-    if (groupIndex == 0) return 1;
-    const int n = EncoderSettings.closedGopOption;
-    return n > 0 && groupIndex % n == 0 ? 1 : 0;
-}
 
 void PutPictureUserData() {
     if (EncoderSettings.applicationType != kApplicationSvcd || PictureCodingType != 1) return;

@@ -19,12 +19,5 @@ void PutUserData(const uint8_t* data, int count);
 void PutSliceHeader(int macroblockRow, int quantScale);
 void PutSequenceEnd();
 
-// The sequence header, the extension of an MPEG-2 stream and, when the
-// settings ask for it (never for SVCD), the display extension.
-void PutSequenceStartHeaders();
-// Whether the group with this index (from 0) repeats the sequence headers.
-bool SequenceHeadersRepeatAtGroup(int groupIndex);
-// closed_gop of the group with this index (from 0).
-int GopClosedFlag(int groupIndex);
 // SVCD I pictures carry 14 bytes of 0x01 as user data after their headers.
 void PutPictureUserData();
