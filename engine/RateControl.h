@@ -85,6 +85,6 @@ void RcUpdateSkippedPicture();
 void RcUpdateVbrState();
 
 // Activity sums of one 8x8 block: sum and sum of squares of its samples.
-using BlockSumsFn = void (*)(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
-void BlockSumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
-void BlockSumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
+using ActivitySumsFn = void (*)(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
+void ActivitySumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
+void ActivitySumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares);

@@ -15,7 +15,7 @@ namespace {
 RateControlStateRecord& S = RateControlState;
 }
 
-void BlockSumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
+void ActivitySumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
     int s = 0, q = 0;
     for (int y = 0; y < 8; ++y, p += lineLength)
         for (int x = 0; x < 8; ++x) {
@@ -26,7 +26,7 @@ void BlockSumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares)
     *sumSquares = q;
 }
 
-void BlockSumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
+void ActivitySumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
     const __m128i zero = _mm_setzero_si128();
     __m128i s = zero, q = zero;
     for (int y = 0; y < 8; ++y, p += lineLength) {
@@ -44,7 +44,7 @@ void BlockSumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares) 
 void CalcSpatialActivity(const uint8_t* luma) {
     S.AverageActivity = S.AverageMeanLuma = 0;
     if (RateControlMode == 1 || EncoderSettings.disableAdaptiveQuant == 1) return;
-    const BlockSumsFn sums = MmxEnabled ? BlockSumsSse2 : BlockSumsPlain;
+    const ActivitySumsFn sums = MmxEnabled ? ActivitySumsSse2 : ActivitySumsPlain;
     static const int offsets[4][2] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
     int64_t activityTotal = 0, meanTotal = 0;
     int k = 0;

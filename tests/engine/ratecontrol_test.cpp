@@ -270,8 +270,8 @@ TEST(SpatialActivity, Sse2SumsMatchPlain) {
     for (int round = 0; round < 50; ++round) {
         for (auto& v : p) v = static_cast<uint8_t>(rng());
         int s1, q1, s2, q2;
-        BlockSumsPlain(p.data() + round % 8, 32, &s1, &q1);
-        BlockSumsSse2(p.data() + round % 8, 32, &s2, &q2);
+        ActivitySumsPlain(p.data() + round % 8, 32, &s1, &q1);
+        ActivitySumsSse2(p.data() + round % 8, 32, &s2, &q2);
         ASSERT_EQ(s1, s2);
         ASSERT_EQ(q1, q2);
     }
