@@ -1,6 +1,8 @@
 // Storage of the engine's shared words.
 #include "engine/EngineState.h"
 
+#include "job/EncoderSettings.h"
+
 int MmxEnabled = 1;
 int VideoSequenceState = 0;
 int EncodingFrameCount = 0;
@@ -32,3 +34,19 @@ int QuietMode = 1;
 FILE* StatisticsFile = nullptr;
 FILE* VbvStatsFile = nullptr;
 int VbvStatsEnabled = 0;
+
+int& InterlacedCoding = EncoderSettings.interlacedCoding;
+int FirstOutputFrame = 0;
+int EngineTimingReport = 0, EngineTimingDetail = 0;
+int SmartDeinterlace = 0;
+int PaletteDisplay = 0;
+uint8_t* InputPreviewBuffer = nullptr;
+uint8_t* OutputPreviewBuffer = nullptr;
+const uint8_t* InputPreviewPixels = nullptr;
+int InputPreviewReady = 0, OutputPreviewReady = 0;
+int PreviewPictureWidth = 0, PreviewPictureHeight = 0;
+std::mutex InputPreviewLock, OutputPreviewLock;
+int PrevAnchorInputFrame = -1, NextAnchorInputFrame = -1;
+int NextIsGopStart = 0;
+int AnchorRepeatsInput = 0;
+int ClosedGopBPictures = 0;

@@ -55,3 +55,34 @@ extern int QuietMode;
 extern FILE* StatisticsFile;
 extern FILE* VbvStatsFile;
 extern int VbvStatsEnabled;
+
+#include <mutex>
+
+// 1 when the stream is MPEG-2 and coded interlaced.
+extern int& InterlacedCoding;  // the settings record's interlacedCoding
+// Output frame number of the first picture.
+extern int FirstOutputFrame;
+// Timing reports asked for on the command line ("ttt1", "tttt").
+extern int EngineTimingReport, EngineTimingDetail;
+// Film-cadence deinterlacing runs for this encoding.
+extern int SmartDeinterlace;
+// 1 on an 8-bit palette display (never on this platform's displays).
+extern int PaletteDisplay;
+
+// Preview pictures: bottom-up 24-bit RGB buffers of the encoding size and
+// their ready flags, each guarded by its lock while it is converted and drawn.
+extern uint8_t* InputPreviewBuffer;
+extern uint8_t* OutputPreviewBuffer;
+extern const uint8_t* InputPreviewPixels;
+extern int InputPreviewReady, OutputPreviewReady;
+extern int PreviewPictureWidth, PreviewPictureHeight;
+extern std::mutex InputPreviewLock, OutputPreviewLock;
+// Anchors around the current picture, and the picture-driver flags that
+// motion estimation reads.
+extern int PrevAnchorInputFrame, NextAnchorInputFrame;
+// 1 for a P picture with M = 1 right before a group start: nothing uses its motion tables.
+extern int NextIsGopStart;
+// 1 for an anchor whose input frame repeats the previous anchor's.
+extern int AnchorRepeatsInput;
+// 1 for the B pictures that follow the I picture of a closed group (other than the first).
+extern int ClosedGopBPictures;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -41,11 +42,13 @@ struct EncoderSettingsRecord {
     int meSearchPoints = 256;
     int meThreshold = 8;
     int meSearchLevel = 2;
+    // The four preview flags are never taken from a file: they follow the
+    // program's display defaults (DefaultShowInput and its kin below).
     int showInput = 0;
-    int showOutput = 0;
+    int showOutput = 1;
     int autoResizeWindow = 1;
-    int stretchPreview = 0;
-    int qualityStatisticsMode = 0;
+    int stretchPreview = 1;
+    int qualityStatisticsMode = 1;  // kept by the built-in defaults: the settings file sets it
     int performanceMode = 3;
     int audioMode = 1;
     int audioBitRate = 128;
@@ -75,6 +78,7 @@ struct EncoderSettingsRecord {
     int muxBitRate = 0;
     int applicationType = 0;  // 0, 1 VCD 1.1, 2 VCD 2.0, 3 CD-i, 16 DVD, 17 SVCD
     std::string profileDescription;
+    // Values 6 and 7 (the open AVI input's rate and scale) are written, never read back.
 
     // ZRNV2.01_EXT
     int inverseTelecine = 0;
@@ -146,8 +150,18 @@ struct EncoderSettingsRecord {
 
 extern EncoderSettingsRecord EncoderSettings;
 
+// Longest text (file name or description) a profile keeps.
+constexpr size_t kProfileTextLimit = 255;
+
+// Display defaults from the program's settings file, copied into the preview
+// flags whenever the built-in defaults are loaded.
+extern int DefaultShowInput;       // initially 0
+extern int DefaultShowOutput;      // initially 1
+extern int DefaultAutoWindowSize;  // initially 1
+extern int DefaultStretchPreview;  // initially 1
+
 // Status flags kept beside the settings.
-extern int ProfileLoaded;
-extern int ParameterError;
-extern int CustomProfileLoaded;
-extern int ProfileHeaderError;
+extern int ProfileLoaded;        // 1 when the last profile read ran to its end
+extern int ParameterError;       // 1 when the last profile read reported a parameter error
+extern int CustomProfileLoaded;  // 1 once a profile other than the defaults was read or one was written
+extern int ProfileHeaderError;   // 1 when the last profile summary read failed

@@ -1,0 +1,24 @@
+// Inverse 8x8 DCT of the reconstruction: an integer two-pass transform whose
+// plain and SIMD forms give the same samples for every block of 16-bit values.
+#pragma once
+
+#include <cstdint>
+
+// Start-up step of the inverse transform. The clamp is computed directly, so
+// there is nothing to build; kept so that start-up has one call per transform.
+inline void InitIdctClipTable() {}
+
+// Both forms take the block in natural coefficient order (row = vertical
+// frequency) and return sample differences, row = line, each in -256..255.
+void IdctChenWang(int16_t* block);
+// SIMD form. It keeps no static storage, so the two entries (one per
+// reconstruction slot) may run on two threads at once.
+void IdctMmx(int16_t* block);
+void IdctMmx2(int16_t* block);
+
+struct IdctKernels {
+    void (*idct[2])(int16_t* block);  // by reconstruction slot
+};
+
+// Fills the table with the plain kernels, then with the SIMD ones when `simd`.
+void idct_init(bool simd, IdctKernels& kernels);

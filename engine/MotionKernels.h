@@ -1,0 +1,68 @@
+// Difference kernels of the block-matching search: 16x16 sums of absolute and
+// squared differences, the interpolated-prediction error, block sums for the
+// intra variance and the column extrema of the feature tables; plain and SSE2.
+#pragma once
+
+#include <cstdint>
+
+// 255 x 255 x 256: no 16x16 sum of squared differences exceeds it, so it
+// serves as "no limit".
+constexpr int MotionErrorLimit = 16646400;
+
+// Sum of absolute differences of a candidate block and the current block
+// (both with the given line length), with a limit that lets it stop early.
+using FullPelSadFn = int (*)(const uint8_t* candidate, const uint8_t* current, int lineLength,
+                             int limit);
+// Sum of squared differences between a half-sample prediction taken at the
+// integer corner `reference` and the current block; returns the running sum
+// as soon as a row ends with it at or above the limit.
+using HalfPelMatchFn = int (*)(const uint8_t* reference, const uint8_t* current, int lineLength,
+                               int halfX, int halfY, int limit);
+// Squared-difference error of the average of a forward and a backward
+// half-sample prediction (word-average rounding), without early exit.
+using InterpolatedErrorFn = int (*)(const uint8_t* forward, const uint8_t* backward,
+                                    const uint8_t* current, int lineLength, int forwardHalfX,
+                                    int forwardHalfY, int backwardHalfX, int backwardHalfY,
+                                    int height);
+// Sum and sum of squares of the 256 samples of a 16x16 block.
+using BlockSumsFn = void (*)(const uint8_t* block, int lineLength, uint32_t* sum,
+                             uint32_t* sumOfSquares);
+// Per column, the largest and the smallest byte over `rows` rows (rows >= 1).
+using ColumnExtremaFn = void (*)(const uint8_t* plane, int stride, int rows, int count,
+                                 uint8_t* maxOut, uint8_t* minOut);
+
+struct MotionKernelTable {
+    FullPelSadFn fullPelSad = nullptr;           // stops once the limit is reached
+    FullPelSadFn fullPelSadRowBudget = nullptr;  // stops when a row budget is exceeded
+    HalfPelMatchFn halfPelSse = nullptr;         // byte-halving rounding
+    HalfPelMatchFn halfPelSseModes45 = nullptr;  // word-average rounding
+    InterpolatedErrorFn interpolatedError = nullptr;
+    BlockSumsFn blockSums = nullptr;
+    ColumnExtremaFn columnExtrema = nullptr;
+};
+
+// Fills the table with the plain kernels, then, when `simd`, with the SSE2 ones.
+// Both give identical results for every input.
+void motion_kernels_init(bool simd, MotionKernelTable& table);
+
+// The members by name.
+int FullPelSad(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
+int FullPelSadRowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
+int FullPelSadMmx(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
+int FullPelSadMmxRowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength,
+                           int limit);
+int HalfPelSse(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+               int halfY, int limit);
+int HalfPelSseModes45(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+                      int halfY, int limit);
+int HalfPelSseMmx(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+                  int halfY, int limit);
+int HalfPelSseMmxModes45(const uint8_t* reference, const uint8_t* current, int lineLength,
+                         int halfX, int halfY, int limit);
+
+// Intra variance measure of a 16x16 block from its sums: S2 - ((S1 x S1 + 128) >> 8),
+// the square formed unsigned (it can pass the signed range).
+inline int IntraVarianceFromSums(uint32_t sum, uint32_t sumOfSquares) {
+    uint32_t meanSquare = (sum * sum + 128u) >> 8;
+    return static_cast<int>(sumOfSquares - meanSquare);
+}
