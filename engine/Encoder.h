@@ -19,6 +19,8 @@ extern const int32_t* AbsValueTable;   // index -255..255
 
 int InitEncoderTables();
 int FreeEncoderParameterBuffers();
+// Frees only the two preview RGB buffers.
+void FreeEncoderParameterBuffersPreviewOnly();
 // 0 success, -1 set-up failed, -2 the sequence start failed.
 int BeginVideoEncoding();
 // 0 success, -1 the picture failed, -2 no sequence was started.

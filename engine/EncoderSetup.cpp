@@ -7,11 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/Fdct.h"
+#include "engine/Deinterlace.h"
 #include "engine/Idct.h"
 #include "engine/Input.h"
 #include "engine/MotionEstimation.h"
@@ -121,8 +123,8 @@ bool SetupFrameRange() {
             const int lowest = static_cast<int>(S * r + 0.1), highest = static_cast<int>(E * r + 0.1);
             FirstOutputFrame = std::max(FirstOutputFrame, lowest);
             if (FirstOutputFrame + OutputFrameCount > highest) OutputFrameCount = highest - FirstOutputFrame;
-            FrameRateConversion.on = 1;
-            FrameRateConversion.ratio = 1.0 / r;
+            FrameRateConversion.enabled = 1;
+            FrameRateConversion.outputToInputRatio = 1.0 / r;
             FrameRateConversion.aviFirstFrame = S;
             FrameRateConversion.aviEndFrame = E;
             converted = true;
@@ -209,11 +211,7 @@ void BuildTables() {
 }
 
 void FreeEncoderBuffers() {
-    for (int s = 0; s < InputFrameCache.slotCount; ++s) {
-        InputFrameCache.slotFrame[s] = 0;
-        FreeBlock(InputFrameCache.slotBuffer[s]);
-    }
-    InputFrameCache.slotCount = 0;
+    FreeInputFrameCache();
     for (uint8_t*& p : FramePlaneBlocks) FreeBlock(p);
     FramePlanes* stores[] = {&NextAnchorRecon, &PrevAnchorRecon, &BPictureRecon, &NextAnchorSource,
                              &PrevAnchorSource, &BPictureSource, &PredictionFrame};
@@ -288,11 +286,18 @@ int InitEncoderTables() {
     return 0;
 }
 
-int FreeEncoderParameterBuffers() {
+void FreeEncoderParameterBuffersPreviewOnly() {
+    std::scoped_lock lock(InputPreviewLock, OutputPreviewLock);
     FreeAligned(OutputPreviewBuffer);
     OutputPreviewBuffer = nullptr;
+    if (InputPreviewPixels == InputPreviewBuffer) InputPreviewPixels = nullptr;
     FreeAligned(InputPreviewBuffer);
     InputPreviewBuffer = nullptr;
+    InputPreviewReady = OutputPreviewReady = 0;
+}
+
+int FreeEncoderParameterBuffers() {
+    FreeEncoderParameterBuffersPreviewOnly();
     EncoderSettings.motionData.clear();
     return 0;
 }
@@ -308,21 +313,7 @@ void SetupEncoderBuffers() {
     ResetFieldAnalysis();
     ComputePretestFactors();
 
-    // Input cache.
-    InputFrameCache.lastCachedFrame = -1;
-    InputFrameCache.maxRequestedFrame = -1;
-    int slots = e.ipDistance + 1;
-    if (FrameRateConversion.on && FrameRateConversion.ratio != 1.0)
-        slots = static_cast<int>((e.ipDistance + 1) * FrameRateConversion.ratio + 1.0);
-    slots = std::min(slots + 5, 40);
-    const size_t rowBytes = static_cast<size_t>((3 * e.horizontalSize + 3) / 4) * 4;
-    InputFrameCache.slotSize = static_cast<int>(rowBytes * e.verticalSize + 2088);
-    for (int s = 0; s < slots; ++s) {
-        InputFrameCache.slotBuffer[s] = AllocOrFail<uint8_t>(static_cast<size_t>(InputFrameCache.slotSize),
-                                                             "Cannot allocate memory for frame ring buffer\n");
-        InputFrameCache.slotFrame[s] = -1;
-        InputFrameCache.slotCount = s + 1;
-    }
+    if (AllocateInputFrameCache() < 0) return;
 
     BuildTables();
 
@@ -376,7 +367,7 @@ void SetupEncoderBuffers() {
     for (size_t k = 0; MacroblockInfoArray && k < macroblocks; ++k) new (&MacroblockInfoArray[k]) MacroblockInfo();
     BlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
     RepeatStoresAllocated = 0;
-    if (FrameRateConversion.on && FrameRateConversion.ratio < 1.0) {
+    if (FrameRateConversion.enabled && FrameRateConversion.outputToInputRatio < 1.0) {
         RepeatBlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
         RepeatMacroblockInfo =
             AllocOrFail<MacroblockInfo>(macroblocks * sizeof(MacroblockInfo), "Cannot allocate memory\n");

@@ -11,7 +11,9 @@
 #include "engine/EngineState.h"
 #include "engine/Fdct.h"
 #include "engine/Headers.h"
+#include "engine/Input.h"
 #include "engine/MotionEstimation.h"
+#include "engine/PictureDriver.h"
 #include "engine/Quant.h"
 #include "engine/RateControl.h"
 #include "engine/Threads.h"
@@ -169,7 +171,7 @@ void PutMacroblock(MacroblockInfo& mb, int qs, int* currentQuant, int framePredF
 
 void StartUpperHalfIfDue(int r) {
     if (SplitReconstructionState != 1) return;
-    if (InputReadAheadRunning() || TableTaskState.load() == 1) return;
+    if (InputFrameCache.readerBusy.load() || TableTaskState.load() == 1) return;
     if (!(r > MbHeight / 2 && r <= MbHeight - MbHeight / 4)) return;
     SplitReconstructionState = 2;
     UpperHalfTaskIndex = RunOnWorkerThread(ReconstructUpperHalfTask, &UpperHalfTaskIndex);

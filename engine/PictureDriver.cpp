@@ -60,38 +60,7 @@ void CopyPlanes(const FramePlanes& from, const FramePlanes& to) {
     std::memcpy(to.cr, from.cr, ChromaBytes());
 }
 
-// The raw-input base name: the input file name with the frame number put in
-// place of its one integer conversion ("%d", "%05d", ...). Only such a
-// conversion is expanded, so a stray "%s" in a file name cannot read memory.
-std::string RawInputName(int frame) {
-    const std::string& pattern = EncoderSettings.inputFileName;
-    std::string out;
-    bool used = false;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] != '%') {
-            out += pattern[i];
-            continue;
-        }
-        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-            out += '%';
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        while (j < pattern.size() && (pattern[j] == '0' || pattern[j] == '-' || pattern[j] == '+' || pattern[j] == ' '))
-            ++j;
-        while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) ++j;
-        if (!used && j < pattern.size() && (pattern[j] == 'd' || pattern[j] == 'i' || pattern[j] == 'u')) {
-            std::string spec = pattern.substr(i, j - i) + "d";
-            out += platform::Format(spec.c_str(), frame);
-            used = true;
-            i = j;
-            continue;
-        }
-        out += '%';
-    }
-    return out;
-}
+std::string RawInputName(int frame) { return FormatRawInputName(EncoderSettings.inputFileName, frame); }
 
 void StatLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void StatLine(const char* fmt, ...) {
@@ -340,7 +309,7 @@ int StartSequenceEncoding() {
 int EncodePicture() {
     const int i = PictureIndex, M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
     if (i >= OutputFrameCount)
-        return (FrameRateConversion.on && i <= OutputFrameCount + 2) ? 0 : -1;
+        return (FrameRateConversion.enabled && i <= OutputFrameCount + 2) ? 0 : -1;
 
     SkipBPicture = 0;
     RepeatBPicture = 0;
@@ -521,13 +490,6 @@ int DrawInputPreview() {
     }
     std::lock_guard<std::mutex> lock(InputPreviewLock);
     RefreshInputPreview();
-    return 1;
-}
-
-int InputReadAheadTask(void* argument, int slot) {
-    if (!argument || slot < 0) return -1;
-    if (InputReadAheadRunning()) return 1;
-    ReadAheadInputFrames();
     return 1;
 }
 

@@ -40,7 +40,6 @@ void CalcPlaneVarianceMse(const uint8_t* recon, const uint8_t* source, int width
                           float* mse);
 int DrawInputPreview();
 
-int InputReadAheadTask(void* argument, int slot);
 int DrawInputPreviewTask(void* argument, int slot);
 int DrawOutputPreviewTask(void* argument, int slot);
 int DrawOutputPreviewYuvTask(void* argument, int slot);
