@@ -186,18 +186,6 @@ TEST(ValidateAdvice, SkippingBPicturesOnVideoCd) {
     }
 }
 
-TEST(ValidateAdvice, AdviceTextsAsWorded) {
-    EXPECT_STREQ(LoadResString(64265),
-                 "You are attempting to encode a MPEG video stream \nwith a bit rate that may be too low for the "
-                 "specified \nframe format; the image quality may be reduced.\n\n");
-    EXPECT_STREQ(LoadResString(64252),
-                 "Selecting one of the skip B frame modes can help to\nimprove picture quality.\n\n");
-    EXPECT_STREQ(LoadResString(64268), "Selecting skip all B frames mode can help \nto improve picture quality.\n\n");
-    EXPECT_STREQ(LoadResString(64274),
-                 "\nIncreasing number of P and B frames in video sequence \nand using median or low pass input filters "
-                 "may also \nhelp to improve picture quality.\n");
-}
-
 const std::string kFormatPrefix =
     "The combination of picture size, frame rate and source\nvideo format specified for MPEG-2 video stream\ndoes not "
     "correspond to any popular video format.\nThe created MPEG-2 video stream will be formally valid, \nbut some "

@@ -177,12 +177,4 @@ TEST(ValidateLimits, ProfileAndLevel) {
     for (const LimitCase& c : cases) ExpectCheck(CheckProfileAndLevel, c);
 }
 
-TEST(ValidateLimits, LevelNames) {
-    EXPECT_STREQ(LevelName(4), "High");
-    EXPECT_STREQ(LevelName(6), "High-1440");
-    EXPECT_STREQ(LevelName(8), "Main");
-    EXPECT_STREQ(LevelName(10), "Low");
-    EXPECT_STREQ(LevelName(5), "Unspecified");
-}
-
 }  // namespace
