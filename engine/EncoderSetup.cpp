@@ -173,36 +173,6 @@ bool SetupFrameRange() {
     return true;
 }
 
-// Notice after compliance problems of a disc format; false when the user stops.
-bool ComplianceNotice() {
-    const EncoderSettingsRecord& e = EncoderSettings;
-    if (ComplianceWarningCount <= 0) return true;
-    const char* format = e.applicationType == 2 ? "VCD" : e.applicationType == 16 ? "DVD" : e.applicationType == 17 ? "SVCD" : nullptr;
-    if (!format) return true;
-    std::string notice = platform::Format(
-        "Program has detected that encoding parameters \ndo not conform to %s specification. The output\nfile will "
-        "not be valid for %s.\n",
-        format, format);
-    if (e.suppressWarnings)
-        notice +=
-            "\nIf you want to read more information about errors, \nplease uncheck option 'Suppress Warning "
-            "Messages'\nand try encoding again.\n";
-    if (BatchMode >= 1) {
-        FILE* log = std::fopen(BatchLogFileName.c_str(), "a");
-        if (log) {
-            std::fprintf(log, "WARNING:\n%s\n", notice.c_str());
-            std::fclose(log);
-        }
-        return true;
-    }
-    notice += "\nPress YES if you wish to continue or press NO \nto stop encoding.";
-    if (e.suppressWarnings &&
-        platform::ShowMessageBox(notice, "ZRN-MPEG Encoder", platform::MbButtons::YesNo, platform::MbIcon::Warning,
-                                 MessageOwnerWindow) == platform::MbAnswer::No)
-        return false;
-    return true;
-}
-
 void BuildTables() {
     for (int i = -255; i <= 255; ++i) {
         SquareStorage[i + 255] = i * i;
@@ -440,7 +410,7 @@ int SetupVideoEncoder() {
             if (CheckAudioCompliance() != 0) return 0;
             if (e.mpeg1 && CheckMuxSectorSize() != 0) return 0;
         }
-        if (!ComplianceNotice()) return 0;
+        if (ReportComplianceSummary() < 0) return 0;
     }
     if (ProfileLoaded != 1) {
         ShowWarningMessage(" Error:\n Parameters not correct, please\n check profile settings in menu. ");

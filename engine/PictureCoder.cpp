@@ -301,7 +301,8 @@ void PutPicture() {
             }
             mb.codedBlockPattern = cbp;
             mb.typeFlags &= ~(MB_PATTERN | MB_QUANT);
-            if (cbp) mb.typeFlags |= MB_PATTERN;
+            // Intra macroblocks carry every block without a pattern code.
+            if (cbp && !(mb.typeFlags & MB_INTRA)) mb.typeFlags |= MB_PATTERN;
             if (cbp && mb.quantScale != currentQuant) mb.typeFlags |= MB_QUANT;
 
             bool skip = false;

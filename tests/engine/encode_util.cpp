@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sstream>
+
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
@@ -19,7 +22,7 @@ namespace encodetest {
 
 std::string MakeRawFrames(const fs::path& dir, int width, int height, int frames, const std::string& source) {
     const std::string cmd = platform::Format(
-        "ffmpeg -v error -y -f lavfi -i %s=size=%dx%d:rate=25 -frames:v %d -pix_fmt yuv420p -start_number 0 -f "
+        "ffmpeg -v error -y -f lavfi -i %s=size=%dx%d:rate=25 -frames:v %d -pix_fmt yuv420p -c:v rawvideo -start_number 0 -f "
         "image2 '%s/frame%%d.yuv'",
         source.c_str(), width, height, frames, dir.c_str());
     EXPECT_EQ(RunCommand(cmd), 0) << cmd;
@@ -90,7 +93,7 @@ std::string ProbePictureTypes(const fs::path& stream) {
 
 std::vector<double> LumaMse(const fs::path& stream, const std::string& pattern, int width, int height, int frames) {
     const fs::path decoded = stream.string() + ".decoded.yuv";
-    RunCommand("ffmpeg -v error -y -i '" + stream.string() + "' -f rawvideo -pix_fmt yuv420p '" + decoded.string() + "'");
+    RunCommand("ffmpeg -v error -y -i '" + stream.string() + "' -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + decoded.string() + "'");
     const std::string dec = testsupport::ReadFile(decoded);
     const size_t frameBytes = static_cast<size_t>(width) * height * 3 / 2;
     std::vector<double> mse;
@@ -103,6 +106,22 @@ std::vector<double> LumaMse(const fs::path& stream, const std::string& pattern, 
             sum += d * d;
         }
         mse.push_back(sum / (static_cast<double>(width) * height));
+    }
+    return mse;
+}
+
+std::vector<double> StatisticsLumaMse(const fs::path& statistics, int frames) {
+    std::vector<double> mse(static_cast<size_t>(frames), -1.0);
+    std::istringstream in(testsupport::ReadFile(statistics));
+    std::string line;
+    int display = -1;
+    while (std::getline(in, line)) {
+        int coded, shown;
+        double variance, error;
+        if (std::sscanf(line.c_str(), "Frame %d (#%d in display order):", &coded, &shown) == 2) display = shown;
+        else if (std::sscanf(line.c_str(), "Y: variance=%lf, MSE=%lf", &variance, &error) == 2 && display >= 0 &&
+                 display < frames)
+            mse[static_cast<size_t>(display)] = error;
     }
     return mse;
 }

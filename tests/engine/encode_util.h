@@ -32,4 +32,7 @@ std::string ProbePictureTypes(const std::filesystem::path& stream);
 std::vector<double> LumaMse(const std::filesystem::path& stream, const std::string& pattern, int width, int height,
                             int frames);
 
+// The luma MSE the encoder wrote to its statistics file, by display number (-1 where missing).
+std::vector<double> StatisticsLumaMse(const std::filesystem::path& statistics, int frames);
+
 }  // namespace encodetest
