@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/Deinterlace.h"
+#include "engine/Input.h"
 #include "platform/Format.h"
 #include "platform/System.h"
 
@@ -15,6 +16,7 @@ int FieldSelectionWorkedCount = 0;
 int EdgeSelectionWrongCount = 0;
 
 void ResetFieldAnalysis() {
+    DeinterlaceAndAnalyseFrame = DeinterlaceInputFrame;
     FieldChoiceHistory = FieldChoiceRing{};
     FieldSelectionWorkedCount = 0;
     EdgeSelectionWrongCount = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/EngineState.h"
+#include "engine/Input.h"
 #include "job/EncoderSettings.h"
 
 uint8_t* DeinterlaceBuffers[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -177,4 +178,16 @@ uint8_t* DeinterlaceFrame(uint8_t* pixels, int width, int height, size_t rowByte
     if ((mode & DEINTERLACE_EDGE_DIRECTED) && rowBytes >= static_cast<size_t>(3) * width)
         EdgeDirectedRows(pixels, width, height, static_cast<ptrdiff_t>(rowBytes));
     return pixels;
+}
+
+uint8_t* DeinterlaceInputFrame(uint8_t* pixels, int width, int height, int rowBytes, int sourceBits) {
+    FilmFrameSource source;
+    source.getFrame = GetCachedInputFrame;
+    source.firstFrame = InputFrameCache.aviFirstFrame;
+    source.endFrame = InputFrameCache.aviEndFrame;
+    uint8_t* out = DeinterlaceFrame(pixels, width, height, static_cast<size_t>(rowBytes), sourceBits,
+                                    CurrentInputFrame, source);
+    ClearBorderRows(out, rowBytes, height, EncoderSettings.bottomBorderLines, EncoderSettings.topBorderLines,
+                    EncodeHeight - 2);
+    return out;
 }

@@ -44,7 +44,8 @@ extern FieldChoiceRing FieldChoiceHistory;
 extern int FieldSelectionWorkedCount;
 extern int EdgeSelectionWrongCount;
 
-// Clears the choice history and its counters; set-up calls it before a sequence.
+// Clears the choice history and its counters; set-up calls it before a
+// sequence, and it hands the input path its deinterlace step.
 void ResetFieldAnalysis();
 
 // Row length in bytes of a 24-bit bitmap row of `width` pixels.
@@ -110,3 +111,9 @@ uint8_t* FilmModeDeinterlace(const uint8_t* frame, int width, int height, int n,
 // frame to convert.
 uint8_t* DeinterlaceFrame(uint8_t* pixels, int width, int height, size_t rowBytes, int sourceBits, int n,
                           const FilmFrameSource& source);
+
+// The input path's deinterlace step for the current input frame: neighbours
+// come from the read-ahead cache, and the black border rows are cleared again
+// afterwards so that neither blending nor a woven field brings picture
+// content back into them.
+uint8_t* DeinterlaceInputFrame(uint8_t* pixels, int width, int height, int rowBytes, int sourceBits);

@@ -50,3 +50,7 @@ int PrevAnchorInputFrame = -1, NextAnchorInputFrame = -1;
 int NextIsGopStart = 0;
 int AnchorRepeatsInput = 0;
 int ClosedGopBPictures = 0;
+
+int TemporalReference = 0;
+int ForwardHorFCode = 15, ForwardVertFCode = 15, BackwardHorFCode = 15, BackwardVertFCode = 15;
+int CurrentFrameNumber = 0;

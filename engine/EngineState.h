@@ -86,3 +86,11 @@ extern int NextIsGopStart;
 extern int AnchorRepeatsInput;
 // 1 for the B pictures that follow the I picture of a closed group (other than the first).
 extern int ClosedGopBPictures;
+
+// Picture header values the picture driver sets before each picture:
+// temporal_reference and the four f_codes (15 where a direction is unused).
+extern int TemporalReference;
+extern int ForwardHorFCode, ForwardVertFCode, BackwardHorFCode, BackwardVertFCode;
+// Output frame number of the picture being read (display index plus the
+// sequence's first output frame); the picture driver sets it before each read.
+extern int CurrentFrameNumber;

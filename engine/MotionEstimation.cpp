@@ -1,12 +1,18 @@
-// Motion estimation set-up and the per-macroblock choice of the prediction:
-// kernels and table geometry, the intra variance measure, and the P and B
-// decisions of the second search stage.
+// Motion estimation of a picture: set-up, the two motion-table buffers and
+// the table calculation run ahead, the split into bands of macroblock rows on
+// the worker pool, and the per-macroblock choice of the prediction.
 #include "engine/MotionEstimation.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "engine/EngineState.h"
 #include "engine/MotionSearch.h"
+#include "engine/Threads.h"
+#include "job/EncoderSettings.h"
+#include "job/JobUtil.h"
+#include "job/Report.h"
+#include "job/RunState.h"
 
 FullPelSadFn FullPelSadKernel = FullPelSad;
 HalfPelMatchFn HalfPelMatchKernel = HalfPelSse;
@@ -40,6 +46,165 @@ namespace {
 // A predicted macroblock whose error is at least this and above its intra
 // variance is coded intra.
 constexpr int IntraErrorFloor = 2304;
+constexpr int TaskWaitMs = 10000;
+
+const char* const TableTaskFailedText =
+    " Error in the table calculation thread function. \n Disable parallel table calculations and try again.";
+
+// Argument blocks of the band tasks; static so that they outlive the posting
+// call, and never refilled while a task that reads them may still run.
+struct FirstStageBand {
+    int bandCount = 0, bandIndex = 0;
+    const uint8_t* prevAnchorSource = nullptr;
+    const uint8_t* prevAnchorRecon = nullptr;
+    const uint8_t* currentSource = nullptr;
+    MacroblockInfo* records = nullptr;
+    int rangeX = 0, rangeY = 0;
+    const uint8_t* tables = nullptr;
+    int matchFlags = 0;
+};
+struct SecondStageBand {
+    int bandCount = 0, bandIndex = 0;
+    const uint8_t* nextAnchorSource = nullptr;
+    const uint8_t* nextAnchorRecon = nullptr;
+    const uint8_t* prevAnchorSource = nullptr;
+    const uint8_t* prevAnchorRecon = nullptr;
+    const uint8_t* currentSource = nullptr;
+    MacroblockInfo* records = nullptr;
+    int forwardRangeX = 0, forwardRangeY = 0, backwardRangeX = 0, backwardRangeY = 0;
+    // Wider than the records' words: the sums of a large noisy picture pass 2^31.
+    int64_t intraVarianceSum = 0, errorSum = 0;
+};
+FirstStageBand FirstStageBands[WorkerPoolSize];
+SecondStageBand SecondStageBands[WorkerPoolSize];
+
+// Band tasks a wait gave up on; they keep their slots reserved until a
+// later wait has seen them end.
+int StraySlots[WorkerPoolSize];
+int StrayCount = 0;
+// Slot of the table task in flight, or -1.
+int TableTaskSlot = -1;
+
+int SaturateToInt(int64_t v) { return v > INT_MAX ? INT_MAX : static_cast<int>(v); }
+
+// Macroblock rows [first, end) of band k of n.
+void BandRows(int bandCount, int bandIndex, int* first, int* end) {
+    const int rows = MeTableGeometry.height / 16;
+    const int perBand = (rows + bandCount - 1) / bandCount;
+    *first = std::min(rows, bandIndex * perBand);
+    *end = bandIndex == bandCount - 1 ? rows : std::min(rows, *first + perBand);
+}
+
+void RunFirstStageBand(const FirstStageBand& b) {
+    int first = 0, end = 0;
+    BandRows(b.bandCount, b.bandIndex, &first, &end);
+    const int w = MeTableGeometry.width, columns = w / 16;
+    for (int row = first; row < end; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            const int x = column * 16, y = row * 16;
+            MacroblockInfo& r = b.records[row * columns + column];
+            int bestX = 0, bestY = 0;
+            r.firstStageResult[0] = MotionSearchMacroblock(
+                b.prevAnchorSource, b.prevAnchorRecon, b.currentSource + y * w + x, x, y, b.rangeX,
+                b.rangeY, &bestX, &bestY, nullptr, b.tables, b.matchFlags, r.matchWindows);
+            r.firstStageResult[1] = bestX;
+            r.firstStageResult[2] = bestY;
+        }
+    }
+}
+
+void RunSecondStageBand(SecondStageBand& b) {
+    int first = 0, end = 0;
+    BandRows(b.bandCount, b.bandIndex, &first, &end);
+    const int columns = MeTableGeometry.width / 16;
+    b.intraVarianceSum = 0;
+    b.errorSum = 0;
+    for (int row = first; row < end; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            int variance = 0, error = 0;
+            EstimateMacroblockMotion(b.prevAnchorSource, b.nextAnchorSource, b.prevAnchorRecon,
+                                     b.nextAnchorRecon, b.currentSource, column * 16, row * 16,
+                                     b.forwardRangeX, b.forwardRangeY, b.backwardRangeX,
+                                     b.backwardRangeY, &b.records[row * columns + column],
+                                     &variance, &error);
+            b.intraVarianceSum += variance;
+            b.errorSum += error;
+        }
+    }
+}
+
+bool WorkerAvailable() {
+    for (const WorkerSlot& s : WorkerPool)
+        if (s.state.load() == WORKER_IDLE && s.reserved.load() == 0) return true;
+    return false;
+}
+
+// Waits for band tasks that an earlier wait left running. False when they
+// still run, so that nothing they use may be touched.
+bool SettleStrayTasks(int timeoutMs) {
+    if (StrayCount == 0) return true;
+    if (WaitForWorkerTasks(StraySlots, StrayCount, timeoutMs) == -2) return false;
+    ReleaseWorkerSlots(StraySlots, StrayCount);
+    StrayCount = 0;
+    return true;
+}
+
+// Runs the n bands: one task per band while a worker is free, the bands that
+// find no free worker here on the calling thread, so that busy slots never
+// make the picture fail. Returns false after a reported failure.
+template <class Band, class RunBand>
+bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* postError,
+              const char* waitError) {
+    int slots[WorkerPoolSize];
+    int posted = 0;
+    bool local[WorkerPoolSize] = {};
+    for (int k = 0; k < n; ++k) {
+        if (!WorkerAvailable()) {
+            local[k] = true;
+            continue;
+        }
+        const int slot = RunOnWorkerThread(task, &bands[k]);
+        if (slot == -2) {
+            local[k] = true;
+            continue;
+        }
+        if (slot < 0) {
+            // Let what was posted end before anyone may refill its block.
+            if (posted && WaitForWorkerTasks(slots, posted, TaskWaitMs) == -2) {
+                std::copy(slots, slots + posted, StraySlots);
+                StrayCount = posted;
+            } else {
+                ReleaseWorkerSlots(slots, posted);
+            }
+            ReportFatalError(postError);
+            return false;
+        }
+        // Reserved until the wait has ended, so no later post lands on it.
+        ReserveWorkerSlot(slot);
+        slots[posted++] = slot;
+    }
+    for (int k = 0; k < n; ++k)
+        if (local[k]) runBand(bands[k]);
+    if (posted == 0) return true;
+    const int result = WaitForWorkerTasks(slots, posted, TaskWaitMs);
+    if (result == -2) {
+        std::copy(slots, slots + posted, StraySlots);
+        StrayCount = posted;
+        ReportFatalError(waitError);
+        return false;
+    }
+    ReleaseWorkerSlots(slots, posted);
+    if (result < 0) {
+        ReportFatalError(waitError);
+        return false;
+    }
+    return true;
+}
+
+int BandCount() {
+    if (MeThreadCount > WorkerPoolSize) MeThreadCount = WorkerPoolSize;
+    return MeThreadCount;
+}
 
 }  // namespace
 
@@ -62,9 +227,12 @@ int InitMotionEstimation(int width, int height, int performanceMode, int mmx, in
     MeHighMode = performanceMode >= 4 ? 1 : 0;
     MeLowMode = !MeHighMode;
 
+    // A new encoding: whatever an earlier pool ran has ended with that pool.
     MotionTablesShared = 0;
     SavedPrizBuffer = nullptr;
     TableTaskState.store(0);
+    TableTaskSlot = -1;
+    StrayCount = 0;
     return 1;
 }
 
@@ -174,4 +342,202 @@ int CalcMotionSearchTablesTask(void* block, int slot) {
     CalcMotionSearchTables(args->source, args->tables);
     TableTaskState.store(0);
     return 1;
+}
+
+int MotionEstimationBandTask(void* block, int slot) {
+    if (!block || slot < 0) return -1;
+    RunFirstStageBand(*static_cast<FirstStageBand*>(block));
+    return 1;
+}
+
+int MotionEstimationBandTask2(void* block, int slot) {
+    if (!block || slot < 0) return -1;
+    RunSecondStageBand(*static_cast<SecondStageBand*>(block));
+    return 1;
+}
+
+void RestoreMotionTableBuffers() {
+    // Nothing may still write or read the buffers once they are handed back.
+    if (TableTaskSlot >= 0) {
+        WaitForWorkerTasks(&TableTaskSlot, 1, -1);
+        ReleaseWorkerSlots(&TableTaskSlot, 1);
+        TableTaskSlot = -1;
+    }
+    SettleStrayTasks(-1);
+    TableTaskState.store(0);
+    if (MotionTablesShared) {
+        MotionTablesShared = 0;
+        priz = SavedPrizBuffer;
+        SavedPrizBuffer = nullptr;
+    }
+}
+
+void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,
+                         const uint8_t* prevAnchorRecon, const uint8_t* nextAnchorRecon,
+                         const uint8_t* currentSource, const uint8_t* /*currentRecon*/,
+                         int forwardRangeX, int forwardRangeY, int backwardRangeX,
+                         int backwardRangeY, MacroblockInfo* records, int /*secondField*/,
+                         int /*anchorFlag*/) {
+    SearchStage = 0;
+    PictureErrorSum = 0;
+    PictureIntraVarianceSum = 0;
+
+    // Tasks of the previous picture must have ended before their blocks,
+    // records or tables are touched again.
+    if (!SettleStrayTasks(TaskWaitMs)) {
+        ReportFatalError(" Unknown error in wait for ME threads");
+        return;
+    }
+    if (TableTaskSlot >= 0) {
+        const int result = WaitForWorkerTasks(&TableTaskSlot, 1, TaskWaitMs);
+        if (result == -2) {
+            // Still writing its buffer: keep it in flight for the next look.
+            ReportFatalError(TableTaskFailedText);
+            return;
+        }
+        ReleaseWorkerSlots(&TableTaskSlot, 1);
+        TableTaskSlot = -1;
+        if (result != 1) TableTaskState.store(-1);
+    }
+    if (TableTaskState.load() != 0) {
+        TableTaskState.store(0);
+        ReportFatalError(TableTaskFailedText);
+        return;
+    }
+
+    MeSearchPoints = EncoderSettings.meSearchPoints;
+    MeThresholdScaled = EncoderSettings.meThreshold * 256;
+    MeWindowTolerance = EncoderSettings.meSearchLevel;
+    const uint32_t start = GetElapsedMilliseconds();
+
+    const int w = MeTableGeometry.width;
+    const int columns = w / 16, rows = MeTableGeometry.height / 16;
+    bool postTables = false;
+    if (PictureCodingType != 3 && !(EncoderSettings.ipDistance == 1 && EncoderSettings.gopSize == 1)) {
+        if (AnchorRepeatsInput) {
+            // Same input frame as the previous anchor: its tables serve both roles.
+            if (!MotionTablesShared) {
+                SavedPrizBuffer = priz;
+                MotionTablesShared = 1;
+                priz = prizn;
+            }
+        } else {
+            uint8_t* older = MotionTablesShared ? SavedPrizBuffer : priz;
+            priz = prizn;
+            prizn = older;
+            MotionTablesShared = 0;
+            SavedPrizBuffer = nullptr;
+            if (!NextIsGopStart) {
+                if (ThreadTablesFlag == 0)
+                    CalcMotionSearchTables(currentSource, prizn);
+                else
+                    postTables = true;
+            }
+        }
+        MotionTableTimeMs += GetElapsedMilliseconds() - start;
+    }
+
+    if (PictureCodingType == 1) {
+        PumpMessagesDuringMotionSearch();
+        int64_t sum = 0;
+        for (int row = 0; row < rows; ++row) {
+            for (int column = 0; column < columns; ++column) {
+                MacroblockInfo& r = records[row * columns + column];
+                r.typeFlags = MB_INTRA;
+                r.predictionError = IntraVarianceMeasure(currentSource + row * 16 * w + column * 16, w);
+                sum += r.predictionError;
+            }
+        }
+        PictureErrorSum = SaturateToInt(sum);
+    } else {
+        if (PictureCodingType == 2) {
+            PictureMatchFlags = 2 | (CurrentInputFrame == PrevAnchorInputFrame ? 1 : 0);
+        } else {
+            const bool repeats = CurrentInputFrame == PrevAnchorInputFrame ||
+                                 CurrentInputFrame == NextAnchorInputFrame;
+            SearchStage = repeats ? 0 : 1;
+            PictureMatchFlags = repeats ? 3 : 2;
+        }
+        bool firstStageRan = false;
+        if (PictureCodingType == 3) {
+            PumpMessagesDuringMotionSearch();
+            // The leading B pictures of a closed group are predicted backward only.
+            if (!ClosedGopBPictures) {
+                firstStageRan = true;
+                if (MeThreadCount > 1 && !(PictureMatchFlags & 1)) {
+                    const int n = BandCount();
+                    for (int k = 0; k < n; ++k)
+                        FirstStageBands[k] = {n, k, prevAnchorSource, prevAnchorRecon, currentSource,
+                                              records, forwardRangeX, forwardRangeY, priz,
+                                              PictureMatchFlags};
+                    if (!RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
+                                  " Error during starting ME thread ",
+                                  " Unknown error in wait for ME threads"))
+                        return;
+                } else {
+                    RunFirstStageBand({1, 0, prevAnchorSource, prevAnchorRecon, currentSource,
+                                       records, forwardRangeX, forwardRangeY, priz,
+                                       PictureMatchFlags});
+                }
+            }
+        }
+
+        PumpMessagesDuringMotionSearch();
+        SearchStage = SearchStage == 1 && firstStageRan ? 2 : 0;
+        const int n = MeThreadCount > 1 ? BandCount() : 1;
+        for (int k = 0; k < n; ++k) {
+            SecondStageBand& b = SecondStageBands[k];
+            b = SecondStageBand{};
+            b.bandCount = n;
+            b.bandIndex = k;
+            b.nextAnchorSource = nextAnchorSource;
+            b.nextAnchorRecon = nextAnchorRecon;
+            b.prevAnchorSource = prevAnchorSource;
+            b.prevAnchorRecon = prevAnchorRecon;
+            b.currentSource = currentSource;
+            b.records = records;
+            b.forwardRangeX = forwardRangeX;
+            b.forwardRangeY = forwardRangeY;
+            b.backwardRangeX = backwardRangeX;
+            b.backwardRangeY = backwardRangeY;
+        }
+        if (n > 1) {
+            if (!RunBands(SecondStageBands, n, MotionEstimationBandTask2, RunSecondStageBand,
+                          " Error during starting second ME thread ",
+                          " Unknown error in second wait for ME threads"))
+                return;
+        } else {
+            RunSecondStageBand(SecondStageBands[0]);
+        }
+        int64_t intraSum = 0, errorSum = 0;
+        for (int k = 0; k < n; ++k) {
+            intraSum += SecondStageBands[k].intraVarianceSum;
+            errorSum += SecondStageBands[k].errorSum;
+        }
+        PictureIntraVarianceSum = SaturateToInt(intraSum);
+        PictureErrorSum = SaturateToInt(errorSum);
+        MotionEstimationTimeMs += GetElapsedMilliseconds() - start;
+    }
+
+    if (postTables) {
+        TableTaskArgs = {currentSource, prizn};
+        // Running from the moment it is posted: the coder and the next picture look at it.
+        TableTaskState.store(1);
+        const int slot = WorkerAvailable() ? RunOnWorkerThread(CalcMotionSearchTablesTask, &TableTaskArgs) : -2;
+        if (slot >= 0) {
+            // Reserved until collected: a later task on the same slot would
+            // otherwise take the completion the next picture waits for.
+            ReserveWorkerSlot(slot);
+            TableTaskSlot = slot;
+        } else if (slot == -2) {
+            // No free worker: the tables are needed all the same.
+            const uint32_t tablesStart = GetElapsedMilliseconds();
+            CalcMotionSearchTables(currentSource, prizn);
+            TableTaskState.store(0);
+            MotionTableTimeMs += GetElapsedMilliseconds() - tablesStart;
+        } else {
+            TableTaskState.store(0);
+            ReportFatalError(" Error starting parallel table caculation ");
+        }
+    }
 }

@@ -3,16 +3,94 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/AviFile.h"
 
 // Channel count the audio pass asks the source for (0 none, 1 mono, 2 stereo);
 // profile reads set it from the settings.
 extern int AviRequestedChannels;
 
+// Set by the job while it opens the input only to describe it: the audio
+// stream's problems are then told to the user.
+extern int AviProbeActive;
+// 2 stereo, 1 mono source sound; 0 without usable audio.
+extern int AviAudioChannelMode;
+
+// The audio pass's sample range and read position, in sample frames.
+extern int64_t AudioPosition, AudioStartSample, AudioEndSample;
+
+// Bytes of the staging buffer the PCM reader fills before converting.
+constexpr int kAviAudioStagingBytes = 64000;
+
+// The state of the open input. Frames may be read from the read-ahead worker
+// while the engine thread reads too: `frameLock` serialises the decoding, and
+// every thread gets the frame in a buffer of its own.
+struct AviInputState {
+    std::string AviInputPath;
+    int AviLibraryOpen = 0;
+    std::unique_ptr<platform::AviFile> AviFile;
+    platform::AviStream* AviVideoStream = nullptr;
+    platform::AviStream* AviAudioStream = nullptr;
+    std::unique_ptr<platform::AviFrameGetter> AviFrameGetter;
+    int AviVideoOpen = 0;
+    platform::AviFileInfo AviFileInfo;
+    platform::AviStreamInfo AviVideoInfo, AviAudioInfo;
+    platform::AviWaveFormat AviWaveFormat;
+    int AviAudioUsable = 0;
+    int AviAudioChannels = 0, AviAudioBlockAlign = 0, AviAudioBits = 0;
+    int64_t AviAudioStart = 0, AviAudioLength = 0;
+    int64_t AviVideoStartFrame = 0;
+    int AviSourceBitDepth = 0;
+    int AviResizeMode = 0;  // 0 same size, 1 width and height differ, 2 only the width
+    int AviNeedsConversion = 0;
+    // The frames are deinterlaced here (before resizing) rather than by the engine.
+    int AviDeinterlacesFrames = 0;
+    // Source-size 24-bit bottom-up picture the decoded frames are drawn into.
+    std::vector<uint8_t> AviConversionBits;
+    // The frame handed out to the thread that opened the input; other threads get their own.
+    std::vector<uint8_t> AviFrameBuffer;
+    std::vector<std::pair<std::thread::id, std::vector<uint8_t>>> OtherFrameBuffers;
+    platform::BitmapInfoHeader AviEncodeFrameHeader;
+    int32_t AviAudioCarry[3] = {0, 0, 0};  // last mono, left, right sample of the previous block
+    std::vector<uint8_t> AviAudioStaging;
+    std::thread::id OwnerThread;  // the thread that opened the input and may show messages
+    std::string ReadError;        // what went wrong on a thread that may not show it
+    std::mutex frameLock;
+};
+extern AviInputState AviInput;
+
+// Texts of the AVI information dialogs.
+struct AviInfoTexts {
+    std::string frameSize, frameRate, frameCount, compression, duration, compressionRatio;
+    bool hasAudio = false;  // the audio texts below are filled
+    std::string audioFormat, audioRate, audioBits, audioChannels;
+    bool highCompression = false;  // ratio above 5:1
+};
+// Shows the information dialog unless in batch mode; set by the program.
+extern void (*ShowAviInfoUnlessBatch)(const AviInfoTexts& texts);
+
 int AviOpenInputFile(const char* fileName);  // 0 on failure (after its own message)
 void AviCloseInputFile();                    // safe when nothing is open
+// Frame n of the stream as a packed 24-bit DIB of the encoded size, or null.
+// On a thread other than the opener's no message is shown: the error is kept
+// for AviTakeReadError.
+uint8_t* AviReadVideoFrame(platform::AviFrameGetter* getter, int64_t n);
+std::string AviTakeReadError();
+int AviReadAudioSamples(void* buffer, int64_t bufferBytes, int64_t count, int64_t* framesRead, int64_t* bytesRead);
+int AviConvertAudioSamples(void* buffer, int64_t bufferBytes, int64_t* samples, int64_t* byteCount);
+int AviGetAudioData(int16_t* destination, int wanted);
+void AviFormatFileInfo(AviInfoTexts* description);
 int AviHasVideoStream();
+int AviHasAudioStream();
 int AviGetVideoRate();
 int AviGetVideoScale();
 int AviGetVideoStartFrame();
 int AviGetVideoEndFrame();  // one past the last frame
+int AviGetFrameWidth();
+int AviGetFrameHeight();
+void AviResetAudioState();

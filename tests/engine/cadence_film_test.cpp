@@ -225,3 +225,22 @@ TEST_F(FilmMode, InputStepChoosesFilmModeOnlyWhenItCan) {
     BlendFieldRows(blended.data(), W, H, BitmapRowBytes(W), false);
     EXPECT_EQ(plain, blended);
 }
+
+TEST_F(FilmMode, BordersStayBlackAfterTheStep) {
+    // The input path clears the border rows before this step; blending would
+    // bring half the picture back into the row next to them.
+    Frame frame(BitmapRowBytes(W) * H, 255);
+    const size_t line = BitmapRowBytes(W);
+    std::memset(frame.data(), 0, 2 * line);
+    std::memset(frame.data() + (H - 4) * line, 0, 4 * line);
+    EncoderSettings.bottomBorderLines = 2;
+    EncoderSettings.topBorderLines = 3;
+    SmartDeinterlace = 0;
+    uint8_t* out = DeinterlaceInputFrame(frame.data(), W, H, int(line), 24);
+    EncoderSettings.bottomBorderLines = 0;
+    EncoderSettings.topBorderLines = 0;
+    ASSERT_EQ(out, frame.data());
+    for (int r : {0, 1, H - 4, H - 3, H - 2, H - 1}) EXPECT_EQ(out[r * line + 30], 0) << r;
+    EXPECT_EQ(out[2 * line + 30], 255);
+    EXPECT_EQ(out[(H - 5) * line + 30], 128);  // rebuilt between picture and border
+}

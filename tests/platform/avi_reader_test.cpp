@@ -289,7 +289,3 @@ TEST_F(AviReader, DamagedFilesFailCleanly) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

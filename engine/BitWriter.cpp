@@ -1,0 +1,136 @@
+// The queued bit writer of the video elementary stream. A failed write stops
+// the encoding: the run state becomes "stop requested", the abort flag is set
+// and the error is reported once.
+#include "engine/BitWriter.h"
+
+#include "job/JobState.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/MessageBox.h"
+
+int32_t BitQueueLengths[BitQueueSize];
+int32_t BitQueueValues[BitQueueSize];
+int BitQueueCount = 0;
+uint32_t BitMasks[33];
+uint64_t BitOutputWord = 0;
+int BitOutputWordFill = 0;
+uint8_t BitOutputBlock[BitOutputBlockWords * 4];
+int BitOutputBlockCount = 0;
+int32_t TotalBitCount = 0;
+FILE* VideoStreamFile = nullptr;
+
+namespace {
+
+constexpr int16_t kStopRequested = 3;
+const char* const kWriteErrorText =
+    "Program cannot write data into the output\nMPEG video stream. No space left on disk\nor system error.";
+
+// True when every byte reached the stream and its error indicator is clear.
+bool WriteStreamBytes(const uint8_t* bytes, size_t count) {
+    if (!VideoStreamFile) return false;
+    if (count > 0 && std::fwrite(bytes, 1, count, VideoStreamFile) != count) return false;
+    return std::ferror(VideoStreamFile) == 0;
+}
+
+// Marks the run as stopped and reports, unless a stop was already asked for.
+// The report may leave through the engine's jump target.
+void HandleWriteError() {
+    if (RunState == kStopRequested) return;
+    RunState = kStopRequested;
+    EncodeAbortFlag = 1;
+    ErrorMessageBuffer = kWriteErrorText;
+    ReportFatalError(ErrorMessageBuffer);
+}
+
+// Appends one word to the block; returns false when a full block failed to write.
+bool EmitWord(uint32_t word) {
+    uint8_t* out = BitOutputBlock + 4 * BitOutputBlockCount;
+    out[0] = static_cast<uint8_t>(word >> 24);
+    out[1] = static_cast<uint8_t>(word >> 16);
+    out[2] = static_cast<uint8_t>(word >> 8);
+    out[3] = static_cast<uint8_t>(word);
+    if (++BitOutputBlockCount < BitOutputBlockWords) return true;
+    BitOutputBlockCount = 0;
+    return WriteStreamBytes(BitOutputBlock, sizeof BitOutputBlock);
+}
+
+}  // namespace
+
+void InitBitWriter() {
+    BitOutputBlockCount = 0;
+    TotalBitCount = 0;
+    BitOutputWord = 0;
+    BitOutputWordFill = 0;
+    BitQueueCount = 0;
+    BitMasks[0] = 0;
+    for (int n = 1; n <= 32; ++n) BitMasks[n] = static_cast<uint32_t>((uint64_t{1} << n) - 1);
+}
+
+void PutBits(int length, uint32_t value) {
+    if (length < 0 || length > 32) return;
+    BitQueueLengths[BitQueueCount] = length;
+    BitQueueValues[BitQueueCount] = static_cast<int32_t>(value);
+    // Wraps instead of overflowing when nobody folds the count (rate control does).
+    TotalBitCount = static_cast<int32_t>(static_cast<uint32_t>(TotalBitCount) + static_cast<uint32_t>(length));
+    if (++BitQueueCount >= BitQueueSize) FlushBitQueue();
+}
+
+void FlushBitQueue() {
+    if (BitQueueCount == 0) return;
+    bool writeFailed = false;
+    uint64_t word = BitOutputWord;
+    int fill = BitOutputWordFill;
+    for (int i = 0; i < BitQueueCount; ++i) {
+        const int length = BitQueueLengths[i];
+        word = (word << length) | (static_cast<uint32_t>(BitQueueValues[i]) & BitMasks[length]);
+        fill += length;
+        if (fill >= 32) {
+            fill -= 32;
+            if (!EmitWord(static_cast<uint32_t>(word >> fill))) writeFailed = true;
+            word &= (uint64_t{1} << fill) - 1;
+        }
+    }
+    BitOutputWord = word;
+    BitOutputWordFill = fill;
+    BitQueueCount = 0;
+    // Reported once the writer is consistent again: the report may not return.
+    if (writeFailed) HandleWriteError();
+}
+
+void AlignBits() {
+    FlushBitQueue();
+    if (BitOutputWordFill % 8 != 0) PutBits(8 - BitOutputWordFill % 8, 0);
+}
+
+void FinishBitWriter() {
+    AlignBits();
+    FlushBitQueue();
+
+    bool blockFailed = false;
+    if (BitOutputBlockCount != 0) {
+        blockFailed = !WriteStreamBytes(BitOutputBlock, 4 * static_cast<size_t>(BitOutputBlockCount));
+        BitOutputBlockCount = 0;
+    }
+    bool tailFailed = false;
+    if (BitOutputWordFill != 0) {
+        // The fill is 8, 16 or 24 now: its bytes, most significant first.
+        const int bytes = BitOutputWordFill / 8;
+        uint8_t tail[3];
+        for (int i = 0; i < bytes; ++i)
+            tail[i] = static_cast<uint8_t>(BitOutputWord >> (BitOutputWordFill - 8 * (i + 1)));
+        tailFailed = !WriteStreamBytes(tail, static_cast<size_t>(bytes));
+    }
+    BitOutputWord = 0;
+    BitOutputWordFill = 0;
+    // Bytes still in the stream's buffer could fail too: make them reach the file now.
+    if (!blockFailed && !tailFailed && VideoStreamFile && std::fflush(VideoStreamFile) != 0) blockFailed = true;
+
+    if (blockFailed) {
+        HandleWriteError();
+    } else if (tailFailed && RunState != kStopRequested) {
+        platform::ShowMessageBox(kWriteErrorText, " Fatal Error", platform::MbButtons::Ok, platform::MbIcon::Stop,
+                                 MessageOwnerWindow);
+        RunState = kStopRequested;
+        EncodeAbortFlag = 1;
+    }
+}

@@ -1,0 +1,105 @@
+// The AVI side of the input path: fetch the mapped frame from the cache,
+// check it, expand palettes, paint the black borders, hand it to the
+// deinterlacer and the input preview, convert it to YUV 4:2:0, filter and pad.
+#include <algorithm>
+#include <mutex>
+
+#include "engine/EngineState.h"
+#include "engine/Input.h"
+#include "engine/InputBitmap.h"
+#include "job/EncoderSettings.h"
+#include "job/JobUtil.h"
+#include "job/Report.h"
+#include "platform/Format.h"
+
+int InputPreviewOnly = 0;
+uint8_t* InputRgbBuffer = nullptr;
+
+namespace {
+
+int Fail(const std::string& text) {
+    ErrorMessageBuffer = text;
+    ReportFatalError(ErrorMessageBuffer);
+    return -1;
+}
+
+}  // namespace
+
+int ReadAviFrame(const FramePlanes& planes) {
+    if (!InputAvi.isOpen || !InputAvi.isOpen() || !InputAvi.readFrame)
+        return Fail(" AVI library has not been initialized ");
+    const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
+    if (w < 2 || h < 2 || w > EncodeWidth || h > EncodeHeight || !planes.y || !planes.cb || !planes.cr) return -1;
+
+    CurrentInputFrame = MapOutputToInputFrame(CurrentFrameNumber);
+    bool reported = false;
+    const uint8_t* bitmap = FetchInputFrame(CurrentInputFrame, reported);
+    if (!bitmap) {
+        if (reported) return -1;
+        return Fail(platform::Format(
+            "Failed to read frame %ld from AVI file.\n\nVFW file reader has exceeded the 2GB limitation\nthat exists "
+            "in AVI 1.0 file structure.\n\nPlease reduce the number of frames to encode.\n",
+            static_cast<long>(CurrentFrameNumber)));
+    }
+    const BitmapInfo info = ReadBitmapInfo(bitmap);
+    if (info.width != w)
+        return Fail("MPEG Image width different from AVI file frame width.\n Size convertion not supported. ");
+    if (info.height != h)
+        return Fail("MPEG Image height greate then AVI file frame height.\n Size convertion not supported.");
+    // A longer palette than 8 bits can index would place the pixels past the slot.
+    if (info.paletteCount > 256 || (info.bits != 24 && info.bits != 8))
+        return Fail(" Cannot read image from AVI file. \n Unsupported image format. ");
+
+    const int rowBytes = (3 * w + 3) & ~3;
+    const uint8_t* palette = bitmap + BitmapHeaderSize;
+    // The frame is ours to change: it lies in a cache slot or the direct buffer.
+    uint8_t* rgb = const_cast<uint8_t*>(palette + 4 * info.paletteCount);
+
+    const bool preview = EncoderSettings.showInput != 0;
+    std::unique_lock<std::mutex> previewLock(InputPreviewLock, std::defer_lock);
+    if (preview) previewLock.lock();
+    if (info.bits == 8) {
+        if (info.paletteCount == 0) return Fail(" Cannot get image bitmap palette from AVI file. ");
+        uint8_t* target;
+        if (preview) {
+            if (!InputPreviewBuffer)
+                return Fail(
+                    " Cannot read palette based AVI file. Array for input frame RGB buffer is not allocated. ");
+            target = InputPreviewBuffer;
+        } else {
+            if (!InputRgbBuffer)
+                InputRgbBuffer = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(rowBytes) * h + 32));
+            if (!InputRgbBuffer)
+                return Fail(" Cannot read palette based AVI file. Array for RGB buffer is not allocated. ");
+            target = InputRgbBuffer;
+        }
+        ExpandPaletteFrame(rgb, palette, info.paletteCount, w, h, target);
+        rgb = target;
+    }
+
+    ClearBorderRows(rgb, rowBytes, h, EncoderSettings.bottomBorderLines, EncoderSettings.topBorderLines,
+                    EncodeHeight - 2);
+
+    const bool sourceDeinterlaces = InputAvi.deinterlacesItself && InputAvi.deinterlacesItself();
+    if (EncoderSettings.deinterlace && !EncoderSettings.interlacedCoding && !sourceDeinterlaces &&
+        DeinterlaceAndAnalyseFrame)
+        rgb = DeinterlaceAndAnalyseFrame(rgb, w, h, rowBytes, info.bits);
+
+    if (preview) {
+        InputPreviewPixels = rgb;
+        InputPreviewReady = 1;
+        previewLock.unlock();
+    }
+    if (InputPreviewOnly) return 0;
+
+    const bool filter = InputFilterOn && FilterPlane;
+    ConvertRgbFrameToYuv(rgb, w, h, filter ? FilterPlane : planes.y, EncodeWidth, planes.cb, planes.cr, ChromaWidth,
+                         MmxEnabled != 0, EncoderSettings.blackLevel);
+    if (filter) FilterInputLuma(planes.y, w, h, EncodeWidth);
+    if (w < EncodeWidth || h < EncodeHeight) {
+        PadFrameEdges(planes.y, w, h, EncodeWidth, EncodeHeight);
+        PadFrameEdges(planes.cb, w >> 1, h >> 1, ChromaWidth, ChromaHeight);
+        PadFrameEdges(planes.cr, w >> 1, h >> 1, ChromaWidth, ChromaHeight);
+    }
+    return 0;
+}

@@ -1,0 +1,184 @@
+// Block layout before coding and the reconstruction after it, with the plain
+// sample kernels and the choice of kernels.
+#include "engine/Transform.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/EngineState.h"
+#include "engine/Fdct.h"
+#include "engine/Idct.h"
+#include "engine/Quant.h"
+#include "job/EncoderSettings.h"
+#include "job/Report.h"
+
+alignas(16) int16_t ReconWorkBlocks[2][64];
+
+// The SIMD sample kernels (TransformSse2.cpp).
+void transform_init_sse2(TransformKernels& kernels);
+
+namespace {
+
+void IntraBlock(int16_t* block, const uint8_t* source, int lineStep) {
+    for (int y = 0; y < 8; ++y, source += lineStep)
+        for (int x = 0; x < 8; ++x) block[8 * y + x] = static_cast<int16_t>(source[x] - 128);
+}
+
+void DifferenceBlock(int16_t* block, const uint8_t* source, const uint8_t* prediction, int lineStep) {
+    for (int y = 0; y < 8; ++y, source += lineStep, prediction += lineStep)
+        for (int x = 0; x < 8; ++x) block[8 * y + x] = static_cast<int16_t>(source[x] - prediction[x]);
+}
+
+uint8_t ClipPixel(int value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
+
+void ReconstructIntraBlock(uint8_t* target, const int16_t* block, int lineStep) {
+    for (int y = 0; y < 8; ++y, target += lineStep)
+        for (int x = 0; x < 8; ++x) target[x] = ClipPixel(block[8 * y + x] + 128);
+}
+
+void ReconstructPredictedBlock(uint8_t* target, const uint8_t* prediction, const int16_t* block, int lineStep) {
+    for (int y = 0; y < 8; ++y, target += lineStep, prediction += lineStep)
+        for (int x = 0; x < 8; ++x) target[x] = ClipPixel(prediction[x] + block[8 * y + x]);
+}
+
+void CopyBlock(uint8_t* target, const uint8_t* source, int lineStep) {
+    for (int y = 0; y < 8; ++y, target += lineStep, source += lineStep) std::memcpy(target, source, 8);
+}
+
+// Where block b of a macroblock lies: plane (0 luma, 1 Cb, 2 Cr), offset of
+// its first sample and the step between its lines.
+struct BlockPlace {
+    int plane;
+    size_t offset;
+    int lineStep;
+};
+
+void PlaceBlocks(int mbColumn, int mbRow, int dctType, BlockPlace places[BlockCount]) {
+    const size_t width = static_cast<size_t>(EncodeWidth);
+    const size_t lumaOrigin = 16 * static_cast<size_t>(mbRow) * width + 16 * static_cast<size_t>(mbColumn);
+    // Field DCT: blocks 0 and 1 take the even lines, 2 and 3 the odd lines.
+    const size_t lowerStart = dctType ? width : 8 * width;
+    const int lumaStep = static_cast<int>(dctType ? 2 * width : width);
+    places[0] = {0, lumaOrigin, lumaStep};
+    places[1] = {0, lumaOrigin + 8, lumaStep};
+    places[2] = {0, lumaOrigin + lowerStart, lumaStep};
+    places[3] = {0, lumaOrigin + lowerStart + 8, lumaStep};
+    const size_t chromaOrigin = 8 * static_cast<size_t>(mbRow) * ChromaWidth + 8 * static_cast<size_t>(mbColumn);
+    places[4] = {1, chromaOrigin, ChromaWidth};
+    places[5] = {2, chromaOrigin, ChromaWidth};
+}
+
+uint8_t* Plane(const FramePlanes& planes, int plane) {
+    return plane == 0 ? planes.y : plane == 1 ? planes.cb : planes.cr;
+}
+
+// Frame and field DCT are chosen per macroblock only for interlaced MPEG-2 pictures.
+bool ChoosesDctType() { return EncoderSettings.mpeg1 == 0 && EncoderSettings.progressiveFrame == 0; }
+
+}  // namespace
+
+void transform_init(bool simd, TransformKernels& kernels) {
+    kernels.intraBlock = IntraBlock;
+    kernels.differenceBlock = DifferenceBlock;
+    kernels.reconstructIntraBlock = ReconstructIntraBlock;
+    kernels.reconstructPredictedBlock = ReconstructPredictedBlock;
+    if (simd) transform_init_sse2(kernels);
+}
+
+void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
+                               MacroblockInfo* macroblocks, int16_t* blocks) {
+    FdctKernels fdct;
+    fdct_init(MmxEnabled != 0, fdct);
+    TransformKernels kernels;
+    transform_init(MmxEnabled != 0, kernels);
+    const bool choose = ChoosesDctType();
+    const int mbColumns = EncodeWidth / 16, mbRows = EncodeHeight / 16;
+    for (int row = 0; row < mbRows; ++row) {
+        for (int column = 0; column < mbColumns; ++column) {
+            MacroblockInfo& mb = macroblocks[row * mbColumns + column];
+            const bool intra = (mb.typeFlags & MB_INTRA) != 0;
+            const size_t lumaOrigin = 16 * static_cast<size_t>(row) * EncodeWidth + 16 * static_cast<size_t>(column);
+            if (choose) {
+                mb.dctType = intra ? fdct.dctTypeEstimateIntra(source.y + lumaOrigin, EncodeWidth)
+                                   : fdct.dctTypeEstimateInter(prediction.y + lumaOrigin, source.y + lumaOrigin,
+                                                               EncodeWidth);
+            } else {
+                mb.dctType = 0;
+            }
+            BlockPlace places[BlockCount];
+            PlaceBlocks(column, row, mb.dctType, places);
+            int16_t* block = blocks + static_cast<size_t>(row * mbColumns + column) * BlockCount * 64;
+            for (int b = 0; b < BlockCount; ++b, block += 64) {
+                const BlockPlace& place = places[b];
+                const uint8_t* from = Plane(source, place.plane) + place.offset;
+                if (intra)
+                    kernels.intraBlock(block, from, place.lineStep);
+                else
+                    kernels.differenceBlock(block, from, Plane(prediction, place.plane) + place.offset,
+                                            place.lineStep);
+            }
+        }
+    }
+}
+
+void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
+                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot) {
+    const int rows = EncodeHeight / 16;
+    if (firstRow < 0 || firstRow > rows || endRow < firstRow || endRow > rows || slot < 0 || slot > 1) {
+        // Returns only when no engine step is armed; the range is not touched then either.
+        ReportFatalError(" Error in itransform arguments ");
+        return;
+    }
+    IdctKernels idct;
+    idct_init(MmxEnabled != 0, idct);
+    TransformKernels kernels;
+    transform_init(MmxEnabled != 0, kernels);
+    void (*const inverse)(int16_t*) = idct.idct[slot];
+    int16_t* work = ReconWorkBlocks[slot];
+    const bool choose = ChoosesDctType();
+    const int mbColumns = EncodeWidth / 16;
+    for (int row = firstRow; row < endRow; ++row) {
+        for (int column = 0; column < mbColumns; ++column) {
+            const int index = row * mbColumns + column;
+            const MacroblockInfo& mb = macroblocks[index];
+            const bool intra = (mb.typeFlags & MB_INTRA) != 0;
+            BlockPlace places[BlockCount];
+            PlaceBlocks(column, row, choose ? mb.dctType : 0, places);
+            const int16_t* block = blocks + static_cast<size_t>(index) * BlockCount * 64;
+            for (int b = 0; b < BlockCount; ++b, block += 64) {
+                const BlockPlace& place = places[b];
+                uint8_t* target = Plane(reconstruction, place.plane) + place.offset;
+                if (intra) {
+                    DequantizeIntra(block, work, EncoderSettings.intraDcPrecision, mb.quantScale);
+                    inverse(work);
+                    kernels.reconstructIntraBlock(target, work, place.lineStep);
+                    continue;
+                }
+                const uint8_t* predicted = Plane(prediction, place.plane) + place.offset;
+                if (!(mb.codedBlockPattern >> (BlockCount - 1 - b) & 1)) {
+                    CopyBlock(target, predicted, place.lineStep);
+                    continue;
+                }
+                DequantizeNonIntra(block, work, mb.quantScale);
+                inverse(work);
+                kernels.reconstructPredictedBlock(target, predicted, work, place.lineStep);
+            }
+        }
+    }
+}
+
+int MaxLineDifference(const uint8_t* a, const uint8_t* b) {
+    int largest = 0;
+    const int mbRows = (EncodeHeight + 15) / 16;
+    const int mbColumns = (EncodeWidth - 16 + 15) / 16;
+    for (int row = 0; row < mbRows; ++row) {
+        const size_t line = 16 * static_cast<size_t>(row) * EncodeWidth;
+        for (int column = 0; column < mbColumns; ++column) {
+            int sum = 0;
+            for (int x = 16 * column; x < 16 * column + 8; ++x) sum += std::abs(a[line + x] - b[line + x]);
+            largest = std::max(largest, sum);
+        }
+    }
+    return largest;
+}

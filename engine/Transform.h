@@ -1,0 +1,47 @@
+// Macroblock transform and reconstruction: lays out the prediction-error
+// blocks of a picture in the block store before coding, and rebuilds the
+// reconstructed picture from the quantised blocks afterwards.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/EngineTypes.h"
+
+// Work blocks of the reconstruction, one per slot: two itransform calls with
+// different slots may run at once.
+extern int16_t ReconWorkBlocks[2][64];
+
+// Sample kernels of the block layout and the reconstruction; blocks are 8x8,
+// lines `lineStep` bytes apart.
+struct TransformKernels {
+    // Intra samples less 128.
+    void (*intraBlock)(int16_t* block, const uint8_t* source, int lineStep);
+    // Source less prediction.
+    void (*differenceBlock)(int16_t* block, const uint8_t* source, const uint8_t* prediction, int lineStep);
+    // target = clip(block + 128), 0..255.
+    void (*reconstructIntraBlock)(uint8_t* target, const int16_t* block, int lineStep);
+    // target = clip(prediction + block), 0..255; target and prediction share the layout.
+    void (*reconstructPredictedBlock)(uint8_t* target, const uint8_t* prediction, const int16_t* block,
+                                      int lineStep);
+};
+
+// Fills the table with the plain kernels, then with the SIMD ones when `simd`.
+void transform_init(bool simd, TransformKernels& kernels);
+
+// Fills the six blocks of every macroblock of the picture (EncodeWidth x
+// EncodeHeight) and, for interlaced MPEG-2 pictures, decides each macroblock's
+// DCT type (MacroblockInfo.dctType; 0 otherwise). The prediction is not read
+// for intra macroblocks.
+void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
+                               MacroblockInfo* macroblocks, int16_t* blocks);
+
+// Rebuilds macroblock rows [firstRow, endRow) of `reconstruction` from the
+// quantised blocks: inverse quantisation, inverse DCT, prediction added. A bad
+// range or slot is a fatal error and nothing is written.
+void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
+                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot);
+
+// The largest sum of absolute differences over the first line and left eight
+// samples of each macroblock, leaving out the last macroblock column; luma
+// planes of EncodeWidth x EncodeHeight.
+int MaxLineDifference(const uint8_t* a, const uint8_t* b);

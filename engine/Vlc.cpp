@@ -1,0 +1,103 @@
+// Variable-length coding of macroblock syntax elements.
+#include "engine/Vlc.h"
+
+#include <cstdlib>
+
+#include "engine/BitWriter.h"
+#include "job/EncoderSettings.h"
+#include "job/Report.h"
+#include "platform/Format.h"
+
+namespace {
+
+void PutCode(VlcCode c) { PutBits(c.length, c.code); }
+
+// A code followed by its sign bit, as one queue entry.
+void PutSignedCode(VlcCode c, bool negative) { PutBits(c.length + 1, (uint32_t{c.code} << 1) | (negative ? 1u : 0u)); }
+
+int SignificantBits(int a) {
+    int n = 0;
+    while (a) {
+        ++n;
+        a >>= 1;
+    }
+    return n;
+}
+
+}  // namespace
+
+void PutDCDifference(const VlcCode* table, int difference) {
+    const int a = std::abs(difference);
+    if (a >= 2048 || (EncoderSettings.mpeg1 && a >= 256)) {
+        ErrorMessageBuffer = platform::Format("DC value out of range (%d)\n", difference);
+        ReportFatalError(ErrorMessageBuffer);
+        return;
+    }
+    const int size = SignificantBits(a);
+    PutCode(table[size]);
+    if (size > 0) PutBits(size, static_cast<uint32_t>(difference > 0 ? difference : difference + (1 << size) - 1));
+}
+
+void PutDCLuminance(int difference) { PutDCDifference(DcLumaVlcTable, difference); }
+void PutDCChrominance(int difference) { PutDCDifference(DcChromaVlcTable, difference); }
+
+void PutFirstACCoefficient(int run, int level) {
+    if (run == 0 && (level == 1 || level == -1)) {
+        PutBits(2, level == 1 ? 0b10 : 0b11);
+        return;
+    }
+    PutACCoefficient(run, level, 0);
+}
+
+void PutACCoefficient(int run, int level, int intraVlc) {
+    const int a = std::abs(level);
+    if (run < 0 || run > 63 || level == 0 || a >= 2048 || (EncoderSettings.mpeg1 && a >= 256)) {
+        ErrorMessageBuffer = platform::Format("AC value out of range (run=%d, signed_level=%d)\n", run, level);
+        ReportFatalError(ErrorMessageBuffer);
+        return;
+    }
+    VlcCode entry{0, 0};
+    if (run < 2 && a < 41)
+        entry = intraVlc ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1];
+    else if (run < 32 && a < 6)
+        entry = intraVlc ? AcCoeffIntraVlcTable2[run - 2][a - 1] : AcCoeffVlcTable2[run - 2][a - 1];
+    if (entry.length != 0) {
+        PutSignedCode(entry, level < 0);
+        return;
+    }
+    PutCode(CoefficientEscapeCode);
+    PutBits(6, static_cast<uint32_t>(run));
+    if (!EncoderSettings.mpeg1) {
+        PutBits(12, static_cast<uint32_t>(level));
+        return;
+    }
+    if (level > 127) PutBits(8, 0x00);
+    else if (level < -127) PutBits(8, 0x80);
+    PutBits(8, static_cast<uint32_t>(level));
+}
+
+void PutAddressIncrement(int increment) {
+    if (increment < 1) return;
+    for (int escapes = (increment - 1) / 33; escapes > 0; --escapes) {
+        PutCode(AddressEscapeCode);
+        increment -= 33;
+    }
+    PutCode(AddressIncrementVlcTable[increment - 1]);
+}
+
+void PutMacroblockType(int pictureType, int typeFlags) {
+    if (pictureType < 1 || pictureType > 3 || typeFlags < 0 || typeFlags > 31) return;
+    PutCode(MacroblockTypeVlcTable[pictureType - 1][typeFlags]);
+}
+
+void PutCodedBlockPattern(int pattern) {
+    if (pattern < 0 || pattern > 63) return;
+    PutCode(CodedBlockPatternVlcTable[pattern]);
+}
+
+void PutMotionCode(int motionCode) {
+    const int a = std::abs(motionCode);
+    if (a > 16) return;
+    if (a == 0) PutCode(MotionCodeVlcTable[0]);
+    else PutSignedCode(MotionCodeVlcTable[a], motionCode < 0);
+}

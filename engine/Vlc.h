@@ -1,0 +1,28 @@
+// Variable-length coding of macroblock syntax: intra DC differences, DCT
+// coefficients as (run, level), address increments, macroblock types, coded
+// block patterns and motion codes. Every code goes through PutBits.
+#pragma once
+
+#include "engine/VlcTables.h"
+
+// Intra DC differences; out of range (2048 and above, 256 and above in MPEG-1)
+// is a fatal error and nothing is written.
+void PutDCLuminance(int difference);
+void PutDCChrominance(int difference);
+void PutDCDifference(const VlcCode* table, int difference);
+
+// The first coefficient of a non-intra block (run 0, level +-1 has a short code there).
+void PutFirstACCoefficient(int run, int level);
+// Any other coefficient; intraVlc selects the table for intra_vlc_format 1.
+// Run 0..63 and level 1..2047 in magnitude (1..255 in MPEG-1) are allowed;
+// anything else is a fatal error and nothing is written.
+void PutACCoefficient(int run, int level, int intraVlc);
+
+// Increment 1 or more; above 33 with one escape per 33.
+void PutAddressIncrement(int increment);
+// Picture type 1 to 3, type flags as in MacroblockInfo::typeFlags.
+void PutMacroblockType(int pictureType, int typeFlags);
+// Pattern 0 to 63, block 0 in the highest bit.
+void PutCodedBlockPattern(int pattern);
+// motion_code -16 to 16: the magnitude's code, then a sign bit unless 0.
+void PutMotionCode(int motionCode);
