@@ -415,13 +415,13 @@ TEST(ResizeBuilds, SixteenThreadsResizingAtOnceGiveTheBytesOfOne)
     for (int b = 0; b < 5; ++b) {
         const Library& lib = LoadedBuild(Build(b));
         std::mt19937 rng(13);
-        BuildImage src(lib, 3, 8, 720, 480, false, false);
+        BuildImage src(lib, 3, 8, 360, 240, false, false);
         for (char& c : src.bytes)
             c = char(rng());
         auto resize = [&](int method, std::vector<char>* out) {
             const bool shrink = method == IPL_INTER_SUPER;
-            BuildImage dst(lib, 3, 8, shrink ? 320 : 704, shrink ? 200 : 576, false, false);
-            lib.resize(src.header, dst.header, dst.header->width, 720, dst.header->height, 480, method);
+            BuildImage dst(lib, 3, 8, shrink ? 160 : 352, shrink ? 100 : 288, false, false);
+            lib.resize(src.header, dst.header, dst.header->width, 360, dst.header->height, 240, method);
             *out = dst.bytes;
         };
         for (int method : {IPL_INTER_CUBIC, IPL_INTER_SUPER}) {
