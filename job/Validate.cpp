@@ -55,7 +55,8 @@ int AskYesNo(const std::string& text) {
     return answer == platform::MbAnswer::Yes ? 1 : 2;
 }
 
-// A detail outside the length a question allows is left out of the question.
+// A detail outside the length a question allows is left out of the question;
+// the heading or the fixed text still makes the question.
 std::string UsableDetail(const std::string& detail, size_t limit) {
     return detail.size() <= limit ? detail : std::string();
 }
@@ -236,6 +237,7 @@ int AskContinueAfterFormatWarning(const std::string& detail) {
 int AskContinueAfterMpegWarning(const std::string& detail) {
     if (EncoderSettings.suppressWarnings) return 1;
     const std::string usable = UsableDetail(detail, 999);
+    if (usable.empty()) return 1;  // the advice is the whole question: nothing to ask
     if (!AskInBoxes()) {
         AppendRawToBatchLog(platform::Format("Warning: %s \n", usable.c_str()));
         return 1;

@@ -29,7 +29,9 @@ int CheckMuxSectorSize();
 int ReportComplianceSummary();
 
 // One question each; 1 to go on, 2 to stop. In batch mode the text goes to
-// the batch log instead and the answer is 1.
+// the batch log instead and the answer is 1. A detail longer than a question
+// takes (299 characters; 999 for the advice) is left out; advice without a
+// usable detail asks nothing and goes on.
 int AskContinueAfterComplianceWarning(const std::string& detail);
 int AskContinueAfterFormatWarning(const std::string& detail);
 int AskContinueAfterMpegWarning(const std::string& detail);

@@ -76,13 +76,15 @@ inline std::vector<uint8_t> FrameBitmap(int frame, int w, int h) {
 struct TestAviSource {
     static inline int first = 0, end = 100, width = 32, height = 16;
     static inline int failAt = -1;  // this frame cannot be read
-    static inline std::atomic<int> reads{0}, inside{0}, overlaps{0};
+    static inline std::atomic<int> reads{0}, inside{0}, overlaps{0}, repeats{0};
+    static inline std::vector<int> timesRead;  // per frame number
     static inline std::vector<uint8_t> buffer;
     static inline std::map<int, std::vector<uint8_t>> overrides;  // frames with other content
 
     static const uint8_t* Read(int frame) {
         if (inside.fetch_add(1) != 0) overlaps.fetch_add(1);
         reads.fetch_add(1);
+        if (frame >= 0 && frame < static_cast<int>(timesRead.size()) && timesRead[frame]++ > 0) repeats.fetch_add(1);
         const uint8_t* result = nullptr;
         if (frame >= first && frame < end && frame != failAt) {
             auto it = overrides.find(frame);
@@ -105,6 +107,8 @@ struct TestAviSource {
         failAt = -1;
         reads = 0;
         overlaps = 0;
+        repeats = 0;
+        timesRead.assign(1000, 0);
         overrides.clear();
         InputAvi = {};
         InputAvi.readFrame = Read;

@@ -14,6 +14,8 @@
 
 #include <clocale>
 #include <cstring>
+#include <random>
+#include <set>
 #include <thread>
 
 using avitest::MakeMedia;
@@ -352,6 +354,55 @@ TEST_F(AviSourceTest, InformationHookSeesTheTexts) {
     EXPECT_EQ(seen.compression, "FFV1   ");
     EXPECT_EQ(seen.frameCount, "3");
     EXPECT_FALSE(seen.hasAudio);
+}
+
+}  // namespace
+
+namespace {
+
+// Damaged files: the open either refuses with one of its messages or gives an
+// input whose frames and sound read or fail cleanly (run under the sanitizers).
+TEST_F(AviSourceTest, DamagedFilesNeverCrash) {
+    auto path = Make("good.avi", VideoSource(48, 32, "25", 5) +
+                                     " -f lavfi -i sine=r=22050:d=0.25 -c:v mpeg4 -bf 1 -g 3 -c:a pcm_u8");
+    std::string good = testsupport::ReadFile(path);
+    std::set<std::string> known;
+    for (int id : {64374, 64375, 64376, 64377, 64378, 64381, 64382, 64383, 64384, 64386, 64389, 64390, 64401, 64402,
+                   64403, 64405})
+        known.insert(LoadResString(id));
+    UseSize(48, 32);
+    AviProbeActive = 1;
+    std::mt19937 rng(5);
+    auto bad = dir / "bad.avi";
+    for (int round = 0; round < 50; ++round) {
+        std::string bytes = good;
+        if (round % 5 == 4) {
+            bytes.resize(std::uniform_int_distribution<size_t>(1, bytes.size() - 1)(rng));
+        } else {
+            for (int i = 0; i <= round % 6; ++i) {
+                size_t limit = round % 2 ? bytes.size() : std::min<size_t>(bytes.size(), 2048);
+                bytes[std::uniform_int_distribution<size_t>(0, limit - 1)(rng)] =
+                    char(std::uniform_int_distribution<int>(0, 255)(rng));
+            }
+        }
+        testsupport::WriteFile(bad, bytes);
+        boxes.Clear();
+        if (AviOpenInputFile(bad.string().c_str())) {
+            for (int n = AviGetVideoStartFrame(); n <= AviGetVideoEndFrame(); ++n)
+                AviReadVideoFrame(AviInput.AviFrameGetter.get(), n);
+            if (AviInput.AviAudioUsable) {
+                AudioPosition = 0;
+                AudioEndSample = AviInput.AviAudioLength;
+                std::vector<int16_t> block(1152);
+                while (AviGetAudioData(block.data(), 1152) == 1152) {
+                }
+            }
+            AviInfoTexts t;
+            AviFormatFileInfo(&t);
+        }
+        for (const auto& box : boxes.Shown()) EXPECT_TRUE(known.count(box.text)) << box.text;
+        AviCloseInputFile();
+    }
 }
 
 }  // namespace

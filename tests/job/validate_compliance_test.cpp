@@ -380,4 +380,17 @@ TEST(ValidateCompliance, SummaryAfterAskedQuestionsOrWithoutProblems) {
     EXPECT_EQ(scope.BatchLog(), "WARNING:\n" + SummaryText("VCD", true, false));
 }
 
+TEST(ValidateCompliance, DetailsBeyondWhatAQuestionTakes) {
+    CheckScope scope;
+    EncoderSettings = VcdSettings(2);
+    const std::string longest(299, 'x'), tooLong(300, 'x');
+    EXPECT_EQ(AskContinueAfterComplianceWarning(longest), 1);
+    EXPECT_EQ(AskContinueAfterComplianceWarning(tooLong), 1);
+    EXPECT_EQ(AskContinueAfterMpegWarning(std::string(1000, 'y')), 1);
+    EXPECT_EQ(AskContinueAfterMpegWarning(""), 1);
+    const std::string question = "\nDo you wish to continue anyway ?";
+    EXPECT_EQ(scope.boxes.Texts(), (std::vector<std::string>{Heading(2) + longest + question, Heading(2) + question}));
+    EXPECT_EQ(ComplianceWarningCount, 2);
+}
+
 }  // namespace
