@@ -2,6 +2,7 @@
 // input, and the plain members against the arithmetic they stand for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -85,6 +86,17 @@ TEST(MotionKernels, SimdMembersMatchPlainMembers) {
         simd.columnExtrema(a, kLine, rows, count, hi2.data(), lo2.data());
         EXPECT_EQ(hi1, hi2);
         EXPECT_EQ(lo1, lo2);
+
+        // Windows around a sample value, so that some positions pass and some do not.
+        uint8_t windows[6];
+        for (int i = 0; i < 3; ++i) {
+            const int centre = a[i], spread = rng() % 40;
+            windows[2 * i] = uint8_t(std::max(0, centre - spread));
+            windows[2 * i + 1] = uint8_t(std::min(255, centre + spread));
+        }
+        const int columns = 1 + rng() % 4;
+        EXPECT_EQ(plain.groupFilter(a, b, c, kLine, rows, columns, windows),
+                  simd.groupFilter(a, b, c, kLine, rows, columns, windows));
     }
 }
 
