@@ -11,6 +11,8 @@ int InterpolatedErrorSse2(const uint8_t* forward, const uint8_t* backward, const
 void BlockSumsSse2(const uint8_t* block, int lineLength, uint32_t* sum, uint32_t* sumOfSquares);
 void ColumnExtremaSse2(const uint8_t* plane, int stride, int rows, int count, uint8_t* maxOut,
                        uint8_t* minOut);
+uint32_t GroupFilterSse2(const uint8_t* mean, const uint8_t* horizontal, const uint8_t* vertical,
+                         int stride, int rows, int columns, const uint8_t* windows);
 
 namespace {
 
@@ -102,6 +104,20 @@ void ColumnExtremaPlain(const uint8_t* plane, int stride, int rows, int count, u
     }
 }
 
+uint32_t GroupFilterPlain(const uint8_t* mean, const uint8_t* horizontal, const uint8_t* vertical,
+                          int stride, int rows, int columns, const uint8_t* windows) {
+    uint32_t mask = 0;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            const int at = r * stride + c;
+            if (mean[at] >= windows[0] && mean[at] <= windows[1] && horizontal[at] >= windows[2] &&
+                horizontal[at] <= windows[3] && vertical[at] >= windows[4] && vertical[at] <= windows[5])
+                mask |= 1u << (4 * r + c);
+        }
+    }
+    return mask;
+}
+
 }  // namespace
 
 int FullPelSad(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit) {
@@ -150,6 +166,7 @@ void motion_kernels_init(bool simd, MotionKernelTable& table) {
     table.interpolatedError = InterpolatedErrorPlain;
     table.blockSums = BlockSumsPlain;
     table.columnExtrema = ColumnExtremaPlain;
+    table.groupFilter = GroupFilterPlain;
     if (!simd) return;
     table.fullPelSad = FullPelSadMmx;
     table.fullPelSadRowBudget = FullPelSadMmxRowBudget;
@@ -158,4 +175,5 @@ void motion_kernels_init(bool simd, MotionKernelTable& table) {
     table.interpolatedError = InterpolatedErrorSse2;
     table.blockSums = BlockSumsSse2;
     table.columnExtrema = ColumnExtremaSse2;
+    table.groupFilter = GroupFilterSse2;
 }

@@ -31,6 +31,15 @@ using BlockSumsFn = void (*)(const uint8_t* block, int lineLength, uint32_t* sum
 using ColumnExtremaFn = void (*)(const uint8_t* plane, int stride, int rows, int count,
                                  uint8_t* maxOut, uint8_t* minOut);
 
+// Which positions of a group of up to 4 x 4 block positions have all three
+// features (mean, horizontal, vertical; same offsets in their planes) inside
+// the match windows (low and high bound of each, in that order). Bit 4 r + c
+// stands for row r, column c; only `rows` rows are read, and columns from
+// `columns` on are left out (their bytes must exist all the same).
+using GroupFilterFn = uint32_t (*)(const uint8_t* mean, const uint8_t* horizontal,
+                                   const uint8_t* vertical, int stride, int rows, int columns,
+                                   const uint8_t* windows);
+
 struct MotionKernelTable {
     FullPelSadFn fullPelSad = nullptr;           // stops once the limit is reached
     FullPelSadFn fullPelSadRowBudget = nullptr;  // stops when a row budget is exceeded
@@ -39,6 +48,7 @@ struct MotionKernelTable {
     InterpolatedErrorFn interpolatedError = nullptr;
     BlockSumsFn blockSums = nullptr;
     ColumnExtremaFn columnExtrema = nullptr;
+    GroupFilterFn groupFilter = nullptr;
 };
 
 // Fills the table with the plain kernels, then, when `simd`, with the SSE2 ones.

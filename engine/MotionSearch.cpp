@@ -179,6 +179,7 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
         const uint8_t* mean = tables + g.meanOffset;
         const uint8_t* vertical = tables + g.verticalOffset;
         const uint8_t* groups = tables + g.groupOffset;
+        const GroupFilterFn filter = MeKernels.groupFilter;
         int evaluations = 0;
 
         // Groups are always named by their top-left corner on the grid of
@@ -187,20 +188,21 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
             const uint8_t* e = groups + (t / GroupSize) * g.groupStride + c;
             if (windows[0] > e[0] || e[1] > windows[1] || windows[4] > e[2] || e[3] > windows[5])
                 return;
-            for (int py = t; py < t + GroupSize && py <= ymax; ++py) {
-                for (int px = c; px < c + GroupSize && px <= xmax; ++px) {
-                    const int at = py * g.featureStride + px;
-                    const uint8_t m = mean[at], hf = horizontal[at], vf = vertical[at];
-                    if (m < windows[0] || m > windows[1] || hf < windows[2] || hf > windows[3] ||
-                        vf < windows[4] || vf > windows[5])
-                        continue;
-                    const int e2 = sad(referenceSource + py * w + px, current, w, bound);
-                    ++evaluations;
-                    if (e2 < bound) {
-                        bound = e2;
-                        bestColumn = px;
-                        bestRow = py;
-                    }
+            const int at = t * g.featureStride + c;
+            uint32_t inside = filter(mean + at, horizontal + at, vertical + at, g.featureStride,
+                                     std::min(GroupSize, ymax - t + 1),
+                                     std::min(GroupSize, xmax - c + 1), windows);
+            // Positions in order, row by row, left to right.
+            while (inside) {
+                const int bit = __builtin_ctz(inside);
+                inside &= inside - 1;
+                const int px = c + (bit & 3), py = t + (bit >> 2);
+                const int e2 = sad(referenceSource + py * w + px, current, w, bound);
+                ++evaluations;
+                if (e2 < bound) {
+                    bound = e2;
+                    bestColumn = px;
+                    bestRow = py;
                 }
             }
         };

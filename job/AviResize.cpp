@@ -2,7 +2,6 @@
 // buffers, one call of the resize library, and the headers freed again.
 #include "job/AviFilters.h"
 
-#if __has_include("resize/ipl.h")
 #include "resize/ipl.h"
 
 namespace {
@@ -50,13 +49,3 @@ bool ResizeRgb24(uint8_t* source, int sourceWidth, int sourceHeight, uint8_t* de
     }
     return true;
 }
-
-#else
-
-// TODO(resize library): remove once the library is part of the build.
-bool ResizeRgb24(uint8_t*, int, int, uint8_t*, int, int, std::string* error) {
-    *error = "Error in image resizing library";
-    return false;
-}
-
-#endif

@@ -79,8 +79,9 @@ void ScanChunks(AVFormatContext* ctx, std::vector<std::unique_ptr<AviStream>>& s
     std::vector<int64_t> next(streams.size(), 0);
     while (av_read_frame(ctx, pkt) >= 0) {
         int index = pkt->stream_index;
+        // A chunk cut off by the end of the file is left out.
         if (index >= 0 && size_t(index) < streams.size() && pkt->pos >= 8 && pkt->size >= 0 &&
-            pkt->pos + pkt->size <= fileSize) {
+            pkt->pos + pkt->size <= fileSize && !(pkt->flags & AV_PKT_FLAG_CORRUPT)) {
             AviStream::Impl& s = streams[size_t(index)]->impl();
             AviChunk c;
             c.pos = pkt->pos - 8;

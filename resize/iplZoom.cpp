@@ -67,8 +67,8 @@ struct AxisTable {
     std::vector<float> f;        // float fraction
 };
 
-void BuildAxis(int interpolate, bool floatFractions, double step, bool remainder, int count,
-               int origin, int last, int imageSize, AxisTable& t)
+void BuildAxis(int interpolate, double step, bool remainder, int count, int origin, int last,
+               int imageSize, AxisTable& t)
 {
     t.index.resize(std::size_t(count));
     t.w.resize(std::size_t(count));
@@ -94,7 +94,6 @@ void BuildAxis(int interpolate, bool floatFractions, double step, bool remainder
                 t.w[k] = uint16_t(std::clamp(w, 0.0, 16384.0));
                 t.f[k] = float(fraction);
             }
-            (void)floatFractions;
         } else {
             int r = int(std::floor(p + 0.00001));
             int a = std::clamp(origin + r, 0, imageSize - 1);
@@ -427,11 +426,11 @@ int ZoomImage(ImageHeader* src, ImageHeader* dst, double xFactor, double yFactor
     }
     plan.n = plan.s.channels;
     plan.kernel = ChooseZoomKernel(interpolate, src->depth, src->dataOrder);
-    const bool floatFractions = src->depth == IPL_DEPTH_32F || LinearUsesFloatFractions();
-    BuildAxis(interpolate, floatFractions, yStep, yRemainder, dstH, plan.s.y0, plan.s.lastRow,
-              src->height, plan.rows);
-    BuildAxis(interpolate, floatFractions, xStep, xRemainder, dstW, plan.s.x0, plan.s.lastCol,
-              src->width, plan.cols);
+    // Both weight forms are built; the kernel of the depth and build picks its own.
+    BuildAxis(interpolate, yStep, yRemainder, dstH, plan.s.y0, plan.s.lastRow, src->height,
+              plan.rows);
+    BuildAxis(interpolate, xStep, xRemainder, dstW, plan.s.x0, plan.s.lastCol, src->width,
+              plan.cols);
 
     if (src->tileInfo == nullptr && dst->tileInfo == nullptr) {
         RunBlock(plan, 0, dstH, 0, dstW, UntiledBlock(plan, 0, 0));

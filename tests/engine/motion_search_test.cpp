@@ -1,6 +1,6 @@
 // The feature tables and the block-matching search of one macroblock: table
-// contents, ring coverage, stop and tie rules, the half-sample candidates at
-// the picture edges, and the vectors found for a picture moved as a whole.
+// contents, ring coverage, stop and tie rules, and the half-sample candidates
+// at the picture edges.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -244,64 +244,6 @@ TEST_F(ProbedSearch, LowModesRefineWithTheCrossAndOneDiagonal) {
     Search(32, 32, 8, 8, &bx, &by, 3);
     EXPECT_EQ(bx, 64);
     EXPECT_EQ(by, 63);
-}
-
-TEST(MotionSearch, WhiteBlockOverBlackReferenceKeepsTheFirstCandidate) {
-    const int W = 64, H = 48;
-    for (int mode : {2, 4}) {
-        ASSERT_GT(motiontest::SetUpMotion(mode, true, W, H), 0);
-        Plane black(W, H), white(W, H);
-        std::fill(white.samples.begin(), white.samples.end(), 255);
-        std::vector<uint8_t> tables(MeTableGeometry.totalBytes);
-        CalcMotionSearchTables(black.data(), tables.data());
-        uint8_t windows[6];
-        int bx = 0, by = 0;
-        SearchStage = 0;
-        const int e = MotionSearchMacroblock(black.data(), black.data(), white.data() + 16 * W + 16, 16,
-                                             16, 16, 16, &bx, &by, nullptr, tables.data(), 3, windows);
-        EXPECT_EQ(e, MotionErrorLimit);
-        // The cross starts above the centre; the full square at its top-left.
-        EXPECT_EQ(bx, mode == 2 ? 32 : 31);
-        EXPECT_EQ(by, 31);
-    }
-}
-
-// Every macroblock whose moved block lies inside the picture and the search
-// window finds the move, in every mode, with both kernel kinds.
-TEST(MotionSearch, FindsAGlobalMoveInEveryMode) {
-    const int W = 112, H = 80, range = 16;
-    const Plane ref = motiontest::TexturedPlane(W, H, 42);
-    const std::pair<int, int> moves[] = {{6, -4}, {-8, 6}, {5, -3}, {-7, 5}, {1, 1}, {-3, -7}};
-    for (int mode = 1; mode <= 5; ++mode) {
-        for (bool simd : {false, true}) {
-            ASSERT_GT(motiontest::SetUpMotion(mode, simd, W, H, range), 0);
-            std::vector<uint8_t> tables(MeTableGeometry.totalBytes);
-            CalcMotionSearchTables(ref.data(), tables.data());
-            for (auto [vx, vy] : moves) {
-                const Plane cur = motiontest::ShiftedPlane(ref, vx, vy);
-                for (int y = 0; y < H; y += 16) {
-                    for (int x = 0; x < W; x += 16) {
-                        const int u = 2 * x + vx, v = 2 * y + vy;
-                        if (u < 0 || v < 0 || u > 2 * (W - 16) || v > 2 * (H - 16)) continue;
-                        // The fast modes try a diagonal half-sample position only
-                        // when the candidate square around the best whole-sample
-                        // position is complete, which the picture edge cuts here.
-                        if (mode <= 3 && (vx & 1) && (vy & 1) && (u < 2 || v < 2)) continue;
-                        uint8_t windows[6];
-                        int bx = 0, by = 0;
-                        SearchStage = 0;
-                        MotionSearchMacroblock(ref.data(), ref.data(), cur.data() + y * W + x, x, y,
-                                               range, range, &bx, &by, nullptr, tables.data(), 2,
-                                               windows);
-                        EXPECT_EQ(bx - 2 * x, vx) << "mode " << mode << " simd " << simd << " mb "
-                                                  << x << "," << y << " move " << vx << "," << vy;
-                        EXPECT_EQ(by - 2 * y, vy) << "mode " << mode << " simd " << simd << " mb "
-                                                  << x << "," << y << " move " << vx << "," << vy;
-                    }
-                }
-            }
-        }
-    }
 }
 
 }  // namespace

@@ -289,3 +289,37 @@ TEST_F(AviReader, DamagedFilesFailCleanly) {
 
 }  // namespace
 
+
+namespace {
+
+// A file cut short has lost its index: the chunks still in it are found by
+// reading through them, and they decode as before.
+TEST_F(AviReader, CutFileKeepsTheChunksItStillHas) {
+    auto path = dir / "whole.avi";
+    ASSERT_TRUE(MakeMedia(path, VideoSource(64, 48, "25", 20) + " -c:v rawvideo -pix_fmt bgr24"));
+    std::string whole = testsupport::ReadFile(path);
+    auto cut = dir / "cut.avi";
+    testsupport::WriteFile(cut, whole.substr(0, whole.size() * 3 / 4));
+    std::string readable;
+    testsupport::RunCommand("ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets "
+                            "-of default=nw=1:nk=1 " + avitest::Quote(cut), &readable);
+    Opened o = OpenOrFail(cut);
+    ASSERT_TRUE(o.video);
+    // ffprobe also counts the last chunk, of which only a part is left.
+    EXPECT_EQ(o.video->Length(), std::stoi(readable) - 1);
+    Opened full = OpenOrFail(path);
+    BitmapInfoHeader want = Rgb24Header(64, 48);
+    std::unique_ptr<AviFrameGetter> a, b;
+    ASSERT_EQ(AviFrameGetter::Open(o.video, &want, &a), AviStatus::Ok);
+    ASSERT_EQ(AviFrameGetter::Open(full.video, &want, &b), AviStatus::Ok);
+    for (int64_t n = o.video->Length() - 1; n >= 0; n -= 3) {
+        const uint8_t* x = a->GetFrame(n);
+        ASSERT_TRUE(x) << n << ": " << a->LastError();
+        std::vector<uint8_t> px = PixelsOf(x);
+        const uint8_t* y = b->GetFrame(n);
+        ASSERT_TRUE(y) << n;
+        EXPECT_TRUE(px == PixelsOf(y)) << n;
+    }
+}
+
+}  // namespace
