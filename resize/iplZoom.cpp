@@ -46,8 +46,17 @@ Region ImageRegion(const ImageHeader* image)
         r.channels = image->nChannels - (image->alphaChannelIndex != 0 ? 1 : 0);
     }
     if (const ImageHeader* mask = image->maskImage) {
-        int mh = mask->roi != nullptr ? mask->roi->height : mask->height;
-        int mw = mask->roi != nullptr ? mask->roi->width : mask->width;
+        // A mask region reaching past the mask image is clipped to it, so no
+        // mask bit is read from outside the mask's data.
+        const ImageRoi* mroi = mask->roi;
+        int mh = mroi != nullptr ? std::min(mroi->height, mask->height - mroi->yOffset)
+                                 : mask->height;
+        int mw = mroi != nullptr ? std::min(mroi->width, mask->width - mroi->xOffset)
+                                 : mask->width;
+        if (mh <= 0 || mw <= 0) {
+            r.empty = true;
+            return r;
+        }
         if (mh < r.h) {
             r.lastRow -= r.h - mh;
             r.h = mh;
@@ -375,7 +384,8 @@ int ZoomImage(ImageHeader* src, ImageHeader* dst, double xFactor, double yFactor
                                         nullptr, nullptr, nullptr);
         if (tempMask == nullptr)
             return IPL_RAISE(kIplStsNoMem, kFunction, "Can't create temporary mask", kModule);
-        iplAllocateImage(tempMask, 0, 0);
+        // Cleared, so that bits the scaled source mask might not reach stay off.
+        iplAllocateImage(tempMask, 1, 0);
         if (tempMask->imageData == nullptr) {
             iplDeallocate(tempMask, IPL_IMAGE_ALL);
             return iplGetErrStatus();

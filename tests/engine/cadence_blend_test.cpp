@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "engine/Deinterlace.h"
@@ -165,4 +166,16 @@ TEST(DeinterlaceKernels, Sse2MatchesPlain) {
     std::vector<uint8_t> z(100, 0), one(100, 0);
     for (int j = -24; j < 48; ++j) one[40 + j] = 1;
     EXPECT_EQ(WeightedLineSad(z.data() + 40, one.data() + 40), 24 + 48 + 24);
+}
+
+TEST(EdgeDirected, RunsOnSeveralThreadsAtOnce) {
+    // The input path and the frame reader's worker may refine frames together.
+    Bitmap expected = DiagonalEdge(160, 40, 30, 3);
+    BlendFieldRows(expected.bytes.data(), expected.width, expected.height, expected.line, false);
+    std::vector<Bitmap> frames(4, expected);
+    EdgeDirectedDeinterlace(expected.bytes.data(), expected.width, expected.height);
+    std::vector<std::thread> threads;
+    for (auto& f : frames) threads.emplace_back([&f] { EdgeDirectedDeinterlace(f.bytes.data(), f.width, f.height); });
+    for (auto& t : threads) t.join();
+    for (auto& f : frames) EXPECT_EQ(f.bytes, expected.bytes);
 }
