@@ -49,7 +49,7 @@ int FilmCadenceMatches(int hypothesis, int frame) {
 namespace {
 
 const char* const FieldNames[3] = {"cur", "prev", "next"};
-const char* const FrameNames[3] = {"current", "previous", "next"};
+const char* const FrameNames[3] = {"current", "prev", "next"};
 
 bool Debugging() { return platform::DebugOutputEnabled(); }
 
