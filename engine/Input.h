@@ -39,10 +39,14 @@ void InitColorConversionTables();
 using ConvertRowPairFn = void (*)(const uint8_t* upper, const uint8_t* lower, uint8_t* yTop, uint8_t* yBottom,
                                   uint8_t* cb, uint8_t* cr, int count, int black);
 using CopyBytesFn = void* (*)(void* dst, const void* src, size_t n);
+// Median-filters `count` samples starting at `here` (its neighbours one line
+// above and below, lineLength apart), blending with the centre by strength 0..100.
+using MedianRowFn = void (*)(const uint8_t* here, int lineLength, uint8_t* out, int count, int strength);
 
 struct InputKernels {
     ConvertRowPairFn convertRowPair;
     CopyBytesFn copyBytes;
+    MedianRowFn medianRow;
 };
 
 void input_init(bool simd, InputKernels& kernels);
@@ -52,6 +56,8 @@ void ConvertRowPairPlain(const uint8_t* upper, const uint8_t* lower, uint8_t* yT
 void ConvertRowPairSse2(const uint8_t* upper, const uint8_t* lower, uint8_t* yTop, uint8_t* yBottom, uint8_t* cb,
                         uint8_t* cr, int count, int black);
 void* CopyBytesPlain(void* dst, const void* src, size_t n);
+void MedianRowPlain(const uint8_t* here, int lineLength, uint8_t* out, int count, int strength);
+void MedianRowSse2(const uint8_t* here, int lineLength, uint8_t* out, int count, int strength);
 void* CopyBytesSse2(void* dst, const void* src, size_t n);
 
 // Copies n bytes with the kernel MmxEnabled selects; any n, returns dst.

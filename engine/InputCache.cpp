@@ -88,7 +88,7 @@ int ReadAhead(bool record) {
             end = std::min(std::max(end, last + 1), cache.aviEndFrame - 1);
             for (int k = last + 1; k <= end; ++k) {
                 // Full: every slot holds a frame that is still needed.
-                if (cache.slotCount <= k - OldestNeededFrame.load()) break;
+                if (cache.slotCount <= 0 || cache.slotCount <= k - OldestNeededFrame.load()) break;
                 const uint8_t* bitmap = InputAvi.readFrame ? InputAvi.readFrame(k) : nullptr;
                 if (!bitmap) {
                     failure = platform::Format("Failed to read frame %ld from AVI file\n", static_cast<long>(k));

@@ -229,8 +229,10 @@ void* CopyBytesFast(void* dst, const void* src, size_t n) {
 void input_init(bool simd, InputKernels& kernels) {
     kernels.convertRowPair = ConvertRowPairPlain;
     kernels.copyBytes = CopyBytesPlain;
+    kernels.medianRow = MedianRowPlain;
     if (simd) {
         kernels.convertRowPair = ConvertRowPairSse2;
         kernels.copyBytes = CopyBytesSse2;
+        kernels.medianRow = MedianRowSse2;
     }
 }

@@ -84,6 +84,15 @@ TEST(InputColor, KernelTwinsOnRandomInput) {
             run(simd, b);
             ASSERT_EQ(a, b) << "black " << black << " count " << count;
         }
+    std::vector<uint8_t> plane(3 * 48);
+    for (auto& v : plane) v = static_cast<uint8_t>(rng());
+    for (int strength : {0, 37, 100})
+        for (int count = 1; count <= 46; ++count) {
+            std::vector<uint8_t> a(48, 0), b(48, 0);
+            plain.medianRow(&plane[49], 48, &a[1], count, strength);
+            simd.medianRow(&plane[49], 48, &b[1], count, strength);
+            ASSERT_EQ(a, b) << "median " << count << " strength " << strength;
+        }
     for (size_t n = 0; n < 70; ++n) {
         std::vector<uint8_t> src(n + 3), a(n + 8, 0), b(n + 8, 0);
         for (auto& v : src) v = static_cast<uint8_t>(rng());
