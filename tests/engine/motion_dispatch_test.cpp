@@ -384,6 +384,7 @@ TEST_F(MotionDispatch, TasksThatOverrunTheirWaitKeepTheirBuffersAndBlocks) {
     EXPECT_EQ(TableTaskState.load(), 1);
     EXPECT_EQ(ReservedSlots(), 1);
     g_holdTables = 0;
+    MotionTaskWaitMs = 10000;  // released: give it all the time it needs
     Again();
     EXPECT_EQ(boxes.Texts().size(), 2u);
     EXPECT_EQ(priz, newest);
@@ -395,11 +396,13 @@ TEST_F(MotionDispatch, TasksThatOverrunTheirWaitKeepTheirBuffersAndBlocks) {
     g_realSad = FullPelSadKernel;
     FullPelSadKernel = HeldSad;
     g_holdBands = 1;
+    MotionTaskWaitMs = 200;
     Picture(3, 1, frames[1]);
     Again();
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, " Unknown error in wait for ME threads"));
     EXPECT_EQ(ReservedSlots(), 4);
     g_holdBands = 0;
+    MotionTaskWaitMs = 10000;
     Again();
     EXPECT_EQ(boxes.Texts().size(), 2u);
     EXPECT_EQ(ReservedSlots(), 0);
