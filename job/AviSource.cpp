@@ -3,6 +3,7 @@
 #include "job/AviSource.h"
 
 #include "engine/Deinterlace.h"
+#include "engine/Input.h"
 #include "job/AviFilters.h"
 #include "job/EncoderSettings.h"
 #include "job/Report.h"
@@ -196,6 +197,11 @@ uint8_t* ConvertFrame(const uint8_t* decoded, std::vector<uint8_t>& out) {
     return out.data();
 }
 
+// The engine's input path reads frames through these.
+const uint8_t* ReadFrameForEngine(int frame) { return AviReadVideoFrame(AviInput.AviFrameGetter.get(), frame); }
+int InputIsOpen() { return AviInput.AviFile && AviInput.AviFrameGetter ? 1 : 0; }
+int InputDeinterlacesItself() { return AviInput.AviDeinterlacesFrames; }
+
 std::string FourCcText(uint32_t code) {
     std::string text(4, ' ');
     for (int i = 0; i < 4; ++i) {
@@ -279,6 +285,11 @@ int AviOpenInputFile(const char* fileName) {
     }
     in.AviVideoStartFrame = in.AviVideoStream->Start();
     in.AviVideoOpen = 1;
+    InputAvi.readFrame = ReadFrameForEngine;
+    InputAvi.isOpen = InputIsOpen;
+    InputAvi.firstFrame = AviGetVideoStartFrame;
+    InputAvi.endFrame = AviGetVideoEndFrame;
+    InputAvi.deinterlacesItself = InputDeinterlacesItself;
     return 1;
 }
 

@@ -74,7 +74,9 @@ struct AviInfoTexts {
 // Shows the information dialog unless in batch mode; set by the program.
 extern void (*ShowAviInfoUnlessBatch)(const AviInfoTexts& texts);
 
-int AviOpenInputFile(const char* fileName);  // 0 on failure (after its own message)
+// 0 on failure (after its own message); on success the engine's input path
+// (InputAvi) reads its frames from here.
+int AviOpenInputFile(const char* fileName);
 void AviCloseInputFile();                    // safe when nothing is open
 // Frame n of the stream as a packed 24-bit DIB of the encoded size, or null.
 // On a thread other than the opener's no message is shown: the error is kept

@@ -534,8 +534,6 @@ const ZoomPassTable& BuildZoomPasses()
     return table;
 }
 
-bool LinearUsesFloatFractions() { return kArith == ZoomArithmetic::PX; }
-
 void ZoomNearest1u(const ZoomRowJob& job)
 {
     const uint8_t* src = static_cast<const uint8_t*>(job.src);

@@ -112,7 +112,3 @@ void ZoomCubic32fPixel(const ZoomRowJob& job);
 void ZoomCubic32fPlane(const ZoomRowJob& job);
 
 ZoomKernel ChooseZoomKernel(int interpolate, int depth, int dataOrder);
-
-// Whether linear 8U and 16U run on float fractions in this build (else on
-// 1/16384 fixed-point weights).
-bool LinearUsesFloatFractions();

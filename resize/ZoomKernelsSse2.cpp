@@ -139,27 +139,28 @@ void CubicHSse2(const T* row, const int* colIndex, const CubicCoef* coef, int ds
 {
     const int count = dstW * n;
     int v = 0;
-    alignas(16) float a[4], b[4], c[4], d[4], u[4], k2[4], k3[4];
+    int j = 0, ch = 0;  // column and channel of value v, stepped without dividing
     for (; v + 4 <= count; v += 4) {
-        for (int m = 0; m < 4; ++m) {
-            const int j = (v + m) / n, ch = (v + m) % n;
-            const T* p = row + colIndex[j] + ch;
-            a[m] = float(p[-step]);
-            b[m] = float(p[0]);
-            c[m] = float(p[step]);
-            d[m] = float(p[2 * step]);
-            u[m] = coef[j].u;
-            k2[m] = coef[j].k2;
-            k3[m] = coef[j].k3;
+        const T* p[4];
+        const CubicCoef* k[4];
+        for (int m = 0; m < 4; ++m, ch = ch + 1 == n ? (++j, 0) : ch + 1) {
+            p[m] = row + colIndex[j] + ch;
+            k[m] = &coef[j];
         }
-        _mm_storeu_ps(out + v, CubicVec(_mm_load_ps(a), _mm_load_ps(b), _mm_load_ps(c),
-                                        _mm_load_ps(d), _mm_load_ps(u), _mm_load_ps(k2),
-                                        _mm_load_ps(k3)));
+        auto lanes = [&](int offset) {
+            return _mm_setr_ps(float(p[0][offset]), float(p[1][offset]), float(p[2][offset]),
+                               float(p[3][offset]));
+        };
+        const __m128 u = _mm_setr_ps(k[0]->u, k[1]->u, k[2]->u, k[3]->u);
+        const __m128 k2 = _mm_setr_ps(k[0]->k2, k[1]->k2, k[2]->k2, k[3]->k2);
+        const __m128 k3 = _mm_setr_ps(k[0]->k3, k[1]->k3, k[2]->k3, k[3]->k3);
+        _mm_storeu_ps(out + v, CubicVec(lanes(-step), lanes(0), lanes(step), lanes(2 * step), u,
+                                        k2, k3));
     }
     for (; v < count; ++v) {
-        const int j = v / n, ch = v % n;
-        const T* p = row + colIndex[j] + ch;
-        out[v] = Cubic(float(p[-step]), float(p[0]), float(p[step]), float(p[2 * step]), coef[j]);
+        const int jj = v / n, cc = v % n;
+        const T* p = row + colIndex[jj] + cc;
+        out[v] = Cubic(float(p[-step]), float(p[0]), float(p[step]), float(p[2 * step]), coef[jj]);
     }
 }
 
@@ -170,10 +171,10 @@ void LinearHSse2(const T* row, const int* colIndex, const uint16_t* wx, int dstW
 {
     const int count = dstW * n;
     int v = 0;
+    int j = 0, ch = 0;
     alignas(16) int16_t samples[8], weights[8];
     for (; v + 4 <= count; v += 4) {
-        for (int m = 0; m < 4; ++m) {
-            const int j = (v + m) / n, ch = (v + m) % n;
+        for (int m = 0; m < 4; ++m, ch = ch + 1 == n ? (++j, 0) : ch + 1) {
             const T* p = row + colIndex[j] + ch;
             samples[2 * m] = int16_t(kHalve ? p[0] >> 1 : p[0]);
             samples[2 * m + 1] = int16_t(kHalve ? p[step] >> 1 : p[step]);

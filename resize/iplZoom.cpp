@@ -46,8 +46,17 @@ Region ImageRegion(const ImageHeader* image)
         r.channels = image->nChannels - (image->alphaChannelIndex != 0 ? 1 : 0);
     }
     if (const ImageHeader* mask = image->maskImage) {
-        int mh = mask->roi != nullptr ? mask->roi->height : mask->height;
-        int mw = mask->roi != nullptr ? mask->roi->width : mask->width;
+        // A mask region reaching past the mask image is clipped to it, so no
+        // mask bit is read from outside the mask's data.
+        const ImageRoi* mroi = mask->roi;
+        int mh = mroi != nullptr ? std::min(mroi->height, mask->height - mroi->yOffset)
+                                 : mask->height;
+        int mw = mroi != nullptr ? std::min(mroi->width, mask->width - mroi->xOffset)
+                                 : mask->width;
+        if (mh <= 0 || mw <= 0) {
+            r.empty = true;
+            return r;
+        }
         if (mh < r.h) {
             r.lastRow -= r.h - mh;
             r.h = mh;
@@ -67,8 +76,8 @@ struct AxisTable {
     std::vector<float> f;        // float fraction
 };
 
-void BuildAxis(int interpolate, bool floatFractions, double step, bool remainder, int count,
-               int origin, int last, int imageSize, AxisTable& t)
+void BuildAxis(int interpolate, double step, bool remainder, int count, int origin, int last,
+               int imageSize, AxisTable& t)
 {
     t.index.resize(std::size_t(count));
     t.w.resize(std::size_t(count));
@@ -94,7 +103,6 @@ void BuildAxis(int interpolate, bool floatFractions, double step, bool remainder
                 t.w[k] = uint16_t(std::clamp(w, 0.0, 16384.0));
                 t.f[k] = float(fraction);
             }
-            (void)floatFractions;
         } else {
             int r = int(std::floor(p + 0.00001));
             int a = std::clamp(origin + r, 0, imageSize - 1);
@@ -376,7 +384,8 @@ int ZoomImage(ImageHeader* src, ImageHeader* dst, double xFactor, double yFactor
                                         nullptr, nullptr, nullptr);
         if (tempMask == nullptr)
             return IPL_RAISE(kIplStsNoMem, kFunction, "Can't create temporary mask", kModule);
-        iplAllocateImage(tempMask, 0, 0);
+        // Cleared, so that bits the scaled source mask might not reach stay off.
+        iplAllocateImage(tempMask, 1, 0);
         if (tempMask->imageData == nullptr) {
             iplDeallocate(tempMask, IPL_IMAGE_ALL);
             return iplGetErrStatus();
@@ -427,11 +436,11 @@ int ZoomImage(ImageHeader* src, ImageHeader* dst, double xFactor, double yFactor
     }
     plan.n = plan.s.channels;
     plan.kernel = ChooseZoomKernel(interpolate, src->depth, src->dataOrder);
-    const bool floatFractions = src->depth == IPL_DEPTH_32F || LinearUsesFloatFractions();
-    BuildAxis(interpolate, floatFractions, yStep, yRemainder, dstH, plan.s.y0, plan.s.lastRow,
-              src->height, plan.rows);
-    BuildAxis(interpolate, floatFractions, xStep, xRemainder, dstW, plan.s.x0, plan.s.lastCol,
-              src->width, plan.cols);
+    // Both weight forms are built; the kernel of the depth and build picks its own.
+    BuildAxis(interpolate, yStep, yRemainder, dstH, plan.s.y0, plan.s.lastRow, src->height,
+              plan.rows);
+    BuildAxis(interpolate, xStep, xRemainder, dstW, plan.s.x0, plan.s.lastCol, src->width,
+              plan.cols);
 
     if (src->tileInfo == nullptr && dst->tileInfo == nullptr) {
         RunBlock(plan, 0, dstH, 0, dstW, UntiledBlock(plan, 0, 0));

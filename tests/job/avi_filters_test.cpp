@@ -1,5 +1,5 @@
 // The frame reader's picture steps: drawing decoded layouts as 24-bit RGB, the
-// line-average deinterlace, the shrink pre-filters and the choice of kernels.
+// shrink pre-filters and the choice of kernels.
 #include "job/AviFilters.h"
 
 #include "platform/AviFile.h"
@@ -78,23 +78,6 @@ TEST(AviFilters, PrefiltersUseUnfilteredNeighboursAndKeepBorders) {
             ASSERT_EQ(rows[y * Rgb24RowBytes(w) + i], original[y * Rgb24RowBytes(w) + i]);
             ASSERT_EQ(columns[y * Rgb24RowBytes(w) + i], original[y * Rgb24RowBytes(w) + i]);
         }
-}
-
-TEST(AviFilters, LineAverageRebuildsOddRows) {
-    for (int h : {6, 7}) {
-        const int w = 5;
-        auto original = RandomPicture(w, h, 9);
-        auto p = original;
-        AverageOddRows(p.data(), w, h);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                for (int c = 0; c < 3; ++c) {
-                    bool rebuilt = y % 2 == 1 && y < 2 * ((h - 1) / 2);
-                    int want = rebuilt ? (At(original, w, x, y - 1, c) + At(original, w, x, y + 1, c) + 1) / 2
-                                       : At(original, w, x, y, c);
-                    ASSERT_EQ(At(p, w, x, y, c), want) << "height " << h << " row " << y;
-                }
-    }
 }
 
 // Builds a packed DIB: header, colour table or masks, then rows.

@@ -3,6 +3,7 @@
 // information texts.
 #include "job/AviSource.h"
 
+#include "engine/Input.h"
 #include "job/EncoderSettings.h"
 #include "job/Report.h"
 #include "platform/Format.h"
@@ -245,6 +246,15 @@ TEST_F(AviSourceTest, SameSizeFramesAndTheirHeader) {
     }
     EXPECT_EQ(AviReadVideoFrame(getter, frames), nullptr);
     EXPECT_EQ(AviReadVideoFrame(nullptr, 0), nullptr);
+
+    // The engine's input path reads through the open input.
+    ASSERT_TRUE(InputAvi.readFrame && InputAvi.isOpen);
+    EXPECT_EQ(InputAvi.isOpen(), 1);
+    EXPECT_EQ(InputAvi.endFrame(), frames);
+    EXPECT_EQ(InputAvi.deinterlacesItself(), 0);
+    const uint8_t* viaEngine = InputAvi.readFrame(2);
+    ASSERT_TRUE(viaEngine);
+    EXPECT_EQ(std::memcmp(viaEngine + 40, expected(2).data(), row * h), 0);
 
     // A worker's frame lives in its own buffer: the engine thread's stays intact.
     uint8_t* mine = AviReadVideoFrame(getter, 1);

@@ -340,7 +340,7 @@ TEST(ResizeBuilds, EveryBuildMatchesItsModelBitForBit)
                         for (auto [sw, sh, dw, dh] :
                              {std::array{9, 7, 21, 16}, std::array{11, 9, 22, 19},
                               std::array{30, 25, 13, 10}, std::array{17, 21, 7, 8},
-                              std::array{5, 6, 14, 11}}) {
+                              std::array{5, 6, 14, 11}, std::array{7, 5, 20, 12}}) {
                             Picture src = RandomPicture(rng, sw, sh, shape.channels, depth, plane,
                                                         shape.alpha);
                             BuildImage s(lib, shape.channels, depth, sw, sh, plane, shape.alpha);

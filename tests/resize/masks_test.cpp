@@ -210,3 +210,25 @@ TEST(MaskAnd, ChecksRunInOrderAndFloatIsRefused)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MaskedResize, MaskRegionsOutsideTheMaskWriteNothing)
+{
+    std::mt19937 rng(47);
+    TestImage src(1, IPL_DEPTH_8U, 12, 12);
+    TestImage dst(1, IPL_DEPTH_8U, 12, 12);
+    TestImage mask(1, IPL_DEPTH_1U, 12, 12);
+    src.FillRandom(rng);
+    dst.FillRandom(rng);
+    mask.Fill(0xFF);
+    const std::vector<char> before = dst.Bytes();
+    mask.roi = ImageRoi{0, 40, 0, 12, 12};
+    mask.header->roi = &mask.roi;
+    dst.header->maskImage = mask.header;
+    iplResize(src.header, dst.header, 1, 1, 1, 1, IPL_INTER_LINEAR);
+    dst.header->maskImage = nullptr;
+    EXPECT_EQ(dst.Bytes(), before);
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "tests/resize/ResizeTestUtil.h"
 
@@ -400,6 +401,32 @@ TEST(ResizeChecksDeathTest, EveryRaisedErrorEndsTheProcessWithExitCode1)
                 testing::ExitedWithCode(1), "");
     EXPECT_EXIT(iplResize(a.header, g.header, 1, 2, 1, 2, IPL_INTER_NN),
                 testing::ExitedWithCode(1), "");
+}
+
+TEST(ResizeChecksDeathTest, EachDecimationAndAndFailureEndsTheProcess)
+{
+    TestImage a(3, IPL_DEPTH_8U, 8, 8), b(3, IPL_DEPTH_8U, 4, 4);
+    TestImage bottom(3, IPL_DEPTH_8U, 4, 4), plane(3, IPL_DEPTH_8U, 4, 4, IPL_DATA_ORDER_PLANE);
+    TestImage two(2, IPL_DEPTH_8U, 4, 4), one(1, IPL_DEPTH_8U, 4, 4), s8(3, IPL_DEPTH_8S, 8, 8);
+    TestImage f(1, IPL_DEPTH_32F, 4, 4);
+    bottom.header->origin = IPL_ORIGIN_BL;
+    ImageRoi coi2{2, 0, 0, 4, 4};
+    const std::vector<std::pair<const char*, std::function<void()>>> failures = {
+        {"origin", [&] { Decimate(a.header, bottom.header, 1, 2, 1, 2, IPL_INTER_SUPER); }},
+        {"order", [&] { Decimate(a.header, plane.header, 1, 2, 1, 2, IPL_INTER_SUPER); }},
+        {"channels", [&] { Decimate(a.header, two.header, 1, 2, 1, 2, IPL_INTER_SUPER); }},
+        {"signed", [&] { Decimate(s8.header, s8.header, 1, 2, 1, 2, IPL_INTER_SUPER); }},
+        {"coi", [&] {
+             one.header->roi = &coi2;
+             Decimate(a.header, one.header, 1, 2, 1, 2, IPL_INTER_SUPER);
+         }},
+        {"ySrc", [&] { Decimate(a.header, b.header, 1, 2, 1, 0, IPL_INTER_SUPER); }},
+        {"yDst > ySrc", [&] { Decimate(a.header, b.header, 1, 2, 3, 2, IPL_INTER_SUPER); }},
+        {"and 32F", [&] { iplAnd(f.header, f.header, f.header); }},
+        {"and channels", [&] { iplAnd(a.header, a.header, one.header); }},
+    };
+    for (const auto& [name, call] : failures)
+        EXPECT_EXIT(call(), testing::ExitedWithCode(1), "") << name;
 }
 
 }  // namespace
