@@ -1,5 +1,23 @@
-// Preview frame buffers. Nothing allocates them yet, so there is nothing to
-// release; the preview drawing fills this in.
+// Preview panes as the encoder sees them.
 #include "job/Preview.h"
 
-void ReleasePreviewBuffers() {}
+#include "engine/Encoder.h"
+
+PreviewWindowHooks PreviewWindows;
+
+void ReleasePreviewBuffers() {
+    FreeEncoderParameterBuffersPreviewOnly();
+    InvalidatePreviewWindows();
+}
+
+void RefreshInputPreview() {
+    if (PreviewWindows.refreshInput) PreviewWindows.refreshInput();
+}
+
+void RefreshOutputPreview() {
+    if (PreviewWindows.refreshOutput) PreviewWindows.refreshOutput();
+}
+
+void InvalidatePreviewWindows() {
+    if (PreviewWindows.invalidate) PreviewWindows.invalidate();
+}

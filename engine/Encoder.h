@@ -1,0 +1,38 @@
+// The outer interface of the video encoder engine: one-time tables, the three
+// steps of a video pass (start, one picture, end) and the set-up and shut-down
+// behind them.
+#pragma once
+
+#include <cstdint>
+
+// 0 shut down, -3 set-up running, -2 no output file, -1 set-up failed after
+// the output file was opened, 1 ready.
+extern int EncoderSetupState;
+extern int SequenceStarted, SequenceFinished;
+extern int PreviewLocksCreated;
+// 1 before the shut-down, 2 once the output file has been checked.
+extern int& VideoPassState;  // the job's VideoEngineStage
+extern int MeExhaustiveSetting;
+// Look-up tables the set-up builds.
+extern const int32_t* SquareTable;     // index -255..255
+extern const int32_t* AbsValueTable;   // index -255..255
+
+int InitEncoderTables();
+int FreeEncoderParameterBuffers();
+// Frees only the two preview RGB buffers.
+void FreeEncoderParameterBuffersPreviewOnly();
+// 0 success, -1 set-up failed, -2 the sequence start failed.
+int BeginVideoEncoding();
+// 0 success, -1 the picture failed, -2 no sequence was started.
+int EncodeNextPicture();
+// 0 success, -1 no successful sequence end.
+int EndVideoEncoding();
+// 1 ready, 0 parameter or input failure, -1 resource failure.
+int SetupVideoEncoder();
+int ShutdownVideoEncoder();
+void SetupEncoderBuffers();
+
+// Motion-estimation tuning of the performance mode, written into the settings.
+void TuneMotionEstimation();
+// Pre-test factors of the picture coder from bit rate, size and performance mode.
+void ComputePretestFactors();

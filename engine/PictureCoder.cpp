@@ -1,0 +1,344 @@
+// The picture coder: walks the macroblocks in raster order, chooses each
+// quantiser through rate control, transforms and quantises the blocks that
+// matter, decides skipping and writes the macroblock layer.
+#include "engine/PictureCoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/BitWriter.h"
+#include "engine/EngineState.h"
+#include "engine/Fdct.h"
+#include "engine/Headers.h"
+#include "engine/Input.h"
+#include "engine/MotionEstimation.h"
+#include "engine/PictureDriver.h"
+#include "engine/Quant.h"
+#include "engine/RateControl.h"
+#include "engine/Threads.h"
+#include "engine/Transform.h"
+#include "engine/Vlc.h"
+#include "engine/VlcTables.h"
+#include "job/EncoderSettings.h"
+#include "job/Report.h"
+
+// Scan position n to raster index (row = vertical frequency).
+const uint8_t ZigzagScanTable[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+int SkipBPicture = 0;
+int SplitReconstructionState = 0;
+int UpperHalfTaskIndex = -1;
+int PretestFactorIP = 5, PretestFactorB = 10;
+int16_t QuantizedBlockBuffer[6 * 64];
+int BlockSignificant[6];
+int DcPredictors[3];
+
+namespace {
+
+int MaskQuant = 0;       // quantiser the masks were last built for
+int VectorPredictors[4];  // forward x, y, backward x, y
+int AddressIncrement = 1;
+
+int PictureTypeIndex() { return std::clamp(PictureCodingType, 1, 3) - 1; }
+int IntraVlcFormatOfPicture() { return EncoderSettings.mpeg1 ? 0 : EncoderSettings.intraVlcFormat[PictureTypeIndex()]; }
+int FramePredFrameDctOfPicture() {
+    return EncoderSettings.mpeg1 ? 1 : EncoderSettings.framePredFrameDct[PictureTypeIndex()];
+}
+
+int IntraCutOff(int m) {
+    if (m <= 10) return 16;
+    if (m <= 14) return 10;
+    if (m <= 20) return 8;
+    if (m <= 30) return 6;
+    if (m <= 50) return 4;
+    return 2;
+}
+
+int NonIntraCutOff(int m) { return m > 40 && m <= 50 ? 2 : IntraCutOff(m); }
+
+void ResetVectorPredictors() { VectorPredictors[0] = VectorPredictors[1] = VectorPredictors[2] = VectorPredictors[3] = 0; }
+
+int16_t* MacroblockBlocks(int k) { return BlockStore + static_cast<std::ptrdiff_t>(k) * BlockCount * 64; }
+
+// Decides per block whether a forward DCT is needed and runs it.
+void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* blocks) {
+    const bool bPicture = PictureCodingType == 3;
+    const int k = bPicture ? PretestFactorB : PretestFactorIP;
+    const int s = mb.quantScale * k;
+    int e = mb.quantScale * s * (bPicture ? 3 : 2);
+    if (EncoderSettings.performanceMode > 2) e /= 8;
+    const int t = (s * 298) >> 10;
+    const int t1 = t << 17, t2 = (t * 2896) >> 10;
+    if ((mb.typeFlags & MB_INTRA) || t1 < 1) {
+        for (int b = 0; b < BlockCount; ++b) {
+            BlockSignificant[b] = 1;
+            fdct.fdct(blocks + b * 64);
+        }
+        return;
+    }
+    const bool lumaPredictedWell = mb.predictionError <= e;
+    for (int b = 0; b < BlockCount; ++b) {
+        int16_t* block = blocks + b * 64;
+        if (b < 4 && lumaPredictedWell) {
+            BlockSignificant[b] = 0;
+            continue;
+        }
+        BlockSignificant[b] = fdct.blockIsSignificant(block, t1, t2);
+        if (BlockSignificant[b]) fdct.fdct(block);
+    }
+}
+
+// Quantises the macroblock's blocks; returns the coded block pattern.
+int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks) {
+    const int all = (1 << BlockCount) - 1;
+    if (mb.typeFlags & MB_INTRA) {
+        for (;;) {
+            QuantOverflowFlag = 0;
+            for (int b = 0; b < BlockCount && !QuantOverflowFlag; ++b)
+                QuantizeIntra(blocks + b * 64, QuantizedBlockBuffer + b * 64, EncoderSettings.intraDcPrecision,
+                              mb.quantScale);
+            if (!QuantOverflowFlag || mb.quantScale >= kLargestQuantScale) break;
+            mb.quantScale += 2;
+        }
+        std::memcpy(blocks, QuantizedBlockBuffer, sizeof(int16_t) * 64 * BlockCount);
+        return all;
+    }
+    int cbp;
+    for (;;) {
+        QuantOverflowFlag = 0;
+        cbp = 0;
+        for (int b = 0; b < BlockCount && !QuantOverflowFlag; ++b) {
+            int nonZero = 0;
+            if (BlockSignificant[b]) nonZero = QuantizeNonIntra(blocks + b * 64, QuantizedBlockBuffer + b * 64, mb.quantScale);
+            else std::memset(QuantizedBlockBuffer + b * 64, 0, sizeof(int16_t) * 64);
+            cbp = (cbp << 1) | (nonZero ? 1 : 0);
+        }
+        if (!QuantOverflowFlag || mb.quantScale >= kLargestQuantScale) break;
+        mb.quantScale += 2;
+    }
+    // Blocks that were never transformed hold prediction errors: replace them by
+    // zero levels, so that reconstruction reads levels everywhere.
+    std::memcpy(blocks, QuantizedBlockBuffer, sizeof(int16_t) * 64 * BlockCount);
+    return cbp;
+}
+
+bool MayNeverSkip(int r, int c) {
+    if (EncoderSettings.mpeg1) return (r == 0 && c == 0) || (r == MbHeight - 1 && c == MbWidth - 1);
+    return c == 0 || c == MbWidth - 1;
+}
+
+void PutMacroblock(MacroblockInfo& mb, int qs, int* currentQuant, int framePredFrameDct) {
+    int flags = mb.typeFlags;
+    mb.skipped = 0;
+    if (PictureCodingType == 2 && !(flags & (MB_INTRA | MB_FORWARD))) flags |= MB_FORWARD;
+    (void)qs;
+    PutAddressIncrement(AddressIncrement);
+    AddressIncrement = 1;
+    PutMacroblockType(PictureCodingType, flags);
+    if ((flags & (MB_FORWARD | MB_BACKWARD)) && framePredFrameDct == 0) PutBits(2, static_cast<uint32_t>(mb.motionType));
+    if (mb.codedBlockPattern != 0 && framePredFrameDct == 0) PutBits(1, static_cast<uint32_t>(mb.dctType));
+    if (flags & MB_QUANT) {
+        PutBits(5, static_cast<uint32_t>(mb.quantScale / 2));
+        *currentQuant = mb.quantScale;
+    }
+    if (flags & MB_FORWARD) {
+        PutMotionVector(mb.forwardVector[0] - VectorPredictors[0], ForwardHorFCode);
+        PutMotionVector(mb.forwardVector[1] - VectorPredictors[1], ForwardVertFCode);
+        VectorPredictors[0] = mb.forwardVector[0];
+        VectorPredictors[1] = mb.forwardVector[1];
+    }
+    if (flags & MB_BACKWARD) {
+        PutMotionVector(mb.backwardVector[0] - VectorPredictors[2], BackwardHorFCode);
+        PutMotionVector(mb.backwardVector[1] - VectorPredictors[3], BackwardVertFCode);
+        VectorPredictors[2] = mb.backwardVector[0];
+        VectorPredictors[3] = mb.backwardVector[1];
+    }
+    if (flags & MB_PATTERN) PutCodedBlockPattern((mb.codedBlockPattern >> (BlockCount - 6)) & 63);
+    const int16_t* blocks = MacroblockBlocks(static_cast<int>(&mb - MacroblockInfoArray));
+    for (int b = 0; b < BlockCount; ++b) {
+        if (!(mb.codedBlockPattern & (1 << (BlockCount - 1 - b)))) continue;
+        if (flags & MB_INTRA) PutIntraBlock(blocks + b * 64, b < 4 ? 0 : b - 3);
+        else PutNonIntraBlock(blocks + b * 64);
+    }
+    if (!(flags & MB_INTRA)) DcPredictors[0] = DcPredictors[1] = DcPredictors[2] = 0;
+    if ((flags & MB_INTRA) || (PictureCodingType == 2 && !(mb.typeFlags & MB_FORWARD))) ResetVectorPredictors();
+    mb.typeFlags = flags;
+}
+
+void StartUpperHalfIfDue(int r) {
+    if (SplitReconstructionState != 1) return;
+    if (InputFrameCache.readerBusy.load() || TableTaskState.load() == 1) return;
+    if (!(r > MbHeight / 2 && r <= MbHeight - MbHeight / 4)) return;
+    SplitReconstructionState = 2;
+    UpperHalfTaskIndex = RunOnWorkerThread(ReconstructUpperHalfTask, &UpperHalfTaskIndex);
+    if (UpperHalfTaskIndex < 0) ReportFatalError(" Error during starting itransform thread 1 ");
+}
+
+}  // namespace
+
+void BuildCoefficientMasks(int m, int pictureType, int overload) {
+    int intraCut = IntraCutOff(m), nonIntraCut = NonIntraCutOff(m);
+    if (overload) {
+        intraCut = std::max(intraCut - 2, 2);
+        nonIntraCut = std::max(nonIntraCut - (pictureType == 3 ? 4 : 2), 2);
+    }
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 8; ++j) {
+            IntraCoefficientMask[i * 8 + j] = static_cast<int16_t>(i + j <= intraCut ? -1 : 0);
+            NonIntraCoefficientMask[i * 8 + j] = static_cast<int16_t>(i + j <= nonIntraCut ? -1 : 0);
+        }
+}
+
+void PutIntraBlock(const int16_t* block, int component) {
+    const int difference = block[0] - DcPredictors[component];
+    DcPredictors[component] = block[0];
+    if (component == 0) PutDCLuminance(difference);
+    else PutDCChrominance(difference);
+    const int intraVlc = IntraVlcFormatOfPicture();
+    int run = 0;
+    for (int n = 1; n < 64; ++n) {
+        const int level = block[ZigzagScanTable[n]];
+        if (level == 0) {
+            ++run;
+            continue;
+        }
+        PutACCoefficient(run, level, intraVlc);
+        run = 0;
+    }
+    if (intraVlc) PutBits(4, 6);
+    else PutBits(2, 2);
+}
+
+void PutNonIntraBlock(const int16_t* block) {
+    int run = 0;
+    bool first = true;
+    for (int n = 0; n < 64; ++n) {
+        const int level = block[ZigzagScanTable[n]];
+        if (level == 0) {
+            ++run;
+            continue;
+        }
+        if (first) PutFirstACCoefficient(run, level);
+        else PutACCoefficient(run, level, 0);
+        first = false;
+        run = 0;
+    }
+    PutBits(2, 2);
+}
+
+void PutMotionVector(int difference, int fCode) {
+    const int f = 1 << (fCode - 1);
+    if (difference > 16 * f - 1) difference -= 32 * f;
+    else if (difference < -16 * f) difference += 32 * f;
+    if (difference > 16 * f - 1 || difference < -16 * f) {
+        ReportFatalError(" Internal error: motion vector outside its f_code range ");
+        return;
+    }
+    const int a = std::abs(difference) + f - 1;
+    int motionCode = a >> (fCode - 1);
+    if (difference < 0) motionCode = -motionCode;
+    const int residual = a & (f - 1);
+    PutMotionCode(motionCode);
+    if (fCode > 1 && motionCode != 0) PutBits(fCode - 1, static_cast<uint32_t>(residual));
+}
+
+int ReconstructUpperHalfTask(void* argument, int slot) {
+    if (!argument || slot < 0) return -1;
+    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, 0, EncodeHeight / 32, 0);
+    UpperHalfDone.store(1);
+    return 1;
+}
+
+void PutPicture() {
+    CheckVbvAndWriteStats();
+    if (SkipBPicture) RcInitSkippedPicture();
+    else RcInitPicture();
+
+    PutPictureHeader();
+    if (!EncoderSettings.mpeg1) PutPictureCodingExtension();
+    if (EncoderSettings.applicationType == 17 && PictureCodingType == 1) PutPictureUserData();
+
+    int qs = SkipBPicture ? 10 : RcStartPictureQuant();
+    int currentQuant = qs;
+    MaskQuant = 0;
+    const int framePredFrameDct = FramePredFrameDctOfPicture();
+    FdctKernels fdct;
+    fdct_init(MmxEnabled != 0, fdct);
+
+    int previousDirections = -1;
+    for (int r = 0; r < MbHeight; ++r) {
+        StartUpperHalfIfDue(r);
+        for (int c = 0; c < MbWidth; ++c) {
+            const int k = r * MbWidth + c;
+            MacroblockInfo& mb = MacroblockInfoArray[k];
+            int16_t* blocks = MacroblockBlocks(k);
+            if (c == 0 && (!EncoderSettings.mpeg1 || r == 0)) {
+                PutSliceHeader(r, currentQuant);
+                DcPredictors[0] = DcPredictors[1] = DcPredictors[2] = 0;
+                ResetVectorPredictors();
+                AddressIncrement = 1;
+                previousDirections = -1;
+            }
+            CurrentMbRow = r;
+            CurrentMbColumn = c;
+            int cbp = 0;
+            if (SkipBPicture) {
+                mb.quantScale = 10;
+            } else {
+                int m = RcCalcMquant(k) & ~1;
+                m = std::clamp(m, 2, 62);
+                mb.quantScale = m;
+                if (m != MaskQuant) {
+                    BuildCoefficientMasks(m, PictureCodingType, RateOverload);
+                    MaskQuant = m;
+                }
+                TransformMacroblock(fdct, mb, blocks);
+                cbp = QuantizeMacroblock(mb, blocks);
+            }
+            mb.codedBlockPattern = cbp;
+            mb.typeFlags &= ~(MB_PATTERN | MB_QUANT);
+            // Intra macroblocks carry every block without a pattern code.
+            if (cbp && !(mb.typeFlags & MB_INTRA)) mb.typeFlags |= MB_PATTERN;
+            if (cbp && mb.quantScale != currentQuant) mb.typeFlags |= MB_QUANT;
+
+            bool skip = false;
+            if (cbp == 0 && !(mb.typeFlags & MB_INTRA) && !MayNeverSkip(r, c)) {
+                if (PictureCodingType == 2) {
+                    if (!(mb.typeFlags & MB_FORWARD)) {
+                        skip = true;
+                        DcPredictors[0] = DcPredictors[1] = DcPredictors[2] = 0;
+                        ResetVectorPredictors();
+                    }
+                } else if (PictureCodingType == 3) {
+                    const int directions = mb.typeFlags & (MB_FORWARD | MB_BACKWARD);
+                    bool vectorsMatch = true;
+                    if (directions & MB_FORWARD)
+                        vectorsMatch = vectorsMatch && mb.forwardVector[0] == VectorPredictors[0] &&
+                                       mb.forwardVector[1] == VectorPredictors[1];
+                    if (directions & MB_BACKWARD)
+                        vectorsMatch = vectorsMatch && mb.backwardVector[0] == VectorPredictors[2] &&
+                                       mb.backwardVector[1] == VectorPredictors[3];
+                    skip = SkipBPicture || (mb.motionType == 2 && directions == previousDirections && vectorsMatch);
+                }
+            }
+            if (skip) {
+                mb.skipped = 1;
+                ++AddressIncrement;
+            } else {
+                PutMacroblock(mb, qs, &currentQuant, framePredFrameDct);
+            }
+            if (PictureCodingType == 3 && !(mb.typeFlags & MB_INTRA))
+                previousDirections = mb.typeFlags & (MB_FORWARD | MB_BACKWARD);
+            else if (PictureCodingType == 3)
+                previousDirections = -1;
+        }
+    }
+
+    if (SkipBPicture) RcUpdateSkippedPicture();
+    else RcUpdatePicture();
+    RcEndPicture();
+}

@@ -1,0 +1,28 @@
+// Codes one picture whose motion estimation, prediction and prediction-error
+// blocks are ready: picture headers, per-macroblock quantiser, pre-test and
+// forward transform, quantisation, skipping and the macroblock layer.
+#pragma once
+
+#include <cstdint>
+
+// Set by the picture driver for each picture.
+extern int SkipBPicture;              // 0 coded, 1 shown as previous anchor, 2 as next
+extern int SplitReconstructionState;  // 0 none, 1 armed, 2 upper half posted
+extern int UpperHalfTaskIndex;
+extern int PretestFactorIP, PretestFactorB;
+
+// One macroblock of quantised blocks, and which blocks were transformed.
+extern const uint8_t ZigzagScanTable[64];
+extern int16_t QuantizedBlockBuffer[6 * 64];
+extern int BlockSignificant[6];
+extern int DcPredictors[3];
+
+void PutPicture();
+void PutIntraBlock(const int16_t* block, int component);
+void PutNonIntraBlock(const int16_t* block);
+void PutMotionVector(int difference, int fCode);
+// Rebuilds both coefficient masks for the doubled quantiser m.
+void BuildCoefficientMasks(int m, int pictureType, int overload);
+
+// Worker task that rebuilds the upper half of the current picture.
+int ReconstructUpperHalfTask(void* argument, int slot);

@@ -1,0 +1,522 @@
+// The sequence and picture driver.
+#include "engine/PictureDriver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "engine/BitWriter.h"
+#include "engine/EngineState.h"
+#include "engine/Headers.h"
+#include "engine/Input.h"
+#include "engine/MotionEstimation.h"
+#include "engine/PictureCoder.h"
+#include "engine/Predict.h"
+#include "engine/PreviewConvert.h"
+#include "engine/RateControl.h"
+#include "engine/Threads.h"
+#include "engine/Transform.h"
+#include "job/EncoderSettings.h"
+#include "job/JobUtil.h"
+#include "job/Preview.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/Format.h"
+
+int DisplayFrameNumber = 0;
+int GopStartIndex = 0;
+int GopCount = 0;
+FramePlanes CurrentSource, CurrentRecon;
+int BPicturesPending = 0;
+int PrevAnchorDisplay = 0, NextAnchorDisplay = 0;
+int LastBInputFrame = -2;
+int RepeatBPicture = 0, SaveForRepeat = 0;
+std::atomic<int> UpperHalfDone{0};
+int LastPictureCoded = 0;
+int CurrentPictureNumber = 0, ElapsedSeconds = 0, VideoPassPhase = 0;
+int QualityPictureCount = 1, MinimumQualityFrame = 0;
+uint32_t CompressionTimeMs = 0, TotalEncodingTimeMs = 0, EncodingStartTime = 0;
+int RepeatStoresAllocated = 0;
+MacroblockInfo* RepeatMacroblockInfo = nullptr;
+int16_t* RepeatBlockStore = nullptr;
+int LastReadInputFrame = -2, LastShownInputFrame = -2;
+int ForwardSearchX = 0, ForwardSearchY = 0, BackwardSearchX = 0, BackwardSearchY = 0;
+
+namespace {
+
+FramePlanes LastReadPlanes;  // where the last frame read from the input went
+int PreviousBSaved = 0;
+
+size_t LumaBytes() { return static_cast<size_t>(EncodeWidth) * EncodeHeight; }
+size_t ChromaBytes() { return static_cast<size_t>(ChromaWidth) * ChromaHeight; }
+
+void CopyPlanes(const FramePlanes& from, const FramePlanes& to) {
+    if (from.y == to.y) return;
+    std::memcpy(to.y, from.y, LumaBytes());
+    std::memcpy(to.cb, from.cb, ChromaBytes());
+    std::memcpy(to.cr, from.cr, ChromaBytes());
+}
+
+std::string RawInputName(int frame) { return FormatRawInputName(EncoderSettings.inputFileName, frame); }
+
+void StatLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void StatLine(const char* fmt, ...) {
+    if (EncoderSettings.qualityStatisticsMode != 2 || !StatisticsFile) return;
+    platform::CLocaleScope numbers;
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(StatisticsFile, fmt, args);
+    va_end(args);
+}
+
+// B pictures that will really be coded in a group with `nb` B pictures.
+int CodedBPictures(int nb, int M) {
+    const int mode = EncoderSettings.skipBFramesMode;
+    if (mode == 3) return 0;
+    if (M > 1 && mode > 0) return nb - (nb / (M - 1)) * std::min(mode, M - 1) - std::min(mode, nb % (M - 1));
+    return nb;
+}
+
+void PutSequenceHeaders() {
+    PutSequenceHeader();
+    if (!EncoderSettings.mpeg1) {
+        PutSequenceExtension();
+        if (EncoderSettings.sequenceDisplayExtension && EncoderSettings.applicationType != 17)
+            PutSequenceDisplayExtension();
+    }
+}
+
+void SetMotionRecord(int k, bool forward, bool backward) {
+    const std::vector<MotionDataRecord>& md = EncoderSettings.motionData;
+    if (k < 0 || k >= static_cast<int>(md.size())) {
+        ReportFatalError(" Internal error: motion data missing for the picture ");
+        return;
+    }
+    const MotionDataRecord& r = md[static_cast<size_t>(k)];
+    ForwardHorFCode = forward ? r.forwardHorFCode : 15;
+    ForwardVertFCode = forward ? r.forwardVertFCode : 15;
+    BackwardHorFCode = backward ? r.backwardHorFCode : 15;
+    BackwardVertFCode = backward ? r.backwardVertFCode : 15;
+    ForwardSearchX = r.sxf;
+    ForwardSearchY = r.syf;
+    BackwardSearchX = r.sxb;
+    BackwardSearchY = r.syb;
+}
+
+void StartGroup(int i, int M, int N) {
+    PictureCodingType = 1;
+    ForwardHorFCode = ForwardVertFCode = BackwardHorFCode = BackwardVertFCode = 15;
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (i > 0 && (e.applicationType == 16 || e.applicationType == 17 ||
+                  (e.sequenceHeaderOption > 0 && GopCount % e.sequenceHeaderOption == 0)))
+        PutSequenceHeaders();
+    bool closed = i == 0;
+    if (e.closedGopOption > 0 && i > 0 && GopCount % e.closedGopOption == 0) {
+        closed = true;
+        ClosedGopBPictures = 1;
+    }
+    const bool first = GopStartIndex == 0;
+    int n = first ? N - M + 1 : N;
+    n = std::min(n, OutputFrameCount - GopStartIndex);
+    const int np = first ? (n + 2 * M - 2) / M - 1 : (n + M - 1) / M - 1;
+    const int nb = n - np - 1;
+    RcInitGop(np, nb, CodedBPictures(nb, M));
+    PutGopHeader(GopStartIndex, closed ? 1 : 0);
+    ++GopCount;
+}
+
+void DecideScheduledSkip(int M) {
+    if (InterlacedCoding) return;
+    const int mode = EncoderSettings.skipBFramesMode;
+    (void)M;
+    if (mode == 1 || mode == 2) {
+        if (DisplayFrameNumber == PrevAnchorDisplay + 1) SkipBPicture = 1;
+        else if (mode == 2 && DisplayFrameNumber == NextAnchorDisplay - 1) SkipBPicture = 2;
+    } else if (mode == 3) {
+        SkipBPicture = (NextAnchorDisplay - DisplayFrameNumber) < (DisplayFrameNumber - PrevAnchorDisplay) ? 2 : 1;
+    }
+}
+
+void DecideAutomaticSkip() {
+    const bool afterPrev = DisplayFrameNumber == PrevAnchorDisplay + 1;
+    const bool beforeNext = DisplayFrameNumber == NextAnchorDisplay - 1;
+    if (RateOverload && !InterlacedCoding && !EncoderSettings.noBFrameSkipping) {
+        if (afterPrev) SkipBPicture = 1;
+        else if (beforeNext) SkipBPicture = 2;
+    } else if ((afterPrev || beforeNext) && EncoderSettings.inverseTelecine && !InterlacedCoding) {
+        const int a = MaxLineDifference(PrevAnchorSource.y, CurrentSource.y);
+        const int b = MaxLineDifference(NextAnchorSource.y, CurrentSource.y);
+        if (b > 5 * a && afterPrev) SkipBPicture = 1;
+        else if (a > 5 * b && beforeNext) SkipBPicture = 2;
+    }
+    if (SkipBPicture) SkippedBCountedInNb = 1;
+}
+
+void ReadSource(int M) {
+    (void)M;
+    if (CurrentInputFrame == LastReadInputFrame && LastReadPlanes.y) {
+        CopyPlanes(LastReadPlanes, CurrentSource);
+    } else if (PictureCodingType == 3 && CurrentInputFrame == PrevAnchorInputFrame) {
+        CopyPlanes(PrevAnchorSource, CurrentSource);
+    } else if (PictureCodingType == 3 && CurrentInputFrame == NextAnchorInputFrame) {
+        CopyPlanes(NextAnchorSource, CurrentSource);
+    } else {
+        const std::string name = RawInputName(FirstOutputFrame + DisplayFrameNumber);
+        ReadInputFrame(name.c_str(), CurrentSource);
+        LastReadInputFrame = CurrentInputFrame;
+        LastReadPlanes = CurrentSource;
+    }
+}
+
+bool ReconstructionNeeded(int M, int N) {
+    return (PictureCodingType != 3 && !(M == 1 && N == 1)) || EncoderSettings.qualityStatisticsMode != 0 ||
+           (EncoderSettings.showOutput && !RepeatBPicture);
+}
+
+void Reconstruct() {
+    const int rows = EncodeHeight / 16, half = EncodeHeight / 32;
+    if (!ThreadEncodeFlag) {
+        itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, 0, rows, 0);
+        return;
+    }
+    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, half, rows, 1);
+    if (UpperHalfDone.load()) return;
+    if (SplitReconstructionState == 2) {
+        if (UpperHalfTaskIndex < 0) {
+            ReportFatalError(" Error in video encoder: Illgal itransform thread ID ");
+            return;
+        }
+        const int slot = UpperHalfTaskIndex;
+        if (WaitForWorkerTasks(&slot, 1, 10000) < 0) {
+            ReportFatalError(" Unknown error in wait for itransform thread");
+            return;
+        }
+        if (!UpperHalfDone.load()) ReportFatalError(" Error in wait for itransform thread: itransform not completed ");
+        return;
+    }
+    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, 0, half, 0);
+}
+
+void ShowInputPreview() {
+    const int frame = BPicturesPending ? PrevAnchorInputFrame : CurrentInputFrame;
+    if (frame == LastShownInputFrame || RepeatBPicture || !EncoderSettings.showInput) return;
+    if (BPicturesPending && PrevAnchorInputFrame == 0) return;
+    if (EncoderSettings.inputType != 2) {
+        const FramePlanes& planes = BPicturesPending ? PrevAnchorSource : CurrentSource;
+        std::lock_guard<std::mutex> lock(InputPreviewLock);
+        if (PaletteDisplay) ConvertPictureForPreview(planes);
+        else if (InputPreviewBuffer) ConvertYuvToRgbPreview(planes, InputPreviewBuffer, &InputPreviewReady);
+    } else if (BPicturesPending && frame != CurrentInputFrame) {
+        InputPreviewOnly = 1;
+        const std::string name = RawInputName(PrevAnchorDisplay + FirstOutputFrame);
+        const int saved = CurrentFrameNumber;
+        CurrentFrameNumber = PrevAnchorDisplay + FirstOutputFrame;
+        ReadInputFrame(name.c_str(), CurrentSource);
+        CurrentFrameNumber = saved;
+        InputPreviewOnly = 0;
+    }
+    DrawInputPreview();
+    LastShownInputFrame = frame;
+}
+
+void ShowOutputPreview() {
+    if (!EncoderSettings.showOutput || RepeatBPicture) return;
+    if (BPicturesPending && PrevAnchorInputFrame == 0) return;
+    static FramePlanes shown;
+    shown = BPicturesPending ? PrevAnchorRecon : CurrentRecon;
+    if (ThreadDrawFlag == 1) {
+        RunOnWorkerThread(PaletteDisplay ? DrawOutputPreviewTask : DrawOutputPreviewYuvTask, &shown);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(OutputPreviewLock);
+    if (PaletteDisplay) ConvertPictureForPreview(shown);
+    else if (OutputPreviewBuffer) ConvertYuvToRgbPreview(shown, OutputPreviewBuffer, &OutputPreviewReady);
+    RefreshOutputPreview();
+}
+
+void QualityStatistics() {
+    const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
+    float v[3], mse[3];
+    CalcPlaneVarianceMse(CurrentRecon.y, CurrentSource.y, w, h, &v[0], &mse[0]);
+    CalcPlaneVarianceMse(CurrentRecon.cb, CurrentSource.cb, w / 2, h / 2, &v[1], &mse[1]);
+    CalcPlaneVarianceMse(CurrentRecon.cr, CurrentSource.cr, w / 2, h / 2, &v[2], &mse[2]);
+    static const char* names[] = {"Y: variance=%4.4g, MSE=%3.3g \n", "U: variance=%4.4g, MSE=%3.3g \n",
+                                  "V: variance=%4.4g, MSE=%3.3g \n"};
+    float q[3];
+    for (int p = 0; p < 3; ++p) {
+        StatLine(names[p], static_cast<double>(v[p]), static_cast<double>(mse[p]));
+        q[p] = mse[p] > 0.667f ? 100.0f * std::exp(2.0f * (0.667f - mse[p]) / (std::sqrt(v[p]) + 1.0f)) : 99.9f;
+    }
+    PictureQuality = (4 * q[0] + q[1] + q[2]) / 6;
+    if (PictureQuality < MinimumQuality) {
+        MinimumQuality = PictureQuality;
+        MinimumQualityFrame = CurrentPictureNumber;
+    }
+    const int n = QualityPictureCount;
+    AverageQuality = ((n - 1) * AverageQuality + PictureQuality) / n;
+    StatLine("  %d  Pic. YUV: Q=%4.4g, Qm=%4.4g \n\n", n, static_cast<double>(PictureQuality),
+             static_cast<double>(AverageQuality));
+    ++QualityPictureCount;
+
+    int skipped = 0, intra = 0, notCoded = 0, blocks = 0, forward = 0, backward = 0, both = 0;
+    const int count = MbWidth * MbHeight;
+    for (int k = 0; k < count; ++k) {
+        const MacroblockInfo& mb = MacroblockInfoArray[k];
+        if (mb.skipped) ++skipped;
+        else if (mb.typeFlags & MB_INTRA) ++intra;
+        else if (!(mb.typeFlags & MB_PATTERN)) ++notCoded;
+        for (int b = 0; b < BlockCount; ++b)
+            if (mb.codedBlockPattern & (1 << b)) ++blocks;
+        const int d = mb.typeFlags & (MB_FORWARD | MB_BACKWARD);
+        if (d == MB_FORWARD) ++forward;
+        else if (d == MB_BACKWARD) ++backward;
+        else if (d == (MB_FORWARD | MB_BACKWARD)) ++both;
+    }
+    const double pc = 100.0 / count, pb = 100.0 / (count * BlockCount);
+    StatLine("\n Sum of prediction variance (total vlc): %ld \n", static_cast<long>(PictureErrorSum));
+    StatLine("\n Macroblock types:\n");
+    StatLine(" # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, intra * pc);
+    StatLine(" # of coded blocks:             %4d (%.1f%%)\n", blocks, blocks * pb);
+    StatLine(" # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded, notCoded * pc);
+    StatLine(" # of skipped macroblocks:      %4d (%.1f%%)\n", skipped, skipped * pc);
+    StatLine(" # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward, forward * pc);
+    StatLine(" # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward, backward * pc);
+    StatLine(" # of interpolated macroblocks: %4d (%.1f%%)\n", both, both * pc);
+}
+
+}  // namespace
+
+int StartSequenceEncoding() {
+    BPicturesPending = 0;
+    LastReadInputFrame = LastShownInputFrame = -2;
+    LastReadPlanes = FramePlanes{};
+    OldestNeededFrame = 0;
+    GopCount = 0;
+    TotalVlcLevel = 0;
+    LastPictureCoded = 0;
+    PreviousBSaved = 0;
+    RcReset();
+    if (RcInitSequence() < 0) return -1;
+    PutSequenceHeaders();
+    PictureIndex = 0;
+    VideoSequenceState = 1;
+    return 0;
+}
+
+int EncodePicture() {
+    const int i = PictureIndex, M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
+    if (i >= OutputFrameCount)
+        return (FrameRateConversion.enabled && i <= OutputFrameCount + 2) ? 0 : -1;
+
+    SkipBPicture = 0;
+    RepeatBPicture = 0;
+    const int previousSaved = SaveForRepeat;
+    SaveForRepeat = 0;
+    SkippedBCountedInNb = 0;
+    CurrentPictureNumber = i + 1;
+    VideoPassPhase = 1;
+    TotalEncodingTimeMs = GetElapsedMilliseconds() - EncodingStartTime;
+    ElapsedSeconds = static_cast<int>(TotalEncodingTimeMs / 1000);
+
+    GopStartIndex = std::max(((M - 1 + i) / N) * N - M + 1, 0);
+    const bool anchor = i == 0 || (i - 1) % M == 0;
+    if (anchor) {
+        std::swap(PrevAnchorSource, NextAnchorSource);
+        std::swap(PrevAnchorRecon, NextAnchorRecon);
+        CurrentSource = NextAnchorSource;
+        CurrentRecon = NextAnchorRecon;
+        BPicturesPending = (i > 0 && M > 1) ? 1 : 0;
+        DisplayFrameNumber = i == 0 ? 0 : std::min(i + M - 1, OutputFrameCount - 1);
+        if (i == GopStartIndex) {
+            StartGroup(i, M, N);
+        } else {
+            PictureCodingType = 2;
+            ClosedGopBPictures = 0;
+            SetMotionRecord(0, true, false);
+            NextIsGopStart = (M == 1 && (i + 1) % N == 0) ? 1 : 0;
+        }
+    } else {
+        CurrentSource = BPictureSource;
+        CurrentRecon = BPictureRecon;
+        PictureCodingType = 3;
+        DisplayFrameNumber = i - 1;
+        SetMotionRecord((i - 2) % M + 1, true, true);
+    }
+    CurrentDisplayNumber = DisplayFrameNumber;
+    TemporalReference = DisplayFrameNumber - GopStartIndex;
+
+    static const char letters[] = " IPBD";
+    StatLine("\nFrame %d (#%d in display order):\n", i, DisplayFrameNumber);
+    StatLine(" picture_type=%c\n", letters[PictureCodingType]);
+
+    CurrentFrameNumber = DisplayFrameNumber + FirstOutputFrame;
+    CurrentInputFrame = MapOutputToInputFrame(CurrentFrameNumber);
+    if (NextIsGopStart && MapOutputToInputFrame(CurrentFrameNumber + 1) == CurrentInputFrame) NextIsGopStart = 0;
+
+    if (PictureCodingType == 3) {
+        DecideScheduledSkip(M);
+    } else {
+        PrevAnchorDisplay = NextAnchorDisplay;
+        NextAnchorDisplay = DisplayFrameNumber;
+        PrevAnchorInputFrame = NextAnchorInputFrame;
+        NextAnchorInputFrame = CurrentInputFrame;
+    }
+    AnchorRepeatsInput = (PictureCodingType != 3 && i >= 1 && CurrentInputFrame == PrevAnchorInputFrame) ? 1 : 0;
+
+    if (RepeatStoresAllocated && PictureCodingType == 3 && !SkipBPicture) {
+        RepeatBPicture = (CurrentInputFrame == LastBInputFrame && previousSaved) ? 1 : 0;
+        SaveForRepeat = (i % M != 0 && MapOutputToInputFrame(CurrentFrameNumber + 1) == CurrentInputFrame) ? 1 : 0;
+    }
+
+    if (!RepeatBPicture) ReadSource(M);
+
+    if (PictureCodingType == 3 && EncoderSettings.skipBFramesMode == 0 && !SkipBPicture && !RepeatBPicture)
+        DecideAutomaticSkip();
+    if (SkipBPicture) SaveForRepeat = 0;
+
+    const size_t recordBytes = sizeof(MacroblockInfo) * static_cast<size_t>(MbWidth) * MbHeight;
+    const size_t blockBytes = sizeof(int16_t) * 64 * BlockCount * static_cast<size_t>(MbWidth) * MbHeight;
+    if (RepeatBPicture) {
+        std::memcpy(MacroblockInfoArray, RepeatMacroblockInfo, recordBytes);
+        std::memcpy(BlockStore, RepeatBlockStore, blockBytes);
+    } else if (SkipBPicture) {
+        for (int k = 0; k < MbWidth * MbHeight; ++k) {
+            MacroblockInfo& mb = MacroblockInfoArray[k];
+            mb.typeFlags = SkipBPicture == 1 ? MB_FORWARD : MB_BACKWARD;
+            mb.motionType = 2;
+            mb.forwardVector[0] = mb.forwardVector[1] = mb.backwardVector[0] = mb.backwardVector[1] = 0;
+        }
+    } else {
+        const uint32_t started = GetElapsedMilliseconds();
+        RunMotionEstimation(PrevAnchorSource.y, NextAnchorSource.y, PrevAnchorRecon.y, NextAnchorRecon.y,
+                            CurrentSource.y, CurrentRecon.y, ForwardSearchX, ForwardSearchY, BackwardSearchX,
+                            BackwardSearchY, MacroblockInfoArray, 0, 0);
+        if (EngineTimingReport) CompressionTimeMs += GetElapsedMilliseconds() - started;
+        if (SaveForRepeat && RepeatMacroblockInfo) std::memcpy(RepeatMacroblockInfo, MacroblockInfoArray, recordBytes);
+        PredictPicture(PrevAnchorRecon, NextAnchorRecon, PredictionFrame, MacroblockInfoArray, PictureCodingType);
+    }
+
+    if (ThreadReadFlag && EncoderSettings.inputType == 2) RunOnWorkerThread(InputReadAheadTask, &ThreadReadFlag);
+
+    if (!SkipBPicture && !RepeatBPicture) {
+        CalcSpatialActivity(CurrentSource.y);
+        FormPredictionErrorBlocks(PredictionFrame, CurrentSource, MacroblockInfoArray, BlockStore);
+        if (SaveForRepeat && RepeatBlockStore) std::memcpy(RepeatBlockStore, BlockStore, blockBytes);
+    }
+
+    const bool reconstruct = !SkipBPicture && ReconstructionNeeded(M, N);
+    UpperHalfDone.store(0);
+    UpperHalfTaskIndex = -1;
+    SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
+    PutPicture();
+
+    ShowInputPreview();
+
+    if (SkipBPicture) {
+        CurrentSource = SkipBPicture == 1 ? PrevAnchorSource : NextAnchorSource;
+        CurrentRecon = SkipBPicture == 1 ? PrevAnchorRecon : NextAnchorRecon;
+    } else if (reconstruct) {
+        Reconstruct();
+    }
+
+    ShowOutputPreview();
+    if (EncoderSettings.qualityStatisticsMode != 0 && (reconstruct || SkipBPicture)) QualityStatistics();
+    ++EncodedFrameCount;
+    UpdateVideoProgress();
+
+    LastBInputFrame = (PictureCodingType == 3 && !SkipBPicture) ? CurrentInputFrame : -2;
+    if (i == 0) TotalVlcLevel = PictureErrorSum;
+    else if (PictureCodingType == 2) TotalVlcLevel += (PictureErrorSum - TotalVlcLevel) >> 2;
+    ++PicturesSinceIncrease;
+    int oldest = PictureCodingType == 3 ? CurrentInputFrame : PrevAnchorInputFrame;
+    if (SmartDeinterlace) --oldest;
+    if (oldest < 0) oldest = std::max(EncoderSettings.firstFrame, 0);
+    OldestNeededFrame = oldest;
+    PictureIndex = i + 1;
+    if (PictureIndex >= OutputFrameCount) LastPictureCoded = 1;
+    return 0;
+}
+
+int FinishSequenceEncoding() {
+    if (EncoderSettings.showInput && PictureIndex > 0 && LastShownInputFrame != NextAnchorInputFrame) {
+        std::lock_guard<std::mutex> lock(InputPreviewLock);
+        RefreshInputPreview();
+    }
+    if (EncoderSettings.showOutput && EncoderSettings.ipDistance > 1) {
+        std::lock_guard<std::mutex> lock(OutputPreviewLock);
+        if (PaletteDisplay) ConvertPictureForPreview(NextAnchorRecon);
+        else if (OutputPreviewBuffer) ConvertYuvToRgbPreview(NextAnchorRecon, OutputPreviewBuffer, &OutputPreviewReady);
+        RefreshOutputPreview();
+    }
+    TotalEncodingTimeMs = GetElapsedMilliseconds() - EncodingStartTime;
+    ElapsedSeconds = static_cast<int>(TotalEncodingTimeMs / 1000);
+    EncodingStartTime = TotalEncodingTimeMs;
+    VideoPassPhase = 2;
+    if (EncoderSettings.omitSequenceEndCode != 1) PutSequenceEnd();
+    VideoSequenceState = 2;
+    return 0;
+}
+
+void CalcPlaneVarianceMse(const uint8_t* recon, const uint8_t* source, int width, int height, float* variance,
+                          float* mse) {
+    int64_t sum = 0, squares = 0, errors = 0;
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* r = recon + static_cast<std::ptrdiff_t>(y) * width;
+        const uint8_t* s = source + static_cast<std::ptrdiff_t>(y) * width;
+        for (int x = 0; x < width; ++x) {
+            sum += r[x];
+            squares += r[x] * r[x];
+            const int d = r[x] - s[x];
+            errors += d * d;
+        }
+    }
+    const double count = static_cast<double>(width) * height;
+    if (count <= 0) {
+        *variance = *mse = 0.0f;
+        return;
+    }
+    const float mean = static_cast<float>(sum / count);
+    *variance = static_cast<float>(squares / count) - mean * mean;
+    *mse = static_cast<float>(errors / count);
+}
+
+int DrawInputPreview() {
+    if (ThreadDrawFlag == 1) {
+        RunOnWorkerThread(DrawInputPreviewTask, &ThreadDrawFlag);
+        return 1;
+    }
+    std::lock_guard<std::mutex> lock(InputPreviewLock);
+    RefreshInputPreview();
+    return 1;
+}
+
+int DrawInputPreviewTask(void* argument, int slot) {
+    if (!argument || slot < 0) return -1;
+    std::lock_guard<std::mutex> lock(InputPreviewLock);
+    RefreshInputPreview();
+    return 1;
+}
+
+int DrawOutputPreviewTask(void* argument, int slot) {
+    if (!argument || slot < 0) return -1;
+    const FramePlanes& planes = *static_cast<const FramePlanes*>(argument);
+    std::lock_guard<std::mutex> lock(OutputPreviewLock);
+    if (!planes.y || !planes.cb || !planes.cr) return -1;
+    ConvertPictureForPreview(planes);
+    OutputPreviewReady = 1;
+    RefreshOutputPreview();
+    return 1;
+}
+
+int DrawOutputPreviewYuvTask(void* argument, int slot) {
+    if (!argument || slot < 0) return -1;
+    const FramePlanes& planes = *static_cast<const FramePlanes*>(argument);
+    std::lock_guard<std::mutex> lock(OutputPreviewLock);
+    if (!planes.y || !planes.cb || !planes.cr || !OutputPreviewBuffer) return -1;
+    ConvertYuvToRgbPreview(planes, OutputPreviewBuffer, &OutputPreviewReady);
+    RefreshOutputPreview();
+    return 1;
+}

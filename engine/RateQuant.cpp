@@ -1,0 +1,343 @@
+// Quantiser choice: spatial activity, the start quantiser of a picture, the
+// per-row virtual-buffer law and per-macroblock modulation; the updates after
+// each picture (complexities, stuffing) and the variable-rate steering.
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <emmintrin.h>
+
+#include "engine/BitWriter.h"
+#include "engine/EngineState.h"
+#include "engine/RateControlPrivate.h"
+#include "job/EncoderSettings.h"
+
+namespace {
+RateControlStateRecord& S = RateControlState;
+}
+
+void ActivitySumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
+    int s = 0, q = 0;
+    for (int y = 0; y < 8; ++y, p += lineLength)
+        for (int x = 0; x < 8; ++x) {
+            s += p[x];
+            q += p[x] * p[x];
+        }
+    *sum = s;
+    *sumSquares = q;
+}
+
+void ActivitySumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i s = zero, q = zero;
+    for (int y = 0; y < 8; ++y, p += lineLength) {
+        __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+        s = _mm_add_epi64(s, _mm_sad_epu8(row, zero));
+        __m128i wide = _mm_unpacklo_epi8(row, zero);
+        q = _mm_add_epi32(q, _mm_madd_epi16(wide, wide));
+    }
+    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, _MM_SHUFFLE(1, 0, 3, 2)));
+    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, _MM_SHUFFLE(2, 3, 0, 1)));
+    *sum = _mm_cvtsi128_si32(s);
+    *sumSquares = _mm_cvtsi128_si32(q);
+}
+
+void CalcSpatialActivity(const uint8_t* luma) {
+    S.AverageActivity = S.AverageMeanLuma = 0;
+    if (RateControlMode == 1 || EncoderSettings.disableAdaptiveQuant == 1) return;
+    const ActivitySumsFn sums = MmxEnabled ? ActivitySumsSse2 : ActivitySumsPlain;
+    static const int offsets[4][2] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
+    int64_t activityTotal = 0, meanTotal = 0;
+    int k = 0;
+    for (int y = 0; y < EncodeHeight; y += 16) {
+        for (int x = 0; x < EncodeWidth; x += 16, ++k) {
+            int variances = 0, total = 0;
+            for (const auto& o : offsets) {
+                int s, q;
+                sums(luma + static_cast<std::ptrdiff_t>(y + o[1]) * EncodeWidth + x + o[0], EncodeWidth, &s, &q);
+                variances += q - (s * s) / 64;
+                total += s;
+            }
+            MacroblockInfoArray[k].spatialActivity = variances >> 8;
+            MacroblockInfoArray[k].meanLuma = total >> 8;
+            activityTotal += variances >> 8;
+            meanTotal += total >> 8;
+        }
+    }
+    if (k > 0) {
+        S.AverageActivity = static_cast<int>(activityTotal / k);
+        S.AverageMeanLuma = static_cast<int>(meanTotal / k);
+    }
+}
+
+int RcStartPictureQuant() {
+    const int m = RateControlMode;
+    if (m == 3) {
+        S.mquant = S.RowQuant = S.VbrQuant;
+        return S.mquant;
+    }
+    const double V = S.VbvSizeBits;
+    if (m == 1 || m == 2) {
+        int q = static_cast<int>(S.StartQuant) & ~1;
+        S.Reaction5 = std::clamp(static_cast<int>(5 * S.StartQuant + 0.5f), 5 * S.StartQuantMin - 5,
+                                 5 * S.StartQuantMax + 5);
+        q = std::clamp(q, S.StartQuantMin, S.StartQuantMax);
+        if (m == 1) {
+            if (S.MinFullness < V / 4 && S.FullnessBefore < 3 * V / 4 && S.FullnessSpreadChange < -1000)
+                q += 4, S.Reaction5 += 10;
+            if (S.MaxFullness > 3 * V / 4 && S.FullnessAfter > V / 4 && S.FullnessSpreadChange > 1000)
+                q -= 4, S.Reaction5 -= 10;
+            if (S.MinFullness < V / 8 && S.FullnessBefore < V / 2) q += 4, S.Reaction5 += 10;
+            if (PictureCodingType != 1 && S.MaxFullness > 7 * V / 8 && S.FullnessAfter > V / 2)
+                q -= 2, S.Reaction5 -= 4;
+        }
+        q = std::clamp(q, 2, 62);
+        S.PictureStartQuant = S.mquant = S.RowQuant = q;
+        S.RowQuantMax = q + 10;
+        S.RowQuantMin = q - 10;
+        return q;
+    }
+    // Variable modes with VBV planning.
+    int q = S.VbrQuant;
+    if (PictureIndex > 2) {
+        if (S.FullnessAfter < V / 2 && S.FullnessBefore < 7 * V / 8) q += 2;
+        if (S.FullnessAfter < V / 4 && S.FullnessBefore < 3 * V / 4) q += 2;
+        if (S.FullnessAfter < V / 8) q += 2;
+        if (PictureIndex > 3 && V > 1000000 && S.FullnessBefore < 3 * V / 4)
+            q = static_cast<int>((8 * V + S.FullnessBefore) * q / (8 * S.FullnessBefore + V));
+    }
+    if (PictureIndex > 20) {
+        if (S.VbvMidLevel < V / 2) q += 2;
+        if (S.VbvMidLevel < V / 3) q += 2;
+        if (S.VbvMidLevel < V / 4) q += 2;
+    }
+    const int d = EncoderSettings.vbrDistribution;
+    if (q > 4 && q < 54 && d > 1 && d < 100) {
+        if (PictureCodingType == 1) q = (d - 1) * q / d + 1;
+        else if (PictureCodingType == 3) q = (d + 1) * q / d;
+    }
+    S.PictureStartQuant = RcEvenClamp(q);
+    S.mquant = S.RowQuant = S.PictureStartQuant;
+    return S.PictureStartQuant;
+}
+
+namespace {
+
+int BitsSoFar() { return TotalBitCount - S.PictureStartBits; }
+
+int ModulatedQuant(int j, int i) {
+    int mquant = S.RowQuant;
+    const MacroblockInfo& mb = MacroblockInfoArray[j * MbWidth + i];
+    if (RateControlMode != 1 && !EncoderSettings.disableAdaptiveQuant) {
+        const int a = mb.spatialActivity, A = S.AverageActivity;
+        if (a > 0 && A > 0) mquant = static_cast<int>(static_cast<int64_t>(3 * a + 2 * A) * S.RowQuant / (3 * A + 2 * a));
+        const int m = mb.meanLuma;
+        if (m < S.AverageMeanLuma / 2 && m < 100) mquant = (m + 200) * mquant / 300;
+        else if (m > 150) mquant = (m + 50) * mquant / 200;
+        mquant = RcEvenClamp(mquant);
+    }
+    if (EncoderSettings.vbvProtectionMode > 0 && j > 2) {
+        const int P = BitsSoFar() / (MbWidth * j + i) * MbHeight * MbWidth;
+        const int Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = MbHeight;
+        if (P > std::max(Sm - 3000, 0) && H < 4 * j) mquant += 2;
+        if (P > std::max(Sm - 1000, 0) && H < 2 * j) mquant += 2;
+        if (P > std::max(Sm + 2000, 0) && H < 3 * j) mquant += 2;
+        if (P > std::max(Sm + 4000, 0) && H < 2 * j) mquant += 2;
+        if (P > (Sm + M) / 2 && H < 2 * j) mquant += 2;
+        if (P > M - (M - Sm) / 4 && H < 2 * j) mquant += 2;
+        if (P > M - (M - Sm) / 10 && H < 2 * j) mquant += 8;
+        if (P > M - 1000 && H < 2 * j) mquant += 8;
+        mquant = std::min(mquant, 62);
+    }
+    return mquant;
+}
+
+void RowLaw(int k, int j) {
+    const int prev = j > 0 ? S.mquant : S.RowQuant;
+    if (j > 0) {
+        const int b = TotalBitCount - S.RowStartBits;
+        const int w = std::clamp(10 * (MbHeight - j), 10, 25);
+        const int dev = TotalBitCount - S.BitsPerMacroblock * k - S.PictureStartBits;
+        const int t = std::clamp((S.BitsPerRow * w - 10 * dev) / w, S.RowBitsMin, std::max(S.RowBitsMax, S.RowBitsMin));
+        const int64_t e = 10LL * std::abs(t - b) / (b + 1) + 10;
+        const int64_t law = (5LL * S.Reaction5 + 25 + e + e * (static_cast<int64_t>(S.RowQuant) * b) / std::max(t, 1)) / (e + 25);
+        S.RowQuant = static_cast<int>(std::max<int64_t>(law, 0)) & ~1;
+    }
+    S.RowStartBits = TotalBitCount;
+    const int c = BitsSoFar();
+    if (c > S.VbvHighBits) {
+        S.RowQuant = std::min(std::max(S.RowQuant, 2) + 20, 62);
+        if (c > S.VbvPanicBits) S.RowQuant = 62;
+    } else {
+        S.RowQuant = std::clamp(S.RowQuant, 2, 62);
+        S.RowQuant = std::clamp(S.RowQuant, prev - 2, prev + 2);
+        S.RowQuant = std::clamp(S.RowQuant, S.RowQuantMin, std::max(S.RowQuantMax, S.RowQuantMin));
+        if (RateControlMode == 1 && j > S.RowCheckStart) {
+            const int P = c / j * MbHeight, Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = MbHeight;
+            const bool raise[] = {P > Sm, P > Sm + 1000 && H < 4 * j,
+                                  EncoderSettings.vbvProtectionMode > 0 && P > (Sm + M) / 2 && H < 2 * j,
+                                  P > M && H < 2 * j};
+            for (bool r : raise)
+                if (r) S.RowQuant += 2, S.Reaction5 += 4, S.RowQuantMin += 2;
+        }
+    }
+    S.RowQuant = RcEvenClamp(S.RowQuant);
+}
+
+}  // namespace
+
+int RcCalcMquant(int k) {
+    const int j = CurrentMbRow, i = CurrentMbColumn;
+    if (i > 0) {
+        S.mquant = ModulatedQuant(j, i);
+    } else {
+        const int m = RateControlMode;
+        if (m == 3) {
+            S.RowQuant = S.VbrQuant;
+        } else if (m >= 10) {
+            if (j > S.RowCheckStart) {
+                const int P = BitsSoFar() / j * MbHeight;
+                if (P > S.SafeMaxPictureBits) S.RowQuant += 2;
+                else if (S.RowQuant > S.PictureStartQuant) S.RowQuant -= 2;
+                if (P > S.MaxPictureBits && MbHeight < 2 * j) S.RowQuant += 2;
+            }
+            S.RowQuant = RcEvenClamp(S.RowQuant);
+        } else {
+            RowLaw(k, j);
+        }
+        S.mquant = S.RowQuant;
+    }
+    S.MquantCount += 1;
+    S.MquantSum += S.mquant;
+    return S.mquant;
+}
+
+namespace {
+
+void TrackMeasuredRate(int bits) {
+    if (RateControlMode != 16 && RateControlMode != 17) return;
+    const double r = bits * EncoderSettings.frameRate;
+    if (PictureIndex <= 2) S.MeasuredBitRate = r;
+    else if (PictureIndex <= 10) S.MeasuredBitRate = (S.MeasuredBitRate + r) / 2;
+    else S.MeasuredBitRate = 0.95 * S.MeasuredBitRate + 0.05 * r;
+    if (PictureIndex > 30) RcUpdateVbrState();
+}
+
+void UpdateOverload(int bits, double q) {
+    if (!RcPlannedVbv()) return;
+    if (bits > S.MaxPictureBits - S.VbvSizeBits / 8 && q > 30) RateOverload = 1;
+    else if (bits < S.MaxPictureBits - S.VbvSizeBits / 6 || q < 24) RateOverload = 0;
+}
+
+// Pads the constant-rate stream with zero bits so the buffer cannot overflow.
+void Stuff(int bits, int margin) {
+    if (RateControlMode == 1 && bits < S.MinPictureBits + margin) {
+        const int n = S.MinPictureBits - bits + margin;
+        RcStatLine(" bit stuffing = %d bits\n", n);
+        if (n % 16) PutBits(n % 16, 0);
+        int entries = 0;
+        for (int left = n / 16; left > 0; --left) {
+            PutBits(16, 0);
+            if (++entries % 256 == 0) FlushBitQueue();
+        }
+        FlushBitQueue();
+    } else if (RateControlMode >= 10 && bits < S.MinPictureBits + 256) {
+        const int n = S.MinPictureBits - bits + 256;
+        if (margin == 2048) RcStatLine(" bit stuffing = %d bits\n", n);
+        RcStatLine(" VBR bit stuffing simulation = %d bits\n", n);
+        S.SimulatedStuffing += n;
+    }
+}
+
+void FillStatsRecord(int skipped, double averageQuant) {
+    if (!VbvStatsEnabled) return;
+    VbvStatsRecordType& r = VbvStatsRecord;
+    r.pictureIndex = PictureIndex;
+    r.displayNumber = CurrentDisplayNumber;
+    r.inputFrame = CurrentInputFrame;
+    r.pictureType = PictureCodingType;
+    r.skipped = skipped;
+    r.target = S.T;
+    r.actual = S.PictureStartBits;
+    r.mode = RateControlMode;
+    r.targetRate = S.TargetBitRate;
+    r.quantiser = averageQuant / 2;
+}
+
+}  // namespace
+
+void RcUpdatePicture() {
+    const int bits = TotalBitCount - S.PictureStartBits;
+    S.PictureStartBits = bits;
+    S.R1 -= static_cast<float>(bits);
+    S.R += (S.T - S.T0) - bits;
+
+    const float Q = S.MquantCount > 0 ? static_cast<float>(S.MquantSum) / static_cast<float>(S.MquantCount) : 0.0f;
+    S.AverageQuant = Q;
+    const int X = static_cast<int>(bits * Q) >> 1;
+    const bool update = bits > S.T / 4 || S.T > S.ComplexityUpdateLimit;
+    switch (PictureCodingType) {
+        case 1:
+            if (update) S.Xi = static_cast<int>((static_cast<double>(S.Xi) + X) * 0.5);
+            S.StartQuantI = Q;
+            break;
+        case 2:
+            if (PicturesSinceIncrease != 0) {
+                if (update) S.Xp = static_cast<int>((static_cast<double>(S.Xp) + X) * 0.5);
+                S.StartQuantP = Q;
+            }
+            S.Np -= 1;
+            break;
+        default:
+            if (update) S.Xb = static_cast<int>((static_cast<double>(S.Xb) + X) * 0.5);
+            S.Nb -= 1;
+            S.StartQuantB = Q;
+            break;
+    }
+    RcStatLine(" actual number of bits: S=%d\n", bits);
+    RcStatLine(" average quantization parameter Q=%.1f\n", static_cast<double>(Q));
+    TrackMeasuredRate(bits);
+    UpdateOverload(bits, Q);
+    Stuff(bits, 2048);
+    FillStatsRecord(0, Q);
+}
+
+void RcUpdateSkippedPicture() {
+    const int bits = TotalBitCount - S.PictureStartBits;
+    S.PictureStartBits = bits;
+    S.R -= bits;
+    S.R1 -= static_cast<float>(bits);
+    if (SkippedBCountedInNb) {
+        SkippedBCountedInNb = 0;
+        S.Nb -= 1;
+    }
+    RcStatLine(" Skip this B frame\n actual number of bits: S=%d\n", bits);
+    TrackMeasuredRate(bits);
+    UpdateOverload(bits, S.AverageQuant);
+    Stuff(bits, 256);
+    FillStatsRecord(1, S.AverageQuant);
+}
+
+void RcUpdateVbrState() {
+    const double B = S.MeasuredBitRate, U = EncoderSettings.averageBitRateUpper,
+                 L = EncoderSettings.averageBitRateLower;
+    int step = 0;
+    if (RateControlMode == 16) {
+        static const double above[] = {1.55, 1.5, 1.45, 1.4, 1.3, 1.2, 1.1, 1.0};
+        for (int n = 0; n < 8 && step == 0; ++n)
+            if (B > above[n] * U) step = 16 - 2 * n;
+    } else {
+        const double m = std::min(U, EncoderSettings.maxBitRate - U);
+        static const double above[] = {0.9, 0.8, 0.7, 0.6, 0.45, 0.3, 0.15, 0.0};
+        for (int n = 0; n < 8 && step == 0; ++n)
+            if (B > U + m * above[n]) step = 16 - 2 * n;
+    }
+    if (step == 0) {
+        if (B < 0.5 * L) step = -6;
+        else if (B < 0.75 * L) step = -4;
+        else if (B < L) step = -2;
+    }
+    S.VbrQuant = S.BaseQuant + step;
+    const int n = PictureIndex;
+    if (n < 120) S.VbrQuant = ((120 - n) * S.BaseQuant + n * S.VbrQuant) / 120;
+    S.VbrQuant = std::clamp(S.VbrQuant, 2, 62);
+}
