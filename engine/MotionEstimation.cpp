@@ -40,13 +40,13 @@ uint32_t MotionEstimationTimeMs = 0;
 int MeSearchPoints = 32;
 int MeThresholdScaled = 0;
 int MeWindowTolerance = 0;
+int MotionTaskWaitMs = 10000;
 
 namespace {
 
 // A predicted macroblock whose error is at least this and above its intra
 // variance is coded intra.
 constexpr int IntraErrorFloor = 2304;
-constexpr int TaskWaitMs = 10000;
 
 const char* const TableTaskFailedText =
     " Error in the table calculation thread function. \n Disable parallel table calculations and try again.";
@@ -170,7 +170,7 @@ bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* 
         }
         if (slot < 0) {
             // Let what was posted end before anyone may refill its block.
-            if (posted && WaitForWorkerTasks(slots, posted, TaskWaitMs) == -2) {
+            if (posted && WaitForWorkerTasks(slots, posted, MotionTaskWaitMs) == -2) {
                 std::copy(slots, slots + posted, StraySlots);
                 StrayCount = posted;
             } else {
@@ -186,7 +186,7 @@ bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* 
     for (int k = 0; k < n; ++k)
         if (local[k]) runBand(bands[k]);
     if (posted == 0) return true;
-    const int result = WaitForWorkerTasks(slots, posted, TaskWaitMs);
+    const int result = WaitForWorkerTasks(slots, posted, MotionTaskWaitMs);
     if (result == -2) {
         std::copy(slots, slots + posted, StraySlots);
         StrayCount = posted;
@@ -378,18 +378,14 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
                          int forwardRangeX, int forwardRangeY, int backwardRangeX,
                          int backwardRangeY, MacroblockInfo* records, int /*secondField*/,
                          int /*anchorFlag*/) {
-    SearchStage = 0;
-    PictureErrorSum = 0;
-    PictureIntraVarianceSum = 0;
-
-    // Tasks of the previous picture must have ended before their blocks,
-    // records or tables are touched again.
-    if (!SettleStrayTasks(TaskWaitMs)) {
+    // Tasks of an earlier call must have ended before their blocks, records,
+    // tables or the search words are touched again.
+    if (!SettleStrayTasks(MotionTaskWaitMs)) {
         ReportFatalError(" Unknown error in wait for ME threads");
         return;
     }
     if (TableTaskSlot >= 0) {
-        const int result = WaitForWorkerTasks(&TableTaskSlot, 1, TaskWaitMs);
+        const int result = WaitForWorkerTasks(&TableTaskSlot, 1, MotionTaskWaitMs);
         if (result == -2) {
             // Still writing its buffer: keep it in flight for the next look.
             ReportFatalError(TableTaskFailedText);
@@ -404,6 +400,9 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         ReportFatalError(TableTaskFailedText);
         return;
     }
+    SearchStage = 0;
+    PictureErrorSum = 0;
+    PictureIntraVarianceSum = 0;
 
     MeSearchPoints = EncoderSettings.meSearchPoints;
     MeThresholdScaled = EncoderSettings.meThreshold * 256;

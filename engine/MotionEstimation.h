@@ -47,6 +47,9 @@ extern int SearchStage;
 extern uint32_t MotionTableTimeMs;
 extern uint32_t MotionEstimationTimeMs;
 
+// How long a picture waits for its motion tasks (10000 ms; tests shorten it).
+extern int MotionTaskWaitMs;
+
 // Settings copied for the search at the start of each picture.
 extern int MeSearchPoints;
 extern int MeThresholdScaled;

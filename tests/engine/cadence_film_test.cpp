@@ -7,7 +7,9 @@
 
 #include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
+#include "engine/Input.h"
 #include "job/EncoderSettings.h"
+#include "tests/engine/input_test_frames.h"
 
 namespace {
 
@@ -243,4 +245,42 @@ TEST_F(FilmMode, BordersStayBlackAfterTheStep) {
     for (int r : {0, 1, H - 4, H - 3, H - 2, H - 1}) EXPECT_EQ(out[r * line + 30], 0) << r;
     EXPECT_EQ(out[2 * line + 30], 255);
     EXPECT_EQ(out[(H - 5) * line + 30], 128);  // rebuilt between picture and border
+}
+
+TEST_F(FilmMode, InputPathWeavesPulldownFromTheCache) {
+    // The whole road: frames from the read-ahead cache, the step installed by
+    // the analysis reset, the woven frame handed to the input preview.
+    inputtest::SetPictureSize(W, H);
+    inputtest::TestAviSource::Install(0, 15);
+    std::vector<Frame> film;
+    for (int k = 0; k < 12; ++k) film.push_back(Bars(12 * k));
+    const int keptFilm[5] = {0, 1, 2, 3, 3}, otherFilm[5] = {0, 1, 1, 2, 3};
+    const size_t line = BitmapRowBytes(W);
+    for (int n = 0; n < 15; ++n) {
+        const int base = 4 * (n / 5);
+        const Frame video = Interleave(film[base + keptFilm[n % 5]], film[base + otherFilm[n % 5]]);
+        inputtest::TestAviSource::overrides[n] = inputtest::MakeBitmap(
+            W, H, 24, {}, [&](int x, int r, int c) { return video[r * line + 3 * x + c]; });
+    }
+    EncoderSettings.inputType = 2;
+    EncoderSettings.deinterlace = 1;
+    EncoderSettings.interlacedCoding = 0;
+    EncoderSettings.showInput = 1;
+    EncoderSettings.smartDeinterlaceMode = DEINTERLACE_FILM;
+    SmartDeinterlace = 1;
+    ResetFieldAnalysis();
+    inputtest::Store store;
+    for (int n = 0; n < 15; ++n) {
+        CurrentFrameNumber = n;
+        ReadInputFrame("unused", store.planes);
+        ASSERT_EQ(InputPreviewPixels, DeinterlaceBuffers[1]);
+        EXPECT_EQ(std::memcmp(InputPreviewPixels, film[4 * (n / 5) + keptFilm[n % 5]].data(), line * (H - 1)), 0)
+            << "frame " << n;
+    }
+    EXPECT_EQ(FieldChoiceHistory.count, 15);
+    EncoderSettings.deinterlace = 0;
+    EncoderSettings.showInput = 0;
+    DeinterlaceAndAnalyseFrame = nullptr;
+    FreeInputFrameCache();
+    InputAvi = {};
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <climits>
+#include <string>
 #include <thread>
 
 #include "engine/EngineState.h"
@@ -57,6 +58,7 @@ protected:
     }
 
     void TearDown() override {
+        MotionTaskWaitMs = 10000;
         RestoreMotionTableBuffers();
         priz = prizn = nullptr;
     }
@@ -73,17 +75,22 @@ protected:
             NextAnchorInputFrame = frame;
             AnchorRepeatsInput = PictureIndex > 0 && frame == PrevAnchorInputFrame;
         }
-        const uint8_t* prev = anchors_[0] ? anchors_[0]->data() : source.data();
-        const uint8_t* next = anchors_[1]->data();
-        RunMotionEstimation(prev, next, prev, next, source.data(), source.data(), kRange, kRange,
-                            kRange, kRange, records.data(), 0, 0);
+        last_ = {anchors_[0] ? anchors_[0]->data() : source.data(), anchors_[1]->data(), source.data()};
+        Again();
         ++PictureIndex;
+    }
+
+    // The last picture's call once more, as the driver words stand.
+    void Again() {
+        RunMotionEstimation(last_[0], last_[1], last_[0], last_[1], last_[2], last_[2], kRange,
+                            kRange, kRange, kRange, records.data(), 0, 0);
     }
 
     int Columns() const { return W / 16; }
 
 private:
     std::array<const Plane*, 2> anchors_{};
+    std::array<const uint8_t*, 3> last_{};
 };
 
 // Whether the block moved by (vx, vy) half samples lies inside the picture.
@@ -320,6 +327,86 @@ TEST_F(MotionDispatch, TableTaskRunsAheadAndFailuresAreReported) {
     EXPECT_EQ(TableTaskState.load(), -1);
     EXPECT_EQ(CalcMotionSearchTablesTask(&none, -1), -1);
     TableTaskState = 0;
+}
+
+// Stand-ins that hold a worker in its task until released.
+std::atomic<int> g_holdTables{0}, g_holdBands{0};
+std::thread::id g_callingThread;
+ColumnExtremaFn g_realExtrema = nullptr;
+FullPelSadFn g_realSad = nullptr;
+void HoldOnWorkers(const std::atomic<int>& hold) {
+    while (hold.load() && std::this_thread::get_id() != g_callingThread)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+int HeldSad(const uint8_t* a, const uint8_t* b, int line, int limit) {
+    HoldOnWorkers(g_holdBands);
+    return g_realSad(a, b, line, limit);
+}
+void HeldExtrema(const uint8_t* plane, int stride, int rows, int count, uint8_t* hi, uint8_t* lo) {
+    HoldOnWorkers(g_holdTables);
+    g_realExtrema(plane, stride, rows, count, hi, lo);
+}
+int ReservedSlots() {
+    int n = 0;
+    for (const WorkerSlot& s : WorkerPool) n += s.reserved.load();
+    return n;
+}
+
+TEST_F(MotionDispatch, TasksThatOverrunTheirWaitKeepTheirBuffersAndBlocks) {
+    const std::vector<Plane> frames = PanFrames(W, H, 4);
+    SetUpEncoding(3, true, 4, 1);
+    Picture(1, 0, frames[0]);
+    Picture(2, 3, frames[3]);
+    Picture(3, 1, frames[1]);
+    const Outcome clean = Capture(records);
+    RestoreMotionTableBuffers();
+
+    SetUpEncoding(3, true, 4, 1);
+    MotionTaskWaitMs = 200;
+    g_callingThread = std::this_thread::get_id();
+    platform::ScriptedMessageBoxes boxes;
+    const std::string tableText = " Error in the table calculation thread function. \n Disable "
+                                  "parallel table calculations and try again.";
+
+    // The table task of the I picture overruns: the P picture stops before
+    // it swaps or touches a buffer, as often as it is tried.
+    g_realExtrema = MeKernels.columnExtrema;
+    MeKernels.columnExtrema = HeldExtrema;
+    g_holdTables = 1;
+    Picture(1, 0, frames[0]);
+    uint8_t* const reference = priz;
+    uint8_t* const newest = prizn;
+    Picture(2, 3, frames[3]);
+    Again();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, tableText));
+    EXPECT_EQ(priz, reference);
+    EXPECT_EQ(prizn, newest);
+    EXPECT_EQ(TableTaskState.load(), 1);
+    EXPECT_EQ(ReservedSlots(), 1);
+    g_holdTables = 0;
+    MotionTaskWaitMs = 10000;  // released: give it all the time it needs
+    Again();
+    EXPECT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_EQ(priz, newest);
+    // HeldExtrema stays installed: the P picture's own table task may be reading it.
+
+    // Bands of the B picture overrun: their slots stay reserved and their
+    // blocks untouched until a later look sees them end.
+    boxes.Clear();
+    g_realSad = FullPelSadKernel;
+    FullPelSadKernel = HeldSad;
+    g_holdBands = 1;
+    MotionTaskWaitMs = 200;
+    Picture(3, 1, frames[1]);
+    Again();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, " Unknown error in wait for ME threads"));
+    EXPECT_EQ(ReservedSlots(), 4);
+    g_holdBands = 0;
+    MotionTaskWaitMs = 10000;
+    Again();
+    EXPECT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_EQ(ReservedSlots(), 0);
+    EXPECT_TRUE(Capture(records) == clean);
 }
 
 TEST_F(MotionDispatch, IntraPicturesSumTheirVarianceWithoutOverflow) {

@@ -1,0 +1,164 @@
+// End-to-end paths of a video pass: the constant-rate budget and vbv_delay,
+// the VBV statistics file, AVI input with frame-rate conversion, and the
+// failures of the output and statistics files.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+
+#include "engine/EngineState.h"
+#include "job/EncoderSettings.h"
+#include "job/JobState.h"
+#include "job/RunState.h"
+#include "platform/MessageBox.h"
+#include "tests/engine/encode_util.h"
+#include "tests/support/TestSupport.h"
+
+using namespace encodetest;
+using testsupport::HaveTool;
+using testsupport::ReadFile;
+using testsupport::RunCommand;
+using testsupport::TempDir;
+
+namespace {
+
+// vbv_delay of every picture header, in stream order.
+std::vector<int> VbvDelays(const std::string& s) {
+    std::vector<int> delays;
+    for (size_t i = 0; i + 8 < s.size(); ++i) {
+        if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1 || s[i + 3] != 0) continue;
+        const uint32_t w = (uint32_t(uint8_t(s[i + 4])) << 24) | (uint32_t(uint8_t(s[i + 5])) << 16) |
+                           (uint32_t(uint8_t(s[i + 6])) << 8) | uint8_t(s[i + 7]);
+        delays.push_back(static_cast<int>((w >> 3) & 0xFFFF));
+    }
+    return delays;
+}
+
+void Mpeg2Pal() {
+    EncoderSettings.mpeg1 = 0;
+    EncoderSettings.streamType = 2;
+    EncoderSettings.videoFormat = 1;
+    EncoderSettings.performanceMode = 1;
+}
+
+TEST(EncodePaths, ConstantRateKeepsTheBudgetAndValidVbvDelays) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const int frames = 50;
+    const std::string pattern = MakeRawFrames(dir.path(), 352, 288, frames);
+    EncodeResult r = Encode(pattern, dir / "cbr.m2v", 352, 288, frames, [] {
+        Mpeg2Pal();
+        EncoderSettings.bitRate = 1150000.0;
+        EncoderSettings.writeVbvStatistics = 0;
+    });
+    ASSERT_EQ(r.begin, 0);
+    const double expected = 1150000.0 * frames / 25.0;
+    EXPECT_NEAR(r.bytes.size() * 8.0 / expected, 1.0, 0.02);
+    auto delays = VbvDelays(r.bytes);
+    ASSERT_EQ(static_cast<int>(delays.size()), frames);
+    for (int d : delays) {
+        EXPECT_GT(d, 0);
+        EXPECT_LT(d, 0xFFFF);
+    }
+    EXPECT_EQ(DecodeErrors(dir / "cbr.m2v"), "");
+}
+
+TEST(EncodePaths, VariableRateMarksEveryPictureAndWritesVbvStatistics) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const int frames = 9;
+    const std::string pattern = MakeRawFrames(dir.path(), 352, 288, frames);
+    const auto stats = dir / "vbvstat.txt";
+    EncodeResult r = Encode(pattern, dir / "vbr.m2v", 352, 288, frames, [&] {
+        Mpeg2Pal();
+        EncoderSettings.rateControl = 2;
+        EncoderSettings.vbrMode = 4;
+        EncoderSettings.constantQuantScale = 6;
+        EncoderSettings.maxBitRate = 4000000.0;
+        EncoderSettings.writeVbvStatistics = 1;
+        EncoderSettings.vbvStatisticsFileName = stats.string();
+    });
+    ASSERT_EQ(r.begin, 0);
+    EncoderSettings.writeVbvStatistics = 0;
+    for (int d : VbvDelays(r.bytes)) EXPECT_EQ(d, 0xFFFF);
+    std::istringstream in(ReadFile(stats));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(static_cast<int>(lines.size()), 2 + (frames - 1) + 1);
+    EXPECT_EQ(lines[0], "VBV STAT FILE FORMAT VERSION 1");
+    EXPECT_EQ(lines[1], "encoding video file " + (dir / "vbr.m2v").string());
+    EXPECT_EQ(lines.back(), "VBV STAT FILE END");
+    int index, display, input, type, skipped;
+    ASSERT_EQ(std::sscanf(lines[2].c_str(), "%d %d %d %d %d", &index, &display, &input, &type, &skipped), 5);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(type, 1);
+}
+
+TEST(EncodePaths, AviInputConvertsTheFrameRateToTheEndOfTheFile) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const auto avi = dir / "in.avi";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 10 -c:v rawvideo "
+                         "-pix_fmt bgr24 '" + avi.string() + "'"),
+              0);
+    EncodeResult r = Encode(avi.string(), dir / "conv.m2v", 352, 288, 1, [&] {
+        Mpeg2Pal();
+        EncoderSettings.inputType = 2;
+        EncoderSettings.frameRateCode = 4;  // 30000/1001 from 25
+        EncoderSettings.videoFormat = 2;
+        EncoderSettings.verticalSize = 288;
+        EncoderSettings.keepOriginalDuration = 1;
+    });
+    for (const auto& b : boxes.Shown())
+        if (b.buttons != platform::MbButtons::YesNo) ADD_FAILURE() << b.text;
+    ASSERT_EQ(r.begin, 0);
+    // 10 input frames x (30000 / 1001) / 25 = 11.99 pictures, + 0.4 truncated: 12.
+    EXPECT_EQ(OutputFrameCount, 12);
+    EXPECT_EQ(r.pictures, 12);
+    EXPECT_EQ(ProbeFrameCount(dir / "conv.m2v"), 12);
+    EXPECT_EQ(DecodeErrors(dir / "conv.m2v"), "");
+}
+
+TEST(EncodePaths, OutputAndStatisticsFileFailures) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    const std::string pattern = MakeRawFrames(dir.path(), 352, 288, 3);
+    {
+        platform::ScriptedMessageBoxes boxes;
+        const auto out = dir / "no" / "such" / "out.m2v";
+        EncodeResult r = Encode(pattern, out, 352, 288, 3, Mpeg2Pal);
+        EXPECT_EQ(r.begin, -1);
+        EXPECT_EQ(r.end, -1);
+        ASSERT_FALSE(boxes.Shown().empty());
+        EXPECT_EQ(boxes.Shown().front().text,
+                  "Program can't create output file " + out.string() +
+                      " \nIllegal directory or file name. \nPlease correct directory or file name. ");
+    }
+    {
+        platform::ScriptedMessageBoxes boxes;
+        const auto out = dir / "stats.m2v";
+        EncodeResult r = Encode(pattern, out, 352, 288, 3, [&] {
+            Mpeg2Pal();
+            EncoderSettings.qualityStatisticsMode = 2;
+            EncoderSettings.statisticsFileName = (dir / "missing" / "stats.txt").string();
+        });
+        EXPECT_EQ(r.begin, -1);
+        EXPECT_TRUE(std::filesystem::exists(out));  // created, then closed by the end step
+        ASSERT_FALSE(boxes.Shown().empty());
+        EXPECT_EQ(boxes.Shown().front().text,
+                  "Couldn't create statistics output file " + (dir / "missing" / "stats.txt").string());
+    }
+    if (std::filesystem::exists("/dev/full")) {
+        platform::ScriptedMessageBoxes boxes;
+        EncodeAbortFlag = 0;
+        EncodeResult r = Encode(pattern, "/dev/full", 352, 288, 3, Mpeg2Pal);
+        EXPECT_EQ(EncodeAbortFlag, 1);
+        EXPECT_FALSE(boxes.Shown().empty());
+        EncodeAbortFlag = 0;
+    }
+}
+
+}  // namespace
