@@ -5,10 +5,8 @@
 
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
+#include "engine/RateControl.h"
 #include "job/EncoderSettings.h"
-
-// The VBV model's value for the coming picture header.
-extern int VbvDelay;
 
 namespace {
 
