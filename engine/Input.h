@@ -111,8 +111,8 @@ int MapOutputToInputFrame(int n);
 std::string FormatRawInputName(const std::string& pattern, int frame);
 
 // ---------------------------------------------------------------------------
-// The AVI source as the input path reaches it. Tests hand over their own
-// frames; the program points these at the job's AVI source.
+// The AVI source as the input path reaches it: the job's AVI source unless a
+// test hands over frames of its own.
 
 struct InputAviAccess {
     // Packed bitmap of frame n (40-byte header, palette, rows bottom-up), or
@@ -124,6 +124,8 @@ struct InputAviAccess {
     int (*deinterlacesItself)() = nullptr;  // the source rebuilds fields before scaling
 };
 extern InputAviAccess InputAvi;
+// The access to the job's AVI source that InputAvi starts with.
+InputAviAccess DefaultInputAviAccess();
 
 // Film-cadence analysis and deinterlacing of one 24-bit bottom-up frame;
 // returns the frame to convert (the same pixels or a buffer of its own).

@@ -13,6 +13,7 @@
 #include "engine/Input.h"
 #include "engine/InputBitmap.h"
 #include "engine/Threads.h"
+#include "job/AviSource.h"
 #include "job/EncoderSettings.h"
 #include "job/JobUtil.h"
 #include "job/Report.h"
@@ -20,7 +21,18 @@
 
 InputFrameCacheState InputFrameCache;
 std::atomic<int> OldestNeededFrame{0};
-InputAviAccess InputAvi;
+
+namespace {
+const uint8_t* ReadFromAviSource(int frame) { return AviReadVideoFrame(AviInput.AviFrameGetter.get(), frame); }
+int AviSourceOpen() { return AviInput.AviFile && AviInput.AviFrameGetter ? 1 : 0; }
+int AviSourceDeinterlaces() { return AviInput.AviDeinterlacesFrames; }
+}  // namespace
+
+InputAviAccess DefaultInputAviAccess() {
+    return {ReadFromAviSource, AviSourceOpen, AviGetVideoStartFrame, AviGetVideoEndFrame, AviSourceDeinterlaces};
+}
+
+InputAviAccess InputAvi = DefaultInputAviAccess();
 DeinterlaceFrameFn DeinterlaceAndAnalyseFrame = nullptr;
 
 namespace {

@@ -8,9 +8,12 @@
 
 #include "engine/EngineState.h"
 #include "engine/Input.h"
+#include "engine/Threads.h"
+#include "job/AviSource.h"
 #include "job/Report.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/input_test_frames.h"
+#include "tests/support/TestSupport.h"
 
 using inputtest::MakeBitmap;
 using inputtest::SetPictureSize;
@@ -36,7 +39,7 @@ protected:
     }
     void TearDown() override {
         FreeInputFrameCache();
-        InputAvi = {};
+        InputAvi = DefaultInputAviAccess();
         MmxEnabled = 1;
         InputFilterOn = 0;
     }
@@ -192,4 +195,56 @@ TEST(InputFilter, MedianAndLowPassValues) {
             std::nth_element(n.begin(), n.begin() + 4, n.end());
             ASSERT_EQ(m[y * 16 + x], n[4]);
         }
+}
+
+// Through the job's AVI source: a file written by ffmpeg, read in coding
+// order with read-ahead tasks on the pool, gives the frames the source hands
+// out, converted.
+TEST(InputAviSource, FfmpegFileThroughTheCache) {
+    if (!testsupport::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    testsupport::TempDir dir;
+    const auto path = dir / "clip.avi";
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 9 "
+                                      "-c:v rawvideo -pix_fmt bgr24 -y " + path.string()),
+              0);
+    platform::ScriptedMessageBoxes boxes;
+    EncoderSettings = EncoderSettingsRecord();
+    EncoderSettings.inputType = 2;
+    EncoderSettings.blackLevel = 16;
+    SetPictureSize(64, 48);
+    ASSERT_NE(AviOpenInputFile(path.string().c_str()), 0);
+    ASSERT_EQ(AviGetVideoEndFrame() - AviGetVideoStartFrame(), 9);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int n = 0; n < 9; ++n) {
+        const uint8_t* f = AviReadVideoFrame(AviInput.AviFrameGetter.get(), n);
+        ASSERT_NE(f, nullptr);
+        frames.emplace_back(f, f + 40 + 64 * 3 * 48);
+    }
+    FrameRateConversion = {};
+    OldestNeededFrame = 0;
+    WorkerPoolStopFlag = 0;
+    AllocateInputFrameCache();
+    ResetInputState();
+    ASSERT_GE(StartWorkerThreads(), 2);
+    struct PoolStop {
+        ~PoolStop() {
+            StopWorkerThreads();
+            ThreadReadFlag = 0;
+            FreeInputFrameCache();
+            AviCloseInputFile();
+        }
+    } poolStop;
+    ThreadReadFlag = 1;
+    for (int n : {0, 3, 1, 2, 6, 4, 5, 8, 7}) {
+        Store s;
+        CurrentFrameNumber = n;
+        ASSERT_EQ(ReadInputFrame("", s.planes), 0);
+        Store expect;
+        ConvertRgbFrameToYuv(frames[n].data() + 40, 64, 48, expect.planes.y, EncodeWidth, expect.planes.cb,
+                             expect.planes.cr, ChromaWidth, false, 16);
+        EXPECT_TRUE(s == expect) << n;
+        OldestNeededFrame = std::max(0, n - 2);
+        RunOnWorkerThread(InputReadAheadTask, &InputFrameCache);
+    }
+    EXPECT_TRUE(boxes.Texts().empty());
 }
