@@ -55,6 +55,9 @@ extern int QuietMode;
 extern FILE* StatisticsFile;
 extern FILE* VbvStatsFile;
 extern int VbvStatsEnabled;
+// A line of the per-picture statistics file, written (in the C locale) only
+// at statistics level 2.
+void StatisticsLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 #include <mutex>
 

@@ -62,16 +62,6 @@ void CopyPlanes(const FramePlanes& from, const FramePlanes& to) {
 
 std::string RawInputName(int frame) { return FormatRawInputName(EncoderSettings.inputFileName, frame); }
 
-void StatLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void StatLine(const char* fmt, ...) {
-    if (EncoderSettings.qualityStatisticsMode != 2 || !StatisticsFile) return;
-    platform::CLocaleScope numbers;
-    va_list args;
-    va_start(args, fmt);
-    std::vfprintf(StatisticsFile, fmt, args);
-    va_end(args);
-}
-
 // B pictures that will really be coded in a group with `nb` B pictures.
 int CodedBPictures(int nb, int M) {
     const int mode = EncoderSettings.skipBFramesMode;
@@ -247,7 +237,7 @@ void QualityStatistics() {
                                   "V: variance=%4.4g, MSE=%3.3g \n"};
     float q[3];
     for (int p = 0; p < 3; ++p) {
-        StatLine(names[p], static_cast<double>(v[p]), static_cast<double>(mse[p]));
+        StatisticsLine(names[p], static_cast<double>(v[p]), static_cast<double>(mse[p]));
         q[p] = mse[p] > 0.667f ? 100.0f * std::exp(2.0f * (0.667f - mse[p]) / (std::sqrt(v[p]) + 1.0f)) : 99.9f;
     }
     PictureQuality = (4 * q[0] + q[1] + q[2]) / 6;
@@ -257,7 +247,7 @@ void QualityStatistics() {
     }
     const int n = QualityPictureCount;
     AverageQuality = ((n - 1) * AverageQuality + PictureQuality) / n;
-    StatLine("  %d  Pic. YUV: Q=%4.4g, Qm=%4.4g \n\n", n, static_cast<double>(PictureQuality),
+    StatisticsLine("  %d  Pic. YUV: Q=%4.4g, Qm=%4.4g \n\n", n, static_cast<double>(PictureQuality),
              static_cast<double>(AverageQuality));
     ++QualityPictureCount;
 
@@ -276,15 +266,15 @@ void QualityStatistics() {
         else if (d == (MB_FORWARD | MB_BACKWARD)) ++both;
     }
     const double pc = 100.0 / count, pb = 100.0 / (count * BlockCount);
-    StatLine("\n Sum of prediction variance (total vlc): %ld \n", static_cast<long>(PictureErrorSum));
-    StatLine("\n Macroblock types:\n");
-    StatLine(" # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, intra * pc);
-    StatLine(" # of coded blocks:             %4d (%.1f%%)\n", blocks, blocks * pb);
-    StatLine(" # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded, notCoded * pc);
-    StatLine(" # of skipped macroblocks:      %4d (%.1f%%)\n", skipped, skipped * pc);
-    StatLine(" # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward, forward * pc);
-    StatLine(" # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward, backward * pc);
-    StatLine(" # of interpolated macroblocks: %4d (%.1f%%)\n", both, both * pc);
+    StatisticsLine("\n Sum of prediction variance (total vlc): %ld \n", static_cast<long>(PictureErrorSum));
+    StatisticsLine("\n Macroblock types:\n");
+    StatisticsLine(" # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, intra * pc);
+    StatisticsLine(" # of coded blocks:             %4d (%.1f%%)\n", blocks, blocks * pb);
+    StatisticsLine(" # of not coded macroblocks:    %4d (%.1f%%)\n", notCoded, notCoded * pc);
+    StatisticsLine(" # of skipped macroblocks:      %4d (%.1f%%)\n", skipped, skipped * pc);
+    StatisticsLine(" # of forw. pred. macroblocks:  %4d (%.1f%%)\n", forward, forward * pc);
+    StatisticsLine(" # of backw. pred. macroblocks: %4d (%.1f%%)\n", backward, backward * pc);
+    StatisticsLine(" # of interpolated macroblocks: %4d (%.1f%%)\n", both, both * pc);
 }
 
 }  // namespace
@@ -349,8 +339,8 @@ int EncodePicture() {
     TemporalReference = DisplayFrameNumber - GopStartIndex;
 
     static const char letters[] = " IPBD";
-    StatLine("\nFrame %d (#%d in display order):\n", i, DisplayFrameNumber);
-    StatLine(" picture_type=%c\n", letters[PictureCodingType]);
+    StatisticsLine("\nFrame %d (#%d in display order):\n", i, DisplayFrameNumber);
+    StatisticsLine(" picture_type=%c\n", letters[PictureCodingType]);
 
     CurrentFrameNumber = DisplayFrameNumber + FirstOutputFrame;
     CurrentInputFrame = MapOutputToInputFrame(CurrentFrameNumber);

@@ -27,7 +27,7 @@ namespace {
 RateControlStateRecord& S = RateControlState;
 }
 
-void RcStatLine(const char* fmt, ...) {
+void StatisticsLine(const char* fmt, ...) {
     if (EncoderSettings.qualityStatisticsMode != 2 || !StatisticsFile) return;
     platform::CLocaleScope numbers;
     va_list args;
@@ -228,16 +228,16 @@ void RcInitGop(int np, int nbTotal, int nbCoded) {
     S.Np = np;
     S.Nb = nbCoded;
 
-    RcStatLine(" -------------------------------------------\n");
-    RcStatLine("     Starting new group of pictures\n");
-    RcStatLine(" Accumulated bit difference R1 for correction : R1=%d\n", static_cast<int>(r1Before));
-    RcStatLine(" Group size correction value : correction=%f\n", static_cast<double>(x));
-    RcStatLine(" Number of bits distributed for this group : R=%d\n", S.R);
-    RcStatLine(" N of P frames in this group: Np=%d\n", S.Np);
-    RcStatLine(" N of B frames in this group: Nb=%d\n", S.Nb);
-    RcStatLine(" Distribution parameter for I frames: Xi=%d\n", S.Xi);
-    RcStatLine(" Distribution parameter for P frames: Xp=%d\n", S.Xp);
-    RcStatLine(" Distribution parameter for B frames: Xb=%d\n", S.Xb);
+    StatisticsLine(" -------------------------------------------\n");
+    StatisticsLine("     Starting new group of pictures\n");
+    StatisticsLine(" Accumulated bit difference R1 for correction : R1=%d\n", static_cast<int>(r1Before));
+    StatisticsLine(" Group size correction value : correction=%f\n", static_cast<double>(x));
+    StatisticsLine(" Number of bits distributed for this group : R=%d\n", S.R);
+    StatisticsLine(" N of P frames in this group: Np=%d\n", S.Np);
+    StatisticsLine(" N of B frames in this group: Nb=%d\n", S.Nb);
+    StatisticsLine(" Distribution parameter for I frames: Xi=%d\n", S.Xi);
+    StatisticsLine(" Distribution parameter for P frames: Xp=%d\n", S.Xp);
+    StatisticsLine(" Distribution parameter for B frames: Xb=%d\n", S.Xb);
 
     S.R1 += static_cast<float>(G);
 }
@@ -269,11 +269,11 @@ MotionCounts AdaptIntraWeight() {
     else if (fraction > 0.9) S.KbAdaptive = 1.5;
     else if (fraction >= 0.66) S.KbAdaptive = 1.4;
     else S.KbAdaptive = 1.2;
-    RcStatLine(" -------------------------------------------\n");
-    RcStatLine(" P frame motion activity statistics:\n");
-    RcStatLine(" fraction of nonintra macroblocks= %f\n", fraction);
-    RcStatLine(" fraction of intra macroblocks= %f\n", 1.0 - fraction);
-    RcStatLine(" average forward motion vector   = %f\n\n", averageVector);
+    StatisticsLine(" -------------------------------------------\n");
+    StatisticsLine(" P frame motion activity statistics:\n");
+    StatisticsLine(" fraction of nonintra macroblocks= %f\n", fraction);
+    StatisticsLine(" fraction of intra macroblocks= %f\n", 1.0 - fraction);
+    StatisticsLine(" average forward motion vector   = %f\n\n", averageVector);
     return c;
 }
 
@@ -290,7 +290,7 @@ void PlanVbvLimits(int tMin) {
     const double minB = std::max(minA, 0.0);
     S.MinPictureBits = Truncate(minB);
     S.MaxPictureBits = Truncate(maxA);
-    RcStatLine("planned VBV: next frame max size %f   minimum size %f  \n", maxA, minB);
+    StatisticsLine("planned VBV: next frame max size %f   minimum size %f  \n", maxA, minB);
     if (constant && PictureCodingType != 1) gap = std::min(gap, 32000.0);
     double safeMin = std::max(gap / 8 + minB, 0.0);
     const double room = maxA - minB;
@@ -301,7 +301,7 @@ void PlanVbvLimits(int tMin) {
     safeMin = std::max(std::min(safeMin, safeMax - 100), 0.0);
     S.SafeMaxPictureBits = Truncate(safeMax);
     S.SafeMinPictureBits = Truncate(safeMin);
-    RcStatLine("planned VBV: next frame safe max size %f   safe min size %f  \n", safeMax, safeMin);
+    StatisticsLine("planned VBV: next frame safe max size %f   safe min size %f  \n", safeMax, safeMin);
     bool changed = false;
     if (S.T > safeMax) {
         S.R = Truncate(S.R - (S.T - safeMax));
@@ -312,7 +312,7 @@ void PlanVbvLimits(int tMin) {
         S.T = Truncate(safeMin);
         changed = true;
     }
-    if (changed) RcStatLine("planned VBV: new distributed bits for frame %d  \n", S.T);
+    if (changed) StatisticsLine("planned VBV: new distributed bits for frame %d  \n", S.T);
 }
 
 }  // namespace
@@ -348,35 +348,35 @@ void RcInitPicture() {
     S.T0 = S.T;
 
     if (PictureCodingType == 2) {
-        RcStatLine(" total vlc on this frame %ld \n", static_cast<long>(PictureErrorSum));
-        RcStatLine(" total variance on this frame %ld \n", static_cast<long>(PictureIntraVarianceSum));
+        StatisticsLine(" total vlc on this frame %ld \n", static_cast<long>(PictureErrorSum));
+        StatisticsLine(" total variance on this frame %ld \n", static_cast<long>(PictureIntraVarianceSum));
         const int64_t V = PictureErrorSum, W = PictureIntraVarianceSum, L = TotalVlcLevel;
         const int C = PicturesSinceIncrease, mbs = S.MacroblockCount;
         const bool grow = C > 10 && V > L &&
                           ((S.R1 > 0 && W < 4 * V && mbs > 2 * counts.nonIntra) ||
                            (S.R1 > -8.0f * tMin && W < 2 * V && mbs > 3 * counts.nonIntra));
         if (grow) {
-            RcStatLine(" Begin of a new video fragment:  \n");
-            RcStatLine(" Initial P frame size %ld \n", static_cast<long>(S.T));
+            StatisticsLine(" Begin of a new video fragment:  \n");
+            StatisticsLine(" Initial P frame size %ld \n", static_cast<long>(S.T));
             S.T = Truncate(S.T * std::sqrt(2.0 * V / static_cast<double>(V + L + 1)));
-            RcStatLine(" Increased P frame size %ld \n", static_cast<long>(S.T));
+            StatisticsLine(" Increased P frame size %ld \n", static_cast<long>(S.T));
             S.T = std::min(S.T, S.R / 3);
-            RcStatLine(" P frame size after limition %ld \n", static_cast<long>(S.T));
+            StatisticsLine(" P frame size after limition %ld \n", static_cast<long>(S.T));
             PicturesSinceIncrease = 0;
         } else if (C > 15 && S.R1 < 8.0f * tMin && 9 * V < W && mbs > 8 * counts.intra && V < L) {
-            RcStatLine(" Reduce size of P-frame:  \n");
-            RcStatLine(" Initial P frame size %ld \n", static_cast<long>(S.T));
+            StatisticsLine(" Reduce size of P-frame:  \n");
+            StatisticsLine(" Initial P frame size %ld \n", static_cast<long>(S.T));
             S.T = S.T0 = 9 * S.T / 10;
-            RcStatLine(" Reduced P frame size %ld \n", static_cast<long>(S.T));
-            RcStatLine(" Value of P frame size after limation %ld \n", static_cast<long>(S.T));
+            StatisticsLine(" Reduced P frame size %ld \n", static_cast<long>(S.T));
+            StatisticsLine(" Value of P frame size after limation %ld \n", static_cast<long>(S.T));
         }
     }
 
-    RcStatLine(" Number of bits distributed for group : R0=%d\n", S.R0);
-    RcStatLine(" Remaining bits distributed for this group : R=%d\n", S.R);
-    RcStatLine(" Remaining N of P frames in this group: Np=%d\n", S.Np);
-    RcStatLine(" Remaining N of B frames in this group: Nb=%d\n", S.Nb);
-    RcStatLine(" Number of bits distributed for this frame : T=%d\n", S.T);
+    StatisticsLine(" Number of bits distributed for group : R0=%d\n", S.R0);
+    StatisticsLine(" Remaining bits distributed for this group : R=%d\n", S.R);
+    StatisticsLine(" Remaining N of P frames in this group: Np=%d\n", S.Np);
+    StatisticsLine(" Remaining N of B frames in this group: Nb=%d\n", S.Nb);
+    StatisticsLine(" Number of bits distributed for this frame : T=%d\n", S.T);
 
     S.PictureStartBits = TotalBitCount;
     S.MquantSum = S.MquantCount = 0;

@@ -6,8 +6,6 @@
 // The constant mode and the variable modes that plan the VBV.
 inline bool RcPlannedVbv() { return RateControlMode == 1 || RateControlMode >= 10; }
 
-// A line of the per-picture statistics file, written only at statistics level 2.
-void RcStatLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Even value held in 2..62.
 inline int RcEvenClamp(int q) {

@@ -232,7 +232,7 @@ void UpdateOverload(int bits, double q) {
 void Stuff(int bits, int margin) {
     if (RateControlMode == 1 && bits < S.MinPictureBits + margin) {
         const int n = S.MinPictureBits - bits + margin;
-        RcStatLine(" bit stuffing = %d bits\n", n);
+        StatisticsLine(" bit stuffing = %d bits\n", n);
         if (n % 16) PutBits(n % 16, 0);
         int entries = 0;
         for (int left = n / 16; left > 0; --left) {
@@ -242,8 +242,8 @@ void Stuff(int bits, int margin) {
         FlushBitQueue();
     } else if (RateControlMode >= 10 && bits < S.MinPictureBits + 256) {
         const int n = S.MinPictureBits - bits + 256;
-        if (margin == 2048) RcStatLine(" bit stuffing = %d bits\n", n);
-        RcStatLine(" VBR bit stuffing simulation = %d bits\n", n);
+        if (margin == 2048) StatisticsLine(" bit stuffing = %d bits\n", n);
+        StatisticsLine(" VBR bit stuffing simulation = %d bits\n", n);
         S.SimulatedStuffing += n;
     }
 }
@@ -293,8 +293,8 @@ void RcUpdatePicture() {
             S.StartQuantB = Q;
             break;
     }
-    RcStatLine(" actual number of bits: S=%d\n", bits);
-    RcStatLine(" average quantization parameter Q=%.1f\n", static_cast<double>(Q));
+    StatisticsLine(" actual number of bits: S=%d\n", bits);
+    StatisticsLine(" average quantization parameter Q=%.1f\n", static_cast<double>(Q));
     TrackMeasuredRate(bits);
     UpdateOverload(bits, Q);
     Stuff(bits, 2048);
@@ -310,7 +310,7 @@ void RcUpdateSkippedPicture() {
         SkippedBCountedInNb = 0;
         S.Nb -= 1;
     }
-    RcStatLine(" Skip this B frame\n actual number of bits: S=%d\n", bits);
+    StatisticsLine(" Skip this B frame\n actual number of bits: S=%d\n", bits);
     TrackMeasuredRate(bits);
     UpdateOverload(bits, S.AverageQuant);
     Stuff(bits, 256);

@@ -132,7 +132,7 @@ void CheckVbvAndWriteStats() {
     const double tEop = S.BitsDelivered * 90000.0 / B;
     if (S.DecodingTime < tEop) {
         platform::DebugOutput(platform::Format("vbv_delay underflow! (decoding_time=%.1f, t_EOP=%.1f\n)", S.DecodingTime, tEop));
-        RcStatLine("vbv_delay underflow! previous picture (decoding_time  =  %.1f, t_EOP  =  %.1f)\n", S.DecodingTime,
+        StatisticsLine("vbv_delay underflow! previous picture (decoding_time  =  %.1f, t_EOP  =  %.1f)\n", S.DecodingTime,
                    tEop);
         status = 1;
     }
@@ -156,18 +156,18 @@ void CheckVbvAndWriteStats() {
     const double left = S.DecodingTime - S.BitsDelivered * 90000.0 / B, right = Vb * 90000.0 / B;
     if (right < left) {
         platform::DebugOutput("vbv_delay overflow!\n");
-        RcStatLine("vbv_delay overflow! current picture (left part  =  %.1f, right part  =  %.1f)\n", left, right);
+        StatisticsLine("vbv_delay overflow! current picture (left part  =  %.1f, right part  =  %.1f)\n", left, right);
         status = 2;
     }
     if (VbvDelay < 0) {
         platform::DebugOutput(platform::Format("vbv_delay underflow: %d\n", VbvDelay));
-        RcStatLine("vbv_delay underflow: %d\n", VbvDelay);
+        StatisticsLine("vbv_delay underflow: %d\n", VbvDelay);
         status = 1;
         VbvDelay = 0;
     }
     if (RateControlMode == 1 && VbvDelay > 65535) {
         platform::DebugOutput(platform::Format("vbv_delay overflow: %d\n", VbvDelay));
-        RcStatLine("vbv_delay overflow: %d\n", VbvDelay);
+        StatisticsLine("vbv_delay overflow: %d\n", VbvDelay);
         status = 2;
         VbvDelay = 65535;
     }
