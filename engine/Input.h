@@ -34,7 +34,7 @@ void InitColorConversionTables();
 // Kernels: plain C++ and SSE2, identical output.
 
 // Converts `count` pixels (a multiple of 4) of two bitmap rows (24-bit BGR)
-// starting at pixel 0: luma of the upper row to yTop, of the lower row to
+// starting at pixel 0 (black level 0..255): luma of the upper row to yTop, of the lower row to
 // yBottom, and one Cb/Cr sample per 2x2 block.
 using ConvertRowPairFn = void (*)(const uint8_t* upper, const uint8_t* lower, uint8_t* yTop, uint8_t* yBottom,
                                   uint8_t* cb, uint8_t* cr, int count, int black);

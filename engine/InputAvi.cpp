@@ -86,7 +86,11 @@ int ReadAviFrame(const FramePlanes& planes) {
         rgb = DeinterlaceAndAnalyseFrame(rgb, w, h, rowBytes, info.bits);
 
     if (preview) {
-        InputPreviewPixels = rgb;
+        // A copy, not a pointer into the cache: the read-ahead may reuse the
+        // slot while the preview is still drawn from it.
+        if (InputPreviewBuffer && rgb != InputPreviewBuffer)
+            CopyBytesFast(InputPreviewBuffer, rgb, static_cast<size_t>(rowBytes) * h);
+        InputPreviewPixels = InputPreviewBuffer ? InputPreviewBuffer : rgb;
         InputPreviewReady = 1;
         previewLock.unlock();
     }

@@ -141,7 +141,11 @@ TEST_F(InputAviTest, BlackBordersAndPreviewOnlyReads) {
     Store untouched;
     Read(1, untouched);
     EXPECT_TRUE(untouched == Store());
-    EXPECT_NE(InputPreviewPixels, nullptr);
+    // The preview holds its own copy of the frame, borders included.
+    auto shown = inputtest::FrameBitmap(1, 37, 21);
+    ClearBorderRows(&shown[40], 112, 21, 1, 3, EncodeHeight - 2);
+    EXPECT_EQ(InputPreviewPixels, InputPreviewBuffer);
+    EXPECT_TRUE(std::equal(shown.begin() + 40, shown.end(), previewBuffer.begin()));
     EXPECT_EQ(InputPreviewReady, 1);
     InputPreviewBuffer = nullptr;
     InputPreviewPixels = nullptr;
