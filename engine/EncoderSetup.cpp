@@ -166,7 +166,10 @@ bool SetupFrameRange() {
         }
     }
     if (OutputFrameCount < 1) {
-        ShowWarningMessage(" Error: \n There are no frames to encode. ");
+        ShowWarningMessage(platform::Format(
+            " Error: \n The last frame (first frame + number of frames to encode) \n is greater than the number of "
+            "frames in the input file %s.\n \n There are a maximum of %ld frames.",
+            e.inputFileName.c_str(), static_cast<long>(std::max(E - S, 0))));
         CloseAvi();
         return false;
     }
@@ -594,5 +597,7 @@ int EndVideoEncoding() {
     VideoPassState = 1;
     VideoEngineStage = 1;
     ShutdownVideoEncoder();
-    return SequenceFinished ? 0 : -1;
+    // A stream that could not be written whole is a failed pass, also when
+    // only its last bytes or its close failed.
+    return SequenceFinished && !EncodeAbortFlag ? 0 : -1;
 }

@@ -230,9 +230,9 @@ void ShowOutputPreview() {
 void QualityStatistics() {
     const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
     float v[3], mse[3];
-    CalcPlaneVarianceMse(CurrentRecon.y, CurrentSource.y, w, h, &v[0], &mse[0]);
-    CalcPlaneVarianceMse(CurrentRecon.cb, CurrentSource.cb, w / 2, h / 2, &v[1], &mse[1]);
-    CalcPlaneVarianceMse(CurrentRecon.cr, CurrentSource.cr, w / 2, h / 2, &v[2], &mse[2]);
+    CalcPlaneVarianceMse(CurrentRecon.y, CurrentSource.y, w, h, EncodeWidth, &v[0], &mse[0]);
+    CalcPlaneVarianceMse(CurrentRecon.cb, CurrentSource.cb, w / 2, h / 2, ChromaWidth, &v[1], &mse[1]);
+    CalcPlaneVarianceMse(CurrentRecon.cr, CurrentSource.cr, w / 2, h / 2, ChromaWidth, &v[2], &mse[2]);
     static const char* names[] = {"Y: variance=%4.4g, MSE=%3.3g \n", "U: variance=%4.4g, MSE=%3.3g \n",
                                   "V: variance=%4.4g, MSE=%3.3g \n"};
     float q[3];
@@ -450,12 +450,12 @@ int FinishSequenceEncoding() {
     return 0;
 }
 
-void CalcPlaneVarianceMse(const uint8_t* recon, const uint8_t* source, int width, int height, float* variance,
-                          float* mse) {
+void CalcPlaneVarianceMse(const uint8_t* recon, const uint8_t* source, int width, int height, int lineLength,
+                          float* variance, float* mse) {
     int64_t sum = 0, squares = 0, errors = 0;
     for (int y = 0; y < height; ++y) {
-        const uint8_t* r = recon + static_cast<std::ptrdiff_t>(y) * width;
-        const uint8_t* s = source + static_cast<std::ptrdiff_t>(y) * width;
+        const uint8_t* r = recon + static_cast<std::ptrdiff_t>(y) * lineLength;
+        const uint8_t* s = source + static_cast<std::ptrdiff_t>(y) * lineLength;
         for (int x = 0; x < width; ++x) {
             sum += r[x];
             squares += r[x] * r[x];

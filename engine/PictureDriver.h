@@ -36,8 +36,10 @@ int StartSequenceEncoding();
 int EncodePicture();
 int FinishSequenceEncoding();
 
-void CalcPlaneVarianceMse(const uint8_t* recon, const uint8_t* source, int width, int height, float* variance,
-                          float* mse);
+// Variance of the reconstruction and its mean squared error against the
+// source over width x height samples of planes with the given line length.
+void CalcPlaneVarianceMse(const uint8_t* recon, const uint8_t* source, int width, int height, int lineLength,
+                          float* variance, float* mse);
 int DrawInputPreview();
 
 int DrawInputPreviewTask(void* argument, int slot);

@@ -151,11 +151,20 @@ TEST(EncodePaths, OutputAndStatisticsFileFailures) {
         EXPECT_EQ(boxes.Shown().front().text,
                   "Couldn't create statistics output file " + (dir / "missing" / "stats.txt").string());
     }
+    {
+        // No pictures at all is refused at set-up, not encoded as an empty stream.
+        platform::ScriptedMessageBoxes boxes;
+        EncodeResult r = Encode(pattern, dir / "empty.m2v", 352, 288, 0, Mpeg2Pal);
+        EXPECT_EQ(r.begin, -1);
+        ASSERT_FALSE(boxes.Shown().empty());
+        EXPECT_NE(boxes.Shown().front().text.find("There are a maximum of 0 frames."), std::string::npos);
+    }
     if (std::filesystem::exists("/dev/full")) {
         platform::ScriptedMessageBoxes boxes;
         EncodeAbortFlag = 0;
         EncodeResult r = Encode(pattern, "/dev/full", 352, 288, 3, Mpeg2Pal);
         EXPECT_EQ(EncodeAbortFlag, 1);
+        EXPECT_EQ(r.end, -1);
         EXPECT_FALSE(boxes.Shown().empty());
         EncodeAbortFlag = 0;
     }
