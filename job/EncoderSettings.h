@@ -137,7 +137,7 @@ struct EncoderSettingsRecord {
     int omitSequenceEndCode = 0;
     std::string vbvStatisticsFileName = "vbvstat.txt";
     int writeVbvStatistics = 0;
-    short blackLevel = 0;
+    short blackLevel = 16;  // luma of black in the studio range
     int noBFrameSkipping = 0;
     int createVob = 0;
     int disableMmx = 0;
