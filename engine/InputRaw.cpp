@@ -48,8 +48,8 @@ std::string FormatRawInputName(const std::string& pattern, int frame) {
         // Widths of more than two digits are not a frame number's; such text stays as it is.
         if (j - widthStart <= 2 && j < pattern.size() && std::strchr("diu", pattern[j])) {
             // Only flags and a width reach the formatter, never the user's other text.
-            const std::string spec = pattern.substr(i, j - i) + 'd';
-            out += platform::Format(spec.c_str(), frame);
+            const std::string conversion = pattern.substr(i, j - i) + 'd';
+            out += platform::Format(conversion.c_str(), frame);
             filled = true;
             i = j;
         } else {
