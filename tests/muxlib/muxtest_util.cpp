@@ -45,6 +45,7 @@ RunResult RunSession(int32_t type, const std::vector<std::pair<int32_t, int32_t>
                      const std::filesystem::path& output)
 {
     RunResult r;
+    ClearReported();
     MuxHandle h = MuxCreateSession();
     MuxSelectSession(h);
     r.begin = MuxBegin();
