@@ -17,6 +17,10 @@ std::string WithoutLeadingBlanks(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first);
 }
 
+// Entries that name a profile file by its path, and at-sign entries, stay as
+// they were read: a "*" would turn them into descriptions nobody has.
+bool KeptAsWritten(const std::string& text) { return !text.empty() && (text[0] == '/' || text[0] == '@'); }
+
 // Whole lines, line ends stripped; a long line is never split into two.
 bool ReadLine(std::istream& in, std::string& line) {
     if (!std::getline(in, line)) return false;
@@ -33,12 +37,16 @@ void ConvertJobEntries(std::vector<std::string>& entries, bool toDisplay) {
         if (toDisplay) {
             if (IsAviEntry(entry))
                 entry = "     " + entry;
-            else if (entry.empty())
-                entry = " ";
-            else
+            else if (!entry.empty() && entry[0] == '*')
                 entry[0] = ' ';
+            else
+                entry = " " + entry;  // a profile path or an at-sign entry keeps its first character
         } else {
-            entry = IsAviEntry(entry) ? WithoutLeadingBlanks(entry) : "*" + WithoutLeadingBlanks(entry);
+            std::string text = WithoutLeadingBlanks(entry);
+            if (IsAviEntry(text) || KeptAsWritten(text))
+                entry = text;
+            else
+                entry = "*" + text;
         }
     }
 }

@@ -11,7 +11,8 @@
 bool IsAviEntry(const std::string& entry);
 
 // Between the storage form ("*description" or the AVI path) and the display
-// form (" description" or five blanks and the AVI path).
+// form (" description" or five blanks and the AVI path). Profile paths and
+// at-sign entries keep their text in both forms.
 void ConvertJobEntries(std::vector<std::string>& entries, bool toDisplay);
 
 struct BatchListContents {
