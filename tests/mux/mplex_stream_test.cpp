@@ -122,6 +122,11 @@ TEST_F(MplexStreamTest, DecodesToTheElementaryStreamsFramesWithConsistentStamps)
     EXPECT_TRUE(layout.packs[0].systemHeader || layout.packets[0].id != 0xE0);
     EXPECT_EQ(uint8_t(layout.systemHeader[9]), 0x05);  // variable rate: fixed flag clear
     EXPECT_EQ(uint8_t(layout.systemHeader[10]), 0xE1);
+    // Buffer bounds: audio 4 kB in 128-byte units, video 46 kB in 1024-byte units.
+    EXPECT_EQ(layout.systemHeader.substr(12), std::string("\xC0\xC0\x20\xE0\xE0\x2E", 6));
+    EXPECT_EQ(layout.packs[0].muxRate, (uint32_t(uint8_t(layout.systemHeader[6]) & 0x7F) << 15) |
+                                           (uint32_t(uint8_t(layout.systemHeader[7])) << 7) |
+                                           (uint8_t(layout.systemHeader[8]) >> 1));
     EXPECT_EQ(layout.packs[0].scr, uint64_t(9 * 90000.0 / (50.0 * layout.packs[0].muxRate)));
 
     // Video stamps fall on the 3600-tick frame grid; audio on the 2351.02-tick frame grid.
