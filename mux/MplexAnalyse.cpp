@@ -187,7 +187,8 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
         endUnit(reader.bytesInFile * 8);
         unitStart = reader.bytesInFile * 8;
     }
-    if (recordsWritten == 0) PrintAndAbort("Invalid MPEG Video stream header.\n");
+    // Without a picture there is nothing to time the audio against.
+    if (recordsWritten == 0 || info.pictures == 0) PrintAndAbort("Invalid MPEG Video stream header.\n");
 
     uint64_t streamBytes = unitStart / 8;
     info.streamBytes = uint32_t(streamBytes);

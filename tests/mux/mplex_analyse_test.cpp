@@ -209,6 +209,9 @@ TEST_F(MplexAnalyseTest, BadInputFailsCleanlyAndLeavesNoRecordFiles) {
     EXPECT_EQ(MuxMessageText, "");
     EXPECT_EQ(leftovers(), 0);
 
+    testsupport::WriteFile(video, SequenceHeader(3) + kGop + kEnd);  // no picture at all
+    EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+
     testsupport::WriteFile(video, goodVideo);
     testsupport::WriteFile(audio, std::string(800, 'x'));
     EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);

@@ -92,6 +92,9 @@ void ExpectPacks(const Layout& layout, uint64_t fileSize, uint64_t packSize, uin
 TEST_F(MplexStreamTest, DecodesToTheElementaryStreamsFramesWithConsistentStamps) {
     fs::path out = Mux("plain.mpg", 2048, 1);
     EXPECT_EQ(DecodeErrors(out), "");
+    // Progress counts every input byte twice: once analysed, once copied.
+    EXPECT_EQ(MuxBytesTotal, int64_t(fs::file_size(streams_.video) + fs::file_size(streams_.audio)));
+    EXPECT_NEAR(double(MuxBytesDone), 2.0 * double(MuxBytesTotal), 4096.0);
     std::string probe = ProbeStreams(out);
     EXPECT_NE(probe.find("mpeg1video"), std::string::npos) << probe;
     EXPECT_NE(probe.find("mp2"), std::string::npos) << probe;
@@ -119,6 +122,11 @@ TEST_F(MplexStreamTest, DecodesToTheElementaryStreamsFramesWithConsistentStamps)
     EXPECT_TRUE(layout.packs[0].systemHeader || layout.packets[0].id != 0xE0);
     EXPECT_EQ(uint8_t(layout.systemHeader[9]), 0x05);  // variable rate: fixed flag clear
     EXPECT_EQ(uint8_t(layout.systemHeader[10]), 0xE1);
+    // Buffer bounds: audio 4 kB in 128-byte units, video 46 kB in 1024-byte units.
+    EXPECT_EQ(layout.systemHeader.substr(12), std::string("\xC0\xC0\x20\xE0\xE0\x2E", 6));
+    EXPECT_EQ(layout.packs[0].muxRate, (uint32_t(uint8_t(layout.systemHeader[6]) & 0x7F) << 15) |
+                                           (uint32_t(uint8_t(layout.systemHeader[7])) << 7) |
+                                           (uint8_t(layout.systemHeader[8]) >> 1));
     EXPECT_EQ(layout.packs[0].scr, uint64_t(9 * 90000.0 / (50.0 * layout.packs[0].muxRate)));
 
     // Video stamps fall on the 3600-tick frame grid; audio on the 2351.02-tick frame grid.
@@ -183,6 +191,26 @@ TEST_F(MplexStreamTest, VideoCdSectorsAtConstantRateArePaddedAndFixed) {
         }
     }
     EXPECT_GT(ids[0xBE], 0) << "constant rate fills idle slots with padding";
+
+    // The disc authoring tool takes the file as a Video-CD track; it only remarks
+    // on the end code standing after the last sector rather than inside it.
+    if (testsupport::HaveTool("vcdxgen") && testsupport::HaveTool("vcdxbuild")) {
+        fs::path disc = tmp_.parent_path() / "disc";
+        fs::create_directories(disc);
+        std::string log;
+        std::string cd = "cd '" + disc.string() + "' && ";
+        ASSERT_EQ(testsupport::RunCommand(cd + "vcdxgen -t vcd2 '" + out.string() + "' 2>&1", &log), 0) << log;
+        ASSERT_EQ(testsupport::RunCommand(cd + "vcdxbuild videocd.xml 2>&1", &log), 0) << log;
+        std::istringstream lines(log);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.find("WARN") == std::string::npos) continue;
+            bool endCode = line.find("0x000001b9") != std::string::npos || line.find("PEM") != std::string::npos ||
+                           line.find("remaining 4 bytes") != std::string::npos;
+            EXPECT_TRUE(endCode) << line;
+        }
+        fs::remove_all(disc);
+    }
     // The SCR runs at the stated rate: one pack of 2324 bytes per step.
     double ticksPerPack = 2324 * 90000.0 / (50.0 * layout.packs[0].muxRate);
     for (size_t i = 1; i < layout.packs.size(); ++i) {
