@@ -1,4 +1,4 @@
-// Preview panes as the encoder sees them.
+// Preview panes as the encoder sees them: the release of the preview buffers.
 #include "job/Preview.h"
 
 #include "engine/Encoder.h"
@@ -8,14 +8,6 @@ PreviewWindowHooks PreviewWindows;
 void ReleasePreviewBuffers() {
     FreeEncoderParameterBuffersPreviewOnly();
     InvalidatePreviewWindows();
-}
-
-void RefreshInputPreview() {
-    if (PreviewWindows.refreshInput) PreviewWindows.refreshInput();
-}
-
-void RefreshOutputPreview() {
-    if (PreviewWindows.refreshOutput) PreviewWindows.refreshOutput();
 }
 
 void InvalidatePreviewWindows() {

@@ -1,0 +1,178 @@
+// The batch run: each entry of the job list is a profile to load (a
+// complete job or a template for the AVI files after it) or an AVI file to
+// encode with the profile loaded at that moment.
+#include "app/BatchRunner.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/BatchList.h"
+#include "app/BatchLog.h"
+#include "job/EncoderSettings.h"
+#include "job/JobState.h"
+#include "job/Report.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
+
+int BatchJobSucceeded = 0;
+int BatchProfileIndex = 0;
+std::string BatchOutputFolder;
+
+namespace {
+
+bool FitsLog(const std::string& text) { return !text.empty() && text.size() < 256; }
+
+bool FitsProfileName(const std::string& text) { return text.size() >= 2 && text.size() <= 255; }
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool NamesProfileFile(const std::string& text) { return Lower(text).find(".prf") != std::string::npos; }
+
+// Text of the string table used as a format for one text argument.
+std::string FormatResString(int id, const std::string& argument) {
+    return platform::Format(LoadResString(id), argument.c_str());
+}
+
+void LogLoadedProfile(int headerId, const std::string& entryText, bool fromDescription) {
+    AppendBatchLog(LoadResString(headerId));
+    if (!fromDescription) AppendBatchLog(entryText + "\n");
+    if (FitsLog(EncoderSettings.profileDescription)) AppendBatchLog(EncoderSettings.profileDescription + "\n");
+}
+
+void CountJob(BatchCounts& counts) {
+    if (BatchJobSucceeded == 1)
+        ++counts.succeeded;
+    else
+        ++counts.failed;
+}
+
+}  // namespace
+
+BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vector<BatchProfile>& profiles,
+                            const std::string& jobOutputFolder, const BatchRunHooks& hooks) {
+    BatchCounts counts;
+    for (size_t i = 0; i < jobs.size() && BatchStopRequested == 0; ++i) {
+        std::string text = jobs[i];
+        bool fromDescription = false;
+        if (text.size() > 2 && text[0] == '*') {
+            const std::string description = text.substr(1);
+            auto found = std::find_if(profiles.begin(), profiles.end(),
+                                      [&](const BatchProfile& p) { return p.description == description; });
+            if (found == profiles.end()) {
+                // Logged and skipped: it is no job, so it counts neither way.
+                AppendBatchLog("\nError\n");
+                AppendBatchLog(FormatResString(64102, text));
+                AppendBatchLog("\n");
+                continue;
+            }
+            text = found->path;
+            fromDescription = true;
+        }
+        const int applicationType = EncoderSettings.applicationType;
+        const bool isLast = i + 1 == jobs.size();
+
+        if (fromDescription || NamesProfileFile(text)) {
+            if (!hooks.loadProfile(text)) {
+                AppendBatchLog(LoadResString(64109) + text);
+                continue;
+            }
+            const bool completeJob =
+                FitsProfileName(EncoderSettings.inputFileName) && FitsProfileName(EncoderSettings.outputFileName);
+            const bool nextIsProfile =
+                !isLast && (NamesProfileFile(jobs[i + 1]) || (!jobs[i + 1].empty() && jobs[i + 1][0] == '@'));
+            if (completeJob && (isLast || nextIsProfile)) {
+                LogLoadedProfile(isLast ? 64105 : 64103, text, fromDescription);
+                if (FitsLog(EncoderSettings.inputFileName))
+                    AppendBatchLog(isLast ? FormatResString(64106, EncoderSettings.inputFileName)
+                                          : platform::Format("Input file %s\n", EncoderSettings.inputFileName.c_str()));
+                if (FitsLog(EncoderSettings.outputFileName))
+                    AppendBatchLog(isLast ? platform::Format("Output file %s\n", EncoderSettings.outputFileName.c_str())
+                                          : FormatResString(64104, EncoderSettings.outputFileName));
+                hooks.runEntry();
+                CountJob(counts);
+                AppendBatchLog("\n");
+                EncoderSettings.applicationType = applicationType;
+                continue;
+            }
+            LogLoadedProfile(64103, text, fromDescription);
+            AppendBatchLog(LoadResString(isLast ? 64108 : 64107));
+            continue;
+        }
+
+        if (!hooks.loadInputFile(text, jobOutputFolder)) {
+            BatchJobSucceeded = 0;
+        } else {
+            if (FitsLog(text)) AppendBatchLog(FormatResString(64110, text));
+            hooks.runEntry();
+            if (hooks.writeStatistics) hooks.writeStatistics();
+        }
+        CountJob(counts);
+        AppendBatchLog("\n");
+        // Every AVI file after a template starts from the template's application type.
+        EncoderSettings.applicationType = applicationType;
+    }
+    return counts;
+}
+
+std::string BatchSummaryText(int succeeded, int failed) {
+    std::string text = platform::Format(LoadResString(succeeded == 1 ? 64112 : 64111), succeeded);
+    if (failed > 0) text += platform::Format(LoadResString(failed == 1 ? 64114 : 64113), failed);
+    return text + LoadResString(64115);
+}
+
+int FindBatchProfileIndex(const std::vector<BatchProfile>& profiles, const std::string& currentDescription,
+                          int fallback) {
+    int index = fallback;
+    for (size_t i = 0; i < profiles.size(); ++i)
+        if (profiles[i].description == currentDescription) index = static_cast<int>(i);
+    return index;
+}
+
+BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<BatchProfile>& profiles,
+                            const BatchProcessHooks& hooks) {
+    const int mode = request.suppressErrors ? 2 : 1;
+    BatchMode = mode;
+    BatchProfileIndex = request.selectedIndex < 0 ? 0 : request.selectedIndex;
+
+    BatchOutputFolder = request.outputFolder;
+    BatchLogFileName = BatchLogPathFor(BatchOutputFolder);
+    std::string startProfileFailure;
+    if (static_cast<size_t>(BatchProfileIndex) >= profiles.size() ||
+        request.selectedDescription.find(profiles[static_cast<size_t>(BatchProfileIndex)].description) ==
+            std::string::npos) {
+        platform::ShowMessageBox(LoadResString(64098), "");
+    } else {
+        const std::string& path = profiles[static_cast<size_t>(BatchProfileIndex)].path;
+        // Kept until the log exists: creating it would erase the line.
+        if (!hooks.run.loadProfile(path)) startProfileFailure = LoadResString(64099) + path;
+    }
+
+    std::string jobOutputFolder = BatchOutputFolder;
+    if (!jobOutputFolder.empty() && jobOutputFolder.back() != '/') jobOutputFolder += '/';
+    BatchMode = mode;
+    BatchStopRequested = 0;
+    CreateBatchLog(EncoderSettings.profileDescription, BatchOutputFolder);
+    if (!startProfileFailure.empty()) AppendBatchLog(startProfileFailure);
+
+    BatchCounts counts = RunBatchJobList(BatchJobList, profiles, jobOutputFolder, hooks.run);
+    BatchMode = 0;
+    platform::MbAnswer answer = platform::ShowMessageBox(BatchSummaryText(counts.succeeded, counts.failed), "",
+                                                         platform::MbButtons::YesNo, platform::MbIcon::Information);
+    if (answer == platform::MbAnswer::Yes && hooks.openLog) hooks.openLog(BatchLogFileName);
+    BatchMode = 0;
+    return counts;
+}
+
+void FinishBatchEntry(bool applied, int jobResult) {
+    int id = UserStopFlag          ? 64172
+             : BatchStopRequested  ? 64173
+             : jobResult == 0 && applied ? 64175
+                                         : 64174;
+    AppendBatchLog(LoadResString(id));
+    BatchJobSucceeded = UserStopFlag == 0 && BatchStopRequested == 0 && jobResult == 0 && applied ? 1 : 0;
+}

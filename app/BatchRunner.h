@@ -1,0 +1,70 @@
+// Running a batch: the walk over the job list, the start profile, the log
+// and the summary. Loading profiles and input files and running a job are
+// the program's work, handed in as callbacks.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// One profile the program knows: its description and its file.
+struct BatchProfile {
+    std::string description;
+    std::string path;
+};
+
+struct BatchRunHooks {
+    // Loads a profile and makes it the document's profile; false when it could not be read.
+    std::function<bool(const std::string& path)> loadProfile;
+    // Takes an AVI file as the input of the loaded profile, output in `outputFolder`.
+    std::function<bool(const std::string& aviPath, const std::string& outputFolder)> loadInputFile;
+    // Encodes the job the current settings describe; sets BatchJobSucceeded.
+    std::function<void()> runEntry;
+    // Appends the statistics report of the job just run.
+    std::function<void()> writeStatistics;
+};
+
+struct BatchCounts {
+    int succeeded = 0;
+    int failed = 0;
+};
+
+// 1 when the last batch entry encoded successfully, else 0.
+extern int BatchJobSucceeded;
+extern int BatchProfileIndex;
+extern std::string BatchOutputFolder;
+
+// The job list in storage form, entry by entry, until BatchStopRequested.
+// Entries never started count neither way.
+BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vector<BatchProfile>& profiles,
+                            const std::string& jobOutputFolder, const BatchRunHooks& hooks);
+
+// The closing question: jobs encoded, jobs failed, and whether to see the log.
+std::string BatchSummaryText(int succeeded, int failed);
+
+// The index of the current profile among `profiles` (the last exact match), or `fallback`.
+int FindBatchProfileIndex(const std::vector<BatchProfile>& profiles, const std::string& currentDescription,
+                          int fallback);
+
+// What the batch dialog hands over when the user starts.
+struct BatchStartRequest {
+    bool suppressErrors = true;
+    int selectedIndex = 0;
+    std::string selectedDescription;
+    std::string outputFolder;
+};
+
+struct BatchProcessHooks {
+    BatchRunHooks run;
+    // Opens the log for reading after the user asked to see it.
+    std::function<void(const std::string& logFile)> openLog;
+};
+
+// Everything after the dialog's "Start": start profile, log, job list,
+// summary box. BatchMode is above 0 while it runs and 0 afterwards.
+BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<BatchProfile>& profiles,
+                            const BatchProcessHooks& hooks);
+
+// The end of one job of a batch: the log line that says how it ended, and
+// BatchJobSucceeded from the stop flags and the job's result.
+void FinishBatchEntry(bool applied, int jobResult);

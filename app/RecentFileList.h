@@ -1,0 +1,42 @@
+// The list of recently used profiles: newest first, shown relative to the
+// current directory where possible, kept in the settings file.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class RecentFileList {
+public:
+    explicit RecentFileList(int size) : entries_(static_cast<size_t>(size)) {}
+
+    int Size() const { return static_cast<int>(entries_.size()); }
+    const std::string& operator[](int index) const { return entries_[static_cast<size_t>(index)]; }
+    const std::vector<std::string>& Entries() const { return entries_; }
+
+    // Moves the path to the top (or enters it there), then strips the current directory.
+    void Add(const std::string& path);
+    void Remove(int index);
+    // Removes every entry equal to `path` without regard to case.
+    void RemoveByName(const std::string& path);
+    // The newest entry becomes `path`; the others keep their order.
+    void ReplaceMostRecent(const std::string& path);
+    // Entries below `directory` become relative to it.
+    void StripDirectory(const std::string& directory);
+
+    // "Recent File List", keys "File1".."FileN", in the settings file.
+    void ReadList(const std::filesystem::path& file);
+    bool WriteList(const std::filesystem::path& file) const;
+
+private:
+    void AddOnly(const std::string& path);
+    std::vector<std::string> entries_;
+};
+
+// The menu texts: "&1 " .. "&9 ", "&0 " and on, each "&" of a path doubled.
+// Empty entries end the list; an empty result means the single disabled item.
+std::vector<std::string> RecentFileMenuLabels(const RecentFileList& list);
+
+// Why a recent profile may not be opened now: 64050 while encoding or paused,
+// 64051 while an output play window is open, 0 when it may.
+int RecentFileOpenRefusal(int runState, int pauseFlag, int outputPlayWindowCount);

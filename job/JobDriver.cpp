@@ -1,0 +1,334 @@
+// The job's entry and its sequence of passes: title, temporary names, the
+// reuse questions, the choice of multiplexer and the checks of the results.
+#include "job/JobDriver.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "engine/EngineState.h"
+#include "job/EncoderSettings.h"
+#include "job/JobMux.h"
+#include "job/JobState.h"
+#include "job/JobUtil.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/Format.h"
+#include "platform/Ini.h"
+#include "platform/ResStrings.h"
+#include "platform/System.h"
+
+namespace fs = std::filesystem;
+using platform::MbAnswer;
+using platform::MbButtons;
+using platform::MbIcon;
+
+int VideoToTempFile = 0;
+int TempVideoUsed = 0, TempAudioUsed = 0;
+int AudioStreamReady = 0;
+int MultiplexDone = 0;
+int JobResult = 0;
+std::string AudioOutputPath;
+int64_t AudioOutputSize = 0, AudioPassVideoSize = 0;
+uint32_t PausedMilliseconds = 0;
+int InputFirstFrame = 0, InputEndFrame = 0, InputFrameWidth = 0, InputFrameHeight = 0;
+JobWindowHooks JobWindows;
+
+void JobReport(int boxText, int caption, int batchText, MbIcon icon, const void* owner) {
+    if (BatchMode >= 2)
+        WriteBatchLogMessage(LoadResString(batchText));
+    else
+        platform::ShowMessageBox(LoadResString(boxText), LoadResString(caption), MbButtons::Ok, icon, owner);
+}
+
+namespace {
+
+// The readable-size rule of the job: -1 when the file cannot be read.
+int64_t ReadableSize(const std::string& path) { return path.empty() ? -1 : GetFileSizeByName(path); }
+
+bool Opens(const std::string& path) { return ReadableSize(path) >= 0; }
+
+void DeleteQuietly(const std::string& path) {
+    std::error_code ec;
+    if (!path.empty()) fs::remove(path, ec);
+}
+
+std::string MainTitle() { return JobWindows.getMainTitle ? JobWindows.getMainTitle() : std::string(); }
+void SetMainTitle(const std::string& title) {
+    if (JobWindows.setMainTitle) JobWindows.setMainTitle(title);
+}
+
+std::string RunningTitle() {
+    std::string name = fs::path(EncoderSettings.outputFileName).filename().string();
+    if (name.size() > 40) name.resize(40);
+    std::string title = EncoderSettings.profileDescription.empty()
+                            ? name
+                            : EncoderSettings.profileDescription + " - " + name;
+    return title + LoadResString(EncoderSettings.mpeg1 ? 63459 : 63460);
+}
+
+// A refusal of RunEncoding: box owned by the job's window, OK, no icon.
+void RefuseStart(int boxText, int caption, int batchText) {
+    if (BatchMode >= 2)
+        WriteBatchLogMessage(LoadResString(batchText));
+    else
+        platform::ShowMessageBox(LoadResString(boxText), caption ? LoadResString(caption) : "", MbButtons::Ok,
+                                 MbIcon::None, JobOwnerWindow);
+}
+
+// Asks whether an existing temporary file is to be encoded again; true for
+// yes. A quiet batch never asks: it logs and encodes again.
+bool EncodeAgain(const std::string& path, int longText, int shortText, int caption, int batchText) {
+    if (BatchMode >= 2) {
+        WriteBatchLogMessage(LoadResString(batchText));
+        return true;
+    }
+    const std::string text = platform::Format(LoadResString(path.size() > 20 ? longText : shortText), path.c_str());
+    return platform::ShowMessageBox(text, LoadResString(caption), MbButtons::YesNo, MbIcon::Warning,
+                                    MessageOwnerWindow) != MbAnswer::No;
+}
+
+bool NameFits(const std::string& name) { return !name.empty() && name.size() < 300; }
+bool StreamReady(const std::string& name) { return NameFits(name) && ReadableSize(name) > 100; }
+
+// Finds again which pre-check of the multiplexing step fails and reports it;
+// false when one failed.
+bool MultiplexPreChecks() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (StreamReady(e.tempVideoFileName) && StreamReady(e.tempAudioFileName) && NameFits(e.outputFileName))
+        return true;
+    if (!StreamReady(e.tempVideoFileName))
+        JobReport(63527, 63528, 63526, MbIcon::Stop, MessageOwnerWindow);
+    else if (!StreamReady(e.tempAudioFileName))
+        JobReport(63530, 63531, 63529, MbIcon::Stop, MessageOwnerWindow);
+    else if (!NameFits(e.outputFileName))
+        JobReport(63533, 63534, 63532, MbIcon::Stop, MessageOwnerWindow);
+    else
+        JobReport(63537, 63538, 63535, MbIcon::Stop, MessageOwnerWindow);
+    return false;
+}
+
+// A Yes/No question after a failed output check; Yes deletes the output.
+void OfferToDelete(int question, int caption) {
+    if (platform::ShowMessageBox(LoadResString(question), caption ? LoadResString(caption) : "", MbButtons::YesNo,
+                                 MbIcon::Stop, MessageOwnerWindow) == MbAnswer::Yes)
+        DeleteQuietly(EncoderSettings.outputFileName);
+}
+
+void ShowFinalMultiplexProgress() {
+    MultiplexFinished = 1;
+    if (static_cast<double>(MuxBytesDone) > 0.9 * static_cast<double>(MuxBytesTotal))
+        MuxBytesDone = (EncoderSettings.mpeg1 == 1 && EncoderSettings.streamType != 3) ? 2 * MuxBytesTotal
+                                                                                        : MuxBytesTotal;
+    PumpMessagesDuringMultiplex();
+}
+
+int MultiplexStreams() {
+    EncoderSettingsRecord& e = EncoderSettings;
+    if (!MultiplexPreChecks()) return -1;
+    const int64_t videoBytes = ReadableSize(e.tempVideoFileName);
+    const int64_t audioBytes = ReadableSize(e.tempAudioFileName);
+
+    EncodeAbortFlag = 0;
+    RunState = 2;
+    MuxStartMs = MuxLastRefreshMs = GetElapsedMilliseconds();
+    MultiplexActive = 1;
+    UserStopFlag = 0;
+    NotifyProgressWindow();
+    CheckOutputDiskSpace(e.outputFileName, 0);
+
+    const bool compact = e.useNewMux == 0 && e.streamType == 1 && videoBytes + audioBytes < 1500000000 &&
+                         platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0,
+                                              platform::ConfigFile("ROZARAZ2.INI")) == 0;
+    MuxMessageText.clear();
+    const int result = compact ? MultiplexMpeg1SystemStream(e.tempAudioFileName, e.tempVideoFileName,
+                                                            e.outputFileName, e.muxPackSize, e.muxPacketsPerPack,
+                                                            e.muxAudioBufferKb, e.muxVideoBufferKb)
+                               : MultiplexWithLibrary(e.tempAudioFileName, e.tempVideoFileName, e.outputFileName);
+    MultiplexActive = 0;
+    RunState = 3;
+
+    if (result != 0) {
+        if (UserStopFlag) {
+            JobReport(63523, 63524, 63522, MbIcon::Stop, MessageOwnerWindow);
+        } else if (!MuxMessageText.empty() && MuxMessageText.size() < 500) {
+            const std::string text = platform::Format(LoadResString(63517), MuxMessageText.c_str());
+            if (BatchMode >= 2)
+                WriteBatchLogMessage(text);
+            else
+                platform::ShowMessageBox(text, LoadResString(63518), MbButtons::Ok, MbIcon::Stop, MessageOwnerWindow);
+        } else {
+            JobReport(63520, 63521, 63519, MbIcon::Stop, MessageOwnerWindow);
+        }
+        if (ReadableSize(e.outputFileName) >= 0) DeleteQuietly(e.outputFileName);
+        return -1;
+    }
+
+    if (e.applicationType == 16 && e.createVob == 1) {
+        const std::string text = LoadResString(64453);
+        if (BatchMode != 0) {
+            WriteBatchLogMessage(text);
+        } else {
+            ShowFinalMultiplexProgress();
+            platform::ShowMessageBox(text, "ZRN-MPEG Encoder", MbButtons::Ok, MbIcon::None, MessageOwnerWindow);
+        }
+        e.outputFileName = (fs::path(e.outputFileName).parent_path() / "VIDEO_TS" / "VTS_01_1.VOB").string();
+    }
+
+    const int64_t outputBytes = ReadableSize(e.outputFileName);
+    if (outputBytes < 0) {
+        JobReport(63500, 63501, 63499, MbIcon::Stop, MessageOwnerWindow);
+        return -1;
+    }
+    const int64_t streamBytes = videoBytes + audioBytes;
+    if (outputBytes < 100) {
+        JobReport(63503, 63504, 63502, MbIcon::Stop, MessageOwnerWindow);
+        if (BatchMode < 2) OfferToDelete(63505, 0);
+        return -1;
+    }
+    if (outputBytes < streamBytes) {
+        JobReport(63507, 63508, 63506, MbIcon::Stop, MessageOwnerWindow);
+        if (BatchMode < 2) OfferToDelete(63509, 63510);
+        return -1;
+    }
+    if (outputBytes > 2 * streamBytes && e.framesToEncode > 12) {
+        JobReport(63512, 63513, 63511, MbIcon::Warning, MessageOwnerWindow);
+        if (BatchMode < 2 &&
+            platform::ShowMessageBox(LoadResString(63514), LoadResString(63515), MbButtons::YesNo, MbIcon::Stop,
+                                     MessageOwnerWindow) == MbAnswer::Yes) {
+            DeleteQuietly(e.outputFileName);
+            return -1;
+        }
+    }
+
+    ShowFinalMultiplexProgress();
+    if (JobWindows.showMultiplexCompleted)
+        JobWindows.showMultiplexCompleted(outputBytes / 1024, videoBytes / 1024, audioBytes / 1024, e.mpeg1);
+    MultiplexDone = 1;
+    return 0;
+}
+
+}  // namespace
+
+int RunEncodingJob() {
+    EncoderSettingsRecord& e = EncoderSettings;
+    FreeSpaceWatchArmed = 0;
+    VideoEngineStage = 0;
+
+    bool encodeVideo = true;
+    if (VideoToTempFile && Opens(VideoOutputPath) && !EncodeAgain(VideoOutputPath, 63483, 63484, 63486, 63485)) {
+        if (ReadableSize(VideoOutputPath) < 100) {
+            JobReport(63488, 63489, 63487, MbIcon::Stop, MessageOwnerWindow);
+            return -1;
+        }
+        encodeVideo = false;
+    }
+    if (encodeVideo) {
+        CheckOutputDiskSpace(VideoOutputPath, VideoToTempFile ? 1 : 0);
+        // A write error of the stream's last bytes leaves the abort flag behind
+        // even when every engine step returned success.
+        if (EncodeVideoPass() < 0 || EncodeAbortFlag) {
+            VideoStreamReady = 0;
+            return -1;
+        }
+    }
+    VideoStreamReady = 1;
+    AudioStreamReady = 0;
+
+    if (!AudioOutputPath.empty() && e.encodeAudio) {
+        TempAudioUsed = 1;
+        bool encodeSound = true;
+        if (Opens(AudioOutputPath) && !EncodeAgain(AudioOutputPath, 63490, 63491, 63493, 63492)) {
+            if (ReadableSize(AudioOutputPath) < 100) {
+                JobReport(63495, 63496, 63494, MbIcon::Stop, MessageOwnerWindow);
+                return -1;
+            }
+            AudioStreamReady = 1;
+            encodeSound = false;
+        }
+        if (encodeSound) {
+            if (e.inputType == 2 && !AviOpenInputFile(e.inputFileName.c_str())) {
+                AviCloseInputFile();
+                return -1;
+            }
+            CheckOutputDiskSpace(AudioOutputPath, 1);
+            EncodeAudioPass();
+            AviCloseInputFile();
+            if (!AudioStreamReady) return -1;
+        }
+    }
+
+    if (VideoToTempFile != 1) {
+        if (JobWindows.showVideoCompleted) JobWindows.showVideoCompleted();
+        return 0;
+    }
+    if (VideoStreamReady != 1 || AudioStreamReady != 1) return 0;
+    return MultiplexStreams();
+}
+
+int RunEncoding(const void* ownerWindow) {
+    EncoderSettingsRecord& e = EncoderSettings;
+    JobOwnerWindow = ownerWindow;
+    if (!JobFilesReady) {
+        RefuseStart(63313, 0, 63313);
+        return 0;
+    }
+    VideoStreamReady = AudioStreamReady = MultiplexDone = 0;
+    VideoToTempFile = TempVideoUsed = TempAudioUsed = 0;
+    EncodeAbortFlag = 0;
+    if (e.outputFileName.empty()) {
+        ReportFatalError(LoadResString(63458));
+        return 0;
+    }
+    VideoOutputPath = e.outputFileName;
+    AudioOutputPath.clear();
+    std::string savedTitle = MainTitle();
+    if (savedTitle.size() > 256) savedTitle.resize(256);
+    SetMainTitle(RunningTitle());
+
+    if (e.inputHasAudio && e.encodeAudio) {
+        int refusal = 0;
+        if (e.tempVideoFileName.size() < 2) refusal = 63462;
+        else if (e.tempAudioFileName.size() < 2) refusal = 63465;
+        if (refusal) {
+            RefuseStart(refusal, refusal + 1, refusal - 1);
+            SetMainTitle(savedTitle);
+            return 0;
+        }
+    }
+
+    const int rememberedEncodeAudio = e.encodeAudio;
+    if (!e.inputHasAudio && e.encodeAudio) {
+        e.encodeAudio = 0;
+        if (BatchMode >= 2)
+            WriteBatchLogMessage(LoadResString(63467));
+        else
+            platform::ShowMessageBox(LoadResString(63467), LoadResString(63468), MbButtons::Ok, MbIcon::None,
+                                     MessageOwnerWindow);
+    }
+    if (e.inputHasAudio && e.encodeAudio) {
+        if (!e.tempVideoFileName.empty()) {
+            VideoToTempFile = TempVideoUsed = 1;
+            VideoOutputPath = e.tempVideoFileName;
+        }
+        if (!e.tempAudioFileName.empty()) AudioOutputPath = e.tempAudioFileName;
+    }
+
+    MultiplexActive = 0;
+    for (int round = 0; round < 3; ++round) {
+        RunState = 2;
+        PumpMessagesDuringMotionSearch();
+    }
+    PumpPendingMessages();
+
+    EncodeStartTick = platform::TickCount();
+    JobResult = RunEncodingJob();
+
+    if (!e.tempVideoFileName.empty() && JobResult < 0 && e.encodeAudio == 0) DeleteQuietly(VideoOutputPath);
+    if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
+    if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
+
+    RunState = 1;
+    e.encodeAudio = rememberedEncodeAudio;
+    SetMainTitle(savedTitle);
+    return 1;
+}

@@ -1,0 +1,171 @@
+// The two pass loops of a job (video through the engine's steps, audio
+// through the audio encoder) and the probes of an AVI input.
+#include <algorithm>
+
+#include "engine/Encoder.h"
+#include "engine/EngineState.h"
+#include "job/AudioRates.h"
+#include "job/EncoderSettings.h"
+#include "job/JobDriver.h"
+#include "job/JobMux.h"
+#include "job/JobState.h"
+#include "job/JobUtil.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/ResStrings.h"
+
+using platform::MbIcon;
+
+namespace {
+
+void HoldWhilePaused() {
+    if (RunState != 2 || PauseFlag != 1) return;
+    const uint32_t before = GetElapsedMilliseconds();
+    while (RunState == 2 && PauseFlag == 1) {
+        PumpMessagesDuringMotionSearch();
+        PumpPendingMessages();
+    }
+    const uint32_t paused = GetElapsedMilliseconds() - before;
+    if (paused >= 1 && paused <= 9999999) PausedMilliseconds += paused;
+    PumpPendingMessages();
+}
+
+// The audio pass's sample range from the frame range of the video pass.
+void AudioRangeFromVideo() {
+    const int rate = AviGetVideoRate();
+    const int scale = AviGetVideoScale();
+    if (rate <= 0 || scale <= 0) return;
+    const int64_t streamFirst = AviInput.AviAudioStart;
+    const int64_t streamLimit = AviInput.AviAudioStart + AviInput.AviAudioLength;
+    const int endFrame = AviGetVideoEndFrame();
+    const int64_t first = std::max(EncoderSettings.firstFrame, AviGetVideoStartFrame());
+    int64_t count = EncoderSettings.framesToEncode;
+    if (first + count >= endFrame || count == 1) count = endFrame - first - 1;
+    const double secondsPerFrame = static_cast<double>(scale) / rate;
+    const double sampleRate = EncoderSettings.audioSampleRate;
+    AudioStartSample = std::min(static_cast<int64_t>(first * secondsPerFrame * sampleRate + streamFirst), streamLimit);
+    AudioEndSample =
+        std::min(static_cast<int64_t>(sampleRate * count * secondsPerFrame + AudioStartSample), streamLimit);
+}
+
+// The channel mode must follow the source: the encoder does not convert.
+void MatchChannelsToSource() {
+    const void* owner = JobWindows.progressWindow;
+    if (AviInput.AviAudioChannels == 2 && SelectedAudioMode != 1 && SelectedAudioMode != 2 && SelectedAudioMode != 3) {
+        if (!EncoderSettings.suppressWarnings) JobReport(63546, 63547, 63545, MbIcon::Warning, owner);
+        EncoderSettings.audioMode = 2;
+    } else if (AviInput.AviAudioChannels == 1 && SelectedAudioMode != 0) {
+        if (!EncoderSettings.suppressWarnings) JobReport(63549, 63550, 63548, MbIcon::Warning, owner);
+        EncoderSettings.audioMode = 0;
+    }
+}
+
+int ProbeAvi(const std::string& path, AviInfoTexts* info, bool store, bool browseOnlyInteractive) {
+    AviProbeActive = 1;
+    int result = 0;
+    if (AviOpenInputFile(path.c_str())) {
+        if (info) AviFormatFileInfo(info);
+        if (AviHasVideoStream()) {
+            if (store) {
+                if (BatchMode < 2) {
+                    InputFirstFrame = AviGetVideoStartFrame();
+                    InputEndFrame = AviGetVideoEndFrame();
+                }
+                InputFrameWidth = AviGetFrameWidth();
+                InputFrameHeight = AviGetFrameHeight();
+            }
+            result = 1;
+        }
+    } else if ((!browseOnlyInteractive || BatchMode == 0) && JobWindows.requestInputFileBrowse) {
+        JobWindows.requestInputFileBrowse();
+    }
+    AviCloseInputFile();
+    AviProbeActive = 0;
+    return result;
+}
+
+}  // namespace
+
+int EncodeVideoPass() {
+    bool complete = false;
+    if (BeginVideoEncoding() >= 0) {
+        complete = true;
+        for (int i = 0; i < EncodingFrameCount; ++i) {
+            HoldWhilePaused();
+            for (int cycle = 0; cycle < (i == 0 ? 4 : 1); ++cycle) PumpMessagesDuringMotionSearch();
+            if (EncodeNextPicture() < 0) {
+                complete = false;
+                break;
+            }
+        }
+        if (complete) PumpMessagesDuringMotionSearch();
+    }
+    const int end = EndVideoEncoding();
+    return complete && end >= 0 ? 0 : -1;
+}
+
+void EncodeAudioPass() {
+    EncoderSettingsRecord& e = EncoderSettings;
+    e.audioBitRate = AudioBitrateFromIndex(e.audioMode, e.audioBitRateIndex);
+    const void* owner = JobWindows.progressWindow;
+    if (e.encodeAudio && e.inputHasAudio) {
+        RunState = 2;
+        UserStopFlag = AudioStreamReady = EncodeAbortFlag = 0;
+        if (!AviHasAudioStream()) {
+            JobReport(63568, 63569, 63567, MbIcon::Stop, owner);
+        } else {
+            AudioPassActive = 1;
+            PauseFlag = 0;
+            AudioStartSample = AviInput.AviAudioStart;
+            AudioEndSample = AviInput.AviAudioStart + AviInput.AviAudioLength;
+            AviResetAudioState();
+            AudioRangeFromVideo();
+            AudioPosition = AudioStartSample;
+            NotifyProgressWindow();
+            AudioAbortFlag = 0;
+            MatchChannelsToSource();
+
+            AudioPassStartMs = GetElapsedMilliseconds();
+            AudioLastRefreshMs = AudioPassStartMs - 1;
+            int kbit = e.audioBitRate;
+            char letter = 0;
+            switch (e.audioMode) {
+                case 0:
+                    letter = 'm';
+                    if (e.applicationType == 2) kbit = 192;
+                    break;
+                case 1: letter = 's'; break;
+                case 2: letter = 'd'; break;
+                case 3: letter = 'j'; break;
+                default: break;
+            }
+            // An unknown mode runs no encoder and so fails the pass.
+            const int result = letter ? EncodeAudioFile(AudioOutputPath, kbit, letter) : -1;
+            if (result == 0 && !UserStopFlag) AudioPosition = AudioEndSample;
+            UpdateAudioProgress();
+            if (UserStopFlag && result == 0 && !EncodeAbortFlag) {
+                JobReport(63552, 63553, 63551, MbIcon::Stop, owner);
+            } else if (result != 0 || EncodeAbortFlag) {
+                JobReport(63563, 63564, 63562, MbIcon::Stop, owner);
+            } else {
+                AudioOutputSize = GetFileSizeByName(AudioOutputPath);
+                AudioPassVideoSize = GetFileSizeByName(VideoOutputPath);
+                if (AudioOutputSize > 10) {
+                    if (!VideoToTempFile && JobWindows.showAudioCompleted)
+                        JobWindows.showAudioCompleted(AudioOutputSize / 1024);
+                    AudioStreamReady = 1;
+                } else if (AudioOutputSize < 0) {
+                    JobReport(63557, 63558, 63556, MbIcon::Stop, owner);
+                } else {
+                    JobReport(63560, 63561, 63559, MbIcon::Stop, owner);
+                }
+            }
+        }
+    }
+    RunState = 3;
+    AudioPassActive = 0;
+}
+
+int ProbeAviInputFile(const std::string& path, AviInfoTexts* info) { return ProbeAvi(path, info, true, true); }
+
+int CheckAviHasVideo(const std::string& path, AviInfoTexts* info) { return ProbeAvi(path, info, false, false); }

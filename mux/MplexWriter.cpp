@@ -1,0 +1,429 @@
+// The system stream writer: chooses the mux rate, then fills fixed-size packet
+// slots with video, audio or padding as a model of the decoder's buffers allows.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "job/EncoderSettings.h"
+#include "mux/Mplex.h"
+#include "mux/MplexFiles.h"
+#include "platform/ResStrings.h"
+
+void WriteTimeStamp(const TimeCode& t, unsigned prefix, unsigned char*& cursor) {
+    uint64_t v = TimeCodeValue(t);
+    cursor[0] = uint8_t((prefix << 4) | (uint32_t((v >> 32) & 1) << 3) | (uint32_t((v >> 30) & 3) << 1) | 1);
+    cursor[1] = uint8_t(v >> 22);
+    cursor[2] = uint8_t((((v >> 15) & 0x7F) << 1) | 1);
+    cursor[3] = uint8_t(v >> 7);
+    cursor[4] = uint8_t(((v & 0x7F) << 1) | 1);
+    cursor += 5;
+}
+
+void BuildPackHeader(unsigned char* p, const TimeCode& scr, uint32_t muxRate) {
+    p[0] = 0x00;
+    p[1] = 0x00;
+    p[2] = 0x01;
+    p[3] = 0xBA;
+    unsigned char* cursor = p + 4;
+    WriteTimeStamp(scr, 0x2, cursor);
+    p[9] = uint8_t(0x80 | ((muxRate >> 15) & 0x7F));
+    p[10] = uint8_t(muxRate >> 7);
+    p[11] = uint8_t(((muxRate & 0x7F) << 1) | 1);
+}
+
+void BuildSystemHeader(unsigned char* p, uint32_t rateBound, unsigned audioBound, unsigned cspsFlag,
+                       unsigned audioLock, unsigned videoLock, unsigned videoBound, unsigned audioStreamId,
+                       unsigned audioScale, unsigned audioBufferBound, unsigned videoStreamId, unsigned videoScale,
+                       unsigned videoBufferBound) {
+    unsigned fixed = EncoderSettings.muxConstantRate != 0 ? 1 : 0;
+    p[0] = 0x00;
+    p[1] = 0x00;
+    p[2] = 0x01;
+    p[3] = 0xBB;
+    p[4] = 0x00;
+    p[5] = 0x0C;
+    p[6] = uint8_t(0x80 | ((rateBound >> 15) & 0x7F));
+    p[7] = uint8_t(rateBound >> 7);
+    p[8] = uint8_t(((rateBound & 0x7F) << 1) | 1);
+    p[9] = uint8_t((audioBound << 2) | (fixed << 1) | cspsFlag);
+    p[10] = uint8_t((audioLock << 7) | (videoLock << 6) | 0x20 | videoBound);
+    p[11] = 0xFF;
+    p[12] = uint8_t(audioStreamId);
+    p[13] = uint8_t(0xC0 | (audioScale << 5) | ((audioBufferBound >> 8) & 0x1F));
+    p[14] = uint8_t(audioBufferBound);
+    p[15] = uint8_t(videoStreamId);
+    p[16] = uint8_t(0xC0 | (videoScale << 5) | ((videoBufferBound >> 8) & 0x1F));
+    p[17] = uint8_t(videoBufferBound);
+}
+
+namespace {
+
+struct ModelEntry {
+    uint32_t bytes;
+    TimeCode removalTime;
+};
+
+// What the decoder's input buffer of one stream holds: units delivered but not yet removed.
+struct StdBufferModel {
+    int64_t size = 0;
+    int64_t occupancy = 0;
+    uint64_t delivered = 0;  // every byte ever appended
+    std::deque<ModelEntry> entries;
+
+    void Append(uint32_t bytes, const TimeCode& removal) {
+        entries.push_back({bytes, removal});
+        occupancy += bytes;
+        delivered += bytes;
+    }
+    void RemoveUpTo(const TimeCode& scr) {
+        while (!entries.empty() && TimeCodeValue(entries.front().removalTime) <= TimeCodeValue(scr)) {
+            occupancy -= entries.front().bytes;
+            entries.pop_front();
+        }
+    }
+    int64_t Free() const { return size - occupancy; }
+};
+
+constexpr unsigned kPacketBufferBytes = 4096;
+
+class SystemStreamWriter {
+public:
+    SystemStreamWriter(unsigned slot, unsigned packetsPerPack, int audioBufferKb, int videoBufferKb)
+        : slot_(slot),
+          packetsPerPack_(packetsPerPack),
+          minPayload_(slot - 30),
+          maxPayload_(slot - 18),
+          packetsLeft_(packetsPerPack) {
+        audioModel_.size = int64_t(audioBufferKb) * 1024;
+        videoModel_.size = int64_t(videoBufferKb) * 1024;
+    }
+
+    void Run(const std::string& videoFile, const std::string& videoRecordFile, const VideoStreamInfo& videoInfo,
+             const std::string& audioFile, const std::string& audioRecordFile, const AudioStreamInfo& audioInfo,
+             const std::string& outputFile);
+
+private:
+    void ChooseRate(const VideoStreamInfo& videoInfo, const AudioStreamInfo& audioInfo);
+    bool NextVideoUnit();
+    bool NextAudioUnit();
+    void AccountVideoBytes(uint32_t bytes);
+    void AccountAudioBytes(uint32_t bytes);
+    void WriteVideoPacket(bool opensPack, bool systemHeader, uint32_t capacity, const TimeCode& scr);
+    void WriteAudioPacket(bool opensPack, uint32_t capacity, const TimeCode& scr);
+    void WritePadding(bool opensPack, uint32_t capacity, const TimeCode& scr);
+    size_t AssemblePacket(const unsigned char* packRecord, const unsigned char* systemRecord, uint32_t length,
+                          FILE* streamFile, uint64_t streamBytes, unsigned streamId, unsigned bufferScale, unsigned bufferSize,
+                          bool sendBufferFields, const TimeCode* pts, const TimeCode* dts, int timeStampMode);
+    void Emit(size_t bytes);
+    TimeCode TimeAt(double bytes) const {
+        TimeCode t;
+        TicksToTimeCode(bytes * 90000.0 * secondsPerByte_, t);
+        return t;
+    }
+    uint64_t Need(uint64_t remaining) const {
+        return uint64_t(slot_) * (remaining / minPayload_) + (slot_ - minPayload_) + remaining % minPayload_;
+    }
+
+    unsigned slot_, packetsPerPack_, minPayload_, maxPayload_, packetsLeft_;
+    StdBufferModel audioModel_, videoModel_;
+    VideoUnitRecord videoUnit_;
+    AudioUnitRecord audioUnit_;
+    bool videoUnitStart_ = true, audioUnitStart_ = true, firstVideoPacket_ = true;
+    FILE *video_ = nullptr, *audio_ = nullptr, *videoRecords_ = nullptr, *audioRecords_ = nullptr, *out_ = nullptr;
+    uint64_t bytesOutput_ = 0;
+    uint32_t muxRate_ = 0;
+    double secondsPerByte_ = 0.0;
+    TimeCode startDelay_;
+    unsigned char packet_[kPacketBufferBytes];
+};
+
+bool SystemStreamWriter::NextVideoUnit() {
+    if (!ReadVideoRecord(videoRecords_, videoUnit_)) {
+        videoUnit_ = VideoUnitRecord{};
+        return false;
+    }
+    AccumulateTimeCode(startDelay_, videoUnit_.dts);
+    AccumulateTimeCode(startDelay_, videoUnit_.pts);
+    return true;
+}
+
+bool SystemStreamWriter::NextAudioUnit() {
+    if (!ReadAudioRecord(audioRecords_, audioUnit_)) {
+        audioUnit_ = AudioUnitRecord{};
+        return false;
+    }
+    AccumulateTimeCode(startDelay_, audioUnit_.pts);
+    return true;
+}
+
+void SystemStreamWriter::AccountVideoBytes(uint32_t bytes) {
+    while (videoUnit_.length < bytes) {
+        videoModel_.Append(videoUnit_.length, videoUnit_.dts);
+        bytes -= videoUnit_.length;
+        if (!NextVideoUnit()) return;
+        videoUnitStart_ = true;
+    }
+    // The packet ended exactly where the new unit begins: its first byte is still to come.
+    if (bytes == 0) return;
+    videoModel_.Append(bytes, videoUnit_.dts);
+    if (videoUnit_.length > bytes) {
+        videoUnit_.length -= bytes;
+        videoUnitStart_ = false;
+    } else if (NextVideoUnit()) {
+        videoUnitStart_ = true;
+    }
+}
+
+void SystemStreamWriter::AccountAudioBytes(uint32_t bytes) {
+    while (audioUnit_.length < bytes) {
+        audioModel_.Append(audioUnit_.length, audioUnit_.pts);
+        bytes -= audioUnit_.length;
+        if (!NextAudioUnit()) return;
+        audioUnitStart_ = true;
+    }
+    if (bytes == 0) return;
+    audioModel_.Append(bytes, audioUnit_.pts);
+    if (audioUnit_.length > bytes) {
+        audioUnit_.length -= bytes;
+        audioUnitStart_ = false;
+    } else if (NextAudioUnit()) {
+        audioUnitStart_ = true;
+    }
+}
+
+size_t SystemStreamWriter::AssemblePacket(const unsigned char* packRecord, const unsigned char* systemRecord,
+                                          uint32_t length, FILE* streamFile, uint64_t streamBytes,
+                                          unsigned streamId, unsigned bufferScale,
+                                          unsigned bufferSize, bool sendBufferFields, const TimeCode* pts,
+                                          const TimeCode* dts, int timeStampMode) {
+    unsigned char* p = packet_;
+    if (packRecord) {
+        std::memcpy(p, packRecord, 12);
+        p += 12;
+    }
+    if (systemRecord) {
+        std::memcpy(p, systemRecord, 18);
+        p += 18;
+    }
+    *p++ = 0x00;
+    *p++ = 0x00;
+    *p++ = 0x01;
+    *p++ = uint8_t(streamId);
+    *p++ = uint8_t((length - 6) >> 8);
+    *p++ = uint8_t(length - 6);
+    int stuffing = (sendBufferFields ? 0 : 2) + (timeStampMode == 0 ? 9 : timeStampMode == 1 ? 5 : 0);
+    for (int i = 0; i < stuffing; ++i) *p++ = 0xFF;
+    if (sendBufferFields) {
+        *p++ = uint8_t(0x40 | (bufferScale << 5) | ((bufferSize >> 8) & 0x1F));
+        *p++ = uint8_t(bufferSize);
+    }
+    if (timeStampMode == 1) {
+        WriteTimeStamp(*pts, 0x2, p);
+    } else if (timeStampMode == 2) {
+        WriteTimeStamp(*pts, 0x3, p);
+        WriteTimeStamp(*dts, 0x1, p);
+    } else {
+        *p++ = 0x0F;
+    }
+    uint32_t payload = length - 18;
+    if (streamId == 0xBE) {
+        std::memset(p, 0xFF, payload);
+    } else {
+        // Only the bytes of recorded units are sent: whatever follows the last
+        // unit in the file (a cut frame, trailing bytes) becomes filler.
+        size_t wanted = size_t(std::min<uint64_t>(payload, streamBytes));
+        size_t got = ReadTempFile(p, 1, wanted, streamFile);
+        if (got < payload) std::memset(p + got, 0x00, payload - got);
+        MuxProgressCallback(int64_t(got));
+    }
+    p += payload;
+    return size_t(p - packet_);
+}
+
+void SystemStreamWriter::Emit(size_t bytes) {
+    WriteMuxFile(packet_, 1, bytes, out_);
+    bytesOutput_ += bytes;
+}
+
+void SystemStreamWriter::WriteVideoPacket(bool opensPack, bool systemHeader, uint32_t capacity,
+                                          const TimeCode& scr) {
+    unsigned char pack[12], system[18];
+    bool withSystem = false;
+    if (opensPack) {
+        BuildPackHeader(pack, scr, muxRate_);
+        if (systemHeader) {
+            BuildSystemHeader(system, muxRate_, 1, 1, 1, 1, 1, 0xC0, 0, unsigned(audioModel_.size / 128), 0xE0, 1,
+                              unsigned(videoModel_.size / 1024));
+            withSystem = true;
+            capacity -= 18;
+        }
+    }
+    uint32_t length = capacity + 18;
+    TimeCode pts, dts;
+    int mode = 0;
+    auto stampsOf = [&](const VideoUnitRecord& u) {
+        pts = u.pts;
+        dts = u.dts;
+        mode = (u.pts.bit32 == u.dts.bit32 && u.pts.low32 == u.dts.low32) ? 1 : 2;
+    };
+    uint64_t before = videoModel_.delivered;
+    if (videoUnitStart_) {
+        stampsOf(videoUnit_);
+        AccountVideoBytes(capacity);
+    } else if (videoUnit_.length >= capacity) {
+        AccountVideoBytes(capacity);
+    } else {
+        uint32_t rest = videoUnit_.length;
+        videoModel_.Append(rest, videoUnit_.dts);
+        if (NextVideoUnit()) {
+            videoUnitStart_ = true;
+            stampsOf(videoUnit_);
+            AccountVideoBytes(capacity - rest);
+        }
+    }
+    Emit(AssemblePacket(opensPack ? pack : nullptr, withSystem ? system : nullptr, length, video_,
+                        videoModel_.delivered - before, 0xE0, 1,
+                        unsigned(videoModel_.size / 1024), true, &pts, &dts, mode));
+}
+
+void SystemStreamWriter::WriteAudioPacket(bool opensPack, uint32_t capacity, const TimeCode& scr) {
+    unsigned char pack[12];
+    if (opensPack) BuildPackHeader(pack, scr, muxRate_);
+    uint32_t length = capacity + 18;
+    TimeCode pts;
+    int mode = 0;
+    uint64_t before = audioModel_.delivered;
+    if (audioUnitStart_) {
+        pts = audioUnit_.pts;
+        mode = 1;
+        AccountAudioBytes(capacity);
+    } else if (audioUnit_.length >= capacity) {
+        AccountAudioBytes(capacity);
+    } else {
+        uint32_t rest = audioUnit_.length;
+        audioModel_.Append(rest, audioUnit_.pts);
+        if (NextAudioUnit()) {
+            audioUnitStart_ = true;
+            pts = audioUnit_.pts;
+            mode = 1;
+            AccountAudioBytes(capacity - rest);
+        }
+    }
+    Emit(AssemblePacket(opensPack ? pack : nullptr, nullptr, length, audio_, audioModel_.delivered - before, 0xC0, 0,
+                        unsigned(audioModel_.size / 128), true, &pts, nullptr, mode));
+}
+
+void SystemStreamWriter::WritePadding(bool opensPack, uint32_t capacity, const TimeCode& scr) {
+    if (!EncoderSettings.muxConstantRate) {
+        bytesOutput_ += capacity + 18;
+        return;
+    }
+    unsigned char pack[12];
+    if (opensPack) BuildPackHeader(pack, scr, muxRate_);
+    Emit(AssemblePacket(opensPack ? pack : nullptr, nullptr, capacity + 18, nullptr, 0, 0xBE, 0, 0, false, nullptr,
+                        nullptr, 0));
+}
+
+void SystemStreamWriter::ChooseRate(const VideoStreamInfo& videoInfo, const AudioStreamInfo& audioInfo) {
+    uint64_t videoRate = 50ull * std::max(videoInfo.bitRate, videoInfo.measuredBitRate);
+    uint64_t audioRate = 128ull * uint64_t(AudioBitRateKbps(audioInfo.layer, audioInfo.bitRateIndex));
+    double margin = EncoderSettings.muxConstantRate ? 1.1 : 1.3;
+    uint64_t videoWithMargin = uint64_t(double(videoRate) * margin);
+
+    int64_t user = EncoderSettings.muxBitRate;
+    double dataRate;
+    if (user < 0 || (user > 0 && user < 1024)) MuxFail(1, LoadResString(63617));
+    if (user > 1024 && user < 67108864) {
+        dataRate = double(user / 8);
+        if (dataRate < 1.05 * double(videoRate + audioRate)) MuxFail(1, LoadResString(63618));
+    } else {
+        dataRate = double(audioRate + videoWithMargin);
+    }
+    double perPack = double(slot_) / minPayload_ + double(slot_) / maxPayload_ * (packetsPerPack_ - 1);
+    uint64_t raw = uint64_t(std::ceil(dataRate * perPack / packetsPerPack_));
+    uint64_t byteRate = (raw / 1000) * 1000 + 1000;
+    muxRate_ = uint32_t(byteRate / 50);
+    // The 22-bit rate field cannot say more; no stream of this program comes near it.
+    if (muxRate_ > 0x3FFFFF) muxRate_ = 0x3FFFFF;
+    secondsPerByte_ = 1.0 / (50.0 * muxRate_);
+}
+
+void SystemStreamWriter::Run(const std::string& videoFile, const std::string& videoRecordFile,
+                             const VideoStreamInfo& videoInfo, const std::string& audioFile,
+                             const std::string& audioRecordFile, const AudioStreamInfo& audioInfo,
+                             const std::string& outputFile) {
+    video_ = OpenMuxFile(videoFile, "rb");
+    audio_ = OpenMuxFile(audioFile, "rb");
+    videoRecords_ = OpenMuxFile(videoRecordFile, "rb");
+    audioRecords_ = OpenMuxFile(audioRecordFile, "rb");
+    out_ = OpenMuxFile(outputFile, "wb");
+    MuxOutputFile = out_;
+    NextAudioUnit();
+    NextVideoUnit();
+
+    ChooseRate(videoInfo, audioInfo);
+
+    uint64_t firstPackets =
+        (videoUnit_.length + minPayload_ - 1) / minPayload_ + (audioUnit_.length + minPayload_ - 1) / minPayload_;
+    TicksToTimeCode(double(firstPackets) * slot_ * secondsPerByte_ * 90000.0, startDelay_);
+    AccumulateTimeCode(startDelay_, videoUnit_.dts);
+    AccumulateTimeCode(startDelay_, videoUnit_.pts);
+    AccumulateTimeCode(startDelay_, audioUnit_.pts);
+
+    while (uint64_t(videoUnit_.length) + audioUnit_.length != 0) {
+        bool opensPack = packetsLeft_ == packetsPerPack_;
+        uint32_t capacity = opensPack ? minPayload_ : maxPayload_;
+        if (--packetsLeft_ == 0) packetsLeft_ = packetsPerPack_;
+
+        TimeCode scr = TimeAt(double(bytesOutput_ + 9));
+        TimeCode audioDue = TimeAt(double(bytesOutput_ + slot_ + Need(audioUnit_.length)));
+        TimeCode videoDue = TimeAt(double(bytesOutput_ + slot_ + Need(videoUnit_.length)));
+        audioModel_.RemoveUpTo(scr);
+        videoModel_.RemoveUpTo(scr);
+
+        bool audioUrgent = TimeCodeValue(audioUnit_.pts) < TimeCodeValue(audioDue);
+        bool videoUrgent = TimeCodeValue(videoUnit_.dts) < TimeCodeValue(videoDue);
+        bool videoFits = videoModel_.Free() >= int64_t(capacity);
+        bool audioFits = audioModel_.Free() >= int64_t(capacity);
+        bool videoLeft = videoUnit_.length > 0, audioLeft = audioUnit_.length > 0;
+
+        if (videoFits && videoLeft && (!audioUrgent || !audioLeft)) {
+            WriteVideoPacket(opensPack, firstVideoPacket_, capacity, scr);
+            firstVideoPacket_ = false;
+        } else if (audioFits && audioLeft && (!videoUrgent || !videoLeft)) {
+            WriteAudioPacket(opensPack, capacity, scr);
+        } else if (audioFits && audioUrgent && audioLeft) {
+            WriteAudioPacket(opensPack, capacity, scr);
+        } else if (videoFits && videoUrgent && videoLeft) {
+            WriteVideoPacket(opensPack, false, capacity, scr);
+        } else {
+            WritePadding(opensPack, capacity, scr);
+        }
+    }
+
+    static const unsigned char endCode[4] = {0x00, 0x00, 0x01, 0xB9};
+    WriteMuxFile(endCode, 1, 4, out_);
+    bytesOutput_ += 4;
+
+    CloseMuxFile(out_);
+    CloseMuxFile(audioRecords_);
+    CloseMuxFile(videoRecords_);
+    CloseMuxFile(audio_);
+    CloseMuxFile(video_);
+    std::remove(videoRecordFile.c_str());
+    std::remove(audioRecordFile.c_str());
+    MuxTempFilesPending = 0;
+}
+
+}  // namespace
+
+void MultiplexStreams(const std::string& videoFile, const std::string& videoRecordFile,
+                      const VideoStreamInfo& videoInfo, const std::string& audioFile,
+                      const std::string& audioRecordFile, const AudioStreamInfo& audioInfo,
+                      const std::string& outputFile, unsigned packetSize, unsigned packetsPerPack, int audioBufferKb,
+                      int videoBufferKb) {
+    SystemStreamWriter writer(packetSize, packetsPerPack, audioBufferKb, videoBufferKb);
+    writer.Run(videoFile, videoRecordFile, videoInfo, audioFile, audioRecordFile, audioInfo, outputFile);
+}

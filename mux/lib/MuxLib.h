@@ -1,0 +1,109 @@
+// Session interface of the multiplexer library: one session joins a video and an
+// audio elementary stream file into a multiplexed output of the chosen mux type.
+#pragma once
+
+#include <cstdint>
+
+// Mux types (option 0).
+enum MuxType : int32_t {
+    MuxTypeMpeg1System = 1,
+    MuxTypeMpeg2Program = 2,
+    MuxTypeVideoCd = 3,
+    MuxTypeDvdVolume = 4,
+    MuxTypeTransport = 5,
+    MuxTypeSvcd = 6,
+};
+
+// Results of every call; also handed to the message callback.
+enum MuxStatus : int32_t {
+    MuxOk = 0,
+    MuxNotApplicable = 2,
+    MuxPackTooLarge = 3,
+    MuxErrGeneral = -500,
+    MuxErrUnknown = -501,
+    MuxErrVideoStream = -502,
+    MuxErrAudioStream = -503,
+    MuxErrSequencing = -504,
+    MuxErrContext = -505,
+    MuxErrWrite = -506,
+    MuxErrRead = -507,
+    MuxErrFormat = -508,
+    MuxErrParameterValue = -509,
+    MuxErrParameterId = -510,
+    MuxErrNotImplemented = -511,
+    MuxErrUnpaired = -512,
+    MuxErrOutOfMemory = -516,
+    MuxErrDvdFolder = -517,
+};
+
+constexpr int MuxOptionCount = 13;
+
+class MuxSession;
+using MuxHandle = MuxSession*;
+
+// A sink's write function: data and length in bits; null data with length 0 asks for a flush.
+using MuxWriteFunction = int32_t (*)(const uint8_t* data, uint32_t bits, void* context);
+// Hands the library a malloc'ed copy of the output file name; the library frees it.
+using MuxFileNameCallback = int32_t (*)(char** name);
+using MuxMessageCallback = int32_t (*)(int32_t status, int32_t zero, int32_t userValue);
+// Called with the number of input bytes just multiplexed; its result is not looked at.
+using MuxProgressFunction = int (*)(int64_t bytes);
+
+// Sink kinds of MuxAddSink.
+enum MuxSinkKind : int32_t {
+    MuxSinkFile = 1,
+    MuxSinkCaller = 2,
+    MuxSinkDvdFolder = 3,
+};
+
+// Kind 2: the caller's function receives one piece record per part of a pack.
+struct MuxCallerSink {
+    int32_t (*function)(const void* piece, int32_t length, void* value);
+    void* value;
+};
+
+// Piece kinds handed to a caller sink.
+enum MuxPieceKind : int32_t {
+    MuxPieceSystemHeader = 0,
+    MuxPiecePackHeader = 1,
+    MuxPieceAudioPacket = 2,
+    MuxPieceVideoPacket = 3,
+};
+
+struct MuxPiece {
+    int32_t kind;
+    int32_t length;
+    const uint8_t* bytes;
+};
+
+// Kind 3 (DVD output): the folder the volume is written to.
+struct MuxDvdFolderDescriptor {
+    int32_t size = sizeof(MuxDvdFolderDescriptor);
+    char outputName[360] = {};
+    char folder[360] = {};
+};
+
+MuxHandle MuxCreateSession();
+int32_t MuxSelectSession(MuxHandle handle);
+int32_t MuxDestroySession(MuxHandle handle);
+MuxHandle MuxGetCurrentSession();
+
+int32_t MuxBegin();
+int32_t MuxSetOption(int32_t id, int32_t value);
+int32_t MuxReadOption(int32_t id, int32_t* out);
+int32_t MuxSetParameter(int32_t id, int32_t value);
+int32_t MuxGetOption(int32_t id, int32_t* out);
+int32_t MuxSetFileNameCallback(MuxFileNameCallback callback);
+int32_t MuxSetMessageCallback(MuxMessageCallback callback, int32_t userValue);
+// Kinds 1 and 3: descriptor is the output path (const char*); kind 2: a MuxCallerSink*;
+// any other kind: the kind value is taken as a MuxWriteFunction and descriptor as its context.
+int32_t MuxAddSink(intptr_t kind, const void* descriptor);
+int32_t MuxRemoveSink(intptr_t kind);
+int32_t MuxSetDvdOutputFolder(const MuxDvdFolderDescriptor* descriptor);
+int32_t MuxRun(const char* videoFile, const char* audioFile, const char* outputFile,
+               MuxProgressFunction progress);
+int32_t MuxEnd();
+
+// Feed operations chosen by MuxRun and MuxEnd; null data ends the stream.
+int32_t MuxFeedVideoSystem(const uint8_t* data, uint32_t length, int32_t zero);
+int32_t MuxFeedAudioSystem(const uint8_t* data, uint32_t length, int32_t zero);

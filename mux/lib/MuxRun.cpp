@@ -1,0 +1,192 @@
+// The run call of the multiplexer library: reads the two elementary stream files,
+// cutting audio into frames and video into start-code units, and feeds the engine.
+#include "mux/lib/MuxSession.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+using Feed = int32_t (*)(const uint8_t*, uint32_t, int32_t);
+
+struct FileCloser {
+    void operator()(FILE* f) const
+    {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Bit rates in kbit/s by layer bits (3 Layer I, 2 Layer II, 1 Layer III) and bit-rate index.
+constexpr uint32_t LayerKbps[4][15] = {
+    {},
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+};
+constexpr uint32_t SampleRates[3] = {44100, 48000, 32000};
+
+// Length of an MPEG-1 audio frame from its first three header bytes; 0 when the
+// header gives none (no sync, free format, reserved indexes, MPEG-2 rates).
+uint32_t AudioFrameLength(const uint8_t* h)
+{
+    if (h[0] != 0xFF || (h[1] & 0xF8) != 0xF8) return 0;
+    const uint32_t layer = (h[1] >> 1) & 3;
+    const uint32_t rateIndex = h[2] >> 4;
+    const uint32_t sampleIndex = (h[2] >> 2) & 3;
+    if (layer == 0 || rateIndex == 0 || rateIndex == 15 || sampleIndex == 3) return 0;
+    const uint32_t padding = (h[2] >> 1) & 1;
+    const uint32_t kbps = LayerKbps[layer][rateIndex];
+    if (layer == 3) return (12 * kbps * 1000 / SampleRates[sampleIndex] + padding) * 4;
+    return 144 * kbps * 1000 / SampleRates[sampleIndex] + padding;
+}
+
+class VideoUnitReader {
+public:
+    explicit VideoUnitReader(FILE* file) : file_(file) {}
+
+    // Reads the block that starts the stream; false when it cannot start a unit.
+    int32_t Start(bool& ended)
+    {
+        int32_t status = Refill();
+        if (status != 0) return status;
+        if (blockLength_ < 4) {
+            ended = true;
+            return blockLength_ == 0 ? 0 : int32_t{MuxErrVideoStream};
+        }
+        unit_.assign(block_, block_ + 4);
+        position_ = 4;
+        return 0;
+    }
+
+    // Collects the next unit; `last` is set when the file ended with it.
+    int32_t Next(bool& last)
+    {
+        for (;;) {
+            if (position_ == blockLength_) {
+                int32_t status = Refill();
+                if (status != 0) return status;
+                if (blockLength_ == 0) {
+                    last = true;
+                    return 0;
+                }
+            }
+            unit_.push_back(block_[position_++]);
+            const size_t n = unit_.size();
+            if (n >= 8 && unit_[n - 4] == 0 && unit_[n - 3] == 0 && unit_[n - 2] == 1) {
+                last = false;
+                return 0;
+            }
+        }
+    }
+
+    // The finished unit: all of it at the end of the file, else without the next start code.
+    const uint8_t* Data() const { return unit_.data(); }
+    size_t Length(bool last) const { return last ? unit_.size() : unit_.size() - 4; }
+    void Advance()
+    {
+        unit_.erase(unit_.begin(), unit_.end() - 4);
+    }
+
+private:
+    int32_t Refill()
+    {
+        blockLength_ = std::fread(block_, 1, sizeof block_, file_);
+        position_ = 0;
+        return std::ferror(file_) ? int32_t{MuxErrRead} : 0;
+    }
+
+    FILE* file_;
+    uint8_t block_[512];
+    size_t blockLength_ = 0;
+    size_t position_ = 0;
+    std::vector<uint8_t> unit_;
+};
+
+int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const char* outputFile,
+            MuxProgressFunction progress)
+{
+    File video(videoFile != nullptr ? std::fopen(videoFile, "rb") : nullptr);
+    if (!video) return MuxErrRead;
+    VideoUnitReader units(video.get());
+    bool videoEnded = false;
+    int32_t status = units.Start(videoEnded);
+    if (status != 0) return status;
+
+    File audio(audioFile != nullptr ? std::fopen(audioFile, "rb") : nullptr);
+    if (!audio) return MuxErrRead;
+
+    // The output name must fit the sink's name block.
+    if (outputFile == nullptr || std::strlen(outputFile) > 355) return MuxErrWrite;
+    const int32_t type = s.Option(0);
+    const bool dvdFolder = type == MuxTypeDvdVolume && (s.Option(11) & 6) != 0;
+    status = MuxAddSink(dvdFolder ? MuxSinkDvdFolder : MuxSinkFile, outputFile);
+    if (status != 0) return status;
+
+    Feed videoFeed = nullptr;
+    Feed audioFeed = nullptr;
+    if (type == MuxTypeMpeg1System || type == MuxTypeVideoCd) {
+        videoFeed = MuxFeedVideoSystem;
+        audioFeed = MuxFeedAudioSystem;
+    } else if (type >= 2 && type <= 6) {
+        return MuxErrNotImplemented;
+    } else {
+        return 0;
+    }
+
+    std::vector<uint8_t> frame(8192);
+    bool audioEnded = false;
+    while (!audioEnded || !videoEnded) {
+        if (!audioEnded) {
+            size_t got = std::fread(frame.data(), 1, 3, audio.get());
+            if (std::ferror(audio.get())) return MuxErrRead;
+            if (got < 3) {
+                audioEnded = true;
+            } else {
+                const uint32_t length = AudioFrameLength(frame.data());
+                if (length < 4) return MuxErrAudioStream;
+                if (length > frame.size()) frame.resize(length + 8192);
+                got = std::fread(frame.data() + 3, 1, length - 3, audio.get());
+                if (got != length - 3) return MuxErrRead;
+                status = audioFeed(frame.data(), length, 0);
+                if (status != 0) return status;
+                if (progress != nullptr) progress(length);
+            }
+        }
+        if (!videoEnded) {
+            bool last = false;
+            status = units.Next(last);
+            if (status != 0) return status;
+            const size_t length = units.Length(last);
+            if (length > UINT32_MAX) return MuxErrVideoStream;
+            status = videoFeed(units.Data(), static_cast<uint32_t>(length), 0);
+            if (status != 0) return status;
+            if (last) {
+                videoEnded = true;
+            } else {
+                if (progress != nullptr) progress(static_cast<int64_t>(length));
+                units.Advance();
+            }
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int32_t MuxRun(const char* videoFile, const char* audioFile, const char* outputFile, MuxProgressFunction progress)
+{
+    MuxSession* s = CurrentMuxSession();
+    if (s == nullptr) return MuxErrContext;
+    int32_t status;
+    try {
+        status = Run(*s, videoFile, audioFile, outputFile, progress);
+    } catch (const std::bad_alloc&) {
+        status = MuxErrOutOfMemory;
+    }
+    if (status != 0 && CurrentMuxSession() != nullptr) CurrentMuxSession()->ReportStatus(status);
+    return status;
+}

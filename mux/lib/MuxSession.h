@@ -1,0 +1,71 @@
+// The session record of the multiplexer library and the module state around it;
+// engines and feeds reach the session through these declarations.
+#pragma once
+
+#include "mux/lib/MuxLib.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class SystemMuxEngine;
+
+// One entry of the sink list: a write function and its context.
+struct MuxSinkEntry {
+    MuxWriteFunction write = nullptr;
+    void* context = nullptr;
+    int32_t kind = 0;  // 1 file (kinds 1 and 3), 2 caller sink, 0 raw function
+};
+
+// Buffered output file of a file sink.
+struct MuxFileSink {
+    std::string name;
+    int fd = -1;
+    std::array<uint8_t, 8192> buffer{};
+    uint32_t fill = 0;
+
+    int32_t Open();
+    int32_t Flush();
+    // Flushes unless told not to, then closes; a failed flush or close is -506.
+    int32_t Close(bool flush);
+};
+
+int32_t MuxFileSinkWrite(const uint8_t* data, uint32_t bits, void* sink);
+int32_t MuxCallbackSinkWrite(const uint8_t* data, uint32_t bits, void* pair);
+
+class MuxSession {
+public:
+    MuxSession();
+    ~MuxSession();
+    MuxSession(const MuxSession&) = delete;
+    MuxSession& operator=(const MuxSession&) = delete;
+
+    // Calls the message callback, then keeps the status as the last one.
+    void ReportStatus(int32_t status);
+    // Hands whole packs or loose bytes to every sink in list order; first failure wins.
+    int32_t WritePack(const uint8_t* data, uint32_t bytes);
+    int32_t WriteBytes(const uint8_t* data, uint32_t bytes) { return WritePack(data, bytes); }
+    int32_t OpenFileSinks();
+    // Flushes (unless a failure is stored) and closes every sink; the first failure is returned.
+    int32_t CloseSinks();
+    void RemoveFileSinks();
+    int32_t Option(int id) const { return options[static_cast<size_t>(id)]; }
+
+    std::vector<MuxSinkEntry> sinks;
+    uint64_t outputBytes = 0;
+    std::array<int32_t, MuxOptionCount> options{};
+    std::unique_ptr<SystemMuxEngine> systemEngine;
+    MuxFileNameCallback fileNameCallback = nullptr;
+    int32_t lastStatus = 0;
+    std::recursive_mutex lock;
+    MuxMessageCallback messageCallback = nullptr;
+    int32_t messageUserValue = 0;
+    MuxDvdFolderDescriptor dvdFolder;
+    bool haveDvdFolder = false;
+};
+
+// The session the checked calls act on; null when none is selected.
+MuxSession* CurrentMuxSession();

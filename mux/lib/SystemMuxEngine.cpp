@@ -1,0 +1,373 @@
+// Pack scheduling and pack writing of MPEG-1 system streams and Video-CD streams.
+#include "mux/lib/SystemMuxEngine.h"
+
+#include "mux/lib/MuxSession.h"
+
+#include <cmath>
+#include <new>
+
+namespace {
+
+constexpr uint32_t VideoCdMuxRate = 3528;
+constexpr int64_t VideoCdStartDelay = 67000;
+// The audio-only start pack of a Video-CD is this much shorter; zeros keep the sector whole.
+constexpr uint32_t VideoCdAudioPackShortfall = 20;
+
+void Put16(std::vector<uint8_t>& out, uint32_t v)
+{
+    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.push_back(static_cast<uint8_t>(v));
+}
+
+void PutRate(std::vector<uint8_t>& out, uint32_t rate)
+{
+    out.push_back(static_cast<uint8_t>((rate >> 15) | 0x80));
+    out.push_back(static_cast<uint8_t>(rate >> 7));
+    out.push_back(static_cast<uint8_t>((rate << 1) | 1));
+}
+
+void PutTimeStamp(std::vector<uint8_t>& out, uint8_t prefix, uint64_t t)
+{
+    t &= 0x1FFFFFFFFull;
+    out.push_back(static_cast<uint8_t>(prefix | ((t >> 29) & 0x0E)));
+    out.push_back(static_cast<uint8_t>(t >> 22));
+    out.push_back(static_cast<uint8_t>(((t >> 14) & 0xFE) | 1));
+    out.push_back(static_cast<uint8_t>(t >> 7));
+    out.push_back(static_cast<uint8_t>(((t << 1) & 0xFE) | 1));
+}
+
+// Padding packet of n bytes in all (n >= 7).
+void PutPadding(std::vector<uint8_t>& out, uint32_t n)
+{
+    out.insert(out.end(), {0x00, 0x00, 0x01, 0xBE});
+    Put16(out, n - 6);
+    out.push_back(0x0F);
+    out.insert(out.end(), n - 7, 0xFF);
+}
+
+}  // namespace
+
+void DecoderBufferModel::Release(uint64_t clock)
+{
+    for (Entry& e : ring_) {
+        if (e.inUse && e.removal <= clock) {
+            occupancy -= e.bytes;
+            e.inUse = false;
+        }
+    }
+}
+
+void DecoderBufferModel::Add(uint32_t leading, const std::vector<std::pair<uint64_t, uint32_t>>& units)
+{
+    // Bytes of an access unit already decoded never occupy the buffer.
+    if (leading > 0 && open_ >= 0 && ring_[static_cast<size_t>(open_)].inUse) {
+        ring_[static_cast<size_t>(open_)].bytes += leading;
+        occupancy += leading;
+    }
+    for (const auto& [time, bytes] : units) {
+        Entry& e = ring_[static_cast<size_t>(next_)];
+        if (e.inUse) {
+            // Ring full: the bytes join the open entry and leave with it.
+            if (open_ >= 0 && ring_[static_cast<size_t>(open_)].inUse) {
+                ring_[static_cast<size_t>(open_)].bytes += bytes;
+                occupancy += bytes;
+            }
+            continue;
+        }
+        e = {time, bytes, true};
+        occupancy += bytes;
+        open_ = next_;
+        next_ = (next_ + 1) % Size;
+    }
+}
+
+SystemMuxEngine::SystemMuxEngine(MuxSession& session) : session_(session)
+{
+    OptionsChanged();
+}
+
+void SystemMuxEngine::OptionsChanged()
+{
+    params_.muxType = session_.Option(0);
+    const int32_t packSize = session_.Option(6);
+    // A pack must hold its headers and some payload; other sizes are refused elsewhere.
+    params_.packSize = packSize >= 64 && packSize <= 65535 ? static_cast<uint32_t>(packSize) : 2048;
+    params_.videoBound = session_.Option(3);
+    params_.audioBound = session_.Option(2);
+}
+
+void SystemMuxEngine::ReportStatus(int32_t status)
+{
+    session_.ReportStatus(status);
+}
+
+int32_t SystemMuxEngine::FeedVideo(const uint8_t* data, uint32_t length)
+{
+    int32_t status;
+    try {
+        status = video_.Feed(data, length);
+    } catch (const std::bad_alloc&) {
+        status = MuxErrOutOfMemory;
+    }
+    if (status != 0) ReportStatus(status);
+    return status;
+}
+
+int32_t SystemMuxEngine::FeedAudio(const uint8_t* data, uint32_t length)
+{
+    int32_t status;
+    try {
+        status = audio_.Feed(data, length);
+    } catch (const std::bad_alloc&) {
+        status = MuxErrOutOfMemory;
+    }
+    if (status != 0) ReportStatus(status);
+    return status;
+}
+
+void SystemMuxEngine::Queue(std::unique_ptr<SystemPacket> packet)
+{
+    (packet->streamId == 0xE0 ? videoQueue_ : audioQueue_).push_back(std::move(packet));
+}
+
+void SystemMuxEngine::StreamStarted()
+{
+    if (video_.started && audio_.started && !timingKnown_) ComputeTiming();
+}
+
+void SystemMuxEngine::ComputeTiming()
+{
+    if (params_.muxType == MuxTypeVideoCd) {
+        startDelay_ = VideoCdStartDelay;
+    } else {
+        const double packSize = params_.packSize;
+        const double payloadPerPack = packSize - 21;
+        double rate;
+        if (session_.Option(5) > 0) {
+            rate = session_.Option(5) * 50.0;
+        } else {
+            rate = std::ceil((video_.bitRate * 50.0 + audio_.kbitRate * 128.0) * (37.0 / packSize + 1.0));
+            rate = std::trunc(rate * (session_.Option(4) != 0 ? 1.01 : 1.085));
+        }
+        if (rate < 1000) rate = 1000;
+        const double packs = std::ceil(static_cast<double>(video_.startBytes) / payloadPerPack) + 1.0;
+        startDelay_ = static_cast<int64_t>(packs * packSize / rate * 90000.0) + video_.vbvDelay / 2;
+    }
+    audioOrigin_ = video_.haveMinPts ? video_.minPts : 0;
+    timingKnown_ = true;
+}
+
+void SystemMuxEngine::ComputeMuxRate()
+{
+    if (params_.muxType == MuxTypeVideoCd) {
+        muxRate_ = VideoCdMuxRate;
+        return;
+    }
+    if (session_.Option(5) > 0) {
+        muxRate_ = static_cast<uint32_t>(session_.Option(5));
+        return;
+    }
+    double r = std::ceil((video_.bitRate * 50.0 + audio_.kbitRate * 128.0) * (37.0 / params_.packSize + 1.0));
+    r = std::trunc(r * (session_.Option(4) != 0 ? 1.01 : 1.085));
+    muxRate_ = std::max<uint32_t>(20, static_cast<uint32_t>(r) / 50);
+    session_.options[5] = static_cast<int32_t>(muxRate_);
+}
+
+uint64_t SystemMuxEngine::ClockReference() const
+{
+    if (params_.muxType == MuxTypeVideoCd) return packCount_ * 1200 + 36000;
+    return (bytesWritten_ + 9) * 90000 / (uint64_t{muxRate_} * 50);
+}
+
+void SystemMuxEngine::PutPackHeader(std::vector<uint8_t>& out, uint64_t scr) const
+{
+    out.insert(out.end(), {0x00, 0x00, 0x01, 0xBA});
+    PutTimeStamp(out, 0x21, scr);
+    PutRate(out, muxRate_);
+}
+
+void SystemMuxEngine::PutSystemHeader(std::vector<uint8_t>& out) const
+{
+    out.insert(out.end(), {0x00, 0x00, 0x01, 0xBB, 0x00, 0x0C});
+    PutRate(out, muxRate_);
+    out.push_back(static_cast<uint8_t>((1 << 2) | ((session_.Option(4) >= 1 ? 1 : 0) << 1) | 1));
+    out.push_back(0xE1);
+    out.push_back(0xFF);
+    const uint32_t audio = static_cast<uint32_t>(params_.audioBound);
+    const uint32_t video = static_cast<uint32_t>(params_.videoBound);
+    out.insert(out.end(), {0xC0, static_cast<uint8_t>(0xC0 | ((audio >> 8) & 0x1F)), static_cast<uint8_t>(audio)});
+    out.insert(out.end(), {0xE0, static_cast<uint8_t>(0xE0 | ((video >> 8) & 0x1F)), static_cast<uint8_t>(video)});
+}
+
+int32_t SystemMuxEngine::WritePackBytes(const std::vector<uint8_t>& pack)
+{
+    int32_t status = session_.WritePack(pack.data(), static_cast<uint32_t>(pack.size()));
+    if (status != 0) {
+        ReportStatus(status);
+        return status;
+    }
+    ++packCount_;
+    bytesWritten_ += pack.size();
+    return 0;
+}
+
+int32_t SystemMuxEngine::WritePacket(SystemPacketQueue& queue, DecoderBufferModel& model, bool video)
+{
+    const SystemPacket& p = *queue.front();
+    const uint64_t offset = static_cast<uint64_t>(startDelay_) + (video ? 0 : audioOrigin_);
+
+    std::vector<std::pair<uint64_t, uint32_t>> units;
+    for (size_t i = 0; i < p.units.size(); ++i) {
+        const uint32_t end = i + 1 < p.units.size() ? p.units[i + 1].offset : static_cast<uint32_t>(p.payload.size());
+        units.push_back({p.units[i].time + offset, end - p.units[i].offset});
+    }
+    model.Add(p.units.empty() ? static_cast<uint32_t>(p.payload.size()) : p.units[0].offset, units);
+
+    std::vector<uint8_t> pack;
+    pack.reserve(params_.packSize);
+    PutPackHeader(pack, ClockReference());
+    if (p.systemHeaderRoom) {
+        PutSystemHeader(pack);
+        systemHeaderPending_ = false;
+    }
+    const uint32_t stampBytes = p.stamps == 2 ? 10 : p.stamps == 1 ? 5 : 1;
+    const uint32_t used = static_cast<uint32_t>(pack.size()) + 6 + 2 + stampBytes + static_cast<uint32_t>(p.payload.size());
+    const uint32_t shortfall = params_.packSize > used ? params_.packSize - used : 0;
+    const uint32_t stuffing = shortfall <= 9 ? shortfall : 0;
+    pack.insert(pack.end(), {0x00, 0x00, 0x01, p.streamId});
+    Put16(pack, stuffing + 2 + stampBytes + static_cast<uint32_t>(p.payload.size()));
+    pack.insert(pack.end(), stuffing, 0xFF);
+    const uint32_t bound = static_cast<uint32_t>(video ? params_.videoBound : params_.audioBound);
+    pack.push_back(static_cast<uint8_t>((video ? 0x60 : 0x40) | ((bound >> 8) & 0x1F)));
+    pack.push_back(static_cast<uint8_t>(bound));
+    if (p.stamps == 2) {
+        PutTimeStamp(pack, 0x31, p.pts + offset);
+        PutTimeStamp(pack, 0x11, p.dts + offset);
+    } else if (p.stamps == 1) {
+        PutTimeStamp(pack, 0x21, p.pts + offset);
+    } else {
+        pack.push_back(0x0F);
+    }
+    pack.insert(pack.end(), p.payload.begin(), p.payload.end());
+    if (shortfall > 9) PutPadding(pack, shortfall);
+    queue.pop_front();
+    return WritePackBytes(pack);
+}
+
+int32_t SystemMuxEngine::WriteVideoCdStart()
+{
+    const uint32_t headers = 12 + 15;
+    std::vector<uint8_t> pack;
+    PutPackHeader(pack, ClockReference());
+    pack.insert(pack.end(), {0x00, 0x00, 0x01, 0xBB, 0x00, 0x09});
+    PutRate(pack, muxRate_);
+    const uint32_t video = static_cast<uint32_t>(params_.videoBound);
+    pack.insert(pack.end(), {0x01, 0xE1, 0xFF, 0xE0, static_cast<uint8_t>(0xE0 | ((video >> 8) & 0x1F)),
+                             static_cast<uint8_t>(video)});
+    PutPadding(pack, params_.packSize - headers);
+    int32_t status = WritePackBytes(pack);
+    if (status != 0) return status;
+
+    pack.clear();
+    PutPackHeader(pack, ClockReference());
+    pack.insert(pack.end(), {0x00, 0x00, 0x01, 0xBB, 0x00, 0x09});
+    PutRate(pack, muxRate_);
+    const uint32_t audio = static_cast<uint32_t>(params_.audioBound);
+    pack.insert(pack.end(), {0x05, 0xE0, 0xFF, 0xC0, static_cast<uint8_t>(0xC0 | ((audio >> 8) & 0x1F)),
+                             static_cast<uint8_t>(audio)});
+    PutPadding(pack, params_.packSize - headers - VideoCdAudioPackShortfall);
+    pack.insert(pack.end(), VideoCdAudioPackShortfall, 0x00);
+    systemHeaderPending_ = false;
+    return WritePackBytes(pack);
+}
+
+int32_t SystemMuxEngine::AdvanceClock()
+{
+    std::vector<uint8_t> pack;
+    PutPackHeader(pack, ClockReference());
+    if (params_.muxType == MuxTypeVideoCd) {
+        // Every Video-CD sector holds a whole pack, so waiting time is a padding pack.
+        PutPadding(pack, params_.packSize - 12);
+        return WritePackBytes(pack);
+    }
+    if (session_.Option(4) >= 1) return WritePackBytes(pack);
+    bytesWritten_ += params_.packSize;
+    ++packCount_;
+    return 0;
+}
+
+int32_t SystemMuxEngine::WriteEndPack()
+{
+    std::vector<uint8_t> pack;
+    PutPackHeader(pack, ClockReference());
+    PutPadding(pack, params_.packSize - 12 - 4);
+    pack.insert(pack.end(), {0x00, 0x00, 0x01, 0xB9});
+    return WritePackBytes(pack);
+}
+
+int32_t SystemMuxEngine::Step()
+{
+    if (!timingKnown_) return 0;
+    if (muxRate_ == 0) ComputeMuxRate();
+    const int32_t rule = session_.Option(10);
+    const int64_t videoBuffer = (session_.Option(3) - (rule == 1 || rule == 2 ? 2 : 3)) * int64_t{1024};
+    const int64_t audioBuffer = (session_.Option(2) - 3) * int64_t{128};
+    while (!videoQueue_.empty() && !audioQueue_.empty()) {
+        int32_t status;
+        if (!firstPacksDone_) {
+            firstPacksDone_ = true;
+            status = params_.muxType == MuxTypeVideoCd ? WriteVideoCdStart() : 0;
+            if (status == 0) status = WritePacket(videoQueue_, videoModel_, true);
+            if (status == 0) status = WritePacket(audioQueue_, audioModel_, false);
+            if (status != 0) return status;
+            continue;
+        }
+        const uint64_t clock = ClockReference();
+        videoModel_.Release(clock);
+        audioModel_.Release(clock);
+        const int64_t na = static_cast<int64_t>(audioQueue_.front()->payload.size());
+        const int64_t nv = static_cast<int64_t>(videoQueue_.front()->payload.size());
+        const int64_t va = videoModel_.occupancy;
+        const int64_t aa = audioModel_.occupancy;
+        if (aa + na < audioBuffer && (va > 0 || aa == 0))
+            status = WritePacket(audioQueue_, audioModel_, false);
+        else if (va + nv < videoBuffer || va == 0)
+            status = WritePacket(videoQueue_, videoModel_, true);
+        else if (aa == 0)
+            status = WritePacket(audioQueue_, audioModel_, false);
+        else
+            status = AdvanceClock();
+        if (status != 0) return status;
+    }
+    return 0;
+}
+
+int32_t SystemMuxEngine::Finish()
+{
+    video_.Flush();
+    audio_.Flush();
+    int32_t status = Step();
+    if (status != 0) return status;
+    if (!firstPacksDone_) {
+        firstPacksDone_ = true;
+        if (params_.muxType == MuxTypeVideoCd) status = WriteVideoCdStart();
+        if (status != 0) return status;
+    }
+    while (!videoQueue_.empty() || !audioQueue_.empty()) {
+        const bool audio = !audioQueue_.empty();
+        SystemPacketQueue& queue = audio ? audioQueue_ : videoQueue_;
+        DecoderBufferModel& model = audio ? audioModel_ : videoModel_;
+        const int64_t bound = audio ? (session_.Option(2) - 1) * int64_t{128} : (session_.Option(3) - 1) * int64_t{1024};
+        const uint64_t clock = ClockReference();
+        videoModel_.Release(clock);
+        audioModel_.Release(clock);
+        const int64_t n = static_cast<int64_t>(queue.front()->payload.size());
+        if (model.occupancy > 0 && model.occupancy + n >= bound)
+            status = AdvanceClock();
+        else
+            status = WritePacket(queue, model, !audio);
+        if (status != 0) return status;
+    }
+    if (params_.muxType == MuxTypeVideoCd) return WriteEndPack();
+    return 0;
+}

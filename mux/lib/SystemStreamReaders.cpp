@@ -1,0 +1,208 @@
+// Readers of the system stream engine: they cut video start-code units and audio
+// frames into packets that fill one pack each and note where access units begin.
+#include "mux/lib/MuxLib.h"
+#include "mux/lib/SystemMuxEngine.h"
+
+#include <algorithm>
+
+namespace {
+
+struct PictureRate {
+    uint32_t num;
+    uint32_t den;
+    uint32_t period;
+};
+
+// By frame_rate_code 1..8.
+constexpr PictureRate PictureRates[8] = {
+    {24000, 1001, 3754}, {24, 1, 3750}, {25, 1, 3600}, {30000, 1001, 3003},
+    {30, 1, 3000},       {50, 1, 1800}, {60000, 1001, 1502}, {60, 1, 1500},
+};
+
+// Bit rates in kbit/s by bit-rate index, MPEG-1 Layer II and Layer III.
+constexpr uint32_t Layer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+constexpr uint32_t Layer3Kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+constexpr uint32_t SampleRates[3] = {44100, 48000, 32000};
+
+// Stands in for a variable bit_rate field: the highest rate of constrained-parameter streams.
+constexpr uint32_t VariableBitRateSubstitute = 1856000 / 400;
+
+bool IsStartCode(const uint8_t* data, uint32_t length)
+{
+    return length >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1;
+}
+
+}  // namespace
+
+int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
+{
+    if (!IsStartCode(data, length)) return MuxErrVideoStream;
+    const uint8_t code = data[3];
+    if (!started) startBytes += length;
+
+    if (code == 0xB3 && !haveSequence_) {
+        if (length < 12) return MuxErrVideoStream;
+        const uint32_t rateCode = data[7] & 0x0F;
+        if (rateCode >= 1 && rateCode <= 8) {
+            rateNum_ = PictureRates[rateCode - 1].num;
+            rateDen_ = PictureRates[rateCode - 1].den;
+            period_ = PictureRates[rateCode - 1].period;
+        }
+        bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
+        if ((data[10] & 0x20) == 0) return MuxErrVideoStream;
+        if (bitRate == 0x3FFFF || bitRate == 0) bitRate = VariableBitRateSubstitute;
+        haveSequence_ = true;
+    } else if (code == 0xB8) {
+        picturesSinceGop_ = 0;
+    } else if (code == 0x00) {
+        if (length < 8) return MuxErrVideoStream;
+        const int64_t temporalReference = int64_t{data[4]} << 2 | data[5] >> 6;
+        if (!started) {
+            vbvDelay = (uint32_t{data[5]} & 7) << 13 | uint32_t{data[6]} << 5 | data[7] >> 3;
+            if (++picturesBeforeStart_ == 2) {
+                startBytes -= length;
+                started = true;
+                engine_.StreamStarted();
+            }
+        }
+        const uint64_t decode = pictureCount_ * 90000 * rateDen_ / rateNum_;
+        const int64_t reorder = std::max<int64_t>(0, temporalReference - picturesSinceGop_ + 1);
+        const uint64_t present = decode + static_cast<uint64_t>(reorder) * period_;
+        if (!haveMinPts || present < minPts) minPts = present;
+        haveMinPts = true;
+
+        if (!packet_ || packet_->stamps == 0) {
+            const int stamps = reorder > 0 ? 2 : 1;
+            if (packet_) {
+                SystemPacket probe;
+                probe.systemHeaderRoom = packet_->systemHeaderRoom;
+                probe.stamps = stamps;
+                if (probe.HeaderSpace() + packet_->payload.size() >= engine_.Parameters().packSize) FinishPacket();
+            }
+            StartPacket();
+            packet_->stamps = stamps;
+            packet_->pts = present;
+            packet_->dts = decode;
+            packet_->units.push_back({decode, static_cast<uint32_t>(packet_->payload.size())});
+        } else if (packet_->units.size() < 10) {
+            packet_->units.push_back({decode, static_cast<uint32_t>(packet_->payload.size())});
+        }
+        ++pictureCount_;
+        ++picturesSinceGop_;
+    }
+    Append(data, length);
+    return 0;
+}
+
+void SystemVideoReader::StartPacket()
+{
+    if (packet_) return;
+    packet_ = std::make_unique<SystemPacket>();
+    packet_->streamId = 0xE0;
+    packet_->systemHeaderRoom = firstPacket_ && engine_.Parameters().muxType != MuxTypeVideoCd;
+    firstPacket_ = false;
+}
+
+void SystemVideoReader::Append(const uint8_t* data, size_t length)
+{
+    const uint32_t packSize = engine_.Parameters().packSize;
+    while (length > 0) {
+        StartPacket();
+        const size_t room = packSize - packet_->HeaderSpace() - packet_->payload.size();
+        const size_t n = std::min(room, length);
+        packet_->payload.insert(packet_->payload.end(), data, data + n);
+        data += n;
+        length -= n;
+        if (packet_->HeaderSpace() + packet_->payload.size() >= packSize) FinishPacket();
+    }
+}
+
+void SystemVideoReader::FinishPacket()
+{
+    if (packet_ && !packet_->payload.empty()) engine_.Queue(std::move(packet_));
+    packet_.reset();
+}
+
+void SystemVideoReader::Flush()
+{
+    if (!started) {
+        started = true;
+        engine_.StreamStarted();
+    }
+    FinishPacket();
+}
+
+int32_t SystemAudioReader::Feed(const uint8_t* data, uint32_t length)
+{
+    static const uint8_t endCode[4] = {0x00, 0x00, 0x01, 0xB9};
+    if (length == 4 && std::equal(data, data + 4, endCode)) return 0;
+    // MPEG-1 Layer II or III frames only.
+    if (length < 4 || data[0] != 0xFF || (data[1] & 0xF8) != 0xF8) return MuxErrAudioStream;
+    const uint32_t layer = (data[1] & 6) >> 1;
+    if (layer != 1 && layer != 2) return MuxErrAudioStream;
+    if (sampleRate_ == 0) {
+        const uint32_t rateIndex = data[2] >> 4;
+        const uint32_t sampleIndex = (data[2] >> 2) & 3;
+        if (rateIndex == 0 || rateIndex == 15 || sampleIndex == 3) return MuxErrAudioStream;
+        kbitRate = layer == 2 ? Layer2Kbps[rateIndex] : Layer3Kbps[rateIndex];
+        sampleRate_ = SampleRates[sampleIndex];
+    }
+    if (!started) {
+        started = true;
+        engine_.StreamStarted();
+    }
+    const uint64_t present = frameCount_ * 1152 * 90000 / sampleRate_;
+    if (!packet_ || packet_->stamps == 0) {
+        if (packet_) {
+            SystemPacket probe;
+            probe.stamps = 1;
+            if (probe.HeaderSpace() + packet_->payload.size() >= engine_.Parameters().packSize) FinishPacket();
+        }
+        StartPacket();
+        packet_->stamps = 1;
+        packet_->pts = present;
+        packet_->dts = present;
+        packet_->units.push_back({present, static_cast<uint32_t>(packet_->payload.size())});
+    } else if (packet_->units.size() < 10) {
+        packet_->units.push_back({present, static_cast<uint32_t>(packet_->payload.size())});
+    }
+    ++frameCount_;
+    Append(data, length);
+    return 0;
+}
+
+void SystemAudioReader::StartPacket()
+{
+    if (packet_) return;
+    packet_ = std::make_unique<SystemPacket>();
+    packet_->streamId = 0xC0;
+}
+
+void SystemAudioReader::Append(const uint8_t* data, size_t length)
+{
+    const uint32_t packSize = engine_.Parameters().packSize;
+    while (length > 0) {
+        StartPacket();
+        const size_t room = packSize - packet_->HeaderSpace() - packet_->payload.size();
+        const size_t n = std::min(room, length);
+        packet_->payload.insert(packet_->payload.end(), data, data + n);
+        data += n;
+        length -= n;
+        if (packet_->HeaderSpace() + packet_->payload.size() >= packSize) FinishPacket();
+    }
+}
+
+void SystemAudioReader::FinishPacket()
+{
+    if (packet_ && !packet_->payload.empty()) engine_.Queue(std::move(packet_));
+    packet_.reset();
+}
+
+void SystemAudioReader::Flush()
+{
+    if (!started) {
+        started = true;
+        engine_.StreamStarted();
+    }
+    FinishPacket();
+}

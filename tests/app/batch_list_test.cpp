@@ -1,0 +1,128 @@
+// Batch list files: round trip, line ends, damaged files, entry forms.
+#include <gtest/gtest.h>
+
+#include "app/BatchList.h"
+#include "platform/ResStrings.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+const char* kListText =
+    "ZRN BATCH LIST FILE\n"
+    "5\n"
+    "/out/folder\n"
+    "VCD standard\n"
+    "reserved string 1\n"
+    "reserved string 2\n"
+    "3\n"
+    "*VCD standard\n"
+    "/clips/one.avi\n"
+    "/clips/two.avi\n"
+    "ZRN BATCH LIST FILE END\n";
+
+std::string Crlf(const std::string& text) {
+    std::string result;
+    for (char c : text) {
+        if (c == '\n') result += '\r';
+        result += c;
+    }
+    return result;
+}
+
+TEST(BatchListTest, WrittenExactlyAndReadBack) {
+    testsupport::TempDir dir;
+    BatchListContents contents;
+    contents.suppressErrors = 1;
+    contents.outputFolder = "/out/folder";
+    contents.profileDescription = "VCD standard";
+    contents.entries = {"*VCD standard", "/clips/one.avi", "/clips/two.avi"};
+    ASSERT_EQ(WriteBatchListFile(dir / "a.btc", contents), BatchListStatus::Ok);
+    std::string expected = kListText;
+    expected.replace(expected.find("\n5\n"), 3, "\n1\n");
+    EXPECT_EQ(testsupport::ReadFile(dir / "a.btc"), expected);
+
+    for (const std::string& text : {std::string(kListText), Crlf(kListText)}) {
+        testsupport::WriteFile(dir / "b.btc", text);
+        BatchListContents read;
+        read.suppressErrors = 0;
+        ASSERT_EQ(ReadBatchListFile(dir / "b.btc", read), BatchListStatus::Ok);
+        EXPECT_EQ(read.suppressErrors, 1);  // any nonzero value
+        EXPECT_EQ(read.outputFolder, contents.outputFolder);
+        EXPECT_EQ(read.profileDescription, contents.profileDescription);
+        EXPECT_EQ(read.entries, contents.entries);
+    }
+}
+
+TEST(BatchListTest, LongLinesAndEmptyLines) {
+    testsupport::TempDir dir;
+    BatchListContents contents;
+    contents.outputFolder = "/out";
+    const std::string longPath = "/" + std::string(300, 'x') + ".avi";
+    contents.entries = {longPath, "", "/b.avi"};
+    ASSERT_EQ(WriteBatchListFile(dir / "a.btc", contents), BatchListStatus::Ok);
+
+    BatchListContents read;
+    read.outputFolder = "/kept";
+    read.profileDescription = "kept description";
+    read.entries = {"old"};
+    ASSERT_EQ(ReadBatchListFile(dir / "a.btc", read), BatchListStatus::Ok);
+    EXPECT_EQ(read.outputFolder, "/out");
+    EXPECT_EQ(read.profileDescription, "kept description");  // empty line keeps it
+    EXPECT_EQ(read.entries, (std::vector<std::string>{longPath, "/b.avi"}));
+}
+
+TEST(BatchListTest, DamagedFilesChangeNothing) {
+    testsupport::TempDir dir;
+    auto expectStatus = [&](const std::string& text, BatchListStatus status) {
+        testsupport::WriteFile(dir / "bad.btc", text);
+        BatchListContents read;
+        read.outputFolder = "/before";
+        read.entries = {"/before.avi"};
+        EXPECT_EQ(ReadBatchListFile(dir / "bad.btc", read), status) << text;
+        EXPECT_EQ(read.outputFolder, "/before");
+        EXPECT_EQ(read.entries, std::vector<std::string>{"/before.avi"});
+    };
+    std::string text = kListText;
+    expectStatus("ZRN BATCH LIST\n" + text.substr(text.find('\n') + 1), BatchListStatus::NotAJobList);
+    expectStatus("", BatchListStatus::NotAJobList);
+    expectStatus(text.substr(0, text.find("ZRN BATCH LIST FILE END")), BatchListStatus::BadEndTag);
+    std::string wrongEnd = text;
+    wrongEnd.replace(wrongEnd.find("FILE END"), 8, "FILE STOP");
+    expectStatus(wrongEnd, BatchListStatus::BadEndTag);
+    std::string tooMany = text;
+    tooMany.replace(tooMany.find("\n3\n"), 3, "\n2000000000\n");
+    expectStatus(tooMany, BatchListStatus::BadEndTag);
+    std::string tooFew = text;
+    tooFew.replace(tooFew.find("\n3\n"), 3, "\n2\n");
+    expectStatus(tooFew, BatchListStatus::BadEndTag);
+    expectStatus("ZRN BATCH LIST FILE\n1\n", BatchListStatus::BadEndTag);
+
+    BatchListContents read;
+    EXPECT_EQ(ReadBatchListFile(dir / "missing.btc", read), BatchListStatus::OpenFailed);
+    EXPECT_EQ(WriteBatchListFile(dir / "no" / "such.btc", read), BatchListStatus::WriteFailed);
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_EQ(WriteBatchListFile("/dev/full", read), BatchListStatus::WriteFailed);
+    }
+
+    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::NotAJobList, ""), "The selected file is not a valid job list.");
+    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::WriteFailed, "/x.btc"),
+              "Error: failed to save data into batch file.\n/x.btc\nPlease verify file name and try again.");
+    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::BadEndTag, ""), LoadResString(63244));
+    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::OpenFailed, ""), LoadResString(63240));
+}
+
+TEST(BatchListTest, EntryFormsAndNames) {
+    std::vector<std::string> entries = {"*My profile", "/clips/a.avi", "/p/x.prf", "@next", "*Old.AVI"};
+    ConvertJobEntries(entries, true);
+    EXPECT_EQ(entries, (std::vector<std::string>{" My profile", "     /clips/a.avi", " /p/x.prf", " @next",
+                                                 " Old.AVI"}));
+    ConvertJobEntries(entries, false);
+    // Paths of profiles survive the round trip; only ".avi" in lower case marks an AVI entry.
+    EXPECT_EQ(entries, (std::vector<std::string>{"*My profile", "/clips/a.avi", "/p/x.prf", "@next", "*Old.AVI"}));
+
+    EXPECT_EQ(CheckBatchListName(std::string(256, 'a')), 63238);
+    EXPECT_EQ(CheckBatchListName(std::string(255, 'a')), 0);
+    EXPECT_EQ(CheckBatchListName("a"), 63239);
+}
+
+}  // namespace

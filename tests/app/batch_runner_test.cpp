@@ -1,0 +1,264 @@
+// The batch run: what each kind of entry does, the log it leaves, the
+// counts, stop requests and the closing summary.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/BatchList.h"
+#include "app/BatchLog.h"
+#include "app/BatchRunner.h"
+#include "job/EncoderSettings.h"
+#include "job/JobState.h"
+#include "job/Report.h"
+#include "platform/MessageBox.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+struct FakeProfile {
+    std::string description, input, output;
+    int applicationType = 0;
+};
+
+// Stands in for the program: profiles are records, jobs succeed unless their
+// input is listed as failing.
+class BatchRunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EncoderSettings = EncoderSettingsRecord{};
+        BatchStopRequested = 0;
+        UserStopFlag = 0;
+        BatchMode = 0;
+        BatchLogFileName = (dir_ / "message.log").string();
+        testsupport::WriteFile(BatchLogFileName, "");
+        profiles_ = {{"Template", "/p/template.prf"}, {"Complete", "/p/complete.prf"}};
+        files_["/p/template.prf"] = {"Template", "", "", 16};
+        files_["/p/complete.prf"] = {"Complete", "/in/c.avi", "/out/c.mpg", 17};
+        files_["/p/other.prf"] = {"Other", "/in/o.avi", "/out/o.mpg", 1};
+        hooks_.loadProfile = [this](const std::string& path) {
+            calls_.push_back("profile " + path);
+            auto found = files_.find(path);
+            if (found == files_.end()) return false;
+            EncoderSettings.profileDescription = found->second.description;
+            EncoderSettings.inputFileName = found->second.input;
+            EncoderSettings.outputFileName = found->second.output;
+            EncoderSettings.applicationType = found->second.applicationType;
+            return true;
+        };
+        hooks_.loadInputFile = [this](const std::string& avi, const std::string& folder) {
+            calls_.push_back("input " + avi + " -> " + folder);
+            if (avi.find("unreadable") != std::string::npos) return false;
+            EncoderSettings.inputFileName = avi;
+            EncoderSettings.applicationType = 99;  // the job may change it
+            return true;
+        };
+        hooks_.runEntry = [this] {
+            calls_.push_back("run " + EncoderSettings.inputFileName);
+            bool fails = EncoderSettings.inputFileName.find("bad") != std::string::npos;
+            if (stopAfterRuns_ > 0 && --stopAfterRuns_ == 0) BatchStopRequested = 1;
+            FinishBatchEntry(true, fails ? 1 : 0);
+        };
+        hooks_.writeStatistics = [this] { calls_.push_back("stats"); };
+    }
+    void TearDown() override {
+        BatchStopRequested = 0;
+        BatchLogFileName = "message.log";
+        BatchJobList.clear();
+    }
+    BatchCounts Run(const std::vector<std::string>& jobs) {
+        return RunBatchJobList(jobs, profiles_, "/out/", hooks_);
+    }
+    std::string Log() const { return testsupport::ReadFile(BatchLogFileName); }
+
+    testsupport::TempDir dir_;
+    std::vector<BatchProfile> profiles_;
+    std::map<std::string, FakeProfile> files_;
+    BatchRunHooks hooks_;
+    std::vector<std::string> calls_;
+    int stopAfterRuns_ = 0;
+};
+
+TEST_F(BatchRunnerTest, TemplateProfileWithThreeAviFiles) {
+    BatchCounts counts = Run({"*Template", "/in/a.avi", "/in/bad.avi", "/in/c.avi"});
+    EXPECT_EQ(counts.succeeded, 2);
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(calls_, (std::vector<std::string>{"profile /p/template.prf", "input /in/a.avi -> /out/", "run /in/a.avi",
+                                                "stats", "input /in/bad.avi -> /out/", "run /in/bad.avi", "stats",
+                                                "input /in/c.avi -> /out/", "run /in/c.avi", "stats"}));
+    EXPECT_EQ(Log(),
+              "\nLoaded profile:\nTemplate\n"
+              "This profile will be used as a template \nfor the next AVI file(s) in the job list.\n\n"
+              "AVI input file: /in/a.avi\n\n\nMPEG encoding completed successfully\n\n"
+              "AVI input file: /in/bad.avi\n\n\nError encountered during batch encoding - process halted\n"
+              "Please verify parameters of specified profile \n"
+              "AVI input file: /in/c.avi\n\n\nMPEG encoding completed successfully\n\n");
+    // Each AVI file starts from the template's application type.
+    EXPECT_EQ(EncoderSettings.applicationType, 16);
+}
+
+TEST_F(BatchRunnerTest, CompleteProfilesRunThemselves) {
+    // Followed by another profile file, and last in the list: each is a job.
+    BatchCounts counts = Run({"/p/complete.prf", "/p/other.prf"});
+    EXPECT_EQ(counts.succeeded, 2);
+    EXPECT_EQ(counts.failed, 0);
+    EXPECT_EQ(Log(),
+              "\nLoaded profile:\n/p/complete.prf\nComplete\nInput file /in/c.avi\nOutput file /out/c.mpg\n"
+              "\nMPEG encoding completed successfully\n\n"
+              "\nLoaded profile:\n/p/other.prf\nOther\nInput file /in/o.avi\nOutput file /out/o.mpg\n"
+              "\nMPEG encoding completed successfully\n\n");
+
+    // Followed by an AVI file, a complete profile is only a template.
+    calls_.clear();
+    testsupport::WriteFile(BatchLogFileName, "");
+    counts = Run({"*Complete", "/in/x.avi"});
+    EXPECT_EQ(counts.succeeded, 1);
+    EXPECT_EQ(calls_, (std::vector<std::string>{"profile /p/complete.prf", "input /in/x.avi -> /out/",
+                                                "run /in/x.avi", "stats"}));
+    EXPECT_EQ(Log().rfind("\nLoaded profile:\nComplete\nThis profile will be used as a template", 0), 0u);
+}
+
+TEST_F(BatchRunnerTest, ProfilesThatCannotBeUsed) {
+    files_["/p/template.prf"].description = "";
+    BatchCounts counts = Run({"*Missing", "/p/gone.prf", "/in/unreadable.avi", "/p/template.prf"});
+    // Unknown and unreadable profiles are skipped, an AVI file that cannot be
+    // taken counts as failed, a last incomplete profile is only a warning.
+    EXPECT_EQ(counts.succeeded, 0);
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(Log(),
+              "\nError\nCan't find required profile\n *Missing \nin the profile list\n\n"
+              "Failure to read profile file: /p/gone.prf"
+              "\n"
+              "\nLoaded profile:\n/p/template.prf\n"
+              "Warning: profile does not specify input \nand output file names. Profile is the last \n"
+              "in the job list and can't be used \nas a template for the next AVI files.\n\n");
+}
+
+TEST_F(BatchRunnerTest, StopRequestEndsTheRun) {
+    stopAfterRuns_ = 2;
+    BatchCounts counts = Run({"*Template", "/in/a.avi", "/in/b.avi", "/in/c.avi", "/in/d.avi"});
+    // The second job was stopped: it failed; the rest never started.
+    EXPECT_EQ(counts.succeeded, 1);
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(calls_.back(), "stats");
+    EXPECT_EQ(std::count(calls_.begin(), calls_.end(), "stats"), 2);
+    EXPECT_NE(Log().find("\nBatch MPEG encoding aborted by user.\n"), std::string::npos);
+
+    BatchStopRequested = 0;
+    UserStopFlag = 1;
+    FinishBatchEntry(true, 0);
+    EXPECT_EQ(BatchJobSucceeded, 0);
+    EXPECT_NE(Log().find("\nBatch MPEG encoding aborted by user\n"), std::string::npos);
+    UserStopFlag = 0;
+    FinishBatchEntry(false, 0);
+    EXPECT_EQ(BatchJobSucceeded, 0);
+    FinishBatchEntry(true, 0);
+    EXPECT_EQ(BatchJobSucceeded, 1);
+}
+
+TEST_F(BatchRunnerTest, WholeProcessWithSummary) {
+    platform::ScriptedMessageBoxes boxes;
+    boxes.Answer(platform::MbAnswer::Yes);
+    BatchJobList = {"/in/a.avi", "/in/bad.avi"};
+    BatchStartRequest request;
+    request.selectedIndex = 0;
+    request.selectedDescription = "Template";
+    request.outputFolder = dir_.path().string();
+    std::string opened;
+    int modeDuringRun = -1;
+    BatchProcessHooks hooks{hooks_, [&](const std::string& log) { opened = log; }};
+    hooks.run.runEntry = [&] {
+        modeDuringRun = BatchMode;
+        hooks_.runEntry();
+    };
+    BatchCounts counts = RunBatchProcess(request, profiles_, hooks);
+    EXPECT_EQ(counts.succeeded, 1);
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(modeDuringRun, 2);
+    EXPECT_EQ(BatchMode, 0);
+    EXPECT_EQ(BatchLogFileName, (dir_.path() / "message.log").string());
+    EXPECT_EQ(opened, BatchLogFileName);
+    EXPECT_EQ(calls_[1], "input /in/a.avi -> " + dir_.path().string() + "/");
+    EXPECT_EQ(Log().rfind("Begin Batch Process Using Profile: \nTemplate\nOutput path: " + dir_.path().string() +
+                          "\nAVI input file: /in/a.avi\n\n", 0),
+              0u);
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].buttons, platform::MbButtons::YesNo);
+    EXPECT_EQ(boxes.Texts()[0],
+              "Batch process completed.\n\n1 file encoded successfully.\n 1 file failed to encode.\n "
+              "\nWould you like to view detail for\nbatch process?");
+
+    // A start profile that cannot be read is logged after the log's opening lines.
+    boxes.Clear();
+    boxes.Answer(platform::MbAnswer::No);
+    opened.clear();
+    files_.erase("/p/template.prf");
+    BatchJobList.clear();
+    RunBatchProcess(request, profiles_, hooks);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_NE(Log().find("\nFailure to read profile file: /p/template.prf"), std::string::npos);
+
+    // A selected description that does not hold the profile's: no start profile.
+    boxes.Clear();
+    calls_.clear();
+    request.selectedDescription = "Something else";
+    RunBatchProcess(request, profiles_, hooks);
+    ASSERT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_EQ(boxes.Texts()[0], "Failed to find profile");
+    EXPECT_TRUE(calls_.empty());
+}
+
+TEST_F(BatchRunnerTest, SummaryTexts) {
+    EXPECT_EQ(BatchSummaryText(3, 0),
+              "Batch process completed.\n\n3 files encoded successfully.\n \nWould you like to view detail for\n"
+              "batch process?");
+    EXPECT_EQ(BatchSummaryText(0, 2),
+              "Batch process completed.\n\n0 files encoded successfully.\n 2 files failed to encode.\n "
+              "\nWould you like to view detail for\nbatch process?");
+    EXPECT_EQ(FindBatchProfileIndex({{"a", ""}, {"b", ""}, {"a", ""}}, "a", 0), 2);
+    EXPECT_EQ(FindBatchProfileIndex({{"a", ""}}, "z", 0), 0);
+}
+
+TEST_F(BatchRunnerTest, StatisticsReport) {
+    EncoderSettingsRecord settings;
+    settings.profileDescription = "Desc";
+    settings.inputFileName = "/in/a.avi";
+    settings.outputFileName = "/out/a.mpg";
+    settings.rateControl = 1;
+    settings.bitRate = 1500000.9;
+    settings.performanceMode = 3;
+    auto lines = StatisticsReportLines(settings, 320, 240, 87.456, 100.0);
+    EXPECT_EQ(lines, (std::vector<std::string>{"\nEncoding statistics information:\n", "Input file /in/a.avi\n",
+                                               "Input file frame format 320 x 240\n", "Output file /out/a.mpg\n",
+                                               "Output file frame format 352 x 240\n",
+                                               "Constant bit rate  1500000 bits/sec\n",
+                                               "Encoder performance mode 3 \n", "Average quality      87.46\n"}));
+
+    settings.rateControl = 2;
+    settings.maxBitRate = 2500000.7;
+    settings.averageBitRate = 1200000.2;
+    settings.averageBitRateLower = 1000.9;
+    settings.averageBitRateUpper = 2000.9;
+    settings.constantQuantScale = 6;
+    settings.profileDescription.clear();
+    const std::map<int, std::string> modeLines = {
+        {1, "Averge bit rate  1200000 bits/sec\n"},
+        {2, "Approxiamte averge bit rate without VBV buffer control 1200000 bits/sec\n"},
+        {3, "Constant quntize without VBV control  qunat scale 6 \n"},
+        {4, "Constant quntization scale 6 \n"},
+        {5, "Quntization scale 6 and limits of average bit rate \n\tlower limit of average bit rate 1000\n"
+            "\tupper limit of average bit rate 2000\n"}};
+    for (int mode = 1; mode <= 6; ++mode) {
+        settings.vbrMode = mode;
+        lines = StatisticsReportLines(settings, 1, 2, 0.0, 55.5);
+        ASSERT_EQ(lines[0], "Input file /in/a.avi\n");
+        ASSERT_EQ(lines[4], "Variable bit rate\n\tmaximum bit rate  2500000 bits/sec\n");
+        if (mode == 6) {
+            EXPECT_EQ(lines[5], "Encoder performance mode 3 \n");
+        } else {
+            EXPECT_EQ(lines[5], modeLines.at(mode));
+        }
+        EXPECT_EQ(lines.back(), "Minimum quality      55.50\n");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// The recent-file list: order, removal, relative names and menu texts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/RecentFileList.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Names(std::initializer_list<const char*> names, size_t size) {
+    std::vector<std::string> result(names.begin(), names.end());
+    result.resize(size);
+    return result;
+}
+
+TEST(RecentFileListTest, AddMovesToTopAndDropsTheOldest) {
+    RecentFileList list(3);
+    list.Add("/x/a.prf");
+    list.Add("/x/b.prf");
+    list.Add("/x/c.prf");
+    EXPECT_EQ(list.Entries(), Names({"/x/c.prf", "/x/b.prf", "/x/a.prf"}, 3));
+    list.Add("/x/a.prf");
+    EXPECT_EQ(list.Entries(), Names({"/x/a.prf", "/x/c.prf", "/x/b.prf"}, 3));
+    list.Add("/x/d.prf");
+    EXPECT_EQ(list.Entries(), Names({"/x/d.prf", "/x/a.prf", "/x/c.prf"}, 3));
+
+    list.Remove(1);
+    EXPECT_EQ(list.Entries(), Names({"/x/d.prf", "/x/c.prf"}, 3));
+    list.Remove(7);  // no such entry
+    EXPECT_EQ(list.Entries(), Names({"/x/d.prf", "/x/c.prf"}, 3));
+}
+
+TEST(RecentFileListTest, RemoveByNameIgnoresCaseAndCatchesNeighbours) {
+    RecentFileList list(5);
+    list.Add("/x/b.prf");
+    list.Add("/x/A.PRF");
+    list.Add("/x/a.prf");
+    list.RemoveByName("/X/a.prf");
+    EXPECT_EQ(list.Entries(), Names({"/x/b.prf"}, 5));
+}
+
+TEST(RecentFileListTest, ReplaceMostRecentKeepsTheOthersInOrder) {
+    RecentFileList list(4);
+    for (const char* name : {"/x/4", "/x/3", "/x/2", "/x/1"}) list.Add(name);
+    list.ReplaceMostRecent("/x/new");
+    EXPECT_EQ(list.Entries(), Names({"/x/new", "/x/2", "/x/3", "/x/4"}, 4));
+
+    RecentFileList partial(5);
+    partial.Add("/x/2");
+    partial.Add("/x/1");
+    partial.ReplaceMostRecent("/x/new");
+    EXPECT_EQ(partial.Entries(), Names({"/x/new", "/x/2"}, 5));
+}
+
+TEST(RecentFileListTest, EntriesBelowTheWorkingDirectoryBecomeRelative) {
+    testsupport::TempDir dir;
+    fs::path previous = fs::current_path();
+    fs::current_path(dir.path());
+    const std::string work = fs::current_path().string();
+    RecentFileList list(5);
+    list.Add(work + "/clips/a.prf");
+    list.Add(work + "shop/b.prf");  // shares the letters, not the folder
+    list.Add(work + "/c");          // one character would remain: kept whole
+    fs::current_path(previous);
+    EXPECT_EQ(list.Entries(), Names({(work + "/c").c_str(), (work + "shop/b.prf").c_str(), "clips/a.prf"}, 5));
+}
+
+TEST(RecentFileListTest, SavedAndReadBack) {
+    testsupport::TempDir dir;
+    RecentFileList list(4);
+    list.Add("/x/a.prf");
+    list.Add("/x/b.prf");
+    ASSERT_TRUE(list.WriteList(dir / "RADUDUR.INI"));
+    RecentFileList read(4);
+    read.ReadList(dir / "RADUDUR.INI");
+    EXPECT_EQ(read.Entries(), list.Entries());
+    // A shorter list of a later start takes the newest ones.
+    RecentFileList shorter(1);
+    shorter.ReadList(dir / "RADUDUR.INI");
+    EXPECT_EQ(shorter.Entries(), Names({"/x/b.prf"}, 1));
+}
+
+TEST(RecentFileListTest, MenuLabels) {
+    RecentFileList list(11);
+    EXPECT_TRUE(RecentFileMenuLabels(list).empty());
+    for (int i = 11; i >= 1; --i) list.Add("/p/" + std::to_string(i));
+    list.Add("/p/R&D.prf");
+    auto labels = RecentFileMenuLabels(list);
+    ASSERT_EQ(labels.size(), 11u);
+    EXPECT_EQ(labels[0], "&1 /p/R&&D.prf");
+    EXPECT_EQ(labels[1], "&2 /p/1");
+    EXPECT_EQ(labels[9], "&0 /p/9");
+    EXPECT_EQ(labels[10], "&1 /p/10");
+
+    EXPECT_EQ(RecentFileOpenRefusal(2, 0, 0), 64050);
+    EXPECT_EQ(RecentFileOpenRefusal(3, 1, 1), 64050);
+    EXPECT_EQ(RecentFileOpenRefusal(1, 0, 1), 64051);
+    EXPECT_EQ(RecentFileOpenRefusal(1, 0, 0), 0);
+}
+
+}  // namespace

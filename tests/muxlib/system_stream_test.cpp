@@ -1,0 +1,197 @@
+// MPEG-1 system streams and Video-CD streams written by a whole library session
+// from ffmpeg-made elementary streams, checked with ffmpeg and by walking the packs.
+#include "mux/lib/MuxLib.h"
+#include "tests/muxlib/MuxTestUtil.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+using namespace muxtest;
+using testsupport::ReadFile;
+using testsupport::RunCommand;
+using testsupport::TempDir;
+
+namespace {
+
+class SystemStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (TestStreams().video.empty()) GTEST_SKIP() << "ffmpeg is needed";
+        ClearReported();
+    }
+
+    // ffmpeg decodes the whole file without a single complaint.
+    static void ExpectCleanDecode(const std::filesystem::path& file)
+    {
+        std::string out;
+        RunCommand("ffmpeg -v error -xerror -i '" + file.string() + "' -f null - 2>&1", &out);
+        EXPECT_EQ(out, "");
+    }
+
+    // One mpeg1video and one mp2 stream, each lasting about the 2 s that were encoded.
+    static void ExpectStreams(const std::filesystem::path& file)
+    {
+        std::string out;
+        RunCommand("ffprobe -v error -show_entries stream=codec_type,codec_name,duration -of csv=p=0 '" +
+                       file.string() + "'",
+                   &out);
+        std::istringstream lines(out);
+        std::string line;
+        int video = 0, audio = 0;
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string codec, type, duration;
+            std::getline(fields, codec, ',');
+            std::getline(fields, type, ',');
+            std::getline(fields, duration, ',');
+            if (type == "video") {
+                ++video;
+                EXPECT_EQ(codec, "mpeg1video");
+            } else if (type == "audio") {
+                ++audio;
+                EXPECT_EQ(codec, "mp2");
+            }
+            EXPECT_NEAR(std::atof(duration.c_str()), 2.0, 0.1) << line;
+        }
+        EXPECT_EQ(video, 1) << out;
+        EXPECT_EQ(audio, 1) << out;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(SystemStreamTest, Mpeg1StreamDecodesLikeItsElementaryStreams)
+{
+    const auto out = dir_ / "out.mpg";
+    RunResult r = RunSession(MuxTypeMpeg1System, {}, TestStreams().video, TestStreams().audio, out);
+    EXPECT_EQ(r.begin, 0);
+    EXPECT_EQ(r.run, 0);
+    EXPECT_EQ(r.end, 0);
+    EXPECT_TRUE(Reported.empty());
+    ExpectCleanDecode(out);
+    ExpectStreams(out);
+    EXPECT_EQ(VideoFrameHashes(out), VideoFrameHashes(TestStreams().video));
+
+    const std::string bytes = ReadFile(out);
+    std::vector<Pack> packs;
+    std::string error;
+    ASSERT_TRUE(WalkPacks(bytes, packs, error)) << error;
+    ASSERT_GT(packs.size(), 100u);
+    // Computed rate: video and audio bytes/s with header allowance and 8.5 per cent margin; a
+    // variable bit_rate field stands for 1,856,000 bit/s.
+    const std::string es = ReadFile(TestStreams().video);
+    uint32_t field = uint32_t{static_cast<uint8_t>(es[8])} << 10 | uint32_t{static_cast<uint8_t>(es[9])} << 2 |
+                     static_cast<uint8_t>(es[10]) >> 6;
+    if (field == 0x3FFFF) field = 4640;
+    const double expected = std::trunc(std::ceil((field * 50.0 + 28672.0) * (37.0 / 2048 + 1)) * 1.085) / 50;
+    EXPECT_EQ(r.muxRate, static_cast<int32_t>(expected));
+    // The first pack alone carries the 18-byte system header, with the video first.
+    ASSERT_GE(packs[0].packets.size(), 2u);
+    EXPECT_EQ(packs[0].packets[0].id, 0xBB);
+    EXPECT_EQ(packs[0].packets[0].length, 18u);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[packs[0].packets[0].offset + 9]), 0x05);  // variable rate
+    EXPECT_EQ(packs[0].packets[1].id, 0xE0);
+    uint64_t previous = 0;
+    for (size_t i = 0; i < packs.size(); ++i) {
+        EXPECT_EQ(packs[i].muxRate, static_cast<uint32_t>(r.muxRate));
+        if (i > 0) {
+            EXPECT_GT(packs[i].scr, previous) << "pack " << i;
+            for (const Packet& k : packs[i].packets) EXPECT_NE(k.id, 0xBB) << "pack " << i;
+        }
+        EXPECT_LE(packs[i].length, 2048u + (i + 1 == packs.size() ? 4u : 0u));
+        previous = packs[i].scr;
+    }
+    EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+}
+
+TEST_F(SystemStreamTest, FixedRateSetsTheFlagAndKeepsAGivenRate)
+{
+    const auto out = dir_ / "fixed.mpg";
+    RunResult r = RunSession(MuxTypeMpeg1System, {{4, 1}, {5, 4000}}, TestStreams().video, TestStreams().audio, out);
+    EXPECT_EQ(r.run, 0);
+    EXPECT_EQ(r.end, 0);
+    EXPECT_EQ(r.muxRate, 4000);
+    const std::string bytes = ReadFile(out);
+    std::vector<Pack> packs;
+    std::string error;
+    ASSERT_TRUE(WalkPacks(bytes, packs, error)) << error;
+    EXPECT_EQ(static_cast<uint8_t>(bytes[packs[0].packets[0].offset + 9]), 0x07);
+    // At a fixed rate the clock follows the bytes: SCR = (position + 9) * 90000 / (rate * 50).
+    for (size_t i = 0; i < packs.size(); i += 37)
+        EXPECT_EQ(packs[i].scr, (packs[i].offset + 9) * 90000 / (4000 * 50)) << "pack " << i;
+    ExpectCleanDecode(out);
+    EXPECT_EQ(VideoFrameHashes(out), VideoFrameHashes(TestStreams().video));
+}
+
+TEST_F(SystemStreamTest, VideoCdStreamHasWholeSectorsAndFixedClock)
+{
+    const auto out = dir_ / "vcd.mpg";
+    RunResult r = RunSession(MuxTypeVideoCd, {}, TestStreams().video, TestStreams().audio, out);
+    EXPECT_EQ(r.run, 0);
+    EXPECT_EQ(r.end, 0);
+    ExpectCleanDecode(out);
+    ExpectStreams(out);
+    EXPECT_EQ(VideoFrameHashes(out), VideoFrameHashes(TestStreams().video));
+
+    const std::string bytes = ReadFile(out);
+    ASSERT_EQ(bytes.size() % 2324, 0u);
+    std::vector<Pack> packs;
+    std::string error;
+    ASSERT_TRUE(WalkPacks(bytes, packs, error)) << error;
+    ASSERT_EQ(packs.size(), bytes.size() / 2324);
+    for (size_t i = 0; i < packs.size(); ++i) {
+        EXPECT_EQ(packs[i].offset, i * 2324) << "pack " << i;
+        EXPECT_EQ(packs[i].scr, 36000 + 1200 * i) << "pack " << i;
+        EXPECT_EQ(packs[i].muxRate, 3528u);
+    }
+    // Start packs: a video-only and an audio-only system header, then no other.
+    EXPECT_EQ(bytes.substr(12, 15), std::string("\0\0\1\xBB\0\x09\x80\x1B\x91\x01\xE1\xFF\xE0\xE0\x2E", 15));
+    EXPECT_EQ(bytes.substr(2324 + 12, 15), std::string("\0\0\1\xBB\0\x09\x80\x1B\x91\x05\xE0\xFF\xC0\xC0\x20", 15));
+    EXPECT_EQ(packs[0].packets.at(1).length, 2291u + 6);
+    EXPECT_EQ(packs[1].packets.at(1).length, 2271u + 6);
+    for (size_t i = 2; i < packs.size(); ++i)
+        for (const Packet& k : packs[i].packets) EXPECT_NE(k.id, 0xBB) << "pack " << i;
+    EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+    // The stream fits the disc's rate: 75 sectors a second for 2 s, plus the start-up time.
+    EXPECT_LT(packs.size(), 75u * 3);
+}
+
+TEST_F(SystemStreamTest, CallerSinkReceivesHeaderAndPacketPieces)
+{
+    struct Seen {
+        std::vector<int32_t> kinds;
+        int64_t bytes = 0;
+    } seen;
+    MuxCallerSink pair{[](const void* piece, int32_t, void* value) -> int32_t {
+                           auto* p = static_cast<const MuxPiece*>(piece);
+                           auto* s = static_cast<Seen*>(value);
+                           s->kinds.push_back(p->kind);
+                           s->bytes += p->length;
+                           return 0;
+                       },
+                       &seen};
+    MuxHandle h = MuxCreateSession();
+    ASSERT_EQ(MuxSelectSession(h), 0);
+    ASSERT_EQ(MuxBegin(), 0);
+    ASSERT_EQ(MuxSetOption(0, MuxTypeMpeg1System), 0);
+    ASSERT_EQ(MuxAddSink(MuxSinkCaller, &pair), 0);
+    const auto out = dir_ / "sink.mpg";
+    EXPECT_EQ(MuxRun(TestStreams().video.c_str(), TestStreams().audio.c_str(), out.c_str(), nullptr), 0);
+    EXPECT_EQ(MuxEnd(), 0);
+    EXPECT_EQ(MuxDestroySession(h), 0);
+    const std::string bytes = ReadFile(out);
+    ASSERT_GE(seen.kinds.size(), 6u);
+    EXPECT_EQ((std::vector<int32_t>(seen.kinds.begin(), seen.kinds.begin() + 5)),
+              (std::vector<int32_t>{MuxPiecePackHeader, MuxPieceSystemHeader, MuxPieceVideoPacket,
+                                    MuxPiecePackHeader, MuxPieceAudioPacket}));
+    // The pieces cover the file but for padding packets and the end code.
+    EXPECT_LE(seen.bytes, static_cast<int64_t>(bytes.size()));
+    EXPECT_GT(seen.bytes, static_cast<int64_t>(bytes.size()) * 9 / 10);
+}
+
+}  // namespace
