@@ -234,8 +234,8 @@ int FinishAudioEncoder() {
     return Audio.AudioEncodeFailed ? -1 : 0;
 }
 
-int EncodeAudioFile(const char* outputName, int bitRate, char modeLetter) {
-    if (InitAudioEncoder(outputName, bitRate, modeLetter) != 0) {
+int EncodeAudioFile(const std::string& outputPath, int kbitPerSecond, char modeLetter) {
+    if (InitAudioEncoder(outputPath.c_str(), kbitPerSecond, modeLetter) != 0) {
         Audio.AudioEncodeFailed = 1;
     } else {
         int result = 0;

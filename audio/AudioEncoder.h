@@ -10,7 +10,7 @@
 
 // 0 when the encoding ran to its end (also after a user stop or a reported
 // write failure), 1 when it failed. Mode letters: 's', 'j', 'd', 'm'.
-int EncodeAudioFile(const char* outputName, int bitRate, char modeLetter);
+int EncodeAudioFile(const std::string& outputPath, int kbitPerSecond, char modeLetter);
 
 // Where the PCM comes from; AviGetAudioData unless replaced (the tests feed
 // their own samples). Returns the 16-bit samples delivered, 0 at the end.

@@ -57,7 +57,7 @@ int EncodeTestPcm(const std::filesystem::path& out, int rate, int bitRate, char 
     EncoderSettings.applicationType = applicationType;
     MmxEnabled = simd ? 1 : 0;
     RunState = 2;
-    int result = EncodeAudioFile(out.string().c_str(), bitRate, mode);
+    int result = EncodeAudioFile(out.string(), bitRate, mode);
     MmxEnabled = 0;
     EncoderSettings.applicationType = 0;
     RunState = 1;
