@@ -107,3 +107,5 @@ int32_t MuxEnd();
 // Feed operations chosen by MuxRun and MuxEnd; null data ends the stream.
 int32_t MuxFeedVideoSystem(const uint8_t* data, uint32_t length, int32_t zero);
 int32_t MuxFeedAudioSystem(const uint8_t* data, uint32_t length, int32_t zero);
+int32_t MuxFeedVideoProgram(const uint8_t* data, uint32_t length, int32_t zero);
+int32_t MuxFeedAudioProgram(const uint8_t* data, uint32_t length, int32_t zero);
