@@ -1,5 +1,6 @@
 // The run call of the multiplexer library: reads the two elementary stream files,
 // cutting audio into frames and video into start-code units, and feeds the engine.
+#include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
 
 #include <cstdio>
@@ -131,7 +132,11 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     if (type == MuxTypeMpeg1System || type == MuxTypeVideoCd) {
         videoFeed = MuxFeedVideoSystem;
         audioFeed = MuxFeedAudioSystem;
+    } else if ((type == MuxTypeMpeg2Program || type == MuxTypeTransport || type == MuxTypeSvcd) && s.packEngine) {
+        videoFeed = MuxFeedVideoProgram;
+        audioFeed = MuxFeedAudioProgram;
     } else if (type >= 2 && type <= 6) {
+        // No engine of this type is built into the library.
         return MuxErrNotImplemented;
     } else {
         return 0;

@@ -2,6 +2,7 @@
 // parameters with their per-type defaults, sinks, the feeds and the end of a run.
 #include "mux/lib/MuxSession.h"
 
+#include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/SystemMuxEngine.h"
 
 #include <algorithm>
@@ -48,8 +49,15 @@ constexpr int32_t TypeDefaults[6][12] = {
 
 MuxSession::MuxSession() = default;
 
+void MuxSession::DeleteEngines()
+{
+    packEngine.reset();
+    systemEngine.reset();
+}
+
 MuxSession::~MuxSession()
 {
+    DeleteEngines();
     // Sinks normally closed by MuxEnd; a session destroyed without it still frees them.
     for (MuxSinkEntry& e : sinks) {
         if (e.kind == MuxSinkFile) {
@@ -190,6 +198,7 @@ int32_t MuxSetOption(int32_t id, int32_t value)
     s->options[static_cast<size_t>(id)] = value;
     if (id == 0) {
         if (value != MuxTypeMpeg1System && value != MuxTypeVideoCd) s->systemEngine.reset();
+        if (value != MuxTypeMpeg2Program && value != MuxTypeTransport && value != MuxTypeSvcd) s->packEngine.reset();
         if (value >= 1 && value <= 6) {
             const int32_t* defaults = TypeDefaults[value - 1];
             for (int i = 1; i < MuxOptionCount; ++i)
@@ -197,6 +206,10 @@ int32_t MuxSetOption(int32_t id, int32_t value)
         }
     }
     if (s->systemEngine) s->systemEngine->OptionsChanged();
+    if (s->packEngine) {
+        s->packEngine->OptionsChanged();
+        s->packEngine->RefreshGeometry();
+    }
     return 0;
 }
 
@@ -237,7 +250,7 @@ int32_t MuxGetOption(int32_t id, int32_t* out)
     return MuxReadOption(id, out);
 }
 
-int32_t MuxSetFileNameCallback(MuxFileNameCallback callback)
+int32_t MuxSetFileNameCallback(MuxFileNameFunction callback)
 {
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
@@ -246,7 +259,7 @@ int32_t MuxSetFileNameCallback(MuxFileNameCallback callback)
     return 0;
 }
 
-int32_t MuxSetMessageCallback(MuxMessageCallback callback, int32_t userValue)
+int32_t MuxSetMessageCallback(MuxMessageFunction callback, int32_t userValue)
 {
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
@@ -353,14 +366,59 @@ int32_t MuxFeedAudioSystem(const uint8_t* data, uint32_t length, int32_t)
     return FeedSystem(data, length, false);
 }
 
+namespace {
+
+// Runs one feed on the selected pack engine: the unit goes to its reader, then one multiplex cycle.
+int32_t FeedProgram(const uint8_t* data, uint32_t length, bool video)
+{
+    MuxSession* s = CurrentMuxSession();
+    if (s == nullptr) return MuxErrContext;
+    std::lock_guard guard(s->lock);
+    MuxPackEngine* engine = s->packEngine.get();
+    if (engine == nullptr) return MuxErrContext;
+    if (data != nullptr) {
+        int32_t status;
+        try {
+            status = video ? engine->geometry.FeedVideo(data, length) : engine->geometry.FeedAudio(data, length);
+        } catch (const std::bad_alloc&) {
+            status = MuxErrOutOfMemory;
+        }
+        if (status != 0) return status;
+    }
+    return engine->Multiplex();
+}
+
+}  // namespace
+
+int32_t MuxFeedVideoProgram(const uint8_t* data, uint32_t length, int32_t)
+{
+    return FeedProgram(data, length, true);
+}
+
+int32_t MuxFeedAudioProgram(const uint8_t* data, uint32_t length, int32_t)
+{
+    return FeedProgram(data, length, false);
+}
+
 int32_t MuxEnd()
 {
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
     std::lock_guard guard(s->lock);
-    if (!s->systemEngine) return MuxErrUnpaired;
+    if (!s->systemEngine && !s->packEngine) return MuxErrUnpaired;
     int32_t status = s->lastStatus;
-    if (status == 0) {
+    if (status == 0 && s->packEngine) {
+        status = s->packEngine->Finish();
+        // A failed finish leaves sinks and engines for MuxDestroySession.
+        if (status != 0) return status;
+        MuxFeedVideoProgram(nullptr, 0, 0);
+        MuxFeedAudioProgram(nullptr, 0, 0);
+        if (s->Option(0) == MuxTypeMpeg2Program) {
+            static const uint8_t endCode[4] = {0x00, 0x00, 0x01, 0xB9};
+            status = s->WriteBytes(endCode, 4);
+            if (status != 0) s->ReportStatus(status);
+        }
+    } else if (status == 0) {
         status = MuxFeedVideoSystem(nullptr, 0, 0);
         if (status == 0) status = MuxFeedAudioSystem(nullptr, 0, 0);
         if (status == 0) status = s->systemEngine->Finish();
@@ -376,6 +434,6 @@ int32_t MuxEnd()
         status = closeStatus;
         s->ReportStatus(status);
     }
-    s->systemEngine.reset();
+    s->DeleteEngines();
     return status;
 }

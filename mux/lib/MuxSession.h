@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class MuxPackEngine;
 class SystemMuxEngine;
 
 // One entry of the sink list: a write function and its context.
@@ -40,6 +41,7 @@ class MuxSession {
 public:
     MuxSession();
     ~MuxSession();
+    void DeleteEngines();
     MuxSession(const MuxSession&) = delete;
     MuxSession& operator=(const MuxSession&) = delete;
 
@@ -57,11 +59,12 @@ public:
     std::vector<MuxSinkEntry> sinks;
     uint64_t outputBytes = 0;
     std::array<int32_t, MuxOptionCount> options{};
+    std::unique_ptr<MuxPackEngine> packEngine;  // selected pack engine of types 2, 5 and 6
     std::unique_ptr<SystemMuxEngine> systemEngine;
-    MuxFileNameCallback fileNameCallback = nullptr;
+    MuxFileNameFunction fileNameCallback = nullptr;
     int32_t lastStatus = 0;
     std::recursive_mutex lock;
-    MuxMessageCallback messageCallback = nullptr;
+    MuxMessageFunction messageCallback = nullptr;
     int32_t messageUserValue = 0;
     MuxDvdFolderDescriptor dvdFolder;
     bool haveDvdFolder = false;

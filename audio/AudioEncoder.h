@@ -1,0 +1,149 @@
+// MPEG-1 Layer II audio encoder: turns the PCM of the open AVI input into an
+// audio elementary stream file, one 1152-sample frame at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "audio/AudioTables.h"
+
+// 0 when the encoding ran to its end (also after a user stop or a reported
+// write failure), 1 when it failed. Mode letters: 's', 'j', 'd', 'm'.
+int EncodeAudioFile(const std::string& outputPath, int kbitPerSecond, char modeLetter);
+
+// Where the PCM comes from; AviGetAudioData unless replaced (the tests feed
+// their own samples). Returns the 16-bit samples delivered, 0 at the end.
+using AudioPcmSourceFn = int (*)(int16_t* destination, int wanted);
+extern AudioPcmSourceFn AudioPcmSource;
+
+struct AudioFrameHeader {
+    int32_t version, layer, errorProtection, bitrateIndex, samplingFrequency, padding, extension, mode,
+        modeExtension, copyright, original, emphasis;
+};
+
+struct AudioFrameParams {
+    AudioFrameHeader* header;
+    int actualMode;
+    const AllocationEntry (*allocation)[16];
+    int tableNumber;
+    int channels;
+    int jointStereoBound;
+    int subbandLimit;
+};
+
+struct AudioBitStream {
+    FILE* file;
+    uint8_t* buffer;
+    int bufferSize;
+    int32_t totalBits;
+    int byteIndex;
+    int bitIndex;
+    int mode;
+    int endFlags[2];
+};
+
+// Thrown only on the thread that armed it (inside InitAudioEncoder and
+// EncodeAudioFrame) to abandon initialisation or the frame in hand.
+struct AudioJump {};
+
+// Process-wide state of the one running encoding.
+struct AudioEncoderState {
+    AudioFrameHeader header;
+    AudioFrameParams params;
+    AudioBitStream stream;
+    int AudioRunFlag;
+    int AudioEncodeFailed;
+    int AudioWriteState;  // 0 healthy, 1 a write failed, 2 the output could not be created
+    int sampleRate;
+    int bitRate;
+    int modelNumber;
+    float averageSlots;
+    int wholeSlots;
+    float fractionalSlots;
+    float slotLag;
+    int extraSlot;
+    int availableBits;
+    int32_t sentBits;
+    uint32_t pcmRemaining;
+    int pcmFirstCall;
+    int reinitAllocation;
+    int modelRelease;
+    std::string AudioMessageBuffer;
+    std::string inputName;
+    std::string outputName;
+
+    int16_t pcm[2][1152];
+    const int16_t* readPos[2];
+    int32_t sbSample[2][3][12][32];
+    int32_t jSample[3][12][32];
+    int16_t windowed[2][512];
+    uint32_t codes[2][3][12][32];
+    int scaleIndex[2][3][32];
+    int jointScaleIndex[3][32];
+    int selection[2][32];
+    int allocation[2][32];
+    float smr[2][32];
+    int16_t modelHistory[2][1056];
+
+    // Analysis stage: per channel history and write offset, and the cosine
+    // table of the matrixing, built on the first frame of an encoding.
+    int16_t filterHistory[2][512];
+    int filterOffset[2];
+    bool cosineReady;
+    int16_t cosine[16][32];  // [k][folded term], even terms first, then odd
+};
+extern AudioEncoderState Audio;
+
+int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter);
+void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint32_t* sampleLimit, const char* inputName,
+                            const char* outputName, int bitRate);
+int ReadPcmFrame(int16_t buffer[2][1152], uint32_t sampleLimit, int channels);
+int EncodeAudioFrame();
+int FinishAudioEncoder();
+// Index in the bit-rate table, or -1 for a rate not listed.
+int AudioBitrateIndexOf(int bitRate);
+extern const int AudioBitrateTable[15];
+
+void PutAudioBits(AudioBitStream& stream, uint32_t value, int n);
+void PutAudioBit(AudioBitStream& stream, int bit);
+void FlushAudioBitBuffer(AudioBitStream& stream, int keep);
+
+// Frame coding steps.
+void BuildQuantizationTables();
+extern float ScaleFactorFloat[63];
+extern int32_t ScaleFactorInt[63];
+extern const float AudioSnr[18];
+void WindowSubband(int channel);
+void FilterSubband(const int16_t* windowed, int32_t out[32]);
+void ComputeScaleFactors(const int32_t samples[][3][12][32], int scaleIndex[][3][32], int channels, int limit);
+void SelectScaleFactorPatterns(int scaleIndex[2][3][32], int selection[2][32], const AudioFrameParams& params);
+int BitsForNoNoise(const float smr[2][32], const int selection[2][32], const AudioFrameParams& params);
+void AllocateBits(const float smr[2][32], const int selection[2][32], int allocation[2][32], int* availableBits,
+                  AudioFrameParams& params);
+void AllocateBitsGreedy(const float smr[2][32], const int selection[2][32], int allocation[2][32], int* availableBits,
+                        const AudioFrameParams& params);
+void UpdateAudioCrc(uint32_t value, int bits, uint32_t* crc);
+void ComputeAudioFrameCrc(const AudioFrameParams& params, const int allocation[2][32], const int selection[2][32],
+                          uint32_t* crc);
+void WriteAudioFrameHeader(const AudioFrameParams& params, AudioBitStream& stream);
+void WriteScaleFactors(const int allocation[2][32], const int selection[2][32], const int scaleIndex[2][3][32],
+                       const AudioFrameParams& params, AudioBitStream& stream);
+void QuantizeSubbandSamples(const int scaleIndex[2][3][32], const int32_t samples[2][3][12][32],
+                            const int jointScaleIndex[3][32], const int32_t jointSamples[3][12][32],
+                            const int allocation[2][32], uint32_t codes[2][3][12][32], const AudioFrameParams& params);
+void WriteSubbandSamples(const uint32_t codes[2][3][12][32], const int allocation[2][32],
+                         const AudioFrameParams& params, AudioBitStream& stream);
+
+// Psychoacoustic model 2: the 32 signal-to-mask ratios (dB) of one channel of
+// one frame. With Audio.modelRelease set it frees its state and returns.
+void PsychoacousticModel(const int16_t* samples, int16_t* history, int channel, float smrOut[32], double sampleRate);
+
+// Filterbank kernels, plain and packed; both give identical results.
+struct AudioFilterKernels {
+    // z[i] = (history[(offset + i) mod 512] x window[i]) >> 16, i = 0..511.
+    void (*window)(const int16_t* history, int offset, const int16_t* window, int16_t* z);
+    // 32 outputs from the 32 folded terms (16 even, then 16 odd) and the cosine rows.
+    void (*matrix)(const int16_t folded[32], const int16_t cosine[16][32], int32_t out[32]);
+};
+void audio_filter_init(bool simd, AudioFilterKernels& table);

@@ -1,0 +1,232 @@
+// Psychoacoustic model 2 for Layer II: two 1024-point analyses a frame,
+// unpredictability as tonality measure, spreading over partitions of about a
+// third of a bark, absolute threshold; gives 32 signal-to-mask ratios.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "audio/AudioEncoder.h"
+
+namespace {
+
+constexpr int kBlock = 1024;
+constexpr int kLines = 513;
+constexpr int kMaxPartitions = 63;
+constexpr int kFlush = 576;
+constexpr int kKeep = 480;
+constexpr float kTopThreshold = 60802371420160.0f;
+
+const float kBarkEdges[27] = {0,    100,  200,  300,  400,  510,  630,  770,  920,  1080,  1270,  1480,  1720, 2000,
+                              2320, 2700, 3150, 3700, 4400, 5300, 6400, 7700, 9500, 12000, 15500, 25000, 30000};
+const float kMinSnr[27] = {20, 20, 20, 20, 20, 17, 15, 10, 7, 4.4f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 4.5f, 3.5f, 3.5f, 3.5f};
+
+// Kept for the whole encoding; built by the first call.
+struct ModelState {
+    bool ready = false;
+    int partitions = 0;
+    int numlines[kMaxPartitions];
+    int partition[kLines];
+    float cbval[kMaxPartitions];
+    float rnorm[kMaxPartitions];
+    float tmn[kMaxPartitions];
+    float spread[kMaxPartitions][kMaxPartitions];
+    float window[kBlock];
+    float r[2][2][kLines];
+    float phiSaved[2][2][kLines];
+    int newSel = 0, oldSel = 1, oldestSel = 0;
+    const float* absThreshold = nullptr;
+};
+ModelState Model;
+
+// Rotation factors, computed once per process.
+struct Rotation {
+    float cosv[kBlock / 2];
+    float sinv[kBlock / 2];
+    Rotation() {
+        for (int i = 0; i < kBlock / 2; i++) {
+            cosv[i] = static_cast<float>(std::cos(2.0 * M_PI * i / kBlock));
+            sinv[i] = static_cast<float>(-std::sin(2.0 * M_PI * i / kBlock));
+        }
+    }
+};
+const Rotation& Rotations() {
+    static const Rotation rotation;
+    return rotation;
+}
+
+int BitReverse10(int i) {
+    int r = 0;
+    for (int b = 0; b < 10; b++)
+        if (i & (1 << b)) r |= 1 << (9 - b);
+    return r;
+}
+
+// Radix 2, decimation in frequency: natural order in, bit-reversed order out.
+void Fft1024(float* re, float* im) {
+    const Rotation& rot = Rotations();
+    for (int span = kBlock / 2, step = 1; span >= 1; span >>= 1, step <<= 1) {
+        for (int start = 0; start < kBlock; start += 2 * span) {
+            for (int j = 0; j < span; j++) {
+                int a = start + j, b = a + span;
+                float tr = re[a] - re[b], ti = im[a] - im[b];
+                re[a] = re[a] + re[b];
+                im[a] = im[a] + im[b];
+                float c = rot.cosv[j * step], s = rot.sinv[j * step];
+                re[b] = tr * c - ti * s;
+                im[b] = tr * s + ti * c;
+            }
+        }
+    }
+}
+
+void Setup(double sampleRate) {
+    ModelState& m = Model;
+    for (int i = 0; i < kBlock; i++) m.window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * M_PI * (i - 0.5) / kBlock)));
+    std::memset(m.r, 0, sizeof m.r);
+    std::memset(m.phiSaved, 0, sizeof m.phiSaved);
+    m.absThreshold = std::lround(sampleRate) == 48000 ? AbsoluteThreshold48000 : AbsoluteThreshold44100;
+
+    float bark[kLines];
+    float rate = static_cast<float>(sampleRate);
+    for (int i = 0; i < kLines; i++) {
+        float f = i * rate / kBlock;
+        int j = 1;
+        while (j < 26 && kBarkEdges[j] < f) j++;
+        bark[i] = (j - 1) + (f - kBarkEdges[j - 1]) / (kBarkEdges[j] - kBarkEdges[j - 1]);
+    }
+    int p = 0, first = 0;
+    float sum = 0;
+    for (int i = 0; i < kLines; i++) {
+        if (i > first && bark[i] - bark[first] > 0.33f && p < kMaxPartitions - 1) {
+            m.numlines[p] = i - first;
+            m.cbval[p] = sum / (i - first);
+            p++;
+            first = i;
+            sum = 0;
+        }
+        m.partition[i] = p;
+        sum += bark[i];
+    }
+    m.numlines[p] = kLines - first;
+    m.cbval[p] = sum / (kLines - first);
+    m.partitions = p + 1;
+
+    for (int i = 0; i < m.partitions; i++)
+        for (int j = 0; j < m.partitions; j++) {
+            float x = (m.cbval[i] - m.cbval[j]) * 1.05f;
+            float t2 = 0;
+            if (x >= 0.5f && x <= 2.5f) {
+                float d = x - 0.5f;
+                t2 = 8.0f * (d * d - 2.0f * d);
+            }
+            x = x + 0.474f;
+            float t3 = 15.811389f + 7.5f * x - 17.5f * std::sqrt(1.0f + x * x);
+            m.spread[i][j] = t3 <= -100.0f ? 0.0f : std::exp((t2 + t3) * 0.2302585093f);
+        }
+    for (int j = 0; j < m.partitions; j++) {
+        m.tmn[j] = std::max(15.5f + m.cbval[j], 24.5f);
+        float s = 0;
+        for (int i = 0; i < m.partitions; i++) s += m.spread[j][i];
+        m.rnorm[j] = s;
+    }
+    m.newSel = 0;
+    m.oldSel = 1;
+    m.oldestSel = 0;
+    m.ready = true;
+}
+
+// SMRs of one analysis of 1024 samples.
+void Analyse(const int16_t* history, int channel, float smr[32]) {
+    ModelState& m = Model;
+    std::vector<float> re(kBlock), im(kBlock, 0.0f), power(kBlock), phase(kBlock);
+    for (int i = 0; i < kBlock; i++) re[i] = m.window[i] * history[i];
+    Fft1024(re.data(), im.data());
+    for (int k = 0; k < kBlock; k++) {
+        int line = BitReverse10(k);
+        float e = re[k] * re[k] + im[k] * im[k];
+        float ph = 0;
+        if ((line & 1) == 0) {
+            if (e > 0.0005f)
+                ph = std::atan2(im[k], re[k]);
+            else
+                e = 0.0005f;
+        } else if (e != 0) {
+            ph = std::atan2(im[k], re[k]);
+        }
+        power[line] = e;
+        phase[line] = ph;
+    }
+    m.newSel = m.oldestSel = m.newSel ? 0 : 1;
+    m.oldSel = m.oldSel ? 0 : 1;
+
+    float c[kLines];
+    float (*r)[kLines] = m.r[channel];
+    float (*phi)[kLines] = m.phiSaved[channel];
+    for (int i = 0; i < kLines; i++) {
+        float rPred = 2.0f * r[m.oldSel][i] - r[m.oldestSel][i];
+        float phiPred = 2.0f * phi[m.oldSel][i] - phi[m.oldestSel][i];
+        float rNow = power[i] > 0 ? std::sqrt(power[i]) : 0.0f;
+        r[m.newSel][i] = rNow;
+        phi[m.newSel][i] = phase[i];
+        float dx = rNow * std::cos(phase[i]) - rPred * std::cos(phiPred);
+        float dy = rNow * std::sin(phase[i]) - rPred * std::sin(phiPred);
+        float divisor = rNow + std::fabs(rPred);
+        c[i] = divisor != 0 ? std::sqrt(dx * dx + dy * dy) / divisor : 0.0f;
+    }
+
+    float e[kMaxPartitions] = {}, cw[kMaxPartitions] = {};
+    for (int i = 0; i < kLines; i++) {
+        e[m.partition[i]] += power[i];
+        cw[m.partition[i]] += power[i] * c[i];
+    }
+    float nb[kMaxPartitions];
+    for (int j = 0; j < m.partitions; j++) {
+        float ecb = 0, ct = 0;
+        for (int k = 0; k < m.partitions; k++) {
+            if (m.spread[j][k] == 0) continue;
+            ecb += m.spread[j][k] * e[k];
+            ct += m.spread[j][k] * cw[k];
+        }
+        ct = ecb != 0 ? ct / ecb : 0.0f;
+        ct = std::min(std::max(ct, 0.05f), 0.5f);
+        float tb = -0.434294482f * std::log(ct) - 0.301029996f;
+        float snr = m.tmn[j] * tb + 5.5f * (1.0f - tb);
+        int bark = static_cast<int>(m.cbval[j] + 0.5f);
+        snr = std::max(snr, kMinSnr[std::min(bark, 26)]);
+        float bc = std::exp(-snr * 0.2302585093f);
+        nb[j] = (m.rnorm[j] != 0 && m.numlines[j] != 0) ? ecb * bc / (m.rnorm[j] * m.numlines[j]) : 0.0f;
+    }
+    float thr[kLines];
+    for (int i = 0; i < kLines; i++) thr[i] = std::max(m.absThreshold[i], nb[m.partition[i]]);
+    for (int n = 0; n < 32; n++) {
+        float energy = 0, tmin = kTopThreshold, tsum = 0;
+        for (int i = 16 * n; i <= 16 * n + 16; i++) {
+            energy += power[i];
+            tmin = std::min(tmin, thr[i]);
+            tsum += thr[i];
+        }
+        if (n <= 12)
+            smr[n] = 4.342944819f * std::log(energy / (17.0f * tmin + 1e-8f) + 1e-8f);
+        else
+            smr[n] = 4.342944819f * std::log(energy / (tsum + 1e-8f) + 1e-8f);
+    }
+}
+
+}  // namespace
+
+void PsychoacousticModel(const int16_t* samples, int16_t* history, int channel, float smrOut[32], double sampleRate) {
+    if (Audio.modelRelease) {
+        Model.ready = false;
+        Model.newSel = Model.oldestSel = 0;
+        Model.oldSel = 1;
+        return;
+    }
+    if (!Model.ready) Setup(sampleRate);
+    float smr[2][32];
+    for (int a = 0; a < 2; a++) {
+        std::memmove(history, history + kFlush, kKeep * sizeof(int16_t));
+        std::memcpy(history + kKeep, samples + a * kFlush, kFlush * sizeof(int16_t));
+        Analyse(history, channel, smr[a]);
+    }
+    for (int n = 0; n < 32; n++) smrOut[n] = std::max(smr[0][n], smr[1][n]);
+}

@@ -1,0 +1,406 @@
+// Readers of the pack engines: video start-code units and audio frames become
+// MPEG-2 PES packets with time stamps and the access units that begin in them.
+#include "mux/lib/MuxLib.h"
+#include "mux/lib/MuxPackEngine.h"
+#include "mux/lib/MuxSession.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace {
+
+struct PictureRate {
+    uint32_t num;
+    uint32_t den;
+    uint32_t ticks;
+};
+
+constexpr PictureRate PictureRates[8] = {
+    {24000, 1001, 3754}, {24, 1, 3750}, {25, 1, 3600}, {30000, 1001, 3003},
+    {30, 1, 3000},       {50, 1, 1800}, {60000, 1001, 1502}, {60, 1, 1500},
+};
+
+constexpr uint32_t Layer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+constexpr uint32_t Layer3Kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+constexpr uint32_t SampleRates[3] = {44100, 48000, 32000};
+
+void PutTimeStamp(uint8_t* out, uint8_t prefix, uint64_t t)
+{
+    t &= 0x1FFFFFFFFull;
+    out[0] = static_cast<uint8_t>((prefix << 4) | ((t >> 29) & 0x0E) | 1);
+    out[1] = static_cast<uint8_t>(t >> 22);
+    out[2] = static_cast<uint8_t>(((t >> 14) & 0xFE) | 1);
+    out[3] = static_cast<uint8_t>(t >> 7);
+    out[4] = static_cast<uint8_t>(((t << 1) & 0xFE) | 1);
+}
+
+}  // namespace
+
+std::unique_ptr<PesPacketRecord> MakePaddingPacket(uint32_t n)
+{
+    auto p = std::make_unique<PesPacketRecord>();
+    n = std::max<uint32_t>(n, 6);
+    p->bytes.assign(n, 0xFF);
+    p->bytes[0] = 0x00;
+    p->bytes[1] = 0x00;
+    p->bytes[2] = 0x01;
+    p->bytes[3] = 0xBE;
+    p->bytes[4] = static_cast<uint8_t>((n - 6) >> 8);
+    p->bytes[5] = static_cast<uint8_t>(n - 6);
+    p->totalLength = n;
+    p->headerLength = 6;
+    return p;
+}
+
+void MuxPackEngine::RefreshGeometry()
+{
+    const int32_t packSize = session.Option(6);
+    if (packSize >= 64 && packSize <= 65535) geometry.packSize = static_cast<uint32_t>(packSize);
+    geometry.packetsPerPack = static_cast<uint32_t>(std::max(1, session.Option(1)));
+    geometry.packetSize = (geometry.packSize - 14) / geometry.packetsPerPack;
+}
+
+uint32_t PackGeometry::HeaderRoom(const PesPacketRecord& p) const
+{
+    return 9 + p.FieldLength() + static_cast<uint32_t>(p.extension.size());
+}
+
+std::unique_ptr<PesPacketRecord> PackGeometry::StartPacket(const std::shared_ptr<QueuedUnit>& stream, bool)
+{
+    auto p = std::make_unique<PesPacketRecord>();
+    p->bytes.reserve(packetSize);
+    p->bytes.assign(9, 0);
+    p->stream = stream;
+    return p;
+}
+
+void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_t streamId)
+{
+    if (!packet) return;
+    PesPacketRecord& p = *packet;
+    std::vector<uint8_t> payload(p.bytes.begin() + 9, p.bytes.end());
+    const uint32_t field = p.FieldLength();
+    const uint32_t extension = static_cast<uint32_t>(p.extension.size());
+    const uint32_t headerData = field + extension;
+    int64_t diff = int64_t{9} + static_cast<int64_t>(payload.size()) + headerData - packetSize;
+    std::vector<uint8_t> carry;
+    if (diff > 0) {
+        carry.assign(payload.end() - diff, payload.end());
+        payload.resize(payload.size() - static_cast<size_t>(diff));
+        diff = 0;
+    }
+    const uint32_t stuffing = diff >= -7 ? static_cast<uint32_t>(-diff) : 0;
+    const uint32_t payloadLength = static_cast<uint32_t>(payload.size());
+
+    std::vector<uint8_t>& b = p.bytes;
+    b.assign({0x00, 0x00, 0x01, streamId});
+    const uint32_t lengthField = 3 + headerData + stuffing + payloadLength;
+    b.push_back(static_cast<uint8_t>(lengthField >> 8));
+    b.push_back(static_cast<uint8_t>(lengthField));
+    b.push_back(0x81);
+    const bool writeDts = field == 10;
+    uint8_t flagsByte = field == 10 ? 0xC0 : field == 5 ? 0x80 : 0x00;
+    if (extension > 0) flagsByte |= 0x01;
+    b.push_back(flagsByte);
+    b.push_back(static_cast<uint8_t>(headerData + stuffing));
+    if (field >= 5) {
+        b.resize(b.size() + 5);
+        PutTimeStamp(&b[b.size() - 5], writeDts ? 3 : 2, p.pts);
+    }
+    if (writeDts) {
+        b.resize(b.size() + 5);
+        PutTimeStamp(&b[b.size() - 5], 1, p.dts);
+    }
+    b.insert(b.end(), p.extension.begin(), p.extension.end());
+    p.extension.clear();
+    b.insert(b.end(), stuffing, 0xFF);
+    p.headerLength = static_cast<uint32_t>(b.size());
+    b.insert(b.end(), payload.begin(), payload.end());
+    p.totalLength = static_cast<uint32_t>(b.size());
+
+    // Byte counts of the access units: up to the next one, the last up to the packet's end.
+    for (uint32_t i = 0; i < p.unitCount; ++i) {
+        const uint32_t end = i + 1 < p.unitCount ? p.units[i + 1].offset : payloadLength;
+        if (p.units[i].bytes == 0) p.units[i].bytes = end > p.units[i].offset ? end - p.units[i].offset : 0;
+    }
+    p.leadingBytes = p.unitCount > 0 ? std::min(p.units[0].offset, payloadLength) : payloadLength;
+
+    if (p.totalLength + 8 <= packetSize && engine_.session.Option(0) != MuxTypeTransport) {
+        auto padding = MakePaddingPacket(packetSize - p.totalLength);
+        b.insert(b.end(), padding->bytes.begin(), padding->bytes.end());
+        p.totalLength = static_cast<uint32_t>(b.size());
+    }
+
+    std::shared_ptr<QueuedUnit> stream = p.stream;
+    (streamId == 0xE0 ? engine_.videoQueue : engine_.audioQueue).push_back(std::move(packet));
+    packet.reset();
+    if (!carry.empty()) {
+        packet = StartPacket(stream, streamId == 0xE0);
+        packet->bytes.insert(packet->bytes.end(), carry.begin(), carry.end());
+    }
+}
+
+void PackGeometry::Append(std::unique_ptr<PesPacketRecord>& packet, const uint8_t* data, size_t length,
+                          uint8_t streamId)
+{
+    const bool isVideo = streamId == 0xE0;
+    while (length > 0) {
+        if (!packet) {
+            std::shared_ptr<QueuedUnit> stream = isVideo ? std::shared_ptr<QueuedUnit>(video) : audio;
+            packet = StartPacket(stream, isVideo);
+        }
+        const size_t used = HeaderRoom(*packet) + packet->bytes.size() - 9;
+        const size_t room = packetSize > used ? packetSize - used : 0;
+        const size_t n = std::min(room, length);
+        packet->bytes.insert(packet->bytes.end(), data, data + n);
+        data += n;
+        length -= n;
+        if (HeaderRoom(*packet) + packet->bytes.size() - 9 >= packetSize) FinishPacket(packet, streamId);
+    }
+}
+
+void PackGeometry::ApplyDelay(PesPacketRecord& p, int64_t delay, bool written)
+{
+    if ((p.flags & 3) == 0 && p.unitCount == 0) return;
+    if (p.flags & 3) {
+        p.pts += static_cast<uint64_t>(delay);
+        p.dts += static_cast<uint64_t>(delay);
+    }
+    for (uint32_t i = 0; i < p.unitCount; ++i) p.units[i].time += static_cast<uint64_t>(delay);
+    if (written && p.FieldLength() >= 5 && p.bytes.size() >= 19) {
+        const bool dts = p.FieldLength() == 10;
+        PutTimeStamp(&p.bytes[9], dts ? 3 : 2, p.pts);
+        if (dts) PutTimeStamp(&p.bytes[14], 1, p.dts);
+    }
+}
+
+void PackGeometry::ComputeStartDelay()
+{
+    if (delayApplied || !Ready()) return;
+    const double payloadPerPack = packSize > 23 ? packSize - 23.0 : 1.0;
+    const uint32_t videoRate = video ? video->byteRate : 0;
+    const uint32_t audioRate = audio ? audio->byteRate : 0;
+    double rate;
+    if (engine_.session.Option(5) > 0) {
+        rate = engine_.session.Option(5) * 50.0;
+    } else {
+        rate = std::ceil(((14.0 / packetsPerPack + 9.0) / packetSize + 1.0) * (videoRate + audioRate));
+        rate = std::trunc(rate * (engine_.session.Option(4) != 0 ? 1.025 : 1.085));
+    }
+    if (rate < 1000) rate = 1000;
+    const double packs = std::ceil(static_cast<double>(videoStartBytes) / payloadPerPack) +
+                         std::ceil(audioStartBytes / payloadPerPack);
+    int64_t delay = static_cast<int64_t>(packs * packSize / rate * 90000.0) + firstVbvDelay / 2;
+    if (engine_.session.Option(0) == MuxTypeSvcd) delay += 12000;
+    startDelay = delay;
+    delayApplied = true;
+    for (auto& p : engine_.videoQueue) ApplyDelay(*p, delay, true);
+    for (auto& p : engine_.audioQueue) ApplyDelay(*p, delay, true);
+    if (videoPacket) ApplyDelay(*videoPacket, delay, false);
+    if (audioPacket) ApplyDelay(*audioPacket, delay, false);
+}
+
+void PackGeometry::MarkVideoReady()
+{
+    counting = false;
+    videoReady = true;
+    ComputeStartDelay();
+}
+
+int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
+{
+    if (data == nullptr || length < 4 || data[0] != 0 || data[1] != 0 || data[2] != 1) return MuxErrVideoStream;
+    const bool svcd = engine_.session.Option(0) == MuxTypeSvcd;
+    const uint8_t code = data[3];
+    if (counting) videoStartBytes += length;
+
+    if (code == 0xB3) {
+        if (length < 12) return MuxErrVideoStream;
+        if (!video) video = std::make_shared<QueuedVideoUnit>();
+        if (videoPacket) {
+            const uint32_t payload = static_cast<uint32_t>(videoPacket->bytes.size() - 9);
+            if ((svcd && payload > 0) || ((videoPacket->flags & 3) == 0 && payload + 9 > packSize / 2))
+                FinishPacket(videoPacket, 0xE0);
+        }
+        if (!videoPacket) {
+            videoPacket = StartPacket(video, true);
+            if (svcd) videoPacket->extension = {0x1E, 0x60, 0xE6};
+        }
+        const uint32_t rateCode = data[7] & 0x0F;
+        if (rateCode >= 1 && rateCode <= 8) {
+            video->rateNum = PictureRates[rateCode - 1].num;
+            video->rateDen = PictureRates[rateCode - 1].den;
+            video->ticksPerPicture = PictureRates[rateCode - 1].ticks;
+        } else {
+            video->rateNum = video->rateDen = video->ticksPerPicture = 1;
+        }
+        const uint32_t bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
+        if ((data[10] & 0x20) == 0) return MuxErrVideoStream;
+        video->byteRate = bitRate * 50;
+        video->vbvBytes = settingsVbvBytes;
+        video->profileCode = settingsProfileCode;
+        video->levelCode = settingsLevelCode;
+    } else if (code == 0xB8) {
+        if (videoPacket && (videoPacket->flags & 3) == 0 &&
+            videoPacket->bytes.size() - 9 + length + 14 > packSize)
+            FinishPacket(videoPacket, 0xE0);
+        if (video) {
+            video->picturesSinceGop = 0;
+            video->lastTemporalReference = 0;
+        }
+    } else if (code == 0x00) {
+        if (length < 8) return MuxErrVideoStream;
+        if (!video) video = std::make_shared<QueuedVideoUnit>();
+        const uint32_t temporalReference = uint32_t{data[4]} << 2 | data[5] >> 6;
+        const uint32_t pictureType = (data[5] >> 3) & 7;
+        const uint32_t vbvDelay = (uint32_t{data[5]} & 7) << 13 | uint32_t{data[6]} << 5 | data[7] >> 3;
+        if (counting && ++picturesBeforeReady == 2) {
+            videoStartBytes -= length;
+            firstVbvDelay = vbvDelay;
+            MarkVideoReady();
+        }
+        QueuedVideoUnit& v = *video;
+        const uint64_t decode = v.pictureCount * 90000 * v.rateDen / v.rateNum + static_cast<uint64_t>(startDelay);
+        if (!videoPacket) videoPacket = StartPacket(video, true);
+        if ((videoPacket->flags & 3) == 0) {
+            const int64_t reorder = std::max<int64_t>(0, int64_t{temporalReference} - v.picturesSinceGop + 1);
+            const uint64_t present = decode + static_cast<uint64_t>(reorder) * v.ticksPerPicture;
+            firstPresentationTime = std::min(firstPresentationTime, present - static_cast<uint64_t>(startDelay));
+            // The picture must begin inside the packet that carries its time stamps.
+            if (HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + (reorder != 0 ? 10 : 5) >= packetSize) {
+                FinishPacket(videoPacket, 0xE0);
+                if (!videoPacket) videoPacket = StartPacket(video, true);
+            }
+            if (pictureType == 1) videoPacket->userDataOffset = static_cast<uint32_t>(videoPacket->bytes.size());
+            videoPacket->pts = present;
+            videoPacket->dts = decode;
+            videoPacket->flags = PesPacketRecord::FlagPts | PesPacketRecord::FlagDts | (reorder != 0 ? 10u : 5u) << 16;
+        }
+        PesPacketRecord& p = *videoPacket;
+        if (p.unitCount < 10) {
+            const uint32_t offset = static_cast<uint32_t>(p.bytes.size() - 9);
+            if (p.unitCount > 0) p.units[p.unitCount - 1].bytes = offset - p.units[p.unitCount - 1].offset;
+            p.units[p.unitCount++] = {decode, 0, offset};
+        }
+        v.lastTemporalReference = temporalReference;
+        ++v.picturesSinceGop;
+        ++v.pictureCount;
+    }
+    Append(videoPacket, data, length, 0xE0);
+    if (code == 0x00) return FeedHeldAudio();
+    return 0;
+}
+
+int32_t PackGeometry::FeedHeldAudio()
+{
+    if (heldAudio_.empty() || firstPresentationTime == NoPresentationTime) return 0;
+    std::vector<uint8_t> held;
+    held.swap(heldAudio_);
+    size_t at = 0;
+    while (at + 4 <= held.size()) {
+        uint32_t length;
+        std::memcpy(&length, &held[at], 4);
+        int32_t status = FeedAudioFrame(&held[at + 4], length);
+        if (status != 0) return status;
+        at += 4 + length;
+    }
+    return 0;
+}
+
+int32_t PackGeometry::FeedAudio(const uint8_t* data, uint32_t length)
+{
+    if (data == nullptr) return 0;
+    if (firstPresentationTime == NoPresentationTime) {
+        // Audio is timed from the first picture; hold frames until it is known.
+        const size_t at = heldAudio_.size();
+        heldAudio_.resize(at + 4 + length);
+        std::memcpy(&heldAudio_[at], &length, 4);
+        std::memcpy(&heldAudio_[at + 4], data, length);
+        return 0;
+    }
+    return FeedAudioFrame(data, length);
+}
+
+int32_t PackGeometry::FeedAudioFrame(const uint8_t* data, uint32_t length)
+{
+    static const uint8_t endCode[4] = {0x00, 0x00, 0x01, 0xB9};
+    if (length == 4 && std::equal(data, data + 4, endCode)) return 0;
+    const uint32_t layer = length >= 4 ? (data[1] & 6) >> 1 : 0;
+    const uint32_t rateIndex = length >= 4 ? data[2] >> 4 : 0;
+    const uint32_t sampleIndex = length >= 4 ? (data[2] >> 2) & 3 : 3;
+    if (length < 4 || data[0] != 0xFF || (data[1] & 0xF8) != 0xF8 || (layer != 1 && layer != 2) ||
+        rateIndex == 0 || rateIndex == 15 || sampleIndex == 3) {
+        engine_.session.ReportStatus(MuxErrAudioStream);
+        return MuxErrAudioStream;
+    }
+    if (!audio) {
+        audio = std::make_shared<QueuedAudioUnit>();
+        audioPacket = StartPacket(audio, false);
+        if (engine_.session.Option(0) == MuxTypeSvcd) audioPacket->extension = {0x1E, 0x40, 0x20};
+    }
+    const uint32_t kbps = layer == 2 ? Layer2Kbps[rateIndex] : Layer3Kbps[rateIndex];
+    audio->sampleRate = SampleRates[sampleIndex];
+    audio->frameLength = 144 * kbps * 1000 / audio->sampleRate + ((data[2] >> 1) & 1);
+    audio->byteRate = kbps * 128;
+    if (audioStartBytes == 0) {
+        audioStartBytes = length;
+        ComputeStartDelay();
+    }
+    const uint64_t present = firstPresentationTime + static_cast<uint64_t>(startDelay) +
+                             audio->frameCount * 1152 * 90000 / audio->sampleRate;
+    if (!audioPacket) audioPacket = StartPacket(audio, false);
+    if ((audioPacket->flags & 1) == 0) {
+        if (HeaderRoom(*audioPacket) + audioPacket->bytes.size() - 9 + 5 >= packetSize) {
+            FinishPacket(audioPacket, 0xC0);
+            if (!audioPacket) audioPacket = StartPacket(audio, false);
+        }
+        audioPacket->pts = present;
+        audioPacket->dts = present;
+        audioPacket->flags = PesPacketRecord::FlagPts | 5u << 16;
+    }
+    PesPacketRecord& p = *audioPacket;
+    if (p.unitCount < 10) {
+        const uint32_t offset = static_cast<uint32_t>(p.bytes.size() - 9);
+        if (p.unitCount > 0) p.units[p.unitCount - 1].bytes = offset - p.units[p.unitCount - 1].offset;
+        p.units[p.unitCount++] = {present, 0, offset};
+    }
+    ++audio->frameCount;
+    Append(audioPacket, data, length, 0xC0);
+    return 0;
+}
+
+// Readiness that never came is forced, so that the streams are timed all the same.
+void PackGeometry::ForceReady()
+{
+    if (Ready()) return;
+    if (!videoReady) {
+        videoStartBytes = 1;
+        firstVbvDelay = 100;
+        counting = false;
+        videoReady = true;
+    }
+    audioStartBytes = 1;
+    if (firstPresentationTime == NoPresentationTime) firstPresentationTime = 1;
+    ComputeStartDelay();
+}
+
+int32_t PackGeometry::FlushAudio()
+{
+    ForceReady();
+    if (firstPresentationTime == NoPresentationTime) firstPresentationTime = 1;
+    int32_t status = FeedHeldAudio();
+    if (status != 0) return status;
+    FinishPacket(audioPacket, 0xC0);
+    return 0;
+}
+
+int32_t PackGeometry::FlushVideo()
+{
+    ForceReady();
+    int32_t status = FeedHeldAudio();
+    if (status != 0) return status;
+    FinishPacket(videoPacket, 0xE0);
+    return 0;
+}
