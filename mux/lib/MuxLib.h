@@ -44,8 +44,8 @@ using MuxHandle = MuxSession*;
 // A sink's write function: data and length in bits; null data with length 0 asks for a flush.
 using MuxWriteFunction = int32_t (*)(const uint8_t* data, uint32_t bits, void* context);
 // Hands the library a malloc'ed copy of the output file name; the library frees it.
-using MuxFileNameCallback = int32_t (*)(char** name);
-using MuxMessageCallback = int32_t (*)(int32_t status, int32_t zero, int32_t userValue);
+using MuxFileNameFunction = int32_t (*)(char** name);
+using MuxMessageFunction = int32_t (*)(int32_t status, int32_t zero, int32_t userValue);
 // Called with the number of input bytes just multiplexed; its result is not looked at.
 using MuxProgressFunction = int (*)(int64_t bytes);
 
@@ -93,8 +93,8 @@ int32_t MuxSetOption(int32_t id, int32_t value);
 int32_t MuxReadOption(int32_t id, int32_t* out);
 int32_t MuxSetParameter(int32_t id, int32_t value);
 int32_t MuxGetOption(int32_t id, int32_t* out);
-int32_t MuxSetFileNameCallback(MuxFileNameCallback callback);
-int32_t MuxSetMessageCallback(MuxMessageCallback callback, int32_t userValue);
+int32_t MuxSetFileNameCallback(MuxFileNameFunction callback);
+int32_t MuxSetMessageCallback(MuxMessageFunction callback, int32_t userValue);
 // Kinds 1 and 3: descriptor is the output path (const char*); kind 2: a MuxCallerSink*;
 // any other kind: the kind value is taken as a MuxWriteFunction and descriptor as its context.
 int32_t MuxAddSink(intptr_t kind, const void* descriptor);

@@ -250,7 +250,7 @@ int32_t MuxGetOption(int32_t id, int32_t* out)
     return MuxReadOption(id, out);
 }
 
-int32_t MuxSetFileNameCallback(MuxFileNameCallback callback)
+int32_t MuxSetFileNameCallback(MuxFileNameFunction callback)
 {
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
@@ -259,7 +259,7 @@ int32_t MuxSetFileNameCallback(MuxFileNameCallback callback)
     return 0;
 }
 
-int32_t MuxSetMessageCallback(MuxMessageCallback callback, int32_t userValue)
+int32_t MuxSetMessageCallback(MuxMessageFunction callback, int32_t userValue)
 {
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;

@@ -61,10 +61,10 @@ public:
     std::array<int32_t, MuxOptionCount> options{};
     std::unique_ptr<MuxPackEngine> packEngine;  // selected pack engine of types 2, 5 and 6
     std::unique_ptr<SystemMuxEngine> systemEngine;
-    MuxFileNameCallback fileNameCallback = nullptr;
+    MuxFileNameFunction fileNameCallback = nullptr;
     int32_t lastStatus = 0;
     std::recursive_mutex lock;
-    MuxMessageCallback messageCallback = nullptr;
+    MuxMessageFunction messageCallback = nullptr;
     int32_t messageUserValue = 0;
     MuxDvdFolderDescriptor dvdFolder;
     bool haveDvdFolder = false;

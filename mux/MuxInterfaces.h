@@ -1,0 +1,21 @@
+// The job's bridge to the multiplexer library: settings become a mux type and
+// options, one session runs, and library statuses become message texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// 0 on success, 1 when the user stopped, else the library's status (or -500 from the preparation).
+int MultiplexWithLibrary(const std::string& audioFile, const std::string& videoFile, const std::string& outputFile);
+
+// Resets the progress counters to the two input sizes and pumps once; -500 when the user has stopped.
+int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFile);
+
+// Type, options and parameters of the current session from the job's settings.
+int32_t ConfigureMuxSession();
+
+// Hands the library a malloc'ed copy of the output file name.
+int32_t MuxFileNameCallback(char** name);
+
+// The library's message callback: the status's text goes to MuxMessageText.
+int32_t ReportMuxLibraryError(int32_t status, int32_t zero, int32_t userValue);
