@@ -64,7 +64,8 @@ void DrawOutputPreviewFrame(void* surface);
 // Draw into the pane's own surface; called with the matching preview lock held.
 void RefreshInputPreview();
 void RefreshOutputPreview();
-// Draw when the matching show setting is on; 1.
+// Draw when the matching show setting is on; 1. Called from a pane's paint
+// handler with the matching preview lock held, as the engine holds it.
 int DrawInputPreviewIfShown(void* surface);
 int DrawOutputPreviewIfShown(void* surface);
 // After a palette change by `changedPane` (-1 none); the number of colours realised.
