@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/AppSettings.h"
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
+#include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/Report.h"
+#include "job/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
@@ -166,6 +169,42 @@ BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<
     if (answer == platform::MbAnswer::Yes && hooks.openLog) hooks.openLog(BatchLogFileName);
     BatchMode = 0;
     return counts;
+}
+
+void RunBatchEntry(const BatchEntryHooks& hooks) {
+    BatchJobSucceeded = 0;
+    UserStopFlag = 0;
+    if (RunState == 2 && PauseFlag == 1) {
+        PauseFlag = 0;
+        return;
+    }
+    if (hooks.previewWindowOpen && hooks.previewWindowOpen()) {
+        // Shown even in a batch: the user must close the window before anything encodes.
+        platform::ShowMessageBox(LoadResString(64166), "", platform::MbButtons::Ok, platform::MbIcon::Stop);
+        return;
+    }
+    int unusedFlag = 0;
+    int& encodingActive = hooks.encodingActive ? *hooks.encodingActive : unusedFlag;
+    if (encodingActive == 1) return;
+    encodingActive = 1;
+    const bool applied = !hooks.applyToParameters || hooks.applyToParameters();
+    int jobResult = 0;
+    if (applied) {
+        InputPreviewReady = 0;
+        OutputPreviewReady = 0;
+        AverageQuality = 0.0f;
+        PictureQuality = 0.0f;
+        PreviewWidth = EncoderSettings.horizontalSize;
+        PreviewHeight = EncoderSettings.verticalSize;
+        if (hooks.prepareViews) hooks.prepareViews();
+        PauseFlag = 0;
+        jobResult = hooks.runEncoding ? hooks.runEncoding() : 0;
+        if (BatchStopRequested == 1 && hooks.restoreViews)
+            hooks.restoreViews(UserStopFlag ? 64169 : jobResult != 0 ? 64170 : 64171);
+        PauseFlag = 0;
+    }
+    encodingActive = 0;
+    FinishBatchEntry(applied, jobResult);
 }
 
 void FinishBatchEntry(bool applied, int jobResult) {

@@ -65,6 +65,20 @@ struct BatchProcessHooks {
 BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<BatchProfile>& profiles,
                             const BatchProcessHooks& hooks);
 
+// What one batch job needs of the view and the job driver.
+struct BatchEntryHooks {
+    std::function<bool()> previewWindowOpen;
+    int* encodingActive = nullptr;              // the view's word: 1 while any encoding runs
+    std::function<bool()> applyToParameters;    // the form's values into the settings
+    std::function<void()> prepareViews;         // panes, progress panel, form hidden, dropping off
+    std::function<int()> runEncoding;           // the job; its result, 0 on success
+    std::function<void(int statusTextId)> restoreViews;  // after a stop: form back, status text, dropping on
+};
+
+// Encodes the job the current settings describe, logs how it ended and sets
+// BatchJobSucceeded.
+void RunBatchEntry(const BatchEntryHooks& hooks);
+
 // The end of one job of a batch: the log line that says how it ended, and
 // BatchJobSucceeded from the stop flags and the job's result.
 void FinishBatchEntry(bool applied, int jobResult);

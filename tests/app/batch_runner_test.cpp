@@ -4,12 +4,14 @@
 
 #include <map>
 
+#include "app/AppSettings.h"
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
 #include "app/BatchRunner.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/Report.h"
+#include "job/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 
@@ -205,6 +207,79 @@ TEST_F(BatchRunnerTest, WholeProcessWithSummary) {
     ASSERT_EQ(boxes.Texts().size(), 2u);
     EXPECT_EQ(boxes.Texts()[0], "Failed to find profile");
     EXPECT_TRUE(calls_.empty());
+}
+
+TEST_F(BatchRunnerTest, OneBatchJobThroughTheView) {
+    platform::ScriptedMessageBoxes boxes;
+    int encodingActive = 0;
+    bool previewOpen = false, applies = true;
+    int result = 0, statusText = -1, activeDuringJob = -1;
+    BatchEntryHooks hooks;
+    hooks.previewWindowOpen = [&] { return previewOpen; };
+    hooks.encodingActive = &encodingActive;
+    hooks.applyToParameters = [&] { return applies; };
+    hooks.runEncoding = [&] {
+        activeDuringJob = encodingActive;
+        return result;
+    };
+    hooks.restoreViews = [&](int id) { statusText = id; };
+    EncoderSettings.horizontalSize = 480;
+    EncoderSettings.verticalSize = 576;
+
+    RunBatchEntry(hooks);
+    EXPECT_EQ(BatchJobSucceeded, 1);
+    EXPECT_EQ(activeDuringJob, 1);
+    EXPECT_EQ(encodingActive, 0);
+    EXPECT_EQ(PreviewWidth, 480);
+    EXPECT_EQ(PreviewHeight, 576);
+    EXPECT_EQ(statusText, -1);  // the form stays hidden for the next job
+
+    result = 3;
+    RunBatchEntry(hooks);
+    EXPECT_EQ(BatchJobSucceeded, 0);
+
+    // A stop during the job brings the form back with the matching status.
+    hooks.runEncoding = [&] {
+        BatchStopRequested = 1;
+        return 0;
+    };
+    RunBatchEntry(hooks);
+    EXPECT_EQ(statusText, 64171);
+    EXPECT_EQ(BatchJobSucceeded, 0);
+    BatchStopRequested = 0;
+
+    applies = false;
+    activeDuringJob = -1;
+    hooks.runEncoding = [&] { return activeDuringJob = 1; };
+    RunBatchEntry(hooks);
+    EXPECT_EQ(activeDuringJob, -1);
+    EXPECT_EQ(BatchJobSucceeded, 0);
+
+    applies = true;
+    encodingActive = 1;
+    RunBatchEntry(hooks);
+    EXPECT_EQ(activeDuringJob, -1);
+    encodingActive = 0;
+
+    // A paused interactive encoding is released and the entry fails.
+    RunState = 2;
+    PauseFlag = 1;
+    RunBatchEntry(hooks);
+    EXPECT_EQ(PauseFlag, 0);
+    EXPECT_EQ(activeDuringJob, -1);
+    RunState = 1;
+
+    previewOpen = true;
+    RunBatchEntry(hooks);
+    EXPECT_EQ(activeDuringJob, -1);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Please close video preview windows\nbefore encoding MPEG file."});
+    EXPECT_EQ(Log(),
+              "\nMPEG encoding completed successfully\n"
+              "\nError encountered during batch encoding - process halted\nPlease verify parameters of specified "
+              "profile "
+              "\nBatch MPEG encoding aborted by user.\n"
+              "\nError encountered during batch encoding - process halted\nPlease verify parameters of specified "
+              "profile ");
 }
 
 TEST_F(BatchRunnerTest, SummaryTexts) {
