@@ -107,6 +107,7 @@ TEST_F(SystemStreamTest, Mpeg1StreamDecodesLikeItsElementaryStreams)
         previous = packs[i].scr;
     }
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+    EXPECT_EQ(LatePackets(bytes, packs), 0);
 }
 
 TEST_F(SystemStreamTest, FixedRateSetsTheFlagAndKeepsAGivenRate)
@@ -157,6 +158,7 @@ TEST_F(SystemStreamTest, VideoCdStreamHasWholeSectorsAndFixedClock)
     for (size_t i = 2; i < packs.size(); ++i)
         for (const Packet& k : packs[i].packets) EXPECT_NE(k.id, 0xBB) << "pack " << i;
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+    EXPECT_EQ(LatePackets(bytes, packs), 0);
     // The stream fits the disc's rate: 75 sectors a second for 2 s, plus the start-up time.
     EXPECT_LT(packs.size(), 75u * 3);
 }
