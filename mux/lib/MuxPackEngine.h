@@ -56,7 +56,8 @@ struct PesPacketRecord {
     std::array<PesAccessUnit, 10> units{};
     uint32_t unitCount = 0;
     uint32_t leadingBytes = 0;
-    uint32_t userDataOffset = 0;  // where an I picture's unit begins, 0 when none
+    uint32_t userDataOffset = 0;  // where an I picture's unit begins in the packet, 0 when none
+    int32_t iPicturePayloadOffset = -1;  // the same in the payload while the packet is filled
     std::vector<uint8_t> extension;
 
     uint32_t FieldLength() const { return flags >> 16; }

@@ -119,6 +119,8 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     p.headerLength = static_cast<uint32_t>(b.size());
     b.insert(b.end(), payload.begin(), payload.end());
     p.totalLength = static_cast<uint32_t>(b.size());
+    if (p.iPicturePayloadOffset >= 0 && static_cast<uint32_t>(p.iPicturePayloadOffset) < payloadLength)
+        p.userDataOffset = p.headerLength + static_cast<uint32_t>(p.iPicturePayloadOffset);
 
     // Byte counts of the access units: up to the next one, the last up to the packet's end.
     for (uint32_t i = 0; i < p.unitCount; ++i) {
@@ -273,7 +275,7 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
                 FinishPacket(videoPacket, 0xE0);
                 if (!videoPacket) videoPacket = StartPacket(video, true);
             }
-            if (pictureType == 1) videoPacket->userDataOffset = static_cast<uint32_t>(videoPacket->bytes.size());
+            if (pictureType == 1) videoPacket->iPicturePayloadOffset = static_cast<int32_t>(videoPacket->bytes.size() - 9);
             videoPacket->pts = present;
             videoPacket->dts = decode;
             videoPacket->flags = PesPacketRecord::FlagPts | PesPacketRecord::FlagDts | (reorder != 0 ? 10u : 5u) << 16;

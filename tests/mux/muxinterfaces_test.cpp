@@ -29,7 +29,7 @@ const Streams& TestStreams()
         const auto video = (dir / "v.m1v").string();
         const auto audio = (dir / "a.mp2").string();
         if (RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -t 2 -c:v mpeg1video "
-                       "-b:v 1150k '" + video + "'") == 0 &&
+                       "-b:v 1150k -maxrate 1150k -minrate 1150k -bufsize 327680 '" + video + "'") == 0 &&
             RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=44100 -t 2 -ac 2 "
                        "-c:a mp2 -b:a 224k -f mp2 '" + audio + "'") == 0)
             s = {video, audio};

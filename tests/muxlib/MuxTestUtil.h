@@ -9,7 +9,7 @@
 
 namespace muxtest {
 
-// Video (352x288, 25 fps, 2 s, 1150 kbit/s) and audio (44.1 kHz, 224 kbit/s, 2 s)
+// Video (352x288, 25 fps, 2 s, 1150 kbit/s constant rate as a Video-CD needs) and audio (44.1 kHz, 224 kbit/s, 2 s)
 // elementary streams, made once per test program; empty paths without ffmpeg.
 struct Streams {
     std::filesystem::path video;
@@ -50,6 +50,10 @@ struct Pack {
 
 // Splits an MPEG-1 system stream into packs; false with a reason when it cannot.
 bool WalkPacks(const std::string& bytes, std::vector<Pack>& packs, std::string& error);
+
+// Time-stamped packets whose decoding time comes before their pack's clock reference
+// (the data would reach the decoder too late).
+int LatePackets(const std::string& bytes, const std::vector<Pack>& packs);
 
 // MD5 of every decoded video frame of a file, in order.
 std::vector<std::string> VideoFrameHashes(const std::filesystem::path& file);

@@ -31,7 +31,8 @@ const Streams& TestStreams()
         const auto video = dir / "v.m1v";
         const auto audio = dir / "a.mp2";
         int a = testsupport::RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -t 2 "
-                                        "-c:v mpeg1video -b:v 1150k '" + video.string() + "'");
+                                        "-c:v mpeg1video -b:v 1150k -maxrate 1150k -minrate 1150k -bufsize 327680 '" +
+                                        video.string() + "'");
         int b = testsupport::RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=1000:sample_rate=44100 -t 2 "
                                         "-ac 2 -c:a mp2 -b:a 224k -f mp2 '" + audio.string() + "'");
         if (a == 0 && b == 0) s = {video, audio};
@@ -119,6 +120,30 @@ bool WalkPacks(const std::string& b, std::vector<Pack>& packs, std::string& erro
         packs.push_back(p);
     }
     return true;
+}
+
+int LatePackets(const std::string& b, const std::vector<Pack>& packs)
+{
+    auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[i])}; };
+    auto stamp = [&](size_t i) { return ((u(i) >> 1) & 7) << 30 | u(i + 1) << 22 | (u(i + 2) >> 1) << 15 | u(i + 3) << 7 | u(i + 4) >> 1; };
+    int late = 0;
+    for (const Pack& p : packs) {
+        for (const Packet& k : p.packets) {
+            if (k.id != 0xE0 && k.id != 0xC0) continue;
+            size_t at = k.offset + 6;
+            while (u(at) == 0xFF) ++at;
+            if ((u(at) & 0xC0) == 0x40) at += 2;
+            uint64_t t;
+            if ((u(at) & 0xF0) == 0x20)
+                t = stamp(at);
+            else if ((u(at) & 0xF0) == 0x30)
+                t = stamp(at + 5);
+            else
+                continue;
+            if (t < p.scr) ++late;
+        }
+    }
+    return late;
 }
 
 std::vector<std::string> VideoFrameHashes(const std::filesystem::path& file)

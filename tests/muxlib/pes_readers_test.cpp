@@ -183,6 +183,18 @@ TEST_F(PesReadersTest, SvcdPacketsStartAtSequenceHeadersWithBufferExtensions)
         }
     }
     EXPECT_GE(sequences, 2);
+    // Each I picture's start is found where its packet says.
+    int marked = 0;
+    for (const auto& p : f.engine.videoQueue) {
+        if (p->userDataOffset == 0) continue;
+        ++marked;
+        const auto& b = p->bytes;
+        ASSERT_LE(p->userDataOffset + 6, p->totalLength);
+        EXPECT_EQ(std::vector<uint8_t>(b.begin() + p->userDataOffset, b.begin() + p->userDataOffset + 4),
+                  (std::vector<uint8_t>{0, 0, 1, 0}));
+        EXPECT_EQ((b[p->userDataOffset + 5] >> 3) & 7, 1);
+    }
+    EXPECT_EQ(marked, sequences);
     const auto& a = f.engine.audioQueue.front()->bytes;
     EXPECT_EQ(std::vector<uint8_t>(a.begin() + 14, a.begin() + 17), (std::vector<uint8_t>{0x1E, 0x40, 0x20}));
 }

@@ -107,6 +107,7 @@ TEST_F(SystemStreamTest, Mpeg1StreamDecodesLikeItsElementaryStreams)
         previous = packs[i].scr;
     }
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+    EXPECT_EQ(LatePackets(bytes, packs), 0);
 }
 
 TEST_F(SystemStreamTest, FixedRateSetsTheFlagAndKeepsAGivenRate)
@@ -157,6 +158,15 @@ TEST_F(SystemStreamTest, VideoCdStreamHasWholeSectorsAndFixedClock)
     for (size_t i = 2; i < packs.size(); ++i)
         for (const Packet& k : packs[i].packets) EXPECT_NE(k.id, 0xBB) << "pack " << i;
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+    EXPECT_EQ(LatePackets(bytes, packs), 0);
+    if (testsupport::HaveTool("vcdimager")) {
+        // The disc authoring tool takes the stream without a warning.
+        std::string log;
+        const std::string d = dir_.path().string();
+        EXPECT_EQ(RunCommand("cd '" + d + "' && vcdimager -t vcd2 -c disc.cue -b disc.bin vcd.mpg 2>&1", &log), 0);
+        EXPECT_EQ(log.find("WARN"), std::string::npos) << log;
+        EXPECT_EQ(log.find("ERR"), std::string::npos) << log;
+    }
     // The stream fits the disc's rate: 75 sectors a second for 2 s, plus the start-up time.
     EXPECT_LT(packs.size(), 75u * 3);
 }
