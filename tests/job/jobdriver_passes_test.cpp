@@ -143,6 +143,23 @@ TEST_F(PassesTest, AviJobEndsInADecodableSystemStream) {
     EXPECT_EQ(RunState, 1);
 }
 
+TEST_F(PassesTest, AudioRangeFollowsTheVideoRange) {
+    AviJob(2);
+    EncoderSettings.firstFrame = 2;
+    EncoderSettings.framesToEncode = 5;
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(gAudioCalls.size(), 1u);
+    EXPECT_EQ(gAudioCalls[0].start, 2 * 1764);  // 1764 samples per frame at 25 frames/s
+    EXPECT_EQ(gAudioCalls[0].end, 7 * 1764);
+    // A range that reaches the end of the input stops one frame short of it.
+    EncoderSettings.framesToEncode = 8;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(gAudioCalls.size(), 2u);
+    EXPECT_EQ(gAudioCalls[1].start, 2 * 1764);
+    EXPECT_EQ(gAudioCalls[1].end, 9 * 1764);
+}
+
 TEST_F(PassesTest, ExistingTemporaryAudioIsKeptOrEncodedAgainAsAnswered) {
     AviJob(2);
     EncoderSettings.deleteTempAudio = 0;
