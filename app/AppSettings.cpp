@@ -167,6 +167,11 @@ bool WriteDefaultSettings(bool profileOnly) {
     return WriteProfile(DefaultProfileFileName().c_str()) == 0;
 }
 
+bool WriteSuppressWarningsSetting(int value) {
+    if (SettingsFileName.empty()) InitSettingsFileName();
+    return platform::IniWriteInt(kSettingsSection, "SUPPRESS_WARNINGS", value, SettingsFileName);
+}
+
 std::string GetMainAviInputDirectory() { return ReadFolderKey("Main_Avi_Input_Directory"); }
 std::string GetMainMpegOutputDirectory() { return ReadFolderKey("Main_MPEG_Output_Directory"); }
 std::string GetBatchOutputDirectory() { return ReadFolderKey("Batch_Output_Directory"); }

@@ -47,6 +47,9 @@ void SetDefaultSettingsHooks(DefaultSettingsHooks hooks);
 bool WriteDefaultSettings(bool profileOnly);
 std::filesystem::path DefaultProfileFileName();
 
+// The view's "suppress warnings" choice, kept where start-up reads it.
+bool WriteSuppressWarningsSetting(int value);
+
 // Remembered folders of "ROZARAZ2.INI"; a folder read back always ends in "/"
 // and defaults to the current directory.
 std::string GetMainAviInputDirectory();

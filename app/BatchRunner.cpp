@@ -136,6 +136,21 @@ int FindBatchProfileIndex(const std::vector<BatchProfile>& profiles, const std::
     return index;
 }
 
+BatchStartRequest InitialBatchRequest(const std::vector<BatchProfile>& profiles,
+                                      const std::string& currentDescription) {
+    const int found = FindBatchProfileIndex(profiles, currentDescription, -1);
+    if (found >= 0) BatchProfileIndex = found;
+    BatchStartRequest request;
+    request.selectedIndex = BatchProfileIndex;
+    if (found >= 0)
+        request.selectedDescription = currentDescription;
+    else if (!profiles.empty())
+        request.selectedDescription = profiles.front().description;
+    request.outputFolder = BatchOutputFolder;
+    request.suppressErrors = true;
+    return request;
+}
+
 BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<BatchProfile>& profiles,
                             const BatchProcessHooks& hooks) {
     const int mode = request.suppressErrors ? 2 : 1;

@@ -54,6 +54,12 @@ struct BatchStartRequest {
     std::string outputFolder;
 };
 
+// The dialog's starting values: the current profile when the list holds it
+// (also stored in BatchProfileIndex), else the first; the last output folder;
+// errors suppressed.
+BatchStartRequest InitialBatchRequest(const std::vector<BatchProfile>& profiles,
+                                      const std::string& currentDescription);
+
 struct BatchProcessHooks {
     BatchRunHooks run;
     // Opens the log for reading after the user asked to see it.

@@ -35,6 +35,9 @@ bool IsSwitchArgument(const std::string& argument) {
     if (argument.size() < 2) return false;
     if (argument[0] == '-') return true;
     if (argument[0] != '/') return false;
+    // A valued switch may carry a path of its own.
+    for (const char* prefix : {"statistical=", "vbr_distrib=", "start_frame=", "vbvstatfile=", "blacklevel="})
+        if (StartsNoCase(argument.substr(1), prefix)) return true;
     if (argument.find('/', 2) != std::string::npos) return false;
     std::error_code ec;
     return !std::filesystem::exists(argument, ec);

@@ -26,7 +26,8 @@ private:
 
 // Whether an argument is a switch. On this system a leading "/" also starts
 // absolute paths, so such an argument is a file when it names an existing
-// one or has a further "/" after its second character.
+// one or has a further "/" after its second character (valued switches,
+// which may hold a path, excepted).
 bool IsSwitchArgument(const std::string& argument);
 
 // 0, 1 ("allowparalleldialog") or -1 ("notallowparalleldialog").

@@ -1,6 +1,7 @@
 // Coding of one Layer II frame: analysis, scale factors and their selection,
 // bit allocation with the joint-stereo bound, CRC, quantisation and output.
 #include <cstring>
+#include <new>
 
 #include "audio/AudioEncoder.h"
 #include "job/RunState.h"
@@ -397,6 +398,10 @@ int EncodeAudioFrame() {
                                        " slots plus " + std::to_string(frameBits % 8) + "\n";
         Audio.sentBits += frameBits;
     } catch (const AudioJump&) {
+        Audio.AudioEncodeFailed = 1;
+        return -1;
+    } catch (const std::bad_alloc&) {
+        Audio.AudioMessageBuffer = "Unable to allocate frame blocks\n";
         Audio.AudioEncodeFailed = 1;
         return -1;
     }

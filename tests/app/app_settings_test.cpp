@@ -169,10 +169,12 @@ TEST_F(AppSettingsTest, DisplayDefaultsWrittenAsTwoForOn) {
     EXPECT_EQ(read("default_window_size_auto"), 2);
     EXPECT_EQ(read("default_scale_image"), 1);
     EXPECT_EQ(read("default_quality_stats"), 0);
+    ASSERT_TRUE(WriteSuppressWarningsSetting(1));
     // Read back, they become the display defaults.
     ReadSettings();
     EXPECT_EQ(DefaultShowInput, 1);
     EXPECT_EQ(DefaultShowOutput, 0);
+    EXPECT_EQ(EncoderSettings.suppressWarnings, 1);
 }
 
 TEST_F(AppSettingsTest, DefaultProfileNeedsGoodParameters) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "app/BatchList.h"
-#include "platform/ResStrings.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -104,11 +103,8 @@ TEST(BatchListTest, DamagedFilesChangeNothing) {
         EXPECT_EQ(WriteBatchListFile("/dev/full", read), BatchListStatus::WriteFailed);
     }
 
-    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::NotAJobList, ""), "The selected file is not a valid job list.");
     EXPECT_EQ(BatchListStatusMessage(BatchListStatus::WriteFailed, "/x.btc"),
               "Error: failed to save data into batch file.\n/x.btc\nPlease verify file name and try again.");
-    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::BadEndTag, ""), LoadResString(63244));
-    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::OpenFailed, ""), LoadResString(63240));
 }
 
 TEST(BatchListTest, EntryFormsAndNames) {

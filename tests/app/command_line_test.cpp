@@ -126,6 +126,8 @@ TEST_F(CommandLineTest, FilesAndAbsolutePaths) {
     EXPECT_TRUE(IsSwitchArgument("//notmmx"));
     EXPECT_FALSE(IsSwitchArgument("/tmp"));  // exists
     EXPECT_FALSE(IsSwitchArgument("/"));
+    Parse({"/vbvstatfile=/tmp/stats.txt"});
+    EXPECT_EQ(EncoderSettings.vbvStatisticsFileName, "/tmp/stats.txt");
 }
 
 }  // namespace

@@ -94,11 +94,6 @@ TEST(RecentFileListTest, MenuLabels) {
     EXPECT_EQ(labels[1], "&2 /p/1");
     EXPECT_EQ(labels[9], "&0 /p/9");
     EXPECT_EQ(labels[10], "&1 /p/10");
-
-    EXPECT_EQ(RecentFileOpenRefusal(2, 0, 0), 64050);
-    EXPECT_EQ(RecentFileOpenRefusal(3, 1, 1), 64050);
-    EXPECT_EQ(RecentFileOpenRefusal(1, 0, 1), 64051);
-    EXPECT_EQ(RecentFileOpenRefusal(1, 0, 0), 0);
 }
 
 }  // namespace
