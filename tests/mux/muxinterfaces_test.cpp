@@ -176,6 +176,24 @@ TEST_F(MuxInterfacesTest, StopEndsTheRunWithOne)
     MultiplexFinished = 0;
     EXPECT_EQ(MultiplexWithLibrary(TestStreams().audio, TestStreams().video, (dir_ / "a.mpg").string()), -500);
     EXPECT_EQ(MuxGetCurrentSession(), nullptr);
+
+    // Stopped while the run goes on: the session is still ended and destroyed.
+    RunState = 2;
+    static int pumps;
+    pumps = 0;
+    MessagePumpHooks hooks;
+    hooks.dispatchMessages = [](int, bool*) {
+        if (++pumps == 2) RunState = 3;
+        return 0;
+    };
+    SetMessagePumpHooks(hooks);
+    const auto out = (dir_ / "b.mpg").string();
+    EXPECT_EQ(MultiplexWithLibrary(TestStreams().audio, TestStreams().video, out), 1);
+    SetMessagePumpHooks({});
+    EXPECT_GE(pumps, 2);
+    EXPECT_EQ(MuxGetCurrentSession(), nullptr);
+    EXPECT_LT(MuxBytesDone, MuxBytesTotal);
+    EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 }  // namespace
