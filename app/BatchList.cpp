@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 
 std::vector<std::string> BatchJobList;
@@ -109,4 +110,40 @@ int CheckBatchListName(const std::string& name) {
     if (name.size() > 255) return 63238;
     if (name.size() < 2) return 63239;
     return 0;
+}
+
+namespace {
+
+bool AcceptListName(const std::string& name) {
+    if (int id = CheckBatchListName(name)) {
+        platform::ShowMessageBox(LoadResString(id), "");
+        return false;
+    }
+    LastBatchListPath = name;
+    return true;
+}
+
+}  // namespace
+
+bool SaveJobList(const std::string& name, const BatchListContents& displayed) {
+    if (!AcceptListName(name)) return false;
+    BatchListContents stored = displayed;
+    ConvertJobEntries(stored.entries, false);
+    BatchListStatus status = WriteBatchListFile(name, stored);
+    if (status == BatchListStatus::Ok) return true;
+    platform::ShowMessageBox(BatchListStatusMessage(status, name), "");
+    return false;
+}
+
+bool LoadJobList(const std::string& name, BatchListContents& displayed) {
+    if (!AcceptListName(name)) return false;
+    BatchListContents read = displayed;
+    BatchListStatus status = ReadBatchListFile(name, read);
+    if (status != BatchListStatus::Ok) {
+        platform::ShowMessageBox(BatchListStatusMessage(status, name), "");
+        return false;
+    }
+    ConvertJobEntries(read.entries, true);
+    displayed = std::move(read);
+    return true;
 }

@@ -38,6 +38,12 @@ std::string BatchListStatusMessage(BatchListStatus status, const std::string& fi
 // 63239 when shorter than 2, else 0.
 int CheckBatchListName(const std::string& name);
 
+// The batch dialog's save and load of a job list whose entries are in display
+// form: the name checks, the file, and a message box for every failure.
+// LastBatchListPath takes every name that passes the checks.
+bool SaveJobList(const std::string& name, const BatchListContents& displayed);
+bool LoadJobList(const std::string& name, BatchListContents& displayed);
+
 // The dialog's job list, kept for the whole run of the program.
 extern std::vector<std::string> BatchJobList;
 extern std::string LastBatchListPath;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/BatchList.h"
+#include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -103,8 +104,6 @@ TEST(BatchListTest, DamagedFilesChangeNothing) {
         EXPECT_EQ(WriteBatchListFile("/dev/full", read), BatchListStatus::WriteFailed);
     }
 
-    EXPECT_EQ(BatchListStatusMessage(BatchListStatus::WriteFailed, "/x.btc"),
-              "Error: failed to save data into batch file.\n/x.btc\nPlease verify file name and try again.");
 }
 
 TEST(BatchListTest, EntryFormsAndNames) {
@@ -119,6 +118,34 @@ TEST(BatchListTest, EntryFormsAndNames) {
     EXPECT_EQ(CheckBatchListName(std::string(256, 'a')), 63238);
     EXPECT_EQ(CheckBatchListName(std::string(255, 'a')), 0);
     EXPECT_EQ(CheckBatchListName("a"), 63239);
+}
+
+TEST(BatchListTest, DialogSaveAndLoad) {
+    testsupport::TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    BatchListContents shown;
+    shown.outputFolder = "/out";
+    shown.entries = {" Profile", "     /in/a.avi"};
+    const std::string name = (dir / "jobs.btc").string();
+    ASSERT_TRUE(SaveJobList(name, shown));
+    EXPECT_EQ(LastBatchListPath, name);
+    EXPECT_NE(testsupport::ReadFile(name).find("\n2\n*Profile\n/in/a.avi\n"), std::string::npos);
+
+    BatchListContents loaded;
+    ASSERT_TRUE(LoadJobList(name, loaded));
+    EXPECT_EQ(loaded.entries, shown.entries);
+    EXPECT_TRUE(boxes.Texts().empty());
+
+    EXPECT_FALSE(SaveJobList("x", shown));
+    EXPECT_FALSE(LoadJobList((dir / "none.btc").string(), loaded));
+    EXPECT_FALSE(SaveJobList((dir / "no" / "x.btc").string(), shown));
+    ASSERT_EQ(boxes.Texts().size(), 3u);
+    EXPECT_EQ(boxes.Texts()[0], "Batch file name unspecified.\nPlease specify valid file name.");
+    EXPECT_EQ(boxes.Texts()[1], "Failed to load batch file. Please verify file name and try again.");
+    EXPECT_EQ(boxes.Texts()[2], "Error: failed to save data into batch file.\n" + (dir / "no" / "x.btc").string() +
+                                    "\nPlease verify file name and try again.");
+    EXPECT_EQ(loaded.entries, shown.entries);
+    EXPECT_EQ(LastBatchListPath, (dir / "no" / "x.btc").string());
 }
 
 }  // namespace
