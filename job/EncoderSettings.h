@@ -132,8 +132,8 @@ struct EncoderSettingsRecord {
     int loadNonIntraMatrix = 0;
     int timeCodeStartFrame = 0;
     int disableAdaptiveQuant = 0;
-    int statisticalLevel = 0;
-    int vbrDistribution = 0;
+    int statisticalLevel = -1;  // "statistical=": pre-test level 0..40, -1 none
+    int vbrDistribution = 8;
     int omitSequenceEndCode = 0;
     std::string vbvStatisticsFileName = "vbvstat.txt";
     int writeVbvStatistics = 0;
