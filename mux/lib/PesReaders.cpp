@@ -1,5 +1,6 @@
 // Readers of the pack engines: video start-code units and audio frames become
 // MPEG-2 PES packets with time stamps and the access units that begin in them.
+#include "mux/lib/StreamTables.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
@@ -11,20 +12,7 @@
 
 namespace {
 
-struct PictureRate {
-    uint32_t num;
-    uint32_t den;
-    uint32_t ticks;
-};
-
-constexpr PictureRate PictureRates[8] = {
-    {24000, 1001, 3754}, {24, 1, 3750}, {25, 1, 3600}, {30000, 1001, 3003},
-    {30, 1, 3000},       {50, 1, 1800}, {60000, 1001, 1502}, {60, 1, 1500},
-};
-
-constexpr uint32_t Layer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
-constexpr uint32_t Layer3Kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr uint32_t SampleRates[3] = {44100, 48000, 32000};
+using namespace muxtables;
 
 void PutTimeStamp(uint8_t* out, uint8_t prefix, uint64_t t)
 {

@@ -45,13 +45,29 @@ struct SystemStreamParameters {
     int32_t audioBound = 0;
 };
 
-class SystemVideoReader {
+// Cuts one elementary stream into the engine's packets; the readers below add
+// what their stream's headers say.
+class SystemPacketBuilder {
 public:
-    SystemVideoReader(SystemMuxEngine& engine) : engine_(engine) {}
-    int32_t Feed(const uint8_t* data, uint32_t length);
+    explicit SystemPacketBuilder(SystemMuxEngine& engine) : engine_(engine) {}
     void Flush();
 
     bool started = false;
+
+protected:
+    virtual void StartPacket() = 0;
+    void Append(const uint8_t* data, size_t length);
+    void FinishPacket();
+
+    SystemMuxEngine& engine_;
+    std::unique_ptr<SystemPacket> packet_;
+};
+
+class SystemVideoReader : public SystemPacketBuilder {
+public:
+    explicit SystemVideoReader(SystemMuxEngine& engine) : SystemPacketBuilder(engine) {}
+    int32_t Feed(const uint8_t* data, uint32_t length);
+
     uint64_t startBytes = 0;       // bytes before the second picture
     uint32_t vbvDelay = 0;         // vbv_delay of the last picture before the start
     uint32_t bitRate = 0;          // 400 bit/s units
@@ -59,12 +75,8 @@ public:
     uint64_t minPts = 0;           // earliest presentation time, relative
 
 private:
-    void StartPacket();
-    void Append(const uint8_t* data, size_t length);
-    void FinishPacket();
+    void StartPacket() override;
 
-    SystemMuxEngine& engine_;
-    std::unique_ptr<SystemPacket> packet_;
     bool firstPacket_ = true;
     bool haveSequence_ = false;
     uint32_t rateNum_ = 1;  // pictures per second = rateNum_ / rateDen_
@@ -75,22 +87,16 @@ private:
     uint32_t picturesBeforeStart_ = 0;
 };
 
-class SystemAudioReader {
+class SystemAudioReader : public SystemPacketBuilder {
 public:
-    SystemAudioReader(SystemMuxEngine& engine) : engine_(engine) {}
+    explicit SystemAudioReader(SystemMuxEngine& engine) : SystemPacketBuilder(engine) {}
     int32_t Feed(const uint8_t* data, uint32_t length);
-    void Flush();
 
-    bool started = false;
     uint32_t kbitRate = 0;
 
 private:
-    void StartPacket();
-    void Append(const uint8_t* data, size_t length);
-    void FinishPacket();
+    void StartPacket() override;
 
-    SystemMuxEngine& engine_;
-    std::unique_ptr<SystemPacket> packet_;
     uint32_t sampleRate_ = 0;
     uint64_t frameCount_ = 0;
 };

@@ -1,5 +1,6 @@
 // Readers of the system stream engine: they cut video start-code units and audio
 // frames into packets that fill one pack each and note where access units begin.
+#include "mux/lib/StreamTables.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/SystemMuxEngine.h"
 
@@ -7,22 +8,7 @@
 
 namespace {
 
-struct PictureRate {
-    uint32_t num;
-    uint32_t den;
-    uint32_t period;
-};
-
-// By frame_rate_code 1..8.
-constexpr PictureRate PictureRates[8] = {
-    {24000, 1001, 3754}, {24, 1, 3750}, {25, 1, 3600}, {30000, 1001, 3003},
-    {30, 1, 3000},       {50, 1, 1800}, {60000, 1001, 1502}, {60, 1, 1500},
-};
-
-// Bit rates in kbit/s by bit-rate index, MPEG-1 Layer II and Layer III.
-constexpr uint32_t Layer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
-constexpr uint32_t Layer3Kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr uint32_t SampleRates[3] = {44100, 48000, 32000};
+using namespace muxtables;
 
 // Stands in for a variable bit_rate field: the highest rate of constrained-parameter streams.
 constexpr uint32_t VariableBitRateSubstitute = 1856000 / 400;
@@ -46,7 +32,7 @@ int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
         if (rateCode >= 1 && rateCode <= 8) {
             rateNum_ = PictureRates[rateCode - 1].num;
             rateDen_ = PictureRates[rateCode - 1].den;
-            period_ = PictureRates[rateCode - 1].period;
+            period_ = PictureRates[rateCode - 1].ticks;
         }
         bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
         if ((data[10] & 0x20) == 0) return MuxErrVideoStream;
@@ -103,7 +89,7 @@ void SystemVideoReader::StartPacket()
     firstPacket_ = false;
 }
 
-void SystemVideoReader::Append(const uint8_t* data, size_t length)
+void SystemPacketBuilder::Append(const uint8_t* data, size_t length)
 {
     const uint32_t packSize = engine_.Parameters().packSize;
     while (length > 0) {
@@ -117,13 +103,13 @@ void SystemVideoReader::Append(const uint8_t* data, size_t length)
     }
 }
 
-void SystemVideoReader::FinishPacket()
+void SystemPacketBuilder::FinishPacket()
 {
     if (packet_ && !packet_->payload.empty()) engine_.Queue(std::move(packet_));
     packet_.reset();
 }
 
-void SystemVideoReader::Flush()
+void SystemPacketBuilder::Flush()
 {
     if (!started) {
         started = true;
@@ -178,31 +164,3 @@ void SystemAudioReader::StartPacket()
     packet_->streamId = 0xC0;
 }
 
-void SystemAudioReader::Append(const uint8_t* data, size_t length)
-{
-    const uint32_t packSize = engine_.Parameters().packSize;
-    while (length > 0) {
-        StartPacket();
-        const size_t room = packSize - packet_->HeaderSpace() - packet_->payload.size();
-        const size_t n = std::min(room, length);
-        packet_->payload.insert(packet_->payload.end(), data, data + n);
-        data += n;
-        length -= n;
-        if (packet_->HeaderSpace() + packet_->payload.size() >= packSize) FinishPacket();
-    }
-}
-
-void SystemAudioReader::FinishPacket()
-{
-    if (packet_ && !packet_->payload.empty()) engine_.Queue(std::move(packet_));
-    packet_.reset();
-}
-
-void SystemAudioReader::Flush()
-{
-    if (!started) {
-        started = true;
-        engine_.StreamStarted();
-    }
-    FinishPacket();
-}
