@@ -33,12 +33,13 @@ function(tessmar_tests folder)
     target_link_libraries(${target} PRIVATE ${helper_lib} ${ARG_LIBS} testsupport GTest::gtest_main GTest::gmock)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 TEST_LIST ${target}_TESTS
       PROPERTIES ENVIRONMENT "TESSMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
-    # Labels are set after discovery: passed through the discovery's
+    # Labels and the environment (widget tests draw offscreen) are set after discovery: passed through the discovery's
     # properties, a list of labels collapses into one property value.
     set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
     file(WRITE ${label_file}
       "if(DEFINED ${target}_TESTS)\n"
-      "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${folder};${ARG_LABELS}\")\n"
+      "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${folder};${ARG_LABELS}\"\n"
+      "    ENVIRONMENT \"TESSMAR_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen\")\n"
       "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_file})
   endforeach()

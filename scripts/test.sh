@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-          locales vcdimager dvdauthor libdvdread-dev mjpegtools twolame)
+          locales vcdimager dvdauthor libdvdread-dev mjpegtools twolame
+          qt6-base-dev xvfb xauth lsdvd clang libclang-rt-14-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -31,7 +32,9 @@ JOBS=$(nproc)
 configure() {  # <dir> <sanitizer>
     local bench=ON
     [ -z "$2" ] || bench=OFF
-    cmake -S . -B "$1" -G Ninja -DTESSMAR_SANITIZE="$2" -DTESSMAR_BUILD_BENCH="$bench" >/dev/null
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    cmake -S . -B "$1" -G Ninja -DTESSMAR_SANITIZE="$2" -DTESSMAR_BUILD_BENCH="$bench" "${launcher[@]}" >/dev/null
 }
 
 configure build ""
