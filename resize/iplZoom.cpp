@@ -4,7 +4,9 @@
 // the row kernels run over blocks of it, so tiled and untiled images give the
 // same samples.
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -145,6 +147,14 @@ struct BlockDestination {
     int bitOffset;             // 1U: the block's first column within the row
 };
 
+// Whether samples of `depth` at `data`, rows `step` bytes apart, are aligned
+// to their size (plane sizes follow, being row steps times the height).
+bool SamplesAligned(const void* data, std::ptrdiff_t step, int depth)
+{
+    const int esize = ElementBytes(depth);
+    return esize <= 1 || (uintptr_t(data) % uintptr_t(esize) == 0 && step % esize == 0);
+}
+
 // Runs the kernel over destination rows [i0, i1) and columns [j0, j1) of the region.
 bool RunBlock(const ZoomPlan& plan, int i0, int i1, int j0, int j1, const BlockDestination& out)
 {
@@ -173,7 +183,10 @@ bool RunBlock(const ZoomPlan& plan, int i0, int i1, int j0, int j1, const BlockD
     std::ptrdiff_t rowBytes, planeBytes;
     int bx = 0, by = 0;
     char* rect = nullptr;
-    if (src->tileInfo == nullptr) {
+    // A source whose data or rows are not aligned to its sample size is read
+    // through an assembled rectangle, as a tiled one is: the kernels load whole
+    // samples.
+    if (src->tileInfo == nullptr && SamplesAligned(src->imageData, src->widthStep, depth)) {
         base = src->imageData;
         rowBytes = src->widthStep;
         planeBytes = std::ptrdiff_t(src->widthStep) * src->height;
@@ -255,6 +268,44 @@ bool RunBlock(const ZoomPlan& plan, int i0, int i1, int j0, int j1, const BlockD
     return true;
 }
 
+// RunBlock into a destination whose data or rows are not aligned to the sample
+// size: the block goes through an aligned copy of its rows (read first, so
+// that pixels a mask keeps stay as they were) and is copied back.
+bool RunBlockInto(const ZoomPlan& plan, int i0, int i1, int j0, int j1,
+                  const BlockDestination& out)
+{
+    const ImageHeader* dst = plan.dst;
+    if (SamplesAligned(out.data, out.rowBytes, dst->depth) &&
+        SamplesAligned(nullptr, out.planeBytes, dst->depth))
+        return RunBlock(plan, i0, i1, j0, j1, out);
+    const bool plane = dst->dataOrder == IPL_DATA_ORDER_PLANE;
+    const int esize = ElementBytes(dst->depth);
+    const int h = i1 - i0, w = j1 - j0;
+    const int planes = plane ? plan.n : 1;
+    const std::ptrdiff_t span =
+        std::ptrdiff_t(esize) * (plane ? w : std::ptrdiff_t(w - 1) * dst->nChannels + plan.n);
+    const std::ptrdiff_t rowBytes = (span + 15) / 16 * 16;
+    std::vector<char> copy(std::size_t(rowBytes * h * planes + 16));
+    char* base = reinterpret_cast<char*>((uintptr_t(copy.data()) + 15) & ~uintptr_t(15));
+    BlockDestination aligned{base, rowBytes, rowBytes * h, out.bitOffset};
+    auto transfer = [&](bool in) {
+        for (int p = 0; p < planes; ++p)
+            for (int i = 0; i < h; ++i) {
+                char* theirs = out.data + p * out.planeBytes + i * out.rowBytes;
+                char* ours = base + p * aligned.planeBytes + i * rowBytes;
+                if (in)
+                    std::memcpy(ours, theirs, std::size_t(span));
+                else
+                    std::memcpy(theirs, ours, std::size_t(span));
+            }
+    };
+    transfer(true);
+    if (!RunBlock(plan, i0, i1, j0, j1, aligned))
+        return false;
+    transfer(false);
+    return true;
+}
+
 // The destination block of an untiled destination.
 BlockDestination UntiledBlock(const ZoomPlan& plan, int i0, int j0)
 {
@@ -308,8 +359,8 @@ int RunTiled(const ZoomPlan& plan)
             int ya = std::max(y, tr * 64), yb = std::min(y + h, (tr + 1) * 64);
             for (int tc = g.firstCol; tc < g.firstCol + g.cols; ++tc) {
                 int xa = std::max(x, tc * 64), xb = std::min(x + w, (tc + 1) * 64);
-                if (!RunBlock(plan, ya - y, yb - y, xa - x, xb - x,
-                              UntiledBlock(plan, ya - y, xa - x)))
+                if (!RunBlockInto(plan, ya - y, yb - y, xa - x, xb - x,
+                                  UntiledBlock(plan, ya - y, xa - x)))
                     return 0;
                 if (iplGetErrStatus() < 0)
                     return iplGetErrStatus();
@@ -347,7 +398,7 @@ int RunTiled(const ZoomPlan& plan)
                                              (plan.d.firstChannel +
                                               std::ptrdiff_t(xt) * dst->nChannels);
             }
-            bool ok = RunBlock(plan, ya - y, yb - y, xa - x, xb - x, out);
+            bool ok = RunBlockInto(plan, ya - y, yb - y, xa - x, xb - x, out);
             tiles->callBack(dst, tc, tr, IPL_RELEASE_TILE);
             if (!ok)
                 return 0;
@@ -442,7 +493,10 @@ int ZoomImage(ImageHeader* src, ImageHeader* dst, double xFactor, double yFactor
     BuildAxis(interpolate, xStep, xRemainder, dstW, plan.s.x0, plan.s.lastCol, src->width,
               plan.cols);
 
-    if (src->tileInfo == nullptr && dst->tileInfo == nullptr) {
+    // Unaligned images go block by block, so that their copies stay small.
+    if (src->tileInfo == nullptr && dst->tileInfo == nullptr &&
+        SamplesAligned(src->imageData, src->widthStep, src->depth) &&
+        SamplesAligned(dst->imageData, dst->widthStep, dst->depth)) {
         RunBlock(plan, 0, dstH, 0, dstW, UntiledBlock(plan, 0, 0));
         return 0;
     }
@@ -496,6 +550,11 @@ int iplZoom(ImageHeader* srcImage, ImageHeader* dstImage, int xDst, int xSrc, in
     const int srcH = srcImage->roi != nullptr ? srcImage->roi->height : srcImage->height;
     const double dstSpanX = double(xDst) * srcW / xSrc;
     const double dstSpanY = double(yDst) * srcH / ySrc;
+    // The scaled region sizes become pixel counts: a ratio that scales the
+    // region past the range of a count is refused.
+    if (!(dstSpanX < double(INT_MAX)) || !(dstSpanY < double(INT_MAX)))
+        return IPL_RAISE(kIplStsBadArg, kFunction,
+                         "xDst * srcW / xSrc or yDst * srcH / ySrc out of range", kModule);
     auto stepOf = [&](bool remainder, int size, double span) {
         if (interpolate != IPL_INTER_NN || remainder)
             return span <= 1.0 ? 0.0 : (size - 1) / (span - 1.0);

@@ -56,10 +56,9 @@ bool ComputeRowLayout(ImageHeader* image)
     int64_t step = AlignedRowBytes(values, DepthBits(image->depth), image->rowAlignment);
     if (step < 0)
         return false;
-    int64_t size = step * image->height;
-    if (image->dataOrder == IPL_DATA_ORDER_PLANE)
-        size *= image->nChannels;
-    if (size > INT_MAX)
+    int64_t size = 0;
+    if (!ProductFitsInt(step, image->height,
+                        image->dataOrder == IPL_DATA_ORDER_PLANE ? image->nChannels : 1, &size))
         return false;
     image->widthStep = int(step);
     image->imageByteSize = int(size);
@@ -82,12 +81,15 @@ int CheckRowLayout(const ImageHeader* image)
 {
     const bool plane = image->dataOrder == IPL_DATA_ORDER_PLANE;
     const int64_t values = plane ? int64_t(image->width) : int64_t(image->width) * image->nChannels;
+    // A row of more than INT_MAX bytes cannot fit any widthStep.
+    if (values > int64_t(INT_MAX) * 8 / DepthBits(image->depth))
+        return kIplStsBadStep;
     const int64_t rowBytes = (values * DepthBits(image->depth) + 7) / 8;
     if (image->widthStep < rowBytes)
         return kIplStsBadStep;
-    const int64_t needed =
-        int64_t(image->widthStep) * image->height * (plane ? image->nChannels : 1);
-    if (image->imageByteSize < needed)
+    int64_t needed = 0;
+    if (!ProductFitsInt(image->widthStep, image->height, plane ? image->nChannels : 1, &needed) ||
+        image->imageByteSize < needed)
         return kIplStsBadSize;
     return 0;
 }
@@ -96,10 +98,23 @@ int CheckRowLayout(const ImageHeader* image)
 
 int64_t AlignedRowBytes(int64_t values, int bits, int alignment)
 {
+    // Any row past INT_MAX bytes is refused before its bit count can overflow.
+    if (values < 0 || bits <= 0 || values > int64_t(INT_MAX) * 8 / bits)
+        return -1;
     int64_t rowBits = values * bits;
     int64_t unit = 8 * int64_t(alignment);
     int64_t bytes = (rowBits + unit - 1) / unit * unit / 8;
     return bytes > INT_MAX ? -1 : bytes;
+}
+
+bool ProductFitsInt(int64_t a, int64_t b, int64_t c, int64_t* product)
+{
+    int64_t ab = 0, abc = 0;
+    if (a < 0 || b < 0 || c < 0 || __builtin_mul_overflow(a, b, &ab) ||
+        __builtin_mul_overflow(ab, c, &abc) || abc > INT_MAX)
+        return false;
+    *product = abc;
+    return true;
 }
 
 void* AlignedMalloc(std::ptrdiff_t size)

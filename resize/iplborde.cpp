@@ -142,7 +142,9 @@ char* GetSourceRectWithBorder(const ImageHeader* image, int x, int y, int width,
     const ImageLayout l = LayoutOf(image);
     const int64_t rb = AlignedRowBytes(int64_t(width) * l.valuesPerPixel, l.bits,
                                        image->rowAlignment);
-    if (rb < 0)
+    // A rectangle is held to the size limit of an image's data.
+    int64_t total = 0;
+    if (rb < 0 || !ProductFitsInt(rb, height, l.planes, &total))
         return nullptr;
     const std::ptrdiff_t planeBlock = std::ptrdiff_t(rb) * height;
     char* buffer = static_cast<char*>(AlignedMalloc(planeBlock * l.planes + 16));

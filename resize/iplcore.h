@@ -81,6 +81,9 @@ inline bool IsRowAlignment(int a) { return a == 4 || a == 8 || a == 16 || a == 3
 // Bytes of a row of `values` values of `bits` bits, rounded up to `alignment` bytes;
 // -1 when it does not fit a signed 32-bit word.
 int64_t AlignedRowBytes(int64_t values, int bits, int alignment);
+// a x b x c into *product when none is negative and the result fits a signed
+// 32-bit word; false otherwise (nothing overflows on the way).
+bool ProductFitsInt(int64_t a, int64_t b, int64_t c, int64_t* product);
 
 // Entry points of the resampling paths (each raises its own failures).
 int iplZoom(ImageHeader* srcImage, ImageHeader* dstImage, int xDst, int xSrc, int yDst, int ySrc,

@@ -82,9 +82,9 @@ DecimateView UntiledView(const DecimateCall& call)
     const int esize = ElementBytes(src->depth);
     const bool plane = src->dataOrder == IPL_DATA_ORDER_PLANE;
     const std::ptrdiff_t planeBytes = std::ptrdiff_t(src->widthStep) * src->height;
-    v.rowStep = src->widthStep / esize;
-    v.pixelStep = plane ? 1 : src->nChannels;
-    v.channelStep = plane ? planeBytes / esize : 1;
+    v.rowStep = src->widthStep;
+    v.pixelStep = esize * (plane ? 1 : src->nChannels);
+    v.channelStep = plane ? planeBytes : esize;
     v.base = plane ? row + planeBytes * call.s.coi + std::ptrdiff_t(esize) * call.s.x0
                    : row + std::ptrdiff_t(esize) *
                                (call.s.coi + std::ptrdiff_t(call.s.x0) * src->nChannels);
@@ -145,9 +145,9 @@ bool AcquireSourceRect(const DecimateCall& call, int clo, int chi, int rlo, int 
         v.bx = clo - ox;
         return true;
     }
-    v.rowStep = rowBytes / esize;
-    v.pixelStep = plane ? 1 : src->nChannels;
-    v.channelStep = plane ? planeBytes / esize : 1;
+    v.rowStep = rowBytes;
+    v.pixelStep = esize * (plane ? 1 : src->nChannels);
+    v.channelStep = plane ? planeBytes : esize;
     v.base = plane ? row + planeBytes * call.s.coi + std::ptrdiff_t(esize) * ox
                    : row + std::ptrdiff_t(esize) *
                                (call.s.coi + std::ptrdiff_t(ox) * src->nChannels);
@@ -212,9 +212,7 @@ int DecimateTiledSource(const DecimateCall& call, int i0, int i1, int j0, int j1
                 block.data += (ia - i0) * out.rowStep;
                 block.bitOffset += ja - j0;
             } else {
-                const int esize = ElementBytes(call.dst->depth);
-                block.data += esize * ((ia - i0) * out.rowStep + std::ptrdiff_t(ja - j0) *
-                                                                     out.pixelStep);
+                block.data += (ia - i0) * out.rowStep + std::ptrdiff_t(ja - j0) * out.pixelStep;
             }
             bool ok = call.kernel(call.plan, view, ia, ib, ja, jb, block);
             ReleaseSourceRect(rect);
@@ -244,9 +242,9 @@ DecimateBlockOut DestinationBlock(const ImageHeader* dst, const DecimateGeometry
     }
     const int esize = ElementBytes(dst->depth);
     const bool plane = dst->dataOrder == IPL_DATA_ORDER_PLANE;
-    out.rowStep = rowBytes / esize;
-    out.pixelStep = plane ? 1 : dst->nChannels;
-    out.channelStep = plane ? planeBytes / esize : 1;
+    out.rowStep = rowBytes;
+    out.pixelStep = esize * (plane ? 1 : dst->nChannels);
+    out.channelStep = plane ? planeBytes : esize;
     out.data = plane ? row + planeBytes * d.coi + std::ptrdiff_t(esize) * x
                      : row + std::ptrdiff_t(esize) * (d.coi + std::ptrdiff_t(x) * dst->nChannels);
     return out;

@@ -35,25 +35,29 @@ inline float Cubic1(float e, float a, float d, float g, float t)
            6.0f;
 }
 
+// Samples are read and written through memcpy: a caller's row step or data
+// pointer need not be a multiple of the sample size.
 template <typename T>
 struct Reader {
     const DecimateView& v;
-    const T* base;
-    explicit Reader(const DecimateView& view)
-        : v(view), base(reinterpret_cast<const T*>(view.base)) {}
+    explicit Reader(const DecimateView& view) : v(view) {}
     T operator()(int row, int col, int ch) const
     {
-        return base[std::ptrdiff_t(row - v.by) * v.rowStep +
-                    std::ptrdiff_t(col - v.bx) * v.pixelStep + ch * v.channelStep];
+        T value;
+        std::memcpy(&value,
+                    v.base + std::ptrdiff_t(row - v.by) * v.rowStep +
+                        std::ptrdiff_t(col - v.bx) * v.pixelStep + ch * v.channelStep,
+                    sizeof(T));
+        return value;
     }
 };
 
 template <typename T>
-inline T& At(const DecimateBlockOut& out, int i, int j, int ch)
+inline void Put(const DecimateBlockOut& out, int i, int j, int ch, T value)
 {
-    return reinterpret_cast<T*>(out.data)[std::ptrdiff_t(i) * out.rowStep +
-                                          std::ptrdiff_t(j) * out.pixelStep +
-                                          ch * out.channelStep];
+    std::memcpy(out.data + std::ptrdiff_t(i) * out.rowStep + std::ptrdiff_t(j) * out.pixelStep +
+                    ch * out.channelStep,
+                &value, sizeof(T));
 }
 
 template <typename T>
@@ -103,9 +107,9 @@ bool Interpolating(const DecimatePlan& plan, const DecimateView& view, int i0, i
                 }
                 }
                 if (plan.method == DecimateMethod::Nearest)
-                    At<T>(out, i - i0, j - j0, ch) = s(ry[0], cx[0], ch);
+                    Put<T>(out, i - i0, j - j0, ch, s(ry[0], cx[0], ch));
                 else
-                    At<T>(out, i - i0, j - j0, ch) = StoreValue<T>(v);
+                    Put<T>(out, i - i0, j - j0, ch, StoreValue<T>(v));
             }
         }
     }
@@ -155,9 +159,9 @@ bool Super(const DecimatePlan& plan, const DecimateView& view, int i0, int i1, i
             }
             for (int i = 0; i < rows; ++i) {
                 if constexpr (std::is_same_v<T, float>)
-                    At<T>(out, i, j - j0, ch) = column[i] * plan.norm;
+                    Put<T>(out, i, j - j0, ch, column[i] * plan.norm);
                 else
-                    At<T>(out, i, j - j0, ch) = StoreValue<T>(column[i] * plan.norm + 0.5f);
+                    Put<T>(out, i, j - j0, ch, StoreValue<T>(column[i] * plan.norm + 0.5f));
             }
         }
     }
@@ -196,7 +200,9 @@ void BuildSuperAxis(float phase, float scale, int count, int available, Decimate
     axis.weight.clear();
     std::vector<std::vector<std::pair<int, float>>> lists(static_cast<std::size_t>(count));
     const int x0 = int(std::trunc(phase));
-    int used = int(std::trunc(float(count + 1) * scale)) + 1;
+    // More than `available` is cut below anyway; the cap keeps the count an int.
+    const float usedSpan = std::trunc(float(count + 1) * scale);
+    int used = usedSpan >= float(available) ? available : int(usedSpan) + 1;
     while (used > 0 && x0 + used > available)
         --used;
     float boundary = phase;

@@ -27,7 +27,7 @@ struct DecimatePlan {
 };
 
 // Where the kernel reads: element (bx, by) of the region's coordinates, first
-// processed channel, is at `base`. Steps are in elements (row step in bytes for 1U).
+// processed channel, is at `base`. Steps are in bytes.
 struct DecimateView {
     const char* base = nullptr;
     std::ptrdiff_t rowStep = 0;

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
+#include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <set>
@@ -437,6 +441,162 @@ TEST(ResizeBuilds, SixteenThreadsResizingAtOnceGiveTheBytesOfOne)
                 ASSERT_EQ(r, single) << kBuildNames[b] << " " << method;
         }
     }
+}
+
+
+// --- refusals: a raise ends the process with exit code 1 -----------------------
+
+// In a death test's child: the build whose stored status the exit reports.
+const Library* exitingBuild = nullptr;
+void PrintStatusAtExit() { std::fprintf(stderr, "status %d\n", exitingBuild->status()); }
+
+// Runs `call` in the child so that its end prints the build's status; a call
+// that returns ends the child with code 0.
+template <typename Call>
+void RunReportingStatus(const Library& lib, Call&& call)
+{
+    exitingBuild = &lib;
+    std::atexit(PrintStatusAtExit);
+    call();
+    std::exit(0);
+}
+
+TEST(ResizeBuildsDeathTest, HeadersWhoseSizeDoesNotFitAreRefusedAlikeInEveryBuild)
+{
+    struct Case {
+        const char* what;
+        int channels, depth, order, width, height;
+    };
+    const Case cases[] = {
+        // A plane-order size that wrapped to a small positive value.
+        {"plane size", 16, IPL_DEPTH_8U, IPL_DATA_ORDER_PLANE, 1073709060, 1073774589},
+        {"row step", 1 << 30, IPL_DEPTH_32F, IPL_DATA_ORDER_PIXEL, 1 << 30, 1},
+        {"row of bits", 1, IPL_DEPTH_32F, IPL_DATA_ORDER_PIXEL, INT_MAX, 1},
+        {"image size", 3, IPL_DEPTH_8U, IPL_DATA_ORDER_PIXEL, 65536, 65536},
+        {"planes", 3, IPL_DEPTH_16U, IPL_DATA_ORDER_PLANE, 32768, 32768},
+    };
+    for (int b = 0; b < 5; ++b) {
+        const Library& lib = LoadedBuild(Build(b));
+        ASSERT_NE(lib.handle, nullptr);
+        for (const Case& c : cases) {
+            EXPECT_EXIT(RunReportingStatus(lib,
+                                           [&] {
+                                               ImageRoi roi{1, 0, 0, 4, 4};
+                                               ImageHeader* src = lib.create(
+                                                   c.channels, 0, c.depth, "GRAY", "G", c.order,
+                                                   IPL_ORIGIN_TL, IPL_ALIGN_4BYTES, c.width,
+                                                   c.height, &roi, nullptr, nullptr, nullptr);
+                                               if (src == nullptr)
+                                                   return;
+                                               // What a caller trusting the header does next.
+                                               std::vector<char> data(
+                                                   std::size_t(src->imageByteSize));
+                                               src->imageData = data.data();
+                                               BuildImage dst(lib, 1, c.depth, 4, 4, false, false);
+                                               lib.resize(src, dst.header, 4, 4, 4, 4,
+                                                          IPL_INTER_NN);
+                                           }),
+                        testing::ExitedWithCode(1), "^status -10\n")
+                << kBuildNames[b] << " " << c.what;
+        }
+    }
+}
+
+TEST(ResizeBuildsDeathTest, RatiosThatScalePastAPixelCountAreRefusedAlikeInEveryBuild)
+{
+    for (int b = 0; b < 5; ++b) {
+        const Library& lib = LoadedBuild(Build(b));
+        ASSERT_NE(lib.handle, nullptr);
+        BuildImage src(lib, 1, 8, 4, 4, false, false);
+        BuildImage dst(lib, 1, 8, 8, 8, false, false);
+        for (int method : {IPL_INTER_NN, IPL_INTER_LINEAR, IPL_INTER_CUBIC}) {
+            EXPECT_EXIT(RunReportingStatus(
+                            lib, [&] { lib.resize(src.header, dst.header, INT_MAX, 1, 2, 1, method); }),
+                        testing::ExitedWithCode(1), "^status -5\n")
+                << kBuildNames[b] << " " << method;
+            EXPECT_EXIT(RunReportingStatus(
+                            lib, [&] { lib.resize(src.header, dst.header, 2, 1, INT_MAX, 3, method); }),
+                        testing::ExitedWithCode(1), "^status -5\n")
+                << kBuildNames[b] << " " << method;
+        }
+        // The largest ratio whose scaled region still counts is done.
+        EXPECT_EXIT(RunReportingStatus(
+                        lib, [&] { lib.resize(src.header, dst.header, INT_MAX / 4 - 1, 1, 2, 1, IPL_INTER_NN); }),
+                    testing::ExitedWithCode(0), "^status 0\n")
+            << kBuildNames[b];
+    }
+}
+
+// A caller's layout whose rows start at odd addresses: every `pad` bytes more
+// per row, the data one byte past an aligned address.
+struct OddLayout {
+    OddLayout(BuildImage& image, int pad)
+        : header(image.header), rowBytes(image.header->widthStep)
+    {
+        const int planes = header->dataOrder == 1 ? header->nChannels : 1;
+        oddStep = rowBytes + pad;
+        const int rows = header->height * planes;
+        bytes.assign(std::size_t(oddStep) * rows + 8, 0x5a);
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(bytes.data() + 1 + std::ptrdiff_t(oddStep) * r,
+                        image.bytes.data() + std::ptrdiff_t(rowBytes) * r, std::size_t(rowBytes));
+        header->widthStep = oddStep;
+        header->imageByteSize = oddStep * rows;
+        header->imageData = bytes.data() + 1;
+    }
+    // The rows back in the image's own aligned layout.
+    std::vector<char> Packed() const
+    {
+        const int planes = header->dataOrder == 1 ? header->nChannels : 1;
+        std::vector<char> out(std::size_t(rowBytes) * header->height * planes);
+        for (int r = 0; r < header->height * planes; ++r)
+            std::memcpy(out.data() + std::ptrdiff_t(rowBytes) * r,
+                        bytes.data() + 1 + std::ptrdiff_t(oddStep) * r, std::size_t(rowBytes));
+        return out;
+    }
+    ImageHeader* header;
+    int rowBytes, oddStep;
+    std::vector<char> bytes;
+};
+
+TEST(ResizeBuilds, RowsAtOddAddressesGiveTheBytesOfAlignedRows)
+{
+    std::mt19937 rng(14);
+    int compared = 0;
+    for (int b = 0; b < 5; ++b) {
+        const Library& lib = LoadedBuild(Build(b));
+        ASSERT_NE(lib.handle, nullptr);
+        for (int depth : {16, 32}) {
+            for (bool plane : {false, true}) {
+                for (int method : {IPL_INTER_NN, IPL_INTER_LINEAR, IPL_INTER_CUBIC, IPL_INTER_SUPER}) {
+                    const bool shrink = method == IPL_INTER_SUPER;
+                    const int sw = 23, sh = 17, dw = shrink ? 10 : 37, dh = shrink ? 7 : 29;
+                    Picture pic = RandomPicture(rng, sw, sh, 3, depth, plane, false);
+                    auto source = [&] {
+                        auto image = std::make_unique<BuildImage>(lib, 3, depth, sw, sh, plane, false);
+                        for (int y = 0; y < sh; ++y)
+                            for (int x = 0; x < sw; ++x)
+                                for (int c = 0; c < 3; ++c)
+                                    image->Set(x, y, c, pic.At(x, y, c));
+                        return image;
+                    };
+                    auto alignedSrc = source(), oddSrc = source();
+                    BuildImage alignedDst(lib, 3, depth, dw, dh, plane, false);
+                    BuildImage oddDst(lib, 3, depth, dw, dh, plane, false);
+                    lib.resize(alignedSrc->header, alignedDst.header, dw, sw, dh, sh, method);
+                    // Row pads that are odd, and a multiple of 2 but not of 4.
+                    OddLayout s(*oddSrc, depth == 16 ? 1 : 3), d(oddDst, depth == 16 ? 3 : 2);
+                    lib.resize(s.header, d.header, dw, sw, dh, sh, method);
+                    ASSERT_EQ(lib.status(), 0);
+                    EXPECT_EQ(d.Packed(), alignedDst.bytes)
+                        << kBuildNames[b] << " depth " << depth << (plane ? " plane" : "")
+                        << " method " << method;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 80);
 }
 
 }  // namespace

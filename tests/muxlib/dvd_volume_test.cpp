@@ -1,0 +1,288 @@
+// The DVD volume writer against independent readers: libdvdread opens the folder
+// it writes, its navigation packs agree with the pack positions, lsdvd lists the
+// title and ffmpeg decodes the title's VOB files.
+#include "mux/lib/DvdInfoFiles.h"
+#include "mux/lib/DvdVolume.h"
+#include "mux/lib/MuxLib.h"
+#include "tests/support/TestSupport.h"
+
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
+#include <dvdread/nav_read.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::RunCommand;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+constexpr size_t Pack = 2048;
+
+bool IsNavigationPack(const std::string& d, size_t at)
+{
+    return d.compare(at + 14, 4, std::string("\0\0\1\xBB", 4)) == 0 &&
+           d.compare(at + 0x26, 4, std::string("\0\0\1\xBF", 4)) == 0;
+}
+
+// A program stream with navigation packs, as ffmpeg's DVD muxer writes it, cut into
+// VOB files at navigation packs, each with the hints the pack engine would write.
+struct Title {
+    std::vector<fs::path> vobs;
+    std::vector<fs::path> hints;
+    std::string bytes;  // the whole title
+    std::vector<size_t> navigationPacks;
+};
+
+Title MakeTitle(const fs::path& dir, int seconds, int files, const char* size = "720x576", const char* rate = "25")
+{
+    Title t;
+    const fs::path source = dir / "source.vob";
+    const std::string cmd = std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size + ":rate=" + rate +
+                            " -f lavfi -i sine=frequency=440:sample_rate=48000 -t " + std::to_string(seconds) +
+                            " -target " + (std::string(rate) == "25" ? "pal" : "ntsc") +
+                            "-dvd -c:a mp2 -b:a 224k -g 12 -s " + size + " " + source.string();
+    EXPECT_EQ(RunCommand(cmd), 0) << cmd;
+    t.bytes = ReadFile(source);
+    fs::remove(source);
+    const size_t packs = t.bytes.size() / Pack;
+    for (size_t i = 0; i < packs; ++i) {
+        if (IsNavigationPack(t.bytes, i * Pack)) t.navigationPacks.push_back(i);
+    }
+    // Cut at navigation packs into `files` parts of about equal size.
+    std::vector<size_t> cuts{0};
+    for (int f = 1; f < files; ++f) {
+        const size_t want = packs * static_cast<size_t>(f) / static_cast<size_t>(files);
+        for (size_t n : t.navigationPacks) {
+            if (n >= want && n > cuts.back()) {
+                cuts.push_back(n);
+                break;
+            }
+        }
+    }
+    cuts.push_back(packs);
+    for (size_t f = 0; f + 1 < cuts.size(); ++f) {
+        std::string vob = t.bytes.substr(cuts[f] * Pack, (cuts[f + 1] - cuts[f]) * Pack);
+        std::string hints;
+        for (size_t i = cuts[f]; i < cuts[f + 1]; ++i) hints += IsNavigationPack(t.bytes, i * Pack) ? "S" : "P\x80";
+        t.vobs.push_back(dir / ("Vts_01_" + std::to_string(f) + ".vob"));
+        t.hints.push_back(dir / ("dvd" + std::to_string(f) + ".tmp"));
+        WriteFile(t.vobs.back(), vob);
+        WriteFile(t.hints.back(), hints);
+    }
+    return t;
+}
+
+void Fill(DvdVobTable& table, const Title& t)
+{
+    for (size_t i = 0; i < t.vobs.size(); ++i) ASSERT_TRUE(table.Add(t.vobs[i].string(), t.hints[i].string()));
+}
+
+uint32_t Be32(const std::string& d, size_t at)
+{
+    return static_cast<uint32_t>(static_cast<uint8_t>(d[at])) << 24 | static_cast<uint8_t>(d[at + 1]) << 16 |
+           static_cast<uint8_t>(d[at + 2]) << 8 | static_cast<uint8_t>(d[at + 3]);
+}
+
+}  // namespace
+
+TEST(DvdVolume, FolderReadByLibdvdreadLsdvdAndFfmpeg)
+{
+    TempDir dir;
+    const Title title = MakeTitle(dir.path(), 8, 2);
+    ASSERT_EQ(title.vobs.size(), 2u);
+    const size_t vobus = title.navigationPacks.size();
+    ASSERT_GT(vobus, 10u);
+
+    std::vector<int> notified;
+    DvdVolumeTarget target;
+    target.folder = (dir / "volume").string();
+    target.notify = [&](int code, int) { notified.push_back(code); };
+    {
+        DvdVobTable table;
+        Fill(table, title);
+        ASSERT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 2, 720, 576}), 0);
+    }
+    // The table took the hints files with it; the VOBs moved into the volume.
+    EXPECT_FALSE(fs::exists(title.hints[0]));
+    EXPECT_FALSE(fs::exists(title.vobs[0]));
+    EXPECT_EQ(std::count(notified.begin(), notified.end(), 3), static_cast<long>(vobus));
+    const fs::path vts = dir / "volume" / "VIDEO_TS";
+    EXPECT_TRUE(fs::is_directory(dir / "volume" / "AUDIO_TS"));
+    for (const char* name : {"VIDEO_TS.IFO", "VIDEO_TS.BUP", "VTS_01_0.IFO", "VTS_01_0.BUP", "VTS_01_1.VOB", "VTS_01_2.VOB"})
+        EXPECT_TRUE(fs::is_regular_file(vts / name)) << name;
+    EXPECT_EQ(ReadFile(vts / "VIDEO_TS.IFO"), ReadFile(vts / "VIDEO_TS.BUP"));
+    const std::string patched = ReadFile(vts / "VTS_01_1.VOB") + ReadFile(vts / "VTS_01_2.VOB");
+    ASSERT_EQ(patched.size(), title.bytes.size());
+    // Only the navigation packs' PCI and DSI changed.
+    for (size_t i = 0; i < patched.size() / Pack; ++i) {
+        const bool nav = std::binary_search(title.navigationPacks.begin(), title.navigationPacks.end(), i);
+        const size_t from = nav ? 0x26 : Pack;
+        EXPECT_EQ(patched.compare(i * Pack, from, title.bytes, i * Pack, from), 0) << "pack " << i;
+    }
+
+    dvd_reader_t* dvd = DVDOpen((dir / "volume").c_str());
+    ASSERT_NE(dvd, nullptr);
+    ifo_handle_t* vmg = ifoOpen(dvd, 0);
+    ASSERT_NE(vmg, nullptr);
+    ASSERT_NE(vmg->tt_srpt, nullptr);
+    EXPECT_EQ(vmg->tt_srpt->nr_of_srpts, 1);
+    ASSERT_NE(vmg->first_play_pgc, nullptr);
+    ASSERT_NE(vmg->first_play_pgc->command_tbl, nullptr);
+    ASSERT_EQ(vmg->first_play_pgc->command_tbl->nr_of_pre, 1);
+    const uint8_t jumpTitle1[8] = {0x30, 0x02, 0, 0, 0, 0x01, 0, 0};
+    EXPECT_EQ(std::memcmp(vmg->first_play_pgc->command_tbl->pre_cmds[0].bytes, jumpTitle1, 8), 0);
+    ifo_handle_t* ts = ifoOpen(dvd, 1);
+    ASSERT_NE(ts, nullptr);
+    ASSERT_NE(ts->vts_vobu_admap, nullptr);
+    const size_t mapped = (ts->vts_vobu_admap->last_byte + 1 - 4) / 4;
+    ASSERT_EQ(mapped, vobus);
+    for (size_t k = 0; k < vobus; ++k) EXPECT_EQ(ts->vts_vobu_admap->vobu_start_sectors[k], title.navigationPacks[k]);
+    ASSERT_NE(ts->vts_c_adt, nullptr);
+    EXPECT_EQ(ts->vts_c_adt->cell_adr_table[0].last_sector, patched.size() / Pack - 1);
+    const cell_playback_t& cell = ts->vts_pgcit->pgci_srp[0].pgc->cell_playback[0];
+    EXPECT_EQ(cell.last_vobu_start_sector, title.navigationPacks.back());
+    EXPECT_EQ(cell.playback_time.second, 0x08);  // 8.00 s at 25 frames
+    EXPECT_EQ(cell.playback_time.frame_u, 0x40);
+
+    // Walk the cell as a player does: every navigation pack points at the next.
+    dvd_file_t* file = DVDOpenFile(dvd, 1, DVD_READ_TITLE_VOBS);
+    ASSERT_NE(file, nullptr);
+    uint32_t block = 0;
+    uint32_t previousStart = 0;
+    for (size_t k = 0; k < vobus; ++k) {
+        ASSERT_EQ(block, title.navigationPacks[k]);
+        unsigned char buffer[Pack];
+        ASSERT_EQ(DVDReadBlocks(file, static_cast<int>(block), 1, buffer), 1);
+        pci_t pci;
+        dsi_t dsi;
+        navRead_PCI(&pci, buffer + 0x2D);
+        navRead_DSI(&dsi, buffer + 0x407);
+        EXPECT_EQ(pci.pci_gi.nv_pck_lbn, block);
+        EXPECT_EQ(dsi.dsi_gi.nv_pck_lbn, block);
+        const uint32_t next = k + 1 < vobus ? title.navigationPacks[k + 1] : static_cast<uint32_t>(patched.size() / Pack);
+        EXPECT_EQ(dsi.dsi_gi.vobu_ea, next - block - 1);
+        EXPECT_GE(dsi.dsi_gi.vobu_1stref_ea, 1u);
+        EXPECT_LE(dsi.dsi_gi.vobu_1stref_ea, dsi.dsi_gi.vobu_ea);
+        if (k > 0) {
+            EXPECT_GT(pci.pci_gi.vobu_s_ptm, previousStart);
+            EXPECT_EQ(dsi.vobu_sri.prev_vobu & 0x3FFFFFFF, block - title.navigationPacks[k - 1]);
+        } else {
+            EXPECT_EQ(dsi.vobu_sri.prev_vobu, 0x3FFFFFFFu);
+            EXPECT_EQ(dsi.vobu_sri.prev_video, 0xBFFFFFFFu);
+        }
+        // The clock reference of the pack header is repeated in the DSI.
+        const uint8_t* h = buffer;
+        const uint64_t scr = (static_cast<uint64_t>(h[4] >> 3) & 7) << 30 | static_cast<uint64_t>(h[4] & 3) << 28 |
+                             static_cast<uint64_t>(h[5]) << 20 | (static_cast<uint64_t>(h[6] >> 3) & 0x1F) << 15 |
+                             static_cast<uint64_t>(h[6] & 3) << 13 | static_cast<uint64_t>(h[7]) << 5 | (h[8] >> 3);
+        EXPECT_EQ(dsi.dsi_gi.nv_pck_scr, static_cast<uint32_t>(scr));
+        // Groups of twelve pictures; the last of the 200 holds eight.
+        EXPECT_EQ(pci.pci_gi.vobu_e_ptm - pci.pci_gi.vobu_s_ptm, (k + 1 < vobus ? 12u : 8u) * 3600u);
+        previousStart = pci.pci_gi.vobu_s_ptm;
+        if (dsi.vobu_sri.next_vobu == 0x3FFFFFFF) {
+            EXPECT_EQ(k, vobus - 1);
+            for (int f = 0; f < 19; ++f) EXPECT_EQ(uint32_t{dsi.vobu_sri.fwda[f]}, 0x3FFFFFFFu);
+            block = next;
+        } else {
+            block += dsi.vobu_sri.next_vobu & 0x3FFFFFFF;
+        }
+    }
+    DVDCloseFile(file);
+    ifoClose(ts);
+    ifoClose(vmg);
+    DVDClose(dvd);
+
+    std::string listing;
+    ASSERT_EQ(RunCommand("lsdvd -a " + (dir / "volume").string() + " 2>&1", &listing), 0) << listing;
+    EXPECT_NE(listing.find("Title: 01, Length: 00:00:08.000"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Frequency: 48000"), std::string::npos) << listing;
+
+    std::string frames;
+    const std::string decode = "cat " + (vts / "VTS_01_1.VOB").string() + " " + (vts / "VTS_01_2.VOB").string() +
+                               " | ffmpeg -v error -xerror -i - -map 0:v -f framemd5 - 2>&1 | grep -vc '^#'";
+    RunCommand(decode, &frames);
+    EXPECT_EQ(std::stoi(frames), 200);
+}
+
+TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
+{
+    TempDir dir;
+    const Title title = MakeTitle(dir.path(), 2, 1);
+    DvdVolumeTarget target;
+    target.folder = (dir / "volume").string() + "/";
+    {
+        // A picture size DVD-Video has no code for is refused before anything changes.
+        DvdVobTable table;
+        Fill(table, title);
+        EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{2, 2, 640, 480}), MuxErrGeneral);
+        EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 4, 720, 576}), MuxErrGeneral);
+    }
+    EXPECT_EQ(ReadFile(title.vobs[0]), title.bytes);
+    EXPECT_FALSE(fs::exists(dir / "volume"));
+
+    // Hints that do not describe the file: nothing is moved and no information file is left.
+    WriteFile(title.hints[0], "S" + std::string(title.bytes.size() / Pack, 'P'));
+    {
+        DvdVobTable table;
+        Fill(table, title);
+        EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrGeneral);
+    }
+    EXPECT_EQ(ReadFile(title.vobs[0]), title.bytes);
+    EXPECT_TRUE(fs::is_empty(dir / "volume" / "VIDEO_TS"));
+
+    // A volume folder that cannot be made.
+    WriteFile(dir / "plain", "x");
+    WriteFile(title.hints[0], "S");
+    {
+        DvdVobTable table;
+        Fill(table, title);
+        target.folder = (dir / "plain" / "volume").string();
+        EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrWrite);
+    }
+
+    // A missing VOB file.
+    {
+        DvdVobTable table;
+        ASSERT_TRUE(table.Add((dir / "missing.vob").string(), (dir / "missing.tmp").string()));
+        target.folder = (dir / "volume").string();
+        EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrRead);
+    }
+    // The table holds nine files at most.
+    DvdVobTable full;
+    for (int i = 0; i < 9; ++i) EXPECT_TRUE(full.Add("v" + std::to_string(i), ""));
+    EXPECT_FALSE(full.Add("v9", ""));
+    EXPECT_EQ(full.At(9), nullptr);
+}
+
+TEST(DvdVolume, AddressMapGrowsPastOneSector)
+{
+    // 1,500 VOBUs need three sectors of map; the information file's addresses follow.
+    DvdTitleLayout layout;
+    layout.videoAttributes[0] = 0x53;
+    layout.titlePacks = 1500 * 100;
+    layout.playbackTicks = 1500 * 45000;
+    for (uint32_t i = 0; i < 1500; ++i) layout.vobuStarts.push_back(i * 100);
+    const std::vector<uint8_t> bytes = BuildTitleSetFile(layout);
+    ASSERT_EQ(bytes.size(), 7 * Pack);
+    const std::string d(bytes.begin(), bytes.end());
+    EXPECT_EQ(Be32(d, 0x1C), 6u);                    // last sector of the information file
+    EXPECT_EQ(Be32(d, 0xC4), 7u);                    // the title VOBs follow it
+    EXPECT_EQ(Be32(d, 0x0C), 7u + 150000u + 7u - 1); // the title set ends with the backup
+    EXPECT_EQ(Be32(d, 0x2000), 4u * 1500 + 3);
+    EXPECT_EQ(Be32(d, 0x2004 + 4 * 1499), 149900u);
+
+    uint8_t attributes[2];
+    EXPECT_TRUE(DvdVideoAttributeBytes({1, 3, 704, 576}, attributes));
+    EXPECT_EQ(attributes[0], 0x5C);
+    EXPECT_EQ(attributes[1], 0x08);
+    EXPECT_TRUE(DvdVideoAttributeBytes({2, 2, 352, 240}, attributes));
+    EXPECT_EQ(attributes[0], 0x43);
+    EXPECT_EQ(attributes[1], 0x18);
+    EXPECT_FALSE(DvdVideoAttributeBytes({1, 2, 720, 400}, attributes));
+}
