@@ -385,6 +385,18 @@ uint32_t NeighbourPointer(const Title& t, size_t k, int direction, bool needVide
     return needVideo ? 0xBFFFFFFFu : 0x3FFFFFFFu;
 }
 
+// Start code, length and substream byte of a private stream 2 packet of the navigation pack.
+void PutPrivateStream2Header(uint8_t* p, uint16_t length, uint8_t substream)
+{
+    p[0] = 0;
+    p[1] = 0;
+    p[2] = 1;
+    p[3] = 0xBF;
+    p[4] = static_cast<uint8_t>(length >> 8);
+    p[5] = static_cast<uint8_t>(length);
+    p[6] = substream;
+}
+
 // The rewritten navigation pack of VOBU k.
 void BuildNavigationPack(const Title& t, size_t k, uint8_t* pack)
 {
@@ -395,23 +407,13 @@ void BuildNavigationPack(const Title& t, size_t k, uint8_t* pack)
     uint8_t elapsed[4];
     DvdBcdTime(v.startPtm >= cellStart ? v.startPtm - cellStart : 0, t.frameRate, t.ticksPerFrame, elapsed);
 
-    uint8_t* pci = pack + 0x26;
-    pci[2] = 1;
-    pci[3] = 0xBF;
-    pci[4] = 0x03;
-    pci[5] = 0xD4;
-    pci[6] = 0x00;
+    PutPrivateStream2Header(pack + 0x26, 0x03D4, 0x00);  // PCI
     Put32(pack + 0x2D, static_cast<uint32_t>(v.lbn));
     Put32(pack + 0x39, static_cast<uint32_t>(v.startPtm));
     Put32(pack + 0x3D, static_cast<uint32_t>(v.endPtm));
     std::memcpy(pack + 0x45, elapsed, 4);
 
-    uint8_t* dsi = pack + 0x400;
-    dsi[2] = 1;
-    dsi[3] = 0xBF;
-    dsi[4] = 0x03;
-    dsi[5] = 0xFA;
-    dsi[6] = 0x01;
+    PutPrivateStream2Header(pack + 0x400, 0x03FA, 0x01);  // DSI
     Put32(pack + 0x407, static_cast<uint32_t>(v.scr));
     Put32(pack + 0x40B, static_cast<uint32_t>(v.lbn));
     Put32(pack + 0x40F, static_cast<uint32_t>(v.packs - 1));
