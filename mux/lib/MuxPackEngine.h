@@ -56,7 +56,7 @@ struct PesPacketRecord {
     std::array<PesAccessUnit, 10> units{};
     uint32_t unitCount = 0;
     uint32_t leadingBytes = 0;
-    uint32_t userDataOffset = 0;  // where an I picture's unit begins in the packet, 0 when none
+    uint32_t userDataOffset = 0;  // where an I picture's user data placeholder begins in the packet, 0 when none
     int32_t iPicturePayloadOffset = -1;  // the same in the payload while the packet is filled
     std::vector<uint8_t> extension;
 
@@ -123,6 +123,7 @@ private:
 
     MuxPackEngine& engine_;
     std::vector<uint8_t> heldAudio_;
+    bool scanUserDataPending_ = false;  // an SVCD I picture whose user data has not come yet
 };
 
 // Abstract pack engine: queues of finished packets and the readers that fill them.
