@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class DvdMuxEngine;
 class MuxPackEngine;
 class ProgramMuxEngine;
 class SystemMuxEngine;
@@ -64,13 +65,12 @@ public:
     std::unique_ptr<ProgramMuxEngine> programEngine;  // made by MuxBegin, kept for types 2 and 6
     std::unique_ptr<MuxPackEngine> transportEngine;   // made by MuxBegin, kept for type 5
     std::unique_ptr<SystemMuxEngine> systemEngine;
+    std::unique_ptr<DvdMuxEngine> dvdEngine;
     MuxFileNameFunction fileNameCallback = nullptr;
     int32_t lastStatus = 0;
     std::recursive_mutex lock;
     MuxMessageFunction messageCallback = nullptr;
     int32_t messageUserValue = 0;
-    MuxDvdFolderDescriptor dvdFolder;
-    bool haveDvdFolder = false;
     // The application's video settings, recorded by the readers with the stream.
     uint32_t videoVbvBytes = 0;
     int32_t videoProfileCode = 0;
