@@ -1,5 +1,6 @@
 // The run call of the multiplexer library: reads the two elementary stream files,
 // cutting audio into frames and video into start-code units, and feeds the engine.
+#include "mux/lib/DvdMuxEngine.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/StreamTables.h"
@@ -127,6 +128,9 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     } else if ((type == MuxTypeMpeg2Program || type == MuxTypeTransport || type == MuxTypeSvcd) && s.packEngine) {
         videoFeed = MuxFeedVideoProgram;
         audioFeed = MuxFeedAudioProgram;
+    } else if (type == MuxTypeDvdVolume && s.dvdEngine) {
+        videoFeed = MuxFeedVideoDvd;
+        audioFeed = MuxFeedAudioDvd;
     } else if (type >= 2 && type <= 6) {
         // No engine of this type is built into the library.
         return MuxErrNotImplemented;
