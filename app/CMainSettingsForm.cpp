@@ -370,8 +370,9 @@ void CMainSettingsForm::LoadDefaultProfile() {
         }
     }
     values_ = FormValuesFromSettings(s);
-    framesSpin_->SetLimits(1, kMaxFrameCount);
-    firstFrameSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
+    firstFrameSpin_->SetLimits(1, kMaxFrameCount);
+    framesSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
+    lastInputName_ = values_.inputName;
     if (values_.outputName.size() < 256) LastOutputFileName = values_.outputName;
     const bool vcdAllowed = s.mpeg1 && s.encodeAudio && s.inputHasAudio;
     values_.videoCd = vcdAllowed && s.streamType == 3;
@@ -458,6 +459,7 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     CheckOutputFile();
     ReleasePreviewBuffers();
     SetMainAviInputDirectory(FolderPart(path));
+    lastInputName_ = path;
     return 1;
 }
 
@@ -591,7 +593,7 @@ void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
 
 void CMainSettingsForm::OnEnter() {
     const std::string typed = S(inputEdit_->text());
-    if (typed.size() >= 2 && typed != EncoderSettings.inputFileName && typed != values_.inputName) SetInputFile(typed);
+    if (typed.size() >= 2 && typed != lastInputName_) SetInputFile(typed);
 }
 
 void CMainSettingsForm::PostInputBrowse() {
