@@ -240,6 +240,7 @@ void CMainSettingsForm::BuildControls() {
         DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
                              &EncoderSettings);
     });
+    connect(inputEdit_, &QLineEdit::returnPressed, this, &CMainSettingsForm::OnEnter);
     connect(outputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnOutputEditingFinished);
     connect(firstFrameEdit_, &QLineEdit::textChanged, this, [this] {
         if (!writing_) OnFirstFrameEdited();
@@ -584,7 +585,8 @@ void CMainSettingsForm::OnSvcd() {
 
 void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        OnEnter();
+        // In the input edit itself, its own Enter signal has taken the name.
+        if (focusWidget() != inputEdit_) OnEnter();
         return;
     }
     if (event->key() == Qt::Key_Escape) return;
