@@ -22,7 +22,22 @@ constexpr int UnknownStatusString = 64195;
 constexpr int CannotCreateString = 64196;
 constexpr int CannotWriteString = 64197;
 
+constexpr const char* IllegalBufferSizeText = " Multiplexer pack size or buffer size has illegal value. ";
+
+// Largest bounds the system header's 13-bit buffer fields can name.
+constexpr int MaxVideoBufferKb = 8191;        // 1024-byte units
+constexpr int MaxAudioBufferKb = 8191 / 8;    // 128-byte units
+
 }  // namespace
+
+bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize)
+{
+    // Each decoder buffer must take a whole pack, or its stream could never be sent.
+    const int64_t pack = packSize > 0 ? packSize : 0;
+    return audioBufferKb >= 1 && audioBufferKb <= MaxAudioBufferKb && videoBufferKb >= 1 &&
+           videoBufferKb <= MaxVideoBufferKb && int64_t{audioBufferKb} * 1024 >= pack &&
+           int64_t{videoBufferKb} * 1024 >= pack;
+}
 
 int32_t ReportMuxLibraryError(int32_t status, int32_t, int32_t)
 {
@@ -63,8 +78,14 @@ int32_t ConfigureMuxSession()
     if (status == 0 && e.streamType == 2 && e.vbvBufferSize * 2048 >= 47104)
         status = MuxSetParameter(3, e.vbvBufferSize * 2048 / 1024);
     if (status == 0 && e.streamType == 1) {
+        int32_t packSize = 0;
+        MuxGetOption(6, &packSize);
+        if (!MuxBufferSizesUsable(e.muxAudioBufferKb, e.muxVideoBufferKb, packSize)) {
+            MuxMessageText = IllegalBufferSizeText;
+            return MuxErrParameterValue;
+        }
         status = MuxSetParameter(3, e.muxVideoBufferKb);
-        if (status == 0) status = MuxSetParameter(2, e.muxAudioBufferKb * 1024 / 128);
+        if (status == 0) status = MuxSetParameter(2, e.muxAudioBufferKb * (1024 / 128));
     }
     if (status == 0) status = MuxSetParameter(10, e.rateControl == 2 && e.streamType == 2 ? 2 : 1);
     return status;
