@@ -4,6 +4,7 @@
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
+#include "mux/lib/PackWriters.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,16 +14,7 @@
 namespace {
 
 using namespace muxtables;
-
-void PutTimeStamp(uint8_t* out, uint8_t prefix, uint64_t t)
-{
-    t &= 0x1FFFFFFFFull;
-    out[0] = static_cast<uint8_t>((prefix << 4) | ((t >> 29) & 0x0E) | 1);
-    out[1] = static_cast<uint8_t>(t >> 22);
-    out[2] = static_cast<uint8_t>(((t >> 14) & 0xFE) | 1);
-    out[3] = static_cast<uint8_t>(t >> 7);
-    out[4] = static_cast<uint8_t>(((t << 1) & 0xFE) | 1);
-}
+using packwriters::PutTimeStamp;
 
 }  // namespace
 
@@ -30,13 +22,8 @@ std::unique_ptr<PesPacketRecord> MakePaddingPacket(uint32_t n)
 {
     auto p = std::make_unique<PesPacketRecord>();
     n = std::max<uint32_t>(n, 6);
-    p->bytes.assign(n, 0xFF);
-    p->bytes[0] = 0x00;
-    p->bytes[1] = 0x00;
-    p->bytes[2] = 0x01;
-    p->bytes[3] = 0xBE;
-    p->bytes[4] = static_cast<uint8_t>((n - 6) >> 8);
-    p->bytes[5] = static_cast<uint8_t>(n - 6);
+    p->bytes.resize(n);
+    packwriters::WritePaddingPacket(p->bytes.data(), n);
     p->totalLength = n;
     p->headerLength = 6;
     return p;
@@ -83,27 +70,18 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     const uint32_t payloadLength = static_cast<uint32_t>(payload.size());
 
     std::vector<uint8_t>& b = p.bytes;
-    b.assign({0x00, 0x00, 0x01, streamId});
-    const uint32_t lengthField = 3 + headerData + stuffing + payloadLength;
-    b.push_back(static_cast<uint8_t>(lengthField >> 8));
-    b.push_back(static_cast<uint8_t>(lengthField));
-    b.push_back(0x81);
-    const bool writeDts = field == 10;
-    uint8_t flagsByte = field == 10 ? 0xC0 : field == 5 ? 0x80 : 0x00;
-    if (extension > 0) flagsByte |= 0x01;
-    b.push_back(flagsByte);
-    b.push_back(static_cast<uint8_t>(headerData + stuffing));
-    if (field >= 5) {
-        b.resize(b.size() + 5);
-        PutTimeStamp(&b[b.size() - 5], writeDts ? 3 : 2, p.pts);
-    }
-    if (writeDts) {
-        b.resize(b.size() + 5);
-        PutTimeStamp(&b[b.size() - 5], 1, p.dts);
-    }
-    b.insert(b.end(), p.extension.begin(), p.extension.end());
+    b.clear();
+    packwriters::PesHeaderFields header;
+    header.streamId = streamId;
+    header.payloadLength = payloadLength;
+    header.stamps = field == 10 ? 2 : field == 5 ? 1 : 0;
+    header.pts = p.pts;
+    header.dts = p.dts;
+    header.extension = p.extension.data();
+    header.extensionLength = extension;
+    header.stuffing = stuffing;
+    packwriters::AppendPesHeader(b, header);
     p.extension.clear();
-    b.insert(b.end(), stuffing, 0xFF);
     p.headerLength = static_cast<uint32_t>(b.size());
     b.insert(b.end(), payload.begin(), payload.end());
     p.totalLength = static_cast<uint32_t>(b.size());
