@@ -157,6 +157,10 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
         if (reader.ended) break;  // a start-code prefix cut off by the end of the file
         if (startCode == 0xB3) {
             info.sequenceHeaders += 1;
+        } else if (startCode == 0xB5 && reader.ReadBits(4) == 1) {
+            // A sequence extension makes it MPEG-2 video, which an MPEG-1 system
+            // stream cannot carry: its decoder buffer model would not hold.
+            MuxFail(1, " MPEG-2 video stream cannot be multiplexed into an MPEG-1 system stream. ");
         } else if (startCode == 0xB8) {
             info.groups += 1;
             groupOrder = 0;

@@ -11,6 +11,7 @@
 #include "platform/ResStrings.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -72,12 +73,16 @@ int32_t ConfigureMuxSession()
         MuxSetOption(12, 1);
         return 0;
     }
-    int32_t status = MuxSetOption(0, e.streamType);
-    if (status == 0 && e.streamType == 1) status = MuxSetParameter(4, e.muxConstantRate);
-    if (status == 0 && e.streamType == 2) status = MuxSetParameter(4, e.mpeg2MuxConstantRate);
-    if (status == 0 && e.streamType == 2 && e.vbvBufferSize * 2048 >= 47104)
-        status = MuxSetParameter(3, e.vbvBufferSize * 2048 / 1024);
-    if (status == 0 && e.streamType == 1) {
+    // MPEG-2 video under an MPEG-1 stream type goes into the MPEG-2 program stream:
+    // an MPEG-1 system stream cannot carry it.
+    const int streamType = e.streamType == 1 && e.mpeg1 == 0 ? int{MuxTypeMpeg2Program} : e.streamType;
+    int32_t status = MuxSetOption(0, streamType);
+    if (status == 0 && streamType == 1) status = MuxSetParameter(4, e.muxConstantRate);
+    if (status == 0 && streamType == 2) status = MuxSetParameter(4, e.mpeg2MuxConstantRate);
+    const int64_t vbvBytes = int64_t{e.vbvBufferSize} * 2048;
+    if (status == 0 && streamType == 2 && vbvBytes >= 47104 && vbvBytes / 1024 <= INT32_MAX)
+        status = MuxSetParameter(3, static_cast<int32_t>(vbvBytes / 1024));
+    if (status == 0 && streamType == 1) {
         int32_t packSize = 0;
         MuxGetOption(6, &packSize);
         if (!MuxBufferSizesUsable(e.muxAudioBufferKb, e.muxVideoBufferKb, packSize)) {
@@ -87,7 +92,7 @@ int32_t ConfigureMuxSession()
         status = MuxSetParameter(3, e.muxVideoBufferKb);
         if (status == 0) status = MuxSetParameter(2, e.muxAudioBufferKb * (1024 / 128));
     }
-    if (status == 0) status = MuxSetParameter(10, e.rateControl == 2 && e.streamType == 2 ? 2 : 1);
+    if (status == 0) status = MuxSetParameter(10, e.rateControl == 2 && streamType == 2 ? 2 : 1);
     return status;
 }
 

@@ -43,6 +43,9 @@ int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
         else if (bitRate == VariableBitRateCode || bitRate == 0)
             bitRate = VariableBitRateSubstitute;
         haveSequence_ = true;
+    } else if (code == 0xB5 && length >= 5 && data[4] >> 4 == 1) {
+        // A sequence extension: MPEG-2 video, which neither stream of this engine carries.
+        return MuxErrVideoStream;
     } else if (code == 0xB8) {
         picturesSinceGop_ = 0;
     } else if (code == 0x00) {

@@ -211,6 +211,13 @@ TEST_F(MplexAnalyseTest, BadInputFailsCleanlyAndLeavesNoRecordFiles) {
 
     testsupport::WriteFile(video, SequenceHeader(3) + kGop + kEnd);  // no picture at all
     EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    // A sequence extension: MPEG-2 video, which an MPEG-1 system stream cannot carry.
+    testsupport::WriteFile(audio, goodAudio);
+    testsupport::WriteFile(video, SequenceHeader(3) + std::string("\x00\x00\x01\xB5\x14\x8A\x00\x01\x00\x00", 10) +
+                                      goodVideo.substr(12));
+    EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    EXPECT_EQ(MuxMessageText, " MPEG-2 video stream cannot be multiplexed into an MPEG-1 system stream. ");
+    testsupport::WriteFile(video, goodVideo);
 
     testsupport::WriteFile(video, goodVideo);
     testsupport::WriteFile(audio, std::string(800, 'x'));

@@ -108,6 +108,11 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     EXPECT_EQ(o[3], 40);
     EXPECT_EQ(o[10], 1);
 
+    // MPEG-2 video under the MPEG-1 stream type goes into a program stream.
+    EncoderSettings.mpeg1 = 0;
+    EXPECT_EQ(ConfiguredOptions()[0], 2);
+    EncoderSettings.mpeg1 = 1;
+
     // A DVD job without video objects is the stream type's plain stream.
     EncoderSettings.applicationType = 16;
     EncoderSettings.createVob = 0;
