@@ -232,8 +232,8 @@ bool RunFinalisation(EncoderSettingsRecord& s, bool recheck) {
         s.framePredFrameDct[t] = 1;
         s.intraVlcFormat[t] = 1;
     }
-    s.intraMatrixFileName.assign(1, '-');  // assign(): g++ 12 -O3 reports a false overlap for = "-"
-    s.nonIntraMatrixFileName.assign(1, '-');
+    s.intraMatrixFileName = "-";
+    s.nonIntraMatrixFileName = "-";
 
     if (s.videoFormat == 1 || s.videoFormat == 3) {
         s.colorPrimaries = s.transferCharacteristics = s.matrixCoefficients = 5;

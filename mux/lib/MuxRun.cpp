@@ -1,5 +1,6 @@
 // The run call of the multiplexer library: reads the two elementary stream files,
 // cutting audio into frames and video into start-code units, and feeds the engine.
+#include "mux/lib/DvdMuxEngine.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/StreamTables.h"
@@ -120,6 +121,8 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     // The output name must fit the sink's name block.
     if (outputFile == nullptr || std::strlen(outputFile) > 355) return MuxErrWrite;
     const int32_t type = s.Option(0);
+    // A type never set or out of range would leave an empty output behind as a success.
+    if (type < MuxTypeMpeg1System || type > MuxTypeSvcd) return MuxErrParameterValue;
     const bool dvdFolder = type == MuxTypeDvdVolume && (s.Option(11) & 6) != 0;
     status = MuxAddSink(dvdFolder ? MuxSinkDvdFolder : MuxSinkFile, outputFile);
     if (status != 0) return status;
@@ -132,11 +135,14 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     } else if ((type == MuxTypeMpeg2Program || type == MuxTypeTransport || type == MuxTypeSvcd) && s.packEngine) {
         videoFeed = MuxFeedVideoProgram;
         audioFeed = MuxFeedAudioProgram;
+    } else if (type == MuxTypeDvdVolume && s.dvdEngine) {
+        videoFeed = MuxFeedVideoDvd;
+        audioFeed = MuxFeedAudioDvd;
     } else if (type >= 2 && type <= 6) {
         // No engine of this type is built into the library.
         return MuxErrNotImplemented;
     } else {
-        return 0;
+        return MuxErrParameterValue;
     }
 
     std::vector<uint8_t> frame(8192);

@@ -16,6 +16,18 @@ namespace {
 using namespace muxtables;
 using packwriters::PutTimeStamp;
 
+// Picture header, coding extension and user data of an I picture, with room to spare.
+constexpr size_t IPictureHeadBytes = 64;
+
+// User data of 14 bytes of 0x01: the place the SVCD scan information goes.
+bool IsScanPlaceholder(const uint8_t* data, uint32_t length)
+{
+    if (length < 18) return false;
+    for (uint32_t i = 4; i < 18; ++i)
+        if (data[i] != 0x01) return false;
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<PesPacketRecord> MakePaddingPacket(uint32_t n)
@@ -35,30 +47,41 @@ void MuxPackEngine::RefreshGeometry()
     if (packSize >= 64 && packSize <= 65535) geometry.packSize = static_cast<uint32_t>(packSize);
     geometry.packetsPerPack = static_cast<uint32_t>(std::max(1, session.Option(1)));
     geometry.packetSize = (geometry.packSize - 14) / geometry.packetsPerPack;
+    geometry.settingsVbvBytes = session.videoVbvBytes;
+    geometry.settingsProfileCode = session.videoProfileCode;
+    geometry.settingsLevelCode = session.videoLevelCode;
+}
+
+bool PackGeometry::Dvd() const
+{
+    return engine_.session.Option(0) == MuxTypeDvdVolume;
 }
 
 uint32_t PackGeometry::HeaderRoom(const PesPacketRecord& p) const
 {
-    return 9 + p.FieldLength() + static_cast<uint32_t>(p.extension.size());
+    return 9 + p.FieldLength() + static_cast<uint32_t>(p.extension.size()) + p.reserve;
 }
 
-std::unique_ptr<PesPacketRecord> PackGeometry::StartPacket(const std::shared_ptr<QueuedUnit>& stream, bool)
+std::unique_ptr<PesPacketRecord> PackGeometry::StartPacket(const std::shared_ptr<QueuedUnit>& stream, bool video)
 {
     auto p = std::make_unique<PesPacketRecord>();
     p->bytes.reserve(packetSize);
     p->bytes.assign(9, 0);
     p->stream = stream;
+    // A DVD audio packet may become the first of its video object unit, which
+    // carries the 3-byte P-STD extension: the room is kept from the start.
+    if (!video && Dvd()) p->reserve = 3;
     return p;
 }
 
-void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_t streamId)
+void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_t streamId, bool unitEnds)
 {
     if (!packet) return;
     PesPacketRecord& p = *packet;
     std::vector<uint8_t> payload(p.bytes.begin() + 9, p.bytes.end());
     const uint32_t field = p.FieldLength();
     const uint32_t extension = static_cast<uint32_t>(p.extension.size());
-    const uint32_t headerData = field + extension;
+    const uint32_t headerData = field + extension + p.reserve;
     int64_t diff = int64_t{9} + static_cast<int64_t>(payload.size()) + headerData - packetSize;
     std::vector<uint8_t> carry;
     if (diff > 0) {
@@ -66,6 +89,7 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
         payload.resize(payload.size() - static_cast<size_t>(diff));
         diff = 0;
     }
+    p.lastUnitEnds = unitEnds && carry.empty();
     const uint32_t stuffing = diff >= -7 ? static_cast<uint32_t>(-diff) : 0;
     const uint32_t payloadLength = static_cast<uint32_t>(payload.size());
 
@@ -79,9 +103,11 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     header.dts = p.dts;
     header.extension = p.extension.data();
     header.extensionLength = extension;
-    header.stuffing = stuffing;
+    // Bytes reserved for an extension stand as the first stuffing bytes until used.
+    header.stuffing = stuffing + p.reserve;
     packwriters::AppendPesHeader(b, header);
     p.extension.clear();
+    p.reserveAt = p.reserve > 0 ? static_cast<uint32_t>(b.size()) - stuffing - p.reserve : 0;
     p.headerLength = static_cast<uint32_t>(b.size());
     b.insert(b.end(), payload.begin(), payload.end());
     p.totalLength = static_cast<uint32_t>(b.size());
@@ -184,10 +210,20 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
     const uint8_t code = data[3];
     if (counting) videoStartBytes += length;
 
+    if (code == 0xB3 && Dvd()) {
+        if (length < 12) return MuxErrVideoStream;
+        // Every sequence header begins a video object unit: a packet and a stream
+        // description of its own, the timing carried over from the last one.
+        if (videoPacket && videoPacket->bytes.size() > 9) FinishPacket(videoPacket, 0xE0, true);
+        video = video ? std::make_shared<QueuedVideoUnit>(*video) : std::make_shared<QueuedVideoUnit>();
+        if (!videoPacket) videoPacket = StartPacket(video, true);
+        videoPacket->stream = video;
+        videoPacket->startsVobu = true;
+    }
     if (code == 0xB3) {
         if (length < 12) return MuxErrVideoStream;
         if (!video) video = std::make_shared<QueuedVideoUnit>();
-        if (videoPacket) {
+        if (videoPacket && !Dvd()) {
             const uint32_t payload = static_cast<uint32_t>(videoPacket->bytes.size() - 9);
             if ((svcd && payload > 0) || ((videoPacket->flags & 3) == 0 && payload + 9 > packSize / 2))
                 FinishPacket(videoPacket, 0xE0);
@@ -213,7 +249,7 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
     } else if (code == 0xB8) {
         if (videoPacket && (videoPacket->flags & 3) == 0 &&
             videoPacket->bytes.size() - 9 + length + 14 > packSize)
-            FinishPacket(videoPacket, 0xE0);
+            FinishPacket(videoPacket, 0xE0, true);
         if (video) {
             video->picturesSinceGop = 0;
             video->lastTemporalReference = 0;
@@ -232,16 +268,23 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         QueuedVideoUnit& v = *video;
         const uint64_t decode = v.pictureCount * 90000 * v.rateDen / v.rateNum + static_cast<uint64_t>(startDelay);
         if (!videoPacket) videoPacket = StartPacket(video, true);
+        scanUserDataPending_ = svcd && pictureType == 1;
+        // An SVCD I picture's header and the user data after it go into one packet, so
+        // that its scan information lies in the sector where the picture begins.
+        if (scanUserDataPending_ && videoPacket->bytes.size() > 9 &&
+            HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + 10 + IPictureHeadBytes >= packetSize) {
+            FinishPacket(videoPacket, 0xE0);
+            if (!videoPacket) videoPacket = StartPacket(video, true);
+        }
         if ((videoPacket->flags & 3) == 0) {
             const int64_t reorder = std::max<int64_t>(0, int64_t{temporalReference} - v.picturesSinceGop + 1);
             const uint64_t present = decode + static_cast<uint64_t>(reorder) * v.ticksPerPicture;
             firstPresentationTime = std::min(firstPresentationTime, present - static_cast<uint64_t>(startDelay));
             // The picture must begin inside the packet that carries its time stamps.
             if (HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + (reorder != 0 ? 10 : 5) >= packetSize) {
-                FinishPacket(videoPacket, 0xE0);
+                FinishPacket(videoPacket, 0xE0, true);
                 if (!videoPacket) videoPacket = StartPacket(video, true);
             }
-            if (pictureType == 1) videoPacket->iPicturePayloadOffset = static_cast<int32_t>(videoPacket->bytes.size() - 9);
             videoPacket->pts = present;
             videoPacket->dts = decode;
             videoPacket->flags = PesPacketRecord::FlagPts | PesPacketRecord::FlagDts | (reorder != 0 ? 10u : 5u) << 16;
@@ -250,11 +293,23 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         if (p.unitCount < 10) {
             const uint32_t offset = static_cast<uint32_t>(p.bytes.size() - 9);
             if (p.unitCount > 0) p.units[p.unitCount - 1].bytes = offset - p.units[p.unitCount - 1].offset;
-            p.units[p.unitCount++] = {decode, 0, offset};
+            p.units[p.unitCount++] = {decode, 0, offset, static_cast<uint8_t>(pictureType <= 3 ? pictureType : 0)};
         }
         v.lastTemporalReference = temporalReference;
         ++v.picturesSinceGop;
         ++v.pictureCount;
+    } else if (code == 0xB2 && scanUserDataPending_) {
+        // The placeholder the scan information replaces: recorded where it begins.
+        scanUserDataPending_ = false;
+        if (IsScanPlaceholder(data, length) && videoPacket) {
+            if (videoPacket->bytes.size() > 9 && HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + length > packetSize) {
+                FinishPacket(videoPacket, 0xE0);
+                if (!videoPacket) videoPacket = StartPacket(video, true);
+            }
+            videoPacket->iPicturePayloadOffset = static_cast<int32_t>(videoPacket->bytes.size() - 9);
+        }
+    } else if (code >= 0x01 && code <= 0xAF) {
+        scanUserDataPending_ = false;
     }
     Append(videoPacket, data, length, 0xE0);
     if (code == 0x00) return FeedHeldAudio();
@@ -321,7 +376,7 @@ int32_t PackGeometry::FeedAudioFrame(const uint8_t* data, uint32_t length)
     if (!audioPacket) audioPacket = StartPacket(audio, false);
     if ((audioPacket->flags & 1) == 0) {
         if (HeaderRoom(*audioPacket) + audioPacket->bytes.size() - 9 + 5 >= packetSize) {
-            FinishPacket(audioPacket, 0xC0);
+            FinishPacket(audioPacket, 0xC0, true);
             if (!audioPacket) audioPacket = StartPacket(audio, false);
         }
         audioPacket->pts = present;
@@ -332,7 +387,7 @@ int32_t PackGeometry::FeedAudioFrame(const uint8_t* data, uint32_t length)
     if (p.unitCount < 10) {
         const uint32_t offset = static_cast<uint32_t>(p.bytes.size() - 9);
         if (p.unitCount > 0) p.units[p.unitCount - 1].bytes = offset - p.units[p.unitCount - 1].offset;
-        p.units[p.unitCount++] = {present, 0, offset};
+        p.units[p.unitCount++] = {present, 0, offset, 0x08};
     }
     ++audio->frameCount;
     Append(audioPacket, data, length, 0xC0);
@@ -360,7 +415,7 @@ int32_t PackGeometry::FlushAudio()
     if (firstPresentationTime == NoPresentationTime) firstPresentationTime = 1;
     int32_t status = FeedHeldAudio();
     if (status != 0) return status;
-    FinishPacket(audioPacket, 0xC0);
+    FinishPacket(audioPacket, 0xC0, true);
     return 0;
 }
 
@@ -369,6 +424,6 @@ int32_t PackGeometry::FlushVideo()
     ForceReady();
     int32_t status = FeedHeldAudio();
     if (status != 0) return status;
-    FinishPacket(videoPacket, 0xE0);
+    FinishPacket(videoPacket, 0xE0, true);
     return 0;
 }

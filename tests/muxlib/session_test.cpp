@@ -167,11 +167,16 @@ TEST(MuxSessionTest, ParametersAreCheckedAgainstTheType)
 
 TEST(MuxSessionTest, DvdFolderOnlyForDvdType)
 {
-    Session s(MuxTypeMpeg2Program);
     MuxDvdFolderDescriptor d;
     std::snprintf(d.folder, sizeof d.folder, "/tmp/dvd");
-    EXPECT_EQ(MuxSetDvdOutputFolder(&d), MuxErrDvdFolder);
-    MuxSetOption(0, MuxTypeDvdVolume);
+    {
+        Session s(MuxTypeMpeg2Program);
+        EXPECT_EQ(MuxSetDvdOutputFolder(&d), MuxErrDvdFolder);
+        // A second type leaves no engine: there is no DVD engine to take the folder.
+        MuxSetOption(0, MuxTypeDvdVolume);
+        EXPECT_EQ(MuxSetDvdOutputFolder(&d), MuxErrGeneral);
+    }
+    Session s(MuxTypeDvdVolume);
     EXPECT_EQ(MuxSetDvdOutputFolder(&d), 0);
     std::string longName(359, 'x');
     std::snprintf(d.folder, sizeof d.folder, "%s", longName.c_str());
@@ -290,9 +295,15 @@ TEST_F(MuxRunTest, BrokenInputsGiveStreamErrors)
     r = RunSession(MuxTypeMpeg1System, {}, dir_ / "junk.m1v", TestStreams().audio, out);
     EXPECT_EQ(r.run, MuxErrVideoStream);
 
-    // Types whose engines this library does not build.
-    r = RunSession(MuxTypeMpeg2Program, {}, TestStreams().video, TestStreams().audio, out);
-    EXPECT_EQ(r.run, MuxErrNotImplemented);
+    // A type never set or out of range is refused before any output exists.
+    std::filesystem::remove(out);
+    for (int32_t type : {0, 7}) {
+        ClearReported();
+        r = RunSession(type, {}, TestStreams().video, TestStreams().audio, out);
+        EXPECT_EQ(r.run, MuxErrParameterValue);
+        EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrParameterValue});
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 TEST_F(MuxRunTest, EmptyAudioStillGivesAPlayableStream)
