@@ -19,14 +19,17 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWhatsThis>
 #include <filesystem>
 #include <system_error>
 
 #include "app/AppSettings.h"
+#include "app/CMainSettingsForm.h"
 #include "app/CMpegDoc.h"
 #include "app/CTessmarApp.h"
 #include "app/RecentFileList.h"
+#include "app/ZRNFileDialog.h"
 #include "job/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/Report.h"
@@ -55,6 +58,18 @@ enum : int {
     kForce352x240 = 32781, kActualSize = 32808, kViewToolbar = 59392, kAviInformation = 32783,
     kSaveAsDefault = 32790, kSuppressWarnings = 32807, kHelpTopics = 57667, kContextHelp = 57669,
     kAbout = 57664,
+};
+
+// The document's way to the form.
+class FormDocumentLink : public DocumentFormLink {
+public:
+    explicit FormDocumentLink(CMainSettingsForm& form) : form_(form) {}
+    void LoadDefaultProfile() override { form_.LoadDefaultProfile(); }
+    bool ApplyToParameters() override { return form_.ApplyToParameters() == 1; }
+    bool SetInputFile(const std::string& path) override { return form_.SetInputFile(path) != 0; }
+
+private:
+    CMainSettingsForm& form_;
 };
 
 }  // namespace
@@ -98,6 +113,7 @@ CMainFrame::CMainFrame(CTessmarApp& app) : app_(app) {
 }
 
 CMainFrame::~CMainFrame() {
+    if (CMpegDoc* doc = app_.Document(); doc && doc->Form() == formLink_.get()) doc->SetForm(nullptr);
     if (MainStatusBar == statusBar()) MainStatusBar = nullptr;
     if (MessageOwnerWindow == this) MessageOwnerWindow = nullptr;
     if (TitleWindow == this) {
@@ -271,6 +287,27 @@ void CMainFrame::PlaceWindow() {
     setMinimumSize(geometry_.minWidth, geometry_.minHeight);
     resize(geometry_.width, geometry_.height);
     move(desktop.left() + geometry_.x, desktop.top() + geometry_.y);
+}
+
+void CMainFrame::CreateView() {
+    if (form_) return;
+    InstallZrnFileDialog();
+    // The previews and progress panels will take the space above the form.
+    auto* area = new QWidget(this);
+    area->setObjectName("viewArea");
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch(1);
+    form_ = new CMainSettingsForm(area);
+    layout->addWidget(form_);
+    setCentralWidget(area);
+    connect(form_, &CMainSettingsForm::documentModified, this, [this] {
+        MarkProfileModified();
+        UpdateCommandStates();
+    });
+    formLink_ = std::make_unique<FormDocumentLink>(*form_);
+    if (CMpegDoc* doc = app_.Document()) doc->SetForm(formLink_.get());
+    form_->LoadDefaultProfile();
 }
 
 void CMainFrame::SetViewWidget(QWidget* view) {

@@ -6,11 +6,14 @@
 #include <QMainWindow>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "app/FrameLogic.h"
 
+class CMainSettingsForm;
 class CTessmarApp;
+class DocumentFormLink;
 class QAction;
 class QMenu;
 class QStatusBar;
@@ -31,6 +34,9 @@ public:
     // Puts the view (with the main settings form) into the central area.
     void SetViewWidget(QWidget* view);
     QWidget* ViewWidget() const { return centralWidget(); }
+    // The view's first update: the main settings form at the bottom of the
+    // central area, linked to the document and filled from the settings.
+    void CreateView();
 
     // Enables, disables and checks every command by the update rules; runs
     // on every state change the frame sees and from the idle timer.
@@ -78,6 +84,8 @@ private:
     std::vector<QAction*> recentActions_;
     QToolBar* toolBar_ = nullptr;
     MainWindowGeometry geometry_;
+    CMainSettingsForm* form_ = nullptr;
+    std::unique_ptr<DocumentFormLink> formLink_;
 };
 
 // The status bar whose first pane the view writes.

@@ -57,6 +57,7 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     CTessmarCommandLineInfo info;
     ApplyCommandLine(info, arguments);
     if (!ProcessShellCommand(info)) return false;
+    frame_->CreateView();
     frame_->setAcceptDrops(true);
     frame_->show();
     return true;

@@ -119,6 +119,26 @@ std::string FileNameForType(const std::string& typedName, const std::string& typ
     return name;
 }
 
+std::vector<std::string> QtNameFilters(const std::string& filter) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < filter.size()) {
+        size_t bar = filter.find('|', start);
+        if (bar == std::string::npos) bar = filter.size();
+        parts.push_back(filter.substr(start, bar - start));
+        start = bar + 1;
+    }
+    std::vector<std::string> filters;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].empty()) break;  // the closing "||"
+        std::string patterns = parts[i + 1];
+        for (char& ch : patterns)
+            if (ch == ';') ch = ' ';
+        filters.push_back(parts[i].find('(') != std::string::npos ? parts[i] : parts[i] + " (" + patterns + ")");
+    }
+    return filters;
+}
+
 bool IdleOnlyCommandEnabled(int runState) { return runState != 2; }
 
 bool IdleCommandEnabled(int runState, int pauseFlag, int openPreviewCount) {

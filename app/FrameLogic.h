@@ -54,6 +54,10 @@ std::string FindFreeProfileName(const std::string& name, const std::string& fold
 // ("MPEG Files (*.mpg)" gives ".mpg"). An empty name stays empty.
 std::string FileNameForType(const std::string& typedName, const std::string& typeText);
 
+// The program's resource filters ("MPEG Files (*.mpg)|*.mpg|All (*.*)|*.*||")
+// as Qt name filters; a description without its patterns gets them added.
+std::vector<std::string> QtNameFilters(const std::string& filter);
+
 // Update rules of the commands. Idle-only commands: closed while encoding.
 bool IdleOnlyCommandEnabled(int runState);
 // Commands that also wait for a pause to end and for previews to close.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 using namespace muxtest;
@@ -203,4 +204,160 @@ TEST_F(ProgramStreamTest, LowRateStreamWithALargeBufferIsScheduled)
         EXPECT_EQ(w.late, 0);
         EXPECT_EQ(w.payload.at(0xE0), std::filesystem::file_size(video_));
     }
+}
+
+namespace {
+
+const std::string Placeholder = std::string("\0\0\1\xB2", 4) + std::string(14, '\1');
+
+// Inserts our encoder's SVCD user-data placeholder after each I picture's coding extension.
+std::string WithPlaceholders(const std::string& es)
+{
+    std::string out;
+    bool iPicture = false;
+    size_t start = 0;
+    auto unit = [&](size_t from, size_t to) {
+        const std::string u = es.substr(from, to - from);
+        out += u;
+        if (u.size() > 6 && u[3] == 0) iPicture = ((static_cast<uint8_t>(u[5]) >> 3) & 7) == 1;
+        if (iPicture && u.size() > 4 && static_cast<uint8_t>(u[3]) == 0xB5 && (static_cast<uint8_t>(u[4]) >> 4) == 8) {
+            out += Placeholder;
+            iPicture = false;
+        }
+    };
+    for (size_t i = 4; i + 3 <= es.size(); ++i) {
+        if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1) {
+            unit(start, i);
+            start = i;
+        }
+    }
+    unit(start, es.size());
+    return out;
+}
+
+char* gOutputName = nullptr;
+int32_t OutputName(char** name)
+{
+    *name = gOutputName != nullptr ? strdup(gOutputName) : nullptr;
+    return 0;
+}
+
+uint32_t ScanSector(const std::string& b, size_t at)
+{
+    auto bcd = [&](size_t i) {
+        const auto v = static_cast<uint8_t>(b[at + i]) & 0x7F;
+        return static_cast<uint32_t>((v >> 4) * 10 + (v & 15));
+    };
+    return bcd(0) * 4500 + bcd(1) * 75 + bcd(2);
+}
+
+}  // namespace
+
+// SVCD streams: whole sectors, an end pack, and in every I picture the sector addresses
+// of its neighbours, whichever of the two ways the scan information is patched.
+TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
+{
+    if (!testsupport::HaveTool("vcdimager")) GTEST_SKIP() << "vcdimager is needed";
+    struct Case {
+        const char* size;
+        const char* rate;
+        int frames;
+    };
+    for (const Case& c : {Case{"480x576", "25", 200}, Case{"480x480", "30000/1001", 240}}) {
+        SCOPED_TRACE(c.size);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::string(c.size) + ":rate=" + c.rate +
+                             " -frames:v " + std::to_string(c.frames) + " -c:v mpeg2video -g 12 -bf 2 -b:v 2300k "
+                             "-maxrate 2500k -bufsize 1835008 -f mpeg2video '" + video_.string() + "'"),
+                  0);
+        const std::string es = WithPlaceholders(ReadFile(video_));
+        testsupport::WriteFile(video_, es);
+        size_t iPictures = 0;
+        for (size_t at = es.find(Placeholder); at != std::string::npos; at = es.find(Placeholder, at + 1)) ++iPictures;
+        ASSERT_GE(iPictures, 10u);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 8 -ac 2 -c:a mp2 "
+                             "-b:a 224k -f mp2 '" + audio_.string() + "'"),
+                  0);
+        for (int32_t inFinish : {1, 0}) {
+            SCOPED_TRACE(inFinish);
+            ClearReported();
+            const std::string outName = out_.string();
+            gOutputName = const_cast<char*>(outName.c_str());
+            MuxHandle h = MuxCreateSession();
+            ASSERT_EQ(MuxSelectSession(h), 0);
+            ASSERT_EQ(MuxBegin(), 0);
+            ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
+            ASSERT_EQ(MuxSetFileNameCallback(OutputName), 0);
+            ASSERT_EQ(MuxSetOption(12, inFinish), 0);
+            ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
+            EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
+            EXPECT_EQ(MuxEnd(), 0);
+            MuxDestroySession(h);
+            EXPECT_TRUE(Reported.empty());
+
+            std::string errors;
+            RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
+            EXPECT_EQ(errors, "");
+            EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n" + std::to_string(c.frames) + "\n");
+            const std::string bytes = ReadFile(out_);
+            ASSERT_EQ(bytes.size() % 2324, 0u);
+            EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+            const Walk w = WalkProgramStream(bytes);
+            ASSERT_EQ(w.error, "");
+            EXPECT_EQ(w.late, 0);
+            EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
+
+            // Sector of each I picture, and the scan information after it.
+            std::vector<uint32_t> sectors;
+            std::vector<size_t> records;
+            for (size_t at = bytes.find(std::string("\0\0\1\0", 4)); at != std::string::npos;
+                 at = bytes.find(std::string("\0\0\1\0", 4), at + 4)) {
+                if (((static_cast<uint8_t>(bytes[at + 5]) >> 3) & 7) != 1) continue;
+                sectors.push_back(static_cast<uint32_t>(at / 2324));
+                const size_t user = bytes.find(std::string("\0\0\1\xB2\x10\x0E", 6), at);
+                ASSERT_NE(user, std::string::npos);
+                EXPECT_EQ(user / 2324, at / 2324);
+                records.push_back(user + 6);
+            }
+            ASSERT_EQ(sectors.size(), iPictures);
+            for (size_t i = 0; i < sectors.size(); ++i) {
+                const size_t r = records[i];
+                if (i == 0)
+                    EXPECT_EQ(bytes.substr(r, 3), "\xFF\xFF\xFF");
+                else
+                    EXPECT_EQ(ScanSector(bytes, r), sectors[i - 1]);
+                if (i + 1 == sectors.size())
+                    EXPECT_EQ(bytes.substr(r + 3, 3), "\xFF\xFF\xFF");
+                else
+                    EXPECT_EQ(ScanSector(bytes, r + 3), sectors[i + 1]);
+                EXPECT_LE(ScanSector(bytes, r + 6), sectors[i]);
+                EXPECT_GE(ScanSector(bytes, r + 9), sectors[i]);
+            }
+
+            std::string authored;
+            std::filesystem::remove(dir_ / "image.bin");
+            std::filesystem::remove(dir_ / "image.cue");
+            RunCommand("cd '" + dir_.path().string() + "' && vcdimager -t svcd -c image.cue -b image.bin '" +
+                           out_.string() + "' 2>&1",
+                       &authored);
+            EXPECT_EQ(authored.find("++ WARN"), std::string::npos) << authored;
+            EXPECT_TRUE(std::filesystem::exists(dir_ / "image.bin")) << authored;
+        }
+    }
+}
+
+// Output that should be patched in the written file but cannot be is a failure, reported.
+TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedIsAReadError)
+{
+    MakeStreams("480x576", "25", 1.0, "2300k", "1835008");
+    testsupport::WriteFile(video_, WithPlaceholders(ReadFile(video_)));
+    ClearReported();
+    MuxHandle h = MuxCreateSession();
+    ASSERT_EQ(MuxSelectSession(h), 0);
+    ASSERT_EQ(MuxBegin(), 0);
+    ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
+    ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
+    EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
+    EXPECT_EQ(MuxEnd(), MuxErrRead);
+    MuxDestroySession(h);
+    EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrRead});
 }
