@@ -6,6 +6,7 @@
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/ProgramMuxEngine.h"
 #include "mux/lib/SystemMuxEngine.h"
+#include "mux/lib/TransportMuxEngine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -188,6 +189,7 @@ int32_t MuxBegin()
     try {
         s->systemEngine = std::make_unique<SystemMuxEngine>(*s);
         s->programEngine = std::make_unique<ProgramMuxEngine>(*s);
+        s->transportEngine = std::make_unique<Type5MuxEngine>(*s);
         s->dvdEngine = std::make_unique<DvdMuxEngine>(*s);
     } catch (const std::bad_alloc&) {
         return MuxErrOutOfMemory;

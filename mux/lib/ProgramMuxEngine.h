@@ -55,7 +55,7 @@ public:
     int32_t ScheduleProgramPacks();
     // The mux rate in 50 bytes/s units for the two streams' byte rates (either record
     // may be missing); stored as option 5, which is then used as it stands.
-    uint32_t ComputeMuxRate(const PesPacketRecord* audio, const PesPacketRecord* video);
+    virtual uint32_t ComputeMuxRate(const PesPacketRecord* audio, const PesPacketRecord* video);
     // The SVCD scan-information patch: through the sector cache when the output went
     // through it, else in the written file. 0 for other types.
     int32_t PatchScanInformation();
@@ -83,16 +83,17 @@ public:
     static constexpr uint64_t MaxIdleTicks = 60 * 90000;
     static constexpr uint32_t MaxMuxRate = 0x3FFFFF;
 
-private:
+protected:
     enum class WriteStep { Sinks, SectorCache };
 
     // The clock reference the next pack header would carry, 27 MHz.
     int64_t LookAheadClock() const;
     uint64_t ClockBase() const { return static_cast<uint64_t>(LookAheadClock()) / 300; }
     uint32_t WriteProgramPackHeader(uint8_t* buffer);
-    int32_t WriteFirstPack();
-    int32_t WriteUnitPack(const PesPacketRecord& record);
-    int32_t WritePaddingPack();
+    // The writing steps; the transport stream engine writes the same decisions its own way.
+    virtual int32_t WriteFirstPack();
+    virtual int32_t WriteUnitPack(const PesPacketRecord& record);
+    virtual int32_t WritePaddingPack();
     int32_t WriteEndPack();
     int32_t Emit(const uint8_t* data, uint32_t length);
     int32_t Fail(int32_t status);

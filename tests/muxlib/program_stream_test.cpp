@@ -361,3 +361,57 @@ TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedIsAReadError)
     MuxDestroySession(h);
     EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrRead});
 }
+
+// Mux type 5: a transport stream with its tables at least every 0.5 s and a clock
+// reference at least every 100 ms, every packet whole.
+TEST_F(ProgramStreamTest, TransportStreamsPlayWithTablesAndClockReferences)
+{
+    MakeStreams("720x576", "25", 4.0, "6M", "1835008");
+    RunResult r = RunSession(MuxTypeTransport, {}, video_, audio_, out_);
+    ASSERT_EQ(r.run, 0);
+    ASSERT_EQ(r.end, 0);
+    std::string errors;
+    RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+    // ffprobe lists the streams once in the program and once on their own.
+    EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n100\nmpeg2video\n100\n");
+    EXPECT_EQ(Probe(out_, "a"), Probe(audio_, "a") + Probe(audio_, "a"));
+
+    const std::string b = ReadFile(out_);
+    ASSERT_EQ(b.size() % 188, 0u);
+    double lastPat = -1, lastPmt = -1, lastPcr = -1, maxTableGap = 0, maxPcrGap = 0;
+    std::map<int, int> continuity;
+    for (size_t at = 0; at < b.size(); at += 188) {
+        ASSERT_EQ(static_cast<uint8_t>(b[at]), 0x47) << at;
+        const int pid = (static_cast<uint8_t>(b[at + 1]) & 0x1F) << 8 | static_cast<uint8_t>(b[at + 2]);
+        const auto control = static_cast<uint8_t>(b[at + 3]);
+        if ((control & 0x20) && static_cast<uint8_t>(b[at + 4]) > 0 && (static_cast<uint8_t>(b[at + 5]) & 0x10)) {
+            auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[at + 6 + i])}; };
+            const double pcr = static_cast<double>(u(0) << 25 | u(1) << 17 | u(2) << 9 | u(3) << 1 | u(4) >> 7) / 90000.0;
+            EXPECT_EQ(pid, 27);
+            if (lastPcr >= 0) {
+                EXPECT_GE(pcr, lastPcr);
+                maxPcrGap = std::max(maxPcrGap, pcr - lastPcr);
+            }
+            lastPcr = pcr;
+        }
+        if (lastPcr >= 0 && pid == 0) {
+            if (lastPat >= 0) maxTableGap = std::max(maxTableGap, lastPcr - lastPat);
+            lastPat = lastPcr;
+        }
+        if (lastPcr >= 0 && pid == 16) {
+            if (lastPmt >= 0) maxTableGap = std::max(maxTableGap, lastPcr - lastPmt);
+            lastPmt = lastPcr;
+        }
+        if (pid != 0x1FFF && (control & 0x10)) {
+            if (continuity.count(pid)) {
+                EXPECT_EQ(control & 15, (continuity[pid] + 1) & 15) << pid;
+            }
+            continuity[pid] = control & 15;
+        }
+    }
+    EXPECT_GT(lastPat, 3.0);
+    EXPECT_LE(maxTableGap, 0.5);
+    EXPECT_LE(maxPcrGap, 0.1);
+    EXPECT_GT(maxPcrGap, 0.0);
+}
