@@ -156,6 +156,28 @@ TEST_F(DocumentTest, SaveModifiedAsksAndStopsWhenNothingWasSaved) {
     EXPECT_FALSE(fs::exists(ProfileDirectory + "PRF1.PRF"));
 }
 
+TEST_F(DocumentTest, AFailedWriteKeepsTheFlagThePathAndTheTitle) {
+    const std::string vcd = WriteListedProfile("vcd.prf", "VCD", 352);
+    CMpegDoc doc(recent);
+    ASSERT_TRUE(doc.OnOpenDocument(vcd));
+    doc.SetModifiedFlag(true);
+    const auto listBefore = recent.Entries();
+    // The profile folder has gone: Save As cannot write its new file.
+    ProfileDirectory = (dir.path() / "gone").string() + "/";
+    AnswerDescriptionDialog({"Elsewhere"});
+    EXPECT_FALSE(doc.OnFileSaveAs());
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(doc.ProfilePath(), vcd);
+    EXPECT_EQ(doc.Title(), "VCD");
+    EXPECT_EQ(EncoderSettings.profileDescription, "VCD");
+    EXPECT_EQ(recent.Entries(), listBefore);
+    // The save-changes prompt answered Yes: nothing saved, so the caller stops.
+    boxes.Answer(MbAnswer::Yes);
+    EXPECT_FALSE(doc.OnFileNew());
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(doc.ProfilePath(), vcd);
+}
+
 TEST_F(DocumentTest, ProfileListSkipsBadFilesAndNamesUndescribedOnes) {
     WriteListedProfile("a.prf", "Wide", 720);
     const std::string plain = WriteListedProfile("b.PRF", "", 352);
