@@ -40,14 +40,10 @@ uint32_t BitRateUnits() {
     return rate > 0 ? static_cast<uint32_t>(std::ceil(rate / 400.0)) : 0;
 }
 
-// While the SIMD transforms are on, the matrices are held transposed to match
-// the coefficient layout; the stream always carries them in natural order.
+// The matrices are held in natural order whichever transforms run; the
+// stream carries them in zig-zag order.
 void PutMatrix(const std::array<int, 64>& matrix) {
-    for (int i = 0; i < 64; ++i) {
-        const int p = kZigZag[i];
-        const int stored = MmxEnabled == 1 ? (p % 8) * 8 + p / 8 : p;
-        PutBits(8, static_cast<uint32_t>(matrix[stored]));
-    }
+    for (int i = 0; i < 64; ++i) PutBits(8, static_cast<uint32_t>(matrix[kZigZag[i]]));
 }
 
 int ProgressiveFlag() {

@@ -2,6 +2,7 @@
 // time codes and progress accounting. The analysers live in MplexAnalyse.cpp,
 // the writer in MplexWriter.cpp.
 #include "mux/Mplex.h"
+#include "mux/lib/StreamTables.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -211,13 +212,7 @@ void AccumulateTimeCode(const TimeCode& addend, TimeCode& timeCode) {
 }
 
 int AudioBitRateKbps(uint32_t layer, uint32_t index) {
-    static const int rates[3][15] = {
-        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-    };
-    if (layer < 1 || layer > 3 || index > 14) return 0;
-    return rates[3 - layer][index];
+    return int(muxtables::AudioKbps(layer, index));
 }
 
 int MuxProgressCallback(int64_t bytes) {

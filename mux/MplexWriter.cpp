@@ -9,15 +9,11 @@
 #include "job/EncoderSettings.h"
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
+#include "mux/lib/PackWriters.h"
 #include "platform/ResStrings.h"
 
 void WriteTimeStamp(const TimeCode& t, unsigned prefix, unsigned char*& cursor) {
-    uint64_t v = TimeCodeValue(t);
-    cursor[0] = uint8_t((prefix << 4) | (uint32_t((v >> 32) & 1) << 3) | (uint32_t((v >> 30) & 3) << 1) | 1);
-    cursor[1] = uint8_t(v >> 22);
-    cursor[2] = uint8_t((((v >> 15) & 0x7F) << 1) | 1);
-    cursor[3] = uint8_t(v >> 7);
-    cursor[4] = uint8_t(((v & 0x7F) << 1) | 1);
+    packwriters::PutTimeStamp(cursor, uint8_t(prefix), TimeCodeValue(t));
     cursor += 5;
 }
 

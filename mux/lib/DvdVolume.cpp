@@ -472,6 +472,13 @@ int MakeFolder(const std::string& path)
 
 }  // namespace
 
+void PutNavigationPackets(uint8_t* pack)
+{
+    std::memset(pack + 0x26, 0, PackBytes - 0x26);
+    PutPrivateStream2Header(pack + 0x26, 0x03D4, 0x00);
+    PutPrivateStream2Header(pack + 0x400, 0x03FA, 0x01);
+}
+
 DvdVobTable::~DvdVobTable()
 {
     for (const Entry& e : entries_) {

@@ -57,6 +57,10 @@ struct DvdVolumeTarget {
     std::function<void(int code, int value)> notify;
 };
 
+// The PCI and DSI packets of a navigation pack, their contents zero, after its pack
+// and system headers (the first 0x26 bytes); the volume writer fills them in.
+void PutNavigationPackets(uint8_t* pack);
+
 // Video attribute bytes of the information files; false for a picture size or
 // aspect ratio that DVD-Video has no code for.
 bool DvdVideoAttributeBytes(const DvdVideoAttributes& a, uint8_t out[2]);

@@ -76,12 +76,22 @@ struct MuxPiece {
     const uint8_t* bytes;
 };
 
-// Kind 3 (DVD output): the folder the volume is written to.
+// Next-file callback of the DVD folder sink. `path` (360 bytes) holds the path of the
+// video object file being written. Code 1 copies it into `name` (360 bytes); code 2
+// does the same, closes the file sinks and opens the next free "Vts_01_%d.vob" in the
+// same folder as the output, whose path it leaves in `path`. Other codes do nothing.
+using MuxNextFileFunction = int32_t (*)(int32_t code, char* name, char* path);
+
+// Kind 3 (DVD output): the folder the volume is written to ("./" when the output
+// name has none; it always ends in '/').
 struct MuxDvdFolderDescriptor {
     int32_t size = sizeof(MuxDvdFolderDescriptor);
     char outputName[360] = {};
     char folder[360] = {};
+    MuxNextFileFunction nextFile = nullptr;
 };
+
+int32_t MakeVobFileName(int32_t code, char* name, char* path);
 
 MuxHandle MuxCreateSession();
 int32_t MuxSelectSession(MuxHandle handle);
@@ -112,3 +122,5 @@ int32_t MuxFeedVideoSystem(const uint8_t* data, uint32_t length, int32_t zero);
 int32_t MuxFeedAudioSystem(const uint8_t* data, uint32_t length, int32_t zero);
 int32_t MuxFeedVideoProgram(const uint8_t* data, uint32_t length, int32_t zero);
 int32_t MuxFeedAudioProgram(const uint8_t* data, uint32_t length, int32_t zero);
+int32_t MuxFeedVideoDvd(const uint8_t* data, uint32_t length, int32_t zero);
+int32_t MuxFeedAudioDvd(const uint8_t* data, uint32_t length, int32_t zero);

@@ -38,6 +38,7 @@ struct PesAccessUnit {
     uint64_t time = 0;
     uint32_t bytes = 0;
     uint32_t offset = 0;  // in the payload; gives the byte count when the packet is finished
+    uint8_t hint = 0;     // DVD: picture type in bits 0-1 (1 I, 2 P, 3 B), 0x08 for audio frames
 };
 
 // One PES packet: while it is filled, `bytes` holds 9 bytes of header room and the
@@ -59,6 +60,11 @@ struct PesPacketRecord {
     uint32_t userDataOffset = 0;  // where an I picture's unit begins in the packet, 0 when none
     int32_t iPicturePayloadOffset = -1;  // the same in the payload while the packet is filled
     std::vector<uint8_t> extension;
+    // DVD: header bytes kept free (as stuffing) for a P-STD extension, and where they are.
+    uint32_t reserve = 0;
+    uint32_t reserveAt = 0;
+    bool startsVobu = false;    // DVD: the packet begins with a sequence header
+    bool lastUnitEnds = false;  // DVD: the last access unit that begins here also ends here
 
     uint32_t FieldLength() const { return flags >> 16; }
     uint32_t PayloadLength() const { return totalLength - headerLength; }
@@ -113,7 +119,8 @@ private:
     int32_t FeedAudioFrame(const uint8_t* data, uint32_t length);
     std::unique_ptr<PesPacketRecord> StartPacket(const std::shared_ptr<QueuedUnit>& stream, bool video);
     void Append(std::unique_ptr<PesPacketRecord>& packet, const uint8_t* data, size_t length, uint8_t streamId);
-    void FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_t streamId);
+    void FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_t streamId, bool unitEnds = false);
+    bool Dvd() const;
     uint32_t HeaderRoom(const PesPacketRecord& p) const;
     void ComputeStartDelay();
     void ApplyDelay(PesPacketRecord& p, int64_t delay, bool written);

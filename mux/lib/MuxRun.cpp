@@ -1,7 +1,9 @@
 // The run call of the multiplexer library: reads the two elementary stream files,
 // cutting audio into frames and video into start-code units, and feeds the engine.
+#include "mux/lib/DvdMuxEngine.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
+#include "mux/lib/StreamTables.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,15 +23,6 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// Bit rates in kbit/s by layer bits (3 Layer I, 2 Layer II, 1 Layer III) and bit-rate index.
-constexpr uint32_t LayerKbps[4][15] = {
-    {},
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-};
-constexpr uint32_t SampleRates[3] = {44100, 48000, 32000};
-
 // Length of an MPEG-1 audio frame from its first three header bytes; 0 when the
 // header gives none (no sync, free format, reserved indexes, MPEG-2 rates).
 uint32_t AudioFrameLength(const uint8_t* h)
@@ -40,9 +33,9 @@ uint32_t AudioFrameLength(const uint8_t* h)
     const uint32_t sampleIndex = (h[2] >> 2) & 3;
     if (layer == 0 || rateIndex == 0 || rateIndex == 15 || sampleIndex == 3) return 0;
     const uint32_t padding = (h[2] >> 1) & 1;
-    const uint32_t kbps = LayerKbps[layer][rateIndex];
-    if (layer == 3) return (12 * kbps * 1000 / SampleRates[sampleIndex] + padding) * 4;
-    return 144 * kbps * 1000 / SampleRates[sampleIndex] + padding;
+    const uint32_t kbps = muxtables::AudioKbps(4 - layer, rateIndex);  // layer bits 3 are Layer I
+    if (layer == 3) return (12 * kbps * 1000 / muxtables::SampleRates[sampleIndex] + padding) * 4;
+    return 144 * kbps * 1000 / muxtables::SampleRates[sampleIndex] + padding;
 }
 
 class VideoUnitReader {
@@ -135,6 +128,9 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     } else if ((type == MuxTypeMpeg2Program || type == MuxTypeTransport || type == MuxTypeSvcd) && s.packEngine) {
         videoFeed = MuxFeedVideoProgram;
         audioFeed = MuxFeedAudioProgram;
+    } else if (type == MuxTypeDvdVolume && s.dvdEngine) {
+        videoFeed = MuxFeedVideoDvd;
+        audioFeed = MuxFeedAudioDvd;
     } else if (type >= 2 && type <= 6) {
         // No engine of this type is built into the library.
         return MuxErrNotImplemented;

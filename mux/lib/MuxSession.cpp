@@ -2,12 +2,15 @@
 // parameters with their per-type defaults, sinks, the feeds and the end of a run.
 #include "mux/lib/MuxSession.h"
 
+#include "mux/lib/DvdMuxEngine.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/SystemMuxEngine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 
 namespace {
 
@@ -53,6 +56,7 @@ void MuxSession::DeleteEngines()
 {
     packEngine.reset();
     systemEngine.reset();
+    dvdEngine.reset();
 }
 
 MuxSession::~MuxSession()
@@ -180,6 +184,7 @@ int32_t MuxBegin()
     std::lock_guard guard(s->lock);
     try {
         s->systemEngine = std::make_unique<SystemMuxEngine>(*s);
+        s->dvdEngine = std::make_unique<DvdMuxEngine>(*s);
     } catch (const std::bad_alloc&) {
         return MuxErrOutOfMemory;
     }
@@ -199,10 +204,24 @@ int32_t MuxSetOption(int32_t id, int32_t value)
     if (id == 0) {
         if (value != MuxTypeMpeg1System && value != MuxTypeVideoCd) s->systemEngine.reset();
         if (value != MuxTypeMpeg2Program && value != MuxTypeTransport && value != MuxTypeSvcd) s->packEngine.reset();
+        if (value != MuxTypeDvdVolume) s->dvdEngine.reset();
         if (value >= 1 && value <= 6) {
             const int32_t* defaults = TypeDefaults[value - 1];
             for (int i = 1; i < MuxOptionCount; ++i)
                 if (defaults[i - 1] != Kept) s->options[static_cast<size_t>(i)] = defaults[i - 1];
+        }
+        // The type's default option 11 asks for the hints file.
+        if (value == MuxTypeDvdVolume && s->dvdEngine) {
+            int32_t status = s->dvdEngine->OpenDvdHintsFile();
+            if (status != 0) return status;
+        }
+    }
+    if (id == 11 && s->dvdEngine) {
+        if ((value & 6) == 0) {
+            s->dvdEngine->CloseDvdHintsFile();
+        } else {
+            int32_t status = s->dvdEngine->OpenDvdHintsFile();
+            if (status != 0) return status;
         }
     }
     if (s->systemEngine) s->systemEngine->OptionsChanged();
@@ -274,14 +293,15 @@ int32_t MuxSetDvdOutputFolder(const MuxDvdFolderDescriptor* descriptor)
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
     if (s->Option(0) != MuxTypeDvdVolume) return MuxErrDvdFolder;
-    if (descriptor == nullptr) return MuxErrGeneral;
+    if (descriptor == nullptr || descriptor->size != static_cast<int32_t>(sizeof *descriptor)) return MuxErrGeneral;
     size_t length = strnlen(descriptor->folder, sizeof descriptor->folder);
     if (length < 1 || length > 358) return MuxErrGeneral;
     std::lock_guard guard(s->lock);
-    s->dvdFolder = *descriptor;
-    char last = s->dvdFolder.folder[length - 1];
-    if (last != '\\' && last != '/') s->dvdFolder.folder[length] = '\\';
-    s->haveDvdFolder = true;
+    if (!s->dvdEngine) return MuxErrGeneral;
+    MuxDvdFolderDescriptor copy = *descriptor;
+    char last = copy.folder[length - 1];
+    if (last != '\\' && last != '/') copy.folder[length] = '/';
+    s->dvdEngine->SetOutputFolder(copy);
     return 0;
 }
 
@@ -294,6 +314,21 @@ int32_t MuxAddSink(intptr_t kind, const void* descriptor)
         MuxSinkEntry entry;
         if (kind == MuxSinkFile || kind == MuxSinkDvdFolder) {
             const char* path = static_cast<const char*>(descriptor);
+            if (kind == MuxSinkDvdFolder && path != nullptr) {
+                // The volume goes beside the output; an output name without a folder means "./".
+                MuxDvdFolderDescriptor folder;
+                std::strncpy(folder.outputName, path, sizeof folder.outputName - 1);
+                std::string dir = path;
+                size_t slash = dir.find_last_of('/');
+                dir = slash == std::string::npos ? std::string("./") : dir.substr(0, slash + 1);
+                std::strncpy(folder.folder, dir.c_str(), sizeof folder.folder - 1);
+                folder.nextFile = MakeVobFileName;
+                int32_t status = std::strlen(path) > 359 ? int32_t{MuxErrWrite} : MuxSetDvdOutputFolder(&folder);
+                if (status != 0) {
+                    s->ReportStatus(status);
+                    return status;
+                }
+            }
             auto sink = std::make_unique<MuxFileSink>();
             if (path != nullptr) sink->name = path;
             // The name block holds at most 359 characters.
@@ -304,15 +339,6 @@ int32_t MuxAddSink(intptr_t kind, const void* descriptor)
             }
             entry = {MuxFileSinkWrite, sink.release(), MuxSinkFile};
             s->sinks.push_back(entry);
-            if (kind == MuxSinkDvdFolder) {
-                MuxDvdFolderDescriptor folder;
-                std::strncpy(folder.outputName, path, sizeof folder.outputName - 1);
-                std::string dir = path;
-                size_t slash = dir.find_last_of("/\\");
-                dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
-                std::strncpy(folder.folder, dir.c_str(), sizeof folder.folder - 1);
-                MuxSetDvdOutputFolder(&folder);
-            }
             return 0;
         }
         if (kind == MuxSinkCaller) {
@@ -400,12 +426,69 @@ int32_t MuxFeedAudioProgram(const uint8_t* data, uint32_t length, int32_t)
     return FeedProgram(data, length, false);
 }
 
+int32_t MakeVobFileName(int32_t code, char* name, char* path)
+{
+    if (code != 1 && code != 2) return 0;
+    if (name == nullptr || path == nullptr) return MuxErrGeneral;
+    const std::string current(path, strnlen(path, 359));
+    std::memcpy(name, current.c_str(), current.size() + 1);
+    if (code == 1) return 0;
+    // The file sinks are flushed and closed here, once.
+    MuxRemoveSink(MuxSinkFile);
+    if (MuxSession* s = CurrentMuxSession(); s != nullptr && s->lastStatus != 0) return s->lastStatus;
+    const size_t slash = current.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : current.substr(0, slash + 1);
+    // The next name that is not taken: no file of anyone else's is overwritten.
+    for (int n = 0; n < 100000; ++n) {
+        const std::string candidate = dir + "Vts_01_" + std::to_string(n) + ".vob";
+        struct stat st {};
+        if (::lstat(candidate.c_str(), &st) == 0 || errno != ENOENT) continue;
+        if (candidate.size() > 359) return MuxErrWrite;
+        std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+        return MuxAddSink(MuxSinkFile, path);
+    }
+    return MuxErrWrite;
+}
+
+namespace {
+
+// Runs one feed on the DVD engine: the unit goes to its reader, then one multiplex step.
+int32_t FeedDvd(const uint8_t* data, uint32_t length, bool video)
+{
+    MuxSession* s = CurrentMuxSession();
+    if (s == nullptr) return MuxErrContext;
+    std::lock_guard guard(s->lock);
+    DvdMuxEngine* engine = s->dvdEngine.get();
+    if (engine == nullptr) return MuxErrContext;
+    try {
+        if (data != nullptr) {
+            int32_t status = video ? engine->FeedVideo(data, length) : engine->FeedAudio(data, length);
+            if (status != 0) return status;
+        }
+        return engine->Multiplex();
+    } catch (const std::bad_alloc&) {
+        return MuxErrOutOfMemory;
+    }
+}
+
+}  // namespace
+
+int32_t MuxFeedVideoDvd(const uint8_t* data, uint32_t length, int32_t)
+{
+    return FeedDvd(data, length, true);
+}
+
+int32_t MuxFeedAudioDvd(const uint8_t* data, uint32_t length, int32_t)
+{
+    return FeedDvd(data, length, false);
+}
+
 int32_t MuxEnd()
 {
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
     std::lock_guard guard(s->lock);
-    if (!s->systemEngine && !s->packEngine) return MuxErrUnpaired;
+    if (!s->systemEngine && !s->packEngine && !s->dvdEngine) return MuxErrUnpaired;
     int32_t status = s->lastStatus;
     if (status == 0 && s->packEngine) {
         status = s->packEngine->Finish();
@@ -418,7 +501,12 @@ int32_t MuxEnd()
             status = s->WriteBytes(endCode, 4);
             if (status != 0) s->ReportStatus(status);
         }
-    } else if (status == 0) {
+    } else if (status == 0 && s->dvdEngine) {
+        status = s->dvdEngine->Finish();
+        if (status != 0) return status;
+        MuxFeedVideoDvd(nullptr, 0, 0);
+        MuxFeedAudioDvd(nullptr, 0, 0);
+    } else if (status == 0 && s->systemEngine) {
         status = MuxFeedVideoSystem(nullptr, 0, 0);
         if (status == 0) status = MuxFeedAudioSystem(nullptr, 0, 0);
         if (status == 0) status = s->systemEngine->Finish();
@@ -434,6 +522,8 @@ int32_t MuxEnd()
         status = closeStatus;
         s->ReportStatus(status);
     }
+    // The volume is built from the finished files; a failure there is the run's failure.
+    if (status == 0 && s->dvdEngine) status = s->dvdEngine->WriteVolume();
     s->DeleteEngines();
     return status;
 }

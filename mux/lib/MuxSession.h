@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class DvdMuxEngine;
 class MuxPackEngine;
 class SystemMuxEngine;
 
@@ -61,13 +62,12 @@ public:
     std::array<int32_t, MuxOptionCount> options{};
     std::unique_ptr<MuxPackEngine> packEngine;  // selected pack engine of types 2, 5 and 6
     std::unique_ptr<SystemMuxEngine> systemEngine;
+    std::unique_ptr<DvdMuxEngine> dvdEngine;
     MuxFileNameFunction fileNameCallback = nullptr;
     int32_t lastStatus = 0;
     std::recursive_mutex lock;
     MuxMessageFunction messageCallback = nullptr;
     int32_t messageUserValue = 0;
-    MuxDvdFolderDescriptor dvdFolder;
-    bool haveDvdFolder = false;
 };
 
 // The session the checked calls act on; null when none is selected.

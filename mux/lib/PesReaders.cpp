@@ -4,6 +4,7 @@
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
+#include "mux/lib/PackWriters.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,16 +14,7 @@
 namespace {
 
 using namespace muxtables;
-
-void PutTimeStamp(uint8_t* out, uint8_t prefix, uint64_t t)
-{
-    t &= 0x1FFFFFFFFull;
-    out[0] = static_cast<uint8_t>((prefix << 4) | ((t >> 29) & 0x0E) | 1);
-    out[1] = static_cast<uint8_t>(t >> 22);
-    out[2] = static_cast<uint8_t>(((t >> 14) & 0xFE) | 1);
-    out[3] = static_cast<uint8_t>(t >> 7);
-    out[4] = static_cast<uint8_t>(((t << 1) & 0xFE) | 1);
-}
+using packwriters::PutTimeStamp;
 
 }  // namespace
 
@@ -30,13 +22,8 @@ std::unique_ptr<PesPacketRecord> MakePaddingPacket(uint32_t n)
 {
     auto p = std::make_unique<PesPacketRecord>();
     n = std::max<uint32_t>(n, 6);
-    p->bytes.assign(n, 0xFF);
-    p->bytes[0] = 0x00;
-    p->bytes[1] = 0x00;
-    p->bytes[2] = 0x01;
-    p->bytes[3] = 0xBE;
-    p->bytes[4] = static_cast<uint8_t>((n - 6) >> 8);
-    p->bytes[5] = static_cast<uint8_t>(n - 6);
+    p->bytes.resize(n);
+    packwriters::WritePaddingPacket(p->bytes.data(), n);
     p->totalLength = n;
     p->headerLength = 6;
     return p;
@@ -50,28 +37,36 @@ void MuxPackEngine::RefreshGeometry()
     geometry.packetSize = (geometry.packSize - 14) / geometry.packetsPerPack;
 }
 
-uint32_t PackGeometry::HeaderRoom(const PesPacketRecord& p) const
+bool PackGeometry::Dvd() const
 {
-    return 9 + p.FieldLength() + static_cast<uint32_t>(p.extension.size());
+    return engine_.session.Option(0) == MuxTypeDvdVolume;
 }
 
-std::unique_ptr<PesPacketRecord> PackGeometry::StartPacket(const std::shared_ptr<QueuedUnit>& stream, bool)
+uint32_t PackGeometry::HeaderRoom(const PesPacketRecord& p) const
+{
+    return 9 + p.FieldLength() + static_cast<uint32_t>(p.extension.size()) + p.reserve;
+}
+
+std::unique_ptr<PesPacketRecord> PackGeometry::StartPacket(const std::shared_ptr<QueuedUnit>& stream, bool video)
 {
     auto p = std::make_unique<PesPacketRecord>();
     p->bytes.reserve(packetSize);
     p->bytes.assign(9, 0);
     p->stream = stream;
+    // A DVD audio packet may become the first of its video object unit, which
+    // carries the 3-byte P-STD extension: the room is kept from the start.
+    if (!video && Dvd()) p->reserve = 3;
     return p;
 }
 
-void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_t streamId)
+void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_t streamId, bool unitEnds)
 {
     if (!packet) return;
     PesPacketRecord& p = *packet;
     std::vector<uint8_t> payload(p.bytes.begin() + 9, p.bytes.end());
     const uint32_t field = p.FieldLength();
     const uint32_t extension = static_cast<uint32_t>(p.extension.size());
-    const uint32_t headerData = field + extension;
+    const uint32_t headerData = field + extension + p.reserve;
     int64_t diff = int64_t{9} + static_cast<int64_t>(payload.size()) + headerData - packetSize;
     std::vector<uint8_t> carry;
     if (diff > 0) {
@@ -79,31 +74,25 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
         payload.resize(payload.size() - static_cast<size_t>(diff));
         diff = 0;
     }
+    p.lastUnitEnds = unitEnds && carry.empty();
     const uint32_t stuffing = diff >= -7 ? static_cast<uint32_t>(-diff) : 0;
     const uint32_t payloadLength = static_cast<uint32_t>(payload.size());
 
     std::vector<uint8_t>& b = p.bytes;
-    b.assign({0x00, 0x00, 0x01, streamId});
-    const uint32_t lengthField = 3 + headerData + stuffing + payloadLength;
-    b.push_back(static_cast<uint8_t>(lengthField >> 8));
-    b.push_back(static_cast<uint8_t>(lengthField));
-    b.push_back(0x81);
-    const bool writeDts = field == 10;
-    uint8_t flagsByte = field == 10 ? 0xC0 : field == 5 ? 0x80 : 0x00;
-    if (extension > 0) flagsByte |= 0x01;
-    b.push_back(flagsByte);
-    b.push_back(static_cast<uint8_t>(headerData + stuffing));
-    if (field >= 5) {
-        b.resize(b.size() + 5);
-        PutTimeStamp(&b[b.size() - 5], writeDts ? 3 : 2, p.pts);
-    }
-    if (writeDts) {
-        b.resize(b.size() + 5);
-        PutTimeStamp(&b[b.size() - 5], 1, p.dts);
-    }
-    b.insert(b.end(), p.extension.begin(), p.extension.end());
+    b.clear();
+    packwriters::PesHeaderFields header;
+    header.streamId = streamId;
+    header.payloadLength = payloadLength;
+    header.stamps = field == 10 ? 2 : field == 5 ? 1 : 0;
+    header.pts = p.pts;
+    header.dts = p.dts;
+    header.extension = p.extension.data();
+    header.extensionLength = extension;
+    // Bytes reserved for an extension stand as the first stuffing bytes until used.
+    header.stuffing = stuffing + p.reserve;
+    packwriters::AppendPesHeader(b, header);
     p.extension.clear();
-    b.insert(b.end(), stuffing, 0xFF);
+    p.reserveAt = p.reserve > 0 ? static_cast<uint32_t>(b.size()) - stuffing - p.reserve : 0;
     p.headerLength = static_cast<uint32_t>(b.size());
     b.insert(b.end(), payload.begin(), payload.end());
     p.totalLength = static_cast<uint32_t>(b.size());
@@ -206,10 +195,20 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
     const uint8_t code = data[3];
     if (counting) videoStartBytes += length;
 
+    if (code == 0xB3 && Dvd()) {
+        if (length < 12) return MuxErrVideoStream;
+        // Every sequence header begins a video object unit: a packet and a stream
+        // description of its own, the timing carried over from the last one.
+        if (videoPacket && videoPacket->bytes.size() > 9) FinishPacket(videoPacket, 0xE0, true);
+        video = video ? std::make_shared<QueuedVideoUnit>(*video) : std::make_shared<QueuedVideoUnit>();
+        if (!videoPacket) videoPacket = StartPacket(video, true);
+        videoPacket->stream = video;
+        videoPacket->startsVobu = true;
+    }
     if (code == 0xB3) {
         if (length < 12) return MuxErrVideoStream;
         if (!video) video = std::make_shared<QueuedVideoUnit>();
-        if (videoPacket) {
+        if (videoPacket && !Dvd()) {
             const uint32_t payload = static_cast<uint32_t>(videoPacket->bytes.size() - 9);
             if ((svcd && payload > 0) || ((videoPacket->flags & 3) == 0 && payload + 9 > packSize / 2))
                 FinishPacket(videoPacket, 0xE0);
@@ -235,7 +234,7 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
     } else if (code == 0xB8) {
         if (videoPacket && (videoPacket->flags & 3) == 0 &&
             videoPacket->bytes.size() - 9 + length + 14 > packSize)
-            FinishPacket(videoPacket, 0xE0);
+            FinishPacket(videoPacket, 0xE0, true);
         if (video) {
             video->picturesSinceGop = 0;
             video->lastTemporalReference = 0;
@@ -260,7 +259,7 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
             firstPresentationTime = std::min(firstPresentationTime, present - static_cast<uint64_t>(startDelay));
             // The picture must begin inside the packet that carries its time stamps.
             if (HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + (reorder != 0 ? 10 : 5) >= packetSize) {
-                FinishPacket(videoPacket, 0xE0);
+                FinishPacket(videoPacket, 0xE0, true);
                 if (!videoPacket) videoPacket = StartPacket(video, true);
             }
             if (pictureType == 1) videoPacket->iPicturePayloadOffset = static_cast<int32_t>(videoPacket->bytes.size() - 9);
@@ -272,7 +271,7 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         if (p.unitCount < 10) {
             const uint32_t offset = static_cast<uint32_t>(p.bytes.size() - 9);
             if (p.unitCount > 0) p.units[p.unitCount - 1].bytes = offset - p.units[p.unitCount - 1].offset;
-            p.units[p.unitCount++] = {decode, 0, offset};
+            p.units[p.unitCount++] = {decode, 0, offset, static_cast<uint8_t>(pictureType <= 3 ? pictureType : 0)};
         }
         v.lastTemporalReference = temporalReference;
         ++v.picturesSinceGop;
@@ -343,7 +342,7 @@ int32_t PackGeometry::FeedAudioFrame(const uint8_t* data, uint32_t length)
     if (!audioPacket) audioPacket = StartPacket(audio, false);
     if ((audioPacket->flags & 1) == 0) {
         if (HeaderRoom(*audioPacket) + audioPacket->bytes.size() - 9 + 5 >= packetSize) {
-            FinishPacket(audioPacket, 0xC0);
+            FinishPacket(audioPacket, 0xC0, true);
             if (!audioPacket) audioPacket = StartPacket(audio, false);
         }
         audioPacket->pts = present;
@@ -354,7 +353,7 @@ int32_t PackGeometry::FeedAudioFrame(const uint8_t* data, uint32_t length)
     if (p.unitCount < 10) {
         const uint32_t offset = static_cast<uint32_t>(p.bytes.size() - 9);
         if (p.unitCount > 0) p.units[p.unitCount - 1].bytes = offset - p.units[p.unitCount - 1].offset;
-        p.units[p.unitCount++] = {present, 0, offset};
+        p.units[p.unitCount++] = {present, 0, offset, 0x08};
     }
     ++audio->frameCount;
     Append(audioPacket, data, length, 0xC0);
@@ -382,7 +381,7 @@ int32_t PackGeometry::FlushAudio()
     if (firstPresentationTime == NoPresentationTime) firstPresentationTime = 1;
     int32_t status = FeedHeldAudio();
     if (status != 0) return status;
-    FinishPacket(audioPacket, 0xC0);
+    FinishPacket(audioPacket, 0xC0, true);
     return 0;
 }
 
@@ -391,6 +390,6 @@ int32_t PackGeometry::FlushVideo()
     ForceReady();
     int32_t status = FeedHeldAudio();
     if (status != 0) return status;
-    FinishPacket(videoPacket, 0xE0);
+    FinishPacket(videoPacket, 0xE0, true);
     return 0;
 }

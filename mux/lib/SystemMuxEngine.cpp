@@ -2,6 +2,7 @@
 #include "mux/lib/SystemMuxEngine.h"
 
 #include "mux/lib/MuxSession.h"
+#include "mux/lib/PackWriters.h"
 
 #include <cmath>
 #include <new>
@@ -17,23 +18,6 @@ void Put16(std::vector<uint8_t>& out, uint32_t v)
 {
     out.push_back(static_cast<uint8_t>(v >> 8));
     out.push_back(static_cast<uint8_t>(v));
-}
-
-void PutRate(std::vector<uint8_t>& out, uint32_t rate)
-{
-    out.push_back(static_cast<uint8_t>((rate >> 15) | 0x80));
-    out.push_back(static_cast<uint8_t>(rate >> 7));
-    out.push_back(static_cast<uint8_t>((rate << 1) | 1));
-}
-
-void PutTimeStamp(std::vector<uint8_t>& out, uint8_t prefix, uint64_t t)
-{
-    t &= 0x1FFFFFFFFull;
-    out.push_back(static_cast<uint8_t>(prefix | ((t >> 29) & 0x0E)));
-    out.push_back(static_cast<uint8_t>(t >> 22));
-    out.push_back(static_cast<uint8_t>(((t >> 14) & 0xFE) | 1));
-    out.push_back(static_cast<uint8_t>(t >> 7));
-    out.push_back(static_cast<uint8_t>(((t << 1) & 0xFE) | 1));
 }
 
 // Padding packet of n bytes in all (n >= 7).
@@ -182,14 +166,14 @@ uint64_t SystemMuxEngine::ClockReference() const
 void SystemMuxEngine::PutPackHeader(std::vector<uint8_t>& out, uint64_t scr) const
 {
     out.insert(out.end(), {0x00, 0x00, 0x01, 0xBA});
-    PutTimeStamp(out, 0x21, scr);
-    PutRate(out, muxRate_);
+    packwriters::AppendTimeStamp(out, packwriters::PrefixPtsOnly, scr);
+    packwriters::AppendMarkedRate(out, muxRate_);
 }
 
 void SystemMuxEngine::PutSystemHeader(std::vector<uint8_t>& out) const
 {
     out.insert(out.end(), {0x00, 0x00, 0x01, 0xBB, 0x00, 0x0C});
-    PutRate(out, muxRate_);
+    packwriters::AppendMarkedRate(out, muxRate_);
     out.push_back(static_cast<uint8_t>((1 << 2) | ((session_.Option(4) >= 1 ? 1 : 0) << 1) | 1));
     out.push_back(0xE1);
     out.push_back(0xFF);
@@ -241,10 +225,10 @@ int32_t SystemMuxEngine::WritePacket(SystemPacketQueue& queue, DecoderBufferMode
     pack.push_back(static_cast<uint8_t>((video ? 0x60 : 0x40) | ((bound >> 8) & 0x1F)));
     pack.push_back(static_cast<uint8_t>(bound));
     if (p.stamps == 2) {
-        PutTimeStamp(pack, 0x31, p.pts + offset);
-        PutTimeStamp(pack, 0x11, p.dts + offset);
+        packwriters::AppendTimeStamp(pack, packwriters::PrefixPtsWithDts, p.pts + offset);
+        packwriters::AppendTimeStamp(pack, packwriters::PrefixDts, p.dts + offset);
     } else if (p.stamps == 1) {
-        PutTimeStamp(pack, 0x21, p.pts + offset);
+        packwriters::AppendTimeStamp(pack, packwriters::PrefixPtsOnly, p.pts + offset);
     } else {
         pack.push_back(0x0F);
     }
@@ -260,7 +244,7 @@ int32_t SystemMuxEngine::WriteVideoCdStart()
     std::vector<uint8_t> pack;
     PutPackHeader(pack, ClockReference());
     pack.insert(pack.end(), {0x00, 0x00, 0x01, 0xBB, 0x00, 0x09});
-    PutRate(pack, muxRate_);
+    packwriters::AppendMarkedRate(pack, muxRate_);
     const uint32_t video = static_cast<uint32_t>(params_.videoBound);
     pack.insert(pack.end(), {0x01, 0xE1, 0xFF, 0xE0, static_cast<uint8_t>(0xE0 | ((video >> 8) & 0x1F)),
                              static_cast<uint8_t>(video)});
@@ -271,7 +255,7 @@ int32_t SystemMuxEngine::WriteVideoCdStart()
     pack.clear();
     PutPackHeader(pack, ClockReference());
     pack.insert(pack.end(), {0x00, 0x00, 0x01, 0xBB, 0x00, 0x09});
-    PutRate(pack, muxRate_);
+    packwriters::AppendMarkedRate(pack, muxRate_);
     const uint32_t audio = static_cast<uint32_t>(params_.audioBound);
     pack.insert(pack.end(), {0x05, 0xE0, 0xFF, 0xC0, static_cast<uint8_t>(0xC0 | ((audio >> 8) & 0x1F)),
                              static_cast<uint8_t>(audio)});

@@ -134,7 +134,7 @@ TEST_F(HeadersTest, SequenceExtensionAndDisplayExtension) {
               "0010" "001" "1" "00000101" "00000110" "00000111" + Binary(720, 14) + "1" + Binary(576, 14));
 }
 
-TEST_F(HeadersTest, QuantiserMatricesGoOutInZigZagOrderWhicheverWayTheyAreHeld) {
+TEST_F(HeadersTest, QuantiserMatricesGoOutInZigZagOrderWhicheverTransformsRun) {
     static const int kIntra[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37,
                                    19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
                                    22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
@@ -151,9 +151,8 @@ TEST_F(HeadersTest, QuantiserMatricesGoOutInZigZagOrderWhicheverWayTheyAreHeld) 
     for (int mmx = 0; mmx < 2; ++mmx) {
         MmxEnabled = mmx;
         for (int p = 0; p < 64; ++p) {
-            const int stored = mmx ? (p % 8) * 8 + p / 8 : p;
-            s.intraQuantMatrix[stored] = kIntra[p];
-            s.nonIntraQuantMatrix[stored] = kIntra[p] + 1;
+            s.intraQuantMatrix[p] = kIntra[p];
+            s.nonIntraQuantMatrix[p] = kIntra[p] + 1;
         }
         const std::string fields = FieldsOf(PutSequenceHeader);
         ASSERT_EQ(fields.size(), 61u + 1 + 1 + 512 + 1 + 512);

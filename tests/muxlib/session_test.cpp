@@ -167,11 +167,16 @@ TEST(MuxSessionTest, ParametersAreCheckedAgainstTheType)
 
 TEST(MuxSessionTest, DvdFolderOnlyForDvdType)
 {
-    Session s(MuxTypeMpeg2Program);
     MuxDvdFolderDescriptor d;
     std::snprintf(d.folder, sizeof d.folder, "/tmp/dvd");
-    EXPECT_EQ(MuxSetDvdOutputFolder(&d), MuxErrDvdFolder);
-    MuxSetOption(0, MuxTypeDvdVolume);
+    {
+        Session s(MuxTypeMpeg2Program);
+        EXPECT_EQ(MuxSetDvdOutputFolder(&d), MuxErrDvdFolder);
+        // A second type leaves no engine: there is no DVD engine to take the folder.
+        MuxSetOption(0, MuxTypeDvdVolume);
+        EXPECT_EQ(MuxSetDvdOutputFolder(&d), MuxErrGeneral);
+    }
+    Session s(MuxTypeDvdVolume);
     EXPECT_EQ(MuxSetDvdOutputFolder(&d), 0);
     std::string longName(359, 'x');
     std::snprintf(d.folder, sizeof d.folder, "%s", longName.c_str());

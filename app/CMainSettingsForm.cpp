@@ -1,0 +1,844 @@
+// The main settings form's widgets: they show FormValues and hand every
+// decision to the functions of FormLogic.
+#include "app/CMainSettingsForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "app/AppSettings.h"
+#include "app/CSpinCtrl8.h"
+#include "job/AviSource.h"
+#include "job/JobDriver.h"
+#include "job/Preview.h"
+#include "job/Profile.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
+
+using platform::MbAnswer;
+using platform::MbButtons;
+using platform::MbIcon;
+
+CMainSettingsForm* MainSettingsForm = nullptr;
+std::string LastOutputFileName;
+
+namespace {
+
+// Bits of SetJobFileReady.
+constexpr int kInputChosen = 1;
+constexpr int kOutputChosen = 2;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// "Name (*.x)|*.x|Other (*.*)|*.*||" as a Qt filter list: the descriptions carry the patterns.
+QString QtFilter(const std::string& filter) {
+    QStringList parts = Q(filter).split('|');
+    QStringList names;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        if (!parts[i].isEmpty()) names << parts[i];
+    return names.join(";;");
+}
+
+bool QtFileDialog(QWidget* parent, FormFileDialogRequest* r) {
+    QFileDialog dialog(parent, Q(r->title), Q(r->folder), QtFilter(r->filter));
+    dialog.setAcceptMode(r->save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(r->save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix(Q(r->defaultExtension));
+    if (!r->name.empty() && r->name.find('*') == std::string::npos) dialog.selectFile(Q(r->name));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    r->name = S(dialog.selectedFiles().front());
+    return true;
+}
+
+FormFileDialogHook& FileDialogHook() {
+    static FormFileDialogHook hook = QtFileDialog;
+    return hook;
+}
+
+void Message(int id, MbIcon icon) { platform::ShowMessageBox(LoadResString(id), "", MbButtons::Ok, icon); }
+
+void Message(const std::string& text, MbIcon icon) { platform::ShowMessageBox(text, "", MbButtons::Ok, icon); }
+
+std::string Formatted(int id, const std::string& a) { return platform::Format(LoadResString(id), a.c_str()); }
+
+std::string Formatted(int id, const std::string& a, const std::string& b) {
+    return platform::Format(LoadResString(id), a.c_str(), b.c_str());
+}
+
+bool FolderExists(const std::string& folder) {
+    std::error_code ec;
+    return !folder.empty() && std::filesystem::is_directory(folder, ec);
+}
+
+QLineEdit* NewEdit(QWidget* parent, const char* id, int maxLength) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(id);
+    e->setMaxLength(maxLength);
+    return e;
+}
+
+}  // namespace
+
+void SetFormFileDialogHook(FormFileDialogHook hook) { FileDialogHook() = hook ? std::move(hook) : QtFileDialog; }
+
+void RequestInputFileBrowse() {
+    if (MainSettingsForm) MainSettingsForm->PostInputBrowse();
+}
+
+void AppendBatchLog(const std::string& text) {
+    if (BatchLogFileName.empty()) return;
+    if (std::FILE* f = std::fopen(BatchLogFileName.c_str(), "a")) {
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    }
+}
+
+CMainSettingsForm::CMainSettingsForm(QWidget* parent) : QWidget(parent) {
+    MainSettingsForm = this;
+    BuildControls();
+    framesSpin_->SetLimits(1, kMaxFrameCount);
+    firstFrameSpin_->SetLimits(1, kMaxFrameCount);
+    bitRateSpin_->SetLimits(0, kBitRateSpinLimit);
+    const int code = EncoderSettings.frameRateCode;
+    values_.frameRateIndex = code >= 1 && code <= 5 ? code - 1 : kRateIndex2997;
+    EncoderSettings.frameRateCode = values_.frameRateIndex + 1;
+    JobWindows.requestInputFileBrowse = RequestInputFileBrowse;
+    WriteControls();
+    FormReady = 1;
+    ApplyShowRules();
+}
+
+CMainSettingsForm::~CMainSettingsForm() {
+    if (MainSettingsForm == this) {
+        MainSettingsForm = nullptr;
+        if (JobWindows.requestInputFileBrowse == RequestInputFileBrowse) JobWindows.requestInputFileBrowse = nullptr;
+    }
+}
+
+void CMainSettingsForm::BuildControls() {
+    setObjectName("203");
+    inputEdit_ = NewEdit(this, "1001", int(kFormNameLimit));
+    outputEdit_ = NewEdit(this, "1005", int(kFormNameLimit));
+    widthEdit_ = NewEdit(this, "1003", 5);
+    heightEdit_ = NewEdit(this, "1007", 5);
+    framesEdit_ = NewEdit(this, "1004", 7);
+    firstFrameEdit_ = NewEdit(this, "1009", 7);
+    bitRateEdit_ = NewEdit(this, "1014", 6);
+
+    inputBrowse_ = new QPushButton("Browse", this);
+    inputBrowse_->setObjectName("1002");
+    outputBrowse_ = new QPushButton("Browse", this);
+    outputBrowse_->setObjectName("1006");
+    advancedButton_ = new QPushButton("Advanced", this);
+    advancedButton_->setObjectName("1016");
+
+    framesSpin_ = new CSpinCtrl8(this);
+    framesSpin_->setObjectName("1008");
+    framesSpin_->SetBuddy(framesEdit_);
+    firstFrameSpin_ = new CSpinCtrl8(this);
+    firstFrameSpin_->setObjectName("1010");
+    firstFrameSpin_->SetBuddy(firstFrameEdit_);
+    bitRateSpin_ = new CSpinCtrl8(this);
+    bitRateSpin_->setObjectName("1015");
+    bitRateSpin_->SetBuddy(bitRateEdit_);
+
+    frameRateCombo_ = new QComboBox(this);
+    frameRateCombo_->setObjectName("1013");
+    for (int id = 63316; id <= 63320; ++id) frameRateCombo_->addItem(LoadResString(id));
+    videoFormatCombo_ = new QComboBox(this);
+    videoFormatCombo_->setObjectName("1164");
+    videoFormatCombo_->addItems({"Progressive", "Interlaced, top field first", "Interlaced, bottom field first"});
+
+    kbitLabel_ = new QLabel("Kbits/sec.", this);
+    kbitLabel_->setObjectName("1151");
+    vbrLabel_ = new QLabel("Variable Bit Rate Mode ", this);
+    vbrLabel_->setObjectName("1150");
+
+    mpeg1Radio_ = new QRadioButton("Mpeg-1", this);
+    mpeg1Radio_->setObjectName("1011");
+    mpeg2Radio_ = new QRadioButton("Mpeg-2", this);
+    mpeg2Radio_->setObjectName("1012");
+    videoCdCheck_ = new QCheckBox("Video-CD", this);
+    videoCdCheck_->setObjectName("1148");
+    dvdCheck_ = new QCheckBox("DVD", this);
+    dvdCheck_->setObjectName("1168");
+    svcdCheck_ = new QCheckBox("Super Video-CD", this);
+    svcdCheck_->setObjectName("1169");
+    encodeAudioCheck_ = new QCheckBox("Encode audio", this);
+    encodeAudioCheck_->setObjectName("1062");
+
+    previewButton_ = new QToolButton(this);
+    previewButton_->setObjectName("1105");
+    previewButton_->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
+    previewButton_->setIconSize(QSize(32, 32));
+    playButton_ = new QToolButton(this);
+    playButton_->setObjectName("1106");
+    playButton_->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    playButton_->setIconSize(QSize(32, 32));
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel("Input file:", this), 0, 0);
+    grid->addWidget(inputEdit_, 0, 1, 1, 7);
+    grid->addWidget(inputBrowse_, 0, 8);
+    grid->addWidget(previewButton_, 0, 9);
+    grid->addWidget(new QLabel("Output file:", this), 1, 0);
+    grid->addWidget(outputEdit_, 1, 1, 1, 7);
+    grid->addWidget(outputBrowse_, 1, 8);
+    grid->addWidget(playButton_, 1, 9);
+
+    const auto withSpin = [this](QLineEdit* edit, CSpinCtrl8* spin) {
+        auto* box = new QHBoxLayout;
+        box->setSpacing(0);
+        box->addWidget(edit);
+        box->addWidget(spin);
+        return box;
+    };
+    grid->addWidget(new QLabel("Width:", this), 2, 0);
+    grid->addWidget(widthEdit_, 2, 1);
+    grid->addWidget(new QLabel("Height:", this), 2, 2);
+    grid->addWidget(heightEdit_, 2, 3);
+    grid->addWidget(new QLabel("Frames:", this), 2, 4);
+    grid->addLayout(withSpin(framesEdit_, framesSpin_), 2, 5);
+    grid->addWidget(new QLabel("Start frame:", this), 2, 6);
+    grid->addLayout(withSpin(firstFrameEdit_, firstFrameSpin_), 2, 7);
+    grid->addWidget(new QLabel("Frame rate:", this), 3, 0);
+    grid->addWidget(frameRateCombo_, 3, 1);
+    grid->addWidget(new QLabel("Bit rate:", this), 3, 2);
+    grid->addLayout(withSpin(bitRateEdit_, bitRateSpin_), 3, 3);
+    grid->addWidget(kbitLabel_, 3, 4);
+    grid->addWidget(vbrLabel_, 3, 3, 1, 2);
+    grid->addWidget(videoFormatCombo_, 3, 5, 1, 3);
+    grid->addWidget(advancedButton_, 3, 8, 1, 2);
+
+    auto* kinds = new QHBoxLayout;
+    for (QWidget* w : std::initializer_list<QWidget*>{mpeg1Radio_, mpeg2Radio_, videoCdCheck_, dvdCheck_, svcdCheck_,
+                                                      encodeAudioCheck_})
+        kinds->addWidget(w);
+    kinds->addStretch();
+    grid->addLayout(kinds, 4, 0, 1, 10);
+
+    for (QLineEdit* e : {inputEdit_, widthEdit_, heightEdit_, framesEdit_, bitRateEdit_})
+        connect(e, &QLineEdit::textChanged, this, [this] {
+            if (writing_) return;
+            MarkModified();
+            ReadIntoValues();
+        });
+    connect(outputEdit_, &QLineEdit::textChanged, this, [this] {
+        if (writing_) return;
+        MarkModified();
+        ReadIntoValues();
+        DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
+                             &EncoderSettings);
+    });
+    connect(outputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnOutputEditingFinished);
+    connect(firstFrameEdit_, &QLineEdit::textChanged, this, [this] {
+        if (!writing_) OnFirstFrameEdited();
+    });
+    connect(frameRateCombo_, &QComboBox::currentIndexChanged, this, [this] {
+        if (writing_) return;
+        MarkModified();
+        ReadIntoValues();
+    });
+    connect(videoFormatCombo_, &QComboBox::currentIndexChanged, this, [this] {
+        if (writing_) return;
+        MarkModified();
+        ReadIntoValues();
+    });
+    connect(bitRateSpin_, &CSpinCtrl8::Stepped, this, [this] {
+        MarkModified();
+        ReadIntoValues();
+    });
+    connect(framesSpin_, &CSpinCtrl8::Stepped, this, [this] { ReadIntoValues(); });
+    connect(firstFrameSpin_, &CSpinCtrl8::Stepped, this, [this] { OnFirstFrameEdited(); });
+    connect(inputBrowse_, &QPushButton::clicked, this, &CMainSettingsForm::OnInputBrowse);
+    connect(outputBrowse_, &QPushButton::clicked, this, &CMainSettingsForm::OnOutputBrowse);
+    connect(advancedButton_, &QPushButton::clicked, this, &CMainSettingsForm::advancedRequested);
+    connect(previewButton_, &QToolButton::clicked, this, &CMainSettingsForm::previewInputRequested);
+    connect(playButton_, &QToolButton::clicked, this, &CMainSettingsForm::playOutputRequested);
+    connect(mpeg1Radio_, &QRadioButton::clicked, this, &CMainSettingsForm::OnMpeg1);
+    connect(mpeg2Radio_, &QRadioButton::clicked, this, &CMainSettingsForm::OnMpeg2);
+    connect(encodeAudioCheck_, &QCheckBox::clicked, this, &CMainSettingsForm::OnEncodeAudio);
+    connect(videoCdCheck_, &QCheckBox::clicked, this, &CMainSettingsForm::OnVideoCd);
+    connect(dvdCheck_, &QCheckBox::clicked, this, &CMainSettingsForm::OnDvd);
+    connect(svcdCheck_, &QCheckBox::clicked, this, &CMainSettingsForm::OnSvcd);
+}
+
+void CMainSettingsForm::MarkModified() { emit documentModified(); }
+
+bool CMainSettingsForm::WithAudio() const { return values_.encodeAudio && EncoderSettings.inputHasAudio; }
+
+FormValues CMainSettingsForm::ReadControls(bool* ok) const {
+    FormValues f = values_;
+    bool good = true;
+    f.inputName = S(inputEdit_->text());
+    f.outputName = S(outputEdit_->text());
+    good &= ParseFormInteger(S(widthEdit_->text()), 0, kMaxPictureSide, &f.width);
+    good &= ParseFormInteger(S(heightEdit_->text()), 0, kMaxPictureSide, &f.height);
+    good &= ParseFormInteger(S(framesEdit_->text()), 1, kMaxFrameCount, &f.frames);
+    good &= ParseFormInteger(S(firstFrameEdit_->text()), 1, kMaxFrameCount, &f.firstFrame);
+    good &= ParseFormInteger(S(bitRateEdit_->text()), 0, kMaxBitRateKbit, &f.bitRateKbit);
+    f.frameRateIndex = frameRateCombo_->currentIndex();
+    f.streamKind = mpeg1Radio_->isChecked() ? kStreamMpeg1 : mpeg2Radio_->isChecked() ? kStreamMpeg2 : kStreamNone;
+    f.encodeAudio = encodeAudioCheck_->isChecked();
+    f.videoFormatIndex = videoFormatCombo_->currentIndex();
+    f.dvd = dvdCheck_->isChecked();
+    f.svcd = svcdCheck_->isChecked();
+    f.videoCd = videoCdCheck_->isChecked();
+    if (ok) *ok = good;
+    return f;
+}
+
+void CMainSettingsForm::ReadIntoValues() { values_ = ReadControls(&controlsOk_); }
+
+void CMainSettingsForm::WriteControls() {
+    writing_ = true;
+    const FormValues& f = values_;
+    inputEdit_->setText(Q(f.inputName));
+    outputEdit_->setText(Q(f.outputName));
+    widthEdit_->setText(QString::number(f.width));
+    heightEdit_->setText(QString::number(f.height));
+    framesEdit_->setText(QString::number(f.frames));
+    firstFrameEdit_->setText(QString::number(f.firstFrame));
+    bitRateEdit_->setText(QString::number(f.bitRateKbit));
+    if (f.frameRateIndex >= 0 && f.frameRateIndex < frameRateCombo_->count())
+        frameRateCombo_->setCurrentIndex(f.frameRateIndex);
+    mpeg1Radio_->setAutoExclusive(false);
+    mpeg2Radio_->setAutoExclusive(false);
+    mpeg1Radio_->setChecked(f.streamKind == kStreamMpeg1);
+    mpeg2Radio_->setChecked(f.streamKind == kStreamMpeg2);
+    mpeg1Radio_->setAutoExclusive(true);
+    mpeg2Radio_->setAutoExclusive(true);
+    encodeAudioCheck_->setChecked(f.encodeAudio);
+    videoFormatCombo_->setCurrentIndex(f.videoFormatIndex < videoFormatCombo_->count() ? f.videoFormatIndex : -1);
+    dvdCheck_->setChecked(f.dvd);
+    svcdCheck_->setChecked(f.svcd);
+    videoCdCheck_->setChecked(f.videoCd);
+    writing_ = false;
+    controlsOk_ = true;
+}
+
+void CMainSettingsForm::ApplyShowRules() {
+    const bool constant = EncoderSettings.rateControl != 2;
+    const bool enabled = constant && EncoderSettings.applicationType != 2;
+    for (QWidget* w : std::initializer_list<QWidget*>{bitRateEdit_, bitRateSpin_, kbitLabel_}) {
+        w->setHidden(!constant);
+        w->setEnabled(enabled);
+    }
+    vbrLabel_->setHidden(constant);
+    videoFormatCombo_->setEnabled(values_.streamKind == kStreamMpeg2);
+    if (FormReady) {
+        const bool mpeg2 = values_.streamKind == kStreamMpeg2;
+        dvdCheck_->setEnabled(mpeg2);
+        svcdCheck_->setEnabled(mpeg2);
+        if (!mpeg2) {
+            values_.dvd = values_.svcd = 0;
+            dvdCheck_->setChecked(false);
+            svcdCheck_->setChecked(false);
+            if (EncoderSettings.applicationType == 16 || EncoderSettings.applicationType == 17)
+                EncoderSettings.applicationType = 0;
+        }
+    }
+}
+
+void CMainSettingsForm::LoadDefaultProfile() {
+    EncoderSettingsRecord& s = EncoderSettings;
+    if (FormReady == 1 && PendingInputFlag == 1 && ProfileDirectory.size() >= 2) {
+        const std::string name = DefaultProfileFileName().string();
+        if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
+            char head[41] = {};
+            const size_t got = std::fread(head, 1, 40, f);
+            std::fclose(f);
+            const std::string text(head, got);
+            if (text.rfind("MPEG_DATA_V10", 0) == 0 || text.rfind("MPEG_DATA_V11", 0) == 0) {
+                ReadProfile(name.c_str());
+                s.inputFileName.clear();
+                s.outputFileName.clear();
+                s.profileDescription.clear();
+                s.framesToEncode = 1;
+                s.firstFrame = 0;
+            }
+        }
+    }
+    values_ = FormValuesFromSettings(s);
+    framesSpin_->SetLimits(1, kMaxFrameCount);
+    firstFrameSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
+    if (values_.outputName.size() < 256) LastOutputFileName = values_.outputName;
+    const bool vcdAllowed = s.mpeg1 && s.encodeAudio && s.inputHasAudio;
+    values_.videoCd = vcdAllowed && s.streamType == 3;
+    videoCdCheck_->setEnabled(vcdAllowed);
+    // A profile that comes with the preset on has no earlier values: unticking keeps these.
+    vcdSnapshot_ = TakeVcdSnapshot(values_, s);
+    WriteControls();
+    ApplyShowRules();
+    if (FormReady == 1 && PendingInputFlag == 1) {
+        PendingInputFlag = 0;
+        SetInputFile(PendingInputFile);
+    }
+    encodeAudioCheck_->setEnabled(EncoderSettings.inputHasAudio == 1);
+}
+
+void CMainSettingsForm::RestoreVcdPreset() {
+    RestoreVcdSnapshot(vcdSnapshot_, &values_, &EncoderSettings);
+    values_.videoCd = 0;
+}
+
+void CMainSettingsForm::TakeProbedInput(const std::string& path, int frames) {
+    values_.inputName = path;
+    const bool keepVcd = values_.videoCd && values_.streamKind == kStreamMpeg1 && EncoderSettings.inputHasAudio;
+    if (values_.videoCd && !keepVcd) RestoreVcdPreset();
+    values_.width = InputFrameWidth;
+    values_.height = InputFrameHeight;
+    values_.frames = frames;
+    if (keepVcd) {
+        // The preset keeps its picture, by the new height's video system; the
+        // file's own size is what unticking gives back.
+        vcdSnapshot_.width = InputFrameWidth;
+        vcdSnapshot_.height = InputFrameHeight;
+        values_.frameRateIndex = VcdFrameRateForHeight(InputFrameHeight, values_.frameRateIndex);
+        values_.width = 352;
+        values_.height = values_.frameRateIndex == kRateIndex25 ? 288 : 240;
+    }
+}
+
+int CMainSettingsForm::SetInputFile(const std::string& path) {
+    if (!HasAviExtension(path)) {
+        Message(63348, MbIcon::Warning);
+        return 0;
+    }
+    MarkModified();
+    ReadIntoValues();
+    AviInfoTexts info;
+    // A file that did not open or holds no video is not an input.
+    if (!ProbeAviInputFile(path, &info)) return 0;
+    EncoderSettingsRecord& s = EncoderSettings;
+    if (InputFrameWidth % 2) {
+        Message(63350, MbIcon::Warning);
+        return 0;
+    }
+    if (InputFrameHeight % 2) {
+        Message(63351, MbIcon::Warning);
+        return 0;
+    }
+    const int frames = InputEndFrame - InputFirstFrame;
+    if (frames < 1 &&
+        platform::ShowMessageBox(LoadResString(63355), "", MbButtons::YesNo, MbIcon::Warning) != MbAnswer::Yes)
+        return 0;
+
+    TakeProbedInput(path, std::max(frames, 1));
+    framesSpin_->SetLimits(1, kMaxFrameCount);
+    SetJobFileReady(kInputChosen);
+    WriteControls();
+    ApplyShowRules();
+    if (values_.streamKind == kStreamNone) {
+        Message(63358, MbIcon::Warning);
+        return 0;
+    }
+
+    const std::string outputFolder = GetMainMpegOutputDirectory();
+    values_.encodeAudio = s.inputHasAudio;
+    values_.outputName =
+        ProposeOutputName(path, FolderExists(outputFolder) ? outputFolder : std::string(), values_.streamKind,
+                          WithAudio());
+    AudioModeFromChannels(AviInput.AviAudioChannels, &s);
+    DeriveTemporaryNames(values_.outputName, values_.streamKind, s.inputHasAudio != 0, &s);
+    encodeAudioCheck_->setEnabled(s.inputHasAudio == 1);
+    videoCdCheck_->setEnabled(values_.streamKind == kStreamMpeg1 && WithAudio());
+    WriteControls();
+    SetJobFileReady(kOutputChosen);
+    CheckOutputFile();
+    ReleasePreviewBuffers();
+    SetMainAviInputDirectory(FolderPart(path));
+    return 1;
+}
+
+void CMainSettingsForm::UpdateOutputFileName() {
+    ReadIntoValues();
+    if (!DeriveOutputName(&values_.outputName, values_.streamKind, WithAudio())) return;
+    DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
+                         &EncoderSettings);
+    writing_ = true;
+    outputEdit_->setText(Q(values_.outputName));
+    writing_ = false;
+}
+
+void CMainSettingsForm::OnOutputEditingFinished() {
+    ReadIntoValues();
+    const std::string normal = NormaliseTypedOutputName(values_.outputName, values_.streamKind, WithAudio());
+    if (normal != values_.outputName) {
+        values_.outputName = normal;
+        writing_ = true;
+        outputEdit_->setText(Q(normal));
+        writing_ = false;
+    }
+    DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
+                         &EncoderSettings);
+}
+
+void CMainSettingsForm::OnFirstFrameEdited() {
+    ReadIntoValues();
+    const int first = std::clamp(values_.firstFrame, 1, kMaxFrameCount);
+    const int framesLimit = kMaxFrameCount - first + 1;
+    values_.firstFrame = first;
+    if (values_.frames > framesLimit) values_.frames = framesLimit;
+    framesSpin_->SetLimits(1, framesLimit);
+    writing_ = true;
+    if (S(firstFrameEdit_->text()) != std::to_string(first) && !firstFrameEdit_->text().trimmed().isEmpty())
+        firstFrameEdit_->setText(QString::number(first));
+    framesEdit_->setText(QString::number(values_.frames));
+    writing_ = false;
+    MarkModified();
+}
+
+void CMainSettingsForm::OnMpeg1() {
+    ReadIntoValues();
+    if (EncoderSettings.mpeg1 != 1) MarkModified();
+    EncoderSettings.mpeg1 = 1;
+    UpdateOutputFileName();
+    EncoderSettings.applicationType = 0;
+    EncoderSettings.streamType = 1;
+    videoCdCheck_->setEnabled(WithAudio());
+    ApplyShowRules();
+}
+
+void CMainSettingsForm::OnMpeg2() {
+    ReadIntoValues();
+    if (EncoderSettings.mpeg1 != 0) MarkModified();
+    EncoderSettings.mpeg1 = 0;
+    UpdateOutputFileName();
+    EncoderSettings.applicationType = 0;
+    if (values_.videoCd) {
+        RestoreVcdPreset();
+        WriteControls();
+    }
+    videoCdCheck_->setChecked(false);
+    videoCdCheck_->setEnabled(false);
+    EncoderSettings.streamType = 2;
+    ApplyShowRules();
+}
+
+void CMainSettingsForm::OnEncodeAudio() {
+    ReadIntoValues();
+    if (!values_.encodeAudio) {
+        if (values_.videoCd) {
+            EncoderSettings.streamType = 1;
+            RestoreVcdPreset();
+            WriteControls();
+        }
+        EncoderSettings.applicationType = 0;
+        videoCdCheck_->setChecked(false);
+        videoCdCheck_->setEnabled(false);
+    } else {
+        videoCdCheck_->setEnabled(values_.streamKind != kStreamMpeg2);
+        values_.keepDuration = 1;
+    }
+    UpdateOutputFileName();
+    ApplyShowRules();
+    MarkModified();
+}
+
+void CMainSettingsForm::OnVideoCd() {
+    ReadIntoValues();
+    if (values_.videoCd) {
+        if (!VcdSystemKnown(values_.height, values_.frameRateIndex)) {
+            Message(kVcdSystemUnknownText, MbIcon::Warning);
+            values_.videoCd = 0;
+            videoCdCheck_->setChecked(false);
+            return;
+        }
+        vcdSnapshot_ = TakeVcdSnapshot(values_, EncoderSettings);
+        ApplyVcdPreset(&values_, &EncoderSettings, AviInput.AviAudioChannels);
+    } else {
+        EncoderSettings.streamType = 1;
+        EncoderSettings.applicationType = 0;
+        RestoreVcdPreset();
+        AudioModeFromChannels(AviInput.AviAudioChannels, &EncoderSettings);
+    }
+    WriteControls();
+    ApplyShowRules();
+    MarkModified();
+}
+
+void CMainSettingsForm::OnDvd() {
+    if (dvdCheck_->isChecked()) svcdCheck_->setChecked(false);
+    ReadIntoValues();
+    MarkModified();
+}
+
+void CMainSettingsForm::OnSvcd() {
+    if (svcdCheck_->isChecked()) dvdCheck_->setChecked(false);
+    ReadIntoValues();
+    MarkModified();
+}
+
+void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        OnEnter();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape) return;
+    QWidget::keyPressEvent(event);
+}
+
+void CMainSettingsForm::OnEnter() {
+    const std::string typed = S(inputEdit_->text());
+    if (typed.size() >= 2 && typed != EncoderSettings.inputFileName && typed != values_.inputName) SetInputFile(typed);
+}
+
+void CMainSettingsForm::PostInputBrowse() {
+    QTimer::singleShot(0, this, &CMainSettingsForm::OnInputBrowse);
+}
+
+void CMainSettingsForm::PostOutputBrowse() {
+    QTimer::singleShot(0, this, &CMainSettingsForm::OnOutputBrowse);
+}
+
+void CMainSettingsForm::OnInputBrowse() {
+    ReadIntoValues();
+    FormFileDialogRequest r;
+    r.title = LoadResString(63322);
+    r.filter = LoadResString(63321);
+    r.defaultExtension = "avi";
+    const std::string& current = values_.inputName;
+    r.folder = GetMainAviInputDirectory();
+    if (!current.empty()) {
+        if (FolderExists(FolderPart(current))) r.folder = FolderPart(current);
+        std::error_code ec;
+        if (std::filesystem::exists(current, ec))
+            r.name = current;
+        else
+            r.name = HasFileExtension(current) ? "*.avi" : FileNamePart(current) + ".avi";
+    } else {
+        r.name = "*.avi";
+    }
+    if (!FileDialogHook()(this, &r)) return;
+    if (r.name.size() >= 256) {
+        Message(63323, MbIcon::Warning);
+        return;
+    }
+    SetInputFile(r.name);
+}
+
+void CMainSettingsForm::OnOutputBrowse() {
+    ReadIntoValues();
+    FormFileDialogRequest r;
+    r.save = true;
+    r.title = LoadResString(63328);
+    const bool audio = encodeAudioCheck_->isChecked() && EncoderSettings.inputHasAudio;
+    if (values_.streamKind == kStreamMpeg2) {
+        const std::string ext = GetMpeg2FileExtension();
+        r.defaultExtension = audio ? ext.substr(1) : "m2v";
+        r.filter = audio ? Formatted(63325, ext, ext) : LoadResString(63324);
+    } else {
+        r.defaultExtension = audio ? "mpg" : "m1v";
+        r.filter = LoadResString(audio ? 63327 : 63326);
+    }
+    const std::string folder = FolderPart(values_.outputName);
+    r.folder = FolderExists(folder) ? folder : GetMainMpegOutputDirectory();
+    r.name = FileNamePart(values_.outputName);
+    if (!FileDialogHook()(this, &r)) return;
+    if (r.name.size() > kFormNameLimit) {
+        Message(63329, MbIcon::Warning);
+        return;
+    }
+    SetMainMpegOutputDirectory(FolderPart(r.name));
+    DeriveTemporaryNames(r.name, values_.streamKind, EncoderSettings.inputHasAudio != 0, &EncoderSettings);
+    values_.outputName = r.name;
+    writing_ = true;
+    outputEdit_->setText(Q(r.name));
+    writing_ = false;
+    MarkModified();
+    CheckOutputFile();
+    SetJobFileReady(kOutputChosen);
+}
+
+int CMainSettingsForm::ValidateSettings() {
+    ReadIntoValues();
+    return ValidateFormValues(values_, controlsOk_, SavingDefaults != 0, &EncoderSettings,
+                              [this] { PostInputBrowse(); });
+}
+
+int CMainSettingsForm::ApplyToParameters() {
+    if (!ValidateSettings()) return 0;
+    OnOutputEditingFinished();
+    StoreFormValues(values_, &EncoderSettings);
+    return 1;
+}
+
+// ---- location checks ----
+
+int CMainSettingsForm::OutputLocationFailure(const LocationCheck& check, const std::string& name) {
+    switch (check.fault) {
+        case LocationFault::None: return 1;
+        case LocationFault::FolderMissing: Message(Formatted(63373, "", check.folder), MbIcon::Stop); break;
+        case LocationFault::FolderReadOnly: Message(Formatted(63375, "", check.folder), MbIcon::Stop); break;
+        case LocationFault::FileNotWritable:
+        case LocationFault::CannotCreate: {
+            const int id = check.fault == LocationFault::FileNotWritable ? 63380 : 63381;
+            if (platform::ShowMessageBox(Formatted(id, name), "", MbButtons::YesNo, MbIcon::Question) ==
+                MbAnswer::Yes)
+                PostOutputBrowse();
+            return 0;
+        }
+    }
+    PostOutputBrowse();
+    return 0;
+}
+
+int CMainSettingsForm::CheckOutputFile() {
+    const std::string name = S(outputEdit_->text());
+    if (name.size() < 3 || name.size() > kFormNameLimit) {
+        Message(63382, MbIcon::Stop);
+        PostOutputBrowse();
+        return 0;
+    }
+    const LocationCheck check = CheckFileLocation(name);
+    if (check.fault != LocationFault::None) return OutputLocationFailure(check, name);
+    return CheckTemporaryFiles();
+}
+
+namespace {
+
+// Message ids of one temporary file's checks, interactive and logged.
+struct TempMessages {
+    int invalid, tooLong, folderMissing, readOnly, notWritable, cannotCreate, exists;
+};
+constexpr TempMessages kAudioBox{63386, 63395, 63390, 63392, 63393, 63394, 0};
+constexpr TempMessages kVideoBox{63398, 63400, 63403, 63405, 63406, 63407, 0};
+constexpr TempMessages kAudioLog{63432, 63442, 63434, 63436, 63439, 63440, 63441};
+constexpr TempMessages kVideoLog{63444, 63454, 63446, 63448, 63451, 63452, 63453};
+
+// 0 when the file cannot be used: `say` gets the message text and whether it ends the check.
+int CheckTemporaryFile(const std::string& name, const TempMessages& ids,
+                       const std::function<void(const std::string&)>& say) {
+    if (name.size() < 3) {
+        say(Formatted(ids.invalid, name));
+        return 0;
+    }
+    if (name.size() > kFormNameLimit) {
+        say(Formatted(ids.tooLong, name));
+        return 0;
+    }
+    const LocationCheck check = CheckFileLocation(name);
+    switch (check.fault) {
+        case LocationFault::None:
+            if (check.existed && ids.exists) say(Formatted(ids.exists, name));
+            return 1;
+        case LocationFault::FolderMissing: say(Formatted(ids.folderMissing, name)); return 0;
+        case LocationFault::FolderReadOnly: say(Formatted(ids.readOnly, name)); return 0;
+        case LocationFault::FileNotWritable: say(Formatted(ids.notWritable, name)); return 0;
+        case LocationFault::CannotCreate: say(Formatted(ids.cannotCreate, name)); return 0;
+    }
+    return 0;
+}
+
+int CheckTemporaryPair(const TempMessages& audioIds, const TempMessages& videoIds, int sameNameId,
+                       const std::function<void(const std::string&)>& say) {
+    const EncoderSettingsRecord& s = EncoderSettings;
+    if (!s.inputHasAudio) return 1;
+    if (!CheckTemporaryFile(s.tempAudioFileName, audioIds, say)) return 0;
+    if (!CheckTemporaryFile(s.tempVideoFileName, videoIds, say)) return 0;
+    if (sameNameId && s.tempVideoFileName == s.tempAudioFileName) {
+        say(Formatted(sameNameId, s.tempVideoFileName));
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int CMainSettingsForm::CheckTemporaryFiles() {
+    return CheckTemporaryPair(kAudioBox, kVideoBox, 63409, [](const std::string& text) { Message(text, MbIcon::Stop); });
+}
+
+int CMainSettingsForm::CheckBatchTemporaryFiles() {
+    return CheckTemporaryPair(kAudioLog, kVideoLog, 0, [](const std::string& text) { AppendBatchLog(text); });
+}
+
+int CMainSettingsForm::CheckBatchOutputFile() {
+    const std::string name = values_.outputName;
+    if (name.size() < 3 || name.size() > kFormNameLimit) {
+        AppendBatchLog(LoadResString(63418));
+        return 0;
+    }
+    const LocationCheck check = CheckFileLocation(name);
+    switch (check.fault) {
+        case LocationFault::None:
+            if (check.existed) AppendBatchLog(Formatted(63422, name));
+            return CheckBatchTemporaryFiles();
+        case LocationFault::FolderMissing: AppendBatchLog(Formatted(63420, "", check.folder)); return 0;
+        case LocationFault::FolderReadOnly: AppendBatchLog(Formatted(63423, "", check.folder)); return 0;
+        case LocationFault::FileNotWritable: AppendBatchLog(Formatted(63426, name)); return 0;
+        case LocationFault::CannotCreate: AppendBatchLog(Formatted(63427, name)); return 0;
+    }
+    return 0;
+}
+
+int CMainSettingsForm::LoadInputFileForBatch(const std::string& path, const std::string& outputFolder) {
+    AppendBatchLog(platform::Format("\nLoading input file %s information \n", path.c_str()));
+    if (!HasAviExtension(path)) {
+        AppendBatchLog(Formatted(63410, path));
+        return 0;
+    }
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        AppendBatchLog(Formatted(63416, path));
+        return 0;
+    }
+    ReadIntoValues();
+    AviInfoTexts info;
+    if (!ProbeAviInputFile(path, &info)) {
+        AppendBatchLog("Invalid input AVI file format. \nUnable to compress file in batch mode\n");
+        return 0;
+    }
+    if (InputFrameWidth % 2) {
+        AppendBatchLog(LoadResString(63411));
+        return 0;
+    }
+    if (InputFrameHeight % 2) {
+        AppendBatchLog(LoadResString(63412));
+        return 0;
+    }
+    if (InputFrameWidth % 16) AppendBatchLog(LoadResString(63413));
+    if (InputFrameHeight % 16) AppendBatchLog(LoadResString(63414));
+    const int frames = InputEndFrame - InputFirstFrame;
+    if (frames < 1) {
+        AppendBatchLog(LoadResString(63415));
+        return 0;
+    }
+    if (values_.streamKind == kStreamNone) {
+        AppendBatchLog(LoadResString(63417));
+        return 0;
+    }
+    EncoderSettingsRecord& s = EncoderSettings;
+    TakeProbedInput(path, frames);
+    values_.encodeAudio = s.inputHasAudio;
+    std::string folder = outputFolder;
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    values_.outputName = ProposeOutputName(path, folder, values_.streamKind, WithAudio());
+    AudioModeFromChannels(AviInput.AviAudioChannels, &s);
+    DeriveTemporaryNames(values_.outputName, values_.streamKind, s.inputHasAudio != 0, &s);
+    SetJobFileReady(kInputChosen);
+    SetJobFileReady(kOutputChosen);
+    WriteControls();
+    ApplyShowRules();
+    return CheckBatchOutputFile();
+}

@@ -1,0 +1,145 @@
+// The main settings form: the panel at the bottom of the main window where
+// the input and output files, the picture, frame range, frame rate, bit rate
+// and the stream format are chosen. Every control's object name is its
+// resource id ("1001", "1002", ...).
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "app/FormLogic.h"
+
+class CSpinCtrl8;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+// What a Browse button asks the file dialog; `name` is the initial name and
+// receives the chosen one. The program's dialog is installed by the frame;
+// the default opens a Qt file dialog.
+struct FormFileDialogRequest {
+    bool save = false;
+    std::string title;
+    std::string defaultExtension;  // without the dot
+    std::string filter;            // "Text (*.x)|*.x|...||"
+    std::string folder;
+    std::string name;
+};
+using FormFileDialogHook = std::function<bool(QWidget* parent, FormFileDialogRequest* request)>;
+void SetFormFileDialogHook(FormFileDialogHook hook);
+
+class CMainSettingsForm : public QWidget {
+    Q_OBJECT
+public:
+    // Creates the panel and initialises its controls; the form becomes MainSettingsForm.
+    explicit CMainSettingsForm(QWidget* parent = nullptr);
+    ~CMainSettingsForm() override;
+
+    // Refreshes the form from EncoderSettings (at the first start with a
+    // pending command-line file, the default profile is read first).
+    void LoadDefaultProfile();
+    // 1 when the form was valid and has been stored into EncoderSettings.
+    int ApplyToParameters();
+    int ValidateSettings();
+    // Takes a new input file; 0 when it was refused or could not be probed.
+    int SetInputFile(const std::string& path);
+    void UpdateOutputFileName();
+    int CheckOutputFile();
+    int CheckTemporaryFiles();
+
+    // The batch runner's variants: messages go to the batch log.
+    int LoadInputFileForBatch(const std::string& path, const std::string& outputFolder);
+    int CheckBatchOutputFile();
+    int CheckBatchTemporaryFiles();
+
+    // The values the controls hold now (false in `ok` when an edit holds no
+    // number in its range).
+    FormValues ReadControls(bool* ok = nullptr) const;
+    const FormValues& Values() const { return values_; }
+
+    // Posts the input Browse command (queued: it runs once the caller returns).
+    void PostInputBrowse();
+    void PostOutputBrowse();
+
+signals:
+    // The user changed something the document keeps.
+    void documentModified();
+    void advancedRequested();      // "Advanced" (1016)
+    void previewInputRequested();  // 1105: command 32791 of the view
+    void playOutputRequested();    // 1106: command 32792 of the view
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildControls();
+    void WriteControls();
+    void ApplyShowRules();
+    void ReadIntoValues();
+    void MarkModified();
+
+    void OnInputBrowse();
+    void OnOutputBrowse();
+    void OnOutputEditingFinished();
+    void OnMpeg1();
+    void OnMpeg2();
+    void OnEncodeAudio();
+    void OnVideoCd();
+    void OnDvd();
+    void OnSvcd();
+    void OnFirstFrameEdited();
+    void OnEnter();
+    void RestoreVcdPreset();
+    // The probed input's size and frame count into the form (the Video-CD preset follows).
+    void TakeProbedInput(const std::string& path, int frames);
+    bool WithAudio() const;
+    int OutputLocationFailure(const LocationCheck& check, const std::string& name);
+    int TemporaryLocationFailure(bool video);
+
+    QLineEdit* inputEdit_;
+    QPushButton* inputBrowse_;
+    QLineEdit* outputEdit_;
+    QPushButton* outputBrowse_;
+    QLineEdit* widthEdit_;
+    QLineEdit* heightEdit_;
+    QLineEdit* framesEdit_;
+    CSpinCtrl8* framesSpin_;
+    QLineEdit* firstFrameEdit_;
+    CSpinCtrl8* firstFrameSpin_;
+    QComboBox* frameRateCombo_;
+    QLineEdit* bitRateEdit_;
+    CSpinCtrl8* bitRateSpin_;
+    QLabel* kbitLabel_;
+    QLabel* vbrLabel_;
+    QRadioButton* mpeg1Radio_;
+    QRadioButton* mpeg2Radio_;
+    QCheckBox* videoCdCheck_;
+    QCheckBox* dvdCheck_;
+    QCheckBox* svcdCheck_;
+    QComboBox* videoFormatCombo_;
+    QCheckBox* encodeAudioCheck_;
+    QPushButton* advancedButton_;
+    QToolButton* previewButton_;
+    QToolButton* playButton_;
+
+    FormValues values_;
+    VcdSnapshot vcdSnapshot_;
+    bool controlsOk_ = true;
+    // While the controls are being filled, their change signals are not the user's.
+    bool writing_ = false;
+};
+
+// The form, once created (null before and after).
+extern CMainSettingsForm* MainSettingsForm;
+// The output name the last refresh showed.
+extern std::string LastOutputFileName;
+
+// Posts the input Browse command to the form, when there is one.
+void RequestInputFileBrowse();
+// Appends `text` to the batch log.
+void AppendBatchLog(const std::string& text);

@@ -1,0 +1,155 @@
+// The arithmetic of the main settings form: output and temporary names, the
+// Video-CD preset, the checks before a job and the store into the settings.
+// Widgets only show and collect; everything they decide is decided here.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "job/EncoderSettings.h"
+
+// Stream kind chosen with the two format buttons.
+inline constexpr int kStreamNone = -1;
+inline constexpr int kStreamMpeg2 = 0;
+inline constexpr int kStreamMpeg1 = 1;
+
+inline constexpr int kMaxFrameCount = 1000000;
+inline constexpr int kMaxPictureSide = 10000;
+inline constexpr int kMaxBitRateKbit = 102400;
+inline constexpr int kBitRateSpinLimit = 4608;
+inline constexpr size_t kFormNameLimit = 255;
+
+// Frame-rate list of the form: index + 1 is the MPEG frame-rate code.
+inline constexpr int kRateIndex25 = 2;
+inline constexpr int kRateIndex2997 = 3;
+inline constexpr int kRateIndex30 = 4;
+
+// Shown when the Video-CD preset cannot tell the video system.
+inline constexpr const char* kVcdSystemUnknownText =
+    "Program is unable to determine what video system parameters to use for VCD.\n"
+    "Please select frame rate 29.97 for NTSC system or 25 for PAL system.";
+
+// What the form shows.
+struct FormValues {
+    std::string inputName, outputName;
+    int width = 0, height = 0;
+    int frames = 1;
+    int firstFrame = 1;  // 1-based
+    int bitRateKbit = 1600;
+    int frameRateIndex = kRateIndex2997;
+    int streamKind = kStreamNone;
+    int keepDuration = 0;
+    int encodeAudio = 0;
+    int videoFormatIndex = -1;
+    int dvd = 0, svcd = 0, videoCd = 0;
+};
+
+// ---- names ----
+
+// Extension of the main output: ".m1v"/".m2v" without audio, ".mpg" or the
+// MPEG-2 extension of the program file with it.
+std::string MainOutputExtension(int streamKind, bool withAudio);
+
+// Puts `extension` in place of the last extension of the last path
+// component (a ".avi" ending is always dropped). 1 when `result` got the new
+// name; a name or extension under 2 characters gives "deftemp_err.tmp" and 0,
+// a name of 255 or more characters gives 0 and leaves `result`.
+int ReplaceFileExtension(const std::string& name, const std::string& extension, std::string* result);
+
+// Whether the last path component of `name` has an extension ("." after its first character).
+bool HasFileExtension(const std::string& name);
+// Last path component, and everything before it (with its trailing "/").
+std::string FileNamePart(const std::string& path);
+std::string FolderPart(const std::string& path);
+// Whether `name` ends in ".avi", without regard to case.
+bool HasAviExtension(const std::string& name);
+
+// The output name proposed for `inputName`: its base name in `folder` (which
+// ends in "/", or is empty for the input's own folder) with the extension of
+// the stream kind.
+std::string ProposeOutputName(const std::string& inputName, const std::string& folder, int streamKind,
+                              bool withAudio);
+
+// The output name with the extension of the stream kind; false (name
+// unchanged) with no stream kind or a name under 2 or over 254 characters.
+bool DeriveOutputName(std::string* outputName, int streamKind, bool withAudio);
+
+// A typed output name made usable: doubled separators reduced; a last
+// component without extension loses a trailing "m1v", "m2v" or the last three
+// letters of the MPEG-2 extension, and gets the extension of the stream kind.
+std::string NormaliseTypedOutputName(const std::string& name, int streamKind, bool withAudio);
+
+// Temporary video and audio names from the output name, only for an input
+// with audio: "<base>_.m1v" or "<base>_.m2v", and "<base>_.mp2".
+void DeriveTemporaryNames(const std::string& outputName, int streamKind, bool inputHasAudio,
+                          EncoderSettingsRecord* settings);
+
+// ---- the Video-CD preset ----
+
+// The values the preset changes, kept to put back when it is switched off.
+struct VcdSnapshot {
+    int mpeg1AspectRatio = 1;
+    int frameRateIndex = kRateIndex2997;
+    int muxPackSize = 2048;
+    int audioBitRateIndex = 3;
+    int audioBitRate = 128;
+    int audioMode = 1;
+    int ipDistance = 3;
+    int gopSize = 12;
+    double bitRate = 1638400.0;
+    int bitRateKbit = 1600;
+    int applicationType = 0;
+    int constrainedParameters = 1;
+    int rateControl = 1;
+    int width = 0;
+    int height = 0;
+};
+
+VcdSnapshot TakeVcdSnapshot(const FormValues& form, const EncoderSettingsRecord& settings);
+void RestoreVcdSnapshot(const VcdSnapshot& snapshot, FormValues* form, EncoderSettingsRecord* settings);
+
+// Whether the preset can tell NTSC from PAL by the picture height or the frame rate.
+bool VcdSystemKnown(int height, int frameRateIndex);
+// Applies the preset (the caller took the snapshot); `inputChannels` 1 keeps
+// mono audio. False, nothing changed, when the video system is unknown.
+bool ApplyVcdPreset(FormValues* form, EncoderSettingsRecord* settings, int inputChannels);
+// The audio mode (and its bit rate) that follows the source's channel count.
+void AudioModeFromChannels(int channels, EncoderSettingsRecord* settings);
+// The frame rate a kept Video-CD preset takes from a new input's height.
+int VcdFrameRateForHeight(int height, int currentIndex);
+
+// ---- checks and store ----
+
+// Parses an edit's text as a whole number in minimum..maximum; false (and
+// the leading number, else 0, in `value`) otherwise.
+bool ParseFormInteger(const std::string& text, int minimum, int maximum, int* value);
+
+// The checks before a job, in order, each failure with its message box.
+// `controlsOk` is false when an edit did not hold a number in its range.
+// `requestInputBrowse` is posted when the user should choose another input.
+// An ".avi" input sets `settings->inputType` to 2.
+int ValidateFormValues(const FormValues& form, bool controlsOk, bool savingDefaults,
+                       EncoderSettingsRecord* settings, const std::function<void()>& requestInputBrowse);
+
+// What ApplyToParameters stores of a valid form.
+void StoreFormValues(const FormValues& form, EncoderSettingsRecord* settings);
+// What the form takes from the settings (LoadDefaultProfile).
+FormValues FormValuesFromSettings(const EncoderSettingsRecord& settings);
+
+// ---- file locations ----
+
+enum class LocationFault {
+    None,
+    FolderMissing,
+    FolderReadOnly,
+    FileNotWritable,  // exists, no write permission
+    CannotCreate,
+};
+struct LocationCheck {
+    LocationFault fault = LocationFault::None;
+    bool existed = false;    // the file was there already
+    std::string folder;      // the folder the file would be in, with its trailing "/"
+};
+// Whether `name` can be written: an existing file must be writable, a missing
+// one is created and removed again (only a file this call created is removed).
+LocationCheck CheckFileLocation(const std::string& name);

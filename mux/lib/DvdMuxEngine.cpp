@@ -1,0 +1,472 @@
+// DVD pack engine: schedules the DVD readers' packets into 2048-byte packs at the
+// byte clock of 10.08 Mbit/s, starts every video object unit with a navigation
+// pack, splits the output into video object files and writes the hints files.
+#include "mux/lib/DvdMuxEngine.h"
+
+#include "mux/lib/MuxSession.h"
+#include "mux/lib/PackWriters.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+// The clock reference follows the bytes written at 25200 units of 50 bytes/s.
+constexpr uint64_t ClockBytesPerSecond = 1260000;
+constexpr uint32_t PacketBytes = DvdMuxEngine::PackBytes - packwriters::ProgramPackHeaderLength;
+
+uint64_t splitBytes = DvdVobSplitBytes;
+
+}  // namespace
+
+void DvdBufferModel::Release(uint64_t clock90)
+{
+    for (Entry& e : ring_) {
+        if (e.inUse && e.removal <= clock90) {
+            occupancy -= e.bytes;
+            e = {};
+            --used_;
+        }
+    }
+}
+
+bool DvdBufferModel::Fits(uint64_t bytes, uint32_t units, uint64_t capacity) const
+{
+    return occupancy + bytes < capacity && used_ + units <= Size;
+}
+
+void DvdBufferModel::Add(const PesPacketRecord& r)
+{
+    const uint32_t payload = r.PayloadLength();
+    uint64_t counted = 0;
+    // Bytes before the first access unit that begins here belong to the unit still
+    // arriving; once that one has been decoded they never occupy the buffer.
+    const uint32_t leading = r.unitCount > 0 ? std::min(r.leadingBytes, payload) : payload;
+    if (leading > 0 && open_ >= 0 && ring_[static_cast<size_t>(open_)].inUse) {
+        ring_[static_cast<size_t>(open_)].bytes += leading;
+        occupancy += leading;
+    }
+    counted += leading;
+    for (uint32_t i = 0; i < r.unitCount && used_ < Size; ++i) {
+        while (ring_[next_].inUse) next_ = (next_ + 1) % Size;
+        uint64_t bytes = r.units[i].bytes;
+        if (i + 1 == r.unitCount && counted + bytes < payload) bytes = payload - counted;
+        counted += bytes;
+        ring_[next_] = {r.units[i].time, bytes, true};
+        occupancy += bytes;
+        ++used_;
+        open_ = static_cast<int>(next_);
+        next_ = (next_ + 1) % Size;
+    }
+}
+
+DvdMuxEngine::DvdMuxEngine(MuxSession& session) : MuxPackEngine(session)
+{
+    attributes_.width = 0;  // unknown until the first sequence header
+    attributes_.height = 0;
+}
+
+DvdMuxEngine::~DvdMuxEngine()
+{
+    CloseDvdHintsFile();
+    // Files this engine started at splits go when no volume took them.
+    for (const std::string& f : splitFiles_) std::remove(f.c_str());
+}
+
+void DvdMuxEngine::SetSplitBytesForTesting(uint64_t bytes)
+{
+    splitBytes = bytes > 0 ? bytes : DvdVobSplitBytes;
+}
+
+void DvdMuxEngine::SetOutputFolder(const MuxDvdFolderDescriptor& descriptor)
+{
+    folder_ = descriptor;
+    haveFolder_ = true;
+    vobPath_ = folder_.outputName;
+}
+
+int32_t DvdMuxEngine::OpenDvdHintsFile()
+{
+    CloseDvdHintsFile();
+    std::error_code ec;
+    std::string dir = std::filesystem::temp_directory_path(ec).string();
+    if (ec || dir.empty()) dir = ".";
+    if (dir.back() != '/') dir += '/';
+    static uint32_t counter = 0;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "dvd%x.tmp", static_cast<uint32_t>(::getpid()) << 12 ^ counter++);
+        const std::string path = dir + name;
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        hints_ = ::fdopen(fd, "wb");
+        if (hints_ == nullptr) {
+            ::close(fd);
+            std::remove(path.c_str());
+            break;
+        }
+        hintsPath_ = path;
+        return 0;
+    }
+    session.ReportStatus(MuxErrWrite);
+    return MuxErrWrite;
+}
+
+void DvdMuxEngine::CloseDvdHintsFile()
+{
+    if (hints_ != nullptr) std::fclose(hints_);
+    hints_ = nullptr;
+    if (!hintsPath_.empty()) std::remove(hintsPath_.c_str());
+    hintsPath_.clear();
+}
+
+int32_t DvdMuxEngine::CloseHintsStream()
+{
+    if (hints_ == nullptr) return 0;
+    const bool failed = std::ferror(hints_) != 0;
+    const bool closeFailed = std::fclose(hints_) != 0;
+    hints_ = nullptr;
+    if (failed || closeFailed) {
+        session.ReportStatus(MuxErrWrite);
+        return MuxErrWrite;
+    }
+    return 0;
+}
+
+uint64_t DvdMuxEngine::Clock() const
+{
+    return baseClock_ + (bytesWritten_ - baseBytes_) * 27000000 / ClockBytesPerSecond;
+}
+
+uint64_t DvdMuxEngine::VideoCapacity() const
+{
+    return static_cast<uint64_t>(std::max(0, session.Option(3) - 2)) * 1024;
+}
+
+uint64_t DvdMuxEngine::AudioCapacity() const
+{
+    return static_cast<uint64_t>(std::max(0, session.Option(2) - 3)) * 128;
+}
+
+uint32_t DvdMuxEngine::MuxRate() const
+{
+    return static_cast<uint32_t>(session.Option(5)) & 0x3FFFFF;
+}
+
+int32_t DvdMuxEngine::FeedVideo(const uint8_t* data, uint32_t length)
+{
+    if (!attributesKnown_ && data != nullptr && length >= 8 && data[0] == 0 && data[1] == 0 && data[2] == 1 &&
+        data[3] == 0xB3) {
+        attributes_.width = data[4] << 4 | data[5] >> 4;
+        attributes_.height = (data[5] & 0x0F) << 8 | data[6];
+        attributes_.aspectRatio = data[7] >> 4;
+        attributes_.videoFormat = (data[7] & 0x0F) == 3 ? 1 : 2;  // 25 pictures a second is PAL
+        attributesKnown_ = true;
+    }
+    return geometry.FeedVideo(data, length);
+}
+
+int32_t DvdMuxEngine::FeedAudio(const uint8_t* data, uint32_t length)
+{
+    return geometry.FeedAudio(data, length);
+}
+
+int32_t DvdMuxEngine::WritePack(const uint8_t* pack)
+{
+    const int32_t status = session.WritePack(pack, PackBytes);
+    bytesWritten_ += PackBytes;
+    if (status != 0) session.ReportStatus(status);
+    return status;
+}
+
+int32_t DvdMuxEngine::WriteHints(const uint8_t* bytes, size_t length)
+{
+    if (hints_ == nullptr) return 0;
+    if (std::fwrite(bytes, 1, length, hints_) == length) return 0;
+    session.ReportStatus(MuxErrWrite);
+    return MuxErrWrite;
+}
+
+int32_t DvdMuxEngine::SplitFile()
+{
+    // The file after this one must still find a place in the table.
+    if (vobs_.Count() + 2 > DvdVobTable::Capacity) {
+        std::printf("A DVD title set holds at most %zu video object files\n", DvdVobTable::Capacity);
+        session.ReportStatus(MuxErrGeneral);
+        return MuxErrGeneral;
+    }
+    int32_t status = CloseHintsStream();
+    if (status != 0) return status;
+    char name[360] = {};
+    char path[360] = {};
+    std::strncpy(path, vobPath_.c_str(), sizeof path - 1);
+    status = folder_.nextFile(2, name, path);
+    if (status == 0) status = session.lastStatus;
+    if (status != 0) {
+        if (session.lastStatus != status) session.ReportStatus(status);
+        return status;
+    }
+    vobs_.Add(vobPath_, hintsPath_);
+    hintsPath_.clear();  // the table owns it now
+    vobPath_ = path;
+    splitFiles_.push_back(vobPath_);
+    ++vobNumber_;
+    return OpenDvdHintsFile();
+}
+
+int32_t DvdMuxEngine::WriteNavigationPack()
+{
+    if ((session.Option(11) & 4) != 0 && vobus_ > 0 && haveFolder_ && folder_.nextFile != nullptr &&
+        session.outputBytes > (vobNumber_ + 1) * splitBytes) {
+        const int32_t status = SplitFile();
+        if (status != 0) return status;
+    }
+    uint8_t pack[PackBytes] = {};
+    const uint32_t rate = MuxRate();
+    uint32_t at = packwriters::WriteProgramPackHeader(pack, Clock(), rate);
+    packwriters::SystemHeaderRecord header;
+    header.rateBound = rate;
+    header.audioBound = 1;
+    header.audioLock = 1;
+    header.videoLock = 1;
+    header.videoBound = 1;
+    header.streams[0] = {0xB9, 232};
+    header.streams[1] = {0xB8, 32};
+    header.streams[2] = {0xBD, 58};
+    header.streams[3] = {0xBF, 2};
+    header.streamCount = 4;
+    const uint32_t systemAt = at;
+    at += packwriters::WriteSystemHeader(header, pack + at);
+    // Private streams 1 and 2 count their buffers in 1024-byte units as well.
+    pack[systemAt + 12 + 2 * 3 + 1] |= 0x20;
+    pack[systemAt + 12 + 3 * 3 + 1] |= 0x20;
+    PutNavigationPackets(pack);
+    ++vobus_;
+    audioExtensionDue_ = true;
+    int32_t status = WritePack(pack);
+    if (status == 0) {
+        const uint8_t hint = DvdHintNavigationPack;
+        status = WriteHints(&hint, 1);
+    }
+    return status;
+}
+
+int32_t DvdMuxEngine::WriteUnitPack(PesPacketRecord& r, bool video)
+{
+    if (r.totalLength > PacketBytes || r.bytes.size() < r.totalLength) {
+        session.ReportStatus(MuxErrGeneral);
+        return MuxErrGeneral;
+    }
+    uint8_t pack[PackBytes];
+    uint32_t at = packwriters::WriteProgramPackHeader(pack, Clock(), MuxRate());
+    const uint32_t gap = PacketBytes - r.totalLength;
+    // A gap too small for a padding packet goes into the pack header's stuffing.
+    if (gap > 0 && gap < 6) {
+        pack[13] = static_cast<uint8_t>(0xF8 | gap);
+        std::memset(pack + at, 0xFF, gap);
+        at += gap;
+    }
+    std::memcpy(pack + at, r.bytes.data(), r.totalLength);
+    at += r.totalLength;
+    if (at < PackBytes) packwriters::WritePaddingPacket(pack + at, PackBytes - at);
+    int32_t status = WritePack(pack);
+    if (status != 0) return status;
+
+    uint8_t hints[11];
+    size_t n = 0;
+    hints[n++] = DvdHintPack;
+    for (uint32_t i = 0; i < r.unitCount && i < 10; ++i) {
+        const bool ends = i + 1 < r.unitCount || r.lastUnitEnds;
+        hints[n++] = static_cast<uint8_t>((r.units[i].hint & (video ? 0x03 : DvdHintAudioUnit)) |
+                                          (ends ? DvdHintUnitEnds : 0));
+    }
+    return WriteHints(hints, n);
+}
+
+int32_t DvdMuxEngine::WritePaddingPack()
+{
+    uint8_t pack[PackBytes];
+    const uint32_t at = packwriters::WriteProgramPackHeader(pack, Clock(), MuxRate());
+    packwriters::WritePaddingPacket(pack + at, PackBytes - at);
+    int32_t status = WritePack(pack);
+    if (status == 0) {
+        const uint8_t hint = DvdHintPack;
+        status = WriteHints(&hint, 1);
+    }
+    return status;
+}
+
+int32_t DvdMuxEngine::SendVideo()
+{
+    std::unique_ptr<PesPacketRecord> r = std::move(videoQueue.front());
+    videoQueue.pop_front();
+    // A sequence header opens a video object unit; the stream's first pack is always one.
+    bool opens = vobus_ == 0;
+    if (r->startsVobu) {
+        const uint64_t time = (r->flags & PesPacketRecord::FlagDts) ? r->dts : r->pts;
+        opens = opens || !haveVobuTime_ || time != lastVobuTime_;
+        lastVobuTime_ = time;
+        haveVobuTime_ = true;
+    }
+    if (opens) {
+        const int32_t status = WriteNavigationPack();
+        if (status != 0) return status;
+    }
+    videoModel_.Add(*r);
+    videoBytesSent_ += r->PayloadLength();
+    firstVideoSent_ = true;
+    return WriteUnitPack(*r, true);
+}
+
+int32_t DvdMuxEngine::SendAudio()
+{
+    std::unique_ptr<PesPacketRecord> r = std::move(audioQueue.front());
+    audioQueue.pop_front();
+    // The first time-stamped audio packet of a video object unit names its decoder
+    // buffer (P-STD, scale 0, 32 x 128 bytes) in the room its reader kept.
+    if (audioExtensionDue_ && (r->flags & PesPacketRecord::FlagPts) != 0 && r->reserve >= 3 && r->reserveAt >= 9 &&
+        r->reserveAt + 3 <= r->headerLength) {
+        r->bytes[7] |= 0x01;
+        r->bytes[r->reserveAt] = 0x1E;
+        r->bytes[r->reserveAt + 1] = 0x40;
+        r->bytes[r->reserveAt + 2] = 0x20;
+        audioExtensionDue_ = false;
+    }
+    audioModel_.Add(*r);
+    audioBytesSent_ += r->PayloadLength();
+    firstAudioSent_ = true;
+    return WriteUnitPack(*r, false);
+}
+
+int32_t DvdMuxEngine::Schedule(bool draining)
+{
+    const uint64_t videoCapacity = VideoCapacity();
+    const uint64_t audioCapacity = AudioCapacity();
+    const int32_t mode = session.Option(10);
+    for (;;) {
+        PesPacketRecord* v = videoQueue.empty() ? nullptr : videoQueue.front().get();
+        PesPacketRecord* a = audioQueue.empty() ? nullptr : audioQueue.front().get();
+        if (v == nullptr && a == nullptr) return 0;
+        if (!draining && (v == nullptr || a == nullptr)) return 0;
+        const uint64_t now = Clock() / 300;
+        videoModel_.Release(now);
+        audioModel_.Release(now);
+
+        int32_t status;
+        // The first unit pack is video, the next audio.
+        if (!firstVideoSent_ && v != nullptr) {
+            status = SendVideo();
+        } else if (!firstAudioSent_ && a != nullptr) {
+            status = SendAudio();
+        } else {
+            const uint64_t nv = v != nullptr ? v->PayloadLength() : 0;
+            const uint64_t na = a != nullptr ? a->PayloadLength() : 0;
+            const bool videoFits = v != nullptr && videoModel_.Fits(nv, v->unitCount, videoCapacity);
+            const bool audioFits = a != nullptr && audioModel_.Fits(na, a->unitCount, audioCapacity);
+            bool sendAudio = false;
+            bool sendVideo = false;
+            if (v != nullptr && a != nullptr) {
+                const double ra = a->stream ? a->stream->byteRate : 0.0;
+                const double rv = v->stream ? v->stream->byteRate : 0.0;
+                const double ba = static_cast<double>(audioBytesSent_);
+                const double bv = static_cast<double>(videoBytesSent_);
+                bool preferAudio;
+                if (mode == 2) {
+                    preferAudio = ba * 90000.0 <= ra * static_cast<double>(now);
+                } else if (ba <= 0 || ra <= 0) {
+                    preferAudio = ba <= 0;
+                } else {
+                    const double share = rv / ra;
+                    preferAudio = !(std::fabs(share - (bv + static_cast<double>(nv)) / ba) <=
+                                    std::fabs(share - bv / (ba + static_cast<double>(na))));
+                }
+                const bool videoHolds = videoModel_.occupancy > 0;
+                const bool audioEmpty = audioModel_.occupancy == 0;
+                const bool videoFull = videoModel_.occupancy + nv >= videoCapacity;
+                if ((videoFull || preferAudio || (videoHolds && audioEmpty)) && audioFits && (videoHolds || audioEmpty))
+                    sendAudio = true;
+                else if (videoFits)
+                    sendVideo = true;
+                else if (audioFits)
+                    sendAudio = true;
+            } else {
+                sendVideo = videoFits;
+                sendAudio = audioFits;
+            }
+            if (sendAudio) {
+                status = SendAudio();
+            } else if (sendVideo) {
+                status = SendVideo();
+            } else if (!videoModel_.Empty() || !audioModel_.Empty()) {
+                // Nothing fits: the clock moves on by one pack while the decoder drains.
+                status = WritePaddingPack();
+            } else {
+                // A packet larger than an empty buffer can never fit: it goes as it is.
+                status = v != nullptr ? SendVideo() : SendAudio();
+            }
+        }
+        if (status != 0) return status;
+    }
+}
+
+int32_t DvdMuxEngine::Multiplex()
+{
+    const int32_t mode = session.Option(10);
+    if (mode != 1 && mode != 2) return MuxErrGeneral;
+    // The byte clock is fixed; a rate the engine would have to compute itself is refused.
+    if (session.Option(5) <= 0) return MuxErrGeneral;
+    if (!geometry.Ready()) return 0;
+    return Schedule(false);
+}
+
+int32_t DvdMuxEngine::Finish()
+{
+    int32_t status;
+    try {
+        status = geometry.FlushAudio();
+        if (status == 0) status = geometry.FlushVideo();
+    } catch (const std::bad_alloc&) {
+        status = MuxErrOutOfMemory;
+    }
+    if (status != 0) return status;
+    const int32_t mode = session.Option(10);
+    if (mode != 1 && mode != 2) return MuxErrGeneral;
+    status = Multiplex();
+    // Whichever stream is left goes out alone, at the pace of its decoder buffer.
+    if (status == 0) status = Schedule(true);
+    if (status == 0) status = CloseHintsStream();
+    if (status != 0) return status;
+    if ((session.Option(11) & 6) != 0 && haveFolder_ && folder_.nextFile != nullptr) {
+        char name[360] = {};
+        char path[360] = {};
+        std::strncpy(path, vobPath_.c_str(), sizeof path - 1);
+        status = folder_.nextFile(1, name, path);
+        if (status != 0) return status;
+        vobs_.Add(name, hintsPath_);
+        hintsPath_.clear();
+    }
+    return 0;
+}
+
+int32_t DvdMuxEngine::WriteVolume()
+{
+    if (!haveFolder_ || (session.Option(11) & 6) == 0) return 0;
+    DvdVolumeTarget target;
+    target.folder = folder_.folder;
+    target.makeFolders = (session.Option(11) & 4) != 0;
+    const int32_t status = WriteDvdVolume(target, vobs_, attributes_);
+    if (status != 0) {
+        session.ReportStatus(status);
+        return status;
+    }
+    splitFiles_.clear();  // moved into the volume
+    return 0;
+}

@@ -1,0 +1,114 @@
+// The DVD pack engine of mux type 4: an MPEG-2 program stream in 2048-byte packs,
+// cut into video object units that each begin with a navigation pack, split into
+// video object files of about 1 GB, with a hints file per file for the volume writer.
+#pragma once
+
+#include "mux/lib/DvdVolume.h"
+#include "mux/lib/MuxLib.h"
+#include "mux/lib/MuxPackEngine.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Bytes of output after which the next video object unit starts a new video object file.
+inline constexpr uint64_t DvdVobSplitBytes = 1022900000;
+
+// Decoder input buffer of one stream: bytes leave when their access unit's removal time has passed.
+class DvdBufferModel {
+public:
+    static constexpr size_t Size = 60;
+    void Release(uint64_t clock90);
+    // Whether a packet of `bytes` payload carrying `units` access units fits below `capacity`.
+    bool Fits(uint64_t bytes, uint32_t units, uint64_t capacity) const;
+    void Add(const PesPacketRecord& record);
+    bool Empty() const { return occupancy == 0 && used_ == 0; }
+    uint64_t occupancy = 0;
+
+private:
+    struct Entry {
+        uint64_t removal = 0;
+        uint64_t bytes = 0;
+        bool inUse = false;
+    };
+    std::array<Entry, Size> ring_{};
+    size_t next_ = 0;
+    size_t used_ = 0;
+    uint64_t lastRemoval_ = 0;
+    int open_ = -1;
+};
+
+class DvdMuxEngine : public MuxPackEngine {
+public:
+    static constexpr uint32_t PackBytes = 2048;
+
+    explicit DvdMuxEngine(MuxSession& session);
+    ~DvdMuxEngine() override;
+
+    // The readers take the unit; the first sequence header also gives the picture attributes.
+    int32_t FeedVideo(const uint8_t* data, uint32_t length);
+    int32_t FeedAudio(const uint8_t* data, uint32_t length);
+    // Writes every pack that can be written now; -500 unless option 10 is 1 or 2.
+    int32_t Multiplex() override;
+    // Drains both streams and records the last video object file.
+    int32_t Finish() override;
+
+    // Starts a new hints file (the one open is dropped when it holds nothing recorded).
+    int32_t OpenDvdHintsFile();
+    void CloseDvdHintsFile();
+
+    void SetOutputFolder(const MuxDvdFolderDescriptor& descriptor);
+    bool HasOutputFolder() const { return haveFolder_; }
+    const MuxDvdFolderDescriptor& OutputFolder() const { return folder_; }
+    DvdVobTable& Vobs() { return vobs_; }
+    const DvdVideoAttributes& Attributes() const { return attributes_; }
+    // Called by MuxEnd once the sinks are closed; the split files are removed when it fails.
+    int32_t WriteVolume();
+
+    uint64_t BytesWritten() const { return bytesWritten_; }
+    // Tests lower the split size to see files split without writing gigabytes.
+    static void SetSplitBytesForTesting(uint64_t bytes);
+
+private:
+    int32_t Schedule(bool draining);
+    int32_t SendVideo();
+    int32_t SendAudio();
+    int32_t WriteNavigationPack();
+    int32_t WriteUnitPack(PesPacketRecord& record, bool video);
+    int32_t WritePaddingPack();
+    int32_t WritePack(const uint8_t* pack);
+    int32_t WriteHints(const uint8_t* bytes, size_t length);
+    int32_t SplitFile();
+    int32_t CloseHintsStream();
+    uint64_t Clock() const;
+    uint64_t VideoCapacity() const;
+    uint64_t AudioCapacity() const;
+    uint32_t MuxRate() const;
+
+    MuxDvdFolderDescriptor folder_;
+    bool haveFolder_ = false;
+    DvdVobTable vobs_;
+    std::string vobPath_;     // the video object file being written
+    std::string hintsPath_;   // its hints file
+    std::FILE* hints_ = nullptr;
+    std::vector<std::string> splitFiles_;  // files this engine started at splits
+    DvdVideoAttributes attributes_;
+    bool attributesKnown_ = false;
+
+    uint64_t baseBytes_ = 0;
+    uint64_t baseClock_ = 0;
+    uint32_t vobNumber_ = 0;
+    uint32_t vobus_ = 0;
+    bool haveVobuTime_ = false;
+    uint64_t lastVobuTime_ = 0;
+    bool firstVideoSent_ = false;
+    bool firstAudioSent_ = false;
+    bool audioExtensionDue_ = false;
+    DvdBufferModel videoModel_;
+    DvdBufferModel audioModel_;
+    uint64_t videoBytesSent_ = 0;
+    uint64_t audioBytesSent_ = 0;
+    uint64_t bytesWritten_ = 0;
+    bool finished_ = false;
+};

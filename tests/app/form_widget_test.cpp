@@ -1,0 +1,300 @@
+// The main settings form driven through its controls, offscreen: choosing an
+// ffmpeg-made AVI, the stream formats and their names, the Video-CD preset,
+// the checks' messages and the store into the settings and a profile.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/AppSettings.h"
+#include "app/CMainSettingsForm.h"
+#include "job/EncoderSettings.h"
+#include "job/Profile.h"
+#include "platform/Ini.h"
+#include "platform/MessageBox.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::RunCommand;
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "form_widget_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+class FormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        if (!testsupport::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+        ReadProfile("+");
+        fs::create_directories(dir_ / "out");
+        ASSERT_TRUE(SetMainMpegOutputDirectory((dir_ / "out").string() + "/"));
+        SetFormFileDialogHook([this](QWidget*, FormFileDialogRequest* r) {
+            lastDialog_ = *r;
+            if (chosen_.empty()) return false;
+            r->name = chosen_;
+            return true;
+        });
+        form_ = std::make_unique<CMainSettingsForm>();
+        form_->LoadDefaultProfile();
+    }
+    void TearDown() override {
+        form_.reset();
+        SetFormFileDialogHook({});
+    }
+
+    template <class T>
+    T* Get(const char* id) {
+        T* w = form_->findChild<T*>(id);
+        EXPECT_NE(w, nullptr) << id;
+        return w;
+    }
+    std::string Text(const char* id) { return Get<QLineEdit>(id)->text().toStdString(); }
+    void Type(const char* id, const std::string& text) { Get<QLineEdit>(id)->setText(QString::fromStdString(text)); }
+    void Click(const char* id) { Get<QAbstractButton>(id)->click(); }
+
+    // An AVI of 352 x 288 at 25 frames/s, 10 frames, with stereo sound unless `silent`.
+    std::string MakeAvi(const std::string& name, bool silent = false, const char* size = "352x288") {
+        const std::string file = (dir_ / name).string();
+        const std::string sound = silent ? "" : " -f lavfi -i sine=frequency=440:sample_rate=44100 -c:a pcm_s16le -ac 2";
+        EXPECT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size + ":rate=25" + sound +
+                             " -t 0.4 -c:v mjpeg '" + file + "'"),
+                  0);
+        return file;
+    }
+    void Choose(const std::string& file) {
+        chosen_ = file;
+        Click("1002");
+        chosen_.clear();
+    }
+    std::string Out(const std::string& name) { return (dir_ / "out" / name).string(); }
+
+    testsupport::TempDir dir_;
+    platform::ScriptedMessageBoxes boxes_;
+    std::unique_ptr<CMainSettingsForm> form_;
+    std::string chosen_;
+    FormFileDialogRequest lastDialog_;
+};
+
+TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
+    ASSERT_TRUE(platform::IniWriteString(kSettingsSection, "MPEG2 extension", ".vob", ProgramIniFileName()));
+    const std::string avi = MakeAvi("take.avi");
+    Click("1011");
+    Choose(avi);
+    EXPECT_EQ(lastDialog_.title, "Input AVI File Name");
+    EXPECT_EQ(Text("1001"), avi);
+    EXPECT_EQ(Text("1003"), "352");
+    EXPECT_EQ(Text("1007"), "288");
+    EXPECT_EQ(Text("1004"), "10");
+    EXPECT_EQ(Text("1005"), Out("take.mpg"));
+    EXPECT_TRUE(Get<QCheckBox>("1062")->isChecked());
+    EXPECT_TRUE(Get<QCheckBox>("1148")->isEnabled());
+    EXPECT_EQ(EncoderSettings.tempVideoFileName, Out("take_.m1v"));
+    EXPECT_EQ(EncoderSettings.tempAudioFileName, Out("take_.mp2"));
+    EXPECT_TRUE(boxes_.Texts().empty());
+
+    // Video-CD: the preset takes the PAL system from the 288 lines.
+    Get<QComboBox>("1013")->setCurrentIndex(0);
+    Click("1148");
+    EXPECT_EQ(Get<QComboBox>("1013")->currentText().toStdString(), "25");
+    EXPECT_EQ(Text("1005"), Out("take.mpg"));
+    Click("1148");
+
+    // MPEG-2 takes the program file's extension; SVCD and DVD exclude each other.
+    Click("1012");
+    EXPECT_EQ(Text("1005"), Out("take.vob"));
+    EXPECT_EQ(EncoderSettings.tempVideoFileName, Out("take_.m2v"));
+    EXPECT_FALSE(Get<QCheckBox>("1148")->isEnabled());
+    Click("1169");
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    EXPECT_EQ(EncoderSettings.applicationType, 17);
+    EXPECT_EQ(EncoderSettings.outputFileName, Out("take.vob"));
+    Click("1168");
+    EXPECT_FALSE(Get<QCheckBox>("1169")->isChecked());
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    EXPECT_EQ(EncoderSettings.applicationType, 16);
+    // Back to MPEG-1 clears both.
+    Click("1011");
+    EXPECT_FALSE(Get<QCheckBox>("1168")->isChecked());
+    EXPECT_FALSE(Get<QCheckBox>("1168")->isEnabled());
+
+    // Without sound: elementary stream extensions, and no audio to encode.
+    const std::string mute = MakeAvi("mute.avi", true, "320x240");
+    Choose(mute);
+    EXPECT_EQ(Text("1003"), "320");
+    EXPECT_EQ(Text("1007"), "240");
+    EXPECT_EQ(Text("1005"), Out("mute.m1v"));
+    EXPECT_FALSE(Get<QCheckBox>("1062")->isChecked());
+    EXPECT_FALSE(Get<QCheckBox>("1062")->isEnabled());
+    Click("1012");
+    EXPECT_EQ(Text("1005"), Out("mute.m2v"));
+    EXPECT_TRUE(boxes_.Texts().empty());
+}
+
+TEST_F(FormTest, InputsThatAreNoVideoAreRefused) {
+    Click("1011");
+    const int beeps = platform::BeepCount();
+    const std::string sound = (dir_ / "sound.avi").string();
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=sample_rate=44100 -t 0.2 -c:a pcm_s16le '" + sound + "'"),
+              0);
+    EXPECT_EQ(form_->SetInputFile(sound), 0);
+    EXPECT_EQ(form_->SetInputFile((dir_ / "missing.avi").string()), 0);
+    EXPECT_EQ(platform::BeepCount(), beeps);
+    EXPECT_EQ(Text("1001"), "");
+
+    boxes_.Clear();
+    EXPECT_EQ(form_->SetInputFile((dir_ / "clip.mov").string()), 0);
+    ASSERT_EQ(boxes_.Texts().size(), 1u);
+    EXPECT_EQ(boxes_.Texts()[0],
+              "Input file name does not have '.avi' extension.\n\nPlease select valid AVI file to import.");
+}
+
+TEST_F(FormTest, VideoCdPresetAppliesAndUntickingRestores) {
+    Click("1011");
+    Choose(MakeAvi("pal.avi"));
+    Type("1003", "320");
+    Type("1007", "200");
+    Get<QComboBox>("1013")->setCurrentIndex(0);
+    boxes_.Clear();
+    Click("1148");
+    ASSERT_EQ(boxes_.Texts().size(), 1u);
+    EXPECT_EQ(boxes_.Texts()[0], kVcdSystemUnknownText);
+    EXPECT_FALSE(Get<QCheckBox>("1148")->isChecked());
+    EXPECT_EQ(Text("1003"), "320");
+
+    Type("1003", "704");
+    Type("1007", "576");
+    Type("1014", "3000");
+    const int packSize = EncoderSettings.muxPackSize, gop = EncoderSettings.gopSize;
+    Click("1148");
+    EXPECT_TRUE(Get<QCheckBox>("1148")->isChecked());
+    EXPECT_EQ(Text("1003"), "352");
+    EXPECT_EQ(Text("1007"), "288");
+    EXPECT_EQ(Text("1014"), "1123");
+    EXPECT_FALSE(Get<QLineEdit>("1014")->isEnabled());  // Video-CD has a fixed rate
+    EXPECT_EQ(Get<QComboBox>("1013")->currentText().toStdString(), "25");
+    EXPECT_EQ(EncoderSettings.applicationType, 2);
+    EXPECT_EQ(EncoderSettings.muxPackSize, 2324);
+    EXPECT_EQ(EncoderSettings.gopSize, 15);
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    EXPECT_EQ(EncoderSettings.horizontalSize, 352);
+    EXPECT_EQ(EncoderSettings.frameRateCode, 3);
+    EXPECT_EQ(EncoderSettings.bitRate, 1123 * 1024.0);
+
+    Click("1148");
+    EXPECT_EQ(Text("1003"), "704");
+    EXPECT_EQ(Text("1007"), "576");
+    EXPECT_EQ(Text("1014"), "3000");
+    EXPECT_EQ(Get<QComboBox>("1013")->currentIndex(), 0);
+    EXPECT_EQ(EncoderSettings.applicationType, 0);
+    EXPECT_EQ(EncoderSettings.streamType, 1);
+    EXPECT_EQ(EncoderSettings.muxPackSize, packSize);
+    EXPECT_EQ(EncoderSettings.gopSize, gop);
+
+    // Switching the sound off takes the preset away.
+    Click("1148");
+    Click("1062");
+    EXPECT_FALSE(Get<QCheckBox>("1148")->isChecked());
+    EXPECT_FALSE(Get<QCheckBox>("1148")->isEnabled());
+    EXPECT_EQ(Text("1003"), "704");
+    EXPECT_EQ(Text("1005"), Out("pal.m1v"));
+}
+
+TEST_F(FormTest, ChecksShowTheirMessagesAndStoreNothing) {
+    Click("1011");
+    Choose(MakeAvi("in.avi"));
+    const int width = EncoderSettings.horizontalSize;
+    const auto refused = [&](const char* id, const std::string& text, const std::string& message) {
+        const std::string before = Text(id);
+        Type(id, text);
+        boxes_.Clear();
+        EXPECT_EQ(form_->ApplyToParameters(), 0) << id;
+        EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{message}) << id;
+        Type(id, before);
+    };
+    refused("1003", "15", "Horizontal size must be at least 16.\nPlease correct picture size.");
+    refused("1007", "289", "Vertical size must be multiple of 2.\nPlease correct picture size.");
+    refused("1004", "0", "Number of frames to encode must be at least 1.\nPlease correct number of frames.");
+    refused("1014", "abc", "Some initial parameters are not valid. Please verify encoding\nparameters and try again.");
+    refused("1001", "", "Input file name not specified.\nPlease specify valid input file name.");
+    EXPECT_EQ(EncoderSettings.horizontalSize, width);
+
+    // Nothing chosen yet: the stream kind comes first.
+    form_.reset();
+    ReadProfile("+");
+    form_ = std::make_unique<CMainSettingsForm>();
+    boxes_.Clear();
+    EXPECT_EQ(form_->ApplyToParameters(), 0);
+    EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"MPEG stream type not specified.  Please check Mpeg-1 or Mpeg-2. "});
+}
+
+TEST_F(FormTest, StoredValuesReachTheSettingsAndAProfileReadsBackEqual) {
+    Click("1012");
+    Choose(MakeAvi("dvd.avi"));
+    Click("1168");
+    Type("1009", "3");
+    Type("1004", "7");
+    Type("1014", "2500");
+    Get<QComboBox>("1013")->setCurrentIndex(2);
+    Get<QComboBox>("1164")->setCurrentIndex(1);
+    Type("1005", Out("film"));
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    EXPECT_EQ(Text("1005"), Out("film.prg"));
+
+    EncoderSettingsRecord& s = EncoderSettings;
+    EXPECT_EQ(s.firstFrame, 2);
+    EXPECT_EQ(s.framesToEncode, 7);
+    EXPECT_EQ(s.bitRate, 2500 * 1024.0);
+    EXPECT_EQ(s.frameRateCode, 3);
+    EXPECT_EQ(s.interlaceMode, 1);
+    EXPECT_EQ(s.horizontalSize, 352);
+    EXPECT_EQ(s.verticalSize, 288);
+    EXPECT_EQ(s.mpeg1, 0);
+    EXPECT_EQ(s.applicationType, 16);
+    EXPECT_EQ(s.encodeAudio, 1);
+    EXPECT_EQ(s.keepOriginalDuration, 1);
+    EXPECT_EQ(s.inputType, 2);
+    EXPECT_EQ(s.inputFileName, (dir_ / "dvd.avi").string());
+    EXPECT_EQ(s.outputFileName, Out("film.prg"));
+
+    const EncoderSettingsRecord stored = s;
+    const std::string profile = (dir_ / "dvd.prf").string();
+    ASSERT_EQ(WriteProfile(profile.c_str()), 0);
+    ReadProfile("+");
+    ReadProfile(profile.c_str());
+    ASSERT_EQ(ProfileLoaded, 1);
+    EXPECT_EQ(s.firstFrame, stored.firstFrame);
+    EXPECT_EQ(s.framesToEncode, stored.framesToEncode);
+    EXPECT_EQ(s.bitRate, stored.bitRate);
+    EXPECT_EQ(s.frameRateCode, stored.frameRateCode);
+    EXPECT_EQ(s.interlaceMode, stored.interlaceMode);
+    EXPECT_EQ(s.horizontalSize, stored.horizontalSize);
+    EXPECT_EQ(s.verticalSize, stored.verticalSize);
+    EXPECT_EQ(s.mpeg1, stored.mpeg1);
+    EXPECT_EQ(s.applicationType, stored.applicationType);
+    EXPECT_EQ(s.encodeAudio, stored.encodeAudio);
+    EXPECT_EQ(s.inputFileName, stored.inputFileName);
+    EXPECT_EQ(s.outputFileName, stored.outputFileName);
+
+    // The form shows the profile it is refreshed from.
+    form_->LoadDefaultProfile();
+    EXPECT_EQ(Text("1009"), "3");
+    EXPECT_EQ(Text("1004"), "7");
+    EXPECT_EQ(Text("1014"), "2500");
+    EXPECT_EQ(Text("1005"), Out("film.prg"));
+    EXPECT_TRUE(Get<QRadioButton>("1012")->isChecked());
+    EXPECT_TRUE(Get<QCheckBox>("1168")->isChecked());
+    EXPECT_EQ(Get<QComboBox>("1164")->currentIndex(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// The streams of a few fixed profiles, in every performance mode, are pinned
+// by their hashes: a faster kernel, another thread count or the plain kernels
+// instead of the SIMD ones must give the very same bytes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "engine/EngineState.h"
+#include "engine/Threads.h"
+#include "job/EncoderSettings.h"
+#include "platform/MessageBox.h"
+#include "tests/engine/encode_util.h"
+#include "tests/support/TestSupport.h"
+
+using namespace encodetest;
+using testsupport::HaveTool;
+using testsupport::TempDir;
+
+namespace {
+
+uint64_t Fnv1a(const std::string& bytes) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+struct Profile {
+    const char* name;
+    int mpeg1, width, height, frames, interlace;
+    double bitRate;
+    uint64_t golden[5];  // by performance mode 1..5
+};
+
+// TESSMAR_PRINT_GOLDEN=1 prints the hashes of today's streams.
+const Profile kProfiles[] = {
+    {"mpeg1_cif", 1, 352, 288, 7, 0, 1150000.0,
+     {0x24449a716774ee9aull, 0x9012ba173cac0aa2ull, 0x3581af8f1367af51ull, 0xd542b94a1cd7c23dull, 0x3600bffcf9865ae6ull}},
+    {"mpeg2_576_progressive", 0, 720, 576, 7, 0, 6000000.0,
+     {0xc7bb686671a921b4ull, 0x16ddcd32e64f244cull, 0xabd007c7d195e35cull, 0x54b70d65c3ccfea4ull, 0xb640abb566c419e0ull}},
+    {"mpeg2_576_interlaced", 0, 720, 576, 7, 1, 6000000.0,
+     {0x302d15fe3d2e36d9ull, 0xb2597b3228d27ba4ull, 0x9a353fa662d24531ull, 0xda2fb27712a7693eull, 0x24e627db68daa2e4ull}},
+};
+
+struct Variant {
+    int simd, threads, flags;
+};
+// The first is the reference; the others must give its bytes.
+const Variant kVariants[] = {{1, 1, 0}, {0, 1, 0}, {1, 4, 1}, {0, 16, 1}};
+
+class GoldenStreams : public ::testing::TestWithParam<Profile> {};
+
+TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    const Profile p = GetParam();
+    const bool print = std::getenv("TESSMAR_PRINT_GOLDEN") != nullptr;
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const std::string pattern = MakeRawFrames(dir.path(), p.width, p.height, p.frames, "testsrc2");
+    std::string hashes;
+    for (int mode = 1; mode <= 5; ++mode) {
+        std::string reference;
+        for (const Variant& v : kVariants) {
+            const auto out = dir / "out.mpv";
+            EncodeResult r = Encode(pattern, out, p.width, p.height, p.frames, [&] {
+                EncoderSettings.mpeg1 = p.mpeg1;
+                EncoderSettings.streamType = p.mpeg1 ? 1 : 2;
+                EncoderSettings.ipDistance = 3;
+                EncoderSettings.gopSize = 12;
+                EncoderSettings.bitRate = EncoderSettings.maxBitRate = p.bitRate;
+                EncoderSettings.interlaceMode = p.interlace;
+                EncoderSettings.constrainedParameters = 0;
+                EncoderSettings.mpegLevel = 8;
+                EncoderSettings.videoFormat = 1;
+                EncoderSettings.performanceMode = mode;
+                EncoderSettings.disableMmx = v.simd ? 0 : 1;
+                MeThreadCount = v.threads;
+                ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = v.flags;
+            });
+            ASSERT_EQ(r.begin, 0) << "mode " << mode;
+            ASSERT_EQ(r.pictures, p.frames) << "mode " << mode;
+            if (reference.empty()) {
+                reference = r.bytes;
+                char text[32];
+                std::snprintf(text, sizeof text, "0x%016llxull", static_cast<unsigned long long>(Fnv1a(r.bytes)));
+                hashes += (mode > 1 ? ", " : "") + std::string(text);
+                if (!print) {
+                    EXPECT_EQ(Fnv1a(r.bytes), p.golden[mode - 1]) << "mode " << mode;
+                }
+            } else {
+                EXPECT_TRUE(r.bytes == reference)
+                    << "mode " << mode << " simd " << v.simd << " threads " << v.threads << " flags " << v.flags;
+            }
+        }
+    }
+    if (print) std::printf("%s: {%s}\n", p.name, hashes.c_str());
+    MeThreadCount = 1;
+    ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, GoldenStreams, ::testing::ValuesIn(kProfiles),
+                         [](const ::testing::TestParamInfo<Profile>& info) { return std::string(info.param.name); });
+
+}  // namespace

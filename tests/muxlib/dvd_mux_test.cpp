@@ -1,0 +1,207 @@
+// The DVD pack engine through whole library sessions: the folder it leaves is read
+// by libdvdread, lsdvd and ffmpeg; splits, refusals and write failures.
+#include "mux/lib/DvdMuxEngine.h"
+#include "mux/lib/MuxLib.h"
+#include "tests/muxlib/MuxTestUtil.h"
+#include "tests/support/DvdFolderCheck.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::RunCommand;
+using testsupport::TempDir;
+
+namespace {
+
+constexpr size_t Pack = 2048;
+
+struct Clip {
+    fs::path video;
+    fs::path audio;
+};
+
+// MPEG-2 video with a sequence header at every group of twelve, and 48 kHz Layer II audio.
+Clip MakeClip(const fs::path& dir, double seconds, const char* size = "720x576", const char* rate = "25")
+{
+    Clip c{dir / "v.m2v", dir / "a.mp2"};
+    const std::string t = std::to_string(seconds);
+    EXPECT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size + ":rate=" + rate +
+                         " -t " + t + " -c:v mpeg2video -b:v 5M -maxrate 8M -bufsize 1835008 -g 12 -bf 2 -aspect 4:3 "
+                         "-f mpeg2video '" + c.video.string() + "'"),
+              0);
+    EXPECT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t " + t +
+                         " -ac 2 -c:a mp2 -b:a 224k -f mp2 '" + c.audio.string() + "'"),
+              0);
+    return c;
+}
+
+class DvdMux : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("lsdvd")) GTEST_SKIP() << "no ffmpeg or lsdvd";
+        // Hints files go to the temporary folder: one of the test's own, to see them go.
+        const char* tmp = std::getenv("TMPDIR");
+        if (tmp != nullptr) previousTmp_ = tmp;
+        hadTmp_ = tmp != nullptr;
+        fs::create_directory(dir_ / "tmp");
+        setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        DvdMuxEngine::SetSplitBytesForTesting(0);
+        if (hadTmp_)
+            setenv("TMPDIR", previousTmp_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    muxtest::RunResult Run(const Clip& c, const fs::path& output)
+    {
+        return muxtest::RunSession(MuxTypeDvdVolume, {{11, 4}}, c.video, c.audio, output);
+    }
+    bool NoTemporaryFilesLeft()
+    {
+        if (!fs::is_empty(dir_ / "tmp")) return false;
+        for (const auto& e : fs::directory_iterator(dir_.path()))
+            if (e.path().filename().string().rfind("Vts_01_", 0) == 0) return false;
+        return true;
+    }
+
+    TempDir dir_;
+    std::string previousTmp_;
+    bool hadTmp_ = false;
+};
+
+TEST_F(DvdMux, PalTitleIsReadByLibdvdreadLsdvdAndFfmpeg)
+{
+    const Clip clip = MakeClip(dir_.path(), 2);
+    const fs::path out = dir_ / "title.vob";
+    const muxtest::RunResult r = Run(clip, out);
+    ASSERT_EQ(r.run, 0);
+    ASSERT_EQ(r.end, 0);
+    EXPECT_TRUE(muxtest::Reported.empty());
+    EXPECT_FALSE(fs::exists(out));  // moved into the volume
+    EXPECT_TRUE(NoTemporaryFilesLeft());
+    testsupport::DvdFolderFacts facts;
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 50, "00:00:02.000"}, &facts));
+    EXPECT_GE(facts.navigationPacks.size(), 4u);  // one VOBU per group of twelve
+
+    // The first audio packet of every VOBU names its decoder buffer (P-STD, 32 x 128 bytes);
+    // every pack header carries the mux rate 25200.
+    const std::string& d = facts.title;
+    size_t extensions = 0;
+    bool wanted = false;
+    for (size_t p = 0; p < d.size(); p += Pack) {
+        const uint32_t rate = static_cast<uint8_t>(d[p + 10]) << 14 | static_cast<uint8_t>(d[p + 11]) << 6 |
+                              static_cast<uint8_t>(d[p + 12]) >> 2;
+        EXPECT_EQ(rate, 25200u) << "pack " << p / Pack;
+        if (testsupport::IsDvdNavigationPack(d, p)) {
+            wanted = true;
+            continue;
+        }
+        const size_t at = p + 14 + (static_cast<uint8_t>(d[p + 13]) & 7);
+        if (static_cast<uint8_t>(d[at + 3]) != 0xC0) continue;
+        const bool hasExtension = (static_cast<uint8_t>(d[at + 7]) & 1) != 0;
+        EXPECT_EQ(hasExtension, wanted) << "pack " << p / Pack;
+        if (hasExtension) {
+            EXPECT_EQ(d.compare(at + 14, 3, "\x1E\x40\x20"), 0);
+            ++extensions;
+        }
+        wanted = false;
+    }
+    EXPECT_EQ(extensions, facts.navigationPacks.size());
+}
+
+TEST_F(DvdMux, NtscTitleWithoutFolderInTheOutputName)
+{
+    const Clip clip = MakeClip(dir_.path(), 2, "720x480", "30000/1001");
+    // The volume goes to the current folder when the output name has none.
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_.path());
+    const muxtest::RunResult r = Run(clip, "title.vob");
+    fs::current_path(previous);
+    ASSERT_EQ(r.run, 0);
+    ASSERT_EQ(r.end, 0);
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 60, "00:00:02"}));
+    EXPECT_TRUE(NoTemporaryFilesLeft());
+}
+
+TEST_F(DvdMux, LongTitleIsSplitIntoContinuousFiles)
+{
+    const Clip clip = MakeClip(dir_.path(), 4);
+    constexpr uint64_t Limit = 1200000;
+    DvdMuxEngine::SetSplitBytesForTesting(Limit);
+    // A file of someone else's with the first temporary name is left alone.
+    testsupport::WriteFile(dir_ / "Vts_01_0.vob", "not ours");
+    const muxtest::RunResult r = Run(clip, dir_ / "title.vob");
+    ASSERT_EQ(r.run, 0);
+    ASSERT_EQ(r.end, 0);
+    EXPECT_EQ(ReadFile(dir_ / "Vts_01_0.vob"), "not ours");
+    fs::remove(dir_ / "Vts_01_0.vob");
+    EXPECT_TRUE(NoTemporaryFilesLeft());
+    size_t files = 0;
+    while (fs::exists(dir_ / "VIDEO_TS" / ("VTS_01_" + std::to_string(files + 1) + ".VOB"))) ++files;
+    ASSERT_GE(files, 3u);
+    testsupport::DvdFolderFacts facts;
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {files, 100, "00:00:04.000"}, &facts));
+    // Each file ends at the first VOBU after the running total passes a multiple of the limit.
+    uint64_t total = 0;
+    for (size_t i = 0; i + 1 < files; ++i) {
+        total += facts.fileBytes[i];
+        EXPECT_GT(total, (i + 1) * Limit);
+        EXPECT_LT(total, (i + 1) * Limit + 700000);  // at most one VOBU more
+    }
+}
+
+TEST_F(DvdMux, FailuresAreReportedAndLeaveNoHalfVolume)
+{
+    const Clip clip = MakeClip(dir_.path(), 6);
+    const fs::path out = dir_ / "title.vob";
+    {
+        // Thirteen VOBUs, each in a file of its own, would not fit the title set:
+        // refused before the tenth file is started.
+        DvdMuxEngine::SetSplitBytesForTesting(150000);
+        const muxtest::RunResult r = Run(clip, out);
+        EXPECT_EQ(r.run, MuxErrGeneral);
+        EXPECT_NE(std::find(muxtest::Reported.begin(), muxtest::Reported.end(), MuxErrGeneral),
+                  muxtest::Reported.end());
+        EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS"));
+        EXPECT_TRUE(NoTemporaryFilesLeft());
+        DvdMuxEngine::SetSplitBytesForTesting(0);
+    }
+    {
+        // An information file that cannot be written.
+        fs::create_directories(dir_ / "VIDEO_TS" / "VTS_01_0.IFO");
+        const muxtest::RunResult r = Run(clip, out);
+        EXPECT_EQ(r.run, 0);
+        EXPECT_EQ(r.end, MuxErrWrite);
+        EXPECT_EQ(muxtest::Reported, std::vector<int32_t>{MuxErrWrite});
+        EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS" / "VTS_01_0.BUP"));
+        EXPECT_TRUE(NoTemporaryFilesLeft());
+        fs::remove_all(dir_ / "VIDEO_TS");
+        fs::remove_all(dir_ / "AUDIO_TS");
+    }
+    {
+        // A picture size DVD-Video has no code for: nothing is patched or moved.
+        const Clip small = MakeClip(dir_.path(), 1, "640x480", "30000/1001");
+        const muxtest::RunResult r = Run(small, out);
+        EXPECT_EQ(r.end, MuxErrGeneral);
+        EXPECT_EQ(muxtest::Reported, std::vector<int32_t>{MuxErrGeneral});
+        EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS"));
+        ASSERT_TRUE(fs::exists(out));
+        const std::string vob = ReadFile(out);
+        ASSERT_GT(vob.size(), 0u);
+        EXPECT_EQ(vob.size() % Pack, 0u);
+        // The navigation packs still hold only what the engine wrote: zero PCI.
+        EXPECT_EQ(vob.compare(0x2D, 4, std::string(4, '\0')), 0);
+        EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+    }
+}
+
+}  // namespace
