@@ -62,7 +62,10 @@ std::string WithTrailingSlash(std::string path) {
 }
 
 std::string ReadFolderKey(const char* key) {
-    return WithTrailingSlash(platform::IniReadString(kSettingsSection, key, CurrentDirectory(), ProgramIniFileName()));
+    std::string folder = platform::IniReadString(kSettingsSection, key, CurrentDirectory(), ProgramIniFileName());
+    // A key that is there but empty means the current folder, not the root.
+    if (folder.empty()) folder = CurrentDirectory();
+    return WithTrailingSlash(folder);
 }
 
 bool WriteFolderKey(const char* key, const std::string& path) {
@@ -90,6 +93,8 @@ void ReadSettings() {
     if (SettingsFileName.empty()) InitSettingsFileName();
     ProfileDirectory = platform::IniReadString(kSettingsSection, "Profile Path", "", SettingsFileName);
     if (ProfileDirectory.size() > kProfileDirectoryLimit) ProfileDirectory.resize(kProfileDirectoryLimit);
+    // File names are appended to the folder as they stand.
+    if (!ProfileDirectory.empty()) ProfileDirectory = WithTrailingSlash(ProfileDirectory);
     if (!ProfileDirectory.empty() && !ProbeProfileDirectory(ProfileDirectory)) {
         platform::ShowMessageBox(
             "Program is unable to access profile directory. \nNew profile directory will be created in the\n"
@@ -152,7 +157,8 @@ bool WriteDefaultSettings(bool profileOnly) {
     if (!defaultSettingsHooks.viewExists || !defaultSettingsHooks.viewExists()) return false;
 
     SavingDefaults = 1;
-    bool applied = !defaultSettingsHooks.applyToParameters || defaultSettingsHooks.applyToParameters();
+    // Without a form to store there is nothing known to be right to write.
+    bool applied = defaultSettingsHooks.applyToParameters && defaultSettingsHooks.applyToParameters();
     SavingDefaults = 0;
     if (!applied) {
         platform::ShowMessageBox(LoadResString(64047), "");

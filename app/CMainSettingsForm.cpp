@@ -20,12 +20,12 @@
 #include <filesystem>
 
 #include "app/AppSettings.h"
+#include "app/BatchLog.h"
 #include "app/CSpinCtrl8.h"
 #include "job/AviSource.h"
 #include "job/JobDriver.h"
 #include "job/Preview.h"
 #include "job/Profile.h"
-#include "job/Report.h"
 #include "job/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
@@ -101,14 +101,6 @@ void SetFormFileDialogHook(FormFileDialogHook hook) { FileDialogHook() = hook ? 
 
 void RequestInputFileBrowse() {
     if (MainSettingsForm) MainSettingsForm->PostInputBrowse();
-}
-
-void AppendBatchLog(const std::string& text) {
-    if (BatchLogFileName.empty()) return;
-    if (std::FILE* f = std::fopen(BatchLogFileName.c_str(), "a")) {
-        std::fputs(text.c_str(), f);
-        std::fclose(f);
-    }
 }
 
 CMainSettingsForm::CMainSettingsForm(QWidget* parent) : QWidget(parent) {

@@ -141,5 +141,3 @@ extern std::string LastOutputFileName;
 
 // Posts the input Browse command to the form, when there is one.
 void RequestInputFileBrowse();
-// Appends `text` to the batch log.
-void AppendBatchLog(const std::string& text);

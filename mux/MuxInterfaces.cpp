@@ -84,6 +84,8 @@ int MultiplexWithLibrary(const std::string& audioFile, const std::string& videoF
         selected = status == 0;
         if (status == 0) status = MuxBegin();
         if (status == 0) status = ConfigureMuxSession();
+        if (status == 0)
+            status = MuxSetVideoSettings(EncoderSettings.vbvBufferSize, EncoderSettings.mpegProfile, EncoderSettings.mpegLevel);
         if (status == 0) status = MuxSetMessageCallback(ReportMuxLibraryError, 0);
         if (status == 0) status = MuxRun(videoFile.c_str(), audioFile.c_str(), outputFile.c_str(), MuxProgressCallback);
     } catch (const MuxJump&) {

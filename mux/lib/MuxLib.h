@@ -110,6 +110,9 @@ int32_t MuxSetMessageCallback(MuxMessageFunction callback, int32_t userValue);
 int32_t MuxAddSink(intptr_t kind, const void* descriptor);
 int32_t MuxRemoveSink(intptr_t kind);
 int32_t MuxSetDvdOutputFolder(const MuxDvdFolderDescriptor* descriptor);
+// The application's video settings that the readers record with the video stream:
+// the VBV buffer size in units of 2048 bytes, the profile and the level settings.
+int32_t MuxSetVideoSettings(int32_t vbvBufferSize, int32_t mpegProfile, int32_t mpegLevel);
 int32_t MuxRun(const char* videoFile, const char* audioFile, const char* outputFile,
                MuxProgressFunction progress);
 int32_t MuxEnd();

@@ -57,7 +57,7 @@ struct PesPacketRecord {
     std::array<PesAccessUnit, 10> units{};
     uint32_t unitCount = 0;
     uint32_t leadingBytes = 0;
-    uint32_t userDataOffset = 0;  // where an I picture's unit begins in the packet, 0 when none
+    uint32_t userDataOffset = 0;  // where an I picture's user data placeholder begins in the packet, 0 when none
     int32_t iPicturePayloadOffset = -1;  // the same in the payload while the packet is filled
     std::vector<uint8_t> extension;
     // DVD: header bytes kept free (as stuffing) for a P-STD extension, and where they are.
@@ -130,6 +130,7 @@ private:
 
     MuxPackEngine& engine_;
     std::vector<uint8_t> heldAudio_;
+    bool scanUserDataPending_ = false;  // an SVCD I picture whose user data has not come yet
 };
 
 // Abstract pack engine: queues of finished packets and the readers that fill them.

@@ -116,6 +116,8 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     // The output name must fit the sink's name block.
     if (outputFile == nullptr || std::strlen(outputFile) > 355) return MuxErrWrite;
     const int32_t type = s.Option(0);
+    // A type never set or out of range would leave an empty output behind as a success.
+    if (type < MuxTypeMpeg1System || type > MuxTypeSvcd) return MuxErrParameterValue;
     const bool dvdFolder = type == MuxTypeDvdVolume && (s.Option(11) & 6) != 0;
     status = MuxAddSink(dvdFolder ? MuxSinkDvdFolder : MuxSinkFile, outputFile);
     if (status != 0) return status;
@@ -135,7 +137,7 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
         // No engine of this type is built into the library.
         return MuxErrNotImplemented;
     } else {
-        return 0;
+        return MuxErrParameterValue;
     }
 
     std::vector<uint8_t> frame(8192);

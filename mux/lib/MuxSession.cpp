@@ -4,7 +4,9 @@
 
 #include "mux/lib/DvdMuxEngine.h"
 #include "mux/lib/MuxPackEngine.h"
+#include "mux/lib/ProgramMuxEngine.h"
 #include "mux/lib/SystemMuxEngine.h"
+#include "mux/lib/TransportMuxEngine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,7 +56,9 @@ MuxSession::MuxSession() = default;
 
 void MuxSession::DeleteEngines()
 {
-    packEngine.reset();
+    packEngine = nullptr;
+    programEngine.reset();
+    transportEngine.reset();
     systemEngine.reset();
     dvdEngine.reset();
 }
@@ -184,6 +188,8 @@ int32_t MuxBegin()
     std::lock_guard guard(s->lock);
     try {
         s->systemEngine = std::make_unique<SystemMuxEngine>(*s);
+        s->programEngine = std::make_unique<ProgramMuxEngine>(*s);
+        s->transportEngine = std::make_unique<Type5MuxEngine>(*s);
         s->dvdEngine = std::make_unique<DvdMuxEngine>(*s);
     } catch (const std::bad_alloc&) {
         return MuxErrOutOfMemory;
@@ -203,7 +209,11 @@ int32_t MuxSetOption(int32_t id, int32_t value)
     s->options[static_cast<size_t>(id)] = value;
     if (id == 0) {
         if (value != MuxTypeMpeg1System && value != MuxTypeVideoCd) s->systemEngine.reset();
-        if (value != MuxTypeMpeg2Program && value != MuxTypeTransport && value != MuxTypeSvcd) s->packEngine.reset();
+        const bool program = value == MuxTypeMpeg2Program || value == MuxTypeSvcd;
+        if (!program) s->programEngine.reset();
+        if (value != MuxTypeTransport) s->transportEngine.reset();
+        s->packEngine = program ? static_cast<MuxPackEngine*>(s->programEngine.get())
+                                : value == MuxTypeTransport ? s->transportEngine.get() : nullptr;
         if (value != MuxTypeDvdVolume) s->dvdEngine.reset();
         if (value >= 1 && value <= 6) {
             const int32_t* defaults = TypeDefaults[value - 1];
@@ -305,6 +315,18 @@ int32_t MuxSetDvdOutputFolder(const MuxDvdFolderDescriptor* descriptor)
     return 0;
 }
 
+int32_t MuxSetVideoSettings(int32_t vbvBufferSize, int32_t mpegProfile, int32_t mpegLevel)
+{
+    MuxSession* s = CurrentMuxSession();
+    if (s == nullptr) return MuxErrContext;
+    std::lock_guard guard(s->lock);
+    s->videoVbvBytes = vbvBufferSize > 0 ? static_cast<uint32_t>(vbvBufferSize) * 2048u : 0;
+    s->videoProfileCode = mpegProfile == 4 ? 1 : mpegProfile == 1 ? 4 : 0;
+    s->videoLevelCode = mpegLevel == 8 ? 2 : mpegLevel == 10 ? 3 : mpegLevel == 6 ? 1 : 0;
+    if (s->packEngine) s->packEngine->RefreshGeometry();
+    return 0;
+}
+
 int32_t MuxAddSink(intptr_t kind, const void* descriptor)
 {
     MuxSession* s = CurrentMuxSession();
@@ -400,7 +422,7 @@ int32_t FeedProgram(const uint8_t* data, uint32_t length, bool video)
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
     std::lock_guard guard(s->lock);
-    MuxPackEngine* engine = s->packEngine.get();
+    MuxPackEngine* engine = s->packEngine;
     if (engine == nullptr) return MuxErrContext;
     if (data != nullptr) {
         int32_t status;
@@ -521,6 +543,12 @@ int32_t MuxEnd()
     if (status == 0 && closeStatus != 0) {
         status = closeStatus;
         s->ReportStatus(status);
+    }
+    // SVCD output written as it stood gets its scan information in the closed file.
+    if (status == 0 && s->Option(0) == MuxTypeSvcd && s->Option(12) == 0 && s->packEngine == s->programEngine.get() &&
+        s->programEngine) {
+        status = s->programEngine->PatchScanInformation();
+        if (status != 0) s->ReportStatus(status);
     }
     // The volume is built from the finished files; a failure there is the run's failure.
     if (status == 0 && s->dvdEngine) status = s->dvdEngine->WriteVolume();

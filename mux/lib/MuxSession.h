@@ -13,6 +13,7 @@
 
 class DvdMuxEngine;
 class MuxPackEngine;
+class ProgramMuxEngine;
 class SystemMuxEngine;
 
 // One entry of the sink list: a write function and its context.
@@ -60,7 +61,9 @@ public:
     std::vector<MuxSinkEntry> sinks;
     uint64_t outputBytes = 0;
     std::array<int32_t, MuxOptionCount> options{};
-    std::unique_ptr<MuxPackEngine> packEngine;  // selected pack engine of types 2, 5 and 6
+    MuxPackEngine* packEngine = nullptr;  // selected pack engine of types 2, 5 and 6
+    std::unique_ptr<ProgramMuxEngine> programEngine;  // made by MuxBegin, kept for types 2 and 6
+    std::unique_ptr<MuxPackEngine> transportEngine;   // made by MuxBegin, kept for type 5
     std::unique_ptr<SystemMuxEngine> systemEngine;
     std::unique_ptr<DvdMuxEngine> dvdEngine;
     MuxFileNameFunction fileNameCallback = nullptr;
@@ -68,6 +71,10 @@ public:
     std::recursive_mutex lock;
     MuxMessageFunction messageCallback = nullptr;
     int32_t messageUserValue = 0;
+    // The application's video settings, recorded by the readers with the stream.
+    uint32_t videoVbvBytes = 0;
+    int32_t videoProfileCode = 0;
+    int32_t videoLevelCode = 0;
 };
 
 // The session the checked calls act on; null when none is selected.

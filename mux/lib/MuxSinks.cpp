@@ -26,7 +26,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t length)
 int32_t MuxFileSink::Open()
 {
     fill = 0;
-    fd = ::open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+    fd = ::open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0666);
     return fd < 0 ? int32_t{MuxErrWrite} : 0;
 }
 

@@ -16,6 +16,18 @@ namespace {
 using namespace muxtables;
 using packwriters::PutTimeStamp;
 
+// Picture header, coding extension and user data of an I picture, with room to spare.
+constexpr size_t IPictureHeadBytes = 64;
+
+// User data of 14 bytes of 0x01: the place the SVCD scan information goes.
+bool IsScanPlaceholder(const uint8_t* data, uint32_t length)
+{
+    if (length < 18) return false;
+    for (uint32_t i = 4; i < 18; ++i)
+        if (data[i] != 0x01) return false;
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<PesPacketRecord> MakePaddingPacket(uint32_t n)
@@ -35,6 +47,9 @@ void MuxPackEngine::RefreshGeometry()
     if (packSize >= 64 && packSize <= 65535) geometry.packSize = static_cast<uint32_t>(packSize);
     geometry.packetsPerPack = static_cast<uint32_t>(std::max(1, session.Option(1)));
     geometry.packetSize = (geometry.packSize - 14) / geometry.packetsPerPack;
+    geometry.settingsVbvBytes = session.videoVbvBytes;
+    geometry.settingsProfileCode = session.videoProfileCode;
+    geometry.settingsLevelCode = session.videoLevelCode;
 }
 
 bool PackGeometry::Dvd() const
@@ -253,6 +268,14 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         QueuedVideoUnit& v = *video;
         const uint64_t decode = v.pictureCount * 90000 * v.rateDen / v.rateNum + static_cast<uint64_t>(startDelay);
         if (!videoPacket) videoPacket = StartPacket(video, true);
+        scanUserDataPending_ = svcd && pictureType == 1;
+        // An SVCD I picture's header and the user data after it go into one packet, so
+        // that its scan information lies in the sector where the picture begins.
+        if (scanUserDataPending_ && videoPacket->bytes.size() > 9 &&
+            HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + 10 + IPictureHeadBytes >= packetSize) {
+            FinishPacket(videoPacket, 0xE0);
+            if (!videoPacket) videoPacket = StartPacket(video, true);
+        }
         if ((videoPacket->flags & 3) == 0) {
             const int64_t reorder = std::max<int64_t>(0, int64_t{temporalReference} - v.picturesSinceGop + 1);
             const uint64_t present = decode + static_cast<uint64_t>(reorder) * v.ticksPerPicture;
@@ -262,7 +285,6 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
                 FinishPacket(videoPacket, 0xE0, true);
                 if (!videoPacket) videoPacket = StartPacket(video, true);
             }
-            if (pictureType == 1) videoPacket->iPicturePayloadOffset = static_cast<int32_t>(videoPacket->bytes.size() - 9);
             videoPacket->pts = present;
             videoPacket->dts = decode;
             videoPacket->flags = PesPacketRecord::FlagPts | PesPacketRecord::FlagDts | (reorder != 0 ? 10u : 5u) << 16;
@@ -276,6 +298,18 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         v.lastTemporalReference = temporalReference;
         ++v.picturesSinceGop;
         ++v.pictureCount;
+    } else if (code == 0xB2 && scanUserDataPending_) {
+        // The placeholder the scan information replaces: recorded where it begins.
+        scanUserDataPending_ = false;
+        if (IsScanPlaceholder(data, length) && videoPacket) {
+            if (videoPacket->bytes.size() > 9 && HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + length > packetSize) {
+                FinishPacket(videoPacket, 0xE0);
+                if (!videoPacket) videoPacket = StartPacket(video, true);
+            }
+            videoPacket->iPicturePayloadOffset = static_cast<int32_t>(videoPacket->bytes.size() - 9);
+        }
+    } else if (code >= 0x01 && code <= 0xAF) {
+        scanUserDataPending_ = false;
     }
     Append(videoPacket, data, length, 0xE0);
     if (code == 0x00) return FeedHeldAudio();

@@ -14,6 +14,7 @@
 #include "app/CMainSettingsForm.h"
 #include "job/EncoderSettings.h"
 #include "job/Profile.h"
+#include "job/Report.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
@@ -295,6 +296,43 @@ TEST_F(FormTest, StoredValuesReachTheSettingsAndAProfileReadsBackEqual) {
     EXPECT_TRUE(Get<QRadioButton>("1012")->isChecked());
     EXPECT_TRUE(Get<QCheckBox>("1168")->isChecked());
     EXPECT_EQ(Get<QComboBox>("1164")->currentIndex(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FormTest, OutputLocationsAreCheckedInteractivelyAndInTheBatchLog) {
+    Click("1011");
+    Choose(MakeAvi("loc.avi"));
+    const std::string missing = (dir_ / "none").string() + "/";
+    Type("1005", missing + "x.mpg");
+    boxes_.Clear();
+    EXPECT_EQ(form_->CheckOutputFile(), 0);
+    EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Error:\nOutput directory " + missing +
+                                                       " does not exist.\nPlease set valid output file name."});
+
+    // The batch variant: the output goes to the job's folder, an existing one is overwritten with a warning.
+    BatchLogFileName = (dir_ / "message.log").string();
+    const std::string jobs = (dir_ / "jobs").string();
+    fs::create_directories(jobs);
+    testsupport::WriteFile(jobs + "/loc.mpg", "old");
+    boxes_.Clear();
+    ASSERT_EQ(form_->LoadInputFileForBatch((dir_ / "loc.avi").string(), jobs), 1);
+    EXPECT_EQ(Text("1005"), jobs + "/loc.mpg");
+    EXPECT_EQ(EncoderSettings.tempAudioFileName, jobs + "/loc_.mp2");
+    EXPECT_TRUE(boxes_.Texts().empty());
+    const std::string log = testsupport::ReadFile(BatchLogFileName);
+    EXPECT_NE(log.find("\nLoading input file " + (dir_ / "loc.avi").string() + " information \n"), std::string::npos);
+    EXPECT_NE(log.find(" Warning:\n Output file " + jobs + "/loc.mpg already exists.\n Overwriting existing file! \n"),
+              std::string::npos);
+    EXPECT_EQ(testsupport::ReadFile(jobs + "/loc.mpg"), "old");
+
+    EXPECT_EQ(form_->LoadInputFileForBatch((dir_ / "loc.yuv").string(), jobs), 0);
+    EXPECT_NE(testsupport::ReadFile(BatchLogFileName)
+                  .find("\nError: Input file " + (dir_ / "loc.yuv").string() + " does not have '.avi' extension."),
+              std::string::npos);
+    BatchLogFileName.clear();
 }
 
 }  // namespace

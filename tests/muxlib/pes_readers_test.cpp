@@ -166,8 +166,17 @@ TEST_F(PesReadersTest, MarginOfTheStartDelayFollowsFixedRateMode)
 TEST_F(PesReadersTest, SvcdPacketsStartAtSequenceHeadersWithBufferExtensions)
 {
     Fixture f(MuxTypeSvcd);
-    FeedAll(f, SplitUnits(videoEs), SplitFrames(audioEs));
-    EXPECT_EQ(CheckQueue(f.engine.videoQueue, 2310, 0xE0), videoEs);
+    // Each I picture gets the user-data placeholder our encoder writes for SVCD.
+    std::vector<std::string> units;
+    for (const std::string& u : SplitUnits(videoEs)) {
+        units.push_back(u);
+        if (u.size() > 6 && u[3] == 0 && ((static_cast<uint8_t>(u[5]) >> 3) & 7) == 1)
+            units.push_back(std::string("\0\0\1\xB2", 4) + std::string(14, '\1'));
+    }
+    std::string withUserData;
+    for (const std::string& u : units) withUserData += u;
+    FeedAll(f, units, SplitFrames(audioEs));
+    EXPECT_EQ(CheckQueue(f.engine.videoQueue, 2310, 0xE0), withUserData);
     int sequences = 0;
     for (const auto& p : f.engine.videoQueue) {
         const auto& b = p->bytes;
@@ -183,16 +192,20 @@ TEST_F(PesReadersTest, SvcdPacketsStartAtSequenceHeadersWithBufferExtensions)
         }
     }
     EXPECT_GE(sequences, 2);
-    // Each I picture's start is found where its packet says.
+    // Each I picture's placeholder is found whole where its packet says, in the packet
+    // that holds the picture header.
     int marked = 0;
     for (const auto& p : f.engine.videoQueue) {
         if (p->userDataOffset == 0) continue;
         ++marked;
         const auto& b = p->bytes;
-        ASSERT_LE(p->userDataOffset + 6, p->totalLength);
-        EXPECT_EQ(std::vector<uint8_t>(b.begin() + p->userDataOffset, b.begin() + p->userDataOffset + 4),
-                  (std::vector<uint8_t>{0, 0, 1, 0}));
-        EXPECT_EQ((b[p->userDataOffset + 5] >> 3) & 7, 1);
+        ASSERT_LE(p->userDataOffset + 18, p->totalLength);
+        EXPECT_EQ(std::string(b.begin() + p->userDataOffset, b.begin() + p->userDataOffset + 18),
+                  std::string("\0\0\1\xB2", 4) + std::string(14, '\1'));
+        bool picture = false;
+        for (size_t i = p->headerLength; i + 6 < p->userDataOffset; ++i)
+            picture = picture || (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0 && ((b[i + 5] >> 3) & 7) == 1);
+        EXPECT_TRUE(picture);
     }
     EXPECT_EQ(marked, sequences);
     const auto& a = f.engine.audioQueue.front()->bytes;

@@ -278,9 +278,15 @@ TEST_F(MuxRunTest, BrokenInputsGiveStreamErrors)
     r = RunSession(MuxTypeMpeg1System, {}, dir_ / "junk.m1v", TestStreams().audio, out);
     EXPECT_EQ(r.run, MuxErrVideoStream);
 
-    // Types whose engines this library does not build.
-    r = RunSession(MuxTypeMpeg2Program, {}, TestStreams().video, TestStreams().audio, out);
-    EXPECT_EQ(r.run, MuxErrNotImplemented);
+    // A type never set or out of range is refused before any output exists.
+    std::filesystem::remove(out);
+    for (int32_t type : {0, 7}) {
+        ClearReported();
+        r = RunSession(type, {}, TestStreams().video, TestStreams().audio, out);
+        EXPECT_EQ(r.run, MuxErrParameterValue);
+        EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrParameterValue});
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 TEST_F(MuxRunTest, EmptyAudioStillGivesAPlayableStream)

@@ -1,0 +1,452 @@
+// The main window and its commands.
+#include "app/CMainFrame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontMetrics>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWhatsThis>
+#include <filesystem>
+#include <system_error>
+
+#include "app/AppSettings.h"
+#include "app/CMainSettingsForm.h"
+#include "app/CMpegDoc.h"
+#include "app/CTessmarApp.h"
+#include "app/RecentFileList.h"
+#include "app/ZRNFileDialog.h"
+#include "job/EncoderSettings.h"
+#include "job/JobDriver.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/MessageBox.h"
+
+QStatusBar* MainStatusBar = nullptr;
+int LargeScreen = 0;
+int MainWindowWidth = 0, MainWindowHeight = 0;
+
+namespace {
+
+CMainFrame* TitleWindow = nullptr;
+
+std::string CurrentMainTitle() { return TitleWindow ? TitleWindow->windowTitle().toStdString() : std::string(); }
+void SetMainTitle(const std::string& title) {
+    if (TitleWindow) TitleWindow->setWindowTitle(QString::fromStdString(title));
+}
+
+// The application's menu ids.
+enum : int {
+    kResetProfile = 57600, kImportProfile = 57601, kSaveProfile = 57603, kSaveProfileAs = 57604,
+    kProfileManager = 32797, kBatchProcessing = 32795, kRecentFile = 57616, kExit = 57665,
+    kStartEncoding = 32771, kStopEncoding = 32772, kPauseEncoding = 32775, kPreviewInput = 32791,
+    kPlayOutput = 32792, kShowInput = 32777, kShowOutput = 32778, kAutoWindowSize = 32780,
+    kForce352x240 = 32781, kActualSize = 32808, kViewToolbar = 59392, kAviInformation = 32783,
+    kSaveAsDefault = 32790, kSuppressWarnings = 32807, kHelpTopics = 57667, kContextHelp = 57669,
+    kAbout = 57664,
+};
+
+// The document's way to the form.
+class FormDocumentLink : public DocumentFormLink {
+public:
+    explicit FormDocumentLink(CMainSettingsForm& form) : form_(form) {}
+    void LoadDefaultProfile() override { form_.LoadDefaultProfile(); }
+    bool ApplyToParameters() override { return form_.ApplyToParameters() == 1; }
+    bool SetInputFile(const std::string& path) override { return form_.SetInputFile(path) != 0; }
+
+private:
+    CMainSettingsForm& form_;
+};
+
+}  // namespace
+
+CMainFrame::CMainFrame(CTessmarApp& app) : app_(app) {
+    setObjectName("128");
+    BuildMenus();
+    BuildToolBar();
+    auto* status = new QStatusBar(this);
+    status->setObjectName("59393");
+    setStatusBar(status);
+    status->showMessage("Ready");
+    MainStatusBar = status;
+    MessageOwnerWindow = this;
+    TitleWindow = this;
+    JobWindows.getMainTitle = CurrentMainTitle;
+    JobWindows.setMainTitle = SetMainTitle;
+
+    // The view fills this area; until then it stays an empty panel.
+    auto* placeholder = new QWidget(this);
+    placeholder->setObjectName("viewArea");
+    setCentralWidget(placeholder);
+    PlaceWindow();
+
+    if (CMpegDoc* doc = app_.Document()) {
+        connect(doc, &CMpegDoc::Changed, this, [this] {
+            UpdateTitle();
+            RebuildRecentFileMenu();
+            UpdateCommandStates();
+        });
+    }
+    // The run state is a plain word the job changes: look at it while idle,
+    // as the menus and the accelerators must follow it.
+    auto* idle = new QTimer(this);
+    connect(idle, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+    idle->start(100);
+
+    UpdateTitle();
+    RebuildRecentFileMenu();
+    UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+    if (CMpegDoc* doc = app_.Document(); doc && doc->Form() == formLink_.get()) doc->SetForm(nullptr);
+    if (MainStatusBar == statusBar()) MainStatusBar = nullptr;
+    if (MessageOwnerWindow == this) MessageOwnerWindow = nullptr;
+    if (TitleWindow == this) {
+        TitleWindow = nullptr;
+        JobWindows.getMainTitle = nullptr;
+        JobWindows.setMainTitle = nullptr;
+    }
+}
+
+QAction* CMainFrame::AddCommand(int id, const QString& text, const QKeySequence& shortcut) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::number(id));
+    if (!shortcut.isEmpty()) {
+        action->setShortcut(shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    connect(action, &QAction::triggered, this, [this, id] { Run(id); });
+    addAction(action);  // shortcuts work with the menu bar hidden too
+    commands_[id].action = action;
+    return action;
+}
+
+void CMainFrame::Run(int id) {
+    auto it = commands_.find(id);
+    if (it == commands_.end()) return;
+    UpdateCommandStates();  // a shortcut may come before the idle update saw a change
+    if (!it->second.action->isEnabled() || !it->second.run) return;
+    it->second.run();
+    UpdateCommandStates();
+}
+
+QAction* CMainFrame::Action(int id) const {
+    auto it = commands_.find(id);
+    return it == commands_.end() ? nullptr : it->second.action;
+}
+
+void CMainFrame::SetCommand(int id, std::function<void()> run, std::function<bool()> enabled) {
+    auto it = commands_.find(id);
+    if (it == commands_.end()) return;
+    it->second.run = std::move(run);
+    it->second.enabled = std::move(enabled);
+    UpdateCommandStates();
+}
+
+void CMainFrame::BuildMenus() {
+    auto idleOnly = [] { return IdleOnlyCommandEnabled(RunState); };
+    auto always = [] { return true; };
+    auto set = [this](int id, std::function<void()> run, std::function<bool()> enabled,
+                      std::function<bool()> checked = {}) {
+        Command& command = commands_[id];
+        command.run = std::move(run);
+        command.enabled = std::move(enabled);
+        command.checked = std::move(checked);
+        if (command.checked) command.action->setCheckable(true);
+    };
+
+    fileMenu_ = menuBar()->addMenu("&File");
+    fileMenu_->addAction(AddCommand(kResetProfile, "&Reset Profile", QKeySequence("Ctrl+R")));
+    fileMenu_->addAction(AddCommand(kProfileManager, "&Profile Manager ", QKeySequence("Ctrl+P")));
+    fileMenu_->addAction(AddCommand(kImportProfile, "Imp&ort profile file...", QKeySequence("Ctrl+O")));
+    fileMenu_->addAction(AddCommand(kSaveProfile, "&Save profile ", QKeySequence("Ctrl+S")));
+    fileMenu_->addAction(AddCommand(kSaveProfileAs, "Save profile &As..."));
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(AddCommand(kBatchProcessing, "&Batch Processing...", QKeySequence("Ctrl+B")));
+    fileMenu_->addSeparator();
+    recentAnchor_ = fileMenu_->addSeparator();
+    fileMenu_->addAction(AddCommand(kExit, "E&xit"));
+    set(kResetProfile, [this] { app_.OnFileNew(); }, idleOnly);
+    set(kImportProfile, [this] { app_.OnFileOpen(); }, idleOnly);
+    set(kSaveProfile, [this] { if (CMpegDoc* doc = app_.Document()) doc->OnFileSave(); }, idleOnly);
+    // Saving stores the form into the settings, which must not change under a running job.
+    set(kSaveProfileAs, [this] { if (CMpegDoc* doc = app_.Document()) doc->OnFileSaveAs(); }, idleOnly);
+    set(kExit, [this] { close(); }, always);
+
+    QMenu* action = menuBar()->addMenu("&Action");
+    action->addAction(AddCommand(kStartEncoding, "STA&RT Encoding ", QKeySequence("Alt+R")));
+    action->addAction(AddCommand(kStopEncoding, "&STOP Encoding", QKeySequence("Alt+S")));
+    action->addAction(AddCommand(kPauseEncoding, "&PAUSE Encoding", QKeySequence("Alt+P")));
+    action->addSeparator();
+    action->addAction(AddCommand(kPreviewInput, "Preview input file"));
+    action->addAction(AddCommand(kPlayOutput, "Play output file"));
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction(AddCommand(kShowInput, "Show &input stream frames", QKeySequence("Alt+I")));
+    view->addAction(AddCommand(kShowOutput, "Show &output stream frames", QKeySequence("Alt+O")));
+    QMenu* preview = view->addMenu("&Preview window settings");
+    preview->addAction(AddCommand(kForce352x240, "&Force to 352x240"));
+    preview->addAction(AddCommand(kActualSize, "&Actual Size"));
+    auto* sizes = new QActionGroup(this);
+    sizes->addAction(Action(kForce352x240));
+    sizes->addAction(Action(kActualSize));
+    view->addSeparator();
+    view->addAction(AddCommand(kViewToolbar, "View &Toolbar", QKeySequence("Alt+T")));
+    view->addAction(AddCommand(kAviInformation, "Show AVI file information   "));
+    view->addSeparator();
+    view->addAction(AddCommand(kSaveAsDefault, "Save current settings as Default"));
+    view->addAction(AddCommand(kSuppressWarnings, "Suppress warning messages"));
+    AddCommand(kAutoWindowSize, "Resize the preview windows automatically");  // no menu item
+    set(kShowInput, [this] { OnShowInputFrames(); }, always, [] { return EncoderSettings.showInput != 0; });
+    set(kShowOutput, [this] { OnShowOutputFrames(); }, always, [] { return EncoderSettings.showOutput != 0; });
+    set(kAutoWindowSize, [this] { OnAutoWindowSize(); }, idleOnly,
+        [] { return EncoderSettings.autoResizeWindow != 0; });
+    set(kForce352x240,
+        [this] {
+            if (EncoderSettings.stretchPreview == 0) {
+                EncoderSettings.stretchPreview = 1;
+                MarkProfileModified();
+                emit PreviewSettingsChanged();
+            }
+        },
+        always, [] { return EncoderSettings.stretchPreview != 0; });
+    set(kActualSize,
+        [this] {
+            if (EncoderSettings.stretchPreview != 0) {
+                EncoderSettings.stretchPreview = 0;
+                MarkProfileModified();
+                emit PreviewSettingsChanged();
+            }
+        },
+        always, [] { return EncoderSettings.stretchPreview == 0; });
+    set(kViewToolbar, [this] { toolBar_->setVisible(!toolBar_->isVisible()); }, always,
+        [this] { return toolBar_ && !toolBar_->isHidden(); });
+    set(kSaveAsDefault, [this] { OnSaveSettingsAsDefault(); }, idleOnly);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(AddCommand(kHelpTopics, "&Help Topics", QKeySequence("F1")));
+    AddCommand(kContextHelp, "What's This?", QKeySequence("Shift+F1"));
+    help->addSeparator();
+    help->addAction(AddCommand(kAbout, "&About ZRN-MPEG Encoder..."));
+    set(kHelpTopics, [this] { OnHelpTopics(); }, always);
+    set(kContextHelp, [] { QWhatsThis::enterWhatsThisMode(); }, always);
+    set(kAbout, [this] { app_.OnAppAbout(); }, always);
+}
+
+void CMainFrame::BuildToolBar() {
+    toolBar_ = new QToolBar("Toolbar", this);
+    toolBar_->setObjectName("59392");
+    toolBar_->setIconSize(QSize(16, 16));
+    toolBar_->setMovable(false);
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+    QStyle* s = style();
+    auto button = [&](int id, QStyle::StandardPixmap icon) {
+        QAction* action = Action(id);
+        action->setIcon(s->standardIcon(icon));
+        toolBar_->addAction(action);
+    };
+    button(kResetProfile, QStyle::SP_FileIcon);
+    button(kProfileManager, QStyle::SP_DirOpenIcon);
+    button(kSaveProfile, QStyle::SP_DialogSaveButton);
+    toolBar_->addSeparator();
+    button(kAviInformation, QStyle::SP_FileDialogInfoView);
+    toolBar_->addSeparator();
+    button(kBatchProcessing, QStyle::SP_FileDialogDetailedView);
+    toolBar_->addSeparator();
+    button(kStartEncoding, QStyle::SP_MediaPlay);
+    button(kStopEncoding, QStyle::SP_MediaStop);
+    button(kPauseEncoding, QStyle::SP_MediaPause);
+    toolBar_->addSeparator();
+    button(kHelpTopics, QStyle::SP_MessageBoxQuestion);
+}
+
+void CMainFrame::PlaceWindow() {
+    QRect desktop(0, 0, 800, 600);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) desktop = screen->availableGeometry();
+    const QFontMetrics metrics(QApplication::font());
+    geometry_ = ComputeMainWindowGeometry(metrics.averageCharWidth(), metrics.height(), desktop.width(),
+                                          desktop.height());
+    LargeScreen = geometry_.largeScreen;
+    MainWindowWidth = geometry_.minWidth;
+    MainWindowHeight = geometry_.minHeight;
+    setMinimumSize(geometry_.minWidth, geometry_.minHeight);
+    resize(geometry_.width, geometry_.height);
+    move(desktop.left() + geometry_.x, desktop.top() + geometry_.y);
+}
+
+void CMainFrame::CreateView() {
+    if (form_) return;
+    InstallZrnFileDialog();
+    // The previews and progress panels will take the space above the form.
+    auto* area = new QWidget(this);
+    area->setObjectName("viewArea");
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch(1);
+    form_ = new CMainSettingsForm(area);
+    layout->addWidget(form_);
+    setCentralWidget(area);
+    connect(form_, &CMainSettingsForm::documentModified, this, [this] {
+        MarkProfileModified();
+        UpdateCommandStates();
+    });
+    formLink_ = std::make_unique<FormDocumentLink>(*form_);
+    if (CMpegDoc* doc = app_.Document()) doc->SetForm(formLink_.get());
+    form_->LoadDefaultProfile();
+}
+
+void CMainFrame::SetViewWidget(QWidget* view) {
+    if (!view) return;
+    view->setParent(this);
+    setCentralWidget(view);  // the placeholder goes
+}
+
+void CMainFrame::UpdateCommandStates() {
+    for (auto& [id, command] : commands_) {
+        const bool enabled = command.enabled && command.enabled();
+        if (command.action->isEnabled() != enabled) command.action->setEnabled(enabled);
+        if (command.checked) {
+            const bool checked = command.checked();
+            if (command.action->isChecked() != checked) command.action->setChecked(checked);
+        }
+    }
+}
+
+void CMainFrame::RebuildRecentFileMenu() {
+    for (QAction* action : recentActions_) {
+        fileMenu_->removeAction(action);
+        // It may be the entry being triggered: it goes once control is back in the event loop.
+        action->setObjectName(QString());
+        action->deleteLater();
+    }
+    recentActions_.clear();
+    const std::vector<std::string> labels = RecentFileMenuLabels(app_.RecentFiles());
+    if (labels.empty()) {
+        auto* none = new QAction("Recent File", this);
+        none->setObjectName(QString::number(kRecentFile));
+        none->setEnabled(false);
+        recentActions_.push_back(none);
+    }
+    for (size_t i = 0; i < labels.size() && i <= kLastRecentFileCommand - kFirstRecentFileCommand; ++i) {
+        auto* entry = new QAction(QString::fromStdString(labels[i]), this);
+        const int command = kFirstRecentFileCommand + static_cast<int>(i);
+        entry->setObjectName(QString::number(command));
+        connect(entry, &QAction::triggered, this, [this, command] {
+            app_.OnOpenRecentFile(command);
+            UpdateCommandStates();
+        });
+        recentActions_.push_back(entry);
+    }
+    fileMenu_->insertActions(recentAnchor_, QList<QAction*>(recentActions_.begin(), recentActions_.end()));
+}
+
+void CMainFrame::UpdateTitle() {
+    const CMpegDoc* doc = app_.Document();
+    setWindowTitle(QString::fromStdString(MainWindowTitle(doc ? doc->Title() : std::string())));
+}
+
+void CMainFrame::OnShowInputFrames() {
+    if (RunState == 2) {
+        platform::MessageBeep(0);
+        return;
+    }
+    EncoderSettings.showInput = !EncoderSettings.showInput;
+    MarkProfileModified();
+    emit PreviewSettingsChanged();
+}
+
+void CMainFrame::OnShowOutputFrames() {
+    if (RunState == 2) {
+        platform::MessageBeep(0);
+        return;
+    }
+    EncoderSettings.showOutput = !EncoderSettings.showOutput;
+    MarkProfileModified();
+    emit PreviewSettingsChanged();
+}
+
+void CMainFrame::OnAutoWindowSize() {
+    if (RunState == 2) {
+        platform::MessageBeep(0);
+        return;
+    }
+    EncoderSettings.autoResizeWindow = !EncoderSettings.autoResizeWindow;
+    MarkProfileModified();
+}
+
+void CMainFrame::OnHelpTopics() {
+    const std::string page = HelpPagePath(QCoreApplication::applicationDirPath().toStdString());
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page)));
+}
+
+void CMainFrame::OnSaveSettingsAsDefault() {
+    CMpegDoc* doc = app_.Document();
+    DocumentFormLink* form = doc ? doc->Form() : nullptr;
+    DefaultSettingsHooks hooks;
+    hooks.viewExists = [form] { return form != nullptr; };
+    if (form) hooks.applyToParameters = [form] { return form->ApplyToParameters(); };
+    SetDefaultSettingsHooks(hooks);
+    WriteDefaultSettings(false);
+    SetDefaultSettingsHooks({});
+}
+
+bool CMainFrame::DropFile(const std::string& path) {
+    switch (ClassifyDroppedFile(path)) {
+        case DropAction::OpenProfile: return app_.OpenDocumentFile(path);
+        case DropAction::TakeInput: {
+            CMpegDoc* doc = app_.Document();
+            DocumentFormLink* form = doc ? doc->Form() : nullptr;
+            if (!form) return false;
+            std::error_code ec;
+            std::filesystem::current_path(std::filesystem::path(path).parent_path(), ec);
+            if (!form->SetInputFile(path)) return false;
+            platform::MessageBeep(0);
+            return true;
+        }
+        case DropAction::Ignore: break;
+    }
+    return false;
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) return;  // only the first file counts
+    event->acceptProposedAction();
+    DropFile(urls.first().toLocalFile().toStdString());
+    UpdateCommandStates();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (RunState == 2) {
+        // The window stays; the encoding stops (a paused one too), and a later close succeeds.
+        event->ignore();
+        RequestStopEncoding();
+        return;
+    }
+    CMpegDoc* doc = app_.Document();
+    if (doc && !doc->SaveModified()) {
+        event->ignore();
+        return;
+    }
+    app_.ExitInstance();
+    event->accept();
+}

@@ -1,0 +1,95 @@
+// The program's main window: menu, accelerators, tool bar, status bar,
+// dropped files, the View switches, closing rules and help. The central
+// area belongs to the view, which fills it once it exists.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/FrameLogic.h"
+
+class CMainSettingsForm;
+class CTessmarApp;
+class DocumentFormLink;
+class QAction;
+class QMenu;
+class QStatusBar;
+class QToolBar;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CTessmarApp& app);
+    ~CMainFrame() override;
+
+    // The command with that resource id, or null.
+    QAction* Action(int id) const;
+    // Hands a command to its owner (the view, the batch and profile
+    // dialogs): what it does and when it may be used. A command without an
+    // owner stays disabled.
+    void SetCommand(int id, std::function<void()> run, std::function<bool()> enabled);
+    // Puts the view (with the main settings form) into the central area.
+    void SetViewWidget(QWidget* view);
+    QWidget* ViewWidget() const { return centralWidget(); }
+    // The view's first update: the main settings form at the bottom of the
+    // central area, linked to the document and filled from the settings.
+    void CreateView();
+
+    // Enables, disables and checks every command by the update rules; runs
+    // on every state change the frame sees and from the idle timer.
+    void UpdateCommandStates();
+    void RebuildRecentFileMenu();
+    void UpdateTitle();
+
+    const MainWindowGeometry& Geometry() const { return geometry_; }
+
+    // The drop of one file: a profile opens, an AVI file becomes the input.
+    // False when nothing was done with it.
+    bool DropFile(const std::string& path);
+
+signals:
+    // The preview switches changed; the view re-lays out its panes.
+    void PreviewSettingsChanged();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    struct Command {
+        QAction* action = nullptr;
+        std::function<void()> run;
+        std::function<bool()> enabled;  // empty: disabled
+        std::function<bool()> checked;  // empty: not checkable
+    };
+    QAction* AddCommand(int id, const QString& text, const QKeySequence& shortcut = {});
+    void BuildMenus();
+    void BuildToolBar();
+    void PlaceWindow();
+    void OnShowInputFrames();
+    void OnShowOutputFrames();
+    void OnAutoWindowSize();
+    void OnHelpTopics();
+    void OnSaveSettingsAsDefault();
+    void Run(int id);
+
+    CTessmarApp& app_;
+    std::map<int, Command> commands_;
+    QMenu* fileMenu_ = nullptr;
+    QAction* recentAnchor_ = nullptr;  // the separator after the recent files
+    std::vector<QAction*> recentActions_;
+    QToolBar* toolBar_ = nullptr;
+    MainWindowGeometry geometry_;
+    CMainSettingsForm* form_ = nullptr;
+    std::unique_ptr<DocumentFormLink> formLink_;
+};
+
+// The status bar whose first pane the view writes.
+extern QStatusBar* MainStatusBar;
+// 1 when the desktop is at least 800 x 600.
+extern int LargeScreen;
+extern int MainWindowWidth, MainWindowHeight;

@@ -1,0 +1,24 @@
+// The output file dialog: keeps the typed name's extension in step with the
+// file type the user picks.
+#pragma once
+
+#include <QFileDialog>
+#include <string>
+
+class ZRNFileDialog : public QFileDialog {
+    Q_OBJECT
+public:
+    // `filter` in the program's resource form: "Text (*.x)|*.x|...||".
+    ZRNFileDialog(bool open, const std::string& defaultExtension, const std::string& initialName,
+                  const std::string& filter, QWidget* parent);
+
+    // The name field's text, as the user typed it.
+    std::string TypedName() const;
+
+private:
+    // Another file type was picked: the name gets that type's extension.
+    void OnTypeChange(const QString& typeText);
+};
+
+// Makes this dialog the one the main settings form's Browse buttons open.
+void InstallZrnFileDialog();

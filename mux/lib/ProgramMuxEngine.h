@@ -1,0 +1,107 @@
+// The pack engine of MPEG-2 program streams and SVCD streams: one PES packet per
+// pack, scheduled against a model of the decoder's two input buffers.
+#pragma once
+
+#include "mux/lib/MuxPackEngine.h"
+#include "mux/lib/PackWriters.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class UserDataPatchList;
+
+// A model of one decoder input buffer: what arrived, and when the decoder takes it
+// out. Entries are kept in arrival order; the last one still receives the bytes of
+// an access unit that goes on in the next packet.
+class DecoderBufferRing {
+public:
+    static constexpr uint32_t Size = 60;
+
+    struct Entry {
+        uint32_t bytes = 0;
+        uint64_t removal = 0;  // 90 kHz
+        bool occupied = false;
+    };
+
+    // Frees every entry taken out before `clockBase`; returns the bytes freed.
+    uint32_t Release(uint64_t clockBase);
+    bool AnyDue(uint64_t clockBase) const;
+    bool Empty() const { return used_ == 0; }
+    uint32_t FreeEntries() const { return Size - used_; }
+    // Records one packet's payload: the bytes before its first access unit go to the
+    // unit still open, each access unit gets an entry. Needs units + 1 free entries.
+    void Record(const PesPacketRecord& packet, uint32_t payload, uint64_t& currentTime);
+    void Clear() { *this = DecoderBufferRing(); }
+
+    std::array<Entry, Size> entries{};
+    uint32_t index = 0;  // the entry that is open
+
+private:
+    void Add(uint64_t removal, uint32_t bytes);
+
+    uint32_t used_ = 0;
+};
+
+class ProgramMuxEngine : public MuxPackEngine {
+public:
+    explicit ProgramMuxEngine(MuxSession& session);
+    ~ProgramMuxEngine() override;
+
+    int32_t Multiplex() override;
+    int32_t Finish() override;
+    void OptionsChanged() override;
+
+    int32_t ScheduleProgramPacks();
+    // The mux rate in 50 bytes/s units for the two streams' byte rates (either record
+    // may be missing); stored as option 5, which is then used as it stands.
+    virtual uint32_t ComputeMuxRate(const PesPacketRecord* audio, const PesPacketRecord* video);
+    // The SVCD scan-information patch: through the sector cache when the output went
+    // through it, else in the written file. 0 for other types.
+    int32_t PatchScanInformation();
+    // Writes out what the sector cache still holds without patching it, so that the
+    // patch of the closed file can follow.
+    int32_t FlushSectorCache();
+
+    packwriters::SystemHeaderRecord systemHeader;
+    uint32_t currentMuxRate = 1;
+    uint32_t nextMuxRate = 1;
+    uint32_t baseMuxRate = 1;
+    uint64_t bytesWritten = 0;
+    float videoBytesSent = 0;
+    float audioBytesSent = 0;
+    DecoderBufferRing videoRing;
+    DecoderBufferRing audioRing;
+    int64_t videoOccupancy = 0;
+    int64_t audioOccupancy = 0;
+    std::unique_ptr<UserDataPatchList> patchList;
+    int64_t clockReference = 0;  // 27 MHz
+    uint64_t bytesAtClockReference = 0;
+
+    // Clock time without any packet going out after which a stream counts as one that
+    // cannot be scheduled.
+    static constexpr uint64_t MaxIdleTicks = 60 * 90000;
+    static constexpr uint32_t MaxMuxRate = 0x3FFFFF;
+
+protected:
+    enum class WriteStep { Sinks, SectorCache };
+
+    // The clock reference the next pack header would carry, 27 MHz.
+    int64_t LookAheadClock() const;
+    uint64_t ClockBase() const { return static_cast<uint64_t>(LookAheadClock()) / 300; }
+    uint32_t WriteProgramPackHeader(uint8_t* buffer);
+    // The writing steps; the transport stream engine writes the same decisions its own way.
+    virtual int32_t WriteFirstPack();
+    virtual int32_t WriteUnitPack(const PesPacketRecord& record);
+    virtual int32_t WritePaddingPack();
+    int32_t WriteEndPack();
+    int32_t Emit(const uint8_t* data, uint32_t length);
+    int32_t Fail(int32_t status);
+    void ReleaseDue();
+    int32_t SendPacket(PesPacketQueue& queue, bool video);
+    int32_t Drain();
+
+    WriteStep writeStep_ = WriteStep::Sinks;
+    uint64_t clockAtLastSend_ = 0;
+    uint64_t emitted_ = 0;  // bytes handed to the write step  // clock base when a packet last went out
+};

@@ -1,0 +1,209 @@
+// The decision core of the program stream engine: each cycle writes one pack, a
+// video packet, an audio packet or padding, as the decoder buffer models allow,
+// and adapts the mux rate.
+#include "mux/lib/MuxLib.h"
+#include "mux/lib/MuxSession.h"
+#include "mux/lib/ProgramMuxEngine.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+uint32_t ByteRate(const PesPacketRecord* record)
+{
+    return record != nullptr && record->stream ? record->stream->byteRate : 0;
+}
+
+uint32_t ClampRate(double rate)
+{
+    if (!(rate >= 1.0)) return 1;
+    if (rate > ProgramMuxEngine::MaxMuxRate) return ProgramMuxEngine::MaxMuxRate;
+    return static_cast<uint32_t>(rate);
+}
+
+}  // namespace
+
+uint32_t ProgramMuxEngine::ComputeMuxRate(const PesPacketRecord* audio, const PesPacketRecord* video)
+{
+    if (session.Option(5) != 0) return static_cast<uint32_t>(session.Option(5));
+    const double packetsPerPack = geometry.packetsPerPack;
+    const double packetSize = std::max<uint32_t>(geometry.packetSize, 1);
+    const double sum = static_cast<double>(ByteRate(video)) + ByteRate(audio);
+    float r = static_cast<float>(std::ceil(((14.0 / packetsPerPack + 9.0) / packetSize + 1.0) * sum));
+    r = std::trunc(r * (session.Option(4) == 0 ? 1.085f : 1.025f));
+    const uint32_t rate = std::min<uint32_t>(static_cast<uint32_t>(r) / 50, MaxMuxRate);
+    if (rate != 0) session.options[5] = static_cast<int32_t>(rate);
+    return rate;
+}
+
+void ProgramMuxEngine::ReleaseDue()
+{
+    const uint64_t clockBase = ClockBase();
+    videoOccupancy -= videoRing.Release(clockBase);
+    audioOccupancy -= audioRing.Release(clockBase);
+}
+
+int32_t ProgramMuxEngine::SendPacket(PesPacketQueue& queue, bool video)
+{
+    std::unique_ptr<PesPacketRecord> record = std::move(queue.front());
+    queue.pop_front();
+    const uint32_t payload = record->PayloadLength();
+    if (video) {
+        if (record->flags & PesPacketRecord::FlagDts) currentVideoTime = record->dts;
+        videoRing.Record(*record, payload, currentVideoTime);
+        videoOccupancy += payload;
+        videoBytesSent += static_cast<float>(payload);
+    } else {
+        if (record->flags & PesPacketRecord::FlagPts) currentAudioTime = record->pts;
+        audioRing.Record(*record, payload, currentAudioTime);
+        audioOccupancy += payload;
+        audioBytesSent += static_cast<float>(payload);
+    }
+    clockAtLastSend_ = ClockBase();
+    const int32_t status = WriteUnitPack(*record);
+    return status != 0 ? Fail(status) : 0;
+}
+
+int32_t ProgramMuxEngine::ScheduleProgramPacks()
+{
+    const int64_t videoCapacity = (int64_t{session.Option(3)} - 2) * 1024;
+    const int64_t audioCapacity = (int64_t{session.Option(2)} - 3) * 128;
+    const int32_t rateMode = session.Option(10);
+    const int32_t fixedMode = session.Option(4);
+
+    // The two fit tests at a given clock; a ring without room for the packet's
+    // access units counts as a full buffer.
+    auto audioFits = [&](const PesPacketRecord& a, uint64_t clockBase) {
+        if (audioOccupancy + a.PayloadLength() >= audioCapacity) return false;
+        if (audioRing.FreeEntries() <= a.unitCount) return false;
+        if (a.flags & PesPacketRecord::FlagPts) return static_cast<int64_t>(a.pts) - static_cast<int64_t>(clockBase) < 90000;
+        return true;
+    };
+    auto videoFits = [&](const PesPacketRecord& v, uint64_t clockBase) {
+        if (videoOccupancy + v.PayloadLength() >= videoCapacity) return false;
+        if (videoRing.FreeEntries() <= v.unitCount) return false;
+        for (uint32_t i = 0; i < v.unitCount; ++i)
+            if (v.units[i].time > clockBase + 90000) return false;
+        return true;
+    };
+
+    while (!videoQueue.empty() && !audioQueue.empty()) {
+        const PesPacketRecord& v = *videoQueue.front();
+        const PesPacketRecord& a = *audioQueue.front();
+        const uint32_t videoLength = v.PayloadLength();
+        const uint32_t audioLength = a.PayloadLength();
+
+        currentMuxRate = nextMuxRate;
+        ReleaseDue();
+        const uint32_t rate = ComputeMuxRate(&a, &v);
+        if (fixedMode == 3) {
+            if (videoOccupancy <= 0.4 * videoCapacity || audioOccupancy <= 0.4 * audioCapacity || audioStarvation < 1) {
+                nextMuxRate = baseMuxRate;
+                session.options[5] = static_cast<int32_t>(nextMuxRate);
+            } else if (videoOccupancy >= 0.75 * videoCapacity && audioOccupancy >= 0.75 * audioCapacity) {
+                nextMuxRate = ClampRate(std::trunc(nextMuxRate * 0.75));
+                session.options[5] = static_cast<int32_t>(nextMuxRate);
+            }
+        } else {
+            nextMuxRate = ClampRate(rate);
+        }
+        if (audioOccupancy < 1153) {
+            if (audioStarvation >= 4)
+                audioStarvation = 3;
+            else if (audioStarvation > -1000)
+                --audioStarvation;
+        }
+
+        if (bytesWritten == 0) {
+            currentMuxRate = nextMuxRate = ClampRate(rate);
+            if (v.flags & PesPacketRecord::FlagDts) currentVideoTime = v.dts;
+            int32_t status = WriteFirstPack();
+            if (status != 0) return Fail(status);
+            status = SendPacket(videoQueue, true);
+            if (status != 0) return status;
+            status = SendPacket(audioQueue, false);
+            if (status != 0) return status;
+            audioStarvation = 1;
+            continue;
+        }
+
+        const uint64_t clockBase = ClockBase();
+        bool audioBehind;
+        const float videoRate = static_cast<float>(ByteRate(&v));
+        const float audioRate = static_cast<float>(ByteRate(&a));
+        if (rateMode == 1) {
+            const float sum = videoRate + audioRate;
+            if (sum > 0 && audioRate > 0 && videoRate > 0) {
+                const float sa = audioRate / sum;
+                const float sv = videoRate / sum;
+                const float da = std::fabs(sa - (audioLength + audioBytesSent) / sa);
+                const float dv = std::fabs(sv - (videoLength + videoBytesSent) / sv);
+                audioBehind = dv > da;
+            } else {
+                audioBehind = false;
+            }
+            if (audioStarvation < 0) audioBehind = true;
+        } else {
+            audioBehind = clockBase > 0 && audioRate / 90000.0 > audioBytesSent / static_cast<double>(clockBase);
+        }
+        const bool aFits = audioFits(a, clockBase);
+        const bool vFits = videoFits(v, clockBase);
+        const bool audioEmpty = audioOccupancy < 1;
+        const bool videoEmpty = videoOccupancy < 1;
+
+        int32_t status;
+        if (vFits && !audioBehind && !(audioEmpty && !videoEmpty)) {
+            status = SendPacket(videoQueue, true);
+        } else if (aFits && !(videoEmpty && !audioEmpty)) {
+            status = SendPacket(audioQueue, false);
+            audioStarvation = 4;
+        } else if (vFits && !(audioEmpty && !videoEmpty)) {
+            status = SendPacket(videoQueue, true);
+        } else {
+            // Nothing can go now. A stream that can never go is an error rather than
+            // endless padding.
+            if (clockBase > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
+            status = 0;
+            if (fixedMode == 0) {
+                // Let the clock jump by whole packs until something falls due or fits.
+                for (uint32_t i = 0;; ++i) {
+                    bytesWritten += geometry.packSize;
+                    const uint64_t at = ClockBase();
+                    if (videoRing.AnyDue(at) || audioRing.AnyDue(at) || audioFits(a, at) || videoFits(v, at)) break;
+                    if (at > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
+                    (void)i;
+                }
+            } else if (fixedMode == 3) {
+                const uint32_t kept = currentMuxRate;
+                const uint64_t lastBase = static_cast<uint64_t>(clockReference) / 300;
+                uint32_t found = currentMuxRate;
+                for (;;) {
+                    const uint32_t lower = ClampRate(std::trunc(found * 0.8 + 1));
+                    if (lower >= found) break;
+                    found = lower;
+                    currentMuxRate = found;
+                    const uint64_t at = ClockBase();
+                    if (videoRing.AnyDue(at) || audioRing.AnyDue(at)) break;
+                    if (at - lastBase >= 63000) {
+                        while (found < MaxMuxRate) {
+                            found = ClampRate(std::max<double>(found + 1.0, std::trunc(found * 1.05)));
+                            currentMuxRate = found;
+                            if (ClockBase() - lastBase < 63000) break;
+                        }
+                        break;
+                    }
+                }
+                nextMuxRate = found;
+                currentMuxRate = kept;
+                session.options[5] = static_cast<int32_t>(nextMuxRate);
+                status = WritePaddingPack();
+            } else {
+                status = WritePaddingPack();
+            }
+            if (status != 0) return Fail(status);
+        }
+        if (status != 0) return status;
+    }
+    return 0;
+}

@@ -1,0 +1,84 @@
+// SVCD scan information: every I picture's user data carries the sector addresses
+// of its neighbours, which are known only once later pictures are written. The
+// output is held in a cache of sectors until the addresses are known.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class MuxSession;
+
+inline constexpr uint32_t SvcdSectorSize = 2324;
+// Length of the user data that carries the scan information, start code included.
+inline constexpr uint32_t ScanUserDataLength = 18;
+
+struct ScanEntry {
+    bool done = false;
+    uint32_t timeMs = 0;
+    uint64_t position = 0;  // of the user-data start code in the output
+    uint8_t minutes = 0;
+    uint8_t seconds = 0;
+    uint8_t sector = 0;
+};
+
+// Writes the 14 bytes that follow the user-data start code of entry `i`.
+void MakeScanInformation(const std::deque<ScanEntry>& entries, size_t i, uint8_t out[14]);
+
+class SectorCache {
+public:
+    static constexpr uint32_t InitialCapacity = 810;
+    static constexpr uint32_t Growth = 5;
+
+    struct Sector {
+        int32_t number = -1;    // -1 while free
+        uint64_t position = 0;  // of its first byte in the output
+        std::vector<uint8_t> data;
+        uint32_t filled = 0;
+    };
+
+    SectorCache();
+    // Appends output bytes that begin at `position`; -516 when memory runs out.
+    int32_t Write(const uint8_t* bytes, uint32_t length, uint64_t position);
+    // Writes out, from the oldest, every full sector (with `force`, every sector) that
+    // ends at or before `holdFrom`, where the oldest placeholder still to patch begins.
+    int32_t WriteOut(MuxSession& session, bool force, uint64_t holdFrom);
+    // Patches the 14 bytes after the user data at `position` when all of them are
+    // held here; false when they are not (or the placeholder is not there).
+    bool Patch(uint64_t position, const uint8_t scan[14]);
+    uint64_t TotalBytes() const { return total_; }
+
+private:
+    Sector* Find(uint64_t position);
+    int32_t Grow();
+
+    std::vector<Sector> sectors_;
+    uint32_t write_ = 0;
+    uint32_t read_ = 0;
+    uint64_t total_ = 0;
+    int32_t numbers_ = 0;
+};
+
+class UserDataPatchList {
+public:
+    // Records one I picture's user data; the pack starts at `packPosition`.
+    int32_t RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs, uint64_t position);
+    // The write step of SVCD output: the bytes go into the cache.
+    int32_t SectorCacheWrite(MuxSession& session, const uint8_t* bytes, uint32_t length, uint64_t position);
+    int32_t ReleaseSectors(MuxSession& session, bool force);
+    // Patches every entry left through the cache and writes it all out.
+    int32_t PatchThroughCache(MuxSession& session);
+    // Writes the cache out, patched as far as known, and forgets it: the rest is patched in the file.
+    int32_t WriteOutCache(MuxSession& session);
+    // Patches the entries not yet done in the written file; -507 when it cannot be opened.
+    int32_t PatchScanInformationInFile(const char* path);
+    bool HasCache() const { return cache_ != nullptr; }
+    const std::deque<ScanEntry>& Entries() const { return entries_; }
+
+private:
+    bool PatchEntry(size_t i);
+
+    std::deque<ScanEntry> entries_;
+    std::unique_ptr<SectorCache> cache_;
+};

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what the program needs, builds it and starts it:
+#   scripts/run.sh [clip.avi]
+# An AVI file given here becomes the input of the main form. Settings go to
+# $TESSMAR_CONFIG_DIR, else $XDG_CONFIG_HOME/tessmar, else ~/.config/tessmar.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+
+PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
+          ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+          libdvdread-dev qt6-base-dev)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" = 0 ] || SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S "$root" -B "$root/build" -G Ninja -DTESSMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+cmake --build "$root/build" -j "$(nproc)" --target tessmar
+
+# The program runs in the caller's folder: at the first start it makes its
+# profile folder "profiles/" there.
+exec "$root/build/app/tessmar" "$@"

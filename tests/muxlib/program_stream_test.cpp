@@ -1,0 +1,417 @@
+// MPEG-2 program streams and SVCD streams of the library, checked by ffmpeg and
+// ffprobe and by walking their packs.
+#include "mux/lib/MuxLib.h"
+#include "mux/lib/MuxSession.h"
+#include "mux/lib/ProgramMuxEngine.h"
+#include "tests/muxlib/MuxTestUtil.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+using namespace muxtest;
+using testsupport::ReadFile;
+using testsupport::RunCommand;
+
+namespace {
+
+uint32_t Be16(const std::string& b, size_t at)
+{
+    return uint32_t{static_cast<uint8_t>(b[at])} << 8 | static_cast<uint8_t>(b[at + 1]);
+}
+
+uint64_t Stamp(const std::string& b, size_t at)
+{
+    auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[at + i])}; };
+    return (u(0) >> 1 & 7) << 30 | u(1) << 22 | (u(2) >> 1) << 15 | u(3) << 7 | u(4) >> 1;
+}
+
+struct ProgramPack {
+    size_t offset = 0;
+    double scr = 0;  // 90 kHz
+    uint32_t muxRate = 0;
+    std::vector<uint8_t> ids;
+};
+
+struct Walk {
+    std::vector<ProgramPack> packs;
+    int late = 0;             // stamped packets whose last byte arrives after their decoding time
+    std::string error;
+    bool endCode = false;
+    std::map<uint8_t, uint64_t> payload;  // elementary bytes per stream id
+};
+
+// Walks an MPEG-2 program stream pack by pack.
+Walk WalkProgramStream(const std::string& b)
+{
+    Walk w;
+    size_t at = 0;
+    while (at + 4 <= b.size()) {
+        if (b.compare(at, 3, std::string("\0\0\1", 3)) != 0) {
+            w.error = "no start code at " + std::to_string(at);
+            return w;
+        }
+        const auto code = static_cast<uint8_t>(b[at + 3]);
+        if (code == 0xB9) {
+            w.endCode = true;
+            at += 4;
+            continue;
+        }
+        if (code != 0xBA || at + 14 > b.size() || (static_cast<uint8_t>(b[at + 4]) & 0xC0) != 0x40) {
+            w.error = "no MPEG-2 pack header at " + std::to_string(at);
+            return w;
+        }
+        ProgramPack p;
+        p.offset = at;
+        auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[at + i])}; };
+        const uint64_t base = (u(4) >> 3 & 7) << 30 | (u(4) & 3) << 28 | u(5) << 20 | (u(6) >> 3) << 15 |
+                              (u(6) & 3) << 13 | u(7) << 5 | u(8) >> 3;
+        const uint64_t ext = (u(8) & 3) << 7 | u(9) >> 1;
+        p.scr = static_cast<double>(base) + static_cast<double>(ext) / 300.0;
+        p.muxRate = static_cast<uint32_t>(u(10) << 14 | u(11) << 6 | u(12) >> 2);
+        at += 14 + (u(13) & 7);
+        while (at + 6 <= b.size() && b.compare(at, 3, std::string("\0\0\1", 3)) == 0 &&
+               static_cast<uint8_t>(b[at + 3]) > 0xBA) {
+            const auto id = static_cast<uint8_t>(b[at + 3]);
+            const size_t length = 6 + Be16(b, at + 4);
+            p.ids.push_back(id);
+            if ((id == 0xE0 || id == 0xC0) && at + 9 <= b.size()) {
+                const auto flags = static_cast<uint8_t>(b[at + 7]);
+                const size_t headerEnd = at + 9 + static_cast<uint8_t>(b[at + 8]);
+                w.payload[id] += at + length - headerEnd;
+                if (flags & 0x80) {
+                    const uint64_t decode = (flags & 0x40) ? Stamp(b, at + 14) : Stamp(b, at + 9);
+                    const double arrival = p.scr + (at + length - p.offset) * 90000.0 / (p.muxRate * 50.0);
+                    if (arrival > static_cast<double>(decode)) ++w.late;
+                }
+            }
+            at += length;
+        }
+        w.packs.push_back(p);
+    }
+    return w;
+}
+
+class ProgramStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg is needed";
+    }
+
+    // An MPEG-2 video and a 48 kHz Layer II audio elementary stream.
+    void MakeStreams(const std::string& size, const std::string& rate, double seconds, const std::string& videoRate,
+                     const std::string& buffer)
+    {
+        const std::string t = std::to_string(seconds);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=" + rate + " -t " + t +
+                             " -c:v mpeg2video -g 12 -bf 2 -b:v " + videoRate + " -maxrate " + videoRate +
+                             " -bufsize " + buffer + " -f mpeg2video '" + video_.string() + "'"),
+                  0);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t " + t +
+                             " -ac 2 -c:a mp2 -b:a 224k -f mp2 '" + audio_.string() + "'"),
+                  0);
+    }
+
+    // Codec name and decoded frame count of the first stream of a kind ("v" or "a").
+    static std::string Probe(const std::filesystem::path& file, const std::string& kind)
+    {
+        std::string out;
+        RunCommand("ffprobe -v error -count_frames -select_streams " + kind +
+                       " -show_entries stream=codec_name,nb_read_frames -of default=nw=1:nk=1 '" + file.string() + "'",
+                   &out);
+        return out;
+    }
+
+    testsupport::TempDir dir_;
+    std::filesystem::path video_ = dir_ / "v.m2v";
+    std::filesystem::path audio_ = dir_ / "a.mp2";
+    std::filesystem::path out_ = dir_ / "out.mpg";
+};
+
+TEST_F(ProgramStreamTest, Mpeg2StreamsPlayWithTheirFramesOnTime)
+{
+    struct Case {
+        const char* size;
+        const char* rate;
+        int frames;
+    };
+    for (const Case& c : {Case{"720x576", "25", 100}, Case{"720x480", "30000/1001", 120}}) {
+        SCOPED_TRACE(c.size);
+        MakeStreams(c.size, c.rate, c.frames == 100 ? 4.0 : 4.004, "6M", "1835008");
+        ASSERT_EQ(Probe(audio_, "a").substr(0, 4), "mp2\n");
+        // Variable rate with the interleaving by shares; fixed rate with the one by time.
+        for (int32_t fixedMode : {0, 1}) {
+            SCOPED_TRACE(fixedMode);
+            RunResult r = RunSession(MuxTypeMpeg2Program, {{4, fixedMode}, {10, fixedMode + 1}}, video_, audio_, out_);
+            ASSERT_EQ(r.run, 0);
+            ASSERT_EQ(r.end, 0);
+            std::string errors;
+            RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
+            EXPECT_EQ(errors, "");
+            EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n" + std::to_string(c.frames) + "\n");
+            EXPECT_EQ(Probe(out_, "a"), Probe(audio_, "a"));
+            EXPECT_EQ(Probe(out_, "s").size() + Probe(out_, "d").size(), 0u);
+
+            const std::string bytes = ReadFile(out_);
+            const Walk w = WalkProgramStream(bytes);
+            ASSERT_EQ(w.error, "");
+            EXPECT_TRUE(w.endCode);
+            EXPECT_EQ(w.late, 0);
+            EXPECT_EQ(w.payload.at(0xE0), std::filesystem::file_size(video_));
+            EXPECT_EQ(w.payload.at(0xC0), std::filesystem::file_size(audio_));
+            ASSERT_GE(w.packs.size(), 3u);
+            // First pack: system header and padding; every pack 2048 bytes, clocks rising.
+            EXPECT_EQ(w.packs[0].ids, (std::vector<uint8_t>{0xBB, 0xBE}));
+            EXPECT_EQ(w.packs[1].ids.at(0), 0xE0);
+            EXPECT_EQ(w.packs[2].ids.at(0), 0xC0);
+            for (size_t i = 1; i < w.packs.size(); ++i) {
+                EXPECT_EQ(w.packs[i].offset - w.packs[i - 1].offset, 2048u);
+                EXPECT_GT(w.packs[i].scr, w.packs[i - 1].scr);
+            }
+            EXPECT_EQ(bytes.size() - w.packs.back().offset, 2048u + 4u);
+        }
+    }
+}
+
+}  // namespace
+
+// A low-rate stream with a large buffer: many small pictures wait in the decoder's
+// buffer at once, and every one still reaches it in time. (ffmpeg's pictures carry no
+// vbv_delay, so its own buffer is kept within the start-up delay that assumes.)
+TEST_F(ProgramStreamTest, LowRateStreamWithALargeBufferIsScheduled)
+{
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -vf 'setpts=N/25/TB' -t 24 "
+                         "-c:v mpeg2video -g 15 -bf 2 -b:v 1M -minrate 1M -maxrate 1M -bufsize 327680 -f mpeg2video '" +
+                         video_.string() + "'"),
+              0);
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t 24 -ac 2 -c:a mp2 "
+                         "-b:a 128k -f mp2 '" + audio_.string() + "'"),
+              0);
+    for (int32_t fixedMode : {0, 1, 3}) {
+        SCOPED_TRACE(fixedMode);
+        RunResult r = RunSession(MuxTypeMpeg2Program, {{3, 224}, {4, fixedMode}, {10, 1}}, video_, audio_, out_);
+        ASSERT_EQ(r.run, 0);
+        ASSERT_EQ(r.end, 0);
+        std::string errors;
+        RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
+        EXPECT_EQ(errors, "");
+        EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n600\n");
+        const Walk w = WalkProgramStream(ReadFile(out_));
+        ASSERT_EQ(w.error, "");
+        EXPECT_EQ(w.late, 0);
+        EXPECT_EQ(w.payload.at(0xE0), std::filesystem::file_size(video_));
+    }
+}
+
+namespace {
+
+const std::string Placeholder = std::string("\0\0\1\xB2", 4) + std::string(14, '\1');
+
+// Inserts our encoder's SVCD user-data placeholder after each I picture's coding extension.
+std::string WithPlaceholders(const std::string& es)
+{
+    std::string out;
+    bool iPicture = false;
+    size_t start = 0;
+    auto unit = [&](size_t from, size_t to) {
+        const std::string u = es.substr(from, to - from);
+        out += u;
+        if (u.size() > 6 && u[3] == 0) iPicture = ((static_cast<uint8_t>(u[5]) >> 3) & 7) == 1;
+        if (iPicture && u.size() > 4 && static_cast<uint8_t>(u[3]) == 0xB5 && (static_cast<uint8_t>(u[4]) >> 4) == 8) {
+            out += Placeholder;
+            iPicture = false;
+        }
+    };
+    for (size_t i = 4; i + 3 <= es.size(); ++i) {
+        if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1) {
+            unit(start, i);
+            start = i;
+        }
+    }
+    unit(start, es.size());
+    return out;
+}
+
+char* gOutputName = nullptr;
+int32_t OutputName(char** name)
+{
+    *name = gOutputName != nullptr ? strdup(gOutputName) : nullptr;
+    return 0;
+}
+
+uint32_t ScanSector(const std::string& b, size_t at)
+{
+    auto bcd = [&](size_t i) {
+        const auto v = static_cast<uint8_t>(b[at + i]) & 0x7F;
+        return static_cast<uint32_t>((v >> 4) * 10 + (v & 15));
+    };
+    return bcd(0) * 4500 + bcd(1) * 75 + bcd(2);
+}
+
+}  // namespace
+
+// SVCD streams: whole sectors, an end pack, and in every I picture the sector addresses
+// of its neighbours, whichever of the two ways the scan information is patched.
+TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
+{
+    if (!testsupport::HaveTool("vcdimager")) GTEST_SKIP() << "vcdimager is needed";
+    struct Case {
+        const char* size;
+        const char* rate;
+        int frames;
+    };
+    for (const Case& c : {Case{"480x576", "25", 200}, Case{"480x480", "30000/1001", 240}}) {
+        SCOPED_TRACE(c.size);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::string(c.size) + ":rate=" + c.rate +
+                             " -frames:v " + std::to_string(c.frames) + " -c:v mpeg2video -g 12 -bf 2 -b:v 2300k "
+                             "-maxrate 2500k -bufsize 1835008 -f mpeg2video '" + video_.string() + "'"),
+                  0);
+        const std::string es = WithPlaceholders(ReadFile(video_));
+        testsupport::WriteFile(video_, es);
+        size_t iPictures = 0;
+        for (size_t at = es.find(Placeholder); at != std::string::npos; at = es.find(Placeholder, at + 1)) ++iPictures;
+        ASSERT_GE(iPictures, 10u);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 8 -ac 2 -c:a mp2 "
+                             "-b:a 224k -f mp2 '" + audio_.string() + "'"),
+                  0);
+        for (int32_t inFinish : {1, 0}) {
+            SCOPED_TRACE(inFinish);
+            ClearReported();
+            const std::string outName = out_.string();
+            gOutputName = const_cast<char*>(outName.c_str());
+            MuxHandle h = MuxCreateSession();
+            ASSERT_EQ(MuxSelectSession(h), 0);
+            ASSERT_EQ(MuxBegin(), 0);
+            ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
+            ASSERT_EQ(MuxSetFileNameCallback(OutputName), 0);
+            ASSERT_EQ(MuxSetOption(12, inFinish), 0);
+            ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
+            EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
+            EXPECT_EQ(MuxEnd(), 0);
+            MuxDestroySession(h);
+            EXPECT_TRUE(Reported.empty());
+
+            std::string errors;
+            RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
+            EXPECT_EQ(errors, "");
+            EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n" + std::to_string(c.frames) + "\n");
+            const std::string bytes = ReadFile(out_);
+            ASSERT_EQ(bytes.size() % 2324, 0u);
+            EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
+            const Walk w = WalkProgramStream(bytes);
+            ASSERT_EQ(w.error, "");
+            EXPECT_EQ(w.late, 0);
+            EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
+
+            // Sector of each I picture, and the scan information after it.
+            std::vector<uint32_t> sectors;
+            std::vector<size_t> records;
+            for (size_t at = bytes.find(std::string("\0\0\1\0", 4)); at != std::string::npos;
+                 at = bytes.find(std::string("\0\0\1\0", 4), at + 4)) {
+                if (((static_cast<uint8_t>(bytes[at + 5]) >> 3) & 7) != 1) continue;
+                sectors.push_back(static_cast<uint32_t>(at / 2324));
+                const size_t user = bytes.find(std::string("\0\0\1\xB2\x10\x0E", 6), at);
+                ASSERT_NE(user, std::string::npos);
+                EXPECT_EQ(user / 2324, at / 2324);
+                records.push_back(user + 6);
+            }
+            ASSERT_EQ(sectors.size(), iPictures);
+            for (size_t i = 0; i < sectors.size(); ++i) {
+                const size_t r = records[i];
+                if (i == 0)
+                    EXPECT_EQ(bytes.substr(r, 3), "\xFF\xFF\xFF");
+                else
+                    EXPECT_EQ(ScanSector(bytes, r), sectors[i - 1]);
+                if (i + 1 == sectors.size())
+                    EXPECT_EQ(bytes.substr(r + 3, 3), "\xFF\xFF\xFF");
+                else
+                    EXPECT_EQ(ScanSector(bytes, r + 3), sectors[i + 1]);
+                EXPECT_LE(ScanSector(bytes, r + 6), sectors[i]);
+                EXPECT_GE(ScanSector(bytes, r + 9), sectors[i]);
+            }
+
+            std::string authored;
+            std::filesystem::remove(dir_ / "image.bin");
+            std::filesystem::remove(dir_ / "image.cue");
+            RunCommand("cd '" + dir_.path().string() + "' && vcdimager -t svcd -c image.cue -b image.bin '" +
+                           out_.string() + "' 2>&1",
+                       &authored);
+            EXPECT_EQ(authored.find("++ WARN"), std::string::npos) << authored;
+            EXPECT_TRUE(std::filesystem::exists(dir_ / "image.bin")) << authored;
+        }
+    }
+}
+
+// Output that should be patched in the written file but cannot be is a failure, reported.
+TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedIsAReadError)
+{
+    MakeStreams("480x576", "25", 1.0, "2300k", "1835008");
+    testsupport::WriteFile(video_, WithPlaceholders(ReadFile(video_)));
+    ClearReported();
+    MuxHandle h = MuxCreateSession();
+    ASSERT_EQ(MuxSelectSession(h), 0);
+    ASSERT_EQ(MuxBegin(), 0);
+    ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
+    ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
+    EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
+    EXPECT_EQ(MuxEnd(), MuxErrRead);
+    MuxDestroySession(h);
+    EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrRead});
+}
+
+// Mux type 5: a transport stream with its tables at least every 0.5 s and a clock
+// reference at least every 100 ms, every packet whole.
+TEST_F(ProgramStreamTest, TransportStreamsPlayWithTablesAndClockReferences)
+{
+    MakeStreams("720x576", "25", 4.0, "6M", "1835008");
+    RunResult r = RunSession(MuxTypeTransport, {}, video_, audio_, out_);
+    ASSERT_EQ(r.run, 0);
+    ASSERT_EQ(r.end, 0);
+    std::string errors;
+    RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+    // ffprobe lists the streams once in the program and once on their own.
+    EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n100\nmpeg2video\n100\n");
+    EXPECT_EQ(Probe(out_, "a"), Probe(audio_, "a") + Probe(audio_, "a"));
+
+    const std::string b = ReadFile(out_);
+    ASSERT_EQ(b.size() % 188, 0u);
+    double lastPat = -1, lastPmt = -1, lastPcr = -1, maxTableGap = 0, maxPcrGap = 0;
+    std::map<int, int> continuity;
+    for (size_t at = 0; at < b.size(); at += 188) {
+        ASSERT_EQ(static_cast<uint8_t>(b[at]), 0x47) << at;
+        const int pid = (static_cast<uint8_t>(b[at + 1]) & 0x1F) << 8 | static_cast<uint8_t>(b[at + 2]);
+        const auto control = static_cast<uint8_t>(b[at + 3]);
+        if ((control & 0x20) && static_cast<uint8_t>(b[at + 4]) > 0 && (static_cast<uint8_t>(b[at + 5]) & 0x10)) {
+            auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[at + 6 + i])}; };
+            const double pcr = static_cast<double>(u(0) << 25 | u(1) << 17 | u(2) << 9 | u(3) << 1 | u(4) >> 7) / 90000.0;
+            EXPECT_EQ(pid, 27);
+            if (lastPcr >= 0) {
+                EXPECT_GE(pcr, lastPcr);
+                maxPcrGap = std::max(maxPcrGap, pcr - lastPcr);
+            }
+            lastPcr = pcr;
+        }
+        if (lastPcr >= 0 && pid == 0) {
+            if (lastPat >= 0) maxTableGap = std::max(maxTableGap, lastPcr - lastPat);
+            lastPat = lastPcr;
+        }
+        if (lastPcr >= 0 && pid == 16) {
+            if (lastPmt >= 0) maxTableGap = std::max(maxTableGap, lastPcr - lastPmt);
+            lastPmt = lastPcr;
+        }
+        if (pid != 0x1FFF && (control & 0x10)) {
+            if (continuity.count(pid)) {
+                EXPECT_EQ(control & 15, (continuity[pid] + 1) & 15) << pid;
+            }
+            continuity[pid] = control & 15;
+        }
+    }
+    EXPECT_GT(lastPat, 3.0);
+    EXPECT_LE(maxTableGap, 0.5);
+    EXPECT_LE(maxPcrGap, 0.1);
+    EXPECT_GT(maxPcrGap, 0.0);
+}
