@@ -88,8 +88,9 @@ QComboBox* CAdvancedPage::MakeList(int id, std::initializer_list<const char*> en
 
 QLabel* CAdvancedPage::MakeText(int id, const char* text) {
     auto* label = new QLabel(QString::fromUtf8(text), this);
+    // Numbered texts explain at length; the short captions beside fields stay on one line.
     if (id != 0) label->setObjectName(QString::number(id));
-    label->setWordWrap(true);
+    label->setWordWrap(id != 0);
     return label;
 }
 

@@ -48,6 +48,7 @@ CAdvancedSettingsSheet::CAdvancedSettingsSheet(const AdvancedSheetForm& form, co
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(cancel, &QPushButton::clicked, this, [this] { OnCancel(); });
+    resize(660, 500);
 
     // Reopen on the tab last worked on when the sheet has the same tabs.
     int first = 0;

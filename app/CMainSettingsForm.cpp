@@ -240,6 +240,7 @@ void CMainSettingsForm::BuildControls() {
         DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
                              &EncoderSettings);
     });
+    connect(inputEdit_, &QLineEdit::returnPressed, this, &CMainSettingsForm::OnEnter);
     connect(outputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnOutputEditingFinished);
     connect(firstFrameEdit_, &QLineEdit::textChanged, this, [this] {
         if (!writing_) OnFirstFrameEdited();
@@ -370,8 +371,9 @@ void CMainSettingsForm::LoadDefaultProfile() {
         }
     }
     values_ = FormValuesFromSettings(s);
-    framesSpin_->SetLimits(1, kMaxFrameCount);
-    firstFrameSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
+    firstFrameSpin_->SetLimits(1, kMaxFrameCount);
+    framesSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
+    lastInputName_ = values_.inputName;
     if (values_.outputName.size() < 256) LastOutputFileName = values_.outputName;
     const bool vcdAllowed = s.mpeg1 && s.encodeAudio && s.inputHasAudio;
     values_.videoCd = vcdAllowed && s.streamType == 3;
@@ -458,6 +460,7 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     CheckOutputFile();
     ReleasePreviewBuffers();
     SetMainAviInputDirectory(FolderPart(path));
+    lastInputName_ = path;
     return 1;
 }
 
@@ -582,7 +585,8 @@ void CMainSettingsForm::OnSvcd() {
 
 void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        OnEnter();
+        // In the input edit itself, its own Enter signal has taken the name.
+        if (focusWidget() != inputEdit_) OnEnter();
         return;
     }
     if (event->key() == Qt::Key_Escape) return;
@@ -591,7 +595,7 @@ void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
 
 void CMainSettingsForm::OnEnter() {
     const std::string typed = S(inputEdit_->text());
-    if (typed.size() >= 2 && typed != EncoderSettings.inputFileName && typed != values_.inputName) SetInputFile(typed);
+    if (typed.size() >= 2 && typed != lastInputName_) SetInputFile(typed);
 }
 
 void CMainSettingsForm::PostInputBrowse() {

@@ -315,19 +315,17 @@ LocationCheck CheckFileLocation(const std::string& name) {
         return r;
     }
     struct statvfs fs {};
-    if (access(folder.c_str(), W_OK) != 0 || (statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY))) {
-        // A file that is there and writable is still fine in a folder we may not create in.
-        if (access(name.c_str(), F_OK) != 0 || access(name.c_str(), W_OK) != 0) {
-            r.fault = access(name.c_str(), F_OK) == 0 ? LocationFault::FileNotWritable : LocationFault::FolderReadOnly;
-            r.existed = access(name.c_str(), F_OK) == 0;
-            return r;
-        }
-    }
+    const bool readOnlyMount = statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY);
     if (access(name.c_str(), F_OK) == 0) {
         r.existed = true;
-        if (access(name.c_str(), W_OK) != 0) r.fault = LocationFault::FileNotWritable;
+        if (readOnlyMount || access(name.c_str(), W_OK) != 0) r.fault = LocationFault::FileNotWritable;
         return r;
     }
+    if (readOnlyMount || access(folder.c_str(), W_OK) != 0) {
+        r.fault = LocationFault::FolderReadOnly;
+        return r;
+    }
+    // Only the file made here is removed again.
     const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (fd < 0) {
         r.fault = LocationFault::CannotCreate;

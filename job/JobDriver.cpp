@@ -60,6 +60,19 @@ int64_t ReadableSize(const std::string& path) { return path.empty() ? -1 : GetFi
 
 bool Opens(const std::string& path) { return ReadableSize(path) >= 0; }
 
+// Size of a DVD title set from its first video object file: every VTS_01_n.VOB beside it counts.
+int64_t TitleSetSize(const std::string& firstVob) {
+    int64_t total = ReadableSize(firstVob);
+    if (total < 0) return total;
+    const fs::path folder = fs::path(firstVob).parent_path();
+    for (int n = 2; n <= 9; ++n) {
+        const int64_t bytes = ReadableSize((folder / ("VTS_01_" + std::to_string(n) + ".VOB")).string());
+        if (bytes < 0) break;
+        total += bytes;
+    }
+    return total;
+}
+
 void DeleteQuietly(const std::string& path) {
     std::error_code ec;
     if (!path.empty()) fs::remove(path, ec);
@@ -198,10 +211,12 @@ int MultiplexStreams() {
             JobReport(63520, 63521, 63519, MbIcon::Stop, MessageOwnerWindow);
         }
         MuxOutput.Discard();
+        // The DVD volume is written in place by its own writer, which leaves its start behind.
+        if (dvdVolume && ReadableSize(target) >= 0) DeleteQuietly(target);
         return -1;
     }
 
-    if (e.applicationType == 16 && e.createVob == 1) {
+    if (dvdVolume) {
         const std::string text = LoadResString(64453);
         if (BatchMode != 0) {
             WriteBatchLogMessage(text);
@@ -212,8 +227,7 @@ int MultiplexStreams() {
         e.outputFileName = (fs::path(e.outputFileName).parent_path() / "VIDEO_TS" / "VTS_01_1.VOB").string();
     }
 
-    const std::string examined = dvdVolume ? e.outputFileName : written;
-    const int64_t outputBytes = ReadableSize(examined);
+    const int64_t outputBytes = dvdVolume ? TitleSetSize(e.outputFileName) : ReadableSize(written);
     if (outputBytes < 0) {
         JobReport(63500, 63501, 63499, MbIcon::Stop, MessageOwnerWindow);
         return -1;

@@ -244,7 +244,7 @@ int MultiplexMpeg1SystemStream(const std::string& audioFile, const std::string& 
         unsigned slot = packetsPerPack > 0 && packSize > 0 ? unsigned(packSize) / unsigned(packetsPerPack) : 0;
         if (slot <= 48 || slot > 4096 || audioBufferKb <= 0 || videoBufferKb <= 0 ||
             int64_t(audioBufferKb) * 1024 < slot || int64_t(videoBufferKb) * 1024 < slot ||
-            audioBufferKb * 8 > 8191 || videoBufferKb > 8191) {
+            audioBufferKb > 8191 / 8 || videoBufferKb > 8191) {
             MuxFail(1, " Multiplexer pack size or buffer size has illegal value. ");
         }
 

@@ -72,6 +72,9 @@ struct VideoStreamInfo {
     uint32_t measuredBitRate = 0;
     uint32_t vbvBufferSize = 0;
     uint32_t constrainedParameters = 0;
+    // Highest rate over one second of pictures, units of 400 bit/s: what a
+    // variable-rate stream (bit rate code 0x3FFFF) really needs.
+    uint32_t peakBitRate = 0;
 };
 
 struct AudioStreamInfo {

@@ -6,6 +6,7 @@
 
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
+#include "mux/lib/VideoPeakRate.h"
 #include "platform/Format.h"
 
 namespace {
@@ -138,12 +139,14 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
     uint64_t byteSums[4] = {};
     bool unitOpen = false;  // a picture's unit runs on with no end code after it yet
     VideoUnitRecord unit;
+    PeakRateMeter peakRate(code != 0 ? rates[code] : 0.0);
 
     auto endUnit = [&](uint64_t endBit) {
         uint64_t length = (endBit - unitStart) / 8;
         if (length > 0xFFFFFFFFull) PrintAndAbort("Invalid MPEG Video stream header.\n");
         unit.length = uint32_t(length);
         WriteVideoRecord(records, unit);
+        peakRate.AddPicture(length);
         ++recordsWritten;
         if (unit.type >= 1 && unit.type <= 4) byteSums[unit.type - 1] += length;
     };
@@ -154,11 +157,17 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
         if (reader.ended) break;  // a start-code prefix cut off by the end of the file
         if (startCode == 0xB3) {
             info.sequenceHeaders += 1;
+        } else if (startCode == 0xB5 && reader.ReadBits(4) == 1) {
+            // A sequence extension makes it MPEG-2 video, which an MPEG-1 system
+            // stream cannot carry: its decoder buffer model would not hold.
+            MuxFail(1, " MPEG-2 video stream cannot be multiplexed into an MPEG-1 system stream. ");
         } else if (startCode == 0xB8) {
             info.groups += 1;
             groupOrder = 0;
         } else if (startCode == 0x00) {
-            if (unit.type != 0) {
+            // After a sequence end code no picture is open: the headers in front of
+            // this picture belong to its own unit, not to a unit of their own.
+            if (unitOpen) {
                 endUnit(codeStart);
                 unitStart = codeStart;
             }
@@ -176,10 +185,12 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
             info.pictures += 1;
             unitOpen = true;
         } else if (startCode == 0xB7) {
-            endUnit(reader.bitsConsumed);
             info.sequenceEnds += 1;
-            unitStart = reader.bitsConsumed;
-            unitOpen = false;
+            if (unitOpen) {
+                endUnit(reader.bitsConsumed);
+                unitStart = reader.bitsConsumed;
+                unitOpen = false;
+            }
         }
     }
     // A stream that stops without an end code still owns its last picture.
@@ -201,6 +212,7 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
         double rate = std::ceil(double(streamBytes) / info.pictures / secondsPerFrame * 0.0008) * 25.0;
         info.measuredBitRate = rate < 4294967295.0 ? uint32_t(rate) : 0xFFFFFFFFu;
     }
+    info.peakBitRate = peakRate.PeakBitRate();
     CloseMuxFile(records);
     reader.Close();
 }
@@ -259,7 +271,14 @@ void AnalyseAudioStream(const std::string& audioFile, const std::string& recordF
         WriteAudioRecord(records, frame);
         ++recordsWritten;
         info.framesByPadding[framePadding] += 1;
-        if (reader.ReadBits(12) != 0xFFF || reader.ended) break;
+        uint32_t sync = reader.ReadBits(12);
+        if (reader.ended) break;
+        // Frames after a lost sync word cannot be found any more: multiplexing the
+        // frames before it would silently cut the sound short.
+        if (sync != 0xFFF) {
+            MuxFail(1, platform::Format(" MPEG audio stream lost synchronisation at byte %llu. ",
+                                        static_cast<unsigned long long>((reader.bitsConsumed - 12) / 8)));
+        }
         if (reader.ReadBit() != 1) MarkerMissing(reader.bitsConsumed);
         info.syncWords += 1;
         reader.ReadBits(9);

@@ -10,6 +10,7 @@
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
 #include "mux/lib/PackWriters.h"
+#include "mux/lib/VideoPeakRate.h"
 #include "platform/ResStrings.h"
 
 void WriteTimeStamp(const TimeCode& t, unsigned prefix, unsigned char*& cursor) {
@@ -102,6 +103,9 @@ public:
 
 private:
     void ChooseRate(const VideoStreamInfo& videoInfo, const AudioStreamInfo& audioInfo);
+    // Ticks by which the video's decoding must wait so that no picture is late when
+    // the video is sent at its share of the mux rate from the first pack on.
+    double VideoCatchUpTicks(double audioByteRate);
     bool NextVideoUnit();
     bool NextAudioUnit();
     void AccountVideoBytes(uint32_t bytes);
@@ -226,15 +230,39 @@ size_t SystemStreamWriter::AssemblePacket(const unsigned char* packRecord, const
     uint32_t payload = length - 18;
     if (streamId == 0xBE) {
         std::memset(p, 0xFF, payload);
-    } else {
-        // Only the bytes of recorded units are sent: whatever follows the last
-        // unit in the file (a cut frame, trailing bytes) becomes filler.
-        size_t wanted = size_t(std::min<uint64_t>(payload, streamBytes));
-        size_t got = ReadTempFile(p, 1, wanted, streamFile);
-        if (got < payload) std::memset(p + got, 0x00, payload - got);
-        MuxProgressCallback(int64_t(got));
+        p += payload;
+        return size_t(p - packet_);
     }
-    p += payload;
+    // Only the bytes of recorded units are sent: whatever follows the last unit
+    // in the file (a cut frame, trailing bytes) is left out.
+    size_t wanted = size_t(std::min<uint64_t>(payload, streamBytes));
+    size_t got = ReadTempFile(p, 1, wanted, streamFile);
+    MuxProgressCallback(int64_t(got));
+    p += got;
+    uint32_t shortfall = payload - uint32_t(got);
+    if (shortfall == 0) return size_t(p - packet_);
+    // The stream's last packet ends at its data, so a decoder never sees bytes
+    // that are not the stream's, and the slot keeps its size: a few missing bytes
+    // become header stuffing (at most 16 in all), more end the packet and leave
+    // the rest of the slot to a padding packet.
+    unsigned char* packetStart = packet_ + (packRecord ? 12 : 0) + (systemRecord ? 18 : 0);
+    unsigned char* header = packetStart + 6;
+    if (shortfall < 6) {
+        std::memmove(header + shortfall, header, size_t(p - header));
+        std::memset(header, 0xFF, shortfall);
+        return size_t(p + shortfall - packet_);
+    }
+    uint32_t packetLength = uint32_t(p - packetStart);
+    packetStart[4] = uint8_t((packetLength - 6) >> 8);
+    packetStart[5] = uint8_t(packetLength - 6);
+    *p++ = 0x00;
+    *p++ = 0x00;
+    *p++ = 0x01;
+    *p++ = 0xBE;
+    *p++ = uint8_t((shortfall - 6) >> 8);
+    *p++ = uint8_t(shortfall - 6);
+    std::memset(p, 0xFF, shortfall - 6);
+    p += shortfall - 6;
     return size_t(p - packet_);
 }
 
@@ -314,6 +342,9 @@ void SystemStreamWriter::WriteAudioPacket(bool opensPack, uint32_t capacity, con
 void SystemStreamWriter::WritePadding(bool opensPack, uint32_t capacity, const TimeCode& scr) {
     if (!EncoderSettings.muxConstantRate) {
         bytesOutput_ += capacity + 18;
+        // The packets after an empty slot come earlier than the clock says: a new
+        // pack header gives them their true clock reference.
+        packetsLeft_ = packetsPerPack_;
         return;
     }
     unsigned char pack[12];
@@ -322,8 +353,27 @@ void SystemStreamWriter::WritePadding(bool opensPack, uint32_t capacity, const T
                         nullptr, 0));
 }
 
+double SystemStreamWriter::VideoCatchUpTicks(double audioByteRate) {
+    // Payload the video gets per second: the mux rate's payload less the audio's.
+    double payload = double(minPayload_ + (packetsPerPack_ - 1) * maxPayload_) / packetsPerPack_;
+    double videoRate = 50.0 * muxRate_ * payload / slot_ - audioByteRate;
+    if (videoRate <= 0.0) return 0.0;
+    std::fseek(videoRecords_, 0, SEEK_SET);
+    VideoUnitRecord unit;
+    double bytes = 0.0, lateness = 0.0;
+    while (ReadVideoRecord(videoRecords_, unit)) {
+        bytes += unit.length;
+        lateness = std::max(lateness, bytes / videoRate * 90000.0 - double(TimeCodeValue(unit.dts)));
+    }
+    // Back to the second record: the first is read already.
+    std::fseek(videoRecords_, long(kVideoRecordBytes), SEEK_SET);
+    return lateness;
+}
+
 void SystemStreamWriter::ChooseRate(const VideoStreamInfo& videoInfo, const AudioStreamInfo& audioInfo) {
-    uint64_t videoRate = 50ull * std::max(videoInfo.bitRate, videoInfo.measuredBitRate);
+    // The variable-rate code is no rate: the stream's own peak stands for it.
+    uint32_t declared = videoInfo.bitRate == VariableBitRateCode ? videoInfo.peakBitRate : videoInfo.bitRate;
+    uint64_t videoRate = 50ull * std::max(declared, videoInfo.measuredBitRate);
     uint64_t audioRate = 128ull * uint64_t(AudioBitRateKbps(audioInfo.layer, audioInfo.bitRateIndex));
     double margin = EncoderSettings.muxConstantRate ? 1.1 : 1.3;
     uint64_t videoWithMargin = uint64_t(double(videoRate) * margin);
@@ -361,9 +411,14 @@ void SystemStreamWriter::Run(const std::string& videoFile, const std::string& vi
 
     ChooseRate(videoInfo, audioInfo);
 
-    uint64_t firstPackets =
-        (videoUnit_.length + minPayload_ - 1) / minPayload_ + (audioUnit_.length + minPayload_ - 1) / minPayload_;
-    TicksToTimeCode(double(firstPackets) * slot_ * secondsPerByte_ * 90000.0, startDelay_);
+    uint64_t audioPackets = (audioUnit_.length + minPayload_ - 1) / minPayload_;
+    uint64_t firstPackets = (videoUnit_.length + minPayload_ - 1) / minPayload_ + audioPackets;
+    double delay = double(firstPackets) * slot_ * secondsPerByte_ * 90000.0;
+    // The first picture alone does not say when the pictures after it can be in:
+    // the delay also covers the slowest of them at the video's share of the rate.
+    delay = std::max(delay, VideoCatchUpTicks(AudioBitRateKbps(audioInfo.layer, audioInfo.bitRateIndex) * 128.0) +
+                                double(audioPackets + 2) * slot_ * secondsPerByte_ * 90000.0);
+    TicksToTimeCode(delay, startDelay_);
     AccumulateTimeCode(startDelay_, videoUnit_.dts);
     AccumulateTimeCode(startDelay_, videoUnit_.pts);
     AccumulateTimeCode(startDelay_, audioUnit_.pts);

@@ -11,6 +11,7 @@
 #include "platform/ResStrings.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -22,7 +23,22 @@ constexpr int UnknownStatusString = 64195;
 constexpr int CannotCreateString = 64196;
 constexpr int CannotWriteString = 64197;
 
+constexpr const char* IllegalBufferSizeText = " Multiplexer pack size or buffer size has illegal value. ";
+
+// Largest bounds the system header's 13-bit buffer fields can name.
+constexpr int MaxVideoBufferKb = 8191;        // 1024-byte units
+constexpr int MaxAudioBufferKb = 8191 / 8;    // 128-byte units
+
 }  // namespace
+
+bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize)
+{
+    // Each decoder buffer must take a whole pack, or its stream could never be sent.
+    const int64_t pack = packSize > 0 ? packSize : 0;
+    return audioBufferKb >= 1 && audioBufferKb <= MaxAudioBufferKb && videoBufferKb >= 1 &&
+           videoBufferKb <= MaxVideoBufferKb && int64_t{audioBufferKb} * 1024 >= pack &&
+           int64_t{videoBufferKb} * 1024 >= pack;
+}
 
 int32_t ReportMuxLibraryError(int32_t status, int32_t, int32_t)
 {
@@ -57,16 +73,26 @@ int32_t ConfigureMuxSession()
         MuxSetOption(12, 1);
         return 0;
     }
-    int32_t status = MuxSetOption(0, e.streamType);
-    if (status == 0 && e.streamType == 1) status = MuxSetParameter(4, e.muxConstantRate);
-    if (status == 0 && e.streamType == 2) status = MuxSetParameter(4, e.mpeg2MuxConstantRate);
-    if (status == 0 && e.streamType == 2 && e.vbvBufferSize * 2048 >= 47104)
-        status = MuxSetParameter(3, e.vbvBufferSize * 2048 / 1024);
-    if (status == 0 && e.streamType == 1) {
+    // MPEG-2 video under an MPEG-1 stream type goes into the MPEG-2 program stream:
+    // an MPEG-1 system stream cannot carry it.
+    const int streamType = e.streamType == 1 && e.mpeg1 == 0 ? int{MuxTypeMpeg2Program} : e.streamType;
+    int32_t status = MuxSetOption(0, streamType);
+    if (status == 0 && streamType == 1) status = MuxSetParameter(4, e.muxConstantRate);
+    if (status == 0 && streamType == 2) status = MuxSetParameter(4, e.mpeg2MuxConstantRate);
+    const int64_t vbvBytes = int64_t{e.vbvBufferSize} * 2048;
+    if (status == 0 && streamType == 2 && vbvBytes >= 47104 && vbvBytes / 1024 <= INT32_MAX)
+        status = MuxSetParameter(3, static_cast<int32_t>(vbvBytes / 1024));
+    if (status == 0 && streamType == 1) {
+        int32_t packSize = 0;
+        MuxGetOption(6, &packSize);
+        if (!MuxBufferSizesUsable(e.muxAudioBufferKb, e.muxVideoBufferKb, packSize)) {
+            MuxMessageText = IllegalBufferSizeText;
+            return MuxErrParameterValue;
+        }
         status = MuxSetParameter(3, e.muxVideoBufferKb);
-        if (status == 0) status = MuxSetParameter(2, e.muxAudioBufferKb * 1024 / 128);
+        if (status == 0) status = MuxSetParameter(2, e.muxAudioBufferKb * (1024 / 128));
     }
-    if (status == 0) status = MuxSetParameter(10, e.rateControl == 2 && e.streamType == 2 ? 2 : 1);
+    if (status == 0) status = MuxSetParameter(10, e.rateControl == 2 && streamType == 2 ? 2 : 1);
     return status;
 }
 

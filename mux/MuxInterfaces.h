@@ -11,7 +11,12 @@ int MultiplexWithLibrary(const std::string& audioFile, const std::string& videoF
 // Resets the progress counters to the two input sizes and pumps once; -500 when the user has stopped.
 int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFile);
 
-// Type, options and parameters of the current session from the job's settings.
+// Whether a profile's system stream buffer sizes can be multiplexed with `packSize`-byte
+// packs: each buffer takes a whole pack and fits the system header's fields.
+bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize);
+
+// Type, options and parameters of the current session from the job's settings; a
+// buffer size outside its range is -509 with its text in MuxMessageText.
 int32_t ConfigureMuxSession();
 
 // Hands the library a malloc'ed copy of the output file name.

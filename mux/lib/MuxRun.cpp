@@ -4,6 +4,8 @@
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/StreamTables.h"
+#include "mux/lib/SystemMuxEngine.h"
+#include "mux/lib/VideoPeakRate.h"
 
 #include <cstdio>
 #include <cstring>
@@ -47,9 +49,10 @@ public:
     {
         int32_t status = Refill();
         if (status != 0) return status;
+        // An empty video file is no stream: refused, never an audio-only output.
         if (blockLength_ < 4) {
             ended = true;
-            return blockLength_ == 0 ? 0 : int32_t{MuxErrVideoStream};
+            return MuxErrVideoStream;
         }
         unit_.assign(block_, block_ + 4);
         position_ = 4;
@@ -105,6 +108,8 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
 {
     File video(videoFile != nullptr ? std::fopen(videoFile, "rb") : nullptr);
     if (!video) return MuxErrRead;
+    // A variable-rate stream names no rate in its header: the engine gets the measured one.
+    if (s.systemEngine) s.systemEngine->SetMeasuredVideoRate(MeasureVariableVideoRate(video.get()));
     VideoUnitReader units(video.get());
     bool videoEnded = false;
     int32_t status = units.Start(videoEnded);

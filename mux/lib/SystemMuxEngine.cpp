@@ -13,6 +13,9 @@ constexpr uint32_t VideoCdMuxRate = 3528;
 constexpr int64_t VideoCdStartDelay = 67000;
 // The audio-only start pack of a Video-CD is this much shorter; zeros keep the sector whole.
 constexpr uint32_t VideoCdAudioPackShortfall = 20;
+// No buffer of a playable stream waits this long (10 s) for its next decoding time;
+// a longer wait means time stamps the engine cannot schedule.
+constexpr uint64_t MaxWaitTicks = 900000;
 
 void Put16(std::vector<uint8_t>& out, uint32_t v)
 {
@@ -39,6 +42,18 @@ void DecoderBufferModel::Release(uint64_t clock)
             e.inUse = false;
         }
     }
+}
+
+bool DecoderBufferModel::NextRemoval(uint64_t& time) const
+{
+    bool any = false;
+    for (const Entry& e : ring_) {
+        if (e.inUse && (!any || e.removal < time)) {
+            time = e.removal;
+            any = true;
+        }
+    }
+    return any;
 }
 
 void DecoderBufferModel::Add(uint32_t leading, const std::vector<std::pair<uint64_t, uint32_t>>& units)
@@ -280,6 +295,36 @@ int32_t SystemMuxEngine::AdvanceClock()
     return 0;
 }
 
+int32_t SystemMuxEngine::WaitForRelease(const DecoderBufferModel& first, const DecoderBufferModel* second)
+{
+    uint64_t next = 0;
+    bool any = first.NextRemoval(next);
+    uint64_t other = 0;
+    if (second != nullptr && second->NextRemoval(other) && (!any || other < next)) {
+        next = other;
+        any = true;
+    }
+    // Nothing to wait for, or longer than any stream waits: the streams cannot be scheduled.
+    if (!any || next > ClockReference() + MaxWaitTicks) {
+        ReportStatus(MuxErrGeneral);
+        return MuxErrGeneral;
+    }
+    // Every pack moves the clock on by at least one byte's time, so this ends.
+    while (ClockReference() < next) {
+        const int32_t status = AdvanceClock();
+        if (status != 0) return status;
+    }
+    return 0;
+}
+
+int32_t SystemMuxEngine::CheckFits(int64_t bytes, bool video)
+{
+    const int64_t bound = video ? session_.Option(3) * int64_t{1024} : session_.Option(2) * int64_t{128};
+    if (bytes <= bound) return 0;
+    ReportStatus(MuxErrGeneral);
+    return MuxErrGeneral;
+}
+
 int32_t SystemMuxEngine::WriteEndPack()
 {
     std::vector<uint8_t> pack;
@@ -300,7 +345,9 @@ int32_t SystemMuxEngine::Step()
         int32_t status;
         if (!firstPacksDone_) {
             firstPacksDone_ = true;
-            status = params_.muxType == MuxTypeVideoCd ? WriteVideoCdStart() : 0;
+            status = CheckFits(static_cast<int64_t>(videoQueue_.front()->payload.size()), true);
+            if (status == 0) status = CheckFits(static_cast<int64_t>(audioQueue_.front()->payload.size()), false);
+            if (status == 0 && params_.muxType == MuxTypeVideoCd) status = WriteVideoCdStart();
             if (status == 0) status = WritePacket(videoQueue_, videoModel_, true);
             if (status == 0) status = WritePacket(audioQueue_, audioModel_, false);
             if (status != 0) return status;
@@ -313,14 +360,17 @@ int32_t SystemMuxEngine::Step()
         const int64_t nv = static_cast<int64_t>(videoQueue_.front()->payload.size());
         const int64_t va = videoModel_.occupancy;
         const int64_t aa = audioModel_.occupancy;
+        // An empty buffer takes a packet beyond the margin, but never one beyond its size.
         if (aa + na < audioBuffer && (va > 0 || aa == 0))
             status = WritePacket(audioQueue_, audioModel_, false);
-        else if (va + nv < videoBuffer || va == 0)
+        else if (va + nv < videoBuffer)
             status = WritePacket(videoQueue_, videoModel_, true);
-        else if (aa == 0)
+        else if (va == 0 && (status = CheckFits(nv, true)) == 0)
+            status = WritePacket(videoQueue_, videoModel_, true);
+        else if (va != 0 && aa == 0 && (status = CheckFits(na, false)) == 0)
             status = WritePacket(audioQueue_, audioModel_, false);
-        else
-            status = AdvanceClock();
+        else if (va != 0 && aa != 0)
+            status = WaitForRelease(videoModel_, &audioModel_);
         if (status != 0) return status;
     }
     return 0;
@@ -328,6 +378,11 @@ int32_t SystemMuxEngine::Step()
 
 int32_t SystemMuxEngine::Finish()
 {
+    // Input without a single picture has no video stream to multiplex.
+    if (!video_.havePicture && (video_.startBytes > 0 || audio_.started)) {
+        ReportStatus(MuxErrVideoStream);
+        return MuxErrVideoStream;
+    }
     video_.Flush();
     audio_.Flush();
     int32_t status = Step();
@@ -347,8 +402,8 @@ int32_t SystemMuxEngine::Finish()
         audioModel_.Release(clock);
         const int64_t n = static_cast<int64_t>(queue.front()->payload.size());
         if (model.occupancy > 0 && model.occupancy + n >= bound)
-            status = AdvanceClock();
-        else
+            status = WaitForRelease(model, nullptr);
+        else if ((status = CheckFits(n, !audio)) == 0)
             status = WritePacket(queue, model, !audio);
         if (status != 0) return status;
     }

@@ -71,6 +71,7 @@ public:
     uint64_t startBytes = 0;       // bytes before the second picture
     uint32_t vbvDelay = 0;         // vbv_delay of the last picture before the start
     uint32_t bitRate = 0;          // 400 bit/s units
+    bool havePicture = false;
     bool haveMinPts = false;
     uint64_t minPts = 0;           // earliest presentation time, relative
 
@@ -109,6 +110,8 @@ public:
     void Release(uint64_t clock);
     // leading: payload bytes before the first unit; units: {removal time, bytes}.
     void Add(uint32_t leading, const std::vector<std::pair<uint64_t, uint32_t>>& units);
+    // Earliest removal time of the bytes held; false when the buffer holds none.
+    bool NextRemoval(uint64_t& time) const;
     int64_t occupancy = 0;
 
 private:
@@ -139,6 +142,10 @@ public:
     void StreamStarted();
     void ReportStatus(int32_t status);
 
+    // Peak rate of a variable-rate video stream, 400 bit/s units (0 when unknown).
+    void SetMeasuredVideoRate(uint32_t bitRate) { measuredVideoRate_ = bitRate; }
+    uint32_t MeasuredVideoRate() const { return measuredVideoRate_; }
+
     const SystemStreamParameters& Parameters() const { return params_; }
     uint32_t MuxRate() const { return muxRate_; }
     int64_t StartDelay() const { return startDelay_; }
@@ -151,6 +158,10 @@ private:
     int32_t WritePacket(SystemPacketQueue& queue, DecoderBufferModel& model, bool video);
     int32_t WriteVideoCdStart();
     int32_t AdvanceClock();
+    // Moves the clock on, pack by pack, until one of the buffers releases bytes.
+    int32_t WaitForRelease(const DecoderBufferModel& first, const DecoderBufferModel* second);
+    // A packet larger than its stream's whole buffer can never be sent.
+    int32_t CheckFits(int64_t bytes, bool video);
     int32_t WriteEndPack();
     int32_t WritePackBytes(const std::vector<uint8_t>& pack);
     void PutPackHeader(std::vector<uint8_t>& out, uint64_t scr) const;
@@ -165,6 +176,7 @@ private:
     DecoderBufferModel videoModel_;
     DecoderBufferModel audioModel_;
     uint32_t muxRate_ = 0;
+    uint32_t measuredVideoRate_ = 0;
     bool systemHeaderPending_ = true;
     bool timingKnown_ = false;
     bool firstPacksDone_ = false;

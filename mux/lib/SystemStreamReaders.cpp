@@ -3,6 +3,7 @@
 #include "mux/lib/StreamTables.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/SystemMuxEngine.h"
+#include "mux/lib/VideoPeakRate.h"
 
 #include <algorithm>
 
@@ -10,7 +11,8 @@ namespace {
 
 using namespace muxtables;
 
-// Stands in for a variable bit_rate field: the highest rate of constrained-parameter streams.
+// Stands in for a variable bit_rate field whose stream was not measured (units fed
+// without the run call): the highest rate of constrained-parameter streams.
 constexpr uint32_t VariableBitRateSubstitute = 1856000 / 400;
 
 bool IsStartCode(const uint8_t* data, uint32_t length)
@@ -36,12 +38,19 @@ int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
         }
         bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
         if ((data[10] & 0x20) == 0) return MuxErrVideoStream;
-        if (bitRate == 0x3FFFF || bitRate == 0) bitRate = VariableBitRateSubstitute;
+        if (bitRate == VariableBitRateCode && engine_.MeasuredVideoRate() != 0)
+            bitRate = engine_.MeasuredVideoRate();
+        else if (bitRate == VariableBitRateCode || bitRate == 0)
+            bitRate = VariableBitRateSubstitute;
         haveSequence_ = true;
+    } else if (code == 0xB5 && length >= 5 && data[4] >> 4 == 1) {
+        // A sequence extension: MPEG-2 video, which neither stream of this engine carries.
+        return MuxErrVideoStream;
     } else if (code == 0xB8) {
         picturesSinceGop_ = 0;
     } else if (code == 0x00) {
         if (length < 8) return MuxErrVideoStream;
+        havePicture = true;
         const int64_t temporalReference = int64_t{data[4]} << 2 | data[5] >> 6;
         if (!started) {
             vbvDelay = (uint32_t{data[5]} & 7) << 13 | uint32_t{data[6]} << 5 | data[7] >> 3;

@@ -136,7 +136,6 @@ int32_t Type5MuxEngine::WriteDueTables()
 int32_t Type5MuxEngine::WriteFirstPack()
 {
     baseMuxRate = currentMuxRate;
-    started_ = true;
     int32_t status = WriteNull();
     if (status == 0) status = WriteNull();
     if (status == 0) status = WriteTables();

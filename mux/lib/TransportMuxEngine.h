@@ -39,5 +39,4 @@ private:
     uint8_t patContinuity_ = 0;
     uint64_t lastTables_ = 0;  // 27 MHz
     uint64_t lastPcr_ = 0;
-    bool started_ = false;
 };

@@ -140,6 +140,13 @@ TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
     Click("1012");
     EXPECT_EQ(Text("1005"), Out("mute.m2v"));
     EXPECT_TRUE(boxes_.Texts().empty());
+
+    // A name typed into the input edit is taken with Enter.
+    Type("1001", avi);
+    // What the edit signals on Enter (a synthetic key event would leave a keyboard device behind the application).
+    emit Get<QLineEdit>("1001")->returnPressed();
+    EXPECT_EQ(Text("1003"), "352");
+    EXPECT_EQ(Text("1005"), Out("take.vob"));
 }
 
 TEST_F(FormTest, InputsThatAreNoVideoAreRefused) {
@@ -333,6 +340,31 @@ TEST_F(FormTest, OutputLocationsAreCheckedInteractivelyAndInTheBatchLog) {
                   .find("\nError: Input file " + (dir_ / "loc.yuv").string() + " does not have '.avi' extension."),
               std::string::npos);
     BatchLogFileName.clear();
+}
+
+}  // namespace
+
+namespace {
+
+// A file named on the command line at the first start: the default profile is read, then the file taken.
+TEST_F(FormTest, PendingInputAtFirstStartTakesTheDefaultProfile) {
+    const std::string avi = MakeAvi("start.avi");
+    EncoderSettings.mpeg1 = 0;
+    EncoderSettings.gopSize = 9;
+    EncoderSettings.inputFileName = "/old/input.avi";
+    ProfileDirectory = dir_.path().string() + "/";
+    ASSERT_EQ(WriteProfile(DefaultProfileFileName().c_str()), 0);
+    ReadProfile("+");
+    PendingInputFile = avi;
+    PendingInputFlag = 1;
+    form_->LoadDefaultProfile();
+    EXPECT_EQ(PendingInputFlag, 0);
+    EXPECT_EQ(EncoderSettings.gopSize, 9);
+    EXPECT_TRUE(Get<QRadioButton>("1012")->isChecked());
+    EXPECT_EQ(Text("1001"), avi);
+    EXPECT_EQ(Text("1005"), Out("start.prg"));
+    ProfileDirectory.clear();
+    PendingInputFile.clear();
 }
 
 }  // namespace

@@ -2,10 +2,6 @@
 // the description dialog, the recent-file list and the save-changes prompt.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 
 #include "app/AppSettings.h"
 #include "app/CMpegDoc.h"
@@ -15,36 +11,15 @@
 #include "job/Profile.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
+#include "tests/app/frame_util.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using frametest::AnswerDescriptionDialog;
+using frametest::App;
 using platform::MbAnswer;
 
 namespace {
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frame_document_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
-// Types into the next "Save Profile" dialog and presses a button ("1" Save,
-// "2" Cancel). Each text is tried in turn while the dialog stays open.
-void AnswerDescriptionDialog(std::vector<std::string> texts, const char* button = "1") {
-    QTimer::singleShot(0, [texts, button]() mutable {
-        QWidget* dialog = QApplication::activeModalWidget();
-        ASSERT_NE(dialog, nullptr);
-        ASSERT_EQ(dialog->objectName(), "168");
-        for (const std::string& text : texts) {
-            dialog->findChild<QLineEdit*>("1112")->setText(QString::fromStdString(text));
-            dialog->findChild<QPushButton*>(button)->click();
-            if (!dialog->isVisible()) return;
-        }
-        if (dialog->isVisible()) dialog->findChild<QPushButton*>("2")->click();
-    });
-}
 
 class DocumentTest : public ::testing::Test {
 protected:
@@ -173,21 +148,12 @@ TEST_F(DocumentTest, SaveModifiedAsksAndStopsWhenNothingWasSaved) {
     EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(EncoderSettings.horizontalSize, 480);
 
-    // Yes and a description: saved, then reset.
-    boxes.Answer(MbAnswer::Yes);
-    AnswerDescriptionDialog({"kept"});
-    EXPECT_TRUE(doc.OnFileNew());
-    EXPECT_FALSE(doc.IsModified());
-    EXPECT_TRUE(fs::exists(ProfileDirectory + "PRF1.PRF"));
-    EXPECT_TRUE(doc.ProfilePath().empty());
-    EXPECT_NE(EncoderSettings.horizontalSize, 480);
-
     // No: reset without saving.
     doc.SetModifiedFlag(true);
     boxes.Answer(MbAnswer::No);
     EXPECT_TRUE(doc.OnFileNew());
     EXPECT_FALSE(doc.IsModified());
-    EXPECT_FALSE(fs::exists(ProfileDirectory + "PRF2.PRF"));
+    EXPECT_FALSE(fs::exists(ProfileDirectory + "PRF1.PRF"));
 }
 
 TEST_F(DocumentTest, ProfileListSkipsBadFilesAndNamesUndescribedOnes) {
@@ -227,22 +193,6 @@ TEST_F(DocumentTest, ResetAppliesTheDefaultProfileWithoutItsFiles) {
     // Looked for once per run only.
     ASSERT_TRUE(doc.OnNewDocument());
     EXPECT_NE(EncoderSettings.horizontalSize, 544);
-}
-
-TEST_F(DocumentTest, AviFileBeforeTheFormIsOnlyPending) {
-    const std::string vcd = WriteListedProfile("vcd.prf", "VCD", 352);
-    CMpegDoc doc(recent);
-    ASSERT_TRUE(doc.OnOpenDocument(vcd));
-    FormReady = 0;
-    PendingInputFlag = 0;
-    EXPECT_TRUE(doc.OnOpenDocument("/x/Clip.Avi"));
-    EXPECT_EQ(PendingInputFile, "/x/Clip.Avi");
-    EXPECT_EQ(PendingInputFlag, 1);
-    EXPECT_EQ(doc.ProfilePath(), vcd);
-    // Once the form exists but without a form attached, the open fails.
-    FormReady = 1;
-    EXPECT_FALSE(doc.OnOpenDocument("/x/Clip.Avi"));
-    FormReady = 0;
 }
 
 }  // namespace

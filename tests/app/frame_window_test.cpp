@@ -1,18 +1,17 @@
 // The main window as the user meets it: start-up, menus and their update
 // rules, closing during an encoding, drops, the smallest size, the recent
-// profiles across a restart, and a picture of the window.
+// profiles across a restart, a picture of the window, and the main settings
+// form inside it (AVI inputs, edits marking the profile, saved defaults).
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <QTimer>
 #include <QToolBar>
 
 #include "app/AppSettings.h"
@@ -20,32 +19,19 @@
 #include "app/CMpegDoc.h"
 #include "app/CTessmarApp.h"
 #include "app/RecentFileList.h"
+#include "app/ZRNFileDialog.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/RunState.h"
+#include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "tests/app/frame_util.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using frametest::App;
 
 namespace {
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frame_window_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
-void AnswerDescriptionDialog(const std::string& text) {
-    QTimer::singleShot(0, [text] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        ASSERT_NE(dialog, nullptr);
-        dialog->findChild<QLineEdit*>("1112")->setText(QString::fromStdString(text));
-        dialog->findChild<QPushButton*>("1")->click();
-    });
-}
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -65,6 +51,17 @@ protected:
     }
     static QAction* Command(CTessmarApp& app, int id) {
         return app.MainFrame()->findChild<QAction*>(QString::number(id));
+    }
+    static QLineEdit* Edit(CTessmarApp& app, const char* id) { return app.MainFrame()->findChild<QLineEdit*>(id); }
+    static std::string Text(CTessmarApp& app, const char* id) { return Edit(app, id)->text().toStdString(); }
+    // An ffmpeg-made AVI of 10 frames at 25 frames/s; empty without ffmpeg.
+    std::string MakeAvi(const std::string& name, const char* size) {
+        if (!testsupport::HaveTool("ffmpeg")) return std::string();
+        const std::string file = (dir / name).string();
+        EXPECT_EQ(testsupport::RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size +
+                                          ":rate=25 -t 0.4 -c:v mjpeg '" + file + "'"),
+                  0);
+        return file;
     }
 
     testsupport::TempDir dir;
@@ -144,19 +141,9 @@ TEST_F(WindowTest, CommandsFollowTheRunState) {
               "\nCannot select profile while encoding. \nPlease stop encoding before selecting profile.");
     EXPECT_EQ(boxes.Shown()[0].icon, platform::MbIcon::Stop);
 
-    // The preview switches only beep while encoding.
-    const int beeps = platform::BeepCount();
-    const int shown = EncoderSettings.showInput;
-    Command(*app, 32777)->trigger();
-    EXPECT_EQ(EncoderSettings.showInput, shown);
-    EXPECT_EQ(platform::BeepCount(), beeps + 1);
-
     RunState = 1;
     frame->UpdateCommandStates();
     for (int id : idleOnly) EXPECT_TRUE(Command(*app, id)->isEnabled()) << id;
-    Command(*app, 32777)->trigger();
-    EXPECT_NE(EncoderSettings.showInput, shown);
-    EXPECT_EQ(Command(*app, 32777)->isChecked(), EncoderSettings.showInput != 0);
     app->Document()->SetModifiedFlag(false);
 }
 
@@ -186,7 +173,7 @@ TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
     std::string saved;
     {
         auto app = Start();
-        AnswerDescriptionDialog("Travel");
+        frametest::AnswerDescriptionDialog({"Travel"});
         Command(*app, 57603)->trigger();
         saved = app->Document()->ProfilePath();
         ASSERT_FALSE(saved.empty());
@@ -211,18 +198,93 @@ TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
     EXPECT_FALSE(app->MainFrame()->DropFile((dir / "notes.txt").string()));
 }
 
-TEST_F(WindowTest, AboutBoxRunsModally) {
+TEST_F(WindowTest, CommandLineAviBecomesTheInputAndEditsMarkTheProfile) {
+    const std::string avi = MakeAvi("clip.avi", "320x240");
+    if (avi.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    auto app = Start({avi});
+    EXPECT_EQ(Text(*app, "1001"), avi);
+    EXPECT_EQ(Text(*app, "1003"), "320");
+    EXPECT_EQ(Text(*app, "1007"), "240");
+    EXPECT_EQ(Text(*app, "1004"), "10");
+    EXPECT_EQ(PendingInputFlag, 0);
+
+    app->Document()->SetModifiedFlag(false);
+    Edit(*app, "1003")->setText("336");
+    EXPECT_TRUE(app->Document()->IsModified());
+
+    // Save stores what the form shows; a reset and the recent entry bring it back.
+    frametest::AnswerDescriptionDialog({"Small clip"});
+    app->MainFrame()->findChild<QAction*>("57603")->trigger();
+    ASSERT_FALSE(app->Document()->IsModified());
+    const std::string saved = app->Document()->ProfilePath();
+    EXPECT_TRUE(fs::exists(saved));
+
+    app->MainFrame()->findChild<QAction*>("57600")->trigger();
+    EXPECT_EQ(Text(*app, "1003"), "352");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Untitled - ZRN-MPEG Encoder");
+    app->MainFrame()->findChild<QAction*>("57616")->trigger();
+    EXPECT_EQ(app->Document()->ProfilePath(), saved);
+    EXPECT_EQ(Text(*app, "1003"), "336");
+    EXPECT_EQ(Text(*app, "1001"), avi);
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Small clip - ZRN-MPEG Encoder");
+    EXPECT_FALSE(app->Document()->IsModified());
+}
+
+TEST_F(WindowTest, DroppedAviIsTheInputAndDroppedProfileOpens) {
     auto app = Start();
-    QString about;
-    QTimer::singleShot(0, [&about] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(dialog->objectName(), "156");
-        for (QLabel* label : dialog->findChildren<QLabel*>()) about += label->text();
-        dialog->findChild<QPushButton*>("1")->click();
-    });
-    Command(*app, 57664)->trigger();
-    EXPECT_TRUE(about.contains("version"));
+    const std::string avi = MakeAvi("drop.avi", "176x144");
+    if (avi.empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    const int beeps = platform::BeepCount();
+    ASSERT_TRUE(app->MainFrame()->DropFile(avi));
+    EXPECT_EQ(platform::BeepCount(), beeps + 1);
+    EXPECT_EQ(Text(*app, "1001"), avi);
+    EXPECT_EQ(Text(*app, "1003"), "176");
+    EXPECT_EQ(fs::current_path(), dir.path());  // the AVI's folder
+
+    // A file that is no AVI at all is refused without the success beep.
+    testsupport::WriteFile(dir / "fake.avi", "not a video");
+    EXPECT_FALSE(app->MainFrame()->DropFile((dir / "fake.avi").string()));
+    EXPECT_EQ(platform::BeepCount(), beeps + 1);
+    boxes.Clear();
+
+    // A profile written elsewhere opens, and the form shows it.
+    EncoderSettings.horizontalSize = 480;
+    EncoderSettings.profileDescription = "Dropped";
+    const std::string profile = (dir / "dropped.prf").string();
+    ASSERT_EQ(SaveProfileFile(profile.c_str()) > 0, true);
+    ASSERT_TRUE(app->MainFrame()->DropFile(profile));
+    EXPECT_EQ(app->Document()->ProfilePath(), profile);
+    EXPECT_EQ(Text(*app, "1003"), "480");
+}
+
+TEST_F(WindowTest, SaveSettingsAsDefaultWritesTheDisplayKeysAndTheDefaultProfile) {
+    auto app = Start();
+    EncoderSettings.showInput = 0;
+    app->MainFrame()->findChild<QAction*>("32777")->trigger();  // input preview on
+    EXPECT_EQ(EncoderSettings.showInput, 1);
+    EXPECT_TRUE(app->Document()->IsModified());
+    app->MainFrame()->findChild<QAction*>("32790")->trigger();
+    EXPECT_EQ(platform::IniReadInt("ZRN-MPEG", "default_show_input", 0, SettingsFileName), 2);
+    EXPECT_TRUE(fs::exists(DefaultProfileFileName()));
+    app->Document()->SetModifiedFlag(false);
+}
+
+TEST(ZrnFileDialogTest, TypeChangeFollowsTheChosenType) {
+    App();
+    ZRNFileDialog dialog(false, "m1v", "my.clip.v1", "MPEG-1 video (*.m1v)|*.m1v|MPEG Files (*.mpg)|*.mpg||",
+                         nullptr);
+    dialog.show();
+    auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(types, nullptr);
+    ASSERT_EQ(types->count(), 2);
+    types->setCurrentIndex(1);
+    emit types->activated(1);
+    EXPECT_EQ(dialog.TypedName(), "my.clip.mpg");
+    dialog.findChild<QLineEdit*>("fileNameEdit")->clear();
+    types->setCurrentIndex(0);
+    emit types->activated(0);
+    EXPECT_EQ(dialog.TypedName(), "");  // an empty name stays empty
+    dialog.reject();
 }
 
 }  // namespace

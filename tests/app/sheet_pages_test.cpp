@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <string>
 #include <vector>
@@ -515,6 +516,38 @@ TEST_F(SheetPagesTest, ReopensOnTheLastTabWhileTheTabsAreTheSame) {
     EXPECT_EQ(Open()->ActiveIndex(), 4);
     form.audio = false;  // other tabs: the first one
     EXPECT_EQ(Open()->ActiveIndex(), 0);
+}
+
+TEST_F(SheetPagesTest, TheFormsCycleRunsTheSheetModally) {
+    // The form's audio choice goes into the settings before the sheet opens.
+    SelectedAudioMode = 0;
+    SelectedAudioBitRateIndex = 2;
+    SelectedAudioBitRate = 56;
+    auto press = [](const char* button) {
+        QTimer::singleShot(0, [button] {
+            QWidget* sheet = QApplication::activeModalWidget();
+            ASSERT_NE(sheet, nullptr);
+            auto* page = sheet->findChild<QWidget*>("140");
+            ASSERT_NE(page, nullptr);
+            if (auto* list = page->findChild<QComboBox*>("1059")) list->setCurrentIndex(4);
+            sheet->findChild<QPushButton*>(button)->click();
+        });
+    };
+    LastAdvancedPage = 5;  // the Audio tab
+    LastAdvancedPageCount = 14;
+    bool modified = true;
+    press("2");
+    EXPECT_EQ(RunAdvancedSettings(nullptr, form, &modified), 0);
+    EXPECT_FALSE(modified);
+    EXPECT_EQ(EncoderSettings.audioMode, 0);
+    EXPECT_EQ(EncoderSettings.audioBitRateIndex, 2);
+    press("1");
+    EXPECT_EQ(RunAdvancedSettings(nullptr, form, &modified), 1);
+    EXPECT_TRUE(modified);
+    EXPECT_EQ(EncoderSettings.audioBitRateIndex, 4);
+    EXPECT_EQ(EncoderSettings.audioBitRate, 80);
+    EXPECT_EQ(SelectedAudioBitRate, 80);
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(SheetPagesTest, PicturesOfEveryPage) {

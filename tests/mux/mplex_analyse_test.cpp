@@ -132,7 +132,7 @@ TEST_F(MplexAnalyseTest, OpenGroupAndEndCodeShapeTheVideoUnits) {
     EXPECT_EQ(info.picturesByType[2], 2u);
     EXPECT_DOUBLE_EQ(firstPts, 3600.0);
 
-    ASSERT_EQ(records.size(), 6u);
+    ASSERT_EQ(records.size(), 5u);
     uint64_t total = 0;
     for (auto& r : records) total += r.length;
     EXPECT_EQ(total, stream.size());  // every byte belongs to one unit
@@ -145,11 +145,11 @@ TEST_F(MplexAnalyseTest, OpenGroupAndEndCodeShapeTheVideoUnits) {
     EXPECT_EQ(TimeCodeValue(records[3].dts), 3u * 3600u);
     EXPECT_EQ(TimeCodeValue(records[3].pts), 6u * 3600u);
     EXPECT_EQ(records[3].length, 68u + 4u);  // the end code closes the P picture's unit
-    // The group header after the end code travels as a unit of its own with the P picture's stamps.
-    EXPECT_EQ(records[4].length, 8u);
-    EXPECT_EQ(records[4].type, 2u);
-    EXPECT_EQ(TimeCodeValue(records[4].pts), 6u * 3600u);
-    EXPECT_EQ(records[5].length, 78u);
+    // The group header after the end code belongs to the picture it introduces, with that picture's stamps.
+    EXPECT_EQ(records[4].length, 8u + 78u);
+    EXPECT_EQ(records[4].type, 1u);
+    EXPECT_EQ(TimeCodeValue(records[4].dts), 4u * 3600u);
+    EXPECT_EQ(TimeCodeValue(records[4].pts), 5u * 3600u);
     // Bytes over 5 pictures at 25/s, rounded up to 10 kbit/s, in 400 bit/s units.
     EXPECT_EQ(info.measuredBitRate, uint32_t(std::ceil(double(stream.size()) / 5 / 0.04 * 0.0008) * 25));
 }
@@ -211,6 +211,13 @@ TEST_F(MplexAnalyseTest, BadInputFailsCleanlyAndLeavesNoRecordFiles) {
 
     testsupport::WriteFile(video, SequenceHeader(3) + kGop + kEnd);  // no picture at all
     EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    // A sequence extension: MPEG-2 video, which an MPEG-1 system stream cannot carry.
+    testsupport::WriteFile(audio, goodAudio);
+    testsupport::WriteFile(video, SequenceHeader(3) + std::string("\x00\x00\x01\xB5\x14\x8A\x00\x01\x00\x00", 10) +
+                                      goodVideo.substr(12));
+    EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    EXPECT_EQ(MuxMessageText, " MPEG-2 video stream cannot be multiplexed into an MPEG-1 system stream. ");
+    testsupport::WriteFile(video, goodVideo);
 
     testsupport::WriteFile(video, goodVideo);
     testsupport::WriteFile(audio, std::string(800, 'x'));
@@ -220,6 +227,14 @@ TEST_F(MplexAnalyseTest, BadInputFailsCleanlyAndLeavesNoRecordFiles) {
     layer3[1] = char(0xFB);
     testsupport::WriteFile(audio, layer3 + layer3);
     EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    EXPECT_EQ(leftovers(), 0);
+
+    // Audio whose sync is lost after three frames fails, rather than ending the sound there.
+    testsupport::WriteFile(audio, goodAudio.substr(0, 731 * 2 + 732) + std::string(100, 'x') + goodAudio);
+    EncodeAbortFlag = 0;
+    EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    EXPECT_EQ(MuxMessageText, " MPEG audio stream lost synchronisation at byte 2194. ");
+    EXPECT_EQ(EncodeAbortFlag, 1);
     EXPECT_EQ(leftovers(), 0);
 
     testsupport::WriteFile(audio, goodAudio);
@@ -240,7 +255,9 @@ TEST_F(MplexAnalyseTest, BadInputFailsCleanlyAndLeavesNoRecordFiles) {
 
     // Slots too small for the headers or too big for the packet buffer, and buffers
     // smaller than one packet, could never be scheduled.
-    for (auto sizes : {std::vector<int>{2048, 0, 4, 46}, {40, 1, 4, 46}, {8192, 1, 4, 46}, {2048, 1, 1, 46}}) {
+    for (auto sizes : {std::vector<int>{2048, 0, 4, 46}, {40, 1, 4, 46}, {8192, 1, 4, 46}, {2048, 1, 1, 46},
+                       {2048, 1, 4, 0}, {2048, 1, -4, 46}, {2048, 1, 3000000, 46}, {2048, 1, 4, 3000000},
+                       {2048, 1, 1 << 30, 46}}) {
         EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, sizes[0], sizes[1], sizes[2], sizes[3]), 1);
         EXPECT_NE(MuxMessageText, "");
     }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 #include <sstream>
 #include <map>
 
@@ -12,6 +13,7 @@
 #include "job/RunState.h"
 #include "mux/Mplex.h"
 #include "tests/mux/mplex_util.h"
+#include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -133,8 +135,16 @@ TEST_F(MplexStreamTest, DecodesToTheElementaryStreamsFramesWithConsistentStamps)
     int64_t firstDts = -1, firstAudio = -1;
     int videoStamped = 0, audioStamped = 0;
     uint64_t payload[2] = {};
-    for (const Packet& p : layout.packets) {
-        EXPECT_NE(p.id, 0xBEu) << "padding in a variable-rate stream";
+    std::map<unsigned, size_t> last;
+    for (size_t i = 0; i < layout.packets.size(); ++i) last[layout.packets[i].id] = i;
+    for (size_t i = 0; i < layout.packets.size(); ++i) {
+        const Packet& p = layout.packets[i];
+        if (p.id == 0xBE) {
+            // At a variable rate padding only fills the slot of a stream's last packet.
+            ASSERT_GT(i, 0u);
+            EXPECT_TRUE(last[layout.packets[i - 1].id] == i - 1 && layout.packets[i - 1].id != 0xBE) << i;
+            continue;
+        }
         EXPECT_TRUE(p.hasBuffer);
         if (p.id == 0xE0) {
             payload[0] += p.payloadBytes;
@@ -164,12 +174,11 @@ TEST_F(MplexStreamTest, DecodesToTheElementaryStreamsFramesWithConsistentStamps)
     }
     EXPECT_GT(videoStamped, 40);
     EXPECT_GT(audioStamped, 10);
-    // All elementary bytes are carried; only the last packet of each is filled up.
-    uint64_t videoSize = fs::file_size(streams_.video), audioSize = fs::file_size(streams_.audio);
-    EXPECT_GE(payload[0], videoSize);
-    EXPECT_LT(payload[0], videoSize + 2048);
-    EXPECT_GE(payload[1], audioSize);
-    EXPECT_LT(payload[1], audioSize + 2048);
+    // Every elementary byte is carried, and nothing else: the last packets end at their data.
+    EXPECT_EQ(payload[0], fs::file_size(streams_.video));
+    EXPECT_EQ(payload[1], fs::file_size(streams_.audio));
+    streamcheck::Report check = streamcheck::CheckSystemStream(bytes);
+    EXPECT_TRUE(check.Ok()) << check.Summary();
 }
 
 TEST_F(MplexStreamTest, VideoCdSectorsAtConstantRateArePaddedAndFixed) {
@@ -182,15 +191,24 @@ TEST_F(MplexStreamTest, VideoCdSectorsAtConstantRateArePaddedAndFixed) {
     ExpectPacks(layout, bytes.size(), 2324);
     EXPECT_EQ(uint8_t(layout.systemHeader[9]), 0x07);
     std::map<unsigned, int> ids;
-    for (const Packet& p : layout.packets) {
+    std::map<unsigned, size_t> last;
+    for (size_t i = 0; i < layout.packets.size(); ++i) last[layout.packets[i].id] = i;
+    for (size_t i = 0; i < layout.packets.size(); ++i) {
+        const Packet& p = layout.packets[i];
         ++ids[p.id];
         bool first = layout.packs[0].systemHeader && p.offset == 30;
-        EXPECT_EQ(p.payloadBytes, first ? 2276u : 2294u);
+        // A stream's last packet ends at its data; a padding packet fills its sector.
+        bool tail = (p.id != 0xBE && last[p.id] == i) || (i > 0 && last[layout.packets[i - 1].id] == i - 1);
+        if (!tail) {
+            EXPECT_EQ(p.payloadBytes, first ? 2276u : 2294u) << i;
+        }
         if (p.id == 0xBE) {
             EXPECT_FALSE(p.hasBuffer || p.hasPts);
         }
     }
     EXPECT_GT(ids[0xBE], 0) << "constant rate fills idle slots with padding";
+    streamcheck::Report check = streamcheck::CheckSystemStream(bytes);
+    EXPECT_TRUE(check.Ok()) << check.Summary();
 
     // The disc authoring tool takes the file as a Video-CD track; it only remarks
     // on the end code standing after the last sector rather than inside it.
@@ -226,18 +244,57 @@ TEST_F(MplexStreamTest, SeveralPacketsPerPackShareOnePackHeader) {
     std::string bytes = testsupport::ReadFile(out);
     Layout layout = Walk(bytes);
     ExpectPacks(layout, bytes.size(), 2322, 2 * 774);
-    EXPECT_LE(layout.packets.size(), layout.packs.size() * 3);
+    // Slots of 774 bytes, each one packet, a stream's last one with a padding packet after it.
+    EXPECT_LE(layout.packets.size(), layout.packs.size() * 3 + 2);
     EXPECT_GE(layout.packets.size(), layout.packs.size() * 3 - 2);
+    streamcheck::Report check = streamcheck::CheckSystemStream(bytes);
+    EXPECT_TRUE(check.Ok()) << check.Summary();
 }
 
 TEST_F(MplexStreamTest, VariableRateWithSeveralPacketsSkipsIdleSlots) {
     fs::path out = Mux("skip.mpg", 2048, 2);
     EXPECT_EQ(DecodeErrors(out), "");
     EXPECT_EQ(FrameChecksums(out, "a"), FrameChecksums(streams_.audio, "a"));
-    Layout layout = Walk(testsupport::ReadFile(out));
+    std::string bytes = testsupport::ReadFile(out);
+    Layout layout = Walk(bytes);
     ASSERT_TRUE(layout.endCode) << layout.error;
     for (size_t i = 1; i < layout.packs.size(); ++i) EXPECT_GT(layout.packs[i].scr, layout.packs[i - 1].scr);
-    for (const Packet& p : layout.packets) EXPECT_NE(p.id, 0xBEu);
+    int padding = 0;
+    for (const Packet& p : layout.packets) padding += p.id == 0xBE;
+    EXPECT_LE(padding, 2) << "only the slots of the streams' last packets";
+    streamcheck::Report check = streamcheck::CheckSystemStream(bytes);
+    EXPECT_TRUE(check.Ok()) << check.Summary();
+}
+
+TEST_F(MplexStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate) {
+    // The variable-rate code in the header; a calm second, then one of noise at about three times the rate.
+    fs::path video = tmp_.parent_path() / "vbr.m1v";
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -t 2 -vf "
+                                      "\"noise=alls=8:allf=t:enable='gte(t,1)'\" -c:v mpeg1video -q:v 4 -g 12 -bf 2 '" +
+                                      video.string() + "'"),
+              0);
+    std::string es = testsupport::ReadFile(video);
+    ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
+    std::string sizes;
+    testsupport::RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video.string() + "'", &sizes);
+    std::vector<double> picture;
+    std::istringstream lines(sizes);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
+    double peak = 0;  // bytes over 25 pictures
+    for (size_t i = 0; i + 25 <= picture.size(); ++i) peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + 25, 0.0));
+
+    fs::path out = dir_->path() / "vbr.mpg";
+    ASSERT_EQ(MultiplexMpeg1SystemStream(streams_.audio, video, out, 2048, 1, 4, 46), 0) << MuxMessageText;
+    EXPECT_EQ(DecodeErrors(out), "");
+    EXPECT_EQ(FrameChecksums(out, "v"), FrameChecksums(video, "v"));
+    streamcheck::Report check = streamcheck::CheckSystemStreamFile(out);
+    EXPECT_TRUE(check.Ok()) << check.Summary();
+    ASSERT_FALSE(check.packs.empty());
+    // Peak video rate with 30 per cent margin, the audio, and the headers: not the code's 105 Mbit/s.
+    const double rate = check.packs[0].muxRate * 50.0;
+    EXPECT_GT(rate, 1.3 * peak + 28000) << check.Summary();
+    EXPECT_LT(rate, (1.3 * peak + 28000) * 1.1) << check.Summary();
 }
 
 TEST_F(MplexStreamTest, UserRatesOutsideTheRangeAreAutomaticAndTooLowOnesFail) {

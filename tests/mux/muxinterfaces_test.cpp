@@ -108,6 +108,11 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     EXPECT_EQ(o[3], 40);
     EXPECT_EQ(o[10], 1);
 
+    // MPEG-2 video under the MPEG-1 stream type goes into a program stream.
+    EncoderSettings.mpeg1 = 0;
+    EXPECT_EQ(ConfiguredOptions()[0], 2);
+    EncoderSettings.mpeg1 = 1;
+
     // A DVD job without video objects is the stream type's plain stream.
     EncoderSettings.applicationType = 16;
     EncoderSettings.createVob = 0;
@@ -134,6 +139,45 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     o = ConfiguredOptions(&status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(o[6], 2324);
+}
+
+TEST_F(MuxInterfacesTest, BufferSizesOutsideTheirRangeAreRefusedBeforeMultiplexing)
+{
+    EncoderSettings.applicationType = 0;
+    EncoderSettings.streamType = 1;
+    // Buffers that cannot take a 2048-byte pack, negative ones, and ones the header fields cannot name
+    // (3000000 kB of audio would also overflow the 128-byte units).
+    const std::vector<std::pair<int, int>> refused = {{4, 0},  {4, 1},       {4, -46}, {4, 8192}, {4, 3000000},
+                                                      {0, 46}, {1, 46},      {-4, 46}, {1024, 46}, {3000000, 46},
+                                                      {INT32_MAX, INT32_MAX}};
+    for (const auto& [audio, video] : refused) {
+        EncoderSettings.muxAudioBufferKb = audio;
+        EncoderSettings.muxVideoBufferKb = video;
+        MuxMessageText.clear();
+        int32_t status = 0;
+        ConfiguredOptions(&status);
+        EXPECT_EQ(status, MuxErrParameterValue) << audio << " " << video;
+        EXPECT_EQ(MuxMessageText, " Multiplexer pack size or buffer size has illegal value. ");
+    }
+    // The smallest and the largest usable sizes.
+    for (const auto& [audio, video] : std::vector<std::pair<int, int>>{{2, 2}, {1023, 8191}}) {
+        EncoderSettings.muxAudioBufferKb = audio;
+        EncoderSettings.muxVideoBufferKb = video;
+        int32_t status = -1;
+        auto o = ConfiguredOptions(&status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(o[2], audio * 8);
+        EXPECT_EQ(o[3], video);
+    }
+    if (TestStreams().video.empty()) return;
+    // A whole run is refused before anything is written.
+    EncoderSettings.muxAudioBufferKb = 4;
+    EncoderSettings.muxVideoBufferKb = 0;
+    const auto out = dir_ / "refused.mpg";
+    EXPECT_EQ(MultiplexWithLibrary(TestStreams().audio, TestStreams().video, out.string()), MuxErrParameterValue);
+    EXPECT_EQ(MuxMessageText, " Multiplexer pack size or buffer size has illegal value. ");
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(MuxGetCurrentSession(), nullptr);
 }
 
 TEST_F(MuxInterfacesTest, RunsWriteStreamsAndReportFailures)

@@ -273,6 +273,23 @@ TEST_F(MuxRunTest, BrokenInputsGiveStreamErrors)
     EXPECT_EQ(r.run, MuxErrVideoStream);
     EXPECT_FALSE(Reported.empty());
 
+    // An empty video file, and one without a picture: no video stream, never an audio-only output.
+    WriteFile(dir_ / "empty.m1v", "");
+    std::filesystem::remove(out);
+    r = RunSession(MuxTypeMpeg1System, {}, dir_ / "empty.m1v", TestStreams().audio, out);
+    EXPECT_EQ(r.run, MuxErrVideoStream);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    WriteFile(dir_ / "header.m1v", video.substr(0, 12));
+    r = RunSession(MuxTypeMpeg1System, {}, dir_ / "header.m1v", TestStreams().audio, out);
+    EXPECT_EQ(r.run, 0);
+    EXPECT_EQ(r.end, MuxErrVideoStream);
+
+    // MPEG-2 video (a sequence extension after the sequence header) in an MPEG-1 system stream.
+    WriteFile(dir_ / "mpeg2.m1v", video.substr(0, 12) + std::string("\x00\x00\x01\xB5\x14\x8A\x00\x01\x00\x00", 10) +
+                                      video.substr(12));
+    r = RunSession(MuxTypeMpeg1System, {}, dir_ / "mpeg2.m1v", TestStreams().audio, out);
+    EXPECT_EQ(r.run, MuxErrVideoStream);
+
     // A file that does not begin with a start code.
     WriteFile(dir_ / "junk.m1v", "xyz" + video);
     r = RunSession(MuxTypeMpeg1System, {}, dir_ / "junk.m1v", TestStreams().audio, out);

@@ -2,18 +2,24 @@
 // from ffmpeg-made elementary streams, checked with ffmpeg and by walking the packs.
 #include "mux/lib/MuxLib.h"
 #include "tests/muxlib/MuxTestUtil.h"
+#include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 #include <sstream>
 
 using namespace muxtest;
 using testsupport::ReadFile;
 using testsupport::RunCommand;
 using testsupport::TempDir;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -25,12 +31,15 @@ protected:
         ClearReported();
     }
 
-    // ffmpeg decodes the whole file without a single complaint.
+    // ffmpeg decodes the whole file without a single complaint, and no data reaches
+    // the decoder after its decoding time or overflows its buffer.
     static void ExpectCleanDecode(const std::filesystem::path& file)
     {
         std::string out;
         RunCommand("ffmpeg -v error -xerror -i '" + file.string() + "' -f null - 2>&1", &out);
         EXPECT_EQ(out, "");
+        const streamcheck::Report check = streamcheck::CheckSystemStreamFile(file);
+        EXPECT_TRUE(check.Ok()) << check.Summary();
     }
 
     // One mpeg1video and one mp2 stream, each lasting about the 2 s that were encoded.
@@ -82,12 +91,10 @@ TEST_F(SystemStreamTest, Mpeg1StreamDecodesLikeItsElementaryStreams)
     std::string error;
     ASSERT_TRUE(WalkPacks(bytes, packs, error)) << error;
     ASSERT_GT(packs.size(), 100u);
-    // Computed rate: video and audio bytes/s with header allowance and 8.5 per cent margin; a
-    // variable bit_rate field stands for 1,856,000 bit/s.
+    // Computed rate: video and audio bytes/s with header allowance and 8.5 per cent margin.
     const std::string es = ReadFile(TestStreams().video);
-    uint32_t field = uint32_t{static_cast<uint8_t>(es[8])} << 10 | uint32_t{static_cast<uint8_t>(es[9])} << 2 |
-                     static_cast<uint8_t>(es[10]) >> 6;
-    if (field == 0x3FFFF) field = 4640;
+    const uint32_t field = uint32_t{static_cast<uint8_t>(es[8])} << 10 | uint32_t{static_cast<uint8_t>(es[9])} << 2 |
+                           static_cast<uint8_t>(es[10]) >> 6;
     const double expected = std::trunc(std::ceil((field * 50.0 + 28672.0) * (37.0 / 2048 + 1)) * 1.085) / 50;
     EXPECT_EQ(r.muxRate, static_cast<int32_t>(expected));
     // The first pack alone carries the 18-byte system header, with the video first.
@@ -108,6 +115,71 @@ TEST_F(SystemStreamTest, Mpeg1StreamDecodesLikeItsElementaryStreams)
     }
     EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
     EXPECT_EQ(LatePackets(bytes, packs), 0);
+    // Created like any other file of the user's: read-write for all but what the umask takes away.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(std::filesystem::status(out).permissions()), 0666 & ~mask);
+}
+
+TEST_F(SystemStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate)
+{
+    // The variable-rate code in the header; a calm second, then one of noise at about three times the rate.
+    const auto video = dir_ / "vbr.m1v";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -t 2 -vf "
+                         "\"noise=alls=8:allf=t:enable='gte(t,1)'\" -c:v mpeg1video -q:v 4 -g 12 -bf 2 '" +
+                         video.string() + "'"),
+              0);
+    const std::string es = ReadFile(video);
+    ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
+    std::string sizes;
+    RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video.string() + "'", &sizes);
+    std::vector<double> picture;
+    std::istringstream lines(sizes);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
+    double peak = 0;  // bytes over 25 pictures
+    for (size_t i = 0; i + 25 <= picture.size(); ++i)
+        peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + 25, 0.0));
+
+    const auto out = dir_ / "vbr.mpg";
+    RunResult r = RunSession(MuxTypeMpeg1System, {}, video, TestStreams().audio, out);
+    EXPECT_EQ(r.run, 0);
+    EXPECT_EQ(r.end, 0);
+    ExpectCleanDecode(out);
+    EXPECT_EQ(VideoFrameHashes(out), VideoFrameHashes(video));
+    // The peak video rate and the audio with header allowance and margin, not 1.856 Mbit/s.
+    const double expected = (peak + 28672.0) * (37.0 / 2048 + 1) * 1.085 / 50;
+    EXPECT_GT(r.muxRate, expected * 0.98);
+    EXPECT_LT(r.muxRate, expected * 1.05);
+}
+
+TEST_F(SystemStreamTest, BuffersThatCannotTakeAPacketAreAnErrorNotAnEndlessWait)
+{
+    // 2 KB of video whose header declares 104 Mbit/s, and three audio frames.
+    std::string video = ReadFile(TestStreams().video).substr(0, 2048);
+    video[8] = static_cast<char>(0xFF);
+    video[9] = static_cast<char>(0xFF);
+    video[10] = static_cast<char>((video[10] & 0x3F) | 0x80);
+    WriteFile(dir_ / "fast.m1v", video);
+    const std::string audio = ReadFile(TestStreams().audio);
+    size_t frames = 0;  // 224 kbit/s at 44.1 kHz: 731 bytes, one more with the padding bit
+    for (int i = 0; i < 3; ++i) frames += 731 + ((static_cast<uint8_t>(audio[frames + 2]) >> 1) & 1);
+    WriteFile(dir_ / "short.mp2", audio.substr(0, frames));
+    const auto out = dir_ / "tiny.mpg";
+    const std::vector<std::vector<std::pair<int32_t, int32_t>>> cases = {
+        {{3, 0}, {4, 1}}, {{3, 1}, {4, 1}}, {{3, -46}, {4, 1}}, {{2, 0}, {4, 1}}, {{2, -32}}, {{3, 1}}};
+    for (const auto& parameters : cases) {
+        RunResult r = RunSession(MuxTypeMpeg1System, parameters, dir_ / "fast.m1v", dir_ / "short.mp2", out);
+        EXPECT_TRUE(r.run == MuxErrGeneral || r.end == MuxErrGeneral) << parameters[0].first << " " << parameters[0].second;
+        EXPECT_NE(std::find(Reported.begin(), Reported.end(), MuxErrGeneral), Reported.end());
+        EXPECT_LT(std::filesystem::file_size(out), 100000u);
+    }
+    // Bounds far above the data are no reason to wait.
+    RunResult r = RunSession(MuxTypeMpeg1System, {{3, 3000000}, {2, 3000000}, {4, 1}}, dir_ / "fast.m1v",
+                             dir_ / "short.mp2", out);
+    EXPECT_EQ(r.run, 0);
+    EXPECT_EQ(r.end, 0);
+    EXPECT_LT(std::filesystem::file_size(out), 100000u);
 }
 
 TEST_F(SystemStreamTest, FixedRateSetsTheFlagAndKeepsAGivenRate)

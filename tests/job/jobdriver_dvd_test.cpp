@@ -1,0 +1,117 @@
+// DVD jobs through RunEncoding: an AVI with PCM audio becomes a VIDEO_TS folder
+// that libdvdread, lsdvd and ffmpeg read.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "job/EncoderSettings.h"
+#include "job/JobDriver.h"
+#include "job/JobState.h"
+#include "job/JobUtil.h"
+#include "job/Preview.h"
+#include "job/Profile.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/MessageBox.h"
+#include "tests/support/DvdFolderCheck.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::RunCommand;
+using testsupport::TempDir;
+
+namespace {
+
+class DvdJobTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(InitEncoderLibrary(), 1); }
+
+    void SetUp() override {
+        for (const char* tool : {"ffmpeg", "ffprobe", "lsdvd"})
+            if (!testsupport::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+        JobWindows = JobWindowHooks{};
+        JobWindows.getMainTitle = [] { return std::string("Tessmar"); };
+        JobWindows.setMainTitle = [](const std::string&) {};
+        SetMessagePumpHooks({});
+        BatchMode = 0;
+    }
+    void TearDown() override { SetMessagePumpHooks({}); }
+
+    // A DVD job of `frames` pictures from an AVI made by ffmpeg, into dir_/title.vob.
+    void DvdJob(int width, int height, const char* rate, int frameRateCode, int videoFormat, int frames) {
+        const fs::path avi = dir_ / "in.avi";
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
+                             std::to_string(height) + ":rate=" + rate +
+                             " -f lavfi -i sine=frequency=440:sample_rate=48000 -frames:v " + std::to_string(frames) +
+                             " -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 -shortest '" + avi.string() + "'"),
+                  0);
+        ReadProfile("+");
+        EncoderSettingsRecord& e = EncoderSettings;
+        e.inputType = 2;
+        e.inputFileName = avi.string();
+        e.showInput = e.showOutput = 0;
+        e.qualityStatisticsMode = 0;
+        e.statisticsFileName = "-";
+        e.suppressWarnings = 1;
+        e.mpeg1 = 0;
+        e.streamType = 2;
+        e.applicationType = 16;
+        e.createVob = 1;
+        e.horizontalSize = width;
+        e.verticalSize = height;
+        e.frameRateCode = frameRateCode;
+        e.videoFormat = videoFormat;
+        e.mpeg2AspectRatio = 2;
+        e.bitRate = 5000000.0;
+        e.framesToEncode = frames;
+        e.firstFrame = 0;
+        e.encodeAudio = 1;
+        e.audioMode = 1;
+        SelectedAudioMode = 1;
+        e.audioBitRate = 224;
+        e.outputFileName = (dir_ / "title.vob").string();
+        e.tempVideoFileName = (dir_ / "tmp.m2v").string();
+        e.tempAudioFileName = (dir_ / "tmp.mp2").string();
+        e.deleteTempVideo = e.deleteTempAudio = 0;
+        JobFilesReady = 1;
+        AviInfoTexts info;
+        ASSERT_EQ(ProbeAviInputFile(avi.string(), &info), 1);
+        EXPECT_EQ(e.inputHasAudio, 1);
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(DvdJobTest, PalJobEndsInAVideoTsFolder) {
+    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 25));
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+    EXPECT_EQ(MultiplexDone, 1);
+    // The job names the title's first VOB afterwards.
+    EXPECT_EQ(fs::path(EncoderSettings.outputFileName), dir_ / "VIDEO_TS" / "VTS_01_1.VOB");
+    EXPECT_FALSE(fs::exists(dir_ / "title.vob"));
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 25, "00:00:01.000"}));
+}
+
+TEST_F(DvdJobTest, NtscJobEndsInAVideoTsFolder) {
+    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 480, "30000/1001", 4, 2, 30));
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 30, ""}));
+}
+
+TEST_F(DvdJobTest, UnsupportedPictureSizeFailsTheJob) {
+    // 640 x 480 encodes, but DVD-Video has no code for it: the job fails and says why.
+    ASSERT_NO_FATAL_FAILURE(DvdJob(640, 480, "30000/1001", 4, 2, 6));
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, -1);
+    ASSERT_FALSE(boxes.Texts().empty());
+    EXPECT_NE(boxes.Texts().back().find("multiplexing"), std::string::npos) << boxes.Texts().back();
+    EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS"));
+    EXPECT_FALSE(fs::exists(dir_ / "title.vob"));
+}
+
+}  // namespace
