@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/FileReplace.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 
@@ -78,20 +79,22 @@ BatchListStatus ReadBatchListFile(const std::filesystem::path& file, BatchListCo
 }
 
 BatchListStatus WriteBatchListFile(const std::filesystem::path& file, const BatchListContents& contents) {
-    FILE* out = std::fopen(file.c_str(), "w");
-    if (!out) return BatchListStatus::WriteFailed;
-    bool ok = std::fputs(LoadResString(63248), out) >= 0;
-    ok = std::fprintf(out, "%d\n", contents.suppressErrors) > 0 && ok;
-    ok = std::fprintf(out, "%s\n", contents.outputFolder.c_str()) > 0 && ok;
-    ok = std::fprintf(out, "%s\n", contents.profileDescription.c_str()) > 0 && ok;
-    ok = std::fprintf(out, "%s\n", LoadResString(63249)) > 0 && ok;
-    ok = std::fprintf(out, "%s\n", LoadResString(63250)) > 0 && ok;
-    ok = std::fprintf(out, "%d\n", static_cast<int>(contents.entries.size())) > 0 && ok;
-    for (const std::string& entry : contents.entries) ok = std::fprintf(out, "%s\n", entry.c_str()) > 0 && ok;
-    ok = std::fputs(LoadResString(63251), out) >= 0 && ok;
-    ok = std::fflush(out) == 0 && !std::ferror(out) && ok;
-    ok = std::fclose(out) == 0 && ok;
-    return ok ? BatchListStatus::Ok : BatchListStatus::WriteFailed;
+    std::string text = LoadResString(63248);
+    auto line = [&text](const std::string& value) {
+        text += value;
+        text += '\n';
+    };
+    line(std::to_string(contents.suppressErrors));
+    line(contents.outputFolder);
+    line(contents.profileDescription);
+    line(LoadResString(63249));
+    line(LoadResString(63250));
+    line(std::to_string(static_cast<int>(contents.entries.size())));
+    for (const std::string& entry : contents.entries) line(entry);
+    text += LoadResString(63251);
+    // A new file replaces the old list only once it is complete: a full disk keeps the earlier list.
+    return platform::ReplaceFileContents(file, text) == platform::ReplaceStatus::Ok ? BatchListStatus::Ok
+                                                                                   : BatchListStatus::WriteFailed;
 }
 
 std::string BatchListStatusMessage(BatchListStatus status, const std::string& file) {

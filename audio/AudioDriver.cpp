@@ -1,6 +1,8 @@
 // Entry of the audio encoder: initialisation, option setup, PCM reader,
 // frame loop and finishing, with the failure paths.
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,8 +20,8 @@ const int AudioBitrateTable[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192
 
 namespace {
 
-constexpr uint32_t kNoSampleLimit = 4294967295u;
-uint32_t SampleLimit = kNoSampleLimit;
+constexpr uint64_t kNoSampleLimit = UINT64_MAX;
+uint64_t SampleLimit = kNoSampleLimit;
 
 // Zero-filled block; on failure the encoding is abandoned through AudioJump.
 void* AudioMemAlloc(size_t bytes, const char* name) {
@@ -56,7 +58,7 @@ int AudioBitrateIndexOf(int bitRate) {
     return -1;
 }
 
-void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint32_t* sampleLimit, const char* /*input*/,
+void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit, const char* /*input*/,
                             const char* outputName, int bitRate) {
     AudioFrameHeader& h = *params.header;
     h.layer = 2;
@@ -168,14 +170,14 @@ int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
     return 0;
 }
 
-int ReadPcmFrame(int16_t buffer[2][1152], uint32_t sampleLimit, int channels) {
+int ReadPcmFrame(int16_t buffer[2][1152], uint64_t sampleLimit, int channels) {
     int frameSize = channels == 2 ? 2304 : 1152;
     if (Audio.pcmFirstCall) {
         Audio.pcmRemaining = sampleLimit;
         Audio.pcmFirstCall = 0;
     }
     int16_t block[2304] = {};
-    int wanted = static_cast<int>(std::min<uint32_t>(Audio.pcmRemaining, frameSize));
+    int wanted = static_cast<int>(std::min<uint64_t>(Audio.pcmRemaining, frameSize));
     int got = wanted > 0 ? AudioPcmSource(block, wanted) : 0;
     if (got < 0) got = 0;
     if (got > wanted) got = wanted;
@@ -245,5 +247,6 @@ int EncodeAudioFile(const std::string& outputPath, int kbitPerSecond, char modeL
         }
     }
     int finished = FinishAudioEncoder();
-    return (finished != 0 || Audio.AudioEncodeFailed) ? 1 : 0;
+    // A stream with bytes missing is no output, even when the user was told at once.
+    return (finished != 0 || Audio.AudioEncodeFailed || Audio.AudioWriteState != 0) ? 1 : 0;
 }

@@ -8,8 +8,8 @@
 
 #include "audio/AudioTables.h"
 
-// 0 when the encoding ran to its end (also after a user stop or a reported
-// write failure), 1 when it failed. Mode letters: 's', 'j', 'd', 'm'.
+// 0 when the encoding ran to its end (also after a user stop), 1 when it
+// failed, a failed write included. Mode letters: 's', 'j', 'd', 'm'.
 int EncodeAudioFile(const std::string& outputPath, int kbitPerSecond, char modeLetter);
 
 // Where the PCM comes from; AviGetAudioData unless replaced (the tests feed
@@ -36,7 +36,7 @@ struct AudioBitStream {
     FILE* file;
     uint8_t* buffer;
     int bufferSize;
-    int32_t totalBits;
+    int64_t totalBits;  // 32 bits last only about 93 minutes at 384 kbit/s
     int byteIndex;
     int bitIndex;
     int mode;
@@ -64,8 +64,8 @@ struct AudioEncoderState {
     float slotLag;
     int extraSlot;
     int availableBits;
-    int32_t sentBits;
-    uint32_t pcmRemaining;
+    int64_t sentBits;
+    uint64_t pcmRemaining;
     int pcmFirstCall;
     int reinitAllocation;
     int modelRelease;
@@ -96,9 +96,9 @@ struct AudioEncoderState {
 extern AudioEncoderState Audio;
 
 int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter);
-void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint32_t* sampleLimit, const char* inputName,
+void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit, const char* inputName,
                             const char* outputName, int bitRate);
-int ReadPcmFrame(int16_t buffer[2][1152], uint32_t sampleLimit, int channels);
+int ReadPcmFrame(int16_t buffer[2][1152], uint64_t sampleLimit, int channels);
 int EncodeAudioFrame();
 int FinishAudioEncoder();
 // Index in the bit-rate table, or -1 for a rate not listed.

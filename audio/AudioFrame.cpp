@@ -392,7 +392,7 @@ int EncodeAudioFrame() {
         WriteSubbandSamples(Audio.codes, Audio.allocation, p, s);
         for (int i = 0; i < Audio.availableBits; i++) PutAudioBit(s, 0);
 
-        int32_t frameBits = s.totalBits - Audio.sentBits;
+        int64_t frameBits = s.totalBits - Audio.sentBits;
         if (frameBits % 8 != 0)
             Audio.AudioMessageBuffer = "Sent " + std::to_string(frameBits) + " bits = " + std::to_string(frameBits / 8) +
                                        " slots plus " + std::to_string(frameBits % 8) + "\n";

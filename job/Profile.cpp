@@ -16,6 +16,7 @@
 #include "job/ProfileFormat.h"
 #include "job/Report.h"
 #include "job/RunState.h"
+#include "platform/FileReplace.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 
@@ -591,8 +592,10 @@ int WriteProfile(const char* name) {
     }
     std::string text = FormatProfile(EncoderSettings, AviGetVideoRate(), AviGetVideoScale());
 
-    FILE* file = std::fopen(name, "w");
-    if (!file) {
+    // The profile is written under a new name and replaces the old one only when all of it is
+    // on the disk: a full disk never costs the user the profile saved before.
+    platform::FileReplace file(name);
+    if (!file.Open()) {
         ShowWarningMessage(platform::Format(
             "Failed to create profile file: \n%s\n\nPossible reason:\nFile is read-only or path to profiles is now "
             "invalid.",
@@ -600,14 +603,14 @@ int WriteProfile(const char* name) {
         return -1;
     }
     CustomProfileLoaded = 1;
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    written = std::fflush(file) == 0 && written && !std::ferror(file);
-    if (!written) {
+    bool written = std::fwrite(text.data(), 1, text.size(), file.Stream()) == text.size();
+    platform::ReplaceStatus status = written ? file.Commit() : platform::ReplaceStatus::WriteFailed;
+    if (status == platform::ReplaceStatus::WriteFailed) {
+        file.Abandon();
         ShowWarningMessage(platform::Format("Error: failed to save parameters \nin file  File %s ", name));
-        std::fclose(file);
         return -1;
     }
-    if (std::fclose(file) != 0) {
+    if (status != platform::ReplaceStatus::Ok) {
         ShowWarningMessage(platform::Format("File %s save error. /n Error on close file.", name));
         return -1;
     }

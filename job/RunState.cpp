@@ -144,10 +144,7 @@ void SetIdleRunState() {
     VideoSequenceState = 0;
 }
 
-int SaveProfileFile(const char* path) {
-    WriteProfile(path);
-    return 1;
-}
+int SaveProfileFile(const char* path) { return WriteProfile(path) == 0 ? 1 : 0; }
 
 void PumpPendingMessages() {
     if (IdlePumpBusy) return;

@@ -22,6 +22,7 @@ void SetJobFileReady(int bit);
 int ResetProfileParameters();
 int LoadProfileAndSetIdle(const char* path);
 void SetIdleRunState();
+// 1 when the profile was saved, 0 when it was not (the user was told why).
 int SaveProfileFile(const char* path);
 
 void PumpPendingMessages();

@@ -7,6 +7,8 @@
 #include <strings.h>
 #include <vector>
 
+#include "platform/FileReplace.h"
+
 namespace fs = std::filesystem;
 
 namespace platform {
@@ -136,24 +138,9 @@ bool IniWriteString(const std::string& section, const std::string& key, const st
 
     std::error_code ec;
     if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
-    const fs::path temp = file.string() + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        for (const std::string& line : lines) out << line << '\n';
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    fs::rename(temp, file, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
+    std::string text;
+    for (const std::string& line : lines) text += line + '\n';
+    return ReplaceFileContents(file, text) == ReplaceStatus::Ok;
 }
 
 bool IniWriteInt(const std::string& section, const std::string& key, int value, const fs::path& file) {

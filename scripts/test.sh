@@ -57,3 +57,6 @@ threaded=$(ninja -C build-tsan -t targets all | sed -n 's/^\(\(engine\|resize\)_
 # shellcheck disable=SC2086
 cmake --build build-tsan -j "$JOBS" --target $threaded
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$JOBS" -L threads
+
+# Every parser of outside files under libFuzzer, 20 s each on the generated seed corpus.
+scripts/fuzz.sh 20

@@ -3,6 +3,7 @@
 
 #include "app/BatchList.h"
 #include "platform/MessageBox.h"
+#include "tests/platform/FullDisk.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -146,6 +147,35 @@ TEST(BatchListTest, DialogSaveAndLoad) {
                                     "\nPlease verify file name and try again.");
     EXPECT_EQ(loaded.entries, shown.entries);
     EXPECT_EQ(LastBatchListPath, (dir / "no" / "x.btc").string());
+}
+
+// A list that does not fit on the disk is reported and the list saved before stays byte for byte.
+TEST(BatchListTest, FullDiskKeepsTheEarlierList) {
+    BatchListContents first;
+    first.entries = {"*VCD standard", "/clips/one.avi"};
+    BatchListContents second = first;
+    for (int i = 0; i < 400; ++i) second.entries.push_back("/clips/more/clip" + std::to_string(i) + ".avi");
+
+    testsupport::TempDir dir;
+    ASSERT_EQ(WriteBatchListFile(dir / "a.btc", first), BatchListStatus::Ok);
+    const std::string earlier = testsupport::ReadFile(dir / "a.btc");
+    {
+        fulldisk::FileSizeLimit limit(64);
+        ASSERT_TRUE(limit.set());
+        EXPECT_EQ(WriteBatchListFile(dir / "a.btc", second), BatchListStatus::WriteFailed);
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir / "a.btc"), earlier);
+    EXPECT_EQ(fulldisk::NamesIn(dir.path()), std::set<std::string>{"a.btc"});
+
+    fulldisk::SmallTmpfs disk;
+    if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+    ASSERT_EQ(WriteBatchListFile(disk / "a.btc", first), BatchListStatus::Ok);
+    disk.FillUp();
+    platform::ScriptedMessageBoxes boxes;
+    EXPECT_FALSE(SaveJobList((disk / "a.btc").string(), second));
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(testsupport::ReadFile(disk / "a.btc"), earlier);
+    EXPECT_EQ(fulldisk::NamesIn(disk.root()), (std::set<std::string>{"a.btc", "filler"}));
 }
 
 }  // namespace

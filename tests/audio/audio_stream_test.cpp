@@ -8,7 +8,9 @@
 #include "audio/AudioEncoder.h"
 #include "job/JobState.h"
 #include "job/RunState.h"
+#include "job/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "tests/platform/FullDisk.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;
@@ -245,7 +247,7 @@ TEST(AudioStreamFailures, WriteFailureIsReportedNotSuccess) {
     platform::ScriptedMessageBoxes boxes;
     EncodeAbortFlag = 0;
     SetTestPcm(Tone(44100, 2, 30 * 1152 / 44100.0, 1000, 1000));
-    EXPECT_EQ(EncodeTestPcm("/dev/full", 44100, 384, 's'), 0);
+    EXPECT_EQ(EncodeTestPcm("/dev/full", 44100, 384, 's'), 1);
     EXPECT_EQ(Audio.AudioWriteState, 1);
     EXPECT_EQ(EncodeAbortFlag, 1);
     ASSERT_EQ(boxes.Shown().size(), 1u);
@@ -254,10 +256,48 @@ TEST(AudioStreamFailures, WriteFailureIsReportedNotSuccess) {
     // Even a stream smaller than the buffer fails at the end, not silently.
     platform::ScriptedMessageBoxes again;
     SetTestPcm(Tone(44100, 1, 1152 / 44100.0, 1000, 1000));
-    EXPECT_EQ(EncodeTestPcm("/dev/full", 44100, 64, 'm'), 0);
+    EXPECT_EQ(EncodeTestPcm("/dev/full", 44100, 64, 'm'), 1);
     EXPECT_EQ(Audio.AudioWriteState, 1);
     EXPECT_EQ(again.Shown().size(), 1u);
     EncodeAbortFlag = 0;
+
+    // A disk that fills up half way through a regular file.
+    TempDir dir;
+    platform::ScriptedMessageBoxes third;
+    SetTestPcm(Tone(44100, 2, 30 * 1152 / 44100.0, 1000, 1000));
+    {
+        fulldisk::FileSizeLimit limit(8192);
+        ASSERT_TRUE(limit.set());
+        EXPECT_EQ(EncodeTestPcm(dir / "a.mp2", 44100, 384, 's'), 1);
+    }
+    EXPECT_EQ(Audio.AudioWriteState, 1);
+    EXPECT_EQ(third.Shown().size(), 1u);
+    EncodeAbortFlag = 0;
+}
+
+// The bit counters run past 32 bits (about 93 minutes at 384 kbit/s) and the
+// stream stays the same.
+TEST(AudioStreamFailures, BitCountersPast32Bits) {
+    TempDir dir;
+    const std::vector<int16_t> pcm = Tone(48000, 2, 8 * 1152 / 48000.0, 1000, 3000);
+    SetTestPcm(pcm);
+    ASSERT_EQ(EncodeTestPcm(dir / "short.mp2", 48000, 384, 's'), 0);
+
+    SetTestPcm(pcm);
+    EncoderSettings.audioSampleRate = 48000;
+    RunState = 2;
+    ASSERT_EQ(InitAudioEncoder((dir / "long.mp2").c_str(), 384, 's'), 0);
+    Audio.stream.totalBits = Audio.sentBits = (int64_t{1} << 31) - 5000;
+    int frames = 0;
+    while (ReadPcmFrame(Audio.pcm, UINT64_MAX, Audio.params.channels) != 0) {
+        ASSERT_EQ(EncodeAudioFrame(), 0);
+        ++frames;
+    }
+    EXPECT_EQ(FinishAudioEncoder(), 0);
+    RunState = 1;
+    EXPECT_EQ(frames, 8);
+    EXPECT_GT(Audio.sentBits, int64_t{INT32_MAX});
+    EXPECT_EQ(ReadFile(dir / "long.mp2"), ReadFile(dir / "short.mp2"));
 }
 
 TEST(AudioStreamFailures, StopFinishesTheFrameInHand) {

@@ -1,0 +1,83 @@
+// Replacing files: the new file takes the old one's place only when complete,
+// with the old mode or the umask's, through links; a full disk keeps the old file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/FileReplace.h"
+#include "tests/platform/FullDisk.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using platform::ReplaceFileContents;
+using platform::ReplaceStatus;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+namespace fs = std::filesystem;
+
+mode_t ModeOf(const fs::path& file) {
+    struct stat st {};
+    EXPECT_EQ(::stat(file.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+TEST(FileReplace, NewFileTakesThePlaceWithTheRightMode) {
+    testsupport::TempDir dir;
+    mode_t previous = ::umask(027);
+    EXPECT_EQ(ReplaceFileContents(dir / "new.txt", "one\n"), ReplaceStatus::Ok);
+    ::umask(previous);
+    EXPECT_EQ(ReadFile(dir / "new.txt"), "one\n");
+    EXPECT_EQ(ModeOf(dir / "new.txt"), 0640u);
+
+    // Replacing keeps the mode the user gave the file.
+    ::chmod((dir / "new.txt").c_str(), 0604);
+    EXPECT_EQ(ReplaceFileContents(dir / "new.txt", "two\n"), ReplaceStatus::Ok);
+    EXPECT_EQ(ReadFile(dir / "new.txt"), "two\n");
+    EXPECT_EQ(ModeOf(dir / "new.txt"), 0604u);
+
+    // Through a link the linked file is replaced and the link stays a link.
+    fs::create_symlink(dir / "new.txt", dir / "link.txt");
+    EXPECT_EQ(ReplaceFileContents(dir / "link.txt", "three\n"), ReplaceStatus::Ok);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(ReadFile(dir / "new.txt"), "three\n");
+    EXPECT_EQ(fulldisk::NamesIn(dir.path()), (std::set<std::string>{"link.txt", "new.txt"}));
+
+    int error = 0;
+    EXPECT_EQ(ReplaceFileContents(dir / "no" / "such.txt", "x", &error), ReplaceStatus::CreateFailed);
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST(FileReplace, FailedWriteLeavesTheEarlierFileByteIdentical) {
+    testsupport::TempDir dir;
+    const fs::path file = dir / "list.txt";
+    WriteFile(file, "earlier contents\n");
+    {
+        fulldisk::FileSizeLimit limit(64);
+        ASSERT_TRUE(limit.set());
+        int error = 0;
+        EXPECT_EQ(ReplaceFileContents(file, std::string(8192, 'x'), &error), ReplaceStatus::WriteFailed);
+        EXPECT_EQ(error, EFBIG);
+    }
+    EXPECT_EQ(ReadFile(file), "earlier contents\n");
+
+    // Given up before its commit, a replacement leaves nothing behind.
+    {
+        platform::FileReplace replace(file);
+        ASSERT_TRUE(replace.Open());
+        std::fputs("half of it", replace.Stream());
+    }
+    EXPECT_EQ(ReadFile(file), "earlier contents\n");
+    EXPECT_EQ(fulldisk::NamesIn(dir.path()), std::set<std::string>{"list.txt"});
+}
+
+TEST(FileReplace, FullDiskLeavesTheEarlierFileByteIdentical) {
+    fulldisk::SmallTmpfs disk;
+    if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+    WriteFile(disk / "list.txt", "earlier contents\n");
+    disk.FillUp();
+    EXPECT_NE(ReplaceFileContents(disk / "list.txt", std::string(8192, 'x')), ReplaceStatus::Ok);
+    EXPECT_EQ(ReadFile(disk / "list.txt"), "earlier contents\n");
+    EXPECT_EQ(fulldisk::NamesIn(disk.root()), (std::set<std::string>{"filler", "list.txt"}));
+}
+
+}  // namespace
