@@ -103,7 +103,13 @@ int ReadAhead(bool record) {
                 if (cache.slotCount <= 0 || cache.slotCount <= k - OldestNeededFrame.load()) break;
                 const uint8_t* bitmap = InputAvi.readFrame ? InputAvi.readFrame(k) : nullptr;
                 if (!bitmap) {
-                    failure = platform::Format("Failed to read frame %ld from AVI file\n", static_cast<long>(k));
+                    // The source keeps why it failed; the message carries it (cut to fit the report).
+                    std::string reason = AviTakeReadError();
+                    if (reason.size() > 90) reason.resize(90);
+                    failure = reason.empty()
+                                  ? platform::Format("Failed to read frame %ld from AVI file\n", static_cast<long>(k))
+                                  : platform::Format("Failed to read frame %ld from AVI file: %s\n",
+                                                     static_cast<long>(k), reason.c_str());
                     break;
                 }
                 const BitmapInfo info = ReadBitmapInfo(bitmap);

@@ -324,7 +324,8 @@ uint8_t* AviReadVideoFrame(platform::AviFrameGetter* getter, int64_t n) {
     if (!decoded) {
         platform::DebugOutput(platform::Format("AVI frame %lld: %s\n", static_cast<long long>(n),
                                                getter->LastError().c_str()));
-        if (std::this_thread::get_id() != in.OwnerThread) in.ReadError = getter->LastError();
+        // Kept for whichever thread reports the failure.
+        in.ReadError = getter->LastError();
         return nullptr;
     }
     std::vector<uint8_t>& out = FrameBufferForThisThread();

@@ -4,14 +4,17 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 #include "job/JobMux.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
+#include "job/OutputFiles.h"
 #include "job/Report.h"
 #include "job/RunState.h"
+#include "mux/lib/MuxLib.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"
 #include "platform/ResStrings.h"
@@ -40,7 +43,17 @@ void JobReport(int boxText, int caption, int batchText, MbIcon icon, const void*
         platform::ShowMessageBox(LoadResString(boxText), LoadResString(caption), MbButtons::Ok, icon, owner);
 }
 
+void JobReportText(const std::string& text, int caption, MbIcon icon, const void* owner) {
+    if (BatchMode >= 2)
+        WriteBatchLogMessage(text);
+    else
+        platform::ShowMessageBox(text, LoadResString(caption), MbButtons::Ok, icon, owner);
+}
+
 namespace {
+
+// The files this job is writing, until each is put in place or dropped.
+JobOutput VideoOutput, AudioOutput, MuxOutput;
 
 // The readable-size rule of the job: -1 when the file cannot be read.
 int64_t ReadableSize(const std::string& path) { return path.empty() ? -1 : GetFileSizeByName(path); }
@@ -120,11 +133,22 @@ bool MultiplexPreChecks() {
     return false;
 }
 
-// A Yes/No question after a failed output check; Yes deletes the output.
+// A Yes/No question after a failed output check; Yes deletes the new output.
+// No keeps it: under the output's name when that holds no earlier file, else
+// under its own name, so that the user's earlier file is never replaced by a
+// stream that failed its checks.
 void OfferToDelete(int question, int caption) {
-    if (platform::ShowMessageBox(LoadResString(question), caption ? LoadResString(caption) : "", MbButtons::YesNo,
-                                 MbIcon::Stop, MessageOwnerWindow) == MbAnswer::Yes)
-        DeleteQuietly(EncoderSettings.outputFileName);
+    const bool drop = platform::ShowMessageBox(LoadResString(question), caption ? LoadResString(caption) : "",
+                                               MbButtons::YesNo, MbIcon::Stop, MessageOwnerWindow) == MbAnswer::Yes;
+    if (MuxOutput.Work().empty()) {
+        if (drop) DeleteQuietly(EncoderSettings.outputFileName);
+    } else if (drop) {
+        MuxOutput.Discard();
+    } else {
+        std::error_code ec;
+        if (!fs::exists(MuxOutput.Target(), ec)) MuxOutput.Commit();
+        MuxOutput.Keep();
+    }
 }
 
 void ShowFinalMultiplexProgress() {
@@ -149,14 +173,28 @@ int MultiplexStreams() {
     NotifyProgressWindow();
     CheckOutputDiskSpace(e.outputFileName, 0);
 
+    // The DVD volume is a folder of its own; every other type is one file,
+    // written under a new name and put in place once it passed its checks.
+    const bool dvdVolume = e.applicationType == 16 && e.createVob == 1;
+    const std::string target = e.outputFileName;
+    if (!dvdVolume && !MuxOutput.Begin(target)) {
+        MultiplexActive = 0;
+        RunState = 3;
+        return -1;
+    }
+    const std::string written = dvdVolume ? target : MuxOutput.Work();
+
     const bool compact = e.useNewMux == 0 && e.streamType == 1 && videoBytes + audioBytes < 1500000000 &&
                          platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0,
                                               platform::ConfigFile("ROZARAZ2.INI")) == 0;
     MuxMessageText.clear();
-    const int result = compact ? MultiplexMpeg1SystemStream(e.tempAudioFileName, e.tempVideoFileName,
-                                                            e.outputFileName, e.muxPackSize, e.muxPacketsPerPack,
-                                                            e.muxAudioBufferKb, e.muxVideoBufferKb)
-                               : MultiplexWithLibrary(e.tempAudioFileName, e.tempVideoFileName, e.outputFileName);
+    // The library may ask the settings for the output's name: it gets the new one.
+    e.outputFileName = written;
+    const int result = compact ? MultiplexMpeg1SystemStream(e.tempAudioFileName, e.tempVideoFileName, written,
+                                                            e.muxPackSize, e.muxPacketsPerPack, e.muxAudioBufferKb,
+                                                            e.muxVideoBufferKb)
+                               : MultiplexWithLibrary(e.tempAudioFileName, e.tempVideoFileName, written);
+    e.outputFileName = target;
     MultiplexActive = 0;
     RunState = 3;
 
@@ -172,11 +210,12 @@ int MultiplexStreams() {
         } else {
             JobReport(63520, 63521, 63519, MbIcon::Stop, MessageOwnerWindow);
         }
-        if (ReadableSize(e.outputFileName) >= 0) DeleteQuietly(e.outputFileName);
+        MuxOutput.Discard();
+        // The DVD volume is written in place by its own writer, which leaves its start behind.
+        if (dvdVolume && ReadableSize(target) >= 0) DeleteQuietly(target);
         return -1;
     }
 
-    const bool dvdVolume = e.applicationType == 16 && e.createVob == 1;
     if (dvdVolume) {
         const std::string text = LoadResString(64453);
         if (BatchMode != 0) {
@@ -188,7 +227,7 @@ int MultiplexStreams() {
         e.outputFileName = (fs::path(e.outputFileName).parent_path() / "VIDEO_TS" / "VTS_01_1.VOB").string();
     }
 
-    const int64_t outputBytes = dvdVolume ? TitleSetSize(e.outputFileName) : ReadableSize(e.outputFileName);
+    const int64_t outputBytes = dvdVolume ? TitleSetSize(e.outputFileName) : ReadableSize(written);
     if (outputBytes < 0) {
         JobReport(63500, 63501, 63499, MbIcon::Stop, MessageOwnerWindow);
         return -1;
@@ -209,16 +248,61 @@ int MultiplexStreams() {
         if (BatchMode < 2 &&
             platform::ShowMessageBox(LoadResString(63514), LoadResString(63515), MbButtons::YesNo, MbIcon::Stop,
                                      MessageOwnerWindow) == MbAnswer::Yes) {
-            DeleteQuietly(e.outputFileName);
+            if (dvdVolume)
+                DeleteQuietly(e.outputFileName);
+            else
+                MuxOutput.Discard();
             return -1;
         }
     }
 
+    if (!dvdVolume && !MuxOutput.Commit()) return -1;
     ShowFinalMultiplexProgress();
     if (JobWindows.showMultiplexCompleted)
         JobWindows.showMultiplexCompleted(outputBytes / 1024, videoBytes / 1024, audioBytes / 1024, e.mpeg1);
     MultiplexDone = 1;
     return 0;
+}
+
+// The mux type the multiplexing step will ask the library for.
+int JobMuxType(const EncoderSettingsRecord& e) {
+    if (e.applicationType == 16 && e.createVob == 1) return MuxTypeDvdVolume;
+    if (e.applicationType == 17) return MuxTypeSvcd;
+    return e.streamType;
+}
+
+// The checks that need no file opened and that would otherwise fail the job
+// after its passes, or destroy the input: an output or temporary name that is
+// the input, two of the job's names that are one file, and a mux type that
+// cannot be written. Returns the refusal's text, empty when the job may start.
+std::string StartRefusal(bool multiplexed) {
+    EncoderSettingsRecord& e = EncoderSettings;
+    std::vector<const std::string*> names{&e.outputFileName};
+    if (multiplexed) {
+        names.push_back(&e.tempVideoFileName);
+        names.push_back(&e.tempAudioFileName);
+    }
+    if (e.inputType == 2)
+        for (const std::string* name : names)
+            if (platform::SameFile(e.inputFileName, *name))
+                return platform::Format(LoadResString(63606), name->c_str());
+    for (size_t i = 0; i < names.size(); ++i)
+        for (size_t j = i + 1; j < names.size(); ++j)
+            if (platform::SameFile(*names[i], *names[j]))
+                return platform::Format(LoadResString(63607), names[i]->c_str(), names[j]->c_str());
+    if (!multiplexed) return std::string();
+
+    const int type = JobMuxType(e);
+    if (type < MuxTypeMpeg1System || type > MuxTypeSvcd) return platform::Format(LoadResString(63608), type);
+    // MPEG-2 video breaks the MPEG-1 system stream's buffer model: it goes to
+    // the program stream when that can be written.
+    if (type == MuxTypeMpeg1System && e.mpeg1 == 0) {
+        if (!MuxTypeIsBuilt(MuxTypeMpeg2Program)) return LoadResString(63610);
+        e.streamType = MuxTypeMpeg2Program;
+        return std::string();
+    }
+    if (!MuxTypeIsBuilt(type)) return platform::Format(LoadResString(63609), type);
+    return std::string();
 }
 
 }  // namespace
@@ -237,19 +321,24 @@ int RunEncodingJob() {
         encodeVideo = false;
     }
     if (encodeVideo) {
+        if (!VideoOutput.Begin(VideoOutputPath)) return -1;
+        VideoOutputPath = VideoOutput.Work();
         CheckOutputDiskSpace(VideoOutputPath, VideoToTempFile ? 1 : 0);
         // A write error of the stream's last bytes leaves the abort flag behind
         // even when every engine step returned success.
-        if (EncodeVideoPass() < 0 || EncodeAbortFlag) {
+        const bool encoded = EncodeVideoPass() >= 0 && !EncodeAbortFlag;
+        VideoOutputPath = VideoOutput.Target();
+        if (!encoded || !VideoOutput.Commit()) {
+            VideoOutput.Discard();
             VideoStreamReady = 0;
             return -1;
         }
+        if (VideoToTempFile) TempVideoUsed = 1;
     }
     VideoStreamReady = 1;
     AudioStreamReady = 0;
 
     if (!AudioOutputPath.empty() && e.encodeAudio) {
-        TempAudioUsed = 1;
         bool encodeSound = true;
         if (Opens(AudioOutputPath) && !EncodeAgain(AudioOutputPath, 63490, 63491, 63493, 63492)) {
             if (ReadableSize(AudioOutputPath) < 100) {
@@ -264,10 +353,21 @@ int RunEncodingJob() {
                 AviCloseInputFile();
                 return -1;
             }
+            if (!AudioOutput.Begin(AudioOutputPath)) {
+                AviCloseInputFile();
+                return -1;
+            }
+            AudioOutputPath = AudioOutput.Work();
             CheckOutputDiskSpace(AudioOutputPath, 1);
             EncodeAudioPass();
             AviCloseInputFile();
-            if (!AudioStreamReady) return -1;
+            AudioOutputPath = AudioOutput.Target();
+            if (!AudioStreamReady || !AudioOutput.Commit()) {
+                AudioOutput.Discard();
+                AudioStreamReady = 0;
+                return -1;
+            }
+            TempAudioUsed = 1;
         }
     }
 
@@ -282,6 +382,8 @@ int RunEncodingJob() {
 int RunEncoding(const void* ownerWindow) {
     EncoderSettingsRecord& e = EncoderSettings;
     JobOwnerWindow = ownerWindow;
+    // A job that does not start has not succeeded either.
+    JobResult = -1;
     if (!JobFilesReady) {
         RefuseStart(63313, 0, 63313);
         return 0;
@@ -320,11 +422,23 @@ int RunEncoding(const void* ownerWindow) {
                                      MessageOwnerWindow);
     }
     if (e.inputHasAudio && e.encodeAudio) {
+        // The temporary files count as the job's only once it has written them.
         if (!e.tempVideoFileName.empty()) {
-            VideoToTempFile = TempVideoUsed = 1;
+            VideoToTempFile = 1;
             VideoOutputPath = e.tempVideoFileName;
         }
         if (!e.tempAudioFileName.empty()) AudioOutputPath = e.tempAudioFileName;
+    }
+    const int rememberedStreamType = e.streamType;
+    const std::string refusal = StartRefusal(VideoToTempFile == 1);
+    if (!refusal.empty()) {
+        if (BatchMode >= 2)
+            WriteBatchLogMessage(refusal);
+        else
+            platform::ShowMessageBox(refusal, LoadResString(63600), MbButtons::Ok, MbIcon::Stop, JobOwnerWindow);
+        e.encodeAudio = rememberedEncodeAudio;
+        SetMainTitle(savedTitle);
+        return 0;
     }
 
     MultiplexActive = 0;
@@ -337,12 +451,17 @@ int RunEncoding(const void* ownerWindow) {
     EncodeStartTick = platform::TickCount();
     JobResult = RunEncodingJob();
 
-    if (!e.tempVideoFileName.empty() && JobResult < 0 && e.encodeAudio == 0) DeleteQuietly(VideoOutputPath);
+    // Whatever was not put in place is unfinished: only the job's own new files go.
+    VideoOutput.Discard();
+    AudioOutput.Discard();
+    MuxOutput.Discard();
     if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
     if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
 
     RunState = 1;
     e.encodeAudio = rememberedEncodeAudio;
+    e.streamType = rememberedStreamType;
     SetMainTitle(savedTitle);
+    HonourQuitRequest();
     return 1;
 }

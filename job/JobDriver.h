@@ -48,3 +48,5 @@ int CheckAviHasVideo(const std::string& path, AviInfoTexts* info);
 
 // Shows a box (text, caption, icon, owner) or, in a quiet batch, logs the batch text.
 void JobReport(int boxText, int caption, int batchText, platform::MbIcon icon, const void* owner);
+// The same with one text for the box and the log.
+void JobReportText(const std::string& text, int caption, platform::MbIcon icon, const void* owner);

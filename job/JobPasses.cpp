@@ -40,7 +40,10 @@ void AudioRangeFromVideo() {
     const int endFrame = AviGetVideoEndFrame();
     const int64_t first = std::max(EncoderSettings.firstFrame, AviGetVideoStartFrame());
     int64_t count = EncoderSettings.framesToEncode;
-    if (first + count >= endFrame || count == 1) count = endFrame - first - 1;
+    // To the end of the input means every frame the video pass encodes: the
+    // sound of the last frame belongs to the stream too (a one-frame input
+    // would otherwise have no sound at all).
+    if (first + count >= endFrame || count == 1) count = endFrame - first;
     const double secondsPerFrame = static_cast<double>(scale) / rate;
     const double sampleRate = EncoderSettings.audioSampleRate;
     AudioStartSample = std::min(static_cast<int64_t>(first * secondsPerFrame * sampleRate + streamFirst), streamLimit);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include "engine/EngineState.h"
@@ -81,7 +82,7 @@ void FreeAligned(void* block) {
         return;  // nothing trustworthy to free: leak rather than corrupt the heap
     }
     if (guard[1] != ~r) {
-        MemoryMessage(63582, 63576, 63581);
+        MemoryMessage(63582, 63583, 63581);
         return;
     }
     std::free(reinterpret_cast<void*>(r));
@@ -96,8 +97,8 @@ void CheckPathDrive(std::string& out, const std::string& path, int error) {
         case ENOTDIR: id = 63595; break;
         case EACCES:
         case EPERM: id = 63593; break;
-        case EROFS: id = 63590; break;
-        case ENAMETOOLONG: id = 63591; break;
+        case EROFS: id = 63611; break;
+        case ENAMETOOLONG: id = 63612; break;
         case EMFILE:
         case ENFILE: id = 63594; break;
         case ENOSPC:
@@ -143,9 +144,12 @@ void CheckOutputDiskSpace(const std::string& path, int kind) {
 int64_t GetFileSizeByName(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return -1;
+    // A folder opens for reading here, but it is no file to read.
+    struct stat st;
     int64_t size = -1;
-    if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
+    if (fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode) && fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
     std::fclose(f);
+    if ((size >> 32) > 1000000) size = -1;
     return size;
 }
 

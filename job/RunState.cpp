@@ -19,6 +19,7 @@ int SelectedAudioMode = 1, SelectedAudioBitRate = 128, SelectedAudioBitRateIndex
 int IdleRoundCounter = 0;
 int IdlePumpBusy = 0;
 uint32_t AudioLastRefreshMs = 0, MuxLastRefreshMs = 0;
+int QuitRequested = 0;
 
 namespace {
 MessagePumpHooks& Hooks() {
@@ -38,7 +39,15 @@ int Dispatch(int limit) {
     if (!Hooks().dispatchMessages) return 0;
     bool quit = false;
     int n = Hooks().dispatchMessages(limit, &quit);
-    return quit ? -1 : n;
+    if (!quit) return n;
+    // The request must not be lost in the middle of a pass: the pass ends as on
+    // Stop and the program gets the request back when the job is over.
+    QuitRequested = 1;
+    if (RunState == 2) {
+        RunState = 3;
+        UserStopFlag = 1;
+    }
+    return -1;
 }
 
 bool Due(uint32_t startMs, uint32_t lastMs, uint32_t now) {
@@ -57,6 +66,15 @@ bool PumpCycles() {
 }  // namespace
 
 void SetMessagePumpHooks(MessagePumpHooks hooks) { Hooks() = std::move(hooks); }
+
+void HonourQuitRequest() {
+    if (!QuitRequested) return;
+    if (BatchMode != 0) BatchStopRequested = 1;
+    if (Hooks().postQuit) {
+        QuitRequested = 0;
+        Hooks().postQuit();
+    }
+}
 
 void UpdateVideoProgress() {
     if (Hooks().updateVideoProgress) Hooks().updateVideoProgress();

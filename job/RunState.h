@@ -13,6 +13,9 @@ extern int SelectedAudioMode, SelectedAudioBitRate, SelectedAudioBitRateIndex, S
 extern int IdleRoundCounter;
 extern int IdlePumpBusy;
 extern uint32_t AudioLastRefreshMs, MuxLastRefreshMs;
+// Set when a pump took the program's quit request: the running pass stops as
+// on Stop, and the request is given back to the program when the job is over.
+extern int QuitRequested;
 
 int RequestStopEncoding();
 void SetJobFileReady(int bit);
@@ -36,8 +39,11 @@ struct MessagePumpHooks {
     std::function<void()> updateVideoProgress;
     std::function<void()> updateAudioProgress;
     std::function<void()> updateMultiplexProgress;
+    std::function<void()> postQuit;  // puts a quit request back on the program's queue
 };
 void SetMessagePumpHooks(MessagePumpHooks hooks);
+// At the end of a job: a quit request taken during it ends a batch and goes back to the program.
+void HonourQuitRequest();
 
 // The view's progress refresh; nothing happens while no view exists.
 void UpdateVideoProgress();

@@ -1,4 +1,5 @@
-// Small system services: debug output, the tick counter, the processor count.
+// Small system services: debug output, the tick counter, the processor count,
+// and the file-name helpers the job uses to keep the user's files safe.
 #pragma once
 
 #include <cstdint>
@@ -15,5 +16,15 @@ uint32_t TickCount();
 
 // Processors this process may run on, at most 16.
 int SystemProcessorCount();
+
+// True when both names reach one file: the same device and inode when both
+// exist (links followed), else the same absolute name once "." and ".." are
+// resolved.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Makes a new empty file "<name>.tmpXXXXXX" next to `target` (the name cut
+// so that it fits the folder's limit), mode 0666 less the umask. Returns its
+// name, or "" with `*error` set to the errno of the failure.
+std::string CreateFileBeside(const std::string& target, int* error);
 
 }  // namespace platform

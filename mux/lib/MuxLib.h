@@ -116,6 +116,9 @@ int32_t MuxSetVideoSettings(int32_t vbvBufferSize, int32_t mpegProfile, int32_t 
 int32_t MuxRun(const char* videoFile, const char* audioFile, const char* outputFile,
                MuxProgressFunction progress);
 int32_t MuxEnd();
+// True when MuxRun has an engine for the mux type, so that a caller can refuse
+// a type before it spends time making the elementary streams.
+bool MuxTypeIsBuilt(int type);
 
 // Feed operations chosen by MuxRun and MuxEnd; null data ends the stream.
 int32_t MuxFeedVideoSystem(const uint8_t* data, uint32_t length, int32_t zero);

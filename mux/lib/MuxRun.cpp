@@ -185,6 +185,11 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
 
 }  // namespace
 
+bool MuxTypeIsBuilt(int type)
+{
+    return type >= MuxTypeMpeg1System && type <= MuxTypeSvcd;
+}
+
 int32_t MuxRun(const char* videoFile, const char* audioFile, const char* outputFile, MuxProgressFunction progress)
 {
     MuxSession* s = CurrentMuxSession();

@@ -152,12 +152,12 @@ TEST_F(PassesTest, AudioRangeFollowsTheVideoRange) {
     ASSERT_EQ(gAudioCalls.size(), 1u);
     EXPECT_EQ(gAudioCalls[0].start, 2 * 1764);  // 1764 samples per frame at 25 frames/s
     EXPECT_EQ(gAudioCalls[0].end, 7 * 1764);
-    // A range that reaches the end of the input stops one frame short of it.
+    // A range that reaches the end of the input takes the sound of its last frame too.
     EncoderSettings.framesToEncode = 8;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     ASSERT_EQ(gAudioCalls.size(), 2u);
     EXPECT_EQ(gAudioCalls[1].start, 2 * 1764);
-    EXPECT_EQ(gAudioCalls[1].end, 9 * 1764);
+    EXPECT_EQ(gAudioCalls[1].end, 10 * 1764);
 }
 
 TEST_F(PassesTest, ExistingTemporaryAudioIsKeptOrEncodedAgainAsAnswered) {

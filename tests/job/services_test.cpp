@@ -190,7 +190,7 @@ TEST(JobUtil, GuardedBlocks) {
     EXPECT_EQ(FreeCount, before);  // not freed through damaged words
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, "Low buffer margin is corrupted.");
-    EXPECT_EQ(boxes.Shown()[0].caption, " Memory allocation error detected.");
+    EXPECT_EQ(boxes.Shown()[0].caption, " Memory error detected. ");
     p[-1] = saved;
     FreeAligned(p);
     EXPECT_EQ(FreeCount, before + 1);
@@ -263,6 +263,17 @@ TEST(JobUtil, FileCreationDiagnosis) {
     out.clear();
     CheckPathDrive(out, "ab", ENOENT);  // too short to say anything
     EXPECT_EQ(out, "");
+    // The real cause, not a CD-ROM or a network drive.
+    out.clear();
+    CheckPathDrive(out, "/mnt/ro/x.m2v", EROFS);
+    EXPECT_EQ(out.substr(0, 23), "\nRead-only file system.");
+    TempDir dir;
+    const std::string longName = (dir / std::string(300, 'n')).string();
+    ASSERT_EQ(std::fopen(longName.c_str(), "wb"), nullptr);
+    const int error = errno;
+    out.clear();
+    CheckPathDrive(out, longName, error);
+    EXPECT_EQ(out.substr(0, 20), "\nFile name too long.");
 }
 
 TEST(JobUtil, SmallHelpers) {
@@ -278,5 +289,6 @@ TEST(JobUtil, SmallHelpers) {
     testsupport::WriteFile(dir / "f", "12345");
     EXPECT_EQ(GetFileSizeByName((dir / "f").string()), 5);
     EXPECT_EQ(GetFileSizeByName((dir / "none").string()), -1);
+    EXPECT_EQ(GetFileSizeByName(dir.path().string()), -1);  // a folder is no readable file
     EXPECT_EQ(DebugPrintf("%d-%s", 7, "x"), 3);
 }
