@@ -27,6 +27,7 @@
 #include "app/AppSettings.h"
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegDoc.h"
+#include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
 #include "app/RecentFileList.h"
 #include "app/ZRNFileDialog.h"
@@ -150,11 +151,16 @@ QAction* CMainFrame::Action(int id) const {
     return it == commands_.end() ? nullptr : it->second.action;
 }
 
-void CMainFrame::SetCommand(int id, std::function<void()> run, std::function<bool()> enabled) {
+void CMainFrame::SetCommand(int id, std::function<void()> run, std::function<bool()> enabled,
+                            std::function<bool()> checked) {
     auto it = commands_.find(id);
     if (it == commands_.end()) return;
     it->second.run = std::move(run);
     it->second.enabled = std::move(enabled);
+    if (checked) {
+        it->second.checked = std::move(checked);
+        it->second.action->setCheckable(true);
+    }
     UpdateCommandStates();
 }
 
@@ -292,22 +298,17 @@ void CMainFrame::PlaceWindow() {
 void CMainFrame::CreateView() {
     if (form_) return;
     InstallZrnFileDialog();
-    // The previews and progress panels will take the space above the form.
-    auto* area = new QWidget(this);
-    area->setObjectName("viewArea");
-    auto* layout = new QVBoxLayout(area);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addStretch(1);
-    form_ = new CMainSettingsForm(area);
-    layout->addWidget(form_);
-    setCentralWidget(area);
+    view_ = new CMpeg2View(*this);
+    SetViewWidget(view_);
+    view_->OnInitialUpdate();
+    form_ = view_->Form();
     connect(form_, &CMainSettingsForm::documentModified, this, [this] {
         MarkProfileModified();
         UpdateCommandStates();
     });
     formLink_ = std::make_unique<FormDocumentLink>(*form_);
     if (CMpegDoc* doc = app_.Document()) doc->SetForm(formLink_.get());
-    form_->LoadDefaultProfile();
+    UpdateCommandStates();
 }
 
 void CMainFrame::SetViewWidget(QWidget* view) {

@@ -12,6 +12,7 @@
 #include "app/FrameLogic.h"
 
 class CMainSettingsForm;
+class CMpeg2View;
 class CTessmarApp;
 class DocumentFormLink;
 class QAction;
@@ -29,14 +30,16 @@ public:
     QAction* Action(int id) const;
     // Hands a command to its owner (the view, the batch and profile
     // dialogs): what it does and when it may be used. A command without an
-    // owner stays disabled.
-    void SetCommand(int id, std::function<void()> run, std::function<bool()> enabled);
+    // owner stays disabled. With `checked` the command shows a check mark.
+    void SetCommand(int id, std::function<void()> run, std::function<bool()> enabled,
+                    std::function<bool()> checked = {});
     // Puts the view (with the main settings form) into the central area.
     void SetViewWidget(QWidget* view);
     QWidget* ViewWidget() const { return centralWidget(); }
-    // The view's first update: the main settings form at the bottom of the
-    // central area, linked to the document and filled from the settings.
+    // The view's first update: the previews, the progress panels and the
+    // main settings form, linked to the document and filled from the settings.
     void CreateView();
+    CMpeg2View* View() const { return view_; }
 
     // Enables, disables and checks every command by the update rules; runs
     // on every state change the frame sees and from the idle timer.
@@ -85,6 +88,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     MainWindowGeometry geometry_;
     CMainSettingsForm* form_ = nullptr;
+    CMpeg2View* view_ = nullptr;
     std::unique_ptr<DocumentFormLink> formLink_;
 };
 

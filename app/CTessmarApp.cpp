@@ -15,6 +15,7 @@
 #include "app/AppStartUp.h"
 #include "app/CMainFrame.h"
 #include "app/CMpegDoc.h"
+#include "app/CMpegView.h"
 #include "app/RecentFileList.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
@@ -58,6 +59,7 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     ApplyCommandLine(info, arguments);
     if (!ProcessShellCommand(info)) return false;
     frame_->CreateView();
+    outputPlayWindowCount = [] { return OutputPlayWindowCount; };
     frame_->setAcceptDrops(true);
     frame_->show();
     return true;

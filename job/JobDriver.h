@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "job/AviSource.h"
@@ -25,9 +26,10 @@ extern int InputFirstFrame, InputEndFrame, InputFrameWidth, InputFrameHeight;
 struct JobWindowHooks {
     std::string (*getMainTitle)() = nullptr;
     void (*setMainTitle)(const std::string& title) = nullptr;
-    void (*showVideoCompleted)() = nullptr;
-    void (*showAudioCompleted)(int64_t kbytes) = nullptr;
-    void (*showMultiplexCompleted)(int64_t outputKbytes, int64_t videoKbytes, int64_t audioKbytes, int mpeg1) = nullptr;
+    std::function<void()> showVideoCompleted;
+    std::function<void(int64_t kbytes)> showAudioCompleted;
+    std::function<void(int64_t outputKbytes, int64_t videoKbytes, int64_t audioKbytes, int mpeg1)>
+        showMultiplexCompleted;
     void (*requestInputFileBrowse)() = nullptr;
     const void* progressWindow = nullptr;  // owner of the audio pass's boxes
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // Pane numbers of the hooks below.
@@ -25,17 +26,18 @@ struct PreviewBlit {
 
 // Set by the program when it shows preview panes; without them nothing is drawn.
 struct PreviewWindowHooks {
-    void (*invalidate)() = nullptr;  // repaint both panes later
+    std::function<void()> invalidate;  // repaint both panes later
     // The pane's drawing target, null when the pane does not exist; given back with releaseSurface.
-    void* (*acquireSurface)(int pane) = nullptr;
-    void (*releaseSurface)(int pane, void* surface) = nullptr;
+    std::function<void*(int pane)> acquireSurface;
+    std::function<void(int pane, void* surface)> releaseSurface;
     // The pane's client size; false when the pane does not exist.
-    bool (*clientSize)(int pane, int* width, int* height) = nullptr;
-    void (*blit)(void* surface, const PreviewBlit& blit) = nullptr;
+    std::function<bool(int pane, int* width, int* height)> clientSize;
+    // May be called on a worker thread of the engine (under the pane's preview lock).
+    std::function<void(void* surface, const PreviewBlit& blit)> blit;
     // Bits per pixel of the display; below 1 when it cannot be queried. Without the hook: 24.
-    int (*displayBitsPerPixel)() = nullptr;
+    std::function<int()> displayBitsPerPixel;
     // Makes the preview palette current on the surface; returns how many colours changed.
-    int (*realizePalette)(void* surface, const uint32_t* palette, int colours, bool foreground) = nullptr;
+    std::function<int(void* surface, const uint32_t* palette, int colours, bool foreground)> realizePalette;
 };
 extern PreviewWindowHooks PreviewWindows;
 
