@@ -218,11 +218,11 @@ void ShowOutputPreview() {
     static FramePlanes shown;
     shown = BPicturesPending ? PrevAnchorRecon : CurrentRecon;
     if (ThreadDrawFlag == 1) {
-        RunOnWorkerThread(PaletteDisplay ? DrawOutputPreviewTask : DrawOutputPreviewYuvTask, &shown);
+        RunOnWorkerThread(OutputPreviewUsesChosenConverter() ? DrawOutputPreviewTask : DrawOutputPreviewYuvTask, &shown);
         return;
     }
     std::lock_guard<std::mutex> lock(OutputPreviewLock);
-    if (PaletteDisplay) ConvertPictureForPreview(shown);
+    if (OutputPreviewUsesChosenConverter()) ConvertPictureForPreview(shown);
     else if (OutputPreviewBuffer) ConvertYuvToRgbPreview(shown, OutputPreviewBuffer, &OutputPreviewReady);
     RefreshOutputPreview();
 }
@@ -437,7 +437,7 @@ int FinishSequenceEncoding() {
     }
     if (EncoderSettings.showOutput && EncoderSettings.ipDistance > 1) {
         std::lock_guard<std::mutex> lock(OutputPreviewLock);
-        if (PaletteDisplay) ConvertPictureForPreview(NextAnchorRecon);
+        if (OutputPreviewUsesChosenConverter()) ConvertPictureForPreview(NextAnchorRecon);
         else if (OutputPreviewBuffer) ConvertYuvToRgbPreview(NextAnchorRecon, OutputPreviewBuffer, &OutputPreviewReady);
         RefreshOutputPreview();
     }

@@ -12,6 +12,9 @@
 #include "job/Report.h"
 
 PreviewConversionState PreviewConversion;
+PreviewConversionOptions PreviewOptions;
+
+bool OutputPreviewUsesChosenConverter() { return PaletteDisplay || PreviewOptions.outputThroughChosen; }
 PreviewConverters PreviewConverterSet = {ConvertFrameRgb24, ConvertFieldRgb24First, ConvertFieldRgb24Second};
 
 namespace {

@@ -30,6 +30,20 @@ struct PreviewConversionState {
 };
 extern PreviewConversionState PreviewConversion;
 
+// Options the job's start-up sets (all 1 there, 0 before it runs).
+struct PreviewConversionOptions {
+    // The output preview goes through the converters InitDisplayConversion chose.
+    int outputThroughChosen = 0;
+    // Read by a third display mode, which this engine's conversion does not have.
+    int thirdDisplayMode = 0;
+    // Lets an 8-bit display take a dithering pair that follows the colour
+    // matrix; this engine has only the one ordered-dither pair.
+    int matrixDither = 0;
+};
+extern PreviewConversionOptions PreviewOptions;
+// Whether the output preview converts through PreviewConverterSet.
+bool OutputPreviewUsesChosenConverter();
+
 using PreviewFrameConverter = void (*)(const FramePlanes& planes);
 using PreviewFieldConverter = void (*)(const FramePlanes& planes, uint8_t* bitmap);
 struct PreviewConverters {

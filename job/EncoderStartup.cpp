@@ -128,6 +128,9 @@ std::vector<uint32_t> BuildPreviewPalette(int matrixCoefficients) {
 int InitEncoderLibrary() {
     FreeSpaceWatchIgnored = 0;
     if (InitEncoderTables() < 0) ShowWarningMessage(LoadResString(63476));
+    PreviewOptions.outputThroughChosen = 1;
+    PreviewOptions.thirdDisplayMode = 1;
+    PreviewOptions.matrixDither = 1;
     PreviewPaletteMode = 0;
     if (!ClipBlock) {
         ClipBlock = static_cast<uint8_t*>(AllocAligned(kClipBytes));

@@ -1,0 +1,161 @@
+// The view's commands outside an encoding, from the window: the warnings
+// switch and its key, the checks and the outside player of "Preview input
+// file" and "Play output file", and the preview panes' layout and idle picture.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QImage>
+#include <QLineEdit>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "app/AppSettings.h"
+#include "app/CMainFrame.h"
+#include "app/CMainSettingsForm.h"
+#include "app/CMpegView.h"
+#include "app/CTessmarApp.h"
+#include "app/PreviewPanes.h"
+#include "job/EncoderSettings.h"
+#include "job/Preview.h"
+#include "job/RunState.h"
+#include "platform/Ini.h"
+#include "platform/MessageBox.h"
+#include "tests/app/frame_util.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using platform::MbAnswer;
+
+namespace {
+
+class ViewCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        frametest::App();
+        previous_ = fs::current_path();
+        fs::current_path(dir_.path());
+        RunState = 1;
+        PauseFlag = 0;
+        app_ = std::make_unique<CTessmarApp>();
+        ASSERT_TRUE(app_->InitInstance({}));
+        frame_ = app_->MainFrame();
+    }
+    void TearDown() override {
+        app_.reset();
+        fs::current_path(previous_);
+    }
+    QAction* Command(int id) { return frame_->findChild<QAction*>(QString::number(id)); }
+    void Type(const char* id, const std::string& text) {
+        frame_->findChild<QLineEdit*>(id)->setText(QString::fromStdString(text));
+    }
+    std::string MakeFile(const std::string& name, size_t bytes) {
+        const fs::path file = dir_ / name;
+        std::ofstream(file, std::ios::binary) << std::string(bytes, 'x');
+        return file.string();
+    }
+    // The only box shown since the last look, cleared.
+    std::string LastBox() {
+        std::vector<std::string> texts = boxes_.Texts();
+        boxes_.Clear();
+        EXPECT_EQ(texts.size(), 1u);
+        return texts.empty() ? std::string() : texts.back();
+    }
+
+    testsupport::TempDir dir_;
+    fs::path previous_;
+    platform::ScriptedMessageBoxes boxes_;
+    std::unique_ptr<CTessmarApp> app_;
+    CMainFrame* frame_ = nullptr;
+};
+
+TEST_F(ViewCommandsTest, SuppressingWarningsTwiceComesBackAndWritesTheKeyEachTime) {
+    EncoderSettings.suppressWarnings = 0;
+    boxes_.Answer(MbAnswer::Yes);
+    Command(32807)->trigger();
+    EXPECT_NE(LastBox().find("Do you really want to suppress warning messages ?"), std::string::npos);
+    EXPECT_EQ(EncoderSettings.suppressWarnings, 1);
+    EXPECT_TRUE(Command(32807)->isChecked());
+    EXPECT_EQ(platform::IniReadInt("ZRN-MPEG", "SUPPRESS_WARNINGS", -1, SettingsFileName), 1);
+    Command(32807)->trigger();
+    EXPECT_EQ(LastBox(), "Warning messages have been enabled.");
+    EXPECT_EQ(EncoderSettings.suppressWarnings, 0);
+    EXPECT_FALSE(Command(32807)->isChecked());
+    EXPECT_EQ(platform::IniReadInt("ZRN-MPEG", "SUPPRESS_WARNINGS", -1, SettingsFileName), 0);
+    // No keeps it off and writes nothing.
+    boxes_.Answer(MbAnswer::No);
+    ASSERT_TRUE(platform::IniWriteInt("ZRN-MPEG", "SUPPRESS_WARNINGS", 7, SettingsFileName));
+    Command(32807)->trigger();
+    LastBox();
+    EXPECT_EQ(platform::IniReadInt("ZRN-MPEG", "SUPPRESS_WARNINGS", -1, SettingsFileName), 7);
+}
+
+TEST_F(ViewCommandsTest, PlayCommandsCheckTheFileAndStartTheConfiguredPlayer) {
+    // Without chosen files there is nothing to preview.
+    MainView->OnPreviewInput();
+    EXPECT_EQ(LastBox(), "Please specify valid input file name\nbefore trying preview file.");
+    SetIdleRunState();
+    Type("1001", MakeFile("short.avi", 99));
+    MainView->OnPreviewInput();
+    EXPECT_EQ(LastBox(), "Can't preview input file: \nspecified file has illegal format or not completed.");
+    Type("1001", MakeFile("empty.avi", 0));
+    MainView->OnPreviewInput();
+    EXPECT_EQ(LastBox(), "Can't preview input file: \nspecified file has zero size.");
+    Type("1001", (dir_ / "missing.avi").string());
+    MainView->OnPreviewInput();
+    EXPECT_EQ(LastBox(), "Can't preview input file: \n\nFile not Found.");
+
+    // A player that is not there.
+    ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", kPlayerKey, "/nonexistent/player --fast", SettingsFileName));
+    Type("1001", MakeFile("clip.avi", 4000));
+    MainView->OnPreviewInput();
+    EXPECT_EQ(LastBox(), "Can't play input file: \nSystem can't start Media player or\ncan't find the specified file.");
+    // The configured player gets its arguments and the file.
+    const fs::path seen = dir_ / "seen.txt";
+    const std::string script = MakeFile("player.sh", 0);
+    std::ofstream(script) << "#!/bin/sh\necho \"$@\" > '" << seen.string() << "'\n";
+    fs::permissions(script, fs::perms::owner_all);
+    ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", kPlayerKey, script + " --fast", SettingsFileName));
+    MainView->OnPreviewInput();
+    EXPECT_TRUE(boxes_.Texts().empty());
+    for (int i = 0; i < 100 && !fs::exists(seen); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::string line;
+    std::getline(std::ifstream(seen), line);
+    EXPECT_EQ(line, "--fast " + (dir_ / "clip.avi").string());
+
+    // The output twin beeps after its message.
+    const int beeps = platform::BeepCount();
+    Type("1005", MakeFile("out.mpg", 50));
+    MainView->OnPlayOutputFile();
+    EXPECT_EQ(LastBox(), "Can't play output file:\n\nSpecified file has illegal format or has not been completed.");
+    EXPECT_EQ(platform::BeepCount(), beeps + 1);
+}
+
+TEST_F(ViewCommandsTest, PanesFollowTheShowSettingsAndShowTheIdlePicture) {
+    frame_->resize(1000, 760);
+    QCoreApplication::processEvents();
+    CStatView* previews = StatViewInstance;
+    ASSERT_NE(previews, nullptr);
+    EncoderSettings.showInput = 0;
+    EncoderSettings.showOutput = 0;
+    EncoderSettings.stretchPreview = 1;
+    Command(32777)->trigger();  // input on
+    Command(32777)->trigger();  // and off again
+    const QRect inside = previews->rect();
+    EXPECT_FALSE(inside.intersects(previews->InputPane()->geometry()));
+    EXPECT_FALSE(inside.intersects(previews->OutputPane()->geometry()));
+
+    Command(32778)->trigger();  // output on
+    ASSERT_EQ(EncoderSettings.showOutput, 1);
+    EXPECT_TRUE(inside.contains(previews->OutputPane()->geometry()));
+    CPictureWindow* picture = previews->Picture(kOutputPane);
+    EXPECT_EQ(picture->size(), QSize(356, 244));
+    // The idle picture, unscaled and centred in the 352 x 240 client area.
+    const QImage shown = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_TRUE(IdlePictureLoaded);
+    const QImage idle = IdlePictureBitmap.convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown.copy(3, 3, 350, 238), idle);
+}
+
+}  // namespace
