@@ -1,9 +1,9 @@
 // Psychoacoustic model 2 for Layer II: two 1024-point analyses a frame,
 // unpredictability as tonality measure, spreading over partitions of about a
 // third of a bark, absolute threshold; gives 32 signal-to-mask ratios.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "audio/AudioEncoder.h"
 
@@ -30,6 +30,10 @@ struct ModelState {
     float rnorm[kMaxPartitions];
     float tmn[kMaxPartitions];
     float spread[kMaxPartitions][kMaxPartitions];
+    // The nonzero spreading terms of each partition, in partition order.
+    int spreadCount[kMaxPartitions];
+    int spreadFrom[kMaxPartitions][kMaxPartitions];
+    float spreadValue[kMaxPartitions][kMaxPartitions];
     float window[kBlock];
     float r[2][2][kLines];
     float phiSaved[2][2][kLines];
@@ -54,11 +58,21 @@ const Rotation& Rotations() {
     return rotation;
 }
 
-int BitReverse10(int i) {
-    int r = 0;
-    for (int b = 0; b < 10; b++)
-        if (i & (1 << b)) r |= 1 << (9 - b);
-    return r;
+// Position in the FFT's output of each spectral line.
+struct BitReversal {
+    int16_t position[kBlock];
+    BitReversal() {
+        for (int i = 0; i < kBlock; i++) {
+            int r = 0;
+            for (int b = 0; b < 10; b++)
+                if (i & (1 << b)) r |= 1 << (9 - b);
+            position[i] = static_cast<int16_t>(r);
+        }
+    }
+};
+const BitReversal& BitReversed() {
+    static const BitReversal reversal;
+    return reversal;
 }
 
 // Radix 2, decimation in frequency: natural order in, bit-reversed order out.
@@ -128,6 +142,14 @@ void Setup(double sampleRate) {
         float s = 0;
         for (int i = 0; i < m.partitions; i++) s += m.spread[j][i];
         m.rnorm[j] = s;
+        int n = 0;
+        for (int k = 0; k < m.partitions; k++)
+            if (m.spread[j][k] != 0) {
+                m.spreadFrom[j][n] = k;
+                m.spreadValue[j][n] = m.spread[j][k];
+                n++;
+            }
+        m.spreadCount[j] = n;
     }
     m.newSel = 0;
     m.oldSel = 1;
@@ -138,11 +160,13 @@ void Setup(double sampleRate) {
 // SMRs of one analysis of 1024 samples.
 void Analyse(const int16_t* history, int channel, float smr[32]) {
     ModelState& m = Model;
-    std::vector<float> re(kBlock), im(kBlock, 0.0f), power(kBlock), phase(kBlock);
+    float re[kBlock], im[kBlock] = {}, power[kLines], phase[kLines];
     for (int i = 0; i < kBlock; i++) re[i] = m.window[i] * history[i];
-    Fft1024(re.data(), im.data());
-    for (int k = 0; k < kBlock; k++) {
-        int line = BitReverse10(k);
+    Fft1024(re, im);
+    // Lines above kLines - 1 mirror those below and are not used.
+    const int16_t* position = BitReversed().position;
+    for (int line = 0; line < kLines; line++) {
+        int k = position[line];
         float e = re[k] * re[k] + im[k] * im[k];
         float ph = 0;
         if ((line & 1) == 0) {
@@ -182,10 +206,11 @@ void Analyse(const int16_t* history, int channel, float smr[32]) {
     float nb[kMaxPartitions];
     for (int j = 0; j < m.partitions; j++) {
         float ecb = 0, ct = 0;
-        for (int k = 0; k < m.partitions; k++) {
-            if (m.spread[j][k] == 0) continue;
-            ecb += m.spread[j][k] * e[k];
-            ct += m.spread[j][k] * cw[k];
+        for (int n = 0; n < m.spreadCount[j]; n++) {
+            float s = m.spreadValue[j][n];
+            int k = m.spreadFrom[j][n];
+            ecb += s * e[k];
+            ct += s * cw[k];
         }
         ct = ecb != 0 ? ct / ecb : 0.0f;
         ct = std::min(std::max(ct, 0.05f), 0.5f);
