@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
+#include "engine/EngineState.h"
 
 namespace {
 
@@ -42,22 +43,6 @@ struct ModelState {
 };
 ModelState Model;
 
-// Rotation factors, computed once per process.
-struct Rotation {
-    float cosv[kBlock / 2];
-    float sinv[kBlock / 2];
-    Rotation() {
-        for (int i = 0; i < kBlock / 2; i++) {
-            cosv[i] = static_cast<float>(std::cos(2.0 * M_PI * i / kBlock));
-            sinv[i] = static_cast<float>(-std::sin(2.0 * M_PI * i / kBlock));
-        }
-    }
-};
-const Rotation& Rotations() {
-    static const Rotation rotation;
-    return rotation;
-}
-
 // Position in the FFT's output of each spectral line.
 struct BitReversal {
     int16_t position[kBlock];
@@ -75,22 +60,15 @@ const BitReversal& BitReversed() {
     return reversal;
 }
 
-// Radix 2, decimation in frequency: natural order in, bit-reversed order out.
-void Fft1024(float* re, float* im) {
-    const Rotation& rot = Rotations();
-    for (int span = kBlock / 2, step = 1; span >= 1; span >>= 1, step <<= 1) {
-        for (int start = 0; start < kBlock; start += 2 * span) {
-            for (int j = 0; j < span; j++) {
-                int a = start + j, b = a + span;
-                float tr = re[a] - re[b], ti = im[a] - im[b];
-                re[a] = re[a] + re[b];
-                im[a] = im[a] + im[b];
-                float c = rot.cosv[j * step], s = rot.sinv[j * step];
-                re[b] = tr * c - ti * s;
-                im[b] = tr * s + ti * c;
-            }
-        }
+const AudioModelKernels& Kernels() {
+    static AudioModelKernels plain, packed;
+    static bool ready = false;
+    if (!ready) {
+        audio_model_init(false, plain);
+        audio_model_init(true, packed);
+        ready = true;
     }
+    return MmxEnabled ? packed : plain;
 }
 
 void Setup(double sampleRate) {
@@ -160,43 +138,36 @@ void Setup(double sampleRate) {
 // SMRs of one analysis of 1024 samples.
 void Analyse(const int16_t* history, int channel, float smr[32]) {
     ModelState& m = Model;
+    const AudioModelKernels& kernels = Kernels();
     float re[kBlock], im[kBlock] = {}, power[kLines], phase[kLines];
     for (int i = 0; i < kBlock; i++) re[i] = m.window[i] * history[i];
-    Fft1024(re, im);
+    kernels.fft(re, im);
     // Lines above kLines - 1 mirror those below and are not used.
     const int16_t* position = BitReversed().position;
+    float lineRe[kLines], lineIm[kLines];
     for (int line = 0; line < kLines; line++) {
-        int k = position[line];
-        float e = re[k] * re[k] + im[k] * im[k];
-        float ph = 0;
-        if ((line & 1) == 0) {
-            if (e > 0.0005f)
-                ph = std::atan2(im[k], re[k]);
-            else
-                e = 0.0005f;
-        } else if (e != 0) {
-            ph = std::atan2(im[k], re[k]);
-        }
-        power[line] = e;
-        phase[line] = ph;
+        lineRe[line] = re[position[line]];
+        lineIm[line] = im[position[line]];
     }
+    kernels.spectrum(lineRe, lineIm, kLines, power, phase);
     m.newSel = m.oldestSel = m.newSel ? 0 : 1;
     m.oldSel = m.oldSel ? 0 : 1;
 
-    float c[kLines];
+    // Unpredictability of each line: its distance from the value predicted
+    // from the two analyses before, relative to their magnitudes.
     float (*r)[kLines] = m.r[channel];
     float (*phi)[kLines] = m.phiSaved[channel];
+    float cosNow[kLines], sinNow[kLines], cosPred[kLines], sinPred[kLines];
     for (int i = 0; i < kLines; i++) {
-        float rPred = 2.0f * r[m.oldSel][i] - r[m.oldestSel][i];
         float phiPred = 2.0f * phi[m.oldSel][i] - phi[m.oldestSel][i];
-        float rNow = power[i] > 0 ? std::sqrt(power[i]) : 0.0f;
-        r[m.newSel][i] = rNow;
         phi[m.newSel][i] = phase[i];
-        float dx = rNow * std::cos(phase[i]) - rPred * std::cos(phiPred);
-        float dy = rNow * std::sin(phase[i]) - rPred * std::sin(phiPred);
-        float divisor = rNow + std::fabs(rPred);
-        c[i] = divisor != 0 ? std::sqrt(dx * dx + dy * dy) / divisor : 0.0f;
+        cosNow[i] = std::cos(phase[i]);
+        sinNow[i] = std::sin(phase[i]);
+        cosPred[i] = std::cos(phiPred);
+        sinPred[i] = std::sin(phiPred);
     }
+    float c[kLines];
+    kernels.unpredictability(power, cosNow, sinNow, cosPred, sinPred, r[m.oldSel], r[m.newSel], kLines, c);
 
     float e[kMaxPartitions] = {}, cw[kMaxPartitions] = {};
     for (int i = 0; i < kLines; i++) {
