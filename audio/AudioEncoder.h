@@ -157,6 +157,8 @@ struct AudioModelKernels {
     // Unpredictability c of lines 0..count-1 from their energy, the cosine and
     // sine of their phase and of the predicted phase, and the magnitudes of
     // the last analysis and the one before, which the new ones replace.
+    // Sine and cosine of count angles.
+    void (*sincos)(const float* angle, int count, float* sine, float* cosine);
     void (*unpredictability)(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,
                              const float* sinPred, const float* last, float* oldest, int count, float* c);
 };

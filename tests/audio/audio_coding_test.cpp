@@ -38,8 +38,8 @@ TEST(AudioKernels, PackedKernelsMatchPlainOnRandomInput) {
 }
 
 // The model's kernels on FFT-like data and on the edges of the arc
-// tangent's intervals: packed and plain agree bit for bit, and the arc
-// tangent stays within two float steps of the exact angle.
+// tangent's intervals and of the angle reductions: packed and plain agree
+// bit for bit, and arc tangent, sine and cosine stay close to the exact ones.
 TEST(AudioKernels, PackedModelKernelsMatchPlain) {
     AudioModelKernels plain, packed;
     audio_model_init(false, plain);
@@ -83,6 +83,24 @@ TEST(AudioKernels, PackedModelKernelsMatchPlain) {
             float step = std::nextafter(std::fabs(float(exact)), INFINITY) - std::fabs(float(exact));
             ASSERT_LE(std::fabs(angle - exact), 2 * step) << im[i] << " " << re[i];
         }
+
+        // Angles of every size, the edges of the reductions among them.
+        const float turns[] = {0x1p-12f, 0x1.fffffep-13f, 0.75f, 0.74999994f, 119.99999f, 120.0f, 1e6f, 0.7853982f,
+                               2.3561945f, 3.1415927f, 4.712389f, 9.424778f, 0.0f, -0.0f, 1e-40f, INFINITY};
+        float angle[513], sine[513], cosine[513], sinePacked[513], cosinePacked[513];
+        for (int i = 0; i < 513; i++) {
+            float a = i % 3 ? std::ldexp(unit(gen), scale(gen) / 5) : turns[gen() % std::size(turns)];
+            angle[i] = i % 5 ? a : std::nextafter(a, gen() % 2 ? INFINITY : -INFINITY);
+        }
+        plain.sincos(angle, 513, sine, cosine);
+        packed.sincos(angle, 513, sinePacked, cosinePacked);
+        ASSERT_EQ(bitsOf(sine, 513), bitsOf(sinePacked, 513)) << round;
+        ASSERT_EQ(bitsOf(cosine, 513), bitsOf(cosinePacked, 513)) << round;
+        for (int i = 0; i < 513; i++)
+            if (std::isfinite(angle[i])) {
+                ASSERT_NEAR(sine[i], std::sin(double(angle[i])), 1e-7) << angle[i];
+                ASSERT_NEAR(cosine[i], std::cos(double(angle[i])), 1e-7) << angle[i];
+            }
 
         float cosNow[513], sinNow[513], cosPred[513], sinPred[513], last[513], oldest[513], oldestPacked[513];
         float c[513], cPacked[513];
