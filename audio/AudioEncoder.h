@@ -167,3 +167,11 @@ void audio_model_init(bool simd, AudioModelKernels& table);
 float ModelAtan2(float y, float x);
 // cos (true) or -sin of 2 pi i / 1024, i = 0..511.
 const float* AudioModelRotation(bool cosine);
+
+// Frame coding kernels, plain and packed; both give identical results.
+struct AudioCodingKernels {
+    // Index of the first of 64 values (16-byte aligned, no NaN) holding the
+    // smallest one below `limit`, or -1 when none is below it.
+    int (*firstSmallest)(const float* values, float limit);
+};
+void audio_coding_init(bool simd, AudioCodingKernels& table);

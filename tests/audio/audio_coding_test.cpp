@@ -120,6 +120,31 @@ TEST(AudioKernels, PackedModelKernelsMatchPlain) {
     }
 }
 
+// The allocation's search for its next subband: the first of the smallest
+// ratios, with ties, signed zeros, closed (infinite) entries and the limit.
+TEST(AudioKernels, PackedSearchFindsTheFirstSmallest) {
+    AudioCodingKernels plain, packed;
+    audio_coding_init(false, plain);
+    audio_coding_init(true, packed);
+    std::mt19937 gen(3);
+    const float pool[] = {INFINITY, 0.0f, -0.0f, -3.5f, 7.0f, 999999.0f, 1e7f, -1e-30f};
+    alignas(16) float values[64];
+    for (int round = 0; round < 2000; round++) {
+        for (float& v : values) v = gen() % 4 ? pool[gen() % std::size(pool)] : float(int(gen() % 200) - 100) / 8;
+        if (round % 5 == 0)
+            for (float& v : values) v = INFINITY;
+        if (round % 7 == 0) values[63] = -1000.0f;
+        float limit = round % 3 ? 999999.0f : -1.0f;
+        int at = plain.firstSmallest(values, limit);
+        ASSERT_EQ(packed.firstSmallest(values, limit), at) << round;
+        if (at < 0) {
+            for (float v : values) ASSERT_FALSE(v < limit);
+            continue;
+        }
+        for (int i = 0; i < 64; i++) ASSERT_TRUE(i < at ? values[i] > values[at] : values[i] >= values[at]) << i;
+    }
+}
+
 // A full-scale tone centred in subband k shows up there, in 2^26 units.
 TEST(AudioKernels, FilterbankPutsAToneInItsSubband) {
     std::memset(&Audio.filterHistory, 0, sizeof Audio.filterHistory);
