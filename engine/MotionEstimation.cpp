@@ -18,10 +18,11 @@ FullPelSadFn FullPelSadKernel = FullPelSad;
 HalfPelMatchFn HalfPelMatchKernel = HalfPelSse;
 MotionKernelTable MeKernels = [] {
     MotionKernelTable t;
-    motion_kernels_init(false, t);
+    motion_kernels_init(false, t, false);
     return t;
 }();
 
+int UseAvx2Kernels = 1;
 int MeExhaustive = 0;
 int MeHighMode = 0, MeLowMode = 1;
 
@@ -228,7 +229,7 @@ int InitMotionEstimation(int width, int height, int performanceMode, int mmx, in
     MeTableGeometry = MakeMotionTableGeometry(width, height);
     if (tableBytes) *tableBytes = static_cast<int>(MeTableGeometry.totalBytes);
 
-    motion_kernels_init(mmx == 1, MeKernels);
+    motion_kernels_init(mmx == 1, MeKernels, mmx == 1 && UseAvx2Kernels && ProcessorHasAvx2());
     FullPelSadKernel = MeExhaustive ? MeKernels.fullPelSad : MeKernels.fullPelSadRowBudget;
     HalfPelMatchKernel = performanceMode >= 4 ? MeKernels.halfPelSseModes45 : MeKernels.halfPelSse;
     MeHighMode = performanceMode >= 4 ? 1 : 0;
