@@ -157,15 +157,15 @@ void Analyse(const int16_t* history, int channel, float smr[32]) {
     // from the two analyses before, relative to their magnitudes.
     float (*r)[kLines] = m.r[channel];
     float (*phi)[kLines] = m.phiSaved[channel];
-    float cosNow[kLines], sinNow[kLines], cosPred[kLines], sinPred[kLines];
+    // The newest analysis takes the place of the oldest (newSel == oldestSel).
+    float phiPred[kLines];
     for (int i = 0; i < kLines; i++) {
-        float phiPred = 2.0f * phi[m.oldSel][i] - phi[m.oldestSel][i];
+        phiPred[i] = 2.0f * phi[m.oldSel][i] - phi[m.oldestSel][i];
         phi[m.newSel][i] = phase[i];
-        cosNow[i] = std::cos(phase[i]);
-        sinNow[i] = std::sin(phase[i]);
-        cosPred[i] = std::cos(phiPred);
-        sinPred[i] = std::sin(phiPred);
     }
+    float cosNow[kLines], sinNow[kLines], cosPred[kLines], sinPred[kLines];
+    kernels.sincos(phase, kLines, sinNow, cosNow);
+    kernels.sincos(phiPred, kLines, sinPred, cosPred);
     float c[kLines];
     kernels.unpredictability(power, cosNow, sinNow, cosPred, sinPred, r[m.oldSel], r[m.newSel], kLines, c);
 
