@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QGuiApplication>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <filesystem>
@@ -146,14 +148,24 @@ TEST_F(ViewEncodeTest, StartEncodesAVideoCdStreamWithBothPreviews) {
     const QImage idleInput = Grab(kInputPane), idleOutput = Grab(kOutputPane);
     EXPECT_FALSE(ShowsAPicture(idleInput, idleInput));
 
-    bool inputShown = false, outputShown = false, formHidden = true;
+    bool inputShown = false, outputShown = false, formHidden = true, pictured = false;
     StartWatching([&] {
         if (RunState != 2) return;
         formHidden = formHidden && !MainSettingsForm->isVisible();
         if (EncodedFrameCount < 20) return;
         inputShown = inputShown || ShowsAPicture(Grab(kInputPane), idleInput);
         outputShown = outputShown || ShowsAPicture(Grab(kOutputPane), idleOutput);
+        if (EncodedFrameCount >= 45 && !pictured) {
+            // A picture of the window in the middle of the pass, kept beside the test program.
+            pictured = true;
+            QScreen* screen = frame_->screen();
+            const QImage window = QGuiApplication::platformName() == "xcb" && screen
+                                      ? screen->grabWindow(frame_->winId()).toImage()
+                                      : frame_->grab().toImage();
+            EXPECT_TRUE(window.save(QString::fromStdString((previous_ / "view_encoding.png").string())));
+        }
     });
+    EXPECT_TRUE(pictured);
     EXPECT_TRUE(inputShown);
     EXPECT_TRUE(outputShown);
     EXPECT_TRUE(formHidden);
