@@ -80,7 +80,7 @@ int MultiplexPercent(int64_t done, int64_t total, bool mpeg1SystemScale) {
 }
 
 bool StatusTextDue(int64_t counter, int64_t elapsedSeconds, int64_t lastShownSeconds) {
-    return !(counter > 1 && elapsedSeconds / 2 == lastShownSeconds / 2);
+    return lastShownSeconds < 0 || !(counter > 1 && elapsedSeconds / 2 == lastShownSeconds / 2);
 }
 
 std::string PanelElapsedText(int stringId, int64_t seconds) { return ClockText(LoadResString(stringId), seconds); }

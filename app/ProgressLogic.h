@@ -33,7 +33,8 @@ bool UsesMpeg1SystemScale(int mpeg1, int streamType);
 
 // The status text is written at most every two seconds: it is due unless
 // `counter` (picture number or percentage) is above 1 and the elapsed
-// seconds fall in the same two-second step as those last shown.
+// seconds fall in the same two-second step as those last shown (negative:
+// nothing shown yet in this pass).
 bool StatusTextDue(int64_t counter, int64_t elapsedSeconds, int64_t lastShownSeconds);
 
 // "Elapsed time  h:mm:ss " with the panel's own string (63733 video, 63723
