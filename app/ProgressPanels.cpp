@@ -109,6 +109,8 @@ CProgressPanel::CProgressPanel(QWidget* parent, int templateId, const char* titl
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(14, 6, 126, 6);
     outer->setSpacing(12);
+    // The host decides the size, whatever the texts would like.
+    outer->setSizeConstraint(QLayout::SetNoConstraint);
 
     auto* left = new QVBoxLayout();
     left->setSpacing(3);
