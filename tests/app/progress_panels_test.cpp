@@ -35,14 +35,28 @@ namespace {
 
 using platform::MbAnswer;
 
-// Kept to the end of the process: destroyed among the statics, it would run
-// Qt's clean-up after the hatch-pattern cache it cleans was gone.
+// Destroyed when the tests are over, before the process's statics: among
+// them, Qt's clean-up would run after the hatch-pattern cache it cleans.
+QApplication*& AppInstance() {
+    static QApplication* app = nullptr;
+    return app;
+}
+
+class AppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override {
+        delete AppInstance();
+        AppInstance() = nullptr;
+    }
+};
+const auto* const kAppEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+
 QApplication& App() {
     static int argc = 1;
     static char name[] = "progress_panels_test";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    if (!AppInstance()) AppInstance() = new QApplication(argc, argv);
+    return *AppInstance();
 }
 
 QString TextOf(QWidget* w, int id) {
