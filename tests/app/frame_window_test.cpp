@@ -26,10 +26,11 @@
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
 #include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
-using frametest::App;
+using qttest::App;
 
 namespace {
 
