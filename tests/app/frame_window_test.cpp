@@ -106,6 +106,15 @@ TEST_F(WindowTest, StartsWithMenuToolBarStatusBarAndAPicture) {
     const QImage shot = frame->grab().toImage();
     EXPECT_EQ(shot.size(), frame->size());
     shot.save(QString::fromStdString((previous / "frame_window.png").string()));  // for a look by eye
+    // The form is shown inside the picture with its controls.
+    auto* form = frame->findChild<QWidget*>("203");
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(QRect(QPoint(0, 0), frame->size()).contains(QRect(form->mapTo(frame, QPoint(0, 0)), form->size())));
+    for (const char* id : {"1001", "1002", "1005", "1011", "1012", "1016"}) {
+        auto* control = form->findChild<QWidget*>(id);
+        ASSERT_NE(control, nullptr) << id;
+        EXPECT_TRUE(control->isVisible()) << id;
+    }
     // The tool bar's row is drawn (not one flat colour).
     const int row = toolBar->geometry().center().y();
     bool varied = false;
