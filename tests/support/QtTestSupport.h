@@ -5,20 +5,31 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QInputDevice>
 #include <QString>
 #include <QWidget>
 
 namespace qttest {
 
-// The test program's application object, made at the first call. It is never
-// destroyed: at exit Qt's own globals may be gone before it, and its input
-// devices would be deleted after them.
+// Once the tests have run, deletes the input devices Qt made on the way while
+// their registry still exists: at exit the registry may be gone before the
+// application object, which would then delete them.
+class AppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override {
+        for (const QInputDevice* device : QInputDevice::devices()) delete device;
+    }
+};
+
+// The test program's application object, made at the first call.
 inline QApplication& App() {
     static int argc = 1;
     static char name[] = "tessmar_test";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    static QApplication app(argc, argv);
+    static const bool registered = (::testing::AddGlobalTestEnvironment(new AppEnvironment), true);
+    (void)registered;
+    return app;
 }
 
 // The control named `id` inside `parent`; a test failure when there is none.
