@@ -1,8 +1,9 @@
-// Kernels of the psychoacoustic model: the 1024-point FFT and the energy and
-// phase of each line, in a plain and a packed (SSE2) form. Every lane of the
-// packed form does the operations of the plain form in the same order, so
-// the two agree bit for bit.
-#include <emmintrin.h>
+// Kernels of the psychoacoustic model: the 1024-point FFT, the energy and
+// phase of each line, sine and cosine, and the unpredictability, in a plain
+// and a packed (SSE2, AVX2 with FMA for sine and cosine) form. Every lane of
+// the packed form does the operations of the plain form in the same order,
+// so the two agree bit for bit.
+#include <immintrin.h>
 
 #include <cmath>
 #include <cstring>
@@ -100,6 +101,19 @@ void UnpredictabilityPlain(const float* power, const float* cosNow, const float*
         float dy = rNow * sinNow[i] - rPred * sinPred[i];
         float divisor = rNow + std::fabs(rPred);
         c[i] = divisor != 0 ? std::sqrt(dx * dx + dy * dy) / divisor : 0.0f;
+    }
+}
+
+void SpreadingPlain(const float (*spread)[64], const int (*band)[2], int groups, const float* e, const float* cw,
+                    float* ecb, float* ct) {
+    for (int j = 0; j < 4 * groups; j++) {
+        float sum = 0, weighted = 0;
+        for (int k = band[j / 4][0]; k <= band[j / 4][1]; k++) {
+            sum += spread[k][j] * e[k];
+            weighted += spread[k][j] * cw[k];
+        }
+        ecb[j] = sum;
+        ct[j] = weighted;
     }
 }
 
@@ -291,6 +305,20 @@ void SpectrumSse2(const float* re, const float* im, int count, float* power, flo
     for (; i < count; i++) LinePlain(re[i], im[i], (i & 1) == 0, power + i, phase + i);
 }
 
+void SpreadingSse2(const float (*spread)[64], const int (*band)[2], int groups, const float* e, const float* cw,
+                   float* ecb, float* ct) {
+    for (int g = 0; g < groups; g++) {
+        __m128 sum = _mm_setzero_ps(), weighted = _mm_setzero_ps();
+        for (int k = band[g][0]; k <= band[g][1]; k++) {
+            __m128 s = _mm_load_ps(spread[k] + 4 * g);
+            sum = _mm_add_ps(sum, _mm_mul_ps(s, _mm_set1_ps(e[k])));
+            weighted = _mm_add_ps(weighted, _mm_mul_ps(s, _mm_set1_ps(cw[k])));
+        }
+        _mm_storeu_ps(ecb + 4 * g, sum);
+        _mm_storeu_ps(ct + 4 * g, weighted);
+    }
+}
+
 void UnpredictabilitySse2(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,
                           const float* sinPred, const float* last, float* oldest, int count, float* c) {
     const __m128 zero = _mm_setzero_ps(), sign = _mm_set1_ps(-0.0f), two = _mm_set1_ps(2.0f);
@@ -308,6 +336,103 @@ void UnpredictabilitySse2(const float* power, const float* cosNow, const float* 
     }
     UnpredictabilityPlain(power + i, cosNow + i, sinNow + i, cosPred + i, sinPred + i, last + i, oldest + i, count - i,
                           c + i);
+}
+
+// Sine and cosine of |x| < 120: reduction by the multiple of pi/2 nearest
+// to x, then polynomials in double precision with fused multiply-adds.
+// Entry 1 serves the quadrants 2 and 3: its cosine terms are negated.
+struct SinCosTerms {
+    double c0, c1, s1, c2, s2, c3, s3, c4;
+};
+const SinCosTerms kSinCos[2] = {
+    {0x1p+0, -0x1.ffffffd0c621cp-2, -0x1.555545995a603p-3, 0x1.55553e1068f19p-5, 0x1.1107605230bc4p-7,
+     -0x1.6c087e89a359dp-10, -0x1.994eb3774cf24p-13, 0x1.99343027bf8c3p-16},
+    {-0x1p+0, 0x1.ffffffd0c621cp-2, -0x1.555545995a603p-3, -0x1.55553e1068f19p-5, 0x1.1107605230bc4p-7,
+     0x1.6c087e89a359dp-10, -0x1.994eb3774cf24p-13, -0x1.99343027bf8c3p-16}};
+constexpr double kQuadrantsPerUnit = 0x1.45f306dc9c883p+23;  // 2^24 x 2 / pi
+constexpr double kHalfPiDouble = 0x1.921fb54442d18p+0;
+constexpr uint32_t kTinyTop = 0x398, kSmallTop = 0x3f4, kReducedTop = 0x42f;  // 2^-12, 0.75, 120
+
+void SinCosOne(float y, float* sine, float* cosine) {
+    uint32_t top = (static_cast<uint32_t>(FloatBits(y)) >> 20) & 0x7ff;
+    if (top >= kReducedTop) {
+        *sine = std::sin(y);
+        *cosine = std::cos(y);
+        return;
+    }
+    if (top < kTinyTop) {
+        *sine = y;
+        *cosine = 1.0f;
+        return;
+    }
+    double x = y, xs = x, x2 = x * x;
+    int n = 0;
+    const SinCosTerms* p = &kSinCos[0];
+    if (top >= kSmallTop) {
+        n = (static_cast<int32_t>(x * kQuadrantsPerUnit) + 0x800000) >> 24;
+        double r = std::fma(-static_cast<double>(n), kHalfPiDouble, x);
+        xs = ((n ^ (n >> 1)) & 1) ? r * -1.0 : r * 1.0;
+        x2 = r * r;
+        if (n & 2) p = &kSinCos[1];
+    }
+    double x3 = x2 * xs, x4 = x2 * x2, x5 = x2 * x3, x6 = x2 * x4;
+    double s1 = std::fma(x2, p->s3, p->s2), c2 = std::fma(x2, p->c4, p->c3);
+    double c1 = std::fma(x2, p->c1, p->c0);
+    double s = std::fma(x3, p->s1, xs), c = std::fma(x4, p->c2, c1);
+    float a = static_cast<float>(std::fma(s1, x5, s)), b = static_cast<float>(std::fma(c2, x6, c));
+    *sine = (n & 1) ? b : a;
+    *cosine = (n & 1) ? a : b;
+}
+
+void SinCosPlain(const float* angle, int count, float* sine, float* cosine) {
+    for (int i = 0; i < count; i++) SinCosOne(angle[i], sine + i, cosine + i);
+}
+
+__attribute__((target("avx2,fma"))) void SinCosAvx2(const float* angle, int count, float* sine, float* cosine) {
+    const SinCosTerms &p0 = kSinCos[0], &p1 = kSinCos[1];
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        __m128 y = _mm_loadu_ps(angle + i);
+        __m128i top = _mm_and_si128(_mm_srli_epi32(_mm_castps_si128(y), 20), _mm_set1_epi32(0x7ff));
+        if (_mm_movemask_epi8(_mm_cmpgt_epi32(top, _mm_set1_epi32(kReducedTop - 1)))) {
+            for (int k = i; k < i + 4; k++) SinCosOne(angle[k], sine + k, cosine + k);
+            continue;
+        }
+        __m128i reduce = _mm_cmpgt_epi32(top, _mm_set1_epi32(kSmallTop - 1));
+        __m256d x = _mm256_cvtps_pd(y);
+        __m128i n = _mm_srai_epi32(
+            _mm_add_epi32(_mm256_cvttpd_epi32(_mm256_mul_pd(x, _mm256_set1_pd(kQuadrantsPerUnit))),
+                          _mm_set1_epi32(0x800000)),
+            24);
+        n = _mm_and_si128(n, reduce);
+        __m256d r = _mm256_fnmadd_pd(_mm256_cvtepi32_pd(n), _mm256_set1_pd(kHalfPiDouble), x);
+        __m256d wide = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(reduce));
+        __m256d negate = _mm256_castsi256_pd(
+            _mm256_cvtepi32_epi64(_mm_sub_epi32(_mm_setzero_si128(),
+                                                _mm_and_si128(_mm_xor_si128(n, _mm_srai_epi32(n, 1)), _mm_set1_epi32(1)))));
+        __m256d turn = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(
+            _mm_cmpeq_epi32(_mm_and_si128(n, _mm_set1_epi32(2)), _mm_set1_epi32(2))));
+        __m256d xs = _mm256_mul_pd(r, _mm256_blendv_pd(_mm256_set1_pd(1.0), _mm256_set1_pd(-1.0), negate));
+        xs = _mm256_blendv_pd(x, xs, wide);
+        __m256d x2 = _mm256_blendv_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(r, r), wide);
+        __m256d x3 = _mm256_mul_pd(x2, xs), x4 = _mm256_mul_pd(x2, x2);
+        __m256d x5 = _mm256_mul_pd(x2, x3), x6 = _mm256_mul_pd(x2, x4);
+        __m256d s1 = _mm256_fmadd_pd(x2, _mm256_blendv_pd(_mm256_set1_pd(p0.s3), _mm256_set1_pd(p1.s3), turn),
+                                     _mm256_blendv_pd(_mm256_set1_pd(p0.s2), _mm256_set1_pd(p1.s2), turn));
+        __m256d c2 = _mm256_fmadd_pd(x2, _mm256_blendv_pd(_mm256_set1_pd(p0.c4), _mm256_set1_pd(p1.c4), turn),
+                                     _mm256_blendv_pd(_mm256_set1_pd(p0.c3), _mm256_set1_pd(p1.c3), turn));
+        __m256d c1 = _mm256_fmadd_pd(x2, _mm256_blendv_pd(_mm256_set1_pd(p0.c1), _mm256_set1_pd(p1.c1), turn),
+                                     _mm256_blendv_pd(_mm256_set1_pd(p0.c0), _mm256_set1_pd(p1.c0), turn));
+        __m256d s = _mm256_fmadd_pd(x3, _mm256_blendv_pd(_mm256_set1_pd(p0.s1), _mm256_set1_pd(p1.s1), turn), xs);
+        __m256d c = _mm256_fmadd_pd(x4, _mm256_blendv_pd(_mm256_set1_pd(p0.c2), _mm256_set1_pd(p1.c2), turn), c1);
+        __m128 a = _mm256_cvtpd_ps(_mm256_fmadd_pd(s1, x5, s));
+        __m128 b = _mm256_cvtpd_ps(_mm256_fmadd_pd(c2, x6, c));
+        __m128 odd = _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(n, _mm_set1_epi32(1)), _mm_set1_epi32(1)));
+        __m128 tiny = _mm_castsi128_ps(_mm_cmplt_epi32(top, _mm_set1_epi32(kTinyTop)));
+        _mm_storeu_ps(sine + i, _mm_blendv_ps(_mm_blendv_ps(a, b, odd), y, tiny));
+        _mm_storeu_ps(cosine + i, _mm_blendv_ps(_mm_blendv_ps(b, a, odd), _mm_set1_ps(1.0f), tiny));
+    }
+    SinCosPlain(angle + i, count - i, sine + i, cosine + i);
 }
 
 }  // namespace
@@ -378,8 +503,12 @@ void audio_model_init(bool simd, AudioModelKernels& table) {
     table.fft = FftPlain;
     table.spectrum = SpectrumPlain;
     table.unpredictability = UnpredictabilityPlain;
+    table.sincos = SinCosPlain;
+    table.spreading = SpreadingPlain;
+    if (simd && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
     if (simd) {
         table.unpredictability = UnpredictabilitySse2;
+        table.spreading = SpreadingSse2;
         table.fft = FftSse2;
         table.spectrum = SpectrumSse2;
     }
