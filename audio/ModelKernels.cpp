@@ -525,18 +525,18 @@ const float* AudioModelRotation(bool cosine) {
     return cosine ? rotation.cosv : rotation.sinv;
 }
 
-void audio_model_init(bool simd, AudioModelKernels& table) {
+void audio_model_init(bool simd, AudioModelKernels& table, bool wide) {
     table.fft = FftPlain;
     table.spectrum = SpectrumPlain;
     table.unpredictability = UnpredictabilityPlain;
     table.sincos = SinCosPlain;
     table.spreading = SpreadingPlain;
-    if (simd && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
-    if (simd) {
-        table.unpredictability = UnpredictabilitySse2;
-        table.spreading = SpreadingSse2;
-        if (__builtin_cpu_supports("avx2")) table.fft = FftAvx2;
-        table.fft = FftSse2;
-        table.spectrum = SpectrumSse2;
-    }
+    if (!simd) return;
+    table.fft = FftSse2;
+    table.spectrum = SpectrumSse2;
+    table.unpredictability = UnpredictabilitySse2;
+    table.spreading = SpreadingSse2;
+    // Sine and cosine have no SSE2 form: without FMA, lanes would round differently.
+    if (wide && __builtin_cpu_supports("avx2")) table.fft = FftAvx2;
+    if (wide && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
 }
