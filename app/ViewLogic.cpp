@@ -11,10 +11,11 @@ int DialogUnitsForFormHeight(int formHeight) {
 
 ViewLayout ComputeViewLayout(int width, int height, int layoutUnitY) {
     const int form = layoutUnitY * 166 / 100;
-    const int band = layoutUnitY * 174 / 100;
     ViewLayout layout;
     layout.previews = {0, 0, width, height - form};
-    layout.lower = {-5, height - form, width + 10, band};
+    // The band stays inside the client area: a child widget has no dialog
+    // frame that would need to be pushed out of sight.
+    layout.lower = {0, height - form, width, form};
     return layout;
 }
 

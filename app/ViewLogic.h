@@ -18,7 +18,8 @@ int LayoutUnitFromDialogUnits(int pixelsPer100DialogUnits);
 int DialogUnitsForFormHeight(int formHeight);
 
 // The view's three areas for its client size: the preview container at the
-// top, and below it either the progress host (while encoding) or the form.
+// top, and below it, across the whole width, either the progress host
+// (while encoding) or the form.
 struct ViewLayout {
     ViewRect previews;
     ViewRect lower;  // the progress host's or the form's place

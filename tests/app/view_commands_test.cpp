@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <filesystem>
@@ -22,7 +23,7 @@
 #include "job/RunState.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
-#include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +34,7 @@ namespace {
 class ViewCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        frametest::App();
+        qttest::App();
         previous_ = fs::current_path();
         fs::current_path(dir_.path());
         RunState = 1;

@@ -32,7 +32,7 @@
 #include "job/Preview.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
-#include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -63,7 +63,7 @@ class ViewEncodeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
-        frametest::App();
+        qttest::App();
         previous_ = fs::current_path();
         fs::current_path(dir_.path());
         RunState = 1;

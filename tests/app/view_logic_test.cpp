@@ -56,8 +56,9 @@ TEST(ViewLayoutTest, TheFormBandHoldsTheForm) {
         EXPECT_GE(layout.previews.height + form, 600 - 2) << form;
         EXPECT_LE(layout.previews.height + form, 600) << form;
         EXPECT_GE(layout.lower.height, form) << form;
-        EXPECT_EQ(layout.lower.x, -5);
-        EXPECT_EQ(layout.lower.width, 810);
+        EXPECT_EQ(layout.lower.x, 0);
+        EXPECT_EQ(layout.lower.width, 800);
+        EXPECT_EQ(layout.lower.y + layout.lower.height, 600);
     }
 }
 
