@@ -156,6 +156,12 @@ struct AudioModelKernels {
     // Unpredictability c of lines 0..count-1 from their energy, the cosine and
     // sine of their phase and of the predicted phase, and the magnitudes of
     // the last analysis and the one before, which the new ones replace.
+    // Energy and weighted energy spread over the partitions: for the four
+    // partitions j of each group g, ecb[j] and ct[j] are the sums over k from
+    // band[g][0] to band[g][1], in that order, of spread[k][j] x e[k] and
+    // spread[k][j] x cw[k]. Terms outside the band must be zero.
+    void (*spreading)(const float (*spread)[64], const int (*band)[2], int groups, const float* e, const float* cw,
+                      float* ecb, float* ct);
     // Sine and cosine of count angles.
     void (*sincos)(const float* angle, int count, float* sine, float* cosine);
     void (*unpredictability)(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,

@@ -102,6 +102,29 @@ TEST(AudioKernels, PackedModelKernelsMatchPlain) {
                 ASSERT_NEAR(cosine[i], std::cos(double(angle[i])), 1e-7) << angle[i];
             }
 
+        // Spreading over a banded function of 13 + round % 50 partitions.
+        alignas(16) static float spread[63][64];
+        int band[16][2];
+        int partitions = 13 + round % 50, groups = (partitions + 3) / 4;
+        std::memset(spread, 0, sizeof spread);
+        for (int g = 0; g < groups; g++) {
+            band[g][0] = std::max(0, 4 * g - 5);
+            band[g][1] = std::min(partitions - 1, 4 * g + 9);
+            for (int j = 4 * g; j < std::min(4 * g + 4, partitions); j++)
+                for (int k = std::max(band[g][0], j - 5); k <= std::min(band[g][1], j + 6); k++)
+                    spread[k][j] = std::fabs(unit(gen));
+        }
+        float e[63], cw[63];
+        for (int k = 0; k < 63; k++) {
+            e[k] = std::ldexp(std::fabs(unit(gen)), scale(gen));
+            cw[k] = e[k] * std::fabs(unit(gen));
+        }
+        alignas(16) float ecb[64], ct[64], ecbPacked[64], ctPacked[64];
+        plain.spreading(spread, band, groups, e, cw, ecb, ct);
+        packed.spreading(spread, band, groups, e, cw, ecbPacked, ctPacked);
+        ASSERT_EQ(bitsOf(ecb, 4 * groups), bitsOf(ecbPacked, 4 * groups)) << round;
+        ASSERT_EQ(bitsOf(ct, 4 * groups), bitsOf(ctPacked, 4 * groups)) << round;
+
         float cosNow[513], sinNow[513], cosPred[513], sinPred[513], last[513], oldest[513], oldestPacked[513];
         float c[513], cPacked[513];
         for (int i = 0; i < 513; i++) {
