@@ -13,6 +13,7 @@
 
 #include "app/AppSettings.h"
 #include "app/AppStartUp.h"
+#include "app/BatchCommand.h"
 #include "app/CMainFrame.h"
 #include "app/CMpegDoc.h"
 #include "app/RecentFileList.h"
@@ -58,6 +59,7 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     ApplyCommandLine(info, arguments);
     if (!ProcessShellCommand(info)) return false;
     frame_->CreateView();
+    InstallBatchCommand(*frame_, *document_);
     frame_->setAcceptDrops(true);
     frame_->show();
     return true;
