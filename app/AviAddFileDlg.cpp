@@ -1,6 +1,9 @@
 // The add-files dialog: "&Add" adds the chosen files and keeps it open.
 #include "app/AviAddFileDlg.h"
 
+#include <QAbstractItemView>
+#include <QLineEdit>
+
 #include "app/BatchList.h"
 #include "app/CBatchDialog.h"
 #include "app/FrameLogic.h"
@@ -31,6 +34,10 @@ void AviAddFileDlg::done(int result) {
     }
     // Every "&Add" takes the files chosen now; only "&Done" closes.
     OnFileNameOK(selectedFiles());
+    // Added: the next "&Add" takes only what is chosen after it.
+    for (QAbstractItemView* view : findChildren<QAbstractItemView*>())
+        if (view->selectionModel()) view->clearSelection();
+    if (auto* name = findChild<QLineEdit*>("fileNameEdit")) name->clear();
 }
 
 void AviAddFileDlg::OnFileNameOK(const QStringList& files) {

@@ -321,13 +321,22 @@ void CBatchDialog::OnSaveJobList() {
     dialog.setWindowTitle(Q(LoadResString(63236)));
     const std::string folder = StartFolderForLists();
     if (!folder.empty()) dialog.setDirectory(Q(folder));
+    // The overwrite question goes through the program's message boxes.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const std::string name = dialog.selectedFiles().front().toStdString();
+    std::error_code ec;
+    if (fs::exists(name, ec) &&
+        platform::ShowMessageBox(name + " already exists.\nDo you want to replace it?", LoadResString(63236),
+                                 platform::MbButtons::YesNo, platform::MbIcon::Warning,
+                                 this) != platform::MbAnswer::Yes)
+        return;
     BatchListContents contents;
     contents.suppressErrors = suppressErrors;
     contents.outputFolder = outputFolder;
     contents.profileDescription = selectedDescription;
     contents.entries = *jobList_;
-    if (SaveJobList(dialog.selectedFiles().front().toStdString(), contents)) modified_ = false;
+    if (SaveJobList(name, contents)) modified_ = false;
 }
 
 void CBatchDialog::OnLoadJobList() {
