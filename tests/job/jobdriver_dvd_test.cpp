@@ -14,10 +14,10 @@
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/support/DvdFolderCheck.h"
+#include "tests/support/JobTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
-using testsupport::RunCommand;
 using testsupport::TempDir;
 
 namespace {
@@ -29,54 +29,29 @@ protected:
     void SetUp() override {
         for (const char* tool : {"ffmpeg", "ffprobe", "lsdvd"})
             if (!testsupport::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-        JobWindows = JobWindowHooks{};
+        testsupport::ResetJobHooks();
         JobWindows.getMainTitle = [] { return std::string("Tessmar"); };
         JobWindows.setMainTitle = [](const std::string&) {};
-        SetMessagePumpHooks({});
-        BatchMode = 0;
     }
     void TearDown() override { SetMessagePumpHooks({}); }
 
     // A DVD job of `frames` pictures from an AVI made by ffmpeg, into dir_/title.vob.
     void DvdJob(int width, int height, const char* rate, int frameRateCode, int videoFormat, int frames) {
-        const fs::path avi = dir_ / "in.avi";
-        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
-                             std::to_string(height) + ":rate=" + rate +
-                             " -f lavfi -i sine=frequency=440:sample_rate=48000 -frames:v " + std::to_string(frames) +
-                             " -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 -shortest '" + avi.string() + "'"),
-                  0);
-        ReadProfile("+");
+        const testsupport::TestAvi avi{width, height, rate, frames, 48000, 2};
+        ASSERT_EQ(testsupport::MakeTestAvi(dir_ / "in.avi", avi), 0);
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir_ / "in.avi", avi, frameRateCode, dir_.path(), "m2v"));
         EncoderSettingsRecord& e = EncoderSettings;
-        e.inputType = 2;
-        e.inputFileName = avi.string();
-        e.showInput = e.showOutput = 0;
-        e.qualityStatisticsMode = 0;
-        e.statisticsFileName = "-";
         e.suppressWarnings = 1;
         e.mpeg1 = 0;
         e.streamType = 2;
         e.applicationType = 16;
         e.createVob = 1;
-        e.horizontalSize = width;
-        e.verticalSize = height;
-        e.frameRateCode = frameRateCode;
         e.videoFormat = videoFormat;
         e.mpeg2AspectRatio = 2;
         e.bitRate = 5000000.0;
-        e.framesToEncode = frames;
-        e.firstFrame = 0;
-        e.encodeAudio = 1;
-        e.audioMode = 1;
-        SelectedAudioMode = 1;
         e.audioBitRate = 224;
         e.outputFileName = (dir_ / "title.vob").string();
-        e.tempVideoFileName = (dir_ / "tmp.m2v").string();
-        e.tempAudioFileName = (dir_ / "tmp.mp2").string();
         e.deleteTempVideo = e.deleteTempAudio = 0;
-        JobFilesReady = 1;
-        AviInfoTexts info;
-        ASSERT_EQ(ProbeAviInputFile(avi.string(), &info), 1);
-        EXPECT_EQ(e.inputHasAudio, 1);
     }
 
     TempDir dir_;

@@ -18,6 +18,7 @@
 #include "job/RunState.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "tests/support/JobTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -57,13 +58,11 @@ protected:
         gAudioCalls.clear();
         gMuxCompleted = 0;
         gMuxOutputKb = -1;
-        JobWindows = JobWindowHooks{};
+        testsupport::ResetJobHooks();
         JobWindows.showMultiplexCompleted = [](int64_t out, int64_t, int64_t, int) {
             ++gMuxCompleted;
             gMuxOutputKb = out;
         };
-        SetMessagePumpHooks({});
-        BatchMode = 0;
         mp2_ = (dir_ / "sound.mp2").string();
         gAudioBehaviour = [this](const std::string& path) {
             fs::copy_file(mp2_, path, fs::copy_options::overwrite_existing);
@@ -75,36 +74,14 @@ protected:
     // A 10-frame AVI with `channels` of PCM, the matching Layer II stream, and
     // settings for an MPEG-1 job with audio.
     void AviJob(int channels) {
-        const fs::path avi = dir_ / "in.avi";
-        const std::string sound = "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 0.4 -ac " +
-                                  std::to_string(channels);
-        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=96x64:rate=25 " + sound +
-                             " -c:v mjpeg -c:a pcm_s16le '" + avi.string() + "'"),
+        const testsupport::TestAvi avi{96, 64, "25", 10, 44100, channels};
+        ASSERT_EQ(testsupport::MakeTestAvi(dir_ / "in.avi", avi), 0);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y " + testsupport::TestAviTone(avi) + " -c:a mp2 -b:a 128k '" + mp2_ +
+                             "'"),
                   0);
-        ASSERT_EQ(RunCommand("ffmpeg -v error -y " + sound + " -c:a mp2 -b:a 128k '" + mp2_ + "'"), 0);
-        ReadProfile("+");
-        EncoderSettingsRecord& e = EncoderSettings;
-        e.inputType = 2;
-        e.inputFileName = avi.string();
-        e.horizontalSize = 96;
-        e.verticalSize = 64;
-        e.framesToEncode = 8;
-        e.firstFrame = 0;
-        e.showInput = e.showOutput = 0;
-        e.qualityStatisticsMode = 0;
-        e.frameRateCode = 3;
-        e.statisticsFileName = "-";
-        e.outputFileName = (dir_ / "out.mpg").string();
-        e.tempVideoFileName = (dir_ / "tmp.m1v").string();
-        e.tempAudioFileName = (dir_ / "tmp.mp2").string();
-        e.audioMode = 1;
-        e.audioBitRateIndex = 3;
-        e.encodeAudio = 1;
-        AviInfoTexts info;
-        ASSERT_EQ(ProbeAviInputFile(avi.string(), &info), 1);
-        ASSERT_EQ(e.inputHasAudio, 1);
-        SelectedAudioMode = e.audioMode;
-        JobFilesReady = 1;
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir_ / "in.avi", avi, 3, dir_.path()));
+        EncoderSettings.framesToEncode = 8;
+        EncoderSettings.audioBitRateIndex = 3;
     }
 
     std::string Probe(const std::string& file) {

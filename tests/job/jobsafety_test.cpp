@@ -18,6 +18,7 @@
 #include "job/RunState.h"
 #include "mux/lib/MuxLib.h"
 #include "platform/MessageBox.h"
+#include "tests/support/JobTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -35,10 +36,7 @@ protected:
 
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
-        JobWindows = JobWindowHooks{};
-        SetMessagePumpHooks({});
-        BatchMode = 0;
-        QuitRequested = 0;
+        testsupport::ResetJobHooks();
     }
     void TearDown() override { SetMessagePumpHooks({}); }
 
@@ -47,34 +45,12 @@ protected:
     // files of the user's.
     void AviJob(int frames) {
         avi_ = (dir_ / "in.avi").string();
-        const std::string seconds = std::to_string(frames * 0.04);
-        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=96x64:rate=25:duration=" + seconds +
-                             " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=" + seconds +
-                             " -c:v mjpeg -c:a pcm_s16le -ac 2 '" + avi_ + "'"),
-                  0);
-        ReadProfile("+");
+        const testsupport::TestAvi avi{96, 64, "25", frames, 44100, 2};
+        ASSERT_EQ(testsupport::MakeTestAvi(avi_, avi), 0);
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi_, avi, 3, dir_.path()));
         EncoderSettingsRecord& e = EncoderSettings;
-        e.inputType = 2;
-        e.inputFileName = avi_;
-        e.horizontalSize = 96;
-        e.verticalSize = 64;
         e.framesToEncode = 1;  // to the end of the input
-        e.firstFrame = 0;
-        e.showInput = e.showOutput = 0;
-        e.qualityStatisticsMode = 0;
-        e.frameRateCode = 3;
-        e.statisticsFileName = "-";
-        e.outputFileName = (dir_ / "out.mpg").string();
-        e.tempVideoFileName = (dir_ / "tmp.m1v").string();
-        e.tempAudioFileName = (dir_ / "tmp.mp2").string();
         e.deleteTempVideo = e.deleteTempAudio = 1;
-        e.audioMode = 1;
-        e.encodeAudio = 1;
-        AviInfoTexts info;
-        ASSERT_EQ(ProbeAviInputFile(avi_, &info), 1);
-        ASSERT_EQ(e.inputHasAudio, 1);
-        SelectedAudioMode = 1;
-        JobFilesReady = 1;
         WriteFile(e.outputFileName, "the user's earlier system stream");
         Remember();
     }

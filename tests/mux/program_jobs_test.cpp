@@ -14,6 +14,7 @@
 #include "job/Report.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
+#include "tests/support/JobTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -27,34 +28,18 @@ protected:
 
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg is needed";
-        JobWindows = JobWindowHooks{};
+        testsupport::ResetJobHooks();
         JobWindows.getMainTitle = [] { return std::string("Tessmar"); };
         JobWindows.setMainTitle = [](const std::string&) {};
         JobWindows.showVideoCompleted = [] {};
-        SetMessagePumpHooks({});
-        BatchMode = 0;
     }
 
     // An AVI of `frames` pictures with stereo PCM, and settings for an MPEG-2 job on it.
     void Job(int width, int height, const std::string& rate, int frameRateCode, int frames, int sampleRate) {
-        const fs::path avi = dir_ / "in.avi";
-        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
-                             std::to_string(height) + ":rate=" + rate + " -f lavfi -i sine=frequency=440:sample_rate=" +
-                             std::to_string(sampleRate) + " -frames:v " + std::to_string(frames) +
-                             " -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 -shortest '" + avi.string() + "'"),
-                  0);
-        ReadProfile("+");
+        const testsupport::TestAvi avi{width, height, rate, frames, sampleRate, 2};
+        ASSERT_EQ(testsupport::MakeTestAvi(dir_ / "in.avi", avi), 0);
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir_ / "in.avi", avi, frameRateCode, dir_.path(), "m2v"));
         EncoderSettingsRecord& e = EncoderSettings;
-        e.inputType = 2;
-        e.inputFileName = avi.string();
-        e.horizontalSize = width;
-        e.verticalSize = height;
-        e.framesToEncode = frames;
-        e.firstFrame = 0;
-        e.frameRateCode = frameRateCode;
-        e.showInput = e.showOutput = 0;
-        e.qualityStatisticsMode = 0;
-        e.statisticsFileName = "-";
         e.mpeg1 = 0;
         e.streamType = 2;
         e.mpegProfile = 4;
@@ -63,18 +48,8 @@ protected:
         e.videoFormat = frameRateCode == 3 ? 1 : 2;
         e.bitRate = 6000000.0;
         e.audioSampleRate = sampleRate;
-        e.audioMode = 1;
-        e.encodeAudio = 1;
         e.suppressWarnings = 1;
-        e.outputFileName = (dir_ / "out.mpg").string();
-        e.tempVideoFileName = (dir_ / "tmp.m2v").string();
-        e.tempAudioFileName = (dir_ / "tmp.mp2").string();
         e.deleteTempVideo = e.deleteTempAudio = 0;
-        AviInfoTexts info;
-        ASSERT_EQ(ProbeAviInputFile(avi.string(), &info), 1);
-        ASSERT_EQ(e.inputHasAudio, 1);
-        SelectedAudioMode = e.audioMode;
-        JobFilesReady = 1;
     }
 
     void RunAndCheck(int frames) {
