@@ -16,6 +16,7 @@
 #include "app/BatchCommand.h"
 #include "app/CMainFrame.h"
 #include "app/CMpegDoc.h"
+#include "app/CProfileMgr.h"
 #include "app/RecentFileList.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
@@ -60,6 +61,7 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     if (!ProcessShellCommand(info)) return false;
     frame_->CreateView();
     InstallBatchCommand(*frame_, *document_);
+    InstallProfileManagerCommand(*frame_, *document_);
     frame_->setAcceptDrops(true);
     frame_->show();
     return true;
