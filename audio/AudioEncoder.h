@@ -147,3 +147,23 @@ struct AudioFilterKernels {
     void (*matrix)(const int16_t folded[32], const int16_t cosine[16][32], int32_t out[32]);
 };
 void audio_filter_init(bool simd, AudioFilterKernels& table);
+
+// Psychoacoustic model kernels, plain and packed; both give identical results.
+struct AudioModelKernels {
+    // 1024-point FFT in place: natural order in, bit-reversed order out.
+    void (*fft)(float* re, float* im);
+    // Energy and phase of lines 0..count-1 from their FFT output in line order.
+    void (*spectrum)(const float* re, const float* im, int count, float* power, float* phase);
+    // Unpredictability c of lines 0..count-1 from their energy, the cosine and
+    // sine of their phase and of the predicted phase, and the magnitudes of
+    // the last analysis and the one before, which the new ones replace.
+    // Sine and cosine of count angles.
+    void (*sincos)(const float* angle, int count, float* sine, float* cosine);
+    void (*unpredictability)(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,
+                             const float* sinPred, const float* last, float* oldest, int count, float* c);
+};
+void audio_model_init(bool simd, AudioModelKernels& table);
+// The model's arc tangent, the same on every system.
+float ModelAtan2(float y, float x);
+// cos (true) or -sin of 2 pi i / 1024, i = 0..511.
+const float* AudioModelRotation(bool cosine);

@@ -1,11 +1,12 @@
 // Psychoacoustic model 2 for Layer II: two 1024-point analyses a frame,
 // unpredictability as tonality measure, spreading over partitions of about a
 // third of a bark, absolute threshold; gives 32 signal-to-mask ratios.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "audio/AudioEncoder.h"
+#include "engine/EngineState.h"
 
 namespace {
 
@@ -30,6 +31,10 @@ struct ModelState {
     float rnorm[kMaxPartitions];
     float tmn[kMaxPartitions];
     float spread[kMaxPartitions][kMaxPartitions];
+    // The nonzero spreading terms of each partition, in partition order.
+    int spreadCount[kMaxPartitions];
+    int spreadFrom[kMaxPartitions][kMaxPartitions];
+    float spreadValue[kMaxPartitions][kMaxPartitions];
     float window[kBlock];
     float r[2][2][kLines];
     float phiSaved[2][2][kLines];
@@ -38,45 +43,32 @@ struct ModelState {
 };
 ModelState Model;
 
-// Rotation factors, computed once per process.
-struct Rotation {
-    float cosv[kBlock / 2];
-    float sinv[kBlock / 2];
-    Rotation() {
-        for (int i = 0; i < kBlock / 2; i++) {
-            cosv[i] = static_cast<float>(std::cos(2.0 * M_PI * i / kBlock));
-            sinv[i] = static_cast<float>(-std::sin(2.0 * M_PI * i / kBlock));
+// Position in the FFT's output of each spectral line.
+struct BitReversal {
+    int16_t position[kBlock];
+    BitReversal() {
+        for (int i = 0; i < kBlock; i++) {
+            int r = 0;
+            for (int b = 0; b < 10; b++)
+                if (i & (1 << b)) r |= 1 << (9 - b);
+            position[i] = static_cast<int16_t>(r);
         }
     }
 };
-const Rotation& Rotations() {
-    static const Rotation rotation;
-    return rotation;
+const BitReversal& BitReversed() {
+    static const BitReversal reversal;
+    return reversal;
 }
 
-int BitReverse10(int i) {
-    int r = 0;
-    for (int b = 0; b < 10; b++)
-        if (i & (1 << b)) r |= 1 << (9 - b);
-    return r;
-}
-
-// Radix 2, decimation in frequency: natural order in, bit-reversed order out.
-void Fft1024(float* re, float* im) {
-    const Rotation& rot = Rotations();
-    for (int span = kBlock / 2, step = 1; span >= 1; span >>= 1, step <<= 1) {
-        for (int start = 0; start < kBlock; start += 2 * span) {
-            for (int j = 0; j < span; j++) {
-                int a = start + j, b = a + span;
-                float tr = re[a] - re[b], ti = im[a] - im[b];
-                re[a] = re[a] + re[b];
-                im[a] = im[a] + im[b];
-                float c = rot.cosv[j * step], s = rot.sinv[j * step];
-                re[b] = tr * c - ti * s;
-                im[b] = tr * s + ti * c;
-            }
-        }
+const AudioModelKernels& Kernels() {
+    static AudioModelKernels plain, packed;
+    static bool ready = false;
+    if (!ready) {
+        audio_model_init(false, plain);
+        audio_model_init(true, packed);
+        ready = true;
     }
+    return MmxEnabled ? packed : plain;
 }
 
 void Setup(double sampleRate) {
@@ -128,6 +120,14 @@ void Setup(double sampleRate) {
         float s = 0;
         for (int i = 0; i < m.partitions; i++) s += m.spread[j][i];
         m.rnorm[j] = s;
+        int n = 0;
+        for (int k = 0; k < m.partitions; k++)
+            if (m.spread[j][k] != 0) {
+                m.spreadFrom[j][n] = k;
+                m.spreadValue[j][n] = m.spread[j][k];
+                n++;
+            }
+        m.spreadCount[j] = n;
     }
     m.newSel = 0;
     m.oldSel = 1;
@@ -138,41 +138,36 @@ void Setup(double sampleRate) {
 // SMRs of one analysis of 1024 samples.
 void Analyse(const int16_t* history, int channel, float smr[32]) {
     ModelState& m = Model;
-    std::vector<float> re(kBlock), im(kBlock, 0.0f), power(kBlock), phase(kBlock);
+    const AudioModelKernels& kernels = Kernels();
+    float re[kBlock], im[kBlock] = {}, power[kLines], phase[kLines];
     for (int i = 0; i < kBlock; i++) re[i] = m.window[i] * history[i];
-    Fft1024(re.data(), im.data());
-    for (int k = 0; k < kBlock; k++) {
-        int line = BitReverse10(k);
-        float e = re[k] * re[k] + im[k] * im[k];
-        float ph = 0;
-        if ((line & 1) == 0) {
-            if (e > 0.0005f)
-                ph = std::atan2(im[k], re[k]);
-            else
-                e = 0.0005f;
-        } else if (e != 0) {
-            ph = std::atan2(im[k], re[k]);
-        }
-        power[line] = e;
-        phase[line] = ph;
+    kernels.fft(re, im);
+    // Lines above kLines - 1 mirror those below and are not used.
+    const int16_t* position = BitReversed().position;
+    float lineRe[kLines], lineIm[kLines];
+    for (int line = 0; line < kLines; line++) {
+        lineRe[line] = re[position[line]];
+        lineIm[line] = im[position[line]];
     }
+    kernels.spectrum(lineRe, lineIm, kLines, power, phase);
     m.newSel = m.oldestSel = m.newSel ? 0 : 1;
     m.oldSel = m.oldSel ? 0 : 1;
 
-    float c[kLines];
+    // Unpredictability of each line: its distance from the value predicted
+    // from the two analyses before, relative to their magnitudes.
     float (*r)[kLines] = m.r[channel];
     float (*phi)[kLines] = m.phiSaved[channel];
+    // The newest analysis takes the place of the oldest (newSel == oldestSel).
+    float phiPred[kLines];
     for (int i = 0; i < kLines; i++) {
-        float rPred = 2.0f * r[m.oldSel][i] - r[m.oldestSel][i];
-        float phiPred = 2.0f * phi[m.oldSel][i] - phi[m.oldestSel][i];
-        float rNow = power[i] > 0 ? std::sqrt(power[i]) : 0.0f;
-        r[m.newSel][i] = rNow;
+        phiPred[i] = 2.0f * phi[m.oldSel][i] - phi[m.oldestSel][i];
         phi[m.newSel][i] = phase[i];
-        float dx = rNow * std::cos(phase[i]) - rPred * std::cos(phiPred);
-        float dy = rNow * std::sin(phase[i]) - rPred * std::sin(phiPred);
-        float divisor = rNow + std::fabs(rPred);
-        c[i] = divisor != 0 ? std::sqrt(dx * dx + dy * dy) / divisor : 0.0f;
     }
+    float cosNow[kLines], sinNow[kLines], cosPred[kLines], sinPred[kLines];
+    kernels.sincos(phase, kLines, sinNow, cosNow);
+    kernels.sincos(phiPred, kLines, sinPred, cosPred);
+    float c[kLines];
+    kernels.unpredictability(power, cosNow, sinNow, cosPred, sinPred, r[m.oldSel], r[m.newSel], kLines, c);
 
     float e[kMaxPartitions] = {}, cw[kMaxPartitions] = {};
     for (int i = 0; i < kLines; i++) {
@@ -182,10 +177,11 @@ void Analyse(const int16_t* history, int channel, float smr[32]) {
     float nb[kMaxPartitions];
     for (int j = 0; j < m.partitions; j++) {
         float ecb = 0, ct = 0;
-        for (int k = 0; k < m.partitions; k++) {
-            if (m.spread[j][k] == 0) continue;
-            ecb += m.spread[j][k] * e[k];
-            ct += m.spread[j][k] * cw[k];
+        for (int n = 0; n < m.spreadCount[j]; n++) {
+            float s = m.spreadValue[j][n];
+            int k = m.spreadFrom[j][n];
+            ecb += s * e[k];
+            ct += s * cw[k];
         }
         ct = ecb != 0 ? ct / ecb : 0.0f;
         ct = std::min(std::max(ct, 0.05f), 0.5f);

@@ -1,7 +1,9 @@
 // Encodes 16-bit little-endian stereo PCM (a raw file, 44.1 or 48 kHz) into a
 // Layer II stream and prints the encoding time.
 //
-//   audio_bench <input.raw> <rate> <kbit/s> <output.mp2> [s|j|d]
+//   audio_bench <input.raw> <rate> <kbit/s> <output.mp2> [s|j|d|m] [plain]
+//
+// "plain" turns the packed kernels off.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +27,7 @@ int ReadPcm(int16_t* destination, int wanted) {
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s input.raw rate kbit/s output.mp2 [s|j|d]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s input.raw rate kbit/s output.mp2 [s|j|d|m] [plain]\n", argv[0]);
         return 2;
     }
     Input = std::fopen(argv[1], "rb");
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
     const int kbit = std::atoi(argv[3]);
     const char mode = argc > 5 ? argv[5][0] : 's';
     AudioPcmSource = ReadPcm;
-    MmxEnabled = 1;
+    MmxEnabled = argc > 6 && std::string(argv[6]) == "plain" ? 0 : 1;
     RunState = 2;
     const auto start = std::chrono::steady_clock::now();
     const int result = EncodeAudioFile(argv[4], kbit, mode);

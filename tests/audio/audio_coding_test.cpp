@@ -37,6 +37,89 @@ TEST(AudioKernels, PackedKernelsMatchPlainOnRandomInput) {
     }
 }
 
+// The model's kernels on FFT-like data and on the edges of the arc
+// tangent's intervals and of the angle reductions: packed and plain agree
+// bit for bit, and arc tangent, sine and cosine stay close to the exact ones.
+TEST(AudioKernels, PackedModelKernelsMatchPlain) {
+    AudioModelKernels plain, packed;
+    audio_model_init(false, plain);
+    audio_model_init(true, packed);
+    std::mt19937 gen(9);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> scale(-40, 40);
+    auto bitsOf = [](const float* v, int n) { return std::string(reinterpret_cast<const char*>(v), n * sizeof(float)); };
+    const float edges[] = {0.0f,          -0.0f,          1.0f,    -1.0f,        0x1p-29f,    0x1p25f,
+                           0x1.fffffep24f, 0x1.fffffep-30f, 0.4375f, 0.6875f,      1.1875f,     2.4375f,
+                           0.43749997f,   1e-30f,         1e30f,   0.0005f,      0.02236068f, 3e38f};
+    for (int round = 0; round < 300; round++) {
+        alignas(16) float re[1024], im[1024], rePacked[1024], imPacked[1024];
+        int magnitude = scale(gen);
+        for (int i = 0; i < 1024; i++) {
+            re[i] = round % 7 == 0 && i % 3 ? 0.0f : std::ldexp(unit(gen), magnitude);
+            im[i] = round % 2 ? 0.0f : std::ldexp(unit(gen), scale(gen));
+        }
+        std::memcpy(rePacked, re, sizeof re);
+        std::memcpy(imPacked, im, sizeof im);
+        plain.fft(re, im);
+        packed.fft(rePacked, imPacked);
+        ASSERT_EQ(bitsOf(re, 1024), bitsOf(rePacked, 1024)) << round;
+        ASSERT_EQ(bitsOf(im, 1024), bitsOf(imPacked, 1024)) << round;
+
+        // Lines from the transform, with edge values and their ratios mixed in.
+        for (int i = 0; i < 513; i += 1 + int(gen() % 5)) {
+            float a = edges[gen() % std::size(edges)], b = edges[gen() % std::size(edges)];
+            re[i] = gen() % 2 ? -a : a;
+            im[i] = gen() % 3 ? (gen() % 2 ? -b : b) : re[i] * edges[gen() % std::size(edges)];
+        }
+        float power[513], phase[513], powerPacked[513], phasePacked[513];
+        plain.spectrum(re, im, 513, power, phase);
+        packed.spectrum(re, im, 513, powerPacked, phasePacked);
+        ASSERT_EQ(bitsOf(power, 513), bitsOf(powerPacked, 513)) << round;
+        ASSERT_EQ(bitsOf(phase, 513), bitsOf(phasePacked, 513)) << round;
+        for (int i = 0; i < 513; i++) {
+            if (!std::isfinite(re[i]) || !std::isfinite(im[i])) continue;
+            float angle = ModelAtan2(im[i], re[i]);
+            double exact = std::atan2(double(im[i]), double(re[i]));
+            float step = std::nextafter(std::fabs(float(exact)), INFINITY) - std::fabs(float(exact));
+            ASSERT_LE(std::fabs(angle - exact), 2 * step) << im[i] << " " << re[i];
+        }
+
+        // Angles of every size, the edges of the reductions among them.
+        const float turns[] = {0x1p-12f, 0x1.fffffep-13f, 0.75f, 0.74999994f, 119.99999f, 120.0f, 1e6f, 0.7853982f,
+                               2.3561945f, 3.1415927f, 4.712389f, 9.424778f, 0.0f, -0.0f, 1e-40f, INFINITY};
+        float angle[513], sine[513], cosine[513], sinePacked[513], cosinePacked[513];
+        for (int i = 0; i < 513; i++) {
+            float a = i % 3 ? std::ldexp(unit(gen), scale(gen) / 5) : turns[gen() % std::size(turns)];
+            angle[i] = i % 5 ? a : std::nextafter(a, gen() % 2 ? INFINITY : -INFINITY);
+        }
+        plain.sincos(angle, 513, sine, cosine);
+        packed.sincos(angle, 513, sinePacked, cosinePacked);
+        ASSERT_EQ(bitsOf(sine, 513), bitsOf(sinePacked, 513)) << round;
+        ASSERT_EQ(bitsOf(cosine, 513), bitsOf(cosinePacked, 513)) << round;
+        for (int i = 0; i < 513; i++)
+            if (std::isfinite(angle[i])) {
+                ASSERT_NEAR(sine[i], std::sin(double(angle[i])), 1e-7) << angle[i];
+                ASSERT_NEAR(cosine[i], std::cos(double(angle[i])), 1e-7) << angle[i];
+            }
+
+        float cosNow[513], sinNow[513], cosPred[513], sinPred[513], last[513], oldest[513], oldestPacked[513];
+        float c[513], cPacked[513];
+        for (int i = 0; i < 513; i++) {
+            power[i] = i % 11 == 0 ? 0.0f : std::fabs(re[i]);
+            cosNow[i] = unit(gen);
+            sinNow[i] = unit(gen);
+            cosPred[i] = unit(gen);
+            sinPred[i] = unit(gen);
+            last[i] = i % 13 == 0 ? 0.0f : unit(gen);
+            oldest[i] = oldestPacked[i] = i % 13 == 0 ? 0.0f : unit(gen);
+        }
+        plain.unpredictability(power, cosNow, sinNow, cosPred, sinPred, last, oldest, 513, c);
+        packed.unpredictability(power, cosNow, sinNow, cosPred, sinPred, last, oldestPacked, 513, cPacked);
+        ASSERT_EQ(bitsOf(c, 513), bitsOf(cPacked, 513)) << round;
+        ASSERT_EQ(bitsOf(oldest, 513), bitsOf(oldestPacked, 513)) << round;
+    }
+}
+
 // A full-scale tone centred in subband k shows up there, in 2^26 units.
 TEST(AudioKernels, FilterbankPutsAToneInItsSubband) {
     std::memset(&Audio.filterHistory, 0, sizeof Audio.filterHistory);
