@@ -36,6 +36,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The application lives to the end of the process: the keyboard device that
+// the key events create cannot outlive a destroyed application.
+void App() {
+    static int argc = 1;
+    static char name[] = "app_dialog_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
 // Runs `act` on the modal dialog that is open when the event loop next runs.
 void OnNextModal(std::function<void(QWidget*)> act) {
     QTimer::singleShot(0, [act] {
@@ -128,7 +138,7 @@ class BatchDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
-        frametest::App();
+        App();
         previous_ = fs::current_path();
         fs::current_path(dir_.path());
         RunState = 1;

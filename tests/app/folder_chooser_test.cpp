@@ -19,10 +19,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The application lives to the end of the process: the keyboard device that
+// the key events create cannot outlive a destroyed application.
+void App() {
+    static int argc = 1;
+    static char name[] = "app_dialog_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
 class FolderChooserTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        frametest::App();
+        App();
         fs::create_directories(dir_ / "work" / "NewFolder01");
         fs::create_directories(dir_ / "work" / "NewFolder02");
         fs::create_directories(dir_ / "work" / "keep" / "inside");

@@ -28,6 +28,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The application lives to the end of the process: the keyboard device that
+// the key events create cannot outlive a destroyed application.
+void App() {
+    static int argc = 1;
+    static char name[] = "app_dialog_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -57,7 +67,7 @@ std::string Reread(const std::string& path, const fs::path& scratch) {
 class ProfileManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        frametest::App();
+        App();
         previous_ = fs::current_path();
         fs::current_path(dir_.path());
         RunState = 1;
