@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QInputDevice>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -28,14 +29,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The application lives to the end of the process: the keyboard device that
-// the key events create cannot outlive a destroyed application.
-void App() {
+// The key events make Qt register a keyboard device, which the application
+// unregisters when it goes: the list of devices is made first so that it is
+// still there at that moment.
+QApplication& App() {
     static int argc = 1;
     static char name[] = "app_dialog_test";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
+    static const bool devicesFirst = !QInputDevice::devices().isEmpty();
+    (void)devicesFirst;
+    static QApplication app(argc, argv);
+    return app;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
