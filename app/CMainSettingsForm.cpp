@@ -21,6 +21,7 @@
 
 #include "app/AppSettings.h"
 #include "app/BatchLog.h"
+#include "app/CAdvancedSettingsSheet.h"
 #include "app/CSpinCtrl8.h"
 #include "job/AviSource.h"
 #include "job/JobDriver.h"
@@ -263,7 +264,7 @@ void CMainSettingsForm::BuildControls() {
     connect(firstFrameSpin_, &CSpinCtrl8::Stepped, this, [this] { OnFirstFrameEdited(); });
     connect(inputBrowse_, &QPushButton::clicked, this, &CMainSettingsForm::OnInputBrowse);
     connect(outputBrowse_, &QPushButton::clicked, this, &CMainSettingsForm::OnOutputBrowse);
-    connect(advancedButton_, &QPushButton::clicked, this, &CMainSettingsForm::advancedRequested);
+    connect(advancedButton_, &QPushButton::clicked, this, &CMainSettingsForm::OnAdvanced);
     connect(previewButton_, &QToolButton::clicked, this, &CMainSettingsForm::previewInputRequested);
     connect(playButton_, &QToolButton::clicked, this, &CMainSettingsForm::playOutputRequested);
     connect(mpeg1Radio_, &QRadioButton::clicked, this, &CMainSettingsForm::OnMpeg1);
@@ -596,6 +597,28 @@ void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
 void CMainSettingsForm::OnEnter() {
     const std::string typed = S(inputEdit_->text());
     if (typed.size() >= 2 && typed != lastInputName_) SetInputFile(typed);
+}
+
+void CMainSettingsForm::OnAdvanced() {
+    ReadIntoValues();
+    AdvancedSheetForm form;
+    form.mpeg2 = mpeg2Radio_->isChecked();
+    form.audio = values_.encodeAudio != 0;
+    form.dvd = values_.dvd != 0;
+    form.svcd = values_.svcd != 0;
+    form.formReady = FormReady == 1;
+    form.interlaceSelection = values_.videoFormatIndex;
+    form.keepDuration = values_.keepDuration;
+    form.aviChannels = EncoderSettings.inputHasAudio ? AviInput.AviAudioChannels : 0;
+    bool modified = false;
+    const int accepted = RunAdvancedSettings(this, form, &modified);
+    values_.keepDuration = form.keepDuration;
+    if (modified) MarkModified();
+    // The form's own values stay as the user left them; what the sheet changed
+    // (the rate control above all) decides what the form shows.
+    WriteControls();
+    ApplyShowRules();
+    if (accepted) CheckTemporaryFiles();
 }
 
 void CMainSettingsForm::PostInputBrowse() {

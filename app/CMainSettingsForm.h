@@ -69,7 +69,6 @@ public:
 signals:
     // The user changed something the document keeps.
     void documentModified();
-    void advancedRequested();      // "Advanced" (1016)
     void previewInputRequested();  // 1105: command 32791 of the view
     void playOutputRequested();    // 1106: command 32792 of the view
 
@@ -94,6 +93,7 @@ private:
     void OnSvcd();
     void OnFirstFrameEdited();
     void OnEnter();
+    void OnAdvanced();
     void RestoreVcdPreset();
     // The probed input's size and frame count into the form (the Video-CD preset follows).
     void TakeProbedInput(const std::string& path, int frames);

@@ -143,12 +143,16 @@ void CTessmarApp::OnAppAbout() {
     about.exec();
 }
 
-void CTessmarApp::OnCommitDataRequest(QSessionManager& manager) {
+bool CTessmarApp::QueryEndSession() {
     if (RunState == 2) {
-        // The encoding stops; the session waits for it.
+        // The encoding stops (a paused one too); the session waits for it.
         RequestStopEncoding();
-        manager.cancel();
-        return;
+        return false;
     }
-    if (RunState == 3 || (document_ && !document_->SaveModified())) manager.cancel();
+    if (RunState == 3) return false;
+    return !document_ || document_->SaveModified();
+}
+
+void CTessmarApp::OnCommitDataRequest(QSessionManager& manager) {
+    if (!QueryEndSession()) manager.cancel();
 }

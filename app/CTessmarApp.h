@@ -43,6 +43,9 @@ public:
     void OnFileOpen();                   // Import profile file...
     void OnOpenRecentFile(int command);  // 57616..57631
     void OnAppAbout();
+    // Whether the session may end now: not while an encoding runs (it is
+    // stopped) or stops, nor when unsaved changes were not dealt with.
+    bool QueryEndSession();
     // Opens a profile (or takes an AVI file as input) as the shell or a drop asks.
     bool OpenDocumentFile(const std::string& path);
 

@@ -157,6 +157,12 @@ struct AudioModelKernels {
     // Unpredictability c of lines 0..count-1 from their energy, the cosine and
     // sine of their phase and of the predicted phase, and the magnitudes of
     // the last analysis and the one before, which the new ones replace.
+    // Energy and weighted energy spread over the partitions: for the four
+    // partitions j of each group g, ecb[j] and ct[j] are the sums over k from
+    // band[g][0] to band[g][1], in that order, of spread[k][j] x e[k] and
+    // spread[k][j] x cw[k]. Terms outside the band must be zero.
+    void (*spreading)(const float (*spread)[64], const int (*band)[2], int groups, const float* e, const float* cw,
+                      float* ecb, float* ct);
     // Sine and cosine of count angles.
     void (*sincos)(const float* angle, int count, float* sine, float* cosine);
     void (*unpredictability)(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,
@@ -167,3 +173,11 @@ void audio_model_init(bool simd, AudioModelKernels& table);
 float ModelAtan2(float y, float x);
 // cos (true) or -sin of 2 pi i / 1024, i = 0..511.
 const float* AudioModelRotation(bool cosine);
+
+// Frame coding kernels, plain and packed; both give identical results.
+struct AudioCodingKernels {
+    // Index of the first of 64 values (16-byte aligned, no NaN) holding the
+    // smallest one below `limit`, or -1 when none is below it.
+    int (*firstSmallest)(const float* values, float limit);
+};
+void audio_coding_init(bool simd, AudioCodingKernels& table);

@@ -1,9 +1,14 @@
 // Coding of one Layer II frame: analysis, scale factors and their selection,
 // bit allocation with the joint-stereo bound, CRC, quantisation and output.
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
 #include "audio/AudioEncoder.h"
+#include "engine/EngineState.h"
 #include "job/RunState.h"
 
 float ScaleFactorFloat[63];
@@ -47,7 +52,43 @@ int AllocationFieldBits(const AudioFrameParams& p) {
 
 int SampleBits(const AllocationEntry& e) { return 12 * e.grouping * e.bits; }
 
+int FirstSmallestPlain(const float* values, float limit) {
+    int at = -1;
+    for (int i = 0; i < 64; i++)
+        if (values[i] < limit) {
+            limit = values[i];
+            at = i;
+        }
+    return at;
+}
+
+int FirstSmallestSse2(const float* values, float limit) {
+    const __m128* v = reinterpret_cast<const __m128*>(values);
+    __m128 low = _mm_set1_ps(limit);
+    for (int i = 0; i < 16; i++) low = _mm_min_ps(low, v[i]);
+    low = _mm_min_ps(low, _mm_shuffle_ps(low, low, _MM_SHUFFLE(1, 0, 3, 2)));
+    low = _mm_min_ps(low, _mm_shuffle_ps(low, low, _MM_SHUFFLE(2, 3, 0, 1)));
+    if (!(_mm_cvtss_f32(low) < limit)) return -1;
+    for (int i = 0;; i++)
+        if (int hit = _mm_movemask_ps(_mm_cmpeq_ps(v[i], low))) return 4 * i + __builtin_ctz(hit);
+}
+
+const AudioCodingKernels& CodingKernels() {
+    static AudioCodingKernels plain, packed;
+    static bool ready = false;
+    if (!ready) {
+        audio_coding_init(false, plain);
+        audio_coding_init(true, packed);
+        ready = true;
+    }
+    return MmxEnabled ? packed : plain;
+}
+
 }  // namespace
+
+void audio_coding_init(bool simd, AudioCodingKernels& table) {
+    table.firstSmallest = simd ? FirstSmallestSse2 : FirstSmallestPlain;
+}
 
 void BuildQuantizationTables() {
     ScaleFactorFloat[0] = 134217728.0f;
@@ -65,25 +106,34 @@ void BuildQuantizationTables() {
 
 void ComputeScaleFactors(const int32_t samples[][3][12][32], int scaleIndex[][3][32], int channels, int limit) {
     for (int ch = 0; ch < channels; ch++)
-        for (int part = 0; part < 3; part++)
+        for (int part = 0; part < 3; part++) {
+            uint32_t peak[32] = {};
+            for (int s = 0; s < 12; s++)
+                for (int sb = 0; sb < 32; sb++) {
+                    int32_t v = samples[ch][part][s][sb];
+                    uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+                    peak[sb] = std::max(peak[sb], magnitude);
+                }
             for (int sb = 0; sb < 32; sb++) {
                 if (sb >= limit) {
                     scaleIndex[ch][part][sb] = 63;
                     continue;
                 }
-                int64_t m = 0;
-                for (int s = 0; s < 12; s++) {
-                    int64_t v = samples[ch][part][s][sb];
-                    m = std::max(m, v < 0 ? -v : v);
+                // The last (smallest) scale factor not below the peak; the
+                // table falls from index to index. Index 0 when none is.
+                int64_t m = peak[sb];
+                int low = 0, high = 62;
+                if (ScaleFactorInt[0] < m) high = 0;
+                while (low < high) {
+                    int mid = (low + high + 1) / 2;
+                    if (ScaleFactorInt[mid] >= m)
+                        low = mid;
+                    else
+                        high = mid - 1;
                 }
-                int index = 0;
-                for (int i = 62; i >= 0; i--)
-                    if (ScaleFactorInt[i] >= m) {
-                        index = i;
-                        break;
-                    }
-                scaleIndex[ch][part][sb] = index;
+                scaleIndex[ch][part][sb] = low;
             }
+        }
 }
 
 void SelectScaleFactorPatterns(int scaleIndex[2][3][32], int selection[2][32], const AudioFrameParams& params) {
@@ -156,31 +206,30 @@ void AllocateBitsGreedy(const float smr[2][32], const int selection[2][32], int 
     int headerBits = 32, crcBits = p.header->errorProtection ? 16 : 0;
     *availableBits -= AllocationFieldBits(p) + headerBits + crcBits;
     bool stereo = p.channels == 2;
-    float mnr[2][32];
+    // The noise-to-mask ratio of every subband still open, channel after
+    // channel; closed ones and those past the limit hold +infinity.
+    alignas(16) float mnr[64];
     int used[2][32];  // 0 empty, 1 granted, 2 full
+    auto setMnr = [&](int ch, int sb, float value) {
+        mnr[32 * ch + sb] = used[ch][sb] == 2 || value != value ? INFINITY : value;
+    };
     for (int ch = 0; ch < 2; ch++)
         for (int sb = 0; sb < 32; sb++) {
             allocation[ch][sb] = 0;
             used[ch][sb] = 2;
-            mnr[ch][sb] = 0;
+            mnr[32 * ch + sb] = INFINITY;
         }
     for (int ch = 0; ch < p.channels; ch++)
         for (int sb = 0; sb < p.subbandLimit; sb++) {
-            mnr[ch][sb] = AudioSnr[0] - smr[ch][sb];
             used[ch][sb] = 0;
+            setMnr(ch, sb, AudioSnr[0] - smr[ch][sb]);
         }
+    int (*const firstSmallest)(const float*, float) = CodingKernels().firstSmallest;
     int sampleBits = 0, scaleBits = 0, selectBits = 0;
     for (;;) {
-        float smallest = 999999.0f;
-        int minSb = -1, minCh = -1;
-        for (int ch = 0; ch < p.channels; ch++)
-            for (int sb = 0; sb < p.subbandLimit; sb++)
-                if (used[ch][sb] != 2 && mnr[ch][sb] < smallest) {
-                    smallest = mnr[ch][sb];
-                    minSb = sb;
-                    minCh = ch;
-                }
-        if (minSb < 0) break;
+        int at = firstSmallest(mnr, 999999.0f);
+        if (at < 0) break;
+        int minCh = at / 32, minSb = at % 32;
         const AllocationEntry* row = p.allocation[minSb];
         int a = allocation[minCh][minSb];
         int increment = SampleBits(row[a + 1]) - (used[minCh][minSb] == 1 ? SampleBits(row[a]) : 0);
@@ -199,16 +248,17 @@ void AllocateBitsGreedy(const float smr[2][32], const int selection[2][32], int 
             scaleBits += scale;
             selectBits += sel;
             used[minCh][minSb] = 1;
-            mnr[minCh][minSb] = AudioSnr[row[a].quantClass + 1] - smr[minCh][minSb];
             if (a >= (1 << row[0].bits) - 1) used[minCh][minSb] = 2;
+            setMnr(minCh, minSb, AudioSnr[row[a].quantClass + 1] - smr[minCh][minSb]);
         } else {
             used[minCh][minSb] = 2;
+            setMnr(minCh, minSb, 0);
         }
         if (stereo && minSb >= p.jointStereoBound) {
             int other = 1 - minCh;
             allocation[other][minSb] = allocation[minCh][minSb];
             used[other][minSb] = used[minCh][minSb];
-            mnr[other][minSb] = AudioSnr[row[allocation[other][minSb]].quantClass + 1] - smr[other][minSb];
+            setMnr(other, minSb, AudioSnr[row[allocation[other][minSb]].quantClass + 1] - smr[other][minSb]);
         }
     }
     *availableBits -= sampleBits + scaleBits + selectBits;
@@ -295,19 +345,21 @@ void QuantizeSubbandSamples(const int scaleIndex[2][3][32], const int32_t sample
             const AllocationEntry& e = p.allocation[sb][a];
             bool joint = stereo && sb >= p.jointStereoBound;
             int q = e.quantClass, n = e.signPosition;
+            const float offset = kB[q], steps = PowerOfTwo[n];
+            const int32_t signBit = 1 << n;
+            // A sample exactly at its scale factor would give one step past
+            // the top code, which decoders misread.
+            const uint32_t top = static_cast<uint32_t>(e.steps - 1);
             for (int part = 0; part < 3; part++) {
-                int f = joint ? jointScaleIndex[part][sb] : scaleIndex[ch][part][sb];
+                const float factor = QuantFactor[joint ? jointScaleIndex[part][sb] : scaleIndex[ch][part][sb]][q];
+                const int32_t(*in)[32] = joint ? jointSamples[part] : samples[ch][part];
                 for (int smp = 0; smp < 12; smp++) {
-                    int32_t v = joint ? jointSamples[part][smp][sb] : samples[ch][part][smp][sb];
-                    float d = v == 0 ? kB[q] : static_cast<float>(v) * QuantFactor[f][q] + kB[q];
-                    uint32_t code;
-                    if (d >= 0)
-                        code = static_cast<uint32_t>(d * PowerOfTwo[n]) | (1u << n);
-                    else
-                        code = static_cast<uint32_t>((d + 1.0f) * PowerOfTwo[n]);
-                    // A sample exactly at its scale factor would give one
-                    // step past the top code, which decoders misread.
-                    uint32_t top = static_cast<uint32_t>(e.steps - 1);
+                    // 0 x factor + offset is the offset itself.
+                    float d = static_cast<float>(in[smp][sb]) * factor + offset;
+                    // Both candidates lie well inside the int32 range.
+                    int32_t high = static_cast<int32_t>(d * steps) | signBit;
+                    int32_t low = static_cast<int32_t>((d + 1.0f) * steps);
+                    uint32_t code = static_cast<uint32_t>(d >= 0 ? high : low);
                     codes[ch][part][smp][sb] = code > top ? top : code;
                 }
             }

@@ -104,6 +104,19 @@ void UnpredictabilityPlain(const float* power, const float* cosNow, const float*
     }
 }
 
+void SpreadingPlain(const float (*spread)[64], const int (*band)[2], int groups, const float* e, const float* cw,
+                    float* ecb, float* ct) {
+    for (int j = 0; j < 4 * groups; j++) {
+        float sum = 0, weighted = 0;
+        for (int k = band[j / 4][0]; k <= band[j / 4][1]; k++) {
+            sum += spread[k][j] * e[k];
+            weighted += spread[k][j] * cw[k];
+        }
+        ecb[j] = sum;
+        ct[j] = weighted;
+    }
+}
+
 void FftPlain(float* re, float* im) {
     const float* cosv = AudioModelRotation(true);
     const float* sinv = AudioModelRotation(false);
@@ -292,6 +305,20 @@ void SpectrumSse2(const float* re, const float* im, int count, float* power, flo
     for (; i < count; i++) LinePlain(re[i], im[i], (i & 1) == 0, power + i, phase + i);
 }
 
+void SpreadingSse2(const float (*spread)[64], const int (*band)[2], int groups, const float* e, const float* cw,
+                   float* ecb, float* ct) {
+    for (int g = 0; g < groups; g++) {
+        __m128 sum = _mm_setzero_ps(), weighted = _mm_setzero_ps();
+        for (int k = band[g][0]; k <= band[g][1]; k++) {
+            __m128 s = _mm_load_ps(spread[k] + 4 * g);
+            sum = _mm_add_ps(sum, _mm_mul_ps(s, _mm_set1_ps(e[k])));
+            weighted = _mm_add_ps(weighted, _mm_mul_ps(s, _mm_set1_ps(cw[k])));
+        }
+        _mm_storeu_ps(ecb + 4 * g, sum);
+        _mm_storeu_ps(ct + 4 * g, weighted);
+    }
+}
+
 void UnpredictabilitySse2(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,
                           const float* sinPred, const float* last, float* oldest, int count, float* c) {
     const __m128 zero = _mm_setzero_ps(), sign = _mm_set1_ps(-0.0f), two = _mm_set1_ps(2.0f);
@@ -477,9 +504,11 @@ void audio_model_init(bool simd, AudioModelKernels& table) {
     table.spectrum = SpectrumPlain;
     table.unpredictability = UnpredictabilityPlain;
     table.sincos = SinCosPlain;
+    table.spreading = SpreadingPlain;
     if (simd && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
     if (simd) {
         table.unpredictability = UnpredictabilitySse2;
+        table.spreading = SpreadingSse2;
         table.fft = FftSse2;
         table.spectrum = SpectrumSse2;
     }

@@ -31,10 +31,11 @@ struct ModelState {
     float rnorm[kMaxPartitions];
     float tmn[kMaxPartitions];
     float spread[kMaxPartitions][kMaxPartitions];
-    // The nonzero spreading terms of each partition, in partition order.
-    int spreadCount[kMaxPartitions];
-    int spreadFrom[kMaxPartitions][kMaxPartitions];
-    float spreadValue[kMaxPartitions][kMaxPartitions];
+    // The spreading function transposed (spreadTo[k][j] = spread[j][k]) and,
+    // for every four partitions j, the span of k where one of them is nonzero.
+    alignas(16) float spreadTo[kMaxPartitions][64];
+    int spreadBand[16][2];
+    int firstLine[kMaxPartitions];
     float window[kBlock];
     float r[2][2][kLines];
     float phiSaved[2][2][kLines];
@@ -120,15 +121,21 @@ void Setup(double sampleRate) {
         float s = 0;
         for (int i = 0; i < m.partitions; i++) s += m.spread[j][i];
         m.rnorm[j] = s;
-        int n = 0;
-        for (int k = 0; k < m.partitions; k++)
-            if (m.spread[j][k] != 0) {
-                m.spreadFrom[j][n] = k;
-                m.spreadValue[j][n] = m.spread[j][k];
-                n++;
-            }
-        m.spreadCount[j] = n;
     }
+    std::memset(m.spreadTo, 0, sizeof m.spreadTo);
+    for (int g = 0; g < 16; g++) {
+        m.spreadBand[g][0] = kMaxPartitions;
+        m.spreadBand[g][1] = -1;
+    }
+    for (int j = 0; j < m.partitions; j++)
+        for (int k = 0; k < m.partitions; k++) {
+            m.spreadTo[k][j] = m.spread[j][k];
+            if (m.spread[j][k] != 0) {
+                m.spreadBand[j / 4][0] = std::min(m.spreadBand[j / 4][0], k);
+                m.spreadBand[j / 4][1] = std::max(m.spreadBand[j / 4][1], k);
+            }
+        }
+    for (int i = kLines - 1; i >= 0; i--) m.firstLine[m.partition[i]] = i;
     m.newSel = 0;
     m.oldSel = 1;
     m.oldestSel = 0;
@@ -169,20 +176,23 @@ void Analyse(const int16_t* history, int channel, float smr[32]) {
     float c[kLines];
     kernels.unpredictability(power, cosNow, sinNow, cosPred, sinPred, r[m.oldSel], r[m.newSel], kLines, c);
 
+    // Energy and unpredictability-weighted energy of each partition, its
+    // lines added in order.
     float e[kMaxPartitions] = {}, cw[kMaxPartitions] = {};
-    for (int i = 0; i < kLines; i++) {
-        e[m.partition[i]] += power[i];
-        cw[m.partition[i]] += power[i] * c[i];
+    for (int j = 0; j < m.partitions; j++) {
+        float sum = 0, weighted = 0;
+        for (int i = m.firstLine[j], end = i + m.numlines[j]; i < end; i++) {
+            sum += power[i];
+            weighted += power[i] * c[i];
+        }
+        e[j] = sum;
+        cw[j] = weighted;
     }
+    alignas(16) float ecbs[64], cts[64];
+    kernels.spreading(m.spreadTo, m.spreadBand, (m.partitions + 3) / 4, e, cw, ecbs, cts);
     float nb[kMaxPartitions];
     for (int j = 0; j < m.partitions; j++) {
-        float ecb = 0, ct = 0;
-        for (int n = 0; n < m.spreadCount[j]; n++) {
-            float s = m.spreadValue[j][n];
-            int k = m.spreadFrom[j][n];
-            ecb += s * e[k];
-            ct += s * cw[k];
-        }
+        float ecb = ecbs[j], ct = cts[j];
         ct = ecb != 0 ? ct / ecb : 0.0f;
         ct = std::min(std::max(ct, 0.05f), 0.5f);
         float tb = -0.434294482f * std::log(ct) - 0.301029996f;

@@ -18,10 +18,11 @@ FullPelSadFn FullPelSadKernel = FullPelSad;
 HalfPelMatchFn HalfPelMatchKernel = HalfPelSse;
 MotionKernelTable MeKernels = [] {
     MotionKernelTable t;
-    motion_kernels_init(false, t);
+    motion_kernels_init(false, t, false);
     return t;
 }();
 
+int UseAvx2Kernels = 1;
 int MeExhaustive = 0;
 int MeHighMode = 0, MeLowMode = 1;
 
@@ -62,6 +63,9 @@ struct FirstStageBand {
     int rangeX = 0, rangeY = 0;
     const uint8_t* tables = nullptr;
     int matchFlags = 0;
+    // Macroblock rows are taken one at a time from this count by every band
+    // of the picture (null: the band does all rows itself).
+    std::atomic<int>* nextRow = nullptr;
 };
 struct SecondStageBand {
     int bandCount = 0, bandIndex = 0;
@@ -74,6 +78,7 @@ struct SecondStageBand {
     int forwardRangeX = 0, forwardRangeY = 0, backwardRangeX = 0, backwardRangeY = 0;
     // Wider than the records' words: the sums of a large noisy picture pass 2^31.
     int64_t intraVarianceSum = 0, errorSum = 0;
+    std::atomic<int>* nextRow = nullptr;
 };
 FirstStageBand FirstStageBands[WorkerPoolSize];
 SecondStageBand SecondStageBands[WorkerPoolSize];
@@ -87,19 +92,22 @@ int TableTaskSlot = -1;
 
 int SaturateToInt(int64_t v) { return v > INT_MAX ? INT_MAX : static_cast<int>(v); }
 
-// Macroblock rows [first, end) of band k of n.
-void BandRows(int bandCount, int bandIndex, int* first, int* end) {
+// Shared row counters of the bands of one picture; only reset while no band runs.
+std::atomic<int> FirstStageNextRow{0}, SecondStageNextRow{0};
+
+// The next macroblock row for a band, or -1 when none is left. The rows are
+// independent of each other, so whichever band takes a row gives the same
+// records; the sums of the second stage are exact in any order.
+int NextBandRow(std::atomic<int>* nextRow, int* ownRow) {
     const int rows = MeTableGeometry.height / 16;
-    const int perBand = (rows + bandCount - 1) / bandCount;
-    *first = std::min(rows, bandIndex * perBand);
-    *end = bandIndex == bandCount - 1 ? rows : std::min(rows, *first + perBand);
+    const int row = nextRow ? nextRow->fetch_add(1) : (*ownRow)++;
+    return row < rows ? row : -1;
 }
 
 void RunFirstStageBand(const FirstStageBand& b) {
-    int first = 0, end = 0;
-    BandRows(b.bandCount, b.bandIndex, &first, &end);
     const int w = MeTableGeometry.width, columns = w / 16;
-    for (int row = first; row < end; ++row) {
+    int own = 0;
+    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) {
         for (int column = 0; column < columns; ++column) {
             const int x = column * 16, y = row * 16;
             MacroblockInfo& r = b.records[row * columns + column];
@@ -114,12 +122,11 @@ void RunFirstStageBand(const FirstStageBand& b) {
 }
 
 void RunSecondStageBand(SecondStageBand& b) {
-    int first = 0, end = 0;
-    BandRows(b.bandCount, b.bandIndex, &first, &end);
     const int columns = MeTableGeometry.width / 16;
     b.intraVarianceSum = 0;
     b.errorSum = 0;
-    for (int row = first; row < end; ++row) {
+    int own = 0;
+    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) {
         for (int column = 0; column < columns; ++column) {
             int variance = 0, error = 0;
             EstimateMacroblockMotion(b.prevAnchorSource, b.nextAnchorSource, b.prevAnchorRecon,
@@ -159,7 +166,8 @@ bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* 
     int posted = 0;
     bool local[WorkerPoolSize] = {};
     for (int k = 0; k < n; ++k) {
-        if (!WorkerAvailable()) {
+        // The calling thread takes the last band's share itself.
+        if (k == n - 1 || !WorkerAvailable()) {
             local[k] = true;
             continue;
         }
@@ -221,7 +229,7 @@ int InitMotionEstimation(int width, int height, int performanceMode, int mmx, in
     MeTableGeometry = MakeMotionTableGeometry(width, height);
     if (tableBytes) *tableBytes = static_cast<int>(MeTableGeometry.totalBytes);
 
-    motion_kernels_init(mmx == 1, MeKernels);
+    motion_kernels_init(mmx == 1, MeKernels, mmx == 1 && UseAvx2Kernels && ProcessorHasAvx2());
     FullPelSadKernel = MeExhaustive ? MeKernels.fullPelSad : MeKernels.fullPelSadRowBudget;
     HalfPelMatchKernel = performanceMode >= 4 ? MeKernels.halfPelSseModes45 : MeKernels.halfPelSse;
     MeHighMode = performanceMode >= 4 ? 1 : 0;
@@ -465,10 +473,11 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
                 firstStageRan = true;
                 if (MeThreadCount > 1 && !(PictureMatchFlags & 1)) {
                     const int n = BandCount();
+                    FirstStageNextRow.store(0);
                     for (int k = 0; k < n; ++k)
                         FirstStageBands[k] = {n, k, prevAnchorSource, prevAnchorRecon, currentSource,
                                               records, forwardRangeX, forwardRangeY, priz,
-                                              PictureMatchFlags};
+                                              PictureMatchFlags, &FirstStageNextRow};
                     if (!RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
                                   " Error during starting ME thread ",
                                   " Unknown error in wait for ME threads"))
@@ -484,6 +493,7 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         PumpMessagesDuringMotionSearch();
         SearchStage = SearchStage == 1 && firstStageRan ? 2 : 0;
         const int n = MeThreadCount > 1 ? BandCount() : 1;
+        SecondStageNextRow.store(0);
         for (int k = 0; k < n; ++k) {
             SecondStageBand& b = SecondStageBands[k];
             b = SecondStageBand{};
@@ -499,6 +509,7 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
             b.forwardRangeY = forwardRangeY;
             b.backwardRangeX = backwardRangeX;
             b.backwardRangeY = backwardRangeY;
+            b.nextRow = n > 1 ? &SecondStageNextRow : nullptr;
         }
         if (n > 1) {
             if (!RunBands(SecondStageBands, n, MotionEstimationBandTask2, RunSecondStageBand,

@@ -12,7 +12,10 @@
 // Kernels installed by InitMotionEstimation.
 extern FullPelSadFn FullPelSadKernel;
 extern HalfPelMatchFn HalfPelMatchKernel;
-extern MotionKernelTable MeKernels;  // plain or SSE2, by the set-up's SIMD flag
+extern MotionKernelTable MeKernels;  // plain or SIMD, by the set-up's SIMD flag
+// 1: with SIMD on, the AVX2 kernels where the processor has them; 0 keeps the
+// SSE2 ones (the results are the same either way).
+extern int UseAvx2Kernels;
 
 // 1 when the threshold is 0 (performance mode 5): set by the encoder set-up
 // before InitMotionEstimation.

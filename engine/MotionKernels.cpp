@@ -158,7 +158,12 @@ int HalfPelSseModes45(const uint8_t* reference, const uint8_t* current, int line
     return HalfPelSsePlain<WordAverage>(reference, current, lineLength, halfX, halfY, limit);
 }
 
-void motion_kernels_init(bool simd, MotionKernelTable& table) {
+bool ProcessorHasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2) {
     table.fullPelSad = FullPelSad;
     table.fullPelSadRowBudget = FullPelSadRowBudget;
     table.halfPelSse = HalfPelSse;
@@ -176,4 +181,9 @@ void motion_kernels_init(bool simd, MotionKernelTable& table) {
     table.blockSums = BlockSumsSse2;
     table.columnExtrema = ColumnExtremaSse2;
     table.groupFilter = GroupFilterSse2;
+    if (!avx2) return;
+    table.fullPelSad = FullPelSadAvx2;
+    table.fullPelSadRowBudget = FullPelSadAvx2RowBudget;
+    table.halfPelSse = HalfPelSseAvx2;
+    table.halfPelSseModes45 = HalfPelSseAvx2Modes45;
 }

@@ -51,9 +51,13 @@ struct MotionKernelTable {
     GroupFilterFn groupFilter = nullptr;
 };
 
-// Fills the table with the plain kernels, then, when `simd`, with the SSE2 ones.
-// Both give identical results for every input.
-void motion_kernels_init(bool simd, MotionKernelTable& table);
+// Whether the processor runs the AVX2 kernels (asked once).
+bool ProcessorHasAvx2();
+
+// Fills the table with the plain kernels, then, when `simd`, with the SSE2
+// ones, and with `avx2` the AVX2 ones where they exist. All give identical
+// results for every input.
+void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2 = ProcessorHasAvx2());
 
 // The members by name.
 int FullPelSad(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
@@ -69,6 +73,13 @@ int HalfPelSseMmx(const uint8_t* reference, const uint8_t* current, int lineLeng
                   int halfY, int limit);
 int HalfPelSseMmxModes45(const uint8_t* reference, const uint8_t* current, int lineLength,
                          int halfX, int halfY, int limit);
+// Only where ProcessorHasAvx2().
+int FullPelSadAvx2(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
+int FullPelSadAvx2RowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
+int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX, int halfY,
+                   int limit);
+int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+                          int halfY, int limit);
 
 // Intra variance measure of a 16x16 block from its sums: S2 - ((S1 x S1 + 128) >> 8),
 // the square formed unsigned (it can pass the signed range).

@@ -172,22 +172,21 @@ void Reconstruct() {
         itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, 0, rows, 0);
         return;
     }
-    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, half, rows, 1);
-    if (UpperHalfDone.load()) return;
-    if (SplitReconstructionState == 2) {
-        if (UpperHalfTaskIndex < 0) {
-            ReportFatalError(" Error in video encoder: Illgal itransform thread ID ");
-            return;
-        }
-        const int slot = UpperHalfTaskIndex;
-        if (WaitForWorkerTasks(&slot, 1, 10000) < 0) {
-            ReportFatalError(" Unknown error in wait for itransform thread");
-            return;
-        }
-        if (!UpperHalfDone.load()) ReportFatalError(" Error in wait for itransform thread: itransform not completed ");
+    // Rows the upper-half task does not own are spread over the idle workers.
+    const bool posted = SplitReconstructionState == 2;
+    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, posted ? half : 0, rows, 1,
+               PictureRowHelpers());
+    if (!posted || UpperHalfDone.load()) return;
+    if (UpperHalfTaskIndex < 0) {
+        ReportFatalError(" Error in video encoder: Illgal itransform thread ID ");
         return;
     }
-    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, 0, half, 0);
+    const int slot = UpperHalfTaskIndex;
+    if (WaitForWorkerTasks(&slot, 1, 10000) < 0) {
+        ReportFatalError(" Unknown error in wait for itransform thread");
+        return;
+    }
+    if (!UpperHalfDone.load()) ReportFatalError(" Error in wait for itransform thread: itransform not completed ");
 }
 
 void ShowInputPreview() {

@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 
 #include "engine/EngineState.h"
+#include "engine/Threads.h"
 
 void PredictBlockPlain(const uint8_t* reference, uint8_t* prediction, int lineLength, int width, int height,
                        int x, int y, int dx, int dy, int average) {
@@ -90,6 +91,37 @@ void PredictMacroblock(PredictBlockFn predict, const FramePlanes& reference, con
 
 }  // namespace
 
+namespace {
+
+struct PredictRows {
+    PredictBlockFn predict;
+    const FramePlanes *forward, *backward, *prediction;
+    const MacroblockInfo* records;
+    int pictureType;
+};
+
+void PredictRow(void* context, int row) {
+    const PredictRows& p = *static_cast<const PredictRows*>(context);
+    const int y = 16 * row;
+    int k = row * (EncodeWidth / 16);
+    for (int x = 0; x < EncodeWidth; x += 16, ++k) {
+        const MacroblockInfo& mb = p.records[k];
+        if (mb.typeFlags & MB_INTRA) {
+            FillMacroblock(*p.prediction, x, y);
+            continue;
+        }
+        bool forwardMade = false;
+        if ((mb.typeFlags & MB_FORWARD) || p.pictureType == 2) {
+            PredictMacroblock(p.predict, *p.forward, *p.prediction, x, y, mb.forwardVector, 0);
+            forwardMade = true;
+        }
+        if (mb.typeFlags & MB_BACKWARD)
+            PredictMacroblock(p.predict, *p.backward, *p.prediction, x, y, mb.backwardVector, forwardMade ? 1 : 0);
+    }
+}
+
+}  // namespace
+
 void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, const FramePlanes& prediction,
                     const MacroblockInfo* records, int pictureType) {
     if (pictureType == 1) {
@@ -100,22 +132,7 @@ void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, con
     }
     PredictKernels kernels;
     predict_init(MmxEnabled != 0, kernels);
-    int k = 0;
-    for (int y = 0; y < EncodeHeight; y += 16) {
-        for (int x = 0; x < EncodeWidth; x += 16, ++k) {
-            const MacroblockInfo& mb = records[k];
-            if (mb.typeFlags & MB_INTRA) {
-                FillMacroblock(prediction, x, y);
-                continue;
-            }
-            bool forwardMade = false;
-            if ((mb.typeFlags & MB_FORWARD) || pictureType == 2) {
-                PredictMacroblock(kernels.predictBlock, forward, prediction, x, y, mb.forwardVector, 0);
-                forwardMade = true;
-            }
-            if (mb.typeFlags & MB_BACKWARD)
-                PredictMacroblock(kernels.predictBlock, backward, prediction, x, y, mb.backwardVector,
-                                  forwardMade ? 1 : 0);
-        }
-    }
+    PredictRows rows{kernels.predictBlock, &forward, &backward, &prediction, records, pictureType};
+    // Each row writes only its own macroblocks.
+    RunRowsInParallel(EncodeHeight / 16, PictureRowHelpers(), PredictRow, &rows);
 }

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 #include <functional>
+#include <algorithm>
 
 #include "platform/Format.h"
 #include "platform/Ini.h"
@@ -304,6 +305,77 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
     return 1;
 }
 
+namespace {
+
+struct RowJob {
+    std::atomic<int> next{0};
+    int rows = 0;
+    void (*body)(void*, int) = nullptr;
+    void* context = nullptr;
+};
+
+void RunRows(RowJob& job) {
+    for (int row; (row = job.next.fetch_add(1)) < job.rows;) job.body(job.context, row);
+}
+
+int32_t RowJobTask(void* argument, int slot) {
+    if (slot < 0) return -1;
+    RunRows(*static_cast<RowJob*>(argument));
+    return 1;
+}
+
+// Posts to an idle, unreserved slot without the retry: -2 when none is idle.
+int PostIfIdle(WorkerTask task, void* argument) {
+    std::lock_guard lock(g_poolMutex);
+    for (int k = 0; k < WorkerPoolSize; ++k) {
+        WorkerSlot& s = WorkerPool[k];
+        if (s.state.load() != WORKER_IDLE || s.reserved.load() != 0) continue;
+        g_control[k].argument = argument;
+        g_control[k].task = task;
+        for (int sem : {WORKER_SEM_DONE1, WORKER_SEM_DONE2})
+            if (s.pending[sem].load() > 0) s.pending[sem].store(0);
+        s.state.store(WORKER_POSTED);
+        ReleaseSemaphore(k, WORKER_SEM_START);
+        g_control[k].startSignal.notify_all();
+        return k;
+    }
+    return -2;
+}
+
+}  // namespace
+
+bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context) {
+    RowJob job;
+    job.rows = rows;
+    job.body = body;
+    job.context = context;
+    int slots[WorkerPoolSize];
+    int posted = 0;
+    helpers = std::min({helpers, rows - 1, WorkerPoolSize});
+    if (WorkerPoolRunning.load() == 1) {
+        while (posted < helpers) {
+            const int slot = PostIfIdle(RowJobTask, &job);
+            if (slot < 0) break;
+            WorkerPool[slot].reserved.store(1);
+            slots[posted++] = slot;
+        }
+    }
+    bool ok = true;
+    try {
+        RunRows(job);
+    } catch (...) {
+        // The job lives on this stack: nobody may still be using it.
+        if (posted) WaitForWorkerTasks(slots, posted, -1);
+        ReleaseWorkerSlots(slots, posted);
+        throw;
+    }
+    if (posted) {
+        ok = WaitForWorkerTasks(slots, posted, -1) == 1;
+        ReleaseWorkerSlots(slots, posted);
+    }
+    return ok;
+}
+
 int ReserveWorkerSlot(int slot) {
     if (!ValidSlot(slot)) return -1;
     WorkerPool[slot].reserved.store(1);
@@ -355,12 +427,14 @@ bool WriteThreadOptions() {
     return ok;
 }
 
+int PictureRowHelpers() { return ThreadEncodeFlag ? std::max(MeThreadCount, 2) - 1 : 0; }
+
 void DefaultThreadOptions() {
     if (ProcessorCount < 2) {
         MeThreadCount = 1;
         ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
     } else {
-        MeThreadCount = ProcessorCount > 4 ? 4 : ProcessorCount;
+        MeThreadCount = ProcessorCount > WorkerPoolSize ? WorkerPoolSize : ProcessorCount;
         ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 1;
     }
 }

@@ -74,6 +74,12 @@ int RunOnWorkerThread(WorkerTask task, void* argument);
 int WaitForWorkerTasks(const int* slots, int count, int timeoutMs);
 // 1, or -1 for an index outside 0..15.
 int ReserveWorkerSlot(int slot);
+// Runs body(context, row) for every row in [0, rows) on the calling thread and
+// on up to `helpers` idle workers, each taking the next row nobody has taken
+// yet, and returns when all rows are done; body must not depend on which
+// thread runs a row or in which order. Workers that are busy are not waited
+// for: their share falls to the others. False when a worker failed.
+bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context);
 // 1, or -1 at the first bad index (the indices before it are released).
 int ReleaseWorkerSlots(const int* slots, int count);
 
@@ -87,6 +93,11 @@ extern int ThreadEncodeFlag;
 extern int ThreadTablesFlag;
 // Processors of the machine, set at program start; feeds the defaults.
 extern int ProcessorCount;
+
+// Workers that may help the calling thread with the row loops of a picture
+// (prediction, error blocks, activity, reconstruction): none unless split
+// reconstruction is on, else one less than the motion-estimation bands (at least one).
+int PictureRowHelpers();
 
 // Options from "ROZARAZ2.INI" when it holds explicit ones, else the defaults.
 void ReadThreadOptions();

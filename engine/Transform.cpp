@@ -10,10 +10,9 @@
 #include "engine/Fdct.h"
 #include "engine/Idct.h"
 #include "engine/Quant.h"
+#include "engine/Threads.h"
 #include "job/EncoderSettings.h"
 #include "job/Report.h"
-
-alignas(16) int16_t ReconWorkBlocks[2][64];
 
 // The SIMD sample kernels (TransformSse2.cpp).
 void transform_init_sse2(TransformKernels& kernels);
@@ -86,44 +85,110 @@ void transform_init(bool simd, TransformKernels& kernels) {
     if (simd) transform_init_sse2(kernels);
 }
 
-void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
-                               MacroblockInfo* macroblocks, int16_t* blocks) {
+namespace {
+
+struct ErrorBlockRows {
     FdctKernels fdct;
-    fdct_init(MmxEnabled != 0, fdct);
     TransformKernels kernels;
-    transform_init(MmxEnabled != 0, kernels);
-    const bool choose = ChoosesDctType();
-    const int mbColumns = EncodeWidth / 16, mbRows = EncodeHeight / 16;
-    for (int row = 0; row < mbRows; ++row) {
-        for (int column = 0; column < mbColumns; ++column) {
-            MacroblockInfo& mb = macroblocks[row * mbColumns + column];
-            const bool intra = (mb.typeFlags & MB_INTRA) != 0;
-            const size_t lumaOrigin = 16 * static_cast<size_t>(row) * EncodeWidth + 16 * static_cast<size_t>(column);
-            if (choose) {
-                mb.dctType = intra ? fdct.dctTypeEstimateIntra(source.y + lumaOrigin, EncodeWidth)
-                                   : fdct.dctTypeEstimateInter(prediction.y + lumaOrigin, source.y + lumaOrigin,
-                                                               EncodeWidth);
-            } else {
-                mb.dctType = 0;
-            }
-            BlockPlace places[BlockCount];
-            PlaceBlocks(column, row, mb.dctType, places);
-            int16_t* block = blocks + static_cast<size_t>(row * mbColumns + column) * BlockCount * 64;
-            for (int b = 0; b < BlockCount; ++b, block += 64) {
-                const BlockPlace& place = places[b];
-                const uint8_t* from = Plane(source, place.plane) + place.offset;
-                if (intra)
-                    kernels.intraBlock(block, from, place.lineStep);
-                else
-                    kernels.differenceBlock(block, from, Plane(prediction, place.plane) + place.offset,
-                                            place.lineStep);
-            }
+    bool choose;
+    const FramePlanes *prediction, *source;
+    MacroblockInfo* macroblocks;
+    int16_t* blocks;
+};
+
+void FormErrorBlockRow(void* context, int row) {
+    const ErrorBlockRows& j = *static_cast<const ErrorBlockRows*>(context);
+    const FramePlanes &prediction = *j.prediction, &source = *j.source;
+    const int mbColumns = EncodeWidth / 16;
+    for (int column = 0; column < mbColumns; ++column) {
+        MacroblockInfo& mb = j.macroblocks[row * mbColumns + column];
+        const bool intra = (mb.typeFlags & MB_INTRA) != 0;
+        const size_t lumaOrigin = 16 * static_cast<size_t>(row) * EncodeWidth + 16 * static_cast<size_t>(column);
+        if (j.choose) {
+            mb.dctType = intra ? j.fdct.dctTypeEstimateIntra(source.y + lumaOrigin, EncodeWidth)
+                               : j.fdct.dctTypeEstimateInter(prediction.y + lumaOrigin, source.y + lumaOrigin,
+                                                             EncodeWidth);
+        } else {
+            mb.dctType = 0;
+        }
+        BlockPlace places[BlockCount];
+        PlaceBlocks(column, row, mb.dctType, places);
+        int16_t* block = j.blocks + static_cast<size_t>(row * mbColumns + column) * BlockCount * 64;
+        for (int b = 0; b < BlockCount; ++b, block += 64) {
+            const BlockPlace& place = places[b];
+            const uint8_t* from = Plane(source, place.plane) + place.offset;
+            if (intra)
+                j.kernels.intraBlock(block, from, place.lineStep);
+            else
+                j.kernels.differenceBlock(block, from, Plane(prediction, place.plane) + place.offset,
+                                          place.lineStep);
         }
     }
 }
 
+struct ReconstructionRows {
+    void (*inverse)(int16_t*);
+    TransformKernels kernels;
+    bool choose;
+    const FramePlanes *prediction, *reconstruction;
+    const MacroblockInfo* macroblocks;
+    const int16_t* blocks;
+    int firstRow;
+};
+
+void ReconstructRow(void* context, int rowIndex) {
+    const ReconstructionRows& j = *static_cast<const ReconstructionRows*>(context);
+    const FramePlanes &prediction = *j.prediction, &reconstruction = *j.reconstruction;
+    const int row = j.firstRow + rowIndex;
+    alignas(16) int16_t work[64];
+    const int mbColumns = EncodeWidth / 16;
+    for (int column = 0; column < mbColumns; ++column) {
+        const int index = row * mbColumns + column;
+        const MacroblockInfo& mb = j.macroblocks[index];
+        const bool intra = (mb.typeFlags & MB_INTRA) != 0;
+        BlockPlace places[BlockCount];
+        PlaceBlocks(column, row, j.choose ? mb.dctType : 0, places);
+        const int16_t* block = j.blocks + static_cast<size_t>(index) * BlockCount * 64;
+        for (int b = 0; b < BlockCount; ++b, block += 64) {
+            const BlockPlace& place = places[b];
+            uint8_t* target = Plane(reconstruction, place.plane) + place.offset;
+            if (intra) {
+                DequantizeIntra(block, work, EncoderSettings.intraDcPrecision, mb.quantScale);
+                j.inverse(work);
+                j.kernels.reconstructIntraBlock(target, work, place.lineStep);
+                continue;
+            }
+            const uint8_t* predicted = Plane(prediction, place.plane) + place.offset;
+            if (!(mb.codedBlockPattern >> (BlockCount - 1 - b) & 1)) {
+                CopyBlock(target, predicted, place.lineStep);
+                continue;
+            }
+            DequantizeNonIntra(block, work, mb.quantScale);
+            j.inverse(work);
+            j.kernels.reconstructPredictedBlock(target, predicted, work, place.lineStep);
+        }
+    }
+}
+
+}  // namespace
+
+void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
+                               MacroblockInfo* macroblocks, int16_t* blocks) {
+    ErrorBlockRows j;
+    fdct_init(MmxEnabled != 0, j.fdct);
+    transform_init(MmxEnabled != 0, j.kernels);
+    j.choose = ChoosesDctType();
+    j.prediction = &prediction;
+    j.source = &source;
+    j.macroblocks = macroblocks;
+    j.blocks = blocks;
+    // Each row writes only its own macroblocks' records and blocks.
+    RunRowsInParallel(EncodeHeight / 16, PictureRowHelpers(), FormErrorBlockRow, &j);
+}
+
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
-                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot) {
+                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot,
+                int helpers) {
     const int rows = EncodeHeight / 16;
     if (firstRow < 0 || firstRow > rows || endRow < firstRow || endRow > rows || slot < 0 || slot > 1) {
         // Returns only when no engine step is armed; the range is not touched then either.
@@ -132,40 +197,16 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
     }
     IdctKernels idct;
     idct_init(MmxEnabled != 0, idct);
-    TransformKernels kernels;
-    transform_init(MmxEnabled != 0, kernels);
-    void (*const inverse)(int16_t*) = idct.idct[slot];
-    int16_t* work = ReconWorkBlocks[slot];
-    const bool choose = ChoosesDctType();
-    const int mbColumns = EncodeWidth / 16;
-    for (int row = firstRow; row < endRow; ++row) {
-        for (int column = 0; column < mbColumns; ++column) {
-            const int index = row * mbColumns + column;
-            const MacroblockInfo& mb = macroblocks[index];
-            const bool intra = (mb.typeFlags & MB_INTRA) != 0;
-            BlockPlace places[BlockCount];
-            PlaceBlocks(column, row, choose ? mb.dctType : 0, places);
-            const int16_t* block = blocks + static_cast<size_t>(index) * BlockCount * 64;
-            for (int b = 0; b < BlockCount; ++b, block += 64) {
-                const BlockPlace& place = places[b];
-                uint8_t* target = Plane(reconstruction, place.plane) + place.offset;
-                if (intra) {
-                    DequantizeIntra(block, work, EncoderSettings.intraDcPrecision, mb.quantScale);
-                    inverse(work);
-                    kernels.reconstructIntraBlock(target, work, place.lineStep);
-                    continue;
-                }
-                const uint8_t* predicted = Plane(prediction, place.plane) + place.offset;
-                if (!(mb.codedBlockPattern >> (BlockCount - 1 - b) & 1)) {
-                    CopyBlock(target, predicted, place.lineStep);
-                    continue;
-                }
-                DequantizeNonIntra(block, work, mb.quantScale);
-                inverse(work);
-                kernels.reconstructPredictedBlock(target, predicted, work, place.lineStep);
-            }
-        }
-    }
+    ReconstructionRows j;
+    j.inverse = idct.idct[slot];
+    transform_init(MmxEnabled != 0, j.kernels);
+    j.choose = ChoosesDctType();
+    j.prediction = &prediction;
+    j.reconstruction = &reconstruction;
+    j.macroblocks = macroblocks;
+    j.blocks = blocks;
+    j.firstRow = firstRow;
+    RunRowsInParallel(endRow - firstRow, helpers, ReconstructRow, &j);
 }
 
 int MaxLineDifference(const uint8_t* a, const uint8_t* b) {

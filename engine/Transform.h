@@ -7,10 +7,6 @@
 
 #include "engine/EngineTypes.h"
 
-// Work blocks of the reconstruction, one per slot: two itransform calls with
-// different slots may run at once.
-extern int16_t ReconWorkBlocks[2][64];
-
 // Sample kernels of the block layout and the reconstruction; blocks are 8x8,
 // lines `lineStep` bytes apart.
 struct TransformKernels {
@@ -37,9 +33,12 @@ void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes&
 
 // Rebuilds macroblock rows [firstRow, endRow) of `reconstruction` from the
 // quantised blocks: inverse quantisation, inverse DCT, prediction added. A bad
-// range or slot is a fatal error and nothing is written.
+// range or slot is a fatal error and nothing is written. Rows are independent:
+// calls for different rows may run at once, and `helpers` idle workers may
+// take rows of this one.
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
-                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot);
+                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot,
+                int helpers = 0);
 
 // The largest sum of absolute differences over the first line and left eight
 // samples of each macroblock, leaving out the last macroblock column; luma

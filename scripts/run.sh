@@ -10,16 +10,7 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
           ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
           libdvdread-dev qt6-base-dev)
 
-missing=()
-for p in "${PACKAGES[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    SUDO=""
-    [ "$(id -u)" = 0 ] || SUDO="sudo"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+bash "$root/scripts/install-deps.sh" "${PACKAGES[@]}"
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

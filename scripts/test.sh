@@ -10,16 +10,7 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           locales vcdimager dvdauthor libdvdread-dev mjpegtools twolame
           qt6-base-dev xvfb xauth lsdvd clang libclang-rt-14-dev)
 
-missing=()
-for p in "${PACKAGES[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    SUDO=""
-    [ "$(id -u)" = 0 ] || SUDO="sudo"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+bash scripts/install-deps.sh "${PACKAGES[@]}"
 # Number formats must not follow the user's locale: the tests run under a German one too.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     SUDO=""

@@ -1,6 +1,7 @@
 // The main settings form driven through its controls, offscreen: choosing an
 // ffmpeg-made AVI, the stream formats and their names, the Video-CD preset,
-// the checks' messages and the store into the settings and a profile.
+// the checks' messages, the store into the settings and a profile, and the
+// advanced settings sheet opened from the form.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,14 +10,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
+#include <functional>
 
 #include "app/AppSettings.h"
+#include "app/CAdvancedSettingsSheet.h"
 #include "app/CMainSettingsForm.h"
 #include "job/EncoderSettings.h"
 #include "job/Profile.h"
 #include "job/Report.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -24,13 +29,7 @@ using testsupport::RunCommand;
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "form_widget_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+using qttest::App;
 
 class FormTest : public ::testing::Test {
 protected:
@@ -56,9 +55,7 @@ protected:
 
     template <class T>
     T* Get(const char* id) {
-        T* w = form_->findChild<T*>(id);
-        EXPECT_NE(w, nullptr) << id;
-        return w;
+        return qttest::Control<T>(form_.get(), id);
     }
     std::string Text(const char* id) { return Get<QLineEdit>(id)->text().toStdString(); }
     void Type(const char* id, const std::string& text) { Get<QLineEdit>(id)->setText(QString::fromStdString(text)); }
@@ -365,6 +362,78 @@ TEST_F(FormTest, PendingInputAtFirstStartTakesTheDefaultProfile) {
     EXPECT_EQ(Text("1005"), Out("start.prg"));
     ProfileDirectory.clear();
     PendingInputFile.clear();
+}
+
+}  // namespace
+
+namespace {
+
+// Runs `act` on the advanced settings sheet once it is open; a sheet that is
+// not there fails the test and whatever modal window is open is closed.
+void InSheet(std::function<void(CAdvancedSettingsSheet&)> act) {
+    QTimer::singleShot(0, [act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* sheet = dynamic_cast<CAdvancedSettingsSheet*>(modal);
+        if (!sheet) {
+            ADD_FAILURE() << "the advanced settings sheet did not open";
+            if (modal) modal->close();
+            return;
+        }
+        act(*sheet);
+    });
+}
+
+// A temporary audio file named on the Files page and P 7, B 2 on the Sequence
+// page, then the button `button` ("1" OK, "2" Cancel).
+void EditSheet(CAdvancedSettingsSheet& sheet, const std::string& tempAudio, const char* button) {
+    EXPECT_NE(sheet.Page(AdvancedPage::Audio), nullptr);
+    EXPECT_EQ(sheet.Page(AdvancedPage::System), nullptr);  // MPEG-1 only
+    EXPECT_EQ(sheet.Context().applicationType, 16);        // the DVD box
+    auto show = [&sheet](AdvancedPage kind) {
+        for (int i = 0; i < sheet.PageCount(); ++i)
+            if (sheet.PageAt(i)->Kind() == kind) {
+                EXPECT_TRUE(sheet.SetActivePage(i));
+            }
+        return sheet.Page(kind);
+    };
+    qttest::Control<QLineEdit>(show(AdvancedPage::Files), 1065)->setText(QString::fromStdString(tempAudio));
+    CAdvancedPage* sequence = show(AdvancedPage::Sequence);
+    qttest::Control<QLineEdit>(sequence, 1039)->setText("7");
+    qttest::Control<QLineEdit>(sequence, 1040)->setText("2");
+    qttest::Control<QPushButton>(&sheet, button)->click();
+}
+
+TEST_F(FormTest, AdvancedEditsTheSettingsOnOkAndNothingOnCancel) {
+    Choose(MakeAvi("adv.avi"));
+    Click("1012");
+    Click("1168");
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    int marked = 0;
+    QObject::connect(form_.get(), &CMainSettingsForm::documentModified, [&marked] { ++marked; });
+    auto saved = [this](const char* name) {
+        EXPECT_EQ(WriteProfile((dir_ / name).c_str()), 0);
+        return testsupport::ReadFile(dir_ / name);
+    };
+    const std::string before = saved("before.prf");
+    const std::string missing = (dir_ / "none" / "a.mp2").string();
+    boxes_.Clear();
+
+    InSheet([&](CAdvancedSettingsSheet& sheet) { EditSheet(sheet, missing, "2"); });
+    Click("1016");
+    EXPECT_EQ(marked, 0);
+    EXPECT_EQ(saved("cancelled.prf"), before);
+    EXPECT_TRUE(boxes_.Texts().empty());
+
+    InSheet([&](CAdvancedSettingsSheet& sheet) { EditSheet(sheet, missing, "1"); });
+    Click("1016");
+    EXPECT_EQ(marked, 1);
+    EXPECT_EQ(EncoderSettings.gopSize, 24);
+    EXPECT_EQ(EncoderSettings.ipDistance, 3);
+    EXPECT_EQ(EncoderSettings.tempAudioFileName, missing);
+    EXPECT_NE(saved("accepted.prf"), before);
+    // The new temporary name is checked at once.
+    EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Error:\nThe directory of temporary audio file " + missing +
+                                                       " does not exist.\nPlease set valid temporary file names."});
 }
 
 }  // namespace

@@ -12,11 +12,12 @@
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using frametest::AnswerDescriptionDialog;
-using frametest::App;
+using qttest::App;
 using platform::MbAnswer;
 
 namespace {

@@ -3,19 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
 namespace frametest {
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frame_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 void AnswerDescriptionDialog(std::vector<std::string> texts, const char* button) {
     QTimer::singleShot(0, [texts, button] {

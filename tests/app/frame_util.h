@@ -1,14 +1,10 @@
-// Helpers of the main window's tests: the Qt application and an answer to
-// the next "Save Profile" dialog.
+// Helpers of the main window's tests: an answer to the next "Save Profile" dialog.
 #pragma once
 
-#include <QApplication>
 #include <string>
 #include <vector>
 
 namespace frametest {
-
-QApplication& App();
 
 // Types each text into the next "Save Profile" dialog and presses `button`
 // ("1" Save, "2" Cancel) until the dialog closes; Cancel when texts run out.

@@ -1,6 +1,6 @@
 // The main window as the user meets it: start-up, menus and their update
-// rules, closing during an encoding, drops, the smallest size, the recent
-// profiles across a restart, a picture of the window, and the main settings
+// rules, closing or ending the session during an encoding, importing a
+// profile, drops, the smallest size, the recent profiles across a restart, a picture of the window, and the main settings
 // form inside it (AVI inputs, edits marking the profile, saved defaults).
 #include <gtest/gtest.h>
 
@@ -26,10 +26,11 @@
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
 #include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
-using frametest::App;
+using qttest::App;
 
 namespace {
 
@@ -105,6 +106,15 @@ TEST_F(WindowTest, StartsWithMenuToolBarStatusBarAndAPicture) {
     const QImage shot = frame->grab().toImage();
     EXPECT_EQ(shot.size(), frame->size());
     shot.save(QString::fromStdString((previous / "frame_window.png").string()));  // for a look by eye
+    // The form is shown inside the picture with its controls.
+    auto* form = frame->findChild<QWidget*>("203");
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(QRect(QPoint(0, 0), frame->size()).contains(QRect(form->mapTo(frame, QPoint(0, 0)), form->size())));
+    for (const char* id : {"1001", "1002", "1005", "1011", "1012", "1016"}) {
+        auto* control = form->findChild<QWidget*>(id);
+        ASSERT_NE(control, nullptr) << id;
+        EXPECT_TRUE(control->isVisible()) << id;
+    }
     // The tool bar's row is drawn (not one flat colour).
     const int row = toolBar->geometry().center().y();
     bool varied = false;
@@ -151,26 +161,96 @@ TEST_F(WindowTest, CommandsFollowTheRunState) {
     app->Document()->SetModifiedFlag(false);
 }
 
-TEST_F(WindowTest, ClosingDuringAPausedEncodingStopsItAndKeepsTheWindow) {
+TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
     auto app = Start();
     CMainFrame* frame = app->MainFrame();
-    RunState = 2;
-    PauseFlag = 1;
-    UserStopFlag = 0;
+    auto pausedEncoding = [] {
+        RunState = 2;
+        PauseFlag = 1;
+        UserStopFlag = 0;
+    };
+    pausedEncoding();
     EXPECT_FALSE(frame->close());
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(RunState, 3);
     EXPECT_EQ(PauseFlag, 0);
     EXPECT_EQ(UserStopFlag, 1);
 
-    // Once the encoding has ended a close asks about unsaved changes.
+    // The session may not end while an encoding runs or is stopping.
+    pausedEncoding();
+    EXPECT_FALSE(app->QueryEndSession());
+    EXPECT_EQ(RunState, 3);
+    EXPECT_EQ(PauseFlag, 0);
+    EXPECT_EQ(UserStopFlag, 1);
+    EXPECT_FALSE(app->QueryEndSession());
+    EXPECT_EQ(RunState, 3);
+
+    // Once the encoding has ended, closing and ending the session ask about unsaved changes.
     RunState = 1;
     app->Document()->SetModifiedFlag(true);
+    boxes.Answer(platform::MbAnswer::Cancel);
+    EXPECT_FALSE(app->QueryEndSession());
     boxes.Answer(platform::MbAnswer::Cancel);
     EXPECT_FALSE(frame->close());
     EXPECT_TRUE(frame->isVisible());
     boxes.Answer(platform::MbAnswer::No);
+    EXPECT_TRUE(app->QueryEndSession());
+    boxes.Answer(platform::MbAnswer::No);
     EXPECT_TRUE(frame->close());
+}
+
+// The import dialog's answer is given by the test.
+class ImportingApp : public CTessmarApp {
+public:
+    std::string chosen;
+
+protected:
+    std::string ChooseProfileFile() override { return chosen; }
+};
+
+TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
+    auto app = std::make_unique<ImportingApp>();
+    ASSERT_TRUE(app->InitInstance({}));
+    const std::string untitled = app->MainFrame()->windowTitle().toStdString();
+    EncoderSettings.horizontalSize = 480;
+    EncoderSettings.profileDescription = "Imported";
+    const std::string profile = (dir / "elsewhere.prf").string();
+    ASSERT_GT(SaveProfileFile(profile.c_str()), 0);
+    ResetProfileParameters();
+
+    // A cancelled dialog changes nothing.
+    Command(*app, 57600)->trigger();
+    Command(*app, 57601)->trigger();
+    EXPECT_EQ(app->Document()->ProfilePath(), "");
+    EXPECT_EQ(app->MainFrame()->windowTitle().toStdString(), untitled);
+
+    // Unsaved changes are asked about first; Cancel keeps them and the document.
+    Edit(*app, "1003")->setText("336");
+    ASSERT_TRUE(app->Document()->IsModified());
+    app->chosen = profile;
+    boxes.Answer(platform::MbAnswer::Cancel);
+    Command(*app, 57601)->trigger();
+    EXPECT_EQ(Text(*app, "1003"), "336");
+    EXPECT_EQ(app->Document()->ProfilePath(), "");
+
+    boxes.Answer(platform::MbAnswer::No);
+    Command(*app, 57601)->trigger();
+    EXPECT_EQ(app->Document()->ProfilePath(), profile);
+    EXPECT_FALSE(app->Document()->IsModified());
+    EXPECT_EQ(Text(*app, "1003"), "480");
+    EXPECT_EQ(EncoderSettings.horizontalSize, 480);
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
+    EXPECT_EQ(Command(*app, 57616)->text(), "&1 elsewhere.prf");
+
+    // A file that is no profile is refused and the imported one stays.
+    testsupport::WriteFile(dir / "broken.prf", "not a profile");
+    app->chosen = (dir / "broken.prf").string();
+    boxes.Clear();
+    Command(*app, 57601)->trigger();
+    EXPECT_FALSE(boxes.Texts().empty());
+    EXPECT_EQ(app->Document()->ProfilePath(), profile);
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
+    EXPECT_EQ(Command(*app, 57616)->text(), "&1 elsewhere.prf");
 }
 
 TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {

@@ -24,26 +24,14 @@
 #include "job/Report.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
+using qttest::App;
+using qttest::Control;
 using testsupport::RunCommand;
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "sheet_encode_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
-template <typename T>
-T* Control(QWidget* page, int id) {
-    T* w = page->findChild<T*>(QString::number(id));
-    EXPECT_NE(w, nullptr) << id;
-    return w;
-}
 
 std::string Probe(const std::string& args, const std::string& file) {
     std::string out;

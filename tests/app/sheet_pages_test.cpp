@@ -26,24 +26,13 @@
 #include "job/Profile.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "sheet_pages_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
-template <typename T>
-T* Control(QWidget* page, int id) {
-    T* w = page->findChild<T*>(QString::number(id));
-    EXPECT_NE(w, nullptr) << "control " << id << " of page " << page->objectName().toStdString();
-    return w;
-}
+using qttest::App;
+using qttest::Control;
 
 QString EditText(QWidget* page, int id) { return Control<QLineEdit>(page, id)->text(); }
 void SetEdit(QWidget* page, int id, const char* text) { Control<QLineEdit>(page, id)->setText(text); }

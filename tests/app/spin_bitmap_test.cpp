@@ -9,16 +9,11 @@
 
 #include "app/CAlphaBitmap.h"
 #include "app/CSpinCtrl8.h"
+#include "tests/support/QtTestSupport.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "spin_bitmap_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+using qttest::App;
 
 TEST(SpinStepTest, GridOfEightAndPlainSteps) {
     EXPECT_EQ(SpinStepUp("16", 8, 8, 1024, 1), 24);

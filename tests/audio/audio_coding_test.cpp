@@ -102,6 +102,29 @@ TEST(AudioKernels, PackedModelKernelsMatchPlain) {
                 ASSERT_NEAR(cosine[i], std::cos(double(angle[i])), 1e-7) << angle[i];
             }
 
+        // Spreading over a banded function of 13 + round % 50 partitions.
+        alignas(16) static float spread[63][64];
+        int band[16][2];
+        int partitions = 13 + round % 50, groups = (partitions + 3) / 4;
+        std::memset(spread, 0, sizeof spread);
+        for (int g = 0; g < groups; g++) {
+            band[g][0] = std::max(0, 4 * g - 5);
+            band[g][1] = std::min(partitions - 1, 4 * g + 9);
+            for (int j = 4 * g; j < std::min(4 * g + 4, partitions); j++)
+                for (int k = std::max(band[g][0], j - 5); k <= std::min(band[g][1], j + 6); k++)
+                    spread[k][j] = std::fabs(unit(gen));
+        }
+        float e[63], cw[63];
+        for (int k = 0; k < 63; k++) {
+            e[k] = std::ldexp(std::fabs(unit(gen)), scale(gen));
+            cw[k] = e[k] * std::fabs(unit(gen));
+        }
+        alignas(16) float ecb[64], ct[64], ecbPacked[64], ctPacked[64];
+        plain.spreading(spread, band, groups, e, cw, ecb, ct);
+        packed.spreading(spread, band, groups, e, cw, ecbPacked, ctPacked);
+        ASSERT_EQ(bitsOf(ecb, 4 * groups), bitsOf(ecbPacked, 4 * groups)) << round;
+        ASSERT_EQ(bitsOf(ct, 4 * groups), bitsOf(ctPacked, 4 * groups)) << round;
+
         float cosNow[513], sinNow[513], cosPred[513], sinPred[513], last[513], oldest[513], oldestPacked[513];
         float c[513], cPacked[513];
         for (int i = 0; i < 513; i++) {
@@ -117,6 +140,31 @@ TEST(AudioKernels, PackedModelKernelsMatchPlain) {
         packed.unpredictability(power, cosNow, sinNow, cosPred, sinPred, last, oldestPacked, 513, cPacked);
         ASSERT_EQ(bitsOf(c, 513), bitsOf(cPacked, 513)) << round;
         ASSERT_EQ(bitsOf(oldest, 513), bitsOf(oldestPacked, 513)) << round;
+    }
+}
+
+// The allocation's search for its next subband: the first of the smallest
+// ratios, with ties, signed zeros, closed (infinite) entries and the limit.
+TEST(AudioKernels, PackedSearchFindsTheFirstSmallest) {
+    AudioCodingKernels plain, packed;
+    audio_coding_init(false, plain);
+    audio_coding_init(true, packed);
+    std::mt19937 gen(3);
+    const float pool[] = {INFINITY, 0.0f, -0.0f, -3.5f, 7.0f, 999999.0f, 1e7f, -1e-30f};
+    alignas(16) float values[64];
+    for (int round = 0; round < 2000; round++) {
+        for (float& v : values) v = gen() % 4 ? pool[gen() % std::size(pool)] : float(int(gen() % 200) - 100) / 8;
+        if (round % 5 == 0)
+            for (float& v : values) v = INFINITY;
+        if (round % 7 == 0) values[63] = -1000.0f;
+        float limit = round % 3 ? 999999.0f : -1.0f;
+        int at = plain.firstSmallest(values, limit);
+        ASSERT_EQ(packed.firstSmallest(values, limit), at) << round;
+        if (at < 0) {
+            for (float v : values) ASSERT_FALSE(v < limit);
+            continue;
+        }
+        for (int i = 0; i < 64; i++) ASSERT_TRUE(i < at ? values[i] > values[at] : values[i] >= values[at]) << i;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/EngineState.h"
+#include "engine/MotionEstimation.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
 #include "platform/MessageBox.h"
@@ -44,10 +45,11 @@ const Profile kProfiles[] = {
 };
 
 struct Variant {
-    int simd, threads, flags;
+    int simd, avx2, threads, flags;
 };
-// The first is the reference; the others must give its bytes.
-const Variant kVariants[] = {{1, 1, 0}, {0, 1, 0}, {1, 4, 1}, {0, 16, 1}};
+// The first is the reference; the others must give its bytes. (AVX2 is used
+// only where the processor has it.)
+const Variant kVariants[] = {{1, 1, 1, 0}, {0, 0, 1, 0}, {1, 0, 4, 1}, {1, 1, 16, 1}, {0, 0, 16, 1}};
 
 class GoldenStreams : public ::testing::TestWithParam<Profile> {};
 
@@ -75,6 +77,7 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
                 EncoderSettings.videoFormat = 1;
                 EncoderSettings.performanceMode = mode;
                 EncoderSettings.disableMmx = v.simd ? 0 : 1;
+                UseAvx2Kernels = v.avx2;
                 MeThreadCount = v.threads;
                 ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = v.flags;
             });
@@ -90,11 +93,13 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
                 }
             } else {
                 EXPECT_TRUE(r.bytes == reference)
-                    << "mode " << mode << " simd " << v.simd << " threads " << v.threads << " flags " << v.flags;
+                    << "mode " << mode << " simd " << v.simd << " avx2 " << v.avx2 << " threads " << v.threads
+                    << " flags " << v.flags;
             }
         }
     }
     if (print) std::printf("%s: {%s}\n", p.name, hashes.c_str());
+    UseAvx2Kernels = 1;
     MeThreadCount = 1;
     ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
 }

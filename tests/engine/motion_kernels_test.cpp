@@ -45,10 +45,14 @@ int Limit(std::mt19937& rng) {
     }
 }
 
-TEST(MotionKernels, SimdMembersMatchPlainMembers) {
+class MotionKernelsSimd : public ::testing::TestWithParam<bool> {};
+
+TEST_P(MotionKernelsSimd, MembersMatchPlainMembers) {
+    const bool avx2 = GetParam();
+    if (avx2 && !ProcessorHasAvx2()) GTEST_SKIP() << "no AVX2";
     MotionKernelTable plain, simd;
-    motion_kernels_init(false, plain);
-    motion_kernels_init(true, simd);
+    motion_kernels_init(false, plain, false);
+    motion_kernels_init(true, simd, avx2);
     ASSERT_NE(plain.fullPelSad, simd.fullPelSad);
 
     std::mt19937 rng(7);
@@ -100,6 +104,9 @@ TEST(MotionKernels, SimdMembersMatchPlainMembers) {
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Levels, MotionKernelsSimd, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Avx2" : "Sse2"; });
+
 // Fills a 16x16 block pair so that row r differs by rowSad[r] in its first sample.
 void RowDifferences(std::vector<uint8_t>& cand, std::vector<uint8_t>& cur, const int* rowSad) {
     cand.assign(16 * 16, 100);
@@ -108,9 +115,10 @@ void RowDifferences(std::vector<uint8_t>& cand, std::vector<uint8_t>& cur, const
 }
 
 TEST(MotionKernels, FullSampleKernelsStopAsSpecified) {
-    for (bool simd : {false, true}) {
+    for (int level : {0, 1, 2}) {
+        if (level == 2 && !ProcessorHasAvx2()) continue;
         MotionKernelTable k;
-        motion_kernels_init(simd, k);
+        motion_kernels_init(level > 0, k, level == 2);
         std::vector<uint8_t> cand, cur;
 
         // Row budget with limit 100: u = 6, the budget after row k is 6 (k + 1).
@@ -138,9 +146,10 @@ TEST(MotionKernels, FullSampleKernelsStopAsSpecified) {
 
 TEST(MotionKernels, HalfSampleRoundingsAndInterpolation) {
     std::mt19937 rng(11);
-    for (bool simd : {false, true}) {
+    for (int level : {0, 1, 2}) {
+        if (level == 2 && !ProcessorHasAvx2()) continue;
         MotionKernelTable k;
-        motion_kernels_init(simd, k);
+        motion_kernels_init(level > 0, k, level == 2);
         // Two odd samples: halving each loses one level that the word average keeps.
         std::vector<uint8_t> ref(kLine * kRows, 201), cur(kLine * kRows, 201);
         EXPECT_EQ(k.halfPelSse(ref.data(), cur.data(), kLine, 1, 0, MotionErrorLimit), 256);
@@ -179,7 +188,7 @@ TEST(MotionKernels, HalfSampleRoundingsAndInterpolation) {
 TEST(MotionKernels, IntraVarianceOfBrightBlocksStaysExact) {
     for (bool simd : {false, true}) {
         MotionKernelTable k;
-        motion_kernels_init(simd, k);
+        motion_kernels_init(simd, k, false);
         std::vector<uint8_t> white(16 * 16, 255);
         uint32_t s1 = 0, s2 = 0;
         k.blockSums(white.data(), 16, &s1, &s2);

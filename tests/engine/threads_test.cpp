@@ -243,8 +243,11 @@ TEST(ThreadOptionsTest, DefaultsFollowTheProcessorCount) {
     EXPECT_EQ(MeThreadCount, 3);
     ProcessorCount = 8;
     DefaultThreadOptions();
-    EXPECT_EQ(MeThreadCount, 4);
+    EXPECT_EQ(MeThreadCount, 8);
     EXPECT_EQ(ThreadReadFlag + ThreadDrawFlag + ThreadEncodeFlag + ThreadTablesFlag, 4);
+    ProcessorCount = 64;
+    DefaultThreadOptions();
+    EXPECT_EQ(MeThreadCount, WorkerPoolSize);
 }
 
 TEST(ThreadOptionsTest, ReadsExplicitOptionsOnlyWhenMarked) {

@@ -1,0 +1,53 @@
+// Helpers of the widget tests: the one Qt application of a test program, and
+// controls found by their object name (the resource id).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QInputDevice>
+#include <QString>
+#include <QWidget>
+
+namespace qttest {
+
+// Once the tests have run, deletes the input devices Qt made on the way while
+// their registry still exists: at exit the registry may be gone before the
+// application object, which would then delete them.
+class AppEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override {
+        for (const QInputDevice* device : QInputDevice::devices()) delete device;
+    }
+};
+
+// The test program's application object, made at the first call.
+inline QApplication& App() {
+    static int argc = 1;
+    static char name[] = "tessmar_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    static const bool registered = (::testing::AddGlobalTestEnvironment(new AppEnvironment), true);
+    (void)registered;
+    return app;
+}
+
+// The control named `id` inside `parent`; a test failure when there is none.
+template <typename T>
+T* Control(const QWidget* parent, const QString& id) {
+    T* w = parent->findChild<T*>(id);
+    EXPECT_NE(w, nullptr) << "control " << id.toStdString() << " of " << parent->objectName().toStdString();
+    return w;
+}
+
+template <typename T>
+T* Control(const QWidget* parent, int id) {
+    return Control<T>(parent, QString::number(id));
+}
+
+template <typename T>
+T* Control(const QWidget* parent, const char* id) {
+    return Control<T>(parent, QString(id));
+}
+
+}  // namespace qttest
