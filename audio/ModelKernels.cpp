@@ -168,10 +168,11 @@ const StageRotations& Stages() {
     return stages;
 }
 
-void FftSse2(float* re, float* im) {
+// The stages from span `span` down to span 4, and on through spans 2 and 1.
+void FftTailSse2(float* re, float* im, int span) {
     const StageRotations& rot = Stages();
-    int stage = 0;
-    for (int span = kBlock / 2; span >= 4; span >>= 1, stage++) {
+    int stage = __builtin_ctz(kBlock / 2) - __builtin_ctz(span);
+    for (; span >= 4; span >>= 1, stage++) {
         const float* cs = rot.cosv + rot.offset[stage];
         const float* sn = rot.sinv + rot.offset[stage];
         for (int start = 0; start < kBlock; start += 2 * span)
@@ -219,6 +220,31 @@ void FftSse2(float* re, float* im) {
             _mm_storeu_ps(im + i + 4, _mm_unpackhi_ps(ai, bi));
         }
     }
+}
+
+void FftSse2(float* re, float* im) { FftTailSse2(re, im, kBlock / 2); }
+
+// Spans 512 down to 8 eight butterflies at a time, then the packed tail.
+__attribute__((target("avx2"))) void FftAvx2(float* re, float* im) {
+    const StageRotations& rot = Stages();
+    int stage = 0, span = kBlock / 2;
+    for (; span >= 8; span >>= 1, stage++) {
+        const float* cs = rot.cosv + rot.offset[stage];
+        const float* sn = rot.sinv + rot.offset[stage];
+        for (int start = 0; start < kBlock; start += 2 * span)
+            for (int j = 0; j < span; j += 8) {
+                float *pa = re + start + j, *qa = im + start + j;
+                __m256 ar = _mm256_loadu_ps(pa), ai = _mm256_loadu_ps(qa);
+                __m256 br = _mm256_loadu_ps(pa + span), bi = _mm256_loadu_ps(qa + span);
+                __m256 c = _mm256_loadu_ps(cs + j), s = _mm256_loadu_ps(sn + j);
+                __m256 tr = _mm256_sub_ps(ar, br), ti = _mm256_sub_ps(ai, bi);
+                _mm256_storeu_ps(pa, _mm256_add_ps(ar, br));
+                _mm256_storeu_ps(qa, _mm256_add_ps(ai, bi));
+                _mm256_storeu_ps(pa + span, _mm256_sub_ps(_mm256_mul_ps(tr, c), _mm256_mul_ps(ti, s)));
+                _mm256_storeu_ps(qa + span, _mm256_add_ps(_mm256_mul_ps(tr, s), _mm256_mul_ps(ti, c)));
+            }
+    }
+    FftTailSse2(re, im, span);
 }
 
 inline __m128 Select(__m128 mask, __m128 yes, __m128 no) {
@@ -499,17 +525,18 @@ const float* AudioModelRotation(bool cosine) {
     return cosine ? rotation.cosv : rotation.sinv;
 }
 
-void audio_model_init(bool simd, AudioModelKernels& table) {
+void audio_model_init(bool simd, AudioModelKernels& table, bool wide) {
     table.fft = FftPlain;
     table.spectrum = SpectrumPlain;
     table.unpredictability = UnpredictabilityPlain;
     table.sincos = SinCosPlain;
     table.spreading = SpreadingPlain;
-    if (simd && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
-    if (simd) {
-        table.unpredictability = UnpredictabilitySse2;
-        table.spreading = SpreadingSse2;
-        table.fft = FftSse2;
-        table.spectrum = SpectrumSse2;
-    }
+    if (!simd) return;
+    table.fft = FftSse2;
+    table.spectrum = SpectrumSse2;
+    table.unpredictability = UnpredictabilitySse2;
+    table.spreading = SpreadingSse2;
+    // Sine and cosine have no SSE2 form: without FMA, lanes would round differently.
+    if (wide && __builtin_cpu_supports("avx2")) table.fft = FftAvx2;
+    if (wide && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
 }

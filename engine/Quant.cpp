@@ -2,9 +2,12 @@
 // quantisers of ISO/IEC 11172-2 and 13818-2.
 #include "engine/Quant.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstdlib>
 
+#include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 
 int16_t IntraCoefficientMask[64];
@@ -33,6 +36,11 @@ struct QuantizerTables {
     int nonIntraHalfWeight[64];
     uint64_t intraReciprocal[64];        // of the intra weight
     uint64_t nonIntraReciprocal[32][64];  // of 4 q x the coefficient's own non-intra weight
+    // The same divisors and addends for the SIMD forms.
+    alignas(16) float intraWeight[64];
+    alignas(16) float nonIntraDivisor[32][64];  // 4 q x weight
+    alignas(16) int32_t intraHalfWeight32[64];
+    alignas(16) int32_t nonIntraHalfWeight32[64];
 };
 
 QuantizerTables Tables;
@@ -61,17 +69,21 @@ void InitQuantizerTables() {
         Tables.intraHalfWeight[i] = wi >> 1;
         Tables.nonIntraHalfWeight[i] = wn >> 1;
         Tables.intraReciprocal[i] = Reciprocal(wi);
+        Tables.intraWeight[i] = static_cast<float>(wi);
+        Tables.intraHalfWeight32[i] = wi >> 1;
+        Tables.nonIntraHalfWeight32[i] = wn >> 1;
         for (int q = 1; q < 32; ++q) {
             Tables.intraRecon[q][i] = wi * 2 * q;
             Tables.nonIntraRecon[q][i] = wn * 2 * q;
             Tables.nonIntraReciprocal[q][i] = Reciprocal(4 * q * wn);
+            Tables.nonIntraDivisor[q][i] = static_cast<float>(4 * q * wn);
         }
         IntraCoefficientMask[i] = -1;
         NonIntraCoefficientMask[i] = -1;
     }
 }
 
-void QuantizeIntra(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m) {
+void QuantizeIntraPlain(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m) {
     const int q = ScaleCode(m);
     m = 2 * q;
     const int limit = LevelLimit();
@@ -102,7 +114,7 @@ void QuantizeIntra(const int16_t* coefficients, int16_t* levels, int dcPrecision
     }
 }
 
-int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m) {
+int QuantizeNonIntraPlain(const int16_t* coefficients, int16_t* levels, int m) {
     const int q = ScaleCode(m);
     m = 2 * q;
     const int limit = LevelLimit();
@@ -127,6 +139,119 @@ int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m) {
         levels[i] = static_cast<int16_t>(v < 0 ? -level : level);
     }
     return nonZero != 0 ? 1 : 0;
+}
+
+namespace {
+
+// Floor division of non-negative integers below 2^24 by divisors below 2^24
+// in single precision: the quotient is correctly rounded, and a true quotient
+// within 1 / divisor below an integer n stays below n (its distance from n is
+// at least 2^-21 of it, more than half a unit in the last place), so the
+// truncation gives the same quotient as the integer division.
+inline __m128i FloorDivide(__m128i dividend, __m128 divisor) {
+    return _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(dividend), divisor));
+}
+
+// Masked coefficients i..i+7 as two vectors of 32-bit magnitudes and their signs (-1 or 0).
+inline void MaskedMagnitudes(const int16_t* coefficients, const int16_t* mask, int i, __m128i* lo, __m128i* hi,
+                             __m128i* signs16) {
+    const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i)));
+    const __m128i sign = _mm_srai_epi16(v, 15);
+    *signs16 = sign;
+    // Widened with their signs, then made positive: -32768 stays exact.
+    const __m128i wideLo = _mm_unpacklo_epi16(v, sign), wideHi = _mm_unpackhi_epi16(v, sign);
+    const __m128i signLo = _mm_unpacklo_epi16(sign, sign), signHi = _mm_unpackhi_epi16(sign, sign);
+    *lo = _mm_sub_epi32(_mm_xor_si128(wideLo, signLo), signLo);
+    *hi = _mm_sub_epi32(_mm_xor_si128(wideHi, signHi), signHi);
+}
+
+// Levels (non-negative, at most 32767 here) with the coefficients' signs, stored as 16 bits.
+inline __m128i SignedLevels(__m128i lo, __m128i hi, __m128i signs16) {
+    const __m128i levels = _mm_packs_epi32(lo, hi);
+    return _mm_sub_epi16(_mm_xor_si128(levels, signs16), signs16);
+}
+
+inline __m128i Load32(const int32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
+
+}  // namespace
+
+int QuantizeNonIntraSse2(const int16_t* coefficients, int16_t* levels, int m) {
+    const int q = ScaleCode(m);
+    const int limit = LevelLimit();
+    const float* divisor = Tables.nonIntraDivisor[q];
+    __m128i largest = _mm_setzero_si128();
+    __m128i out[8];
+    for (int i = 0; i < 64; i += 8) {
+        __m128i lo, hi, signs;
+        MaskedMagnitudes(coefficients, NonIntraCoefficientMask, i, &lo, &hi, &signs);
+        // A zero coefficient gives 0: half the weight is below 4 q times the weight.
+        lo = FloorDivide(_mm_add_epi32(_mm_slli_epi32(lo, 5), Load32(Tables.nonIntraHalfWeight32 + i)),
+                         _mm_load_ps(divisor + i));
+        hi = FloorDivide(_mm_add_epi32(_mm_slli_epi32(hi, 5), Load32(Tables.nonIntraHalfWeight32 + i + 4)),
+                         _mm_load_ps(divisor + i + 4));
+        const __m128i packed = _mm_packs_epi32(lo, hi);
+        largest = _mm_max_epi16(largest, packed);
+        out[i / 8] = SignedLevels(lo, hi, signs);
+    }
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 8));
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 4));
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 2));
+    const int top = _mm_extract_epi16(largest, 0);
+    // Levels past the limit: the plain form decides clipping or overflow in its order.
+    if (top > limit) return QuantizeNonIntraPlain(coefficients, levels, m);
+    for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + 8 * k), out[k]);
+    return top != 0 ? 1 : 0;
+}
+
+void QuantizeIntraSse2(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m) {
+    const int q = ScaleCode(m);
+    const int doubled = 2 * q;
+    const int limit = LevelLimit();
+    const __m128i rounding = _mm_set1_epi32((3 * doubled + 2) >> 2);
+    const __m128 step = _mm_set1_ps(static_cast<float>(2 * doubled));
+    __m128i largest = _mm_setzero_si128();
+    __m128i out[8];
+    for (int i = 0; i < 64; i += 8) {
+        __m128i lo, hi, signs;
+        MaskedMagnitudes(coefficients, IntraCoefficientMask, i, &lo, &hi, &signs);
+        lo = FloorDivide(_mm_add_epi32(_mm_slli_epi32(lo, 5), Load32(Tables.intraHalfWeight32 + i)),
+                         _mm_load_ps(Tables.intraWeight + i));
+        hi = FloorDivide(_mm_add_epi32(_mm_slli_epi32(hi, 5), Load32(Tables.intraHalfWeight32 + i + 4)),
+                         _mm_load_ps(Tables.intraWeight + i + 4));
+        lo = FloorDivide(_mm_add_epi32(lo, rounding), step);
+        hi = FloorDivide(_mm_add_epi32(hi, rounding), step);
+        // A zero coefficient must give 0 whatever the rounding adds.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(IntraCoefficientMask + i)));
+        const __m128i isZero = _mm_cmpeq_epi16(v, zero);
+        __m128i packed = _mm_andnot_si128(isZero, _mm_packs_epi32(lo, hi));
+        if (i == 0) packed = _mm_insert_epi16(packed, 0, 0);  // the DC level comes below
+        largest = _mm_max_epi16(largest, packed);
+        out[i / 8] = _mm_sub_epi16(_mm_xor_si128(packed, signs), signs);
+    }
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 8));
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 4));
+    largest = _mm_max_epi16(largest, _mm_srli_si128(largest, 2));
+    if (_mm_extract_epi16(largest, 0) > limit) {
+        QuantizeIntraPlain(coefficients, levels, dcPrecision, m);
+        return;
+    }
+    for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + 8 * k), out[k]);
+    const int p = std::clamp(dcPrecision, 0, 3);
+    const int dc = coefficients[0];
+    const int dcLevel = (std::abs(dc) + (8 >> (p + 1))) >> (3 - p);
+    levels[0] = static_cast<int16_t>(dc < 0 ? -dcLevel : dcLevel);
+}
+
+void QuantizeIntra(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m) {
+    if (MmxEnabled) QuantizeIntraSse2(coefficients, levels, dcPrecision, m);
+    else QuantizeIntraPlain(coefficients, levels, dcPrecision, m);
+}
+
+int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m) {
+    return MmxEnabled ? QuantizeNonIntraSse2(coefficients, levels, m) : QuantizeNonIntraPlain(coefficients, levels, m);
 }
 
 void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {

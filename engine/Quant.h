@@ -26,6 +26,12 @@ void InitQuantizerTables();
 void QuantizeIntra(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m);
 // Returns 1 when any level is non-zero (and on overflow), else 0.
 int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m);
+// The two forms behind them (SSE2 when MmxEnabled); both give the same levels
+// and flag for every input.
+void QuantizeIntraPlain(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m);
+void QuantizeIntraSse2(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m);
+int QuantizeNonIntraPlain(const int16_t* coefficients, int16_t* levels, int m);
+int QuantizeNonIntraSse2(const int16_t* coefficients, int16_t* levels, int m);
 
 // Coefficients for the inverse DCT: MPEG-1 with oddification, MPEG-2 with
 // saturation and mismatch control, by EncoderSettings.mpeg1.

@@ -291,3 +291,57 @@ TEST(Dequantizer, MismatchControlAndOddification) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Quantizer, SimdFormsMatchPlainForms) {
+    std::mt19937 random(2024);
+    std::uniform_int_distribution<int> weight(1, 255), any(-32768, 32767), usual(-2048, 2047), small(-60, 60);
+    for (int round = 0; round < 24; ++round) {
+        std::array<int, 64> intra, nonIntra;
+        for (int i = 0; i < 64; ++i) {
+            intra[i] = round % 3 == 0 ? kDefaultIntra[i] : weight(random);
+            nonIntra[i] = round % 3 == 1 ? 16 : weight(random);
+        }
+        UseMatrices(round % 2 == 0, intra, nonIntra);
+        for (int i = 0; i < 64; ++i) {
+            // Masks as the picture coder builds them, and the all-ones default.
+            const bool keep = round % 4 == 3 || (i / 8 + i % 8) <= 2 + round % 12;
+            IntraCoefficientMask[i] = NonIntraCoefficientMask[i] = static_cast<int16_t>(keep ? -1 : 0);
+        }
+        for (int m = 2; m <= 62; m += 2) {
+            for (int kind = 0; kind < 3; ++kind) {
+                Block in;
+                for (auto& c : in) c = static_cast<int16_t>(kind == 0 ? small(random) : kind == 1 ? usual(random) : any(random));
+                if (kind == 0) in[random() % 64] = 0;
+                SCOPED_TRACE(testing::Message() << "round " << round << " m " << m << " kind " << kind);
+                for (int precision = 0; precision < 4; precision += 3) {
+                    Block plain, simd;
+                    plain.fill(777);
+                    simd.fill(777);
+                    QuantOverflowFlag = 0;
+                    QuantizeIntraPlain(in.data(), plain.data(), precision, m);
+                    const int plainFlag = QuantOverflowFlag;
+                    QuantOverflowFlag = 0;
+                    QuantizeIntraSse2(in.data(), simd.data(), precision, m);
+                    EXPECT_EQ(QuantOverflowFlag, plainFlag);
+                    EXPECT_EQ(simd, plain);
+                }
+                Block plain, simd;
+                plain.fill(777);
+                simd.fill(777);
+                QuantOverflowFlag = 0;
+                const int plainResult = QuantizeNonIntraPlain(in.data(), plain.data(), m);
+                const int plainFlag = QuantOverflowFlag;
+                QuantOverflowFlag = 0;
+                EXPECT_EQ(QuantizeNonIntraSse2(in.data(), simd.data(), m), plainResult);
+                EXPECT_EQ(QuantOverflowFlag, plainFlag);
+                EXPECT_EQ(simd, plain);
+            }
+        }
+    }
+    QuantOverflowFlag = 0;
+    UseMatrices(false, kDefaultIntra, Flat(16));
+}
+
+}  // namespace
