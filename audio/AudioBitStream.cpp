@@ -28,6 +28,12 @@ void FlushAudioBitBuffer(AudioBitStream& s, int keep) {
 
 void PutAudioBits(AudioBitStream& s, uint32_t value, int n) {
     s.totalBits += n;
+    if (n < s.bitIndex) {
+        // The bits fit in the byte in hand without filling it.
+        s.buffer[s.byteIndex] |= static_cast<uint8_t>((value & kMask[n]) << (s.bitIndex - n));
+        s.bitIndex -= n;
+        return;
+    }
     while (n > 0) {
         int k = std::min(n, s.bitIndex);
         uint32_t piece = (value >> (n - k)) & kMask[k];

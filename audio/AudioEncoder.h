@@ -167,7 +167,8 @@ struct AudioModelKernels {
     void (*unpredictability)(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,
                              const float* sinPred, const float* last, float* oldest, int count, float* c);
 };
-void audio_model_init(bool simd, AudioModelKernels& table);
+// wide: AVX2 (with FMA) where the processor has it; else SSE2 only.
+void audio_model_init(bool simd, AudioModelKernels& table, bool wide = true);
 // The model's arc tangent, the same on every system.
 float ModelAtan2(float y, float x);
 // cos (true) or -sin of 2 pi i / 1024, i = 0..511.

@@ -168,10 +168,11 @@ const StageRotations& Stages() {
     return stages;
 }
 
-void FftSse2(float* re, float* im) {
+// The stages from span `span` down to span 4, and on through spans 2 and 1.
+void FftTailSse2(float* re, float* im, int span) {
     const StageRotations& rot = Stages();
-    int stage = 0;
-    for (int span = kBlock / 2; span >= 4; span >>= 1, stage++) {
+    int stage = __builtin_ctz(kBlock / 2) - __builtin_ctz(span);
+    for (; span >= 4; span >>= 1, stage++) {
         const float* cs = rot.cosv + rot.offset[stage];
         const float* sn = rot.sinv + rot.offset[stage];
         for (int start = 0; start < kBlock; start += 2 * span)
@@ -219,6 +220,31 @@ void FftSse2(float* re, float* im) {
             _mm_storeu_ps(im + i + 4, _mm_unpackhi_ps(ai, bi));
         }
     }
+}
+
+void FftSse2(float* re, float* im) { FftTailSse2(re, im, kBlock / 2); }
+
+// Spans 512 down to 8 eight butterflies at a time, then the packed tail.
+__attribute__((target("avx2"))) void FftAvx2(float* re, float* im) {
+    const StageRotations& rot = Stages();
+    int stage = 0, span = kBlock / 2;
+    for (; span >= 8; span >>= 1, stage++) {
+        const float* cs = rot.cosv + rot.offset[stage];
+        const float* sn = rot.sinv + rot.offset[stage];
+        for (int start = 0; start < kBlock; start += 2 * span)
+            for (int j = 0; j < span; j += 8) {
+                float *pa = re + start + j, *qa = im + start + j;
+                __m256 ar = _mm256_loadu_ps(pa), ai = _mm256_loadu_ps(qa);
+                __m256 br = _mm256_loadu_ps(pa + span), bi = _mm256_loadu_ps(qa + span);
+                __m256 c = _mm256_loadu_ps(cs + j), s = _mm256_loadu_ps(sn + j);
+                __m256 tr = _mm256_sub_ps(ar, br), ti = _mm256_sub_ps(ai, bi);
+                _mm256_storeu_ps(pa, _mm256_add_ps(ar, br));
+                _mm256_storeu_ps(qa, _mm256_add_ps(ai, bi));
+                _mm256_storeu_ps(pa + span, _mm256_sub_ps(_mm256_mul_ps(tr, c), _mm256_mul_ps(ti, s)));
+                _mm256_storeu_ps(qa + span, _mm256_add_ps(_mm256_mul_ps(tr, s), _mm256_mul_ps(ti, c)));
+            }
+    }
+    FftTailSse2(re, im, span);
 }
 
 inline __m128 Select(__m128 mask, __m128 yes, __m128 no) {
@@ -299,6 +325,89 @@ void SpectrumSse2(const float* re, const float* im, int count, float* power, flo
         int odd;
         __m128 ph = _mm_and_ps(wanted, Atan2Sse2(y, x, &odd));
         _mm_storeu_ps(phase + i, ph);
+        for (int lane = 0, rest = odd & want; rest; lane++, rest >>= 1)
+            if (rest & 1) phase[i + lane] = ModelAtan2(im[i + lane], re[i + lane]);
+    }
+    for (; i < count; i++) LinePlain(re[i], im[i], (i & 1) == 0, power + i, phase + i);
+}
+
+__attribute__((target("avx2"))) inline __m256 Select(__m256 mask, __m256 yes, __m256 no) {
+    return _mm256_or_ps(_mm256_and_ps(mask, yes), _mm256_andnot_ps(mask, no));
+}
+
+// Arc tangents of eight lines, as Atan2Sse2 does for four whose ratio |y / x| lies in [2^-29, 2^25); the
+// lanes outside that range are marked in *odd and left to the plain form.
+__attribute__((target("avx2"))) __m256 Atan2Avx2(__m256 y, __m256 x, int* odd) {
+    const __m256 sign = _mm256_castsi256_ps(_mm256_set1_epi32(INT32_MIN));
+    __m256 t = _mm256_andnot_ps(sign, _mm256_div_ps(y, x));
+    __m256 inRange = _mm256_and_ps(_mm256_cmp_ps(t, _mm256_set1_ps(0x1p-29f), _CMP_GE_OQ), _mm256_cmp_ps(t, _mm256_set1_ps(0x1p25f), _CMP_LT_OQ));
+    *odd = ~_mm256_movemask_ps(inRange) & 255;
+    __m256i ix = _mm256_castps_si256(t);
+    __m256 below0 = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(0x3ee00000), ix));
+    __m256 below1 = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(0x3f300000), ix));
+    __m256 below2 = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(0x3f980000), ix));
+    __m256 below3 = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(0x401c0000), ix));
+    const __m256 one = _mm256_set1_ps(1.0f), two = _mm256_set1_ps(2.0f), half3 = _mm256_set1_ps(1.5f);
+    // Numerator and denominator of the reduced argument of each interval.
+    __m256 num = Select(below3, _mm256_sub_ps(t, half3), _mm256_set1_ps(-1.0f));
+    __m256 den = Select(below3, _mm256_add_ps(one, _mm256_mul_ps(half3, t)), t);
+    num = Select(below2, _mm256_sub_ps(t, one), num);
+    den = Select(below2, _mm256_add_ps(t, one), den);
+    num = Select(below1, _mm256_sub_ps(_mm256_mul_ps(two, t), one), num);
+    den = Select(below1, _mm256_add_ps(two, t), den);
+    num = Select(below0, t, num);
+    den = Select(below0, one, den);
+    __m256 r = _mm256_div_ps(num, den);
+    __m256 hi = Select(below3, _mm256_set1_ps(kAtanHigh[2]), _mm256_set1_ps(kAtanHigh[3]));
+    __m256 lo = Select(below3, _mm256_set1_ps(kAtanLow[2]), _mm256_set1_ps(kAtanLow[3]));
+    hi = Select(below2, _mm256_set1_ps(kAtanHigh[1]), hi);
+    lo = Select(below2, _mm256_set1_ps(kAtanLow[1]), lo);
+    hi = Select(below1, _mm256_set1_ps(kAtanHigh[0]), hi);
+    lo = Select(below1, _mm256_set1_ps(kAtanLow[0]), lo);
+
+    const float* a = kAtanPoly;
+        __m256 z = _mm256_mul_ps(r, r), w = _mm256_mul_ps(z, z);
+    __m256 s1 = _mm256_add_ps(_mm256_set1_ps(a[8]), _mm256_mul_ps(w, _mm256_set1_ps(a[10])));
+    s1 = _mm256_add_ps(_mm256_set1_ps(a[6]), _mm256_mul_ps(w, s1));
+    s1 = _mm256_add_ps(_mm256_set1_ps(a[4]), _mm256_mul_ps(w, s1));
+    s1 = _mm256_add_ps(_mm256_set1_ps(a[2]), _mm256_mul_ps(w, s1));
+    s1 = _mm256_mul_ps(z, _mm256_add_ps(_mm256_set1_ps(a[0]), _mm256_mul_ps(w, s1)));
+    __m256 s2 = _mm256_add_ps(_mm256_set1_ps(a[7]), _mm256_mul_ps(w, _mm256_set1_ps(a[9])));
+    s2 = _mm256_add_ps(_mm256_set1_ps(a[5]), _mm256_mul_ps(w, s2));
+    s2 = _mm256_add_ps(_mm256_set1_ps(a[3]), _mm256_mul_ps(w, s2));
+    s2 = _mm256_mul_ps(w, _mm256_add_ps(_mm256_set1_ps(a[1]), _mm256_mul_ps(w, s2)));
+    __m256 rs = _mm256_mul_ps(r, _mm256_add_ps(s1, s2));
+    __m256 near = _mm256_sub_ps(r, rs);
+    __m256 far = _mm256_sub_ps(hi, _mm256_sub_ps(_mm256_sub_ps(rs, lo), r));
+    __m256 angle = Select(below0, near, far);
+
+    // Quadrant: x < 0 turns the angle through pi, y < 0 mirrors it.
+    __m256 negX = _mm256_castsi256_ps(_mm256_srai_epi32(_mm256_castps_si256(x), 31));
+    __m256 negY = _mm256_and_ps(y, sign);
+    __m256 reduced = _mm256_sub_ps(angle, _mm256_set1_ps(kPiLow));
+    __m256 left = Select(negY, _mm256_sub_ps(reduced, _mm256_set1_ps(kPi)), _mm256_sub_ps(_mm256_set1_ps(kPi), reduced));
+    return Select(negX, left, _mm256_xor_ps(angle, negY));
+}
+
+__attribute__((target("avx2"))) void SpectrumAvx2(const float* re, const float* im, int count, float* power, float* phase) {
+    // Even lanes hold even lines.
+    const __m256 even = _mm256_castsi256_ps(_mm256_setr_epi32(-1, 0, -1, 0, -1, 0, -1, 0));
+    const __m256 floor = _mm256_set1_ps(0.0005f);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256 x = _mm256_loadu_ps(re + i), y = _mm256_loadu_ps(im + i);
+        __m256 e = _mm256_add_ps(_mm256_mul_ps(x, x), _mm256_mul_ps(y, y));
+        __m256 strong = _mm256_cmp_ps(e, floor, _CMP_GT_OQ);
+        __m256 wanted = Select(even, strong, _mm256_cmp_ps(e, _mm256_setzero_ps(), _CMP_NEQ_UQ));
+        _mm256_storeu_ps(power + i, Select(_mm256_andnot_ps(strong, even), floor, e));
+        int want = _mm256_movemask_ps(wanted);
+        if (!want) {
+            _mm256_storeu_ps(phase + i, _mm256_setzero_ps());
+            continue;
+        }
+        int odd;
+        __m256 ph = _mm256_and_ps(wanted, Atan2Avx2(y, x, &odd));
+        _mm256_storeu_ps(phase + i, ph);
         for (int lane = 0, rest = odd & want; rest; lane++, rest >>= 1)
             if (rest & 1) phase[i + lane] = ModelAtan2(im[i + lane], re[i + lane]);
     }
@@ -499,17 +608,21 @@ const float* AudioModelRotation(bool cosine) {
     return cosine ? rotation.cosv : rotation.sinv;
 }
 
-void audio_model_init(bool simd, AudioModelKernels& table) {
+void audio_model_init(bool simd, AudioModelKernels& table, bool wide) {
     table.fft = FftPlain;
     table.spectrum = SpectrumPlain;
     table.unpredictability = UnpredictabilityPlain;
     table.sincos = SinCosPlain;
     table.spreading = SpreadingPlain;
-    if (simd && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
-    if (simd) {
-        table.unpredictability = UnpredictabilitySse2;
-        table.spreading = SpreadingSse2;
-        table.fft = FftSse2;
-        table.spectrum = SpectrumSse2;
+    if (!simd) return;
+    table.fft = FftSse2;
+    table.spectrum = SpectrumSse2;
+    table.unpredictability = UnpredictabilitySse2;
+    table.spreading = SpreadingSse2;
+    // Sine and cosine have no SSE2 form: without FMA, lanes would round differently.
+    if (wide && __builtin_cpu_supports("avx2")) {
+        table.fft = FftAvx2;
+        table.spectrum = SpectrumAvx2;
     }
+    if (wide && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
 }

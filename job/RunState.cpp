@@ -66,6 +66,7 @@ bool PumpCycles() {
 }  // namespace
 
 void SetMessagePumpHooks(MessagePumpHooks hooks) { Hooks() = std::move(hooks); }
+MessagePumpHooks CurrentMessagePumpHooks() { return Hooks(); }
 
 void HonourQuitRequest() {
     if (!QuitRequested) return;

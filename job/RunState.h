@@ -42,6 +42,8 @@ struct MessagePumpHooks {
     std::function<void()> postQuit;  // puts a quit request back on the program's queue
 };
 void SetMessagePumpHooks(MessagePumpHooks hooks);
+// The hooks installed now, for a caller that changes only some of them.
+MessagePumpHooks CurrentMessagePumpHooks();
 // At the end of a job: a quit request taken during it ends a batch and goes back to the program.
 void HonourQuitRequest();
 

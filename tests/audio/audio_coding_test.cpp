@@ -41,9 +41,11 @@ TEST(AudioKernels, PackedKernelsMatchPlainOnRandomInput) {
 // tangent's intervals and of the angle reductions: packed and plain agree
 // bit for bit, and arc tangent, sine and cosine stay close to the exact ones.
 TEST(AudioKernels, PackedModelKernelsMatchPlain) {
-    AudioModelKernels plain, packed;
+    AudioModelKernels plain, wide, sse2;
     audio_model_init(false, plain);
-    audio_model_init(true, packed);
+    audio_model_init(true, wide);
+    audio_model_init(true, sse2, false);
+    for (const AudioModelKernels& packed : {wide, sse2}) {
     std::mt19937 gen(9);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::uniform_int_distribution<int> scale(-40, 40);
@@ -140,6 +142,7 @@ TEST(AudioKernels, PackedModelKernelsMatchPlain) {
         packed.unpredictability(power, cosNow, sinNow, cosPred, sinPred, last, oldestPacked, 513, cPacked);
         ASSERT_EQ(bitsOf(c, 513), bitsOf(cPacked, 513)) << round;
         ASSERT_EQ(bitsOf(oldest, 513), bitsOf(oldestPacked, 513)) << round;
+    }
     }
 }
 
