@@ -13,9 +13,11 @@
 
 #include "app/AppSettings.h"
 #include "app/AppStartUp.h"
+#include "app/BatchCommand.h"
 #include "app/CMainFrame.h"
 #include "app/CMpegDoc.h"
 #include "app/CMpegView.h"
+#include "app/CProfileMgr.h"
 #include "app/RecentFileList.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
@@ -60,6 +62,8 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     if (!ProcessShellCommand(info)) return false;
     frame_->CreateView();
     outputPlayWindowCount = [] { return OutputPlayWindowCount; };
+    InstallBatchCommand(*frame_, *document_);
+    InstallProfileManagerCommand(*frame_, *document_);
     frame_->setAcceptDrops(true);
     frame_->show();
     return true;
