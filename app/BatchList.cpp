@@ -2,7 +2,9 @@
 #include "app/BatchList.h"
 
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "platform/FileReplace.h"
@@ -14,14 +16,13 @@ std::string LastBatchListPath;
 
 namespace {
 
-std::string WithoutLeadingBlanks(const std::string& text) {
-    size_t first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first);
+bool HasExtension(const std::string& text, const char* extension) {
+    const size_t n = std::strlen(extension);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != extension[i]) return false;
+    return true;
 }
-
-// Entries that name a profile file by its path, and at-sign entries, stay as
-// they were read: a "*" would turn them into descriptions nobody has.
-bool KeptAsWritten(const std::string& text) { return !text.empty() && (text[0] == '/' || text[0] == '@'); }
 
 // Whole lines, line ends stripped; a long line is never split into two.
 bool ReadLine(std::istream& in, std::string& line) {
@@ -30,27 +31,42 @@ bool ReadLine(std::istream& in, std::string& line) {
     return true;
 }
 
+const char kPathIndent[] = "     ";
+
 }  // namespace
 
-bool IsAviEntry(const std::string& entry) { return entry.find(".avi") != std::string::npos; }
+JobEntryKind ClassifyJobEntry(const std::string& entry) {
+    if (!entry.empty() && entry[0] == '*') return JobEntryKind::Description;
+    if (HasExtension(entry, ".prf")) return JobEntryKind::ProfilePath;
+    if (!entry.empty() && entry[0] == '@') return JobEntryKind::AtSign;
+    if (HasExtension(entry, ".avi")) return JobEntryKind::Avi;
+    return JobEntryKind::Other;
+}
+
+bool IsAviEntry(const std::string& entry) { return ClassifyJobEntry(entry) == JobEntryKind::Avi; }
+
+bool IsProfileEntry(const std::string& entry) {
+    const JobEntryKind kind = ClassifyJobEntry(entry);
+    return kind == JobEntryKind::Description || kind == JobEntryKind::ProfilePath;
+}
+
+std::string DisplayJobEntry(const std::string& entry) {
+    switch (ClassifyJobEntry(entry)) {
+    case JobEntryKind::Description: return " " + entry.substr(1);
+    case JobEntryKind::ProfilePath: return " " + entry;
+    default: return kPathIndent + entry;
+    }
+}
+
+std::string StoredJobEntry(const std::string& displayed) {
+    if (displayed.rfind(kPathIndent, 0) == 0) return displayed.substr(sizeof kPathIndent - 1);
+    std::string text = !displayed.empty() && displayed[0] == ' ' ? displayed.substr(1) : displayed;
+    if (ClassifyJobEntry(text) == JobEntryKind::ProfilePath) return text;
+    return "*" + text;
+}
 
 void ConvertJobEntries(std::vector<std::string>& entries, bool toDisplay) {
-    for (std::string& entry : entries) {
-        if (toDisplay) {
-            if (IsAviEntry(entry))
-                entry = "     " + entry;
-            else if (!entry.empty() && entry[0] == '*')
-                entry[0] = ' ';
-            else
-                entry = " " + entry;  // a profile path or an at-sign entry keeps its first character
-        } else {
-            std::string text = WithoutLeadingBlanks(entry);
-            if (IsAviEntry(text) || KeptAsWritten(text))
-                entry = text;
-            else
-                entry = "*" + text;
-        }
-    }
+    for (std::string& entry : entries) entry = toDisplay ? DisplayJobEntry(entry) : StoredJobEntry(entry);
 }
 
 BatchListStatus ReadBatchListFile(const std::filesystem::path& file, BatchListContents& contents) {
@@ -67,10 +83,12 @@ BatchListStatus ReadBatchListFile(const std::filesystem::path& file, BatchListCo
     read.suppressErrors = std::atoi(header[0].c_str()) != 0 ? 1 : 0;
     if (!header[1].empty()) read.outputFolder = header[1];
     if (!header[2].empty()) read.profileDescription = header[2];
-    long count = std::strtol(header[5].c_str(), nullptr, 10);
+    const long count = std::strtol(header[5].c_str(), nullptr, 10);
+    if (count < 0) return BatchListStatus::BadEndTag;
     read.entries.clear();
     for (long i = 0; i < count; ++i) {
-        if (!ReadLine(in, line)) return BatchListStatus::BadEndTag;
+        // The end line is no entry: the count promised more lines than there are.
+        if (!ReadLine(in, line) || line == LoadResString(63243)) return BatchListStatus::BadEndTag;
         if (!line.empty()) read.entries.push_back(line);
     }
     if (!ReadLine(in, line) || line != LoadResString(63243)) return BatchListStatus::BadEndTag;
@@ -128,25 +146,18 @@ bool AcceptListName(const std::string& name) {
 
 }  // namespace
 
-bool SaveJobList(const std::string& name, const BatchListContents& displayed) {
+bool SaveJobList(const std::string& name, const BatchListContents& contents) {
     if (!AcceptListName(name)) return false;
-    BatchListContents stored = displayed;
-    ConvertJobEntries(stored.entries, false);
-    BatchListStatus status = WriteBatchListFile(name, stored);
+    BatchListStatus status = WriteBatchListFile(name, contents);
     if (status == BatchListStatus::Ok) return true;
     platform::ShowMessageBox(BatchListStatusMessage(status, name), "");
     return false;
 }
 
-bool LoadJobList(const std::string& name, BatchListContents& displayed) {
+bool LoadJobList(const std::string& name, BatchListContents& contents) {
     if (!AcceptListName(name)) return false;
-    BatchListContents read = displayed;
-    BatchListStatus status = ReadBatchListFile(name, read);
-    if (status != BatchListStatus::Ok) {
-        platform::ShowMessageBox(BatchListStatusMessage(status, name), "");
-        return false;
-    }
-    ConvertJobEntries(read.entries, true);
-    displayed = std::move(read);
-    return true;
+    BatchListStatus status = ReadBatchListFile(name, contents);
+    if (status == BatchListStatus::Ok) return true;
+    platform::ShowMessageBox(BatchListStatusMessage(status, name), "");
+    return false;
 }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 #include "app/AppSettings.h"
 #include "app/BatchList.h"
@@ -22,19 +24,27 @@ int BatchJobSucceeded = 0;
 int BatchProfileIndex = 0;
 std::string BatchOutputFolder;
 
+std::string AbsoluteFolder(const std::string& folder) {
+    if (folder.empty()) return folder;
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    if (ec) return folder;
+    std::string text = absolute.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
 namespace {
 
 bool FitsLog(const std::string& text) { return !text.empty() && text.size() < 256; }
 
 bool FitsProfileName(const std::string& text) { return text.size() >= 2 && text.size() <= 255; }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+// The runner's look-ahead: an entry that loads a profile (or an at-sign
+// entry) ends what a complete profile before it could be a template for.
+bool NextIsProfile(const std::string& next) {
+    return IsProfileEntry(next) || ClassifyJobEntry(next) == JobEntryKind::AtSign;
 }
-
-bool NamesProfileFile(const std::string& text) { return Lower(text).find(".prf") != std::string::npos; }
 
 // Text of the string table used as a format for one text argument.
 std::string FormatResString(int id, const std::string& argument) {
@@ -62,11 +72,9 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
     for (size_t i = 0; i < jobs.size() && BatchStopRequested == 0; ++i) {
         std::string text = jobs[i];
         bool fromDescription = false;
-        if (text.size() > 2 && text[0] == '*') {
-            const std::string description = text.substr(1);
-            auto found = std::find_if(profiles.begin(), profiles.end(),
-                                      [&](const BatchProfile& p) { return p.description == description; });
-            if (found == profiles.end()) {
+        if (ClassifyJobEntry(text) == JobEntryKind::Description) {
+            const BatchProfile* found = FindBatchProfile(profiles, text.substr(1));
+            if (!found) {
                 // Logged and skipped: it is no job, so it counts neither way.
                 AppendBatchLog("\nError\n");
                 AppendBatchLog(FormatResString(64102, text));
@@ -79,15 +87,14 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
         const int applicationType = EncoderSettings.applicationType;
         const bool isLast = i + 1 == jobs.size();
 
-        if (fromDescription || NamesProfileFile(text)) {
+        if (fromDescription || ClassifyJobEntry(text) == JobEntryKind::ProfilePath) {
             if (!hooks.loadProfile(text)) {
                 AppendBatchLog(LoadResString(64109) + text);
                 continue;
             }
             const bool completeJob =
                 FitsProfileName(EncoderSettings.inputFileName) && FitsProfileName(EncoderSettings.outputFileName);
-            const bool nextIsProfile =
-                !isLast && (NamesProfileFile(jobs[i + 1]) || (!jobs[i + 1].empty() && jobs[i + 1][0] == '@'));
+            const bool nextIsProfile = !isLast && NextIsProfile(jobs[i + 1]);
             if (completeJob && (isLast || nextIsProfile)) {
                 LogLoadedProfile(isLast ? 64105 : 64103, text, fromDescription);
                 if (FitsLog(EncoderSettings.inputFileName))
@@ -128,6 +135,12 @@ std::string BatchSummaryText(int succeeded, int failed) {
     return text + LoadResString(64115);
 }
 
+const BatchProfile* FindBatchProfile(const std::vector<BatchProfile>& profiles, const std::string& description) {
+    auto found = std::find_if(profiles.begin(), profiles.end(),
+                              [&](const BatchProfile& p) { return p.description == description; });
+    return found == profiles.end() ? nullptr : &*found;
+}
+
 int FindBatchProfileIndex(const std::vector<BatchProfile>& profiles, const std::string& currentDescription,
                           int fallback) {
     int index = fallback;
@@ -157,7 +170,9 @@ BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<
     BatchMode = mode;
     BatchProfileIndex = request.selectedIndex < 0 ? 0 : request.selectedIndex;
 
-    BatchOutputFolder = request.outputFolder;
+    // Made absolute at once: the log and the outputs go where the user chose,
+    // whatever the current directory becomes.
+    BatchOutputFolder = AbsoluteFolder(request.outputFolder);
     BatchLogFileName = BatchLogPathFor(BatchOutputFolder);
     std::string startProfileFailure;
     if (static_cast<size_t>(BatchProfileIndex) >= profiles.size() ||
@@ -179,6 +194,7 @@ BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<
 
     BatchCounts counts = RunBatchJobList(BatchJobList, profiles, jobOutputFolder, hooks.run);
     BatchMode = 0;
+    if (hooks.endOfBatch) hooks.endOfBatch();
     platform::MbAnswer answer = platform::ShowMessageBox(BatchSummaryText(counts.succeeded, counts.failed), "",
                                                          platform::MbButtons::YesNo, platform::MbIcon::Information);
     if (answer == platform::MbAnswer::Yes && hooks.openLog) hooks.openLog(BatchLogFileName);
@@ -213,12 +229,14 @@ void RunBatchEntry(const BatchEntryHooks& hooks) {
         PreviewHeight = EncoderSettings.verticalSize;
         if (hooks.prepareViews) hooks.prepareViews();
         PauseFlag = 0;
-        jobResult = hooks.runEncoding ? hooks.runEncoding() : 0;
-        if (BatchStopRequested == 1 && hooks.restoreViews)
-            hooks.restoreViews(UserStopFlag ? 64169 : jobResult != 0 ? 64170 : 64171);
+        jobResult = hooks.runEncoding ? hooks.runEncoding() : -1;
+        // After every job, not only after a stop: nothing may stay hidden or
+        // refuse drops once the batch is over.
+        if (hooks.restoreViews) hooks.restoreViews(UserStopFlag ? 64169 : jobResult != 0 ? 64170 : 64171);
         PauseFlag = 0;
     }
     encodingActive = 0;
+    if (hooks.relayoutViews) hooks.relayoutViews();
     FinishBatchEntry(applied, jobResult);
 }
 

@@ -42,6 +42,13 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
 // The closing question: jobs encoded, jobs failed, and whether to see the log.
 std::string BatchSummaryText(int succeeded, int failed);
 
+// The profile of that description: the first exact match, or null. The
+// dialog and the runner both find profiles by this rule.
+const BatchProfile* FindBatchProfile(const std::vector<BatchProfile>& profiles, const std::string& description);
+
+// The folder as an absolute path (relative to the current directory now).
+std::string AbsoluteFolder(const std::string& folder);
+
 // The index of the current profile among `profiles` (the last exact match), or `fallback`.
 int FindBatchProfileIndex(const std::vector<BatchProfile>& profiles, const std::string& currentDescription,
                           int fallback);
@@ -64,6 +71,8 @@ struct BatchProcessHooks {
     BatchRunHooks run;
     // Opens the log for reading after the user asked to see it.
     std::function<void(const std::string& logFile)> openLog;
+    // After the last entry: the form back, files accepted again.
+    std::function<void()> endOfBatch;
 };
 
 // Everything after the dialog's "Start": start profile, log, job list,
@@ -76,9 +85,11 @@ struct BatchEntryHooks {
     std::function<bool()> previewWindowOpen;
     int* encodingActive = nullptr;              // the view's word: 1 while any encoding runs
     std::function<bool()> applyToParameters;    // the form's values into the settings
-    std::function<void()> prepareViews;         // panes, progress panel, form hidden, dropping off
+    // Preview counters cleared, view repainted, panes, progress panel, form hidden, dropping off.
+    std::function<void()> prepareViews;
     std::function<int()> runEncoding;           // the job; its result, 0 on success
-    std::function<void(int statusTextId)> restoreViews;  // after a stop: form back, status text, dropping on
+    std::function<void(int statusTextId)> restoreViews;  // after the job: form back, status text, dropping on
+    std::function<void()> relayoutViews;        // repaint and lay out once the job is over
 };
 
 // Encodes the job the current settings describe, logs how it ended and sets

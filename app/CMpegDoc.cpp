@@ -265,6 +265,13 @@ void CMpegDoc::OnProfileDeleted(const std::string& description, const std::strin
     emit Changed();
 }
 
+void CMpegDoc::OnProfileRenamed(const std::string& path, const std::string& description) {
+    if (path.empty() || path != profilePath_) return;
+    EncoderSettings.profileDescription = description;
+    if (recentFiles_.Size() > 0) recentFiles_.Remove(0);
+    ApplyProfileTitle();
+}
+
 std::optional<std::string> CMpegDoc::AskDescription(const std::string& caption, const std::string& current) {
     CEditProfileDescDialog dialog(nullptr);
     dialog.caption = caption;

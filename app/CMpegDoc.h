@@ -53,6 +53,8 @@ public:
     bool LoadProfileFromPath(const std::string& path);
     // The profile manager deletes the file `selectedPath` of that description.
     void OnProfileDeleted(const std::string& description, const std::string& selectedPath);
+    // The profile manager renamed the profile of file `path`.
+    void OnProfileRenamed(const std::string& path, const std::string& description);
 
     bool IsModified() const { return modified_; }
     void SetModifiedFlag(bool modified);

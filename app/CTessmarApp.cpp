@@ -13,8 +13,10 @@
 
 #include "app/AppSettings.h"
 #include "app/AppStartUp.h"
+#include "app/BatchCommand.h"
 #include "app/CMainFrame.h"
 #include "app/CMpegDoc.h"
+#include "app/CProfileMgr.h"
 #include "app/RecentFileList.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
@@ -58,6 +60,8 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     ApplyCommandLine(info, arguments);
     if (!ProcessShellCommand(info)) return false;
     frame_->CreateView();
+    InstallBatchCommand(*frame_, *document_);
+    InstallProfileManagerCommand(*frame_, *document_);
     frame_->setAcceptDrops(true);
     frame_->show();
     return true;

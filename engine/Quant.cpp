@@ -41,6 +41,8 @@ struct QuantizerTables {
     alignas(16) float nonIntraDivisor[32][64];  // 4 q x weight
     alignas(16) int32_t intraHalfWeight32[64];
     alignas(16) int32_t nonIntraHalfWeight32[64];
+    alignas(16) int16_t intraRecon16[32][64];  // the recon tables as 16 bits (at most 255 x 62)
+    alignas(16) int16_t nonIntraRecon16[32][64];
 };
 
 QuantizerTables Tables;
@@ -77,6 +79,8 @@ void InitQuantizerTables() {
             Tables.nonIntraRecon[q][i] = wn * 2 * q;
             Tables.nonIntraReciprocal[q][i] = Reciprocal(4 * q * wn);
             Tables.nonIntraDivisor[q][i] = static_cast<float>(4 * q * wn);
+            Tables.intraRecon16[q][i] = static_cast<int16_t>(wi * 2 * q);
+            Tables.nonIntraRecon16[q][i] = static_cast<int16_t>(wn * 2 * q);
         }
         IntraCoefficientMask[i] = -1;
         NonIntraCoefficientMask[i] = -1;
@@ -254,7 +258,7 @@ int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m) {
     return MmxEnabled ? QuantizeNonIntraSse2(coefficients, levels, m) : QuantizeNonIntraPlain(coefficients, levels, m);
 }
 
-void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {
+void DequantizeIntraPlain(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {
     const int* recon = Tables.intraRecon[ScaleCode(m)];
     const bool mpeg1 = EncoderSettings.mpeg1 != 0;
     const int p = std::clamp(dcPrecision, 0, 3);
@@ -272,7 +276,7 @@ void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecisi
     if (!mpeg1 && (sum & 1) == 0) coefficients[63] ^= 1;
 }
 
-void DequantizeNonIntra(const int16_t* levels, int16_t* coefficients, int m) {
+void DequantizeNonIntraPlain(const int16_t* levels, int16_t* coefficients, int m) {
     const int* recon = Tables.nonIntraRecon[ScaleCode(m)];
     const bool mpeg1 = EncoderSettings.mpeg1 != 0;
     int sum = 0;
@@ -287,4 +291,100 @@ void DequantizeNonIntra(const int16_t* levels, int16_t* coefficients, int m) {
         sum += value;
     }
     if (!mpeg1 && (sum & 1) == 0) coefficients[63] ^= 1;
+}
+
+namespace {
+
+// Products of 16-bit factors as two vectors of 32-bit values.
+inline void Multiply(__m128i a, __m128i b, __m128i* lo, __m128i* hi) {
+    const __m128i low = _mm_mullo_epi16(a, b), high = _mm_mulhi_epi16(a, b);
+    *lo = _mm_unpacklo_epi16(low, high);
+    *hi = _mm_unpackhi_epi16(low, high);
+}
+
+// value / 2^shift, rounded toward zero as the integer division does.
+inline __m128i DivideTowardZero(__m128i value, int shift) {
+    const __m128i bias = _mm_and_si128(_mm_srai_epi32(value, 31), _mm_set1_epi32((1 << shift) - 1));
+    return _mm_srai_epi32(_mm_add_epi32(value, bias), shift);
+}
+
+// Oddification (MPEG-1) or nothing, then saturation to -2048..2047, on eight
+// values; returns them as 16 bits and adds them to *sum.
+inline __m128i Finish(__m128i lo, __m128i hi, bool mpeg1, __m128i* sum) {
+    __m128i v = _mm_packs_epi32(lo, hi);  // |value| < 2^27 / 16: saturating keeps every value past the range outside it
+    if (mpeg1) {
+        // An even non-zero value steps one toward zero.
+        const __m128i one = _mm_set1_epi16(1);
+        const __m128i even = _mm_cmpeq_epi16(_mm_and_si128(v, one), _mm_setzero_si128());
+        const __m128i nonZero = _mm_xor_si128(_mm_cmpeq_epi16(v, _mm_setzero_si128()), _mm_set1_epi16(-1));
+        const __m128i negative = _mm_srai_epi16(v, 15);
+        // toward zero: -1 for positive, +1 for negative values
+        const __m128i step = _mm_or_si128(_mm_andnot_si128(negative, _mm_set1_epi16(-1)), _mm_and_si128(negative, one));
+        v = _mm_add_epi16(v, _mm_and_si128(_mm_and_si128(even, nonZero), step));
+    }
+    v = _mm_min_epi16(_mm_max_epi16(v, _mm_set1_epi16(-2048)), _mm_set1_epi16(2047));
+    *sum = _mm_add_epi16(*sum, v);
+    return v;
+}
+
+inline bool SumIsEven(__m128i sum) {
+    // Only the parity counts: the low bits of a 16-bit wrapped sum carry it.
+    sum = _mm_xor_si128(sum, _mm_srli_si128(sum, 8));
+    sum = _mm_xor_si128(sum, _mm_srli_si128(sum, 4));
+    sum = _mm_xor_si128(sum, _mm_srli_si128(sum, 2));
+    return (_mm_cvtsi128_si32(sum) & 1) == 0;
+}
+
+}  // namespace
+
+void DequantizeIntraSse2(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {
+    const int16_t* recon = Tables.intraRecon16[ScaleCode(m)];
+    const bool mpeg1 = EncoderSettings.mpeg1 != 0;
+    const int p = std::clamp(dcPrecision, 0, 3);
+    const int dc = Saturate(levels[0] * (1 << (3 - p)));
+    __m128i sum = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) {
+        __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + i));
+        if (i == 0) l = _mm_insert_epi16(l, 0, 0);  // the DC coefficient is set below
+        __m128i lo, hi;
+        Multiply(l, _mm_load_si128(reinterpret_cast<const __m128i*>(recon + i)), &lo, &hi);
+        const __m128i v = Finish(DivideTowardZero(lo, 4), DivideTowardZero(hi, 4), mpeg1, &sum);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(coefficients + i), v);
+    }
+    coefficients[0] = static_cast<int16_t>(dc);
+    if (!mpeg1 && SumIsEven(sum) == ((dc & 1) == 0)) coefficients[63] ^= 1;
+}
+
+void DequantizeNonIntraSse2(const int16_t* levels, int16_t* coefficients, int m) {
+    const int16_t* recon = Tables.nonIntraRecon16[ScaleCode(m)];
+    const bool mpeg1 = EncoderSettings.mpeg1 != 0;
+    __m128i sum = _mm_setzero_si128(), outside = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + i));
+        outside = _mm_or_si128(outside, _mm_or_si128(_mm_cmpgt_epi16(l, _mm_set1_epi16(16383)),
+                                                     _mm_cmplt_epi16(l, _mm_set1_epi16(-16383))));
+        // 2 level + sign(level): 0 stays 0.
+        const __m128i sign = _mm_sub_epi16(_mm_setzero_si128(), _mm_cmpgt_epi16(l, _mm_setzero_si128()));
+        const __m128i t = _mm_add_epi16(_mm_add_epi16(l, l), _mm_or_si128(sign, _mm_srai_epi16(l, 15)));
+        __m128i lo, hi;
+        Multiply(t, _mm_load_si128(reinterpret_cast<const __m128i*>(recon + i)), &lo, &hi);
+        const __m128i v = Finish(DivideTowardZero(lo, 5), DivideTowardZero(hi, 5), mpeg1, &sum);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(coefficients + i), v);
+    }
+    // Levels whose doubling leaves 16 bits (never the quantiser's): the plain form.
+    if (_mm_movemask_epi8(outside)) {
+        DequantizeNonIntraPlain(levels, coefficients, m);
+        return;
+    }
+    if (!mpeg1 && SumIsEven(sum)) coefficients[63] ^= 1;
+}
+
+void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {
+    if (MmxEnabled) DequantizeIntraSse2(levels, coefficients, dcPrecision, m);
+    else DequantizeIntraPlain(levels, coefficients, dcPrecision, m);
+}
+
+void DequantizeNonIntra(const int16_t* levels, int16_t* coefficients, int m) {
+    if (MmxEnabled) DequantizeNonIntraSse2(levels, coefficients, m);
+    else DequantizeNonIntraPlain(levels, coefficients, m);
 }

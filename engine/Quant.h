@@ -37,3 +37,8 @@ int QuantizeNonIntraSse2(const int16_t* coefficients, int16_t* levels, int m);
 // saturation and mismatch control, by EncoderSettings.mpeg1.
 void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m);
 void DequantizeNonIntra(const int16_t* levels, int16_t* coefficients, int m);
+// The forms behind them, as for the quantisers.
+void DequantizeIntraPlain(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m);
+void DequantizeIntraSse2(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m);
+void DequantizeNonIntraPlain(const int16_t* levels, int16_t* coefficients, int m);
+void DequantizeNonIntraSse2(const int16_t* levels, int16_t* coefficients, int m);

@@ -70,10 +70,10 @@ int ProbeAvi(const std::string& path, AviInfoTexts* info, bool store, bool brows
         if (info) AviFormatFileInfo(info);
         if (AviHasVideoStream()) {
             if (store) {
-                if (BatchMode < 2) {
-                    InputFirstFrame = AviGetVideoStartFrame();
-                    InputEndFrame = AviGetVideoEndFrame();
-                }
+                // In a quiet batch too: each AVI file of the list is encoded
+                // over its own frames, not over a range left by another file.
+                InputFirstFrame = AviGetVideoStartFrame();
+                InputEndFrame = AviGetVideoEndFrame();
                 InputFrameWidth = AviGetFrameWidth();
                 InputFrameHeight = AviGetFrameHeight();
             }

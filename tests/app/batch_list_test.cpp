@@ -93,6 +93,12 @@ TEST(BatchListTest, DamagedFilesChangeNothing) {
     std::string tooMany = text;
     tooMany.replace(tooMany.find("\n3\n"), 3, "\n2000000000\n");
     expectStatus(tooMany, BatchListStatus::BadEndTag);
+    std::string negative = text;
+    negative.replace(negative.find("\n3\n"), 3, "\n-1\n");
+    expectStatus(negative, BatchListStatus::BadEndTag);
+    std::string oneMore = text;
+    oneMore.replace(oneMore.find("\n3\n"), 3, "\n4\n");
+    expectStatus(oneMore + "ZRN BATCH LIST FILE END\n", BatchListStatus::BadEndTag);
     std::string tooFew = text;
     tooFew.replace(tooFew.find("\n3\n"), 3, "\n2\n");
     expectStatus(tooFew, BatchListStatus::BadEndTag);
@@ -108,13 +114,20 @@ TEST(BatchListTest, DamagedFilesChangeNothing) {
 }
 
 TEST(BatchListTest, EntryFormsAndNames) {
-    std::vector<std::string> entries = {"*My profile", "/clips/a.avi", "/p/x.prf", "@next", "*Old.AVI"};
+    std::vector<std::string> entries = {"*My profile", "/clips/a.avi", "/p/x.prf", "@next", "*Old.AVI",
+                                        "CLIP.AVI",    "clips/CLIP.AVI", "profiles/job.prf", "/P/Y.PRF", "*a"};
     ConvertJobEntries(entries, true);
-    EXPECT_EQ(entries, (std::vector<std::string>{" My profile", "     /clips/a.avi", " /p/x.prf", " @next",
-                                                 " Old.AVI"}));
+    EXPECT_EQ(entries, (std::vector<std::string>{" My profile", "     /clips/a.avi", " /p/x.prf", "     @next",
+                                                 " Old.AVI", "     CLIP.AVI", "     clips/CLIP.AVI",
+                                                 " profiles/job.prf", " /P/Y.PRF", " a"}));
     ConvertJobEntries(entries, false);
-    // Paths of profiles survive the round trip; only ".avi" in lower case marks an AVI entry.
-    EXPECT_EQ(entries, (std::vector<std::string>{"*My profile", "/clips/a.avi", "/p/x.prf", "@next", "*Old.AVI"}));
+    // Every kind survives the round trip; descriptions keep their "*".
+    EXPECT_EQ(entries, (std::vector<std::string>{"*My profile", "/clips/a.avi", "/p/x.prf", "@next", "*Old.AVI",
+                                                 "CLIP.AVI", "clips/CLIP.AVI", "profiles/job.prf", "/P/Y.PRF", "*a"}));
+    EXPECT_EQ(ClassifyJobEntry("clips/CLIP.AVI"), JobEntryKind::Avi);
+    EXPECT_EQ(ClassifyJobEntry("*Old.AVI"), JobEntryKind::Description);
+    EXPECT_EQ(ClassifyJobEntry("profiles/job.PRF"), JobEntryKind::ProfilePath);
+    EXPECT_EQ(ClassifyJobEntry("/clips/a.avi.txt"), JobEntryKind::Other);
 
     EXPECT_EQ(CheckBatchListName(std::string(256, 'a')), 63238);
     EXPECT_EQ(CheckBatchListName(std::string(255, 'a')), 0);
@@ -126,11 +139,11 @@ TEST(BatchListTest, DialogSaveAndLoad) {
     platform::ScriptedMessageBoxes boxes;
     BatchListContents shown;
     shown.outputFolder = "/out";
-    shown.entries = {" Profile", "     /in/a.avi"};
+    shown.entries = {"*Profile", "/in/a.avi", "profiles/job.prf"};
     const std::string name = (dir / "jobs.btc").string();
     ASSERT_TRUE(SaveJobList(name, shown));
     EXPECT_EQ(LastBatchListPath, name);
-    EXPECT_NE(testsupport::ReadFile(name).find("\n2\n*Profile\n/in/a.avi\n"), std::string::npos);
+    EXPECT_NE(testsupport::ReadFile(name).find("\n3\n*Profile\n/in/a.avi\nprofiles/job.prf\n"), std::string::npos);
 
     BatchListContents loaded;
     ASSERT_TRUE(LoadJobList(name, loaded));

@@ -135,6 +135,18 @@ TEST_F(BatchRunnerTest, ProfilesThatCannotBeUsed) {
               "in the job list and can't be used \nas a template for the next AVI files.\n\n");
 }
 
+TEST_F(BatchRunnerTest, EntryKindsIgnoreCase) {
+    profiles_.push_back({"T", "/p/template.prf"});
+    // A one-letter description is looked up like any other; an unknown one is
+    // skipped without a count, and upper-case extensions are recognised.
+    BatchCounts counts = Run({"*x", "*T", "/in/X.AVI", "/P/COMPLETE.PRF"});
+    EXPECT_EQ(counts.succeeded, 1);
+    EXPECT_EQ(counts.failed, 0);  // the profile file the fake loader does not know is only logged
+    EXPECT_EQ(calls_, (std::vector<std::string>{"profile /p/template.prf", "input /in/X.AVI -> /out/",
+                                                "run /in/X.AVI", "stats", "profile /P/COMPLETE.PRF"}));
+    EXPECT_EQ(Log().rfind("\nError\nCan't find required profile\n *x \nin the profile list\n\n", 0), 0u);
+}
+
 TEST_F(BatchRunnerTest, StopRequestEndsTheRun) {
     stopAfterRuns_ = 2;
     BatchCounts counts = Run({"*Template", "/in/a.avi", "/in/b.avi", "/in/c.avi", "/in/d.avi"});
@@ -167,7 +179,8 @@ TEST_F(BatchRunnerTest, WholeProcessWithSummary) {
     request.outputFolder = dir_.path().string();
     std::string opened;
     int modeDuringRun = -1;
-    BatchProcessHooks hooks{hooks_, [&](const std::string& log) { opened = log; }};
+    int ends = 0;
+    BatchProcessHooks hooks{hooks_, [&](const std::string& log) { opened = log; }, [&] { ++ends; }};
     hooks.run.runEntry = [&] {
         modeDuringRun = BatchMode;
         hooks_.runEntry();
@@ -176,6 +189,7 @@ TEST_F(BatchRunnerTest, WholeProcessWithSummary) {
     EXPECT_EQ(counts.succeeded, 1);
     EXPECT_EQ(counts.failed, 1);
     EXPECT_EQ(modeDuringRun, 2);
+    EXPECT_EQ(ends, 1);
     EXPECT_EQ(BatchMode, 0);
     EXPECT_EQ(BatchLogFileName, (dir_.path() / "message.log").string());
     EXPECT_EQ(opened, BatchLogFileName);
@@ -188,6 +202,24 @@ TEST_F(BatchRunnerTest, WholeProcessWithSummary) {
     EXPECT_EQ(boxes.Texts()[0],
               "Batch process completed.\n\n1 file encoded successfully.\n 1 file failed to encode.\n "
               "\nWould you like to view detail for\nbatch process?");
+
+    // A relative folder names the folder below the current directory, made absolute before anything runs.
+    {
+        boxes.Clear();
+        boxes.Answer(platform::MbAnswer::No);
+        const std::filesystem::path previous = std::filesystem::current_path();
+        std::filesystem::create_directory(dir_.path() / "rel");
+        std::filesystem::current_path(dir_.path());
+        request.outputFolder = "rel";
+        BatchJobList = {"/in/a.avi"};
+        RunBatchProcess(request, profiles_, hooks);
+        std::filesystem::current_path(previous);
+        EXPECT_EQ(BatchOutputFolder, (dir_.path() / "rel").string());
+        EXPECT_EQ(BatchLogFileName, (dir_.path() / "rel" / "message.log").string());
+        EXPECT_TRUE(std::filesystem::exists(dir_.path() / "rel" / "message.log"));
+        request.outputFolder = dir_.path().string();
+        BatchLogFileName = (dir_ / "message.log").string();
+    }
 
     // A start profile that cannot be read is logged after the log's opening lines.
     boxes.Clear();
@@ -232,11 +264,12 @@ TEST_F(BatchRunnerTest, OneBatchJobThroughTheView) {
     EXPECT_EQ(encodingActive, 0);
     EXPECT_EQ(PreviewWidth, 480);
     EXPECT_EQ(PreviewHeight, 576);
-    EXPECT_EQ(statusText, -1);  // the form stays hidden for the next job
+    EXPECT_EQ(statusText, 64171);  // the form comes back after every job
 
     result = 3;
     RunBatchEntry(hooks);
     EXPECT_EQ(BatchJobSucceeded, 0);
+    EXPECT_EQ(statusText, 64170);
 
     // A stop during the job brings the form back with the matching status.
     hooks.runEncoding = [&] {

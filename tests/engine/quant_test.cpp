@@ -345,3 +345,40 @@ TEST(Quantizer, SimdFormsMatchPlainForms) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Dequantizer, SimdFormsMatchPlainForms) {
+    std::mt19937 random(77);
+    std::uniform_int_distribution<int> weight(1, 255), any(-32768, 32767), usual(-2048, 2047), small(-8, 8);
+    for (int round = 0; round < 16; ++round) {
+        std::array<int, 64> intra, nonIntra;
+        for (int i = 0; i < 64; ++i) {
+            intra[i] = round % 3 == 0 ? kDefaultIntra[i] : weight(random);
+            nonIntra[i] = round % 3 == 1 ? 16 : weight(random);
+        }
+        UseMatrices(round % 2 == 0, intra, nonIntra);
+        for (int m = 2; m <= 62; m += 2) {
+            for (int kind = 0; kind < 3; ++kind) {
+                Block in;
+                for (auto& c : in) {
+                    const int v = kind == 0 ? small(random) : kind == 1 ? usual(random) : any(random);
+                    c = static_cast<int16_t>(random() % 3 == 0 ? 0 : v);
+                }
+                SCOPED_TRACE(testing::Message() << "round " << round << " m " << m << " kind " << kind);
+                Block plain, simd;
+                for (int precision = 0; precision < 4; ++precision) {
+                    DequantizeIntraPlain(in.data(), plain.data(), precision, m);
+                    DequantizeIntraSse2(in.data(), simd.data(), precision, m);
+                    EXPECT_EQ(simd, plain);
+                }
+                DequantizeNonIntraPlain(in.data(), plain.data(), m);
+                DequantizeNonIntraSse2(in.data(), simd.data(), m);
+                EXPECT_EQ(simd, plain);
+            }
+        }
+    }
+    UseMatrices(false, kDefaultIntra, Flat(16));
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+// The profile manager from the window: summaries, Make Copy, Rename and
+// Delete, checked against the files and the profile reader.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QInputDevice>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include "app/AppSettings.h"
+#include "app/CMainFrame.h"
+#include "app/CMpegDoc.h"
+#include "app/CProfileMgr.h"
+#include "app/CTessmarApp.h"
+#include "app/ProfileList.h"
+#include "job/EncoderSettings.h"
+#include "job/Profile.h"
+#include "job/RunState.h"
+#include "platform/MessageBox.h"
+#include "tests/app/frame_util.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The key events make Qt register a keyboard device, which the application
+// unregisters when it goes: the list of devices is made first so that it is
+// still there at that moment.
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "app_dialog_test";
+    static char* argv[] = {name, nullptr};
+    static const bool devicesFirst = !QInputDevice::devices().isEmpty();
+    (void)devicesFirst;
+    static QApplication app(argc, argv);
+    return app;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+// The lines in which two texts differ, as "a|b".
+std::vector<std::string> Differences(const std::string& a, const std::string& b) {
+    std::vector<std::string> x = Lines(a), y = Lines(b), out;
+    EXPECT_EQ(x.size(), y.size());
+    for (size_t i = 0; i < std::min(x.size(), y.size()); ++i)
+        if (x[i] != y[i]) out.push_back(x[i] + "|" + y[i]);
+    return out;
+}
+
+// What the main profile reader makes of a file, written out again.
+std::string Reread(const std::string& path, const fs::path& scratch) {
+    ReadProfile(path.c_str());
+    EXPECT_EQ(ProfileLoaded, 1) << path;
+    EncoderSettings.profileDescription.clear();
+    EXPECT_EQ(WriteProfile(scratch.c_str()), 0);
+    return testsupport::ReadFile(scratch);
+}
+
+class ProfileManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        previous_ = fs::current_path();
+        fs::current_path(dir_.path());
+        RunState = 1;
+        PauseFlag = 0;
+        app_ = std::make_unique<CTessmarApp>();
+        ASSERT_TRUE(app_->InitInstance({}));
+        // "Sport": MPEG-1 at 1,152,000 bit/s, 29.97 frames/s, 224 kbit/s stereo at 48 kHz.
+        ReadProfile("+");
+        EncoderSettingsRecord& e = EncoderSettings;
+        e.profileDescription = "Sport";
+        e.mpeg1 = 1;
+        e.bitRate = 1152000;
+        e.frameRateCode = 4;
+        e.audioBitRate = 224;
+        e.audioMode = 1;
+        e.audioSampleRate = 48000;
+        sport_ = ProfileDirectory + "PRF1.PRF";
+        ASSERT_EQ(WriteProfile(sport_.c_str()), 0);
+        e.profileDescription = "Variable";
+        e.rateControl = 2;
+        e.audioSampleRate = 44100;
+        variable_ = ProfileDirectory + "PRF2.PRF";
+        ASSERT_EQ(WriteProfile(variable_.c_str()), 0);
+        ReadProfile("+");
+    }
+    void TearDown() override {
+        app_.reset();
+        fs::current_path(previous_);
+    }
+    // Opens the manager and runs `act` in it; the manager is closed afterwards.
+    void InManager(std::function<void(QWidget*)> act) {
+        QTimer::singleShot(0, [act] {
+            QWidget* manager = QApplication::activeModalWidget();
+            ASSERT_NE(manager, nullptr);
+            ASSERT_EQ(manager->objectName(), "169");
+            act(manager);
+            if (manager->isVisible()) manager->findChild<QPushButton*>("2")->click();
+        });
+        QAction* command = app_->MainFrame()->findChild<QAction*>("32797");
+        ASSERT_TRUE(command && command->isEnabled());
+        command->trigger();
+    }
+    static std::string Text(QWidget* manager, const char* id) {
+        return manager->findChild<QLabel*>(id)->text().toStdString();
+    }
+    static void Select(QWidget* manager, const char* description) {
+        auto* list = manager->findChild<QListWidget*>("1129");
+        auto found = list->findItems(description, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << description;
+        list->setCurrentItem(found.front());
+    }
+    static void Menu(QWidget* manager, int id) { manager->findChild<QAction*>(QString::number(id))->trigger(); }
+
+    testsupport::TempDir dir_;
+    fs::path previous_;
+    platform::ScriptedMessageBoxes boxes_;
+    std::unique_ptr<CTessmarApp> app_;
+    std::string sport_, variable_;
+};
+
+TEST_F(ProfileManagerTest, SummariesCopyRenameDelete) {
+    const std::string original = testsupport::ReadFile(sport_);
+    const std::string copy = ProfileDirectory + "PRF3.PRF";
+    std::string copied;
+    InManager([&](QWidget* manager) {
+        Select(manager, "Sport");
+        EXPECT_EQ(Text(manager, "1122"), "Video Stream: MPEG-1 Video");
+        EXPECT_EQ(Text(manager, "1116"), "Frame Rate: 29.97");
+        EXPECT_EQ(Text(manager, "1119"), "Data Rate: 1362 kbits/sec");
+        EXPECT_EQ(Text(manager, "1120"), "Video: 1125 kbits/sec");
+        EXPECT_EQ(Text(manager, "1121"), "Audio: 224 kbits/sec");
+        EXPECT_EQ(Text(manager, "1117"), "MPEG Audio (Layer2)");
+        EXPECT_EQ(Text(manager, "1118"), " 48 kHz, Stereo");
+        Select(manager, "Variable");
+        EXPECT_EQ(Text(manager, "1119"), "Data Rate: Variable Bitrate");
+        EXPECT_EQ(Text(manager, "1120"), "Video: Variable Bitrate");
+        EXPECT_EQ(Text(manager, "1118"), " 44.1 kHz, Stereo");
+
+        Select(manager, "Sport");
+        Menu(manager, 32799);  // Make Copy
+        copied = testsupport::ReadFile(copy);
+        EXPECT_EQ(Differences(original, copied), std::vector<std::string>{"Sport|Copy of Sport"});
+        Select(manager, "Copy of Sport");
+        frametest::AnswerDescriptionDialog({"Variable", "Sport renamed"});  // a taken description first
+        Menu(manager, 32800);  // Rename
+    });
+    ASSERT_TRUE(fs::exists(copy));
+    EXPECT_EQ(testsupport::ReadFile(sport_), original);
+    // Rename touches the description line only.
+    EXPECT_EQ(Differences(copied, testsupport::ReadFile(copy)),
+              std::vector<std::string>{"Copy of Sport|Sport renamed"});
+    EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"There is an existing profile description that matches this "
+                                                       "entry.\nCannot enter duplicate profile description."});
+    // The copy loads into the same settings as the original, every section included.
+    EXPECT_EQ(Reread(copy, dir_ / "a.prf"), Reread(sport_, dir_ / "b.prf"));
+    ReadProfile(copy.c_str());
+    EXPECT_EQ(EncoderSettings.profileDescription, "Sport renamed");
+    BuildProfileList();
+    EXPECT_EQ(ProfileDescriptionList, (std::vector<std::string>{"Sport", "Variable", "Sport renamed"}));
+
+    // Delete: asked first, the file goes; a file already gone is reported and stays listed.
+    boxes_.Clear();
+    InManager([&](QWidget* manager) {
+        Select(manager, "Sport renamed");
+        boxes_.Answer(platform::MbAnswer::Ok);
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QApplication::sendEvent(manager->findChild<QListWidget*>("1129"), &del);
+        EXPECT_FALSE(fs::exists(copy));
+        EXPECT_EQ(manager->findChild<QListWidget*>("1129")->count(), 2);
+        EXPECT_EQ(manager->findChild<QListWidget*>("1129")->currentItem()->text(), "Variable");
+
+        fs::remove(variable_);
+        boxes_.Answer(platform::MbAnswer::Ok);
+        manager->findChild<QPushButton*>("1115")->click();
+        EXPECT_EQ(manager->findChild<QListWidget*>("1129")->count(), 2);
+    });
+    ASSERT_EQ(boxes_.Texts().size(), 3u);
+    EXPECT_EQ(boxes_.Texts()[0], "Are you sure you want to delete profile?");
+    EXPECT_EQ(boxes_.Texts()[2].rfind("Failed to delete profile file: \n" + variable_, 0), 0u);
+}
+
+}  // namespace
