@@ -11,12 +11,11 @@
 #include "job/EncoderSettings.h"
 #include "job/JobUtil.h"
 #include "job/Report.h"
+#include "mux/lib/StreamTables.h"
 #include "platform/Format.h"
 
 AudioEncoderState Audio;
 AudioPcmSourceFn AudioPcmSource = AviGetAudioData;
-
-const int AudioBitrateTable[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
 
 namespace {
 
@@ -54,7 +53,7 @@ void ResetWorkingState() {
 
 int AudioBitrateIndexOf(int bitRate) {
     for (int i = 1; i < 15; i++)
-        if (AudioBitrateTable[i] == bitRate) return i;
+        if (static_cast<int>(muxtables::Layer2Kbps[i]) == bitRate) return i;
     return -1;
 }
 

@@ -103,7 +103,6 @@ int EncodeAudioFrame();
 int FinishAudioEncoder();
 // Index in the bit-rate table, or -1 for a rate not listed.
 int AudioBitrateIndexOf(int bitRate);
-extern const int AudioBitrateTable[15];
 
 void PutAudioBits(AudioBitStream& stream, uint32_t value, int n);
 void PutAudioBit(AudioBitStream& stream, int bit);

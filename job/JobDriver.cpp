@@ -202,6 +202,11 @@ int MultiplexStreams() {
         if (UserStopFlag) {
             JobReport(63523, 63524, 63522, MbIcon::Stop, MessageOwnerWindow);
         } else if (!MuxMessageText.empty() && MuxMessageText.size() < 500) {
+            // The user knows the output by its own name, not by the one it was written under.
+            if (written != target)
+                for (size_t at = MuxMessageText.find(written); at != std::string::npos;
+                     at = MuxMessageText.find(written, at + target.size()))
+                    MuxMessageText.replace(at, written.size(), target);
             const std::string text = platform::Format(LoadResString(63517), MuxMessageText.c_str());
             if (BatchMode >= 2)
                 WriteBatchLogMessage(text);

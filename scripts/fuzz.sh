@@ -21,6 +21,14 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTESSMAR_BUILD_FUZZ=ON -DTESSMAR_BUILD_BENCH=OFF \
     "${launcher[@]}" >/dev/null
+# The targets' work folders go into one folder of this run: a target that
+# ends on a crash, a hang or a signal skips its own clean-up.
+shm=/dev/shm
+[ -d "$shm" ] && [ -w "$shm" ] || shm=${TMPDIR:-/tmp}
+work=$(mktemp -d "$shm/tessmar-fuzz-run.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export TESSMAR_FUZZ_WORK=$work
+
 programs=()
 for t in "${targets[@]}"; do programs+=("fuzz_$t"); done
 cmake --build build-fuzz -j "${FUZZ_BUILD_JOBS:-$(nproc)}" --target fuzz_seed_maker "${programs[@]}"

@@ -154,4 +154,6 @@ public:
     uint64_t currentVideoTime = 0;
     uint64_t currentAudioTime = 0;
     int32_t audioStarvation = 100;
+    // Peak rate of a variable-rate video stream (400 bit/s units), measured before the run; 0 when none.
+    uint32_t measuredVideoRate = 0;
 };

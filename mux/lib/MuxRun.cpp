@@ -103,13 +103,29 @@ private:
     std::vector<uint8_t> unit_;
 };
 
+// The pack engines' decoder buffers must each take a whole packet, and the system
+// header's 13-bit fields must name them; other sizes would leave a stream that can
+// never be sent, with the output growing on padding alone.
+bool PackBuffersUsable(const MuxSession& s, const MuxPackEngine& engine)
+{
+    constexpr int32_t Largest = 8191;
+    const int64_t packet = engine.geometry.packetSize;
+    const int32_t video = s.Option(3);
+    const int32_t audio = s.Option(2);
+    return video >= 1 && video <= Largest && audio >= 1 && audio <= Largest && (int64_t{video} - 3) * 1024 >= packet &&
+           (int64_t{audio} - 3) * 128 >= packet;
+}
+
 int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const char* outputFile,
             MuxProgressFunction progress)
 {
     File video(videoFile != nullptr ? std::fopen(videoFile, "rb") : nullptr);
     if (!video) return MuxErrRead;
     // A variable-rate stream names no rate in its header: the engine gets the measured one.
-    if (s.systemEngine) s.systemEngine->SetMeasuredVideoRate(MeasureVariableVideoRate(video.get()));
+    const uint32_t measuredRate = MeasureVariableVideoRate(video.get());
+    if (s.systemEngine) s.systemEngine->SetMeasuredVideoRate(measuredRate);
+    if (s.packEngine) s.packEngine->measuredVideoRate = measuredRate;
+    if (s.dvdEngine) s.dvdEngine->measuredVideoRate = measuredRate;
     VideoUnitReader units(video.get());
     bool videoEnded = false;
     int32_t status = units.Start(videoEnded);
@@ -123,6 +139,9 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     const int32_t type = s.Option(0);
     // A type never set or out of range would leave an empty output behind as a success.
     if (type < MuxTypeMpeg1System || type > MuxTypeSvcd) return MuxErrParameterValue;
+    const MuxPackEngine* packEngine = type == MuxTypeDvdVolume ? s.dvdEngine.get() : s.packEngine;
+    if (type != MuxTypeMpeg1System && type != MuxTypeVideoCd && packEngine && !PackBuffersUsable(s, *packEngine))
+        return MuxErrParameterValue;
     const bool dvdFolder = type == MuxTypeDvdVolume && (s.Option(11) & 6) != 0;
     status = MuxAddSink(dvdFolder ? MuxSinkDvdFolder : MuxSinkFile, outputFile);
     if (status != 0) return status;

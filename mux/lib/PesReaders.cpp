@@ -3,6 +3,7 @@
 #include "mux/lib/StreamTables.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
+#include "mux/lib/VideoPeakRate.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
 
@@ -240,8 +241,10 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         } else {
             video->rateNum = video->rateDen = video->ticksPerPicture = 1;
         }
-        const uint32_t bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
+        uint32_t bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
         if ((data[10] & 0x20) == 0) return MuxErrVideoStream;
+        // The variable-rate code is no rate: the stream's measured peak stands in for it.
+        if (bitRate == VariableBitRateCode && engine_.measuredVideoRate != 0) bitRate = engine_.measuredVideoRate;
         video->byteRate = bitRate * 50;
         video->vbvBytes = settingsVbvBytes;
         video->profileCode = settingsProfileCode;

@@ -112,6 +112,12 @@ int64_t ProgramMuxEngine::LookAheadClock() const
 uint32_t ProgramMuxEngine::WriteProgramPackHeader(uint8_t* buffer)
 {
     clockReference = LookAheadClock();
+    // The pack's bytes up to its clock reference already arrive at the rate its header names.
+    if (bytesWritten > bytesAtClockReference && nextMuxRate != currentMuxRate && currentMuxRate > 0 && nextMuxRate > 0) {
+        constexpr double Lead = 8.0;
+        clockReference += static_cast<int64_t>(Lead * 27000000.0 / 50.0 *
+                                               (1.0 / nextMuxRate - 1.0 / currentMuxRate));
+    }
     bytesAtClockReference = bytesWritten;
     return packwriters::WriteProgramPackHeader(buffer, static_cast<uint64_t>(clockReference), nextMuxRate);
 }

@@ -191,6 +191,7 @@ TEST_F(BatchDialogTest, JobListChecksKeysAndFiles) {
         EXPECT_EQ(list->currentRow(), 2);
         EXPECT_EQ(Shown(batch), (std::vector<std::string>{" Template", "     " + clips + "/a.avi",
                                                            "     " + clips + "/X.AVI"}));
+        batch->grab().save(QString::fromStdString((previous_ / "batch_dialog.png").string()));  // for a look by eye
         const std::string saved = (dir_ / "jobs.btc").string();
         SaveList(batch, saved);
         const std::string text = testsupport::ReadFile(saved);

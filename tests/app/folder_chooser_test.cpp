@@ -108,6 +108,8 @@ TEST_F(FolderChooserTest, NewFoldersAndRenames) {
     Tree(dialog)->setCurrentItem(created);
     dialog.findChild<QPushButton*>("1")->click();
     EXPECT_EQ(dialog.ChosenPath(), work + "/Holiday");
+    dialog.show();
+    dialog.grab().save(QString::fromStdString((fs::current_path() / "folder_chooser.png").string()));  // for a look
 }
 
 }  // namespace

@@ -145,6 +145,7 @@ TEST_F(ProfileManagerTest, SummariesCopyRenameDelete) {
         EXPECT_EQ(Text(manager, "1121"), "Audio: 224 kbits/sec");
         EXPECT_EQ(Text(manager, "1117"), "MPEG Audio (Layer2)");
         EXPECT_EQ(Text(manager, "1118"), " 48 kHz, Stereo");
+        manager->grab().save(QString::fromStdString((previous_ / "profile_manager.png").string()));  // for a look
         Select(manager, "Variable");
         EXPECT_EQ(Text(manager, "1119"), "Data Rate: Variable Bitrate");
         EXPECT_EQ(Text(manager, "1120"), "Video: Variable Bitrate");

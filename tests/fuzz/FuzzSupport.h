@@ -23,8 +23,13 @@ inline const std::filesystem::path& WorkDir();
 namespace detail {
 inline std::filesystem::path MakeWorkDir() {
     // Memory-backed when possible: the writers sync every file, which a disk makes slow.
+    // scripts/fuzz.sh names a folder of its own, which it removes however a target ends.
+    const char* own = std::getenv("TESSMAR_FUZZ_WORK");
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : tmp && *tmp ? tmp : "/tmp";
+    std::string base = own && *own                              ? own
+                       : std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
+                       : tmp && *tmp                              ? tmp
+                                                                  : "/tmp";
     std::string pattern = base + "/tessmar-fuzz-XXXXXX";
     if (!::mkdtemp(pattern.data())) std::abort();
     std::atexit([] {

@@ -40,10 +40,12 @@ bool Ffmpeg(const std::string& arguments, const fs::path& output) {
     return true;
 }
 
-// Length of the video (four bytes, big-endian), the video, the audio.
-std::string Paired(const std::string& video, const std::string& audio) {
-    std::string out(4, '\0');
-    for (int i = 0; i < 4; ++i) out[size_t(i)] = char(video.size() >> (24 - 8 * i));
+// The multiplexer targets' mode byte, the length of the video (four bytes,
+// big-endian), the video, the audio.
+std::string Paired(char mode, const std::string& video, const std::string& audio) {
+    std::string out(5, '\0');
+    out[0] = mode;
+    for (int i = 0; i < 4; ++i) out[size_t(i) + 1] = char(video.size() >> (24 - 8 * i));
     return out + video + audio;
 }
 
@@ -97,15 +99,24 @@ int main(int argc, char** argv) {
                    Ffmpeg("-f lavfi -i testsrc=size=352x288:rate=25 -frames:v 2 -c:v mpeg1video -b:v 1150k "
                           "-minrate 1150k -maxrate 1150k -bufsize 327680",
                           work / "vcd.m1v") &&
+                   Ffmpeg("-f lavfi -i testsrc=size=64x48:rate=25 -frames:v 4 -c:v mpeg2video -b:v 600k -g 3 -bf 1",
+                          work / "small.m2v") &&
                    Ffmpeg("-f lavfi -i sine=frequency=1000:sample_rate=44100 -t 0.1 -ac 2 -c:a mp2 -b:a 224k -f mp2",
                           work / "a.mp2");
     if (streams) {
         const std::string audio = Read(work / "a.mp2");
         for (const char* video : {"small", "vcd"}) {
-            const std::string pair = Paired(Read(work / (std::string(video) + ".m1v")), audio);
-            Write(root / "mplex" / (std::string(video) + ".es"), pair);
-            Write(root / "muxlib" / (std::string(video) + ".es"), pair);
+            const std::string elementary = Read(work / (std::string(video) + ".m1v"));
+            Write(root / "mplex" / (std::string(video) + ".es"), Paired(0, elementary, audio));
+            Write(root / "mplex" / (std::string(video) + "-constant.es"), Paired(1, elementary, audio));
+            // Mode bits 0-2 pick the system stream (0) or the Video-CD (1).
+            Write(root / "muxlib" / (std::string(video) + ".es"), Paired(0, elementary, audio));
+            Write(root / "muxlib" / (std::string(video) + "-vcd.es"), Paired(1, elementary, audio));
         }
+        // MPEG-2 video into the program stream (2), the SVCD (3) and the transport stream (4).
+        const std::string program = Read(work / "small.m2v");
+        for (char mode : {2, 3, 4})
+            Write(root / "muxlib" / ("small-m2v-" + std::to_string(int(mode)) + ".es"), Paired(mode, program, audio));
     }
     ok = streams && ok;
 

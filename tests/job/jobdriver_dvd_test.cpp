@@ -15,6 +15,7 @@
 #include "platform/MessageBox.h"
 #include "tests/support/DvdFolderCheck.h"
 #include "tests/support/JobTestSupport.h"
+#include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +76,27 @@ TEST_F(DvdJobTest, NtscJobEndsInAVideoTsFolder) {
     ASSERT_EQ(RunEncoding(nullptr), 1);
     ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 30, ""}));
+}
+
+TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
+    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 25));
+    EncoderSettings.createVob = 0;
+    const std::string out = EncoderSettings.outputFileName;
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+    EXPECT_EQ(EncoderSettings.outputFileName, out);
+    EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS"));
+    std::string errors, video;
+    testsupport::RunCommand("ffmpeg -v error -xerror -i '" + out + "' -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+    testsupport::RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                            "stream=codec_name,nb_read_frames -of default=nw=1:nk=1 '" + out + "'",
+                            &video);
+    EXPECT_EQ(video, "mpeg2video\n25\n");
+    const streamcheck::Report report = streamcheck::CheckSystemStreamFile(out);
+    EXPECT_TRUE(report.mpeg2);
+    EXPECT_TRUE(report.Ok()) << report.Summary();
 }
 
 TEST_F(DvdJobTest, UnsupportedPictureSizeFailsTheJob) {

@@ -15,6 +15,7 @@
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/support/JobTestSupport.h"
+#include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -69,6 +70,9 @@ protected:
         EXPECT_EQ(video, "mpeg2video\n" + std::to_string(frames) + "\n");
         EXPECT_EQ(audio, audioIn);
         EXPECT_EQ(audio.substr(0, 4), "mp2\n");
+        // No picture or audio frame reaches the decoder after its decoding time.
+        const streamcheck::Report report = streamcheck::CheckSystemStreamFile(out);
+        EXPECT_TRUE(report.Ok()) << report.Summary();
     }
 
     testsupport::TempDir dir_;

@@ -4,12 +4,15 @@
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/ProgramMuxEngine.h"
 #include "tests/muxlib/MuxTestUtil.h"
+#include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
+#include <numeric>
+#include <sstream>
 
 using namespace muxtest;
 using testsupport::ReadFile;
@@ -17,81 +20,12 @@ using testsupport::RunCommand;
 
 namespace {
 
-uint32_t Be16(const std::string& b, size_t at)
+// Stream ids of a pack's packets, system header and padding included.
+std::vector<uint8_t> Ids(const streamcheck::Pack& pack)
 {
-    return uint32_t{static_cast<uint8_t>(b[at])} << 8 | static_cast<uint8_t>(b[at + 1]);
-}
-
-uint64_t Stamp(const std::string& b, size_t at)
-{
-    auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[at + i])}; };
-    return (u(0) >> 1 & 7) << 30 | u(1) << 22 | (u(2) >> 1) << 15 | u(3) << 7 | u(4) >> 1;
-}
-
-struct ProgramPack {
-    size_t offset = 0;
-    double scr = 0;  // 90 kHz
-    uint32_t muxRate = 0;
     std::vector<uint8_t> ids;
-};
-
-struct Walk {
-    std::vector<ProgramPack> packs;
-    int late = 0;             // stamped packets whose last byte arrives after their decoding time
-    std::string error;
-    bool endCode = false;
-    std::map<uint8_t, uint64_t> payload;  // elementary bytes per stream id
-};
-
-// Walks an MPEG-2 program stream pack by pack.
-Walk WalkProgramStream(const std::string& b)
-{
-    Walk w;
-    size_t at = 0;
-    while (at + 4 <= b.size()) {
-        if (b.compare(at, 3, std::string("\0\0\1", 3)) != 0) {
-            w.error = "no start code at " + std::to_string(at);
-            return w;
-        }
-        const auto code = static_cast<uint8_t>(b[at + 3]);
-        if (code == 0xB9) {
-            w.endCode = true;
-            at += 4;
-            continue;
-        }
-        if (code != 0xBA || at + 14 > b.size() || (static_cast<uint8_t>(b[at + 4]) & 0xC0) != 0x40) {
-            w.error = "no MPEG-2 pack header at " + std::to_string(at);
-            return w;
-        }
-        ProgramPack p;
-        p.offset = at;
-        auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[at + i])}; };
-        const uint64_t base = (u(4) >> 3 & 7) << 30 | (u(4) & 3) << 28 | u(5) << 20 | (u(6) >> 3) << 15 |
-                              (u(6) & 3) << 13 | u(7) << 5 | u(8) >> 3;
-        const uint64_t ext = (u(8) & 3) << 7 | u(9) >> 1;
-        p.scr = static_cast<double>(base) + static_cast<double>(ext) / 300.0;
-        p.muxRate = static_cast<uint32_t>(u(10) << 14 | u(11) << 6 | u(12) >> 2);
-        at += 14 + (u(13) & 7);
-        while (at + 6 <= b.size() && b.compare(at, 3, std::string("\0\0\1", 3)) == 0 &&
-               static_cast<uint8_t>(b[at + 3]) > 0xBA) {
-            const auto id = static_cast<uint8_t>(b[at + 3]);
-            const size_t length = 6 + Be16(b, at + 4);
-            p.ids.push_back(id);
-            if ((id == 0xE0 || id == 0xC0) && at + 9 <= b.size()) {
-                const auto flags = static_cast<uint8_t>(b[at + 7]);
-                const size_t headerEnd = at + 9 + static_cast<uint8_t>(b[at + 8]);
-                w.payload[id] += at + length - headerEnd;
-                if (flags & 0x80) {
-                    const uint64_t decode = (flags & 0x40) ? Stamp(b, at + 14) : Stamp(b, at + 9);
-                    const double arrival = p.scr + (at + length - p.offset) * 90000.0 / (p.muxRate * 50.0);
-                    if (arrival > static_cast<double>(decode)) ++w.late;
-                }
-            }
-            at += length;
-        }
-        w.packs.push_back(p);
-    }
-    return w;
+    for (const streamcheck::Packet& k : pack.packets) ids.push_back(k.id);
+    return ids;
 }
 
 class ProgramStreamTest : public ::testing::Test {
@@ -156,17 +90,17 @@ TEST_F(ProgramStreamTest, Mpeg2StreamsPlayWithTheirFramesOnTime)
             EXPECT_EQ(Probe(out_, "s").size() + Probe(out_, "d").size(), 0u);
 
             const std::string bytes = ReadFile(out_);
-            const Walk w = WalkProgramStream(bytes);
-            ASSERT_EQ(w.error, "");
-            EXPECT_TRUE(w.endCode);
-            EXPECT_EQ(w.late, 0);
-            EXPECT_EQ(w.payload.at(0xE0), std::filesystem::file_size(video_));
-            EXPECT_EQ(w.payload.at(0xC0), std::filesystem::file_size(audio_));
+            const streamcheck::Report w = streamcheck::CheckSystemStream(bytes);
+            ASSERT_TRUE(w.mpeg2);
+            EXPECT_TRUE(w.Ok()) << w.Summary();
+            EXPECT_TRUE(w.endsWithEndCode);
+            EXPECT_EQ(w.streams.at(0xE0).bytes, std::filesystem::file_size(video_));
+            EXPECT_EQ(w.streams.at(0xC0).bytes, std::filesystem::file_size(audio_));
             ASSERT_GE(w.packs.size(), 3u);
             // First pack: system header and padding; every pack 2048 bytes, clocks rising.
-            EXPECT_EQ(w.packs[0].ids, (std::vector<uint8_t>{0xBB, 0xBE}));
-            EXPECT_EQ(w.packs[1].ids.at(0), 0xE0);
-            EXPECT_EQ(w.packs[2].ids.at(0), 0xC0);
+            EXPECT_EQ(Ids(w.packs[0]), (std::vector<uint8_t>{0xBB, 0xBE}));
+            EXPECT_EQ(Ids(w.packs[1]).at(0), 0xE0);
+            EXPECT_EQ(Ids(w.packs[2]).at(0), 0xC0);
             for (size_t i = 1; i < w.packs.size(); ++i) {
                 EXPECT_EQ(w.packs[i].offset - w.packs[i - 1].offset, 2048u);
                 EXPECT_GT(w.packs[i].scr, w.packs[i - 1].scr);
@@ -199,11 +133,53 @@ TEST_F(ProgramStreamTest, LowRateStreamWithALargeBufferIsScheduled)
         RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
         EXPECT_EQ(errors, "");
         EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n600\n");
-        const Walk w = WalkProgramStream(ReadFile(out_));
-        ASSERT_EQ(w.error, "");
-        EXPECT_EQ(w.late, 0);
-        EXPECT_EQ(w.payload.at(0xE0), std::filesystem::file_size(video_));
+        const streamcheck::Report w = streamcheck::CheckSystemStreamFile(out_);
+        EXPECT_EQ(w.error, "") << w.Summary();
+        EXPECT_EQ(w.overflows, 0) << w.Summary();
+        EXPECT_EQ(w.streams.at(0xC0).late, 0) << w.Summary();
+        EXPECT_EQ(w.streams.at(0xE0).bytes, std::filesystem::file_size(video_));
     }
+}
+
+// A variable-rate stream names no rate in its sequence header (code 0x3FFFF): the
+// stream is multiplexed at its measured peak rate, not at the code taken as 104 Mbit/s.
+TEST_F(ProgramStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate)
+{
+    // A calm second, then one of noise at several times the rate.
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=720x576:rate=25 -t 2 -vf "
+                         "\"noise=alls=8:allf=t:enable='gte(t,1)'\" -c:v mpeg2video -q:v 4 -g 12 -bf 2 -f mpeg2video '" +
+                         video_.string() + "'"),
+              0);
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 -ac 2 -c:a mp2 "
+                         "-b:a 224k -f mp2 '" + audio_.string() + "'"),
+              0);
+    const std::string es = ReadFile(video_);
+    ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
+    std::string sizes;
+    RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video_.string() + "'", &sizes);
+    std::vector<double> picture;
+    std::istringstream lines(sizes);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
+    double peak = 0;  // bytes over 25 pictures
+    for (size_t i = 0; i + 25 <= picture.size(); ++i)
+        peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + 25, 0.0));
+
+    RunResult r = RunSession(MuxTypeMpeg2Program, {}, video_, audio_, out_);
+    ASSERT_EQ(r.run, 0);
+    ASSERT_EQ(r.end, 0);
+    std::string errors;
+    RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n50\n");
+    const streamcheck::Report w = streamcheck::CheckSystemStreamFile(out_);
+    EXPECT_TRUE(w.Ok()) << w.Summary();
+    ASSERT_GE(w.packs.size(), 2u);
+    // The peak video rate and the audio with header allowance and margin.
+    const double expected = (peak + 28000.0) * (23.0 / 2034 + 1) * 1.085 / 50;
+    EXPECT_GT(w.packs[1].muxRate, expected * 0.98);
+    EXPECT_LT(w.packs[1].muxRate, expected * 1.05);
+    EXPECT_LT(std::filesystem::file_size(out_), (std::filesystem::file_size(video_) + 56000) * 11 / 10);
 }
 
 namespace {
@@ -301,9 +277,9 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
             const std::string bytes = ReadFile(out_);
             ASSERT_EQ(bytes.size() % 2324, 0u);
             EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\0\0\1\xB9", 4));
-            const Walk w = WalkProgramStream(bytes);
-            ASSERT_EQ(w.error, "");
-            EXPECT_EQ(w.late, 0);
+            const streamcheck::Report w = streamcheck::CheckSystemStream(bytes);
+            EXPECT_TRUE(w.Ok()) << w.Summary();
+            EXPECT_EQ(w.streams.at(0xE0).bytes, es.size());
             EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
 
             // Sector of each I picture, and the scan information after it.
@@ -414,4 +390,25 @@ TEST_F(ProgramStreamTest, TransportStreamsPlayWithTablesAndClockReferences)
     EXPECT_LE(maxTableGap, 0.5);
     EXPECT_LE(maxPcrGap, 0.1);
     EXPECT_GT(maxPcrGap, 0.0);
+}
+
+// Decoder buffers that cannot take a packet, or that the system header cannot name, are
+// refused before anything is written: they used to grow a 1 s input into hundreds of MB of padding.
+TEST_F(ProgramStreamTest, BuffersThatCannotTakeAPacketAreRefused)
+{
+    MakeStreams("352x288", "25", 1.0, "1M", "327680");
+    const std::vector<std::vector<std::pair<int32_t, int32_t>>> cases = {
+        {{3, 0}}, {{3, 1}, {4, 1}}, {{3, 3000000}}, {{3, -4}}, {{2, 0}}, {{2, 3000000}, {4, 1}}};
+    for (int32_t type : {MuxTypeMpeg2Program, MuxTypeTransport}) {
+        for (const auto& parameters : cases) {
+            SCOPED_TRACE(std::to_string(type) + ": " + std::to_string(parameters[0].first) + " = " +
+                         std::to_string(parameters[0].second));
+            ClearReported();
+            std::filesystem::remove(out_);
+            RunResult r = RunSession(type, parameters, video_, audio_, out_);
+            EXPECT_EQ(r.run, MuxErrParameterValue);
+            EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrParameterValue});
+            EXPECT_FALSE(std::filesystem::exists(out_) && std::filesystem::file_size(out_) > 0);
+        }
+    }
 }

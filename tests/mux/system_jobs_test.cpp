@@ -1,0 +1,209 @@
+// Whole MPEG-1 jobs through RunEncoding from an AVI with PCM sound: system streams
+// through the job's own multiplexer and through the library, and Video-CD streams,
+// each decoding to its last byte with picture and sound starting together; and jobs
+// whose target disk is full or read-only, which fail, say why and keep the user's file.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "job/EncoderSettings.h"
+#include "job/JobDriver.h"
+#include "job/JobState.h"
+#include "job/Profile.h"
+#include "job/Report.h"
+#include "job/RunState.h"
+#include "platform/MessageBox.h"
+#include "tests/platform/FullDisk.h"
+#include "tests/support/JobTestSupport.h"
+#include "tests/support/SystemStreamCheck.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::RunCommand;
+
+namespace {
+
+struct Span {
+    double start = 1e30;
+    double end = -1e30;
+};
+
+// First presentation time and end of the last decoded frame of a file's video
+// ("v") or audio ("a") stream, as ffprobe reads the packets.
+Span Times(const std::string& file, const char* kind) {
+    std::string out;
+    RunCommand(std::string("ffprobe -v error -select_streams ") + kind +
+                   " -show_entries packet=pts_time,duration_time -of csv=p=0 '" + file + "'",
+               &out);
+    Span s;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        double pts = 0, duration = 0;
+        if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &duration) < 1) continue;
+        s.start = std::min(s.start, pts);
+        s.end = std::max(s.end, pts + duration);
+    }
+    return s;
+}
+
+std::string Probe(const std::string& file, const char* kind) {
+    std::string out;
+    RunCommand(std::string("ffprobe -v error -count_frames -select_streams ") + kind +
+                   " -show_entries stream=codec_name,nb_read_frames -of default=nw=1:nk=1 '" + file + "'",
+               &out);
+    return out;
+}
+
+// Every byte of a multiplexed MPEG-1 or MPEG-2 stream decodes, each stream keeps
+// its pictures and frames, no unit arrives after its decoding time, and picture
+// and sound start within one audio frame of each other and end together.
+void ExpectPlayableStream(const std::string& out, const std::string& video, const std::string& audio, int frames,
+                          double pictureSeconds, double audioFrameSeconds) {
+    std::string errors;
+    RunCommand("ffmpeg -v error -xerror -i '" + out + "' -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+    const std::string pictures = Probe(out, "v");
+    EXPECT_EQ(pictures.substr(pictures.find('\n') + 1), std::to_string(frames) + "\n");
+    EXPECT_EQ(Probe(out, "a"), Probe(audio, "a"));
+    EXPECT_EQ(Probe(out, "s").size() + Probe(out, "d").size(), 0u);
+    const streamcheck::Report report = streamcheck::CheckSystemStreamFile(out);
+    EXPECT_TRUE(report.Ok()) << report.Summary();
+    EXPECT_EQ(report.streams.at(0xE0).bytes, fs::file_size(video));
+    EXPECT_EQ(report.streams.at(0xC0).bytes, fs::file_size(audio));
+    const Span v = Times(out, "v"), a = Times(out, "a");
+    EXPECT_LE(std::abs(v.start - a.start), audioFrameSeconds) << v.start << " " << a.start;
+    // The sound lasts as long as the pictures, to within its frame and the picture rounding.
+    EXPECT_LE(std::abs((v.end - v.start) - (a.end - a.start)), audioFrameSeconds + pictureSeconds)
+        << v.end - v.start << " " << a.end - a.start;
+}
+
+class SystemJobTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(InitEncoderLibrary(), 1); }
+
+    void SetUp() override {
+        if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg is needed";
+        testsupport::ResetJobHooks();
+    }
+
+    // A multiplexed MPEG-1 job on an AVI of `frames` pictures with stereo PCM, its
+    // outputs in `folder`.
+    void Job(const testsupport::TestAvi& avi, const fs::path& folder) {
+        ASSERT_EQ(testsupport::MakeTestAvi(dir_ / "in.avi", avi), 0);
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir_ / "in.avi", avi, 3, folder));
+        EncoderSettingsRecord& e = EncoderSettings;
+        e.framesToEncode = avi.frames;
+        e.suppressWarnings = 1;
+        e.deleteTempVideo = e.deleteTempAudio = 0;
+    }
+
+    testsupport::TempDir dir_;
+};
+
+TEST_F(SystemJobTest, SystemStreamsAndVideoCdsDecodeToTheirLastByte) {
+    struct Case {
+        const char* name;
+        int streamType;
+        int useNewMux;
+        testsupport::TestAvi avi;
+    };
+    const Case cases[] = {
+        {"job multiplexer", 1, 0, {96, 64, "25", 30, 44100, 2}},
+        {"library system stream", 1, 1, {96, 64, "25", 30, 44100, 2}},
+        {"Video-CD", 3, 1, {352, 288, "25", 30, 44100, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(Job(c.avi, dir_.path()));
+        EncoderSettingsRecord& e = EncoderSettings;
+        e.streamType = c.streamType;
+        e.useNewMux = c.useNewMux;
+        if (c.streamType == 3) {
+            e.bitRate = 1150000.0;
+            e.audioBitRate = 224;
+        }
+        platform::ScriptedMessageBoxes boxes;
+        ASSERT_EQ(RunEncoding(nullptr), 1);
+        ASSERT_EQ(JobResult, 0) << (boxes.Shown().empty() ? "" : boxes.Texts()[0]);
+        ExpectPlayableStream(e.outputFileName, e.tempVideoFileName, e.tempAudioFileName, c.avi.frames, 1.0 / 25,
+                             1152.0 / c.avi.sampleRate);
+        if (c.streamType == 3) {
+            EXPECT_EQ(fs::file_size(e.outputFileName) % 2324, 0u);
+        }
+    }
+}
+
+// A target disk that fills up while the stream is written, and one that is mounted
+// read-only: the job fails with the real cause, and the user's earlier file stays.
+TEST_F(SystemJobTest, AFullOrReadOnlyTargetFailsAndKeepsTheUsersFile) {
+    for (bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "full");
+        fulldisk::SmallTmpfs disk;
+        if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+        ASSERT_NO_FATAL_FAILURE(Job({96, 64, "25", 30, 44100, 2}, dir_.path()));
+        EncoderSettingsRecord& e = EncoderSettings;
+        e.streamType = 1;
+        e.outputFileName = (disk / "out.mpg").string();
+        const std::string earlier = "the user's earlier system stream";
+        testsupport::WriteFile(e.outputFileName, earlier);
+        if (readOnly) {
+            ASSERT_EQ(::mount(nullptr, disk.root().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=16k"), 0);
+        }
+        const std::string source = ReadFile(dir_ / "in.avi");
+        platform::ScriptedMessageBoxes boxes;
+        RunEncoding(nullptr);
+        EXPECT_EQ(JobResult, -1);
+        EXPECT_EQ(MultiplexDone, 0);
+        std::string shown;
+        for (const std::string& t : boxes.Texts()) shown += t + "\n";
+        std::transform(shown.begin(), shown.end(), shown.begin(), [](char c) { return char(std::tolower(c)); });
+        if (readOnly) {
+            EXPECT_NE(shown.find("read-only file system"), std::string::npos) << shown;
+        } else {
+            EXPECT_NE(shown.find("cannot write"), std::string::npos) << shown;
+        }
+        EXPECT_EQ(ReadFile(e.outputFileName), earlier);
+        EXPECT_EQ(ReadFile(dir_ / "in.avi"), source);
+        // Nothing of the job's own is left on the disk.
+        size_t files = 0;
+        for (const auto& entry : fs::directory_iterator(disk.root())) files += entry.is_regular_file();
+        EXPECT_EQ(files, 1u);
+    }
+}
+
+// A picture of the AVI that cannot be decoded, read ahead on a worker thread: the
+// job fails and the message carries the reader's reason, not only the frame number.
+TEST_F(SystemJobTest, AFrameThatCannotBeReadFailsTheJobWithItsReason) {
+    ASSERT_NO_FATAL_FAILURE(Job({96, 64, "25", 30, 44100, 2}, dir_.path()));
+    EncoderSettingsRecord& e = EncoderSettings;
+    e.streamType = 1;
+    // The tenth picture's data zeroed in place: the file keeps its size and index.
+    std::string avi = ReadFile(dir_ / "in.avi");
+    size_t at = avi.find("movi");
+    ASSERT_NE(at, std::string::npos);
+    for (int picture = 0; picture < 10; ++picture) {
+        at = avi.find("00dc", at + 4);
+        ASSERT_NE(at, std::string::npos);
+    }
+    const uint32_t bytes = uint8_t(avi[at + 4]) | uint8_t(avi[at + 5]) << 8 | uint8_t(avi[at + 6]) << 16;
+    std::fill(avi.begin() + long(at + 8), avi.begin() + long(at + 8 + bytes), '\0');
+    testsupport::WriteFile(dir_ / "in.avi", avi);
+    testsupport::WriteFile(e.outputFileName, "the user's earlier system stream");
+    platform::ScriptedMessageBoxes boxes;
+    RunEncoding(nullptr);
+    EXPECT_EQ(JobResult, -1);
+    std::string shown;
+    for (const std::string& t : boxes.Texts()) shown += t + "\n";
+    const size_t failed = shown.find("Failed to read frame 9 from AVI file: ");
+    ASSERT_NE(failed, std::string::npos) << shown;
+    EXPECT_GT(shown.find('\n', failed), failed + 38) << shown;
+    EXPECT_EQ(ReadFile(e.outputFileName), "the user's earlier system stream");
+}
+
+}  // namespace
