@@ -177,4 +177,33 @@ TEST_F(SystemJobTest, AFullOrReadOnlyTargetFailsAndKeepsTheUsersFile) {
     }
 }
 
+// A picture of the AVI that cannot be decoded, read ahead on a worker thread: the
+// job fails and the message carries the reader's reason, not only the frame number.
+TEST_F(SystemJobTest, AFrameThatCannotBeReadFailsTheJobWithItsReason) {
+    ASSERT_NO_FATAL_FAILURE(Job({96, 64, "25", 30, 44100, 2}, dir_.path()));
+    EncoderSettingsRecord& e = EncoderSettings;
+    e.streamType = 1;
+    // The tenth picture's data zeroed in place: the file keeps its size and index.
+    std::string avi = ReadFile(dir_ / "in.avi");
+    size_t at = avi.find("movi");
+    ASSERT_NE(at, std::string::npos);
+    for (int picture = 0; picture < 10; ++picture) {
+        at = avi.find("00dc", at + 4);
+        ASSERT_NE(at, std::string::npos);
+    }
+    const uint32_t bytes = uint8_t(avi[at + 4]) | uint8_t(avi[at + 5]) << 8 | uint8_t(avi[at + 6]) << 16;
+    std::fill(avi.begin() + long(at + 8), avi.begin() + long(at + 8 + bytes), '\0');
+    testsupport::WriteFile(dir_ / "in.avi", avi);
+    testsupport::WriteFile(e.outputFileName, "the user's earlier system stream");
+    platform::ScriptedMessageBoxes boxes;
+    RunEncoding(nullptr);
+    EXPECT_EQ(JobResult, -1);
+    std::string shown;
+    for (const std::string& t : boxes.Texts()) shown += t + "\n";
+    const size_t failed = shown.find("Failed to read frame 9 from AVI file: ");
+    ASSERT_NE(failed, std::string::npos) << shown;
+    EXPECT_GT(shown.find('\n', failed), failed + 38) << shown;
+    EXPECT_EQ(ReadFile(e.outputFileName), "the user's earlier system stream");
+}
+
 }  // namespace
