@@ -101,7 +101,9 @@ void CQualityBar::paintEvent(QPaintEvent*) {
 
 CProgressPanel::CProgressPanel(QWidget* parent, int templateId, const char* title, const char* note, int askStop,
                                int askBatchStop)
-    : QDialog(parent, Qt::Widget), askStop_(askStop), askBatchStop_(askBatchStop) {
+    : QDialog(parent), askStop_(askStop), askBatchStop_(askBatchStop) {
+    // A child of the host, not a window of its own (a dialog would be one).
+    setWindowFlags(Qt::Widget);
     setObjectName(QString::number(templateId));
     setWindowTitle(QString());
     setAutoFillBackground(false);

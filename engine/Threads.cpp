@@ -53,6 +53,28 @@ SlotControl g_control[WorkerPoolSize];
 int g_faultSlot = -1;
 int g_faultKind = 0;
 
+// The row loops of RunRowsInParallel. A job is reused only when no helper
+// holds it any more (users 0).
+struct RowJob {
+    std::atomic<int> next{0}, done{0}, users{0};
+    std::atomic<bool> failed{false};
+    int rows = 0;
+    void (*body)(void*, int) = nullptr;
+    void* context = nullptr;
+};
+RowJob g_rowJobs[8];
+
+void RunRows(RowJob& job) {
+    for (int row; (row = job.next.fetch_add(1, std::memory_order_acq_rel)) < job.rows;) {
+        try {
+            job.body(job.context, row);
+        } catch (...) {
+            job.failed.store(true);
+        }
+        job.done.fetch_add(1, std::memory_order_release);
+    }
+}
+
 bool ValidSlot(int slot) { return slot >= 0 && slot < WorkerPoolSize; }
 
 // Releases a semaphore unless it already holds its one release (or is absent).
@@ -157,6 +179,8 @@ int WorkerThreadProc(int slot) {
 
 int StartWorkerThreads() {
     if (AnyThreadAlive()) StopWorkerThreads();
+    // No thread is left that could hold a row job (one stopped before it ran its task never gives it back).
+    for (RowJob& j : g_rowJobs) j.users.store(0);
     {
         std::lock_guard lock(g_poolMutex);
         for (int k = 0; k < WorkerPoolSize; ++k) ClearSlot(k);
@@ -307,23 +331,6 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
 
 namespace {
 
-struct RowJob {
-    std::atomic<int> next{0};
-    int rows = 0;
-    void (*body)(void*, int) = nullptr;
-    void* context = nullptr;
-};
-
-void RunRows(RowJob& job) {
-    for (int row; (row = job.next.fetch_add(1)) < job.rows;) job.body(job.context, row);
-}
-
-int32_t RowJobTask(void* argument, int slot) {
-    if (slot < 0) return -1;
-    RunRows(*static_cast<RowJob*>(argument));
-    return 1;
-}
-
 // Posts to an idle, unreserved slot without the retry: -2 when none is idle.
 int PostIfIdle(WorkerTask task, void* argument) {
     std::lock_guard lock(g_poolMutex);
@@ -342,37 +349,50 @@ int PostIfIdle(WorkerTask task, void* argument) {
     return -2;
 }
 
+int32_t RowJobTask(void* argument, int slot) {
+    if (slot < 0) return -1;
+    RowJob& job = *static_cast<RowJob*>(argument);
+    RunRows(job);
+    // The last touch: from here on the calling thread may reuse the job.
+    job.users.fetch_sub(1, std::memory_order_acq_rel);
+    return 1;
+}
+
 }  // namespace
 
 bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context) {
-    RowJob job;
-    job.rows = rows;
-    job.body = body;
-    job.context = context;
-    int slots[WorkerPoolSize];
-    int posted = 0;
     helpers = std::min({helpers, rows - 1, WorkerPoolSize});
-    if (WorkerPoolRunning.load() == 1) {
-        while (posted < helpers) {
-            const int slot = PostIfIdle(RowJobTask, &job);
-            if (slot < 0) break;
-            WorkerPool[slot].reserved.store(1);
-            slots[posted++] = slot;
+    RowJob* job = nullptr;
+    if (helpers > 0 && WorkerPoolRunning.load() == 1)
+        for (RowJob& j : g_rowJobs)
+            if (j.users.load(std::memory_order_acquire) == 0) {
+                job = &j;
+                break;
+            }
+    if (!job) {
+        for (int row = 0; row < rows; ++row) body(context, row);
+        return true;
+    }
+    job->rows = rows;
+    job->body = body;
+    job->context = context;
+    job->done.store(0);
+    job->failed.store(false);
+    job->users.store(1);
+    job->next.store(0, std::memory_order_release);
+    for (int k = 0; k < helpers; ++k) {
+        job->users.fetch_add(1, std::memory_order_acq_rel);
+        if (PostIfIdle(RowJobTask, job) < 0) {
+            job->users.fetch_sub(1, std::memory_order_acq_rel);
+            break;
         }
     }
-    bool ok = true;
-    try {
-        RunRows(job);
-    } catch (...) {
-        // The job lives on this stack: nobody may still be using it.
-        if (posted) WaitForWorkerTasks(slots, posted, -1);
-        ReleaseWorkerSlots(slots, posted);
-        throw;
-    }
-    if (posted) {
-        ok = WaitForWorkerTasks(slots, posted, -1) == 1;
-        ReleaseWorkerSlots(slots, posted);
-    }
+    RunRows(*job);
+    // Only rows already taken are waited for: a helper that starts late finds
+    // none left and never touches the caller's context.
+    while (job->done.load(std::memory_order_acquire) < rows) std::this_thread::yield();
+    const bool ok = !job->failed.load();
+    job->users.fetch_sub(1, std::memory_order_acq_rel);
     return ok;
 }
 

@@ -77,8 +77,9 @@ int ReserveWorkerSlot(int slot);
 // Runs body(context, row) for every row in [0, rows) on the calling thread and
 // on up to `helpers` idle workers, each taking the next row nobody has taken
 // yet, and returns when all rows are done; body must not depend on which
-// thread runs a row or in which order. Workers that are busy are not waited
-// for: their share falls to the others. False when a worker failed.
+// thread runs a row or in which order, and must not throw. Workers that are
+// busy, or start late, are not waited for: their share falls to the others.
+// False when a row threw.
 bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context);
 // 1, or -1 at the first bad index (the indices before it are released).
 int ReleaseWorkerSlots(const int* slots, int count);

@@ -116,6 +116,7 @@ protected:
 TEST_F(ProgressPanelsTest, HostShowsThePanelOfThePhase) {
     NotifyProgressWindow();
     EXPECT_TRUE(host_->VideoPanel()->isVisible());
+    EXPECT_FALSE(host_->VideoPanel()->isWindow());  // drawn inside the host
     EXPECT_FALSE(host_->VideoQualityPanel()->isVisible());
     // The panel's frame lies outside the host.
     EXPECT_EQ(host_->VideoPanel()->geometry(), QRect(-5, 0, 710, 184));
