@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QInputDevice>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -31,24 +30,12 @@
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The key events make Qt register a keyboard device, which the application
-// unregisters when it goes: the list of devices is made first so that it is
-// still there at that moment.
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "app_dialog_test";
-    static char* argv[] = {name, nullptr};
-    static const bool devicesFirst = !QInputDevice::devices().isEmpty();
-    (void)devicesFirst;
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // Runs `act` on the modal dialog that is open when the event loop next runs.
 void OnNextModal(std::function<void(QWidget*)> act) {
@@ -142,7 +129,7 @@ class BatchDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
-        App();
+        qttest::KeyEventApp();
         previous_ = fs::current_path();
         fs::current_path(dir_.path());
         RunState = 1;

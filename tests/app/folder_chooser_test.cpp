@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QInputDevice>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,29 +13,17 @@
 #include "app/CDirectoryDialog.h"
 #include "platform/MessageBox.h"
 #include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The key events make Qt register a keyboard device, which the application
-// unregisters when it goes: the list of devices is made first so that it is
-// still there at that moment.
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "app_dialog_test";
-    static char* argv[] = {name, nullptr};
-    static const bool devicesFirst = !QInputDevice::devices().isEmpty();
-    (void)devicesFirst;
-    static QApplication app(argc, argv);
-    return app;
-}
-
 class FolderChooserTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        qttest::KeyEventApp();
         fs::create_directories(dir_ / "work" / "NewFolder01");
         fs::create_directories(dir_ / "work" / "NewFolder02");
         fs::create_directories(dir_ / "work" / "keep" / "inside");

@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QInputDevice>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -23,24 +22,12 @@
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/app/frame_util.h"
+#include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The key events make Qt register a keyboard device, which the application
-// unregisters when it goes: the list of devices is made first so that it is
-// still there at that moment.
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "app_dialog_test";
-    static char* argv[] = {name, nullptr};
-    static const bool devicesFirst = !QInputDevice::devices().isEmpty();
-    (void)devicesFirst;
-    static QApplication app(argc, argv);
-    return app;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -71,7 +58,7 @@ std::string Reread(const std::string& path, const fs::path& scratch) {
 class ProfileManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        qttest::KeyEventApp();
         previous_ = fs::current_path();
         fs::current_path(dir_.path());
         RunState = 1;

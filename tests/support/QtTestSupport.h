@@ -32,6 +32,19 @@ inline QApplication& App() {
     return app;
 }
 
+// The application of a test program that sends key events. Those make Qt
+// register a keyboard device, which the application unregisters when it goes:
+// the list of devices is made first so that it is still there at that moment.
+inline QApplication& KeyEventApp() {
+    static int argc = 1;
+    static char name[] = "app_dialog_test";
+    static char* argv[] = {name, nullptr};
+    static const bool devicesFirst = !QInputDevice::devices().isEmpty();
+    (void)devicesFirst;
+    static QApplication app(argc, argv);
+    return app;
+}
+
 // The control named `id` inside `parent`; a test failure when there is none.
 template <typename T>
 T* Control(const QWidget* parent, const QString& id) {
