@@ -4,6 +4,8 @@
 // every row is still tested on its own.
 #include <immintrin.h>
 
+#include <algorithm>
+
 #include "engine/MotionKernels.h"
 
 #define TESSMAR_AVX2 __attribute__((target("avx2")))
@@ -124,6 +126,104 @@ TESSMAR_AVX2 int FullPelSadAvx2RowBudget(const uint8_t* candidate, const uint8_t
         current += pairStep;
     }
     return sum;
+}
+
+namespace {
+
+// Sums of absolute differences of one 16-sample current row against the
+// reference rows in the two lanes of `near` (bytes 0-15 of each lane) and
+// `far` (bytes 8-23), at column offsets 0-7: eight words per lane.
+TESSMAR_AVX2 inline __m256i RowSadsAtOffsets(__m256i near, __m256i far, __m256i currentRow) {
+    __m256i s = _mm256_mpsadbw_epu8(near, currentRow, 0x00);
+    s = _mm256_add_epi16(s, _mm256_mpsadbw_epu8(near, currentRow, 0x2D));
+    s = _mm256_add_epi16(s, _mm256_mpsadbw_epu8(far, currentRow, 0x12));
+    return _mm256_add_epi16(s, _mm256_mpsadbw_epu8(far, currentRow, 0x3F));
+}
+
+// Row k (0 or 1) of all 16 candidates of a group, word 4 r + c for row r, column c.
+TESSMAR_AVX2 inline __m256i GroupRowSads(const uint8_t* corner, int lineLength, int k,
+                                         __m256i currentRow) {
+    const uint8_t* p = corner + k * lineLength;
+    const __m256i upper = RowSadsAtOffsets(LoadRows(p, lineLength), LoadRows(p + 8, lineLength), currentRow);
+    p += 2 * lineLength;
+    const __m256i lower = RowSadsAtOffsets(LoadRows(p, lineLength), LoadRows(p + 8, lineLength), currentRow);
+    // Lanes hold rows (0, 1) and (2, 3); columns 0-3 are the low four words.
+    return _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(upper, lower), 0xD8);
+}
+
+// One bit per word of a comparison result, word i at bit i.
+TESSMAR_AVX2 inline uint32_t WordMask(__m256i v) {
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packs_epi16(v, v), 0x08);
+    return uint32_t(_mm_movemask_epi8(_mm256_castsi256_si128(bytes)));
+}
+
+// Candidates whose first row or first two rows fail their budgets (two and
+// three steps). Sums are at most 8160, so budgets past that fail nobody.
+TESSMAR_AVX2 inline uint32_t FailingFirstRows(__m256i row0, __m256i rows01, int step) {
+    const __m256i budget0 = _mm256_set1_epi16(int16_t(std::min(2 * step, 8192) - 1));
+    const __m256i budget1 = _mm256_set1_epi16(int16_t(std::min(3 * step, 8192) - 1));
+    return WordMask(_mm256_or_si256(_mm256_cmpgt_epi16(row0, budget0), _mm256_cmpgt_epi16(rows01, budget1)));
+}
+
+}  // namespace
+
+TESSMAR_AVX2 int GroupSadAvx2RowBudget(const uint8_t* corner, const uint8_t* current, int lineLength,
+                                       uint32_t positions, int* bound) {
+    if (!positions) return -1;
+    // The first two rows of every candidate at once; the budget of row k is
+    // (k + 2) steps, so a candidate that fails it there is given up without
+    // a further sample. Only candidates that pass both go on row by row.
+    const __m256i row0 =
+        GroupRowSads(corner, lineLength, 0, _mm256_broadcastsi128_si256(_mm_loadu_si128(
+                                                reinterpret_cast<const __m128i*>(current))));
+    const __m256i row1 = GroupRowSads(
+        corner, lineLength, 1,
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(current + lineLength))));
+    const __m256i rows01 = _mm256_add_epi16(row0, row1);
+    alignas(32) uint16_t sums01[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums01), rows01);
+
+    int best = -1;
+    int limit = *bound;
+    int step = (limit + 8) >> 4;
+    uint32_t fail = FailingFirstRows(row0, rows01, step);
+    const int pairStep = 2 * lineLength;
+    for (;;) {
+        const uint32_t going = positions & ~fail;
+        if (!going) break;
+        const int bit = __builtin_ctz(going);
+        positions &= ~((2u << bit) - 1);
+        const uint8_t* candidate = corner + (bit >> 2) * lineLength + (bit & 3) + pairStep;
+        const uint8_t* cur = current + pairStep;
+        int sum = sums01[bit];
+        int budget = 3 * step;
+        bool given = false;
+        for (int row = 2; row < 16; row += 2) {
+            const RowPair s = SadRows(candidate, cur, lineLength);
+            sum += s.first;
+            budget += step;
+            if (sum >= budget) {
+                given = true;
+                break;
+            }
+            sum += s.second;
+            budget += step;
+            if (sum >= budget) {
+                given = true;
+                break;
+            }
+            candidate += pairStep;
+            cur += pairStep;
+        }
+        if (!given && sum < limit) {
+            limit = sum;
+            best = bit;
+            step = (limit + 8) >> 4;
+            fail = FailingFirstRows(row0, rows01, step);
+        }
+    }
+    *bound = limit;
+    return best;
 }
 
 TESSMAR_AVX2 int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
