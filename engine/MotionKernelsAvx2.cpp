@@ -226,37 +226,105 @@ TESSMAR_AVX2 int GroupSadAvx2RowBudget(const uint8_t* corner, const uint8_t* cur
     return best;
 }
 
-TESSMAR_AVX2 int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
-                                int halfY, int limit) {
+namespace {
+
+// Squared differences of two rows as eight 32-bit partial sums, the first
+// row's in the low lane.
+TESSMAR_AVX2 inline __m256i SquaresPair(__m256i predLo, __m256i predHi, __m256i current) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i dLo = _mm256_sub_epi16(predLo, _mm256_unpacklo_epi8(current, zero));
+    const __m256i dHi = _mm256_sub_epi16(predHi, _mm256_unpackhi_epi8(current, zero));
+    return _mm256_add_epi32(_mm256_madd_epi16(dLo, dLo), _mm256_madd_epi16(dHi, dHi));
+}
+
+TESSMAR_AVX2 inline int SumAll(__m256i v) {
+    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
+    return _mm_cvtsi128_si32(s);
+}
+
+TESSMAR_AVX2 inline RowPair PairRows(__m256i v) {
+    v = _mm256_add_epi32(v, _mm256_shuffle_epi32(v, 0x4E));
+    v = _mm256_add_epi32(v, _mm256_shuffle_epi32(v, 0xB1));
+    return {_mm256_cvtsi256_si32(v), _mm_cvtsi128_si32(_mm256_extracti128_si256(v, 1))};
+}
+
+// Two rows of the prediction, byte halving, for a fixed half-sample position.
+template <int HalfX, int HalfY>
+TESSMAR_AVX2 inline __m256i PredictHalvingAt(const uint8_t* p, int lineLength) {
+    const __m256i a = LoadRows(p, lineLength);
+    if (!HalfX && !HalfY) return a;
+    if (HalfX && !HalfY) return _mm256_add_epi8(HalveBytes(a), HalveBytes(LoadRows(p + 1, lineLength)));
+    const __m256i below = LoadRows(p + lineLength, lineLength);
+    if (!HalfX) return _mm256_add_epi8(HalveBytes(a), HalveBytes(below));
+    const __m256i top = _mm256_add_epi8(HalveBytes(a), HalveBytes(LoadRows(p + 1, lineLength)));
+    const __m256i bottom =
+        _mm256_add_epi8(HalveBytes(below), HalveBytes(LoadRows(p + lineLength + 1, lineLength)));
+    return _mm256_add_epi8(HalveBytes(top), HalveBytes(bottom));
+}
+
+template <int HalfX, int HalfY>
+TESSMAR_AVX2 inline __m256i SquaresHalving(const uint8_t* reference, const uint8_t* current, int lineLength) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i pred = PredictHalvingAt<HalfX, HalfY>(reference, lineLength);
+    return SquaresPair(_mm256_unpacklo_epi8(pred, zero), _mm256_unpackhi_epi8(pred, zero),
+                       LoadRows(current, lineLength));
+}
+
+template <int HalfX, int HalfY>
+TESSMAR_AVX2 inline __m256i SquaresWords(const uint8_t* reference, const uint8_t* current, int lineLength) {
+    __m256i lo, hi;
+    PredictWords(reference, lineLength, HalfX, HalfY, &lo, &hi);
+    return SquaresPair(lo, hi, LoadRows(current, lineLength));
+}
+
+// The running sum over 16 rows that stops after the first row that takes it
+// to the limit. Four rows are summed at a time; only a group of four that
+// reaches the limit is taken apart row by row to find where the sum stopped.
+template <__m256i (*Squares)(const uint8_t*, const uint8_t*, int)>
+TESSMAR_AVX2 inline int StoppingSquares(const uint8_t* reference, const uint8_t* current, int lineLength,
+                                        int limit) {
     int sum = 0;
     const int pairStep = 2 * lineLength;
-    for (int row = 0; row < 16; row += 2) {
-        const RowPair s =
-            SquaresBytes(PredictHalving(reference, lineLength, halfX, halfY), LoadRows(current, lineLength));
-        sum += s.first;
-        if (sum >= limit) return sum;
-        sum += s.second;
-        if (sum >= limit) return sum;
-        reference += pairStep;
-        current += pairStep;
+    for (int row = 0; row < 16; row += 4) {
+        const __m256i first = Squares(reference, current, lineLength);
+        const __m256i second = Squares(reference + pairStep, current + pairStep, lineLength);
+        const int four = SumAll(_mm256_add_epi32(first, second));
+        if (sum + four >= limit) {
+            for (const __m256i pair : {first, second}) {
+                const RowPair s = PairRows(pair);
+                sum += s.first;
+                if (sum >= limit) return sum;
+                sum += s.second;
+                if (sum >= limit) return sum;
+            }
+        }
+        sum += four;
+        reference += 2 * pairStep;
+        current += 2 * pairStep;
     }
     return sum;
 }
 
+}  // namespace
+
+TESSMAR_AVX2 int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+                                int halfY, int limit) {
+    switch (2 * halfY + halfX) {
+        case 0: return StoppingSquares<SquaresHalving<0, 0>>(reference, current, lineLength, limit);
+        case 1: return StoppingSquares<SquaresHalving<1, 0>>(reference, current, lineLength, limit);
+        case 2: return StoppingSquares<SquaresHalving<0, 1>>(reference, current, lineLength, limit);
+        default: return StoppingSquares<SquaresHalving<1, 1>>(reference, current, lineLength, limit);
+    }
+}
+
 TESSMAR_AVX2 int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* current, int lineLength,
                                        int halfX, int halfY, int limit) {
-    int sum = 0;
-    const int pairStep = 2 * lineLength;
-    for (int row = 0; row < 16; row += 2) {
-        __m256i lo, hi;
-        PredictWords(reference, lineLength, halfX, halfY, &lo, &hi);
-        const RowPair s = SquaresRows(lo, hi, LoadRows(current, lineLength));
-        sum += s.first;
-        if (sum >= limit) return sum;
-        sum += s.second;
-        if (sum >= limit) return sum;
-        reference += pairStep;
-        current += pairStep;
+    switch (2 * halfY + halfX) {
+        case 0: return StoppingSquares<SquaresWords<0, 0>>(reference, current, lineLength, limit);
+        case 1: return StoppingSquares<SquaresWords<1, 0>>(reference, current, lineLength, limit);
+        case 2: return StoppingSquares<SquaresWords<0, 1>>(reference, current, lineLength, limit);
+        default: return StoppingSquares<SquaresWords<1, 1>>(reference, current, lineLength, limit);
     }
-    return sum;
 }

@@ -196,10 +196,14 @@ uint32_t GroupFilterSse2(const uint8_t* mean, const uint8_t* horizontal, const u
     // rows of four side by side, tested against both bounds with saturating
     // subtraction (zero where a feature is inside). Byte 4 r + c of the
     // result is position r, c, as in the mask.
-    auto gather = [stride, rows](const uint8_t* p) {
-        int32_t w[4] = {0, 0, 0, 0};
-        for (int r = 0; r < rows; ++r) std::memcpy(&w[r], p + r * stride, 4);
-        return _mm_setr_epi32(w[0], w[1], w[2], w[3]);
+    auto row = [stride, rows](const uint8_t* p, int r) {
+        int32_t v = 0;
+        if (r < rows) std::memcpy(&v, p + r * stride, 4);
+        return _mm_cvtsi32_si128(v);
+    };
+    auto gather = [&row](const uint8_t* p) {
+        return _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(p, 0), row(p, 1)),
+                                  _mm_unpacklo_epi32(row(p, 2), row(p, 3)));
     };
     auto outside = [](__m128i features, uint8_t low, uint8_t high) {
         return _mm_or_si128(_mm_subs_epu8(_mm_set1_epi8(char(low)), features),
