@@ -103,6 +103,7 @@ public:
     uint64_t videoStartBytes = 0;
     bool counting = true;
     uint32_t firstVbvDelay = 0;
+    uint32_t firstPictureVbvDelay = 0xFFFF;  // of the first picture header; 0xFFFF names none
     bool delayApplied = false;
 
     // From the application's settings: VBV buffer bytes, profile and level codes.

@@ -188,6 +188,15 @@ void PackGeometry::ComputeStartDelay()
     const double packs = std::ceil(static_cast<double>(videoStartBytes) / payloadPerPack) +
                          std::ceil(audioStartBytes / payloadPerPack);
     int64_t delay = static_cast<int64_t>(packs * packSize / rate * 90000.0) + firstVbvDelay / 2;
+    // A constant-rate stream's first picture header says how long its decoder waits
+    // before taking the first picture out. The packs carry the video at little more
+    // than its own rate, so a shorter start cannot be caught up before the pictures
+    // the encoder let arrive just in time: the whole wait is kept, after the packs that
+    // go before the video's turn (system header, first audio) and one for interleaving.
+    if (firstPictureVbvDelay != 0xFFFF) {
+        const double leadPacks = 2.0 + std::ceil(audioStartBytes / payloadPerPack);
+        delay = std::max(delay, static_cast<int64_t>(firstPictureVbvDelay + leadPacks * packSize / rate * 90000.0));
+    }
     if (engine_.session.Option(0) == MuxTypeSvcd) delay += 12000;
     startDelay = delay;
     delayApplied = true;
@@ -263,7 +272,8 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         const uint32_t temporalReference = uint32_t{data[4]} << 2 | data[5] >> 6;
         const uint32_t pictureType = (data[5] >> 3) & 7;
         const uint32_t vbvDelay = (uint32_t{data[5]} & 7) << 13 | uint32_t{data[6]} << 5 | data[7] >> 3;
-        if (counting && ++picturesBeforeReady == 2) {
+        if (counting && ++picturesBeforeReady == 1) firstPictureVbvDelay = vbvDelay;
+        if (counting && picturesBeforeReady == 2) {
             videoStartBytes -= length;
             firstVbvDelay = vbvDelay;
             MarkVideoReady();

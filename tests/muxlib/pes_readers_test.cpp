@@ -153,10 +153,19 @@ TEST_F(PesReadersTest, PacketsCarryBothStreamsWhole)
 
 TEST_F(PesReadersTest, MarginOfTheStartDelayFollowsFixedRateMode)
 {
+    // Pictures that name no start-up wait (vbv_delay 0xFFFF, as a variable-rate stream's).
+    std::vector<std::string> units = SplitUnits(videoEs);
+    for (std::string& u : units) {
+        if (u.size() < 8 || u[3] != 0) continue;
+        u[5] = static_cast<char>(u[5] | 7);
+        u[6] = static_cast<char>(0xFF);
+        u[7] = static_cast<char>(u[7] | 0xF8);
+    }
     Fixture variable(MuxTypeMpeg2Program, 0);
     Fixture fixed(MuxTypeMpeg2Program, 1);
-    FeedAll(variable, SplitUnits(videoEs), SplitFrames(audioEs));
-    FeedAll(fixed, SplitUnits(videoEs), SplitFrames(audioEs));
+    FeedAll(variable, units, SplitFrames(audioEs));
+    FeedAll(fixed, units, SplitFrames(audioEs));
+    ASSERT_EQ(variable.engine.geometry.firstVbvDelay, 0xFFFFu);
     const int64_t vbvHalf = variable.engine.geometry.firstVbvDelay / 2;
     const double a = static_cast<double>(variable.engine.geometry.startDelay - vbvHalf);
     const double b = static_cast<double>(fixed.engine.geometry.startDelay - vbvHalf);

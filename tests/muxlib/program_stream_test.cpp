@@ -113,8 +113,9 @@ TEST_F(ProgramStreamTest, Mpeg2StreamsPlayWithTheirFramesOnTime)
 }  // namespace
 
 // A low-rate stream with a large buffer: many small pictures wait in the decoder's
-// buffer at once, and every one still reaches it in time. (ffmpeg's pictures carry no
-// vbv_delay, so its own buffer is kept within the start-up delay that assumes.)
+// buffer at once, and every one still reaches it in time. ffmpeg's constant-rate
+// stream starts with its buffer well filled (a first vbv_delay of about 0.25 s), and its
+// early pictures arrive just in time even at its own rate.
 TEST_F(ProgramStreamTest, LowRateStreamWithALargeBufferIsScheduled)
 {
     ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -vf 'setpts=N/25/TB' -t 24 "
@@ -136,7 +137,7 @@ TEST_F(ProgramStreamTest, LowRateStreamWithALargeBufferIsScheduled)
         const streamcheck::Report w = streamcheck::CheckSystemStreamFile(out_);
         EXPECT_EQ(w.error, "") << w.Summary();
         EXPECT_EQ(w.overflows, 0) << w.Summary();
-        EXPECT_EQ(w.streams.at(0xC0).late, 0) << w.Summary();
+        EXPECT_TRUE(w.Ok()) << w.Summary();
         EXPECT_EQ(w.streams.at(0xE0).bytes, std::filesystem::file_size(video_));
     }
 }
