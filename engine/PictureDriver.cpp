@@ -50,6 +50,37 @@ namespace {
 FramePlanes LastReadPlanes;  // where the last frame read from the input went
 int PreviousBSaved = 0;
 
+// The raw input frame the next picture is expected to read, read on a worker
+// while this picture is coded. The picture's own read takes it when the
+// names match and the read succeeded, and reads the file itself otherwise.
+struct RawReadAhead {
+    uint8_t* block = nullptr;  // owned; one block for the three planes
+    size_t blockBytes = 0;
+    FramePlanes planes;
+    std::string name;
+    int type = 0;
+    int slot = -1;  // the worker reading, reserved until collected
+    std::atomic<int> ok{0};
+};
+RawReadAhead ReadAhead;
+
+int32_t RawReadAheadTask(void* argument, int slot) {
+    auto& r = *static_cast<RawReadAhead*>(argument);
+    if (slot < 0) return -1;
+    r.ok.store(ReadRawFrameQuietly(r.name, r.planes, r.type) == 0 ? 1 : 0);
+    return 1;
+}
+
+// Waits for the read ahead in flight, if any; true when it holds frame `name`.
+bool CollectReadAhead(const std::string& name = std::string()) {
+    if (ReadAhead.slot < 0) return false;
+    const int slot = ReadAhead.slot;
+    ReadAhead.slot = -1;
+    const int result = WaitForWorkerTasks(&slot, 1, -1);
+    ReleaseWorkerSlots(&slot, 1);
+    return result == 1 && ReadAhead.ok.load() == 1 && !name.empty() && name == ReadAhead.name;
+}
+
 size_t LumaBytes() { return static_cast<size_t>(EncodeWidth) * EncodeHeight; }
 size_t ChromaBytes() { return static_cast<size_t>(ChromaWidth) * ChromaHeight; }
 
@@ -155,7 +186,8 @@ void ReadSource(int M) {
         CopyPlanes(NextAnchorSource, CurrentSource);
     } else {
         const std::string name = RawInputName(FirstOutputFrame + DisplayFrameNumber);
-        ReadInputFrame(name.c_str(), CurrentSource);
+        if (CollectReadAhead(name)) CopyPlanes(ReadAhead.planes, CurrentSource);
+        else ReadInputFrame(name.c_str(), CurrentSource);
         LastReadInputFrame = CurrentInputFrame;
         LastReadPlanes = CurrentSource;
     }
@@ -276,9 +308,34 @@ void QualityStatistics() {
     StatisticsLine(" # of interpolated macroblocks: %4d (%.1f%%)\n", both, both * pc);
 }
 
+// Starts reading the raw input frame of picture `next` on a worker.
+void StartReadAhead(int next) {
+    if (!ThreadReadFlag || EncoderSettings.inputType > 1 || next >= OutputFrameCount || ReadAhead.slot >= 0) return;
+    const int M = EncoderSettings.ipDistance;
+    const bool anchor = next == 0 || (next - 1) % M == 0;
+    const int display = anchor ? std::min(next + M - 1, OutputFrameCount - 1) : next - 1;
+    // A picture of an input frame already read takes a copy instead.
+    if (MapOutputToInputFrame(display + FirstOutputFrame) == CurrentInputFrame) return;
+    const size_t luma = LumaBytes(), chroma = ChromaBytes(), bytes = luma + 2 * chroma;
+    if (ReadAhead.blockBytes != bytes) {
+        FreeAligned(ReadAhead.block);
+        ReadAhead.block = static_cast<uint8_t*>(AllocAligned(bytes));
+        ReadAhead.blockBytes = ReadAhead.block ? bytes : 0;
+        if (!ReadAhead.block) return;
+        ReadAhead.planes = {ReadAhead.block, ReadAhead.block + luma, ReadAhead.block + luma + chroma};
+    }
+    ReadAhead.name = RawInputName(FirstOutputFrame + display);
+    ReadAhead.type = EncoderSettings.inputType;
+    ReadAhead.ok.store(0);
+    const int slot = RunOnIdleWorker(RawReadAheadTask, &ReadAhead);
+    if (slot >= 0) ReadAhead.slot = slot;
+}
+
 }  // namespace
 
 int StartSequenceEncoding() {
+    // A read ahead left by an abandoned sequence ended with its worker pool.
+    ReadAhead.slot = -1;
     BPicturesPending = 0;
     LastReadInputFrame = LastShownInputFrame = -2;
     LastReadPlanes = FramePlanes{};
@@ -361,6 +418,7 @@ int EncodePicture() {
     }
 
     if (!RepeatBPicture) ReadSource(M);
+    CollectReadAhead();
 
     if (PictureCodingType == 3 && EncoderSettings.skipBFramesMode == 0 && !SkipBPicture && !RepeatBPicture)
         DecideAutomaticSkip();
@@ -400,6 +458,7 @@ int EncodePicture() {
     UpperHalfDone.store(0);
     UpperHalfTaskIndex = -1;
     SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
+    StartReadAhead(i + 1);
     PutPicture();
 
     ShowInputPreview();
@@ -430,6 +489,7 @@ int EncodePicture() {
 }
 
 int FinishSequenceEncoding() {
+    CollectReadAhead();
     if (EncoderSettings.showInput && PictureIndex > 0 && LastShownInputFrame != NextAnchorInputFrame) {
         std::lock_guard<std::mutex> lock(InputPreviewLock);
         RefreshInputPreview();

@@ -404,9 +404,10 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
 namespace {
 
 // Posts to an idle, unreserved slot without the retry: -2 when none is idle.
-int PostIfIdle(WorkerTask task, void* argument) {
+int PostIfIdle(WorkerTask task, void* argument, bool reserve = false) {
     std::lock_guard lock(g_postMutex);
     const int slot = FindIdleSlot();
+    if (slot >= 0 && reserve) WorkerPool[slot].reserved.store(1);
     if (slot >= 0) PostToSlot(slot, task, argument);
     return slot < 0 ? -2 : slot;
 }
@@ -421,6 +422,11 @@ int32_t RowJobTask(void* argument, int slot) {
 }
 
 }  // namespace
+
+int RunOnIdleWorker(WorkerTask task, void* argument) {
+    if (!task || !argument) return -1;
+    return PostIfIdle(task, argument, true);
+}
 
 bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context) {
     helpers = std::min({helpers, rows - 1, WorkerPoolSize});
