@@ -373,15 +373,17 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
     for (int i = 0; i < count; ++i)
         if (WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].load() < 0) return -3;
 
-    bool anyMissing = false;
+    bool anyMissing = false, anyStopped = false;
     auto settled = [&] {
         bool all = true;
         for (int i = 0; i < count; ++i) {
             int p = WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].load();
             if (p < 0) anyMissing = true;
             if (p <= 0) all = false;
+            // A worker that left at a stop before taking its task never finishes it.
+            if (p == 0 && WorkerPool[slots[i]].state.load() == WORKER_STOPPED) anyStopped = true;
         }
-        return all || anyMissing;
+        return all || anyMissing || anyStopped;
     };
     bool done = timeoutMs != 0 && SpinFor(settled);
     if (!done) {
@@ -390,6 +392,7 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
     }
     if (anyMissing) return -3;
     if (!done) return -2;
+    if (anyStopped) return -1;
     for (int i = 0; i < count; ++i) WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].store(0);
 
     for (int i = 0; i < count; ++i) {
