@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
-#include "job/AviSource.h"
 #include "job/EncoderSettings.h"
 #include "job/JobUtil.h"
 #include "job/Report.h"
@@ -15,7 +14,6 @@
 #include "platform/Format.h"
 
 AudioEncoderState Audio;
-AudioPcmSourceFn AudioPcmSource = AviGetAudioData;
 
 namespace {
 
@@ -96,6 +94,10 @@ int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
         Audio.sampleRate = 44100;
     else
         return -1;
+    if (!AudioPcmSource) {
+        Audio.AudioMessageBuffer = "No PCM source is installed\n";
+        return -1;
+    }
     // A rate no frame header can carry is refused before anything is opened.
     if (AudioBitrateIndexOf(bitRate) < 0) {
         Audio.AudioMessageBuffer = platform::Format("BitrateIndex: %d  is not a legal bitrate\n", bitRate);

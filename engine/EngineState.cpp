@@ -3,8 +3,6 @@
 
 #include "job/EncoderSettings.h"
 
-int MmxEnabled = 1;
-int VideoSequenceState = 0;
 int EncodingFrameCount = 0;
 int EncodedFrameCount = 0;
 int& OutputFrameCount = EncodingFrameCount;

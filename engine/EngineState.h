@@ -3,10 +3,6 @@
 
 #include <cstdint>
 
-// 1 when the SIMD kernels are used (the user can switch them off).
-extern int MmxEnabled;
-// 0 none, 1 pictures being coded, 2 sequence end written.
-extern int VideoSequenceState;
 // Pictures the video pass runs, and pictures encoded so far.
 extern int EncodingFrameCount;
 extern int EncodedFrameCount;
