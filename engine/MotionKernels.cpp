@@ -118,6 +118,22 @@ uint32_t GroupFilterPlain(const uint8_t* mean, const uint8_t* horizontal, const 
     return mask;
 }
 
+template <FullPelSadFn Sad>
+int GroupSadLoop(const uint8_t* corner, const uint8_t* current, int lineLength, uint32_t positions,
+                 int* bound) {
+    int best = -1;
+    while (positions) {
+        const int bit = __builtin_ctz(positions);
+        positions &= positions - 1;
+        const int e = Sad(corner + (bit >> 2) * lineLength + (bit & 3), current, lineLength, *bound);
+        if (e < *bound) {
+            *bound = e;
+            best = bit;
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
 int FullPelSad(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit) {
@@ -166,6 +182,7 @@ bool ProcessorHasAvx2() {
 void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2) {
     table.fullPelSad = FullPelSad;
     table.fullPelSadRowBudget = FullPelSadRowBudget;
+    table.groupSadRowBudget = GroupSadLoop<FullPelSadRowBudget>;
     table.halfPelSse = HalfPelSse;
     table.halfPelSseModes45 = HalfPelSseModes45;
     table.interpolatedError = InterpolatedErrorPlain;
@@ -175,6 +192,7 @@ void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2) {
     if (!simd) return;
     table.fullPelSad = FullPelSadMmx;
     table.fullPelSadRowBudget = FullPelSadMmxRowBudget;
+    table.groupSadRowBudget = GroupSadLoop<FullPelSadMmxRowBudget>;
     table.halfPelSse = HalfPelSseMmx;
     table.halfPelSseModes45 = HalfPelSseMmxModes45;
     table.interpolatedError = InterpolatedErrorSse2;
@@ -184,6 +202,7 @@ void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2) {
     if (!avx2) return;
     table.fullPelSad = FullPelSadAvx2;
     table.fullPelSadRowBudget = FullPelSadAvx2RowBudget;
+    table.groupSadRowBudget = GroupSadAvx2RowBudget;
     table.halfPelSse = HalfPelSseAvx2;
     table.halfPelSseModes45 = HalfPelSseAvx2Modes45;
 }

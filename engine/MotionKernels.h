@@ -40,9 +40,20 @@ using GroupFilterFn = uint32_t (*)(const uint8_t* mean, const uint8_t* horizonta
                                    const uint8_t* vertical, int stride, int rows, int columns,
                                    const uint8_t* windows);
 
+// The row-budget sums of absolute differences (FullPelSadFn) of the positions
+// of one group of up to 4 x 4 full-sample candidates, taken in order (bit
+// 4 r + c: row r, column c from the block at `corner`), each with *bound as
+// its limit; a position whose sum is below *bound makes that sum the new
+// bound. Returns the bit of the last position that did, or -1. Beyond the
+// candidate blocks, the reference must have 4 rows below `corner` readable 24
+// bytes wide.
+using GroupSadFn = int (*)(const uint8_t* corner, const uint8_t* current, int lineLength,
+                           uint32_t positions, int* bound);
+
 struct MotionKernelTable {
     FullPelSadFn fullPelSad = nullptr;           // stops once the limit is reached
     FullPelSadFn fullPelSadRowBudget = nullptr;  // stops when a row budget is exceeded
+    GroupSadFn groupSadRowBudget = nullptr;      // fullPelSadRowBudget over a group
     HalfPelMatchFn halfPelSse = nullptr;         // byte-halving rounding
     HalfPelMatchFn halfPelSseModes45 = nullptr;  // word-average rounding
     InterpolatedErrorFn interpolatedError = nullptr;
@@ -76,6 +87,8 @@ int HalfPelSseMmxModes45(const uint8_t* reference, const uint8_t* current, int l
 // Only where ProcessorHasAvx2().
 int FullPelSadAvx2(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
 int FullPelSadAvx2RowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
+int GroupSadAvx2RowBudget(const uint8_t* corner, const uint8_t* current, int lineLength,
+                          uint32_t positions, int* bound);
 int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX, int halfY,
                    int limit);
 int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,

@@ -4,6 +4,8 @@
 // every row is still tested on its own.
 #include <immintrin.h>
 
+#include <algorithm>
+
 #include "engine/MotionKernels.h"
 
 #define TESSMAR_AVX2 __attribute__((target("avx2")))
@@ -126,37 +128,203 @@ TESSMAR_AVX2 int FullPelSadAvx2RowBudget(const uint8_t* candidate, const uint8_t
     return sum;
 }
 
-TESSMAR_AVX2 int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
-                                int halfY, int limit) {
+namespace {
+
+// Sums of absolute differences of one 16-sample current row against the
+// reference rows in the two lanes of `near` (bytes 0-15 of each lane) and
+// `far` (bytes 8-23), at column offsets 0-7: eight words per lane.
+TESSMAR_AVX2 inline __m256i RowSadsAtOffsets(__m256i near, __m256i far, __m256i currentRow) {
+    __m256i s = _mm256_mpsadbw_epu8(near, currentRow, 0x00);
+    s = _mm256_add_epi16(s, _mm256_mpsadbw_epu8(near, currentRow, 0x2D));
+    s = _mm256_add_epi16(s, _mm256_mpsadbw_epu8(far, currentRow, 0x12));
+    return _mm256_add_epi16(s, _mm256_mpsadbw_epu8(far, currentRow, 0x3F));
+}
+
+// Row k (0 or 1) of all 16 candidates of a group, word 4 r + c for row r, column c.
+TESSMAR_AVX2 inline __m256i GroupRowSads(const uint8_t* corner, int lineLength, int k,
+                                         __m256i currentRow) {
+    const uint8_t* p = corner + k * lineLength;
+    const __m256i upper = RowSadsAtOffsets(LoadRows(p, lineLength), LoadRows(p + 8, lineLength), currentRow);
+    p += 2 * lineLength;
+    const __m256i lower = RowSadsAtOffsets(LoadRows(p, lineLength), LoadRows(p + 8, lineLength), currentRow);
+    // Lanes hold rows (0, 1) and (2, 3); columns 0-3 are the low four words.
+    return _mm256_permute4x64_epi64(_mm256_unpacklo_epi64(upper, lower), 0xD8);
+}
+
+// One bit per word of a comparison result, word i at bit i.
+TESSMAR_AVX2 inline uint32_t WordMask(__m256i v) {
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packs_epi16(v, v), 0x08);
+    return uint32_t(_mm_movemask_epi8(_mm256_castsi256_si128(bytes)));
+}
+
+// Candidates whose first row or first two rows fail their budgets (two and
+// three steps). Sums are at most 8160, so budgets past that fail nobody.
+TESSMAR_AVX2 inline uint32_t FailingFirstRows(__m256i row0, __m256i rows01, int step) {
+    const __m256i budget0 = _mm256_set1_epi16(int16_t(std::min(2 * step, 8192) - 1));
+    const __m256i budget1 = _mm256_set1_epi16(int16_t(std::min(3 * step, 8192) - 1));
+    return WordMask(_mm256_or_si256(_mm256_cmpgt_epi16(row0, budget0), _mm256_cmpgt_epi16(rows01, budget1)));
+}
+
+}  // namespace
+
+TESSMAR_AVX2 int GroupSadAvx2RowBudget(const uint8_t* corner, const uint8_t* current, int lineLength,
+                                       uint32_t positions, int* bound) {
+    if (!positions) return -1;
+    // The first two rows of every candidate at once; the budget of row k is
+    // (k + 2) steps, so a candidate that fails it there is given up without
+    // a further sample. Only candidates that pass both go on row by row.
+    const __m256i row0 =
+        GroupRowSads(corner, lineLength, 0, _mm256_broadcastsi128_si256(_mm_loadu_si128(
+                                                reinterpret_cast<const __m128i*>(current))));
+    const __m256i row1 = GroupRowSads(
+        corner, lineLength, 1,
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(current + lineLength))));
+    const __m256i rows01 = _mm256_add_epi16(row0, row1);
+    alignas(32) uint16_t sums01[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums01), rows01);
+
+    int best = -1;
+    int limit = *bound;
+    int step = (limit + 8) >> 4;
+    uint32_t fail = FailingFirstRows(row0, rows01, step);
+    const int pairStep = 2 * lineLength;
+    for (;;) {
+        const uint32_t going = positions & ~fail;
+        if (!going) break;
+        const int bit = __builtin_ctz(going);
+        positions &= ~((2u << bit) - 1);
+        const uint8_t* candidate = corner + (bit >> 2) * lineLength + (bit & 3) + pairStep;
+        const uint8_t* cur = current + pairStep;
+        int sum = sums01[bit];
+        int budget = 3 * step;
+        bool given = false;
+        for (int row = 2; row < 16; row += 2) {
+            const RowPair s = SadRows(candidate, cur, lineLength);
+            sum += s.first;
+            budget += step;
+            if (sum >= budget) {
+                given = true;
+                break;
+            }
+            sum += s.second;
+            budget += step;
+            if (sum >= budget) {
+                given = true;
+                break;
+            }
+            candidate += pairStep;
+            cur += pairStep;
+        }
+        if (!given && sum < limit) {
+            limit = sum;
+            best = bit;
+            step = (limit + 8) >> 4;
+            fail = FailingFirstRows(row0, rows01, step);
+        }
+    }
+    *bound = limit;
+    return best;
+}
+
+namespace {
+
+// Squared differences of two rows as eight 32-bit partial sums, the first
+// row's in the low lane.
+TESSMAR_AVX2 inline __m256i SquaresPair(__m256i predLo, __m256i predHi, __m256i current) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i dLo = _mm256_sub_epi16(predLo, _mm256_unpacklo_epi8(current, zero));
+    const __m256i dHi = _mm256_sub_epi16(predHi, _mm256_unpackhi_epi8(current, zero));
+    return _mm256_add_epi32(_mm256_madd_epi16(dLo, dLo), _mm256_madd_epi16(dHi, dHi));
+}
+
+TESSMAR_AVX2 inline int SumAll(__m256i v) {
+    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
+    return _mm_cvtsi128_si32(s);
+}
+
+TESSMAR_AVX2 inline RowPair PairRows(__m256i v) {
+    v = _mm256_add_epi32(v, _mm256_shuffle_epi32(v, 0x4E));
+    v = _mm256_add_epi32(v, _mm256_shuffle_epi32(v, 0xB1));
+    return {_mm256_cvtsi256_si32(v), _mm_cvtsi128_si32(_mm256_extracti128_si256(v, 1))};
+}
+
+// Two rows of the prediction, byte halving, for a fixed half-sample position.
+template <int HalfX, int HalfY>
+TESSMAR_AVX2 inline __m256i PredictHalvingAt(const uint8_t* p, int lineLength) {
+    const __m256i a = LoadRows(p, lineLength);
+    if (!HalfX && !HalfY) return a;
+    if (HalfX && !HalfY) return _mm256_add_epi8(HalveBytes(a), HalveBytes(LoadRows(p + 1, lineLength)));
+    const __m256i below = LoadRows(p + lineLength, lineLength);
+    if (!HalfX) return _mm256_add_epi8(HalveBytes(a), HalveBytes(below));
+    const __m256i top = _mm256_add_epi8(HalveBytes(a), HalveBytes(LoadRows(p + 1, lineLength)));
+    const __m256i bottom =
+        _mm256_add_epi8(HalveBytes(below), HalveBytes(LoadRows(p + lineLength + 1, lineLength)));
+    return _mm256_add_epi8(HalveBytes(top), HalveBytes(bottom));
+}
+
+template <int HalfX, int HalfY>
+TESSMAR_AVX2 inline __m256i SquaresHalving(const uint8_t* reference, const uint8_t* current, int lineLength) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i pred = PredictHalvingAt<HalfX, HalfY>(reference, lineLength);
+    return SquaresPair(_mm256_unpacklo_epi8(pred, zero), _mm256_unpackhi_epi8(pred, zero),
+                       LoadRows(current, lineLength));
+}
+
+template <int HalfX, int HalfY>
+TESSMAR_AVX2 inline __m256i SquaresWords(const uint8_t* reference, const uint8_t* current, int lineLength) {
+    __m256i lo, hi;
+    PredictWords(reference, lineLength, HalfX, HalfY, &lo, &hi);
+    return SquaresPair(lo, hi, LoadRows(current, lineLength));
+}
+
+// The running sum over 16 rows that stops after the first row that takes it
+// to the limit. Four rows are summed at a time; only a group of four that
+// reaches the limit is taken apart row by row to find where the sum stopped.
+template <__m256i (*Squares)(const uint8_t*, const uint8_t*, int)>
+TESSMAR_AVX2 inline int StoppingSquares(const uint8_t* reference, const uint8_t* current, int lineLength,
+                                        int limit) {
     int sum = 0;
     const int pairStep = 2 * lineLength;
-    for (int row = 0; row < 16; row += 2) {
-        const RowPair s =
-            SquaresBytes(PredictHalving(reference, lineLength, halfX, halfY), LoadRows(current, lineLength));
-        sum += s.first;
-        if (sum >= limit) return sum;
-        sum += s.second;
-        if (sum >= limit) return sum;
-        reference += pairStep;
-        current += pairStep;
+    for (int row = 0; row < 16; row += 4) {
+        const __m256i first = Squares(reference, current, lineLength);
+        const __m256i second = Squares(reference + pairStep, current + pairStep, lineLength);
+        const int four = SumAll(_mm256_add_epi32(first, second));
+        if (sum + four >= limit) {
+            for (const __m256i pair : {first, second}) {
+                const RowPair s = PairRows(pair);
+                sum += s.first;
+                if (sum >= limit) return sum;
+                sum += s.second;
+                if (sum >= limit) return sum;
+            }
+        }
+        sum += four;
+        reference += 2 * pairStep;
+        current += 2 * pairStep;
     }
     return sum;
 }
 
+}  // namespace
+
+TESSMAR_AVX2 int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+                                int halfY, int limit) {
+    switch (2 * halfY + halfX) {
+        case 0: return StoppingSquares<SquaresHalving<0, 0>>(reference, current, lineLength, limit);
+        case 1: return StoppingSquares<SquaresHalving<1, 0>>(reference, current, lineLength, limit);
+        case 2: return StoppingSquares<SquaresHalving<0, 1>>(reference, current, lineLength, limit);
+        default: return StoppingSquares<SquaresHalving<1, 1>>(reference, current, lineLength, limit);
+    }
+}
+
 TESSMAR_AVX2 int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* current, int lineLength,
                                        int halfX, int halfY, int limit) {
-    int sum = 0;
-    const int pairStep = 2 * lineLength;
-    for (int row = 0; row < 16; row += 2) {
-        __m256i lo, hi;
-        PredictWords(reference, lineLength, halfX, halfY, &lo, &hi);
-        const RowPair s = SquaresRows(lo, hi, LoadRows(current, lineLength));
-        sum += s.first;
-        if (sum >= limit) return sum;
-        sum += s.second;
-        if (sum >= limit) return sum;
-        reference += pairStep;
-        current += pairStep;
+    switch (2 * halfY + halfX) {
+        case 0: return StoppingSquares<SquaresWords<0, 0>>(reference, current, lineLength, limit);
+        case 1: return StoppingSquares<SquaresWords<1, 0>>(reference, current, lineLength, limit);
+        case 2: return StoppingSquares<SquaresWords<0, 1>>(reference, current, lineLength, limit);
+        default: return StoppingSquares<SquaresWords<1, 1>>(reference, current, lineLength, limit);
     }
-    return sum;
 }

@@ -192,28 +192,29 @@ void ColumnExtremaSse2(const uint8_t* plane, int stride, int rows, int count, ui
 
 uint32_t GroupFilterSse2(const uint8_t* mean, const uint8_t* horizontal, const uint8_t* vertical,
                          int stride, int rows, int columns, const uint8_t* windows) {
-    // One row of four positions per step: the three features side by side in
-    // one register, tested against both bounds with saturating subtraction
-    // (zero where a feature is inside).
-    auto spread = [](uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-        return _mm_setr_epi8(char(a), char(a), char(a), char(a), char(b), char(b), char(b), char(b),
-                             char(c), char(c), char(c), char(c), char(d), char(d), char(d), char(d));
+    // All 4 x 4 positions at once: one register per feature with its four
+    // rows of four side by side, tested against both bounds with saturating
+    // subtraction (zero where a feature is inside). Byte 4 r + c of the
+    // result is position r, c, as in the mask.
+    auto row = [stride, rows](const uint8_t* p, int r) {
+        int32_t v = 0;
+        if (r < rows) std::memcpy(&v, p + r * stride, 4);
+        return _mm_cvtsi32_si128(v);
     };
-    const __m128i low = spread(windows[0], windows[2], windows[4], 0);
-    const __m128i high = spread(windows[1], windows[3], windows[5], 255);
-    const uint32_t columnMask = (1u << columns) - 1;
-    uint32_t mask = 0;
-    for (int r = 0; r < rows; ++r) {
-        int32_t m, h, v;
-        std::memcpy(&m, mean + r * stride, 4);
-        std::memcpy(&h, horizontal + r * stride, 4);
-        std::memcpy(&v, vertical + r * stride, 4);
-        const __m128i features = _mm_unpacklo_epi64(
-            _mm_unpacklo_epi32(_mm_cvtsi32_si128(m), _mm_cvtsi32_si128(h)), _mm_cvtsi32_si128(v));
-        __m128i outside = _mm_or_si128(_mm_subs_epu8(low, features), _mm_subs_epu8(features, high));
-        outside = _mm_or_si128(outside, _mm_or_si128(_mm_srli_si128(outside, 4), _mm_srli_si128(outside, 8)));
-        const uint32_t inside = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128()))) & 0xF;
-        mask |= (inside & columnMask) << (4 * r);
-    }
-    return mask;
+    auto gather = [&row](const uint8_t* p) {
+        return _mm_unpacklo_epi64(_mm_unpacklo_epi32(row(p, 0), row(p, 1)),
+                                  _mm_unpacklo_epi32(row(p, 2), row(p, 3)));
+    };
+    auto outside = [](__m128i features, uint8_t low, uint8_t high) {
+        return _mm_or_si128(_mm_subs_epu8(_mm_set1_epi8(char(low)), features),
+                            _mm_subs_epu8(features, _mm_set1_epi8(char(high))));
+    };
+    const __m128i out = _mm_or_si128(
+        _mm_or_si128(outside(gather(mean), windows[0], windows[1]),
+                     outside(gather(horizontal), windows[2], windows[3])),
+        outside(gather(vertical), windows[4], windows[5]));
+    const uint32_t inside = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(out, _mm_setzero_si128())));
+    const uint32_t rowMask = rows >= 4 ? 0xFFFFu : (1u << (4 * rows)) - 1;
+    const uint32_t columnMask = ((1u << columns) - 1) * 0x1111u;
+    return inside & rowMask & columnMask;
 }

@@ -180,6 +180,8 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
         const uint8_t* vertical = tables + g.verticalOffset;
         const uint8_t* groups = tables + g.groupOffset;
         const GroupFilterFn filter = MeKernels.groupFilter;
+        // The table's group kernel where the search uses the table's row-budget sum.
+        const GroupSadFn groupSad = sad == MeKernels.fullPelSadRowBudget ? MeKernels.groupSadRowBudget : nullptr;
         int evaluations = 0;
 
         // Groups are always named by their top-left corner on the grid of
@@ -192,6 +194,15 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
             uint32_t inside = filter(mean + at, horizontal + at, vertical + at, g.featureStride,
                                      std::min(GroupSize, ymax - t + 1),
                                      std::min(GroupSize, xmax - c + 1), windows);
+            if (groupSad) {
+                evaluations += __builtin_popcount(inside);
+                const int bit = groupSad(referenceSource + t * w + c, current, w, inside, &bound);
+                if (bit >= 0) {
+                    bestColumn = c + (bit & 3);
+                    bestRow = t + (bit >> 2);
+                }
+                return;
+            }
             // Positions in order, row by row, left to right.
             while (inside) {
                 const int bit = __builtin_ctz(inside);

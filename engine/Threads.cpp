@@ -43,12 +43,20 @@ struct SlotControl {
     WorkerTask task = nullptr;
     void* argument = nullptr;
     bool exited = false;
+    // Set while the worker sleeps on startSignal: only then does a post pay
+    // for the lock and the wake-up.
+    std::atomic<bool> sleeping{false};
 };
 
 std::mutex g_poolMutex;
 // Signalled whenever a worker becomes idle, finishes a task or exits.
 std::condition_variable g_poolChanged;
+// Threads waiting on g_poolChanged (counted under the mutex): a worker takes
+// the lock and broadcasts only when somebody waits.
+std::atomic<int> g_poolWaiters{0};
 SlotControl g_control[WorkerPoolSize];
+// Serialises posting threads; the workers never take it.
+std::mutex g_postMutex;
 
 int g_faultSlot = -1;
 int g_faultKind = 0;
@@ -79,7 +87,53 @@ bool ValidSlot(int slot) { return slot >= 0 && slot < WorkerPoolSize; }
 
 // Releases a semaphore unless it already holds its one release (or is absent).
 void ReleaseSemaphore(int slot, int sem) {
-    if (WorkerPool[slot].pending[sem].load() == 0) WorkerPool[slot].pending[sem].store(1);
+    int expected = 0;
+    WorkerPool[slot].pending[sem].compare_exchange_strong(expected, 1);
+}
+
+void NotifyPoolChanged() {
+    if (g_poolWaiters.load() == 0) return;
+    std::lock_guard lock(g_poolMutex);
+    g_poolChanged.notify_all();
+}
+
+// Waits on g_poolChanged, counted so that the workers know to broadcast.
+template <class Predicate>
+bool WaitPoolChanged(std::unique_lock<std::mutex>& lock, int timeoutMs, Predicate settled) {
+    g_poolWaiters.fetch_add(1);
+    bool done = true;
+    if (timeoutMs < 0) g_poolChanged.wait(lock, settled);
+    else done = g_poolChanged.wait_for(lock, milliseconds(timeoutMs), settled);
+    g_poolWaiters.fetch_sub(1);
+    return done;
+}
+
+// How long a thread that ran out of work keeps looking for more before it
+// sleeps: a hand-off to a thread still looking costs no system call, and the
+// stages of a picture follow each other within this time. None on one processor.
+Clock::duration SpinTime() { return ProcessorCount > 1 ? std::chrono::microseconds(300) : Clock::duration::zero(); }
+
+void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Spins until ready() or the spin time is over; true when ready.
+template <class Ready>
+bool SpinFor(Ready ready) {
+    if (ready()) return true;
+    const Clock::duration spin = SpinTime();
+    if (spin == Clock::duration::zero()) return false;
+    const auto until = Clock::now() + spin;
+    for (int n = 1;; ++n) {
+        for (int k = 0; k < 32; ++k) {
+            CpuRelax();
+            if (ready()) return true;
+        }
+        if (Clock::now() >= until) return false;
+        if (n % 16 == 0) std::this_thread::yield();
+    }
 }
 
 void ClearSlot(int slot) {
@@ -126,7 +180,6 @@ int WorkerThreadProc(int slot) {
     if (!ValidSlot(slot)) return -10;
     WorkerSlot& s = WorkerPool[slot];
     SlotControl& c = g_control[slot];
-    std::unique_lock lock(g_poolMutex);
     auto leaveBroken = [&] {
         s.state.store(WORKER_BROKEN);
         s.result.store(WORKER_RESULT_FAILED);
@@ -137,15 +190,24 @@ int WorkerThreadProc(int slot) {
         s.result.store(WORKER_RESULT_FAILED);
         return 0;
     };
-    if (s.pending[WORKER_SEM_START].load() < 0) return leaveBroken();
+    std::atomic<int32_t>& start = s.pending[WORKER_SEM_START];
+    if (start.load() < 0) return leaveBroken();
     for (;;) {
-        if (s.pending[WORKER_SEM_START].load() < 0) return leaveBroken();
+        if (start.load() < 0) return leaveBroken();
         if (WorkerPoolStopFlag.load()) return leaveStopped();
         s.state.store(WORKER_IDLE);
-        g_poolChanged.notify_all();
-        c.startSignal.wait(lock, [&] { return s.pending[WORKER_SEM_START].load() != 0; });
-        if (s.pending[WORKER_SEM_START].load() < 0) return leaveBroken();
-        s.pending[WORKER_SEM_START].store(0);
+        NotifyPoolChanged();
+        // A post stores the task, then releases the start semaphore, then
+        // looks at `sleeping`; the worker sets `sleeping`, then looks at the
+        // semaphore under the lock. One of the two sees the other.
+        if (!SpinFor([&] { return start.load(std::memory_order_acquire) != 0; })) {
+            std::unique_lock lock(g_poolMutex);
+            c.sleeping.store(true);
+            c.startSignal.wait(lock, [&] { return start.load() != 0; });
+            c.sleeping.store(false);
+        }
+        if (start.load() < 0) return leaveBroken();
+        start.store(0);
         s.result.store(WORKER_RESULT_NONE);
         if (WorkerPoolStopFlag.load()) return leaveStopped();
 
@@ -155,7 +217,6 @@ int WorkerThreadProc(int slot) {
         c.argument = nullptr;
         s.state.store(WORKER_RUNNING);
         if (task && argument) {
-            lock.unlock();
             int32_t value = 0;
             // A worker never unwinds to anyone's jump target: a throwing task
             // is a failed task, which the posting thread reports.
@@ -164,7 +225,6 @@ int WorkerThreadProc(int slot) {
             } catch (...) {
                 value = 0;
             }
-            lock.lock();
             s.state.store(WORKER_POSTED);
             s.result.store(value > 0 ? WORKER_RESULT_OK : WORKER_RESULT_FAILED);
         } else {
@@ -173,7 +233,7 @@ int WorkerThreadProc(int slot) {
         s.state.store(WORKER_POSTED);
         ReleaseSemaphore(slot, WORKER_SEM_DONE1);
         ReleaseSemaphore(slot, WORKER_SEM_DONE2);
-        g_poolChanged.notify_all();
+        NotifyPoolChanged();
     }
 }
 
@@ -216,7 +276,7 @@ int StartWorkerThreads() {
     // Give the workers a moment to reach their waits; go on regardless after ~210 ms.
     {
         std::unique_lock lock(g_poolMutex);
-        g_poolChanged.wait_for(lock, milliseconds(210), [] {
+        WaitPoolChanged(lock, 210, [] {
             for (auto& s : WorkerPool)
                 if (s.state.load() != WORKER_IDLE) return false;
             return true;
@@ -238,9 +298,8 @@ void StopWorkerThreads() {
         g_control[k].startSignal.notify_all();
     }
     // 200 ms for every worker to leave, then three more looks 20 ms apart.
-    bool allExited = g_poolChanged.wait_for(lock, milliseconds(200), AllThreadsExited);
-    for (int look = 0; look < 3 && !allExited; ++look)
-        allExited = g_poolChanged.wait_for(lock, milliseconds(20), AllThreadsExited);
+    bool allExited = WaitPoolChanged(lock, 200, AllThreadsExited);
+    for (int look = 0; look < 3 && !allExited; ++look) allExited = WaitPoolChanged(lock, 20, AllThreadsExited);
     if (!allExited) {
         for (int k = 0; k < WorkerPoolSize; ++k) {
             if (g_control[k].thread.joinable() && !g_control[k].exited) {
@@ -260,31 +319,47 @@ void StopWorkerThreads() {
     for (int k = 0; k < closeUpTo; ++k) ClearSlot(k);
 }
 
+namespace {
+
+int FindIdleSlot() {
+    for (int k = 0; k < WorkerPoolSize; ++k)
+        if (WorkerPool[k].state.load() == WORKER_IDLE && WorkerPool[k].reserved.load() == 0) return k;
+    return -1;
+}
+
+// Hands the task to an idle slot; the caller holds g_postMutex.
+void PostToSlot(int slot, WorkerTask task, void* argument) {
+    WorkerSlot& s = WorkerPool[slot];
+    SlotControl& c = g_control[slot];
+    c.argument = argument;
+    c.task = task;
+    // A completion left over from an earlier task must not end the next wait.
+    for (int sem : {WORKER_SEM_DONE1, WORKER_SEM_DONE2}) {
+        int expected = 1;
+        s.pending[sem].compare_exchange_strong(expected, 0);
+    }
+    s.state.store(WORKER_POSTED);
+    ReleaseSemaphore(slot, WORKER_SEM_START);
+    if (c.sleeping.load()) {
+        std::lock_guard lock(g_poolMutex);
+        c.startSignal.notify_all();
+    }
+}
+
+}  // namespace
+
 int RunOnWorkerThread(WorkerTask task, void* argument) {
     if (!task || !argument) return -1;
-    auto findIdle = [] {
-        for (int k = 0; k < WorkerPoolSize; ++k)
-            if (WorkerPool[k].state.load() == WORKER_IDLE && WorkerPool[k].reserved.load() == 0) return k;
-        return -1;
-    };
-    std::unique_lock lock(g_poolMutex);
-    int slot = findIdle();
+    std::unique_lock lock(g_postMutex);
+    int slot = FindIdleSlot();
     if (slot < 0) {
         lock.unlock();
         std::this_thread::sleep_for(milliseconds(50));
         lock.lock();
-        slot = findIdle();
+        slot = FindIdleSlot();
         if (slot < 0) return -2;
     }
-    WorkerSlot& s = WorkerPool[slot];
-    g_control[slot].argument = argument;
-    g_control[slot].task = task;
-    // A completion left over from an earlier task must not end the next wait.
-    for (int sem : {WORKER_SEM_DONE1, WORKER_SEM_DONE2})
-        if (s.pending[sem].load() > 0) s.pending[sem].store(0);
-    s.state.store(WORKER_POSTED);
-    ReleaseSemaphore(slot, WORKER_SEM_START);
-    g_control[slot].startSignal.notify_all();
+    PostToSlot(slot, task, argument);
     return slot;
 }
 
@@ -295,7 +370,6 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
         for (int j = 0; j < i; ++j)
             if (slots[j] == slots[i]) return -3;
     }
-    std::unique_lock lock(g_poolMutex);
     for (int i = 0; i < count; ++i)
         if (WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].load() < 0) return -3;
 
@@ -309,12 +383,10 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
         }
         return all || anyMissing;
     };
-    bool done;
-    if (timeoutMs < 0) {
-        g_poolChanged.wait(lock, settled);
-        done = true;
-    } else {
-        done = g_poolChanged.wait_for(lock, milliseconds(timeoutMs), settled);
+    bool done = timeoutMs != 0 && SpinFor(settled);
+    if (!done) {
+        std::unique_lock lock(g_poolMutex);
+        done = WaitPoolChanged(lock, timeoutMs, settled);
     }
     if (anyMissing) return -3;
     if (!done) return -2;
@@ -333,20 +405,10 @@ namespace {
 
 // Posts to an idle, unreserved slot without the retry: -2 when none is idle.
 int PostIfIdle(WorkerTask task, void* argument) {
-    std::lock_guard lock(g_poolMutex);
-    for (int k = 0; k < WorkerPoolSize; ++k) {
-        WorkerSlot& s = WorkerPool[k];
-        if (s.state.load() != WORKER_IDLE || s.reserved.load() != 0) continue;
-        g_control[k].argument = argument;
-        g_control[k].task = task;
-        for (int sem : {WORKER_SEM_DONE1, WORKER_SEM_DONE2})
-            if (s.pending[sem].load() > 0) s.pending[sem].store(0);
-        s.state.store(WORKER_POSTED);
-        ReleaseSemaphore(k, WORKER_SEM_START);
-        g_control[k].startSignal.notify_all();
-        return k;
-    }
-    return -2;
+    std::lock_guard lock(g_postMutex);
+    const int slot = FindIdleSlot();
+    if (slot >= 0) PostToSlot(slot, task, argument);
+    return slot < 0 ? -2 : slot;
 }
 
 int32_t RowJobTask(void* argument, int slot) {

@@ -14,7 +14,7 @@ bash "$root/scripts/install-deps.sh" "${PACKAGES[@]}"
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-cmake -S "$root" -B "$root/build" -G Ninja -DTESSMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$root/build" -j "$(nproc)" --target tessmar
 
 # The program runs in the caller's folder: at the first start it makes its

@@ -103,6 +103,8 @@ public:
     uint64_t videoStartBytes = 0;
     bool counting = true;
     uint32_t firstVbvDelay = 0;
+    uint32_t firstPictureVbvDelay = 0xFFFF;  // of the first picture header; 0xFFFF names none
+    uint32_t streamVbvBytes = 0;             // buffer size of the first sequence header
     bool delayApplied = false;
 
     // From the application's settings: VBV buffer bytes, profile and level codes.

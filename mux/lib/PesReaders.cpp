@@ -173,6 +173,9 @@ void PackGeometry::ApplyDelay(PesPacketRecord& p, int64_t delay, bool written)
 
 void PackGeometry::ComputeStartDelay()
 {
+    // Below the one second data may spend in the decoder's buffer, with room for the
+    // first packs' own time.
+    constexpr double MaxStartDelay = 81000;
     if (delayApplied || !Ready()) return;
     const double payloadPerPack = packSize > 23 ? packSize - 23.0 : 1.0;
     const uint32_t videoRate = video ? video->byteRate : 0;
@@ -188,6 +191,21 @@ void PackGeometry::ComputeStartDelay()
     const double packs = std::ceil(static_cast<double>(videoStartBytes) / payloadPerPack) +
                          std::ceil(audioStartBytes / payloadPerPack);
     int64_t delay = static_cast<int64_t>(packs * packSize / rate * 90000.0) + firstVbvDelay / 2;
+    // A constant-rate stream's first picture header says how long its decoder waits
+    // before taking the first picture out. The packs carry the video at little more
+    // than its own rate, so a shorter start cannot be caught up before the pictures
+    // the encoder let arrive just in time: the whole wait is kept, after the packs that
+    // go before the video's turn (system header, first audio) and one for interleaving.
+    const double leadTicks = (2.0 + std::ceil(audioStartBytes / payloadPerPack)) * packSize / rate * 90000.0;
+    if (firstPictureVbvDelay != 0xFFFF) {
+        delay = std::max(delay, static_cast<int64_t>(firstPictureVbvDelay + leadTicks));
+    } else if (videoRate > 0) {
+        // No wait named (a variable-rate stream, or one longer than the field holds): the
+        // decoder may fill its whole buffer at the stream's rate before the first picture,
+        // but no data may wait in it a second or more.
+        const double fill = std::min(streamVbvBytes * 90000.0 / videoRate + leadTicks, MaxStartDelay);
+        delay = std::max(delay, static_cast<int64_t>(fill));
+    }
     if (engine_.session.Option(0) == MuxTypeSvcd) delay += 12000;
     startDelay = delay;
     delayApplied = true;
@@ -246,6 +264,7 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         // The variable-rate code is no rate: the stream's measured peak stands in for it.
         if (bitRate == VariableBitRateCode && engine_.measuredVideoRate != 0) bitRate = engine_.measuredVideoRate;
         video->byteRate = bitRate * 50;
+        if (streamVbvBytes == 0) streamVbvBytes = ((uint32_t{data[10]} & 0x1F) << 5 | data[11] >> 3) * 2048;
         video->vbvBytes = settingsVbvBytes;
         video->profileCode = settingsProfileCode;
         video->levelCode = settingsLevelCode;
@@ -263,7 +282,8 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         const uint32_t temporalReference = uint32_t{data[4]} << 2 | data[5] >> 6;
         const uint32_t pictureType = (data[5] >> 3) & 7;
         const uint32_t vbvDelay = (uint32_t{data[5]} & 7) << 13 | uint32_t{data[6]} << 5 | data[7] >> 3;
-        if (counting && ++picturesBeforeReady == 2) {
+        if (counting && ++picturesBeforeReady == 1) firstPictureVbvDelay = vbvDelay;
+        if (counting && picturesBeforeReady == 2) {
             videoStartBytes -= length;
             firstVbvDelay = vbvDelay;
             MarkVideoReady();

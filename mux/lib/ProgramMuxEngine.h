@@ -103,5 +103,6 @@ protected:
 
     WriteStep writeStep_ = WriteStep::Sinks;
     uint64_t clockAtLastSend_ = 0;
+    bool rateSearched_ = false;  // the last padding pack carries a rate found by a clock search
     uint64_t emitted_ = 0;  // bytes handed to the write step  // clock base when a packet last went out
 };

@@ -22,6 +22,40 @@ uint32_t ClampRate(double rate)
     return static_cast<uint32_t>(rate);
 }
 
+// When the decoder takes out the access unit the queue's head packet carries first
+// (the one still open when the packet begins with its tail), and how many packets
+// up to the one in which that unit ends.
+struct HeadNeed {
+    uint64_t deadline = 0;
+    uint32_t packets = 1;
+};
+
+HeadNeed NeedOfHead(const PesPacketQueue& queue, const DecoderBufferRing& ring, uint64_t currentTime)
+{
+    const PesPacketRecord& head = *queue.front();
+    const bool open = head.unitCount == 0 || head.leadingBytes > 0;
+    HeadNeed need;
+    if (open) {
+        const DecoderBufferRing::Entry& entry = ring.entries[ring.index];
+        need.deadline = entry.occupied ? entry.removal : currentTime;
+    } else {
+        need.deadline = head.units[0].time;
+    }
+    // The unit goes on into the following packets while they begin no unit of their own.
+    if (head.unitCount == (open ? 0u : 1u)) {
+        for (size_t i = 1; i < queue.size() && i < 64; ++i) {
+            const PesPacketRecord& next = *queue[i];
+            if (next.unitCount == 0) {
+                ++need.packets;
+                continue;
+            }
+            if (next.leadingBytes > 0) ++need.packets;
+            break;
+        }
+    }
+    return need;
+}
+
 }  // namespace
 
 uint32_t ProgramMuxEngine::ComputeMuxRate(const PesPacketRecord* audio, const PesPacketRecord* video)
@@ -97,14 +131,31 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
         currentMuxRate = nextMuxRate;
         ReleaseDue();
         const uint32_t rate = ComputeMuxRate(&a, &v);
+        const uint64_t clockBase = ClockBase();
+        // The interleaving by shares or by time does not see a deadline: a stream whose
+        // next unit would arrive late if the other went first goes now, the earlier
+        // deadline first.
+        const double packTicks = geometry.packSize * 90000.0 / (std::max<uint32_t>(currentMuxRate, 1) * 50.0);
+        auto urgent = [&](const HeadNeed& need) {
+            return static_cast<double>(clockBase) + (need.packets + 1) * packTicks >= static_cast<double>(need.deadline);
+        };
+        const HeadNeed audioNeed = NeedOfHead(audioQueue, audioRing, currentAudioTime);
+        const HeadNeed videoNeed = NeedOfHead(videoQueue, videoRing, currentVideoTime);
+        const bool audioNear = urgent(audioNeed);
+        const bool videoNear = urgent(videoNeed);
         if (fixedMode == 3) {
-            if (videoOccupancy <= 0.4 * videoCapacity || audioOccupancy <= 0.4 * audioCapacity || audioStarvation < 1) {
+            // Back to the base rate also once a clock search has made its jump, and when a
+            // deadline is near; the lowered rate is a quarter below the base, not below
+            // the last lowered one, so that packs never come slower and slower.
+            if (videoOccupancy <= 0.4 * videoCapacity || audioOccupancy <= 0.4 * audioCapacity || audioStarvation < 1 ||
+                rateSearched_ || audioNear || videoNear) {
                 nextMuxRate = baseMuxRate;
                 session.options[5] = static_cast<int32_t>(nextMuxRate);
             } else if (videoOccupancy >= 0.75 * videoCapacity && audioOccupancy >= 0.75 * audioCapacity) {
-                nextMuxRate = ClampRate(std::trunc(nextMuxRate * 0.75));
+                nextMuxRate = ClampRate(std::trunc(baseMuxRate * 0.75));
                 session.options[5] = static_cast<int32_t>(nextMuxRate);
             }
+            rateSearched_ = false;
         } else {
             nextMuxRate = ClampRate(rate);
         }
@@ -128,7 +179,6 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
             continue;
         }
 
-        const uint64_t clockBase = ClockBase();
         bool audioBehind;
         const float videoRate = static_cast<float>(ByteRate(&v));
         const float audioRate = static_cast<float>(ByteRate(&a));
@@ -152,8 +202,16 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
         const bool audioEmpty = audioOccupancy < 1;
         const bool videoEmpty = videoOccupancy < 1;
 
+        const bool audioUrgent = aFits && audioNear;
+        const bool videoUrgent = vFits && videoNear;
+
         int32_t status;
-        if (vFits && !audioBehind && !(audioEmpty && !videoEmpty)) {
+        if (audioUrgent && (!videoUrgent || audioNeed.deadline <= videoNeed.deadline)) {
+            status = SendPacket(audioQueue, false);
+            audioStarvation = 4;
+        } else if (videoUrgent) {
+            status = SendPacket(videoQueue, true);
+        } else if (vFits && !audioBehind && !(audioEmpty && !videoEmpty)) {
             status = SendPacket(videoQueue, true);
         } else if (aFits && !(videoEmpty && !audioEmpty)) {
             status = SendPacket(audioQueue, false);
@@ -184,7 +242,7 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
                     found = lower;
                     currentMuxRate = found;
                     const uint64_t at = ClockBase();
-                    if (videoRing.AnyDue(at) || audioRing.AnyDue(at)) break;
+                    if (videoRing.AnyDue(at) || audioRing.AnyDue(at) || audioFits(a, at) || videoFits(v, at)) break;
                     if (at - lastBase >= 63000) {
                         while (found < MaxMuxRate) {
                             found = ClampRate(std::max<double>(found + 1.0, std::trunc(found * 1.05)));
@@ -196,6 +254,7 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
                 }
                 nextMuxRate = found;
                 currentMuxRate = kept;
+                rateSearched_ = found != kept;
                 session.options[5] = static_cast<int32_t>(nextMuxRate);
                 status = WritePaddingPack();
             } else {

@@ -56,6 +56,7 @@ TEST_P(MotionKernelsSimd, MembersMatchPlainMembers) {
     ASSERT_NE(plain.fullPelSad, simd.fullPelSad);
 
     std::mt19937 rng(7);
+    int groupWins = 0;
     for (int trial = 0; trial < 4000; ++trial) {
         const Planes p = MakePlanes(rng, trial % 4);
         const int ox = rng() % (kLine - 17), oy = rng() % (kRows - 17);
@@ -101,7 +102,22 @@ TEST_P(MotionKernelsSimd, MembersMatchPlainMembers) {
         const int columns = 1 + rng() % 4;
         EXPECT_EQ(plain.groupFilter(a, b, c, kLine, rows, columns, windows),
                   simd.groupFilter(a, b, c, kLine, rows, columns, windows));
+
+        // A group whose corner leaves the rows and bytes the kernels may read.
+        const uint8_t* corner = p.a.data() + (rng() % (kRows - 19)) * kLine + rng() % (kLine - 23);
+        const uint32_t positions = (trial & 1) ? 0xFFFF : uint32_t(rng() & 0xFFFF);
+        // A bound near the sums of the group's candidates, so that some of them win.
+        int bound = Limit(rng);
+        if (trial & 2)
+            bound = plain.fullPelSad(corner + (rng() % 4) * kLine + rng() % 4, b, kLine, MotionErrorLimit) +
+                    int(rng() % 64) - 16;
+        int plainBound = bound, simdBound = bound;
+        const int plainBest = plain.groupSadRowBudget(corner, b, kLine, positions, &plainBound);
+        EXPECT_EQ(plainBest, simd.groupSadRowBudget(corner, b, kLine, positions, &simdBound));
+        EXPECT_EQ(plainBound, simdBound);
+        groupWins += plainBest >= 0;
     }
+    EXPECT_GT(groupWins, 400);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, MotionKernelsSimd, ::testing::Values(false, true),
