@@ -55,7 +55,7 @@ int AudioBitrateIndexOf(int bitRate) {
     return -1;
 }
 
-void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit, const char* /*input*/,
+void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit,
                             const char* outputName, int bitRate) {
     AudioFrameHeader& h = *params.header;
     h.layer = 2;
@@ -133,7 +133,7 @@ int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
             throw AudioJump{};
         }
         Audio.header.mode = mode;
-        SetupAudioFrameOptions(Audio.params, &Audio.modelNumber, &SampleLimit, Audio.inputName.c_str(), outputName,
+        SetupAudioFrameOptions(Audio.params, &Audio.modelNumber, &SampleLimit, outputName,
                                bitRate);
     } catch (const AudioJump&) {
         Audio.AudioEncodeFailed = 1;

@@ -96,7 +96,7 @@ struct AudioEncoderState {
 extern AudioEncoderState Audio;
 
 int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter);
-void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit, const char* inputName,
+void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit,
                             const char* outputName, int bitRate);
 int ReadPcmFrame(int16_t buffer[2][1152], uint64_t sampleLimit, int channels);
 int EncodeAudioFrame();

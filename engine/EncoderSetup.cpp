@@ -258,10 +258,8 @@ int InitEncoderTables() {
     for (uint8_t*& p : DeinterlaceBuffers) p = nullptr;
     EncoderSettings.inverseTelecine = 1;
     if (EngineJob.readProfile) EngineJob.readProfile("+");
-    InitIdctClipTable();
     InitYuvToRgbTables();
     InitColorConversionTables();
-    InitFdctTables();
     JobReadyMask = 0;
     return EngineJob.readProfile ? 0 : -1;
 }
@@ -606,7 +604,6 @@ int EndVideoEncoding() {
             else SequenceFinished = 1;
         } catch (const EncoderJump&) {
         }
-        CloseMotionEstimation();
     }
     SequenceStarted = 0;
     VideoPassState = 1;

@@ -8,8 +8,6 @@ extern int EncodingFrameCount;
 extern int EncodedFrameCount;
 // The engine's own name for EncodingFrameCount: one variable serves both.
 extern int& OutputFrameCount;
-// Two values rate control carries between pictures; cleared by profile reads.
-extern int RateControlCarry[2];
 
 #include "engine/EngineTypes.h"
 
