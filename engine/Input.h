@@ -195,4 +195,6 @@ extern uint8_t* InputRgbBuffer;
 // 0, or -1 after a reported failure.
 int ReadInputFrame(const std::string& name, const FramePlanes& planes);
 int ReadRawFrame(const std::string& name, const FramePlanes& planes, int type);
+// The same read without any report: -1 on every failure. Safe on a worker.
+int ReadRawFrameQuietly(const std::string& name, const FramePlanes& planes, int type);
 int ReadAviFrame(const FramePlanes& planes);

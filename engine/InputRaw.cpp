@@ -66,37 +66,39 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-int Fail(const std::string& text) {
+// Reports the failure unless the read is a quiet one (a read ahead on a
+// worker, which the picture's own read repeats when it failed).
+int Fail(bool report, const std::string& text) {
+    if (!report) return -1;
     ErrorMessageBuffer = text;
     ReportFatalError(ErrorMessageBuffer);
     return -1;
 }
 
-File OpenForReading(const std::string& fileName) {
+File OpenForReading(const std::string& fileName, bool report) {
     File f(std::fopen(fileName.c_str(), "rb"));
-    if (!f) Fail(platform::Format("Couldn't open %s\n", fileName.c_str()));
+    if (!f) Fail(report, platform::Format("Couldn't open %s\n", fileName.c_str()));
     return f;
 }
 
 // Reads `height` lines of `width` bytes into the plane and pads it; a file
 // that ends early is an error, so no stale samples pass as a picture.
 int ReadPlane(FILE* f, const std::string& fileName, uint8_t* plane, int width, int height, int lineLength,
-              int paddedHeight) {
+              int paddedHeight, bool report) {
     for (int i = 0; i < height; ++i) {
         const size_t got = std::fread(plane + static_cast<std::ptrdiff_t>(i) * lineLength, 1, width, f);
         if (got != static_cast<size_t>(width)) {
-            if (std::ferror(f)) return Fail(platform::Format("Couldn't read %s\n", fileName.c_str()));
-            return Fail(platform::Format("Couldn't read %s: the file ends before the picture is complete\n",
-                                         fileName.c_str()));
+            if (std::ferror(f)) return Fail(report, platform::Format("Couldn't read %s\n", fileName.c_str()));
+            return Fail(report, platform::Format(
+                                    "Couldn't read %s: the file ends before the picture is complete\n",
+                                    fileName.c_str()));
         }
     }
     PadFrameEdges(plane, width, height, lineLength, paddedHeight);
     return 0;
 }
 
-}  // namespace
-
-int ReadRawFrame(const std::string& name, const FramePlanes& planes, int type) {
+int ReadRawPlanes(const std::string& name, const FramePlanes& planes, int type, bool report) {
     const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
     if (w < 2 || h < 2 || w > EncodeWidth || h > EncodeHeight || !planes.y || !planes.cb || !planes.cr) return -1;
     struct PlaneRead {
@@ -110,18 +112,28 @@ int ReadRawFrame(const std::string& name, const FramePlanes& planes, int type) {
     if (type == 0) {
         for (const PlaneRead& r : reads) {
             const std::string fileName = name + r.suffix;
-            File f = OpenForReading(fileName);
+            File f = OpenForReading(fileName, report);
             if (!f) return -1;
-            if (ReadPlane(f.get(), fileName, r.plane, r.width, r.height, r.line, r.padded) < 0) return -1;
+            if (ReadPlane(f.get(), fileName, r.plane, r.width, r.height, r.line, r.padded, report) < 0) return -1;
         }
         return 0;
     }
     const std::string fileName = name + ".yuv";
-    File f = OpenForReading(fileName);
+    File f = OpenForReading(fileName, report);
     if (!f) return -1;
     for (const PlaneRead& r : reads)
-        if (ReadPlane(f.get(), fileName, r.plane, r.width, r.height, r.line, r.padded) < 0) return -1;
+        if (ReadPlane(f.get(), fileName, r.plane, r.width, r.height, r.line, r.padded, report) < 0) return -1;
     return 0;
+}
+
+}  // namespace
+
+int ReadRawFrame(const std::string& name, const FramePlanes& planes, int type) {
+    return ReadRawPlanes(name, planes, type, true);
+}
+
+int ReadRawFrameQuietly(const std::string& name, const FramePlanes& planes, int type) {
+    return ReadRawPlanes(name, planes, type, false);
 }
 
 int ReadInputFrame(const std::string& name, const FramePlanes& planes) {

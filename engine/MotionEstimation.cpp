@@ -69,13 +69,7 @@ struct FirstStageBand {
 };
 struct SecondStageBand {
     int bandCount = 0, bandIndex = 0;
-    const uint8_t* nextAnchorSource = nullptr;
-    const uint8_t* nextAnchorRecon = nullptr;
-    const uint8_t* prevAnchorSource = nullptr;
-    const uint8_t* prevAnchorRecon = nullptr;
-    const uint8_t* currentSource = nullptr;
-    MacroblockInfo* records = nullptr;
-    int forwardRangeX = 0, forwardRangeY = 0, backwardRangeX = 0, backwardRangeY = 0;
+    const MotionPicture* picture = nullptr;
     // Wider than the records' words: the sums of a large noisy picture pass 2^31.
     int64_t intraVarianceSum = 0, errorSum = 0;
     std::atomic<int>* nextRow = nullptr;
@@ -121,7 +115,11 @@ void RunFirstStageBand(const FirstStageBand& b) {
     }
 }
 
+void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* record, int* intraVarianceSum,
+                        int* errorSum);
+
 void RunSecondStageBand(SecondStageBand& b) {
+    const MotionPicture& p = *b.picture;
     const int columns = MeTableGeometry.width / 16;
     b.intraVarianceSum = 0;
     b.errorSum = 0;
@@ -129,11 +127,7 @@ void RunSecondStageBand(SecondStageBand& b) {
     for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) {
         for (int column = 0; column < columns; ++column) {
             int variance = 0, error = 0;
-            EstimateMacroblockMotion(b.prevAnchorSource, b.nextAnchorSource, b.prevAnchorRecon,
-                                     b.nextAnchorRecon, b.currentSource, column * 16, row * 16,
-                                     b.forwardRangeX, b.forwardRangeY, b.backwardRangeX,
-                                     b.backwardRangeY, &b.records[row * columns + column],
-                                     &variance, &error);
+            EstimateMacroblock(p, column * 16, row * 16, &p.records[row * columns + column], &variance, &error);
             b.intraVarianceSum += variance;
             b.errorSum += error;
         }
@@ -158,20 +152,22 @@ bool SettleStrayTasks(int timeoutMs) {
 
 // Runs the n bands: one task per band while a worker is free, the bands that
 // find no free worker here on the calling thread, so that busy slots never
-// make the picture fail. Returns false after a reported failure.
+// make the picture fail. Returns false after a failure, reported unless
+// `quiet` (a worker's estimate ahead, which the picture repeats).
 template <class Band, class RunBand>
 bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* postError,
-              const char* waitError) {
+              const char* waitError, bool quiet) {
     int slots[WorkerPoolSize];
     int posted = 0;
     bool local[WorkerPoolSize] = {};
     for (int k = 0; k < n; ++k) {
         // The calling thread takes the last band's share itself.
-        if (k == n - 1 || !WorkerAvailable()) {
+        if (k == n - 1) {
             local[k] = true;
             continue;
         }
-        const int slot = RunOnWorkerThread(task, &bands[k]);
+        // Reserved until the wait has ended, so no later post lands on it.
+        const int slot = RunOnIdleWorker(task, &bands[k]);
         if (slot == -2) {
             local[k] = true;
             continue;
@@ -184,11 +180,9 @@ bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* 
             } else {
                 ReleaseWorkerSlots(slots, posted);
             }
-            ReportFatalError(postError);
+            if (!quiet) ReportFatalError(postError);
             return false;
         }
-        // Reserved until the wait has ended, so no later post lands on it.
-        ReserveWorkerSlot(slot);
         slots[posted++] = slot;
     }
     for (int k = 0; k < n; ++k)
@@ -198,12 +192,12 @@ bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* 
     if (result == -2) {
         std::copy(slots, slots + posted, StraySlots);
         StrayCount = posted;
-        ReportFatalError(waitError);
+        if (!quiet) ReportFatalError(waitError);
         return false;
     }
     ReleaseWorkerSlots(slots, posted);
     if (result < 0) {
-        ReportFatalError(waitError);
+        if (!quiet) ReportFatalError(waitError);
         return false;
     }
     return true;
@@ -262,18 +256,46 @@ void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* ne
                               const uint8_t* currentSource, int x, int y, int forwardRangeX,
                               int forwardRangeY, int backwardRangeX, int backwardRangeY,
                               MacroblockInfo* record, int* intraVarianceSum, int* errorSum) {
+    MotionPicture p;
+    p.type = PictureCodingType;
+    p.closedGop = ClosedGopBPictures;
+    p.prevAnchorSource = prevAnchorSource;
+    p.nextAnchorSource = nextAnchorSource;
+    p.prevAnchorRecon = prevAnchorRecon;
+    p.nextAnchorRecon = nextAnchorRecon;
+    p.currentSource = currentSource;
+    p.forwardRangeX = forwardRangeX;
+    p.forwardRangeY = forwardRangeY;
+    p.backwardRangeX = backwardRangeX;
+    p.backwardRangeY = backwardRangeY;
+    p.forwardTables = priz;
+    p.backwardTables = prizn;
+    p.matchFlags = PictureMatchFlags;
+    EstimateMacroblock(p, x, y, record, intraVarianceSum, errorSum);
+}
+
+namespace {
+
+void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* record, int* intraVarianceSum,
+                        int* errorSum) {
+    const uint8_t* prevAnchorSource = p.prevAnchorSource;
+    const uint8_t* nextAnchorSource = p.nextAnchorSource;
+    const uint8_t* prevAnchorRecon = p.prevAnchorRecon;
+    const uint8_t* nextAnchorRecon = p.nextAnchorRecon;
+    const int forwardRangeX = p.forwardRangeX, forwardRangeY = p.forwardRangeY;
+    const int backwardRangeX = p.backwardRangeX, backwardRangeY = p.backwardRangeY;
     const int w = MeTableGeometry.width;
-    const uint8_t* current = currentSource + y * w + x;
+    const uint8_t* current = p.currentSource + y * w + x;
     const int variance = IntraVarianceMeasure(current, w);
     int type = MB_INTRA;
     int error = variance;
 
-    if (PictureCodingType == 2) {
+    if (p.type == 2) {
         *intraVarianceSum += variance;
         int column = 0, row = 0, zeroError = 0;
         const int best = MotionSearchMacroblock(prevAnchorSource, prevAnchorRecon, current, x, y,
                                                 forwardRangeX, forwardRangeY, &column, &row,
-                                                &zeroError, priz, PictureMatchFlags,
+                                                &zeroError, p.forwardTables, p.matchFlags,
                                                 record->matchWindows);
         record->motionType = 2;
         if (best > variance && best >= IntraErrorFloor) {
@@ -295,13 +317,13 @@ void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* ne
         int backColumn = 0, backRow = 0;
         const int backward = MotionSearchMacroblock(nextAnchorSource, nextAnchorRecon, current, x,
                                                     y, backwardRangeX, backwardRangeY, &backColumn,
-                                                    &backRow, nullptr, prizn, PictureMatchFlags,
+                                                    &backRow, nullptr, p.backwardTables, p.matchFlags,
                                                     record->matchWindows);
         const int forward = record->firstStageResult[0];
         const int forwardColumn = record->firstStageResult[1];
         const int forwardRow = record->firstStageResult[2];
         int chosen;
-        if (ClosedGopBPictures) {
+        if (p.closedGop) {
             type = MB_BACKWARD;
             chosen = backward;
         } else {
@@ -336,6 +358,8 @@ void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* ne
     record->predictionError = error;
     *errorSum += error;
 }
+
+}  // namespace
 
 int CalcMotionSearchTablesTask(void* block, int slot) {
     auto* args = static_cast<MotionTableTaskArgs*>(block);
@@ -378,12 +402,126 @@ void RestoreMotionTableBuffers() {
     }
 }
 
+int PictureMatchFlagsFor(int type, int currentInput, int prevAnchorInput, int nextAnchorInput) {
+    if (type == 2) return 2 | (currentInput == prevAnchorInput ? 1 : 0);
+    return currentInput == prevAnchorInput || currentInput == nextAnchorInput ? 3 : 2;
+}
+
+bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead) {
+    PictureMatchFlags = p.matchFlags;
+    SearchStage = p.type == 3 && !(p.matchFlags & 1) ? 1 : 0;
+    MeSearchPoints = EncoderSettings.meSearchPoints;
+    MeThresholdScaled = EncoderSettings.meThreshold * 256;
+    MeWindowTolerance = EncoderSettings.meSearchLevel;
+    // Only the encoding thread may pump its messages.
+    auto pump = [ahead] {
+        if (!ahead) PumpMessagesDuringMotionSearch();
+    };
+    // Ahead of its picture, an estimate leaves half the pool to the picture being coded.
+    const int bands = MeThreadCount > 1 ? (ahead ? std::max(2, std::min(BandCount(), WorkerPoolSize / 2)) : BandCount()) : 1;
+    bool firstStageRan = false;
+    if (p.type == 3) {
+        pump();
+        // The leading B pictures of a closed group are predicted backward only.
+        if (!p.closedGop) {
+            firstStageRan = true;
+            if (bands > 1 && !(p.matchFlags & 1)) {
+                const int n = bands;
+                FirstStageNextRow.store(0);
+                for (int k = 0; k < n; ++k)
+                    FirstStageBands[k] = {n, k, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
+                                          p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags,
+                                          &FirstStageNextRow};
+                if (!RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
+                              " Error during starting ME thread ", " Unknown error in wait for ME threads", ahead))
+                    return false;
+            } else {
+                RunFirstStageBand({1, 0, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
+                                   p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags});
+            }
+        }
+    }
+
+    pump();
+    SearchStage = SearchStage == 1 && firstStageRan ? 2 : 0;
+    const int n = bands;
+    SecondStageNextRow.store(0);
+    for (int k = 0; k < n; ++k) {
+        SecondStageBand& b = SecondStageBands[k];
+        b = SecondStageBand{};
+        b.bandCount = n;
+        b.bandIndex = k;
+        b.picture = &p;
+        b.nextRow = n > 1 ? &SecondStageNextRow : nullptr;
+    }
+    if (n > 1) {
+        if (!RunBands(SecondStageBands, n, MotionEstimationBandTask2, RunSecondStageBand,
+                      " Error during starting second ME thread ", " Unknown error in second wait for ME threads",
+                      ahead))
+            return false;
+    } else {
+        RunSecondStageBand(SecondStageBands[0]);
+    }
+    int64_t intra = 0, error = 0;
+    for (int k = 0; k < n; ++k) {
+        intra += SecondStageBands[k].intraVarianceSum;
+        error += SecondStageBands[k].errorSum;
+    }
+    *intraSum = intra;
+    *errorSum = error;
+    return true;
+}
+
+bool MotionTasksSettled() { return StrayCount == 0 && TableTaskSlot < 0 && TableTaskState.load() == 0; }
+
+void CopySearchResults(int type, int closedGop, int matchFlags, const MacroblockInfo* from, MacroblockInfo* to,
+                       int count) {
+    // The fields EstimateMacroblock and the first stage write, and only those.
+    const bool firstStage = type == 3 && !closedGop;
+    const bool windows = firstStage && !(matchFlags & 1);
+    for (int k = 0; k < count; ++k) {
+        const MacroblockInfo& f = from[k];
+        MacroblockInfo& t = to[k];
+        if (firstStage) std::copy(f.firstStageResult, f.firstStageResult + 3, t.firstStageResult);
+        if (windows) std::copy(f.matchWindows, f.matchWindows + 6, t.matchWindows);
+        t.motionType = f.motionType;
+        t.typeFlags = f.typeFlags;
+        t.predictionError = f.predictionError;
+        if (f.typeFlags & MB_INTRA) continue;
+        if (type == 2) {
+            // Written on every path but intra.
+            t.forwardVector[0] = f.forwardVector[0];
+            t.forwardVector[1] = f.forwardVector[1];
+        } else {
+            std::copy(f.forwardVector, f.forwardVector + 2, t.forwardVector);
+            std::copy(f.backwardVector, f.backwardVector + 2, t.backwardVector);
+        }
+    }
+}
+
+namespace {
+
+// Whether a search of `a` gives what a search of `p` would: the same inputs
+// but for the current picture's store, which holds the same frame.
+bool SameSearch(const MotionPicture& a, const MotionPicture& p) {
+    if (a.type != p.type || a.prevAnchorSource != p.prevAnchorSource || a.prevAnchorRecon != p.prevAnchorRecon ||
+        a.forwardRangeX != p.forwardRangeX || a.forwardRangeY != p.forwardRangeY ||
+        a.forwardTables != p.forwardTables || a.matchFlags != p.matchFlags)
+        return false;
+    if (p.type == 2) return true;  // a P picture's search reads nothing else
+    return a.closedGop == p.closedGop && a.nextAnchorSource == p.nextAnchorSource &&
+           a.nextAnchorRecon == p.nextAnchorRecon && a.backwardRangeX == p.backwardRangeX &&
+           a.backwardRangeY == p.backwardRangeY && a.backwardTables == p.backwardTables;
+}
+
+}  // namespace
+
 void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,
                          const uint8_t* prevAnchorRecon, const uint8_t* nextAnchorRecon,
                          const uint8_t* currentSource, const uint8_t* /*currentRecon*/,
                          int forwardRangeX, int forwardRangeY, int backwardRangeX,
                          int backwardRangeY, MacroblockInfo* records, int /*secondField*/,
-                         int /*anchorFlag*/) {
+                         int /*anchorFlag*/, const MotionAhead* ahead) {
     // Tasks of an earlier call must have ended before their blocks, records,
     // tables or the search words are touched again.
     if (!SettleStrayTasks(MotionTaskWaitMs)) {
@@ -455,72 +593,35 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         }
         PictureErrorSum = SaturateToInt(sum);
     } else {
-        if (PictureCodingType == 2) {
-            PictureMatchFlags = 2 | (CurrentInputFrame == PrevAnchorInputFrame ? 1 : 0);
-        } else {
-            const bool repeats = CurrentInputFrame == PrevAnchorInputFrame ||
-                                 CurrentInputFrame == NextAnchorInputFrame;
-            SearchStage = repeats ? 0 : 1;
-            PictureMatchFlags = repeats ? 3 : 2;
-        }
-        bool firstStageRan = false;
-        if (PictureCodingType == 3) {
-            PumpMessagesDuringMotionSearch();
-            // The leading B pictures of a closed group are predicted backward only.
-            if (!ClosedGopBPictures) {
-                firstStageRan = true;
-                if (MeThreadCount > 1 && !(PictureMatchFlags & 1)) {
-                    const int n = BandCount();
-                    FirstStageNextRow.store(0);
-                    for (int k = 0; k < n; ++k)
-                        FirstStageBands[k] = {n, k, prevAnchorSource, prevAnchorRecon, currentSource,
-                                              records, forwardRangeX, forwardRangeY, priz,
-                                              PictureMatchFlags, &FirstStageNextRow};
-                    if (!RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
-                                  " Error during starting ME thread ",
-                                  " Unknown error in wait for ME threads"))
-                        return;
-                } else {
-                    RunFirstStageBand({1, 0, prevAnchorSource, prevAnchorRecon, currentSource,
-                                       records, forwardRangeX, forwardRangeY, priz,
-                                       PictureMatchFlags});
-                }
-            }
-        }
-
-        PumpMessagesDuringMotionSearch();
-        SearchStage = SearchStage == 1 && firstStageRan ? 2 : 0;
-        const int n = MeThreadCount > 1 ? BandCount() : 1;
-        SecondStageNextRow.store(0);
-        for (int k = 0; k < n; ++k) {
-            SecondStageBand& b = SecondStageBands[k];
-            b = SecondStageBand{};
-            b.bandCount = n;
-            b.bandIndex = k;
-            b.nextAnchorSource = nextAnchorSource;
-            b.nextAnchorRecon = nextAnchorRecon;
-            b.prevAnchorSource = prevAnchorSource;
-            b.prevAnchorRecon = prevAnchorRecon;
-            b.currentSource = currentSource;
-            b.records = records;
-            b.forwardRangeX = forwardRangeX;
-            b.forwardRangeY = forwardRangeY;
-            b.backwardRangeX = backwardRangeX;
-            b.backwardRangeY = backwardRangeY;
-            b.nextRow = n > 1 ? &SecondStageNextRow : nullptr;
-        }
-        if (n > 1) {
-            if (!RunBands(SecondStageBands, n, MotionEstimationBandTask2, RunSecondStageBand,
-                          " Error during starting second ME thread ",
-                          " Unknown error in second wait for ME threads"))
-                return;
-        } else {
-            RunSecondStageBand(SecondStageBands[0]);
-        }
+        MotionPicture p;
+        p.type = PictureCodingType;
+        p.closedGop = ClosedGopBPictures;
+        p.prevAnchorSource = prevAnchorSource;
+        p.nextAnchorSource = nextAnchorSource;
+        p.prevAnchorRecon = prevAnchorRecon;
+        p.nextAnchorRecon = nextAnchorRecon;
+        p.currentSource = currentSource;
+        p.forwardRangeX = forwardRangeX;
+        p.forwardRangeY = forwardRangeY;
+        p.backwardRangeX = backwardRangeX;
+        p.backwardRangeY = backwardRangeY;
+        p.records = records;
+        p.forwardTables = priz;
+        p.backwardTables = prizn;
+        p.matchFlags = PictureMatchFlagsFor(PictureCodingType, CurrentInputFrame, PrevAnchorInputFrame,
+                                            NextAnchorInputFrame);
         int64_t intraSum = 0, errorSum = 0;
-        for (int k = 0; k < n; ++k) {
-            intraSum += SecondStageBands[k].intraVarianceSum;
-            errorSum += SecondStageBands[k].errorSum;
+        if (ahead && ahead->results && SameSearch(ahead->picture, p)) {
+            CopySearchResults(p.type, p.closedGop, p.matchFlags, ahead->results, records, columns * rows);
+            intraSum = ahead->intraSum;
+            errorSum = ahead->errorSum;
+            // The words the search leaves behind.
+            PictureMatchFlags = p.matchFlags;
+            SearchStage = p.type == 3 && !p.closedGop && !(p.matchFlags & 1) ? 2 : 0;
+            MotionEstimationTimeMs += ahead->milliseconds;
+            PumpMessagesDuringMotionSearch();
+        } else if (!EstimatePictureMotion(p, &intraSum, &errorSum, false)) {
+            return;
         }
         PictureIntraVarianceSum = SaturateToInt(intraSum);
         PictureErrorSum = SaturateToInt(errorSum);

@@ -67,12 +67,59 @@ int InitMotionEstimation(int width, int height, int performanceMode, int mmx, in
 // can be freed. Also waits for any task still using them.
 void RestoreMotionTableBuffers();
 
+struct MotionAhead;
 // Estimates the motion of the current picture (PictureCodingType) into `records`.
+// A search `ahead` that searched exactly what this call would search gives
+// its results instead (the motion tables are handled all the same).
 void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,
                          const uint8_t* prevAnchorRecon, const uint8_t* nextAnchorRecon,
                          const uint8_t* currentSource, const uint8_t* currentRecon, int forwardRangeX,
                          int forwardRangeY, int backwardRangeX, int backwardRangeY,
-                         MacroblockInfo* records, int secondField, int anchorFlag);
+                         MacroblockInfo* records, int secondField, int anchorFlag,
+                         const MotionAhead* ahead = nullptr);
+
+// What the search of one P or B picture reads: its kind, the pictures, the
+// search ranges, the motion tables and the match flags; the records it writes.
+struct MotionPicture {
+    int type = 0;  // 2 P, 3 B
+    int closedGop = 0;
+    const uint8_t* prevAnchorSource = nullptr;
+    const uint8_t* nextAnchorSource = nullptr;
+    const uint8_t* prevAnchorRecon = nullptr;
+    const uint8_t* nextAnchorRecon = nullptr;
+    const uint8_t* currentSource = nullptr;
+    int forwardRangeX = 0, forwardRangeY = 0, backwardRangeX = 0, backwardRangeY = 0;
+    MacroblockInfo* records = nullptr;
+    const uint8_t* forwardTables = nullptr;   // `priz` at the time
+    const uint8_t* backwardTables = nullptr;  // `prizn`
+    int matchFlags = 2;
+};
+
+// PictureMatchFlags of a picture of the given type and input frames.
+int PictureMatchFlagsFor(int type, int currentInput, int prevAnchorInput, int nextAnchorInput);
+
+// The search of the P or B picture `p` into p.records, on the bands of the
+// worker pool; the sums of the second stage to *intraSum and *errorSum. With
+// `ahead` it runs on a worker ahead of its picture: it pumps no messages,
+// takes at most half the pool, and returns false on a failure without a
+// report (the picture then runs its own search). Never two at a time.
+bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead);
+// True when no motion task of an earlier picture (tables or bands) is in
+// flight, so that a search may start on a worker.
+bool MotionTasksSettled();
+// What a search of a picture of `type` wrote into its records, copied from
+// `from` to `to` (count records): the same records as if it had searched `to`.
+void CopySearchResults(int type, int closedGop, int matchFlags, const MacroblockInfo* from, MacroblockInfo* to,
+                       int count);
+
+// A search made ahead of its picture on a worker: what it searched, its
+// records and sums, and how long it took.
+struct MotionAhead {
+    MotionPicture picture;
+    const MacroblockInfo* results = nullptr;
+    int64_t intraSum = 0, errorSum = 0;
+    uint32_t milliseconds = 0;
+};
 
 // The second stage for the macroblock at luma column x, row y.
 void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,

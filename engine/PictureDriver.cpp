@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "engine/BitWriter.h"
@@ -50,6 +51,55 @@ namespace {
 
 FramePlanes LastReadPlanes;  // where the last frame read from the input went
 int PreviousBSaved = 0;
+
+// The raw input frame the next picture is expected to read, read on a worker
+// while this picture is coded. The picture's own read takes it when the
+// names match and the read succeeded, and reads the file itself otherwise.
+struct RawReadAhead {
+    uint8_t* block = nullptr;  // owned; one block for the three planes
+    size_t blockBytes = 0;
+    FramePlanes planes;
+    std::string name;
+    int type = 0;
+    int slot = -1;  // the worker reading, reserved until collected
+    std::atomic<int> ok{0};
+    // The motion search of the frame's picture, run after the read when the
+    // picture's references are complete (type 0: none), into records of its own.
+    MotionPicture motion;
+    MacroblockInfo* records = nullptr;
+    size_t recordCount = 0;
+    int64_t intraSum = 0, errorSum = 0;
+    uint32_t motionMs = 0;
+    std::atomic<int> motionOk{0};
+    bool motionReady = false;  // collected with the read the picture took
+};
+RawReadAhead ReadAhead;
+
+int32_t RawReadAheadTask(void* argument, int slot) {
+    auto& r = *static_cast<RawReadAhead*>(argument);
+    if (slot < 0) return -1;
+    const bool ok = ReadRawFrameQuietly(r.name, r.planes, r.type) == 0;
+    r.ok.store(ok ? 1 : 0);
+    if (ok && r.motion.type != 0) {
+        const uint32_t start = GetElapsedMilliseconds();
+        const bool searched = EstimatePictureMotion(r.motion, &r.intraSum, &r.errorSum, true);
+        r.motionMs = GetElapsedMilliseconds() - start;
+        r.motionOk.store(searched ? 1 : 0);
+    }
+    return 1;
+}
+
+// Waits for the read ahead in flight, if any; true when it holds frame `name`.
+bool CollectReadAhead(const std::string& name = std::string()) {
+    if (ReadAhead.slot < 0) return false;
+    const int slot = ReadAhead.slot;
+    ReadAhead.slot = -1;
+    const int result = WaitForWorkerTasks(&slot, 1, -1);
+    ReleaseWorkerSlots(&slot, 1);
+    const bool taken = result == 1 && ReadAhead.ok.load() == 1 && !name.empty() && name == ReadAhead.name;
+    ReadAhead.motionReady = taken && ReadAhead.motion.type != 0 && ReadAhead.motionOk.load() == 1;
+    return taken;
+}
 
 size_t LumaBytes() { return static_cast<size_t>(EncodeWidth) * EncodeHeight; }
 size_t ChromaBytes() { return static_cast<size_t>(ChromaWidth) * ChromaHeight; }
@@ -156,7 +206,8 @@ void ReadSource(int M) {
         CopyPlanes(NextAnchorSource, CurrentSource);
     } else {
         const std::string name = RawInputName(FirstOutputFrame + DisplayFrameNumber);
-        ReadInputFrame(name.c_str(), CurrentSource);
+        if (CollectReadAhead(name)) CopyPlanes(ReadAhead.planes, CurrentSource);
+        else ReadInputFrame(name.c_str(), CurrentSource);
         LastReadInputFrame = CurrentInputFrame;
         LastReadPlanes = CurrentSource;
     }
@@ -277,9 +328,87 @@ void QualityStatistics() {
     StatisticsLine(" # of interpolated macroblocks: %4d (%.1f%%)\n", both, both * pc);
 }
 
+// The search of the next picture may run with its read while this B picture
+// is coded, when the next picture's references are complete: a B picture of
+// the same pair of anchors, or the P picture after them.
+void PlanMotionAhead(int next, int display) {
+    ReadAhead.motion = MotionPicture{};
+    const int M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
+    if (MeThreadCount < 2 || PictureCodingType != 3 || M < 2 || N < 1 || !MotionTasksSettled()) return;
+    const bool anchor = (next - 1) % M == 0;
+    if (anchor && next == std::max(((M - 1 + next) / N) * N - M + 1, 0)) return;  // an I picture
+    if (!anchor && (EncoderSettings.skipBFramesMode != 0 || ClosedGopBPictures)) return;
+    const std::vector<MotionDataRecord>& md = EncoderSettings.motionData;
+    const int k = anchor ? 0 : (next - 2) % M + 1;
+    if (k < 0 || k >= static_cast<int>(md.size())) return;
+    const size_t count = static_cast<size_t>(MbWidth) * MbHeight;
+    if (ReadAhead.recordCount != count) {
+        FreeAligned(ReadAhead.records);
+        ReadAhead.records = static_cast<MacroblockInfo*>(AllocAligned(sizeof(MacroblockInfo) * count));
+        ReadAhead.recordCount = ReadAhead.records ? count : 0;
+        if (!ReadAhead.records) return;
+        for (size_t n = 0; n < count; ++n) new (&ReadAhead.records[n]) MacroblockInfo();
+    }
+    const int input = MapOutputToInputFrame(display + FirstOutputFrame);
+    const MotionDataRecord& r = md[static_cast<size_t>(k)];
+    MotionPicture& p = ReadAhead.motion;
+    p.currentSource = ReadAhead.planes.y;
+    p.records = ReadAhead.records;
+    p.forwardRangeX = r.sxf;
+    p.forwardRangeY = r.syf;
+    if (anchor) {
+        // The newest anchor becomes the reference, and its tables the forward ones.
+        p.type = 2;
+        p.prevAnchorSource = NextAnchorSource.y;
+        p.prevAnchorRecon = NextAnchorRecon.y;
+        p.forwardTables = prizn;
+        p.matchFlags = PictureMatchFlagsFor(2, input, NextAnchorInputFrame, -1);
+        return;
+    }
+    p.type = 3;
+    p.closedGop = ClosedGopBPictures;
+    p.prevAnchorSource = PrevAnchorSource.y;
+    p.nextAnchorSource = NextAnchorSource.y;
+    p.prevAnchorRecon = PrevAnchorRecon.y;
+    p.nextAnchorRecon = NextAnchorRecon.y;
+    p.backwardRangeX = r.sxb;
+    p.backwardRangeY = r.syb;
+    p.forwardTables = priz;
+    p.backwardTables = prizn;
+    p.matchFlags = PictureMatchFlagsFor(3, input, PrevAnchorInputFrame, NextAnchorInputFrame);
+}
+
+// Starts reading the raw input frame of picture `next` on a worker.
+void StartReadAhead(int next) {
+    if (!ThreadReadFlag || EncoderSettings.inputType > 1 || next >= OutputFrameCount || ReadAhead.slot >= 0) return;
+    const int M = EncoderSettings.ipDistance;
+    const bool anchor = next == 0 || (next - 1) % M == 0;
+    const int display = anchor ? std::min(next + M - 1, OutputFrameCount - 1) : next - 1;
+    // A picture of an input frame already read takes a copy instead.
+    if (MapOutputToInputFrame(display + FirstOutputFrame) == CurrentInputFrame) return;
+    const size_t luma = LumaBytes(), chroma = ChromaBytes(), bytes = luma + 2 * chroma;
+    if (ReadAhead.blockBytes != bytes) {
+        FreeAligned(ReadAhead.block);
+        ReadAhead.block = static_cast<uint8_t*>(AllocAligned(bytes));
+        ReadAhead.blockBytes = ReadAhead.block ? bytes : 0;
+        if (!ReadAhead.block) return;
+        ReadAhead.planes = {ReadAhead.block, ReadAhead.block + luma, ReadAhead.block + luma + chroma};
+    }
+    ReadAhead.name = RawInputName(FirstOutputFrame + display);
+    ReadAhead.type = EncoderSettings.inputType;
+    ReadAhead.ok.store(0);
+    ReadAhead.motionOk.store(0);
+    PlanMotionAhead(next, display);
+    const int slot = RunOnIdleWorker(RawReadAheadTask, &ReadAhead);
+    if (slot >= 0) ReadAhead.slot = slot;
+}
+
 }  // namespace
 
 int StartSequenceEncoding() {
+    // A read ahead left by an abandoned sequence ended with its worker pool.
+    ReadAhead.slot = -1;
+    ReadAhead.motionReady = false;
     BPicturesPending = 0;
     LastReadInputFrame = LastShownInputFrame = -2;
     LastReadPlanes = FramePlanes{};
@@ -361,7 +490,9 @@ int EncodePicture() {
         SaveForRepeat = (i % M != 0 && MapOutputToInputFrame(CurrentFrameNumber + 1) == CurrentInputFrame) ? 1 : 0;
     }
 
+    ReadAhead.motionReady = false;
     if (!RepeatBPicture) ReadSource(M);
+    CollectReadAhead();
 
     if (PictureCodingType == 3 && EncoderSettings.skipBFramesMode == 0 && !SkipBPicture && !RepeatBPicture)
         DecideAutomaticSkip();
@@ -381,9 +512,12 @@ int EncodePicture() {
         }
     } else {
         const uint32_t started = GetElapsedMilliseconds();
+        MotionAhead ahead;
+        if (ReadAhead.motionReady)
+            ahead = {ReadAhead.motion, ReadAhead.records, ReadAhead.intraSum, ReadAhead.errorSum, ReadAhead.motionMs};
         RunMotionEstimation(PrevAnchorSource.y, NextAnchorSource.y, PrevAnchorRecon.y, NextAnchorRecon.y,
                             CurrentSource.y, CurrentRecon.y, ForwardSearchX, ForwardSearchY, BackwardSearchX,
-                            BackwardSearchY, MacroblockInfoArray, 0, 0);
+                            BackwardSearchY, MacroblockInfoArray, 0, 0, ReadAhead.motionReady ? &ahead : nullptr);
         if (EngineTimingReport) CompressionTimeMs += GetElapsedMilliseconds() - started;
         if (SaveForRepeat && RepeatMacroblockInfo) std::memcpy(RepeatMacroblockInfo, MacroblockInfoArray, recordBytes);
         PredictPicture(PrevAnchorRecon, NextAnchorRecon, PredictionFrame, MacroblockInfoArray, PictureCodingType);
@@ -401,6 +535,7 @@ int EncodePicture() {
     UpperHalfDone.store(0);
     UpperHalfTaskIndex = -1;
     SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
+    StartReadAhead(i + 1);
     PutPicture();
 
     ShowInputPreview();
@@ -431,6 +566,7 @@ int EncodePicture() {
 }
 
 int FinishSequenceEncoding() {
+    CollectReadAhead();
     if (EncoderSettings.showInput && PictureIndex > 0 && LastShownInputFrame != NextAnchorInputFrame) {
         std::lock_guard<std::mutex> lock(InputPreviewLock);
         RefreshInputPreview();

@@ -373,15 +373,17 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
     for (int i = 0; i < count; ++i)
         if (WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].load() < 0) return -3;
 
-    bool anyMissing = false;
+    bool anyMissing = false, anyStopped = false;
     auto settled = [&] {
         bool all = true;
         for (int i = 0; i < count; ++i) {
             int p = WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].load();
             if (p < 0) anyMissing = true;
             if (p <= 0) all = false;
+            // A worker that left at a stop before taking its task never finishes it.
+            if (p == 0 && WorkerPool[slots[i]].state.load() == WORKER_STOPPED) anyStopped = true;
         }
-        return all || anyMissing;
+        return all || anyMissing || anyStopped;
     };
     bool done = timeoutMs != 0 && SpinFor(settled);
     if (!done) {
@@ -390,6 +392,7 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
     }
     if (anyMissing) return -3;
     if (!done) return -2;
+    if (anyStopped) return -1;
     for (int i = 0; i < count; ++i) WorkerPool[slots[i]].pending[WORKER_SEM_DONE2].store(0);
 
     for (int i = 0; i < count; ++i) {
@@ -404,9 +407,10 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
 namespace {
 
 // Posts to an idle, unreserved slot without the retry: -2 when none is idle.
-int PostIfIdle(WorkerTask task, void* argument) {
+int PostIfIdle(WorkerTask task, void* argument, bool reserve = false) {
     std::lock_guard lock(g_postMutex);
     const int slot = FindIdleSlot();
+    if (slot >= 0 && reserve) WorkerPool[slot].reserved.store(1);
     if (slot >= 0) PostToSlot(slot, task, argument);
     return slot < 0 ? -2 : slot;
 }
@@ -421,6 +425,11 @@ int32_t RowJobTask(void* argument, int slot) {
 }
 
 }  // namespace
+
+int RunOnIdleWorker(WorkerTask task, void* argument) {
+    if (!task || !argument) return -1;
+    return PostIfIdle(task, argument, true);
+}
 
 bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context) {
     helpers = std::min({helpers, rows - 1, WorkerPoolSize});

@@ -67,6 +67,9 @@ int WorkerThreadProc(int slot);
 // -1 when the function or the argument is null; -2 when no slot is free even
 // after one 50 ms retry. Called only by the encoding thread.
 int RunOnWorkerThread(WorkerTask task, void* argument);
+// As RunOnWorkerThread without the retry (-2 at once when no slot is idle),
+// and the slot comes reserved: it stays so until ReleaseWorkerSlots.
+int RunOnIdleWorker(WorkerTask task, void* argument);
 // Waits until all the listed slots have finished their tasks. 1 all succeeded;
 // -1 a task failed or its worker stopped; -2 time-out (the tasks go on);
 // -3 bad arguments or a slot without its semaphores; -6 a task still running.

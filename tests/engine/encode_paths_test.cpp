@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "engine/EngineState.h"
+#include "engine/Threads.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/RunState.h"
@@ -167,6 +168,42 @@ TEST(EncodePaths, OutputAndStatisticsFileFailures) {
         EXPECT_EQ(r.end, -1);
         EXPECT_FALSE(boxes.Shown().empty());
         EncodeAbortFlag = 0;
+    }
+}
+
+TEST(EncodePaths, AMissingOrShortFrameFailsAlikeWithAndWithoutThreads) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    const int frames = 10;
+    const std::string pattern = MakeRawFrames(dir.path(), 352, 288, frames);
+    const std::string name4 = (dir / "frame4.yuv").string(), name5 = (dir / "frame5.yuv").string();
+    ASSERT_TRUE(std::filesystem::exists(name4)) << pattern;
+    const std::string frame5 = ReadFile(name5);
+    // Frames 4 and 5 are read ahead, and searched ahead, while the pictures before them are coded.
+    for (int damage = 0; damage < 2; ++damage) {
+        if (damage == 0) std::filesystem::rename(name4, dir / "kept4");
+        else testsupport::WriteFile(name5, frame5.substr(0, frame5.size() - 100));
+        std::vector<std::string> texts[2];
+        EncodeResult r[2];
+        for (int threaded = 0; threaded < 2; ++threaded) {
+            platform::ScriptedMessageBoxes boxes;
+            r[threaded] = Encode(pattern, dir / "out.m2v", 352, 288, frames, [&] {
+                Mpeg2Pal();
+                EncoderSettings.ipDistance = 3;
+                MeThreadCount = threaded ? 4 : 1;
+                ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = threaded;
+            });
+            for (const auto& b : boxes.Shown()) texts[threaded].push_back(b.text);
+        }
+        MeThreadCount = 1;
+        ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
+        ASSERT_FALSE(texts[0].empty());
+        const std::string expected = damage == 0 ? "Couldn't open " + name4 + "\n" : "Couldn't read " + name5;
+        EXPECT_EQ(texts[0].front().substr(0, expected.size()), expected);
+        EXPECT_EQ(texts[1], texts[0]) << "damage " << damage;
+        EXPECT_EQ(r[1].pictures, r[0].pictures);
+        EXPECT_EQ(r[1].failedPictures, r[0].failedPictures);
+        if (damage == 0) std::filesystem::rename(dir / "kept4", name4);
     }
 }
 
