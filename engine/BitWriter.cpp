@@ -3,6 +3,8 @@
 // and the error is reported once.
 #include "engine/BitWriter.h"
 
+#include <cstring>
+
 #include "job/JobState.h"
 #include "job/Report.h"
 #include "job/RunState.h"
@@ -44,11 +46,8 @@ void HandleWriteError() {
 
 // Appends one word to the block; returns false when a full block failed to write.
 bool EmitWord(uint32_t word) {
-    uint8_t* out = BitOutputBlock + 4 * BitOutputBlockCount;
-    out[0] = static_cast<uint8_t>(word >> 24);
-    out[1] = static_cast<uint8_t>(word >> 16);
-    out[2] = static_cast<uint8_t>(word >> 8);
-    out[3] = static_cast<uint8_t>(word);
+    const uint32_t bigEndian = __builtin_bswap32(word);
+    std::memcpy(BitOutputBlock + 4 * BitOutputBlockCount, &bigEndian, 4);
     if (++BitOutputBlockCount < BitOutputBlockWords) return true;
     BitOutputBlockCount = 0;
     return WriteStreamBytes(BitOutputBlock, sizeof BitOutputBlock);
@@ -64,15 +63,6 @@ void InitBitWriter() {
     BitQueueCount = 0;
     BitMasks[0] = 0;
     for (int n = 1; n <= 32; ++n) BitMasks[n] = static_cast<uint32_t>((uint64_t{1} << n) - 1);
-}
-
-void PutBits(int length, uint32_t value) {
-    if (length < 0 || length > 32) return;
-    BitQueueLengths[BitQueueCount] = length;
-    BitQueueValues[BitQueueCount] = static_cast<int32_t>(value);
-    // Wraps instead of overflowing when nobody folds the count (rate control does).
-    TotalBitCount = static_cast<int32_t>(static_cast<uint32_t>(TotalBitCount) + static_cast<uint32_t>(length));
-    if (++BitQueueCount >= BitQueueSize) FlushBitQueue();
 }
 
 void FlushBitQueue() {

@@ -28,11 +28,18 @@ extern int32_t TotalBitCount;
 extern FILE* VideoStreamFile;
 
 void InitBitWriter();
-// Queues one code; a length outside 0..32 is a caller's bug and is dropped.
-// A negative value may be passed for a two's-complement field.
-void PutBits(int length, uint32_t value);
 // Packs every queued code into words, writing each block as it fills.
 void FlushBitQueue();
+// Queues one code; a length outside 0..32 is a caller's bug and is dropped.
+// A negative value may be passed for a two's-complement field.
+inline void PutBits(int length, uint32_t value) {
+    if (length < 0 || length > 32) return;
+    BitQueueLengths[BitQueueCount] = length;
+    BitQueueValues[BitQueueCount] = static_cast<int32_t>(value);
+    // Wraps instead of overflowing when nobody folds the count (rate control does).
+    TotalBitCount = static_cast<int32_t>(static_cast<uint32_t>(TotalBitCount) + static_cast<uint32_t>(length));
+    if (++BitQueueCount >= BitQueueSize) FlushBitQueue();
+}
 // Queues zero bits up to the next byte boundary (nothing when aligned).
 void AlignBits();
 // Writes every remaining bit, padded to a whole byte, and flushes the stream.

@@ -198,33 +198,27 @@ void PutIntraBlock(const int16_t* block, int component) {
     if (component == 0) PutDCLuminance(difference);
     else PutDCChrominance(difference);
     const int intraVlc = IntraVlcFormatOfPicture();
-    int run = 0;
-    for (int n = 1; n < 64; ++n) {
-        const int level = block[ZigzagScanTable[n]];
-        if (level == 0) {
-            ++run;
-            continue;
-        }
-        PutACCoefficient(run, level, intraVlc);
-        run = 0;
+    int next = 1;
+    for (uint64_t nonzero = ScanNonzeroMask(block) & ~uint64_t{1}; nonzero; nonzero &= nonzero - 1) {
+        const int n = __builtin_ctzll(nonzero);
+        PutACCoefficient(n - next, block[ZigzagScanTable[n]], intraVlc);
+        next = n + 1;
     }
     if (intraVlc) PutBits(4, 6);
     else PutBits(2, 2);
 }
 
 void PutNonIntraBlock(const int16_t* block) {
-    int run = 0;
-    bool first = true;
-    for (int n = 0; n < 64; ++n) {
-        const int level = block[ZigzagScanTable[n]];
-        if (level == 0) {
-            ++run;
-            continue;
+    uint64_t nonzero = ScanNonzeroMask(block);
+    if (nonzero) {
+        int n = __builtin_ctzll(nonzero);
+        PutFirstACCoefficient(n, block[ZigzagScanTable[n]]);
+        int next = n + 1;
+        for (nonzero &= nonzero - 1; nonzero; nonzero &= nonzero - 1) {
+            n = __builtin_ctzll(nonzero);
+            PutACCoefficient(n - next, block[ZigzagScanTable[n]], 0);
+            next = n + 1;
         }
-        if (first) PutFirstACCoefficient(run, level);
-        else PutACCoefficient(run, level, 0);
-        first = false;
-        run = 0;
     }
     PutBits(2, 2);
 }

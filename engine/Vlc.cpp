@@ -1,9 +1,14 @@
 // Variable-length coding of macroblock syntax elements.
 #include "engine/Vlc.h"
 
+#include <emmintrin.h>
+
+#include <array>
 #include <cstdlib>
 
 #include "engine/BitWriter.h"
+#include "engine/EngineState.h"
+#include "engine/PictureCoder.h"
 #include "job/EncoderSettings.h"
 #include "job/Report.h"
 #include "platform/Format.h"
@@ -24,7 +29,54 @@ int SignificantBits(int a) {
     return n;
 }
 
+// For each group of four raster positions (4 k to 4 k + 3) and each pattern
+// of them being nonzero, the same positions as scan-order bits.
+using NibbleScanTables = std::array<std::array<uint64_t, 16>, 16>;
+const NibbleScanTables& RasterNibbleToScan() {
+    static const NibbleScanTables tables = [] {
+        int scanPosition[64];
+        for (int n = 0; n < 64; ++n) scanPosition[ZigzagScanTable[n]] = n;
+        NibbleScanTables t{};
+        for (int k = 0; k < 16; ++k)
+            for (int v = 0; v < 16; ++v)
+                for (int j = 0; j < 4; ++j)
+                    if (v & (1 << j)) t[k][v] |= uint64_t{1} << scanPosition[4 * k + j];
+        return t;
+    }();
+    return tables;
+}
+
+uint64_t RasterToScan(uint64_t raster) {
+    const NibbleScanTables& t = RasterNibbleToScan();
+    uint64_t scan = 0;
+    for (int k = 0; k < 16; ++k) scan |= t[k][(raster >> (4 * k)) & 15];
+    return scan;
+}
+
 }  // namespace
+
+uint64_t ScanNonzeroMaskPlain(const int16_t* block) {
+    uint64_t raster = 0;
+    for (int i = 0; i < 64; ++i) raster |= uint64_t{block[i] != 0} << i;
+    return RasterToScan(raster);
+}
+
+uint64_t ScanNonzeroMaskSse2(const int16_t* block) {
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t raster = 0;
+    for (int r = 0; r < 4; ++r) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * r));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * r + 8));
+        const uint32_t zeros =
+            uint32_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero))));
+        raster |= uint64_t(~zeros & 0xFFFFu) << (16 * r);
+    }
+    return RasterToScan(raster);
+}
+
+uint64_t ScanNonzeroMask(const int16_t* block) {
+    return MmxEnabled ? ScanNonzeroMaskSse2(block) : ScanNonzeroMaskPlain(block);
+}
 
 void PutDCDifference(const VlcCode* table, int difference) {
     const int a = std::abs(difference);
@@ -51,6 +103,17 @@ void PutFirstACCoefficient(int run, int level) {
 
 void PutACCoefficient(int run, int level, int intraVlc) {
     const int a = std::abs(level);
+    // The common short codes first: their run and level are valid in every standard.
+    if (unsigned(run) < 32 && unsigned(a - 1) < 40) {
+        const VlcCode entry = run < 2 ? (intraVlc ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1])
+                              : a < 6 ? (intraVlc ? AcCoeffIntraVlcTable2[run - 2][a - 1]
+                                                  : AcCoeffVlcTable2[run - 2][a - 1])
+                                      : VlcCode{0, 0};
+        if (entry.length != 0) {
+            PutSignedCode(entry, level < 0);
+            return;
+        }
+    }
     if (run < 0 || run > 63 || level == 0 || a >= 2048 || (EncoderSettings.mpeg1 && a >= 256)) {
         ErrorMessageBuffer = platform::Format("AC value out of range (run=%d, signed_level=%d)\n", run, level);
         ReportFatalError(ErrorMessageBuffer);

@@ -3,6 +3,8 @@
 // block patterns and motion codes. Every code goes through PutBits.
 #pragma once
 
+#include <cstdint>
+
 #include "engine/VlcTables.h"
 
 // Intra DC differences; out of range (2048 and above, 256 and above in MPEG-1)
@@ -26,3 +28,9 @@ void PutMacroblockType(int pictureType, int typeFlags);
 void PutCodedBlockPattern(int pattern);
 // motion_code -16 to 16: the magnitude's code, then a sign bit unless 0.
 void PutMotionCode(int motionCode);
+
+// Bit n set where the coefficient at zigzag scan position n of the 8x8 block
+// is not zero; SSE2 when MmxEnabled. Both forms give the same mask.
+uint64_t ScanNonzeroMask(const int16_t* block);
+uint64_t ScanNonzeroMaskPlain(const int16_t* block);
+uint64_t ScanNonzeroMaskSse2(const int16_t* block);

@@ -304,6 +304,43 @@ int32_t DvdMuxEngine::WritePaddingPack()
     return status;
 }
 
+// With option 11 bit 1 the clock follows the video time group by group: when a video
+// object unit opens, every picture before it has been written, and the clock moves on
+// to the time of its first picture (picture count x frame period) where the byte clock
+// has fallen behind it; the decoder buffer, full until then, takes the time to drain
+// instead of the padding packs that would fill it. The clock never goes back, and never
+// so far that a packet still to come would reach its decoder after its decoding time.
+void DvdMuxEngine::FollowVideoTime(const PesPacketRecord& opening)
+{
+    const auto* video = dynamic_cast<const QueuedVideoUnit*>(opening.stream.get());
+    if (video == nullptr || video->rateNum == 0 || opening.unitCount == 0) return;
+    double target = static_cast<double>(picturesSent_) * 90000.0 * video->rateDen / video->rateNum;
+    const double packTicks = PackBytes * 90000.0 / ClockBytesPerSecond;
+    // The opening picture's packets (with room for the audio between them) come first.
+    uint32_t packets = 1;
+    for (const auto& next : videoQueue) {
+        if (next->unitCount > 0) {
+            if (next->leadingBytes > 0) ++packets;
+            break;
+        }
+        ++packets;
+    }
+    target = std::min(target, static_cast<double>(opening.units[0].time) - (packets * 1.25 + 2.0) * packTicks);
+    if (!audioQueue.empty()) {
+        const PesPacketRecord& a = *audioQueue.front();
+        if (a.unitCount == 0) return;
+        const auto* audio = dynamic_cast<const QueuedAudioUnit*>(a.stream.get());
+        const double frame = audio != nullptr && audio->sampleRate > 0 ? 1152 * 90000.0 / audio->sampleRate : 0;
+        const double due = static_cast<double>(a.units[0].time) - (a.leadingBytes > 0 ? frame : 0);
+        target = std::min(target, due - 3.0 * packTicks);
+    }
+    if (!(target > 0)) return;
+    const uint64_t clock = static_cast<uint64_t>(target) * 300;
+    if (clock <= Clock()) return;
+    baseClock_ = clock;
+    baseBytes_ = bytesWritten_;
+}
+
 int32_t DvdMuxEngine::SendVideo()
 {
     std::unique_ptr<PesPacketRecord> r = std::move(videoQueue.front());
@@ -317,9 +354,17 @@ int32_t DvdMuxEngine::SendVideo()
         haveVobuTime_ = true;
     }
     if (opens) {
+        if ((session.Option(11) & 1) != 0 && vobus_ > 0) {
+            FollowVideoTime(*r);
+            const uint64_t now = Clock() / 300;
+            videoModel_.Release(now);
+            audioModel_.Release(now);
+        }
         const int32_t status = WriteNavigationPack();
         if (status != 0) return status;
     }
+    for (uint32_t i = 0; i < r->unitCount; ++i)
+        if ((r->units[i].hint & 3) != 0) ++picturesSent_;
     videoModel_.Add(*r);
     videoBytesSent_ += r->PayloadLength();
     firstVideoSent_ = true;

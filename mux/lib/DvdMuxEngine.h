@@ -80,6 +80,7 @@ private:
     int32_t WritePack(const uint8_t* pack);
     int32_t WriteHints(const uint8_t* bytes, size_t length);
     int32_t SplitFile();
+    void FollowVideoTime(const PesPacketRecord& opening);
     int32_t CloseHintsStream();
     uint64_t Clock() const;
     uint64_t VideoCapacity() const;
@@ -110,5 +111,6 @@ private:
     uint64_t videoBytesSent_ = 0;
     uint64_t audioBytesSent_ = 0;
     uint64_t bytesWritten_ = 0;
+    uint64_t picturesSent_ = 0;  // pictures that began in the video packets written
     bool finished_ = false;
 };

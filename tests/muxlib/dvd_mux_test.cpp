@@ -4,8 +4,11 @@
 #include "mux/lib/MuxLib.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/support/DvdFolderCheck.h"
+#include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
+#include <dvdread/nav_read.h>
+#include <dvdread/nav_types.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -130,6 +133,54 @@ TEST_F(DvdMux, NtscTitleWithoutFolderInTheOutputName)
     ASSERT_EQ(r.end, 0);
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 60, "00:00:02"}));
     EXPECT_TRUE(NoTemporaryFilesLeft());
+}
+
+// Option 11 bit 1: at every video object unit the clock reference has caught up with
+// the video time of its first picture, so the navigation pack's clock (DSI nv_pck_scr)
+// is never further before the unit's start time (PCI vobu_s_ptm) than at the first
+// unit, as libdvdread reads them; the byte clock alone lets that distance grow and
+// fills the title with more padding.
+TEST_F(DvdMux, ClockFollowsTheVideoTimeGroupByGroup)
+{
+    struct Case {
+        const char* size;
+        const char* rate;
+        int frames;
+        const char* length;
+    };
+    for (const Case& c : {Case{"720x576", "25", 150, "00:00:06.000"}, Case{"720x480", "30000/1001", 180, "00:00:06"}}) {
+        SCOPED_TRACE(c.size);
+        const Clip clip = MakeClip(dir_.path(), c.frames == 150 ? 6 : 6.006, c.size, c.rate);
+        std::vector<int64_t> leads[2];
+        size_t packs[2] = {};
+        for (int follow : {0, 1}) {
+            SCOPED_TRACE(follow);
+            fs::remove_all(dir_ / "VIDEO_TS");
+            const muxtest::RunResult r =
+                muxtest::RunSession(MuxTypeDvdVolume, {{11, 4 | follow}}, clip.video, clip.audio, dir_ / "title.vob");
+            ASSERT_EQ(r.run, 0);
+            ASSERT_EQ(r.end, 0);
+            testsupport::DvdFolderFacts facts;
+            ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, c.frames, c.length}, &facts));
+            const streamcheck::Report w = streamcheck::CheckSystemStream(facts.title);
+            EXPECT_TRUE(w.Ok()) << w.Summary();
+            packs[follow] = facts.title.size() / Pack;
+            for (uint32_t block : facts.navigationPacks) {
+                auto* b = reinterpret_cast<uint8_t*>(facts.title.data()) + size_t{block} * Pack;
+                pci_t pci;
+                dsi_t dsi;
+                navRead_PCI(&pci, b + 0x2D);
+                navRead_DSI(&dsi, b + 0x407);
+                leads[follow].push_back(int64_t{pci.pci_gi.vobu_s_ptm} - int64_t{dsi.dsi_gi.nv_pck_scr});
+            }
+            ASSERT_GE(leads[follow].size(), 10u);
+        }
+        // Where the byte clock is ahead of the video time it stays ahead; it never lags
+        // behind by more than a millisecond beyond the first unit's distance.
+        EXPECT_LE(*std::max_element(leads[1].begin(), leads[1].end()), leads[1][0] + 90);
+        EXPECT_GT(*std::max_element(leads[0].begin(), leads[0].end()), leads[0][0] + 900);
+        EXPECT_LT(packs[1], packs[0]);
+    }
 }
 
 TEST_F(DvdMux, LongTitleIsSplitIntoContinuousFiles)
