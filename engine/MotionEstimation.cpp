@@ -187,6 +187,14 @@ bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* 
     }
     for (int k = 0; k < n; ++k)
         if (local[k]) runBand(bands[k]);
+    // Every row is taken now: a band its worker has not started yet is taken
+    // back (it would find no row), so that a late worker delays nobody.
+    int started = 0;
+    for (int i = 0; i < posted; ++i) {
+        if (RevokeWorkerTask(slots[i]) == 1) ReleaseWorkerSlots(&slots[i], 1);
+        else slots[started++] = slots[i];
+    }
+    posted = started;
     if (posted == 0) return true;
     const int result = WaitForWorkerTasks(slots, posted, MotionTaskWaitMs);
     if (result == -2) {
@@ -417,8 +425,11 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
     auto pump = [ahead] {
         if (!ahead) PumpMessagesDuringMotionSearch();
     };
-    // Ahead of its picture, an estimate leaves half the pool to the picture being coded.
-    const int bands = MeThreadCount > 1 ? (ahead ? std::max(2, std::min(BandCount(), WorkerPoolSize / 2)) : BandCount()) : 1;
+    // Ahead of its picture, a search leaves a processor and half the pool to
+    // the picture being coded.
+    const int bands = MeThreadCount < 2 ? 1
+                      : ahead ? std::max(2, std::min({BandCount(), WorkerPoolSize / 2, ProcessorCount - 1}))
+                              : BandCount();
     bool firstStageRan = false;
     if (p.type == 3) {
         pump();

@@ -118,6 +118,37 @@ uint32_t GroupFilterPlain(const uint8_t* mean, const uint8_t* horizontal, const 
     return mask;
 }
 
+// Bias that keeps the edge features (difference of two 16-sample sums) positive.
+constexpr int EdgeFeatureBias = 4224;
+
+void FeatureRowPlain(const uint8_t* source, int w, int y, uint16_t* columnSum, uint8_t* hRow, uint8_t* mRow,
+                     uint8_t* vRow) {
+    if (y > 0) {
+        const uint8_t* in = source + (y + 15) * w;
+        const uint8_t* out = source + (y - 1) * w;
+        for (int c = 0; c < w; ++c) columnSum[c] = uint16_t(columnSum[c] + in[c] - out[c]);
+    }
+    const uint8_t* top = source + y * w;
+    const uint8_t* bottom = source + (y + 15) * w;
+    int blockSum = 0, topSum = 0, bottomSum = 0;
+    for (int i = 0; i < 16; ++i) {
+        blockSum += columnSum[i];
+        topSum += top[i];
+        bottomSum += bottom[i];
+    }
+    const int positions = w - 15;
+    for (int x = 0; x < positions; ++x) {
+        if (x > 0) {
+            blockSum += columnSum[x + 15] - columnSum[x - 1];
+            topSum += int(top[x + 15]) - int(top[x - 1]);
+            bottomSum += int(bottom[x + 15]) - int(bottom[x - 1]);
+        }
+        hRow[x] = uint8_t(((columnSum[x + 15] - columnSum[x]) + EdgeFeatureBias) >> 8);
+        mRow[x] = uint8_t((blockSum + 128) >> 8);
+        vRow[x] = uint8_t(((bottomSum - topSum) + EdgeFeatureBias) >> 8);
+    }
+}
+
 template <FullPelSadFn Sad>
 int GroupSadLoop(const uint8_t* corner, const uint8_t* current, int lineLength, uint32_t positions,
                  int* bound) {
@@ -189,6 +220,7 @@ void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2) {
     table.blockSums = BlockSumsPlain;
     table.columnExtrema = ColumnExtremaPlain;
     table.groupFilter = GroupFilterPlain;
+    table.featureRow = FeatureRowPlain;
     if (!simd) return;
     table.fullPelSad = FullPelSadMmx;
     table.fullPelSadRowBudget = FullPelSadMmxRowBudget;
@@ -203,6 +235,7 @@ void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2) {
     table.fullPelSad = FullPelSadAvx2;
     table.fullPelSadRowBudget = FullPelSadAvx2RowBudget;
     table.groupSadRowBudget = GroupSadAvx2RowBudget;
+    table.featureRow = FeatureRowAvx2;
     table.halfPelSse = HalfPelSseAvx2;
     table.halfPelSseModes45 = HalfPelSseAvx2Modes45;
 }

@@ -50,6 +50,13 @@ using GroupFilterFn = uint32_t (*)(const uint8_t* mean, const uint8_t* horizonta
 using GroupSadFn = int (*)(const uint8_t* corner, const uint8_t* current, int lineLength,
                            uint32_t positions, int* bound);
 
+// One row y of the three feature planes (horizontal, mean, vertical) of a
+// luma plane `width` samples wide: first carries the 16-row column sums from
+// rows y - 1 .. y + 14 to rows y .. y + 15 (not for y = 0), then writes the
+// features of the width - 15 block positions of the row.
+using FeatureRowFn = void (*)(const uint8_t* source, int width, int y, uint16_t* columnSums,
+                              uint8_t* horizontal, uint8_t* mean, uint8_t* vertical);
+
 struct MotionKernelTable {
     FullPelSadFn fullPelSad = nullptr;           // stops once the limit is reached
     FullPelSadFn fullPelSadRowBudget = nullptr;  // stops when a row budget is exceeded
@@ -60,6 +67,7 @@ struct MotionKernelTable {
     BlockSumsFn blockSums = nullptr;
     ColumnExtremaFn columnExtrema = nullptr;
     GroupFilterFn groupFilter = nullptr;
+    FeatureRowFn featureRow = nullptr;
 };
 
 // Whether the processor runs the AVX2 kernels (asked once).
@@ -89,6 +97,8 @@ int FullPelSadAvx2(const uint8_t* candidate, const uint8_t* current, int lineLen
 int FullPelSadAvx2RowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
 int GroupSadAvx2RowBudget(const uint8_t* corner, const uint8_t* current, int lineLength,
                           uint32_t positions, int* bound);
+void FeatureRowAvx2(const uint8_t* source, int width, int y, uint16_t* columnSums, uint8_t* horizontal,
+                    uint8_t* mean, uint8_t* vertical);
 int HalfPelSseAvx2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX, int halfY,
                    int limit);
 int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,

@@ -328,3 +328,69 @@ TESSMAR_AVX2 int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* 
         default: return StoppingSquares<SquaresWords<1, 1>>(reference, current, lineLength, limit);
     }
 }
+
+namespace {
+
+// Sum of the 16-bit words x .. x + 15 for 16 consecutive x.
+TESSMAR_AVX2 inline __m256i WindowSums(const uint16_t* p) {
+    __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    for (int i = 1; i < 16; ++i) s = _mm256_add_epi16(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)));
+    return s;
+}
+
+// 16 words to 16 bytes (values 0..255).
+TESSMAR_AVX2 inline void StoreWordsAsBytes(uint8_t* p, __m256i v) {
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+}
+
+TESSMAR_AVX2 inline __m256i WidenBytes(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+}  // namespace
+
+TESSMAR_AVX2 void FeatureRowAvx2(const uint8_t* source, int w, int y, uint16_t* columnSum, uint8_t* hRow,
+                                 uint8_t* mRow, uint8_t* vRow) {
+    int c = 0;
+    if (y > 0) {
+        const uint8_t* in = source + (y + 15) * w;
+        const uint8_t* out = source + (y - 1) * w;
+        for (; c + 16 <= w; c += 16) {
+            __m256i* sums = reinterpret_cast<__m256i*>(columnSum + c);
+            _mm256_storeu_si256(sums, _mm256_sub_epi16(_mm256_add_epi16(_mm256_loadu_si256(sums), WidenBytes(in + c)),
+                                                       WidenBytes(out + c)));
+        }
+        for (; c < w; ++c) columnSum[c] = uint16_t(columnSum[c] + in[c] - out[c]);
+    }
+    const uint8_t* top = source + y * w;
+    const uint8_t* bottom = source + (y + 15) * w;
+    const int positions = w - 15;
+    // Bottom less top per column, for the vertical feature's window sums.
+    alignas(32) int16_t edge[32];
+    const __m256i bias = _mm256_set1_epi16(4224), half = _mm256_set1_epi16(128);
+    int x = 0;
+    // The edge loads reach column x + 31, the last one of the row at most.
+    for (; x + 17 <= positions; x += 16) {
+        for (int k = 0; k < 32; k += 16)
+            _mm256_store_si256(reinterpret_cast<__m256i*>(edge + k),
+                               _mm256_sub_epi16(WidenBytes(bottom + x + k), WidenBytes(top + x + k)));
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnSum + x));
+        const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnSum + x + 15));
+        StoreWordsAsBytes(hRow + x, _mm256_srai_epi16(_mm256_add_epi16(_mm256_sub_epi16(last, first), bias), 8));
+        StoreWordsAsBytes(mRow + x, _mm256_srli_epi16(_mm256_add_epi16(WindowSums(columnSum + x), half), 8));
+        const __m256i vertical = WindowSums(reinterpret_cast<const uint16_t*>(edge));
+        StoreWordsAsBytes(vRow + x, _mm256_srai_epi16(_mm256_add_epi16(vertical, bias), 8));
+    }
+    for (; x < positions; ++x) {
+        int blockSum = 0, topSum = 0, bottomSum = 0;
+        for (int i = 0; i < 16; ++i) {
+            blockSum += columnSum[x + i];
+            topSum += top[x + i];
+            bottomSum += bottom[x + i];
+        }
+        hRow[x] = uint8_t(((columnSum[x + 15] - columnSum[x]) + 4224) >> 8);
+        mRow[x] = uint8_t((blockSum + 128) >> 8);
+        vRow[x] = uint8_t(((bottomSum - topSum) + 4224) >> 8);
+    }
+}

@@ -81,38 +81,16 @@ void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
     uint8_t* vertical = tables + g.verticalOffset;
 
     // Column sums over the 16 rows of the current block row, carried down
-    // one sample in and one out per step.
-    std::vector<int> columnSum(w, 0);
+    // one sample in and one out per step (at most 16 x 255).
+    std::vector<uint16_t> columnSum(w, 0);
     for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < w; ++c) columnSum[c] += source[r * w + c];
+        for (int c = 0; c < w; ++c) columnSum[c] = uint16_t(columnSum[c] + source[r * w + c]);
 
     for (int y = 0; y + 16 <= h; ++y) {
-        if (y > 0) {
-            const uint8_t* in = source + (y + 15) * w;
-            const uint8_t* out = source + (y - 1) * w;
-            for (int c = 0; c < w; ++c) columnSum[c] += int(in[c]) - int(out[c]);
-        }
-        const uint8_t* top = source + y * w;
-        const uint8_t* bottom = source + (y + 15) * w;
-        int blockSum = 0, topSum = 0, bottomSum = 0;
-        for (int i = 0; i < 16; ++i) {
-            blockSum += columnSum[i];
-            topSum += top[i];
-            bottomSum += bottom[i];
-        }
         uint8_t* hRow = horizontal + y * stride;
         uint8_t* mRow = mean + y * stride;
         uint8_t* vRow = vertical + y * stride;
-        for (int x = 0; x < positionsPerRow; ++x) {
-            if (x > 0) {
-                blockSum += columnSum[x + 15] - columnSum[x - 1];
-                topSum += int(top[x + 15]) - int(top[x - 1]);
-                bottomSum += int(bottom[x + 15]) - int(bottom[x - 1]);
-            }
-            hRow[x] = EdgeFeature(columnSum[x + 15], columnSum[x]);
-            mRow[x] = MeanFeature(blockSum);
-            vRow[x] = EdgeFeature(bottomSum, topSum);
-        }
+        kernels.featureRow(source, w, y, columnSum.data(), hRow, mRow, vRow);
         // The tail of each row is never read; keep it defined all the same.
         std::memset(hRow + positionsPerRow, 0, stride - positionsPerRow);
         std::memset(mRow + positionsPerRow, 0, stride - positionsPerRow);

@@ -29,9 +29,60 @@ void PredictBlockPlain(const uint8_t* reference, uint8_t* prediction, int lineLe
 
 namespace {
 
-// Eight samples widened to 16 bits.
-inline __m128i Load8(const uint8_t* p) {
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+// A row segment of 8 or 16 samples as bytes.
+template <int Width>
+inline __m128i LoadBytes(const uint8_t* p) {
+    if constexpr (Width == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    else return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+template <int Width>
+inline void StoreBytes(uint8_t* p, __m128i v) {
+    if constexpr (Width == 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    else _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+}
+
+// (a + b + c + d + 2) >> 2 per byte, through 16-bit sums.
+inline __m128i AverageFour(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    const __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                     _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
+    const __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                                     _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
+    return _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(lo, two), 2), _mm_srli_epi16(_mm_add_epi16(hi, two), 2));
+}
+
+// One case of the prediction: segments of Width samples, the half-sample
+// flags and the averaging fixed. Byte averages round up, as the plain form does.
+template <int Width, int HalfX, int HalfY, bool Average>
+void PredictSegments(const uint8_t* src, uint8_t* dst, int lineLength, int width, int height) {
+    for (int v = 0; v < height; ++v, src += lineLength, dst += lineLength) {
+        for (int u = 0; u < width; u += Width) {
+            const uint8_t* s = src + u;
+            __m128i p = LoadBytes<Width>(s);
+            if constexpr (HalfX && HalfY)
+                p = AverageFour(p, LoadBytes<Width>(s + 1), LoadBytes<Width>(s + lineLength),
+                                LoadBytes<Width>(s + lineLength + 1));
+            else if constexpr (HalfX)
+                p = _mm_avg_epu8(p, LoadBytes<Width>(s + 1));
+            else if constexpr (HalfY)
+                p = _mm_avg_epu8(p, LoadBytes<Width>(s + lineLength));
+            if constexpr (Average) p = _mm_avg_epu8(p, LoadBytes<Width>(dst + u));
+            StoreBytes<Width>(dst + u, p);
+        }
+    }
+}
+
+template <int Width>
+void PredictCase(const uint8_t* src, uint8_t* dst, int lineLength, int width, int height, int hx, int hy,
+                 int average) {
+    using Fn = void (*)(const uint8_t*, uint8_t*, int, int, int);
+    static constexpr Fn cases[8] = {
+        PredictSegments<Width, 0, 0, false>, PredictSegments<Width, 1, 0, false>,
+        PredictSegments<Width, 0, 1, false>, PredictSegments<Width, 1, 1, false>,
+        PredictSegments<Width, 0, 0, true>,  PredictSegments<Width, 1, 0, true>,
+        PredictSegments<Width, 0, 1, true>,  PredictSegments<Width, 1, 1, true>};
+    cases[hx + 2 * hy + 4 * (average ? 1 : 0)](src, dst, lineLength, width, height);
 }
 
 }  // namespace
@@ -45,23 +96,8 @@ void PredictBlockSse2(const uint8_t* reference, uint8_t* prediction, int lineLen
     const int hx = dx & 1, hy = dy & 1;
     const uint8_t* src = reference + static_cast<std::ptrdiff_t>(y + (dy >> 1)) * lineLength + x + (dx >> 1);
     uint8_t* dst = prediction + static_cast<std::ptrdiff_t>(y) * lineLength + x;
-    const __m128i one = _mm_set1_epi16(1), two = _mm_set1_epi16(2);
-    for (int v = 0; v < height; ++v, src += lineLength, dst += lineLength) {
-        for (int u = 0; u < width; u += 8) {
-            __m128i p = Load8(src + u);
-            if (hx && hy) {
-                __m128i s = _mm_add_epi16(_mm_add_epi16(p, Load8(src + u + 1)),
-                                          _mm_add_epi16(Load8(src + u + lineLength), Load8(src + u + lineLength + 1)));
-                p = _mm_srli_epi16(_mm_add_epi16(s, two), 2);
-            } else if (hx) {
-                p = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p, Load8(src + u + 1)), one), 1);
-            } else if (hy) {
-                p = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p, Load8(src + u + lineLength)), one), 1);
-            }
-            if (average) p = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p, Load8(dst + u)), one), 1);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + u), _mm_packus_epi16(p, p));
-        }
-    }
+    if (width % 16 == 0) PredictCase<16>(src, dst, lineLength, width, height, hx, hy, average);
+    else PredictCase<8>(src, dst, lineLength, width, height, hx, hy, average);
 }
 
 void predict_init(bool simd, PredictKernels& kernels) {

@@ -207,7 +207,9 @@ int WorkerThreadProc(int slot) {
             c.sleeping.store(false);
         }
         if (start.load() < 0) return leaveBroken();
-        start.store(0);
+        // The poster may have taken the task back before this worker came to it.
+        int released = 1;
+        if (!start.compare_exchange_strong(released, 0)) continue;
         s.result.store(WORKER_RESULT_NONE);
         if (WorkerPoolStopFlag.load()) return leaveStopped();
 
@@ -361,6 +363,17 @@ int RunOnWorkerThread(WorkerTask task, void* argument) {
     }
     PostToSlot(slot, task, argument);
     return slot;
+}
+
+int RevokeWorkerTask(int slot) {
+    if (!ValidSlot(slot)) return -1;
+    int released = 1;
+    if (!WorkerPool[slot].pending[WORKER_SEM_START].compare_exchange_strong(released, 0)) return 0;
+    // The worker never took it: the slot is idle again.
+    g_control[slot].task = nullptr;
+    g_control[slot].argument = nullptr;
+    WorkerPool[slot].state.store(WORKER_IDLE);
+    return 1;
 }
 
 int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {

@@ -70,6 +70,10 @@ int RunOnWorkerThread(WorkerTask task, void* argument);
 // As RunOnWorkerThread without the retry (-2 at once when no slot is idle),
 // and the slot comes reserved: it stays so until ReleaseWorkerSlots.
 int RunOnIdleWorker(WorkerTask task, void* argument);
+// Takes back the task posted to `slot` if its worker has not started it: 1
+// (the task never runs, the slot is idle again, a reservation stays), 0 when
+// it has started or finished, -1 for a bad index.
+int RevokeWorkerTask(int slot);
 // Waits until all the listed slots have finished their tasks. 1 all succeeded;
 // -1 a task failed or its worker stopped; -2 time-out (the tasks go on);
 // -3 bad arguments or a slot without its semaphores; -6 a task still running.

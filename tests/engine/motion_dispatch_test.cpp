@@ -341,8 +341,8 @@ void HoldOnWorkers(const std::atomic<int>& hold) {
 std::atomic<int> g_workersInHeldSad{0};
 int HeldSad(const uint8_t* a, const uint8_t* b, int line, int limit) {
     if (std::this_thread::get_id() == g_callingThread) {
-        // Rows go to whoever asks first: give a worker the time to take one.
-        for (int i = 0; i < 2000 && g_holdBands.load() && g_workersInHeldSad.load() == 0; ++i)
+        // Rows go to whoever asks first: give the three workers the time to take one each.
+        for (int i = 0; i < 2000 && g_holdBands.load() && g_workersInHeldSad.load() < 3; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } else if (g_holdBands.load()) {
         ++g_workersInHeldSad;

@@ -120,6 +120,38 @@ TEST_P(MotionKernelsSimd, MembersMatchPlainMembers) {
     EXPECT_GT(groupWins, 400);
 }
 
+// The feature rows of whole planes, carried down row by row, on widths that
+// leave every tail length and on contents up to the largest sums.
+TEST_P(MotionKernelsSimd, FeatureRowsMatchPlainRows) {
+    const bool avx2 = GetParam();
+    if (avx2 && !ProcessorHasAvx2()) GTEST_SKIP() << "no AVX2";
+    MotionKernelTable plain, simd;
+    motion_kernels_init(false, plain, false);
+    motion_kernels_init(true, simd, avx2);
+    std::mt19937 rng(11);
+    for (int width : {16, 32, 48, 64, 80, 96, 720}) {
+        for (int kind = 0; kind < 4; ++kind) {
+            const int height = 40;
+            std::vector<uint8_t> source(size_t(width) * height);
+            for (auto& s : source) s = kind == 0 ? uint8_t(rng()) : kind == 1 ? 255 : kind == 2 ? uint8_t(rng() & 1 ? 255 : 0) : 0;
+            std::vector<uint16_t> sumsA(width, 0), sumsB;
+            for (int r = 0; r < 16; ++r)
+                for (int c = 0; c < width; ++c) sumsA[c] = uint16_t(sumsA[c] + source[r * width + c]);
+            sumsB = sumsA;
+            const int positions = width - 15;
+            for (int y = 0; y + 16 <= height; ++y) {
+                std::vector<uint8_t> a(3 * positions, 0xCC), b(3 * positions, 0x33);
+                plain.featureRow(source.data(), width, y, sumsA.data(), a.data(), a.data() + positions,
+                                 a.data() + 2 * positions);
+                simd.featureRow(source.data(), width, y, sumsB.data(), b.data(), b.data() + positions,
+                                b.data() + 2 * positions);
+                ASSERT_EQ(a, b) << "width " << width << " kind " << kind << " row " << y;
+                ASSERT_EQ(sumsA, sumsB);
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, MotionKernelsSimd, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Avx2" : "Sse2"; });
 
