@@ -122,6 +122,8 @@ CMainSettingsForm::CMainSettingsForm(QWidget* parent) : QWidget(parent) {
 CMainSettingsForm::~CMainSettingsForm() {
     if (MainSettingsForm == this) {
         MainSettingsForm = nullptr;
+        // An input named from now on waits for the next form.
+        FormReady = 0;
         if (JobWindows.requestInputFileBrowse == RequestInputFileBrowse) JobWindows.requestInputFileBrowse = nullptr;
     }
 }

@@ -19,10 +19,9 @@
 #include "platform/ResStrings.h"
 
 CMpegDoc* CurrentDocument = nullptr;
+int DefaultProfileTried = 0;
 
 namespace {
-
-int DefaultProfileTried = 0;
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
@@ -117,6 +116,9 @@ bool CMpegDoc::OnNewDocument() {
     BuildProfileList();
     CurrentDocument = this;
     if (!ResetProfileParameters()) return false;
+    // The reset leaves the built-in defaults, checked, in the settings: they
+    // are what a new document encodes with when no default profile changes them.
+    ProfileLoaded = 1;
     ApplyDefaultProfileOnce();
     if (form_) form_->LoadDefaultProfile();
     profilePath_.clear();
@@ -257,6 +259,7 @@ void CMpegDoc::OnProfileDeleted(const std::string& description, const std::strin
     recentFiles_.RemoveByName(description);
     if (selectedPath == profilePath_ && !profilePath_.empty()) {
         if (ResetProfileParameters()) {
+            ProfileLoaded = 1;  // the built-in defaults, as for a new document
             if (form_) form_->LoadDefaultProfile();
             profilePath_.clear();
             title_ = LoadResString(64117);

@@ -88,5 +88,7 @@ private:
 
 // The one document; null while none exists.
 extern CMpegDoc* CurrentDocument;
+// Set once the default profile was looked for: that happens once per run.
+extern int DefaultProfileTried;
 // Called by the form's and the view's change handlers.
 void MarkProfileModified();

@@ -13,9 +13,12 @@
 #include <unistd.h>
 
 #include "app/AppSettings.h"
+#include "app/BatchCommand.h"
 #include "app/CMainFrame.h"
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegDoc.h"
+#include "app/CompletionDialogs.h"
+#include "app/ProgressPanels.h"
 #include "app/PreviewPanes.h"
 #include "app/ViewLogic.h"
 #include "engine/EngineState.h"
@@ -108,9 +111,11 @@ CMpeg2View::~CMpeg2View() {
         MainView = nullptr;
         ViewInitialised = 0;
         PanesReady = 0;
-        MessagePumpHooks none;
-        none.dispatchMessages = DispatchQueuedEvents;
-        SetMessagePumpHooks(none);
+        BatchView = BatchViewLink();
+        InstallCompletionDialogs(nullptr);
+        delete progressHost_;
+        progressHost_ = nullptr;
+        SetMessagePumpHooks(previousPumps_);
     }
 }
 
@@ -125,11 +130,18 @@ void CMpeg2View::OnInitialUpdate() {
     form_ = new CMainSettingsForm(this);
     form_->show();
 
-    MessagePumpHooks pumps;
+    // The program's pumps stay as they are apart from what the view adds;
+    // they come back when the view goes.
+    previousPumps_ = CurrentMessagePumpHooks();
+    MessagePumpHooks pumps = previousPumps_;
     pumps.dispatchMessages = DispatchQueuedEvents;
     pumps.runIdle = [](int round) { return MainView ? MainView->RunIdleWithPauseNotice(round) : false; };
     pumps.postQuit = [] { QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit)); };
     SetMessagePumpHooks(pumps);
+    // The panels add their refreshes to the pumps just installed.
+    progressHost_ = InstallProgressPanels(this);
+    InstallCompletionDialogs(&frame_);
+    LinkBatchRuns();
 
     auto* stretchKey = new QShortcut(QKeySequence("Alt+W"), this);
     stretchKey->setContext(Qt::WindowShortcut);
@@ -143,6 +155,22 @@ void CMpeg2View::OnInitialUpdate() {
     form_->LoadDefaultProfile();
     PanesReady = 1;
     LayoutPanes(width(), height());
+}
+
+void CMpeg2View::LinkBatchRuns() {
+    BatchView.previewWindowOpen = [] { return OutputPlayWindowCount > 0; };
+    BatchView.encodingActive = &EncodingActive;
+    BatchView.prepareJob = [this] {
+        InputPreviewDrawn = OutputPreviewDrawn = 0;
+        RelayoutAroundEncoding();
+        progressHost_->RecalcLayout();
+        if (EncoderSettings.qualityStatisticsMode)
+            progressHost_->VideoQualityPanel()->StartPass();
+        else
+            progressHost_->VideoPanel()->StartPass();
+        UpdateVideoProgress();
+    };
+    BatchView.relayout = [this] { RelayoutAroundEncoding(); };
 }
 
 void CMpeg2View::RegisterCommands() {
@@ -233,7 +261,7 @@ void CMpeg2View::RunStartedEncoding() {
     AverageQuality = PictureQuality = 0.0f;
     EncodedFrameCount = 0;
     RelayoutAroundEncoding();
-    NotifyProgressWindow();
+    progressHost_->RecalcLayout();
     UpdateVideoProgress();
     PauseFlag = 0;
     frame_.setAcceptDrops(false);

@@ -8,8 +8,11 @@
 #include <QWidget>
 #include <string>
 
+#include "job/RunState.h"
+
 class CMainFrame;
 class CMainSettingsForm;
+class CProgressWnd;
 class CStatView;
 class QKeyEvent;
 
@@ -23,7 +26,7 @@ public:
     void OnInitialUpdate();
     CMainSettingsForm* Form() const { return form_; }
     CStatView* Previews() const { return previews_; }
-    QWidget* ProgressHost() const { return progressHost_; }
+    CProgressWnd* ProgressHost() const { return progressHost_; }
 
     void LayoutPanes(int width, int height);
 
@@ -45,6 +48,8 @@ protected:
 
 private:
     void RegisterCommands();
+    // Fills the batch's link to the view: its guard word, preview check and repaints.
+    void LinkBatchRuns();
     void RelayoutAroundEncoding();
     // The job of Start steps 4 to 9; false when it ended before RunEncoding.
     void RunStartedEncoding();
@@ -55,8 +60,9 @@ private:
 
     CMainFrame& frame_;
     CStatView* previews_ = nullptr;
-    QWidget* progressHost_ = nullptr;
+    CProgressWnd* progressHost_ = nullptr;
     CMainSettingsForm* form_ = nullptr;
+    MessagePumpHooks previousPumps_;
 };
 
 // The one view once it had its first update; null before.

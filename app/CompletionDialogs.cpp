@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "app/ProgressLogic.h"
 #include "engine/EngineState.h"
@@ -31,6 +32,20 @@ QString Text(const char* s) { return QString::fromUtf8(s); }
 const char kQualityNote[] =
     "Maximum possible value of quality is 100; quality value of 25 or larger is considered to be "
     "\"satisfactory\"; quality value  of 50 or larger is considered to be \"good\" .";
+
+ResultDialogRunner& Runner() {
+    static ResultDialogRunner runner;
+    return runner;
+}
+
+// Without a runner nobody is asked: the texts are written out and OK is taken.
+int ReportResultDialog(CResultDialog& dialog) {
+    std::string text = dialog.windowTitle().toStdString();
+    for (const auto& [id, value] : dialog.ControlTexts())
+        if (!value.isEmpty()) text += platform::Format("\n  %d: %s", id, value.toStdString().c_str());
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return QDialog::Accepted;
+}
 
 QPointer<QWidget>& ResultOwner() {
     static QPointer<QWidget> owner;
@@ -125,6 +140,18 @@ QString CResultDialog::ControlText(int id) const {
     return QString();
 }
 
+std::map<int, QString> CResultDialog::ControlTexts() const {
+    std::map<int, QString> texts;
+    auto take = [&texts](const QWidget* control, const QString& text) {
+        bool numeric = false;
+        const int id = control->objectName().toInt(&numeric);
+        if (numeric) texts[id] = text;
+    };
+    for (const QLabel* label : findChildren<QLabel*>()) take(label, label->text());
+    for (const QLineEdit* line : findChildren<QLineEdit*>()) take(line, line->text());
+    return texts;
+}
+
 void CResultDialog::DoDataExchange() {
     for (const auto& [id, member] : members_) SetControlText(id, *member);
 }
@@ -133,7 +160,37 @@ void CResultDialog::OnInitDialog() { DoDataExchange(); }
 
 int CResultDialog::DoModal() {
     OnInitDialog();
-    return exec();
+    return Runner() ? Runner()(*this) : ReportResultDialog(*this);
+}
+
+ResultDialogRunner SetResultDialogRunner(ResultDialogRunner runner) {
+    ResultDialogRunner previous = std::move(Runner());
+    Runner() = std::move(runner);
+    return previous;
+}
+
+int RunResultDialogWindow(CResultDialog& dialog) { return dialog.exec(); }
+
+std::string ScriptedResultDialogs::Shown::Text(int control) const {
+    const auto found = texts.find(control);
+    return found == texts.end() ? std::string() : found->second;
+}
+
+ScriptedResultDialogs::ScriptedResultDialogs() {
+    previous_ = SetResultDialogRunner([this](CResultDialog& dialog) {
+        Shown shown{dialog.objectName().toStdString(), {}};
+        for (const auto& [id, text] : dialog.ControlTexts()) shown.texts[id] = text.toStdString();
+        shown_.push_back(std::move(shown));
+        return int(QDialog::Accepted);
+    });
+}
+
+ScriptedResultDialogs::~ScriptedResultDialogs() { SetResultDialogRunner(std::move(previous_)); }
+
+std::vector<std::string> ScriptedResultDialogs::Ids() const {
+    std::vector<std::string> ids;
+    for (const Shown& shown : shown_) ids.push_back(shown.id);
+    return ids;
 }
 
 // ---------------------------------------------------------------------------

@@ -8,8 +8,10 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 struct AviInfoTexts;
 class QGridLayout;
@@ -28,6 +30,8 @@ public:
     virtual void OnInitDialog();
     // The text of control `id` (a label or a read-only edit), empty when there is none.
     QString ControlText(int id) const;
+    // The texts of every control with a resource id, by id.
+    std::map<int, QString> ControlTexts() const;
 
 protected:
     CResultDialog(QWidget* parent, int templateId, const char* caption);
@@ -179,6 +183,40 @@ void ShowMultiplexCompletedDialog(QWidget* parent, int64_t outputKbytes, int64_t
                                   int kind);
 void ShowConstrainedDialog(QWidget* parent, const std::string& text);
 void ShowAviInfoDialog(QWidget* parent, const AviInfoTexts& texts);
+
+// How a result dialog is run once it is set up; returns the dialog's result.
+// The program installs the windowed runner; tests install a scripted one; with
+// none installed the dialog's texts go to stderr and OK is taken, as message
+// boxes do without their handler.
+using ResultDialogRunner = std::function<int(CResultDialog& dialog)>;
+// Installs `runner` (an empty one restores the stderr fallback); returns the previous one.
+ResultDialogRunner SetResultDialogRunner(ResultDialogRunner runner);
+// The windowed runner: the dialog modally over its parent.
+int RunResultDialogWindow(CResultDialog& dialog);
+
+// A runner for tests: records every dialog it is given (its resource id and
+// its controls' texts) and answers OK. Installs itself for its lifetime.
+class ScriptedResultDialogs {
+public:
+    struct Shown {
+        std::string id;
+        std::map<int, std::string> texts;
+        std::string Text(int control) const;
+    };
+    ScriptedResultDialogs();
+    ~ScriptedResultDialogs();
+    ScriptedResultDialogs(const ScriptedResultDialogs&) = delete;
+    ScriptedResultDialogs& operator=(const ScriptedResultDialogs&) = delete;
+
+    const std::vector<Shown>& All() const { return shown_; }
+    // The resource ids of the dialogs, in the order they came.
+    std::vector<std::string> Ids() const;
+    void Clear() { shown_.clear(); }
+
+private:
+    std::vector<Shown> shown_;
+    ResultDialogRunner previous_;
+};
 
 // Connects the functions above to the job (its result hooks, the AVI
 // description and the constrained-parameters report) with `owner` as their

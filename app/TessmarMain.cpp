@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/CTessmarApp.h"
+#include "app/CompletionDialogs.h"
 #include "app/QtMessageBox.h"
 #include "job/RunState.h"
 
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Tessmar");
     InstallQtMessageBoxes();
+    SetResultDialogRunner(RunResultDialogWindow);
 
     MessagePumpHooks pumps;
     pumps.dispatchMessages = DispatchQueuedEvents;

@@ -140,7 +140,7 @@ TESSMAR_AVX2 inline __m256i RowSadsAtOffsets(__m256i near, __m256i far, __m256i 
     return _mm256_add_epi16(s, _mm256_mpsadbw_epu8(far, currentRow, 0x3F));
 }
 
-// Row k (0 or 1) of all 16 candidates of a group, word 4 r + c for row r, column c.
+// Row k (0 to 3) of all 16 candidates of a group, word 4 r + c for row r, column c.
 TESSMAR_AVX2 inline __m256i GroupRowSads(const uint8_t* corner, int lineLength, int k,
                                          __m256i currentRow) {
     const uint8_t* p = corner + k * lineLength;
@@ -157,12 +157,20 @@ TESSMAR_AVX2 inline uint32_t WordMask(__m256i v) {
     return uint32_t(_mm_movemask_epi8(_mm256_castsi256_si128(bytes)));
 }
 
-// Candidates whose first row or first two rows fail their budgets (two and
-// three steps). Sums are at most 8160, so budgets past that fail nobody.
-TESSMAR_AVX2 inline uint32_t FailingFirstRows(__m256i row0, __m256i rows01, int step) {
-    const __m256i budget0 = _mm256_set1_epi16(int16_t(std::min(2 * step, 8192) - 1));
-    const __m256i budget1 = _mm256_set1_epi16(int16_t(std::min(3 * step, 8192) - 1));
-    return WordMask(_mm256_or_si256(_mm256_cmpgt_epi16(row0, budget0), _mm256_cmpgt_epi16(rows01, budget1)));
+// Candidates whose running sum after one of the first four rows fails its
+// budget (k + 2 steps after row k). Sums are at most 16320 there, so
+// budgets past that fail nobody.
+struct FirstRows {
+    __m256i sums[4];  // running sums after rows 0 to 3, word 4 r + c
+};
+
+TESSMAR_AVX2 inline uint32_t FailingFirstRows(const FirstRows& rows, int step) {
+    __m256i fail = _mm256_setzero_si256();
+    for (int k = 0; k < 4; ++k) {
+        const __m256i budget = _mm256_set1_epi16(int16_t(std::min((k + 2) * step, 16384) - 1));
+        fail = _mm256_or_si256(fail, _mm256_cmpgt_epi16(rows.sums[k], budget));
+    }
+    return WordMask(fail);
 }
 
 }  // namespace
@@ -170,56 +178,57 @@ TESSMAR_AVX2 inline uint32_t FailingFirstRows(__m256i row0, __m256i rows01, int 
 TESSMAR_AVX2 int GroupSadAvx2RowBudget(const uint8_t* corner, const uint8_t* current, int lineLength,
                                        uint32_t positions, int* bound) {
     if (!positions) return -1;
-    // The first two rows of every candidate at once; the budget of row k is
+    // The first four rows of every candidate at once; the budget of row k is
     // (k + 2) steps, so a candidate that fails it there is given up without
-    // a further sample. Only candidates that pass both go on row by row.
-    const __m256i row0 =
-        GroupRowSads(corner, lineLength, 0, _mm256_broadcastsi128_si256(_mm_loadu_si128(
-                                                reinterpret_cast<const __m128i*>(current))));
-    const __m256i row1 = GroupRowSads(
-        corner, lineLength, 1,
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(current + lineLength))));
-    const __m256i rows01 = _mm256_add_epi16(row0, row1);
-    alignas(32) uint16_t sums01[16];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(sums01), rows01);
+    // a further sample. Only candidates that pass them all go on row by row.
+    FirstRows rows;
+    __m256i sum = _mm256_setzero_si256();
+    for (int k = 0; k < 4; ++k) {
+        const __m256i currentRow = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + k * lineLength)));
+        sum = _mm256_add_epi16(sum, GroupRowSads(corner, lineLength, k, currentRow));
+        rows.sums[k] = sum;
+    }
+    alignas(32) uint16_t sums4[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums4), sum);
 
     int best = -1;
     int limit = *bound;
     int step = (limit + 8) >> 4;
-    uint32_t fail = FailingFirstRows(row0, rows01, step);
+    uint32_t fail = FailingFirstRows(rows, step);
     const int pairStep = 2 * lineLength;
     for (;;) {
         const uint32_t going = positions & ~fail;
         if (!going) break;
         const int bit = __builtin_ctz(going);
         positions &= ~((2u << bit) - 1);
-        const uint8_t* candidate = corner + (bit >> 2) * lineLength + (bit & 3) + pairStep;
-        const uint8_t* cur = current + pairStep;
-        int sum = sums01[bit];
-        int budget = 3 * step;
+        const uint8_t* candidate = corner + (bit >> 2) * lineLength + (bit & 3) + 2 * pairStep;
+        const uint8_t* cur = current + 2 * pairStep;
+        int total = sums4[bit];
+        int budget = 5 * step;
         bool given = false;
-        for (int row = 2; row < 16; row += 2) {
+        for (int row = 4; row < 16; row += 2) {
             const RowPair s = SadRows(candidate, cur, lineLength);
-            sum += s.first;
+            total += s.first;
             budget += step;
-            if (sum >= budget) {
+            if (total >= budget) {
                 given = true;
                 break;
             }
-            sum += s.second;
+            total += s.second;
             budget += step;
-            if (sum >= budget) {
+            if (total >= budget) {
                 given = true;
                 break;
             }
             candidate += pairStep;
             cur += pairStep;
         }
-        if (!given && sum < limit) {
-            limit = sum;
+        if (!given && total < limit) {
+            limit = total;
             best = bit;
             step = (limit + 8) >> 4;
-            fail = FailingFirstRows(row0, rows01, step);
+            fail = FailingFirstRows(rows, step);
         }
     }
     *bound = limit;

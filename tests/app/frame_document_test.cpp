@@ -207,6 +207,7 @@ TEST_F(DocumentTest, ResetAppliesTheDefaultProfileWithoutItsFiles) {
     EncoderSettings.profileDescription = "defaults";
     ASSERT_EQ(WriteProfile(DefaultProfileFileName().c_str()), 0);
 
+    DefaultProfileTried = 0;  // a new run
     CMpegDoc doc(recent);
     ASSERT_TRUE(doc.OnNewDocument());
     EXPECT_EQ(EncoderSettings.horizontalSize, 544);

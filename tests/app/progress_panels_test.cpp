@@ -87,6 +87,8 @@ protected:
         frame_->setStatusBar(new QStatusBar(frame_.get()));
         MainStatusBar = frame_->statusBar();
         host_ = InstallProgressPanels(frame_.get());
+        // The result dialogs run as windows here; OnNextDialog closes them.
+        previousRunner_ = SetResultDialogRunner(RunResultDialogWindow);
         frame_->resize(800, 400);
         frame_->show();
         host_->setGeometry(0, 0, 700, 180);
@@ -98,6 +100,7 @@ protected:
         EncodeStartTick = platform::TickCount();
     }
     void TearDown() override {
+        SetResultDialogRunner(std::move(previousRunner_));
         MainStatusBar = nullptr;
         frame_.reset();
         RunState = 1;
@@ -111,6 +114,7 @@ protected:
 
     std::unique_ptr<QMainWindow> frame_;
     CProgressWnd* host_ = nullptr;
+    ResultDialogRunner previousRunner_;
 };
 
 TEST_F(ProgressPanelsTest, HostShowsThePanelOfThePhase) {

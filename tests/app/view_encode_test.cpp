@@ -71,10 +71,7 @@ protected:
         app_ = std::make_unique<CTessmarApp>();
         ASSERT_TRUE(app_->InitInstance({}));
         frame_ = app_->MainFrame();
-        // The built-in settings saved as a profile and imported: a job needs loaded settings.
-        const std::string profile = (dir_ / "job.prf").string();
-        ASSERT_EQ(WriteProfile(profile.c_str()), 0);
-        ASSERT_TRUE(app_->OpenDocumentFile(profile));
+        // The new document of the start, with no default profile: the built-in settings encode.
         fs::create_directories(dir_ / "out");
         ASSERT_TRUE(SetMainMpegOutputDirectory((dir_ / "out").string() + "/"));
     }

@@ -11,13 +11,21 @@
 
 namespace qttest {
 
+inline QApplication*& AppObject() {
+    static QApplication* app = nullptr;
+    return app;
+}
+
 // Once the tests have run, deletes the input devices Qt made on the way while
-// their registry still exists: at exit the registry may be gone before the
-// application object, which would then delete them.
+// their registry still exists, then the application itself: left to the end
+// of the process, its destructor would run Qt's clean-up routines (the cache
+// of brush patterns, for one) after the statics they use were destroyed.
 class AppEnvironment : public ::testing::Environment {
 public:
     void TearDown() override {
         for (const QInputDevice* device : QInputDevice::devices()) delete device;
+        delete AppObject();
+        AppObject() = nullptr;
     }
 };
 
@@ -26,23 +34,19 @@ inline QApplication& App() {
     static int argc = 1;
     static char name[] = "tessmar_test";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    if (!AppObject()) AppObject() = new QApplication(argc, argv);
     static const bool registered = (::testing::AddGlobalTestEnvironment(new AppEnvironment), true);
     (void)registered;
-    return app;
+    return *AppObject();
 }
 
 // The application of a test program that sends key events. Those make Qt
 // register a keyboard device, which the application unregisters when it goes:
 // the list of devices is made first so that it is still there at that moment.
 inline QApplication& KeyEventApp() {
-    static int argc = 1;
-    static char name[] = "app_dialog_test";
-    static char* argv[] = {name, nullptr};
     static const bool devicesFirst = !QInputDevice::devices().isEmpty();
     (void)devicesFirst;
-    static QApplication app(argc, argv);
-    return app;
+    return App();
 }
 
 // The control named `id` inside `parent`; a test failure when there is none.
