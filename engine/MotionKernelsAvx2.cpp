@@ -340,11 +340,39 @@ TESSMAR_AVX2 int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* 
 
 namespace {
 
-// Sum of the 16-bit words x .. x + 15 for 16 consecutive x.
-TESSMAR_AVX2 inline __m256i WindowSums(const uint16_t* p) {
-    __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    for (int i = 1; i < 16; ++i) s = _mm256_add_epi16(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)));
-    return s;
+// Running sums of the 16 words (modulo 2^16): word i holds words 0..i.
+TESSMAR_AVX2 inline __m256i InclusivePrefix(__m256i v) {
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 2));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 4));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 8));
+    // The low half's total carried into the high half.
+    return _mm256_add_epi16(v, _mm256_shuffle_epi8(_mm256_permute2x128_si256(v, v, 0x08), _mm256_set1_epi16(0x0F0E)));
+}
+
+// Word 15 in every word.
+TESSMAR_AVX2 inline __m256i BroadcastLast(__m256i v) {
+    return _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0xFF), _mm256_set1_epi16(0x0706));
+}
+
+// Sums of 16 consecutive words for 16 positions at a time: the sum at
+// position i of a segment A followed by B is total(A) - before_A(i) +
+// before_B(i), "before" the sum of the words ahead of i in the segment.
+// Taken modulo 2^16, which is exact for sums that fit 16 bits.
+struct SlidingSums {
+    __m256i before, total;
+};
+
+TESSMAR_AVX2 inline SlidingSums StartSums(__m256i segment) {
+    const __m256i prefix = InclusivePrefix(segment);
+    return {_mm256_sub_epi16(prefix, segment), BroadcastLast(prefix)};
+}
+
+// The window sums of the current segment, given the next one; moves on to it.
+TESSMAR_AVX2 inline __m256i NextSums(SlidingSums& s, __m256i next) {
+    const SlidingSums n = StartSums(next);
+    const __m256i sums = _mm256_add_epi16(_mm256_sub_epi16(s.total, s.before), n.before);
+    s = n;
+    return sums;
 }
 
 // 16 words to 16 bytes (values 0..255).
@@ -355,6 +383,15 @@ TESSMAR_AVX2 inline void StoreWordsAsBytes(uint8_t* p, __m256i v) {
 
 TESSMAR_AVX2 inline __m256i WidenBytes(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+TESSMAR_AVX2 inline __m256i Words(const uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Bottom less top for 16 columns.
+TESSMAR_AVX2 inline __m256i Edges(const uint8_t* top, const uint8_t* bottom, int at) {
+    return _mm256_sub_epi16(WidenBytes(bottom + at), WidenBytes(top + at));
 }
 
 }  // namespace
@@ -375,21 +412,17 @@ TESSMAR_AVX2 void FeatureRowAvx2(const uint8_t* source, int w, int y, uint16_t* 
     const uint8_t* top = source + y * w;
     const uint8_t* bottom = source + (y + 15) * w;
     const int positions = w - 15;
-    // Bottom less top per column, for the vertical feature's window sums.
-    alignas(32) int16_t edge[32];
     const __m256i bias = _mm256_set1_epi16(4224), half = _mm256_set1_epi16(128);
     int x = 0;
-    // The edge loads reach column x + 31, the last one of the row at most.
-    for (; x + 17 <= positions; x += 16) {
-        for (int k = 0; k < 32; k += 16)
-            _mm256_store_si256(reinterpret_cast<__m256i*>(edge + k),
-                               _mm256_sub_epi16(WidenBytes(bottom + x + k), WidenBytes(top + x + k)));
-        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnSum + x));
-        const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnSum + x + 15));
-        StoreWordsAsBytes(hRow + x, _mm256_srai_epi16(_mm256_add_epi16(_mm256_sub_epi16(last, first), bias), 8));
-        StoreWordsAsBytes(mRow + x, _mm256_srli_epi16(_mm256_add_epi16(WindowSums(columnSum + x), half), 8));
-        const __m256i vertical = WindowSums(reinterpret_cast<const uint16_t*>(edge));
-        StoreWordsAsBytes(vRow + x, _mm256_srai_epi16(_mm256_add_epi16(vertical, bias), 8));
+    if (positions >= 17) {
+        SlidingSums block = StartSums(Words(columnSum)), edge = StartSums(Edges(top, bottom, 0));
+        // The next segments reach column x + 31, the last one of the row at most.
+        for (; x + 17 <= positions; x += 16) {
+            const __m256i last = Words(columnSum + x + 15), first = Words(columnSum + x);
+            StoreWordsAsBytes(hRow + x, _mm256_srai_epi16(_mm256_add_epi16(_mm256_sub_epi16(last, first), bias), 8));
+            StoreWordsAsBytes(mRow + x, _mm256_srli_epi16(_mm256_add_epi16(NextSums(block, Words(columnSum + x + 16)), half), 8));
+            StoreWordsAsBytes(vRow + x, _mm256_srai_epi16(_mm256_add_epi16(NextSums(edge, Edges(top, bottom, x + 16)), bias), 8));
+        }
     }
     for (; x < positions; ++x) {
         int blockSum = 0, topSum = 0, bottomSum = 0;
