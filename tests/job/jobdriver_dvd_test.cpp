@@ -119,6 +119,20 @@ TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
     EXPECT_TRUE(report.Ok()) << report.Summary();
 }
 
+// An information file that cannot be written fails the job with the write failure's
+// message (which names the job's output); the folder is not reported as a volume.
+TEST_F(DvdJobTest, AnInformationFileThatCannotBeWrittenFailsTheJob) {
+    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 25));
+    fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, -1);
+    ASSERT_FALSE(boxes.Texts().empty());
+    EXPECT_EQ(boxes.Texts().back(), "Fatal error during multiplexing.  Cannot write data to the file " +
+                                        (dir_ / "title.vob").string() + ".\nFile or device is read only or out of space.");
+    EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS" / "VIDEO_TS.BUP"));
+}
+
 TEST_F(DvdJobTest, UnsupportedPictureSizeFailsTheJob) {
     // 640 x 480 encodes, but DVD-Video has no code for it: the job fails and says why.
     ASSERT_NO_FATAL_FAILURE(DvdJob(640, 480, "30000/1001", 4, 2, 6));
