@@ -172,9 +172,14 @@ void StartUpperHalfIfDue(int r) {
     if (SplitReconstructionState != 1) return;
     if (InputFrameCache.readerBusy.load() || TableTaskState.load() == 1) return;
     if (!(r > MbHeight / 2 && r <= MbHeight - MbHeight / 4)) return;
+    // Reserved until the reconstruction has waited for it, so that no other
+    // task lands on the slot in between. With every worker busy the
+    // reconstruction does the upper half itself.
+    const int slot = RunOnIdleWorker(ReconstructUpperHalfTask, &UpperHalfTaskIndex);
+    if (slot == -2) return;
+    UpperHalfTaskIndex = slot;
     SplitReconstructionState = 2;
-    UpperHalfTaskIndex = RunOnWorkerThread(ReconstructUpperHalfTask, &UpperHalfTaskIndex);
-    if (UpperHalfTaskIndex < 0) ReportFatalError(" Error during starting itransform thread 1 ");
+    if (slot < 0) ReportFatalError(" Error during starting itransform thread 1 ");
 }
 
 }  // namespace
