@@ -4,10 +4,6 @@
 
 #include <cstdint>
 
-// Start-up step of the inverse transform. The clamp is computed directly, so
-// there is nothing to build; kept so that start-up has one call per transform.
-inline void InitIdctClipTable() {}
-
 // Both forms take the block in natural coefficient order (row = vertical
 // frequency) and return sample differences, row = line, each in -256..255.
 void IdctChenWang(int16_t* block);
