@@ -206,7 +206,7 @@ void PutIntraBlock(const int16_t* block, int component) {
     int next = 1;
     for (uint64_t nonzero = ScanNonzeroMask(block) & ~uint64_t{1}; nonzero; nonzero &= nonzero - 1) {
         const int n = __builtin_ctzll(nonzero);
-        PutACCoefficient(n - next, block[ZigzagScanTable[n]], intraVlc);
+        PutShortACCoefficient(n - next, block[ZigzagScanTable[n]], intraVlc);
         next = n + 1;
     }
     if (intraVlc) PutBits(4, 6);
@@ -221,7 +221,7 @@ void PutNonIntraBlock(const int16_t* block) {
         int next = n + 1;
         for (nonzero &= nonzero - 1; nonzero; nonzero &= nonzero - 1) {
             n = __builtin_ctzll(nonzero);
-            PutACCoefficient(n - next, block[ZigzagScanTable[n]], 0);
+            PutShortACCoefficient(n - next, block[ZigzagScanTable[n]], 0);
             next = n + 1;
         }
     }
