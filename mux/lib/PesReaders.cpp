@@ -6,6 +6,7 @@
 #include "mux/lib/VideoPeakRate.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
+#include "mux/lib/StartDelay.h"
 
 #include <algorithm>
 #include <cmath>
@@ -173,9 +174,6 @@ void PackGeometry::ApplyDelay(PesPacketRecord& p, int64_t delay, bool written)
 
 void PackGeometry::ComputeStartDelay()
 {
-    // Below the one second data may spend in the decoder's buffer, with room for the
-    // first packs' own time.
-    constexpr double MaxStartDelay = 81000;
     if (delayApplied || !Ready()) return;
     const double payloadPerPack = packSize > 23 ? packSize - 23.0 : 1.0;
     const uint32_t videoRate = video ? video->byteRate : 0;
@@ -191,22 +189,9 @@ void PackGeometry::ComputeStartDelay()
     const double packs = std::ceil(static_cast<double>(videoStartBytes) / payloadPerPack) +
                          std::ceil(audioStartBytes / payloadPerPack);
     int64_t delay = static_cast<int64_t>(packs * packSize / rate * 90000.0) + firstVbvDelay / 2;
-    // The stream's decoder waits before it takes the first picture out: as long as the
-    // first picture header's vbv_delay says, or, when that names none (0xFFFF: a
-    // variable-rate stream, or a wait longer than the field holds), at most the time its
-    // buffer takes to fill at the stream's rate. Packs that carry the video faster than
-    // that rate shorten the wait in proportion; at little more than the stream's own
-    // rate a shorter start cannot be caught up before the pictures the encoder let
-    // arrive just in time. The wait comes after the packs that go before the video's
-    // turn (system header, first audio) and one for interleaving, and stays below the
-    // second that data may spend in the decoder's buffer.
-    if (videoRate > 0) {
-        const double videoShare = rate * payloadPerPack / packSize - audioRate;
-        const double pace = videoShare > videoRate ? videoRate / videoShare : 1.0;
-        const double leadTicks = (2.0 + std::ceil(audioStartBytes / payloadPerPack)) * packSize / rate * 90000.0;
-        const double wait = firstPictureVbvDelay != 0xFFFF ? firstPictureVbvDelay : streamVbvBytes * 90000.0 / videoRate;
-        delay = std::max(delay, static_cast<int64_t>(std::min(wait * pace + leadTicks, MaxStartDelay)));
-    }
+    delay = std::max(delay, static_cast<int64_t>(muxlib::VideoStartWait(rate, packSize, payloadPerPack, videoRate, audioRate,
+                                                                         audioStartBytes, firstPictureVbvDelay,
+                                                                         streamVbvBytes)));
     if (engine_.session.Option(0) == MuxTypeSvcd) delay += 12000;
     startDelay = delay;
     delayApplied = true;

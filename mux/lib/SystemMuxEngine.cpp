@@ -3,6 +3,9 @@
 
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
+#include "mux/lib/StartDelay.h"
+
+#include <algorithm>
 
 #include <cmath>
 #include <new>
@@ -151,6 +154,11 @@ void SystemMuxEngine::ComputeTiming()
         if (rate < 1000) rate = 1000;
         const double packs = std::ceil(static_cast<double>(video_.startBytes) / payloadPerPack) + 1.0;
         startDelay_ = static_cast<int64_t>(packs * packSize / rate * 90000.0) + video_.vbvDelay / 2;
+        // Audio goes first until its buffer is full, then the video waits as its stream says.
+        const double audioStartBytes = session_.Option(2) * 128.0;
+        startDelay_ = std::max(startDelay_, static_cast<int64_t>(muxlib::VideoStartWait(
+                                                rate, packSize, payloadPerPack, video_.bitRate * 50, audio_.kbitRate * 128,
+                                                audioStartBytes, video_.firstVbvDelay, video_.streamVbvBytes)));
     }
     audioOrigin_ = video_.haveMinPts ? video_.minPts : 0;
     timingKnown_ = true;

@@ -70,6 +70,8 @@ public:
 
     uint64_t startBytes = 0;       // bytes before the second picture
     uint32_t vbvDelay = 0;         // vbv_delay of the last picture before the start
+    uint32_t firstVbvDelay = 0xFFFF;  // vbv_delay of the first picture
+    uint32_t streamVbvBytes = 0;   // buffer size the sequence header names
     uint32_t bitRate = 0;          // 400 bit/s units
     bool havePicture = false;
     bool haveMinPts = false;

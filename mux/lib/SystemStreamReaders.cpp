@@ -42,6 +42,7 @@ int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
             bitRate = engine_.MeasuredVideoRate();
         else if (bitRate == VariableBitRateCode || bitRate == 0)
             bitRate = VariableBitRateSubstitute;
+        streamVbvBytes = ((uint32_t{data[10]} & 0x1F) << 5 | data[11] >> 3) * 2048;
         haveSequence_ = true;
     } else if (code == 0xB5 && length >= 5 && data[4] >> 4 == 1) {
         // A sequence extension: MPEG-2 video, which neither stream of this engine carries.
@@ -54,6 +55,7 @@ int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
         const int64_t temporalReference = int64_t{data[4]} << 2 | data[5] >> 6;
         if (!started) {
             vbvDelay = (uint32_t{data[5]} & 7) << 13 | uint32_t{data[6]} << 5 | data[7] >> 3;
+            if (picturesBeforeStart_ == 0) firstVbvDelay = vbvDelay;
             if (++picturesBeforeStart_ == 2) {
                 startBytes -= length;
                 started = true;

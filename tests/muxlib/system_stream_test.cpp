@@ -153,6 +153,44 @@ TEST_F(SystemStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate)
     EXPECT_LT(r.muxRate, expected * 1.05);
 }
 
+// A low-rate constant-rate video whose buffer starts well filled: the first picture's
+// vbv_delay names a wait of about 0.4 s, and the encoder lets its early pictures arrive
+// just in time. Every unit of both streams still reaches the decoder by its decoding
+// time, with the computed rate and with the fixed one.
+TEST_F(SystemStreamTest, LowRateVideoWithAFullStartBufferArrivesOnTime)
+{
+    const auto audio = dir_ / "low.mp2";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 12 -ac 2 -c:a mp2 "
+                         "-b:a 128k -f mp2 '" + audio.string() + "'"),
+              0);
+    const auto video = dir_ / "low.m1v";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -t 12 -c:v mpeg1video -g 15 "
+                         "-bf 2 -b:v 600k -minrate 600k -maxrate 600k -bufsize 327680 '" + video.string() + "'"),
+              0);
+    const std::string es = ReadFile(video);
+    const size_t picture = es.find(std::string("\0\0\1\0", 4));
+    ASSERT_LT(picture + 8, es.size());
+    const uint32_t vbvDelay = (uint32_t{static_cast<uint8_t>(es[picture + 5])} & 7) << 13 |
+                              uint32_t{static_cast<uint8_t>(es[picture + 6])} << 5 |
+                              static_cast<uint8_t>(es[picture + 7]) >> 3;
+    EXPECT_GT(vbvDelay, 27000u);
+    EXPECT_LT(vbvDelay, 0xFFFFu);
+    const auto out = dir_ / "low.mpg";
+    for (int32_t fixedMode : {0, 1}) {
+        SCOPED_TRACE(fixedMode);
+        RunResult r = RunSession(MuxTypeMpeg1System, {{4, fixedMode}}, video, audio, out);
+        ASSERT_EQ(r.run, 0);
+        ASSERT_EQ(r.end, 0);
+        const streamcheck::Report check = streamcheck::CheckSystemStreamFile(out);
+        EXPECT_TRUE(check.Ok()) << check.Summary();
+        EXPECT_EQ(check.streams.at(0xE0).bytes, es.size());
+        EXPECT_EQ(check.streams.at(0xC0).bytes, std::filesystem::file_size(audio));
+        std::string errors;
+        RunCommand("ffmpeg -v error -xerror -i '" + out.string() + "' -f null - 2>&1", &errors);
+        EXPECT_EQ(errors, "");
+    }
+}
+
 TEST_F(SystemStreamTest, BuffersThatCannotTakeAPacketAreAnErrorNotAnEndlessWait)
 {
     // 2 KB of video whose header declares 104 Mbit/s, and three audio frames.
