@@ -18,7 +18,6 @@ constexpr uint32_t kExtensionStartCode = 0x1B5;
 constexpr uint32_t kSequenceEndCode = 0x1B7;
 constexpr uint32_t kGroupStartCode = 0x1B8;
 
-constexpr int kApplicationSvcd = 17;
 
 // Natural zig-zag order: raster index of each scan position.
 constexpr uint8_t kZigZag[64] = {

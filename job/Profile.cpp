@@ -138,8 +138,8 @@ void ReadValues(ValueReader& in, std::span<const Field> fields, bool version11) 
 // A file without the variable-bit-rate section is a constant-rate profile.
 void NoV3Section() {
     EncoderSettingsRecord& s = EncoderSettings;
-    s.rateControl = 1;
-    s.vbrMode = 1;
+    s.rateControl = kRateConstant;
+    s.vbrMode = kVbrAverage;
     s.constantQuantScale = 4;
     s.averageBitRate = 0.5 * s.bitRate;
 }

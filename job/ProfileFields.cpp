@@ -78,7 +78,7 @@ constexpr F InGroup(F f, int group, int sinceMinor) {
 
 // The stream type follows the MPEG-1 flag until the version-2.01 section says otherwise.
 void StreamTypeFromMpeg1(R& s, bool read) {
-    if (read) s.streamType = s.mpeg1 > 0 ? 1 : 2;
+    if (read) s.streamType = s.mpeg1 > 0 ? kStreamTypeMpeg1 : kStreamTypeMpeg2;
 }
 // The preview flags belong to the user's display, not to the profile.
 void AutoResizeOn(R& s, bool) { s.autoResizeWindow = 1; }
@@ -132,16 +132,16 @@ void LowPassStrength(R& s, bool) {
     if (s.lowPassFilterStrength > 100) s.lowPassFilterStrength = 100;
 }
 void StreamType(R& s, bool) {
-    if (s.streamType > 3) s.streamType = 1;
+    if (s.streamType > kStreamTypeVideoCd) s.streamType = kStreamTypeMpeg1;
 }
 void Mpeg2MuxConstantRate(R& s, bool) {
     if (s.mpeg2MuxConstantRate < 0 || s.mpeg2MuxConstantRate > 1) s.mpeg2MuxConstantRate = 0;
 }
 void RateControl(R& s, bool) {
-    if (s.rateControl < 1 || s.rateControl > 2) s.rateControl = 1;
+    if (s.rateControl < kRateConstant || s.rateControl > kRateVariable) s.rateControl = kRateConstant;
 }
 void VbrMode(R& s, bool) {
-    if (s.vbrMode < 1 || s.vbrMode > 5) s.vbrMode = 1;
+    if (s.vbrMode < kVbrAverage || s.vbrMode > kVbrQuantWithinAverage) s.vbrMode = kVbrAverage;
 }
 void AverageBitRate(R& s, bool) {
     if (s.averageBitRate < 10.0) s.averageBitRate = 10.0;
