@@ -19,6 +19,7 @@
 #include "job/EncoderSettings.h"
 #include "job/Finalise.h"
 #include "job/JobDriver.h"
+#include "job/JobState.h"
 #include "job/JobUtil.h"
 #include "job/Report.h"
 #include "platform/Format.h"

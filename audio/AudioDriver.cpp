@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
-#include "job/AviSource.h"
 #include "job/EncoderSettings.h"
 #include "job/JobUtil.h"
 #include "job/Report.h"
@@ -15,7 +14,6 @@
 #include "platform/Format.h"
 
 AudioEncoderState Audio;
-AudioPcmSourceFn AudioPcmSource = AviGetAudioData;
 
 namespace {
 
@@ -57,7 +55,7 @@ int AudioBitrateIndexOf(int bitRate) {
     return -1;
 }
 
-void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit, const char* /*input*/,
+void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit,
                             const char* outputName, int bitRate) {
     AudioFrameHeader& h = *params.header;
     h.layer = 2;
@@ -96,6 +94,10 @@ int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
         Audio.sampleRate = 44100;
     else
         return -1;
+    if (!AudioPcmSource) {
+        Audio.AudioMessageBuffer = "No PCM source is installed\n";
+        return -1;
+    }
     // A rate no frame header can carry is refused before anything is opened.
     if (AudioBitrateIndexOf(bitRate) < 0) {
         Audio.AudioMessageBuffer = platform::Format("BitrateIndex: %d  is not a legal bitrate\n", bitRate);
@@ -131,7 +133,7 @@ int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
             throw AudioJump{};
         }
         Audio.header.mode = mode;
-        SetupAudioFrameOptions(Audio.params, &Audio.modelNumber, &SampleLimit, Audio.inputName.c_str(), outputName,
+        SetupAudioFrameOptions(Audio.params, &Audio.modelNumber, &SampleLimit, outputName,
                                bitRate);
     } catch (const AudioJump&) {
         Audio.AudioEncodeFailed = 1;

@@ -12,8 +12,8 @@
 // failed, a failed write included. Mode letters: 's', 'j', 'd', 'm'.
 int EncodeAudioFile(const std::string& outputPath, int kbitPerSecond, char modeLetter);
 
-// Where the PCM comes from; AviGetAudioData unless replaced (the tests feed
-// their own samples). Returns the 16-bit samples delivered, 0 at the end.
+// Where the PCM comes from: the job installs its AVI source's AviGetAudioData
+// (InstallJobHooks); tests feed their own samples. Unset, InitAudioEncoder fails. Returns the 16-bit samples delivered, 0 at the end.
 using AudioPcmSourceFn = int (*)(int16_t* destination, int wanted);
 extern AudioPcmSourceFn AudioPcmSource;
 
@@ -96,7 +96,7 @@ struct AudioEncoderState {
 extern AudioEncoderState Audio;
 
 int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter);
-void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit, const char* inputName,
+void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t* sampleLimit,
                             const char* outputName, int bitRate);
 int ReadPcmFrame(int16_t buffer[2][1152], uint64_t sampleLimit, int channels);
 int EncodeAudioFrame();

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "audio/AudioEncoder.h"
-#include "engine/EngineState.h"
+#include "job/EncoderSettings.h"
 #include "job/RunState.h"
 
 float ScaleFactorFloat[63];

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
-#include "engine/EngineState.h"
+#include "job/EncoderSettings.h"
 
 namespace {
 

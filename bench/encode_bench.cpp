@@ -22,6 +22,7 @@
 #include "engine/Input.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
+#include "job/EncoderStartup.h"
 #include "job/JobUtil.h"
 #include "job/Profile.h"
 #include "job/RunState.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     const bool mpeg1 = argc > 7 && std::string(argv[7]) == "mpeg1";
     const std::string output = argc > 8 ? argv[8] : "/tmp/encode_bench.m2v";
 
+    InstallJobHooks();
     InitEncoderTables();
     ProcessorCount = platform::SystemProcessorCount();
     DefaultThreadOptions();

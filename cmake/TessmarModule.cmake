@@ -1,10 +1,18 @@
 # Helpers shared by the subsystem folders.
 
-# tessmar_static_library(<name> [DEPS ...]): one static library from every
-# .cpp file of the calling folder (not recursive).
+# tessmar_static_library(<name> [SOURCES ...] [EXCLUDE ...] [DEPS ...]): one
+# static library from the given .cpp files of the calling folder, or else from
+# every .cpp file of the folder (not recursive) but those EXCLUDE names.
 function(tessmar_static_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "SOURCES;EXCLUDE;DEPS" ${ARGN})
+  if(ARG_SOURCES)
+    list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    foreach(excluded ${ARG_EXCLUDE})
+      list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
+  endif()
   if(NOT sources)
     set(sources ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
   endif()

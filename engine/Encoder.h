@@ -17,6 +17,20 @@ extern int MeExhaustiveSetting;
 extern const int32_t* SquareTable;     // index -255..255
 extern const int32_t* AbsValueTable;   // index -255..255
 
+// What the engine reaches the job through. The job installs it
+// (InstallJobHooks) before the engine runs; unset, a profile read or an AVI
+// open fails.
+struct EngineJobHooks {
+    // Reads a profile: "+" the built-in defaults, "-" the current settings
+    // re-derived and re-checked.
+    void (*readProfile)(const char* name) = nullptr;
+    // Opens the AVI input and installs its InputAvi; 0 on failure, after its own message.
+    int (*openAvi)(const char* fileName) = nullptr;
+    void (*closeAvi)() = nullptr;  // safe when nothing is open
+};
+extern EngineJobHooks EngineJob;
+
+// 0, or -1 when no profile reader is installed (the defaults are then not loaded).
 int InitEncoderTables();
 int FreeEncoderParameterBuffers();
 // Frees only the two preview RGB buffers.

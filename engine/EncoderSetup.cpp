@@ -23,12 +23,10 @@
 #include "engine/Quant.h"
 #include "engine/RateControl.h"
 #include "engine/Threads.h"
-#include "job/AviSource.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
 #include "job/Preview.h"
-#include "job/Profile.h"
 #include "job/Report.h"
 #include "job/RunState.h"
 #include "job/Validate.h"
@@ -40,6 +38,7 @@ int EncoderSetupState = 0;
 int SequenceStarted = 0, SequenceFinished = 0;
 int PreviewLocksCreated = 0;
 int& VideoPassState = VideoEngineStage;
+EngineJobHooks EngineJob;
 
 namespace {
 
@@ -91,7 +90,15 @@ void RestoreSettingsAfterRun() {
     e.vbvProtectionMode = Saved.vbvProtectionMode;
 }
 
-void CloseAvi() { AviCloseInputFile(); }
+void CloseAvi() {
+    if (EngineJob.closeAvi) EngineJob.closeAvi();
+}
+
+bool AviHasVideoStream() { return InputAvi.hasVideo && InputAvi.hasVideo(); }
+int AviGetVideoRate() { return InputAvi.rate ? InputAvi.rate() : 0; }
+int AviGetVideoScale() { return InputAvi.scale ? InputAvi.scale() : 0; }
+int AviGetVideoStartFrame() { return InputAvi.firstFrame ? InputAvi.firstFrame() : 0; }
+int AviGetVideoEndFrame() { return InputAvi.endFrame ? InputAvi.endFrame() : 0; }
 
 // Frame range and frame-rate conversion; false when set-up must give up.
 bool SetupFrameRange() {
@@ -250,13 +257,11 @@ int InitEncoderTables() {
     InputPreviewPixels = nullptr;
     for (uint8_t*& p : DeinterlaceBuffers) p = nullptr;
     EncoderSettings.inverseTelecine = 1;
-    ReadProfile("+");
-    InitIdctClipTable();
+    if (EngineJob.readProfile) EngineJob.readProfile("+");
     InitYuvToRgbTables();
     InitColorConversionTables();
-    InitFdctTables();
     JobReadyMask = 0;
-    return 0;
+    return EngineJob.readProfile ? 0 : -1;
 }
 
 void FreeEncoderParameterBuffersPreviewOnly() {
@@ -391,7 +396,11 @@ int SetupVideoEncoder() {
             "again. ");
         return 0;
     }
-    ReadProfile("-");
+    if (!EngineJob.readProfile) {
+        ShowWarningMessage("No profile reader is installed: the settings cannot be checked.");
+        return 0;
+    }
+    EngineJob.readProfile("-");
     if (ParameterError) return 0;
     if (!e.mpeg1 && CheckMpeg2FormatConsistency() != 0) return 0;
     if (CheckVbrSettings() != 0) return 0;
@@ -425,7 +434,11 @@ int SetupVideoEncoder() {
     LoadQuantMatrices();
     InitQuantizerTables();
 
-    if (e.inputType == 2 && !AviOpenInputFile(e.inputFileName.c_str())) {
+    if (e.inputType == 2 && !EngineJob.openAvi) {
+        ShowWarningMessage("No AVI input is installed: the input file cannot be opened.");
+        return 0;
+    }
+    if (e.inputType == 2 && !EngineJob.openAvi(e.inputFileName.c_str())) {
         CloseAvi();
         return 0;
     }
@@ -591,7 +604,6 @@ int EndVideoEncoding() {
             else SequenceFinished = 1;
         } catch (const EncoderJump&) {
         }
-        CloseMotionEstimation();
     }
     SequenceStarted = 0;
     VideoPassState = 1;

@@ -3,12 +3,9 @@
 
 #include "job/EncoderSettings.h"
 
-int MmxEnabled = 1;
-int VideoSequenceState = 0;
 int EncodingFrameCount = 0;
 int EncodedFrameCount = 0;
 int& OutputFrameCount = EncodingFrameCount;
-int RateControlCarry[2] = {0, 0};
 
 int MbWidth = 0, MbHeight = 0;
 int EncodeWidth = 0, EncodeHeight = 0;

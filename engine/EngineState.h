@@ -3,17 +3,11 @@
 
 #include <cstdint>
 
-// 1 when the SIMD kernels are used (the user can switch them off).
-extern int MmxEnabled;
-// 0 none, 1 pictures being coded, 2 sequence end written.
-extern int VideoSequenceState;
 // Pictures the video pass runs, and pictures encoded so far.
 extern int EncodingFrameCount;
 extern int EncodedFrameCount;
 // The engine's own name for EncodingFrameCount: one variable serves both.
 extern int& OutputFrameCount;
-// Two values rate control carries between pictures; cleared by profile reads.
-extern int RateControlCarry[2];
 
 #include "engine/EngineTypes.h"
 

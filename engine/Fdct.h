@@ -5,11 +5,6 @@
 
 #include <cstdint>
 
-// Start-up step of the forward transform. The products are taken directly
-// rather than from tables, so there is nothing to build; kept so that start-up
-// has one call per transform.
-inline void InitFdctTables() {}
-
 // Block: 64 values in -256..255 (intra samples minus 128, or source minus
 // prediction), rows = lines. Output: the orthonormal DCT rounded after each
 // pass, in natural order (row = vertical frequency) in both forms.

@@ -116,11 +116,11 @@ void IdctChenWang(int16_t* block) {
     for (int c = 0; c < 8; ++c) ColumnPass(block + c);
 }
 
-void idct_init(bool simd, IdctKernels& kernels) {
+void idct_init(bool simd, IdctKernels& kernels, bool avx2) {
     kernels.idct[0] = IdctChenWang;
     kernels.idct[1] = IdctChenWang;
     if (simd) {
-        kernels.idct[0] = IdctMmx;
-        kernels.idct[1] = IdctMmx2;
+        kernels.idct[0] = avx2 ? IdctAvx2 : IdctMmx;
+        kernels.idct[1] = avx2 ? IdctAvx2 : IdctMmx2;
     }
 }

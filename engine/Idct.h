@@ -4,10 +4,6 @@
 
 #include <cstdint>
 
-// Start-up step of the inverse transform. The clamp is computed directly, so
-// there is nothing to build; kept so that start-up has one call per transform.
-inline void InitIdctClipTable() {}
-
 // Both forms take the block in natural coefficient order (row = vertical
 // frequency) and return sample differences, row = line, each in -256..255.
 void IdctChenWang(int16_t* block);
@@ -15,10 +11,13 @@ void IdctChenWang(int16_t* block);
 // reconstruction slot) may run on two threads at once.
 void IdctMmx(int16_t* block);
 void IdctMmx2(int16_t* block);
+// The SIMD form in 256-bit registers; only where the processor has AVX2.
+void IdctAvx2(int16_t* block);
 
 struct IdctKernels {
     void (*idct[2])(int16_t* block);  // by reconstruction slot
 };
 
-// Fills the table with the plain kernels, then with the SIMD ones when `simd`.
-void idct_init(bool simd, IdctKernels& kernels);
+// Fills the table with the plain kernels, then with the SIMD ones when `simd`,
+// the AVX2 one when also `avx2`.
+void idct_init(bool simd, IdctKernels& kernels, bool avx2 = false);

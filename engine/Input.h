@@ -122,10 +122,14 @@ struct InputAviAccess {
     int (*firstFrame)() = nullptr;
     int (*endFrame)() = nullptr;            // one past the last
     int (*deinterlacesItself)() = nullptr;  // the source rebuilds fields before scaling
+    int (*hasVideo)() = nullptr;
+    int (*rate)() = nullptr;   // frame rate as rate / scale
+    int (*scale)() = nullptr;
+    // Why the last read on a thread that may not show messages failed ("" when unknown).
+    std::string (*takeReadError)() = nullptr;
 };
+// Empty until the job's AVI source opens a file (or a test installs its own).
 extern InputAviAccess InputAvi;
-// The access to the job's AVI source that InputAvi starts with.
-InputAviAccess DefaultInputAviAccess();
 
 // Film-cadence analysis and deinterlacing of one 24-bit bottom-up frame;
 // returns the frame to convert (the same pixels or a buffer of its own).

@@ -13,7 +13,6 @@
 #include "engine/Input.h"
 #include "engine/InputBitmap.h"
 #include "engine/Threads.h"
-#include "job/AviSource.h"
 #include "job/EncoderSettings.h"
 #include "job/JobUtil.h"
 #include "job/Report.h"
@@ -22,17 +21,7 @@
 InputFrameCacheState InputFrameCache;
 std::atomic<int> OldestNeededFrame{0};
 
-namespace {
-const uint8_t* ReadFromAviSource(int frame) { return AviReadVideoFrame(AviInput.AviFrameGetter.get(), frame); }
-int AviSourceOpen() { return AviInput.AviFile && AviInput.AviFrameGetter ? 1 : 0; }
-int AviSourceDeinterlaces() { return AviInput.AviDeinterlacesFrames; }
-}  // namespace
-
-InputAviAccess DefaultInputAviAccess() {
-    return {ReadFromAviSource, AviSourceOpen, AviGetVideoStartFrame, AviGetVideoEndFrame, AviSourceDeinterlaces};
-}
-
-InputAviAccess InputAvi = DefaultInputAviAccess();
+InputAviAccess InputAvi;
 DeinterlaceFrameFn DeinterlaceAndAnalyseFrame = nullptr;
 
 namespace {
@@ -104,7 +93,7 @@ int ReadAhead(bool record) {
                 const uint8_t* bitmap = InputAvi.readFrame ? InputAvi.readFrame(k) : nullptr;
                 if (!bitmap) {
                     // The source keeps why it failed; the message carries it (cut to fit the report).
-                    std::string reason = AviTakeReadError();
+                    std::string reason = InputAvi.takeReadError ? InputAvi.takeReadError() : std::string();
                     if (reason.size() > 90) reason.resize(90);
                     failure = reason.empty()
                                   ? platform::Format("Failed to read frame %ld from AVI file\n", static_cast<long>(k))

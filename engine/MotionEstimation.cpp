@@ -246,8 +246,6 @@ int InitMotionEstimation(int width, int height, int performanceMode, int mmx, in
     return 1;
 }
 
-int CloseMotionEstimation() { return 1; }
-
 int InterpolatedPredictionError(const uint8_t* forward, const uint8_t* backward,
                                 const uint8_t* current, int lineLength, int forwardHalfX,
                                 int forwardHalfY, int backwardHalfX, int backwardHalfY, int height) {

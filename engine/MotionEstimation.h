@@ -63,7 +63,6 @@ extern int MeWindowTolerance;
 int InitMotionEstimation(int width, int height, int performanceMode, int mmx, int pRangeX,
                          int pRangeY, int bRangeX, int bRangeY, int* tableBytes, int options,
                          int optionArgument);
-int CloseMotionEstimation();
 // Undoes the sharing of one buffer by `priz` and `prizn` so that both blocks
 // can be freed. Also waits for any task still using them.
 void RestoreMotionTableBuffers();

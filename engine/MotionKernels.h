@@ -44,9 +44,9 @@ using GroupFilterFn = uint32_t (*)(const uint8_t* mean, const uint8_t* horizonta
 // of one group of up to 4 x 4 full-sample candidates, taken in order (bit
 // 4 r + c: row r, column c from the block at `corner`), each with *bound as
 // its limit; a position whose sum is below *bound makes that sum the new
-// bound. Returns the bit of the last position that did, or -1. Beyond the
-// candidate blocks, the reference must have 4 rows below `corner` readable 24
-// bytes wide.
+// bound. Returns the bit of the last position that did, or -1. Besides the
+// candidate blocks, the reference must have rows 0 to 6 from `corner` on
+// readable 24 bytes wide.
 using GroupSadFn = int (*)(const uint8_t* corner, const uint8_t* current, int lineLength,
                            uint32_t positions, int* bound);
 

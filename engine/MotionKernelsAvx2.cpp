@@ -140,7 +140,7 @@ TESSMAR_AVX2 inline __m256i RowSadsAtOffsets(__m256i near, __m256i far, __m256i 
     return _mm256_add_epi16(s, _mm256_mpsadbw_epu8(far, currentRow, 0x3F));
 }
 
-// Row k (0 or 1) of all 16 candidates of a group, word 4 r + c for row r, column c.
+// Row k (0 to 3) of all 16 candidates of a group, word 4 r + c for row r, column c.
 TESSMAR_AVX2 inline __m256i GroupRowSads(const uint8_t* corner, int lineLength, int k,
                                          __m256i currentRow) {
     const uint8_t* p = corner + k * lineLength;
@@ -157,12 +157,20 @@ TESSMAR_AVX2 inline uint32_t WordMask(__m256i v) {
     return uint32_t(_mm_movemask_epi8(_mm256_castsi256_si128(bytes)));
 }
 
-// Candidates whose first row or first two rows fail their budgets (two and
-// three steps). Sums are at most 8160, so budgets past that fail nobody.
-TESSMAR_AVX2 inline uint32_t FailingFirstRows(__m256i row0, __m256i rows01, int step) {
-    const __m256i budget0 = _mm256_set1_epi16(int16_t(std::min(2 * step, 8192) - 1));
-    const __m256i budget1 = _mm256_set1_epi16(int16_t(std::min(3 * step, 8192) - 1));
-    return WordMask(_mm256_or_si256(_mm256_cmpgt_epi16(row0, budget0), _mm256_cmpgt_epi16(rows01, budget1)));
+// Candidates whose running sum after one of the first four rows fails its
+// budget (k + 2 steps after row k). Sums are at most 16320 there, so
+// budgets past that fail nobody.
+struct FirstRows {
+    __m256i sums[4];  // running sums after rows 0 to 3, word 4 r + c
+};
+
+TESSMAR_AVX2 inline uint32_t FailingFirstRows(const FirstRows& rows, int step) {
+    __m256i fail = _mm256_setzero_si256();
+    for (int k = 0; k < 4; ++k) {
+        const __m256i budget = _mm256_set1_epi16(int16_t(std::min((k + 2) * step, 16384) - 1));
+        fail = _mm256_or_si256(fail, _mm256_cmpgt_epi16(rows.sums[k], budget));
+    }
+    return WordMask(fail);
 }
 
 }  // namespace
@@ -170,56 +178,57 @@ TESSMAR_AVX2 inline uint32_t FailingFirstRows(__m256i row0, __m256i rows01, int 
 TESSMAR_AVX2 int GroupSadAvx2RowBudget(const uint8_t* corner, const uint8_t* current, int lineLength,
                                        uint32_t positions, int* bound) {
     if (!positions) return -1;
-    // The first two rows of every candidate at once; the budget of row k is
+    // The first four rows of every candidate at once; the budget of row k is
     // (k + 2) steps, so a candidate that fails it there is given up without
-    // a further sample. Only candidates that pass both go on row by row.
-    const __m256i row0 =
-        GroupRowSads(corner, lineLength, 0, _mm256_broadcastsi128_si256(_mm_loadu_si128(
-                                                reinterpret_cast<const __m128i*>(current))));
-    const __m256i row1 = GroupRowSads(
-        corner, lineLength, 1,
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(current + lineLength))));
-    const __m256i rows01 = _mm256_add_epi16(row0, row1);
-    alignas(32) uint16_t sums01[16];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(sums01), rows01);
+    // a further sample. Only candidates that pass them all go on row by row.
+    FirstRows rows;
+    __m256i sum = _mm256_setzero_si256();
+    for (int k = 0; k < 4; ++k) {
+        const __m256i currentRow = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + k * lineLength)));
+        sum = _mm256_add_epi16(sum, GroupRowSads(corner, lineLength, k, currentRow));
+        rows.sums[k] = sum;
+    }
+    alignas(32) uint16_t sums4[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums4), sum);
 
     int best = -1;
     int limit = *bound;
     int step = (limit + 8) >> 4;
-    uint32_t fail = FailingFirstRows(row0, rows01, step);
+    uint32_t fail = FailingFirstRows(rows, step);
     const int pairStep = 2 * lineLength;
     for (;;) {
         const uint32_t going = positions & ~fail;
         if (!going) break;
         const int bit = __builtin_ctz(going);
         positions &= ~((2u << bit) - 1);
-        const uint8_t* candidate = corner + (bit >> 2) * lineLength + (bit & 3) + pairStep;
-        const uint8_t* cur = current + pairStep;
-        int sum = sums01[bit];
-        int budget = 3 * step;
+        const uint8_t* candidate = corner + (bit >> 2) * lineLength + (bit & 3) + 2 * pairStep;
+        const uint8_t* cur = current + 2 * pairStep;
+        int total = sums4[bit];
+        int budget = 5 * step;
         bool given = false;
-        for (int row = 2; row < 16; row += 2) {
+        for (int row = 4; row < 16; row += 2) {
             const RowPair s = SadRows(candidate, cur, lineLength);
-            sum += s.first;
+            total += s.first;
             budget += step;
-            if (sum >= budget) {
+            if (total >= budget) {
                 given = true;
                 break;
             }
-            sum += s.second;
+            total += s.second;
             budget += step;
-            if (sum >= budget) {
+            if (total >= budget) {
                 given = true;
                 break;
             }
             candidate += pairStep;
             cur += pairStep;
         }
-        if (!given && sum < limit) {
-            limit = sum;
+        if (!given && total < limit) {
+            limit = total;
             best = bit;
             step = (limit + 8) >> 4;
-            fail = FailingFirstRows(row0, rows01, step);
+            fail = FailingFirstRows(rows, step);
         }
     }
     *bound = limit;
@@ -331,11 +340,39 @@ TESSMAR_AVX2 int HalfPelSseAvx2Modes45(const uint8_t* reference, const uint8_t* 
 
 namespace {
 
-// Sum of the 16-bit words x .. x + 15 for 16 consecutive x.
-TESSMAR_AVX2 inline __m256i WindowSums(const uint16_t* p) {
-    __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    for (int i = 1; i < 16; ++i) s = _mm256_add_epi16(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)));
-    return s;
+// Running sums of the 16 words (modulo 2^16): word i holds words 0..i.
+TESSMAR_AVX2 inline __m256i InclusivePrefix(__m256i v) {
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 2));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 4));
+    v = _mm256_add_epi16(v, _mm256_slli_si256(v, 8));
+    // The low half's total carried into the high half.
+    return _mm256_add_epi16(v, _mm256_shuffle_epi8(_mm256_permute2x128_si256(v, v, 0x08), _mm256_set1_epi16(0x0F0E)));
+}
+
+// Word 15 in every word.
+TESSMAR_AVX2 inline __m256i BroadcastLast(__m256i v) {
+    return _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0xFF), _mm256_set1_epi16(0x0706));
+}
+
+// Sums of 16 consecutive words for 16 positions at a time: the sum at
+// position i of a segment A followed by B is total(A) - before_A(i) +
+// before_B(i), "before" the sum of the words ahead of i in the segment.
+// Taken modulo 2^16, which is exact for sums that fit 16 bits.
+struct SlidingSums {
+    __m256i before, total;
+};
+
+TESSMAR_AVX2 inline SlidingSums StartSums(__m256i segment) {
+    const __m256i prefix = InclusivePrefix(segment);
+    return {_mm256_sub_epi16(prefix, segment), BroadcastLast(prefix)};
+}
+
+// The window sums of the current segment, given the next one; moves on to it.
+TESSMAR_AVX2 inline __m256i NextSums(SlidingSums& s, __m256i next) {
+    const SlidingSums n = StartSums(next);
+    const __m256i sums = _mm256_add_epi16(_mm256_sub_epi16(s.total, s.before), n.before);
+    s = n;
+    return sums;
 }
 
 // 16 words to 16 bytes (values 0..255).
@@ -346,6 +383,15 @@ TESSMAR_AVX2 inline void StoreWordsAsBytes(uint8_t* p, __m256i v) {
 
 TESSMAR_AVX2 inline __m256i WidenBytes(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+TESSMAR_AVX2 inline __m256i Words(const uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Bottom less top for 16 columns.
+TESSMAR_AVX2 inline __m256i Edges(const uint8_t* top, const uint8_t* bottom, int at) {
+    return _mm256_sub_epi16(WidenBytes(bottom + at), WidenBytes(top + at));
 }
 
 }  // namespace
@@ -366,21 +412,17 @@ TESSMAR_AVX2 void FeatureRowAvx2(const uint8_t* source, int w, int y, uint16_t* 
     const uint8_t* top = source + y * w;
     const uint8_t* bottom = source + (y + 15) * w;
     const int positions = w - 15;
-    // Bottom less top per column, for the vertical feature's window sums.
-    alignas(32) int16_t edge[32];
     const __m256i bias = _mm256_set1_epi16(4224), half = _mm256_set1_epi16(128);
     int x = 0;
-    // The edge loads reach column x + 31, the last one of the row at most.
-    for (; x + 17 <= positions; x += 16) {
-        for (int k = 0; k < 32; k += 16)
-            _mm256_store_si256(reinterpret_cast<__m256i*>(edge + k),
-                               _mm256_sub_epi16(WidenBytes(bottom + x + k), WidenBytes(top + x + k)));
-        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnSum + x));
-        const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columnSum + x + 15));
-        StoreWordsAsBytes(hRow + x, _mm256_srai_epi16(_mm256_add_epi16(_mm256_sub_epi16(last, first), bias), 8));
-        StoreWordsAsBytes(mRow + x, _mm256_srli_epi16(_mm256_add_epi16(WindowSums(columnSum + x), half), 8));
-        const __m256i vertical = WindowSums(reinterpret_cast<const uint16_t*>(edge));
-        StoreWordsAsBytes(vRow + x, _mm256_srai_epi16(_mm256_add_epi16(vertical, bias), 8));
+    if (positions >= 17) {
+        SlidingSums block = StartSums(Words(columnSum)), edge = StartSums(Edges(top, bottom, 0));
+        // The next segments reach column x + 31, the last one of the row at most.
+        for (; x + 17 <= positions; x += 16) {
+            const __m256i last = Words(columnSum + x + 15), first = Words(columnSum + x);
+            StoreWordsAsBytes(hRow + x, _mm256_srai_epi16(_mm256_add_epi16(_mm256_sub_epi16(last, first), bias), 8));
+            StoreWordsAsBytes(mRow + x, _mm256_srli_epi16(_mm256_add_epi16(NextSums(block, Words(columnSum + x + 16)), half), 8));
+            StoreWordsAsBytes(vRow + x, _mm256_srai_epi16(_mm256_add_epi16(NextSums(edge, Edges(top, bottom, x + 16)), bias), 8));
+        }
     }
     for (; x < positions; ++x) {
         int blockSum = 0, topSum = 0, bottomSum = 0;

@@ -23,6 +23,15 @@ inline uint8_t EdgeFeature(int last, int first) {
     return static_cast<uint8_t>(((last - first) + EdgeFeatureBias) >> 8);
 }
 
+// Set bits of a 16-bit group mask, without the library call the builtin
+// becomes on processors where it is not an instruction.
+inline int PositionCount(uint32_t mask) {
+    mask = mask - ((mask >> 1) & 0x5555u);
+    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
+    mask = (mask + (mask >> 4)) & 0x0F0Fu;
+    return int((mask + (mask >> 8)) & 0x1Fu);
+}
+
 inline uint8_t MeanFeature(int sum) { return static_cast<uint8_t>((sum + 128) >> 8); }
 
 // The source block's features widened by the tolerance: low and high bound
@@ -173,7 +182,7 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
                                      std::min(GroupSize, ymax - t + 1),
                                      std::min(GroupSize, xmax - c + 1), windows);
             if (groupSad) {
-                evaluations += __builtin_popcount(inside);
+                evaluations += PositionCount(inside);
                 const int bit = groupSad(referenceSource + t * w + c, current, w, inside, &bound);
                 if (bit >= 0) {
                     bestColumn = c + (bit & 3);

@@ -131,11 +131,10 @@ bool MayNeverSkip(int r, int c) {
     return c == 0 || c == MbWidth - 1;
 }
 
-void PutMacroblock(MacroblockInfo& mb, int qs, int* currentQuant, int framePredFrameDct) {
+void PutMacroblock(MacroblockInfo& mb, int* currentQuant, int framePredFrameDct) {
     int flags = mb.typeFlags;
     mb.skipped = 0;
     if (PictureCodingType == 2 && !(flags & (MB_INTRA | MB_FORWARD))) flags |= MB_FORWARD;
-    (void)qs;
     PutAddressIncrement(AddressIncrement);
     AddressIncrement = 1;
     PutMacroblockType(PictureCodingType, flags);
@@ -323,7 +322,7 @@ void PutPicture() {
                 mb.skipped = 1;
                 ++AddressIncrement;
             } else {
-                PutMacroblock(mb, qs, &currentQuant, framePredFrameDct);
+                PutMacroblock(mb, &currentQuant, framePredFrameDct);
             }
             if (PictureCodingType == 3 && !(mb.typeFlags & MB_INTRA))
                 previousDirections = mb.typeFlags & (MB_FORWARD | MB_BACKWARD);

@@ -21,6 +21,7 @@
 #include "engine/Threads.h"
 #include "engine/Transform.h"
 #include "job/EncoderSettings.h"
+#include "job/JobState.h"
 #include "job/JobUtil.h"
 #include "job/Preview.h"
 #include "job/Report.h"

@@ -10,6 +10,11 @@
 // other depth is reported as "Unsupported dither type" and keeps the 24-bit
 // converters.
 int InitDisplayConversion(int bitsPerPixel);
+// The preview drawing's part of the start-up: conversion options, the clipping
+// table, the display depth and palette; 1 ready, 0 when the display cannot be
+// queried or memory is out. FreePreviewDrawing undoes it.
+int InitPreviewDrawing();
+void FreePreviewDrawing();
 // Runs the chosen frame (or field) converter into the preview bitmap.
 void ConvertPictureForPreview(const FramePlanes& planes);
 // The horizontalSize x verticalSize picture into a bottom-up 24-bit bitmap with

@@ -279,8 +279,7 @@ MotionCounts AdaptIntraWeight() {
 
 int Truncate(double v) { return static_cast<int>(v); }
 
-void PlanVbvLimits(int tMin) {
-    (void)tMin;
+void PlanVbvLimits() {
     const bool constant = RateControlMode == 1;
     const double t = S.DecodingTime, D = S.BitsDelivered, F = 90000.0 / EncoderSettings.frameRate;
     const double sizeTicks = constant ? std::min(S.VbvSizeTicks, 65535.0) : S.VbvSizeTicks;
@@ -382,7 +381,7 @@ void RcInitPicture() {
     S.MquantSum = S.MquantCount = 0;
     S.T = std::min(S.T, S.VbvHighBits);
 
-    if (RcPlannedVbv()) PlanVbvLimits(tMin);
+    if (RcPlannedVbv()) PlanVbvLimits();
 
     S.RowStartBits = TotalBitCount;
     S.BitsPerMacroblock = S.T / S.MacroblockCount + 1;

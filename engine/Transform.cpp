@@ -9,6 +9,7 @@
 #include "engine/EngineState.h"
 #include "engine/Fdct.h"
 #include "engine/Idct.h"
+#include "engine/MotionEstimation.h"
 #include "engine/Quant.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
@@ -196,7 +197,7 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
         return;
     }
     IdctKernels idct;
-    idct_init(MmxEnabled != 0, idct);
+    idct_init(MmxEnabled != 0, idct, UseAvx2Kernels && ProcessorHasAvx2());
     ReconstructionRows j;
     j.inverse = idct.idct[slot];
     transform_init(MmxEnabled != 0, j.kernels);

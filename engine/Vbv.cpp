@@ -23,8 +23,7 @@ double StreamBits() {
            S.SimulatedStuffing;
 }
 
-void TrackFullness(double bitRate) {
-    (void)bitRate;
+void TrackFullness() {
     S.FullnessBefore = std::clamp(S.BitsPerTick * S.DecodingTime - S.PrevBitsDelivered, 0.0, S.VbvSizeBits);
     S.FullnessAfter = std::clamp(S.BitsPerTick * S.DecodingTime - S.BitsDelivered, 0.0, S.VbvSizeBits);
 }
@@ -126,7 +125,7 @@ void CheckVbvAndWriteStats() {
             S.SimulatedStuffing += e - S.BitsDelivered;
             S.BitsDelivered = e;
         }
-        TrackFullness(B);
+        TrackFullness();
     }
 
     const double tEop = S.BitsDelivered * 90000.0 / B;
@@ -138,10 +137,10 @@ void CheckVbvAndWriteStats() {
     }
 
     if (RateControlMode == 1) {
-        TrackFullness(B);
+        TrackFullness();
         UpdateTrackers();
     } else if (RateControlMode >= 10) {
-        TrackFullness(B);
+        TrackFullness();
         S.VbvMidLevel = 0.8 * S.VbvMidLevel + 0.1 * (S.FullnessAfter + S.FullnessBefore);
         UpdateTrackers();
     }

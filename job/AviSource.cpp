@@ -290,6 +290,10 @@ int AviOpenInputFile(const char* fileName) {
     InputAvi.firstFrame = AviGetVideoStartFrame;
     InputAvi.endFrame = AviGetVideoEndFrame;
     InputAvi.deinterlacesItself = InputDeinterlacesItself;
+    InputAvi.hasVideo = AviHasVideoStream;
+    InputAvi.rate = AviGetVideoRate;
+    InputAvi.scale = AviGetVideoScale;
+    InputAvi.takeReadError = AviTakeReadError;
     return 1;
 }
 

@@ -3,6 +3,8 @@
 
 EncoderSettingsRecord EncoderSettings;
 
+int MmxEnabled = 1;
+
 int DefaultShowInput = 0;
 int DefaultShowOutput = 1;
 int DefaultAutoWindowSize = 1;

@@ -160,6 +160,14 @@ extern int DefaultShowOutput;      // initially 1
 extern int DefaultAutoWindowSize;  // initially 1
 extern int DefaultStretchPreview;  // initially 1
 
+// Fills the two quantiser matrices from the files the settings name, or the
+// built-in ones for the name "-". 1 when both are loaded; 0 after a warning, in
+// which case the matrix that failed holds its built-in values.
+int LoadQuantMatrices();
+
+// 1 when the SIMD kernels are used (the user can switch them off).
+extern int MmxEnabled;
+
 // Status flags kept beside the settings.
 extern int ProfileLoaded;        // 1 when the last profile read ran to its end
 extern int ParameterError;       // 1 when the last profile read reported a parameter error

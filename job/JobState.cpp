@@ -6,6 +6,7 @@ int BatchStopRequested = 0;
 int AudioPassActive = 0;
 int MultiplexActive = 0;
 int VideoEngineStage = 0;
+int VideoSequenceState = 0;
 int AudioAbortFlag = 0;
 int MultiplexFinished = 0;
 int EncodeAbortFlag = 0;

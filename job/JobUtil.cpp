@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
-#include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/Report.h"

@@ -1,6 +1,8 @@
 // Preview panes as the encoder sees them: the set-up of the preview drawing,
 // the drawing of the input and output pictures into the panes the program
-// provides, and the release of the preview frame buffers.
+// provides, and the release of the preview frame buffers. The drawing is the
+// engine's (engine/PreviewDraw.cpp); InitEncoderLibrary and
+// CleanupEncoderEnvironment are the job's start-up (job/EncoderStartup.cpp).
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "engine/EngineState.h"
 #include "job/AudioRates.h"
 #include "job/AviSource.h"
 #include "job/EncoderSettings.h"
@@ -554,7 +553,6 @@ void ReadProfile(const char* name) {
     int previousLoaded = ProfileLoaded;
     ProfileLoaded = 0;
     ParameterError = 0;
-    RateControlCarry[0] = RateControlCarry[1] = 0;
     AviRequestedChannels = 0;
     if (!name) {
         ProfileLoaded = previousLoaded;

@@ -1,5 +1,4 @@
-// Profile files: the settings record as text, one value per line, and the
-// quantiser matrices the settings name.
+// Profile files: the settings record as text, one value per line.
 #pragma once
 
 #include <string>
@@ -19,7 +18,10 @@ int WriteProfile(const char* name);
 void ReadProfileHeader(const char* name, std::string* description, int* mpeg1, int* width, int* height,
                        int* frameRate, int* unused1, int* unused2, int* videoBitRate, int* audioBitRate,
                        int* audioMode, int* muxBitRate);
-// Fills the two quantiser matrices from their files, or the built-in ones for
-// the name "-". 1 when both are loaded; 0 after a warning, in which case the
-// matrix that failed holds its built-in values.
-int LoadQuantMatrices();
+
+// The program's profile commands. Back to the built-in defaults (1, or 0 after
+// telling the user they could not be loaded); load a profile and go idle (1
+// when it loaded); save (1 when saved, 0 when not: the user was told why).
+int ResetProfileParameters();
+int LoadProfileAndSetIdle(const char* path);
+int SaveProfileFile(const char* path);

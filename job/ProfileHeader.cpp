@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 #include "job/Profile.h"
 #include "job/ProfileFormat.h"
@@ -17,7 +16,6 @@ void ReadProfileHeader(const char* name, std::string* description, int* mpeg1, i
                        int* frameRate, int* /*unused1*/, int* /*unused2*/, int* videoBitRate, int* audioBitRate,
                        int* audioMode, int* muxBitRate) {
     ProfileHeaderError = 0;
-    RateControlCarry[0] = RateControlCarry[1] = 0;
     FILE* file = name ? std::fopen(name, "r") : nullptr;
     if (!file) {
         ProfileHeaderError = 1;

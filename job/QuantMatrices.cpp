@@ -8,7 +8,6 @@
 #include <string>
 
 #include "job/EncoderSettings.h"
-#include "job/Profile.h"
 #include "job/ProfileFormat.h"
 #include "job/Report.h"
 #include "platform/Format.h"

@@ -2,14 +2,11 @@
 // that the window stays responsive while encoding runs on its thread.
 #include "job/RunState.h"
 
-#include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
-#include "job/Profile.h"
 #include "job/Report.h"
 #include "platform/MessageBox.h"
-#include "platform/ResStrings.h"
 
 int16_t RunState = 1;
 int PauseFlag = 0;
@@ -25,13 +22,6 @@ namespace {
 MessagePumpHooks& Hooks() {
     static MessagePumpHooks hooks;
     return hooks;
-}
-
-void CopySelectedAudio() {
-    SelectedAudioMode = EncoderSettings.audioMode;
-    SelectedAudioBitRate = EncoderSettings.audioBitRate;
-    SelectedAudioBitRateIndex = EncoderSettings.audioBitRateIndex;
-    SelectedEncodeAudio = EncoderSettings.encodeAudio;
 }
 
 // Dispatches up to `limit` queued messages; -1 when a quit request was taken.
@@ -108,33 +98,11 @@ void SetJobFileReady(int bit) {
     VideoSequenceState = 0;
 }
 
-int ResetProfileParameters() {
-    ReadProfile("+");
-    JobReadyMask = 0;
-    if (!ProfileLoaded) {
-        if (BatchMode >= 2)
-            WriteBatchLogMessage(LoadResString(63473));
-        else
-            platform::ShowMessageBox(LoadResString(63474), "", platform::MbButtons::Ok, platform::MbIcon::None,
-                                     MessageOwnerWindow);
-        return 0;
-    }
-    CopySelectedAudio();
-    JobFilesReady = 0;
-    ProfileLoaded = 0;
-    RunState = 5;
-    return 1;
-}
-
-int LoadProfileAndSetIdle(const char* path) {
-    ReadProfile(path);
-    JobReadyMask = 15;
-    if (!ProfileLoaded) return 0;
-    CopySelectedAudio();
-    VideoSequenceState = 0;
-    RunState = 1;
-    JobFilesReady = 1;
-    return 1;
+void CopySelectedAudio() {
+    SelectedAudioMode = EncoderSettings.audioMode;
+    SelectedAudioBitRate = EncoderSettings.audioBitRate;
+    SelectedAudioBitRateIndex = EncoderSettings.audioBitRateIndex;
+    SelectedEncodeAudio = EncoderSettings.encodeAudio;
 }
 
 void SetIdleRunState() {
@@ -144,8 +112,6 @@ void SetIdleRunState() {
     ProfileLoaded = 1;
     VideoSequenceState = 0;
 }
-
-int SaveProfileFile(const char* path) { return WriteProfile(path) == 0 ? 1 : 0; }
 
 void PumpPendingMessages() {
     if (IdlePumpBusy) return;

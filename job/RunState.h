@@ -19,11 +19,9 @@ extern int QuitRequested;
 
 int RequestStopEncoding();
 void SetJobFileReady(int bit);
-int ResetProfileParameters();
-int LoadProfileAndSetIdle(const char* path);
 void SetIdleRunState();
-// 1 when the profile was saved, 0 when it was not (the user was told why).
-int SaveProfileFile(const char* path);
+// Copies the settings' audio choice into the Selected* words above.
+void CopySelectedAudio();
 
 void PumpPendingMessages();
 void PumpMessagesDuringMotionSearch();

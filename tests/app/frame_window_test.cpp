@@ -22,6 +22,7 @@
 #include "app/ZRNFileDialog.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
+#include "job/Profile.h"
 #include "job/RunState.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"

@@ -9,6 +9,7 @@
 
 #include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
+#include "job/EncoderSettings.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
+#include "job/EncoderStartup.h"
 #include "job/JobUtil.h"
 #include "job/Profile.h"
 #include "job/RunState.h"
@@ -33,6 +34,7 @@ EncodeResult Encode(const std::string& pattern, const fs::path& output, int widt
                     const std::function<void()>& tweak) {
     static bool tablesReady = false;
     if (!tablesReady) {
+        InstallJobHooks();
         InitEncoderTables();
         tablesReady = true;
     }

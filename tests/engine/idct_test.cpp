@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "engine/Idct.h"
+#include "engine/MotionKernels.h"
 #include "transform_util.h"
 
 using namespace transform_test;
@@ -163,18 +164,21 @@ Block SimdComparisonBlock(std::mt19937& random, int n) {
 }
 
 TEST(IdctKernels, SimdMatchesPlainOnRandomBlocks) {
-    IdctKernels plain, simd;
-    idct_init(false, plain);
-    idct_init(true, simd);
-    std::mt19937 random(1180);
-    for (int slot = 0; slot < 2; ++slot) {
-        for (int n = 0; n < 20000; ++n) {
-            const Block input = SimdComparisonBlock(random, n);
-            Block a = input, b = input;
-            plain.idct[slot](a.data());
-            simd.idct[slot](b.data());
-            ASSERT_EQ(a, b) << "slot " << slot << " block " << n;
-            for (int16_t v : a) ASSERT_TRUE(v >= -256 && v <= 255);
+    for (bool avx2 : {false, true}) {
+        if (avx2 && !ProcessorHasAvx2()) continue;
+        IdctKernels plain, simd;
+        idct_init(false, plain);
+        idct_init(true, simd, avx2);
+        std::mt19937 random(1180);
+        for (int slot = 0; slot < 2; ++slot) {
+            for (int n = 0; n < 20000; ++n) {
+                const Block input = SimdComparisonBlock(random, n);
+                Block a = input, b = input;
+                plain.idct[slot](a.data());
+                simd.idct[slot](b.data());
+                ASSERT_EQ(a, b) << "avx2 " << avx2 << " slot " << slot << " block " << n;
+                for (int16_t v : a) ASSERT_TRUE(v >= -256 && v <= 255);
+            }
         }
     }
 }

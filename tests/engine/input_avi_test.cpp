@@ -10,6 +10,7 @@
 #include "engine/Input.h"
 #include "engine/Threads.h"
 #include "job/AviSource.h"
+#include "job/EncoderSettings.h"
 #include "job/Report.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/input_test_frames.h"
@@ -39,7 +40,7 @@ protected:
     }
     void TearDown() override {
         FreeInputFrameCache();
-        InputAvi = DefaultInputAviAccess();
+        InputAvi = {};
         MmxEnabled = 1;
         InputFilterOn = 0;
     }

@@ -30,7 +30,7 @@ protected:
         StopWorkerThreads();
         ThreadReadFlag = 0;
         FreeInputFrameCache();
-        InputAvi = DefaultInputAviAccess();
+        InputAvi = {};
     }
 
     // Requests the frames in order, raising OldestNeededFrame as the picture

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/EngineState.h"
+#include "job/EncoderSettings.h"
 #include "engine/Predict.h"
 
 namespace {
