@@ -415,7 +415,10 @@ int PictureMatchFlagsFor(int type, int currentInput, int prevAnchorInput, int ne
     return currentInput == prevAnchorInput || currentInput == nextAnchorInput ? 3 : 2;
 }
 
-bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead) {
+bool MotionBandsSettled() { return StrayCount == 0; }
+
+bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead,
+                           const MacroblockInfo* firstStage) {
     PictureMatchFlags = p.matchFlags;
     SearchStage = p.type == 3 && !(p.matchFlags & 1) ? 1 : 0;
     MeSearchPoints = EncoderSettings.meSearchPoints;
@@ -434,7 +437,17 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
     if (p.type == 3) {
         pump();
         // The leading B pictures of a closed group are predicted backward only.
-        if (!p.closedGop) {
+        if (!p.closedGop && firstStage) {
+            firstStageRan = true;
+            const int count = (MeTableGeometry.width / 16) * (MeTableGeometry.height / 16);
+            const bool windows = SearchStage == 1;
+            for (int k = 0; k < count; ++k) {
+                std::copy(firstStage[k].firstStageResult, firstStage[k].firstStageResult + 3,
+                          p.records[k].firstStageResult);
+                if (windows) std::copy(firstStage[k].matchWindows, firstStage[k].matchWindows + 6,
+                                       p.records[k].matchWindows);
+            }
+        } else if (!p.closedGop) {
             firstStageRan = true;
             if (bands > 1 && !(p.matchFlags & 1)) {
                 const int n = bands;
@@ -453,6 +466,10 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
         }
     }
 
+    if (p.firstStageOnly) {
+        *intraSum = *errorSum = 0;
+        return true;
+    }
     pump();
     SearchStage = SearchStage == 1 && firstStageRan ? 2 : 0;
     const int n = bands;
@@ -523,6 +540,14 @@ bool SameSearch(const MotionPicture& a, const MotionPicture& p) {
     return a.closedGop == p.closedGop && a.nextAnchorSource == p.nextAnchorSource &&
            a.nextAnchorRecon == p.nextAnchorRecon && a.backwardRangeX == p.backwardRangeX &&
            a.backwardRangeY == p.backwardRangeY && a.backwardTables == p.backwardTables;
+}
+
+// Whether the first stage searched ahead for `a` is the first stage of `p`.
+bool SameFirstStage(const MotionPicture& a, const MotionPicture& p) {
+    return a.firstStageOnly && p.type == 3 && a.type == 3 && !a.closedGop && !p.closedGop &&
+           a.prevAnchorSource == p.prevAnchorSource && a.prevAnchorRecon == p.prevAnchorRecon &&
+           a.forwardRangeX == p.forwardRangeX && a.forwardRangeY == p.forwardRangeY &&
+           a.forwardTables == p.forwardTables && a.matchFlags == p.matchFlags;
 }
 
 }  // namespace
@@ -622,7 +647,10 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         p.matchFlags = PictureMatchFlagsFor(PictureCodingType, CurrentInputFrame, PrevAnchorInputFrame,
                                             NextAnchorInputFrame);
         int64_t intraSum = 0, errorSum = 0;
-        if (ahead && ahead->results && SameSearch(ahead->picture, p)) {
+        if (ahead && ahead->results && SameFirstStage(ahead->picture, p)) {
+            if (!EstimatePictureMotion(p, &intraSum, &errorSum, false, ahead->results)) return;
+            MotionEstimationTimeMs += ahead->milliseconds;
+        } else if (ahead && ahead->results && !ahead->picture.firstStageOnly && SameSearch(ahead->picture, p)) {
             CopySearchResults(p.type, p.closedGop, p.matchFlags, ahead->results, records, columns * rows);
             intraSum = ahead->intraSum;
             errorSum = ahead->errorSum;

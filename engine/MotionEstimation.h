@@ -93,6 +93,9 @@ struct MotionPicture {
     const uint8_t* forwardTables = nullptr;   // `priz` at the time
     const uint8_t* backwardTables = nullptr;  // `prizn`
     int matchFlags = 2;
+    // Only the forward first stage of a B picture: its backward anchor is
+    // still being coded.
+    bool firstStageOnly = false;
 };
 
 // PictureMatchFlags of a picture of the given type and input frames.
@@ -103,7 +106,12 @@ int PictureMatchFlagsFor(int type, int currentInput, int prevAnchorInput, int ne
 // `ahead` it runs on a worker ahead of its picture: it pumps no messages,
 // takes at most half the pool, and returns false on a failure without a
 // report (the picture then runs its own search). Never two at a time.
-bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead);
+// `firstStage` holds the first-stage results of a search made ahead: they
+// are taken over instead of searched.
+bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead,
+                           const MacroblockInfo* firstStage = nullptr);
+// True when no band task of an earlier search is left in flight.
+bool MotionBandsSettled();
 // True when no motion task of an earlier picture (tables or bands) is in
 // flight, so that a search may start on a worker.
 bool MotionTasksSettled();

@@ -265,7 +265,9 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
         consider(bx - 1, by, leftError);
         const int rightError = evaluate(bx + 1, by, best);
         consider(bx + 1, by, rightError);
-        consider(bx, by, evaluate(bx, by, best));
+        // At the zero vector its full error is known: below the limit a
+        // stopping sum equals it, at or above it neither is taken.
+        consider(bx, by, zeroError && bx == 2 * x && by == 2 * y ? *zeroError : evaluate(bx, by, best));
         const int hu = rightError < leftError ? bx + 1 : bx - 1;
         const int hv = down < up ? by + 1 : by - 1;
         consider(hu, hv, evaluate(hu, hv, best));

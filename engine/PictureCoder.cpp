@@ -172,9 +172,14 @@ void StartUpperHalfIfDue(int r) {
     if (SplitReconstructionState != 1) return;
     if (InputFrameCache.readerBusy.load() || TableTaskState.load() == 1) return;
     if (!(r > MbHeight / 2 && r <= MbHeight - MbHeight / 4)) return;
+    // Reserved until the reconstruction has waited for it, so that no other
+    // task lands on the slot in between. With every worker busy the
+    // reconstruction does the upper half itself.
+    const int slot = RunOnIdleWorker(ReconstructUpperHalfTask, &UpperHalfTaskIndex);
+    if (slot == -2) return;
+    UpperHalfTaskIndex = slot;
     SplitReconstructionState = 2;
-    UpperHalfTaskIndex = RunOnWorkerThread(ReconstructUpperHalfTask, &UpperHalfTaskIndex);
-    if (UpperHalfTaskIndex < 0) ReportFatalError(" Error during starting itransform thread 1 ");
+    if (slot < 0) ReportFatalError(" Error during starting itransform thread 1 ");
 }
 
 }  // namespace
@@ -201,7 +206,7 @@ void PutIntraBlock(const int16_t* block, int component) {
     int next = 1;
     for (uint64_t nonzero = ScanNonzeroMask(block) & ~uint64_t{1}; nonzero; nonzero &= nonzero - 1) {
         const int n = __builtin_ctzll(nonzero);
-        PutACCoefficient(n - next, block[ZigzagScanTable[n]], intraVlc);
+        PutShortACCoefficient(n - next, block[ZigzagScanTable[n]], intraVlc);
         next = n + 1;
     }
     if (intraVlc) PutBits(4, 6);
@@ -216,7 +221,7 @@ void PutNonIntraBlock(const int16_t* block) {
         int next = n + 1;
         for (nonzero &= nonzero - 1; nonzero; nonzero &= nonzero - 1) {
             n = __builtin_ctzll(nonzero);
-            PutACCoefficient(n - next, block[ZigzagScanTable[n]], 0);
+            PutShortACCoefficient(n - next, block[ZigzagScanTable[n]], 0);
             next = n + 1;
         }
     }

@@ -228,13 +228,20 @@ void Reconstruct() {
     const bool posted = SplitReconstructionState == 2;
     itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, posted ? half : 0, rows, 1,
                PictureRowHelpers());
-    if (!posted || UpperHalfDone.load()) return;
+    if (!posted) return;
     if (UpperHalfTaskIndex < 0) {
         ReportFatalError(" Error in video encoder: Illgal itransform thread ID ");
         return;
     }
     const int slot = UpperHalfTaskIndex;
-    if (WaitForWorkerTasks(&slot, 1, 10000) < 0) {
+    if (UpperHalfDone.load()) {
+        ReleaseWorkerSlots(&slot, 1);
+        return;
+    }
+    const int waited = WaitForWorkerTasks(&slot, 1, 10000);
+    // A task still running keeps its slot reserved.
+    if (waited != -2) ReleaseWorkerSlots(&slot, 1);
+    if (waited < 0) {
         ReportFatalError(" Unknown error in wait for itransform thread");
         return;
     }
@@ -334,8 +341,12 @@ void QualityStatistics() {
 void PlanMotionAhead(int next, int display) {
     ReadAhead.motion = MotionPicture{};
     const int M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
-    if (MeThreadCount < 2 || PictureCodingType != 3 || M < 2 || N < 1 || !MotionTasksSettled()) return;
+    if (MeThreadCount < 2 || M < 2 || N < 1) return;
     const bool anchor = (next - 1) % M == 0;
+    // After an anchor, the first B picture's forward stage only needs the
+    // anchor before it (the table task of this one may still run).
+    const bool firstStageOnly = PictureCodingType != 3;
+    if (firstStageOnly ? anchor || !MotionBandsSettled() : !MotionTasksSettled()) return;
     if (anchor && next == std::max(((M - 1 + next) / N) * N - M + 1, 0)) return;  // an I picture
     if (!anchor && (EncoderSettings.skipBFramesMode != 0 || ClosedGopBPictures)) return;
     const std::vector<MotionDataRecord>& md = EncoderSettings.motionData;
@@ -376,6 +387,9 @@ void PlanMotionAhead(int next, int display) {
     p.forwardTables = priz;
     p.backwardTables = prizn;
     p.matchFlags = PictureMatchFlagsFor(3, input, PrevAnchorInputFrame, NextAnchorInputFrame);
+    p.firstStageOnly = firstStageOnly;
+    // A first stage without the full-sample search runs on the caller alone.
+    if (firstStageOnly && (p.matchFlags & 1)) p = MotionPicture{};
 }
 
 // Starts reading the raw input frame of picture `next` on a worker.

@@ -192,11 +192,11 @@ int WorkerThreadProc(int slot) {
     };
     std::atomic<int32_t>& start = s.pending[WORKER_SEM_START];
     if (start.load() < 0) return leaveBroken();
+    s.state.store(WORKER_IDLE);
+    NotifyPoolChanged();
     for (;;) {
         if (start.load() < 0) return leaveBroken();
         if (WorkerPoolStopFlag.load()) return leaveStopped();
-        s.state.store(WORKER_IDLE);
-        NotifyPoolChanged();
         // A post stores the task, then releases the start semaphore, then
         // looks at `sleeping`; the worker sets `sleeping`, then looks at the
         // semaphore under the lock. One of the two sees the other.
@@ -207,7 +207,8 @@ int WorkerThreadProc(int slot) {
             c.sleeping.store(false);
         }
         if (start.load() < 0) return leaveBroken();
-        // The poster may have taken the task back before this worker came to it.
+        // The poster may have taken the task back before this worker came to
+        // it (and made the slot idle again).
         int released = 1;
         if (!start.compare_exchange_strong(released, 0)) continue;
         s.result.store(WORKER_RESULT_NONE);
@@ -218,6 +219,7 @@ int WorkerThreadProc(int slot) {
         c.task = nullptr;
         c.argument = nullptr;
         s.state.store(WORKER_RUNNING);
+        int32_t result = WORKER_RESULT_NO_TASK;
         if (task && argument) {
             int32_t value = 0;
             // A worker never unwinds to anyone's jump target: a throwing task
@@ -227,14 +229,18 @@ int WorkerThreadProc(int slot) {
             } catch (...) {
                 value = 0;
             }
-            s.state.store(WORKER_POSTED);
-            s.result.store(value > 0 ? WORKER_RESULT_OK : WORKER_RESULT_FAILED);
-        } else {
-            s.result.store(WORKER_RESULT_NO_TASK);
+            result = value > 0 ? WORKER_RESULT_OK : WORKER_RESULT_FAILED;
         }
-        s.state.store(WORKER_POSTED);
-        ReleaseSemaphore(slot, WORKER_SEM_DONE1);
-        ReleaseSemaphore(slot, WORKER_SEM_DONE2);
+        {
+            // Idle before the completion shows, and both at once for a
+            // poster: a wait that has seen the completion may post to the
+            // slot at once, and no post lands between the two.
+            std::lock_guard post(g_postMutex);
+            s.result.store(result);
+            s.state.store(WORKER_IDLE);
+            ReleaseSemaphore(slot, WORKER_SEM_DONE1);
+            ReleaseSemaphore(slot, WORKER_SEM_DONE2);
+        }
         NotifyPoolChanged();
     }
 }

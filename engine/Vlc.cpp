@@ -101,19 +101,10 @@ void PutFirstACCoefficient(int run, int level) {
     PutACCoefficient(run, level, 0);
 }
 
-void PutACCoefficient(int run, int level, int intraVlc) {
+void PutACCoefficient(int run, int level, int intraVlc) { PutShortACCoefficient(run, level, intraVlc); }
+
+void PutLongACCoefficient(int run, int level, int intraVlc) {
     const int a = std::abs(level);
-    // The common short codes first: their run and level are valid in every standard.
-    if (unsigned(run) < 32 && unsigned(a - 1) < 40) {
-        const VlcCode entry = run < 2 ? (intraVlc ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1])
-                              : a < 6 ? (intraVlc ? AcCoeffIntraVlcTable2[run - 2][a - 1]
-                                                  : AcCoeffVlcTable2[run - 2][a - 1])
-                                      : VlcCode{0, 0};
-        if (entry.length != 0) {
-            PutSignedCode(entry, level < 0);
-            return;
-        }
-    }
     if (run < 0 || run > 63 || level == 0 || a >= 2048 || (EncoderSettings.mpeg1 && a >= 256)) {
         ErrorMessageBuffer = platform::Format("AC value out of range (run=%d, signed_level=%d)\n", run, level);
         ReportFatalError(ErrorMessageBuffer);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/BitWriter.h"
 #include "engine/VlcTables.h"
 
 // Intra DC differences; out of range (2048 and above, 256 and above in MPEG-1)
@@ -19,6 +20,25 @@ void PutFirstACCoefficient(int run, int level);
 // Run 0..63 and level 1..2047 in magnitude (1..255 in MPEG-1) are allowed;
 // anything else is a fatal error and nothing is written.
 void PutACCoefficient(int run, int level, int intraVlc);
+// The same for coefficients outside the short codes of PutShortACCoefficient.
+void PutLongACCoefficient(int run, int level, int intraVlc);
+
+// PutACCoefficient with the common short codes taken in line: their run and
+// level are valid in every standard, and the code goes out with its sign bit.
+inline void PutShortACCoefficient(int run, int level, int intraVlc) {
+    const int a = level < 0 ? -level : level;
+    if (unsigned(run) < 32 && unsigned(a - 1) < 40) {
+        const VlcCode entry = run < 2 ? (intraVlc ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1])
+                              : a < 6 ? (intraVlc ? AcCoeffIntraVlcTable2[run - 2][a - 1]
+                                                  : AcCoeffVlcTable2[run - 2][a - 1])
+                                      : VlcCode{0, 0};
+        if (entry.length != 0) {
+            PutBits(entry.length + 1, (uint32_t{entry.code} << 1) | (level < 0 ? 1u : 0u));
+            return;
+        }
+    }
+    PutLongACCoefficient(run, level, intraVlc);
+}
 
 // Increment 1 or more; above 33 with one escape per 33.
 void PutAddressIncrement(int increment);

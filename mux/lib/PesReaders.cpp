@@ -191,20 +191,21 @@ void PackGeometry::ComputeStartDelay()
     const double packs = std::ceil(static_cast<double>(videoStartBytes) / payloadPerPack) +
                          std::ceil(audioStartBytes / payloadPerPack);
     int64_t delay = static_cast<int64_t>(packs * packSize / rate * 90000.0) + firstVbvDelay / 2;
-    // A constant-rate stream's first picture header says how long its decoder waits
-    // before taking the first picture out. The packs carry the video at little more
-    // than its own rate, so a shorter start cannot be caught up before the pictures
-    // the encoder let arrive just in time: the whole wait is kept, after the packs that
-    // go before the video's turn (system header, first audio) and one for interleaving.
-    const double leadTicks = (2.0 + std::ceil(audioStartBytes / payloadPerPack)) * packSize / rate * 90000.0;
-    if (firstPictureVbvDelay != 0xFFFF) {
-        delay = std::max(delay, static_cast<int64_t>(firstPictureVbvDelay + leadTicks));
-    } else if (videoRate > 0) {
-        // No wait named (a variable-rate stream, or one longer than the field holds): the
-        // decoder may fill its whole buffer at the stream's rate before the first picture,
-        // but no data may wait in it a second or more.
-        const double fill = std::min(streamVbvBytes * 90000.0 / videoRate + leadTicks, MaxStartDelay);
-        delay = std::max(delay, static_cast<int64_t>(fill));
+    // The stream's decoder waits before it takes the first picture out: as long as the
+    // first picture header's vbv_delay says, or, when that names none (0xFFFF: a
+    // variable-rate stream, or a wait longer than the field holds), at most the time its
+    // buffer takes to fill at the stream's rate. Packs that carry the video faster than
+    // that rate shorten the wait in proportion; at little more than the stream's own
+    // rate a shorter start cannot be caught up before the pictures the encoder let
+    // arrive just in time. The wait comes after the packs that go before the video's
+    // turn (system header, first audio) and one for interleaving, and stays below the
+    // second that data may spend in the decoder's buffer.
+    if (videoRate > 0) {
+        const double videoShare = rate * payloadPerPack / packSize - audioRate;
+        const double pace = videoShare > videoRate ? videoRate / videoShare : 1.0;
+        const double leadTicks = (2.0 + std::ceil(audioStartBytes / payloadPerPack)) * packSize / rate * 90000.0;
+        const double wait = firstPictureVbvDelay != 0xFFFF ? firstPictureVbvDelay : streamVbvBytes * 90000.0 / videoRate;
+        delay = std::max(delay, static_cast<int64_t>(std::min(wait * pace + leadTicks, MaxStartDelay)));
     }
     if (engine_.session.Option(0) == MuxTypeSvcd) delay += 12000;
     startDelay = delay;

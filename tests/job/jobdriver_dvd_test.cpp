@@ -12,6 +12,7 @@
 #include "job/Profile.h"
 #include "job/Report.h"
 #include "job/RunState.h"
+#include "mux/lib/DvdMuxEngine.h"
 #include "platform/MessageBox.h"
 #include "tests/support/DvdFolderCheck.h"
 #include "tests/support/JobTestSupport.h"
@@ -34,7 +35,10 @@ protected:
         JobWindows.getMainTitle = [] { return std::string("Tessmar"); };
         JobWindows.setMainTitle = [](const std::string&) {};
     }
-    void TearDown() override { SetMessagePumpHooks({}); }
+    void TearDown() override {
+        SetMessagePumpHooks({});
+        DvdMuxEngine::SetSplitBytesForTesting(0);
+    }
 
     // A DVD job of `frames` pictures from an AVI made by ffmpeg, into dir_/title.vob.
     void DvdJob(int width, int height, const char* rate, int frameRateCode, int videoFormat, int frames) {
@@ -75,7 +79,23 @@ TEST_F(DvdJobTest, NtscJobEndsInAVideoTsFolder) {
     platform::ScriptedMessageBoxes boxes;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
-    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 30, ""}));
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 30, "00:00:01"}));
+}
+
+// A title split into several VOBs (the split size lowered for the test) is one title
+// set: the job's size check counts every VOB, and the cells run on across the files.
+TEST_F(DvdJobTest, SplitTitleCountsEveryVob) {
+    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 50));
+    DvdMuxEngine::SetSplitBytesForTesting(300000);
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+    size_t files = 0;
+    while (fs::exists(dir_ / "VIDEO_TS" / ("VTS_01_" + std::to_string(files + 1) + ".VOB"))) ++files;
+    ASSERT_GE(files, 3u);
+    EXPECT_LT(fs::file_size(dir_ / "VIDEO_TS" / "VTS_01_1.VOB"),
+              fs::file_size(EncoderSettings.tempVideoFileName) + fs::file_size(EncoderSettings.tempAudioFileName));
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {files, 50, "00:00:02.000"}));
 }
 
 TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
@@ -97,6 +117,20 @@ TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
     const streamcheck::Report report = streamcheck::CheckSystemStreamFile(out);
     EXPECT_TRUE(report.mpeg2);
     EXPECT_TRUE(report.Ok()) << report.Summary();
+}
+
+// An information file that cannot be written fails the job with the write failure's
+// message (which names the job's output); the folder is not reported as a volume.
+TEST_F(DvdJobTest, AnInformationFileThatCannotBeWrittenFailsTheJob) {
+    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 25));
+    fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, -1);
+    ASSERT_FALSE(boxes.Texts().empty());
+    EXPECT_EQ(boxes.Texts().back(), "Fatal error during multiplexing.  Cannot write data to the file " +
+                                        (dir_ / "title.vob").string() + ".\nFile or device is read only or out of space.");
+    EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS" / "VIDEO_TS.BUP"));
 }
 
 TEST_F(DvdJobTest, UnsupportedPictureSizeFailsTheJob) {

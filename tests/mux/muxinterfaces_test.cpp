@@ -207,6 +207,12 @@ TEST_F(MuxInterfacesTest, RunsWriteStreamsAndReportFailures)
     }
     EXPECT_EQ(MultiplexWithLibrary((dir_ / "none.mp2").string(), TestStreams().video, out), MuxErrRead);
     EXPECT_EQ(MuxMessageText, "Error reading from file");
+    // A mux type the library does not know writes nothing and says so.
+    EncoderSettings.streamType = 9;
+    const auto unknown = (dir_ / "unknown.mpg").string();
+    EXPECT_EQ(MultiplexWithLibrary(TestStreams().audio, TestStreams().video, unknown), MuxErrParameterValue);
+    EXPECT_EQ(MuxMessageText, "Invalid multiplex parameter value");
+    EXPECT_FALSE(std::filesystem::exists(unknown));
     EXPECT_EQ(MuxGetCurrentSession(), nullptr);
 }
 

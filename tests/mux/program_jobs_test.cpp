@@ -1,6 +1,6 @@
 // Whole MPEG-2 jobs through RunEncoding: our encoder's streams from an AVI with PCM
-// audio, multiplexed by the library into program streams and SVCD streams that
-// ffmpeg decodes without a complaint.
+// audio, multiplexed by the library into program streams, SVCD streams and transport
+// streams that ffmpeg decodes without a complaint, with picture and sound together.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,6 +14,8 @@
 #include "job/Report.h"
 #include "job/RunState.h"
 #include "platform/MessageBox.h"
+#include "tests/mux/JobStreamChecks.h"
+#include "tests/muxlib/StreamLayoutChecks.h"
 #include "tests/support/JobTestSupport.h"
 #include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
@@ -53,26 +55,21 @@ protected:
         e.deleteTempVideo = e.deleteTempAudio = 0;
     }
 
-    void RunAndCheck(int frames) {
+    // Runs the job; its output decodes with the AVI's pictures and the coded sound.
+    void RunJob() {
         platform::ScriptedMessageBoxes boxes;
         ASSERT_EQ(RunEncoding(nullptr), 1);
         ASSERT_EQ(JobResult, 0) << (boxes.Shown().empty() ? "" : boxes.Texts()[0]);
         EXPECT_EQ(MultiplexDone, 1);
-        const std::string out = EncoderSettings.outputFileName;
-        std::string errors, video, audio, audioIn;
-        RunCommand("ffmpeg -v error -xerror -i '" + out + "' -f null - 2>&1", &errors);
-        EXPECT_EQ(errors, "");
-        const std::string probe = "ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames "
-                                  "-of default=nw=1:nk=1 -select_streams ";
-        RunCommand(probe + "v '" + out + "'", &video);
-        RunCommand(probe + "a '" + out + "'", &audio);
-        RunCommand(probe + "a '" + EncoderSettings.tempAudioFileName + "'", &audioIn);
-        EXPECT_EQ(video, "mpeg2video\n" + std::to_string(frames) + "\n");
-        EXPECT_EQ(audio, audioIn);
-        EXPECT_EQ(audio.substr(0, 4), "mp2\n");
-        // No picture or audio frame reaches the decoder after its decoding time.
-        const streamcheck::Report report = streamcheck::CheckSystemStreamFile(out);
-        EXPECT_TRUE(report.Ok()) << report.Summary();
+    }
+
+    void RunAndCheck(int frames, double pictureSeconds, double audioFrameSeconds) {
+        ASSERT_NO_FATAL_FAILURE(RunJob());
+        const EncoderSettingsRecord& e = EncoderSettings;
+        EXPECT_EQ(jobcheck::Probe(e.outputFileName, "v"), "mpeg2video\n" + std::to_string(frames) + "\n");
+        EXPECT_EQ(jobcheck::Probe(e.outputFileName, "a").substr(0, 4), "mp2\n");
+        jobcheck::ExpectPlayableStream(e.outputFileName, e.tempVideoFileName, e.tempAudioFileName, frames, pictureSeconds,
+                                       audioFrameSeconds);
     }
 
     testsupport::TempDir dir_;
@@ -80,9 +77,9 @@ protected:
 
 TEST_F(ProgramJobTest, Mpeg2JobsEndInProgramStreams) {
     Job(720, 576, "25", 3, 50, 48000);
-    RunAndCheck(50);
+    RunAndCheck(50, 1 / 25.0, 1152 / 48000.0);
     Job(720, 480, "30000/1001", 4, 60, 48000);
-    RunAndCheck(60);
+    RunAndCheck(60, 1001 / 30000.0, 1152 / 48000.0);
 }
 
 TEST_F(ProgramJobTest, SvcdJobsEndInSvcdStreams) {
@@ -92,11 +89,14 @@ TEST_F(ProgramJobTest, SvcdJobsEndInSvcdStreams) {
         EncoderSettings.applicationType = 17;
         EncoderSettings.bitRate = 2500000.0;
         EncoderSettings.mpeg2AspectRatio = 2;
-        RunAndCheck(50);
+        RunAndCheck(50, height == 576 ? 1 / 25.0 : 1001 / 30000.0, 1152 / 44100.0);
         const std::string bytes = testsupport::ReadFile(EncoderSettings.outputFileName);
         EXPECT_EQ(bytes.size() % 2324, 0u);
         EXPECT_EQ(bytes.find(std::string("\0\0\1\xB2\1\1\1\1", 8)), std::string::npos);
-        EXPECT_NE(bytes.find(std::string("\0\0\1\xB2\x10\x0E", 6)), std::string::npos);
+        // Every I picture's scan information names the sectors of its neighbours.
+        size_t iPictures = 0;
+        EXPECT_EQ(muxtest::ScanInformationProblem(bytes, &iPictures), "");
+        EXPECT_GE(iPictures, 3u);
         if (testsupport::HaveTool("vcdimager")) {
             std::string authored;
             RunCommand("cd '" + dir_.path().string() + "' && rm -f image.bin image.cue && vcdimager -t svcd -c image.cue "
@@ -105,6 +105,32 @@ TEST_F(ProgramJobTest, SvcdJobsEndInSvcdStreams) {
             EXPECT_EQ(authored.find("++ WARN"), std::string::npos) << authored;
         }
     }
+}
+
+// Mux type 5: the transport stream decodes with the pictures and sound together, its
+// tables at least every 0.5 s and a clock reference at least every 100 ms.
+TEST_F(ProgramJobTest, TransportStreamJobsEndInTransportStreams) {
+    Job(720, 576, "25", 3, 50, 48000);
+    EncoderSettings.streamType = 5;
+    ASSERT_NO_FATAL_FAILURE(RunJob());
+    const std::string out = EncoderSettings.outputFileName;
+    std::string errors;
+    RunCommand("ffmpeg -v error -xerror -i '" + out + "' -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+    // ffprobe lists the streams once in the program and once on their own.
+    EXPECT_EQ(jobcheck::Probe(out, "v"), "mpeg2video\n50\nmpeg2video\n50\n");
+    const std::string audio = jobcheck::Probe(EncoderSettings.tempAudioFileName, "a");
+    EXPECT_EQ(jobcheck::Probe(out, "a"), audio + audio);
+    const jobcheck::Span v = jobcheck::Times(out, "v"), a = jobcheck::Times(out, "a");
+    EXPECT_NEAR(v.end - v.start, 2.0, 0.04);
+    EXPECT_LE(std::abs(v.start - a.start), 0.024) << v.start << " " << a.start;
+    EXPECT_LE(std::abs((v.end - v.start) - (a.end - a.start)), 0.024 + 0.04);
+    const muxtest::TransportTiming t = muxtest::CheckTransportTiming(testsupport::ReadFile(out));
+    EXPECT_EQ(t.error, "");
+    EXPECT_GT(t.lastTable, 1.5);
+    EXPECT_LE(t.maxTableGap, 0.5);
+    EXPECT_GT(t.maxPcrGap, 0.0);
+    EXPECT_LE(t.maxPcrGap, 0.1);
 }
 
 }  // namespace

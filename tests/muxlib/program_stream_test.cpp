@@ -4,6 +4,7 @@
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/ProgramMuxEngine.h"
 #include "tests/muxlib/MuxTestUtil.h"
+#include "tests/muxlib/StreamLayoutChecks.h"
 #include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
@@ -225,15 +226,6 @@ int32_t OutputName(char** name)
     return 0;
 }
 
-uint32_t ScanSector(const std::string& b, size_t at)
-{
-    auto bcd = [&](size_t i) {
-        const auto v = static_cast<uint8_t>(b[at + i]) & 0x7F;
-        return static_cast<uint32_t>((v >> 4) * 10 + (v & 15));
-    };
-    return bcd(0) * 4500 + bcd(1) * 75 + bcd(2);
-}
-
 }  // namespace
 
 // SVCD streams: whole sectors, an end pack, and in every I picture the sector addresses
@@ -289,32 +281,9 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
             EXPECT_EQ(w.streams.at(0xE0).bytes, es.size());
             EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
 
-            // Sector of each I picture, and the scan information after it.
-            std::vector<uint32_t> sectors;
-            std::vector<size_t> records;
-            for (size_t at = bytes.find(std::string("\0\0\1\0", 4)); at != std::string::npos;
-                 at = bytes.find(std::string("\0\0\1\0", 4), at + 4)) {
-                if (((static_cast<uint8_t>(bytes[at + 5]) >> 3) & 7) != 1) continue;
-                sectors.push_back(static_cast<uint32_t>(at / 2324));
-                const size_t user = bytes.find(std::string("\0\0\1\xB2\x10\x0E", 6), at);
-                ASSERT_NE(user, std::string::npos);
-                EXPECT_EQ(user / 2324, at / 2324);
-                records.push_back(user + 6);
-            }
-            ASSERT_EQ(sectors.size(), iPictures);
-            for (size_t i = 0; i < sectors.size(); ++i) {
-                const size_t r = records[i];
-                if (i == 0)
-                    EXPECT_EQ(bytes.substr(r, 3), "\xFF\xFF\xFF");
-                else
-                    EXPECT_EQ(ScanSector(bytes, r), sectors[i - 1]);
-                if (i + 1 == sectors.size())
-                    EXPECT_EQ(bytes.substr(r + 3, 3), "\xFF\xFF\xFF");
-                else
-                    EXPECT_EQ(ScanSector(bytes, r + 3), sectors[i + 1]);
-                EXPECT_LE(ScanSector(bytes, r + 6), sectors[i]);
-                EXPECT_GE(ScanSector(bytes, r + 9), sectors[i]);
-            }
+            size_t seen = 0;
+            EXPECT_EQ(ScanInformationProblem(bytes, &seen), "");
+            EXPECT_EQ(seen, iPictures);
 
             std::string authored;
             std::filesystem::remove(dir_ / "image.bin");
@@ -360,43 +329,12 @@ TEST_F(ProgramStreamTest, TransportStreamsPlayWithTablesAndClockReferences)
     EXPECT_EQ(Probe(out_, "v"), "mpeg2video\n100\nmpeg2video\n100\n");
     EXPECT_EQ(Probe(out_, "a"), Probe(audio_, "a") + Probe(audio_, "a"));
 
-    const std::string b = ReadFile(out_);
-    ASSERT_EQ(b.size() % 188, 0u);
-    double lastPat = -1, lastPmt = -1, lastPcr = -1, maxTableGap = 0, maxPcrGap = 0;
-    std::map<int, int> continuity;
-    for (size_t at = 0; at < b.size(); at += 188) {
-        ASSERT_EQ(static_cast<uint8_t>(b[at]), 0x47) << at;
-        const int pid = (static_cast<uint8_t>(b[at + 1]) & 0x1F) << 8 | static_cast<uint8_t>(b[at + 2]);
-        const auto control = static_cast<uint8_t>(b[at + 3]);
-        if ((control & 0x20) && static_cast<uint8_t>(b[at + 4]) > 0 && (static_cast<uint8_t>(b[at + 5]) & 0x10)) {
-            auto u = [&](size_t i) { return uint64_t{static_cast<uint8_t>(b[at + 6 + i])}; };
-            const double pcr = static_cast<double>(u(0) << 25 | u(1) << 17 | u(2) << 9 | u(3) << 1 | u(4) >> 7) / 90000.0;
-            EXPECT_EQ(pid, 27);
-            if (lastPcr >= 0) {
-                EXPECT_GE(pcr, lastPcr);
-                maxPcrGap = std::max(maxPcrGap, pcr - lastPcr);
-            }
-            lastPcr = pcr;
-        }
-        if (lastPcr >= 0 && pid == 0) {
-            if (lastPat >= 0) maxTableGap = std::max(maxTableGap, lastPcr - lastPat);
-            lastPat = lastPcr;
-        }
-        if (lastPcr >= 0 && pid == 16) {
-            if (lastPmt >= 0) maxTableGap = std::max(maxTableGap, lastPcr - lastPmt);
-            lastPmt = lastPcr;
-        }
-        if (pid != 0x1FFF && (control & 0x10)) {
-            if (continuity.count(pid)) {
-                EXPECT_EQ(control & 15, (continuity[pid] + 1) & 15) << pid;
-            }
-            continuity[pid] = control & 15;
-        }
-    }
-    EXPECT_GT(lastPat, 3.0);
-    EXPECT_LE(maxTableGap, 0.5);
-    EXPECT_LE(maxPcrGap, 0.1);
-    EXPECT_GT(maxPcrGap, 0.0);
+    const TransportTiming t = CheckTransportTiming(ReadFile(out_));
+    EXPECT_EQ(t.error, "");
+    EXPECT_GT(t.lastTable, 3.0);
+    EXPECT_LE(t.maxTableGap, 0.5);
+    EXPECT_LE(t.maxPcrGap, 0.1);
+    EXPECT_GT(t.maxPcrGap, 0.0);
 }
 
 // Decoder buffers that cannot take a packet, or that the system header cannot name, are
