@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
-#include <emmintrin.h>
 
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
@@ -15,36 +14,10 @@ namespace {
 RateControlStateRecord& S = RateControlState;
 }
 
-void ActivitySumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
-    int s = 0, q = 0;
-    for (int y = 0; y < 8; ++y, p += lineLength)
-        for (int x = 0; x < 8; ++x) {
-            s += p[x];
-            q += p[x] * p[x];
-        }
-    *sum = s;
-    *sumSquares = q;
-}
-
-void ActivitySumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i s = zero, q = zero;
-    for (int y = 0; y < 8; ++y, p += lineLength) {
-        __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-        s = _mm_add_epi64(s, _mm_sad_epu8(row, zero));
-        __m128i wide = _mm_unpacklo_epi8(row, zero);
-        q = _mm_add_epi32(q, _mm_madd_epi16(wide, wide));
-    }
-    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, _MM_SHUFFLE(1, 0, 3, 2)));
-    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, _MM_SHUFFLE(2, 3, 0, 1)));
-    *sum = _mm_cvtsi128_si32(s);
-    *sumSquares = _mm_cvtsi128_si32(q);
-}
-
 void CalcSpatialActivity(const uint8_t* luma) {
     S.AverageActivity = S.AverageMeanLuma = 0;
     if (RateControlMode == 1 || EncoderSettings.disableAdaptiveQuant == 1) return;
-    const ActivitySumsFn sums = MmxEnabled ? ActivitySumsSse2 : ActivitySumsPlain;
+    const ActivitySumsFn sums = RcKernels.activitySums;
     static const int offsets[4][2] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
     int64_t activityTotal = 0, meanTotal = 0;
     int k = 0;
