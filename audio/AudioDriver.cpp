@@ -64,7 +64,7 @@ void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t
     h.samplingFrequency = Audio.sampleRate == 44100 ? 0 : 1;
     h.bitrateIndex = 14;
     h.emphasis = h.copyright = h.original = h.errorProtection = 0;
-    if (EncoderSettings.applicationType == 17) h.errorProtection = 1;
+    if (EncoderSettings.applicationType == kApplicationSvcd) h.errorProtection = 1;
     h.bitrateIndex = AudioBitrateIndexOf(bitRate);
 
     AudioBitStream& s = Audio.stream;

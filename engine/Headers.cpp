@@ -5,6 +5,7 @@
 
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
+#include "engine/PictureCoder.h"
 #include "engine/RateControl.h"
 #include "job/EncoderSettings.h"
 
@@ -18,14 +19,6 @@ constexpr uint32_t kExtensionStartCode = 0x1B5;
 constexpr uint32_t kSequenceEndCode = 0x1B7;
 constexpr uint32_t kGroupStartCode = 0x1B8;
 
-constexpr int kApplicationSvcd = 17;
-
-// Natural zig-zag order: raster index of each scan position.
-constexpr uint8_t kZigZag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
-};
 
 void StartCode(uint32_t code) {
     AlignBits();
@@ -43,7 +36,7 @@ uint32_t BitRateUnits() {
 // The matrices are held in natural order whichever transforms run; the
 // stream carries them in zig-zag order.
 void PutMatrix(const std::array<int, 64>& matrix) {
-    for (int i = 0; i < 64; ++i) PutBits(8, static_cast<uint32_t>(matrix[kZigZag[i]]));
+    for (int i = 0; i < 64; ++i) PutBits(8, static_cast<uint32_t>(matrix[ZigzagScanTable[i]]));
 }
 
 int ProgressiveFlag() {

@@ -117,8 +117,11 @@ bool ChooseMode() {
 
 }  // namespace
 
+RateControlKernels RcKernels;
+
 int RcInitSequence() {
     const EncoderSettingsRecord& e = EncoderSettings;
+    RcKernels.activitySums = MmxEnabled ? ActivitySumsSse2 : ActivitySumsPlain;
     S.Kb = S.KbAdaptive = 1.8;
     if (!ChooseMode()) return -1;
 

@@ -88,3 +88,9 @@ void RcUpdateVbrState();
 using ActivitySumsFn = void (*)(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
 void ActivitySumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
 void ActivitySumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
+// The kernels rate control runs, chosen once per sequence by RcInitSequence
+// (SSE2 when MmxEnabled).
+struct RateControlKernels {
+    ActivitySumsFn activitySums = ActivitySumsPlain;
+};
+extern RateControlKernels RcKernels;

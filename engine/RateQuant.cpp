@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
-#include <emmintrin.h>
 
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
@@ -15,36 +14,10 @@ namespace {
 RateControlStateRecord& S = RateControlState;
 }
 
-void ActivitySumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
-    int s = 0, q = 0;
-    for (int y = 0; y < 8; ++y, p += lineLength)
-        for (int x = 0; x < 8; ++x) {
-            s += p[x];
-            q += p[x] * p[x];
-        }
-    *sum = s;
-    *sumSquares = q;
-}
-
-void ActivitySumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i s = zero, q = zero;
-    for (int y = 0; y < 8; ++y, p += lineLength) {
-        __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-        s = _mm_add_epi64(s, _mm_sad_epu8(row, zero));
-        __m128i wide = _mm_unpacklo_epi8(row, zero);
-        q = _mm_add_epi32(q, _mm_madd_epi16(wide, wide));
-    }
-    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, _MM_SHUFFLE(1, 0, 3, 2)));
-    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, _MM_SHUFFLE(2, 3, 0, 1)));
-    *sum = _mm_cvtsi128_si32(s);
-    *sumSquares = _mm_cvtsi128_si32(q);
-}
-
 void CalcSpatialActivity(const uint8_t* luma) {
     S.AverageActivity = S.AverageMeanLuma = 0;
     if (RateControlMode == 1 || EncoderSettings.disableAdaptiveQuant == 1) return;
-    const ActivitySumsFn sums = MmxEnabled ? ActivitySumsSse2 : ActivitySumsPlain;
+    const ActivitySumsFn sums = RcKernels.activitySums;
     static const int offsets[4][2] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
     int64_t activityTotal = 0, meanTotal = 0;
     int k = 0;
@@ -102,6 +75,8 @@ int RcStartPictureQuant() {
         if (S.FullnessAfter < V / 2 && S.FullnessBefore < 7 * V / 8) q += 2;
         if (S.FullnessAfter < V / 4 && S.FullnessBefore < 3 * V / 4) q += 2;
         if (S.FullnessAfter < V / 8) q += 2;
+        // A large buffer under 3/4 full: q scaled by (8V + F) / (8F + V), F the fullness before the picture
+        // (1 when full, up to 8 when empty).
         if (PictureIndex > 3 && V > 1000000 && S.FullnessBefore < 3 * V / 4)
             q = static_cast<int>((8 * V + S.FullnessBefore) * q / (8 * S.FullnessBefore + V));
     }
@@ -112,6 +87,7 @@ int RcStartPictureQuant() {
     }
     const int d = EncoderSettings.vbrDistribution;
     if (q > 4 && q < 54 && d > 1 && d < 100) {
+        // I pictures a share 1/d finer, B pictures 1/d coarser than the P pictures.
         if (PictureCodingType == 1) q = (d - 1) * q / d + 1;
         else if (PictureCodingType == 3) q = (d + 1) * q / d;
     }
@@ -129,13 +105,16 @@ int ModulatedQuant(int j, int i) {
     const MacroblockInfo& mb = MacroblockInfoArray[j * MbWidth + i];
     if (RateControlMode != 1 && !EncoderSettings.disableAdaptiveQuant) {
         const int a = mb.spatialActivity, A = S.AverageActivity;
+        // Activity masking: a busier macroblock than the average gets a coarser quantiser, within 2/3..3/2.
         if (a > 0 && A > 0) mquant = static_cast<int>(static_cast<int64_t>(3 * a + 2 * A) * S.RowQuant / (3 * A + 2 * a));
         const int m = mb.meanLuma;
+        // Dark macroblocks finer (2/3 at black), bright ones coarser (up to 3/2 at white).
         if (m < S.AverageMeanLuma / 2 && m < 100) mquant = (m + 200) * mquant / 300;
         else if (m > 150) mquant = (m + 50) * mquant / 200;
         mquant = RcEvenClamp(mquant);
     }
     if (EncoderSettings.vbvProtectionMode > 0 && j > 2) {
+        // The picture's size if the rest is coded at the rate of the macroblocks so far.
         const int P = BitsSoFar() / (MbWidth * j + i) * MbHeight * MbWidth;
         const int Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = MbHeight;
         if (P > std::max(Sm - 3000, 0) && H < 4 * j) mquant += 2;
@@ -155,9 +134,13 @@ void RowLaw(int k, int j) {
     const int prev = j > 0 ? S.mquant : S.RowQuant;
     if (j > 0) {
         const int b = TotalBitCount - S.RowStartBits;
+        // w: how strongly (tenths) the rows left correct the picture's deviation dev from its even share of bits.
         const int w = std::clamp(10 * (MbHeight - j), 10, 25);
         const int dev = TotalBitCount - S.BitsPerMacroblock * k - S.PictureStartBits;
+        // t: the bits the last row should have taken, its even share less the correction.
         const int t = std::clamp((S.BitsPerRow * w - 10 * dev) / w, S.RowBitsMin, std::max(S.RowBitsMax, S.RowBitsMin));
+        // e: the row's relative miss of t, in tenths, plus 10. law: a mean of the reaction quantiser
+        // Reaction5 / 5 (weight 25) and the row quantiser scaled by b / t (weight e).
         const int64_t e = 10LL * std::abs(t - b) / (b + 1) + 10;
         const int64_t law = (5LL * S.Reaction5 + 25 + e + e * (static_cast<int64_t>(S.RowQuant) * b) / std::max(t, 1)) / (e + 25);
         S.RowQuant = static_cast<int>(std::max<int64_t>(law, 0)) & ~1;
@@ -172,6 +155,7 @@ void RowLaw(int k, int j) {
         S.RowQuant = std::clamp(S.RowQuant, prev - 2, prev + 2);
         S.RowQuant = std::clamp(S.RowQuant, S.RowQuantMin, std::max(S.RowQuantMax, S.RowQuantMin));
         if (RateControlMode == 1 && j > S.RowCheckStart) {
+            // P: the picture's size if the rows left take what the rows so far took.
             const int P = c / j * MbHeight, Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = MbHeight;
             const bool raise[] = {P > Sm, P > Sm + 1000 && H < 4 * j,
                                   EncoderSettings.vbvProtectionMode > 0 && P > (Sm + M) / 2 && H < 2 * j,
@@ -195,6 +179,7 @@ int RcCalcMquant(int k) {
             S.RowQuant = S.VbrQuant;
         } else if (m >= 10) {
             if (j > S.RowCheckStart) {
+                // The picture's size if the rows left take what the rows so far took.
                 const int P = BitsSoFar() / j * MbHeight;
                 if (P > S.SafeMaxPictureBits) S.RowQuant += 2;
                 else if (S.RowQuant > S.PictureStartQuant) S.RowQuant -= 2;
@@ -273,6 +258,7 @@ void RcUpdatePicture() {
 
     const float Q = S.MquantCount > 0 ? static_cast<float>(S.MquantSum) / static_cast<float>(S.MquantCount) : 0.0f;
     S.AverageQuant = Q;
+    // The picture's complexity X: its bits times half its average mquant.
     const int X = static_cast<int>(bits * Q) >> 1;
     const bool update = bits > S.T / 4 || S.T > S.ComplexityUpdateLimit;
     switch (PictureCodingType) {
@@ -323,11 +309,13 @@ void RcUpdateVbrState() {
     int step = 0;
     if (RateControlMode == 16) {
         static const double above[] = {1.55, 1.5, 1.45, 1.4, 1.3, 1.2, 1.1, 1.0};
+        // The further the measured rate B is above the upper limit U, the larger the step (16 down to 2).
         for (int n = 0; n < 8 && step == 0; ++n)
             if (B > above[n] * U) step = 16 - 2 * n;
     } else {
         const double m = std::min(U, EncoderSettings.maxBitRate - U);
         static const double above[] = {0.9, 0.8, 0.7, 0.6, 0.45, 0.3, 0.15, 0.0};
+        // The same steps by how far B has gone from U towards U + m, m the room up to the maximum rate.
         for (int n = 0; n < 8 && step == 0; ++n)
             if (B > U + m * above[n]) step = 16 - 2 * n;
     }
@@ -338,6 +326,7 @@ void RcUpdateVbrState() {
     }
     S.VbrQuant = S.BaseQuant + step;
     const int n = PictureIndex;
+    // Over the first 120 pictures the step comes in gradually, from the base quantiser.
     if (n < 120) S.VbrQuant = ((120 - n) * S.BaseQuant + n * S.VbrQuant) / 120;
     S.VbrQuant = std::clamp(S.VbrQuant, 2, 62);
 }

@@ -2,12 +2,11 @@
 // for mono and one for two channels (which leaves out 80 kbit/s).
 #include "job/AudioRates.h"
 
-namespace {
-constexpr int kMonoKbps[10] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192};
-constexpr int kTwoChannelKbps[10] = {64, 96, 112, 128, 160, 192, 224, 256, 320, 384};
-}  // namespace
+#include "mux/lib/StreamTables.h"
 
 int AudioBitrateFromIndex(int mode, int index) {
     if (static_cast<unsigned>(index) > 9u) return 128;
-    return mode < 1 ? kMonoKbps[index] : kTwoChannelKbps[index];
+    // Layer II bit-rate indexes: mono offers 1..10 (32..192), two channels 4 and 6..14 (64, 96..384).
+    const int rateIndex = mode < 1 ? index + 1 : index == 0 ? 4 : index + 5;
+    return static_cast<int>(muxtables::Layer2Kbps[rateIndex]);
 }

@@ -14,6 +14,21 @@ struct MotionDataRecord {
     int sxb = 0, syb = 0;  // backward search widths
 };
 
+// Named values of the record's fields.
+// applicationType: the disc format the output is meant for (0 none).
+constexpr int kApplicationVcd11 = 1, kApplicationVcd20 = 2, kApplicationCdi = 3, kApplicationDvd = 16,
+              kApplicationSvcd = 17;
+// streamType.
+constexpr int kStreamTypeMpeg1 = 1, kStreamTypeMpeg2 = 2, kStreamTypeVideoCd = 3;
+// rateControl.
+constexpr int kRateConstant = 1, kRateVariable = 2;
+// vbrMode, with variable rate control.
+constexpr int kVbrAverage = 1;             // keep the average bit rate
+constexpr int kVbrAverageNoVbv = 2;        // the average bit rate without VBV control
+constexpr int kVbrConstantQuantNoVbv = 3;  // constant quantiser without VBV control
+constexpr int kVbrConstantQuant = 4;       // constant quantiser
+constexpr int kVbrQuantWithinAverage = 5;  // quantiser kept between limits of the average bit rate
+
 struct EncoderSettingsRecord {
     // Main block of a profile, in file order.
     std::string inputFileName;
@@ -76,7 +91,7 @@ struct EncoderSettingsRecord {
     int reservedV2a = 0;
     int reservedV2b = 0;
     int muxBitRate = 0;
-    int applicationType = 0;  // 0, 1 VCD 1.1, 2 VCD 2.0, 3 CD-i, 16 DVD, 17 SVCD
+    int applicationType = 0;  // kApplication...
     std::string profileDescription;
     // Values 6 and 7 (the open AVI input's rate and scale) are written, never read back.
 
@@ -88,12 +103,12 @@ struct EncoderSettingsRecord {
     int medianFilterStrength = 30;
     int lowPassFilter = 0;
     int lowPassFilterStrength = 30;
-    int streamType = 1;  // 1 MPEG-1, 2 MPEG-2, 3 Video-CD
+    int streamType = kStreamTypeMpeg1;
     int mpeg2MuxConstantRate = 0;
 
     // ZRNV3_EXT
-    int rateControl = 1;  // 1 constant, 2 variable
-    int vbrMode = 1;
+    int rateControl = kRateConstant;
+    int vbrMode = kVbrAverage;
     double averageBitRate = 0.9 * 1638400.0;
     int constantQuantScale = 4;
     double maxBitRate = 1638400.0;

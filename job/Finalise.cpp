@@ -139,8 +139,8 @@ void DeriveBufferAndDcPrecision(EncoderSettingsRecord& s) {
         return;
     }
     s.vbvBufferSize = 112;
-    const bool variable = s.rateControl == 2;
-    if (!variable || s.vbrMode < 4) {
+    const bool variable = s.rateControl == kRateVariable;
+    if (!variable || s.vbrMode < kVbrConstantQuant) {
         const double rate = variable ? s.averageBitRate : s.bitRate;
         const double bitsPerSample = rate / (static_cast<double>(s.horizontalSize) * s.verticalSize + 1.0);
         s.intraDcPrecision = bitsPerSample > 26.0 ? 2 : 0;
@@ -156,21 +156,21 @@ void DeriveBufferAndDcPrecision(EncoderSettingsRecord& s) {
 }
 
 bool CheckVariableRateSettings(const EncoderSettingsRecord& s) {
-    if (s.rateControl != 2) return true;
+    if (s.rateControl != kRateVariable) return true;
     const bool scaleBad = s.constantQuantScale < 1 || s.constantQuantScale > 31;
     std::string problem;
     switch (s.vbrMode) {
-        case 1:
+        case kVbrAverage:
             if (!(s.averageBitRate < s.maxBitRate))
                 problem = "Error in Variable Bitrate Parameters: \n\nAverage bit rate must be lesser than maximum "
                           "bit rate.";
             break;
-        case 2:
-        case 3: break;
-        case 4:
+        case kVbrAverageNoVbv:
+        case kVbrConstantQuantNoVbv: break;
+        case kVbrConstantQuant:
             if (scaleBad) problem = LoadResString(64328);
             break;
-        case 5:
+        case kVbrQuantWithinAverage:
             if (scaleBad)
                 problem = LoadResString(64329);
             else if (!(s.averageBitRateUpper < s.maxBitRate))

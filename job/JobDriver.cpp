@@ -154,7 +154,7 @@ void OfferToDelete(int question, int caption) {
 void ShowFinalMultiplexProgress() {
     MultiplexFinished = 1;
     if (static_cast<double>(MuxBytesDone) > 0.9 * static_cast<double>(MuxBytesTotal))
-        MuxBytesDone = (EncoderSettings.mpeg1 == 1 && EncoderSettings.streamType != 3) ? 2 * MuxBytesTotal
+        MuxBytesDone = (EncoderSettings.mpeg1 == 1 && EncoderSettings.streamType != kStreamTypeVideoCd) ? 2 * MuxBytesTotal
                                                                                         : MuxBytesTotal;
     PumpMessagesDuringMultiplex();
 }
@@ -175,7 +175,7 @@ int MultiplexStreams() {
 
     // The DVD volume is a folder of its own; every other type is one file,
     // written under a new name and put in place once it passed its checks.
-    const bool dvdVolume = e.applicationType == 16 && e.createVob == 1;
+    const bool dvdVolume = e.applicationType == kApplicationDvd && e.createVob == 1;
     const std::string target = e.outputFileName;
     if (!dvdVolume && !MuxOutput.Begin(target)) {
         MultiplexActive = 0;
@@ -184,7 +184,7 @@ int MultiplexStreams() {
     }
     const std::string written = dvdVolume ? target : MuxOutput.Work();
 
-    const bool compact = e.useNewMux == 0 && e.streamType == 1 && videoBytes + audioBytes < 1500000000 &&
+    const bool compact = e.useNewMux == 0 && e.streamType == kStreamTypeMpeg1 && videoBytes + audioBytes < 1500000000 &&
                          platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0,
                                               platform::ConfigFile("ROZARAZ2.INI")) == 0;
     MuxMessageText.clear();
@@ -271,8 +271,8 @@ int MultiplexStreams() {
 
 // The mux type the multiplexing step will ask the library for.
 int JobMuxType(const EncoderSettingsRecord& e) {
-    if (e.applicationType == 16 && e.createVob == 1) return MuxTypeDvdVolume;
-    if (e.applicationType == 17) return MuxTypeSvcd;
+    if (e.applicationType == kApplicationDvd && e.createVob == 1) return MuxTypeDvdVolume;
+    if (e.applicationType == kApplicationSvcd) return MuxTypeSvcd;
     return e.streamType;
 }
 

@@ -135,7 +135,7 @@ void EncodeAudioPass() {
             switch (e.audioMode) {
                 case 0:
                     letter = 'm';
-                    if (e.applicationType == 2) kbit = 192;
+                    if (e.applicationType == kApplicationVcd20) kbit = 192;
                     break;
                 case 1: letter = 's'; break;
                 case 2: letter = 'd'; break;

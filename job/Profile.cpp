@@ -12,6 +12,7 @@
 #include "job/EncoderSettings.h"
 #include "job/Finalise.h"
 #include "job/Preview.h"
+#include "job/ProfileFields.h"
 #include "job/ProfileFormat.h"
 #include "job/Report.h"
 #include "job/RunState.h"
@@ -23,98 +24,33 @@ using namespace profileformat;
 
 namespace {
 
+using Field = ProfileField;
+
 // Every stored field takes its built-in value; fields that no profile stores
 // (command-line switches, settings-file keys, derived values) are left alone,
 // and so is the quality statistics mode, which the settings file decides.
 void LoadBuiltInDefaults() {
     const EncoderSettingsRecord d;
     EncoderSettingsRecord& s = EncoderSettings;
-
-    s.inputFileName = d.inputFileName;
-    s.outputFileName = d.outputFileName;
-    s.statisticsFileName = d.statisticsFileName;
-    s.inputType = d.inputType;
-    s.horizontalSize = d.horizontalSize;
-    s.verticalSize = d.verticalSize;
-    s.framesToEncode = d.framesToEncode;
-    s.firstFrame = d.firstFrame;
-    s.gopSize = d.gopSize;
-    s.ipDistance = d.ipDistance;
-    s.mpeg1 = d.mpeg1;
-    s.frameRateCode = d.frameRateCode;
-    s.keepOriginalDuration = d.keepOriginalDuration;
-    s.bitRate = d.bitRate;
-    s.vbvBufferSize = d.vbvBufferSize;
-    s.mpegProfile = d.mpegProfile;
-    s.mpegLevel = d.mpegLevel;
-    s.colorPrimaries = d.colorPrimaries;
-    s.transferCharacteristics = d.transferCharacteristics;
-    s.matrixCoefficients = d.matrixCoefficients;
-    s.intraDcPrecision = d.intraDcPrecision;
-    for (int i = 0; i < 2; ++i) {
-        s.pFrameMotionRange[i] = d.pFrameMotionRange[i];
-        s.bFrameMotionRange[i] = d.bFrameMotionRange[i];
+    for (const Field& f : ProfileFields()) {
+        if (f.byDefault == FieldDefault::Display) {
+            s.*f.intField = *f.display;
+        } else if (f.byDefault == FieldDefault::Record) {
+            if (f.textField) s.*f.textField = d.*f.textField;
+            if (f.intField) s.*f.intField = d.*f.intField;
+            if (f.realField) s.*f.realField = d.*f.realField;
+            if (f.pairField) {
+                (s.*f.pairField)[0] = (d.*f.pairField)[0];
+                (s.*f.pairField)[1] = (d.*f.pairField)[1];
+            }
+        }
     }
-    s.meSearchPoints = d.meSearchPoints;
-    s.meThreshold = d.meThreshold;
-    s.meSearchLevel = d.meSearchLevel;
-    s.showInput = DefaultShowInput;
-    s.showOutput = DefaultShowOutput;
-    s.autoResizeWindow = DefaultAutoWindowSize;
-    s.stretchPreview = DefaultStretchPreview;
-    s.performanceMode = d.performanceMode;
-    s.audioMode = d.audioMode;
-    s.audioBitRateIndex = d.audioBitRateIndex;
-    s.audioBitRate = AudioBitrateFromIndex(s.audioMode, s.audioBitRateIndex);
-    s.inputHasAudio = d.inputHasAudio;
-    s.encodeAudio = d.encodeAudio;
-    s.reservedV11 = d.reservedV11;
-    s.tempVideoFileName = d.tempVideoFileName;
-    s.tempAudioFileName = d.tempAudioFileName;
-    s.deleteTempVideo = d.deleteTempVideo;
-    s.deleteTempAudio = d.deleteTempAudio;
-    s.muxPackSize = d.muxPackSize;
-    s.muxPacketsPerPack = d.muxPacketsPerPack;
-    s.muxAudioBufferKb = d.muxAudioBufferKb;
-    s.muxVideoBufferKb = d.muxVideoBufferKb;
-    s.muxConstantRate = d.muxConstantRate;
-    s.constrainedParameters = d.constrainedParameters;
-    s.skipBFramesMode = d.skipBFramesMode;
-
-    s.mpeg2AspectRatio = d.mpeg2AspectRatio;
-    s.videoFormat = d.videoFormat;
-
-    s.reservedV2a = d.reservedV2a;
-    s.reservedV2b = d.reservedV2b;
-    s.muxBitRate = d.muxBitRate;
-    s.applicationType = d.applicationType;
-    s.profileDescription = d.profileDescription;
-
-    s.inverseTelecine = d.inverseTelecine;
-    s.deinterlace = d.deinterlace;
-    s.mpeg1AspectRatio = d.mpeg1AspectRatio;
-    s.medianFilter = d.medianFilter;
-    s.medianFilterStrength = d.medianFilterStrength;
-    s.lowPassFilter = d.lowPassFilter;
-    s.lowPassFilterStrength = d.lowPassFilterStrength;
-    s.streamType = d.streamType;
-    s.mpeg2MuxConstantRate = d.mpeg2MuxConstantRate;
-
-    s.rateControl = d.rateControl;
-    s.vbrMode = d.vbrMode;
-    s.averageBitRate = 0.9 * s.bitRate;
-    s.constantQuantScale = d.constantQuantScale;
-    s.maxBitRate = s.bitRate;
-    s.averageBitRateUpper = 0.8 * s.bitRate;
-    s.averageBitRateLower = 0.2 * s.bitRate;
-    s.closedGopOption = d.closedGopOption;
-    s.sequenceHeaderOption = d.sequenceHeaderOption;
-    s.topBorderLines = d.topBorderLines;
-    s.bottomBorderLines = d.bottomBorderLines;
-
-    s.interlaceMode = d.interlaceMode;
-    s.sequenceDisplayExtension = d.sequenceDisplayExtension;
-    s.audioSampleRate = d.audioSampleRate;
+    // The derived defaults follow the values they are derived from.
+    for (const Field& f : ProfileFields()) {
+        if (f.byDefault == FieldDefault::OfBitRate) s.*f.realField = f.factor * s.bitRate;
+        if (f.byDefault == FieldDefault::OfAudioIndex)
+            s.*f.intField = AudioBitrateFromIndex(s.audioMode, s.audioBitRateIndex);
+    }
 
     SelectedAudioMode = s.audioMode;
     SelectedAudioBitRate = s.audioBitRate;
@@ -124,176 +60,86 @@ void LoadBuiltInDefaults() {
 // ---------------------------------------------------------------------------
 // Reading a profile into the settings.
 
-// Values 1 to 48 (49 in version 11) of the main block.
-void ReadMainBlock(ValueReader& in, bool version11) {
-    EncoderSettingsRecord& s = EncoderSettings;
-    in.Text(s.inputFileName, true);
-    in.Text(s.outputFileName, true);
-    in.Text(s.statisticsFileName, true);
-    in.Int(s.inputType);
-    in.Int(s.horizontalSize);
-    in.Int(s.verticalSize);
-    in.Int(s.framesToEncode);
-    in.Int(s.firstFrame);
-    in.Int(s.gopSize);
-    in.Int(s.ipDistance);
-    if (in.Int(s.mpeg1)) s.streamType = s.mpeg1 > 0 ? 1 : 2;
-    in.Int(s.frameRateCode);
-    in.Int(s.keepOriginalDuration);
-    in.Double(s.bitRate);
-    in.Int(s.vbvBufferSize);
-    in.Int(s.mpegProfile);
-    in.Int(s.mpegLevel);
-    in.Int(s.colorPrimaries);
-    in.Int(s.transferCharacteristics);
-    in.Int(s.matrixCoefficients);
-    in.Int(s.intraDcPrecision);
-    in.IntPair(s.pFrameMotionRange);
-    in.IntPair(s.bFrameMotionRange);
-    in.Int(s.meSearchPoints);
-    in.Int(s.meThreshold);
-    in.Int(s.meSearchLevel);
-    // The preview flags belong to the user's display, not to the profile.
-    in.Skip(4);
-    s.autoResizeWindow = 1;
-    in.Int(s.qualityStatisticsMode);
-    in.Int(s.performanceMode);
-
-    // Bit rate and index only make sense with the mode they were chosen for.
-    int mode = -1, rate = 0, index = -1;
-    bool modeValid = in.Int(mode) && mode >= 0 && mode <= 3;
-    bool rateRead = in.Int(rate);
-    bool indexRead = in.Int(index);
-    if (modeValid) {
-        s.audioMode = mode;
-        if (rateRead && rate > 0 && rate % 8 == 0) s.audioBitRate = rate;
-        if (indexRead && index >= 0 && index <= 9) s.audioBitRateIndex = index;
-    }
-
-    in.Int(s.inputHasAudio);
-    in.Int(s.encodeAudio);
-    in.Int(s.reservedV11);
-    in.Text(s.tempVideoFileName, true);
-    in.Text(s.tempAudioFileName, true);
-    in.Int(s.deleteTempVideo);
-    in.Int(s.deleteTempAudio);
-    in.Int(s.muxPackSize);
-    in.Int(s.muxPacketsPerPack);
-    in.Int(s.muxAudioBufferKb);
-    in.Int(s.muxVideoBufferKb);
-    in.Int(s.muxConstantRate);
-    in.Int(s.constrainedParameters);
-    if (version11) {
-        in.Int(s.skipBFramesMode);
-    } else {
-        s.skipBFramesMode = 0;
-        platform::MessageBeep(0);
-    }
-
-    bool audioWanted = s.inputHasAudio != 0 && s.inputFileName.size() >= 2;
-    AviRequestedChannels = audioWanted ? (s.audioMode != 0 ? 2 : 1) : 0;
+// The fields from the marker line `begin` up to the next marker, without either.
+std::span<const Field> ValuesAfter(const char* begin) {
+    const std::span<const Field> all = ProfileFields();
+    size_t first = 0;
+    while (first < all.size() && !(all[first].kind == FieldKind::Marker && std::strcmp(all[first].text, begin) == 0))
+        ++first;
+    if (first == all.size()) return {};
+    size_t last = ++first;
+    while (last < all.size() && all[last].kind != FieldKind::Marker) ++last;
+    return all.subspan(first, last - first);
 }
 
-void ReadMpeg2Section(ValueReader& in) {
-    in.Int(EncoderSettings.mpeg2AspectRatio);
-    in.Int(EncoderSettings.videoFormat);
+// One value line into its field.
+void ReadValue(ValueReader& in, const Field& f, bool version11) {
+    EncoderSettingsRecord& s = EncoderSettings;
+    switch (f.read) {
+    case FieldRead::ByCustom: return;
+    case FieldRead::Custom: f.custom(in, s); return;
+    case FieldRead::Skip:
+        in.Skip(1);
+        if (f.fix) f.fix(s, false);
+        return;
+    case FieldRead::V11Only:
+        if (!version11) {
+            s.*f.intField = 0;
+            platform::MessageBeep(0);
+            return;
+        }
+        break;
+    case FieldRead::Plain: break;
+    }
+    bool read = false;
+    switch (f.kind) {
+    case FieldKind::Text:
+    case FieldKind::FileName: in.Text(s.*f.textField, f.kind == FieldKind::FileName); break;
+    case FieldKind::Int: read = in.Int(s.*f.intField); break;
+    case FieldKind::Real: read = in.Double(s.*f.realField); break;
+    case FieldKind::IntPair: in.IntPair(s.*f.pairField); break;
+    default: in.Skip(1); break;  // values the writer puts for itself
+    }
+    if (f.fix) f.fix(s, read);
 }
 
-void ReadV2Section(ValueReader& in) {
-    EncoderSettingsRecord& s = EncoderSettings;
-    in.Int(s.reservedV2a);
-    if (s.reservedV2a < 0 || s.reservedV2a > 64) s.reservedV2a = 0;
-    in.Int(s.reservedV2b);
-    if (s.reservedV2b != 0 && s.reservedV2b != 1) s.reservedV2b = 0;
-    in.Int(s.muxBitRate);
-    if (s.muxBitRate < 1024) s.muxBitRate = 0;
-    in.Int(s.applicationType);
-    if (s.applicationType < 0 || s.applicationType > 64) s.applicationType = 0;
-    in.Text(s.profileDescription, false);
-    in.Skip(2);  // rate and scale of the AVI input the profile was saved with
-}
-
-void ReadV201Section(ValueReader& in) {
-    EncoderSettingsRecord& s = EncoderSettings;
-    if (in.Int(s.inverseTelecine) && s.inverseTelecine != 0) s.inverseTelecine = 1;
-    in.Int(s.deinterlace);
-    if (s.deinterlace != 1) s.deinterlace = 0;
-    in.Int(s.mpeg1AspectRatio);
-    if (s.mpeg1AspectRatio < 1) s.mpeg1AspectRatio = 1;
-
-    int major = NonNegative(in.IntOr(0));
-    int minor = NonNegative(in.IntOr(0));
-    int count = NonNegative(in.IntOr(0));
-    if ((minor >= 2 || major >= 3) && count >= 4) {
-        in.Int(s.medianFilter);
-        if (s.medianFilter != 1) s.medianFilter = 0;
-        in.Int(s.medianFilterStrength);
-        if (s.medianFilterStrength > 100) s.medianFilterStrength = 100;
-        in.Int(s.lowPassFilter);
-        if (s.lowPassFilter != 1) s.lowPassFilter = 0;
-        if (s.medianFilter == 1) s.lowPassFilter = 1;
-        in.Int(s.lowPassFilterStrength);
-        if (s.lowPassFilterStrength > 100) s.lowPassFilterStrength = 100;
-        count -= 4;
+// The value lines of a section. An extensible section (one with a count)
+// holds the value groups its versions select while its count covers them, and
+// then as many lines of a later writer as its count has left.
+void ReadValues(ValueReader& in, std::span<const Field> fields, bool version11) {
+    int major = 0, minor = 0, count = 0;
+    bool counted = false;
+    for (size_t i = 0; i < fields.size();) {
+        const Field& f = fields[i];
+        if (f.kind == FieldKind::Major || f.kind == FieldKind::Minor || f.kind == FieldKind::Count) {
+            const int v = NonNegative(in.IntOr(0));
+            (f.kind == FieldKind::Major ? major : f.kind == FieldKind::Minor ? minor : count) = v;
+            counted = counted || f.kind == FieldKind::Count;
+            ++i;
+            continue;
+        }
+        if (f.group == 0) {
+            ReadValue(in, f, version11);
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < fields.size() && fields[end].group == f.group) ++end;
+        const int size = static_cast<int>(end - i);
+        if ((minor >= f.sinceMinor || major >= 3) && count >= size) {
+            for (size_t k = i; k < end; ++k) ReadValue(in, fields[k], version11);
+            count -= size;
+        }
+        i = end;
     }
-    if ((minor >= 5 || major >= 3) && count >= 2) {
-        in.Int(s.streamType);
-        if (s.streamType > 3) s.streamType = 1;
-        in.Int(s.mpeg2MuxConstantRate);
-        if (s.mpeg2MuxConstantRate < 0 || s.mpeg2MuxConstantRate > 1) s.mpeg2MuxConstantRate = 0;
-        count -= 2;
-    }
-    in.Skip(count);  // values of a later writer
-}
-
-void ReadV3Section(ValueReader& in) {
-    EncoderSettingsRecord& s = EncoderSettings;
-    in.Int(s.rateControl);
-    if (s.rateControl < 1 || s.rateControl > 2) s.rateControl = 1;
-    in.Int(s.vbrMode);
-    if (s.vbrMode < 1 || s.vbrMode > 5) s.vbrMode = 1;
-    in.Double(s.averageBitRate);
-    if (s.averageBitRate < 10.0) s.averageBitRate = 10.0;
-    in.Int(s.constantQuantScale);
-    if (s.constantQuantScale < 1 || s.constantQuantScale > 31) s.constantQuantScale = 4;
-    in.Double(s.maxBitRate);
-    if (s.maxBitRate < 1.0) s.maxBitRate = s.bitRate;
-    in.Double(s.averageBitRateUpper);
-    if (s.averageBitRateUpper < 1.0) s.averageBitRateUpper = 0.8 * s.bitRate;
-    in.Double(s.averageBitRateLower);
-    if (s.averageBitRateLower < 1.0) s.averageBitRateLower = 0.2 * s.bitRate;
-    int v = -1;
-    if (in.Int(v) && v >= 0 && v <= 9999) s.closedGopOption = v;
-    v = -1;
-    if (in.Int(v) && v >= 0 && v <= 9999) s.sequenceHeaderOption = v;
-    in.Int(s.topBorderLines);
-    if (s.topBorderLines < 0 || s.topBorderLines > 32) s.topBorderLines = 0;
-    in.Int(s.bottomBorderLines);
-    if (s.bottomBorderLines < 0 || s.bottomBorderLines > 32) s.bottomBorderLines = 0;
-    in.Skip(1);  // the fixed "-1"
-}
-
-void ReadV311Section(ValueReader& in) {
-    EncoderSettingsRecord& s = EncoderSettings;
-    int version = in.IntOr(0);
-    int count = in.IntOr(0);
-    if (version >= 1 && count >= 2) {
-        in.Int(s.interlaceMode);
-        in.Int(s.sequenceDisplayExtension);
-        count -= 2;
-    }
-    if (version >= 2 && count >= 1) {
-        in.Int(s.audioSampleRate);
-        count -= 1;
-    }
-    in.Skip(count);
+    if (counted) in.Skip(count);
 }
 
 // A file without the variable-bit-rate section is a constant-rate profile.
 void NoV3Section() {
     EncoderSettingsRecord& s = EncoderSettings;
-    s.rateControl = 1;
-    s.vbrMode = 1;
+    s.rateControl = kRateConstant;
+    s.vbrMode = kVbrAverage;
     s.constantQuantScale = 4;
     s.averageBitRate = 0.5 * s.bitRate;
 }
@@ -306,18 +152,17 @@ void NoV311Section() {
 
 struct ExtensionSection {
     SectionMarkers markers;
-    void (*read)(ValueReader&);
     void (*missing)();  // when another line stands where the section would
     const char* badEndMessage;
 };
 
 // In file order.
 const ExtensionSection kExtensionSections[] = {
-    {kMpeg2Ext, ReadMpeg2Section, nullptr, kMsgBadMpeg2End},  //
-    {kV2Ext, ReadV2Section, nullptr, kMsgBadV2End},           //
-    {kV201Ext, ReadV201Section, nullptr, kMsgBadV201End},     //
-    {kV3Ext, ReadV3Section, NoV3Section, kMsgBadV3End},       //
-    {kV311Ext, ReadV311Section, NoV311Section, kMsgBadV3End},
+    {kMpeg2Ext, nullptr, kMsgBadMpeg2End},  //
+    {kV2Ext, nullptr, kMsgBadV2End},        //
+    {kV201Ext, nullptr, kMsgBadV201End},    //
+    {kV3Ext, NoV3Section, kMsgBadV3End},    //
+    {kV311Ext, NoV311Section, kMsgBadV3End},
 };
 
 // Arms the fatal-error return for the checks: a fatal check ends them early
@@ -367,7 +212,9 @@ bool ReadProfileFile(const char* name, int previousLoaded) {
     s.bottomBorderLines = 0;
     if (!NameHasDefaultSuffix(name)) CustomProfileLoaded = 1;
 
-    ReadMainBlock(in, header == HeaderKind::V11);
+    ReadValues(in, ValuesAfter(kMainHeaderLine), header == HeaderKind::V11);
+    bool audioWanted = s.inputHasAudio != 0 && s.inputFileName.size() >= 2;
+    AviRequestedChannels = audioWanted ? (s.audioMode != 0 ? 2 : 1) : 0;
     auto fail = [&](const char* message) {
         ShowWarningMessage(platform::Format(message, name));
         return false;
@@ -391,7 +238,7 @@ bool ReadProfileFile(const char* name, int previousLoaded) {
             if (section.missing) section.missing();
             continue;
         }
-        section.read(in);
+        ReadValues(in, ValuesAfter(section.markers.begin), true);
         in.Line();
         if (!StartsWith(in.Text(), section.markers.end)) return fail(section.badEndMessage);
     }
@@ -403,7 +250,7 @@ bool ReadProfileFile(const char* name, int previousLoaded) {
 // ---------------------------------------------------------------------------
 // Writing.
 
-// The 99 lines of a profile, numbers in the C locale.
+// The lines of a profile, numbers in the C locale.
 std::string FormatProfile(const EncoderSettingsRecord& s, int aviRate, int aviScale) {
     platform::CLocaleScope cLocale;
     std::string out;
@@ -411,117 +258,24 @@ std::string FormatProfile(const EncoderSettingsRecord& s, int aviRate, int aviSc
         out += text;
         out += '\n';
     };
-    auto num = [&line](int v) { line(std::to_string(v)); };
-    auto real = [&line](double v) { line(platform::Format("%lf", v)); };
-
-    line("MPEG_DATA_V11 ");
-    line(s.inputFileName);
-    line(s.outputFileName);
-    line(s.statisticsFileName);
-    num(s.inputType);
-    num(s.horizontalSize);
-    num(s.verticalSize);
-    num(s.framesToEncode);
-    num(s.firstFrame);
-    num(s.gopSize);
-    num(s.ipDistance);
-    num(s.mpeg1);
-    num(s.frameRateCode);
-    num(s.keepOriginalDuration);
-    real(s.bitRate);
-    num(s.vbvBufferSize);
-    num(s.mpegProfile);
-    num(s.mpegLevel);
-    num(s.colorPrimaries);
-    num(s.transferCharacteristics);
-    num(s.matrixCoefficients);
-    num(s.intraDcPrecision);
-    line(platform::Format("%d %d", s.pFrameMotionRange[0], s.pFrameMotionRange[1]));
-    line(platform::Format("%d %d", s.bFrameMotionRange[0], s.bFrameMotionRange[1]));
-    num(s.meSearchPoints);
-    num(s.meThreshold);
-    num(s.meSearchLevel);
-    num(s.showInput);
-    num(s.showOutput);
-    num(s.autoResizeWindow);
-    num(s.stretchPreview);
-    num(s.qualityStatisticsMode);
-    num(s.performanceMode);
-    num(s.audioMode);
-    num(s.audioBitRate);
-    num(s.audioBitRateIndex);
-    num(s.inputHasAudio);
-    num(s.encodeAudio);
-    num(s.reservedV11);
-    line(s.tempVideoFileName);
-    line(s.tempAudioFileName);
-    num(s.deleteTempVideo);
-    num(s.deleteTempAudio);
-    num(s.muxPackSize);
-    num(s.muxPacketsPerPack);
-    num(s.muxAudioBufferKb);
-    num(s.muxVideoBufferKb);
-    num(s.muxConstantRate);
-    num(s.constrainedParameters);
-    num(s.skipBFramesMode);
-    line("MPEG_END ");
-
-    line(kMpeg2Ext.begin);
-    num(s.mpeg2AspectRatio);
-    num(s.videoFormat);
-    line(kMpeg2Ext.end);
-
-    line(kV2Ext.begin);
-    num(s.reservedV2a);
-    num(s.reservedV2b);
-    num(s.muxBitRate);
-    num(s.applicationType);
-    line(s.profileDescription);
-    if (aviRate < 1 || aviScale < 1) {
-        aviRate = 30;
-        aviScale = 1;
+    const bool aviKnown = aviRate >= 1 && aviScale >= 1;
+    for (const Field& f : ProfileFields()) {
+        switch (f.kind) {
+        case FieldKind::Marker: line(f.text); break;
+        case FieldKind::Text:
+        case FieldKind::FileName: line(s.*f.textField); break;
+        case FieldKind::Int: line(std::to_string(s.*f.intField)); break;
+        case FieldKind::Real: line(platform::Format("%lf", s.*f.realField)); break;
+        case FieldKind::IntPair: line(platform::Format("%d %d", (s.*f.pairField)[0], (s.*f.pairField)[1])); break;
+        case FieldKind::Constant:
+        case FieldKind::Major:
+        case FieldKind::Minor:
+        case FieldKind::Count: line(std::to_string(f.constant)); break;
+        // Without an open AVI input, the table's values.
+        case FieldKind::AviRate: line(std::to_string(aviKnown ? aviRate : f.constant)); break;
+        case FieldKind::AviScale: line(std::to_string(aviKnown ? aviScale : f.constant)); break;
+        }
     }
-    num(aviRate);
-    num(aviScale);
-    line(kV2Ext.end);
-
-    line(kV201Ext.begin);
-    num(s.inverseTelecine);
-    num(s.deinterlace);
-    num(s.mpeg1AspectRatio);
-    num(kV201Major);
-    num(kV201Minor);
-    num(kV201Count);
-    num(s.medianFilter);
-    num(s.medianFilterStrength);
-    num(s.lowPassFilter);
-    num(s.lowPassFilterStrength);
-    num(s.streamType);
-    num(s.mpeg2MuxConstantRate);
-    line(kV201Ext.end);
-
-    line(kV3Ext.begin);
-    num(s.rateControl);
-    num(s.vbrMode);
-    real(s.averageBitRate);
-    num(s.constantQuantScale);
-    real(s.maxBitRate);
-    real(s.averageBitRateUpper);
-    real(s.averageBitRateLower);
-    num(s.closedGopOption);
-    num(s.sequenceHeaderOption);
-    num(s.topBorderLines);
-    num(s.bottomBorderLines);
-    line("-1");
-    line(kV3Ext.end);
-
-    line(kV311Ext.begin);
-    num(kV311Version);
-    num(kV311Count);
-    num(s.interlaceMode);
-    num(s.sequenceDisplayExtension);
-    num(s.audioSampleRate);
-    line(kV311Ext.end);
     return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include "job/EncoderSettings.h"
 #include "job/Profile.h"
+#include "job/ProfileFields.h"
 #include "job/ProfileFormat.h"
 #include "job/Report.h"
 #include "platform/Format.h"
@@ -42,21 +43,25 @@ void ReadProfileHeader(const char* name, std::string* description, int* mpeg1, i
         in.Line();
         values[static_cast<size_t>(i)] = in.Text();
     }
-    auto intValue = [&values](int number, int& out) { return ParseInt(values[number].c_str(), out); };
+    using R = EncoderSettingsRecord;
+    auto text = [&values](auto member) -> const std::string& {
+        return values[static_cast<size_t>(ProfileLineOf(member) - kMainFirstLine + 1)];
+    };
+    auto intValue = [&text](int R::*member, int& out) { return ParseInt(text(member).c_str(), out); };
     int v = 0;
-    if (intValue(5, v) && width) *width = v;
-    if (intValue(6, v) && height) *height = v;
-    if (intValue(11, v) && mpeg1) *mpeg1 = v;
-    if (intValue(12, v) && v >= 1 && v <= 8 && frameRate) *frameRate = kWholeFrameRate[v - 1];
+    if (intValue(&R::horizontalSize, v) && width) *width = v;
+    if (intValue(&R::verticalSize, v) && height) *height = v;
+    if (intValue(&R::mpeg1, v) && mpeg1) *mpeg1 = v;
+    if (intValue(&R::frameRateCode, v) && v >= 1 && v <= 8 && frameRate) *frameRate = kWholeFrameRate[v - 1];
     double rate = 0.0;
-    if (ParseDouble(values[14].c_str(), rate) && videoBitRate)
+    if (ParseDouble(text(&R::bitRate).c_str(), rate) && videoBitRate)
         *videoBitRate = rate >= INT_MAX ? INT_MAX : rate <= INT_MIN ? INT_MIN : static_cast<int>(rate);
-    if (intValue(33, v) && v >= 0 && v <= 3) {
+    if (intValue(&R::audioMode, v) && v >= 0 && v <= 3) {
         if (audioMode) *audioMode = v;
-        if (intValue(34, v) && v > 0 && v % 8 == 0 && audioBitRate) *audioBitRate = v;
+        if (intValue(&R::audioBitRate, v) && v > 0 && v % 8 == 0 && audioBitRate) *audioBitRate = v;
     }
-    if (intValue(37, v) && v == 0 && audioBitRate) *audioBitRate = 0;
-    if (intValue(38, v) && v == 0 && videoBitRate) *videoBitRate = 0;
+    if (intValue(&R::encodeAudio, v) && v == 0 && audioBitRate) *audioBitRate = 0;
+    if (intValue(&R::reservedV11, v) && v == 0 && videoBitRate) *videoBitRate = 0;
     if (lines.Failed()) return fail(kMsgReadError);
 
     in.Line();

@@ -63,11 +63,11 @@ std::string UsableDetail(const std::string& detail, size_t limit) {
 
 const char* ComplianceHeading(int applicationType) {
     switch (applicationType) {
-        case 1: return "Parameters are not compatible with\nVideoCD 1.1 specification. \n\n";
-        case 2: return "Parameters are not compatible with\nVideoCD 2.0 specification. \n\n";
-        case 3: return "Parameters are not compatible \nwith CD-i specification. \n";
-        case 16: return "Parameters are not compatible with DVD specification.\n\n";
-        case 17: return "Parameters are not compatible with SVCD\nspecification. \n\n";
+        case kApplicationVcd11: return "Parameters are not compatible with\nVideoCD 1.1 specification. \n\n";
+        case kApplicationVcd20: return "Parameters are not compatible with\nVideoCD 2.0 specification. \n\n";
+        case kApplicationCdi: return "Parameters are not compatible \nwith CD-i specification. \n";
+        case kApplicationDvd: return "Parameters are not compatible with DVD specification.\n\n";
+        case kApplicationSvcd: return "Parameters are not compatible with SVCD\nspecification. \n\n";
     }
     return "";
 }
@@ -190,7 +190,7 @@ int CheckProfileAndLevel() {
                     "Level.");
     }
 
-    const bool variable = s.rateControl == 2;
+    const bool variable = s.rateControl == kRateVariable;
     const double bitRate = variable ? s.maxBitRate : s.bitRate;
     const int limit = limits->maxMbitPerSecond * 1000000;
     if (bitRate > limit) {
@@ -247,8 +247,10 @@ int AskContinueAfterMpegWarning(const std::string& detail) {
 
 int ReportComplianceSummary() {
     const int type = EncoderSettings.applicationType;
-    if (ComplianceWarningCount <= 0 || (type != 2 && type != 16 && type != 17)) return 0;
-    const char* disc = type == 2 ? "VCD" : type == 16 ? "DVD" : "SVCD";
+    if (ComplianceWarningCount <= 0 ||
+        (type != kApplicationVcd20 && type != kApplicationDvd && type != kApplicationSvcd))
+        return 0;
+    const char* disc = type == kApplicationVcd20 ? "VCD" : type == kApplicationDvd ? "DVD" : "SVCD";
     std::string notice = platform::Format(
         "Program has detected that encoding parameters \ndo not conform to %s specification. The output\nfile "
         "will not be valid for %s.\n",

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int kVcd11 = 1, kVcd20 = 2, kDvd = 16, kSvcd = 17;
-
 std::string Text(int id) { return LoadResString(id); }
 
 bool AnyInputFilter(const EncoderSettingsRecord& s) { return s.medianFilter == 1 || s.lowPassFilter == 1; }
@@ -32,13 +30,13 @@ bool StopsOnFormat(bool problem, const std::string& detail) {
 
 int CheckVbrSettings() {
     const EncoderSettingsRecord& s = EncoderSettings;
-    const bool variable = s.rateControl == 2;
+    const bool variable = s.rateControl == kRateVariable;
     const int mode = s.vbrMode;
-    const bool quantModes = variable && (mode == 4 || mode == 5);
+    const bool quantModes = variable && (mode == kVbrConstantQuant || mode == kVbrQuantWithinAverage);
     const double area = static_cast<double>(s.horizontalSize) * s.verticalSize;
     const double skipFactor = s.skipBFramesMode ? 0.5 : 1.0;
     // Disc formats fix their own rates: the rate-range hints do not apply there.
-    const bool discRates = s.applicationType == kDvd || s.applicationType == kSvcd;
+    const bool discRates = s.applicationType == kApplicationDvd || s.applicationType == kApplicationSvcd;
 
     double estimate = s.bitRate;
     if (variable) {
@@ -64,7 +62,7 @@ int CheckVbrSettings() {
 
     if (variable && mode == 5) {
         int advice = 0;
-        if (0.8 * s.maxBitRate < s.averageBitRateUpper && s.applicationType != kSvcd)
+        if (0.8 * s.maxBitRate < s.averageBitRateUpper && s.applicationType != kApplicationSvcd)
             advice = 64257;
         else if (0.75 * s.averageBitRateUpper < s.averageBitRateLower)
             advice = 64259;
@@ -75,7 +73,7 @@ int CheckVbrSettings() {
         if (StopsOnAdvice(advice != 0, advice ? Text(advice) : std::string())) return -1;
     }
 
-    if (!s.skipBFramesMode && estimate < 9.4 * area && s.applicationType != kSvcd) {
+    if (!s.skipBFramesMode && estimate < 9.4 * area && s.applicationType != kApplicationSvcd) {
         const int lowRate = !variable ? 64265 : mode == 1 ? 64266 : 64267;
         std::string text = Text(lowRate);
         bool ask = true;
@@ -96,7 +94,7 @@ int CheckVbrSettings() {
         if (StopsOnAdvice(true, text)) return -1;
     }
 
-    if (StopsOnAdvice((s.applicationType == kVcd11 || s.applicationType == kVcd20) && s.skipBFramesMode,
+    if (StopsOnAdvice((s.applicationType == kApplicationVcd11 || s.applicationType == kApplicationVcd20) && s.skipBFramesMode,
                       "You are attempting to encode in Video CD format and you enabled one \nof the Skip B frames "
                       "modes. These modes are generally designed \nfor low bit rates. Doing this may possibly reduce "
                       "image quality of the\nVideo CD.\n"))
@@ -106,7 +104,7 @@ int CheckVbrSettings() {
 
 int CheckMpeg2FormatConsistency() {
     const EncoderSettingsRecord& s = EncoderSettings;
-    if (s.mpeg1 || s.applicationType == kDvd) return 0;
+    if (s.mpeg1 || s.applicationType == kApplicationDvd) return 0;
     const int w = s.horizontalSize, h = s.verticalSize, code = s.frameRateCode, format = s.videoFormat;
     const bool hdSize = (w == 1280 && h == 720) || (w == 1920 && h == 1080);
 

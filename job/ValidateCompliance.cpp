@@ -9,10 +9,9 @@
 
 namespace {
 
-constexpr int kVcd11 = 1, kVcd20 = 2, kCdi = 3, kDvd = 16, kSvcd = 17;
 constexpr int kRate25 = 3, kRate2997 = 4;
 
-bool IsVcdFamily(int type) { return type == kVcd11 || type == kVcd20 || type == kCdi; }
+bool IsVcdFamily(int type) { return type == kApplicationVcd11 || type == kApplicationVcd20 || type == kApplicationCdi; }
 
 // Asks one compliance question when `problem` holds; true when the user stops.
 bool Stops(bool problem, const std::string& detail) {
@@ -42,7 +41,7 @@ int CheckVcdVideo(const EncoderSettingsRecord& s) {
     if (Stops(!s.mpeg1, "Must be MPEG-1 video stream.")) return -1;
     if (Stops(s.mpeg1 && !s.constrainedParameters, "MPEG stream must be MPEG-1\nConstrained System Stream.\n"))
         return -1;
-    if (s.applicationType == kCdi)
+    if (s.applicationType == kApplicationCdi)
         return Stops(s.bitRate > 1178765.0,
                      "Video stream data rate must be \nless than or equal to 1144 kbits/sec.")
                    ? -1
@@ -133,7 +132,7 @@ int CheckSvcdPictureFormat(const EncoderSettingsRecord& s) {
 
 // Data rate, group length and source format, shared by DVD and SVCD.
 int CheckDvdSvcdStream(const EncoderSettingsRecord& s) {
-    const bool dvd = s.applicationType == kDvd;
+    const bool dvd = s.applicationType == kApplicationDvd;
     const int code = s.frameRateCode;
     if (dvd) {
         if (Stops(s.bitRate > 9800000.0,
@@ -167,11 +166,11 @@ int CheckVideoFormatCompliance() {
     const EncoderSettingsRecord& s = EncoderSettings;
     ComplianceWarningCount = 0;
     if (IsVcdFamily(s.applicationType)) return CheckVcdVideo(s);
-    if (s.applicationType == kDvd) {
+    if (s.applicationType == kApplicationDvd) {
         if (CheckDvdPictureFormat(s) < 0) return -1;
         return CheckDvdSvcdStream(s);
     }
-    if (s.applicationType == kSvcd) {
+    if (s.applicationType == kApplicationSvcd) {
         if (CheckSvcdPictureFormat(s) < 0) return -1;
         return CheckDvdSvcdStream(s);
     }
@@ -188,11 +187,11 @@ int CheckAudioCompliance() {
     const bool notVcdAudio = s.audioMode == 0 || s.audioBitRate != 224;
     const bool cdRate = s.audioSampleRate == 44100 || s.audioSampleRate == 22050 || s.audioSampleRate == 11025;
     switch (s.applicationType) {
-        case kVcd11:
+        case kApplicationVcd11:
             if (Stops(notVcdAudio, "Audio stream must be 224 kbit/sec stereo.")) return -1;
             if (Stops(total > 1340640.0, totalText)) return -1;
             break;
-        case kVcd20:
+        case kApplicationVcd20:
             if (Stops(notVcdAudio,
                       "VideoCD specification requires one of\nthe following audio formats: Stereo,\nDual Channel, "
                       "or Joint Stereo, bit rate\nmust be 224 KBits/sec. \n\nMono audio format is not permitted "
@@ -200,16 +199,16 @@ int CheckAudioCompliance() {
                 return -1;
             if (Stops(total > 1411200.0, totalText)) return -1;
             break;
-        case kCdi:
+        case kApplicationCdi:
             if (Stops(total > 1340640.0, totalText)) return -1;
             break;
-        case kDvd:
+        case kApplicationDvd:
             return Stops(s.audioSampleRate != 48000,
                          "DVD audio format requires 48 kHz audio sampling rate.\nAudio sampling rate in the input "
                          "file is not valid.  This\nprogram cannot convert audio sampling rate.\n")
                        ? -1
                        : 0;
-        case kSvcd:
+        case kApplicationSvcd:
             return Stops(!cdRate,
                          "SVCD audio format requires 44.1kHz audio\nsampling rate. Audio sampling rate in the\ninput "
                          "file will not be converted to that\nfrequency. Output file will remain at 48kHz\nsample "

@@ -66,33 +66,39 @@ int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFil
 int32_t ConfigureMuxSession()
 {
     const EncoderSettingsRecord& e = EncoderSettings;
-    if (e.applicationType == 16 && e.createVob == 1) return MuxSetOption(0, MuxTypeDvdVolume) + MuxSetOption(11, 4);
-    if (e.applicationType == 17) {
-        MuxSetOption(0, MuxTypeSvcd);
+    if (e.applicationType == kApplicationDvd && e.createVob == 1)
+        return MuxSetOption(MuxOptionType, MuxTypeDvdVolume) + MuxSetOption(MuxOptionDvdOutput, MuxDvdSplitVolume);
+    if (e.applicationType == kApplicationSvcd) {
+        MuxSetOption(MuxOptionType, MuxTypeSvcd);
         MuxSetFileNameCallback(MuxFileNameCallback);
-        MuxSetOption(12, 1);
+        MuxSetOption(MuxOptionSvcdPatchAtFinish, 1);
         return 0;
     }
     // MPEG-2 video under an MPEG-1 stream type goes into the MPEG-2 program stream:
     // an MPEG-1 system stream cannot carry it.
-    const int streamType = e.streamType == 1 && e.mpeg1 == 0 ? int{MuxTypeMpeg2Program} : e.streamType;
-    int32_t status = MuxSetOption(0, streamType);
-    if (status == 0 && streamType == 1) status = MuxSetParameter(4, e.muxConstantRate);
-    if (status == 0 && streamType == 2) status = MuxSetParameter(4, e.mpeg2MuxConstantRate);
+    // The stream types 1..3 are the mux types of the same number.
+    const int streamType = e.streamType == kStreamTypeMpeg1 && e.mpeg1 == 0 ? int{MuxTypeMpeg2Program} : e.streamType;
+    int32_t status = MuxSetOption(MuxOptionType, streamType);
+    if (status == 0 && streamType == MuxTypeMpeg1System)
+        status = MuxSetParameter(MuxOptionFixedRate, e.muxConstantRate);
+    if (status == 0 && streamType == MuxTypeMpeg2Program)
+        status = MuxSetParameter(MuxOptionFixedRate, e.mpeg2MuxConstantRate);
     const int64_t vbvBytes = int64_t{e.vbvBufferSize} * 2048;
-    if (status == 0 && streamType == 2 && vbvBytes >= 47104 && vbvBytes / 1024 <= INT32_MAX)
-        status = MuxSetParameter(3, static_cast<int32_t>(vbvBytes / 1024));
-    if (status == 0 && streamType == 1) {
+    if (status == 0 && streamType == MuxTypeMpeg2Program && vbvBytes >= 47104 && vbvBytes / 1024 <= INT32_MAX)
+        status = MuxSetParameter(MuxOptionVideoBufferBound, static_cast<int32_t>(vbvBytes / 1024));
+    if (status == 0 && streamType == MuxTypeMpeg1System) {
         int32_t packSize = 0;
-        MuxGetOption(6, &packSize);
+        MuxGetOption(MuxOptionPackSize, &packSize);
         if (!MuxBufferSizesUsable(e.muxAudioBufferKb, e.muxVideoBufferKb, packSize)) {
             MuxMessageText = IllegalBufferSizeText;
             return MuxErrParameterValue;
         }
-        status = MuxSetParameter(3, e.muxVideoBufferKb);
-        if (status == 0) status = MuxSetParameter(2, e.muxAudioBufferKb * (1024 / 128));
+        status = MuxSetParameter(MuxOptionVideoBufferBound, e.muxVideoBufferKb);
+        if (status == 0) status = MuxSetParameter(MuxOptionAudioBufferBound, e.muxAudioBufferKb * (1024 / 128));
     }
-    if (status == 0) status = MuxSetParameter(10, e.rateControl == 2 && streamType == 2 ? 2 : 1);
+    if (status == 0)
+        status = MuxSetParameter(MuxOptionInterleaving,
+                                 e.rateControl == kRateVariable && streamType == MuxTypeMpeg2Program ? 2 : 1);
     return status;
 }
 

@@ -14,6 +14,28 @@ enum MuxType : int32_t {
     MuxTypeSvcd = 6,
 };
 
+// Option ids of MuxSetOption, MuxSetParameter and MuxGetOption (7, 8 and 9 are
+// stored but mean nothing).
+enum MuxOptionId : int32_t {
+    MuxOptionType = 0,               // a MuxType
+    MuxOptionPacketsPerPack = 1,     // at least 1
+    MuxOptionAudioBufferBound = 2,   // system header's audio buffer bound, 128-byte units
+    MuxOptionVideoBufferBound = 3,   // system header's video buffer bound, 1024-byte units
+    MuxOptionFixedRate = 4,          // 0 variable, 1 or more fixed
+    MuxOptionMuxRate = 5,            // 50 bytes per second; 0: computed by the engine
+    MuxOptionPackSize = 6,           // bytes
+    MuxOptionInterleaving = 10,      // the schedulers' rule, 1 or 2
+    MuxOptionDvdOutput = 11,         // MuxDvdOutputBits
+    MuxOptionSvcdPatchAtFinish = 12, // 1: the SVCD user-data patch at the engine's finish, 0: in MuxEnd
+};
+
+// Bits of option 11.
+enum MuxDvdOutputBits : int32_t {
+    MuxDvdClockFromPictures = 1,  // the DVD engine's clock follows the video's picture time
+    MuxDvdVolume = 2,             // hints file, DVD folder sink and the volume at MuxEnd
+    MuxDvdSplitVolume = 4,        // the same, the output split into video object files
+};
+
 // Results of every call; also handed to the message callback.
 enum MuxStatus : int32_t {
     MuxOk = 0,

@@ -22,8 +22,12 @@
 #include "app/BatchRunner.h"
 #include "app/CBatchDialog.h"
 #include "app/CMainFrame.h"
+#include "app/CMainSettingsForm.h"
+#include "app/CMpegView.h"
+#include "app/ProgressPanels.h"
 #include "app/CTessmarApp.h"
 #include "app/ProfileList.h"
+#include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 #include "job/Profile.h"
 #include "job/Report.h"
@@ -330,6 +334,63 @@ TEST_F(BatchDialogTest, BatchFromTheWindow) {
     EXPECT_EQ(boxes_.Texts().back(),
               "Batch process completed.\n\n1 file encoded successfully.\n \nWould you like to view detail for\n"
               "batch process?");
+}
+
+// What the user sees of a batch entry: the view's progress panel over the
+// hidden form, and Stop asking about the whole batch and ending it.
+TEST_F(BatchDialogTest, BatchEntriesShowTheProgressPanelAndStopEndsTheBatch) {
+    auto app = std::make_unique<CTessmarApp>();
+    ASSERT_TRUE(app->InitInstance({}));
+    MakeProfile(ProfileDirectory + "PRF1.PRF", "Template", false);
+    ReadProfile("+");
+    MakeAvi(dir_ / "clips" / "long.avi", 150);
+    const std::string clips = (dir_ / "clips").string();
+    OpenBatchLogFile = [](const std::string&) {};
+
+    bool panelShown = false, formHidden = true, asked = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (RunState != 2 || !EncodingActive) return;
+        CProgressWnd* host = MainView->ProgressHost();
+        panelShown = panelShown || (host->isVisible() && host->CurrentPanel()->isVisible());
+        formHidden = formHidden && !MainSettingsForm->isVisible();
+        if (EncodedFrameCount < 10 || asked) return;
+        asked = true;
+        boxes_.Clear();
+        boxes_.Answer(platform::MbAnswer::Yes);
+        app->MainFrame()->findChild<QAction*>("32772")->trigger();
+    });
+    watch.start(20);
+    OnNextModal([&](QWidget* batch) {
+        auto* combo = Child<QComboBox>(batch, "1111");
+        combo->setCurrentIndex(combo->findText("Template"));
+        Child(batch, "1137")->click();
+        AddFiles(batch, clips, {"\"long.avi\" \"a.avi\""});
+        Child<QLineEdit>(batch, "1108")->setText(QString::fromStdString((dir_ / "out").string()));
+        Child(batch, "1")->click();
+    });
+    app->MainFrame()->findChild<QAction*>("32795")->trigger();
+    watch.stop();
+
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(panelShown);
+    EXPECT_TRUE(formHidden);
+    ASSERT_FALSE(boxes_.Texts().empty());
+    EXPECT_EQ(boxes_.Texts().front(), " Do you wish to stop the batch encoding ? ");
+    EXPECT_EQ(boxes_.Texts().back(),
+              "Batch process completed.\n\n0 files encoded successfully.\n 1 file failed to encode.\n \nWould you "
+              "like to view detail for\nbatch process?");
+    // The stopped entry is logged as such and the next one never starts.
+    const std::string log = testsupport::ReadFile(dir_ / "out" / "message.log");
+    size_t at = Find(log, "AVI input file: " + clips + "/long.avi\n\n", 0);
+    Find(log, "\nBatch MPEG encoding aborted by user\n", at);
+    EXPECT_EQ(log.find("a.avi"), std::string::npos);
+    // The window is back as before the batch.
+    EXPECT_EQ(EncodingActive, 0);
+    EXPECT_FALSE(MainView->ProgressHost()->isVisible());
+    EXPECT_TRUE(MainSettingsForm->isVisible());
+    EXPECT_TRUE(MainSettingsForm->isEnabled());
+    EXPECT_TRUE(app->MainFrame()->acceptDrops());
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QGuiApplication>
 #include <QRadioButton>
@@ -15,8 +17,10 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <cstdio>
 #include <sstream>
 
 #include "app/AppSettings.h"
@@ -24,6 +28,9 @@
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
+#include "app/CompletionDialogs.h"
+#include "app/ProgressLogic.h"
+#include "app/ProgressPanels.h"
 #include "app/PreviewPanes.h"
 #include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
@@ -31,6 +38,7 @@
 #include "job/Profile.h"
 #include "job/Preview.h"
 #include "job/RunState.h"
+#include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -57,6 +65,14 @@ bool ShowsAPicture(const QImage& grabbed, const QImage& idle) {
     for (int y = 4; y < image.height() - 4; y += 7)
         for (int x = 4; x < image.width() - 4; x += 7) differing += image.pixel(x, y) != first;
     return differing > 20;
+}
+
+// Whether `text` is a panel's elapsed time: whole seconds as hours, minutes and seconds.
+bool IsTimeText(const std::string& text) {
+    int hours = -1, minutes = -1, seconds = -1;
+    if (std::sscanf(text.c_str(), "Elapsed time  %d:%d:%d", &hours, &minutes, &seconds) != 3) return false;
+    return minutes < 60 && seconds < 60 &&
+           text == platform::Format("Elapsed time  %d:%2.2d:%2.2d ", hours, minutes, seconds);
 }
 
 class ViewEncodeTest : public ::testing::Test {
@@ -90,8 +106,9 @@ protected:
     QImage Grab(int pane) { return StatViewInstance->Picture(pane)->grab().toImage(); }
     std::string Status() { return frame_->statusBar()->currentMessage().toStdString(); }
 
-    // A 352 x 288 AVI at 25 frames/s with 44.1 kHz stereo PCM, taken up by the form.
-    std::string ChooseAvi(int frames) {
+    // A 352 x 288 AVI at 25 frames/s with 44.1 kHz stereo PCM, taken up by
+    // the form, to become a Video-CD or else an MPEG-2 program stream.
+    std::string ChooseAvi(int frames, bool videoCd = true) {
         const std::string avi = (dir_ / "clip.avi").string();
         EXPECT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -f lavfi -i "
                              "sine=frequency=440:sample_rate=44100 -frames:v " +
@@ -99,6 +116,13 @@ protected:
                              " -ac 2 -c:v mjpeg -c:a pcm_s16le '" + avi + "'"),
                   0);
         EXPECT_EQ(MainSettingsForm->SetInputFile(avi), 1);
+        if (!videoCd) {
+            Get<QRadioButton>("1012")->click();
+            auto* rates = Get<QComboBox>("1013");
+            rates->setCurrentIndex(rates->findText("25", Qt::MatchContains));
+            EXPECT_GE(rates->currentIndex(), 0);
+            return avi;
+        }
         // MPEG-1 for a Video-CD (the preset takes 25 frames/s from the 288 lines).
         Get<QRadioButton>("1011")->click();
         Get<QCheckBox>("1148")->click();
@@ -108,13 +132,36 @@ protected:
     std::string Output() { return Get<QLineEdit>("1005")->text().toStdString(); }
 
     // Runs `watch` every 20 ms while Start runs (the job pumps the events).
+    // Each progress refresh of the job notes the panel it leaves on view and
+    // that panel's frame and time texts.
     void StartWatching(std::function<void()> watch) {
+        panels_.clear();
+        frameTexts_.clear();
+        timeTexts_.clear();
+        const MessagePumpHooks before = CurrentMessagePumpHooks();
+        MessagePumpHooks noting = before;
+        auto note = [this] {
+            CProgressWnd* host = MainView->ProgressHost();
+            CProgressPanel* panel = host->CurrentPanel();
+            if (!host->isVisible() || !panel || !panel->isVisible()) return;
+            const std::string id = panel->objectName().toStdString();
+            if (panels_.empty() || panels_.back() != id) panels_.push_back(id);
+            if (auto* frames = panel->findChild<QLabel*>("1025")) frameTexts_.push_back(frames->text().toStdString());
+            if (auto* time = panel->findChild<QLabel*>("1026")) timeTexts_.push_back(time->text().toStdString());
+        };
+        for (auto* update : {&noting.updateVideoProgress, &noting.updateAudioProgress, &noting.updateMultiplexProgress})
+            *update = [note, next = *update] {
+                next();
+                note();
+            };
+        SetMessagePumpHooks(noting);
         auto* timer = new QTimer(frame_);
         QObject::connect(timer, &QTimer::timeout, frame_, std::move(watch));
         timer->start(20);
-        ASSERT_TRUE(Command(32771)->isEnabled());
+        EXPECT_TRUE(Command(32771)->isEnabled());
         Command(32771)->trigger();
         delete timer;
+        SetMessagePumpHooks(before);
     }
 
     int DecodedFrames(const std::string& file) {
@@ -128,9 +175,15 @@ protected:
         return std::atoi(count.c_str());
     }
 
+    bool Saw(const std::vector<std::string>& texts, const std::string& text) {
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    }
+
     testsupport::TempDir dir_;
     fs::path previous_;
     platform::ScriptedMessageBoxes boxes_;
+    ScriptedResultDialogs results_;
+    std::vector<std::string> panels_, frameTexts_, timeTexts_;
     std::unique_ptr<CTessmarApp> app_;
     CMainFrame* frame_ = nullptr;
 };
@@ -155,6 +208,7 @@ TEST_F(ViewEncodeTest, StartEncodesAVideoCdStreamWithBothPreviews) {
         if (EncodedFrameCount >= 45 && !pictured) {
             // A picture of the window in the middle of the pass, kept beside the test program.
             pictured = true;
+            EXPECT_TRUE(MainView->ProgressHost()->isVisible());
             QScreen* screen = frame_->screen();
             const QImage window = QGuiApplication::platformName() == "xcb" && screen
                                       ? screen->grabWindow(frame_->winId()).toImage()
@@ -173,6 +227,76 @@ TEST_F(ViewEncodeTest, StartEncodesAVideoCdStreamWithBothPreviews) {
     EXPECT_TRUE(frame_->acceptDrops());
     EXPECT_EQ(EncodingActive, 0);
     EXPECT_EQ(DecodedFrames(output), 90);
+    // The input was described when it was chosen (sound, highly compressed);
+    // the job ends with the multiplexing result and its figures.
+    ASSERT_EQ(results_.Ids(), (std::vector<std::string>{"153", "145"}));
+    EXPECT_EQ(results_.All()[0].Text(1081), "90");
+    const auto& result = results_.All()[1];
+    EXPECT_EQ(result.Text(1031), "90");
+    EXPECT_EQ(result.Text(1123), "MPEG-1 System Stream Complete");
+    EXPECT_EQ(result.Text(1073), std::to_string(fs::file_size(output) / 1024));
+    // The video (with quality bars), audio and multiplexing panels in turn;
+    // the video panel counts every picture and shows the time.
+    EXPECT_EQ(panels_, (std::vector<std::string>{"132", "141", "146"}));
+    EXPECT_TRUE(Saw(frameTexts_, "Frame 45 out of 90"));
+    EXPECT_EQ(frameTexts_.back(), "Frame 90 out of 90");
+    ASSERT_FALSE(timeTexts_.empty());
+    for (const std::string& text : timeTexts_) EXPECT_TRUE(IsTimeText(text)) << text;
+}
+
+TEST_F(ViewEncodeTest, StartEncodesAnMpeg2ProgramStream) {
+    ChooseAvi(90, false);
+    const std::string output = Output();
+    StartWatching([] {});
+    EXPECT_EQ(JobResult, 0) << testing::PrintToString(boxes_.Texts());
+    EXPECT_EQ(Status(), " MPEG encoding completed ");
+    EXPECT_EQ(panels_, (std::vector<std::string>{"132", "141", "146"}));
+    ASSERT_EQ(results_.Ids(), (std::vector<std::string>{"153", "145"}));
+    EXPECT_EQ(results_.All()[1].Text(1031), "90");
+    EXPECT_EQ(results_.All()[1].Text(1123), "MPEG-2 Program Stream Complete");
+    EXPECT_EQ(results_.All()[1].Text(1073), std::to_string(fs::file_size(output) / 1024));
+    EXPECT_EQ(DecodedFrames(output), 90);
+    // A program stream holding the MPEG-2 video and the MPEG audio.
+    std::string container, streams;
+    RunCommand("ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 '" + output + "'",
+               &container);
+    RunCommand("ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '" + output + "'", &streams);
+    EXPECT_EQ(container, "mpeg\n");
+    EXPECT_EQ(streams, "mpeg2video\nmp2\n");
+}
+
+TEST_F(ViewEncodeTest, LowDiskWarningComesOnceIgnoreGoesOnCancelStops) {
+    ChooseAvi(90);
+    const std::string output = Output();
+    std::vector<std::string> asked;
+    const FreeSpaceQuery previous = SetFreeSpaceQuery([&](const std::string& folder) {
+        asked.push_back(folder);
+        return int64_t{4096};
+    });
+    boxes_.Clear();
+    boxes_.Answer(MbAnswer::Ok);      // the warning
+    boxes_.Answer(MbAnswer::Ignore);  // still low: no more questions in this job
+    StartWatching([] {});
+    EXPECT_EQ(JobResult, 0) << testing::PrintToString(boxes_.Texts());
+    const std::string folder = (dir_ / "out").string();
+    ASSERT_EQ(boxes_.Shown().size(), 2u) << testing::PrintToString(boxes_.Texts());
+    EXPECT_EQ(boxes_.Shown()[0].buttons, platform::MbButtons::OkCancel);
+    EXPECT_EQ(boxes_.Shown()[0].text.rfind("You are running out of available disk space.\n\nThere is less than 1 MB of "
+                                          "disk space available on drive " + folder + ".\n", 0),
+              0u);
+    EXPECT_EQ(boxes_.Shown()[1].buttons, platform::MbButtons::AbortRetryIgnore);
+    EXPECT_EQ(asked, (std::vector<std::string>{folder, folder}));
+    EXPECT_EQ(DecodedFrames(output), 90);
+
+    // The next job asks again; Cancel stops it as the user's Stop does.
+    fs::remove(output);
+    boxes_.Clear();
+    boxes_.Answer(MbAnswer::Cancel);
+    StartWatching([] {});
+    EXPECT_EQ(boxes_.Shown().size(), 1u) << testing::PrintToString(boxes_.Texts());
+    EXPECT_EQ(Status(), " MPEG encoding aborted by user ");
+    EXPECT_FALSE(fs::exists(output));
+    SetFreeSpaceQuery(previous);
 }
 
 TEST_F(ViewEncodeTest, StopEndsTheVideoPassAndKeepsTheEarlierFile) {
