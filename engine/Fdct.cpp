@@ -129,9 +129,9 @@ void fdct_init(bool simd, FdctKernels& kernels) {
     kernels.dctTypeEstimateIntra = DctTypeEstimateIntra;
     kernels.dctTypeEstimateInter = DctTypeEstimateInter;
     if (simd) {
-        kernels.fdct = Fdct8x8Mmx;
-        kernels.blockIsSignificant = FdctBlockIsSignificantMmx;
-        kernels.dctTypeEstimateIntra = DctTypeEstimateIntraMmx;
-        kernels.dctTypeEstimateInter = DctTypeEstimateInterMmx;
+        kernels.fdct = Fdct8x8Sse2;
+        kernels.blockIsSignificant = FdctBlockIsSignificantSse2;
+        kernels.dctTypeEstimateIntra = DctTypeEstimateIntraSse2;
+        kernels.dctTypeEstimateInter = DctTypeEstimateInterSse2;
     }
 }

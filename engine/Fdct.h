@@ -9,23 +9,23 @@
 // prediction), rows = lines. Output: the orthonormal DCT rounded after each
 // pass, in natural order (row = vertical frequency) in both forms.
 void Fdct8x8(int16_t* block);
-void Fdct8x8Mmx(int16_t* block);
+void Fdct8x8Sse2(int16_t* block);
 
 // Transposes a block of 16-bit values in place.
-void TransposeBlock8x8Mmx(int16_t* block);
+void TransposeBlock8x8Sse2(int16_t* block);
 
 // 1 when a coefficient of the first row or the first column of the block's DCT
 // lies outside its threshold (t1 = 131072 T, t2 = (2896 T) >> 10 for a level T),
 // else 0. The block is not changed.
 int FdctBlockIsSignificant(const int16_t* block, int t1, int t2);
-int FdctBlockIsSignificantMmx(const int16_t* block, int t1, int t2);
+int FdctBlockIsSignificantSse2(const int16_t* block, int t1, int t2);
 
 // 1 (field DCT) or 0 (frame DCT) for the 16x16 luma of a macroblock; the
 // pointers address the top-left sample, lines `lineStride` bytes apart.
 int DctTypeEstimateIntra(const uint8_t* source, int lineStride);
-int DctTypeEstimateIntraMmx(const uint8_t* source, int lineStride);
+int DctTypeEstimateIntraSse2(const uint8_t* source, int lineStride);
 int DctTypeEstimateInter(const uint8_t* prediction, const uint8_t* source, int lineStride);
-int DctTypeEstimateInterMmx(const uint8_t* prediction, const uint8_t* source, int lineStride);
+int DctTypeEstimateInterSse2(const uint8_t* prediction, const uint8_t* source, int lineStride);
 
 struct FdctKernels {
     void (*fdct)(int16_t* block);

@@ -94,14 +94,14 @@ inline __m128i LoadLine(const uint8_t* line) { return _mm_loadu_si128(reinterpre
 
 }  // namespace
 
-void TransposeBlock8x8Mmx(int16_t* block) {
+void TransposeBlock8x8Sse2(int16_t* block) {
     __m128i rows[8];
     transform_sse2::LoadRows(block, rows);
     transform_sse2::TransposeRows(rows);
     transform_sse2::StoreRows(block, rows);
 }
 
-void Fdct8x8Mmx(int16_t* block) {
+void Fdct8x8Sse2(int16_t* block) {
     __m128i rows[8], vertical[8], horizontal[8];
     transform_sse2::LoadRows(block, rows);
     Dct8Columns(rows, vertical);  // vertical[v]: frequency v of each column
@@ -111,7 +111,7 @@ void Fdct8x8Mmx(int16_t* block) {
     transform_sse2::StoreRows(block, horizontal);
 }
 
-int FdctBlockIsSignificantMmx(const int16_t* block, int t1, int t2) {
+int FdctBlockIsSignificantSse2(const int16_t* block, int t1, int t2) {
     __m128i rows[8];
     transform_sse2::LoadRows(block, rows);
     const __m128i ones = _mm_set1_epi16(1);
@@ -141,7 +141,7 @@ int FdctBlockIsSignificantMmx(const int16_t* block, int t1, int t2) {
     return fdct_detail::SumsAreSignificant(rowSums, columnSums, t1, t2);
 }
 
-int DctTypeEstimateIntraMmx(const uint8_t* source, int lineStride) {
+int DctTypeEstimateIntraSse2(const uint8_t* source, int lineStride) {
     __m128i p[16];
     for (int l = 0; l < 16; ++l) p[l] = LoadLine(source + l * lineStride);
     int frameSum, fieldSum;
@@ -149,7 +149,7 @@ int DctTypeEstimateIntraMmx(const uint8_t* source, int lineStride) {
     return fdct_detail::FieldDctWins(frameSum, fieldSum, 30);
 }
 
-int DctTypeEstimateInterMmx(const uint8_t* prediction, const uint8_t* source, int lineStride) {
+int DctTypeEstimateInterSse2(const uint8_t* prediction, const uint8_t* source, int lineStride) {
     // (s - p + 256) >> 1 is the rounded average of s and 255 - p.
     const __m128i allOnes = _mm_set1_epi8(-1);
     __m128i p[16];

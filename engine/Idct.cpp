@@ -120,7 +120,7 @@ void idct_init(bool simd, IdctKernels& kernels, bool avx2) {
     kernels.idct[0] = IdctChenWang;
     kernels.idct[1] = IdctChenWang;
     if (simd) {
-        kernels.idct[0] = avx2 ? IdctAvx2 : IdctMmx;
-        kernels.idct[1] = avx2 ? IdctAvx2 : IdctMmx2;
+        kernels.idct[0] = avx2 ? IdctAvx2 : IdctSse2;
+        kernels.idct[1] = avx2 ? IdctAvx2 : IdctSse2;
     }
 }

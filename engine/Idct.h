@@ -9,8 +9,7 @@
 void IdctChenWang(int16_t* block);
 // SIMD form. It keeps no static storage, so the two entries (one per
 // reconstruction slot) may run on two threads at once.
-void IdctMmx(int16_t* block);
-void IdctMmx2(int16_t* block);
+void IdctSse2(int16_t* block);
 // The SIMD form in 256-bit registers; only where the processor has AVX2.
 void IdctAvx2(int16_t* block);
 

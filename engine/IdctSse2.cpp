@@ -115,5 +115,4 @@ inline void Idct(int16_t* block) {
 
 }  // namespace
 
-void IdctMmx(int16_t* block) { Idct(block); }
-void IdctMmx2(int16_t* block) { Idct(block); }
+void IdctSse2(int16_t* block) { Idct(block); }

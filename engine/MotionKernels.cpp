@@ -222,11 +222,11 @@ void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2) {
     table.groupFilter = GroupFilterPlain;
     table.featureRow = FeatureRowPlain;
     if (!simd) return;
-    table.fullPelSad = FullPelSadMmx;
-    table.fullPelSadRowBudget = FullPelSadMmxRowBudget;
-    table.groupSadRowBudget = GroupSadLoop<FullPelSadMmxRowBudget>;
-    table.halfPelSse = HalfPelSseMmx;
-    table.halfPelSseModes45 = HalfPelSseMmxModes45;
+    table.fullPelSad = FullPelSadSse2;
+    table.fullPelSadRowBudget = FullPelSadSse2RowBudget;
+    table.groupSadRowBudget = GroupSadLoop<FullPelSadSse2RowBudget>;
+    table.halfPelSse = HalfPelSseSse2;
+    table.halfPelSseModes45 = HalfPelSseSse2Modes45;
     table.interpolatedError = InterpolatedErrorSse2;
     table.blockSums = BlockSumsSse2;
     table.columnExtrema = ColumnExtremaSse2;

@@ -81,16 +81,16 @@ void motion_kernels_init(bool simd, MotionKernelTable& table, bool avx2 = Proces
 // The members by name.
 int FullPelSad(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
 int FullPelSadRowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
-int FullPelSadMmx(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
-int FullPelSadMmxRowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength,
+int FullPelSadSse2(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);
+int FullPelSadSse2RowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength,
                            int limit);
 int HalfPelSse(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
                int halfY, int limit);
 int HalfPelSseModes45(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
                       int halfY, int limit);
-int HalfPelSseMmx(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+int HalfPelSseSse2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
                   int halfY, int limit);
-int HalfPelSseMmxModes45(const uint8_t* reference, const uint8_t* current, int lineLength,
+int HalfPelSseSse2Modes45(const uint8_t* reference, const uint8_t* current, int lineLength,
                          int halfX, int halfY, int limit);
 // Only where ProcessorHasAvx2().
 int FullPelSadAvx2(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit);

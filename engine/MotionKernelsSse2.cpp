@@ -82,7 +82,7 @@ inline void PredictWords(const uint8_t* p, int lineLength, int halfX, int halfY,
 
 }  // namespace
 
-int FullPelSadMmx(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit) {
+int FullPelSadSse2(const uint8_t* candidate, const uint8_t* current, int lineLength, int limit) {
     int sum = 0;
     for (int row = 0; row < 16; ++row) {
         sum += RowSad(candidate, current);
@@ -93,7 +93,7 @@ int FullPelSadMmx(const uint8_t* candidate, const uint8_t* current, int lineLeng
     return sum;
 }
 
-int FullPelSadMmxRowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength,
+int FullPelSadSse2RowBudget(const uint8_t* candidate, const uint8_t* current, int lineLength,
                            int limit) {
     const int step = (limit + 8) >> 4;
     int budget = step;
@@ -108,7 +108,7 @@ int FullPelSadMmxRowBudget(const uint8_t* candidate, const uint8_t* current, int
     return sum;
 }
 
-int HalfPelSseMmx(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
+int HalfPelSseSse2(const uint8_t* reference, const uint8_t* current, int lineLength, int halfX,
                   int halfY, int limit) {
     int sum = 0;
     for (int row = 0; row < 16; ++row) {
@@ -120,7 +120,7 @@ int HalfPelSseMmx(const uint8_t* reference, const uint8_t* current, int lineLeng
     return sum;
 }
 
-int HalfPelSseMmxModes45(const uint8_t* reference, const uint8_t* current, int lineLength,
+int HalfPelSseSse2Modes45(const uint8_t* reference, const uint8_t* current, int lineLength,
                          int halfX, int halfY, int limit) {
     int sum = 0;
     for (int row = 0; row < 16; ++row) {

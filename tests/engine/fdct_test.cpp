@@ -214,7 +214,7 @@ TEST(FdctKernels, SimdMatchesPlainOnRandomInput) {
 TEST(FdctKernels, TransposeSwapsRowsAndColumns) {
     Block block;
     for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(i);
-    TransposeBlock8x8Mmx(block.data());
+    TransposeBlock8x8Sse2(block.data());
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 8; ++c) ASSERT_EQ(block[8 * r + c], 8 * c + r);
 }
