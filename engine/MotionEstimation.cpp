@@ -259,11 +259,12 @@ int IntraVarianceMeasure(const uint8_t* block, int lineLength) {
     return IntraVarianceFromSums(sum, squares);
 }
 
-void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,
-                              const uint8_t* prevAnchorRecon, const uint8_t* nextAnchorRecon,
-                              const uint8_t* currentSource, int x, int y, int forwardRangeX,
-                              int forwardRangeY, int backwardRangeX, int backwardRangeY,
-                              MacroblockInfo* record, int* intraVarianceSum, int* errorSum) {
+namespace {
+// The picture being searched, with the motion tables of the moment.
+MotionPicture CurrentMotionPicture(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,
+                                   const uint8_t* prevAnchorRecon, const uint8_t* nextAnchorRecon,
+                                   const uint8_t* currentSource, int forwardRangeX, int forwardRangeY,
+                                   int backwardRangeX, int backwardRangeY) {
     MotionPicture p;
     p.type = PictureCodingType;
     p.closedGop = ClosedGopBPictures;
@@ -278,6 +279,19 @@ void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* ne
     p.backwardRangeY = backwardRangeY;
     p.forwardTables = priz;
     p.backwardTables = prizn;
+    return p;
+}
+
+}  // namespace
+
+void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,
+                              const uint8_t* prevAnchorRecon, const uint8_t* nextAnchorRecon,
+                              const uint8_t* currentSource, int x, int y, int forwardRangeX,
+                              int forwardRangeY, int backwardRangeX, int backwardRangeY,
+                              MacroblockInfo* record, int* intraVarianceSum, int* errorSum) {
+    MotionPicture p = CurrentMotionPicture(prevAnchorSource, nextAnchorSource, prevAnchorRecon, nextAnchorRecon,
+                                           currentSource, forwardRangeX, forwardRangeY, backwardRangeX,
+                                           backwardRangeY);
     p.matchFlags = PictureMatchFlags;
     EstimateMacroblock(p, x, y, record, intraVarianceSum, errorSum);
 }
@@ -629,21 +643,10 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         }
         PictureErrorSum = SaturateToInt(sum);
     } else {
-        MotionPicture p;
-        p.type = PictureCodingType;
-        p.closedGop = ClosedGopBPictures;
-        p.prevAnchorSource = prevAnchorSource;
-        p.nextAnchorSource = nextAnchorSource;
-        p.prevAnchorRecon = prevAnchorRecon;
-        p.nextAnchorRecon = nextAnchorRecon;
-        p.currentSource = currentSource;
-        p.forwardRangeX = forwardRangeX;
-        p.forwardRangeY = forwardRangeY;
-        p.backwardRangeX = backwardRangeX;
-        p.backwardRangeY = backwardRangeY;
+        MotionPicture p = CurrentMotionPicture(prevAnchorSource, nextAnchorSource, prevAnchorRecon,
+                                               nextAnchorRecon, currentSource, forwardRangeX, forwardRangeY,
+                                               backwardRangeX, backwardRangeY);
         p.records = records;
-        p.forwardTables = priz;
-        p.backwardTables = prizn;
         p.matchFlags = PictureMatchFlagsFor(PictureCodingType, CurrentInputFrame, PrevAnchorInputFrame,
                                             NextAnchorInputFrame);
         int64_t intraSum = 0, errorSum = 0;
