@@ -199,7 +199,7 @@ void CMainSettingsForm::BuildControls() {
     grid->addWidget(outputBrowse_, 1, 8);
     grid->addWidget(playButton_, 1, 9);
 
-    const auto withSpin = [this](QLineEdit* edit, CSpinCtrl8* spin) {
+    const auto withSpin = [](QLineEdit* edit, CSpinCtrl8* spin) {
         auto* box = new QHBoxLayout;
         box->setSpacing(0);
         box->addWidget(edit);

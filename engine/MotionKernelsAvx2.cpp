@@ -29,33 +29,8 @@ TESSMAR_AVX2 inline RowPair SadRows(const uint8_t* a, const uint8_t* b, int line
     return {_mm256_cvtsi256_si32(s), _mm_cvtsi128_si32(_mm256_extracti128_si256(s, 1))};
 }
 
-// Sum of the squares of (prediction - current) for two rows, the predictions
-// as 16-bit words (row one in the low lane).
-TESSMAR_AVX2 inline RowPair SquaresRows(__m256i predLo, __m256i predHi, __m256i current) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i dLo = _mm256_sub_epi16(predLo, _mm256_unpacklo_epi8(current, zero));
-    const __m256i dHi = _mm256_sub_epi16(predHi, _mm256_unpackhi_epi8(current, zero));
-    __m256i s = _mm256_add_epi32(_mm256_madd_epi16(dLo, dLo), _mm256_madd_epi16(dHi, dHi));
-    s = _mm256_add_epi32(s, _mm256_shuffle_epi32(s, 0x4E));
-    s = _mm256_add_epi32(s, _mm256_shuffle_epi32(s, 0xB1));
-    return {_mm256_cvtsi256_si32(s), _mm_cvtsi128_si32(_mm256_extracti128_si256(s, 1))};
-}
-
 TESSMAR_AVX2 inline __m256i HalveBytes(__m256i v) {
     return _mm256_and_si256(_mm256_srli_epi16(v, 1), _mm256_set1_epi8(0x7F));
-}
-
-// Two rows of the byte-halving prediction.
-TESSMAR_AVX2 inline __m256i PredictHalving(const uint8_t* p, int lineLength, int halfX, int halfY) {
-    const __m256i a = LoadRows(p, lineLength);
-    if (!halfX && !halfY) return a;
-    if (halfX && !halfY) return _mm256_add_epi8(HalveBytes(a), HalveBytes(LoadRows(p + 1, lineLength)));
-    const __m256i below = LoadRows(p + lineLength, lineLength);
-    if (!halfX) return _mm256_add_epi8(HalveBytes(a), HalveBytes(below));
-    const __m256i top = _mm256_add_epi8(HalveBytes(a), HalveBytes(LoadRows(p + 1, lineLength)));
-    const __m256i bottom =
-        _mm256_add_epi8(HalveBytes(below), HalveBytes(LoadRows(p + lineLength + 1, lineLength)));
-    return _mm256_add_epi8(HalveBytes(top), HalveBytes(bottom));
 }
 
 TESSMAR_AVX2 inline void AddWords(const uint8_t* q, int lineLength, __m256i* sLo, __m256i* sHi) {
@@ -84,11 +59,6 @@ TESSMAR_AVX2 inline void PredictWords(const uint8_t* p, int lineLength, int half
     const __m128i count = _mm_cvtsi32_si128(shift);
     *lo = _mm256_srl_epi16(sLo, count);
     *hi = _mm256_srl_epi16(sHi, count);
-}
-
-TESSMAR_AVX2 inline RowPair SquaresBytes(__m256i pred, __m256i current) {
-    const __m256i zero = _mm256_setzero_si256();
-    return SquaresRows(_mm256_unpacklo_epi8(pred, zero), _mm256_unpackhi_epi8(pred, zero), current);
 }
 
 }  // namespace
