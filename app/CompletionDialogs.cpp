@@ -254,14 +254,14 @@ void CCompletedDlgQ::OnInitDialog() {
 
 CConstrainedDialog::CConstrainedDialog(QWidget* parent)
     : CResultDialog(parent, 148, "MPEG-1 Constrained Parameters Error") {
-    AddText("Encoding parameters for the MPEG-1 video stream do not satisfy constrained parameters bitstream "
-            "specification:");
+    AddText("Encoding parameters for the MPEG-1 video stream are outside the MPEG-1 constrained "
+            "parameters:");
     AddRow(nullptr, 1076, &m_message);
     AddText("Program cannot encode MPEG-1 constrained parameters video stream with such parameters. Open "
             "\"Advanced\" property sheet and disable option \"constrained parameters\" in the \"MPEG-1\" property "
             "page or change some video stream parameters before encoding.");
     AddText("Warning:\n\nSome MPEG-1 players may not be able to play MPEG video streams that do not satisfy "
-            "constrained parameters specification.");
+            "the constrained parameters.");
     FinishLayout();
 }
 
