@@ -93,6 +93,7 @@ struct ErrorBlockRows {
     FdctKernels fdct;
     TransformKernels kernels;
     bool choose;
+    bool transformAhead;
     const FramePlanes *prediction, *source;
     MacroblockInfo* macroblocks;
     int16_t* blocks;
@@ -116,6 +117,7 @@ void FormErrorBlockRow(void* context, int row) {
         BlockPlace places[BlockCount];
         PlaceBlocks(column, row, mb.dctType, places);
         int16_t* block = j.blocks + static_cast<size_t>(row * mbColumns + column) * BlockCount * 64;
+        mb.transformedAhead = j.transformAhead ? 1 : 0;
         for (int b = 0; b < BlockCount; ++b, block += 64) {
             const BlockPlace& place = places[b];
             const uint8_t* from = Plane(source, place.plane) + place.offset;
@@ -124,6 +126,9 @@ void FormErrorBlockRow(void* context, int row) {
             else
                 j.kernels.differenceBlock(block, from, Plane(prediction, place.plane) + place.offset,
                                           place.lineStep);
+            if (!j.transformAhead) continue;
+            if (!intra) j.fdct.pretestLevels(block, mb.pretestLevels[b]);
+            j.fdct.fdct(block);
         }
     }
 }
@@ -180,12 +185,16 @@ void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes&
     j.fdct = FdctKernelSet;
     j.kernels = TransformKernelSet;
     j.choose = ChoosesDctType();
+    // With helpers the transforms run here, off the serial coding loop, also
+    // for the blocks the pre-test will let go; alone it would only add work.
+    const int helpers = PictureRowHelpers();
+    j.transformAhead = helpers > 0;
     j.prediction = &prediction;
     j.source = &source;
     j.macroblocks = macroblocks;
     j.blocks = blocks;
     // Each row writes only its own macroblocks' records and blocks.
-    RunRowsInParallel(EncodeHeight / 16, PictureRowHelpers(), FormErrorBlockRow, &j);
+    RunRowsInParallel(EncodeHeight / 16, helpers, FormErrorBlockRow, &j);
 }
 
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
