@@ -75,25 +75,15 @@ bool IsTimeText(const std::string& text) {
            text == platform::Format("Elapsed time  %d:%2.2d:%2.2d ", hours, minutes, seconds);
 }
 
-class ViewEncodeTest : public ::testing::Test {
+class ViewEncodeTest : public qttest::ProgramTest {
 protected:
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
-        qttest::App();
-        previous_ = fs::current_path();
-        fs::current_path(dir_.path());
-        RunState = 1;
-        PauseFlag = 0;
-        app_ = std::make_unique<CTessmarApp>();
-        ASSERT_TRUE(app_->InitInstance({}));
-        frame_ = app_->MainFrame();
+        ProgramTest::SetUp();
+        if (HasFatalFailure()) return;
         // The new document of the start, with no default profile: the built-in settings encode.
         fs::create_directories(dir_ / "out");
         ASSERT_TRUE(SetMainMpegOutputDirectory((dir_ / "out").string() + "/"));
-    }
-    void TearDown() override {
-        app_.reset();
-        fs::current_path(previous_);
     }
 
     QAction* Command(int id) { return frame_->findChild<QAction*>(QString::number(id)); }
@@ -179,13 +169,9 @@ protected:
         return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
 
-    testsupport::TempDir dir_;
-    fs::path previous_;
     platform::ScriptedMessageBoxes boxes_;
     ScriptedResultDialogs results_;
     std::vector<std::string> panels_, frameTexts_, timeTexts_;
-    std::unique_ptr<CTessmarApp> app_;
-    CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(ViewEncodeTest, StartEncodesAVideoCdStreamWithBothPreviews) {

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -66,6 +68,31 @@ bool HaveTool(const std::string& name) {
 fs::path SourceDir() {
     const char* s = std::getenv("TESSMAR_SOURCE_DIR");
     return s ? fs::path(s) : fs::current_path();
+}
+
+namespace {
+
+class SourceFilesCheck : public ::testing::Environment {
+public:
+    explicit SourceFilesCheck(std::vector<std::string> files) : files_(std::move(files)) {}
+    void SetUp() override {
+        for (const std::string& file : files_) {
+            const fs::path path = SourceDir() / file;
+            ASSERT_TRUE(fs::is_regular_file(path))
+                << "test data " << path.string() << " not found: set TESSMAR_SOURCE_DIR to the source tree "
+                << "(ctest sets it) or run the program from there";
+        }
+    }
+
+private:
+    std::vector<std::string> files_;
+};
+
+}  // namespace
+
+bool RequireSourceFiles(std::initializer_list<const char*> files) {
+    ::testing::AddGlobalTestEnvironment(new SourceFilesCheck(std::vector<std::string>(files.begin(), files.end())));
+    return true;
 }
 
 }  // namespace testsupport
