@@ -1,11 +1,13 @@
 // Shared helpers of the test programs.
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -63,6 +65,19 @@ int RunCommand(const std::string& command, std::string* output) {
 
 bool HaveTool(const std::string& name) {
     return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+double PeakPictureBytes(const fs::path& video, size_t pictures) {
+    std::string sizes;
+    RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video.string() + "'", &sizes);
+    std::vector<double> picture;
+    std::istringstream lines(sizes);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
+    double peak = 0;
+    for (size_t i = 0; i + pictures <= picture.size(); ++i)
+        peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + pictures, 0.0));
+    return peak;
 }
 
 fs::path SourceDir() {

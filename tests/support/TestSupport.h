@@ -33,6 +33,9 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 // Whether a program is on PATH (ffmpeg, ffprobe, vcdimager, ...).
 bool HaveTool(const std::string& name);
 
+// The most bytes any run of `pictures` consecutive pictures of a video file takes, as ffprobe counts them.
+double PeakPictureBytes(const std::filesystem::path& video, size_t pictures);
+
 // The source tree (TESSMAR_SOURCE_DIR, set by CTest; the current folder without it).
 std::filesystem::path SourceDir();
 
