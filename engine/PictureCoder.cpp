@@ -33,6 +33,7 @@ int SkipBPicture = 0;
 int SplitReconstructionState = 0;
 int UpperHalfTaskIndex = -1;
 int PretestFactorIP = 5, PretestFactorB = 10;
+RowStream* CodingRowsInFlight = nullptr;
 int16_t QuantizedBlockBuffer[6 * 64];
 int BlockSignificant[6];
 int DcPredictors[3];
@@ -276,6 +277,7 @@ void PutPicture() {
 
     int previousDirections = -1;
     for (int r = 0; r < MbHeight; ++r) {
+        if (CodingRowsInFlight) CodingRowsInFlight->WaitForRow(r);
         StartUpperHalfIfDue(r);
         for (int c = 0; c < MbWidth; ++c) {
             const int k = r * MbWidth + c;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "engine/BitWriter.h"
@@ -51,6 +52,28 @@ namespace {
 
 FramePlanes LastReadPlanes;  // where the last frame read from the input went
 int PreviousBSaved = 0;
+
+// A picture's prediction and error blocks, row by row, formed on the row
+// helpers while the coding loop follows them.
+struct PictureRows {
+    PredictionRows prediction;
+    ErrorBlockRows errors;
+};
+PictureRows CurrentPictureRows;
+
+void PredictAndFormErrorRow(void* context, int row) {
+    const PictureRows& rows = *static_cast<const PictureRows*>(context);
+    PredictPictureRow(rows.prediction, row);
+    FormErrorBlockRow(rows.errors, row);
+}
+
+// Clears the coder's view of the rows in flight however the coding ends.
+struct RowsInFlightScope {
+    explicit RowsInFlightScope(RowStream* rows) { CodingRowsInFlight = rows; }
+    ~RowsInFlightScope() { CodingRowsInFlight = nullptr; }
+    RowsInFlightScope(const RowsInFlightScope&) = delete;
+    RowsInFlightScope& operator=(const RowsInFlightScope&) = delete;
+};
 
 // The raw input frame the next picture is expected to read, read on a worker
 // while this picture is coded. The picture's own read takes it when the
@@ -534,12 +557,27 @@ int EncodePicture() {
                             BackwardSearchY, MacroblockInfoArray, 0, 0, ReadAhead.motionReady ? &ahead : nullptr);
         if (EngineTimingReport) CompressionTimeMs += GetElapsedMilliseconds() - started;
         if (SaveForRepeat && RepeatMacroblockInfo) std::memcpy(RepeatMacroblockInfo, MacroblockInfoArray, recordBytes);
-        PredictPicture(PrevAnchorRecon, NextAnchorRecon, PredictionFrame, MacroblockInfoArray, PictureCodingType);
     }
+    // With row helpers the prediction and the error blocks are formed while
+    // the picture is coded, each row before the coding loop reaches it; a
+    // picture saved for a repeat has its blocks complete first.
+    const bool formed = !SkipBPicture && !RepeatBPicture;
+    const int helpers = PictureRowHelpers();
+    const bool rowsFollowCoding = formed && helpers > 0 && !SaveForRepeat;
+    if (formed && !rowsFollowCoding)
+        PredictPicture(PrevAnchorRecon, NextAnchorRecon, PredictionFrame, MacroblockInfoArray, PictureCodingType);
 
     if (ThreadReadFlag && EncoderSettings.inputType == 2) RunOnWorkerThread(InputReadAheadTask, &ThreadReadFlag);
 
-    if (!SkipBPicture && !RepeatBPicture) {
+    std::optional<RowStream> rows;
+    if (rowsFollowCoding) {
+        CurrentPictureRows.prediction = SetUpPredictionRows(PrevAnchorRecon, NextAnchorRecon, PredictionFrame,
+                                                            MacroblockInfoArray, PictureCodingType);
+        CurrentPictureRows.errors =
+            SetUpErrorBlockRows(PredictionFrame, CurrentSource, MacroblockInfoArray, BlockStore, true);
+        rows.emplace(EncodeHeight / 16, helpers, PredictAndFormErrorRow, &CurrentPictureRows);
+        CalcSpatialActivity(CurrentSource.y);
+    } else if (formed) {
         CalcSpatialActivity(CurrentSource.y);
         FormPredictionErrorBlocks(PredictionFrame, CurrentSource, MacroblockInfoArray, BlockStore);
         if (SaveForRepeat && RepeatBlockStore) std::memcpy(RepeatBlockStore, BlockStore, blockBytes);
@@ -550,7 +588,11 @@ int EncodePicture() {
     UpperHalfTaskIndex = -1;
     SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
     StartReadAhead(i + 1);
-    PutPicture();
+    {
+        const RowsInFlightScope inFlight(rows ? &*rows : nullptr);
+        PutPicture();
+    }
+    if (rows) rows->Finish();
 
     ShowInputPreview();
 

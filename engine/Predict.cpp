@@ -128,18 +128,22 @@ void PredictMacroblock(PredictBlockFn predict, const FramePlanes& reference, con
 
 }  // namespace
 
-namespace {
+PredictionRows SetUpPredictionRows(const FramePlanes& forward, const FramePlanes& backward,
+                                   const FramePlanes& prediction, const MacroblockInfo* records, int pictureType) {
+    PredictKernels kernels;
+    predict_init(MmxEnabled != 0, kernels);
+    return PredictionRows{kernels.predictBlock, &forward, &backward, &prediction, records, pictureType};
+}
 
-struct PredictRows {
-    PredictBlockFn predict;
-    const FramePlanes *forward, *backward, *prediction;
-    const MacroblockInfo* records;
-    int pictureType;
-};
-
-void PredictRow(void* context, int row) {
-    const PredictRows& p = *static_cast<const PredictRows*>(context);
+void PredictPictureRow(const PredictionRows& p, int row) {
     const int y = 16 * row;
+    if (p.pictureType == 1) {
+        const size_t luma = static_cast<size_t>(EncodeWidth), chroma = static_cast<size_t>(ChromaWidth);
+        std::memset(p.prediction->y + y * luma, 128, 16 * luma);
+        std::memset(p.prediction->cb + (y / 2) * chroma, 128, 8 * chroma);
+        std::memset(p.prediction->cr + (y / 2) * chroma, 128, 8 * chroma);
+        return;
+    }
     int k = row * (EncodeWidth / 16);
     for (int x = 0; x < EncodeWidth; x += 16, ++k) {
         const MacroblockInfo& mb = p.records[k];
@@ -157,6 +161,10 @@ void PredictRow(void* context, int row) {
     }
 }
 
+namespace {
+
+void PredictRow(void* context, int row) { PredictPictureRow(*static_cast<const PredictionRows*>(context), row); }
+
 }  // namespace
 
 void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, const FramePlanes& prediction,
@@ -167,9 +175,7 @@ void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, con
         std::memset(prediction.cr, 128, static_cast<size_t>(ChromaWidth) * ChromaHeight);
         return;
     }
-    PredictKernels kernels;
-    predict_init(MmxEnabled != 0, kernels);
-    PredictRows rows{kernels.predictBlock, &forward, &backward, &prediction, records, pictureType};
+    const PredictionRows rows = SetUpPredictionRows(forward, backward, prediction, records, pictureType);
     // Each row writes only its own macroblocks.
-    RunRowsInParallel(EncodeHeight / 16, PictureRowHelpers(), PredictRow, &rows);
+    RunRowsInParallel(EncodeHeight / 16, PictureRowHelpers(), PredictRow, const_cast<PredictionRows*>(&rows));
 }

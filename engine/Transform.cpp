@@ -86,20 +86,7 @@ void transform_init(bool simd, TransformKernels& kernels) {
     if (simd) transform_init_sse2(kernels);
 }
 
-namespace {
-
-struct ErrorBlockRows {
-    FdctKernels fdct;
-    TransformKernels kernels;
-    bool choose;
-    bool transformAhead;
-    const FramePlanes *prediction, *source;
-    MacroblockInfo* macroblocks;
-    int16_t* blocks;
-};
-
-void FormErrorBlockRow(void* context, int row) {
-    const ErrorBlockRows& j = *static_cast<const ErrorBlockRows*>(context);
+void FormErrorBlockRow(const ErrorBlockRows& j, int row) {
     const FramePlanes &prediction = *j.prediction, &source = *j.source;
     const int mbColumns = EncodeWidth / 16;
     for (int column = 0; column < mbColumns; ++column) {
@@ -131,6 +118,10 @@ void FormErrorBlockRow(void* context, int row) {
         }
     }
 }
+
+namespace {
+
+void ErrorBlockRow(void* context, int row) { FormErrorBlockRow(*static_cast<const ErrorBlockRows*>(context), row); }
 
 struct ReconstructionRows {
     void (*inverse)(int16_t*);
@@ -178,22 +169,28 @@ void ReconstructRow(void* context, int rowIndex) {
 
 }  // namespace
 
-void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
-                               MacroblockInfo* macroblocks, int16_t* blocks) {
+ErrorBlockRows SetUpErrorBlockRows(const FramePlanes& prediction, const FramePlanes& source,
+                                   MacroblockInfo* macroblocks, int16_t* blocks, bool transformAhead) {
     ErrorBlockRows j;
     fdct_init(MmxEnabled != 0, j.fdct);
     transform_init(MmxEnabled != 0, j.kernels);
     j.choose = ChoosesDctType();
-    // With helpers the transforms run here, off the serial coding loop, also
-    // for the blocks the pre-test will let go; alone it would only add work.
-    const int helpers = PictureRowHelpers();
-    j.transformAhead = helpers > 0;
+    j.transformAhead = transformAhead;
     j.prediction = &prediction;
     j.source = &source;
     j.macroblocks = macroblocks;
     j.blocks = blocks;
+    return j;
+}
+
+void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
+                               MacroblockInfo* macroblocks, int16_t* blocks) {
+    // With helpers the transforms run here, off the serial coding loop, also
+    // for the blocks the pre-test will let go; alone it would only add work.
+    const int helpers = PictureRowHelpers();
+    const ErrorBlockRows j = SetUpErrorBlockRows(prediction, source, macroblocks, blocks, helpers > 0);
     // Each row writes only its own macroblocks' records and blocks.
-    RunRowsInParallel(EncodeHeight / 16, helpers, FormErrorBlockRow, &j);
+    RunRowsInParallel(EncodeHeight / 16, helpers, ErrorBlockRow, const_cast<ErrorBlockRows*>(&j));
 }
 
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
