@@ -48,6 +48,9 @@ struct FdctKernels {
 
 // Fills the table with the plain kernels, then with the SIMD ones when `simd`.
 void fdct_init(bool simd, FdctKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern FdctKernels FdctKernelSet;
 
 namespace fdct_detail {
 // The 15 tests of the pre-test on row sums and column sums, shared by both

@@ -98,7 +98,7 @@ int ReadAviFrame(const FramePlanes& planes) {
 
     const bool filter = InputFilterOn && FilterPlane;
     ConvertRgbFrameToYuv(rgb, w, h, filter ? FilterPlane : planes.y, EncodeWidth, planes.cb, planes.cr, ChromaWidth,
-                         MmxEnabled != 0, EncoderSettings.blackLevel);
+                         EncoderSettings.blackLevel);
     if (filter) FilterInputLuma(planes.y, w, h, EncodeWidth);
     if (w < EncodeWidth || h < EncodeHeight) {
         PadFrameEdges(planes.y, w, h, EncodeWidth, EncodeHeight);

@@ -272,8 +272,7 @@ void PutPicture() {
     int currentQuant = qs;
     MaskQuant = 0;
     const int framePredFrameDct = FramePredFrameDctOfPicture();
-    FdctKernels fdct;
-    fdct_init(MmxEnabled != 0, fdct);
+    const FdctKernels fdct = FdctKernelSet;
 
     int previousDirections = -1;
     for (int r = 0; r < MbHeight; ++r) {

@@ -100,6 +100,12 @@ void PredictBlockSse2(const uint8_t* reference, uint8_t* prediction, int lineLen
     else PredictCase<8>(src, dst, lineLength, width, height, hx, hy, average);
 }
 
+PredictKernels PredictKernelSet = [] {
+    PredictKernels k;
+    predict_init(false, k);
+    return k;
+}();
+
 void predict_init(bool simd, PredictKernels& kernels) {
     kernels.predictBlock = simd ? PredictBlockSse2 : PredictBlockPlain;
 }
@@ -130,9 +136,7 @@ void PredictMacroblock(PredictBlockFn predict, const FramePlanes& reference, con
 
 PredictionRows SetUpPredictionRows(const FramePlanes& forward, const FramePlanes& backward,
                                    const FramePlanes& prediction, const MacroblockInfo* records, int pictureType) {
-    PredictKernels kernels;
-    predict_init(MmxEnabled != 0, kernels);
-    return PredictionRows{kernels.predictBlock, &forward, &backward, &prediction, records, pictureType};
+    return PredictionRows{PredictKernelSet.predictBlock, &forward, &backward, &prediction, records, pictureType};
 }
 
 void PredictPictureRow(const PredictionRows& p, int row) {

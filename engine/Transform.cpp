@@ -9,7 +9,6 @@
 #include "engine/EngineState.h"
 #include "engine/Fdct.h"
 #include "engine/Idct.h"
-#include "engine/MotionEstimation.h"
 #include "engine/Quant.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
@@ -77,6 +76,12 @@ uint8_t* Plane(const FramePlanes& planes, int plane) {
 bool ChoosesDctType() { return EncoderSettings.mpeg1 == 0 && EncoderSettings.progressiveFrame == 0; }
 
 }  // namespace
+
+TransformKernels TransformKernelSet = [] {
+    TransformKernels k;
+    transform_init(false, k);
+    return k;
+}();
 
 void transform_init(bool simd, TransformKernels& kernels) {
     kernels.intraBlock = IntraBlock;
@@ -172,8 +177,8 @@ void ReconstructRow(void* context, int rowIndex) {
 ErrorBlockRows SetUpErrorBlockRows(const FramePlanes& prediction, const FramePlanes& source,
                                    MacroblockInfo* macroblocks, int16_t* blocks, bool transformAhead) {
     ErrorBlockRows j;
-    fdct_init(MmxEnabled != 0, j.fdct);
-    transform_init(MmxEnabled != 0, j.kernels);
+    j.fdct = FdctKernelSet;
+    j.kernels = TransformKernelSet;
     j.choose = ChoosesDctType();
     j.transformAhead = transformAhead;
     j.prediction = &prediction;
@@ -202,11 +207,9 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
         ReportFatalError(" Error in itransform arguments ");
         return;
     }
-    IdctKernels idct;
-    idct_init(MmxEnabled != 0, idct, UseAvx2Kernels && ProcessorHasAvx2());
     ReconstructionRows j;
-    j.inverse = idct.idct[slot];
-    transform_init(MmxEnabled != 0, j.kernels);
+    j.inverse = IdctKernelSet.idct[slot];
+    j.kernels = TransformKernelSet;
     j.choose = ChoosesDctType();
     j.prediction = &prediction;
     j.reconstruction = &reconstruction;
