@@ -28,8 +28,8 @@ class CSpinCtrl8;
 // What the pages know of the settings beyond their own values.
 struct AdvancedSheetContext {
     AdvancedSheetForm form;
-    int applicationType = 0;
-    int streamType = 1;
+    int applicationType = kApplicationNone;
+    int streamType = kStreamTypeMpeg1;
 };
 
 // The save-file chooser of the Files page: title, filter in the "text|pattern||"

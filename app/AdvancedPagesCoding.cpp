@@ -169,20 +169,22 @@ public:
         modesGroup_ = modes;
         PageLayout()->addStretch(1);
 
-        connect(constant_, &QRadioButton::clicked, this, [this] { SetRateControl(0); });
-        connect(variable_, &QRadioButton::clicked, this, [this] { SetRateControl(1); });
-        connect(simple_, &QRadioButton::clicked, this, [this] { SetMode(0); });
-        connect(constantScale_, &QRadioButton::clicked, this, [this] { SetMode(3); });
-        connect(optimized_, &QRadioButton::clicked, this, [this] { SetMode(4); });
+        connect(constant_, &QRadioButton::clicked, this, [this] { SetRateControl(PageIndex(kRateConstant)); });
+        connect(variable_, &QRadioButton::clicked, this, [this] { SetRateControl(PageIndex(kRateVariable)); });
+        connect(simple_, &QRadioButton::clicked, this, [this] { SetMode(PageIndex(kVbrAverage)); });
+        connect(constantScale_, &QRadioButton::clicked, this, [this] { SetMode(PageIndex(kVbrConstantQuant)); });
+        connect(optimized_, &QRadioButton::clicked, this, [this] { SetMode(PageIndex(kVbrQuantWithinAverage)); });
     }
 
 protected:
     bool DoDataExchange(bool save) override {
         ExchangeRadio(save, {constant_, variable_}, v_.rateControlIndex);
         if (!save) {
-            simple_->setChecked(v_.vbrModeIndex == 0);
-            optimized_->setChecked(v_.vbrModeIndex == 4);
-            constantScale_->setChecked(v_.vbrModeIndex != 0 && v_.vbrModeIndex != 4);
+            const bool simple = v_.vbrModeIndex == PageIndex(kVbrAverage);
+            const bool optimized = v_.vbrModeIndex == PageIndex(kVbrQuantWithinAverage);
+            simple_->setChecked(simple);
+            optimized_->setChecked(optimized);
+            constantScale_->setChecked(!simple && !optimized);
         }
         return ExchangeInt(save, average_, v_.averageKbps, 1, 97655) &&
                ExchangeInt(save, quant_, v_.quantScale, 1, 31) &&
@@ -209,18 +211,19 @@ private:
         Enable();
     }
     void Enable() {
-        const bool variable = v_.rateControlIndex == 1;
+        const bool variable = v_.rateControlIndex == PageIndex(kRateVariable);
         for (QWidget* w : std::initializer_list<QWidget*>{
                  modesGroup_, average_, averageSpin_, averageLabel_, simple_, constantScale_, quant_, quantSpin_,
                  quantLabel_, range_, upper_, lower_, upperLabel_, lowerLabel_, optimized_, max_, maxLabel_})
             w->setEnabled(variable);
         if (!variable) return;
-        const int mode = v_.vbrModeIndex;
+        // The first two modes keep an average bit rate, the others a quantiser.
+        const bool quantiser = v_.vbrModeIndex >= PageIndex(kVbrConstantQuantNoVbv);
         for (QWidget* w : std::initializer_list<QWidget*>{average_, averageSpin_, averageLabel_})
-            w->setEnabled(mode < 2);
-        for (QWidget* w : std::initializer_list<QWidget*>{quant_, quantSpin_, quantLabel_}) w->setEnabled(mode >= 2);
+            w->setEnabled(!quantiser);
+        for (QWidget* w : std::initializer_list<QWidget*>{quant_, quantSpin_, quantLabel_}) w->setEnabled(quantiser);
         for (QWidget* w : std::initializer_list<QWidget*>{range_, upper_, lower_, upperLabel_, lowerLabel_})
-            w->setEnabled(mode == 4);
+            w->setEnabled(v_.vbrModeIndex == PageIndex(kVbrQuantWithinAverage));
     }
 
     QRadioButton* constant_;

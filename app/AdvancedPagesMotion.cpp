@@ -192,7 +192,7 @@ protected:
     }
     void OnInitDialog() override {
         // DVD and SVCD players need a sequence header before every group.
-        if (ctx_.applicationType == 16 || ctx_.applicationType == 17) {
+        if (ctx_.applicationType == kApplicationDvd || ctx_.applicationType == kApplicationSvcd) {
             seqHeader_->setCurrentIndex(1);
             seqHeader_->setEnabled(false);
         }

@@ -191,7 +191,7 @@ protected:
         return true;
     }
     void OnInitDialog() override {
-        if (ctx_.streamType != 3) return;  // Video-CD fixes the multiplex
+        if (ctx_.streamType != kStreamTypeVideoCd) return;  // Video-CD fixes the multiplex
         for (int i = 0; i < 4; ++i) {
             edits_[i]->setEnabled(false);
             spins_[i]->setEnabled(false);
@@ -290,11 +290,12 @@ protected:
         ExchangeList(save, videoFormat_, v_.videoFormat, 0, 5);
         if (!ExchangeInt(save, aspect_, v_.mpeg2Aspect, 1, 4)) return false;
         ExchangeCheck(save, fixedRate_, v_.mpeg2MuxConstantRate);
-        if (ctx_.applicationType != 17) ExchangeCheck(save, displayExtension_, v_.sequenceDisplayExtension);
+        if (ctx_.applicationType != kApplicationSvcd)
+            ExchangeCheck(save, displayExtension_, v_.sequenceDisplayExtension);
         return true;
     }
     void OnInitDialog() override {
-        if (ctx_.applicationType == 17) displayExtension_->setEnabled(false);
+        if (ctx_.applicationType == kApplicationSvcd) displayExtension_->setEnabled(false);
     }
 
 private:

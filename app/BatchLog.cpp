@@ -43,7 +43,7 @@ std::vector<std::string> StatisticsReportLines(const EncoderSettingsRecord& sett
     lines.push_back(Format("Input file frame format %d x %d", inputFrameWidth, inputFrameHeight));
     if (fits(settings.outputFileName)) lines.push_back(Format("Output file %s", settings.outputFileName.c_str()));
     lines.push_back(Format("Output file frame format %d x %d", settings.horizontalSize, settings.verticalSize));
-    if (settings.rateControl == 1) {
+    if (settings.rateControl == kRateConstant) {
         lines.push_back(Format("Constant bit rate  %ld bits/sec", static_cast<long>(settings.bitRate)));
     } else {
         lines.push_back(Format("Variable bit rate\n\tmaximum bit rate  %ld bits/sec",

@@ -263,7 +263,7 @@ void CBatchDialog::OnAddCurrentProfile() {
         Message(error, this);
         return;
     }
-    if (applicationType == 16 && EncoderSettings.createVob == 1) {
+    if (applicationType == kApplicationDvd && EncoderSettings.createVob == 1) {
         Message(LoadResString(64454), this);
         return;
     }

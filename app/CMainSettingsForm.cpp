@@ -332,8 +332,8 @@ void CMainSettingsForm::WriteControls() {
 }
 
 void CMainSettingsForm::ApplyShowRules() {
-    const bool constant = EncoderSettings.rateControl != 2;
-    const bool enabled = constant && EncoderSettings.applicationType != 2;
+    const bool constant = EncoderSettings.rateControl != kRateVariable;
+    const bool enabled = constant && EncoderSettings.applicationType != kApplicationVcd20;
     for (QWidget* w : std::initializer_list<QWidget*>{bitRateEdit_, bitRateSpin_, kbitLabel_}) {
         w->setHidden(!constant);
         w->setEnabled(enabled);
@@ -348,8 +348,8 @@ void CMainSettingsForm::ApplyShowRules() {
             values_.dvd = values_.svcd = 0;
             dvdCheck_->setChecked(false);
             svcdCheck_->setChecked(false);
-            if (EncoderSettings.applicationType == 16 || EncoderSettings.applicationType == 17)
-                EncoderSettings.applicationType = 0;
+            int& type = EncoderSettings.applicationType;
+            if (type == kApplicationDvd || type == kApplicationSvcd) type = kApplicationNone;
         }
     }
 }
@@ -379,7 +379,7 @@ void CMainSettingsForm::LoadDefaultProfile() {
     lastInputName_ = values_.inputName;
     if (values_.outputName.size() < 256) LastOutputFileName = values_.outputName;
     const bool vcdAllowed = s.mpeg1 && s.encodeAudio && s.inputHasAudio;
-    values_.videoCd = vcdAllowed && s.streamType == 3;
+    values_.videoCd = vcdAllowed && s.streamType == kStreamTypeVideoCd;
     videoCdCheck_->setEnabled(vcdAllowed);
     // A profile that comes with the preset on has no earlier values: unticking keeps these.
     vcdSnapshot_ = TakeVcdSnapshot(values_, s);
@@ -510,8 +510,8 @@ void CMainSettingsForm::OnMpeg1() {
     if (EncoderSettings.mpeg1 != 1) MarkModified();
     EncoderSettings.mpeg1 = 1;
     UpdateOutputFileName();
-    EncoderSettings.applicationType = 0;
-    EncoderSettings.streamType = 1;
+    EncoderSettings.applicationType = kApplicationNone;
+    EncoderSettings.streamType = kStreamTypeMpeg1;
     videoCdCheck_->setEnabled(WithAudio());
     ApplyShowRules();
 }
@@ -521,14 +521,14 @@ void CMainSettingsForm::OnMpeg2() {
     if (EncoderSettings.mpeg1 != 0) MarkModified();
     EncoderSettings.mpeg1 = 0;
     UpdateOutputFileName();
-    EncoderSettings.applicationType = 0;
+    EncoderSettings.applicationType = kApplicationNone;
     if (values_.videoCd) {
         RestoreVcdPreset();
         WriteControls();
     }
     videoCdCheck_->setChecked(false);
     videoCdCheck_->setEnabled(false);
-    EncoderSettings.streamType = 2;
+    EncoderSettings.streamType = kStreamTypeMpeg2;
     ApplyShowRules();
 }
 
@@ -536,11 +536,11 @@ void CMainSettingsForm::OnEncodeAudio() {
     ReadIntoValues();
     if (!values_.encodeAudio) {
         if (values_.videoCd) {
-            EncoderSettings.streamType = 1;
+            EncoderSettings.streamType = kStreamTypeMpeg1;
             RestoreVcdPreset();
             WriteControls();
         }
-        EncoderSettings.applicationType = 0;
+        EncoderSettings.applicationType = kApplicationNone;
         videoCdCheck_->setChecked(false);
         videoCdCheck_->setEnabled(false);
     } else {
@@ -564,8 +564,8 @@ void CMainSettingsForm::OnVideoCd() {
         vcdSnapshot_ = TakeVcdSnapshot(values_, EncoderSettings);
         ApplyVcdPreset(&values_, &EncoderSettings, AviInput.AviAudioChannels);
     } else {
-        EncoderSettings.streamType = 1;
-        EncoderSettings.applicationType = 0;
+        EncoderSettings.streamType = kStreamTypeMpeg1;
+        EncoderSettings.applicationType = kApplicationNone;
         RestoreVcdPreset();
         AudioModeFromChannels(AviInput.AviAudioChannels, &EncoderSettings);
     }

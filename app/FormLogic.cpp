@@ -179,13 +179,13 @@ bool ApplyVcdPreset(FormValues* form, EncoderSettingsRecord* s, int inputChannel
     const int h = form->height, index = form->frameRateIndex;
     if (!VcdSystemKnown(h, index)) return false;
     const bool ntsc = NtscHeight(h) || (!PalHeight(h) && (index == kRateIndex2997 || index == kRateIndex30));
-    s->streamType = 3;
+    s->streamType = kStreamTypeVideoCd;
     form->width = 352;
     form->height = ntsc ? 240 : 288;
     form->frameRateIndex = ntsc ? kRateIndex2997 : kRateIndex25;
     s->mpeg1AspectRatio = ntsc ? 12 : 8;
-    s->rateControl = 1;
-    s->applicationType = 2;
+    s->rateControl = kRateConstant;
+    s->applicationType = kApplicationVcd20;
     s->constrainedParameters = 1;
     s->muxPackSize = 2324;
     s->audioMode = inputChannels == 1 ? 0 : 1;
@@ -280,7 +280,7 @@ void StoreFormValues(const FormValues& f, EncoderSettingsRecord* s) {
     // No selection in the list stores progressive.
     s->interlaceMode = std::max(f.videoFormatIndex, 0);
     if (f.encodeAudio) s->keepOriginalDuration = 1;
-    if (!s->mpeg1) s->applicationType = f.dvd ? 16 : f.svcd ? 17 : 0;
+    if (!s->mpeg1) s->applicationType = f.dvd ? kApplicationDvd : f.svcd ? kApplicationSvcd : kApplicationNone;
     s->inputFileName = f.inputName;
     s->outputFileName = f.outputName;
     s->frameRateCode = f.frameRateIndex + 1;
@@ -300,9 +300,9 @@ FormValues FormValuesFromSettings(const EncoderSettingsRecord& s) {
     f.keepDuration = s.keepOriginalDuration;
     f.encodeAudio = s.encodeAudio;
     f.videoFormatIndex = s.interlaceMode;
-    f.dvd = !s.mpeg1 && s.applicationType == 16;
-    f.svcd = !s.mpeg1 && s.applicationType == 17;
-    f.videoCd = s.mpeg1 && s.streamType == 3;
+    f.dvd = !s.mpeg1 && s.applicationType == kApplicationDvd;
+    f.svcd = !s.mpeg1 && s.applicationType == kApplicationSvcd;
+    f.videoCd = s.mpeg1 && s.streamType == kStreamTypeVideoCd;
     return f;
 }
 

@@ -98,9 +98,9 @@ struct VcdSnapshot {
     int gopSize = 12;
     double bitRate = 1638400.0;
     int bitRateKbit = 1600;
-    int applicationType = 0;
+    int applicationType = kApplicationNone;
     int constrainedParameters = 1;
-    int rateControl = 1;
+    int rateControl = kRateConstant;
     int width = 0;
     int height = 0;
 };

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
 #include "job/RunState.h"
@@ -65,7 +66,9 @@ int AudioPercent(int64_t start, int64_t end, int64_t position) {
     return Limit((position - start) / onePercent, 0, 100);
 }
 
-bool UsesMpeg1SystemScale(int mpeg1, int streamType) { return mpeg1 == 1 && streamType != 3; }
+bool UsesMpeg1SystemScale(int mpeg1, int streamType) {
+    return mpeg1 == 1 && streamType != kStreamTypeVideoCd;
+}
 
 int MultiplexPercent(int64_t done, int64_t total, bool mpeg1SystemScale) {
     if (total <= 0) return 0;

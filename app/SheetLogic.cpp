@@ -39,12 +39,13 @@ SheetCheck Question(const char* text, platform::MbIcon icon, bool namesPage = fa
 void PrepareAdvancedSheet(AdvancedSheetForm& form, EncoderSettingsRecord& s) {
     if (form.mpeg2) {
         if (form.formReady) {
-            s.applicationType = 0;
-            if (form.dvd) s.applicationType = 16;
-            if (form.svcd) s.applicationType = 17;
+            s.applicationType = kApplicationNone;
+            if (form.dvd) s.applicationType = kApplicationDvd;
+            if (form.svcd) s.applicationType = kApplicationSvcd;
         }
     } else {
-        if (s.applicationType == 16 || s.applicationType == 17) s.applicationType = 0;
+        if (s.applicationType == kApplicationDvd || s.applicationType == kApplicationSvcd)
+            s.applicationType = kApplicationNone;
         form.interlaceSelection = 0;
     }
 }
@@ -56,7 +57,7 @@ bool AdvancedPageShown(AdvancedPage page, const AdvancedSheetForm& form, const E
         case AdvancedPage::Mpeg1: return !form.mpeg2;
         case AdvancedPage::Mpeg2: return form.mpeg2;
         case AdvancedPage::Input: return form.interlaceSelection == 0;
-        case AdvancedPage::BitrateControl: return form.mpeg2 || s.streamType != 3;
+        case AdvancedPage::BitrateControl: return form.mpeg2 || s.streamType != kStreamTypeVideoCd;
         default: return true;
     }
 }
@@ -115,8 +116,8 @@ AdvancedPageValues PageValuesFromSettings(const EncoderSettingsRecord& s, const 
     v.inverseTelecine = s.inverseTelecine;
     v.deinterlace = s.deinterlace;
     v.threads = threads;
-    v.rateControlIndex = s.rateControl - 1;
-    v.vbrModeIndex = s.vbrMode - 1;
+    v.rateControlIndex = PageIndex(s.rateControl);
+    v.vbrModeIndex = PageIndex(s.vbrMode);
     v.averageKbps = Kbps(s.averageBitRate);
     v.quantScale = s.constantQuantScale;
     v.upperKbps = Kbps(s.averageBitRateUpper);
@@ -151,16 +152,16 @@ std::string RangeMessage(int minimum, int maximum) {
 std::string NotANumberMessage() { return "Please enter an integer."; }
 
 std::string BitrateControlProblem(const AdvancedPageValues& v) {
-    if (v.rateControlIndex != 1) return {};
-    if (v.vbrModeIndex == 0 && v.maxKbps <= v.averageKbps)
+    if (v.rateControlIndex != PageIndex(kRateVariable)) return {};
+    if (v.vbrModeIndex == PageIndex(kVbrAverage) && v.maxKbps <= v.averageKbps)
         return "Error in Variable Bitrate Parameters:\n\nFor Simple Variable Bitrate Mode, Maximum bitrate must be\n"
                "greater than Average bitrate.  Please correct settings\nin Bitrate Control before exiting Advanced "
                "Parameters.";
-    if (v.vbrModeIndex == 4 && v.upperKbps <= v.lowerKbps)
+    if (v.vbrModeIndex == PageIndex(kVbrQuantWithinAverage) && v.upperKbps <= v.lowerKbps)
         return "Error in Variable Bitrate Parameters:\n\nFor Optimized Quantization Scale, Maximum Average bitrate\n"
                "must be greater than minimum Average bitrate. Please\ncorrect settings in Bitrate Control before "
                "exiting Advanced\nParameters. ";
-    if (v.vbrModeIndex == 4 && v.maxKbps <= v.upperKbps)
+    if (v.vbrModeIndex == PageIndex(kVbrQuantWithinAverage) && v.maxKbps <= v.upperKbps)
         return "Error in Variable Bitrate Parameters:\n\nFor Optimized Quantization Scale, Maximum bitrate must\n"
                "be greater than maximum Average bitrate. Please correct\nsettings in Bitrate Control before "
                "exiting Advanced\nParameters. ";

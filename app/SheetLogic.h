@@ -48,6 +48,9 @@ struct ThreadOptionValues {
     bool operator==(const ThreadOptionValues&) const = default;
 };
 
+// The Bitrate Control page's index of a stored rate-control or VBR mode.
+constexpr int PageIndex(int storedMode) { return storedMode - 1; }
+
 // Every value the pages edit, in the units the pages show.
 struct AdvancedPageValues {
     // Motion Vectors: horizontal, vertical.
@@ -98,9 +101,9 @@ struct AdvancedPageValues {
     int deinterlace = 0;
     // Processes.
     ThreadOptionValues threads;
-    // Bitrate Control: indexes are the stored values minus 1, rates in kbit/s.
-    int rateControlIndex = 0;
-    int vbrModeIndex = 0;
+    // Bitrate Control: indexes are the stored values minus 1 (PageIndex), rates in kbit/s.
+    int rateControlIndex = PageIndex(kRateConstant);
+    int vbrModeIndex = PageIndex(kVbrAverage);
     int averageKbps = 0;
     int quantScale = 4;
     int upperKbps = 0;

@@ -86,6 +86,12 @@ void SetupAudioFrameOptions(AudioFrameParams& params, int* modelNumber, uint64_t
     *sampleLimit = kNoSampleLimit;
 }
 
+void SelectAudioKernels(bool simd) {
+    audio_filter_init(simd, AudioFilterKernelSet);
+    audio_model_init(simd, AudioModelKernelSet);
+    audio_coding_init(simd, AudioCodingKernelSet);
+}
+
 int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
     int rate = EncoderSettings.audioSampleRate;
     if (rate == 48000)
@@ -113,6 +119,7 @@ int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
     Audio.modelRelease = 0;
     Audio.stream = AudioBitStream{};
     Audio.bitRate = bitRate;
+    SelectAudioKernels(MmxEnabled != 0);
     BuildQuantizationTables();
     try {
         ResetWorkingState();

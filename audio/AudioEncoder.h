@@ -181,3 +181,13 @@ struct AudioCodingKernels {
     int (*firstSmallest)(const float* values, float limit);
 };
 void audio_coding_init(bool simd, AudioCodingKernels& table);
+
+// The kernels the audio encoder runs: plain until SelectAudioKernels fills
+// them when an audio encoding is set up.
+extern AudioFilterKernels AudioFilterKernelSet;
+extern AudioModelKernels AudioModelKernelSet;
+extern AudioCodingKernels AudioCodingKernelSet;
+// Fills the three records: the plain kernels, or with `simd` the packed ones
+// (the model's widest where the processor has them). InitAudioEncoder calls
+// it from MmxEnabled.
+void SelectAudioKernels(bool simd);

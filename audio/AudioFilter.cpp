@@ -82,18 +82,9 @@ int16_t CosineCoefficient(int m) {
     return static_cast<int16_t>(sign * static_cast<int>(std::trunc(32767.0 * std::cos(m * M_PI / 64.0))));
 }
 
-const AudioFilterKernels& Kernels() {
-    static AudioFilterKernels plain, packed;
-    static bool ready = false;
-    if (!ready) {
-        audio_filter_init(false, plain);
-        audio_filter_init(true, packed);
-        ready = true;
-    }
-    return MmxEnabled ? packed : plain;
-}
-
 }  // namespace
+
+AudioFilterKernels AudioFilterKernelSet = {WindowPlain, MatrixPlain};
 
 void audio_filter_init(bool simd, AudioFilterKernels& table) {
     table.window = WindowPlain;
@@ -110,7 +101,7 @@ void WindowSubband(int channel) {
     const int16_t* in = Audio.readPos[channel];
     for (int j = 0; j < 32; j++) history[offset + 31 - j] = in[j];
     Audio.readPos[channel] += 32;
-    Kernels().window(history, offset, AudioWindowTable, Audio.windowed[channel]);
+    AudioFilterKernelSet.window(history, offset, AudioWindowTable, Audio.windowed[channel]);
     Audio.filterOffset[channel] = (offset - 32) & 511;
 }
 
@@ -140,5 +131,5 @@ void FilterSubband(const int16_t* z, int32_t out[32]) {
         folded[j] = term[2 * j];
         folded[16 + j] = term[2 * j + 1];
     }
-    Kernels().matrix(folded, Audio.cosine, out);
+    AudioFilterKernelSet.matrix(folded, Audio.cosine, out);
 }

@@ -73,18 +73,9 @@ int FirstSmallestSse2(const float* values, float limit) {
         if (int hit = _mm_movemask_ps(_mm_cmpeq_ps(v[i], low))) return 4 * i + __builtin_ctz(hit);
 }
 
-const AudioCodingKernels& CodingKernels() {
-    static AudioCodingKernels plain, packed;
-    static bool ready = false;
-    if (!ready) {
-        audio_coding_init(false, plain);
-        audio_coding_init(true, packed);
-        ready = true;
-    }
-    return MmxEnabled ? packed : plain;
-}
-
 }  // namespace
+
+AudioCodingKernels AudioCodingKernelSet = {FirstSmallestPlain};
 
 void audio_coding_init(bool simd, AudioCodingKernels& table) {
     table.firstSmallest = simd ? FirstSmallestSse2 : FirstSmallestPlain;
@@ -224,7 +215,7 @@ void AllocateBitsGreedy(const float smr[2][32], const int selection[2][32], int 
             used[ch][sb] = 0;
             setMnr(ch, sb, AudioSnr[0] - smr[ch][sb]);
         }
-    int (*const firstSmallest)(const float*, float) = CodingKernels().firstSmallest;
+    int (*const firstSmallest)(const float*, float) = AudioCodingKernelSet.firstSmallest;
     int sampleBits = 0, scaleBits = 0, selectBits = 0;
     for (;;) {
         int at = firstSmallest(mnr, 999999.0f);

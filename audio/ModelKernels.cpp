@@ -608,6 +608,12 @@ const float* AudioModelRotation(bool cosine) {
     return cosine ? rotation.cosv : rotation.sinv;
 }
 
+AudioModelKernels AudioModelKernelSet = {.fft = FftPlain,
+                                         .spectrum = SpectrumPlain,
+                                         .spreading = SpreadingPlain,
+                                         .sincos = SinCosPlain,
+                                         .unpredictability = UnpredictabilityPlain};
+
 void audio_model_init(bool simd, AudioModelKernels& table, bool wide) {
     table.fft = FftPlain;
     table.spectrum = SpectrumPlain;

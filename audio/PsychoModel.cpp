@@ -61,17 +61,6 @@ const BitReversal& BitReversed() {
     return reversal;
 }
 
-const AudioModelKernels& Kernels() {
-    static AudioModelKernels plain, packed;
-    static bool ready = false;
-    if (!ready) {
-        audio_model_init(false, plain);
-        audio_model_init(true, packed);
-        ready = true;
-    }
-    return MmxEnabled ? packed : plain;
-}
-
 void Setup(double sampleRate) {
     ModelState& m = Model;
     for (int i = 0; i < kBlock; i++) m.window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * M_PI * (i - 0.5) / kBlock)));
@@ -145,7 +134,7 @@ void Setup(double sampleRate) {
 // SMRs of one analysis of 1024 samples.
 void Analyse(const int16_t* history, int channel, float smr[32]) {
     ModelState& m = Model;
-    const AudioModelKernels& kernels = Kernels();
+    const AudioModelKernels kernels = AudioModelKernelSet;
     float re[kBlock], im[kBlock] = {}, power[kLines], phase[kLines];
     for (int i = 0; i < kBlock; i++) re[i] = m.window[i] * history[i];
     kernels.fft(re, im);

@@ -23,7 +23,7 @@ std::vector<uint8_t> RandomFrame(uint32_t seed) {
 }
 
 void Blend(benchmark::State& state) {
-    MmxEnabled = int(state.range(0));
+    deinterlace_init(state.range(0) != 0, DeinterlaceKernelSet);
     const bool adaptive = state.range(1) != 0;
     const std::vector<uint8_t> source = RandomFrame(1);
     std::vector<uint8_t> frame = source;
@@ -36,7 +36,7 @@ void Blend(benchmark::State& state) {
 BENCHMARK(Blend)->ArgsProduct({{0, 1}, {0, 1}});
 
 void EdgeDirected(benchmark::State& state) {
-    MmxEnabled = int(state.range(0));
+    deinterlace_init(state.range(0) != 0, DeinterlaceKernelSet);
     const std::vector<uint8_t> source = RandomFrame(2);
     std::vector<uint8_t> frame = source;
     for (auto _ : state) {
@@ -67,13 +67,14 @@ void FilmFrame(benchmark::State& state) {
     source.getFrame = GetPacked;
     source.endFrame = 3;
     ResetFieldAnalysis();
+    deinterlace_init(true, DeinterlaceKernelSet);
     for (auto _ : state) benchmark::DoNotOptimize(FilmModeDeinterlace(frames[1].data(), W, H, 1, source, 1));
     for (auto& b : DeinterlaceBuffers) b = nullptr;
 }
 BENCHMARK(FilmFrame);
 
 void PreviewRgb(benchmark::State& state) {
-    MmxEnabled = int(state.range(0));
+    preview_init(state.range(0) != 0, PreviewKernelSet);
     Sequence.EncodeWidth = W;
     Sequence.EncodeHeight = H;
     Sequence.ChromaWidth = W / 2;

@@ -11,21 +11,9 @@
 
 uint8_t* DeinterlaceBuffers[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
-namespace {
+DeinterlaceKernels DeinterlaceKernelSet = {AverageRowsPlain, WeightedLineSadPlain};
 
-const DeinterlaceKernels& Kernels() {
-    static const DeinterlaceKernels plain = [] {
-        DeinterlaceKernels k;
-        deinterlace_init(false, k);
-        return k;
-    }();
-    static const DeinterlaceKernels simd = [] {
-        DeinterlaceKernels k;
-        deinterlace_init(true, k);
-        return k;
-    }();
-    return MmxEnabled ? simd : plain;
-}
+namespace {
 
 // Direction weights for displacements of 0..12 pixels: a match far from the
 // vertical has to be clearly better before it is trusted.
@@ -62,7 +50,7 @@ void AdaptEdgePixel(uint8_t* out, const uint8_t* up, const uint8_t* lo, int x) {
 
 void EdgeDirectedRows(uint8_t* frame, int width, int height, ptrdiff_t lineLength) {
     if (!frame || width <= 0 || height - 4 < 3) return;
-    const WeightedLineSadFn sad = Kernels().weightedLineSad;
+    const WeightedLineSadFn sad = DeinterlaceKernelSet.weightedLineSad;
     const int rows = (height - 5) >> 1;
     for (int i = 0, r = 3; i < rows; ++i, r += 2) {
         uint8_t* out = frame + r * lineLength;
@@ -124,7 +112,7 @@ void deinterlace_init(bool simd, DeinterlaceKernels& kernels) {
     }
 }
 
-int WeightedLineSad(const uint8_t* a, const uint8_t* b) { return Kernels().weightedLineSad(a, b); }
+int WeightedLineSad(const uint8_t* a, const uint8_t* b) { return DeinterlaceKernelSet.weightedLineSad(a, b); }
 
 void BlendLineSegment(uint8_t* out, const uint8_t* upper, const uint8_t* lower) {
     for (int j = 0; j < 24; ++j) {
@@ -135,7 +123,7 @@ void BlendLineSegment(uint8_t* out, const uint8_t* upper, const uint8_t* lower) 
 
 void BlendFieldRows(uint8_t* frame, int width, int height, size_t rowBytes, bool edgeAdaptive) {
     if (!frame || width <= 0 || height < 2 || rowBytes < static_cast<size_t>(3) * width) return;
-    const AverageRowsFn average = Kernels().averageRows;
+    const AverageRowsFn average = DeinterlaceKernelSet.averageRows;
     const int bytes = 3 * width;
     const ptrdiff_t line = static_cast<ptrdiff_t>(rowBytes);
     for (int r = 1; r < height - 1; r += 2) {

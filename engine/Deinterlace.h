@@ -60,6 +60,9 @@ struct DeinterlaceKernels {
     WeightedLineSadFn weightedLineSad = nullptr;
 };
 void deinterlace_init(bool simd, DeinterlaceKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern DeinterlaceKernels DeinterlaceKernelSet;
 void AverageRowsPlain(uint8_t* out, const uint8_t* upper, const uint8_t* lower, int count);
 void AverageRowsSse2(uint8_t* out, const uint8_t* upper, const uint8_t* lower, int count);
 int WeightedLineSadPlain(const uint8_t* a, const uint8_t* b);

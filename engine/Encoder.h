@@ -66,6 +66,11 @@ extern EngineJobHooks EngineJob;
 
 // 0, or -1 when no profile reader is installed (the defaults are then not loaded).
 int InitEncoderTables();
+// Fills the kernel record of each engine family (motion estimation's is
+// InitMotionEstimation's): the plain kernels, or with `simd` the SSE2 ones and
+// with `avx2` too the AVX2 ones where a family has them. Start-up and the
+// encoder set-up call it from MmxEnabled, before any worker runs a kernel.
+void SelectEngineKernels(bool simd, bool avx2);
 int FreeEncoderParameterBuffers();
 // Frees only the two preview RGB buffers.
 void FreeEncoderParameterBuffersPreviewOnly();

@@ -20,9 +20,12 @@
 #include "engine/PictureCoder.h"
 #include "engine/PictureDriver.h"
 #include "engine/PreviewConvert.h"
+#include "engine/Predict.h"
 #include "engine/Quant.h"
 #include "engine/RateControl.h"
 #include "engine/Threads.h"
+#include "engine/Transform.h"
+#include "engine/Vlc.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
@@ -252,9 +255,32 @@ void TuneMotionEstimation() {
     MeExhaustive = e.meThreshold == 0 ? 1 : 0;
 }
 
+void SelectEngineKernels(bool simd, bool avx2) {
+    fdct_init(simd, FdctKernelSet);
+    idct_init(simd, IdctKernelSet, avx2);
+    transform_init(simd, TransformKernelSet);
+    quant_init(simd, QuantKernelSet);
+    vlc_init(simd, VlcKernelSet);
+    predict_init(simd, PredictKernelSet);
+    ratecontrol_init(simd, RcKernels);
+    input_init(simd, InputKernelSet);
+    deinterlace_init(simd, DeinterlaceKernelSet);
+    preview_init(simd, PreviewKernelSet);
+}
+
+namespace {
+
+void SelectKernelsBySimdFlag() {
+    const bool simd = MmxEnabled != 0;
+    SelectEngineKernels(simd, Avx2KernelsChosen(simd));
+}
+
+}  // namespace
+
 int InitEncoderTables() {
     EngineReport.QuietMode = 1;
     MmxEnabled = EncoderSettings.disableMmx == 1 ? 0 : 1;  // x86-64 always has the vector unit
+    SelectKernelsBySimdFlag();
     EncoderSettings.matrixCoefficients = 5;
     RunState = 5;
     PreviewPictures.InputPreviewBuffer = PreviewPictures.OutputPreviewBuffer = nullptr;
@@ -434,6 +460,7 @@ int SetupVideoEncoder() {
         ShowWarningMessage(" Error:\n Parameters not correct, please\n check profile settings in menu. ");
         return 0;
     }
+    SelectKernelsBySimdFlag();
     ReleasePreviewBuffers();
     PreviewPictures.PreviewPictureWidth = e.horizontalSize;
     PreviewPictures.PreviewPictureHeight = e.verticalSize;

@@ -43,6 +43,11 @@ struct MacroblockInfo {
     int meanLuma = 0;
     int predictionError = 0;
     int searchResults[2] = {0, 0};
+    // 1 when the error blocks were transformed with their layout, before
+    // coding: the blocks hold DCT coefficients, and pretestLevels the
+    // threshold-free part of each block's pre-test (FdctPretestLevels).
+    int transformedAhead = 0;
+    uint32_t pretestLevels[6][2] = {};
 };
 
 constexpr int BlockCount = 6;  // 4:2:0: four luma blocks, Cb, Cr

@@ -2,6 +2,8 @@
 // choice of kernels.
 #include "engine/Fdct.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -55,6 +57,25 @@ bool TermsOutside(const int32_t* v, int64_t t1, int64_t t2) {
     return Outside(13623 * c - 9102 * d, t1);
 }
 
+uint64_t Magnitude(int64_t value) { return static_cast<uint64_t>(value < 0 ? -value : value); }
+
+// The largest magnitudes of TermsOutside's first term (t2) and of its other six (t1).
+void TermLevels(const int32_t* v, uint64_t& level2, uint64_t& level1) {
+    const int64_t s07 = int64_t{v[0]} + v[7], s16 = int64_t{v[1]} + v[6];
+    const int64_t s25 = int64_t{v[2]} + v[5], s34 = int64_t{v[3]} + v[4];
+    const int64_t d07 = int64_t{v[0]} - v[7], d16 = int64_t{v[1]} - v[6];
+    const int64_t d25 = int64_t{v[2]} - v[5], d34 = int64_t{v[3]} - v[4];
+    const int64_t e = s07 - s34, f = s16 - s25;
+    level2 = std::max(level2, Magnitude((s07 + s34) - (s16 + s25)));
+    const int64_t r4Sum = (46341 * (d16 + d25) + 8192) >> 14;
+    const int64_t r4Diff = (46341 * (d16 - d25) + 8192) >> 14;
+    const int64_t a = 4 * d07 + r4Sum, b = 4 * d34 + r4Diff;
+    const int64_t c = 4 * d07 - r4Sum, d = 4 * d34 - r4Diff;
+    const int64_t terms[6] = {60546 * e + 25080 * f, 25080 * e - 60546 * f, 16069 * a + 3196 * b,
+                              3196 * a - 16069 * b,  9102 * c + 13623 * d,  13623 * c - 9102 * d};
+    for (const int64_t term : terms) level1 = std::max(level1, Magnitude(term));
+}
+
 // Sums of absolute differences over the 48 sampled positions of a macroblock
 // of values p(line, column).
 template <typename Sample>
@@ -96,6 +117,16 @@ int SumsAreSignificant(const int32_t rowSums[8], const int32_t columnSums[8], in
     return TermsOutside(columnSums, t1, t2) ? 1 : 0;
 }
 
+void SumsPretestLevels(const int32_t rowSums[8], const int32_t columnSums[8], uint32_t levels[2]) {
+    int64_t total = 0;
+    for (int k = 0; k < 8; ++k) total += rowSums[k];
+    uint64_t level2 = Magnitude(total), level1 = 0;
+    TermLevels(rowSums, level2, level1);
+    TermLevels(columnSums, level2, level1);
+    levels[0] = static_cast<uint32_t>(std::min<uint64_t>(level2, UINT32_MAX));
+    levels[1] = static_cast<uint32_t>(std::min<uint64_t>(level1, UINT32_MAX));
+}
+
 }  // namespace fdct_detail
 
 int FdctBlockIsSignificant(const int16_t* block, int t1, int t2) {
@@ -107,6 +138,17 @@ int FdctBlockIsSignificant(const int16_t* block, int t1, int t2) {
         }
     }
     return fdct_detail::SumsAreSignificant(rowSums, columnSums, t1, t2);
+}
+
+void FdctPretestLevels(const int16_t* block, uint32_t levels[2]) {
+    int32_t rowSums[8] = {}, columnSums[8] = {};
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            rowSums[r] += block[8 * r + c];
+            columnSums[c] += block[8 * r + c];
+        }
+    }
+    fdct_detail::SumsPretestLevels(rowSums, columnSums, levels);
 }
 
 int DctTypeEstimateIntra(const uint8_t* source, int lineStride) {
@@ -123,14 +165,18 @@ int DctTypeEstimateInter(const uint8_t* prediction, const uint8_t* source, int l
     return fdct_detail::FieldDctWins(frameSum, fieldSum, 15);
 }
 
+FdctKernels FdctKernelSet = {Fdct8x8, FdctBlockIsSignificant, DctTypeEstimateIntra, DctTypeEstimateInter};
+
 void fdct_init(bool simd, FdctKernels& kernels) {
     kernels.fdct = Fdct8x8;
     kernels.blockIsSignificant = FdctBlockIsSignificant;
+    kernels.pretestLevels = FdctPretestLevels;
     kernels.dctTypeEstimateIntra = DctTypeEstimateIntra;
     kernels.dctTypeEstimateInter = DctTypeEstimateInter;
     if (simd) {
         kernels.fdct = Fdct8x8Sse2;
         kernels.blockIsSignificant = FdctBlockIsSignificantSse2;
+        kernels.pretestLevels = FdctPretestLevelsSse2;
         kernels.dctTypeEstimateIntra = DctTypeEstimateIntraSse2;
         kernels.dctTypeEstimateInter = DctTypeEstimateInterSse2;
     }

@@ -111,7 +111,10 @@ void Fdct8x8Sse2(int16_t* block) {
     transform_sse2::StoreRows(block, horizontal);
 }
 
-int FdctBlockIsSignificantSse2(const int16_t* block, int t1, int t2) {
+namespace {
+
+// Row and column sums of the block.
+void BlockSums(const int16_t* block, int32_t rowSums[8], int32_t columnSums[8]) {
     __m128i rows[8];
     transform_sse2::LoadRows(block, rows);
     const __m128i ones = _mm_set1_epi16(1);
@@ -122,7 +125,6 @@ int FdctBlockIsSignificantSse2(const int16_t* block, int t1, int t2) {
         columnsHigh = _mm_add_epi32(columnsHigh, WidenHigh(rows[r]));
         _mm_store_si128(reinterpret_cast<__m128i*>(pairSums[r]), _mm_madd_epi16(rows[r], ones));
     }
-    alignas(16) int32_t rowSums[8], columnSums[8];
     // Row sums: the four pair sums of each row, added across by two transposes
     // of 4x4 blocks of 32-bit words.
     for (int group = 0; group < 2; ++group) {
@@ -138,7 +140,20 @@ int FdctBlockIsSignificantSse2(const int16_t* block, int t1, int t2) {
     }
     _mm_store_si128(reinterpret_cast<__m128i*>(columnSums), columnsLow);
     _mm_store_si128(reinterpret_cast<__m128i*>(columnSums + 4), columnsHigh);
+}
+
+}  // namespace
+
+int FdctBlockIsSignificantSse2(const int16_t* block, int t1, int t2) {
+    alignas(16) int32_t rowSums[8], columnSums[8];
+    BlockSums(block, rowSums, columnSums);
     return fdct_detail::SumsAreSignificant(rowSums, columnSums, t1, t2);
+}
+
+void FdctPretestLevelsSse2(const int16_t* block, uint32_t levels[2]) {
+    alignas(16) int32_t rowSums[8], columnSums[8];
+    BlockSums(block, rowSums, columnSums);
+    fdct_detail::SumsPretestLevels(rowSums, columnSums, levels);
 }
 
 int DctTypeEstimateIntraSse2(const uint8_t* source, int lineStride) {

@@ -116,6 +116,8 @@ void IdctChenWang(int16_t* block) {
     for (int c = 0; c < 8; ++c) ColumnPass(block + c);
 }
 
+IdctKernels IdctKernelSet = {{IdctChenWang, IdctChenWang}};
+
 void idct_init(bool simd, IdctKernels& kernels, bool avx2) {
     kernels.idct[0] = IdctChenWang;
     kernels.idct[1] = IdctChenWang;

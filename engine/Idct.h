@@ -20,3 +20,6 @@ struct IdctKernels {
 // Fills the table with the plain kernels, then with the SIMD ones when `simd`,
 // the AVX2 one when also `avx2`.
 void idct_init(bool simd, IdctKernels& kernels, bool avx2 = false);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern IdctKernels IdctKernelSet;

@@ -50,6 +50,9 @@ struct InputKernels {
 };
 
 void input_init(bool simd, InputKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern InputKernels InputKernelSet;
 
 void ConvertRowPairPlain(const uint8_t* upper, const uint8_t* lower, uint8_t* yTop, uint8_t* yBottom, uint8_t* cb,
                          uint8_t* cr, int count, int black);
@@ -60,14 +63,14 @@ void MedianRowPlain(const uint8_t* here, int lineLength, uint8_t* out, int count
 void MedianRowSse2(const uint8_t* here, int lineLength, uint8_t* out, int count, int strength);
 void* CopyBytesSse2(void* dst, const void* src, size_t n);
 
-// Copies n bytes with the kernel MmxEnabled selects; any n, returns dst.
+// Copies n bytes with the kernel of InputKernelSet; any n, returns dst.
 void* CopyBytesFast(void* dst, const void* src, size_t n);
 
 // Converts a whole 24-bit bottom-up bitmap of width x height pixels (rows
 // padded to 4 bytes) into the planes: luma to `luma` (line length
 // lumaLine), chroma (width/2 x height/2) to cb/cr (line length chromaLine).
 void ConvertRgbFrameToYuv(const uint8_t* pixels, int width, int height, uint8_t* luma, int lumaLine, uint8_t* cb,
-                          uint8_t* cr, int chromaLine, bool simd, int black);
+                          uint8_t* cr, int chromaLine, int black);
 
 // ---------------------------------------------------------------------------
 // Plane helpers.

@@ -101,7 +101,7 @@ int ReadAviFrame(const FramePlanes& planes) {
 
     const bool filter = InputFilterOn && FilterPlane;
     ConvertRgbFrameToYuv(rgb, w, h, filter ? FilterPlane : planes.y, Sequence.EncodeWidth, planes.cb, planes.cr,
-                         Sequence.ChromaWidth, MmxEnabled != 0, EncoderSettings.blackLevel);
+                         Sequence.ChromaWidth, EncoderSettings.blackLevel);
     if (filter) FilterInputLuma(planes.y, w, h, Sequence.EncodeWidth);
     if (w < Sequence.EncodeWidth || h < Sequence.EncodeHeight) {
         PadFrameEdges(planes.y, w, h, Sequence.EncodeWidth, Sequence.EncodeHeight);

@@ -154,12 +154,11 @@ void ConvertRowPairSse2(const uint8_t* upper, const uint8_t* lower, uint8_t* yTo
 }
 
 void ConvertRgbFrameToYuv(const uint8_t* pixels, int width, int height, uint8_t* luma, int lumaLine, uint8_t* cb,
-                          uint8_t* cr, int chromaLine, bool simd, int black) {
+                          uint8_t* cr, int chromaLine, int black) {
     if (width <= 0 || height <= 0) return;
     black = ClampBlack(black);
     const std::ptrdiff_t rowBytes = (3 * static_cast<std::ptrdiff_t>(width) + 3) & ~std::ptrdiff_t{3};
-    InputKernels kernels;
-    input_init(simd, kernels);
+    const ConvertRowPairFn convertRowPair = InputKernelSet.convertRowPair;
     // The kernels take whole groups of four; the rest of a line goes the plain way.
     const int grouped = width & ~3;
     for (int y = 0; y < height; y += 2) {
@@ -173,7 +172,7 @@ void ConvertRgbFrameToYuv(const uint8_t* pixels, int width, int height, uint8_t*
         uint8_t* yBottom = yTop + lumaLine;
         uint8_t* cbLine = cb + static_cast<std::ptrdiff_t>(y / 2) * chromaLine;
         uint8_t* crLine = cr + static_cast<std::ptrdiff_t>(y / 2) * chromaLine;
-        if (grouped > 0) kernels.convertRowPair(upper, lower, yTop, yBottom, cbLine, crLine, grouped, black);
+        if (grouped > 0) convertRowPair(upper, lower, yTop, yBottom, cbLine, crLine, grouped, black);
         if (grouped < width)
             ConvertRowPairPlain(upper + 3 * grouped, lower + 3 * grouped, yTop + grouped, yBottom + grouped,
                                 cbLine + grouped / 2, crLine + grouped / 2, width - grouped, black);
@@ -222,9 +221,9 @@ void* CopyBytesSse2(void* dst, const void* src, size_t n) {
     return dst;
 }
 
-void* CopyBytesFast(void* dst, const void* src, size_t n) {
-    return MmxEnabled ? CopyBytesSse2(dst, src, n) : CopyBytesPlain(dst, src, n);
-}
+void* CopyBytesFast(void* dst, const void* src, size_t n) { return InputKernelSet.copyBytes(dst, src, n); }
+
+InputKernels InputKernelSet = {ConvertRowPairPlain, CopyBytesPlain, MedianRowPlain};
 
 void input_init(bool simd, InputKernels& kernels) {
     kernels.convertRowPair = ConvertRowPairPlain;

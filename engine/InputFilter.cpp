@@ -104,11 +104,10 @@ void MedianFilterPlane(const uint8_t* source, uint8_t* target, int width, int he
     if (width < 1 || height < 1) return;
     CopyFrame(source, target, width, height, lineLength);
     const int s = std::clamp(strength, 0, 100);
-    InputKernels kernels;
-    input_init(MmxEnabled != 0, kernels);
+    const MedianRowFn medianRow = InputKernelSet.medianRow;
     for (int y = 1; y < height - 1; ++y) {
         const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(y) * lineLength + 1;
-        kernels.medianRow(source + o, lineLength, target + o, width - 2, s);
+        medianRow(source + o, lineLength, target + o, width - 2, s);
     }
 }
 

@@ -231,7 +231,7 @@ int InitMotionEstimation(int width, int height, int performanceMode, int mmx, in
     MeTableGeometry = MakeMotionTableGeometry(width, height);
     if (tableBytes) *tableBytes = static_cast<int>(MeTableGeometry.totalBytes);
 
-    motion_kernels_init(mmx == 1, MeKernels, mmx == 1 && UseAvx2Kernels && ProcessorHasAvx2());
+    motion_kernels_init(mmx == 1, MeKernels, Avx2KernelsChosen(mmx == 1));
     FullPelSadKernel = MeExhaustive ? MeKernels.fullPelSad : MeKernels.fullPelSadRowBudget;
     HalfPelMatchKernel = performanceMode >= 4 ? MeKernels.halfPelSseModes45 : MeKernels.halfPelSse;
     MeHighMode = performanceMode >= 4 ? 1 : 0;

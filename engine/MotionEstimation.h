@@ -16,6 +16,8 @@ extern MotionKernelTable MeKernels;  // plain or SIMD, by the set-up's SIMD flag
 // 1: with SIMD on, the AVX2 kernels where the processor has them; 0 keeps the
 // SSE2 ones (the results are the same either way).
 extern int UseAvx2Kernels;
+// Whether kernels chosen with SIMD `simd` take their AVX2 forms.
+inline bool Avx2KernelsChosen(bool simd) { return simd && UseAvx2Kernels && ProcessorHasAvx2(); }
 
 // 1 when the threshold is 0 (performance mode 5): set by the encoder set-up
 // before InitMotionEstimation.

@@ -66,7 +66,8 @@ void ResetVectorPredictors() { VectorPredictors[0] = VectorPredictors[1] = Vecto
 
 int16_t* MacroblockBlocks(int k) { return Sequence.BlockStore + static_cast<std::ptrdiff_t>(k) * BlockCount * 64; }
 
-// Decides per block whether a forward DCT is needed and runs it.
+// Decides per block whether a forward DCT is needed and runs it, unless the
+// blocks were transformed ahead.
 void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* blocks) {
     const bool bPicture = CurrentPicture.PictureCodingType == B_PICTURE;
     const int k = bPicture ? PretestFactorB : PretestFactorIP;
@@ -75,10 +76,11 @@ void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* b
     if (EncoderSettings.performanceMode > 2) e /= 8;
     const int t = (s * 298) >> 10;
     const int t1 = t << 17, t2 = (t * 2896) >> 10;
+    const bool ahead = mb.transformedAhead != 0;
     if ((mb.typeFlags & MB_INTRA) || t1 < 1) {
         for (int b = 0; b < BlockCount; ++b) {
             BlockSignificant[b] = 1;
-            fdct.fdct(blocks + b * 64);
+            if (!ahead) fdct.fdct(blocks + b * 64);
         }
         return;
     }
@@ -87,6 +89,10 @@ void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* b
         int16_t* block = blocks + b * 64;
         if (b < 4 && lumaPredictedWell) {
             BlockSignificant[b] = 0;
+            continue;
+        }
+        if (ahead) {
+            BlockSignificant[b] = PretestLevelsAreSignificant(mb.pretestLevels[b], t1, t2);
             continue;
         }
         BlockSignificant[b] = fdct.blockIsSignificant(block, t1, t2);
@@ -116,15 +122,16 @@ int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks) {
         for (int b = 0; b < BlockCount && !QuantOverflowFlag; ++b) {
             int nonZero = 0;
             if (BlockSignificant[b]) nonZero = QuantizeNonIntra(blocks + b * 64, QuantizedBlockBuffer + b * 64, mb.quantScale);
-            else std::memset(QuantizedBlockBuffer + b * 64, 0, sizeof(int16_t) * 64);
             cbp = (cbp << 1) | (nonZero ? 1 : 0);
         }
         if (!QuantOverflowFlag || mb.quantScale >= kLargestQuantScale) break;
         mb.quantScale += 2;
     }
-    // Blocks that were never transformed hold prediction errors: replace them by
-    // zero levels, so that reconstruction reads levels everywhere.
-    std::memcpy(blocks, QuantizedBlockBuffer, sizeof(int16_t) * 64 * BlockCount);
+    // Only coded blocks are read again (by the macroblock layer and the
+    // reconstruction); the others keep what they held.
+    for (int b = 0; b < BlockCount; ++b)
+        if (cbp & (1 << (BlockCount - 1 - b)))
+            std::memcpy(blocks + b * 64, QuantizedBlockBuffer + b * 64, sizeof(int16_t) * 64);
     return cbp;
 }
 
@@ -268,8 +275,7 @@ void PutPicture() {
     int currentQuant = qs;
     MaskQuant = 0;
     const int framePredFrameDct = FramePredFrameDctOfPicture();
-    FdctKernels fdct;
-    fdct_init(MmxEnabled != 0, fdct);
+    const FdctKernels fdct = FdctKernelSet;
 
     int previousDirections = -1;
     for (int r = 0; r < Sequence.MbHeight; ++r) {

@@ -100,6 +100,8 @@ void PredictBlockSse2(const uint8_t* reference, uint8_t* prediction, int lineLen
     else PredictCase<8>(src, dst, lineLength, width, height, hx, hy, average);
 }
 
+PredictKernels PredictKernelSet = {PredictBlockPlain};
+
 void predict_init(bool simd, PredictKernels& kernels) {
     kernels.predictBlock = simd ? PredictBlockSse2 : PredictBlockPlain;
 }
@@ -168,9 +170,7 @@ void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, con
         std::memset(prediction.cr, 128, static_cast<size_t>(Sequence.ChromaWidth) * Sequence.ChromaHeight);
         return;
     }
-    PredictKernels kernels;
-    predict_init(MmxEnabled != 0, kernels);
-    PredictRows rows{kernels.predictBlock, &forward, &backward, &prediction, records, pictureType};
+    PredictRows rows{PredictKernelSet.predictBlock, &forward, &backward, &prediction, records, pictureType};
     // Each row writes only its own macroblocks.
     RunRowsInParallel(Sequence.EncodeHeight / 16, PictureRowHelpers(), PredictRow, &rows);
 }

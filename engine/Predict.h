@@ -17,6 +17,9 @@ struct PredictKernels {
 };
 
 void predict_init(bool simd, PredictKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern PredictKernels PredictKernelSet;
 
 void PredictBlockPlain(const uint8_t* reference, uint8_t* prediction, int lineLength, int width, int height,
                        int x, int y, int dx, int dy, int average);
@@ -25,6 +28,6 @@ void PredictBlockSse2(const uint8_t* reference, uint8_t* prediction, int lineLen
 
 // Fills `prediction` for the current picture (1 I, 2 P, 3 B) from the forward
 // and backward reconstructions and the vectors of the macroblock records.
-// Uses the picture geometry of EngineState.h and the kernel MmxEnabled selects.
+// Uses the picture geometry of EngineState.h and PredictKernelSet.
 void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, const FramePlanes& prediction,
                     const MacroblockInfo* records, int pictureType);

@@ -39,20 +39,6 @@ const Rgb24TableSet& Rgb24Tables() {
     return tables;
 }
 
-const PreviewKernels& Kernels() {
-    static const PreviewKernels plain = [] {
-        PreviewKernels k;
-        preview_init(false, k);
-        return k;
-    }();
-    static const PreviewKernels simd = [] {
-        PreviewKernels k;
-        preview_init(true, k);
-        return k;
-    }();
-    return MmxEnabled ? simd : plain;
-}
-
 uint8_t ClampByte(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
 uint8_t Scaled256(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 65280) >> 8); }
@@ -137,6 +123,8 @@ void ConvertPreviewRowPlain(const uint8_t* luma, const uint8_t* cb, const uint8_
     }
 }
 
+PreviewKernels PreviewKernelSet = {ConvertPreviewRowPlain};
+
 void preview_init(bool simd, PreviewKernels& kernels) {
     kernels.convertRow = simd ? ConvertPreviewRowSse2 : ConvertPreviewRowPlain;
 }
@@ -166,7 +154,7 @@ void ConvertYuvToRgbPreview(const FramePlanes& planes, uint8_t* bitmap, int* don
     g.chromaFormat = 1;
     g.chromaLine = Sequence.ChromaWidth;
     if (!Usable(planes, bitmap, g)) return;
-    const PreviewRowFn convertRow = Kernels().convertRow;
+    const PreviewRowFn convertRow = PreviewKernelSet.convertRow;
     const ptrdiff_t row = 4 * ((3 * g.width + 3) / 4);
     for (int y = 0; y < g.height; ++y)
         convertRow(planes.y + y * g.lumaLine, g.ChromaRow(planes.cb, y), g.ChromaRow(planes.cr, y),

@@ -108,5 +108,8 @@ struct PreviewKernels {
     PreviewRowFn convertRow = nullptr;
 };
 void preview_init(bool simd, PreviewKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern PreviewKernels PreviewKernelSet;
 void ConvertPreviewRowPlain(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int width);
 void ConvertPreviewRowSse2(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int width);

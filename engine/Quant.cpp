@@ -249,15 +249,6 @@ void QuantizeIntraSse2(const int16_t* coefficients, int16_t* levels, int dcPreci
     levels[0] = static_cast<int16_t>(dc < 0 ? -dcLevel : dcLevel);
 }
 
-void QuantizeIntra(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m) {
-    if (MmxEnabled) QuantizeIntraSse2(coefficients, levels, dcPrecision, m);
-    else QuantizeIntraPlain(coefficients, levels, dcPrecision, m);
-}
-
-int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m) {
-    return MmxEnabled ? QuantizeNonIntraSse2(coefficients, levels, m) : QuantizeNonIntraPlain(coefficients, levels, m);
-}
-
 void DequantizeIntraPlain(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {
     const int* recon = Tables.intraRecon[ScaleCode(m)];
     const bool mpeg1 = EncoderSettings.mpeg1 != 0;
@@ -379,12 +370,9 @@ void DequantizeNonIntraSse2(const int16_t* levels, int16_t* coefficients, int m)
     if (!mpeg1 && SumIsEven(sum)) coefficients[63] ^= 1;
 }
 
-void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {
-    if (MmxEnabled) DequantizeIntraSse2(levels, coefficients, dcPrecision, m);
-    else DequantizeIntraPlain(levels, coefficients, dcPrecision, m);
-}
+QuantKernels QuantKernelSet = {QuantizeIntraPlain, QuantizeNonIntraPlain, DequantizeIntraPlain, DequantizeNonIntraPlain};
 
-void DequantizeNonIntra(const int16_t* levels, int16_t* coefficients, int m) {
-    if (MmxEnabled) DequantizeNonIntraSse2(levels, coefficients, m);
-    else DequantizeNonIntraPlain(levels, coefficients, m);
+void quant_init(bool simd, QuantKernels& kernels) {
+    kernels = simd ? QuantKernels{QuantizeIntraSse2, QuantizeNonIntraSse2, DequantizeIntraSse2, DequantizeNonIntraSse2}
+                   : QuantKernels{QuantizeIntraPlain, QuantizeNonIntraPlain, DequantizeIntraPlain, DequantizeNonIntraPlain};
 }

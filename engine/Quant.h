@@ -20,25 +20,47 @@ extern int QuantOverflowFlag;
 // nonIntraQuantMatrix (weights 1..255) and sets both masks to all ones.
 void InitQuantizerTables();
 
-// Levels are limited to 255 (MPEG-1) or 2047 (MPEG-2, EncoderSettings.mpeg1 0).
-// At the largest scale nothing larger is left to try, so levels are clipped
-// to the limit instead of reporting an overflow.
-void QuantizeIntra(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m);
-// Returns 1 when any level is non-zero (and on overflow), else 0.
-int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m);
-// The two forms behind them (SSE2 when MmxEnabled); both give the same levels
-// and flag for every input.
+// The two forms of each quantiser and inverse quantiser below; both give the
+// same levels, coefficients and flag for every input.
 void QuantizeIntraPlain(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m);
 void QuantizeIntraSse2(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m);
 int QuantizeNonIntraPlain(const int16_t* coefficients, int16_t* levels, int m);
 int QuantizeNonIntraSse2(const int16_t* coefficients, int16_t* levels, int m);
 
-// Coefficients for the inverse DCT: MPEG-1 with oddification, MPEG-2 with
-// saturation and mismatch control, by EncoderSettings.mpeg1.
-void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m);
-void DequantizeNonIntra(const int16_t* levels, int16_t* coefficients, int m);
-// The forms behind them, as for the quantisers.
 void DequantizeIntraPlain(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m);
 void DequantizeIntraSse2(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m);
 void DequantizeNonIntraPlain(const int16_t* levels, int16_t* coefficients, int m);
 void DequantizeNonIntraSse2(const int16_t* levels, int16_t* coefficients, int m);
+
+struct QuantKernels {
+    void (*quantizeIntra)(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m);
+    int (*quantizeNonIntra)(const int16_t* coefficients, int16_t* levels, int m);
+    void (*dequantizeIntra)(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m);
+    void (*dequantizeNonIntra)(const int16_t* levels, int16_t* coefficients, int m);
+};
+
+// Fills the table with the plain kernels, or with the SIMD ones when `simd`.
+void quant_init(bool simd, QuantKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern QuantKernels QuantKernelSet;
+
+// Levels are limited to 255 (MPEG-1) or 2047 (MPEG-2, EncoderSettings.mpeg1 0).
+// At the largest scale nothing larger is left to try, so levels are clipped
+// to the limit instead of reporting an overflow.
+inline void QuantizeIntra(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m) {
+    QuantKernelSet.quantizeIntra(coefficients, levels, dcPrecision, m);
+}
+// Returns 1 when any level is non-zero (and on overflow), else 0.
+inline int QuantizeNonIntra(const int16_t* coefficients, int16_t* levels, int m) {
+    return QuantKernelSet.quantizeNonIntra(coefficients, levels, m);
+}
+
+// Coefficients for the inverse DCT: MPEG-1 with oddification, MPEG-2 with
+// saturation and mismatch control, by EncoderSettings.mpeg1.
+inline void DequantizeIntra(const int16_t* levels, int16_t* coefficients, int dcPrecision, int m) {
+    QuantKernelSet.dequantizeIntra(levels, coefficients, dcPrecision, m);
+}
+inline void DequantizeNonIntra(const int16_t* levels, int16_t* coefficients, int m) {
+    QuantKernelSet.dequantizeNonIntra(levels, coefficients, m);
+}

@@ -119,9 +119,12 @@ bool ChooseMode() {
 
 RateControlKernels RcKernels;
 
+void ratecontrol_init(bool simd, RateControlKernels& kernels) {
+    kernels.activitySums = simd ? ActivitySumsSse2 : ActivitySumsPlain;
+}
+
 int RcInitSequence() {
     const EncoderSettingsRecord& e = EncoderSettings;
-    RcKernels.activitySums = MmxEnabled ? ActivitySumsSse2 : ActivitySumsPlain;
     S.Kb = S.KbAdaptive = 1.8;
     if (!ChooseMode()) return -1;
 

@@ -88,9 +88,11 @@ void RcUpdateVbrState();
 using ActivitySumsFn = void (*)(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
 void ActivitySumsPlain(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
 void ActivitySumsSse2(const uint8_t* p, int lineLength, int* sum, int* sumSquares);
-// The kernels rate control runs, chosen once per sequence by RcInitSequence
-// (SSE2 when MmxEnabled).
 struct RateControlKernels {
     ActivitySumsFn activitySums = ActivitySumsPlain;
 };
+// Fills the table with the plain kernels, or with the SIMD ones when `simd`.
+void ratecontrol_init(bool simd, RateControlKernels& kernels);
+// The kernels rate control runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
 extern RateControlKernels RcKernels;

@@ -9,7 +9,6 @@
 #include "engine/EngineState.h"
 #include "engine/Fdct.h"
 #include "engine/Idct.h"
-#include "engine/MotionEstimation.h"
 #include "engine/Quant.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
@@ -79,6 +78,8 @@ bool ChoosesDctType() { return EncoderSettings.mpeg1 == 0 && EncoderSettings.pro
 
 }  // namespace
 
+TransformKernels TransformKernelSet = {IntraBlock, DifferenceBlock, ReconstructIntraBlock, ReconstructPredictedBlock};
+
 void transform_init(bool simd, TransformKernels& kernels) {
     kernels.intraBlock = IntraBlock;
     kernels.differenceBlock = DifferenceBlock;
@@ -93,6 +94,7 @@ struct ErrorBlockRows {
     FdctKernels fdct;
     TransformKernels kernels;
     bool choose;
+    bool transformAhead;
     const FramePlanes *prediction, *source;
     MacroblockInfo* macroblocks;
     int16_t* blocks;
@@ -117,6 +119,7 @@ void FormErrorBlockRow(void* context, int row) {
         BlockPlace places[BlockCount];
         PlaceBlocks(column, row, mb.dctType, places);
         int16_t* block = j.blocks + static_cast<size_t>(row * mbColumns + column) * BlockCount * 64;
+        mb.transformedAhead = j.transformAhead ? 1 : 0;
         for (int b = 0; b < BlockCount; ++b, block += 64) {
             const BlockPlace& place = places[b];
             const uint8_t* from = Plane(source, place.plane) + place.offset;
@@ -125,6 +128,9 @@ void FormErrorBlockRow(void* context, int row) {
             else
                 j.kernels.differenceBlock(block, from, Plane(prediction, place.plane) + place.offset,
                                           place.lineStep);
+            if (!j.transformAhead) continue;
+            if (!intra) j.fdct.pretestLevels(block, mb.pretestLevels[b]);
+            j.fdct.fdct(block);
         }
     }
 }
@@ -178,15 +184,19 @@ void ReconstructRow(void* context, int rowIndex) {
 void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
                                MacroblockInfo* macroblocks, int16_t* blocks) {
     ErrorBlockRows j;
-    fdct_init(MmxEnabled != 0, j.fdct);
-    transform_init(MmxEnabled != 0, j.kernels);
+    j.fdct = FdctKernelSet;
+    j.kernels = TransformKernelSet;
     j.choose = ChoosesDctType();
+    // With helpers the transforms run here, off the serial coding loop, also
+    // for the blocks the pre-test will let go; alone it would only add work.
+    const int helpers = PictureRowHelpers();
+    j.transformAhead = helpers > 0;
     j.prediction = &prediction;
     j.source = &source;
     j.macroblocks = macroblocks;
     j.blocks = blocks;
     // Each row writes only its own macroblocks' records and blocks.
-    RunRowsInParallel(Sequence.EncodeHeight / 16, PictureRowHelpers(), FormErrorBlockRow, &j);
+    RunRowsInParallel(Sequence.EncodeHeight / 16, helpers, FormErrorBlockRow, &j);
 }
 
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
@@ -198,11 +208,9 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
         ReportFatalError(" Error in itransform arguments ");
         return;
     }
-    IdctKernels idct;
-    idct_init(MmxEnabled != 0, idct, UseAvx2Kernels && ProcessorHasAvx2());
     ReconstructionRows j;
-    j.inverse = idct.idct[slot];
-    transform_init(MmxEnabled != 0, j.kernels);
+    j.inverse = IdctKernelSet.idct[slot];
+    j.kernels = TransformKernelSet;
     j.choose = ChoosesDctType();
     j.prediction = &prediction;
     j.reconstruction = &reconstruction;

@@ -23,6 +23,9 @@ struct TransformKernels {
 
 // Fills the table with the plain kernels, then with the SIMD ones when `simd`.
 void transform_init(bool simd, TransformKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern TransformKernels TransformKernelSet;
 
 // Fills the six blocks of every macroblock of the picture (EncodeWidth x
 // EncodeHeight) and, for interlaced MPEG-2 pictures, decides each macroblock's

@@ -74,9 +74,9 @@ uint64_t ScanNonzeroMaskSse2(const int16_t* block) {
     return RasterToScan(raster);
 }
 
-uint64_t ScanNonzeroMask(const int16_t* block) {
-    return MmxEnabled ? ScanNonzeroMaskSse2(block) : ScanNonzeroMaskPlain(block);
-}
+VlcKernels VlcKernelSet = {ScanNonzeroMaskPlain};
+
+void vlc_init(bool simd, VlcKernels& kernels) { kernels.scanNonzeroMask = simd ? ScanNonzeroMaskSse2 : ScanNonzeroMaskPlain; }
 
 void PutDCDifference(const VlcCode* table, int difference) {
     const int a = std::abs(difference);

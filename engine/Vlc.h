@@ -50,7 +50,17 @@ void PutCodedBlockPattern(int pattern);
 void PutMotionCode(int motionCode);
 
 // Bit n set where the coefficient at zigzag scan position n of the 8x8 block
-// is not zero; SSE2 when MmxEnabled. Both forms give the same mask.
-uint64_t ScanNonzeroMask(const int16_t* block);
+// is not zero. Both forms give the same mask.
 uint64_t ScanNonzeroMaskPlain(const int16_t* block);
 uint64_t ScanNonzeroMaskSse2(const int16_t* block);
+
+struct VlcKernels {
+    uint64_t (*scanNonzeroMask)(const int16_t* block);
+};
+// Fills the table with the plain kernel, or with the SIMD one when `simd`.
+void vlc_init(bool simd, VlcKernels& kernels);
+// The kernels the engine runs: plain until SelectEngineKernels fills it
+// when an encoding is set up.
+extern VlcKernels VlcKernelSet;
+
+inline uint64_t ScanNonzeroMask(const int16_t* block) { return VlcKernelSet.scanNonzeroMask(block); }

@@ -15,9 +15,9 @@ struct MotionDataRecord {
 };
 
 // Named values of the record's fields.
-// applicationType: the disc format the output is meant for (0 none).
-constexpr int kApplicationVcd11 = 1, kApplicationVcd20 = 2, kApplicationCdi = 3, kApplicationDvd = 16,
-              kApplicationSvcd = 17;
+// applicationType: the disc format the output is meant for.
+constexpr int kApplicationNone = 0, kApplicationVcd11 = 1, kApplicationVcd20 = 2, kApplicationCdi = 3,
+              kApplicationDvd = 16, kApplicationSvcd = 17;
 // streamType.
 constexpr int kStreamTypeMpeg1 = 1, kStreamTypeMpeg2 = 2, kStreamTypeVideoCd = 3;
 // rateControl.

@@ -5,6 +5,7 @@
 
 #include "mux/lib/DvdInfoFiles.h"
 #include "mux/lib/MuxLib.h"
+#include "mux/lib/PackWriters.h"
 
 #include <algorithm>
 #include <atomic>
@@ -53,19 +54,6 @@ struct Fd {
 };
 
 uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
-
-uint64_t ReadTimeStamp(const uint8_t* p)
-{
-    return (static_cast<uint64_t>(p[0] >> 1) & 7) << 30 | static_cast<uint64_t>(p[1]) << 22 |
-           static_cast<uint64_t>(p[2] >> 1) << 15 | static_cast<uint64_t>(p[3]) << 7 | (p[4] >> 1);
-}
-
-uint64_t PackClockBase(const uint8_t* h)
-{
-    return (static_cast<uint64_t>(h[4] >> 3) & 7) << 30 | static_cast<uint64_t>(h[4] & 3) << 28 |
-           static_cast<uint64_t>(h[5]) << 20 | (static_cast<uint64_t>(h[6] >> 3) & 0x1F) << 15 |
-           static_cast<uint64_t>(h[6] & 3) << 13 | static_cast<uint64_t>(h[7]) << 5 | (h[8] >> 3);
-}
 
 // A navigation pack as the pack engine writes it: pack header, system header, private stream 2.
 bool IsNavigationPack(const uint8_t* p)
@@ -184,7 +172,7 @@ bool ParsePack(const uint8_t* p, uint64_t pack, VideoScanner& video)
             const size_t payload = pos + 9 + p[pos + 8];
             if (payload > end) return false;
             const bool hasPts = (p[pos + 7] & 0x80) != 0 && p[pos + 8] >= 5;
-            const uint64_t pts = hasPts ? ReadTimeStamp(p + pos + 9) : 0;
+            const uint64_t pts = hasPts ? packwriters::ReadTimeStamp(p + pos + 9) : 0;
             video.Payload(p + payload, end - payload, hasPts, pts, pack);
         }
         pos = end;
@@ -254,7 +242,7 @@ int32_t LoadFile(const DvdVobTable::Entry& e, size_t fileIndex, Title& t, VideoS
             v.lbn = number;
             v.file = fileIndex;
             std::memcpy(v.header, pack, sizeof v.header);
-            v.scr = PackClockBase(pack);
+            v.scr = packwriters::ReadProgramPackClockBase(pack);
             t.vobus.push_back(v);
         } else if (t.vobus.empty()) {
             std::printf("DVD file %s does not begin with a navigation pack\n", e.vobName.c_str());

@@ -55,11 +55,16 @@ uint32_t WriteProgramPackHeader(uint8_t* out, uint64_t clock27MHz, uint32_t muxR
     return ProgramPackHeaderLength;
 }
 
+uint64_t ReadProgramPackClockBase(const uint8_t* h)
+{
+    return (static_cast<uint64_t>(h[4] >> 3) & 7) << 30 | static_cast<uint64_t>(h[4] & 3) << 28 |
+           static_cast<uint64_t>(h[5]) << 20 | (static_cast<uint64_t>(h[6] >> 3) & 0x1F) << 15 |
+           static_cast<uint64_t>(h[6] & 3) << 13 | static_cast<uint64_t>(h[7]) << 5 | (h[8] >> 3);
+}
+
 uint64_t ReadProgramPackClock(const uint8_t* h)
 {
-    const uint64_t base = (static_cast<uint64_t>(h[4] >> 3) & 7) << 30 | static_cast<uint64_t>(h[4] & 3) << 28 |
-                          static_cast<uint64_t>(h[5]) << 20 | (static_cast<uint64_t>(h[6] >> 3) & 0x1F) << 15 |
-                          static_cast<uint64_t>(h[6] & 3) << 13 | static_cast<uint64_t>(h[7]) << 5 | (h[8] >> 3);
+    const uint64_t base = ReadProgramPackClockBase(h);
     const uint64_t extension = static_cast<uint64_t>(h[8] & 3) << 7 | (h[9] >> 1);
     return base * 300 + extension;
 }

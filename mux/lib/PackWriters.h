@@ -30,6 +30,8 @@ inline constexpr uint32_t ProgramPackHeaderLength = 14;
 uint32_t WriteProgramPackHeader(uint8_t* out, uint64_t clock27MHz, uint32_t muxRate);
 // The 42-bit clock reference read back from an MPEG-2 pack header, in 27 MHz ticks.
 uint64_t ReadProgramPackClock(const uint8_t* header);
+// Its 33-bit base alone, in 90 kHz ticks.
+uint64_t ReadProgramPackClockBase(const uint8_t* header);
 
 struct SystemHeaderStream {
     uint8_t streamId = 0;

@@ -46,15 +46,15 @@ long ErrorAgainst(Bitmap& got, Bitmap& truth, int firstRow, int lastRow) {
     return sum;
 }
 
-class MmxModes : public ::testing::TestWithParam<int> {
+class SimdLevels : public ::testing::TestWithParam<int> {
 protected:
-    void SetUp() override { MmxEnabled = GetParam(); }
-    void TearDown() override { MmxEnabled = 1; }
+    void SetUp() override { deinterlace_init(GetParam() != 0, DeinterlaceKernelSet); }
+    void TearDown() override { deinterlace_init(false, DeinterlaceKernelSet); }
 };
 
 }  // namespace
 
-TEST_P(MmxModes, PlainBlendingAveragesTheKeptField) {
+TEST_P(SimdLevels, PlainBlendingAveragesTheKeptField) {
     // One field white, the other black: the black field is rebuilt from the white one.
     Bitmap b(37, 10);
     for (int r = 0; r < b.height; ++r)
@@ -78,7 +78,7 @@ TEST_P(MmxModes, PlainBlendingAveragesTheKeptField) {
     for (int r = 0; r < g.height; ++r) EXPECT_EQ(g.Row(r)[g.line - 1], 0xAB);
 }
 
-TEST_P(MmxModes, EdgeAdaptiveBlendingKeepsADiagonalSharp) {
+TEST_P(SimdLevels, EdgeAdaptiveBlendingKeepsADiagonalSharp) {
     Bitmap plain = DiagonalEdge(64, 40, 10, 1);
     Bitmap adaptive = plain;
     Bitmap truth = plain;
@@ -93,7 +93,7 @@ TEST_P(MmxModes, EdgeAdaptiveBlendingKeepsADiagonalSharp) {
     for (int r = 1; r < 39; r += 2) EXPECT_EQ(adaptive.Pixel(60, r), plain.Pixel(60, r));
 }
 
-TEST_P(MmxModes, EdgeDirectedInterpolationFollowsAShallowEdge) {
+TEST_P(SimdLevels, EdgeDirectedInterpolationFollowsAShallowEdge) {
     // An edge that moves 6 pixels per row: line blending smears it over 12.
     Bitmap truth = DiagonalEdge(160, 24, 30, 3);
     Bitmap blended = truth;
@@ -110,7 +110,7 @@ TEST_P(MmxModes, EdgeDirectedInterpolationFollowsAShallowEdge) {
     }
 }
 
-TEST_P(MmxModes, EdgeDirectedInterpolationLeavesFlatAndTinyPicturesAlone) {
+TEST_P(SimdLevels, EdgeDirectedInterpolationLeavesFlatAndTinyPicturesAlone) {
     Bitmap flat(200, 30);
     for (int r = 0; r < flat.height; ++r)
         for (int x = 0; x < flat.width; ++x) flat.SetPixel(x, r, 90 + (x % 3));
@@ -131,7 +131,7 @@ TEST_P(MmxModes, EdgeDirectedInterpolationLeavesFlatAndTinyPicturesAlone) {
     }
 }
 
-TEST_P(MmxModes, RandomFramesStayInsideTheirRows) {
+TEST_P(SimdLevels, RandomFramesStayInsideTheirRows) {
     // Odd widths leave row padding; the blends and the search must not write it.
     std::mt19937 rng(3);
     for (int w : {41, 97, 350}) {
@@ -146,7 +146,7 @@ TEST_P(MmxModes, RandomFramesStayInsideTheirRows) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(PlainAndSimd, MmxModes, ::testing::Values(0, 1));
+INSTANTIATE_TEST_SUITE_P(PlainAndSimd, SimdLevels, ::testing::Values(0, 1));
 
 TEST(DeinterlaceKernels, Sse2MatchesPlain) {
     DeinterlaceKernels plain, simd;

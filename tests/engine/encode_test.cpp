@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/EngineState.h"
+#include "engine/Fdct.h"
+#include "engine/Input.h"
+#include "engine/Quant.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
 #include "platform/MessageBox.h"
@@ -115,6 +118,10 @@ TEST(EncodeDeterminism, SameBytesAcrossThreadsAndSimd) {
                     ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = flags;
                 });
                 ASSERT_EQ(r.begin, 0);
+                // The set-up ran each family's kernels at the level asked for.
+                EXPECT_EQ(FdctKernelSet.fdct, simd ? Fdct8x8Sse2 : Fdct8x8);
+                EXPECT_EQ(QuantKernelSet.quantizeNonIntra, simd ? QuantizeNonIntraSse2 : QuantizeNonIntraPlain);
+                EXPECT_EQ(InputKernelSet.copyBytes, simd ? CopyBytesSse2 : CopyBytesPlain);
                 if (reference.empty()) reference = r.bytes;
                 EXPECT_TRUE(r.bytes == reference) << "simd " << simd << " threads " << threads << " flags " << flags;
             }

@@ -3,7 +3,10 @@
 // against each other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "engine/Fdct.h"
@@ -208,6 +211,34 @@ TEST(FdctKernels, SimdMatchesPlainOnRandomInput) {
                   simd.dctTypeEstimateIntra(source.topLeft(), Macroblock::kStride));
         ASSERT_EQ(plain.dctTypeEstimateInter(prediction.topLeft(), source.topLeft(), Macroblock::kStride),
                   simd.dctTypeEstimateInter(prediction.topLeft(), source.topLeft(), Macroblock::kStride));
+    }
+}
+
+// The pre-test split into its threshold-free part and the comparison decides
+// as the one-step test, also at thresholds right at the block's own levels.
+TEST(FdctKernels, PretestInTwoStepsDecidesAsInOne) {
+    const FdctKernels plain = Kernels(false), simd = Kernels(true);
+    std::mt19937 random(2024);
+    for (int n = 0; n < 20000; ++n) {
+        const Block input = n % 5 == 4 ? RandomBlock(random, -32768, 32767) : ComparisonBlock(random, n);
+        uint32_t levels[2], simdLevels[2];
+        plain.pretestLevels(input.data(), levels);
+        simd.pretestLevels(input.data(), simdLevels);
+        ASSERT_EQ(levels[0], simdLevels[0]) << n;
+        ASSERT_EQ(levels[1], simdLevels[1]) << n;
+        const int t = 1 + int(random() % 40);
+        std::vector<std::pair<int, int>> thresholds = {{131072 * t, (2896 * t) >> 10}, {0, 0}, {-1, 3}};
+        for (int d = -1; d <= 1; ++d) {
+            const auto near = [d](uint32_t level) {
+                return static_cast<int>(std::clamp<int64_t>(int64_t{level} + d, 0, INT32_MAX));
+            };
+            thresholds.emplace_back(near(levels[1]), near(levels[0]));
+            thresholds.emplace_back(near(levels[1]), int(random() % 100000));
+            thresholds.emplace_back(int(random() % (1 << 30)), near(levels[0]));
+        }
+        for (const auto& [t1, t2] : thresholds)
+            ASSERT_EQ(PretestLevelsAreSignificant(levels, t1, t2), plain.blockIsSignificant(input.data(), t1, t2))
+                << "block " << n << " t1 " << t1 << " t2 " << t2;
     }
 }
 

@@ -77,6 +77,7 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
                 EncoderSettings.videoFormat = 1;
                 EncoderSettings.performanceMode = mode;
                 EncoderSettings.disableMmx = v.simd ? 0 : 1;
+                MmxEnabled = v.simd;
                 UseAvx2Kernels = v.avx2;
                 MeThreadCount = v.threads;
                 ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = v.flags;
@@ -99,6 +100,7 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
         }
     }
     if (print) std::printf("%s: {%s}\n", p.name, hashes.c_str());
+    MmxEnabled = 1;
     UseAvx2Kernels = 1;
     MeThreadCount = 1;
     ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;

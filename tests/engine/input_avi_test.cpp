@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "engine/Input.h"
 #include "engine/Threads.h"
@@ -34,14 +35,14 @@ protected:
         EncoderSettings.medianFilter = EncoderSettings.lowPassFilter = 0;
         InputFilterOn = 0;
         InputPreviewOnly = 0;
-        MmxEnabled = 1;
+        SelectEngineKernels(true, false);
         InitColorConversionTables();
         Use(37, 21);
     }
     void TearDown() override {
         FreeInputFrameCache();
         InputAvi = {};
-        MmxEnabled = 1;
+        SelectEngineKernels(false, false);
         InputFilterOn = 0;
     }
     void Use(int w, int h) {
@@ -58,8 +59,11 @@ protected:
     static Store Expected(const std::vector<uint8_t>& bitmap) {
         Store s;
         const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
+        const InputKernels chosen = InputKernelSet;
+        input_init(false, InputKernelSet);
         ConvertRgbFrameToYuv(bitmap.data() + 40, w, h, s.planes.y, Sequence.EncodeWidth, s.planes.cb, s.planes.cr,
-                             Sequence.ChromaWidth, false, 16);
+                             Sequence.ChromaWidth, 16);
+        InputKernelSet = chosen;
         PadFrameEdges(s.planes.y, w, h, Sequence.EncodeWidth, Sequence.EncodeHeight);
         PadFrameEdges(s.planes.cb, w / 2, h / 2, Sequence.ChromaWidth, Sequence.ChromaHeight);
         PadFrameEdges(s.planes.cr, w / 2, h / 2, Sequence.ChromaWidth, Sequence.ChromaHeight);
@@ -77,9 +81,9 @@ TEST_F(InputAviTest, FramesConvertAlikeWithAndWithoutSimd) {
         Store simd, plain;
         Read(7, simd);
         EXPECT_EQ(CurrentPicture.CurrentInputFrame, 4);  // 7 * 0.5 + 0.5
-        MmxEnabled = 0;
+        SelectEngineKernels(false, false);
         Read(7, plain);
-        MmxEnabled = 1;
+        SelectEngineKernels(true, false);
         EXPECT_TRUE(simd == plain);
         EXPECT_TRUE(simd == Expected(inputtest::FrameBitmap(4, w, h)));
         FrameRateConversion = {};
@@ -246,7 +250,7 @@ TEST(InputAviSource, FfmpegFileThroughTheCache) {
         ASSERT_EQ(ReadInputFrame("", s.planes), 0);
         Store expect;
         ConvertRgbFrameToYuv(frames[n].data() + 40, 64, 48, expect.planes.y, Sequence.EncodeWidth, expect.planes.cb,
-                             expect.planes.cr, Sequence.ChromaWidth, false, 16);
+                             expect.planes.cr, Sequence.ChromaWidth, 16);
         EXPECT_TRUE(s == expect) << n;
         OldestNeededFrame = std::max(0, n - 2);
         RunOnWorkerThread(InputReadAheadTask, &InputFrameCache);

@@ -20,7 +20,9 @@ struct Planes {
         cr = cb;
     }
     void Convert(const std::vector<uint8_t>& bitmap, bool simd, int black) {
-        ConvertRgbFrameToYuv(bitmap.data() + 40, w, h, y.data(), line, cb.data(), cr.data(), chromaLine, simd, black);
+        input_init(simd, InputKernelSet);
+        ConvertRgbFrameToYuv(bitmap.data() + 40, w, h, y.data(), line, cb.data(), cr.data(), chromaLine, black);
+        input_init(false, InputKernelSet);
     }
 };
 

@@ -65,8 +65,8 @@ TEST(Predict, HalfSampleRules) {
 }
 
 TEST(Predict, PictureLevelChoices) {
-    for (int simd = 0; simd < 2; ++simd) {
-        MmxEnabled = simd;
+    for (bool simd : {false, true}) {
+        predict_init(simd, PredictKernelSet);
         SetGeometry(48, 32);
         Frame fwd(48, 32), bwd(48, 32), pred(48, 32);
         for (size_t i = 0; i < fwd.y.size(); ++i) fwd.y[i] = static_cast<uint8_t>(i % 48 * 2);
@@ -106,5 +106,5 @@ TEST(Predict, PictureLevelChoices) {
         EXPECT_EQ(pred.y[5], 128);
         EXPECT_EQ(pred.cr[Sequence.ChromaWidth * Sequence.ChromaHeight - 1], 128);
     }
-    MmxEnabled = 1;
+    predict_init(false, PredictKernelSet);
 }

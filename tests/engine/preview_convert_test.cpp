@@ -49,7 +49,7 @@ struct Picture {
 class Preview : public ::testing::Test {
 protected:
     void TearDown() override {
-        MmxEnabled = 1;
+        preview_init(false, PreviewKernelSet);
         PreviewConversion = PreviewConversionState{};
         PreviewConverterSet = {ConvertFrameRgb24, ConvertFieldRgb24First, ConvertFieldRgb24Second};
         PreviewPictures.OutputPreviewBuffer = nullptr;
@@ -61,8 +61,8 @@ protected:
 }  // namespace
 
 TEST_F(Preview, BlackAndWhiteGiveTheStudioRangeColours) {
-    for (int simd : {0, 1}) {
-        MmxEnabled = simd;
+    for (bool simd : {false, true}) {
+        preview_init(simd, PreviewKernelSet);
         Picture p(16, 2, 16, 16);
         std::vector<uint8_t> rgb(p.Rgb24Size());
         int done = 0;
@@ -122,9 +122,9 @@ TEST_F(Preview, OddAndLargePicturesStayInsideTheirBuffers) {
         p.Randomise(w);
         std::vector<uint8_t> plainRgb(p.Rgb24Size()), simdRgb(p.Rgb24Size());
         int done = 0;
-        MmxEnabled = 0;
+        preview_init(false, PreviewKernelSet);
         ConvertYuvToRgbPreview(p.planes, plainRgb.data(), &done);
-        MmxEnabled = 1;
+        preview_init(true, PreviewKernelSet);
         ConvertYuvToRgbPreview(p.planes, simdRgb.data(), &done);
         EXPECT_EQ(done, 1);
         EXPECT_EQ(plainRgb, simdRgb) << w << "x" << h;

@@ -9,8 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "engine/Fdct.h"
+#include "engine/MotionEstimation.h"
 #include "engine/Quant.h"
 #include "engine/Transform.h"
 #include "job/EncoderSettings.h"
@@ -39,7 +41,6 @@ protected:
     static constexpr int kMbColumns = kWidth / 16, kMbRows = kHeight / 16, kMacroblocks = kMbColumns * kMbRows;
 
     void SetUp() override {
-        savedMmx_ = MmxEnabled;
         Sequence.EncodeWidth = kWidth;
         Sequence.EncodeHeight = kHeight;
         Sequence.ChromaWidth = kWidth / 2;
@@ -55,13 +56,14 @@ protected:
         blocks_.assign(static_cast<size_t>(kMacroblocks) * BlockCount * 64, 0);
         macroblocks_.assign(kMacroblocks, MacroblockInfo{});
     }
-    void TearDown() override { MmxEnabled = savedMmx_; }
+    void TearDown() override { SelectEngineKernels(false, false); }
+    // The kernels of every family at the given level, as an encoding sets them up.
+    static void UseKernels(bool simd) { SelectEngineKernels(simd, Avx2KernelsChosen(simd)); }
 
     // What the picture coder does between layout and reconstruction: transform
     // and quantise every block in place and note the coded blocks.
     void TransformAndQuantise(int m) {
-        FdctKernels fdct;
-        fdct_init(MmxEnabled != 0, fdct);
+        const FdctKernels fdct = FdctKernelSet;
         for (int i = 0; i < kMacroblocks; ++i) {
             MacroblockInfo& mb = macroblocks_[i];
             mb.quantScale = m;
@@ -87,9 +89,6 @@ protected:
 
     std::vector<int16_t> blocks_;
     std::vector<MacroblockInfo> macroblocks_;
-
-private:
-    int savedMmx_ = 1;
 };
 
 // Smooth content with noise; every other macroblock row is combed (its odd
@@ -179,8 +178,8 @@ void TransformTest::RoundTrip(bool mpeg1) {
 
     std::vector<std::vector<uint8_t>> results;
     std::vector<std::vector<int16_t>> stores;
-    for (int mmx : {0, 1}) {
-        MmxEnabled = mmx;
+    for (bool simd : {false, true}) {
+        UseKernels(simd);
         for (int i = 0; i < kMacroblocks; ++i) macroblocks_[i].typeFlags = (i % 3 == 0) ? MB_INTRA : MB_FORWARD;
         FormPredictionErrorBlocks(prediction.planes, source.planes, macroblocks_.data(), blocks_.data());
         int fieldMacroblocks = 0;
@@ -211,7 +210,7 @@ void TransformTest::RoundTrip(bool mpeg1) {
         for (size_t i = 0; i < static_cast<size_t>(kWidth / 2) * (kHeight / 2); ++i)
             decoderDifference = std::max({decoderDifference, std::abs(recon.cb[i] - reference.cb[i]),
                                           std::abs(recon.cr[i] - reference.cr[i])});
-        EXPECT_LE(decoderDifference, 1) << "mmx " << mmx;
+        EXPECT_LE(decoderDifference, 1) << "simd " << simd;
 
         // Against the source: at the finest MPEG-2 step only the transforms'
         // rounding is lost; MPEG-1's step of 4 loses up to a step per coefficient.
@@ -225,8 +224,8 @@ void TransformTest::RoundTrip(bool mpeg1) {
         for (size_t i = 0; i < static_cast<size_t>(kWidth / 2) * (kHeight / 2); ++i) {
             worst = std::max({worst, std::abs(recon.cb[i] - source.cb[i]), std::abs(recon.cr[i] - source.cr[i])});
         }
-        EXPECT_LE(worst, mpeg1 ? 8 : 2) << "mmx " << mmx;
-        EXPECT_LT(double(totalError) / (kWidth * kHeight), mpeg1 ? 2.0 : 0.3) << "mmx " << mmx;
+        EXPECT_LE(worst, mpeg1 ? 8 : 2) << "simd " << simd;
+        EXPECT_LT(double(totalError) / (kWidth * kHeight), mpeg1 ? 2.0 : 0.3) << "simd " << simd;
         std::vector<uint8_t> all = recon.y;
         all.insert(all.end(), recon.cb.begin(), recon.cb.end());
         all.insert(all.end(), recon.cr.begin(), recon.cr.end());
@@ -241,8 +240,8 @@ TEST_F(TransformTest, FieldDctBlocksHoldEvenAndOddLines) {
     Picture source(kWidth, kHeight), prediction(kWidth, kHeight);
     for (int l = 0; l < kHeight; ++l)
         for (int c = 0; c < kWidth; ++c) source.y[static_cast<size_t>(l) * kWidth + c] = l % 2 ? 200 : 10;
-    for (int mmx : {0, 1}) {
-        MmxEnabled = mmx;
+    for (bool simd : {false, true}) {
+        UseKernels(simd);
         for (auto& mb : macroblocks_) mb.typeFlags = MB_INTRA;
         FormPredictionErrorBlocks(prediction.planes, source.planes, macroblocks_.data(), blocks_.data());
         for (const auto& mb : macroblocks_) ASSERT_EQ(mb.dctType, 1);

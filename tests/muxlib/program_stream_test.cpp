@@ -12,7 +12,6 @@
 
 #include <cstring>
 #include <map>
-#include <numeric>
 #include <sstream>
 
 using namespace muxtest;
@@ -163,15 +162,7 @@ TEST_F(ProgramStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate)
               0);
     const std::string es = ReadFile(video_);
     ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
-    std::string sizes;
-    RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video_.string() + "'", &sizes);
-    std::vector<double> picture;
-    std::istringstream lines(sizes);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
-    double peak = 0;  // bytes over 25 pictures
-    for (size_t i = 0; i + 25 <= picture.size(); ++i)
-        peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + 25, 0.0));
+    const double peak = PeakPictureBytes(video_, 25);  // bytes over 25 pictures
 
     RunResult r = RunSession(MuxTypeMpeg2Program, {}, video_, audio_, out_);
     ASSERT_EQ(r.run, 0);

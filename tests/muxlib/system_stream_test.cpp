@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <numeric>
 #include <sstream>
 
 using namespace muxtest;
@@ -131,15 +130,7 @@ TEST_F(SystemStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate)
               0);
     const std::string es = ReadFile(video);
     ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
-    std::string sizes;
-    RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video.string() + "'", &sizes);
-    std::vector<double> picture;
-    std::istringstream lines(sizes);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
-    double peak = 0;  // bytes over 25 pictures
-    for (size_t i = 0; i + 25 <= picture.size(); ++i)
-        peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + 25, 0.0));
+    const double peak = PeakPictureBytes(video, 25);  // bytes over 25 pictures
 
     const auto out = dir_ / "vbr.mpg";
     RunResult r = RunSession(MuxTypeMpeg1System, {}, video, TestStreams().audio, out);
