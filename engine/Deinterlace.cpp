@@ -11,7 +11,11 @@
 
 uint8_t* DeinterlaceBuffers[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
-DeinterlaceKernels DeinterlaceKernelSet = {AverageRowsPlain, WeightedLineSadPlain};
+DeinterlaceKernels DeinterlaceKernelSet = [] {
+    DeinterlaceKernels k;
+    deinterlace_init(false, k);
+    return k;
+}();
 
 namespace {
 

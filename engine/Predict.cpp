@@ -100,7 +100,11 @@ void PredictBlockSse2(const uint8_t* reference, uint8_t* prediction, int lineLen
     else PredictCase<8>(src, dst, lineLength, width, height, hx, hy, average);
 }
 
-PredictKernels PredictKernelSet = {PredictBlockPlain};
+PredictKernels PredictKernelSet = [] {
+    PredictKernels k;
+    predict_init(false, k);
+    return k;
+}();
 
 void predict_init(bool simd, PredictKernels& kernels) {
     kernels.predictBlock = simd ? PredictBlockSse2 : PredictBlockPlain;

@@ -123,7 +123,11 @@ void ConvertPreviewRowPlain(const uint8_t* luma, const uint8_t* cb, const uint8_
     }
 }
 
-PreviewKernels PreviewKernelSet = {ConvertPreviewRowPlain};
+PreviewKernels PreviewKernelSet = [] {
+    PreviewKernels k;
+    preview_init(false, k);
+    return k;
+}();
 
 void preview_init(bool simd, PreviewKernels& kernels) {
     kernels.convertRow = simd ? ConvertPreviewRowSse2 : ConvertPreviewRowPlain;

@@ -78,7 +78,11 @@ bool ChoosesDctType() { return EncoderSettings.mpeg1 == 0 && EncoderSettings.pro
 
 }  // namespace
 
-TransformKernels TransformKernelSet = {IntraBlock, DifferenceBlock, ReconstructIntraBlock, ReconstructPredictedBlock};
+TransformKernels TransformKernelSet = [] {
+    TransformKernels k;
+    transform_init(false, k);
+    return k;
+}();
 
 void transform_init(bool simd, TransformKernels& kernels) {
     kernels.intraBlock = IntraBlock;
