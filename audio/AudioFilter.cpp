@@ -84,7 +84,11 @@ int16_t CosineCoefficient(int m) {
 
 }  // namespace
 
-AudioFilterKernels AudioFilterKernelSet = {WindowPlain, MatrixPlain};
+AudioFilterKernels AudioFilterKernelSet = [] {
+    AudioFilterKernels k;
+    audio_filter_init(false, k);
+    return k;
+}();
 
 void audio_filter_init(bool simd, AudioFilterKernels& table) {
     table.window = WindowPlain;

@@ -75,7 +75,11 @@ int FirstSmallestSse2(const float* values, float limit) {
 
 }  // namespace
 
-AudioCodingKernels AudioCodingKernelSet = {FirstSmallestPlain};
+AudioCodingKernels AudioCodingKernelSet = [] {
+    AudioCodingKernels k;
+    audio_coding_init(false, k);
+    return k;
+}();
 
 void audio_coding_init(bool simd, AudioCodingKernels& table) {
     table.firstSmallest = simd ? FirstSmallestSse2 : FirstSmallestPlain;

@@ -608,11 +608,6 @@ const float* AudioModelRotation(bool cosine) {
     return cosine ? rotation.cosv : rotation.sinv;
 }
 
-AudioModelKernels AudioModelKernelSet = {.fft = FftPlain,
-                                         .spectrum = SpectrumPlain,
-                                         .spreading = SpreadingPlain,
-                                         .sincos = SinCosPlain,
-                                         .unpredictability = UnpredictabilityPlain};
 
 void audio_model_init(bool simd, AudioModelKernels& table, bool wide) {
     table.fft = FftPlain;
@@ -632,3 +627,9 @@ void audio_model_init(bool simd, AudioModelKernels& table, bool wide) {
     }
     if (wide && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) table.sincos = SinCosAvx2;
 }
+
+AudioModelKernels AudioModelKernelSet = [] {
+    AudioModelKernels k;
+    audio_model_init(false, k);
+    return k;
+}();

@@ -165,7 +165,11 @@ int DctTypeEstimateInter(const uint8_t* prediction, const uint8_t* source, int l
     return fdct_detail::FieldDctWins(frameSum, fieldSum, 15);
 }
 
-FdctKernels FdctKernelSet = {Fdct8x8, FdctBlockIsSignificant, DctTypeEstimateIntra, DctTypeEstimateInter};
+FdctKernels FdctKernelSet = [] {
+    FdctKernels k;
+    fdct_init(false, k);
+    return k;
+}();
 
 void fdct_init(bool simd, FdctKernels& kernels) {
     kernels.fdct = Fdct8x8;

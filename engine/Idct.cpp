@@ -116,7 +116,11 @@ void IdctChenWang(int16_t* block) {
     for (int c = 0; c < 8; ++c) ColumnPass(block + c);
 }
 
-IdctKernels IdctKernelSet = {{IdctChenWang, IdctChenWang}};
+IdctKernels IdctKernelSet = [] {
+    IdctKernels k;
+    idct_init(false, k);
+    return k;
+}();
 
 void idct_init(bool simd, IdctKernels& kernels, bool avx2) {
     kernels.idct[0] = IdctChenWang;

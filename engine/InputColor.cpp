@@ -223,7 +223,11 @@ void* CopyBytesSse2(void* dst, const void* src, size_t n) {
 
 void* CopyBytesFast(void* dst, const void* src, size_t n) { return InputKernelSet.copyBytes(dst, src, n); }
 
-InputKernels InputKernelSet = {ConvertRowPairPlain, CopyBytesPlain, MedianRowPlain};
+InputKernels InputKernelSet = [] {
+    InputKernels k;
+    input_init(false, k);
+    return k;
+}();
 
 void input_init(bool simd, InputKernels& kernels) {
     kernels.convertRowPair = ConvertRowPairPlain;

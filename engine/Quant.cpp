@@ -370,7 +370,11 @@ void DequantizeNonIntraSse2(const int16_t* levels, int16_t* coefficients, int m)
     if (!mpeg1 && SumIsEven(sum)) coefficients[63] ^= 1;
 }
 
-QuantKernels QuantKernelSet = {QuantizeIntraPlain, QuantizeNonIntraPlain, DequantizeIntraPlain, DequantizeNonIntraPlain};
+QuantKernels QuantKernelSet = [] {
+    QuantKernels k;
+    quant_init(false, k);
+    return k;
+}();
 
 void quant_init(bool simd, QuantKernels& kernels) {
     kernels = simd ? QuantKernels{QuantizeIntraSse2, QuantizeNonIntraSse2, DequantizeIntraSse2, DequantizeNonIntraSse2}

@@ -74,7 +74,11 @@ uint64_t ScanNonzeroMaskSse2(const int16_t* block) {
     return RasterToScan(raster);
 }
 
-VlcKernels VlcKernelSet = {ScanNonzeroMaskPlain};
+VlcKernels VlcKernelSet = [] {
+    VlcKernels k;
+    vlc_init(false, k);
+    return k;
+}();
 
 void vlc_init(bool simd, VlcKernels& kernels) { kernels.scanNonzeroMask = simd ? ScanNonzeroMaskSse2 : ScanNonzeroMaskPlain; }
 

@@ -349,7 +349,7 @@ TEST_F(BatchDialogTest, BatchEntriesShowTheProgressPanelAndStopEndsTheBatch) {
         CProgressWnd* host = MainView->ProgressHost();
         panelShown = panelShown || (host->isVisible() && host->CurrentPanel()->isVisible());
         formHidden = formHidden && !MainSettingsForm->isVisible();
-        if (EncodedFrameCount < 10 || asked) return;
+        if (Sequence.EncodedFrameCount < 10 || asked) return;
         asked = true;
         boxes_.Clear();
         boxes_.Answer(platform::MbAnswer::Yes);

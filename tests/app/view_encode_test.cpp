@@ -188,10 +188,10 @@ TEST_F(ViewEncodeTest, StartEncodesAVideoCdStreamWithBothPreviews) {
     StartWatching([&] {
         if (RunState != 2) return;
         formHidden = formHidden && !MainSettingsForm->isVisible();
-        if (EncodedFrameCount < 20) return;
+        if (Sequence.EncodedFrameCount < 20) return;
         inputShown = inputShown || ShowsAPicture(Grab(kInputPane), idleInput);
         outputShown = outputShown || ShowsAPicture(Grab(kOutputPane), idleOutput);
-        if (EncodedFrameCount >= 45 && !pictured) {
+        if (Sequence.EncodedFrameCount >= 45 && !pictured) {
             // A picture of the window in the middle of the pass, kept beside the test program.
             pictured = true;
             EXPECT_TRUE(MainView->ProgressHost()->isVisible());
@@ -291,14 +291,14 @@ TEST_F(ViewEncodeTest, StopEndsTheVideoPassAndKeepsTheEarlierFile) {
     { std::ofstream(output) << "an earlier file"; }
     bool asked = false;
     StartWatching([&] {
-        if (RunState != 2 || EncodedFrameCount < 10 || asked) return;
+        if (RunState != 2 || Sequence.EncodedFrameCount < 10 || asked) return;
         asked = true;
         boxes_.Clear();
         boxes_.Answer(MbAnswer::Yes);
         Command(32772)->trigger();
     });
     ASSERT_TRUE(asked);
-    EXPECT_LT(EncodedFrameCount, 150);
+    EXPECT_LT(Sequence.EncodedFrameCount, 150);
     EXPECT_EQ(Status(), " MPEG encoding aborted by user ");
     EXPECT_EQ(ReadAll(output), "an earlier file");
     // Nothing but the earlier file is left in the output folder.
@@ -319,7 +319,7 @@ TEST_F(ViewEncodeTest, PauseHoldsThePassAndStartResumesIt) {
     int heldAt = -1, heldFor = 0;
     StartWatching([&] {
         if (RunState != 2 || resumed) return;
-        if (!paused && EncodedFrameCount >= 5) {
+        if (!paused && Sequence.EncodedFrameCount >= 5) {
             Command(32775)->trigger();
             paused = true;
             return;
@@ -327,8 +327,8 @@ TEST_F(ViewEncodeTest, PauseHoldsThePassAndStartResumesIt) {
         if (!paused) return;
         checkedMark = checkedMark || Command(32775)->isChecked();
         // The picture under way when Pause came is finished; then nothing moves.
-        if (++heldFor == 3) heldAt = EncodedFrameCount;
-        if (heldFor > 3) held = held && EncodedFrameCount == heldAt;
+        if (++heldFor == 3) heldAt = Sequence.EncodedFrameCount;
+        if (heldFor > 3) held = held && Sequence.EncodedFrameCount == heldAt;
         if (heldFor == 15) {
             // Start during a pause resumes the paused encoding and starts nothing new.
             MainView->OnStartEncoding();
@@ -347,7 +347,7 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
     const std::string output = Output();
     bool closed = false;
     StartWatching([&] {
-        if (RunState != 2 || EncodedFrameCount < 5 || closed) return;
+        if (RunState != 2 || Sequence.EncodedFrameCount < 5 || closed) return;
         closed = true;
         frame_->close();
     });
