@@ -82,6 +82,6 @@ std::vector<std::string> StatisticsReportLines(const EncoderSettingsRecord& sett
 
 void WriteStatisticsReport(int inputFrameWidth, int inputFrameHeight) {
     for (const std::string& line : StatisticsReportLines(EncoderSettings, inputFrameWidth, inputFrameHeight,
-                                                         AverageQuality, MinimumQuality))
+                                                         EngineReport.AverageQuality, EngineReport.MinimumQuality))
         AppendBatchLog(line);
 }

@@ -221,10 +221,10 @@ void RunBatchEntry(const BatchEntryHooks& hooks) {
     const bool applied = !hooks.applyToParameters || hooks.applyToParameters();
     int jobResult = 0;
     if (applied) {
-        InputPreviewReady = 0;
-        OutputPreviewReady = 0;
-        AverageQuality = 0.0f;
-        PictureQuality = 0.0f;
+        PreviewPictures.InputPreviewReady = 0;
+        PreviewPictures.OutputPreviewReady = 0;
+        EngineReport.AverageQuality = 0.0f;
+        EngineReport.PictureQuality = 0.0f;
         PreviewWidth = EncoderSettings.horizontalSize;
         PreviewHeight = EncoderSettings.verticalSize;
         if (hooks.prepareViews) hooks.prepareViews();

@@ -258,8 +258,8 @@ void CMpeg2View::RunStartedEncoding() {
     PreviewWidth = EncoderSettings.horizontalSize;
     PreviewHeight = EncoderSettings.verticalSize;
     ElapsedSeconds = 0;
-    AverageQuality = PictureQuality = 0.0f;
-    EncodedFrameCount = 0;
+    EngineReport.AverageQuality = EngineReport.PictureQuality = 0.0f;
+    Sequence.EncodedFrameCount = 0;
     RelayoutAroundEncoding();
     progressHost_->RecalcLayout();
     UpdateVideoProgress();

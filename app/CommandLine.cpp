@@ -81,10 +81,10 @@ bool CTessmarCommandLineInfo::ParseOwnSwitch(const std::string& name) {
     } else if (EqualNoCase(name, "create_vob")) {
         EncoderSettings.createVob = 1;
     } else if (EqualNoCase(name, "ttt1")) {
-        EngineTimingReport = 1;
+        EngineReport.EngineTimingReport = 1;
     } else if (EqualNoCase(name, "tttt")) {
-        EngineTimingDetail = 1;
-        EngineTimingReport = 1;
+        EngineReport.EngineTimingDetail = 1;
+        EngineReport.EngineTimingReport = 1;
     } else if (EqualNoCase(name, "allowparalleldialog")) {
         ParallelDialogMode = 1;
     } else if (EqualNoCase(name, "notallowparalleldialog")) {

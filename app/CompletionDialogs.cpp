@@ -64,7 +64,7 @@ void AviInfoHook(const AviInfoTexts& texts) {
 }
 
 std::string VideoRatioText() {
-    const int frames = EncodedFrameCount;
+    const int frames = Sequence.EncodedFrameCount;
     const bool converted = FrameRateConversion.enabled != 0;
     return CompressionRatioText(EncoderSettings.horizontalSize, EncoderSettings.verticalSize, frames,
                                 VideoOutputSize, converted, converted && frames > 1 ? MapOutputToInputFrame(frames) : 0);
@@ -235,7 +235,7 @@ CCompletedDlg::CCompletedDlg(QWidget* parent, int templateId)
 
 void CCompletedDlg::OnInitDialog() {
     CResultDialog::OnInitDialog();
-    SetControlText(1031, Text(platform::Format("%ld", static_cast<long>(EncodedFrameCount))));
+    SetControlText(1031, Text(platform::Format("%ld", static_cast<long>(Sequence.EncodedFrameCount))));
     SetControlText(1030, Text(VideoCompletionText(VideoSequenceState)));
     SetControlText(1035, Text(DurationText(ElapsedSeconds)));
     SetControlText(1032, Text(platform::Format("%ld", static_cast<long>(VideoOutputSize / 1024))));
@@ -247,8 +247,8 @@ CCompletedDlgQ::CCompletedDlgQ(QWidget* parent) : CCompletedDlg(parent, 134) {}
 
 void CCompletedDlgQ::OnInitDialog() {
     CCompletedDlg::OnInitDialog();
-    SetControlText(1034, Text(platform::Format("%.2f", static_cast<double>(AverageQuality))));
-    SetControlText(1035, Text(platform::Format("%.2f", static_cast<double>(MinimumQuality))));
+    SetControlText(1034, Text(platform::Format("%.2f", static_cast<double>(EngineReport.AverageQuality))));
+    SetControlText(1035, Text(platform::Format("%.2f", static_cast<double>(EngineReport.MinimumQuality))));
     SetControlText(1036, Text(DurationText(ElapsedSeconds)));
 }
 
@@ -392,12 +392,12 @@ void ShowMultiplexCompletedDialog(QWidget* parent, int64_t outputKbytes, int64_t
     dialog.m_outputSize = number(outputKbytes);
     dialog.m_videoSize = number(videoKbytes);
     dialog.m_audioSize = number(audioKbytes);
-    dialog.m_frames = number(EncodedFrameCount);
-    if (EncoderSettings.qualityStatisticsMode == 0 || EncodedFrameCount == 0) {
+    dialog.m_frames = number(Sequence.EncodedFrameCount);
+    if (EncoderSettings.qualityStatisticsMode == 0 || Sequence.EncodedFrameCount == 0) {
         dialog.m_averageQuality = dialog.m_minimumQuality = QStringLiteral("N/A");
     } else {
-        dialog.m_averageQuality = Text(platform::Format("%.2f", static_cast<double>(AverageQuality)));
-        dialog.m_minimumQuality = Text(platform::Format("%.2f", static_cast<double>(MinimumQuality)));
+        dialog.m_averageQuality = Text(platform::Format("%.2f", static_cast<double>(EngineReport.AverageQuality)));
+        dialog.m_minimumQuality = Text(platform::Format("%.2f", static_cast<double>(EngineReport.MinimumQuality)));
     }
     dialog.m_time = Text(DurationText(JobTotalSeconds(ElapsedSeconds)));
     dialog.m_ratio = Text(VideoRatioText());

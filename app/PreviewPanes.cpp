@@ -116,7 +116,7 @@ void CPictureWindow::paintEvent(QPaintEvent*) {
 
     // Let the preview drawing draw the current frame (it comes back through TakeFrame).
     painting_ = true;
-    std::mutex& lock = pane_ == kInputPane ? InputPreviewLock : OutputPreviewLock;
+    std::mutex& lock = pane_ == kInputPane ? PreviewPictures.InputPreviewLock : PreviewPictures.OutputPreviewLock;
     if (lock.try_lock()) {
         if (pane_ == kInputPane)
             DrawInputPreviewIfShown(this);

@@ -226,7 +226,7 @@ CProgressDlg::CProgressDlg(QWidget* parent, int templateId)
 CProgressDlg::~CProgressDlg() = default;
 
 void CProgressDlg::UpdateProgress() {
-    const int64_t frame = EncodedFrameCount, total = EncodingFrameCount, seconds = ElapsedSeconds;
+    const int64_t frame = Sequence.EncodedFrameCount, total = Sequence.EncodingFrameCount, seconds = ElapsedSeconds;
     Label(1025)->setText(QString::fromStdString(FrameCountText(frame, total)));
     Label(1026)->setText(QString::fromStdString(PanelElapsedText(63733, seconds)));
     ProgressBarSetting setting;
@@ -262,10 +262,10 @@ CProgressDlgQ::~CProgressDlgQ() = default;
 
 void CProgressDlgQ::UpdateProgress() {
     CProgressDlg::UpdateProgress();
-    Label(1027)->setText(QString::fromStdString(QualityFigureText(AverageQuality)));
-    average_->SetValue(AverageQuality);
-    Label(1029)->setText(QString::fromStdString(QualityFigureText(PictureQuality)));
-    current_->SetValue(PictureQuality);
+    Label(1027)->setText(QString::fromStdString(QualityFigureText(EngineReport.AverageQuality)));
+    average_->SetValue(EngineReport.AverageQuality);
+    Label(1029)->setText(QString::fromStdString(QualityFigureText(EngineReport.PictureQuality)));
+    current_->SetValue(EngineReport.PictureQuality);
 }
 
 // ---------------------------------------------------------------------------

@@ -51,8 +51,8 @@ std::vector<std::vector<uint8_t>> Packed;
 const uint8_t* GetPacked(int n) { return Packed[size_t(n)].data(); }
 
 void FilmFrame(benchmark::State& state) {
-    EncodeWidth = W;
-    EncodeHeight = H;
+    Sequence.EncodeWidth = W;
+    Sequence.EncodeHeight = H;
     std::vector<std::vector<uint8_t>> buffers(4, std::vector<uint8_t>(size_t(W + 4) * H * 3 + 32));
     for (int i = 0; i < 4; ++i) DeinterlaceBuffers[i] = buffers[i].data();
     std::vector<std::vector<uint8_t>> frames;
@@ -75,9 +75,9 @@ BENCHMARK(FilmFrame);
 
 void PreviewRgb(benchmark::State& state) {
     preview_init(state.range(0) != 0, PreviewKernelSet);
-    EncodeWidth = W;
-    EncodeHeight = H;
-    ChromaWidth = W / 2;
+    Sequence.EncodeWidth = W;
+    Sequence.EncodeHeight = H;
+    Sequence.ChromaWidth = W / 2;
     EncoderSettings.horizontalSize = W;
     EncoderSettings.verticalSize = H;
     std::vector<uint8_t> y(size_t(W) * H), cb(size_t(W) * H / 4), cr(size_t(W) * H / 4);

@@ -110,11 +110,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     int coded = 0;
-    for (int i = 0; i < OutputFrameCount; ++i)
+    for (int i = 0; i < Sequence.OutputFrameCount; ++i)
         if (EncodeNextPicture() == 0) ++coded;
     const int end = EndVideoEncoding();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (end != 0 || coded != OutputFrameCount) {
+    if (end != 0 || coded != Sequence.OutputFrameCount) {
         std::fprintf(stderr, "the encoding failed\n");
         return 1;
     }

@@ -67,8 +67,8 @@ void SetUp(int mode, bool simd) {
 }
 
 void Run(int type, int frame, const uint8_t* prev, const uint8_t* next, const uint8_t* current) {
-    PictureCodingType = type;
-    CurrentInputFrame = frame;
+    CurrentPicture.PictureCodingType = type;
+    CurrentPicture.CurrentInputFrame = frame;
     RunMotionEstimation(prev, next, prev, next, current, current, Range, Range, Range, Range,
                         Records.data(), 0, 0);
 }
@@ -86,11 +86,11 @@ void MotionEstimation(benchmark::State& state, bool bPicture) {
     for (auto _ : state) {
         state.PauseTiming();
         SetUp(mode, simd);
-        PrevAnchorInputFrame = -1;
-        NextAnchorInputFrame = 0;
+        CurrentPicture.PrevAnchorInputFrame = -1;
+        CurrentPicture.NextAnchorInputFrame = 0;
         Run(1, 0, s.first.data(), s.first.data(), s.first.data());
-        PrevAnchorInputFrame = 0;
-        NextAnchorInputFrame = 2;
+        CurrentPicture.PrevAnchorInputFrame = 0;
+        CurrentPicture.NextAnchorInputFrame = 2;
         if (bPicture) {
             Run(2, 2, s.first.data(), s.last.data(), s.last.data());
             state.ResumeTiming();
@@ -99,9 +99,9 @@ void MotionEstimation(benchmark::State& state, bool bPicture) {
             state.ResumeTiming();
             Run(2, 2, s.first.data(), s.last.data(), s.last.data());
         }
-        benchmark::DoNotOptimize(PictureErrorSum);
+        benchmark::DoNotOptimize(CurrentPicture.PictureErrorSum);
     }
-    state.counters["error"] = PictureErrorSum;
+    state.counters["error"] = CurrentPicture.PictureErrorSum;
 }
 
 void PPicture(benchmark::State& state) { MotionEstimation(state, false); }

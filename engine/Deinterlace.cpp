@@ -152,7 +152,7 @@ namespace {
 bool FilmBuffersFit(int width, int height) {
     for (int i = 0; i < 4; ++i)
         if (!DeinterlaceBuffers[i]) return false;
-    const int64_t capacity = (static_cast<int64_t>(EncodeWidth) + 4) * EncodeHeight * 3 + 32;
+    const int64_t capacity = (static_cast<int64_t>(Sequence.EncodeWidth) + 4) * Sequence.EncodeHeight * 3 + 32;
     return static_cast<int64_t>(BitmapRowBytes(width)) * height <= capacity;
 }
 
@@ -163,7 +163,7 @@ uint8_t* DeinterlaceFrame(uint8_t* pixels, int width, int height, size_t rowByte
     if (!pixels || width <= 0 || height <= 0) return pixels;
     const int mode = EncoderSettings.smartDeinterlaceMode;
     const bool ownLayout = rowBytes == BitmapRowBytes(width);
-    if (SmartDeinterlace && static_cast<int64_t>(width) * height < 4000000 && sourceBits == 24 && ownLayout &&
+    if (Sequence.SmartDeinterlace && static_cast<int64_t>(width) * height < 4000000 && sourceBits == 24 && ownLayout &&
         FilmBuffersFit(width, height))
         return FilmModeDeinterlace(pixels, width, height, n, source, mode);
     BlendFieldRows(pixels, width, height, rowBytes, (mode & DEINTERLACE_EDGE_ADAPTIVE) != 0);
@@ -178,8 +178,8 @@ uint8_t* DeinterlaceInputFrame(uint8_t* pixels, int width, int height, int rowBy
     source.firstFrame = InputFrameCache.aviFirstFrame;
     source.endFrame = InputFrameCache.aviEndFrame;
     uint8_t* out = DeinterlaceFrame(pixels, width, height, static_cast<size_t>(rowBytes), sourceBits,
-                                    CurrentInputFrame, source);
+                                    CurrentPicture.CurrentInputFrame, source);
     ClearBorderRows(out, rowBytes, height, EncoderSettings.bottomBorderLines, EncoderSettings.topBorderLines,
-                    EncodeHeight - 2);
+                    Sequence.EncodeHeight - 2);
     return out;
 }

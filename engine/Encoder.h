@@ -5,6 +5,40 @@
 
 #include <cstdint>
 
+#include "engine/EngineTypes.h"
+#include "job/EncoderSettings.h"
+
+// The sequence being encoded: its frame counts, geometry and stores, set up
+// once per encoding by the set-up below and read by every module after it.
+struct SequenceStateRecord {
+    // Pictures the video pass runs, and pictures encoded so far.
+    int EncodingFrameCount = 0;
+    int EncodedFrameCount = 0;
+    // The engine's own name for EncodingFrameCount: one variable serves both.
+    int& OutputFrameCount = EncodingFrameCount;
+    // Output frame number of the first picture.
+    int FirstOutputFrame = 0;
+    // 1 when the stream is MPEG-2 and coded interlaced: the settings record's word.
+    int& InterlacedCoding = EncoderSettings.interlacedCoding;
+    // Film-cadence deinterlacing runs for this encoding.
+    int SmartDeinterlace = 0;
+
+    // Picture geometry.
+    int MbWidth = 0, MbHeight = 0;
+    int EncodeWidth = 0, EncodeHeight = 0;  // multiples of 16
+    int ChromaWidth = 0, ChromaHeight = 0;
+
+    // The seven frame stores.
+    FramePlanes NextAnchorRecon, PrevAnchorRecon, BPictureRecon;
+    FramePlanes NextAnchorSource, PrevAnchorSource, BPictureSource;
+    FramePlanes PredictionFrame;
+
+    MacroblockInfo* MacroblockInfoArray = nullptr;
+    // BlockCount blocks of 64 coefficients per macroblock, macroblocks in raster order.
+    int16_t* BlockStore = nullptr;
+};
+extern SequenceStateRecord Sequence;
+
 // 0 shut down, -3 set-up running, -2 no output file, -1 set-up failed after
 // the output file was opened, 1 ready.
 extern int EncoderSetupState;

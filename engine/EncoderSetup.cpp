@@ -37,6 +37,8 @@
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 
+SequenceStateRecord Sequence;
+
 int EncoderSetupState = 0;
 int SequenceStarted = 0, SequenceFinished = 0;
 int PreviewLocksCreated = 0;
@@ -128,17 +130,18 @@ bool SetupFrameRange() {
             const double r = (static_cast<double>(scale) * num) / (static_cast<double>(rate) * den);
             int n = e.framesToEncode;
             if (n == 1) n = E - (S + e.firstFrame);
-            OutputFrameCount = static_cast<int>(n * r + 0.4);
-            FirstOutputFrame = static_cast<int>((S + e.firstFrame) * r + 0.4);
+            Sequence.OutputFrameCount = static_cast<int>(n * r + 0.4);
+            Sequence.FirstOutputFrame = static_cast<int>((S + e.firstFrame) * r + 0.4);
             const int lowest = static_cast<int>(S * r + 0.1), highest = static_cast<int>(E * r + 0.1);
-            FirstOutputFrame = std::max(FirstOutputFrame, lowest);
-            if (FirstOutputFrame + OutputFrameCount > highest) OutputFrameCount = highest - FirstOutputFrame;
+            Sequence.FirstOutputFrame = std::max(Sequence.FirstOutputFrame, lowest);
+            if (Sequence.FirstOutputFrame + Sequence.OutputFrameCount > highest)
+                Sequence.OutputFrameCount = highest - Sequence.FirstOutputFrame;
             FrameRateConversion.enabled = 1;
             FrameRateConversion.outputToInputRatio = 1.0 / r;
             FrameRateConversion.aviFirstFrame = S;
             FrameRateConversion.aviEndFrame = E;
             converted = true;
-            if (InterlacedCoding && (r < 0.99 || r > 1.01)) {
+            if (Sequence.InterlacedCoding && (r < 0.99 || r > 1.01)) {
                 ShowWarningMessage(
                     "Frame rate conversion is not permitted when encoding\ninterlaced picture format. You must match "
                     "frame rate\nof the input and output files.\n");
@@ -148,12 +151,12 @@ bool SetupFrameRange() {
         }
     }
     if (!converted) {
-        OutputFrameCount = e.framesToEncode;
-        FirstOutputFrame = e.firstFrame;
+        Sequence.OutputFrameCount = e.framesToEncode;
+        Sequence.FirstOutputFrame = e.firstFrame;
         if (hasVideo) {
-            FirstOutputFrame = std::max(e.firstFrame + S, S);
-            if (OutputFrameCount == 1) OutputFrameCount = E - FirstOutputFrame;
-            OutputFrameCount = std::min(OutputFrameCount, E - FirstOutputFrame);
+            Sequence.FirstOutputFrame = std::max(e.firstFrame + S, S);
+            if (Sequence.OutputFrameCount == 1) Sequence.OutputFrameCount = E - Sequence.FirstOutputFrame;
+            Sequence.OutputFrameCount = std::min(Sequence.OutputFrameCount, E - Sequence.FirstOutputFrame);
         }
     }
     // Range checks belong to AVI input: raw pictures have no frame count to check against.
@@ -175,7 +178,7 @@ bool SetupFrameRange() {
             return false;
         }
     }
-    if (OutputFrameCount < 1) {
+    if (Sequence.OutputFrameCount < 1) {
         ShowWarningMessage(platform::Format(
             " Error: \n The last frame (first frame + number of frames to encode) \n is greater than the number of "
             "frames in the input file %s.\n \n There are a maximum of %ld frames.",
@@ -196,16 +199,17 @@ void BuildTables() {
 void FreeEncoderBuffers() {
     FreeInputFrameCache();
     for (uint8_t*& p : FramePlaneBlocks) FreeBlock(p);
-    FramePlanes* stores[] = {&NextAnchorRecon, &PrevAnchorRecon, &BPictureRecon, &NextAnchorSource,
-                             &PrevAnchorSource, &BPictureSource, &PredictionFrame};
+    FramePlanes* stores[] = {&Sequence.NextAnchorRecon,  &Sequence.PrevAnchorRecon,  &Sequence.BPictureRecon,
+                             &Sequence.NextAnchorSource, &Sequence.PrevAnchorSource, &Sequence.BPictureSource,
+                             &Sequence.PredictionFrame};
     for (FramePlanes* f : stores) *f = FramePlanes{};
     for (uint8_t*& p : DeinterlaceBlocks) FreeBlock(p);
     for (uint8_t*& p : DeinterlaceBuffers) p = nullptr;
     FreeBlock(FilterPlane);
-    FreeAligned(MacroblockInfoArray);
-    MacroblockInfoArray = nullptr;
-    FreeAligned(BlockStore);
-    BlockStore = nullptr;
+    FreeAligned(Sequence.MacroblockInfoArray);
+    Sequence.MacroblockInfoArray = nullptr;
+    FreeAligned(Sequence.BlockStore);
+    Sequence.BlockStore = nullptr;
     FreeAligned(RepeatMacroblockInfo);
     RepeatMacroblockInfo = nullptr;
     FreeAligned(RepeatBlockStore);
@@ -220,7 +224,7 @@ const int32_t* AbsValueTable = AbsStorage + 255;
 
 void ComputePretestFactors() {
     const EncoderSettingsRecord& e = EncoderSettings;
-    const double pixels = static_cast<double>(EncodeWidth) * EncodeHeight;
+    const double pixels = static_cast<double>(Sequence.EncodeWidth) * Sequence.EncodeHeight;
     const double b = pixels > 0 ? e.bitRate / pixels : 10.0;
     int L = std::clamp(static_cast<int>(21.93 - 0.286 * b), 10, 20);
     switch (e.performanceMode) {
@@ -274,13 +278,13 @@ void SelectKernelsBySimdFlag() {
 }  // namespace
 
 int InitEncoderTables() {
-    QuietMode = 1;
+    EngineReport.QuietMode = 1;
     MmxEnabled = EncoderSettings.disableMmx == 1 ? 0 : 1;  // x86-64 always has the vector unit
     SelectKernelsBySimdFlag();
     EncoderSettings.matrixCoefficients = 5;
     RunState = 5;
-    InputPreviewBuffer = OutputPreviewBuffer = nullptr;
-    InputPreviewPixels = nullptr;
+    PreviewPictures.InputPreviewBuffer = PreviewPictures.OutputPreviewBuffer = nullptr;
+    PreviewPictures.InputPreviewPixels = nullptr;
     for (uint8_t*& p : DeinterlaceBuffers) p = nullptr;
     EncoderSettings.inverseTelecine = 1;
     if (EngineJob.readProfile) EngineJob.readProfile("+");
@@ -291,13 +295,14 @@ int InitEncoderTables() {
 }
 
 void FreeEncoderParameterBuffersPreviewOnly() {
-    std::scoped_lock lock(InputPreviewLock, OutputPreviewLock);
-    FreeAligned(OutputPreviewBuffer);
-    OutputPreviewBuffer = nullptr;
-    if (InputPreviewPixels == InputPreviewBuffer) InputPreviewPixels = nullptr;
-    FreeAligned(InputPreviewBuffer);
-    InputPreviewBuffer = nullptr;
-    InputPreviewReady = OutputPreviewReady = 0;
+    std::scoped_lock lock(PreviewPictures.InputPreviewLock, PreviewPictures.OutputPreviewLock);
+    FreeAligned(PreviewPictures.OutputPreviewBuffer);
+    PreviewPictures.OutputPreviewBuffer = nullptr;
+    if (PreviewPictures.InputPreviewPixels == PreviewPictures.InputPreviewBuffer)
+        PreviewPictures.InputPreviewPixels = nullptr;
+    FreeAligned(PreviewPictures.InputPreviewBuffer);
+    PreviewPictures.InputPreviewBuffer = nullptr;
+    PreviewPictures.InputPreviewReady = PreviewPictures.OutputPreviewReady = 0;
 }
 
 int FreeEncoderParameterBuffers() {
@@ -308,12 +313,12 @@ int FreeEncoderParameterBuffers() {
 
 void SetupEncoderBuffers() {
     EncoderSettingsRecord& e = EncoderSettings;
-    MbWidth = (e.horizontalSize + 15) / 16;
-    MbHeight = (e.verticalSize + 15) / 16;
-    EncodeWidth = 16 * MbWidth;
-    EncodeHeight = 16 * MbHeight;
-    ChromaWidth = EncodeWidth / 2;
-    ChromaHeight = EncodeHeight / 2;
+    Sequence.MbWidth = (e.horizontalSize + 15) / 16;
+    Sequence.MbHeight = (e.verticalSize + 15) / 16;
+    Sequence.EncodeWidth = 16 * Sequence.MbWidth;
+    Sequence.EncodeHeight = 16 * Sequence.MbHeight;
+    Sequence.ChromaWidth = Sequence.EncodeWidth / 2;
+    Sequence.ChromaHeight = Sequence.EncodeHeight / 2;
     ResetFieldAnalysis();
     ComputePretestFactors();
 
@@ -322,10 +327,11 @@ void SetupEncoderBuffers() {
     BuildTables();
 
     // Frame stores: all luma planes, then all Cb, then all Cr.
-    FramePlanes* stores[] = {&NextAnchorRecon, &PrevAnchorRecon, &BPictureRecon, &NextAnchorSource,
-                             &PrevAnchorSource, &BPictureSource, &PredictionFrame};
-    const size_t luma = static_cast<size_t>(EncodeHeight + 1) * EncodeWidth;
-    const size_t chroma = static_cast<size_t>(ChromaHeight + 1) * ChromaWidth;
+    FramePlanes* stores[] = {&Sequence.NextAnchorRecon,  &Sequence.PrevAnchorRecon,  &Sequence.BPictureRecon,
+                             &Sequence.NextAnchorSource, &Sequence.PrevAnchorSource, &Sequence.BPictureSource,
+                             &Sequence.PredictionFrame};
+    const size_t luma = static_cast<size_t>(Sequence.EncodeHeight + 1) * Sequence.EncodeWidth;
+    const size_t chroma = static_cast<size_t>(Sequence.ChromaHeight + 1) * Sequence.ChromaWidth;
     for (int plane = 0; plane < 3; ++plane)
         for (int s = 0; s < 7; ++s) {
             uint8_t* p = AllocOrFail<uint8_t>(plane == 0 ? luma : chroma, "Cannot allocate memory\n");
@@ -333,43 +339,43 @@ void SetupEncoderBuffers() {
             (plane == 0 ? stores[s]->y : plane == 1 ? stores[s]->cb : stores[s]->cr) = p;
         }
 
-    InputFilterOn = (e.lowPassFilter || e.medianFilter) && !InterlacedCoding ? 1 : 0;
+    InputFilterOn = (e.lowPassFilter || e.medianFilter) && !Sequence.InterlacedCoding ? 1 : 0;
     if (InputFilterOn)
-        FilterPlane = AllocOrFail<uint8_t>(static_cast<size_t>(EncodeHeight) * EncodeWidth + 32,
+        FilterPlane = AllocOrFail<uint8_t>(static_cast<size_t>(Sequence.EncodeHeight) * Sequence.EncodeWidth + 32,
                                            "Cannot allocate memory for filter array\n");
-    if (!e.mpeg1 && InterlacedCoding) e.deinterlace = 0;
-    SmartDeinterlace = ((e.inverseTelecine || (e.smartDeinterlaceMode & 4)) && e.deinterlace &&
-                        (e.smartDeinterlaceMode & 1))
-                           ? 1
-                           : 0;
+    if (!e.mpeg1 && Sequence.InterlacedCoding) e.deinterlace = 0;
+    Sequence.SmartDeinterlace =
+        ((e.inverseTelecine || (e.smartDeinterlaceMode & 4)) && e.deinterlace && (e.smartDeinterlaceMode & 1)) ? 1 : 0;
     if (e.inputType == 2 && AviHasVideoStream()) {
         const int rate = AviGetVideoRate(), scale = AviGetVideoScale();
         if (rate > 0 && scale > 0) {
             const double fps = static_cast<double>(rate) / scale;
-            if (fps < 29.0 || fps > 30.01) SmartDeinterlace = 0;
+            if (fps < 29.0 || fps > 30.01) Sequence.SmartDeinterlace = 0;
         }
     }
-    const size_t deinterlaceBytes = static_cast<size_t>(EncodeWidth + 4) * EncodeHeight * 3 + 32;
+    const size_t deinterlaceBytes = static_cast<size_t>(Sequence.EncodeWidth + 4) * Sequence.EncodeHeight * 3 + 32;
     int deinterlaceCount = 0;
-    if (e.deinterlace && SmartDeinterlace) deinterlaceCount = 4;
+    if (e.deinterlace && Sequence.SmartDeinterlace) deinterlaceCount = 4;
     else if (e.deinterlace && (e.smartDeinterlaceMode & 32)) deinterlaceCount = 1;
     for (int d = 0; d < deinterlaceCount; ++d) {
         DeinterlaceBlocks[d] = AllocOrFail<uint8_t>(deinterlaceBytes, "Cannot allocate memory\n");
         DeinterlaceBuffers[d] = DeinterlaceBlocks[d];
     }
 
-    const size_t previewBytes = static_cast<size_t>(EncodeHeight) * EncodeWidth * 3 + 32;
-    if (e.showOutput && !OutputPreviewBuffer)
-        OutputPreviewBuffer = AllocOrFail<uint8_t>(previewBytes, "Cannot allocate memory\n");
-    if (e.showInput && !InputPreviewBuffer) {
-        InputPreviewBuffer = AllocOrFail<uint8_t>(previewBytes, "Cannot allocate memory\n");
-        InputPreviewPixels = InputPreviewBuffer;
+    const size_t previewBytes = static_cast<size_t>(Sequence.EncodeHeight) * Sequence.EncodeWidth * 3 + 32;
+    if (e.showOutput && !PreviewPictures.OutputPreviewBuffer)
+        PreviewPictures.OutputPreviewBuffer = AllocOrFail<uint8_t>(previewBytes, "Cannot allocate memory\n");
+    if (e.showInput && !PreviewPictures.InputPreviewBuffer) {
+        PreviewPictures.InputPreviewBuffer = AllocOrFail<uint8_t>(previewBytes, "Cannot allocate memory\n");
+        PreviewPictures.InputPreviewPixels = PreviewPictures.InputPreviewBuffer;
     }
 
-    const size_t macroblocks = static_cast<size_t>(MbWidth) * MbHeight;
-    MacroblockInfoArray = AllocOrFail<MacroblockInfo>(macroblocks * sizeof(MacroblockInfo), "Cannot allocate memory\n");
-    for (size_t k = 0; MacroblockInfoArray && k < macroblocks; ++k) new (&MacroblockInfoArray[k]) MacroblockInfo();
-    BlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
+    const size_t macroblocks = static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
+    Sequence.MacroblockInfoArray =
+        AllocOrFail<MacroblockInfo>(macroblocks * sizeof(MacroblockInfo), "Cannot allocate memory\n");
+    for (size_t k = 0; Sequence.MacroblockInfoArray && k < macroblocks; ++k)
+        new (&Sequence.MacroblockInfoArray[k]) MacroblockInfo();
+    Sequence.BlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
     RepeatStoresAllocated = 0;
     if (FrameRateConversion.enabled && FrameRateConversion.outputToInputRatio < 1.0) {
         RepeatBlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
@@ -379,24 +385,24 @@ void SetupEncoderBuffers() {
     }
 
     if (e.statisticsFileName.empty() || e.statisticsFileName[0] == '-' || e.qualityStatisticsMode != 2) {
-        StatisticsFile = stdout;
+        EngineReport.StatisticsFile = stdout;
     } else {
-        StatisticsFile = std::fopen(e.statisticsFileName.c_str(), "w");
-        if (!StatisticsFile) {
-            StatisticsFile = nullptr;
+        EngineReport.StatisticsFile = std::fopen(e.statisticsFileName.c_str(), "w");
+        if (!EngineReport.StatisticsFile) {
+            EngineReport.StatisticsFile = nullptr;
             ReportFatalError(platform::Format("Couldn't create statistics output file %s", e.statisticsFileName.c_str()));
         }
     }
     if (e.writeVbvStatistics) {
-        VbvStatsEnabled = 1;
-        VbvStatsFile = std::fopen(e.vbvStatisticsFileName.c_str(), "w");
-        if (!VbvStatsFile)
+        EngineReport.VbvStatsEnabled = 1;
+        EngineReport.VbvStatsFile = std::fopen(e.vbvStatisticsFileName.c_str(), "w");
+        if (!EngineReport.VbvStatsFile)
             ReportFatalError(
                 platform::Format("Couldn't create VBV statistics output file %s", e.vbvStatisticsFileName.c_str()));
-        std::fprintf(VbvStatsFile, "VBV STAT FILE FORMAT VERSION 1\n");
-        std::fprintf(VbvStatsFile, "encoding video file %s\n", VideoOutputPath.c_str());
+        std::fprintf(EngineReport.VbvStatsFile, "VBV STAT FILE FORMAT VERSION 1\n");
+        std::fprintf(EngineReport.VbvStatsFile, "encoding video file %s\n", VideoOutputPath.c_str());
     } else {
-        VbvStatsEnabled = 0;
+        EngineReport.VbvStatsEnabled = 0;
     }
 }
 
@@ -408,12 +414,12 @@ int SetupVideoEncoder() {
     MotionTableTimeMs = 0;
     CompressionTimeMs = 0;
     QualityPictureCount = 1;
-    AverageQuality = 0.0f;
-    MinimumQuality = 100.0f;
+    EngineReport.AverageQuality = 0.0f;
+    EngineReport.MinimumQuality = 100.0f;
     PrevAnchorDisplay = NextAnchorDisplay = -1;
-    PrevAnchorInputFrame = NextAnchorInputFrame = LastBInputFrame = -1;
+    CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame = LastBInputFrame = -1;
     LastReadInputFrame = LastShownInputFrame = -1;
-    EncodedFrameCount = 0;
+    Sequence.EncodedFrameCount = 0;
     SaveForRepeat = 0;
 
     if (ProfileLoaded != 1) {
@@ -456,8 +462,8 @@ int SetupVideoEncoder() {
     }
     SelectKernelsBySimdFlag();
     ReleasePreviewBuffers();
-    PreviewPictureWidth = e.horizontalSize;
-    PreviewPictureHeight = e.verticalSize;
+    PreviewPictures.PreviewPictureWidth = e.horizontalSize;
+    PreviewPictures.PreviewPictureHeight = e.verticalSize;
     LoadQuantMatrices();
     InitQuantizerTables();
 
@@ -470,7 +476,7 @@ int SetupVideoEncoder() {
         return 0;
     }
     if (!SetupFrameRange()) return 0;
-    EncodingFrameCount = OutputFrameCount;
+    Sequence.EncodingFrameCount = Sequence.OutputFrameCount;
     EncodingStartTime = GetElapsedMilliseconds();
 
     VideoStreamFile = std::fopen(VideoOutputPath.c_str(), "wb");
@@ -499,9 +505,9 @@ int SetupVideoEncoder() {
     ResetInputState();
 
     int tableBytes = 0;
-    if (!InitMotionEstimation(EncodeWidth, EncodeHeight, e.performanceMode, MmxEnabled, e.pFrameMotionRange[0],
-                              e.pFrameMotionRange[1], e.bFrameMotionRange[0], e.bFrameMotionRange[1], &tableBytes, 4,
-                              0)) {
+    if (!InitMotionEstimation(Sequence.EncodeWidth, Sequence.EncodeHeight, e.performanceMode, MmxEnabled,
+                              e.pFrameMotionRange[0], e.pFrameMotionRange[1], e.bFrameMotionRange[0],
+                              e.bFrameMotionRange[1], &tableBytes, 4, 0)) {
         ShowWarningMessage("Failed to initialize ME system, illegal parameters ");
         EncoderSetupState = -1;
         return -1;
@@ -534,10 +540,11 @@ int ShutdownVideoEncoder() {
     if (EncoderSetupState != 0 && EncoderSetupState != -3) {
         if (EncoderSetupState != -2) {
             RestoreMotionTableBuffers();
-            if (e.showInput && InputPreviewPixels && InputPreviewBuffer && InputPreviewPixels != InputPreviewBuffer) {
-                std::memcpy(InputPreviewBuffer, InputPreviewPixels,
+            if (e.showInput && PreviewPictures.InputPreviewPixels && PreviewPictures.InputPreviewBuffer &&
+                PreviewPictures.InputPreviewPixels != PreviewPictures.InputPreviewBuffer) {
+                std::memcpy(PreviewPictures.InputPreviewBuffer, PreviewPictures.InputPreviewPixels,
                             static_cast<size_t>((3 * e.horizontalSize + 3) / 4) * 4 * e.verticalSize);
-                InputPreviewPixels = InputPreviewBuffer;
+                PreviewPictures.InputPreviewPixels = PreviewPictures.InputPreviewBuffer;
             }
             StopWorkerThreads();
             PreviewLocksCreated = 0;
@@ -556,20 +563,22 @@ int ShutdownVideoEncoder() {
             }
             VideoStreamFile = nullptr;
         }
-        if (StatisticsFile && StatisticsFile != stdout) std::fclose(StatisticsFile);
-        if (StatisticsFile == stdout) std::fflush(stdout);
-        StatisticsFile = nullptr;
-        if (e.writeVbvStatistics && VbvStatsFile) {
-            std::fprintf(VbvStatsFile, "VBV STAT FILE END\n");
-            std::fclose(VbvStatsFile);
+        if (EngineReport.StatisticsFile && EngineReport.StatisticsFile != stdout)
+            std::fclose(EngineReport.StatisticsFile);
+        if (EngineReport.StatisticsFile == stdout) std::fflush(stdout);
+        EngineReport.StatisticsFile = nullptr;
+        if (e.writeVbvStatistics && EngineReport.VbvStatsFile) {
+            std::fprintf(EngineReport.VbvStatsFile, "VBV STAT FILE END\n");
+            std::fclose(EngineReport.VbvStatsFile);
         }
-        VbvStatsFile = nullptr;
-        VbvStatsEnabled = 0;
+        EngineReport.VbvStatsFile = nullptr;
+        EngineReport.VbvStatsEnabled = 0;
         if (VideoPassState == 1) CheckOutputFileAfterEncoding();
-        if (EncoderSetupState > 0 && EngineTimingReport) {
+        if (EncoderSetupState > 0 && EngineReport.EngineTimingReport) {
             const double c = CompressionTimeMs / 1000.0, m = MotionEstimationTimeMs / 1000.0,
                          t = TotalEncodingTimeMs / 1000.0;
-            const double cs = c > 0.01 ? OutputFrameCount / c : 0, ms = m > 0.01 ? OutputFrameCount / m : 0;
+            const double cs = c > 0.01 ? Sequence.OutputFrameCount / c : 0,
+                         ms = m > 0.01 ? Sequence.OutputFrameCount / m : 0;
             if (BatchMode < 2) {
                 platform::ShowMessageBox(
                     platform::Format("Time of MPEG compression =     \t%8.2f sec \n Average speed of compression = "

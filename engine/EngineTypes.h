@@ -10,6 +10,13 @@ struct FramePlanes {
     uint8_t* cr = nullptr;
 };
 
+// Picture types, as picture_coding_type codes them.
+enum PictureType : int {
+    I_PICTURE = 1,
+    P_PICTURE = 2,
+    B_PICTURE = 3,
+};
+
 // Macroblock type flags.
 enum : int {
     MB_INTRA = 1,

@@ -125,36 +125,36 @@ void PutGopHeader(int firstPicture, int closed) {
 void PutPictureHeader() {
     const bool mpeg1 = EncoderSettings.mpeg1 != 0;
     StartCode(kPictureStartCode);
-    PutBits(10, static_cast<uint32_t>(TemporalReference));
-    PutBits(3, static_cast<uint32_t>(PictureCodingType));
+    PutBits(10, static_cast<uint32_t>(CurrentPicture.TemporalReference));
+    PutBits(3, static_cast<uint32_t>(CurrentPicture.PictureCodingType));
     PutBits(16, static_cast<uint32_t>(VbvDelay));
-    if (PictureCodingType == 2 || PictureCodingType == 3) {
+    if (CurrentPicture.PictureCodingType == P_PICTURE || CurrentPicture.PictureCodingType == B_PICTURE) {
         PutBits(1, 0);  // full_pel_forward_vector
-        PutBits(3, mpeg1 ? static_cast<uint32_t>(ForwardHorFCode) : 7u);
+        PutBits(3, mpeg1 ? static_cast<uint32_t>(CurrentPicture.ForwardHorFCode) : 7u);
     }
-    if (PictureCodingType == 3) {
+    if (CurrentPicture.PictureCodingType == B_PICTURE) {
         PutBits(1, 0);  // full_pel_backward_vector
-        PutBits(3, mpeg1 ? static_cast<uint32_t>(BackwardHorFCode) : 7u);
+        PutBits(3, mpeg1 ? static_cast<uint32_t>(CurrentPicture.BackwardHorFCode) : 7u);
     }
     PutBits(1, 0);  // extra_bit_picture
 }
 
 void PutPictureCodingExtension() {
     const auto& s = EncoderSettings;
-    const int type = PictureCodingType;
+    const int type = CurrentPicture.PictureCodingType;
     StartCode(kExtensionStartCode);
     PutBits(4, 8);
-    PutBits(4, static_cast<uint32_t>(ForwardHorFCode));
-    PutBits(4, static_cast<uint32_t>(ForwardVertFCode));
-    PutBits(4, static_cast<uint32_t>(BackwardHorFCode));
-    PutBits(4, static_cast<uint32_t>(BackwardVertFCode));
+    PutBits(4, static_cast<uint32_t>(CurrentPicture.ForwardHorFCode));
+    PutBits(4, static_cast<uint32_t>(CurrentPicture.ForwardVertFCode));
+    PutBits(4, static_cast<uint32_t>(CurrentPicture.BackwardHorFCode));
+    PutBits(4, static_cast<uint32_t>(CurrentPicture.BackwardVertFCode));
     PutBits(2, static_cast<uint32_t>(s.intraDcPrecision));
     PutBits(2, 3);  // frame picture
     PutFlag(s.progressiveSequence ? 0 : s.topFieldFirst);
     PutFlag(ProgressiveFlag());  // frame_pred_frame_dct
     PutBits(1, 0);  // concealment_motion_vectors
     PutBits(1, 0);  // q_scale_type: linear only
-    PutFlag(type >= 1 && type <= 3 ? s.intraVlcFormat[type - 1] : 0);
+    PutFlag(type >= I_PICTURE && type <= B_PICTURE ? s.intraVlcFormat[type - I_PICTURE] : 0);
     PutBits(1, 0);  // alternate_scan
     PutBits(1, 0);  // repeat_first_field
     PutFlag(ProgressiveFlag());  // chroma_420_type
@@ -184,7 +184,7 @@ void PutSliceHeader(int macroblockRow, int quantScale) {
 void PutSequenceEnd() { StartCode(kSequenceEndCode); }
 
 void PutPictureUserData() {
-    if (EncoderSettings.applicationType != kApplicationSvcd || PictureCodingType != 1) return;
+    if (EncoderSettings.applicationType != kApplicationSvcd || CurrentPicture.PictureCodingType != I_PICTURE) return;
     static constexpr uint8_t kPlaceholder[14] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     PutUserData(kPlaceholder, 14);
 }

@@ -29,17 +29,19 @@ int ReadAviFrame(const FramePlanes& planes) {
     if (!InputAvi.isOpen || !InputAvi.isOpen() || !InputAvi.readFrame)
         return Fail(" AVI library has not been initialized ");
     const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
-    if (w < 2 || h < 2 || w > EncodeWidth || h > EncodeHeight || !planes.y || !planes.cb || !planes.cr) return -1;
+    if (w < 2 || h < 2 || w > Sequence.EncodeWidth || h > Sequence.EncodeHeight || !planes.y || !planes.cb ||
+        !planes.cr)
+        return -1;
 
-    CurrentInputFrame = MapOutputToInputFrame(CurrentFrameNumber);
+    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber);
     bool reported = false;
-    const uint8_t* bitmap = FetchInputFrame(CurrentInputFrame, reported);
+    const uint8_t* bitmap = FetchInputFrame(CurrentPicture.CurrentInputFrame, reported);
     if (!bitmap) {
         if (reported) return -1;
         return Fail(platform::Format(
             "Failed to read frame %ld from AVI file.\n\nVFW file reader has exceeded the 2GB limitation\nthat exists "
             "in AVI 1.0 file structure.\n\nPlease reduce the number of frames to encode.\n",
-            static_cast<long>(CurrentFrameNumber)));
+            static_cast<long>(CurrentPicture.CurrentFrameNumber)));
     }
     const BitmapInfo info = ReadBitmapInfo(bitmap);
     if (info.width != w)
@@ -56,16 +58,16 @@ int ReadAviFrame(const FramePlanes& planes) {
     uint8_t* rgb = const_cast<uint8_t*>(palette + 4 * info.paletteCount);
 
     const bool preview = EncoderSettings.showInput != 0;
-    std::unique_lock<std::mutex> previewLock(InputPreviewLock, std::defer_lock);
+    std::unique_lock<std::mutex> previewLock(PreviewPictures.InputPreviewLock, std::defer_lock);
     if (preview) previewLock.lock();
     if (info.bits == 8) {
         if (info.paletteCount == 0) return Fail(" Cannot get image bitmap palette from AVI file. ");
         uint8_t* target;
         if (preview) {
-            if (!InputPreviewBuffer)
+            if (!PreviewPictures.InputPreviewBuffer)
                 return Fail(
                     " Cannot read palette based AVI file. Array for input frame RGB buffer is not allocated. ");
-            target = InputPreviewBuffer;
+            target = PreviewPictures.InputPreviewBuffer;
         } else {
             if (!InputRgbBuffer)
                 InputRgbBuffer = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(rowBytes) * h + 32));
@@ -78,7 +80,7 @@ int ReadAviFrame(const FramePlanes& planes) {
     }
 
     ClearBorderRows(rgb, rowBytes, h, EncoderSettings.bottomBorderLines, EncoderSettings.topBorderLines,
-                    EncodeHeight - 2);
+                    Sequence.EncodeHeight - 2);
 
     const bool sourceDeinterlaces = InputAvi.deinterlacesItself && InputAvi.deinterlacesItself();
     if (EncoderSettings.deinterlace && !EncoderSettings.interlacedCoding && !sourceDeinterlaces &&
@@ -88,22 +90,23 @@ int ReadAviFrame(const FramePlanes& planes) {
     if (preview) {
         // A copy, not a pointer into the cache: the read-ahead may reuse the
         // slot while the preview is still drawn from it.
-        if (InputPreviewBuffer && rgb != InputPreviewBuffer)
-            CopyBytesFast(InputPreviewBuffer, rgb, static_cast<size_t>(rowBytes) * h);
-        InputPreviewPixels = InputPreviewBuffer ? InputPreviewBuffer : rgb;
-        InputPreviewReady = 1;
+        if (PreviewPictures.InputPreviewBuffer && rgb != PreviewPictures.InputPreviewBuffer)
+            CopyBytesFast(PreviewPictures.InputPreviewBuffer, rgb, static_cast<size_t>(rowBytes) * h);
+        PreviewPictures.InputPreviewPixels =
+            PreviewPictures.InputPreviewBuffer ? PreviewPictures.InputPreviewBuffer : rgb;
+        PreviewPictures.InputPreviewReady = 1;
         previewLock.unlock();
     }
     if (InputPreviewOnly) return 0;
 
     const bool filter = InputFilterOn && FilterPlane;
-    ConvertRgbFrameToYuv(rgb, w, h, filter ? FilterPlane : planes.y, EncodeWidth, planes.cb, planes.cr, ChromaWidth,
-                         EncoderSettings.blackLevel);
-    if (filter) FilterInputLuma(planes.y, w, h, EncodeWidth);
-    if (w < EncodeWidth || h < EncodeHeight) {
-        PadFrameEdges(planes.y, w, h, EncodeWidth, EncodeHeight);
-        PadFrameEdges(planes.cb, w >> 1, h >> 1, ChromaWidth, ChromaHeight);
-        PadFrameEdges(planes.cr, w >> 1, h >> 1, ChromaWidth, ChromaHeight);
+    ConvertRgbFrameToYuv(rgb, w, h, filter ? FilterPlane : planes.y, Sequence.EncodeWidth, planes.cb, planes.cr,
+                         Sequence.ChromaWidth, EncoderSettings.blackLevel);
+    if (filter) FilterInputLuma(planes.y, w, h, Sequence.EncodeWidth);
+    if (w < Sequence.EncodeWidth || h < Sequence.EncodeHeight) {
+        PadFrameEdges(planes.y, w, h, Sequence.EncodeWidth, Sequence.EncodeHeight);
+        PadFrameEdges(planes.cb, w >> 1, h >> 1, Sequence.ChromaWidth, Sequence.ChromaHeight);
+        PadFrameEdges(planes.cr, w >> 1, h >> 1, Sequence.ChromaWidth, Sequence.ChromaHeight);
     }
     return 0;
 }

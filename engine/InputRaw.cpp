@@ -100,15 +100,17 @@ int ReadPlane(FILE* f, const std::string& fileName, uint8_t* plane, int width, i
 
 int ReadRawPlanes(const std::string& name, const FramePlanes& planes, int type, bool report) {
     const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
-    if (w < 2 || h < 2 || w > EncodeWidth || h > EncodeHeight || !planes.y || !planes.cb || !planes.cr) return -1;
+    if (w < 2 || h < 2 || w > Sequence.EncodeWidth || h > Sequence.EncodeHeight || !planes.y || !planes.cb ||
+        !planes.cr)
+        return -1;
     struct PlaneRead {
         uint8_t* plane;
         int width, height, line, padded;
         const char* suffix;
     };
-    const PlaneRead reads[3] = {{planes.y, w, h, EncodeWidth, EncodeHeight, ".Y"},
-                                {planes.cb, w >> 1, h >> 1, ChromaWidth, ChromaHeight, ".U"},
-                                {planes.cr, w >> 1, h >> 1, ChromaWidth, ChromaHeight, ".V"}};
+    const PlaneRead reads[3] = {{planes.y, w, h, Sequence.EncodeWidth, Sequence.EncodeHeight, ".Y"},
+                                {planes.cb, w >> 1, h >> 1, Sequence.ChromaWidth, Sequence.ChromaHeight, ".U"},
+                                {planes.cr, w >> 1, h >> 1, Sequence.ChromaWidth, Sequence.ChromaHeight, ".V"}};
     if (type == 0) {
         for (const PlaneRead& r : reads) {
             const std::string fileName = name + r.suffix;

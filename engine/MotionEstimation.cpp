@@ -266,8 +266,8 @@ MotionPicture CurrentMotionPicture(const uint8_t* prevAnchorSource, const uint8_
                                    const uint8_t* currentSource, int forwardRangeX, int forwardRangeY,
                                    int backwardRangeX, int backwardRangeY) {
     MotionPicture p;
-    p.type = PictureCodingType;
-    p.closedGop = ClosedGopBPictures;
+    p.type = CurrentPicture.PictureCodingType;
+    p.closedGop = CurrentPicture.ClosedGopBPictures;
     p.prevAnchorSource = prevAnchorSource;
     p.nextAnchorSource = nextAnchorSource;
     p.prevAnchorRecon = prevAnchorRecon;
@@ -312,7 +312,7 @@ void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* re
     int type = MB_INTRA;
     int error = variance;
 
-    if (p.type == 2) {
+    if (p.type == P_PICTURE) {
         *intraVarianceSum += variance;
         int column = 0, row = 0, zeroError = 0;
         const int best = MotionSearchMacroblock(prevAnchorSource, prevAnchorRecon, current, x, y,
@@ -425,7 +425,7 @@ void RestoreMotionTableBuffers() {
 }
 
 int PictureMatchFlagsFor(int type, int currentInput, int prevAnchorInput, int nextAnchorInput) {
-    if (type == 2) return 2 | (currentInput == prevAnchorInput ? 1 : 0);
+    if (type == P_PICTURE) return 2 | (currentInput == prevAnchorInput ? 1 : 0);
     return currentInput == prevAnchorInput || currentInput == nextAnchorInput ? 3 : 2;
 }
 
@@ -434,7 +434,7 @@ bool MotionBandsSettled() { return StrayCount == 0; }
 bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead,
                            const MacroblockInfo* firstStage) {
     PictureMatchFlags = p.matchFlags;
-    SearchStage = p.type == 3 && !(p.matchFlags & 1) ? 1 : 0;
+    SearchStage = p.type == B_PICTURE && !(p.matchFlags & 1) ? 1 : 0;
     MeSearchPoints = EncoderSettings.meSearchPoints;
     MeThresholdScaled = EncoderSettings.meThreshold * 256;
     MeWindowTolerance = EncoderSettings.meSearchLevel;
@@ -448,7 +448,7 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
                       : ahead ? std::max(2, std::min({BandCount(), WorkerPoolSize / 2, ProcessorCount - 1}))
                               : BandCount();
     bool firstStageRan = false;
-    if (p.type == 3) {
+    if (p.type == B_PICTURE) {
         pump();
         // The leading B pictures of a closed group are predicted backward only.
         if (!p.closedGop && firstStage) {
@@ -519,7 +519,7 @@ bool MotionTasksSettled() { return StrayCount == 0 && TableTaskSlot < 0 && Table
 void CopySearchResults(int type, int closedGop, int matchFlags, const MacroblockInfo* from, MacroblockInfo* to,
                        int count) {
     // The fields EstimateMacroblock and the first stage write, and only those.
-    const bool firstStage = type == 3 && !closedGop;
+    const bool firstStage = type == B_PICTURE && !closedGop;
     const bool windows = firstStage && !(matchFlags & 1);
     for (int k = 0; k < count; ++k) {
         const MacroblockInfo& f = from[k];
@@ -530,7 +530,7 @@ void CopySearchResults(int type, int closedGop, int matchFlags, const Macroblock
         t.typeFlags = f.typeFlags;
         t.predictionError = f.predictionError;
         if (f.typeFlags & MB_INTRA) continue;
-        if (type == 2) {
+        if (type == P_PICTURE) {
             // Written on every path but intra.
             t.forwardVector[0] = f.forwardVector[0];
             t.forwardVector[1] = f.forwardVector[1];
@@ -550,7 +550,7 @@ bool SameSearch(const MotionPicture& a, const MotionPicture& p) {
         a.forwardRangeX != p.forwardRangeX || a.forwardRangeY != p.forwardRangeY ||
         a.forwardTables != p.forwardTables || a.matchFlags != p.matchFlags)
         return false;
-    if (p.type == 2) return true;  // a P picture's search reads nothing else
+    if (p.type == P_PICTURE) return true;  // a P picture's search reads nothing else
     return a.closedGop == p.closedGop && a.nextAnchorSource == p.nextAnchorSource &&
            a.nextAnchorRecon == p.nextAnchorRecon && a.backwardRangeX == p.backwardRangeX &&
            a.backwardRangeY == p.backwardRangeY && a.backwardTables == p.backwardTables;
@@ -558,7 +558,7 @@ bool SameSearch(const MotionPicture& a, const MotionPicture& p) {
 
 // Whether the first stage searched ahead for `a` is the first stage of `p`.
 bool SameFirstStage(const MotionPicture& a, const MotionPicture& p) {
-    return a.firstStageOnly && p.type == 3 && a.type == 3 && !a.closedGop && !p.closedGop &&
+    return a.firstStageOnly && p.type == B_PICTURE && a.type == B_PICTURE && !a.closedGop && !p.closedGop &&
            a.prevAnchorSource == p.prevAnchorSource && a.prevAnchorRecon == p.prevAnchorRecon &&
            a.forwardRangeX == p.forwardRangeX && a.forwardRangeY == p.forwardRangeY &&
            a.forwardTables == p.forwardTables && a.matchFlags == p.matchFlags;
@@ -595,8 +595,8 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         return;
     }
     SearchStage = 0;
-    PictureErrorSum = 0;
-    PictureIntraVarianceSum = 0;
+    CurrentPicture.PictureErrorSum = 0;
+    CurrentPicture.PictureIntraVarianceSum = 0;
 
     MeSearchPoints = EncoderSettings.meSearchPoints;
     MeThresholdScaled = EncoderSettings.meThreshold * 256;
@@ -606,8 +606,9 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
     const int w = MeTableGeometry.width;
     const int columns = w / 16, rows = MeTableGeometry.height / 16;
     bool postTables = false;
-    if (PictureCodingType != 3 && !(EncoderSettings.ipDistance == 1 && EncoderSettings.gopSize == 1)) {
-        if (AnchorRepeatsInput) {
+    if (CurrentPicture.PictureCodingType != B_PICTURE &&
+        !(EncoderSettings.ipDistance == 1 && EncoderSettings.gopSize == 1)) {
+        if (CurrentPicture.AnchorRepeatsInput) {
             // Same input frame as the previous anchor: its tables serve both roles.
             if (!MotionTablesShared) {
                 SavedPrizBuffer = priz;
@@ -620,7 +621,7 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
             prizn = older;
             MotionTablesShared = 0;
             SavedPrizBuffer = nullptr;
-            if (!NextIsGopStart) {
+            if (!CurrentPicture.NextIsGopStart) {
                 if (ThreadTablesFlag == 0)
                     CalcMotionSearchTables(currentSource, prizn);
                 else
@@ -630,7 +631,7 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         MotionTableTimeMs += GetElapsedMilliseconds() - start;
     }
 
-    if (PictureCodingType == 1) {
+    if (CurrentPicture.PictureCodingType == I_PICTURE) {
         PumpMessagesDuringMotionSearch();
         int64_t sum = 0;
         for (int row = 0; row < rows; ++row) {
@@ -641,14 +642,14 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
                 sum += r.predictionError;
             }
         }
-        PictureErrorSum = SaturateToInt(sum);
+        CurrentPicture.PictureErrorSum = SaturateToInt(sum);
     } else {
         MotionPicture p = CurrentMotionPicture(prevAnchorSource, nextAnchorSource, prevAnchorRecon,
                                                nextAnchorRecon, currentSource, forwardRangeX, forwardRangeY,
                                                backwardRangeX, backwardRangeY);
         p.records = records;
-        p.matchFlags = PictureMatchFlagsFor(PictureCodingType, CurrentInputFrame, PrevAnchorInputFrame,
-                                            NextAnchorInputFrame);
+        p.matchFlags = PictureMatchFlagsFor(CurrentPicture.PictureCodingType, CurrentPicture.CurrentInputFrame,
+                                            CurrentPicture.PrevAnchorInputFrame, CurrentPicture.NextAnchorInputFrame);
         int64_t intraSum = 0, errorSum = 0;
         if (ahead && ahead->results && SameFirstStage(ahead->picture, p)) {
             if (!EstimatePictureMotion(p, &intraSum, &errorSum, false, ahead->results)) return;
@@ -659,14 +660,14 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
             errorSum = ahead->errorSum;
             // The words the search leaves behind.
             PictureMatchFlags = p.matchFlags;
-            SearchStage = p.type == 3 && !p.closedGop && !(p.matchFlags & 1) ? 2 : 0;
+            SearchStage = p.type == B_PICTURE && !p.closedGop && !(p.matchFlags & 1) ? 2 : 0;
             MotionEstimationTimeMs += ahead->milliseconds;
             PumpMessagesDuringMotionSearch();
         } else if (!EstimatePictureMotion(p, &intraSum, &errorSum, false)) {
             return;
         }
-        PictureIntraVarianceSum = SaturateToInt(intraSum);
-        PictureErrorSum = SaturateToInt(errorSum);
+        CurrentPicture.PictureIntraVarianceSum = SaturateToInt(intraSum);
+        CurrentPicture.PictureErrorSum = SaturateToInt(errorSum);
         MotionEstimationTimeMs += GetElapsedMilliseconds() - start;
     }
 

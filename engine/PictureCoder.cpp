@@ -33,6 +33,7 @@ int SkipBPicture = 0;
 int SplitReconstructionState = 0;
 int UpperHalfTaskIndex = -1;
 int PretestFactorIP = 5, PretestFactorB = 10;
+RowStream* CodingRowsInFlight = nullptr;
 int16_t QuantizedBlockBuffer[6 * 64];
 int BlockSignificant[6];
 int DcPredictors[3];
@@ -43,7 +44,9 @@ int MaskQuant = 0;       // quantiser the masks were last built for
 int VectorPredictors[4];  // forward x, y, backward x, y
 int AddressIncrement = 1;
 
-int PictureTypeIndex() { return std::clamp(PictureCodingType, 1, 3) - 1; }
+int PictureTypeIndex() {
+    return std::clamp(CurrentPicture.PictureCodingType, int{I_PICTURE}, int{B_PICTURE}) - I_PICTURE;
+}
 int IntraVlcFormatOfPicture() { return EncoderSettings.mpeg1 ? 0 : EncoderSettings.intraVlcFormat[PictureTypeIndex()]; }
 int FramePredFrameDctOfPicture() {
     return EncoderSettings.mpeg1 ? 1 : EncoderSettings.framePredFrameDct[PictureTypeIndex()];
@@ -62,12 +65,12 @@ int NonIntraCutOff(int m) { return m > 40 && m <= 50 ? 2 : IntraCutOff(m); }
 
 void ResetVectorPredictors() { VectorPredictors[0] = VectorPredictors[1] = VectorPredictors[2] = VectorPredictors[3] = 0; }
 
-int16_t* MacroblockBlocks(int k) { return BlockStore + static_cast<std::ptrdiff_t>(k) * BlockCount * 64; }
+int16_t* MacroblockBlocks(int k) { return Sequence.BlockStore + static_cast<std::ptrdiff_t>(k) * BlockCount * 64; }
 
 // Decides per block whether a forward DCT is needed and runs it, unless the
 // blocks were transformed ahead.
 void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* blocks) {
-    const bool bPicture = PictureCodingType == 3;
+    const bool bPicture = CurrentPicture.PictureCodingType == B_PICTURE;
     const int k = bPicture ? PretestFactorB : PretestFactorIP;
     const int s = mb.quantScale * k;
     int e = mb.quantScale * s * (bPicture ? 3 : 2);
@@ -134,17 +137,17 @@ int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks) {
 }
 
 bool MayNeverSkip(int r, int c) {
-    if (EncoderSettings.mpeg1) return (r == 0 && c == 0) || (r == MbHeight - 1 && c == MbWidth - 1);
-    return c == 0 || c == MbWidth - 1;
+    if (EncoderSettings.mpeg1) return (r == 0 && c == 0) || (r == Sequence.MbHeight - 1 && c == Sequence.MbWidth - 1);
+    return c == 0 || c == Sequence.MbWidth - 1;
 }
 
 void PutMacroblock(MacroblockInfo& mb, int* currentQuant, int framePredFrameDct) {
     int flags = mb.typeFlags;
     mb.skipped = 0;
-    if (PictureCodingType == 2 && !(flags & (MB_INTRA | MB_FORWARD))) flags |= MB_FORWARD;
+    if (CurrentPicture.PictureCodingType == P_PICTURE && !(flags & (MB_INTRA | MB_FORWARD))) flags |= MB_FORWARD;
     PutAddressIncrement(AddressIncrement);
     AddressIncrement = 1;
-    PutMacroblockType(PictureCodingType, flags);
+    PutMacroblockType(CurrentPicture.PictureCodingType, flags);
     if ((flags & (MB_FORWARD | MB_BACKWARD)) && framePredFrameDct == 0) PutBits(2, static_cast<uint32_t>(mb.motionType));
     if (mb.codedBlockPattern != 0 && framePredFrameDct == 0) PutBits(1, static_cast<uint32_t>(mb.dctType));
     if (flags & MB_QUANT) {
@@ -152,33 +155,34 @@ void PutMacroblock(MacroblockInfo& mb, int* currentQuant, int framePredFrameDct)
         *currentQuant = mb.quantScale;
     }
     if (flags & MB_FORWARD) {
-        PutMotionVector(mb.forwardVector[0] - VectorPredictors[0], ForwardHorFCode);
-        PutMotionVector(mb.forwardVector[1] - VectorPredictors[1], ForwardVertFCode);
+        PutMotionVector(mb.forwardVector[0] - VectorPredictors[0], CurrentPicture.ForwardHorFCode);
+        PutMotionVector(mb.forwardVector[1] - VectorPredictors[1], CurrentPicture.ForwardVertFCode);
         VectorPredictors[0] = mb.forwardVector[0];
         VectorPredictors[1] = mb.forwardVector[1];
     }
     if (flags & MB_BACKWARD) {
-        PutMotionVector(mb.backwardVector[0] - VectorPredictors[2], BackwardHorFCode);
-        PutMotionVector(mb.backwardVector[1] - VectorPredictors[3], BackwardVertFCode);
+        PutMotionVector(mb.backwardVector[0] - VectorPredictors[2], CurrentPicture.BackwardHorFCode);
+        PutMotionVector(mb.backwardVector[1] - VectorPredictors[3], CurrentPicture.BackwardVertFCode);
         VectorPredictors[2] = mb.backwardVector[0];
         VectorPredictors[3] = mb.backwardVector[1];
     }
     if (flags & MB_PATTERN) PutCodedBlockPattern((mb.codedBlockPattern >> (BlockCount - 6)) & 63);
-    const int16_t* blocks = MacroblockBlocks(static_cast<int>(&mb - MacroblockInfoArray));
+    const int16_t* blocks = MacroblockBlocks(static_cast<int>(&mb - Sequence.MacroblockInfoArray));
     for (int b = 0; b < BlockCount; ++b) {
         if (!(mb.codedBlockPattern & (1 << (BlockCount - 1 - b)))) continue;
         if (flags & MB_INTRA) PutIntraBlock(blocks + b * 64, b < 4 ? 0 : b - 3);
         else PutNonIntraBlock(blocks + b * 64);
     }
     if (!(flags & MB_INTRA)) DcPredictors[0] = DcPredictors[1] = DcPredictors[2] = 0;
-    if ((flags & MB_INTRA) || (PictureCodingType == 2 && !(mb.typeFlags & MB_FORWARD))) ResetVectorPredictors();
+    if ((flags & MB_INTRA) || (CurrentPicture.PictureCodingType == P_PICTURE && !(mb.typeFlags & MB_FORWARD)))
+        ResetVectorPredictors();
     mb.typeFlags = flags;
 }
 
 void StartUpperHalfIfDue(int r) {
     if (SplitReconstructionState != 1) return;
     if (InputFrameCache.readerBusy.load() || TableTaskState.load() == 1) return;
-    if (!(r > MbHeight / 2 && r <= MbHeight - MbHeight / 4)) return;
+    if (!(r > Sequence.MbHeight / 2 && r <= Sequence.MbHeight - Sequence.MbHeight / 4)) return;
     // Reserved until the reconstruction has waited for it, so that no other
     // task lands on the slot in between. With every worker busy the
     // reconstruction does the upper half itself.
@@ -195,7 +199,7 @@ void BuildCoefficientMasks(int m, int pictureType, int overload) {
     int intraCut = IntraCutOff(m), nonIntraCut = NonIntraCutOff(m);
     if (overload) {
         intraCut = std::max(intraCut - 2, 2);
-        nonIntraCut = std::max(nonIntraCut - (pictureType == 3 ? 4 : 2), 2);
+        nonIntraCut = std::max(nonIntraCut - (pictureType == B_PICTURE ? 4 : 2), 2);
     }
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 8; ++j) {
@@ -253,7 +257,8 @@ void PutMotionVector(int difference, int fCode) {
 
 int ReconstructUpperHalfTask(void* argument, int slot) {
     if (!argument || slot < 0) return -1;
-    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, 0, EncodeHeight / 32, 0);
+    itransform(Sequence.PredictionFrame, CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore, 0,
+               Sequence.EncodeHeight / 32, 0);
     UpperHalfDone.store(1);
     return 1;
 }
@@ -265,7 +270,7 @@ void PutPicture() {
 
     PutPictureHeader();
     if (!EncoderSettings.mpeg1) PutPictureCodingExtension();
-    if (EncoderSettings.applicationType == 17 && PictureCodingType == 1) PutPictureUserData();
+    if (EncoderSettings.applicationType == 17 && CurrentPicture.PictureCodingType == I_PICTURE) PutPictureUserData();
 
     int qs = SkipBPicture ? 10 : RcStartPictureQuant();
     int currentQuant = qs;
@@ -274,11 +279,12 @@ void PutPicture() {
     const FdctKernels fdct = FdctKernelSet;
 
     int previousDirections = -1;
-    for (int r = 0; r < MbHeight; ++r) {
+    for (int r = 0; r < Sequence.MbHeight; ++r) {
+        if (CodingRowsInFlight) CodingRowsInFlight->WaitForRow(r);
         StartUpperHalfIfDue(r);
-        for (int c = 0; c < MbWidth; ++c) {
-            const int k = r * MbWidth + c;
-            MacroblockInfo& mb = MacroblockInfoArray[k];
+        for (int c = 0; c < Sequence.MbWidth; ++c) {
+            const int k = r * Sequence.MbWidth + c;
+            MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
             int16_t* blocks = MacroblockBlocks(k);
             if (c == 0 && (!EncoderSettings.mpeg1 || r == 0)) {
                 PutSliceHeader(r, currentQuant);
@@ -297,7 +303,7 @@ void PutPicture() {
                 m = std::clamp(m, 2, 62);
                 mb.quantScale = m;
                 if (m != MaskQuant) {
-                    BuildCoefficientMasks(m, PictureCodingType, RateOverload);
+                    BuildCoefficientMasks(m, CurrentPicture.PictureCodingType, RateOverload);
                     MaskQuant = m;
                 }
                 TransformMacroblock(fdct, mb, blocks);
@@ -311,13 +317,13 @@ void PutPicture() {
 
             bool skip = false;
             if (cbp == 0 && !(mb.typeFlags & MB_INTRA) && !MayNeverSkip(r, c)) {
-                if (PictureCodingType == 2) {
+                if (CurrentPicture.PictureCodingType == P_PICTURE) {
                     if (!(mb.typeFlags & MB_FORWARD)) {
                         skip = true;
                         DcPredictors[0] = DcPredictors[1] = DcPredictors[2] = 0;
                         ResetVectorPredictors();
                     }
-                } else if (PictureCodingType == 3) {
+                } else if (CurrentPicture.PictureCodingType == B_PICTURE) {
                     const int directions = mb.typeFlags & (MB_FORWARD | MB_BACKWARD);
                     bool vectorsMatch = true;
                     if (directions & MB_FORWARD)
@@ -335,10 +341,9 @@ void PutPicture() {
             } else {
                 PutMacroblock(mb, &currentQuant, framePredFrameDct);
             }
-            if (PictureCodingType == 3 && !(mb.typeFlags & MB_INTRA))
+            if (CurrentPicture.PictureCodingType == B_PICTURE && !(mb.typeFlags & MB_INTRA))
                 previousDirections = mb.typeFlags & (MB_FORWARD | MB_BACKWARD);
-            else if (PictureCodingType == 3)
-                previousDirections = -1;
+            else if (CurrentPicture.PictureCodingType == B_PICTURE) previousDirections = -1;
         }
     }
 

@@ -10,6 +10,10 @@ extern int SkipBPicture;              // 0 coded, 1 shown as previous anchor, 2 
 extern int SplitReconstructionState;  // 0 none, 1 armed, 2 upper half posted
 extern int UpperHalfTaskIndex;
 extern int PretestFactorIP, PretestFactorB;
+// The rows of prediction and error blocks still being formed while the
+// picture is coded, or null when they are all done.
+class RowStream;
+extern RowStream* CodingRowsInFlight;
 
 // One macroblock of quantised blocks, and which blocks were transformed.
 extern const uint8_t ZigzagScanTable[64];

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "engine/BitWriter.h"
@@ -27,6 +28,8 @@
 #include "job/Report.h"
 #include "job/RunState.h"
 #include "platform/Format.h"
+
+PictureStateRecord CurrentPicture;
 
 int DisplayFrameNumber = 0;
 int GopStartIndex = 0;
@@ -51,6 +54,28 @@ namespace {
 
 FramePlanes LastReadPlanes;  // where the last frame read from the input went
 int PreviousBSaved = 0;
+
+// A picture's prediction and error blocks, row by row, formed on the row
+// helpers while the coding loop follows them.
+struct PictureRows {
+    PredictionRows prediction;
+    ErrorBlockRows errors;
+};
+PictureRows CurrentPictureRows;
+
+void PredictAndFormErrorRow(void* context, int row) {
+    const PictureRows& rows = *static_cast<const PictureRows*>(context);
+    PredictPictureRow(rows.prediction, row);
+    FormErrorBlockRow(rows.errors, row);
+}
+
+// Clears the coder's view of the rows in flight however the coding ends.
+struct RowsInFlightScope {
+    explicit RowsInFlightScope(RowStream* rows) { CodingRowsInFlight = rows; }
+    ~RowsInFlightScope() { CodingRowsInFlight = nullptr; }
+    RowsInFlightScope(const RowsInFlightScope&) = delete;
+    RowsInFlightScope& operator=(const RowsInFlightScope&) = delete;
+};
 
 // The raw input frame the next picture is expected to read, read on a worker
 // while this picture is coded. The picture's own read takes it when the
@@ -101,8 +126,8 @@ bool CollectReadAhead(const std::string& name = std::string()) {
     return taken;
 }
 
-size_t LumaBytes() { return static_cast<size_t>(EncodeWidth) * EncodeHeight; }
-size_t ChromaBytes() { return static_cast<size_t>(ChromaWidth) * ChromaHeight; }
+size_t LumaBytes() { return static_cast<size_t>(Sequence.EncodeWidth) * Sequence.EncodeHeight; }
+size_t ChromaBytes() { return static_cast<size_t>(Sequence.ChromaWidth) * Sequence.ChromaHeight; }
 
 void CopyPlanes(const FramePlanes& from, const FramePlanes& to) {
     if (from.y == to.y) return;
@@ -137,10 +162,10 @@ void SetMotionRecord(int k, bool forward, bool backward) {
         return;
     }
     const MotionDataRecord& r = md[static_cast<size_t>(k)];
-    ForwardHorFCode = forward ? r.forwardHorFCode : 15;
-    ForwardVertFCode = forward ? r.forwardVertFCode : 15;
-    BackwardHorFCode = backward ? r.backwardHorFCode : 15;
-    BackwardVertFCode = backward ? r.backwardVertFCode : 15;
+    CurrentPicture.ForwardHorFCode = forward ? r.forwardHorFCode : 15;
+    CurrentPicture.ForwardVertFCode = forward ? r.forwardVertFCode : 15;
+    CurrentPicture.BackwardHorFCode = backward ? r.backwardHorFCode : 15;
+    CurrentPicture.BackwardVertFCode = backward ? r.backwardVertFCode : 15;
     ForwardSearchX = r.sxf;
     ForwardSearchY = r.syf;
     BackwardSearchX = r.sxb;
@@ -148,8 +173,9 @@ void SetMotionRecord(int k, bool forward, bool backward) {
 }
 
 void StartGroup(int i, int M, int N) {
-    PictureCodingType = 1;
-    ForwardHorFCode = ForwardVertFCode = BackwardHorFCode = BackwardVertFCode = 15;
+    CurrentPicture.PictureCodingType = I_PICTURE;
+    CurrentPicture.ForwardHorFCode = CurrentPicture.ForwardVertFCode = CurrentPicture.BackwardHorFCode =
+        CurrentPicture.BackwardVertFCode = 15;
     const EncoderSettingsRecord& e = EncoderSettings;
     if (i > 0 && (e.applicationType == 16 || e.applicationType == 17 ||
                   (e.sequenceHeaderOption > 0 && GopCount % e.sequenceHeaderOption == 0)))
@@ -157,11 +183,11 @@ void StartGroup(int i, int M, int N) {
     bool closed = i == 0;
     if (e.closedGopOption > 0 && i > 0 && GopCount % e.closedGopOption == 0) {
         closed = true;
-        ClosedGopBPictures = 1;
+        CurrentPicture.ClosedGopBPictures = 1;
     }
     const bool first = GopStartIndex == 0;
     int n = first ? N - M + 1 : N;
-    n = std::min(n, OutputFrameCount - GopStartIndex);
+    n = std::min(n, Sequence.OutputFrameCount - GopStartIndex);
     const int np = first ? (n + 2 * M - 2) / M - 1 : (n + M - 1) / M - 1;
     const int nb = n - np - 1;
     RcInitGop(np, nb, CodedBPictures(nb, M));
@@ -170,7 +196,7 @@ void StartGroup(int i, int M, int N) {
 }
 
 void DecideScheduledSkip(int M) {
-    if (InterlacedCoding) return;
+    if (Sequence.InterlacedCoding) return;
     const int mode = EncoderSettings.skipBFramesMode;
     (void)M;
     if (mode == 1 || mode == 2) {
@@ -184,12 +210,12 @@ void DecideScheduledSkip(int M) {
 void DecideAutomaticSkip() {
     const bool afterPrev = DisplayFrameNumber == PrevAnchorDisplay + 1;
     const bool beforeNext = DisplayFrameNumber == NextAnchorDisplay - 1;
-    if (RateOverload && !InterlacedCoding && !EncoderSettings.noBFrameSkipping) {
+    if (RateOverload && !Sequence.InterlacedCoding && !EncoderSettings.noBFrameSkipping) {
         if (afterPrev) SkipBPicture = 1;
         else if (beforeNext) SkipBPicture = 2;
-    } else if ((afterPrev || beforeNext) && EncoderSettings.inverseTelecine && !InterlacedCoding) {
-        const int a = MaxLineDifference(PrevAnchorSource.y, CurrentSource.y);
-        const int b = MaxLineDifference(NextAnchorSource.y, CurrentSource.y);
+    } else if ((afterPrev || beforeNext) && EncoderSettings.inverseTelecine && !Sequence.InterlacedCoding) {
+        const int a = MaxLineDifference(Sequence.PrevAnchorSource.y, CurrentSource.y);
+        const int b = MaxLineDifference(Sequence.NextAnchorSource.y, CurrentSource.y);
         if (b > 5 * a && afterPrev) SkipBPicture = 1;
         else if (a > 5 * b && beforeNext) SkipBPicture = 2;
     }
@@ -198,36 +224,39 @@ void DecideAutomaticSkip() {
 
 void ReadSource(int M) {
     (void)M;
-    if (CurrentInputFrame == LastReadInputFrame && LastReadPlanes.y) {
+    if (CurrentPicture.CurrentInputFrame == LastReadInputFrame && LastReadPlanes.y) {
         CopyPlanes(LastReadPlanes, CurrentSource);
-    } else if (PictureCodingType == 3 && CurrentInputFrame == PrevAnchorInputFrame) {
-        CopyPlanes(PrevAnchorSource, CurrentSource);
-    } else if (PictureCodingType == 3 && CurrentInputFrame == NextAnchorInputFrame) {
-        CopyPlanes(NextAnchorSource, CurrentSource);
+    } else if (CurrentPicture.PictureCodingType == B_PICTURE &&
+               CurrentPicture.CurrentInputFrame == CurrentPicture.PrevAnchorInputFrame) {
+        CopyPlanes(Sequence.PrevAnchorSource, CurrentSource);
+    } else if (CurrentPicture.PictureCodingType == B_PICTURE &&
+               CurrentPicture.CurrentInputFrame == CurrentPicture.NextAnchorInputFrame) {
+        CopyPlanes(Sequence.NextAnchorSource, CurrentSource);
     } else {
-        const std::string name = RawInputName(FirstOutputFrame + DisplayFrameNumber);
+        const std::string name = RawInputName(Sequence.FirstOutputFrame + DisplayFrameNumber);
         if (CollectReadAhead(name)) CopyPlanes(ReadAhead.planes, CurrentSource);
         else ReadInputFrame(name.c_str(), CurrentSource);
-        LastReadInputFrame = CurrentInputFrame;
+        LastReadInputFrame = CurrentPicture.CurrentInputFrame;
         LastReadPlanes = CurrentSource;
     }
 }
 
 bool ReconstructionNeeded(int M, int N) {
-    return (PictureCodingType != 3 && !(M == 1 && N == 1)) || EncoderSettings.qualityStatisticsMode != 0 ||
-           (EncoderSettings.showOutput && !RepeatBPicture);
+    return (CurrentPicture.PictureCodingType != B_PICTURE && !(M == 1 && N == 1)) ||
+           EncoderSettings.qualityStatisticsMode != 0 || (EncoderSettings.showOutput && !RepeatBPicture);
 }
 
 void Reconstruct() {
-    const int rows = EncodeHeight / 16, half = EncodeHeight / 32;
+    const int rows = Sequence.EncodeHeight / 16, half = Sequence.EncodeHeight / 32;
     if (!ThreadEncodeFlag) {
-        itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, 0, rows, 0);
+        itransform(Sequence.PredictionFrame, CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore, 0, rows,
+                   0);
         return;
     }
     // Rows the upper-half task does not own are spread over the idle workers.
     const bool posted = SplitReconstructionState == 2;
-    itransform(PredictionFrame, CurrentRecon, MacroblockInfoArray, BlockStore, posted ? half : 0, rows, 1,
-               PictureRowHelpers());
+    itransform(Sequence.PredictionFrame, CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore,
+               posted ? half : 0, rows, 1, PictureRowHelpers());
     if (!posted) return;
     if (UpperHalfTaskIndex < 0) {
         ReportFatalError(" Error in video encoder: Illgal itransform thread ID ");
@@ -249,21 +278,22 @@ void Reconstruct() {
 }
 
 void ShowInputPreview() {
-    const int frame = BPicturesPending ? PrevAnchorInputFrame : CurrentInputFrame;
+    const int frame = BPicturesPending ? CurrentPicture.PrevAnchorInputFrame : CurrentPicture.CurrentInputFrame;
     if (frame == LastShownInputFrame || RepeatBPicture || !EncoderSettings.showInput) return;
-    if (BPicturesPending && PrevAnchorInputFrame == 0) return;
+    if (BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
     if (EncoderSettings.inputType != 2) {
-        const FramePlanes& planes = BPicturesPending ? PrevAnchorSource : CurrentSource;
-        std::lock_guard<std::mutex> lock(InputPreviewLock);
-        if (PaletteDisplay) ConvertPictureForPreview(planes);
-        else if (InputPreviewBuffer) ConvertYuvToRgbPreview(planes, InputPreviewBuffer, &InputPreviewReady);
-    } else if (BPicturesPending && frame != CurrentInputFrame) {
+        const FramePlanes& planes = BPicturesPending ? Sequence.PrevAnchorSource : CurrentSource;
+        std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
+        if (PreviewPictures.PaletteDisplay) ConvertPictureForPreview(planes);
+        else if (PreviewPictures.InputPreviewBuffer)
+            ConvertYuvToRgbPreview(planes, PreviewPictures.InputPreviewBuffer, &PreviewPictures.InputPreviewReady);
+    } else if (BPicturesPending && frame != CurrentPicture.CurrentInputFrame) {
         InputPreviewOnly = 1;
-        const std::string name = RawInputName(PrevAnchorDisplay + FirstOutputFrame);
-        const int saved = CurrentFrameNumber;
-        CurrentFrameNumber = PrevAnchorDisplay + FirstOutputFrame;
+        const std::string name = RawInputName(PrevAnchorDisplay + Sequence.FirstOutputFrame);
+        const int saved = CurrentPicture.CurrentFrameNumber;
+        CurrentPicture.CurrentFrameNumber = PrevAnchorDisplay + Sequence.FirstOutputFrame;
         ReadInputFrame(name.c_str(), CurrentSource);
-        CurrentFrameNumber = saved;
+        CurrentPicture.CurrentFrameNumber = saved;
         InputPreviewOnly = 0;
     }
     DrawInputPreview();
@@ -272,25 +302,26 @@ void ShowInputPreview() {
 
 void ShowOutputPreview() {
     if (!EncoderSettings.showOutput || RepeatBPicture) return;
-    if (BPicturesPending && PrevAnchorInputFrame == 0) return;
+    if (BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
     static FramePlanes shown;
-    shown = BPicturesPending ? PrevAnchorRecon : CurrentRecon;
+    shown = BPicturesPending ? Sequence.PrevAnchorRecon : CurrentRecon;
     if (ThreadDrawFlag == 1) {
         RunOnWorkerThread(OutputPreviewUsesChosenConverter() ? DrawOutputPreviewTask : DrawOutputPreviewYuvTask, &shown);
         return;
     }
-    std::lock_guard<std::mutex> lock(OutputPreviewLock);
+    std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
     if (OutputPreviewUsesChosenConverter()) ConvertPictureForPreview(shown);
-    else if (OutputPreviewBuffer) ConvertYuvToRgbPreview(shown, OutputPreviewBuffer, &OutputPreviewReady);
+    else if (PreviewPictures.OutputPreviewBuffer)
+        ConvertYuvToRgbPreview(shown, PreviewPictures.OutputPreviewBuffer, &PreviewPictures.OutputPreviewReady);
     RefreshOutputPreview();
 }
 
 void QualityStatistics() {
     const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
     float v[3], mse[3];
-    CalcPlaneVarianceMse(CurrentRecon.y, CurrentSource.y, w, h, EncodeWidth, &v[0], &mse[0]);
-    CalcPlaneVarianceMse(CurrentRecon.cb, CurrentSource.cb, w / 2, h / 2, ChromaWidth, &v[1], &mse[1]);
-    CalcPlaneVarianceMse(CurrentRecon.cr, CurrentSource.cr, w / 2, h / 2, ChromaWidth, &v[2], &mse[2]);
+    CalcPlaneVarianceMse(CurrentRecon.y, CurrentSource.y, w, h, Sequence.EncodeWidth, &v[0], &mse[0]);
+    CalcPlaneVarianceMse(CurrentRecon.cb, CurrentSource.cb, w / 2, h / 2, Sequence.ChromaWidth, &v[1], &mse[1]);
+    CalcPlaneVarianceMse(CurrentRecon.cr, CurrentSource.cr, w / 2, h / 2, Sequence.ChromaWidth, &v[2], &mse[2]);
     static const char* names[] = {"Y: variance=%4.4g, MSE=%3.3g \n", "U: variance=%4.4g, MSE=%3.3g \n",
                                   "V: variance=%4.4g, MSE=%3.3g \n"};
     float q[3];
@@ -298,21 +329,21 @@ void QualityStatistics() {
         StatisticsLine(names[p], static_cast<double>(v[p]), static_cast<double>(mse[p]));
         q[p] = mse[p] > 0.667f ? 100.0f * std::exp(2.0f * (0.667f - mse[p]) / (std::sqrt(v[p]) + 1.0f)) : 99.9f;
     }
-    PictureQuality = (4 * q[0] + q[1] + q[2]) / 6;
-    if (PictureQuality < MinimumQuality) {
-        MinimumQuality = PictureQuality;
+    EngineReport.PictureQuality = (4 * q[0] + q[1] + q[2]) / 6;
+    if (EngineReport.PictureQuality < EngineReport.MinimumQuality) {
+        EngineReport.MinimumQuality = EngineReport.PictureQuality;
         MinimumQualityFrame = CurrentPictureNumber;
     }
     const int n = QualityPictureCount;
-    AverageQuality = ((n - 1) * AverageQuality + PictureQuality) / n;
-    StatisticsLine("  %d  Pic. YUV: Q=%4.4g, Qm=%4.4g \n\n", n, static_cast<double>(PictureQuality),
-             static_cast<double>(AverageQuality));
+    EngineReport.AverageQuality = ((n - 1) * EngineReport.AverageQuality + EngineReport.PictureQuality) / n;
+    StatisticsLine("  %d  Pic. YUV: Q=%4.4g, Qm=%4.4g \n\n", n, static_cast<double>(EngineReport.PictureQuality),
+                   static_cast<double>(EngineReport.AverageQuality));
     ++QualityPictureCount;
 
     int skipped = 0, intra = 0, notCoded = 0, blocks = 0, forward = 0, backward = 0, both = 0;
-    const int count = MbWidth * MbHeight;
+    const int count = Sequence.MbWidth * Sequence.MbHeight;
     for (int k = 0; k < count; ++k) {
-        const MacroblockInfo& mb = MacroblockInfoArray[k];
+        const MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
         if (mb.skipped) ++skipped;
         else if (mb.typeFlags & MB_INTRA) ++intra;
         else if (!(mb.typeFlags & MB_PATTERN)) ++notCoded;
@@ -324,7 +355,8 @@ void QualityStatistics() {
         else if (d == (MB_FORWARD | MB_BACKWARD)) ++both;
     }
     const double pc = 100.0 / count, pb = 100.0 / (count * BlockCount);
-    StatisticsLine("\n Sum of prediction variance (total vlc): %ld \n", static_cast<long>(PictureErrorSum));
+    StatisticsLine("\n Sum of prediction variance (total vlc): %ld \n",
+                   static_cast<long>(CurrentPicture.PictureErrorSum));
     StatisticsLine("\n Macroblock types:\n");
     StatisticsLine(" # of intra coded macroblocks:  %4d (%.1f%%)\n", intra, intra * pc);
     StatisticsLine(" # of coded blocks:             %4d (%.1f%%)\n", blocks, blocks * pb);
@@ -345,14 +377,14 @@ void PlanMotionAhead(int next, int display) {
     const bool anchor = (next - 1) % M == 0;
     // After an anchor, the first B picture's forward stage only needs the
     // anchor before it (the table task of this one may still run).
-    const bool firstStageOnly = PictureCodingType != 3;
+    const bool firstStageOnly = CurrentPicture.PictureCodingType != B_PICTURE;
     if (firstStageOnly ? anchor || !MotionBandsSettled() : !MotionTasksSettled()) return;
     if (anchor && next == std::max(((M - 1 + next) / N) * N - M + 1, 0)) return;  // an I picture
-    if (!anchor && (EncoderSettings.skipBFramesMode != 0 || ClosedGopBPictures)) return;
+    if (!anchor && (EncoderSettings.skipBFramesMode != 0 || CurrentPicture.ClosedGopBPictures)) return;
     const std::vector<MotionDataRecord>& md = EncoderSettings.motionData;
     const int k = anchor ? 0 : (next - 2) % M + 1;
     if (k < 0 || k >= static_cast<int>(md.size())) return;
-    const size_t count = static_cast<size_t>(MbWidth) * MbHeight;
+    const size_t count = static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
     if (ReadAhead.recordCount != count) {
         FreeAligned(ReadAhead.records);
         ReadAhead.records = static_cast<MacroblockInfo*>(AllocAligned(sizeof(MacroblockInfo) * count));
@@ -360,7 +392,7 @@ void PlanMotionAhead(int next, int display) {
         if (!ReadAhead.records) return;
         for (size_t n = 0; n < count; ++n) new (&ReadAhead.records[n]) MacroblockInfo();
     }
-    const int input = MapOutputToInputFrame(display + FirstOutputFrame);
+    const int input = MapOutputToInputFrame(display + Sequence.FirstOutputFrame);
     const MotionDataRecord& r = md[static_cast<size_t>(k)];
     MotionPicture& p = ReadAhead.motion;
     p.currentSource = ReadAhead.planes.y;
@@ -369,24 +401,25 @@ void PlanMotionAhead(int next, int display) {
     p.forwardRangeY = r.syf;
     if (anchor) {
         // The newest anchor becomes the reference, and its tables the forward ones.
-        p.type = 2;
-        p.prevAnchorSource = NextAnchorSource.y;
-        p.prevAnchorRecon = NextAnchorRecon.y;
+        p.type = P_PICTURE;
+        p.prevAnchorSource = Sequence.NextAnchorSource.y;
+        p.prevAnchorRecon = Sequence.NextAnchorRecon.y;
         p.forwardTables = prizn;
-        p.matchFlags = PictureMatchFlagsFor(2, input, NextAnchorInputFrame, -1);
+        p.matchFlags = PictureMatchFlagsFor(P_PICTURE, input, CurrentPicture.NextAnchorInputFrame, -1);
         return;
     }
-    p.type = 3;
-    p.closedGop = ClosedGopBPictures;
-    p.prevAnchorSource = PrevAnchorSource.y;
-    p.nextAnchorSource = NextAnchorSource.y;
-    p.prevAnchorRecon = PrevAnchorRecon.y;
-    p.nextAnchorRecon = NextAnchorRecon.y;
+    p.type = B_PICTURE;
+    p.closedGop = CurrentPicture.ClosedGopBPictures;
+    p.prevAnchorSource = Sequence.PrevAnchorSource.y;
+    p.nextAnchorSource = Sequence.NextAnchorSource.y;
+    p.prevAnchorRecon = Sequence.PrevAnchorRecon.y;
+    p.nextAnchorRecon = Sequence.NextAnchorRecon.y;
     p.backwardRangeX = r.sxb;
     p.backwardRangeY = r.syb;
     p.forwardTables = priz;
     p.backwardTables = prizn;
-    p.matchFlags = PictureMatchFlagsFor(3, input, PrevAnchorInputFrame, NextAnchorInputFrame);
+    p.matchFlags = PictureMatchFlagsFor(B_PICTURE, input, CurrentPicture.PrevAnchorInputFrame,
+                                        CurrentPicture.NextAnchorInputFrame);
     p.firstStageOnly = firstStageOnly;
     // A first stage without the full-sample search runs on the caller alone.
     if (firstStageOnly && (p.matchFlags & 1)) p = MotionPicture{};
@@ -394,12 +427,13 @@ void PlanMotionAhead(int next, int display) {
 
 // Starts reading the raw input frame of picture `next` on a worker.
 void StartReadAhead(int next) {
-    if (!ThreadReadFlag || EncoderSettings.inputType > 1 || next >= OutputFrameCount || ReadAhead.slot >= 0) return;
+    if (!ThreadReadFlag || EncoderSettings.inputType > 1 || next >= Sequence.OutputFrameCount || ReadAhead.slot >= 0)
+        return;
     const int M = EncoderSettings.ipDistance;
     const bool anchor = next == 0 || (next - 1) % M == 0;
-    const int display = anchor ? std::min(next + M - 1, OutputFrameCount - 1) : next - 1;
+    const int display = anchor ? std::min(next + M - 1, Sequence.OutputFrameCount - 1) : next - 1;
     // A picture of an input frame already read takes a copy instead.
-    if (MapOutputToInputFrame(display + FirstOutputFrame) == CurrentInputFrame) return;
+    if (MapOutputToInputFrame(display + Sequence.FirstOutputFrame) == CurrentPicture.CurrentInputFrame) return;
     const size_t luma = LumaBytes(), chroma = ChromaBytes(), bytes = luma + 2 * chroma;
     if (ReadAhead.blockBytes != bytes) {
         FreeAligned(ReadAhead.block);
@@ -408,7 +442,7 @@ void StartReadAhead(int next) {
         if (!ReadAhead.block) return;
         ReadAhead.planes = {ReadAhead.block, ReadAhead.block + luma, ReadAhead.block + luma + chroma};
     }
-    ReadAhead.name = RawInputName(FirstOutputFrame + display);
+    ReadAhead.name = RawInputName(Sequence.FirstOutputFrame + display);
     ReadAhead.type = EncoderSettings.inputType;
     ReadAhead.ok.store(0);
     ReadAhead.motionOk.store(0);
@@ -428,21 +462,21 @@ int StartSequenceEncoding() {
     LastReadPlanes = FramePlanes{};
     OldestNeededFrame = 0;
     GopCount = 0;
-    TotalVlcLevel = 0;
+    CurrentPicture.TotalVlcLevel = 0;
     LastPictureCoded = 0;
     PreviousBSaved = 0;
     RcReset();
     if (RcInitSequence() < 0) return -1;
     PutSequenceHeaders();
-    PictureIndex = 0;
+    CurrentPicture.PictureIndex = 0;
     VideoSequenceState = 1;
     return 0;
 }
 
 int EncodePicture() {
-    const int i = PictureIndex, M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
-    if (i >= OutputFrameCount)
-        return (FrameRateConversion.enabled && i <= OutputFrameCount + 2) ? 0 : -1;
+    const int i = CurrentPicture.PictureIndex, M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
+    if (i >= Sequence.OutputFrameCount)
+        return (FrameRateConversion.enabled && i <= Sequence.OutputFrameCount + 2) ? 0 : -1;
 
     SkipBPicture = 0;
     RepeatBPicture = 0;
@@ -457,69 +491,79 @@ int EncodePicture() {
     GopStartIndex = std::max(((M - 1 + i) / N) * N - M + 1, 0);
     const bool anchor = i == 0 || (i - 1) % M == 0;
     if (anchor) {
-        std::swap(PrevAnchorSource, NextAnchorSource);
-        std::swap(PrevAnchorRecon, NextAnchorRecon);
-        CurrentSource = NextAnchorSource;
-        CurrentRecon = NextAnchorRecon;
+        std::swap(Sequence.PrevAnchorSource, Sequence.NextAnchorSource);
+        std::swap(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon);
+        CurrentSource = Sequence.NextAnchorSource;
+        CurrentRecon = Sequence.NextAnchorRecon;
         BPicturesPending = (i > 0 && M > 1) ? 1 : 0;
-        DisplayFrameNumber = i == 0 ? 0 : std::min(i + M - 1, OutputFrameCount - 1);
+        DisplayFrameNumber = i == 0 ? 0 : std::min(i + M - 1, Sequence.OutputFrameCount - 1);
         if (i == GopStartIndex) {
             StartGroup(i, M, N);
         } else {
-            PictureCodingType = 2;
-            ClosedGopBPictures = 0;
+            CurrentPicture.PictureCodingType = P_PICTURE;
+            CurrentPicture.ClosedGopBPictures = 0;
             SetMotionRecord(0, true, false);
-            NextIsGopStart = (M == 1 && (i + 1) % N == 0) ? 1 : 0;
+            CurrentPicture.NextIsGopStart = (M == 1 && (i + 1) % N == 0) ? 1 : 0;
         }
     } else {
-        CurrentSource = BPictureSource;
-        CurrentRecon = BPictureRecon;
-        PictureCodingType = 3;
+        CurrentSource = Sequence.BPictureSource;
+        CurrentRecon = Sequence.BPictureRecon;
+        CurrentPicture.PictureCodingType = B_PICTURE;
         DisplayFrameNumber = i - 1;
         SetMotionRecord((i - 2) % M + 1, true, true);
     }
-    CurrentDisplayNumber = DisplayFrameNumber;
-    TemporalReference = DisplayFrameNumber - GopStartIndex;
+    CurrentPicture.CurrentDisplayNumber = DisplayFrameNumber;
+    CurrentPicture.TemporalReference = DisplayFrameNumber - GopStartIndex;
 
     static const char letters[] = " IPBD";
     StatisticsLine("\nFrame %d (#%d in display order):\n", i, DisplayFrameNumber);
-    StatisticsLine(" picture_type=%c\n", letters[PictureCodingType]);
+    StatisticsLine(" picture_type=%c\n", letters[CurrentPicture.PictureCodingType]);
 
-    CurrentFrameNumber = DisplayFrameNumber + FirstOutputFrame;
-    CurrentInputFrame = MapOutputToInputFrame(CurrentFrameNumber);
-    if (NextIsGopStart && MapOutputToInputFrame(CurrentFrameNumber + 1) == CurrentInputFrame) NextIsGopStart = 0;
+    CurrentPicture.CurrentFrameNumber = DisplayFrameNumber + Sequence.FirstOutputFrame;
+    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber);
+    if (CurrentPicture.NextIsGopStart &&
+        MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber + 1) == CurrentPicture.CurrentInputFrame)
+        CurrentPicture.NextIsGopStart = 0;
 
-    if (PictureCodingType == 3) {
+    if (CurrentPicture.PictureCodingType == B_PICTURE) {
         DecideScheduledSkip(M);
     } else {
         PrevAnchorDisplay = NextAnchorDisplay;
         NextAnchorDisplay = DisplayFrameNumber;
-        PrevAnchorInputFrame = NextAnchorInputFrame;
-        NextAnchorInputFrame = CurrentInputFrame;
+        CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame;
+        CurrentPicture.NextAnchorInputFrame = CurrentPicture.CurrentInputFrame;
     }
-    AnchorRepeatsInput = (PictureCodingType != 3 && i >= 1 && CurrentInputFrame == PrevAnchorInputFrame) ? 1 : 0;
+    CurrentPicture.AnchorRepeatsInput = (CurrentPicture.PictureCodingType != B_PICTURE && i >= 1 &&
+                                         CurrentPicture.CurrentInputFrame == CurrentPicture.PrevAnchorInputFrame)
+                                            ? 1
+                                            : 0;
 
-    if (RepeatStoresAllocated && PictureCodingType == 3 && !SkipBPicture) {
-        RepeatBPicture = (CurrentInputFrame == LastBInputFrame && previousSaved) ? 1 : 0;
-        SaveForRepeat = (i % M != 0 && MapOutputToInputFrame(CurrentFrameNumber + 1) == CurrentInputFrame) ? 1 : 0;
+    if (RepeatStoresAllocated && CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) {
+        RepeatBPicture = (CurrentPicture.CurrentInputFrame == LastBInputFrame && previousSaved) ? 1 : 0;
+        SaveForRepeat = (i % M != 0 && MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber + 1) ==
+                                           CurrentPicture.CurrentInputFrame)
+                            ? 1
+                            : 0;
     }
 
     ReadAhead.motionReady = false;
     if (!RepeatBPicture) ReadSource(M);
     CollectReadAhead();
 
-    if (PictureCodingType == 3 && EncoderSettings.skipBFramesMode == 0 && !SkipBPicture && !RepeatBPicture)
+    if (CurrentPicture.PictureCodingType == B_PICTURE && EncoderSettings.skipBFramesMode == 0 && !SkipBPicture &&
+        !RepeatBPicture)
         DecideAutomaticSkip();
     if (SkipBPicture) SaveForRepeat = 0;
 
-    const size_t recordBytes = sizeof(MacroblockInfo) * static_cast<size_t>(MbWidth) * MbHeight;
-    const size_t blockBytes = sizeof(int16_t) * 64 * BlockCount * static_cast<size_t>(MbWidth) * MbHeight;
+    const size_t recordBytes = sizeof(MacroblockInfo) * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
+    const size_t blockBytes =
+        sizeof(int16_t) * 64 * BlockCount * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
     if (RepeatBPicture) {
-        std::memcpy(MacroblockInfoArray, RepeatMacroblockInfo, recordBytes);
-        std::memcpy(BlockStore, RepeatBlockStore, blockBytes);
+        std::memcpy(Sequence.MacroblockInfoArray, RepeatMacroblockInfo, recordBytes);
+        std::memcpy(Sequence.BlockStore, RepeatBlockStore, blockBytes);
     } else if (SkipBPicture) {
-        for (int k = 0; k < MbWidth * MbHeight; ++k) {
-            MacroblockInfo& mb = MacroblockInfoArray[k];
+        for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
+            MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
             mb.typeFlags = SkipBPicture == 1 ? MB_FORWARD : MB_BACKWARD;
             mb.motionType = 2;
             mb.forwardVector[0] = mb.forwardVector[1] = mb.backwardVector[0] = mb.backwardVector[1] = 0;
@@ -529,20 +573,38 @@ int EncodePicture() {
         MotionAhead ahead;
         if (ReadAhead.motionReady)
             ahead = {ReadAhead.motion, ReadAhead.records, ReadAhead.intraSum, ReadAhead.errorSum, ReadAhead.motionMs};
-        RunMotionEstimation(PrevAnchorSource.y, NextAnchorSource.y, PrevAnchorRecon.y, NextAnchorRecon.y,
-                            CurrentSource.y, CurrentRecon.y, ForwardSearchX, ForwardSearchY, BackwardSearchX,
-                            BackwardSearchY, MacroblockInfoArray, 0, 0, ReadAhead.motionReady ? &ahead : nullptr);
-        if (EngineTimingReport) CompressionTimeMs += GetElapsedMilliseconds() - started;
-        if (SaveForRepeat && RepeatMacroblockInfo) std::memcpy(RepeatMacroblockInfo, MacroblockInfoArray, recordBytes);
-        PredictPicture(PrevAnchorRecon, NextAnchorRecon, PredictionFrame, MacroblockInfoArray, PictureCodingType);
+        RunMotionEstimation(Sequence.PrevAnchorSource.y, Sequence.NextAnchorSource.y, Sequence.PrevAnchorRecon.y,
+                            Sequence.NextAnchorRecon.y, CurrentSource.y, CurrentRecon.y, ForwardSearchX, ForwardSearchY,
+                            BackwardSearchX, BackwardSearchY, Sequence.MacroblockInfoArray, 0, 0,
+                            ReadAhead.motionReady ? &ahead : nullptr);
+        if (EngineReport.EngineTimingReport) CompressionTimeMs += GetElapsedMilliseconds() - started;
+        if (SaveForRepeat && RepeatMacroblockInfo)
+            std::memcpy(RepeatMacroblockInfo, Sequence.MacroblockInfoArray, recordBytes);
     }
+    // With row helpers the prediction and the error blocks are formed while
+    // the picture is coded, each row before the coding loop reaches it; a
+    // picture saved for a repeat has its blocks complete first.
+    const bool formed = !SkipBPicture && !RepeatBPicture;
+    const int helpers = PictureRowHelpers();
+    const bool rowsFollowCoding = formed && helpers > 0 && !SaveForRepeat;
+    if (formed && !rowsFollowCoding)
+        PredictPicture(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon, Sequence.PredictionFrame, Sequence.MacroblockInfoArray, CurrentPicture.PictureCodingType);
 
     if (ThreadReadFlag && EncoderSettings.inputType == 2) RunOnWorkerThread(InputReadAheadTask, &ThreadReadFlag);
 
-    if (!SkipBPicture && !RepeatBPicture) {
+    std::optional<RowStream> rows;
+    if (rowsFollowCoding) {
+        CurrentPictureRows.prediction = SetUpPredictionRows(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon, Sequence.PredictionFrame,
+                                                            Sequence.MacroblockInfoArray, CurrentPicture.PictureCodingType);
+        CurrentPictureRows.errors =
+            SetUpErrorBlockRows(Sequence.PredictionFrame, CurrentSource, Sequence.MacroblockInfoArray, Sequence.BlockStore, true);
+        rows.emplace(Sequence.EncodeHeight / 16, helpers, PredictAndFormErrorRow, &CurrentPictureRows);
         CalcSpatialActivity(CurrentSource.y);
-        FormPredictionErrorBlocks(PredictionFrame, CurrentSource, MacroblockInfoArray, BlockStore);
-        if (SaveForRepeat && RepeatBlockStore) std::memcpy(RepeatBlockStore, BlockStore, blockBytes);
+    } else if (formed) {
+        CalcSpatialActivity(CurrentSource.y);
+        FormPredictionErrorBlocks(Sequence.PredictionFrame, CurrentSource, Sequence.MacroblockInfoArray,
+                                  Sequence.BlockStore);
+        if (SaveForRepeat && RepeatBlockStore) std::memcpy(RepeatBlockStore, Sequence.BlockStore, blockBytes);
     }
 
     const bool reconstruct = !SkipBPicture && ReconstructionNeeded(M, N);
@@ -550,45 +612,55 @@ int EncodePicture() {
     UpperHalfTaskIndex = -1;
     SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
     StartReadAhead(i + 1);
-    PutPicture();
+    {
+        const RowsInFlightScope inFlight(rows ? &*rows : nullptr);
+        PutPicture();
+    }
+    if (rows) rows->Finish();
 
     ShowInputPreview();
 
     if (SkipBPicture) {
-        CurrentSource = SkipBPicture == 1 ? PrevAnchorSource : NextAnchorSource;
-        CurrentRecon = SkipBPicture == 1 ? PrevAnchorRecon : NextAnchorRecon;
+        CurrentSource = SkipBPicture == 1 ? Sequence.PrevAnchorSource : Sequence.NextAnchorSource;
+        CurrentRecon = SkipBPicture == 1 ? Sequence.PrevAnchorRecon : Sequence.NextAnchorRecon;
     } else if (reconstruct) {
         Reconstruct();
     }
 
     ShowOutputPreview();
     if (EncoderSettings.qualityStatisticsMode != 0 && (reconstruct || SkipBPicture)) QualityStatistics();
-    ++EncodedFrameCount;
+    ++Sequence.EncodedFrameCount;
     UpdateVideoProgress();
 
-    LastBInputFrame = (PictureCodingType == 3 && !SkipBPicture) ? CurrentInputFrame : -2;
-    if (i == 0) TotalVlcLevel = PictureErrorSum;
-    else if (PictureCodingType == 2) TotalVlcLevel += (PictureErrorSum - TotalVlcLevel) >> 2;
-    ++PicturesSinceIncrease;
-    int oldest = PictureCodingType == 3 ? CurrentInputFrame : PrevAnchorInputFrame;
-    if (SmartDeinterlace) --oldest;
+    LastBInputFrame =
+        (CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) ? CurrentPicture.CurrentInputFrame : -2;
+    if (i == 0) CurrentPicture.TotalVlcLevel = CurrentPicture.PictureErrorSum;
+    else if (CurrentPicture.PictureCodingType == P_PICTURE)
+        CurrentPicture.TotalVlcLevel += (CurrentPicture.PictureErrorSum - CurrentPicture.TotalVlcLevel) >> 2;
+    ++CurrentPicture.PicturesSinceIncrease;
+    int oldest = CurrentPicture.PictureCodingType == B_PICTURE ? CurrentPicture.CurrentInputFrame
+                                                               : CurrentPicture.PrevAnchorInputFrame;
+    if (Sequence.SmartDeinterlace) --oldest;
     if (oldest < 0) oldest = std::max(EncoderSettings.firstFrame, 0);
     OldestNeededFrame = oldest;
-    PictureIndex = i + 1;
-    if (PictureIndex >= OutputFrameCount) LastPictureCoded = 1;
+    CurrentPicture.PictureIndex = i + 1;
+    if (CurrentPicture.PictureIndex >= Sequence.OutputFrameCount) LastPictureCoded = 1;
     return 0;
 }
 
 int FinishSequenceEncoding() {
     CollectReadAhead();
-    if (EncoderSettings.showInput && PictureIndex > 0 && LastShownInputFrame != NextAnchorInputFrame) {
-        std::lock_guard<std::mutex> lock(InputPreviewLock);
+    if (EncoderSettings.showInput && CurrentPicture.PictureIndex > 0 &&
+        LastShownInputFrame != CurrentPicture.NextAnchorInputFrame) {
+        std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
         RefreshInputPreview();
     }
     if (EncoderSettings.showOutput && EncoderSettings.ipDistance > 1) {
-        std::lock_guard<std::mutex> lock(OutputPreviewLock);
-        if (OutputPreviewUsesChosenConverter()) ConvertPictureForPreview(NextAnchorRecon);
-        else if (OutputPreviewBuffer) ConvertYuvToRgbPreview(NextAnchorRecon, OutputPreviewBuffer, &OutputPreviewReady);
+        std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
+        if (OutputPreviewUsesChosenConverter()) ConvertPictureForPreview(Sequence.NextAnchorRecon);
+        else if (PreviewPictures.OutputPreviewBuffer)
+            ConvertYuvToRgbPreview(Sequence.NextAnchorRecon, PreviewPictures.OutputPreviewBuffer,
+                                   &PreviewPictures.OutputPreviewReady);
         RefreshOutputPreview();
     }
     TotalEncodingTimeMs = GetElapsedMilliseconds() - EncodingStartTime;
@@ -628,14 +700,14 @@ int DrawInputPreview() {
         RunOnWorkerThread(DrawInputPreviewTask, &ThreadDrawFlag);
         return 1;
     }
-    std::lock_guard<std::mutex> lock(InputPreviewLock);
+    std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
     RefreshInputPreview();
     return 1;
 }
 
 int DrawInputPreviewTask(void* argument, int slot) {
     if (!argument || slot < 0) return -1;
-    std::lock_guard<std::mutex> lock(InputPreviewLock);
+    std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
     RefreshInputPreview();
     return 1;
 }
@@ -643,10 +715,10 @@ int DrawInputPreviewTask(void* argument, int slot) {
 int DrawOutputPreviewTask(void* argument, int slot) {
     if (!argument || slot < 0) return -1;
     const FramePlanes& planes = *static_cast<const FramePlanes*>(argument);
-    std::lock_guard<std::mutex> lock(OutputPreviewLock);
+    std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
     if (!planes.y || !planes.cb || !planes.cr) return -1;
     ConvertPictureForPreview(planes);
-    OutputPreviewReady = 1;
+    PreviewPictures.OutputPreviewReady = 1;
     RefreshOutputPreview();
     return 1;
 }
@@ -654,9 +726,9 @@ int DrawOutputPreviewTask(void* argument, int slot) {
 int DrawOutputPreviewYuvTask(void* argument, int slot) {
     if (!argument || slot < 0) return -1;
     const FramePlanes& planes = *static_cast<const FramePlanes*>(argument);
-    std::lock_guard<std::mutex> lock(OutputPreviewLock);
-    if (!planes.y || !planes.cb || !planes.cr || !OutputPreviewBuffer) return -1;
-    ConvertYuvToRgbPreview(planes, OutputPreviewBuffer, &OutputPreviewReady);
+    std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
+    if (!planes.y || !planes.cb || !planes.cr || !PreviewPictures.OutputPreviewBuffer) return -1;
+    ConvertYuvToRgbPreview(planes, PreviewPictures.OutputPreviewBuffer, &PreviewPictures.OutputPreviewReady);
     RefreshOutputPreview();
     return 1;
 }

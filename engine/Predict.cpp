@@ -113,9 +113,10 @@ void predict_init(bool simd, PredictKernels& kernels) {
 namespace {
 
 void FillMacroblock(const FramePlanes& prediction, int x, int y) {
-    for (int v = 0; v < 16; ++v) std::memset(prediction.y + static_cast<std::ptrdiff_t>(y + v) * EncodeWidth + x, 128, 16);
+    for (int v = 0; v < 16; ++v)
+        std::memset(prediction.y + static_cast<std::ptrdiff_t>(y + v) * Sequence.EncodeWidth + x, 128, 16);
     for (int v = 0; v < 8; ++v) {
-        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y / 2 + v) * ChromaWidth + x / 2;
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y / 2 + v) * Sequence.ChromaWidth + x / 2;
         std::memset(prediction.cb + offset, 128, 8);
         std::memset(prediction.cr + offset, 128, 8);
     }
@@ -126,35 +127,37 @@ inline int HalveTowardZero(int v) { return v / 2; }
 
 void PredictMacroblock(PredictBlockFn predict, const FramePlanes& reference, const FramePlanes& prediction,
                        int x, int y, const int vector[2], int average) {
-    predict(reference.y, prediction.y, EncodeWidth, 16, 16, x, y, vector[0], vector[1], average);
+    predict(reference.y, prediction.y, Sequence.EncodeWidth, 16, 16, x, y, vector[0], vector[1], average);
     const int cx = HalveTowardZero(vector[0]), cy = HalveTowardZero(vector[1]);
-    predict(reference.cb, prediction.cb, ChromaWidth, 8, 8, x / 2, y / 2, cx, cy, average);
-    predict(reference.cr, prediction.cr, ChromaWidth, 8, 8, x / 2, y / 2, cx, cy, average);
+    predict(reference.cb, prediction.cb, Sequence.ChromaWidth, 8, 8, x / 2, y / 2, cx, cy, average);
+    predict(reference.cr, prediction.cr, Sequence.ChromaWidth, 8, 8, x / 2, y / 2, cx, cy, average);
 }
 
 }  // namespace
 
-namespace {
+PredictionRows SetUpPredictionRows(const FramePlanes& forward, const FramePlanes& backward,
+                                   const FramePlanes& prediction, const MacroblockInfo* records, int pictureType) {
+    return PredictionRows{PredictKernelSet.predictBlock, &forward, &backward, &prediction, records, pictureType};
+}
 
-struct PredictRows {
-    PredictBlockFn predict;
-    const FramePlanes *forward, *backward, *prediction;
-    const MacroblockInfo* records;
-    int pictureType;
-};
-
-void PredictRow(void* context, int row) {
-    const PredictRows& p = *static_cast<const PredictRows*>(context);
+void PredictPictureRow(const PredictionRows& p, int row) {
     const int y = 16 * row;
-    int k = row * (EncodeWidth / 16);
-    for (int x = 0; x < EncodeWidth; x += 16, ++k) {
+    if (p.pictureType == 1) {
+        const size_t luma = static_cast<size_t>(Sequence.EncodeWidth), chroma = static_cast<size_t>(Sequence.ChromaWidth);
+        std::memset(p.prediction->y + y * luma, 128, 16 * luma);
+        std::memset(p.prediction->cb + (y / 2) * chroma, 128, 8 * chroma);
+        std::memset(p.prediction->cr + (y / 2) * chroma, 128, 8 * chroma);
+        return;
+    }
+    int k = row * (Sequence.EncodeWidth / 16);
+    for (int x = 0; x < Sequence.EncodeWidth; x += 16, ++k) {
         const MacroblockInfo& mb = p.records[k];
         if (mb.typeFlags & MB_INTRA) {
             FillMacroblock(*p.prediction, x, y);
             continue;
         }
         bool forwardMade = false;
-        if ((mb.typeFlags & MB_FORWARD) || p.pictureType == 2) {
+        if ((mb.typeFlags & MB_FORWARD) || p.pictureType == P_PICTURE) {
             PredictMacroblock(p.predict, *p.forward, *p.prediction, x, y, mb.forwardVector, 0);
             forwardMade = true;
         }
@@ -163,17 +166,21 @@ void PredictRow(void* context, int row) {
     }
 }
 
+namespace {
+
+void PredictRow(void* context, int row) { PredictPictureRow(*static_cast<const PredictionRows*>(context), row); }
+
 }  // namespace
 
 void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, const FramePlanes& prediction,
                     const MacroblockInfo* records, int pictureType) {
-    if (pictureType == 1) {
-        std::memset(prediction.y, 128, static_cast<size_t>(EncodeWidth) * EncodeHeight);
-        std::memset(prediction.cb, 128, static_cast<size_t>(ChromaWidth) * ChromaHeight);
-        std::memset(prediction.cr, 128, static_cast<size_t>(ChromaWidth) * ChromaHeight);
+    if (pictureType == I_PICTURE) {
+        std::memset(prediction.y, 128, static_cast<size_t>(Sequence.EncodeWidth) * Sequence.EncodeHeight);
+        std::memset(prediction.cb, 128, static_cast<size_t>(Sequence.ChromaWidth) * Sequence.ChromaHeight);
+        std::memset(prediction.cr, 128, static_cast<size_t>(Sequence.ChromaWidth) * Sequence.ChromaHeight);
         return;
     }
-    PredictRows rows{PredictKernelSet.predictBlock, &forward, &backward, &prediction, records, pictureType};
+    const PredictionRows rows = SetUpPredictionRows(forward, backward, prediction, records, pictureType);
     // Each row writes only its own macroblocks.
-    RunRowsInParallel(EncodeHeight / 16, PictureRowHelpers(), PredictRow, &rows);
+    RunRowsInParallel(Sequence.EncodeHeight / 16, PictureRowHelpers(), PredictRow, const_cast<PredictionRows*>(&rows));
 }

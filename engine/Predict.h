@@ -31,3 +31,16 @@ void PredictBlockSse2(const uint8_t* reference, uint8_t* prediction, int lineLen
 // Uses the picture geometry of EngineState.h and PredictKernelSet.
 void PredictPicture(const FramePlanes& forward, const FramePlanes& backward, const FramePlanes& prediction,
                     const MacroblockInfo* records, int pictureType);
+
+// The same prediction one macroblock row at a time, for callers that follow
+// it row by row: set up once, then PredictPictureRow for every row (rows are
+// independent and may run at once).
+struct PredictionRows {
+    PredictBlockFn predict = nullptr;
+    const FramePlanes *forward = nullptr, *backward = nullptr, *prediction = nullptr;
+    const MacroblockInfo* records = nullptr;
+    int pictureType = 1;
+};
+PredictionRows SetUpPredictionRows(const FramePlanes& forward, const FramePlanes& backward,
+                                   const FramePlanes& prediction, const MacroblockInfo* records, int pictureType);
+void PredictPictureRow(const PredictionRows& rows, int row);

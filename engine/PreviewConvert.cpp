@@ -14,7 +14,7 @@
 PreviewConversionState PreviewConversion;
 PreviewConversionOptions PreviewOptions;
 
-bool OutputPreviewUsesChosenConverter() { return PaletteDisplay || PreviewOptions.outputThroughChosen; }
+bool OutputPreviewUsesChosenConverter() { return PreviewPictures.PaletteDisplay || PreviewOptions.outputThroughChosen; }
 PreviewConverters PreviewConverterSet = {ConvertFrameRgb24, ConvertFieldRgb24First, ConvertFieldRgb24Second};
 
 namespace {
@@ -59,8 +59,8 @@ PreviewGeometry Geometry() {
     g.width = EncoderSettings.horizontalSize;
     g.height = EncoderSettings.verticalSize;
     g.chromaFormat = PreviewConversion.chromaFormat;
-    g.lumaLine = EncodeWidth;
-    g.chromaLine = g.chromaFormat == 3 ? EncodeWidth : ChromaWidth;
+    g.lumaLine = Sequence.EncodeWidth;
+    g.chromaLine = g.chromaFormat == 3 ? Sequence.EncodeWidth : Sequence.ChromaWidth;
     return g;
 }
 
@@ -80,7 +80,9 @@ void Rgb24Line(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, const 
     }
 }
 
-uint8_t* FrameTarget() { return PreviewConversion.bitmap ? PreviewConversion.bitmap : OutputPreviewBuffer; }
+uint8_t* FrameTarget() {
+    return PreviewConversion.bitmap ? PreviewConversion.bitmap : PreviewPictures.OutputPreviewBuffer;
+}
 
 void ConvertFieldRgb24(const FramePlanes& planes, uint8_t* bitmap, int field) {
     const PreviewGeometry g = Geometry();
@@ -154,22 +156,24 @@ void ConvertYuvToRgbPreview(const FramePlanes& planes, uint8_t* bitmap, int* don
     if (done) *done = 0;
     PreviewGeometry g = Geometry();
     g.chromaFormat = 1;
-    g.chromaLine = ChromaWidth;
+    g.chromaLine = Sequence.ChromaWidth;
     if (!Usable(planes, bitmap, g)) return;
     const PreviewRowFn convertRow = PreviewKernelSet.convertRow;
     const ptrdiff_t row = 4 * ((3 * g.width + 3) / 4);
     for (int y = 0; y < g.height; ++y)
         convertRow(planes.y + y * g.lumaLine, g.ChromaRow(planes.cb, y), g.ChromaRow(planes.cr, y),
                    bitmap + (g.height - 1 - y) * row, g.width);
-    PreviewPictureWidth = g.width;
-    PreviewPictureHeight = g.height;
+    PreviewPictures.PreviewPictureWidth = g.width;
+    PreviewPictures.PreviewPictureHeight = g.height;
     if (done) *done = 1;
 }
 
 void ConvertFrameRgb24(const FramePlanes& planes) {
     uint8_t* bitmap = FrameTarget();
     if (PreviewConversion.chromaFormat == 1) {
-        ConvertYuvToRgbPreview(planes, bitmap, bitmap == OutputPreviewBuffer ? &OutputPreviewReady : nullptr);
+        ConvertYuvToRgbPreview(
+            planes, bitmap,
+            bitmap == PreviewPictures.OutputPreviewBuffer ? &PreviewPictures.OutputPreviewReady : nullptr);
         return;
     }
     const PreviewGeometry g = Geometry();
@@ -268,7 +272,7 @@ void ConvertFieldDither8(const FramePlanes& planes, uint8_t* bitmap, int field, 
     PreviewGeometry g = Geometry();
     if (!wide) {
         g.chromaFormat = 1;
-        g.chromaLine = ChromaWidth;
+        g.chromaLine = Sequence.ChromaWidth;
     }
     if (!Usable(planes, bitmap, g)) return;
     const ptrdiff_t row = 4 * ((g.width + 3) / 4);

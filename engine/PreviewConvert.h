@@ -3,8 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "engine/EngineTypes.h"
+
+// The preview pictures: bottom-up 24-bit RGB buffers of the encoding size and
+// their ready flags, each guarded by its lock while it is converted and drawn.
+struct PreviewStateRecord {
+    uint8_t* InputPreviewBuffer = nullptr;
+    uint8_t* OutputPreviewBuffer = nullptr;
+    const uint8_t* InputPreviewPixels = nullptr;
+    int InputPreviewReady = 0, OutputPreviewReady = 0;
+    int PreviewPictureWidth = 0, PreviewPictureHeight = 0;
+    std::mutex InputPreviewLock, OutputPreviewLock;
+    // 1 on an 8-bit palette display (never on this platform's displays).
+    int PaletteDisplay = 0;
+};
+extern PreviewStateRecord PreviewPictures;
 
 // Chooses the converters for the display depth (8 or 24); returns 256. Any
 // other depth is reported as "Unsupported dither type" and keeps the 24-bit

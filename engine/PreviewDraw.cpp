@@ -12,10 +12,11 @@
 #include "job/Report.h"
 #include "platform/ResStrings.h"
 
+PreviewStateRecord PreviewPictures;
 PreviewWindowHooks PreviewWindows;
 
 int DisplayBitsPerPixel = 0;
-int& PreviewPaletteMode = PaletteDisplay;
+int& PreviewPaletteMode = PreviewPictures.PaletteDisplay;
 std::vector<uint32_t> PreviewPalette;
 const uint8_t* PreviewClipTable = nullptr;
 int InputPreviewDrawing = 0, OutputPreviewDrawing = 0;
@@ -52,12 +53,20 @@ struct PaneDrawState {
 };
 
 PaneDrawState InputPaneState() {
-    return {kInputPane, InputPreviewDrawing, InputPreviewDrawn, &EncoderSettingsRecord::showInput, InputPreviewReady,
-            InputPreviewBuffer};
+    return {kInputPane,
+            InputPreviewDrawing,
+            InputPreviewDrawn,
+            &EncoderSettingsRecord::showInput,
+            PreviewPictures.InputPreviewReady,
+            PreviewPictures.InputPreviewBuffer};
 }
 PaneDrawState OutputPaneState() {
-    return {kOutputPane, OutputPreviewDrawing, OutputPreviewDrawn, &EncoderSettingsRecord::showOutput,
-            OutputPreviewReady, OutputPreviewBuffer};
+    return {kOutputPane,
+            OutputPreviewDrawing,
+            OutputPreviewDrawn,
+            &EncoderSettingsRecord::showOutput,
+            PreviewPictures.OutputPreviewReady,
+            PreviewPictures.OutputPreviewBuffer};
 }
 
 void DrawPreviewFrame(const PaneDrawState& s, void* surface) {
@@ -69,7 +78,7 @@ void DrawPreviewFrame(const PaneDrawState& s, void* surface) {
         if (palette && PreviewWindows.realizePalette)
             PreviewWindows.realizePalette(surface, PreviewPalette.data(), kPaletteColours, true);
         // The engine's preview buffers hold exactly the picture.
-        const int width = PreviewPictureWidth, height = PreviewPictureHeight;
+        const int width = PreviewPictures.PreviewPictureWidth, height = PreviewPictures.PreviewPictureHeight;
         PreviewBlit b;
         b.pixels = s.buffer;
         b.bufferWidth = width;
@@ -187,7 +196,7 @@ int DrawOutputPreviewIfShown(void* surface) {
 }
 
 int RealizePreviewPalette(bool foreground, int changedPane) {
-    if (!EncoderSettings.showInput || !InputPreviewReady || !PreviewWindows.acquireSurface) return 0;
+    if (!EncoderSettings.showInput || !PreviewPictures.InputPreviewReady || !PreviewWindows.acquireSurface) return 0;
     void* surface = nullptr;
     int pane = -1;
     for (int candidate : {kInputPane, kOutputPane}) {

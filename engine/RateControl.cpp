@@ -28,11 +28,11 @@ RateControlStateRecord& S = RateControlState;
 }
 
 void StatisticsLine(const char* fmt, ...) {
-    if (EncoderSettings.qualityStatisticsMode != 2 || !StatisticsFile) return;
+    if (EncoderSettings.qualityStatisticsMode != 2 || !EngineReport.StatisticsFile) return;
     platform::CLocaleScope numbers;
     va_list args;
     va_start(args, fmt);
-    std::vfprintf(StatisticsFile, fmt, args);
+    std::vfprintf(EngineReport.StatisticsFile, fmt, args);
     va_end(args);
 }
 
@@ -46,14 +46,14 @@ void RcReset() {
     S.AverageActivity = 0;
     S.BitCountWraps = 0;
     S.DecodingTime = S.AnchorInterval = S.BitsDelivered = S.PrevBitsDelivered = 0;
-    PicturesSinceIncrease = 0;
+    CurrentPicture.PicturesSinceIncrease = 0;
 }
 
 void InitialQuantFromBitrate(double rate) {
     const int perf = EncoderSettings.performanceMode;
     const double f = perf < 5 ? 16 : perf <= 9 ? 14 : 11;
-    int q = static_cast<int>(static_cast<double>(EncodeHeight) * EncodeWidth * EncoderSettings.frameRate * f *
-                                 1000000.0 / (rate * 9216000.0) +
+    int q = static_cast<int>(static_cast<double>(Sequence.EncodeHeight) * Sequence.EncodeWidth *
+                                 EncoderSettings.frameRate * f * 1000000.0 / (rate * 9216000.0) +
                              0.5);
     q = std::clamp(q, 1, 31);
     S.VbrQuant = S.BaseQuant = 2 * q;
@@ -67,7 +67,7 @@ void InitialQuantFromBitrate(double rate) {
     EncoderSettings.averageBitRateUpper = upper;
     EncoderSettings.averageBitRateLower = 0.75 * rate;
 
-    const int c = std::clamp(OutputFrameCount, 100, 10000);
+    const int c = std::clamp(Sequence.OutputFrameCount, 100, 10000);
     S.RateTolerance = c * rate / EncoderSettings.frameRate * 0.01;
 }
 
@@ -136,7 +136,7 @@ int RcInitSequence() {
     S.SimulatedStuffing = 0;
     S.MeasuredBitRate = 0;
     S.ExpectedBits = 0;
-    S.RowCheckStart = MbHeight / 8 + 1;
+    S.RowCheckStart = Sequence.MbHeight / 8 + 1;
 
     S.TargetBitRate = bitRate;
     const int m = RateControlMode;
@@ -154,7 +154,7 @@ int RcInitSequence() {
         S.TargetBitRate = e.averageBitRate;
     }
 
-    const double pixelsPerSecond = static_cast<double>(EncodeWidth) * EncodeHeight * e.frameRate;
+    const double pixelsPerSecond = static_cast<double>(Sequence.EncodeWidth) * Sequence.EncodeHeight * e.frameRate;
     S.BitsPerPixelX256 = pixelsPerSecond > 0 ? static_cast<int>(std::lround(S.TargetBitRate * 256.0 / pixelsPerSecond)) : 0;
     if (e.gopSize == 1 && e.ipDistance == 1) S.BitsPerPixelX256 = static_cast<int>(S.BitsPerPixelX256 * 0.8);
 
@@ -187,7 +187,7 @@ int RcInitSequence() {
     if (S.Xp == 0) S.Xp = static_cast<int>(std::lround(bitRate * 60.0 / 115.0));
     if (S.Xb == 0) S.Xb = static_cast<int>(std::lround(bitRate * 42.0 / 115.0));
 
-    S.MacroblockCount = MbWidth * MbHeight;
+    S.MacroblockCount = Sequence.MbWidth * Sequence.MbHeight;
     if (S.MacroblockCount < 1) {
         ReportFatalError("Frame size less than 1 macroblock.");
         return -1;
@@ -196,7 +196,7 @@ int RcInitSequence() {
     S.VbvHighBits = e.vbvBufferSize * 14336;
     S.VbvPanicBits = e.vbvBufferSize * 15360;
 
-    if (VbvStatsEnabled) {
+    if (EngineReport.VbvStatsEnabled) {
         VbvStatsRecord.mode = RateControlMode;
         VbvStatsRecord.targetRate = S.TargetBitRate;
         VbvStatsRecord.bitRate = bitRate;
@@ -223,7 +223,7 @@ void RcInitGop(int np, int nbTotal, int nbCoded) {
         S.FullnessSpreadChange = 0;
     }
     const int n = np + nbTotal + 1;
-    const int remaining = std::max(OutputFrameCount - PictureIndex + 1, 1);
+    const int remaining = std::max(Sequence.OutputFrameCount - CurrentPicture.PictureIndex + 1, 1);
     const double share = std::max(static_cast<double>(n) / remaining, 0.2);
     float x = static_cast<float>(share * S.R1 + correction / 2);
     const int G = static_cast<int>(n * S.TargetBitRate / EncoderSettings.frameRate);
@@ -258,7 +258,7 @@ MotionCounts AdaptIntraWeight() {
     MotionCounts c;
     double sumX = 0, sumY = 0;
     for (int k = 0; k < S.MacroblockCount; ++k) {
-        const MacroblockInfo& mb = MacroblockInfoArray[k];
+        const MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
         if (mb.typeFlags & MB_INTRA) {
             ++c.intra;
         } else {
@@ -296,11 +296,11 @@ void PlanVbvLimits() {
     S.MinPictureBits = Truncate(minB);
     S.MaxPictureBits = Truncate(maxA);
     StatisticsLine("planned VBV: next frame max size %f   minimum size %f  \n", maxA, minB);
-    if (constant && PictureCodingType != 1) gap = std::min(gap, 32000.0);
+    if (constant && CurrentPicture.PictureCodingType != I_PICTURE) gap = std::min(gap, 32000.0);
     double safeMin = std::max(gap / 8 + minB, 0.0);
     const double room = maxA - minB;
     double cut;
-    if (constant && PictureCodingType == 1 && room > 64000) cut = 16000;
+    if (constant && CurrentPicture.PictureCodingType == I_PICTURE && room > 64000) cut = 16000;
     else cut = room > 1000 ? room / 4 : room / 2;
     const double safeMax = std::max(maxA - cut, 1.0);
     safeMin = std::max(std::min(safeMin, safeMax - 100), 0.0);
@@ -325,18 +325,18 @@ void PlanVbvLimits() {
 void RcInitPicture() {
     const EncoderSettingsRecord& e = EncoderSettings;
     MotionCounts counts;
-    if (PictureCodingType == 2) counts = AdaptIntraWeight();
+    if (CurrentPicture.PictureCodingType == P_PICTURE) counts = AdaptIntraWeight();
 
     const int64_t xpNp = static_cast<int64_t>(S.Xp) * S.Np;
     const int64_t xbNb = static_cast<int64_t>(S.Xb) * S.Nb;
     double divisor;
-    switch (PictureCodingType) {
-        case 1:
+    switch (CurrentPicture.PictureCodingType) {
+        case I_PICTURE:
             S.Kb = (e.ipDistance <= 1 || e.gopSize <= 1) ? 1.6 : S.KbAdaptive;
             divisor = 1 + static_cast<double>(xpNp + xbNb) / (S.Xi * S.Kb);
             S.StartQuant = S.StartQuantI;
             break;
-        case 2:
+        case P_PICTURE:
             divisor = S.Np + static_cast<double>(xbNb) / (S.Xp * S.Kb);
             S.StartQuant = S.StartQuantP;
             break;
@@ -352,11 +352,13 @@ void RcInitPicture() {
     S.T = std::max(S.T, tMin);
     S.T0 = S.T;
 
-    if (PictureCodingType == 2) {
-        StatisticsLine(" total vlc on this frame %ld \n", static_cast<long>(PictureErrorSum));
-        StatisticsLine(" total variance on this frame %ld \n", static_cast<long>(PictureIntraVarianceSum));
-        const int64_t V = PictureErrorSum, W = PictureIntraVarianceSum, L = TotalVlcLevel;
-        const int C = PicturesSinceIncrease, mbs = S.MacroblockCount;
+    if (CurrentPicture.PictureCodingType == P_PICTURE) {
+        StatisticsLine(" total vlc on this frame %ld \n", static_cast<long>(CurrentPicture.PictureErrorSum));
+        StatisticsLine(" total variance on this frame %ld \n",
+                       static_cast<long>(CurrentPicture.PictureIntraVarianceSum));
+        const int64_t V = CurrentPicture.PictureErrorSum, W = CurrentPicture.PictureIntraVarianceSum,
+                      L = CurrentPicture.TotalVlcLevel;
+        const int C = CurrentPicture.PicturesSinceIncrease, mbs = S.MacroblockCount;
         const bool grow = C > 10 && V > L &&
                           ((S.R1 > 0 && W < 4 * V && mbs > 2 * counts.nonIntra) ||
                            (S.R1 > -8.0f * tMin && W < 2 * V && mbs > 3 * counts.nonIntra));
@@ -367,7 +369,7 @@ void RcInitPicture() {
             StatisticsLine(" Increased P frame size %ld \n", static_cast<long>(S.T));
             S.T = std::min(S.T, S.R / 3);
             StatisticsLine(" P frame size after limition %ld \n", static_cast<long>(S.T));
-            PicturesSinceIncrease = 0;
+            CurrentPicture.PicturesSinceIncrease = 0;
         } else if (C > 15 && S.R1 < 8.0f * tMin && 9 * V < W && mbs > 8 * counts.intra && V < L) {
             StatisticsLine(" Reduce size of P-frame:  \n");
             StatisticsLine(" Initial P frame size %ld \n", static_cast<long>(S.T));
@@ -391,7 +393,7 @@ void RcInitPicture() {
 
     S.RowStartBits = TotalBitCount;
     S.BitsPerMacroblock = S.T / S.MacroblockCount + 1;
-    S.BitsPerRow = std::max(S.T / std::max(MbHeight, 1), 10);
+    S.BitsPerRow = std::max(S.T / std::max(Sequence.MbHeight, 1), 10);
     S.RowBitsMax = 4 * S.BitsPerRow;
     S.RowBitsMin = S.BitsPerRow / 4;
 }

@@ -21,17 +21,18 @@ void CalcSpatialActivity(const uint8_t* luma) {
     static const int offsets[4][2] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
     int64_t activityTotal = 0, meanTotal = 0;
     int k = 0;
-    for (int y = 0; y < EncodeHeight; y += 16) {
-        for (int x = 0; x < EncodeWidth; x += 16, ++k) {
+    for (int y = 0; y < Sequence.EncodeHeight; y += 16) {
+        for (int x = 0; x < Sequence.EncodeWidth; x += 16, ++k) {
             int variances = 0, total = 0;
             for (const auto& o : offsets) {
                 int s, q;
-                sums(luma + static_cast<std::ptrdiff_t>(y + o[1]) * EncodeWidth + x + o[0], EncodeWidth, &s, &q);
+                sums(luma + static_cast<std::ptrdiff_t>(y + o[1]) * Sequence.EncodeWidth + x + o[0],
+                     Sequence.EncodeWidth, &s, &q);
                 variances += q - (s * s) / 64;
                 total += s;
             }
-            MacroblockInfoArray[k].spatialActivity = variances >> 8;
-            MacroblockInfoArray[k].meanLuma = total >> 8;
+            Sequence.MacroblockInfoArray[k].spatialActivity = variances >> 8;
+            Sequence.MacroblockInfoArray[k].meanLuma = total >> 8;
             activityTotal += variances >> 8;
             meanTotal += total >> 8;
         }
@@ -60,7 +61,7 @@ int RcStartPictureQuant() {
             if (S.MaxFullness > 3 * V / 4 && S.FullnessAfter > V / 4 && S.FullnessSpreadChange > 1000)
                 q -= 4, S.Reaction5 -= 10;
             if (S.MinFullness < V / 8 && S.FullnessBefore < V / 2) q += 4, S.Reaction5 += 10;
-            if (PictureCodingType != 1 && S.MaxFullness > 7 * V / 8 && S.FullnessAfter > V / 2)
+            if (CurrentPicture.PictureCodingType != I_PICTURE && S.MaxFullness > 7 * V / 8 && S.FullnessAfter > V / 2)
                 q -= 2, S.Reaction5 -= 4;
         }
         q = std::clamp(q, 2, 62);
@@ -71,16 +72,16 @@ int RcStartPictureQuant() {
     }
     // Variable modes with VBV planning.
     int q = S.VbrQuant;
-    if (PictureIndex > 2) {
+    if (CurrentPicture.PictureIndex > 2) {
         if (S.FullnessAfter < V / 2 && S.FullnessBefore < 7 * V / 8) q += 2;
         if (S.FullnessAfter < V / 4 && S.FullnessBefore < 3 * V / 4) q += 2;
         if (S.FullnessAfter < V / 8) q += 2;
         // A large buffer under 3/4 full: q scaled by (8V + F) / (8F + V), F the fullness before the picture
         // (1 when full, up to 8 when empty).
-        if (PictureIndex > 3 && V > 1000000 && S.FullnessBefore < 3 * V / 4)
+        if (CurrentPicture.PictureIndex > 3 && V > 1000000 && S.FullnessBefore < 3 * V / 4)
             q = static_cast<int>((8 * V + S.FullnessBefore) * q / (8 * S.FullnessBefore + V));
     }
-    if (PictureIndex > 20) {
+    if (CurrentPicture.PictureIndex > 20) {
         if (S.VbvMidLevel < V / 2) q += 2;
         if (S.VbvMidLevel < V / 3) q += 2;
         if (S.VbvMidLevel < V / 4) q += 2;
@@ -88,8 +89,8 @@ int RcStartPictureQuant() {
     const int d = EncoderSettings.vbrDistribution;
     if (q > 4 && q < 54 && d > 1 && d < 100) {
         // I pictures a share 1/d finer, B pictures 1/d coarser than the P pictures.
-        if (PictureCodingType == 1) q = (d - 1) * q / d + 1;
-        else if (PictureCodingType == 3) q = (d + 1) * q / d;
+        if (CurrentPicture.PictureCodingType == I_PICTURE) q = (d - 1) * q / d + 1;
+        else if (CurrentPicture.PictureCodingType == B_PICTURE) q = (d + 1) * q / d;
     }
     S.PictureStartQuant = RcEvenClamp(q);
     S.mquant = S.RowQuant = S.PictureStartQuant;
@@ -102,7 +103,7 @@ int BitsSoFar() { return TotalBitCount - S.PictureStartBits; }
 
 int ModulatedQuant(int j, int i) {
     int mquant = S.RowQuant;
-    const MacroblockInfo& mb = MacroblockInfoArray[j * MbWidth + i];
+    const MacroblockInfo& mb = Sequence.MacroblockInfoArray[j * Sequence.MbWidth + i];
     if (RateControlMode != 1 && !EncoderSettings.disableAdaptiveQuant) {
         const int a = mb.spatialActivity, A = S.AverageActivity;
         // Activity masking: a busier macroblock than the average gets a coarser quantiser, within 2/3..3/2.
@@ -115,8 +116,8 @@ int ModulatedQuant(int j, int i) {
     }
     if (EncoderSettings.vbvProtectionMode > 0 && j > 2) {
         // The picture's size if the rest is coded at the rate of the macroblocks so far.
-        const int P = BitsSoFar() / (MbWidth * j + i) * MbHeight * MbWidth;
-        const int Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = MbHeight;
+        const int P = BitsSoFar() / (Sequence.MbWidth * j + i) * Sequence.MbHeight * Sequence.MbWidth;
+        const int Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = Sequence.MbHeight;
         if (P > std::max(Sm - 3000, 0) && H < 4 * j) mquant += 2;
         if (P > std::max(Sm - 1000, 0) && H < 2 * j) mquant += 2;
         if (P > std::max(Sm + 2000, 0) && H < 3 * j) mquant += 2;
@@ -135,7 +136,7 @@ void RowLaw(int k, int j) {
     if (j > 0) {
         const int b = TotalBitCount - S.RowStartBits;
         // w: how strongly (tenths) the rows left correct the picture's deviation dev from its even share of bits.
-        const int w = std::clamp(10 * (MbHeight - j), 10, 25);
+        const int w = std::clamp(10 * (Sequence.MbHeight - j), 10, 25);
         const int dev = TotalBitCount - S.BitsPerMacroblock * k - S.PictureStartBits;
         // t: the bits the last row should have taken, its even share less the correction.
         const int t = std::clamp((S.BitsPerRow * w - 10 * dev) / w, S.RowBitsMin, std::max(S.RowBitsMax, S.RowBitsMin));
@@ -156,7 +157,8 @@ void RowLaw(int k, int j) {
         S.RowQuant = std::clamp(S.RowQuant, S.RowQuantMin, std::max(S.RowQuantMax, S.RowQuantMin));
         if (RateControlMode == 1 && j > S.RowCheckStart) {
             // P: the picture's size if the rows left take what the rows so far took.
-            const int P = c / j * MbHeight, Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = MbHeight;
+            const int P = c / j * Sequence.MbHeight, Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits,
+                      H = Sequence.MbHeight;
             const bool raise[] = {P > Sm, P > Sm + 1000 && H < 4 * j,
                                   EncoderSettings.vbvProtectionMode > 0 && P > (Sm + M) / 2 && H < 2 * j,
                                   P > M && H < 2 * j};
@@ -180,10 +182,10 @@ int RcCalcMquant(int k) {
         } else if (m >= 10) {
             if (j > S.RowCheckStart) {
                 // The picture's size if the rows left take what the rows so far took.
-                const int P = BitsSoFar() / j * MbHeight;
+                const int P = BitsSoFar() / j * Sequence.MbHeight;
                 if (P > S.SafeMaxPictureBits) S.RowQuant += 2;
                 else if (S.RowQuant > S.PictureStartQuant) S.RowQuant -= 2;
-                if (P > S.MaxPictureBits && MbHeight < 2 * j) S.RowQuant += 2;
+                if (P > S.MaxPictureBits && Sequence.MbHeight < 2 * j) S.RowQuant += 2;
             }
             S.RowQuant = RcEvenClamp(S.RowQuant);
         } else {
@@ -201,10 +203,10 @@ namespace {
 void TrackMeasuredRate(int bits) {
     if (RateControlMode != 16 && RateControlMode != 17) return;
     const double r = bits * EncoderSettings.frameRate;
-    if (PictureIndex <= 2) S.MeasuredBitRate = r;
-    else if (PictureIndex <= 10) S.MeasuredBitRate = (S.MeasuredBitRate + r) / 2;
+    if (CurrentPicture.PictureIndex <= 2) S.MeasuredBitRate = r;
+    else if (CurrentPicture.PictureIndex <= 10) S.MeasuredBitRate = (S.MeasuredBitRate + r) / 2;
     else S.MeasuredBitRate = 0.95 * S.MeasuredBitRate + 0.05 * r;
-    if (PictureIndex > 30) RcUpdateVbrState();
+    if (CurrentPicture.PictureIndex > 30) RcUpdateVbrState();
 }
 
 void UpdateOverload(int bits, double q) {
@@ -234,12 +236,12 @@ void Stuff(int bits, int margin) {
 }
 
 void FillStatsRecord(int skipped, double averageQuant) {
-    if (!VbvStatsEnabled) return;
+    if (!EngineReport.VbvStatsEnabled) return;
     VbvStatsRecordType& r = VbvStatsRecord;
-    r.pictureIndex = PictureIndex;
-    r.displayNumber = CurrentDisplayNumber;
-    r.inputFrame = CurrentInputFrame;
-    r.pictureType = PictureCodingType;
+    r.pictureIndex = CurrentPicture.PictureIndex;
+    r.displayNumber = CurrentPicture.CurrentDisplayNumber;
+    r.inputFrame = CurrentPicture.CurrentInputFrame;
+    r.pictureType = CurrentPicture.PictureCodingType;
     r.skipped = skipped;
     r.target = S.T;
     r.actual = S.PictureStartBits;
@@ -261,13 +263,13 @@ void RcUpdatePicture() {
     // The picture's complexity X: its bits times half its average mquant.
     const int X = static_cast<int>(bits * Q) >> 1;
     const bool update = bits > S.T / 4 || S.T > S.ComplexityUpdateLimit;
-    switch (PictureCodingType) {
-        case 1:
+    switch (CurrentPicture.PictureCodingType) {
+        case I_PICTURE:
             if (update) S.Xi = static_cast<int>((static_cast<double>(S.Xi) + X) * 0.5);
             S.StartQuantI = Q;
             break;
-        case 2:
-            if (PicturesSinceIncrease != 0) {
+        case P_PICTURE:
+            if (CurrentPicture.PicturesSinceIncrease != 0) {
                 if (update) S.Xp = static_cast<int>((static_cast<double>(S.Xp) + X) * 0.5);
                 S.StartQuantP = Q;
             }
@@ -325,7 +327,7 @@ void RcUpdateVbrState() {
         else if (B < L) step = -2;
     }
     S.VbrQuant = S.BaseQuant + step;
-    const int n = PictureIndex;
+    const int n = CurrentPicture.PictureIndex;
     // Over the first 120 pictures the step comes in gradually, from the base quantiser.
     if (n < 120) S.VbrQuant = ((120 - n) * S.BaseQuant + n * S.VbrQuant) / 120;
     S.VbrQuant = std::clamp(S.VbrQuant, 2, 62);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -69,19 +70,36 @@ struct RowJob {
     int rows = 0;
     void (*body)(void*, int) = nullptr;
     void* context = nullptr;
+    // Per row 1 once done, for a RowStream (nullptr otherwise).
+    std::atomic<uint8_t>* rowDone = nullptr;
+    std::unique_ptr<std::atomic<uint8_t>[]> rowDoneStore;
+    int rowDoneCapacity = 0;
 };
 RowJob g_rowJobs[8];
 
-void RunRows(RowJob& job) {
-    for (int row; (row = job.next.fetch_add(1, std::memory_order_acq_rel)) < job.rows;) {
-        try {
-            job.body(job.context, row);
-        } catch (...) {
-            job.failed.store(true);
-        }
-        job.done.fetch_add(1, std::memory_order_release);
+void RunRow(RowJob& job, int row) {
+    try {
+        job.body(job.context, row);
+    } catch (...) {
+        job.failed.store(true);
     }
+    if (job.rowDone) job.rowDone[row].store(1, std::memory_order_release);
+    job.done.fetch_add(1, std::memory_order_release);
 }
+
+void RunRows(RowJob& job) {
+    for (int row; (row = job.next.fetch_add(1, std::memory_order_acq_rel)) < job.rows;) RunRow(job, row);
+}
+
+RowJob* FreeRowJob() {
+    if (WorkerPoolRunning.load() != 1) return nullptr;
+    for (RowJob& j : g_rowJobs)
+        if (j.users.load(std::memory_order_acquire) == 0) return &j;
+    return nullptr;
+}
+
+// Hands the job to up to `helpers` idle workers.
+void PostRowJob(RowJob& job, int helpers);
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < WorkerPoolSize; }
 
@@ -452,13 +470,7 @@ int RunOnIdleWorker(WorkerTask task, void* argument) {
 
 bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context) {
     helpers = std::min({helpers, rows - 1, WorkerPoolSize});
-    RowJob* job = nullptr;
-    if (helpers > 0 && WorkerPoolRunning.load() == 1)
-        for (RowJob& j : g_rowJobs)
-            if (j.users.load(std::memory_order_acquire) == 0) {
-                job = &j;
-                break;
-            }
+    RowJob* job = helpers > 0 ? FreeRowJob() : nullptr;
     if (!job) {
         for (int row = 0; row < rows; ++row) body(context, row);
         return true;
@@ -466,23 +478,97 @@ bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int ro
     job->rows = rows;
     job->body = body;
     job->context = context;
-    job->done.store(0);
-    job->failed.store(false);
-    job->users.store(1);
-    job->next.store(0, std::memory_order_release);
-    for (int k = 0; k < helpers; ++k) {
-        job->users.fetch_add(1, std::memory_order_acq_rel);
-        if (PostIfIdle(RowJobTask, job) < 0) {
-            job->users.fetch_sub(1, std::memory_order_acq_rel);
-            break;
-        }
-    }
+    job->rowDone = nullptr;
+    PostRowJob(*job, helpers);
     RunRows(*job);
     // Only rows already taken are waited for: a helper that starts late finds
     // none left and never touches the caller's context.
     while (job->done.load(std::memory_order_acquire) < rows) std::this_thread::yield();
     const bool ok = !job->failed.load();
     job->users.fetch_sub(1, std::memory_order_acq_rel);
+    return ok;
+}
+
+namespace {
+
+void PostRowJob(RowJob& job, int helpers) {
+    job.done.store(0);
+    job.failed.store(false);
+    job.users.store(1);
+    job.next.store(0, std::memory_order_release);
+    for (int k = 0; k < helpers; ++k) {
+        job.users.fetch_add(1, std::memory_order_acq_rel);
+        if (PostIfIdle(RowJobTask, &job) < 0) {
+            job.users.fetch_sub(1, std::memory_order_acq_rel);
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+RowStream::RowStream(int rows, int helpers, void (*body)(void* context, int row), void* context)
+    : rows_(std::max(rows, 0)), body_(body), context_(context) {
+    helpers = std::min({helpers, rows_ - 1, WorkerPoolSize});
+    RowJob* job = helpers > 0 ? FreeRowJob() : nullptr;
+    if (!job) return;
+    if (job->rowDoneCapacity < rows_) {
+        job->rowDoneStore = std::make_unique<std::atomic<uint8_t>[]>(static_cast<size_t>(rows_));
+        job->rowDoneCapacity = rows_;
+    }
+    for (int r = 0; r < rows_; ++r) job->rowDoneStore[r].store(0, std::memory_order_relaxed);
+    job->rowDone = job->rowDoneStore.get();
+    job->rows = rows_;
+    job->body = body;
+    job->context = context;
+    job_ = job;
+    PostRowJob(*job, helpers);
+}
+
+RowStream::~RowStream() {
+    RowJob* job = static_cast<RowJob*>(job_);
+    if (!job) return;
+    // Rows nobody started are dropped; the ones running are waited for.
+    const int taken = std::min(job->next.exchange(rows_, std::memory_order_acq_rel), rows_);
+    while (job->done.load(std::memory_order_acquire) < taken) std::this_thread::yield();
+    job->users.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void RowStream::WaitForRow(int row) {
+    if (row < 0 || row >= rows_) return;
+    RowJob* job = static_cast<RowJob*>(job_);
+    if (!job) {
+        for (; next_ <= row; ++next_) {
+            try {
+                body_(context_, next_);
+            } catch (...) {
+                failed_ = true;
+            }
+        }
+        return;
+    }
+    for (int n = 1; !job->rowDone[row].load(std::memory_order_acquire); ++n) {
+        if (job->next.load(std::memory_order_relaxed) <= row) {
+            const int taken = job->next.fetch_add(1, std::memory_order_acq_rel);
+            if (taken < rows_) RunRow(*job, taken);
+            continue;
+        }
+        CpuRelax();
+        if (n % 64 == 0) std::this_thread::yield();
+    }
+}
+
+bool RowStream::Finish() {
+    RowJob* job = static_cast<RowJob*>(job_);
+    if (!job) {
+        WaitForRow(rows_ - 1);
+        return !failed_;
+    }
+    RunRows(*job);
+    while (job->done.load(std::memory_order_acquire) < rows_) std::this_thread::yield();
+    const bool ok = !job->failed.load();
+    job->users.fetch_sub(1, std::memory_order_acq_rel);
+    job_ = nullptr;
     return ok;
 }
 

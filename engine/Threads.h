@@ -88,6 +88,29 @@ int ReserveWorkerSlot(int slot);
 // busy, or start late, are not waited for: their share falls to the others.
 // False when a row threw.
 bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int row), void* context);
+// Rows that a following loop consumes in order, row by row: the rows are
+// handed to up to `helpers` idle workers at construction, and WaitForRow runs
+// rows nobody has taken yet on the calling thread until the row it needs is
+// done. The same rules for body as in RunRowsInParallel. Without a worker the
+// caller runs every row. Finish (or the destructor, which drops the rows not
+// started, e.g. when the consumer leaves early) waits for the rows taken.
+class RowStream {
+public:
+    RowStream(int rows, int helpers, void (*body)(void* context, int row), void* context);
+    ~RowStream();
+    RowStream(const RowStream&) = delete;
+    RowStream& operator=(const RowStream&) = delete;
+    void WaitForRow(int row);
+    // Runs the rows left and waits for all; false when a row threw.
+    bool Finish();
+
+private:
+    void* job_ = nullptr;
+    int rows_ = 0, next_ = 0;  // next_: the caller's own progress without a job
+    void (*body_)(void*, int) = nullptr;
+    void* context_ = nullptr;
+    bool failed_ = false;
+};
 // 1, or -1 at the first bad index (the indices before it are released).
 int ReleaseWorkerSlots(const int* slots, int count);
 

@@ -54,7 +54,7 @@ struct BlockPlace {
 };
 
 void PlaceBlocks(int mbColumn, int mbRow, int dctType, BlockPlace places[BlockCount]) {
-    const size_t width = static_cast<size_t>(EncodeWidth);
+    const size_t width = static_cast<size_t>(Sequence.EncodeWidth);
     const size_t lumaOrigin = 16 * static_cast<size_t>(mbRow) * width + 16 * static_cast<size_t>(mbColumn);
     // Field DCT: blocks 0 and 1 take the even lines, 2 and 3 the odd lines.
     const size_t lowerStart = dctType ? width : 8 * width;
@@ -63,9 +63,10 @@ void PlaceBlocks(int mbColumn, int mbRow, int dctType, BlockPlace places[BlockCo
     places[1] = {0, lumaOrigin + 8, lumaStep};
     places[2] = {0, lumaOrigin + lowerStart, lumaStep};
     places[3] = {0, lumaOrigin + lowerStart + 8, lumaStep};
-    const size_t chromaOrigin = 8 * static_cast<size_t>(mbRow) * ChromaWidth + 8 * static_cast<size_t>(mbColumn);
-    places[4] = {1, chromaOrigin, ChromaWidth};
-    places[5] = {2, chromaOrigin, ChromaWidth};
+    const size_t chromaOrigin =
+        8 * static_cast<size_t>(mbRow) * Sequence.ChromaWidth + 8 * static_cast<size_t>(mbColumn);
+    places[4] = {1, chromaOrigin, Sequence.ChromaWidth};
+    places[5] = {2, chromaOrigin, Sequence.ChromaWidth};
 }
 
 uint8_t* Plane(const FramePlanes& planes, int plane) {
@@ -91,30 +92,18 @@ void transform_init(bool simd, TransformKernels& kernels) {
     if (simd) transform_init_sse2(kernels);
 }
 
-namespace {
-
-struct ErrorBlockRows {
-    FdctKernels fdct;
-    TransformKernels kernels;
-    bool choose;
-    bool transformAhead;
-    const FramePlanes *prediction, *source;
-    MacroblockInfo* macroblocks;
-    int16_t* blocks;
-};
-
-void FormErrorBlockRow(void* context, int row) {
-    const ErrorBlockRows& j = *static_cast<const ErrorBlockRows*>(context);
+void FormErrorBlockRow(const ErrorBlockRows& j, int row) {
     const FramePlanes &prediction = *j.prediction, &source = *j.source;
-    const int mbColumns = EncodeWidth / 16;
+    const int mbColumns = Sequence.EncodeWidth / 16;
     for (int column = 0; column < mbColumns; ++column) {
         MacroblockInfo& mb = j.macroblocks[row * mbColumns + column];
         const bool intra = (mb.typeFlags & MB_INTRA) != 0;
-        const size_t lumaOrigin = 16 * static_cast<size_t>(row) * EncodeWidth + 16 * static_cast<size_t>(column);
+        const size_t lumaOrigin =
+            16 * static_cast<size_t>(row) * Sequence.EncodeWidth + 16 * static_cast<size_t>(column);
         if (j.choose) {
-            mb.dctType = intra ? j.fdct.dctTypeEstimateIntra(source.y + lumaOrigin, EncodeWidth)
+            mb.dctType = intra ? j.fdct.dctTypeEstimateIntra(source.y + lumaOrigin, Sequence.EncodeWidth)
                                : j.fdct.dctTypeEstimateInter(prediction.y + lumaOrigin, source.y + lumaOrigin,
-                                                             EncodeWidth);
+                                                             Sequence.EncodeWidth);
         } else {
             mb.dctType = 0;
         }
@@ -137,6 +126,10 @@ void FormErrorBlockRow(void* context, int row) {
     }
 }
 
+namespace {
+
+void ErrorBlockRow(void* context, int row) { FormErrorBlockRow(*static_cast<const ErrorBlockRows*>(context), row); }
+
 struct ReconstructionRows {
     void (*inverse)(int16_t*);
     TransformKernels kernels;
@@ -152,7 +145,7 @@ void ReconstructRow(void* context, int rowIndex) {
     const FramePlanes &prediction = *j.prediction, &reconstruction = *j.reconstruction;
     const int row = j.firstRow + rowIndex;
     alignas(16) int16_t work[64];
-    const int mbColumns = EncodeWidth / 16;
+    const int mbColumns = Sequence.EncodeWidth / 16;
     for (int column = 0; column < mbColumns; ++column) {
         const int index = row * mbColumns + column;
         const MacroblockInfo& mb = j.macroblocks[index];
@@ -183,28 +176,34 @@ void ReconstructRow(void* context, int rowIndex) {
 
 }  // namespace
 
-void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
-                               MacroblockInfo* macroblocks, int16_t* blocks) {
+ErrorBlockRows SetUpErrorBlockRows(const FramePlanes& prediction, const FramePlanes& source,
+                                   MacroblockInfo* macroblocks, int16_t* blocks, bool transformAhead) {
     ErrorBlockRows j;
     j.fdct = FdctKernelSet;
     j.kernels = TransformKernelSet;
     j.choose = ChoosesDctType();
-    // With helpers the transforms run here, off the serial coding loop, also
-    // for the blocks the pre-test will let go; alone it would only add work.
-    const int helpers = PictureRowHelpers();
-    j.transformAhead = helpers > 0;
+    j.transformAhead = transformAhead;
     j.prediction = &prediction;
     j.source = &source;
     j.macroblocks = macroblocks;
     j.blocks = blocks;
+    return j;
+}
+
+void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
+                               MacroblockInfo* macroblocks, int16_t* blocks) {
+    // With helpers the transforms run here, off the serial coding loop, also
+    // for the blocks the pre-test will let go; alone it would only add work.
+    const int helpers = PictureRowHelpers();
+    const ErrorBlockRows j = SetUpErrorBlockRows(prediction, source, macroblocks, blocks, helpers > 0);
     // Each row writes only its own macroblocks' records and blocks.
-    RunRowsInParallel(EncodeHeight / 16, helpers, FormErrorBlockRow, &j);
+    RunRowsInParallel(Sequence.EncodeHeight / 16, helpers, ErrorBlockRow, const_cast<ErrorBlockRows*>(&j));
 }
 
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
                 const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot,
                 int helpers) {
-    const int rows = EncodeHeight / 16;
+    const int rows = Sequence.EncodeHeight / 16;
     if (firstRow < 0 || firstRow > rows || endRow < firstRow || endRow > rows || slot < 0 || slot > 1) {
         // Returns only when no engine step is armed; the range is not touched then either.
         ReportFatalError(" Error in itransform arguments ");
@@ -224,10 +223,10 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
 
 int MaxLineDifference(const uint8_t* a, const uint8_t* b) {
     int largest = 0;
-    const int mbRows = (EncodeHeight + 15) / 16;
-    const int mbColumns = (EncodeWidth - 16 + 15) / 16;
+    const int mbRows = (Sequence.EncodeHeight + 15) / 16;
+    const int mbColumns = (Sequence.EncodeWidth - 16 + 15) / 16;
     for (int row = 0; row < mbRows; ++row) {
-        const size_t line = 16 * static_cast<size_t>(row) * EncodeWidth;
+        const size_t line = 16 * static_cast<size_t>(row) * Sequence.EncodeWidth;
         for (int column = 0; column < mbColumns; ++column) {
             int sum = 0;
             for (int x = 16 * column; x < 16 * column + 8; ++x) sum += std::abs(a[line + x] - b[line + x]);

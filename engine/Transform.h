@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/EngineTypes.h"
+#include "engine/Fdct.h"
 
 // Sample kernels of the block layout and the reconstruction; blocks are 8x8,
 // lines `lineStep` bytes apart.
@@ -33,6 +34,22 @@ extern TransformKernels TransformKernelSet;
 // for intra macroblocks.
 void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes& source,
                                MacroblockInfo* macroblocks, int16_t* blocks);
+
+// The same one macroblock row at a time, for callers that follow it row by
+// row (rows are independent and may run at once). With `transformAhead` the
+// blocks are transformed and pre-tested too (MacroblockInfo.transformedAhead).
+struct ErrorBlockRows {
+    FdctKernels fdct{};
+    TransformKernels kernels{};
+    bool choose = false;
+    bool transformAhead = false;
+    const FramePlanes *prediction = nullptr, *source = nullptr;
+    MacroblockInfo* macroblocks = nullptr;
+    int16_t* blocks = nullptr;
+};
+ErrorBlockRows SetUpErrorBlockRows(const FramePlanes& prediction, const FramePlanes& source,
+                                   MacroblockInfo* macroblocks, int16_t* blocks, bool transformAhead);
+void FormErrorBlockRow(const ErrorBlockRows& rows, int row);
 
 // Rebuilds macroblock rows [firstRow, endRow) of `reconstruction` from the
 // quantised blocks: inverse quantisation, inverse DCT, prediction added. A bad

@@ -104,7 +104,7 @@ void CheckVbvAndWriteStats() {
     S.FullnessSpreadChange = 0;
 
     double dt;
-    if (PictureCodingType == 3) {
+    if (CurrentPicture.PictureCodingType == B_PICTURE) {
         dt = F;
     } else {
         dt = S.AnchorInterval;
@@ -173,22 +173,23 @@ void CheckVbvAndWriteStats() {
     Warn(status);
     if (RateControlMode != 1) VbvDelay = 65535;
 
-    if (VbvStatsEnabled && PictureIndex > 0) {
+    if (EngineReport.VbvStatsEnabled && CurrentPicture.PictureIndex > 0) {
         VbvStatsRecordType& r = VbvStatsRecord;
-        r.quality = EncoderSettings.qualityStatisticsMode ? PictureQuality : -1.0;
+        r.quality = EncoderSettings.qualityStatisticsMode ? EngineReport.PictureQuality : -1.0;
         r.decodingTime = S.DecodingTime - dt;
         r.fullnessBefore = static_cast<int>(S.FullnessBefore);
         r.fullnessAfter = static_cast<int>(S.FullnessAfter);
         r.vbvDelay = VbvDelay;
         r.status = status;
         r.statusSoFar |= status;
-        if (EncoderSettings.writeVbvStatistics && VbvStatsFile && !std::ferror(VbvStatsFile)) {
+        if (EncoderSettings.writeVbvStatistics && EngineReport.VbvStatsFile &&
+            !std::ferror(EngineReport.VbvStatsFile)) {
             platform::CLocaleScope numbers;
-            std::fprintf(VbvStatsFile, "%d %d %d %d %d %d %d %d ", r.pictureIndex, r.displayNumber, r.inputFrame,
-                         r.pictureType, r.skipped, r.target, r.actual, r.mode);
-            std::fprintf(VbvStatsFile, "%.0lf %.0lf %.2lf %.2lf %.2lf ", r.targetRate, r.bitRate, r.quantiser,
-                         r.quality, r.decodingTime);
-            std::fprintf(VbvStatsFile, "%d %d %d %d %d %d\n", r.fullnessBefore, r.fullnessAfter, r.vbvSize,
+            std::fprintf(EngineReport.VbvStatsFile, "%d %d %d %d %d %d %d %d ", r.pictureIndex, r.displayNumber,
+                         r.inputFrame, r.pictureType, r.skipped, r.target, r.actual, r.mode);
+            std::fprintf(EngineReport.VbvStatsFile, "%.0lf %.0lf %.2lf %.2lf %.2lf ", r.targetRate, r.bitRate,
+                         r.quantiser, r.quality, r.decodingTime);
+            std::fprintf(EngineReport.VbvStatsFile, "%d %d %d %d %d %d\n", r.fullnessBefore, r.fullnessAfter, r.vbvSize,
                          r.vbvDelay, r.status, r.statusSoFar);
         }
     }

@@ -93,7 +93,7 @@ int EncodeVideoPass() {
     bool complete = false;
     if (BeginVideoEncoding() >= 0) {
         complete = true;
-        for (int i = 0; i < EncodingFrameCount; ++i) {
+        for (int i = 0; i < Sequence.EncodingFrameCount; ++i) {
             HoldWhilePaused();
             for (int cycle = 0; cycle < (i == 0 ? 4 : 1); ++cycle) PumpMessagesDuringMotionSearch();
             if (EncodeNextPicture() < 0) {

@@ -129,15 +129,12 @@ void MakeProfile(const std::string& path, const std::string& description, bool m
     ASSERT_EQ(WriteProfile(path.c_str()), 0);
 }
 
-class BatchDialogTest : public ::testing::Test {
+class BatchDialogTest : public qttest::FolderTest {
 protected:
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
         qttest::KeyEventApp();
-        previous_ = fs::current_path();
-        fs::current_path(dir_.path());
-        RunState = 1;
-        PauseFlag = 0;
+        FolderTest::SetUp();
         BatchJobList.clear();
         LastBatchListPath.clear();
         BatchOutputFolder.clear();
@@ -146,13 +143,11 @@ protected:
         for (const char* name : {"a.avi", "b.avi", "X.AVI", "d.avi"}) MakeAvi(dir_ / "clips" / name, 6);
     }
     void TearDown() override {
-        fs::current_path(previous_);
+        FolderTest::TearDown();
         BatchJobList.clear();
         OpenBatchLogFile = nullptr;
     }
 
-    testsupport::TempDir dir_;
-    fs::path previous_;
     platform::ScriptedMessageBoxes boxes_;
 };
 
@@ -354,7 +349,7 @@ TEST_F(BatchDialogTest, BatchEntriesShowTheProgressPanelAndStopEndsTheBatch) {
         CProgressWnd* host = MainView->ProgressHost();
         panelShown = panelShown || (host->isVisible() && host->CurrentPanel()->isVisible());
         formHidden = formHidden && !MainSettingsForm->isVisible();
-        if (EncodedFrameCount < 10 || asked) return;
+        if (Sequence.EncodedFrameCount < 10 || asked) return;
         asked = true;
         boxes_.Clear();
         boxes_.Answer(platform::MbAnswer::Yes);

@@ -11,7 +11,7 @@ class CommandLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EncoderSettings = EncoderSettingsRecord{};
-        EngineTimingReport = EngineTimingDetail = 0;
+        EngineReport.EngineTimingReport = EngineReport.EngineTimingDetail = 0;
         ParallelDialogMode = Winnt351Requested = 0;
     }
     CTessmarCommandLineInfo Parse(std::vector<std::string> arguments) {
@@ -36,10 +36,10 @@ TEST_F(CommandLineTest, PlainSwitchesWithEveryPrefix) {
     EXPECT_EQ(EncoderSettings.noBFrameSkipping, 1);
 
     Parse({"-ttt1"});
-    EXPECT_EQ(EngineTimingReport, 1);
-    EXPECT_EQ(EngineTimingDetail, 0);
+    EXPECT_EQ(EngineReport.EngineTimingReport, 1);
+    EXPECT_EQ(EngineReport.EngineTimingDetail, 0);
     Parse({"-tttt"});
-    EXPECT_EQ(EngineTimingDetail, 1);
+    EXPECT_EQ(EngineReport.EngineTimingDetail, 1);
 
     Parse({"-allowparalleldialog"});
     EXPECT_EQ(ParallelDialogMode, 1);

@@ -35,16 +35,8 @@ using qttest::App;
 
 namespace {
 
-class WindowTest : public ::testing::Test {
+class WindowTest : public qttest::FolderTest {
 protected:
-    void SetUp() override {
-        App();
-        previous = fs::current_path();
-        fs::current_path(dir.path());  // the profile folder is made here at the first start
-        RunState = 1;
-        PauseFlag = 0;
-    }
-    void TearDown() override { fs::current_path(previous); }
 
     std::unique_ptr<CTessmarApp> Start(std::vector<std::string> arguments = {}) {
         auto app = std::make_unique<CTessmarApp>();
@@ -59,15 +51,13 @@ protected:
     // An ffmpeg-made AVI of 10 frames at 25 frames/s; empty without ffmpeg.
     std::string MakeAvi(const std::string& name, const char* size) {
         if (!testsupport::HaveTool("ffmpeg")) return std::string();
-        const std::string file = (dir / name).string();
+        const std::string file = (dir_ / name).string();
         EXPECT_EQ(testsupport::RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size +
                                           ":rate=25 -t 0.4 -c:v mjpeg '" + file + "'"),
                   0);
         return file;
     }
 
-    testsupport::TempDir dir;
-    fs::path previous;
     platform::ScriptedMessageBoxes boxes;
 };
 
@@ -77,7 +67,7 @@ TEST_F(WindowTest, StartsWithMenuToolBarStatusBarAndAPicture) {
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(frame->windowTitle(), "Untitled - ZRN-MPEG Encoder");
-    EXPECT_EQ(ProfileDirectory, (dir.path() / "profiles").string() + "/");
+    EXPECT_EQ(ProfileDirectory, (dir_.path() / "profiles").string() + "/");
     EXPECT_TRUE(boxes.Shown().empty());
 
     QStringList menus;
@@ -106,7 +96,7 @@ TEST_F(WindowTest, StartsWithMenuToolBarStatusBarAndAPicture) {
     QApplication::processEvents();
     const QImage shot = frame->grab().toImage();
     EXPECT_EQ(shot.size(), frame->size());
-    shot.save(QString::fromStdString((previous / "frame_window.png").string()));  // for a look by eye
+    shot.save(QString::fromStdString((previous_ / "frame_window.png").string()));  // for a look by eye
     // The form is shown inside the picture with its controls.
     auto* form = frame->findChild<QWidget*>("203");
     ASSERT_NE(form, nullptr);
@@ -215,7 +205,7 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     const std::string untitled = app->MainFrame()->windowTitle().toStdString();
     EncoderSettings.horizontalSize = 480;
     EncoderSettings.profileDescription = "Imported";
-    const std::string profile = (dir / "elsewhere.prf").string();
+    const std::string profile = (dir_ / "elsewhere.prf").string();
     ASSERT_GT(SaveProfileFile(profile.c_str()), 0);
     ResetProfileParameters();
 
@@ -244,8 +234,8 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     EXPECT_EQ(Command(*app, 57616)->text(), "&1 elsewhere.prf");
 
     // A file that is no profile is refused and the imported one stays.
-    testsupport::WriteFile(dir / "broken.prf", "not a profile");
-    app->chosen = (dir / "broken.prf").string();
+    testsupport::WriteFile(dir_ / "broken.prf", "not a profile");
+    app->chosen = (dir_ / "broken.prf").string();
     boxes.Clear();
     Command(*app, 57601)->trigger();
     EXPECT_FALSE(boxes.Texts().empty());
@@ -280,7 +270,7 @@ TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
     EXPECT_TRUE(app->MainFrame()->DropFile(saved));
     EXPECT_EQ(app->Document()->ProfilePath(), saved);
     EXPECT_FALSE(app->MainFrame()->DropFile(".prf"));
-    EXPECT_FALSE(app->MainFrame()->DropFile((dir / "notes.txt").string()));
+    EXPECT_FALSE(app->MainFrame()->DropFile((dir_ / "notes.txt").string()));
 }
 
 TEST_F(WindowTest, CommandLineAviBecomesTheInputAndEditsMarkTheProfile) {
@@ -324,18 +314,18 @@ TEST_F(WindowTest, DroppedAviIsTheInputAndDroppedProfileOpens) {
     EXPECT_EQ(platform::BeepCount(), beeps + 1);
     EXPECT_EQ(Text(*app, "1001"), avi);
     EXPECT_EQ(Text(*app, "1003"), "176");
-    EXPECT_EQ(fs::current_path(), dir.path());  // the AVI's folder
+    EXPECT_EQ(fs::current_path(), dir_.path());  // the AVI's folder
 
     // A file that is no AVI at all is refused without the success beep.
-    testsupport::WriteFile(dir / "fake.avi", "not a video");
-    EXPECT_FALSE(app->MainFrame()->DropFile((dir / "fake.avi").string()));
+    testsupport::WriteFile(dir_ / "fake.avi", "not a video");
+    EXPECT_FALSE(app->MainFrame()->DropFile((dir_ / "fake.avi").string()));
     EXPECT_EQ(platform::BeepCount(), beeps + 1);
     boxes.Clear();
 
     // A profile written elsewhere opens, and the form shows it.
     EncoderSettings.horizontalSize = 480;
     EncoderSettings.profileDescription = "Dropped";
-    const std::string profile = (dir / "dropped.prf").string();
+    const std::string profile = (dir_ / "dropped.prf").string();
     ASSERT_EQ(SaveProfileFile(profile.c_str()) > 0, true);
     ASSERT_TRUE(app->MainFrame()->DropFile(profile));
     EXPECT_EQ(app->Document()->ProfilePath(), profile);

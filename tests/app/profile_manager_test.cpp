@@ -55,16 +55,12 @@ std::string Reread(const std::string& path, const fs::path& scratch) {
     return testsupport::ReadFile(scratch);
 }
 
-class ProfileManagerTest : public ::testing::Test {
+class ProfileManagerTest : public qttest::ProgramTest {
 protected:
     void SetUp() override {
         qttest::KeyEventApp();
-        previous_ = fs::current_path();
-        fs::current_path(dir_.path());
-        RunState = 1;
-        PauseFlag = 0;
-        app_ = std::make_unique<CTessmarApp>();
-        ASSERT_TRUE(app_->InitInstance({}));
+        ProgramTest::SetUp();
+        if (HasFatalFailure()) return;
         // "Sport": MPEG-1 at 1,152,000 bit/s, 29.97 frames/s, 224 kbit/s stereo at 48 kHz.
         ReadProfile("+");
         EncoderSettingsRecord& e = EncoderSettings;
@@ -83,10 +79,6 @@ protected:
         variable_ = ProfileDirectory + "PRF2.PRF";
         ASSERT_EQ(WriteProfile(variable_.c_str()), 0);
         ReadProfile("+");
-    }
-    void TearDown() override {
-        app_.reset();
-        fs::current_path(previous_);
     }
     // Opens the manager and runs `act` in it; the manager is closed afterwards.
     void InManager(std::function<void(QWidget*)> act) {
@@ -112,10 +104,7 @@ protected:
     }
     static void Menu(QWidget* manager, int id) { manager->findChild<QAction*>(QString::number(id))->trigger(); }
 
-    testsupport::TempDir dir_;
-    fs::path previous_;
     platform::ScriptedMessageBoxes boxes_;
-    std::unique_ptr<CTessmarApp> app_;
     std::string sport_, variable_;
 };
 

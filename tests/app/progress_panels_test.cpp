@@ -146,8 +146,8 @@ TEST_F(ProgressPanelsTest, HostShowsThePanelOfThePhase) {
 
 TEST_F(ProgressPanelsTest, VideoRefreshesThroughTheJobsHook) {
     NotifyProgressWindow();
-    EncodingFrameCount = 90;
-    EncodedFrameCount = 45;
+    Sequence.EncodingFrameCount = 90;
+    Sequence.EncodedFrameCount = 45;
     ElapsedSeconds = 65;
     UpdateVideoProgress();
     CProgressDlg* panel = host_->VideoPanel();
@@ -160,10 +160,10 @@ TEST_F(ProgressPanelsTest, VideoRefreshesThroughTheJobsHook) {
     // With quality statistics the other panel gets the figures and its bars.
     EncoderSettings.qualityStatisticsMode = 1;
     NotifyProgressWindow();
-    AverageQuality = 62.5f;
-    PictureQuality = 12.0f;
-    EncodingFrameCount = 1000;
-    EncodedFrameCount = 300;
+    EngineReport.AverageQuality = 62.5f;
+    EngineReport.PictureQuality = 12.0f;
+    Sequence.EncodingFrameCount = 1000;
+    Sequence.EncodedFrameCount = 300;
     UpdateVideoProgress();
     CProgressDlgQ* q = host_->VideoQualityPanel();
     EXPECT_EQ(TextOf(q, 1025), "Frame 300 out of 1000");
@@ -276,11 +276,11 @@ TEST_F(ProgressPanelsTest, LowDiskWarningOnceFromTheVideoPanel) {
     FreeSpaceWatchRoot = "/out";
     FreeSpaceCheckInterval = 3;
     NotifyProgressWindow();
-    EncodingFrameCount = 90;
+    Sequence.EncodingFrameCount = 90;
     boxes.Answer(MbAnswer::Ok);
     boxes.Answer(MbAnswer::Ignore);
     for (int f = 1; f <= 20; ++f) {
-        EncodedFrameCount = f;
+        Sequence.EncodedFrameCount = f;
         UpdateVideoProgress();
     }
     EXPECT_EQ(boxes.Shown().size(), 2u);  // the warning, then its second box
@@ -293,7 +293,7 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     InstallCompletionDialogs(frame_.get());
     EncoderSettings.horizontalSize = 352;
     EncoderSettings.verticalSize = 240;
-    EncodedFrameCount = 100;
+    Sequence.EncodedFrameCount = 100;
     VideoOutputSize = 253440;
     VideoSequenceState = 2;
     ElapsedSeconds = 3725;
@@ -317,8 +317,8 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     EncoderSettings.qualityStatisticsMode = 1;
     VideoSequenceState = 1;
     VideoOutputSize = 10;
-    AverageQuality = 55.555f;
-    MinimumQuality = 20.0f;
+    EngineReport.AverageQuality = 55.555f;
+    EngineReport.MinimumQuality = 20.0f;
     seen = false;
     OnNextDialog([&](QDialog* d) {
         auto* r = qobject_cast<CResultDialog*>(d);

@@ -31,22 +31,8 @@ using platform::MbAnswer;
 
 namespace {
 
-class ViewCommandsTest : public ::testing::Test {
+class ViewCommandsTest : public qttest::ProgramTest {
 protected:
-    void SetUp() override {
-        qttest::App();
-        previous_ = fs::current_path();
-        fs::current_path(dir_.path());
-        RunState = 1;
-        PauseFlag = 0;
-        app_ = std::make_unique<CTessmarApp>();
-        ASSERT_TRUE(app_->InitInstance({}));
-        frame_ = app_->MainFrame();
-    }
-    void TearDown() override {
-        app_.reset();
-        fs::current_path(previous_);
-    }
     QAction* Command(int id) { return frame_->findChild<QAction*>(QString::number(id)); }
     void Type(const char* id, const std::string& text) {
         frame_->findChild<QLineEdit*>(id)->setText(QString::fromStdString(text));
@@ -64,11 +50,7 @@ protected:
         return texts.empty() ? std::string() : texts.back();
     }
 
-    testsupport::TempDir dir_;
-    fs::path previous_;
     platform::ScriptedMessageBoxes boxes_;
-    std::unique_ptr<CTessmarApp> app_;
-    CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(ViewCommandsTest, SuppressingWarningsTwiceComesBackAndWritesTheKeyEachTime) {

@@ -75,25 +75,15 @@ bool IsTimeText(const std::string& text) {
            text == platform::Format("Elapsed time  %d:%2.2d:%2.2d ", hours, minutes, seconds);
 }
 
-class ViewEncodeTest : public ::testing::Test {
+class ViewEncodeTest : public qttest::ProgramTest {
 protected:
     void SetUp() override {
         if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
-        qttest::App();
-        previous_ = fs::current_path();
-        fs::current_path(dir_.path());
-        RunState = 1;
-        PauseFlag = 0;
-        app_ = std::make_unique<CTessmarApp>();
-        ASSERT_TRUE(app_->InitInstance({}));
-        frame_ = app_->MainFrame();
+        ProgramTest::SetUp();
+        if (HasFatalFailure()) return;
         // The new document of the start, with no default profile: the built-in settings encode.
         fs::create_directories(dir_ / "out");
         ASSERT_TRUE(SetMainMpegOutputDirectory((dir_ / "out").string() + "/"));
-    }
-    void TearDown() override {
-        app_.reset();
-        fs::current_path(previous_);
     }
 
     QAction* Command(int id) { return frame_->findChild<QAction*>(QString::number(id)); }
@@ -179,13 +169,9 @@ protected:
         return std::find(texts.begin(), texts.end(), text) != texts.end();
     }
 
-    testsupport::TempDir dir_;
-    fs::path previous_;
     platform::ScriptedMessageBoxes boxes_;
     ScriptedResultDialogs results_;
     std::vector<std::string> panels_, frameTexts_, timeTexts_;
-    std::unique_ptr<CTessmarApp> app_;
-    CMainFrame* frame_ = nullptr;
 };
 
 TEST_F(ViewEncodeTest, StartEncodesAVideoCdStreamWithBothPreviews) {
@@ -202,10 +188,10 @@ TEST_F(ViewEncodeTest, StartEncodesAVideoCdStreamWithBothPreviews) {
     StartWatching([&] {
         if (RunState != 2) return;
         formHidden = formHidden && !MainSettingsForm->isVisible();
-        if (EncodedFrameCount < 20) return;
+        if (Sequence.EncodedFrameCount < 20) return;
         inputShown = inputShown || ShowsAPicture(Grab(kInputPane), idleInput);
         outputShown = outputShown || ShowsAPicture(Grab(kOutputPane), idleOutput);
-        if (EncodedFrameCount >= 45 && !pictured) {
+        if (Sequence.EncodedFrameCount >= 45 && !pictured) {
             // A picture of the window in the middle of the pass, kept beside the test program.
             pictured = true;
             EXPECT_TRUE(MainView->ProgressHost()->isVisible());
@@ -305,14 +291,14 @@ TEST_F(ViewEncodeTest, StopEndsTheVideoPassAndKeepsTheEarlierFile) {
     { std::ofstream(output) << "an earlier file"; }
     bool asked = false;
     StartWatching([&] {
-        if (RunState != 2 || EncodedFrameCount < 10 || asked) return;
+        if (RunState != 2 || Sequence.EncodedFrameCount < 10 || asked) return;
         asked = true;
         boxes_.Clear();
         boxes_.Answer(MbAnswer::Yes);
         Command(32772)->trigger();
     });
     ASSERT_TRUE(asked);
-    EXPECT_LT(EncodedFrameCount, 150);
+    EXPECT_LT(Sequence.EncodedFrameCount, 150);
     EXPECT_EQ(Status(), " MPEG encoding aborted by user ");
     EXPECT_EQ(ReadAll(output), "an earlier file");
     // Nothing but the earlier file is left in the output folder.
@@ -333,7 +319,7 @@ TEST_F(ViewEncodeTest, PauseHoldsThePassAndStartResumesIt) {
     int heldAt = -1, heldFor = 0;
     StartWatching([&] {
         if (RunState != 2 || resumed) return;
-        if (!paused && EncodedFrameCount >= 5) {
+        if (!paused && Sequence.EncodedFrameCount >= 5) {
             Command(32775)->trigger();
             paused = true;
             return;
@@ -341,8 +327,8 @@ TEST_F(ViewEncodeTest, PauseHoldsThePassAndStartResumesIt) {
         if (!paused) return;
         checkedMark = checkedMark || Command(32775)->isChecked();
         // The picture under way when Pause came is finished; then nothing moves.
-        if (++heldFor == 3) heldAt = EncodedFrameCount;
-        if (heldFor > 3) held = held && EncodedFrameCount == heldAt;
+        if (++heldFor == 3) heldAt = Sequence.EncodedFrameCount;
+        if (heldFor > 3) held = held && Sequence.EncodedFrameCount == heldAt;
         if (heldFor == 15) {
             // Start during a pause resumes the paused encoding and starts nothing new.
             MainView->OnStartEncoding();
@@ -361,7 +347,7 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
     const std::string output = Output();
     bool closed = false;
     StartWatching([&] {
-        if (RunState != 2 || EncodedFrameCount < 5 || closed) return;
+        if (RunState != 2 || Sequence.EncodedFrameCount < 5 || closed) return;
         closed = true;
         frame_->close();
     });

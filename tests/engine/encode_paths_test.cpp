@@ -117,7 +117,7 @@ TEST(EncodePaths, AviInputConvertsTheFrameRateToTheEndOfTheFile) {
         if (b.buttons != platform::MbButtons::YesNo) ADD_FAILURE() << b.text;
     ASSERT_EQ(r.begin, 0);
     // 10 input frames x (30000 / 1001) / 25 = 11.99 pictures, + 0.4 truncated: 12.
-    EXPECT_EQ(OutputFrameCount, 12);
+    EXPECT_EQ(Sequence.OutputFrameCount, 12);
     EXPECT_EQ(r.pictures, 12);
     EXPECT_EQ(ProbeFrameCount(dir / "conv.m2v"), 12);
     EXPECT_EQ(DecodeErrors(dir / "conv.m2v"), "");

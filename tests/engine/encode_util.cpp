@@ -57,7 +57,7 @@ EncodeResult Encode(const std::string& pattern, const fs::path& output, int widt
     EncodeResult r;
     r.begin = BeginVideoEncoding();
     if (r.begin == 0) {
-        for (int i = 0; i < OutputFrameCount; ++i) {
+        for (int i = 0; i < Sequence.OutputFrameCount; ++i) {
             if (EncodeNextPicture() == 0) ++r.pictures;
             else ++r.failedPictures;
         }

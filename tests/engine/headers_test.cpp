@@ -190,19 +190,19 @@ TEST_F(HeadersTest, GroupTimeCodesCountWholeSecondsWithoutDropFrames) {
 
 TEST_F(HeadersTest, PictureHeadersCarryTheFCodesWhereTheStreamKindWantsThem) {
     auto& s = EncoderSettings;
-    TemporalReference = 5;
+    CurrentPicture.TemporalReference = 5;
     VbvDelay = 0x1234;
-    ForwardHorFCode = 3;
-    ForwardVertFCode = 2;
-    BackwardHorFCode = 4;
-    BackwardVertFCode = 1;
+    CurrentPicture.ForwardHorFCode = 3;
+    CurrentPicture.ForwardVertFCode = 2;
+    CurrentPicture.BackwardHorFCode = 4;
+    CurrentPicture.BackwardVertFCode = 1;
     const std::string common = Binary(5, 10);
     s.mpeg1 = 1;
-    PictureCodingType = 1;
+    CurrentPicture.PictureCodingType = I_PICTURE;
     EXPECT_EQ(FieldsOf(PutPictureHeader), common + "001" + Binary(0x1234, 16) + "0");
-    PictureCodingType = 2;
+    CurrentPicture.PictureCodingType = P_PICTURE;
     EXPECT_EQ(FieldsOf(PutPictureHeader), common + "010" + Binary(0x1234, 16) + "0011" + "0");
-    PictureCodingType = 3;
+    CurrentPicture.PictureCodingType = B_PICTURE;
     EXPECT_EQ(FieldsOf(PutPictureHeader), common + "011" + Binary(0x1234, 16) + "0011" "0100" "0");
     s.mpeg1 = 0;
     EXPECT_EQ(FieldsOf(PutPictureHeader), common + "011" + Binary(0x1234, 16) + "0111" "0111" "0");
@@ -215,11 +215,12 @@ TEST_F(HeadersTest, PictureHeadersCarryTheFCodesWhereTheStreamKindWantsThem) {
                                                    "0" "1" "0" "0" "1" "0" "0" "1" "1" "0");
     s.progressiveSequence = 0;
     s.progressiveFrame = 0;
-    PictureCodingType = 1;
+    CurrentPicture.PictureCodingType = I_PICTURE;
     s.intraVlcFormat[0] = 0;
     EXPECT_EQ(FieldsOf(PutPictureCodingExtension).substr(20), "10" "11" "1" "0" "0" "0" "0" "0" "0" "0" "0" "0");
-    ForwardHorFCode = ForwardVertFCode = BackwardHorFCode = BackwardVertFCode = 15;
-    TemporalReference = 0;
+    CurrentPicture.ForwardHorFCode = CurrentPicture.ForwardVertFCode = CurrentPicture.BackwardHorFCode =
+        CurrentPicture.BackwardVertFCode = 15;
+    CurrentPicture.TemporalReference = 0;
     VbvDelay = 0;
 }
 
@@ -249,10 +250,10 @@ TEST_F(HeadersTest, UserDataAndTheSvcdPlaceholder) {
         const uint8_t one = 1;
         PutUserData(&one, 0);
         s.applicationType = 17;
-        PictureCodingType = 2;
+        CurrentPicture.PictureCodingType = P_PICTURE;
         PutPictureUserData();
         s.applicationType = 16;
-        PictureCodingType = 1;
+        CurrentPicture.PictureCodingType = I_PICTURE;
         PutPictureUserData();
         EXPECT_TRUE(capture.Finish().empty());
     }
@@ -299,8 +300,8 @@ TEST_F(HeadersTest, ADecoderReadsATinyStreamOfTheseHeaders) {
             PutSequenceDisplayExtension();
         }
         PutGopHeader(0, 1);
-        PictureCodingType = 1;
-        TemporalReference = 0;
+        CurrentPicture.PictureCodingType = I_PICTURE;
+        CurrentPicture.TemporalReference = 0;
         VbvDelay = 0xFFFF;
         PutPictureHeader();
         if (!mpeg1) PutPictureCodingExtension();

@@ -48,11 +48,11 @@ protected:
     void Use(int w, int h) {
         SetPictureSize(w, h);
         TestAviSource::Install(0, 20);
-        filterPlane.assign(static_cast<size_t>(EncodeWidth) * EncodeHeight + 32, 0);
+        filterPlane.assign(static_cast<size_t>(Sequence.EncodeWidth) * Sequence.EncodeHeight + 32, 0);
         FilterPlane = filterPlane.data();
     }
     int Read(int frame, Store& s) {
-        CurrentFrameNumber = frame;
+        CurrentPicture.CurrentFrameNumber = frame;
         return ReadInputFrame("unused", s.planes);
     }
     // The store a frame's 24-bit bitmap converts to, padded to the coded size.
@@ -61,12 +61,12 @@ protected:
         const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
         const InputKernels chosen = InputKernelSet;
         input_init(false, InputKernelSet);
-        ConvertRgbFrameToYuv(bitmap.data() + 40, w, h, s.planes.y, EncodeWidth, s.planes.cb, s.planes.cr, ChromaWidth,
-                             16);
+        ConvertRgbFrameToYuv(bitmap.data() + 40, w, h, s.planes.y, Sequence.EncodeWidth, s.planes.cb, s.planes.cr,
+                             Sequence.ChromaWidth, 16);
         InputKernelSet = chosen;
-        PadFrameEdges(s.planes.y, w, h, EncodeWidth, EncodeHeight);
-        PadFrameEdges(s.planes.cb, w / 2, h / 2, ChromaWidth, ChromaHeight);
-        PadFrameEdges(s.planes.cr, w / 2, h / 2, ChromaWidth, ChromaHeight);
+        PadFrameEdges(s.planes.y, w, h, Sequence.EncodeWidth, Sequence.EncodeHeight);
+        PadFrameEdges(s.planes.cb, w / 2, h / 2, Sequence.ChromaWidth, Sequence.ChromaHeight);
+        PadFrameEdges(s.planes.cr, w / 2, h / 2, Sequence.ChromaWidth, Sequence.ChromaHeight);
         return s;
     }
     std::vector<uint8_t> filterPlane;
@@ -80,7 +80,7 @@ TEST_F(InputAviTest, FramesConvertAlikeWithAndWithoutSimd) {
         FrameRateConversion = {1, 0.5, 0, 20};
         Store simd, plain;
         Read(7, simd);
-        EXPECT_EQ(CurrentInputFrame, 4);  // 7 * 0.5 + 0.5
+        EXPECT_EQ(CurrentPicture.CurrentInputFrame, 4);  // 7 * 0.5 + 0.5
         SelectEngineKernels(false, false);
         Read(7, plain);
         SelectEngineKernels(true, false);
@@ -135,25 +135,25 @@ TEST_F(InputAviTest, BlackBordersAndPreviewOnlyReads) {
     Read(0, s);
     for (int y = 0; y < 21; ++y) {
         const bool border = y < 4 || y >= 19;
-        EXPECT_EQ(s.y[y * EncodeWidth + 5], border ? 16 : 187) << y;  // 16 + ((219 * 200 + 128) >> 8)
+        EXPECT_EQ(s.y[y * Sequence.EncodeWidth + 5], border ? 16 : 187) << y;  // 16 + ((219 * 200 + 128) >> 8)
     }
 
     EncoderSettings.showInput = 1;
-    std::vector<uint8_t> previewBuffer(EncodeWidth * EncodeHeight * 3 + 32);
-    InputPreviewBuffer = previewBuffer.data();
+    std::vector<uint8_t> previewBuffer(Sequence.EncodeWidth * Sequence.EncodeHeight * 3 + 32);
+    PreviewPictures.InputPreviewBuffer = previewBuffer.data();
     InputPreviewOnly = 1;
-    InputPreviewPixels = nullptr;
+    PreviewPictures.InputPreviewPixels = nullptr;
     Store untouched;
     Read(1, untouched);
     EXPECT_TRUE(untouched == Store());
     // The preview holds its own copy of the frame, borders included.
     auto shown = inputtest::FrameBitmap(1, 37, 21);
-    ClearBorderRows(&shown[40], 112, 21, 1, 3, EncodeHeight - 2);
-    EXPECT_EQ(InputPreviewPixels, InputPreviewBuffer);
+    ClearBorderRows(&shown[40], 112, 21, 1, 3, Sequence.EncodeHeight - 2);
+    EXPECT_EQ(PreviewPictures.InputPreviewPixels, PreviewPictures.InputPreviewBuffer);
     EXPECT_TRUE(std::equal(shown.begin() + 40, shown.end(), previewBuffer.begin()));
-    EXPECT_EQ(InputPreviewReady, 1);
-    InputPreviewBuffer = nullptr;
-    InputPreviewPixels = nullptr;
+    EXPECT_EQ(PreviewPictures.InputPreviewReady, 1);
+    PreviewPictures.InputPreviewBuffer = nullptr;
+    PreviewPictures.InputPreviewPixels = nullptr;
     EncoderSettings.showInput = 0;
 }
 
@@ -168,7 +168,7 @@ TEST_F(InputAviTest, FiltersKeepAFlatPictureFlat) {
             Store s;
             Read(0, s);
             const uint8_t flat = s.y[0];
-            EXPECT_TRUE(std::all_of(s.y.begin(), s.y.begin() + EncodeWidth * EncodeHeight,
+            EXPECT_TRUE(std::all_of(s.y.begin(), s.y.begin() + Sequence.EncodeWidth * Sequence.EncodeHeight,
                                     [&](uint8_t v) { return v == flat; }))
                 << kind << " " << strength;
             EXPECT_EQ(kind == 0 ? EncoderSettings.medianFilterStrength : EncoderSettings.lowPassFilterStrength,
@@ -246,11 +246,11 @@ TEST(InputAviSource, FfmpegFileThroughTheCache) {
     ThreadReadFlag = 1;
     for (int n : {0, 3, 1, 2, 6, 4, 5, 8, 7}) {
         Store s;
-        CurrentFrameNumber = n;
+        CurrentPicture.CurrentFrameNumber = n;
         ASSERT_EQ(ReadInputFrame("", s.planes), 0);
         Store expect;
-        ConvertRgbFrameToYuv(frames[n].data() + 40, 64, 48, expect.planes.y, EncodeWidth, expect.planes.cb,
-                             expect.planes.cr, ChromaWidth, 16);
+        ConvertRgbFrameToYuv(frames[n].data() + 40, 64, 48, expect.planes.y, Sequence.EncodeWidth, expect.planes.cb,
+                             expect.planes.cr, Sequence.ChromaWidth, 16);
         EXPECT_TRUE(s == expect) << n;
         OldestNeededFrame = std::max(0, n - 2);
         RunOnWorkerThread(InputReadAheadTask, &InputFrameCache);

@@ -112,8 +112,9 @@ TEST(InputColor, FramesMatchFormulasAndTwins) {
     InitColorConversionTables();
     std::mt19937 rng(5);
     const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {5, 3}, {7, 6}, {13, 9}, {16, 4}, {37, 21}};
-    for (auto [w, h] : sizes)
+    for (const auto& size : sizes)
         for (int kind = 0; kind < 2; ++kind) {
+            const int w = size.first, h = size.second;
             auto bitmap = inputtest::MakeBitmap(w, h, 24, {}, [&](int x, int r, int c) {
                 return kind == 0 ? static_cast<uint8_t>(rng())
                                  : static_cast<uint8_t>((x * 255 / std::max(w - 1, 1) + c * r * 40) & 255);

@@ -29,9 +29,10 @@ void ExpectPlane(const uint8_t* plane, const std::string& data, int w, int h, in
 void ExpectPicture(const Store& s, const std::string& bytes, int w, int h) {
     const size_t ySize = static_cast<size_t>(w) * h, cSize = static_cast<size_t>(w / 2) * (h / 2);
     ASSERT_GE(bytes.size(), ySize + 2 * cSize);
-    ExpectPlane(s.planes.y, bytes.substr(0, ySize), w, h, EncodeWidth, EncodeHeight);
-    ExpectPlane(s.planes.cb, bytes.substr(ySize, cSize), w / 2, h / 2, ChromaWidth, ChromaHeight);
-    ExpectPlane(s.planes.cr, bytes.substr(ySize + cSize, cSize), w / 2, h / 2, ChromaWidth, ChromaHeight);
+    ExpectPlane(s.planes.y, bytes.substr(0, ySize), w, h, Sequence.EncodeWidth, Sequence.EncodeHeight);
+    ExpectPlane(s.planes.cb, bytes.substr(ySize, cSize), w / 2, h / 2, Sequence.ChromaWidth, Sequence.ChromaHeight);
+    ExpectPlane(s.planes.cr, bytes.substr(ySize + cSize, cSize), w / 2, h / 2, Sequence.ChromaWidth,
+                Sequence.ChromaHeight);
 }
 
 std::string RandomBytes(size_t n, unsigned seed) {

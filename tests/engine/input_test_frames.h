@@ -19,21 +19,21 @@ namespace inputtest {
 inline void SetPictureSize(int w, int h) {
     EncoderSettings.horizontalSize = w;
     EncoderSettings.verticalSize = h;
-    MbWidth = (w + 15) / 16;
-    MbHeight = (h + 15) / 16;
-    EncodeWidth = 16 * MbWidth;
-    EncodeHeight = 16 * MbHeight;
-    ChromaWidth = EncodeWidth / 2;
-    ChromaHeight = EncodeHeight / 2;
+    Sequence.MbWidth = (w + 15) / 16;
+    Sequence.MbHeight = (h + 15) / 16;
+    Sequence.EncodeWidth = 16 * Sequence.MbWidth;
+    Sequence.EncodeHeight = 16 * Sequence.MbHeight;
+    Sequence.ChromaWidth = Sequence.EncodeWidth / 2;
+    Sequence.ChromaHeight = Sequence.EncodeHeight / 2;
 }
 
 struct Store {
     std::vector<uint8_t> y, cb, cr;
     FramePlanes planes;
     explicit Store(uint8_t fill = 0x5A)
-        : y((EncodeHeight + 1) * EncodeWidth, fill),
-          cb((ChromaHeight + 1) * ChromaWidth, fill),
-          cr((ChromaHeight + 1) * ChromaWidth, fill) {
+        : y((Sequence.EncodeHeight + 1) * Sequence.EncodeWidth, fill),
+          cb((Sequence.ChromaHeight + 1) * Sequence.ChromaWidth, fill),
+          cr((Sequence.ChromaHeight + 1) * Sequence.ChromaWidth, fill) {
         planes = {y.data(), cb.data(), cr.data()};
     }
     bool operator==(const Store& o) const { return y == o.y && cb == o.cb && cr == o.cr; }

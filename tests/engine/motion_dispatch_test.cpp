@@ -51,9 +51,9 @@ protected:
         MeThreadCount = threads;
         ThreadTablesFlag = tablesOnWorker;
         records.assign(size_t(W / 16) * (H / 16), MacroblockInfo{});
-        PictureIndex = 0;
-        PrevAnchorInputFrame = NextAnchorInputFrame = -1;
-        AnchorRepeatsInput = NextIsGopStart = ClosedGopBPictures = 0;
+        CurrentPicture.PictureIndex = 0;
+        CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame = -1;
+        CurrentPicture.AnchorRepeatsInput = CurrentPicture.NextIsGopStart = CurrentPicture.ClosedGopBPictures = 0;
         anchors_ = {};
     }
 
@@ -66,18 +66,19 @@ protected:
     // What the picture driver does around one call, for the picture of
     // `frame` in coding order.
     void Picture(int type, int frame, const Plane& source) {
-        PictureCodingType = type;
-        CurrentInputFrame = frame;
+        CurrentPicture.PictureCodingType = type;
+        CurrentPicture.CurrentInputFrame = frame;
         if (type != 3) {
             anchors_[0] = anchors_[1];
             anchors_[1] = &source;
-            PrevAnchorInputFrame = NextAnchorInputFrame;
-            NextAnchorInputFrame = frame;
-            AnchorRepeatsInput = PictureIndex > 0 && frame == PrevAnchorInputFrame;
+            CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame;
+            CurrentPicture.NextAnchorInputFrame = frame;
+            CurrentPicture.AnchorRepeatsInput =
+                CurrentPicture.PictureIndex > 0 && frame == CurrentPicture.PrevAnchorInputFrame;
         }
         last_ = {anchors_[0] ? anchors_[0]->data() : source.data(), anchors_[1]->data(), source.data()};
         Again();
-        ++PictureIndex;
+        ++CurrentPicture.PictureIndex;
     }
 
     // The last picture's call once more, as the driver words stand.
@@ -165,8 +166,8 @@ Outcome Capture(const std::vector<MacroblockInfo>& records) {
                              r.forwardVector[1], r.backwardVector[0], r.backwardVector[1],
                              r.firstStageResult[0], r.firstStageResult[1], r.firstStageResult[2],
                              r.matchWindows[0] | r.matchWindows[1] << 8 | r.matchWindows[3] << 16});
-    o.errorSum = PictureErrorSum;
-    o.intraSum = PictureIntraVarianceSum;
+    o.errorSum = CurrentPicture.PictureErrorSum;
+    o.intraSum = CurrentPicture.PictureIntraVarianceSum;
     return o;
 }
 
@@ -269,7 +270,7 @@ TEST_F(MotionDispatch, TableBuffersFollowTheAnchors) {
 
     EncoderSettings.ipDistance = 3;
     EncoderSettings.gopSize = 12;
-    PictureIndex = 0;
+    CurrentPicture.PictureIndex = 0;
     Picture(1, 0, frames[0]);
     EXPECT_EQ(prizn, second);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), prizn));
@@ -291,7 +292,7 @@ TEST_F(MotionDispatch, TableBuffersFollowTheAnchors) {
     EncoderSettings.ipDistance = 1;
     std::fill(tablesA.begin(), tablesA.end(), 0);
     std::fill(tablesB.begin(), tablesB.end(), 0);
-    NextIsGopStart = 1;
+    CurrentPicture.NextIsGopStart = 1;
     Picture(2, 1, frames[1]);
     EXPECT_EQ(std::count(prizn, prizn + tablesA.size(), 0), long(tablesA.size()));
 }
@@ -426,7 +427,7 @@ TEST_F(MotionDispatch, IntraPicturesSumTheirVarianceWithoutOverflow) {
         for (int x = 0; x < W; ++x) stripes.at(x, y) = (x & 1) ? 255 : 0;
     Picture(1, 0, stripes);
     // 528 macroblocks of 4161600 each pass the 32-bit range.
-    EXPECT_EQ(PictureErrorSum, INT_MAX);
+    EXPECT_EQ(CurrentPicture.PictureErrorSum, INT_MAX);
     EXPECT_EQ(records[0].typeFlags, MB_INTRA);
     EXPECT_EQ(records[0].predictionError, 4161600);
 }
@@ -450,7 +451,7 @@ TEST_F(MotionDispatch, MacroblockTypeDecisions) {
     PictureMatchFlags = 3;
     int intra = 0, error = 0;
     auto decideP = [&](int zero, int best) {
-        PictureCodingType = 2;
+        CurrentPicture.PictureCodingType = P_PICTURE;
         g_zeroAnswer = zero;
         g_candidateAnswer = best;
         g_halfCalls = 0;
@@ -474,7 +475,7 @@ TEST_F(MotionDispatch, MacroblockTypeDecisions) {
     EXPECT_EQ(r.typeFlags, 0);
 
     auto decideB = [&](int forward, int backward, int interpolated) {
-        PictureCodingType = 3;
+        CurrentPicture.PictureCodingType = B_PICTURE;
         g_halfCalls = 1;  // no zero-vector call in B pictures
         g_candidateAnswer = backward;
         g_interpolatedAnswer = interpolated;
@@ -495,9 +496,9 @@ TEST_F(MotionDispatch, MacroblockTypeDecisions) {
     EXPECT_EQ(r.forwardVector[0], 3);
     EXPECT_EQ(r.forwardVector[1], -1);
     EXPECT_EQ(r.predictionError, 400);
-    ClosedGopBPictures = 1;
+    CurrentPicture.ClosedGopBPictures = 1;
     EXPECT_EQ(decideB(10, 500, 5).typeFlags, MB_BACKWARD);
-    ClosedGopBPictures = 0;
+    CurrentPicture.ClosedGopBPictures = 0;
 }
 
 }  // namespace

@@ -18,12 +18,12 @@ struct Frame {
 };
 
 void SetGeometry(int w, int h) {
-    EncodeWidth = w;
-    EncodeHeight = h;
-    ChromaWidth = w / 2;
-    ChromaHeight = h / 2;
-    MbWidth = w / 16;
-    MbHeight = h / 16;
+    Sequence.EncodeWidth = w;
+    Sequence.EncodeHeight = h;
+    Sequence.ChromaWidth = w / 2;
+    Sequence.ChromaHeight = h / 2;
+    Sequence.MbWidth = w / 16;
+    Sequence.MbHeight = h / 16;
 }
 
 }  // namespace
@@ -104,7 +104,7 @@ TEST(Predict, PictureLevelChoices) {
 
         PredictPicture(fwd.planes, bwd.planes, pred.planes, mbs.data(), 1);
         EXPECT_EQ(pred.y[5], 128);
-        EXPECT_EQ(pred.cr[ChromaWidth * ChromaHeight - 1], 128);
+        EXPECT_EQ(pred.cr[Sequence.ChromaWidth * Sequence.ChromaHeight - 1], 128);
     }
     predict_init(false, PredictKernelSet);
 }

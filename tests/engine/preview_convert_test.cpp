@@ -25,10 +25,10 @@ struct Picture {
           cb(size_t(encodeWidth / 2) * (encodeHeight / 2)),
           cr(size_t(encodeWidth / 2) * (encodeHeight / 2)) {
         planes = {y.data(), cb.data(), cr.data()};
-        EncodeWidth = encodeWidth;
-        EncodeHeight = encodeHeight;
-        ChromaWidth = encodeWidth / 2;
-        ChromaHeight = encodeHeight / 2;
+        Sequence.EncodeWidth = encodeWidth;
+        Sequence.EncodeHeight = encodeHeight;
+        Sequence.ChromaWidth = encodeWidth / 2;
+        Sequence.ChromaHeight = encodeHeight / 2;
         EncoderSettings.horizontalSize = w;
         EncoderSettings.verticalSize = h;
     }
@@ -52,7 +52,7 @@ protected:
         preview_init(false, PreviewKernelSet);
         PreviewConversion = PreviewConversionState{};
         PreviewConverterSet = {ConvertFrameRgb24, ConvertFieldRgb24First, ConvertFieldRgb24Second};
-        OutputPreviewBuffer = nullptr;
+        PreviewPictures.OutputPreviewBuffer = nullptr;
         EncoderSettings.horizontalSize = 352;
         EncoderSettings.verticalSize = 240;
     }
@@ -79,8 +79,8 @@ TEST_F(Preview, BlackAndWhiteGiveTheStudioRangeColours) {
         EXPECT_EQ(rgb[0], 254);
         EXPECT_EQ(rgb[1], 255);
         EXPECT_EQ(rgb[2], 254);
-        EXPECT_EQ(PreviewPictureWidth, 16);
-        EXPECT_EQ(PreviewPictureHeight, 2);
+        EXPECT_EQ(PreviewPictures.PreviewPictureWidth, 16);
+        EXPECT_EQ(PreviewPictures.PreviewPictureHeight, 2);
         // Extreme chroma saturates instead of wrapping.
         p.Fill(16, 255, 0);
         ConvertYuvToRgbPreview(p.planes, rgb.data(), &done);
@@ -226,8 +226,8 @@ TEST_F(Preview, DisplayDepthChoosesTheConverters) {
     Picture p(8, 4, 16, 16);
     p.Fill(235, 128, 128);
     std::vector<uint8_t> bitmap(p.Rgb24Size());
-    OutputPreviewBuffer = bitmap.data();
-    OutputPreviewReady = 0;
+    PreviewPictures.OutputPreviewBuffer = bitmap.data();
+    PreviewPictures.OutputPreviewReady = 0;
 
     EXPECT_EQ(InitDisplayConversion(8), 256);
     ConvertPictureForPreview(p.planes);
@@ -236,7 +236,7 @@ TEST_F(Preview, DisplayDepthChoosesTheConverters) {
     EXPECT_EQ(InitDisplayConversion(24), 256);
     ConvertPictureForPreview(p.planes);
     EXPECT_EQ(bitmap[0], 254);
-    EXPECT_EQ(OutputPreviewReady, 1);
+    EXPECT_EQ(PreviewPictures.OutputPreviewReady, 1);
 
     // An unsupported depth is reported and keeps working true-colour converters.
     platform::ScriptedMessageBoxes boxes;

@@ -26,15 +26,15 @@ protected:
         EncoderSettings.ipDistance = 3;
         EncoderSettings.qualityStatisticsMode = 0;
         EncoderSettings.suppressWarnings = 0;
-        EncodeWidth = 352;
-        EncodeHeight = 288;
-        MbWidth = 22;
-        MbHeight = 18;
-        mbs_.assign(MbWidth * MbHeight, MacroblockInfo{});
-        MacroblockInfoArray = mbs_.data();
-        OutputFrameCount = 100;
-        PictureIndex = 0;
-        PictureCodingType = 1;
+        Sequence.EncodeWidth = 352;
+        Sequence.EncodeHeight = 288;
+        Sequence.MbWidth = 22;
+        Sequence.MbHeight = 18;
+        mbs_.assign(Sequence.MbWidth * Sequence.MbHeight, MacroblockInfo{});
+        Sequence.MacroblockInfoArray = mbs_.data();
+        Sequence.OutputFrameCount = 100;
+        CurrentPicture.PictureIndex = 0;
+        CurrentPicture.PictureCodingType = I_PICTURE;
         VideoStreamFile = std::fopen((dir_ / "out.m1v").c_str(), "wb");
         InitBitWriter();
     }
@@ -42,7 +42,7 @@ protected:
         FinishBitWriter();
         std::fclose(VideoStreamFile);
         VideoStreamFile = nullptr;
-        MacroblockInfoArray = nullptr;
+        Sequence.MacroblockInfoArray = nullptr;
         EncoderSettings = saved_;
     }
     void Start() {
@@ -51,15 +51,15 @@ protected:
     }
     // Codes one picture of `bits` bits at the quantisers rate control asks for.
     void CodePicture(int type, int bits) {
-        PictureCodingType = type;
+        CurrentPicture.PictureCodingType = type;
         CheckVbvAndWriteStats();
         RcInitPicture();
         RcStartPictureQuant();
-        for (int k = 0; k < MbWidth * MbHeight; ++k) {
-            CurrentMbRow = k / MbWidth;
-            CurrentMbColumn = k % MbWidth;
+        for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
+            CurrentMbRow = k / Sequence.MbWidth;
+            CurrentMbColumn = k % Sequence.MbWidth;
             RcCalcMquant(k);
-            int share = bits / (MbWidth * MbHeight);
+            int share = bits / (Sequence.MbWidth * Sequence.MbHeight);
             while (share > 0) {
                 int n = std::min(share, 32);
                 PutBits(n, 0x5555);
@@ -68,7 +68,7 @@ protected:
         }
         RcUpdatePicture();
         RcEndPicture();
-        ++PictureIndex;
+        ++CurrentPicture.PictureIndex;
     }
 
     testsupport::TempDir dir_;
@@ -152,19 +152,19 @@ TEST_F(RateControlTest, DistributionShiftsStartQuantisers) {
     EncoderSettings.constantQuantScale = 10;  // doubled 20
     EncoderSettings.vbrDistribution = 8;
     Start();
-    PictureIndex = 0;
-    PictureCodingType = 1;
+    CurrentPicture.PictureIndex = 0;
+    CurrentPicture.PictureCodingType = I_PICTURE;
     EXPECT_EQ(RcStartPictureQuant(), 18);  // 7 x 20 / 8 + 1
-    PictureCodingType = 3;
+    CurrentPicture.PictureCodingType = B_PICTURE;
     EXPECT_EQ(RcStartPictureQuant(), 22);  // 9 x 20 / 8
-    PictureCodingType = 2;
+    CurrentPicture.PictureCodingType = P_PICTURE;
     EXPECT_EQ(RcStartPictureQuant(), 20);
 }
 
 TEST_F(RateControlTest, StuffingPadsSmallConstantRatePictures) {
     Start();
     RcInitGop(3, 8, 8);
-    PictureCodingType = 1;
+    CurrentPicture.PictureCodingType = I_PICTURE;
     CheckVbvAndWriteStats();
     RcInitPicture();
     RcStartPictureQuant();
@@ -180,7 +180,7 @@ TEST_F(RateControlTest, StuffingPadsSmallConstantRatePictures) {
 TEST_F(RateControlTest, RowsNearAFullBufferRiseSharply) {
     Start();
     RcInitGop(3, 8, 8);
-    PictureCodingType = 2;
+    CurrentPicture.PictureCodingType = P_PICTURE;
     CheckVbvAndWriteStats();
     RcInitPicture();
     const int start = RcStartPictureQuant();
@@ -189,11 +189,11 @@ TEST_F(RateControlTest, RowsNearAFullBufferRiseSharply) {
     for (int n = 0; n < RateControlState.VbvHighBits / 32 + 1; ++n) PutBits(32, 0);
     CurrentMbRow = 1;
     CurrentMbColumn = 0;
-    int q = RcCalcMquant(MbWidth);
+    int q = RcCalcMquant(Sequence.MbWidth);
     EXPECT_GE(q, 22);
     for (int n = 0; n < (RateControlState.VbvPanicBits - RateControlState.VbvHighBits) / 32 + 1; ++n) PutBits(32, 0);
     CurrentMbRow = 2;
-    EXPECT_EQ(RcCalcMquant(2 * MbWidth), 62);
+    EXPECT_EQ(RcCalcMquant(2 * Sequence.MbWidth), 62);
     FlushBitQueue();
 }
 
@@ -210,7 +210,7 @@ TEST_F(RateControlTest, UnderflowWarnsOncePerSequenceUnlessSuppressed) {
 
     boxes.Clear();
     EncoderSettings.suppressWarnings = 1;
-    PictureIndex = 0;
+    CurrentPicture.PictureIndex = 0;
     TotalBitCount = 0;
     Start();
     RcInitGop(3, 8, 8);
@@ -241,23 +241,23 @@ TEST_F(RateControlTest, ConstantRateHoldsTheAverage) {
         RcInitGop(3, 8, 8);
         for (int p = 0; p < 12; ++p) {
             int type = p == 0 ? 1 : (p % 3 == 0 ? 2 : 3);
-            PictureCodingType = type;
+            CurrentPicture.PictureCodingType = type;
             CheckVbvAndWriteStats();
             RcInitPicture();
             int q = RcStartPictureQuant();
             int bits = static_cast<int>((type == 1 ? 3.0e6 : type == 2 ? 1.2e6 : 0.6e6) / q);
             int before = TotalBitCount;
-            for (int k = 0; k < MbWidth * MbHeight; ++k) {
-                CurrentMbRow = k / MbWidth;
-                CurrentMbColumn = k % MbWidth;
+            for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
+                CurrentMbRow = k / Sequence.MbWidth;
+                CurrentMbColumn = k % Sequence.MbWidth;
                 int mq = RcCalcMquant(k);
-                int share = bits / (MbWidth * MbHeight) * q / mq;
+                int share = bits / (Sequence.MbWidth * Sequence.MbHeight) * q / mq;
                 for (; share > 0; share -= 16) PutBits(std::min(share, 16), 0);
             }
             RcUpdatePicture();
             RcEndPicture();
             spent += TotalBitCount - before;
-            ++PictureIndex;
+            ++CurrentPicture.PictureIndex;
         }
     }
     const double expected = 48 * 1150000.0 / 25.0;

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "engine/Threads.h"
 #include "platform/Ini.h"
@@ -222,6 +223,58 @@ TEST_F(WorkerPoolTest, FailedStartLeavesWhatWasCreatedForTheStopToClose) {
     StopWorkerThreads();
     EXPECT_EQ(WorkerPool[0].pending[WORKER_SEM_START].load(), -1);
     SetWorkerPoolCreationFault(-1, 0);
+}
+
+// Rows a consumer follows one by one: each row runs once, a row is complete
+// when its wait returns, and a consumer leaving early drops the rows nobody
+// started, with no row running after the stream is gone.
+struct StreamRows {
+    std::vector<std::atomic<int>> runs;
+    std::vector<int> values;  // written by the row, read by the consumer
+    explicit StreamRows(int rows) : runs(static_cast<size_t>(rows)), values(static_cast<size_t>(rows), 0) {}
+};
+
+void StreamRow(void* context, int row) {
+    auto& rows = *static_cast<StreamRows*>(context);
+    // Uneven work, so that helpers and the consumer overtake each other.
+    volatile int spin = 0;
+    for (int k = 0; k < (row % 7) * 2000; ++k) spin = spin + 1;
+    rows.values[static_cast<size_t>(row)] = row * 3 + 1;
+    rows.runs[static_cast<size_t>(row)].fetch_add(1);
+}
+
+TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
+    constexpr int kRows = 300;
+    for (const int helpers : {0, 1, 7, 15}) {
+        StreamRows rows(kRows);
+        RowStream stream(kRows, helpers, StreamRow, &rows);
+        for (int r = 0; r < kRows; ++r) {
+            stream.WaitForRow(r);
+            ASSERT_EQ(rows.values[static_cast<size_t>(r)], r * 3 + 1) << "helpers " << helpers << " row " << r;
+        }
+        EXPECT_TRUE(stream.Finish());
+        for (int r = 0; r < kRows; ++r) EXPECT_EQ(rows.runs[static_cast<size_t>(r)].load(), 1) << r;
+    }
+    for (int round = 0; round < 20; ++round) {
+        StreamRows rows(kRows);
+        {
+            RowStream stream(kRows, 7, StreamRow, &rows);
+            stream.WaitForRow(10);
+        }
+        int ran = 0;
+        for (int r = 0; r < kRows; ++r) {
+            const int runs = rows.runs[static_cast<size_t>(r)].load();
+            ASSERT_LE(runs, 1) << r;
+            if (r <= 10) {
+                ASSERT_EQ(runs, 1) << r;
+            }
+            ran += runs;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        int after = 0;
+        for (int r = 0; r < kRows; ++r) after += rows.runs[static_cast<size_t>(r)].load();
+        EXPECT_EQ(after, ran) << "a row ran after the stream was gone";
+    }
 }
 
 TEST(WorkerThreadProcTest, RefusesBadSlotsAndSlotsWithoutSemaphores) {

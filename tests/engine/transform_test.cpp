@@ -41,12 +41,12 @@ protected:
     static constexpr int kMbColumns = kWidth / 16, kMbRows = kHeight / 16, kMacroblocks = kMbColumns * kMbRows;
 
     void SetUp() override {
-        EncodeWidth = kWidth;
-        EncodeHeight = kHeight;
-        ChromaWidth = kWidth / 2;
-        ChromaHeight = kHeight / 2;
-        MbWidth = kMbColumns;
-        MbHeight = kMbRows;
+        Sequence.EncodeWidth = kWidth;
+        Sequence.EncodeHeight = kHeight;
+        Sequence.ChromaWidth = kWidth / 2;
+        Sequence.ChromaHeight = kHeight / 2;
+        Sequence.MbWidth = kMbColumns;
+        Sequence.MbHeight = kMbRows;
         EncoderSettings.mpeg1 = 0;
         EncoderSettings.progressiveFrame = 0;
         EncoderSettings.intraDcPrecision = 3;

@@ -164,7 +164,7 @@ TEST_F(JobTest, StopDuringVideoPassEndsTheJobWithoutAudioOrMultiplexing) {
     e.deleteTempVideo = 1;
     MessagePumpHooks hooks;
     hooks.dispatchMessages = [](int, bool*) {
-        if (EncodedFrameCount >= 3 && RunState == 2) RequestStopEncoding();
+        if (Sequence.EncodedFrameCount >= 3 && RunState == 2) RequestStopEncoding();
         return 0;
     };
     SetMessagePumpHooks(hooks);
@@ -172,7 +172,7 @@ TEST_F(JobTest, StopDuringVideoPassEndsTheJobWithoutAudioOrMultiplexing) {
     ASSERT_EQ(RunEncoding(nullptr), 1);
     EXPECT_EQ(JobResult, -1);
     EXPECT_EQ(UserStopFlag, 1);
-    EXPECT_LT(EncodedFrameCount, 12);
+    EXPECT_LT(Sequence.EncodedFrameCount, 12);
     EXPECT_EQ(AudioStreamReady, 0);
     EXPECT_EQ(MultiplexDone, 0);
     EXPECT_EQ(gVideoCompleted, 0);
@@ -189,7 +189,7 @@ TEST_F(JobTest, PauseHoldsTheVideoPassUntilResumed) {
     rounds = 0;
     MessagePumpHooks hooks;
     hooks.dispatchMessages = [](int, bool*) {
-        if (EncodedFrameCount == 2 && rounds == 0 && RunState == 2) PauseFlag = 1;
+        if (Sequence.EncodedFrameCount == 2 && rounds == 0 && RunState == 2) PauseFlag = 1;
         if (PauseFlag && ++rounds >= 5) PauseFlag = 0;
         return 0;
     };

@@ -194,12 +194,12 @@ TEST_F(PassesTest, ExistingTemporaryVideoKeptSkipsTheVideoPass) {
         ASSERT_EQ(RunEncoding(nullptr), 1);
         ASSERT_EQ(JobResult, 0);
         const std::string video = testsupport::ReadFile(EncoderSettings.tempVideoFileName);
-        EncodedFrameCount = 0;
+        Sequence.EncodedFrameCount = 0;
         boxes.Clear();
         boxes.Answer(MbAnswer::No);
         ASSERT_EQ(RunEncoding(nullptr), 1);
         EXPECT_EQ(JobResult, 0);
-        EXPECT_EQ(EncodedFrameCount, 0);
+        EXPECT_EQ(Sequence.EncodedFrameCount, 0);
         EXPECT_EQ(testsupport::ReadFile(EncoderSettings.tempVideoFileName), video);
     }
 }

@@ -47,16 +47,16 @@ protected:
     // The start-up loads the built-in settings, so this runs again after it.
     void Prepare() {
         ReadProfile("+");
-        PreviewPictureWidth = 6;
-        PreviewPictureHeight = 4;
-        InputPreviewBuffer = pixels_.data();
-        OutputPreviewBuffer = pixels_.data();
-        InputPreviewReady = OutputPreviewReady = 1;
+        PreviewPictures.PreviewPictureWidth = 6;
+        PreviewPictures.PreviewPictureHeight = 4;
+        PreviewPictures.InputPreviewBuffer = pixels_.data();
+        PreviewPictures.OutputPreviewBuffer = pixels_.data();
+        PreviewPictures.InputPreviewReady = PreviewPictures.OutputPreviewReady = 1;
         EncoderSettings.showInput = EncoderSettings.showOutput = 1;
     }
     void TearDown() override {
-        InputPreviewBuffer = OutputPreviewBuffer = nullptr;
-        InputPreviewReady = OutputPreviewReady = 0;
+        PreviewPictures.InputPreviewBuffer = PreviewPictures.OutputPreviewBuffer = nullptr;
+        PreviewPictures.InputPreviewReady = PreviewPictures.OutputPreviewReady = 0;
         CleanupEncoderEnvironment();
         PreviewWindows = saved_;
     }
@@ -104,9 +104,9 @@ TEST_F(PreviewTest, EightBitDisplayGetsThePaletteOfTheColourMatrix) {
     EXPECT_EQ(gBlits[0].colorsUsed, 224);
     EXPECT_EQ(gBlits[0].imageBytes, 24);
     EXPECT_EQ(gBlits[0].palette, PreviewPalette.data());
-    InputPreviewBuffer = OutputPreviewBuffer = nullptr;
+    PreviewPictures.InputPreviewBuffer = PreviewPictures.OutputPreviewBuffer = nullptr;
     CleanupEncoderEnvironment();
-    EXPECT_EQ(PaletteDisplay, 0);
+    EXPECT_EQ(PreviewPictures.PaletteDisplay, 0);
 }
 
 TEST_F(PreviewTest, DrawingCoversThePictureOrStretchesToThePane) {
@@ -136,9 +136,9 @@ TEST_F(PreviewTest, DrawingCoversThePictureOrStretchesToThePane) {
     gBlits.clear();
     DrawInputPreviewFrame(nullptr);
     EXPECT_EQ(InputPreviewDrawn, 0);
-    InputPreviewReady = 0;
+    PreviewPictures.InputPreviewReady = 0;
     DrawInputPreviewFrame(&gSurface[0]);
-    InputPreviewReady = 1;
+    PreviewPictures.InputPreviewReady = 1;
     EncoderSettings.showOutput = 0;
     EXPECT_EQ(DrawOutputPreviewIfShown(&gSurface[1]), 1);
     EXPECT_TRUE(gBlits.empty());
@@ -185,7 +185,7 @@ TEST_F(PreviewTest, PaletteIsRealisedInAPaneOtherThanTheOneThatChangedIt) {
     EXPECT_EQ(gReleased, std::vector<int>{kOutputPane});
     EXPECT_EQ(invalidations, 1);
 
-    InputPreviewReady = 0;
+    PreviewPictures.InputPreviewReady = 0;
     EXPECT_EQ(RealizePreviewPalette(true, -1), 0);
 }
 

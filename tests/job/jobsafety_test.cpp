@@ -111,7 +111,12 @@ TEST_F(JobSafetyTest, FailedStoppedOrRefusedJobsLoseNothingOfTheUser) {
     std::vector<FailureCase> cases = {
         {"parameter check refuses the job", [] { EncoderSettings.firstFrame = 50; }, "first frame number is greater",
          1},
-        {"stop at picture 3", [&] { stopAt = 3; stopWhen([] { return EncodedFrameCount >= stopAt; }); }, "", 1},
+        {"stop at picture 3",
+         [&] {
+             stopAt = 3;
+             stopWhen([] { return Sequence.EncodedFrameCount >= stopAt; });
+         },
+         "", 1},
         {"stop while multiplexing", [&] { stopWhen([] { return MultiplexActive == 1; }); },
          "Multiplexing aborted by user.", 1},
         {"stop in the audio pass", [&] { stopWhen([] { return AudioPassActive == 1; }); },
@@ -135,8 +140,8 @@ TEST_F(JobSafetyTest, FailedStoppedOrRefusedJobsLoseNothingOfTheUser) {
         {"output is the input by another path",
          [this] { EncoderSettings.outputFileName = (dir_ / "." / "sub" / ".." / "in.avi").string(); },
          "names the input AVI file", 0},
-        {"output is the temporary audio",
-         [] { EncoderSettings.tempAudioFileName = EncoderSettings.outputFileName; }, "name the same file", 0},
+        {"output is the temporary audio", [] { EncoderSettings.tempAudioFileName = EncoderSettings.outputFileName; },
+         "name the same file", 0},
     };
     if (unbuilt)
         cases.push_back({"unbuilt mux type",
@@ -150,7 +155,7 @@ TEST_F(JobSafetyTest, FailedStoppedOrRefusedJobsLoseNothingOfTheUser) {
         AviJob(10);
         fs::create_directory(dir_ / "sub");
         c.setup();
-        EncodedFrameCount = 0;
+        Sequence.EncodedFrameCount = 0;
         platform::ScriptedMessageBoxes boxes;
         EXPECT_EQ(RunEncoding(nullptr), c.started);
         EXPECT_EQ(JobResult, -1);
@@ -159,7 +164,7 @@ TEST_F(JobSafetyTest, FailedStoppedOrRefusedJobsLoseNothingOfTheUser) {
             EXPECT_TRUE(Shown(boxes, c.message)) << (boxes.Shown().empty() ? "" : boxes.Texts()[0]);
         }
         if (!c.started) {
-            EXPECT_EQ(EncodedFrameCount, 0);  // refused before any picture
+            EXPECT_EQ(Sequence.EncodedFrameCount, 0);  // refused before any picture
         }
         ExpectFolderUnchanged();
         SetMessagePumpHooks({});
@@ -259,7 +264,7 @@ TEST_F(JobSafetyTest, AQuitDuringThePictureLoopEndsTheJobAndGoesBackToTheProgram
     posted = 0;
     MessagePumpHooks hooks;
     hooks.dispatchMessages = [](int, bool* quit) {
-        if (EncodedFrameCount == 3 && !QuitRequested) *quit = true;
+        if (Sequence.EncodedFrameCount == 3 && !QuitRequested) *quit = true;
         return 0;
     };
     hooks.postQuit = [] { ++posted; };
@@ -267,7 +272,7 @@ TEST_F(JobSafetyTest, AQuitDuringThePictureLoopEndsTheJobAndGoesBackToTheProgram
     platform::ScriptedMessageBoxes boxes;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     EXPECT_EQ(JobResult, -1);
-    EXPECT_LT(EncodedFrameCount, 10);
+    EXPECT_LT(Sequence.EncodedFrameCount, 10);
     EXPECT_EQ(posted, 1);
     EXPECT_EQ(QuitRequested, 0);
     ExpectFolderUnchanged();

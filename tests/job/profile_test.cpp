@@ -23,6 +23,9 @@ using testsupport::WriteFile;
 
 constexpr char kCaption[] = " ZRN-MPEG Encoder ";
 
+[[maybe_unused]] const bool kDataFound =
+    testsupport::RequireSourceFiles({"tests/job/data/default.prf", "tests/job/data/distinct.prf"});
+
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;

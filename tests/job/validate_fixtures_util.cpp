@@ -43,6 +43,14 @@ void CommonStream(EncoderSettingsRecord& s) {
     s.audioMode = 1;
 }
 
+// 576 lines at 25 frames/s in groups of 12 pictures.
+void ToPal(EncoderSettingsRecord& s) {
+    s.verticalSize = 576;
+    s.frameRateCode = 3;
+    s.videoFormat = 1;
+    s.gopSize = 12;
+}
+
 void Mpeg2MainProfile(EncoderSettingsRecord& s, int level) {
     s.mpeg1 = 0;
     s.streamType = 2;
@@ -98,10 +106,7 @@ EncoderSettingsRecord DvdSettings() {
 
 EncoderSettingsRecord DvdPalSettings() {
     EncoderSettingsRecord s = DvdSettings();
-    s.verticalSize = 576;
-    s.frameRateCode = 3;
-    s.videoFormat = 1;
-    s.gopSize = 12;
+    ToPal(s);
     return s;
 }
 
@@ -123,10 +128,7 @@ EncoderSettingsRecord SvcdSettings() {
 
 EncoderSettingsRecord SvcdPalSettings() {
     EncoderSettingsRecord s = SvcdSettings();
-    s.verticalSize = 576;
-    s.frameRateCode = 3;
-    s.videoFormat = 1;
-    s.gopSize = 12;
+    ToPal(s);
     return s;
 }
 

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <numeric>
 #include <sstream>
 #include <map>
 
@@ -275,14 +274,7 @@ TEST_F(MplexStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate) {
               0);
     std::string es = testsupport::ReadFile(video);
     ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
-    std::string sizes;
-    testsupport::RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video.string() + "'", &sizes);
-    std::vector<double> picture;
-    std::istringstream lines(sizes);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
-    double peak = 0;  // bytes over 25 pictures
-    for (size_t i = 0; i + 25 <= picture.size(); ++i) peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + 25, 0.0));
+    const double peak = testsupport::PeakPictureBytes(video, 25);  // bytes over 25 pictures
 
     fs::path out = dir_->path() / "vbr.mpg";
     ASSERT_EQ(MultiplexMpeg1SystemStream(streams_.audio, video, out, 2048, 1, 4, 46), 0) << MuxMessageText;

@@ -58,7 +58,4 @@ int LatePackets(const std::string& bytes, const std::vector<Pack>& packs);
 // MD5 of every decoded video frame of a file, in order.
 std::vector<std::string> VideoFrameHashes(const std::filesystem::path& file);
 
-// The most bytes any run of `pictures` consecutive pictures of a video file takes, as ffprobe counts them.
-double PeakPictureBytes(const std::filesystem::path& video, size_t pictures);
-
 }  // namespace muxtest

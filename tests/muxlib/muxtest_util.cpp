@@ -4,10 +4,7 @@
 #include "mux/lib/MuxLib.h"
 #include "tests/support/TestSupport.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <memory>
-#include <numeric>
 #include <sstream>
 
 namespace muxtest {
@@ -161,20 +158,6 @@ std::vector<std::string> VideoFrameHashes(const std::filesystem::path& file)
         hashes.push_back(line.substr(line.rfind(',') + 1));
     }
     return hashes;
-}
-
-double PeakPictureBytes(const std::filesystem::path& video, size_t pictures)
-{
-    std::string sizes;
-    testsupport::RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video.string() + "'", &sizes);
-    std::vector<double> picture;
-    std::istringstream lines(sizes);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
-    double peak = 0;
-    for (size_t i = 0; i + pictures <= picture.size(); ++i)
-        peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + pictures, 0.0));
-    return peak;
 }
 
 }  // namespace muxtest

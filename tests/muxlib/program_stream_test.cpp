@@ -162,7 +162,7 @@ TEST_F(ProgramStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate)
               0);
     const std::string es = ReadFile(video_);
     ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
-    const double peak = PeakPictureBytes(video_, 25);  // bytes over 25 pictures
+    const double peak = testsupport::PeakPictureBytes(video_, 25);  // bytes over 25 pictures
 
     RunResult r = RunSession(MuxTypeMpeg2Program, {}, video_, audio_, out_);
     ASSERT_EQ(r.run, 0);

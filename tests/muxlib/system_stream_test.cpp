@@ -130,7 +130,7 @@ TEST_F(SystemStreamTest, VariableRateVideoMultiplexesAtItsMeasuredPeakRate)
               0);
     const std::string es = ReadFile(video);
     ASSERT_EQ((uint8_t(es[8]) << 10 | uint8_t(es[9]) << 2 | uint8_t(es[10]) >> 6), 0x3FFFF);
-    const double peak = PeakPictureBytes(video, 25);  // bytes over 25 pictures
+    const double peak = testsupport::PeakPictureBytes(video, 25);  // bytes over 25 pictures
 
     const auto out = dir_ / "vbr.mpg";
     RunResult r = RunSession(MuxTypeMpeg1System, {}, video, TestStreams().audio, out);

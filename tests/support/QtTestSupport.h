@@ -1,5 +1,6 @@
-// Helpers of the widget tests: the one Qt application of a test program, and
-// controls found by their object name (the resource id).
+// Helpers of the widget tests: the one Qt application of a test program,
+// controls found by their object name (the resource id), and the working
+// folder and program start the window tests share.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,13 @@
 #include <QInputDevice>
 #include <QString>
 #include <QWidget>
+#include <filesystem>
+#include <memory>
+
+#include "app/CMainFrame.h"
+#include "app/CTessmarApp.h"
+#include "job/RunState.h"
+#include "tests/support/TestSupport.h"
 
 namespace qttest {
 
@@ -66,5 +74,44 @@ template <typename T>
 T* Control(const QWidget* parent, const char* id) {
     return Control<T>(parent, QString(id));
 }
+
+// A test in a fresh folder of its own, the current folder while it runs (the
+// program makes its profile folder there), with the run state of a program
+// just started: running, not paused. The folder before is current again after.
+class FolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.path());
+        RunState = 1;
+        PauseFlag = 0;
+    }
+    void TearDown() override {
+        if (!previous_.empty()) std::filesystem::current_path(previous_);
+    }
+
+    testsupport::TempDir dir_;
+    std::filesystem::path previous_;
+};
+
+// The same with the program started in that folder: no settings file yet, so
+// the built-in settings; it is closed at the end.
+class ProgramTest : public FolderTest {
+protected:
+    void SetUp() override {
+        FolderTest::SetUp();
+        app_ = std::make_unique<CTessmarApp>();
+        ASSERT_TRUE(app_->InitInstance({}));
+        frame_ = app_->MainFrame();
+    }
+    void TearDown() override {
+        app_.reset();
+        FolderTest::TearDown();
+    }
+
+    std::unique_ptr<CTessmarApp> app_;
+    CMainFrame* frame_ = nullptr;
+};
 
 }  // namespace qttest

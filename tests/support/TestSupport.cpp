@@ -1,12 +1,16 @@
 // Shared helpers of the test programs.
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <numeric>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -63,9 +67,47 @@ bool HaveTool(const std::string& name) {
     return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
 }
 
+double PeakPictureBytes(const fs::path& video, size_t pictures) {
+    std::string sizes;
+    RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + video.string() + "'", &sizes);
+    std::vector<double> picture;
+    std::istringstream lines(sizes);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) picture.push_back(std::atof(line.c_str()));
+    double peak = 0;
+    for (size_t i = 0; i + pictures <= picture.size(); ++i)
+        peak = std::max(peak, std::accumulate(&picture[i], &picture[i] + pictures, 0.0));
+    return peak;
+}
+
 fs::path SourceDir() {
     const char* s = std::getenv("TESSMAR_SOURCE_DIR");
     return s ? fs::path(s) : fs::current_path();
+}
+
+namespace {
+
+class SourceFilesCheck : public ::testing::Environment {
+public:
+    explicit SourceFilesCheck(std::vector<std::string> files) : files_(std::move(files)) {}
+    void SetUp() override {
+        for (const std::string& file : files_) {
+            const fs::path path = SourceDir() / file;
+            ASSERT_TRUE(fs::is_regular_file(path))
+                << "test data " << path.string() << " not found: set TESSMAR_SOURCE_DIR to the source tree "
+                << "(ctest sets it) or run the program from there";
+        }
+    }
+
+private:
+    std::vector<std::string> files_;
+};
+
+}  // namespace
+
+bool RequireSourceFiles(std::initializer_list<const char*> files) {
+    ::testing::AddGlobalTestEnvironment(new SourceFilesCheck(std::vector<std::string>(files.begin(), files.end())));
+    return true;
 }
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 
 namespace testsupport {
@@ -32,7 +33,15 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 // Whether a program is on PATH (ffmpeg, ffprobe, vcdimager, ...).
 bool HaveTool(const std::string& name);
 
-// The source tree (TESSMAR_SOURCE_DIR, set by CTest).
+// The most bytes any run of `pictures` consecutive pictures of a video file takes, as ffprobe counts them.
+double PeakPictureBytes(const std::filesystem::path& video, size_t pictures);
+
+// The source tree (TESSMAR_SOURCE_DIR, set by CTest; the current folder without it).
 std::filesystem::path SourceDir();
+
+// For a test program that reads files of the source tree (paths relative to it): checks before the
+// first test that they are there and, when one is not, fails the run with a message that names it
+// instead of running every test on nothing. Call it once, at namespace scope; returns true.
+bool RequireSourceFiles(std::initializer_list<const char*> files);
 
 }  // namespace testsupport

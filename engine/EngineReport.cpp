@@ -1,0 +1,4 @@
+// Storage of the engine's report words.
+#include "engine/EngineReport.h"
+
+EngineReportRecord EngineReport;
