@@ -412,8 +412,8 @@ int SetupVideoEncoder() {
     EncoderSetupState = -3;
     MotionEstimationTimeMs = 0;
     MotionTableTimeMs = 0;
-    CompressionTimeMs = 0;
-    QualityPictureCount = 1;
+    EngineReport.CompressionTimeMs = 0;
+    EngineReport.QualityPictureCount = 1;
     EngineReport.AverageQuality = 0.0f;
     EngineReport.MinimumQuality = 100.0f;
     PrevAnchorDisplay = NextAnchorDisplay = -1;
@@ -477,7 +477,7 @@ int SetupVideoEncoder() {
     }
     if (!SetupFrameRange()) return 0;
     Sequence.EncodingFrameCount = Sequence.OutputFrameCount;
-    EncodingStartTime = GetElapsedMilliseconds();
+    EngineReport.EncodingStartTime = GetElapsedMilliseconds();
 
     VideoStreamFile = std::fopen(VideoOutputPath.c_str(), "wb");
     if (!VideoStreamFile) {
@@ -575,8 +575,8 @@ int ShutdownVideoEncoder() {
         EngineReport.VbvStatsEnabled = 0;
         if (VideoPassState == 1) CheckOutputFileAfterEncoding();
         if (EncoderSetupState > 0 && EngineReport.EngineTimingReport) {
-            const double c = CompressionTimeMs / 1000.0, m = MotionEstimationTimeMs / 1000.0,
-                         t = TotalEncodingTimeMs / 1000.0;
+            const double c = EngineReport.CompressionTimeMs / 1000.0, m = MotionEstimationTimeMs / 1000.0,
+                         t = EngineReport.TotalEncodingTimeMs / 1000.0;
             const double cs = c > 0.01 ? Sequence.OutputFrameCount / c : 0,
                          ms = m > 0.01 ? Sequence.OutputFrameCount / m : 0;
             if (BatchMode < 2) {

@@ -42,8 +42,6 @@ int RepeatBPicture = 0, SaveForRepeat = 0;
 std::atomic<int> UpperHalfDone{0};
 int LastPictureCoded = 0;
 int CurrentPictureNumber = 0, ElapsedSeconds = 0, VideoPassPhase = 0;
-int QualityPictureCount = 1, MinimumQualityFrame = 0;
-uint32_t CompressionTimeMs = 0, TotalEncodingTimeMs = 0, EncodingStartTime = 0;
 int RepeatStoresAllocated = 0;
 MacroblockInfo* RepeatMacroblockInfo = nullptr;
 int16_t* RepeatBlockStore = nullptr;
@@ -332,13 +330,13 @@ void QualityStatistics() {
     EngineReport.PictureQuality = (4 * q[0] + q[1] + q[2]) / 6;
     if (EngineReport.PictureQuality < EngineReport.MinimumQuality) {
         EngineReport.MinimumQuality = EngineReport.PictureQuality;
-        MinimumQualityFrame = CurrentPictureNumber;
+        EngineReport.MinimumQualityFrame = CurrentPictureNumber;
     }
-    const int n = QualityPictureCount;
+    const int n = EngineReport.QualityPictureCount;
     EngineReport.AverageQuality = ((n - 1) * EngineReport.AverageQuality + EngineReport.PictureQuality) / n;
     StatisticsLine("  %d  Pic. YUV: Q=%4.4g, Qm=%4.4g \n\n", n, static_cast<double>(EngineReport.PictureQuality),
                    static_cast<double>(EngineReport.AverageQuality));
-    ++QualityPictureCount;
+    ++EngineReport.QualityPictureCount;
 
     int skipped = 0, intra = 0, notCoded = 0, blocks = 0, forward = 0, backward = 0, both = 0;
     const int count = Sequence.MbWidth * Sequence.MbHeight;
@@ -485,8 +483,8 @@ int EncodePicture() {
     SkippedBCountedInNb = 0;
     CurrentPictureNumber = i + 1;
     VideoPassPhase = 1;
-    TotalEncodingTimeMs = GetElapsedMilliseconds() - EncodingStartTime;
-    ElapsedSeconds = static_cast<int>(TotalEncodingTimeMs / 1000);
+    EngineReport.TotalEncodingTimeMs = GetElapsedMilliseconds() - EngineReport.EncodingStartTime;
+    ElapsedSeconds = static_cast<int>(EngineReport.TotalEncodingTimeMs / 1000);
 
     GopStartIndex = std::max(((M - 1 + i) / N) * N - M + 1, 0);
     const bool anchor = i == 0 || (i - 1) % M == 0;
@@ -577,7 +575,7 @@ int EncodePicture() {
                             Sequence.NextAnchorRecon.y, CurrentSource.y, CurrentRecon.y, ForwardSearchX, ForwardSearchY,
                             BackwardSearchX, BackwardSearchY, Sequence.MacroblockInfoArray, 0, 0,
                             ReadAhead.motionReady ? &ahead : nullptr);
-        if (EngineReport.EngineTimingReport) CompressionTimeMs += GetElapsedMilliseconds() - started;
+        if (EngineReport.EngineTimingReport) EngineReport.CompressionTimeMs += GetElapsedMilliseconds() - started;
         if (SaveForRepeat && RepeatMacroblockInfo)
             std::memcpy(RepeatMacroblockInfo, Sequence.MacroblockInfoArray, recordBytes);
     }
@@ -663,9 +661,9 @@ int FinishSequenceEncoding() {
                                    &PreviewPictures.OutputPreviewReady);
         RefreshOutputPreview();
     }
-    TotalEncodingTimeMs = GetElapsedMilliseconds() - EncodingStartTime;
-    ElapsedSeconds = static_cast<int>(TotalEncodingTimeMs / 1000);
-    EncodingStartTime = TotalEncodingTimeMs;
+    EngineReport.TotalEncodingTimeMs = GetElapsedMilliseconds() - EngineReport.EncodingStartTime;
+    ElapsedSeconds = static_cast<int>(EngineReport.TotalEncodingTimeMs / 1000);
+    EngineReport.EncodingStartTime = EngineReport.TotalEncodingTimeMs;
     VideoPassPhase = 2;
     if (EncoderSettings.omitSequenceEndCode != 1) PutSequenceEnd();
     VideoSequenceState = 2;

@@ -55,8 +55,6 @@ extern int RepeatBPicture, SaveForRepeat;
 extern std::atomic<int> UpperHalfDone;
 extern int LastPictureCoded;
 extern int CurrentPictureNumber, ElapsedSeconds, VideoPassPhase;
-extern int QualityPictureCount, MinimumQualityFrame;
-extern uint32_t CompressionTimeMs, TotalEncodingTimeMs, EncodingStartTime;
 // Set by the engine's set-up: repeated B pictures reuse saved records and blocks.
 extern int RepeatStoresAllocated;
 extern MacroblockInfo* RepeatMacroblockInfo;
