@@ -436,7 +436,7 @@ int SetupVideoEncoder() {
     if (ParameterError) return 0;
     if (!e.mpeg1 && CheckMpeg2FormatConsistency() != 0) return 0;
     if (CheckVbrSettings() != 0) return 0;
-    if (BatchMode >= 1 && e.applicationType == 16 && e.createVob) {
+    if (BatchMode >= 1 && e.applicationType == kApplicationDvd && e.createVob) {
         FILE* log = std::fopen(BatchLogFileName.c_str(), "a");
         if (log) {
             std::fprintf(log, "%s\n",
@@ -447,7 +447,7 @@ int SetupVideoEncoder() {
         }
         return 0;
     }
-    if (e.applicationType != 0) {
+    if (e.applicationType != kApplicationNone) {
         ComplianceWarningCount = 0;
         if (CheckVideoFormatCompliance() != 0) return 0;
         if (e.encodeAudio) {

@@ -270,7 +270,7 @@ void PutPicture() {
 
     PutPictureHeader();
     if (!EncoderSettings.mpeg1) PutPictureCodingExtension();
-    if (EncoderSettings.applicationType == 17 && CurrentPicture.PictureCodingType == I_PICTURE) PutPictureUserData();
+    if (EncoderSettings.applicationType == kApplicationSvcd && CurrentPicture.PictureCodingType == I_PICTURE) PutPictureUserData();
 
     int qs = SkipBPicture ? 10 : RcStartPictureQuant();
     int currentQuant = qs;

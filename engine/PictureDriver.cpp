@@ -148,7 +148,7 @@ void PutSequenceHeaders() {
     PutSequenceHeader();
     if (!EncoderSettings.mpeg1) {
         PutSequenceExtension();
-        if (EncoderSettings.sequenceDisplayExtension && EncoderSettings.applicationType != 17)
+        if (EncoderSettings.sequenceDisplayExtension && EncoderSettings.applicationType != kApplicationSvcd)
             PutSequenceDisplayExtension();
     }
 }
@@ -175,7 +175,7 @@ void StartGroup(int i, int M, int N) {
     CurrentPicture.ForwardHorFCode = CurrentPicture.ForwardVertFCode = CurrentPicture.BackwardHorFCode =
         CurrentPicture.BackwardVertFCode = 15;
     const EncoderSettingsRecord& e = EncoderSettings;
-    if (i > 0 && (e.applicationType == 16 || e.applicationType == 17 ||
+    if (i > 0 && (e.applicationType == kApplicationDvd || e.applicationType == kApplicationSvcd ||
                   (e.sequenceHeaderOption > 0 && GopCount % e.sequenceHeaderOption == 0)))
         PutSequenceHeaders();
     bool closed = i == 0;

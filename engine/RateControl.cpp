@@ -16,7 +16,7 @@
 #include "platform/Format.h"
 
 RateControlStateRecord RateControlState;
-int RateControlMode = 1;
+int RateControlMode = kRcConstant;
 int RateOverload = 0;
 int VbvDelay = 0;
 int CurrentMbRow = 0, CurrentMbColumn = 0;
@@ -82,26 +82,27 @@ bool Refuse(const char* text) {
 bool ChooseMode() {
     const EncoderSettingsRecord& e = EncoderSettings;
     if (e.rateControl == 1) {
-        RateControlMode = 1;
+        RateControlMode = kRcConstant;
     } else if (e.rateControl == 2) {
-        static const int modes[] = {17, 2, 3, 15, 16};
+        static const int modes[] = {kRcAverage, kRcAverageNoVbv, kRcConstantQuantNoVbv, kRcConstantQuant,
+                                     kRcQuantWithinAverage};
         if (e.vbrMode < 1 || e.vbrMode > 5) return Refuse(" Illegal vbr option value ");
         RateControlMode = modes[e.vbrMode - 1];
     } else {
         return Refuse(" Illegal vbr mode selection value ");
     }
     const int m = RateControlMode;
-    if (m == 17) {
+    if (m == kRcAverage) {
         if (!(e.averageBitRate < e.maxBitRate))
             return Refuse(" average bit rate must be lesser than maximum bit rate  ");
         InitialQuantFromBitrate(e.averageBitRate);
     }
-    if (m == 3 || m == 15 || m == 16) {
+    if (m == kRcConstantQuantNoVbv || m == kRcConstantQuant || m == kRcQuantWithinAverage) {
         if (e.constantQuantScale < 1 || e.constantQuantScale > 31)
             return Refuse(" illegal value of constant_quant_scale ");
         S.VbrQuant = S.BaseQuant = 2 * e.constantQuantScale;
     }
-    if (m == 16) {
+    if (m == kRcQuantWithinAverage) {
         if (!(e.averageBitRateUpper < e.bitRate))
             return Refuse("Value of (desired maximum of average bitrate) must be less then (maximum bit rate)");
         if (!(e.averageBitRateLower < e.averageBitRateUpper))
@@ -140,13 +141,13 @@ int RcInitSequence() {
 
     S.TargetBitRate = bitRate;
     const int m = RateControlMode;
-    if (m == 3 || m == 15 || m == 16) {
+    if (m == kRcConstantQuantNoVbv || m == kRcConstantQuant || m == kRcQuantWithinAverage) {
         if (e.constantQuantScale < 1 || e.constantQuantScale > 31) {
             ReportFatalError(" illegal quantize scale value ");
             return -1;
         }
         S.TargetBitRate = 0.8 * bitRate;
-    } else if (m == 2 || m == 17) {
+    } else if (m == kRcAverageNoVbv || m == kRcAverage) {
         if (!(e.averageBitRate < bitRate)) {
             ReportFatalError(" average bit rate must be < maximum bit rate ");
             return -1;
@@ -216,7 +217,7 @@ void RcInitGop(int np, int nbTotal, int nbCoded) {
     if (RcPlannedVbv()) {
         S.PrevGopMaxFullness = S.MaxFullness = S.GopMaxFullness;
         S.PrevGopMinFullness = S.MinFullness = S.GopMinFullness;
-        if (RateControlMode == 1)
+        if (RateControlMode == kRcConstant)
             correction = (S.PrevGopMinFullness + S.PrevGopMaxFullness) / 2 - S.VbvSizeBits / 2;
         S.GopMaxFullness = 0;
         S.GopMinFullness = S.VbvSizeBits;
@@ -286,7 +287,7 @@ MotionCounts AdaptIntraWeight() {
 int Truncate(double v) { return static_cast<int>(v); }
 
 void PlanVbvLimits() {
-    const bool constant = RateControlMode == 1;
+    const bool constant = RateControlMode == kRcConstant;
     const double t = S.DecodingTime, D = S.BitsDelivered, F = 90000.0 / EncoderSettings.frameRate;
     const double sizeTicks = constant ? std::min(S.VbvSizeTicks, 65535.0) : S.VbvSizeTicks;
     const double maxA = std::max(S.BitsPerTick * t - D, 10.0);
@@ -401,7 +402,7 @@ void RcInitPicture() {
 void RcInitSkippedPicture() {
     if (RcPlannedVbv()) {
         const double t = S.DecodingTime, D = S.BitsDelivered, F = 90000.0 / EncoderSettings.frameRate;
-        const double sizeTicks = RateControlMode == 1 ? std::min(S.VbvSizeTicks, 65535.0) : S.VbvSizeTicks;
+        const double sizeTicks = RateControlMode == kRcConstant ? std::min(S.VbvSizeTicks, 65535.0) : S.VbvSizeTicks;
         S.MinPictureBits = Truncate(std::max(0.0, (F + t - sizeTicks) * S.BitsPerTick - D));
         S.MaxPictureBits = Truncate(S.BitsPerTick * t - D);
     }

@@ -46,7 +46,17 @@ struct RateControlStateRecord {
 };
 
 extern RateControlStateRecord RateControlState;
-// 1 constant; 17, 15, 16 variable with VBV planning; 2, 3 variable without.
+// The engine's rate-control modes: constant rate, and the variable modes with
+// VBV planning (kRcFirstPlannedVbr and above) or without.
+enum RateControlModeId : int {
+    kRcConstant = 1,
+    kRcAverageNoVbv = 2,        // average bit rate, no VBV control
+    kRcConstantQuantNoVbv = 3,  // constant quantiser, no VBV control
+    kRcFirstPlannedVbr = 10,
+    kRcConstantQuant = 15,       // constant quantiser within the VBV
+    kRcQuantWithinAverage = 16,  // quantiser kept between limits of the average rate
+    kRcAverage = 17,             // average bit rate within the VBV
+};
 extern int RateControlMode;
 extern int RateOverload;
 // vbv_delay of the picture header about to be written.

@@ -4,7 +4,7 @@
 #include "engine/RateControl.h"
 
 // The constant mode and the variable modes that plan the VBV.
-inline bool RcPlannedVbv() { return RateControlMode == 1 || RateControlMode >= 10; }
+inline bool RcPlannedVbv() { return RateControlMode == kRcConstant || RateControlMode >= kRcFirstPlannedVbr; }
 
 
 // Even value held in 2..62.

@@ -16,7 +16,7 @@ RateControlStateRecord& S = RateControlState;
 
 void CalcSpatialActivity(const uint8_t* luma) {
     S.AverageActivity = S.AverageMeanLuma = 0;
-    if (RateControlMode == 1 || EncoderSettings.disableAdaptiveQuant == 1) return;
+    if (RateControlMode == kRcConstant || EncoderSettings.disableAdaptiveQuant == 1) return;
     const ActivitySumsFn sums = RcKernels.activitySums;
     static const int offsets[4][2] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
     int64_t activityTotal = 0, meanTotal = 0;
@@ -45,17 +45,17 @@ void CalcSpatialActivity(const uint8_t* luma) {
 
 int RcStartPictureQuant() {
     const int m = RateControlMode;
-    if (m == 3) {
+    if (m == kRcConstantQuantNoVbv) {
         S.mquant = S.RowQuant = S.VbrQuant;
         return S.mquant;
     }
     const double V = S.VbvSizeBits;
-    if (m == 1 || m == 2) {
+    if (m == kRcConstant || m == kRcAverageNoVbv) {
         int q = static_cast<int>(S.StartQuant) & ~1;
         S.Reaction5 = std::clamp(static_cast<int>(5 * S.StartQuant + 0.5f), 5 * S.StartQuantMin - 5,
                                  5 * S.StartQuantMax + 5);
         q = std::clamp(q, S.StartQuantMin, S.StartQuantMax);
-        if (m == 1) {
+        if (m == kRcConstant) {
             if (S.MinFullness < V / 4 && S.FullnessBefore < 3 * V / 4 && S.FullnessSpreadChange < -1000)
                 q += 4, S.Reaction5 += 10;
             if (S.MaxFullness > 3 * V / 4 && S.FullnessAfter > V / 4 && S.FullnessSpreadChange > 1000)
@@ -104,7 +104,7 @@ int BitsSoFar() { return TotalBitCount - S.PictureStartBits; }
 int ModulatedQuant(int j, int i) {
     int mquant = S.RowQuant;
     const MacroblockInfo& mb = Sequence.MacroblockInfoArray[j * Sequence.MbWidth + i];
-    if (RateControlMode != 1 && !EncoderSettings.disableAdaptiveQuant) {
+    if (RateControlMode != kRcConstant && !EncoderSettings.disableAdaptiveQuant) {
         const int a = mb.spatialActivity, A = S.AverageActivity;
         // Activity masking: a busier macroblock than the average gets a coarser quantiser, within 2/3..3/2.
         if (a > 0 && A > 0) mquant = static_cast<int>(static_cast<int64_t>(3 * a + 2 * A) * S.RowQuant / (3 * A + 2 * a));
@@ -155,7 +155,7 @@ void RowLaw(int k, int j) {
         S.RowQuant = std::clamp(S.RowQuant, 2, 62);
         S.RowQuant = std::clamp(S.RowQuant, prev - 2, prev + 2);
         S.RowQuant = std::clamp(S.RowQuant, S.RowQuantMin, std::max(S.RowQuantMax, S.RowQuantMin));
-        if (RateControlMode == 1 && j > S.RowCheckStart) {
+        if (RateControlMode == kRcConstant && j > S.RowCheckStart) {
             // P: the picture's size if the rows left take what the rows so far took.
             const int P = c / j * Sequence.MbHeight, Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits,
                       H = Sequence.MbHeight;
@@ -177,9 +177,9 @@ int RcCalcMquant(int k) {
         S.mquant = ModulatedQuant(j, i);
     } else {
         const int m = RateControlMode;
-        if (m == 3) {
+        if (m == kRcConstantQuantNoVbv) {
             S.RowQuant = S.VbrQuant;
-        } else if (m >= 10) {
+        } else if (m >= kRcFirstPlannedVbr) {
             if (j > S.RowCheckStart) {
                 // The picture's size if the rows left take what the rows so far took.
                 const int P = BitsSoFar() / j * Sequence.MbHeight;
@@ -201,7 +201,7 @@ int RcCalcMquant(int k) {
 namespace {
 
 void TrackMeasuredRate(int bits) {
-    if (RateControlMode != 16 && RateControlMode != 17) return;
+    if (RateControlMode != kRcQuantWithinAverage && RateControlMode != kRcAverage) return;
     const double r = bits * EncoderSettings.frameRate;
     if (CurrentPicture.PictureIndex <= 2) S.MeasuredBitRate = r;
     else if (CurrentPicture.PictureIndex <= 10) S.MeasuredBitRate = (S.MeasuredBitRate + r) / 2;
@@ -217,7 +217,7 @@ void UpdateOverload(int bits, double q) {
 
 // Pads the constant-rate stream with zero bits so the buffer cannot overflow.
 void Stuff(int bits, int margin) {
-    if (RateControlMode == 1 && bits < S.MinPictureBits + margin) {
+    if (RateControlMode == kRcConstant && bits < S.MinPictureBits + margin) {
         const int n = S.MinPictureBits - bits + margin;
         StatisticsLine(" bit stuffing = %d bits\n", n);
         if (n % 16) PutBits(n % 16, 0);
@@ -227,7 +227,7 @@ void Stuff(int bits, int margin) {
             if (++entries % 256 == 0) FlushBitQueue();
         }
         FlushBitQueue();
-    } else if (RateControlMode >= 10 && bits < S.MinPictureBits + 256) {
+    } else if (RateControlMode >= kRcFirstPlannedVbr && bits < S.MinPictureBits + 256) {
         const int n = S.MinPictureBits - bits + 256;
         if (margin == 2048) StatisticsLine(" bit stuffing = %d bits\n", n);
         StatisticsLine(" VBR bit stuffing simulation = %d bits\n", n);
@@ -309,7 +309,7 @@ void RcUpdateVbrState() {
     const double B = S.MeasuredBitRate, U = EncoderSettings.averageBitRateUpper,
                  L = EncoderSettings.averageBitRateLower;
     int step = 0;
-    if (RateControlMode == 16) {
+    if (RateControlMode == kRcQuantWithinAverage) {
         static const double above[] = {1.55, 1.5, 1.45, 1.4, 1.3, 1.2, 1.1, 1.0};
         // The further the measured rate B is above the upper limit U, the larger the step (16 down to 2).
         for (int n = 0; n < 8 && step == 0; ++n)

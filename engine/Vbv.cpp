@@ -34,7 +34,7 @@ void UpdateTrackers() {
     S.GopMinFullness = std::min(S.GopMinFullness, S.FullnessAfter);
     S.MaxFullness = std::max(S.GopMaxFullness, S.PrevGopMaxFullness);
     S.MinFullness = std::min(S.GopMinFullness, S.PrevGopMinFullness);
-    if (RateControlMode == 1)
+    if (RateControlMode == kRcConstant)
         S.FullnessSpreadChange = (S.MaxFullness - oldMax) - (oldMin - S.MinFullness);
 }
 
@@ -43,9 +43,9 @@ void Warn(int status) {
     std::string text;
     if (status == 1) {
         text = "VBV buffer underflow.";
-        if (RateControlMode == 1)
+        if (RateControlMode == kRcConstant)
             text += "\n\nProgram can't keep constant bitrate.\nSpecified bitrate is too low.";
-        else if (RateControlMode == 3)
+        else if (RateControlMode == kRcConstantQuantNoVbv)
             text += "\n\nPeak value of bitrate higher than \nspecified maximum bitrate.\nQuantization scale it too low.";
         else
             text += "\n\nPeak value of bitrate higher than \nspecified maximum bitrate.";
@@ -73,7 +73,7 @@ void Warn(int status) {
 void RcEndPicture() {
     S.PrevBitsDelivered = S.BitsDelivered;
     S.BitsDelivered = StreamBits();
-    if (RateControlMode != 17) return;
+    if (RateControlMode != kRcAverage) return;
 
     // Keep the average rate: steer the base quantiser by the bits delivered
     // against the bits the average rate allows.
@@ -111,13 +111,13 @@ void CheckVbvAndWriteStats() {
         S.AnchorInterval = F;
     }
     if (S.DecodingTime == 0) {
-        if (RateControlMode == 1)
+        if (RateControlMode == kRcConstant)
             dt = std::min(static_cast<double>((7LL * Vb) / 8) * 90000.0 / B, 64000.0);
         else
             dt = static_cast<double>((31LL * Vb) / 32) * 90000.0 / B;
     }
 
-    if (RateControlMode == 2 || RateControlMode == 3) {
+    if (RateControlMode == kRcAverageNoVbv || RateControlMode == kRcConstantQuantNoVbv) {
         // Without VBV control the buffer is never fuller than its size at the
         // next decoding time: the excess counts as stuffing.
         const double e = (S.DecodingTime + dt) * B / 90000.0 - Vb + 100;
@@ -136,10 +136,10 @@ void CheckVbvAndWriteStats() {
         status = 1;
     }
 
-    if (RateControlMode == 1) {
+    if (RateControlMode == kRcConstant) {
         TrackFullness();
         UpdateTrackers();
-    } else if (RateControlMode >= 10) {
+    } else if (RateControlMode >= kRcFirstPlannedVbr) {
         TrackFullness();
         S.VbvMidLevel = 0.8 * S.VbvMidLevel + 0.1 * (S.FullnessAfter + S.FullnessBefore);
         UpdateTrackers();
@@ -164,14 +164,14 @@ void CheckVbvAndWriteStats() {
         status = 1;
         VbvDelay = 0;
     }
-    if (RateControlMode == 1 && VbvDelay > 65535) {
+    if (RateControlMode == kRcConstant && VbvDelay > 65535) {
         platform::DebugOutput(platform::Format("vbv_delay overflow: %d\n", VbvDelay));
         StatisticsLine("vbv_delay overflow: %d\n", VbvDelay);
         status = 2;
         VbvDelay = 65535;
     }
     Warn(status);
-    if (RateControlMode != 1) VbvDelay = 65535;
+    if (RateControlMode != kRcConstant) VbvDelay = 65535;
 
     if (EngineReport.VbvStatsEnabled && CurrentPicture.PictureIndex > 0) {
         VbvStatsRecordType& r = VbvStatsRecord;
