@@ -245,6 +245,14 @@ void StreamRow(void* context, int row) {
 
 TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     constexpr int kRows = 300;
+    // A thread outside the stream's helpers takes rows too, as the motion
+    // search's bands do between their own rows.
+    std::atomic<bool> stop{false};
+    std::atomic<int> helped{0};
+    std::thread outsider([&] {
+        while (!stop.load())
+            if (HelpRowStream()) helped.fetch_add(1);
+    });
     for (const int helpers : {0, 1, 7, 15}) {
         StreamRows rows(kRows);
         RowStream stream(kRows, helpers, StreamRow, &rows);
@@ -274,7 +282,16 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
         int after = 0;
         for (int r = 0; r < kRows; ++r) after += rows.runs[static_cast<size_t>(r)].load();
         EXPECT_EQ(after, ran) << "a row ran after the stream was gone";
+        // Other row loops share the jobs; none of them is open to the outsider.
+        std::vector<std::atomic<int>> runs(50);
+        ASSERT_TRUE(RunRowsInParallel(50, 3, [](void* c, int r) {
+            (*static_cast<std::vector<std::atomic<int>>*>(c))[static_cast<size_t>(r)].fetch_add(1);
+        }, &runs));
+        for (const auto& n : runs) ASSERT_EQ(n.load(), 1);
     }
+    stop.store(true);
+    outsider.join();
+    EXPECT_GT(helped.load(), 0);
 }
 
 TEST(WorkerThreadProcTest, RefusesBadSlotsAndSlotsWithoutSemaphores) {
