@@ -205,7 +205,7 @@ void FreeEncoderBuffers() {
     for (FramePlanes* f : stores) *f = FramePlanes{};
     for (uint8_t*& p : DeinterlaceBlocks) FreeBlock(p);
     for (uint8_t*& p : DeinterlaceBuffers) p = nullptr;
-    FreeBlock(FilterPlane);
+    FreeBlock(InputState.FilterPlane);
     FreeAligned(Sequence.MacroblockInfoArray);
     Sequence.MacroblockInfoArray = nullptr;
     FreeAligned(Sequence.BlockStore);
@@ -339,23 +339,24 @@ void SetupEncoderBuffers() {
             (plane == 0 ? stores[s]->y : plane == 1 ? stores[s]->cb : stores[s]->cr) = p;
         }
 
-    InputFilterOn = (e.lowPassFilter || e.medianFilter) && !Sequence.InterlacedCoding ? 1 : 0;
-    if (InputFilterOn)
-        FilterPlane = AllocOrFail<uint8_t>(static_cast<size_t>(Sequence.EncodeHeight) * Sequence.EncodeWidth + 32,
-                                           "Cannot allocate memory for filter array\n");
+    InputState.InputFilterOn = (e.lowPassFilter || e.medianFilter) && !Sequence.InterlacedCoding ? 1 : 0;
+    if (InputState.InputFilterOn)
+        InputState.FilterPlane =
+            AllocOrFail<uint8_t>(static_cast<size_t>(Sequence.EncodeHeight) * Sequence.EncodeWidth + 32,
+                                 "Cannot allocate memory for filter array\n");
     if (!e.mpeg1 && Sequence.InterlacedCoding) e.deinterlace = 0;
-    Sequence.SmartDeinterlace =
+    InputState.SmartDeinterlace =
         ((e.inverseTelecine || (e.smartDeinterlaceMode & 4)) && e.deinterlace && (e.smartDeinterlaceMode & 1)) ? 1 : 0;
     if (e.inputType == 2 && AviHasVideoStream()) {
         const int rate = AviGetVideoRate(), scale = AviGetVideoScale();
         if (rate > 0 && scale > 0) {
             const double fps = static_cast<double>(rate) / scale;
-            if (fps < 29.0 || fps > 30.01) Sequence.SmartDeinterlace = 0;
+            if (fps < 29.0 || fps > 30.01) InputState.SmartDeinterlace = 0;
         }
     }
     const size_t deinterlaceBytes = static_cast<size_t>(Sequence.EncodeWidth + 4) * Sequence.EncodeHeight * 3 + 32;
     int deinterlaceCount = 0;
-    if (e.deinterlace && Sequence.SmartDeinterlace) deinterlaceCount = 4;
+    if (e.deinterlace && InputState.SmartDeinterlace) deinterlaceCount = 4;
     else if (e.deinterlace && (e.smartDeinterlaceMode & 32)) deinterlaceCount = 1;
     for (int d = 0; d < deinterlaceCount; ++d) {
         DeinterlaceBlocks[d] = AllocOrFail<uint8_t>(deinterlaceBytes, "Cannot allocate memory\n");
@@ -418,7 +419,7 @@ int SetupVideoEncoder() {
     EngineReport.MinimumQuality = 100.0f;
     PrevAnchorDisplay = NextAnchorDisplay = -1;
     CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame = LastBInputFrame = -1;
-    LastReadInputFrame = LastShownInputFrame = -1;
+    InputState.LastReadInputFrame = InputState.LastShownInputFrame = -1;
     Sequence.EncodedFrameCount = 0;
     SaveForRepeat = 0;
 

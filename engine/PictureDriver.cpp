@@ -45,7 +45,6 @@ int CurrentPictureNumber = 0, ElapsedSeconds = 0, VideoPassPhase = 0;
 int RepeatStoresAllocated = 0;
 MacroblockInfo* RepeatMacroblockInfo = nullptr;
 int16_t* RepeatBlockStore = nullptr;
-int LastReadInputFrame = -2, LastShownInputFrame = -2;
 int ForwardSearchX = 0, ForwardSearchY = 0, BackwardSearchX = 0, BackwardSearchY = 0;
 
 namespace {
@@ -222,7 +221,7 @@ void DecideAutomaticSkip() {
 
 void ReadSource(int M) {
     (void)M;
-    if (CurrentPicture.CurrentInputFrame == LastReadInputFrame && LastReadPlanes.y) {
+    if (CurrentPicture.CurrentInputFrame == InputState.LastReadInputFrame && LastReadPlanes.y) {
         CopyPlanes(LastReadPlanes, CurrentSource);
     } else if (CurrentPicture.PictureCodingType == B_PICTURE &&
                CurrentPicture.CurrentInputFrame == CurrentPicture.PrevAnchorInputFrame) {
@@ -234,7 +233,7 @@ void ReadSource(int M) {
         const std::string name = RawInputName(Sequence.FirstOutputFrame + DisplayFrameNumber);
         if (CollectReadAhead(name)) CopyPlanes(ReadAhead.planes, CurrentSource);
         else ReadInputFrame(name.c_str(), CurrentSource);
-        LastReadInputFrame = CurrentPicture.CurrentInputFrame;
+        InputState.LastReadInputFrame = CurrentPicture.CurrentInputFrame;
         LastReadPlanes = CurrentSource;
     }
 }
@@ -277,7 +276,7 @@ void Reconstruct() {
 
 void ShowInputPreview() {
     const int frame = BPicturesPending ? CurrentPicture.PrevAnchorInputFrame : CurrentPicture.CurrentInputFrame;
-    if (frame == LastShownInputFrame || RepeatBPicture || !EncoderSettings.showInput) return;
+    if (frame == InputState.LastShownInputFrame || RepeatBPicture || !EncoderSettings.showInput) return;
     if (BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
     if (EncoderSettings.inputType != 2) {
         const FramePlanes& planes = BPicturesPending ? Sequence.PrevAnchorSource : CurrentSource;
@@ -286,16 +285,16 @@ void ShowInputPreview() {
         else if (PreviewPictures.InputPreviewBuffer)
             ConvertYuvToRgbPreview(planes, PreviewPictures.InputPreviewBuffer, &PreviewPictures.InputPreviewReady);
     } else if (BPicturesPending && frame != CurrentPicture.CurrentInputFrame) {
-        InputPreviewOnly = 1;
+        InputState.InputPreviewOnly = 1;
         const std::string name = RawInputName(PrevAnchorDisplay + Sequence.FirstOutputFrame);
-        const int saved = CurrentPicture.CurrentFrameNumber;
-        CurrentPicture.CurrentFrameNumber = PrevAnchorDisplay + Sequence.FirstOutputFrame;
+        const int saved = InputState.CurrentFrameNumber;
+        InputState.CurrentFrameNumber = PrevAnchorDisplay + Sequence.FirstOutputFrame;
         ReadInputFrame(name.c_str(), CurrentSource);
-        CurrentPicture.CurrentFrameNumber = saved;
-        InputPreviewOnly = 0;
+        InputState.CurrentFrameNumber = saved;
+        InputState.InputPreviewOnly = 0;
     }
     DrawInputPreview();
-    LastShownInputFrame = frame;
+    InputState.LastShownInputFrame = frame;
 }
 
 void ShowOutputPreview() {
@@ -456,9 +455,9 @@ int StartSequenceEncoding() {
     ReadAhead.slot = -1;
     ReadAhead.motionReady = false;
     BPicturesPending = 0;
-    LastReadInputFrame = LastShownInputFrame = -2;
+    InputState.LastReadInputFrame = InputState.LastShownInputFrame = -2;
     LastReadPlanes = FramePlanes{};
-    OldestNeededFrame = 0;
+    InputState.OldestNeededFrame = 0;
     GopCount = 0;
     CurrentPicture.TotalVlcLevel = 0;
     LastPictureCoded = 0;
@@ -517,10 +516,10 @@ int EncodePicture() {
     StatisticsLine("\nFrame %d (#%d in display order):\n", i, DisplayFrameNumber);
     StatisticsLine(" picture_type=%c\n", letters[CurrentPicture.PictureCodingType]);
 
-    CurrentPicture.CurrentFrameNumber = DisplayFrameNumber + Sequence.FirstOutputFrame;
-    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber);
+    InputState.CurrentFrameNumber = DisplayFrameNumber + Sequence.FirstOutputFrame;
+    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(InputState.CurrentFrameNumber);
     if (CurrentPicture.NextIsGopStart &&
-        MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber + 1) == CurrentPicture.CurrentInputFrame)
+        MapOutputToInputFrame(InputState.CurrentFrameNumber + 1) == CurrentPicture.CurrentInputFrame)
         CurrentPicture.NextIsGopStart = 0;
 
     if (CurrentPicture.PictureCodingType == B_PICTURE) {
@@ -538,7 +537,7 @@ int EncodePicture() {
 
     if (RepeatStoresAllocated && CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) {
         RepeatBPicture = (CurrentPicture.CurrentInputFrame == LastBInputFrame && previousSaved) ? 1 : 0;
-        SaveForRepeat = (i % M != 0 && MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber + 1) ==
+        SaveForRepeat = (i % M != 0 && MapOutputToInputFrame(InputState.CurrentFrameNumber + 1) ==
                                            CurrentPicture.CurrentInputFrame)
                             ? 1
                             : 0;
@@ -638,9 +637,9 @@ int EncodePicture() {
     ++CurrentPicture.PicturesSinceIncrease;
     int oldest = CurrentPicture.PictureCodingType == B_PICTURE ? CurrentPicture.CurrentInputFrame
                                                                : CurrentPicture.PrevAnchorInputFrame;
-    if (Sequence.SmartDeinterlace) --oldest;
+    if (InputState.SmartDeinterlace) --oldest;
     if (oldest < 0) oldest = std::max(EncoderSettings.firstFrame, 0);
-    OldestNeededFrame = oldest;
+    InputState.OldestNeededFrame = oldest;
     CurrentPicture.PictureIndex = i + 1;
     if (CurrentPicture.PictureIndex >= Sequence.OutputFrameCount) LastPictureCoded = 1;
     return 0;
@@ -649,7 +648,7 @@ int EncodePicture() {
 int FinishSequenceEncoding() {
     CollectReadAhead();
     if (EncoderSettings.showInput && CurrentPicture.PictureIndex > 0 &&
-        LastShownInputFrame != CurrentPicture.NextAnchorInputFrame) {
+        InputState.LastShownInputFrame != CurrentPicture.NextAnchorInputFrame) {
         std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
         RefreshInputPreview();
     }

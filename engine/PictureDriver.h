@@ -18,9 +18,6 @@ struct PictureStateRecord {
     int PictureCodingType = I_PICTURE;
     int CurrentInputFrame = 0;
     int CurrentDisplayNumber = 0;
-    // Output frame number of the picture being read (display index plus the
-    // sequence's first output frame), set before each read.
-    int CurrentFrameNumber = 0;
     // Sums of motion estimation: final error measures (V) and intra variance
     // measures (W).
     int PictureErrorSum = 0;
@@ -59,8 +56,6 @@ extern int CurrentPictureNumber, ElapsedSeconds, VideoPassPhase;
 extern int RepeatStoresAllocated;
 extern MacroblockInfo* RepeatMacroblockInfo;
 extern int16_t* RepeatBlockStore;
-// The last frame read from the input, and the last shown in the input preview.
-extern int LastReadInputFrame, LastShownInputFrame;
 // Search widths of the current picture, from its motion-data record.
 extern int ForwardSearchX, ForwardSearchY, BackwardSearchX, BackwardSearchY;
 
