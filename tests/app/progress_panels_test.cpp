@@ -219,7 +219,7 @@ TEST_F(ProgressPanelsTest, AudioAndMultiplexPanels) {
     EXPECT_EQ(TextOf(host_->MultiplexPanel(), 1061), " 0 %  completed ");
     EXPECT_EQ(host_->MultiplexPanel()->Bar()->value(), 0);
     EncoderSettings.mpeg1 = 0;
-    EncoderSettings.streamType = 2;
+    EncoderSettings.streamType = kStreamTypeMpeg2;
     MuxBytesTotal = 100000;
     MuxBytesDone = 50000;
     UpdateMultiplexProgress();
