@@ -210,11 +210,11 @@ void FreeEncoderBuffers() {
     Sequence.MacroblockInfoArray = nullptr;
     FreeAligned(Sequence.BlockStore);
     Sequence.BlockStore = nullptr;
-    FreeAligned(RepeatMacroblockInfo);
-    RepeatMacroblockInfo = nullptr;
-    FreeAligned(RepeatBlockStore);
-    RepeatBlockStore = nullptr;
-    RepeatStoresAllocated = 0;
+    FreeAligned(PictureDriver.RepeatMacroblockInfo);
+    PictureDriver.RepeatMacroblockInfo = nullptr;
+    FreeAligned(PictureDriver.RepeatBlockStore);
+    PictureDriver.RepeatBlockStore = nullptr;
+    PictureDriver.RepeatStoresAllocated = 0;
 }
 
 }  // namespace
@@ -377,12 +377,13 @@ void SetupEncoderBuffers() {
     for (size_t k = 0; Sequence.MacroblockInfoArray && k < macroblocks; ++k)
         new (&Sequence.MacroblockInfoArray[k]) MacroblockInfo();
     Sequence.BlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
-    RepeatStoresAllocated = 0;
+    PictureDriver.RepeatStoresAllocated = 0;
     if (FrameRateConversion.enabled && FrameRateConversion.outputToInputRatio < 1.0) {
-        RepeatBlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
-        RepeatMacroblockInfo =
+        PictureDriver.RepeatBlockStore =
+            AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
+        PictureDriver.RepeatMacroblockInfo =
             AllocOrFail<MacroblockInfo>(macroblocks * sizeof(MacroblockInfo), "Cannot allocate memory\n");
-        RepeatStoresAllocated = 1;
+        PictureDriver.RepeatStoresAllocated = 1;
     }
 
     if (e.statisticsFileName.empty() || e.statisticsFileName[0] == '-' || e.qualityStatisticsMode != 2) {
@@ -417,11 +418,11 @@ int SetupVideoEncoder() {
     EngineReport.QualityPictureCount = 1;
     EngineReport.AverageQuality = 0.0f;
     EngineReport.MinimumQuality = 100.0f;
-    PrevAnchorDisplay = NextAnchorDisplay = -1;
-    CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame = LastBInputFrame = -1;
+    CurrentPicture.PrevAnchorDisplay = CurrentPicture.NextAnchorDisplay = -1;
+    CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame = PictureDriver.LastBInputFrame = -1;
     InputState.LastReadInputFrame = InputState.LastShownInputFrame = -1;
     Sequence.EncodedFrameCount = 0;
-    SaveForRepeat = 0;
+    CurrentPicture.SaveForRepeat = 0;
 
     if (ProfileLoaded != 1) {
         ShowWarningMessage(

@@ -148,7 +148,7 @@ TEST_F(ProgressPanelsTest, VideoRefreshesThroughTheJobsHook) {
     NotifyProgressWindow();
     Sequence.EncodingFrameCount = 90;
     Sequence.EncodedFrameCount = 45;
-    ElapsedSeconds = 65;
+    PictureDriver.ElapsedSeconds = 65;
     UpdateVideoProgress();
     CProgressDlg* panel = host_->VideoPanel();
     EXPECT_EQ(TextOf(panel, 1025), "Frame 45 out of 90");
@@ -296,7 +296,7 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     Sequence.EncodedFrameCount = 100;
     VideoOutputSize = 253440;
     VideoSequenceState = 2;
-    ElapsedSeconds = 3725;
+    PictureDriver.ElapsedSeconds = 3725;
     EncoderSettings.qualityStatisticsMode = 0;
     bool seen = false;
     OnNextDialog([&](QDialog* d) {
