@@ -257,7 +257,7 @@ void CMpeg2View::RunStartedEncoding() {
     InputPreviewDrawn = OutputPreviewDrawn = 0;
     PreviewWidth = EncoderSettings.horizontalSize;
     PreviewHeight = EncoderSettings.verticalSize;
-    ElapsedSeconds = 0;
+    PictureDriver.ElapsedSeconds = 0;
     EngineReport.AverageQuality = EngineReport.PictureQuality = 0.0f;
     Sequence.EncodedFrameCount = 0;
     RelayoutAroundEncoding();

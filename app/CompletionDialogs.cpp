@@ -237,7 +237,7 @@ void CCompletedDlg::OnInitDialog() {
     CResultDialog::OnInitDialog();
     SetControlText(1031, Text(platform::Format("%ld", static_cast<long>(Sequence.EncodedFrameCount))));
     SetControlText(1030, Text(VideoCompletionText(VideoSequenceState)));
-    SetControlText(1035, Text(DurationText(ElapsedSeconds)));
+    SetControlText(1035, Text(DurationText(PictureDriver.ElapsedSeconds)));
     SetControlText(1032, Text(platform::Format("%ld", static_cast<long>(VideoOutputSize / 1024))));
     const std::string ratio = VideoRatioText();
     SetControlText(1037, Text(ratio.empty() ? std::string(" ") : ratio));
@@ -249,7 +249,7 @@ void CCompletedDlgQ::OnInitDialog() {
     CCompletedDlg::OnInitDialog();
     SetControlText(1034, Text(platform::Format("%.2f", static_cast<double>(EngineReport.AverageQuality))));
     SetControlText(1035, Text(platform::Format("%.2f", static_cast<double>(EngineReport.MinimumQuality))));
-    SetControlText(1036, Text(DurationText(ElapsedSeconds)));
+    SetControlText(1036, Text(DurationText(PictureDriver.ElapsedSeconds)));
 }
 
 CConstrainedDialog::CConstrainedDialog(QWidget* parent)
@@ -399,7 +399,7 @@ void ShowMultiplexCompletedDialog(QWidget* parent, int64_t outputKbytes, int64_t
         dialog.m_averageQuality = Text(platform::Format("%.2f", static_cast<double>(EngineReport.AverageQuality)));
         dialog.m_minimumQuality = Text(platform::Format("%.2f", static_cast<double>(EngineReport.MinimumQuality)));
     }
-    dialog.m_time = Text(DurationText(JobTotalSeconds(ElapsedSeconds)));
+    dialog.m_time = Text(DurationText(JobTotalSeconds(PictureDriver.ElapsedSeconds)));
     dialog.m_ratio = Text(VideoRatioText());
     dialog.m_kind = Text(LoadResString(kind == 1 ? 64120 : 64121));
     dialog.DoModal();

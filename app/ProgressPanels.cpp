@@ -226,7 +226,8 @@ CProgressDlg::CProgressDlg(QWidget* parent, int templateId)
 CProgressDlg::~CProgressDlg() = default;
 
 void CProgressDlg::UpdateProgress() {
-    const int64_t frame = Sequence.EncodedFrameCount, total = Sequence.EncodingFrameCount, seconds = ElapsedSeconds;
+    const int64_t frame = Sequence.EncodedFrameCount, total = Sequence.EncodingFrameCount,
+                  seconds = PictureDriver.ElapsedSeconds;
     Label(1025)->setText(QString::fromStdString(FrameCountText(frame, total)));
     Label(1026)->setText(QString::fromStdString(PanelElapsedText(63733, seconds)));
     ProgressBarSetting setting;

@@ -88,16 +88,16 @@ void MotionEstimation(benchmark::State& state, bool bPicture) {
         SetUp(mode, simd);
         CurrentPicture.PrevAnchorInputFrame = -1;
         CurrentPicture.NextAnchorInputFrame = 0;
-        Run(1, 0, s.first.data(), s.first.data(), s.first.data());
+        Run(I_PICTURE, 0, s.first.data(), s.first.data(), s.first.data());
         CurrentPicture.PrevAnchorInputFrame = 0;
         CurrentPicture.NextAnchorInputFrame = 2;
         if (bPicture) {
-            Run(2, 2, s.first.data(), s.last.data(), s.last.data());
+            Run(P_PICTURE, 2, s.first.data(), s.last.data(), s.last.data());
             state.ResumeTiming();
-            Run(3, 1, s.first.data(), s.last.data(), s.middle.data());
+            Run(B_PICTURE, 1, s.first.data(), s.last.data(), s.middle.data());
         } else {
             state.ResumeTiming();
-            Run(2, 2, s.first.data(), s.last.data(), s.last.data());
+            Run(P_PICTURE, 2, s.first.data(), s.last.data(), s.last.data());
         }
         benchmark::DoNotOptimize(CurrentPicture.PictureErrorSum);
     }

@@ -163,8 +163,8 @@ uint8_t* DeinterlaceFrame(uint8_t* pixels, int width, int height, size_t rowByte
     if (!pixels || width <= 0 || height <= 0) return pixels;
     const int mode = EncoderSettings.smartDeinterlaceMode;
     const bool ownLayout = rowBytes == BitmapRowBytes(width);
-    if (Sequence.SmartDeinterlace && static_cast<int64_t>(width) * height < 4000000 && sourceBits == 24 && ownLayout &&
-        FilmBuffersFit(width, height))
+    if (InputState.SmartDeinterlace && static_cast<int64_t>(width) * height < 4000000 && sourceBits == 24 &&
+        ownLayout && FilmBuffersFit(width, height))
         return FilmModeDeinterlace(pixels, width, height, n, source, mode);
     BlendFieldRows(pixels, width, height, rowBytes, (mode & DEINTERLACE_EDGE_ADAPTIVE) != 0);
     if ((mode & DEINTERLACE_EDGE_DIRECTED) && rowBytes >= static_cast<size_t>(3) * width)

@@ -20,8 +20,6 @@ struct SequenceStateRecord {
     int FirstOutputFrame = 0;
     // 1 when the stream is MPEG-2 and coded interlaced: the settings record's word.
     int& InterlacedCoding = EncoderSettings.interlacedCoding;
-    // Film-cadence deinterlacing runs for this encoding.
-    int SmartDeinterlace = 0;
 
     // Picture geometry.
     int MbWidth = 0, MbHeight = 0;

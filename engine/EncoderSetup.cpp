@@ -205,16 +205,16 @@ void FreeEncoderBuffers() {
     for (FramePlanes* f : stores) *f = FramePlanes{};
     for (uint8_t*& p : DeinterlaceBlocks) FreeBlock(p);
     for (uint8_t*& p : DeinterlaceBuffers) p = nullptr;
-    FreeBlock(FilterPlane);
+    FreeBlock(InputState.FilterPlane);
     FreeAligned(Sequence.MacroblockInfoArray);
     Sequence.MacroblockInfoArray = nullptr;
     FreeAligned(Sequence.BlockStore);
     Sequence.BlockStore = nullptr;
-    FreeAligned(RepeatMacroblockInfo);
-    RepeatMacroblockInfo = nullptr;
-    FreeAligned(RepeatBlockStore);
-    RepeatBlockStore = nullptr;
-    RepeatStoresAllocated = 0;
+    FreeAligned(PictureDriver.RepeatMacroblockInfo);
+    PictureDriver.RepeatMacroblockInfo = nullptr;
+    FreeAligned(PictureDriver.RepeatBlockStore);
+    PictureDriver.RepeatBlockStore = nullptr;
+    PictureDriver.RepeatStoresAllocated = 0;
 }
 
 }  // namespace
@@ -339,23 +339,24 @@ void SetupEncoderBuffers() {
             (plane == 0 ? stores[s]->y : plane == 1 ? stores[s]->cb : stores[s]->cr) = p;
         }
 
-    InputFilterOn = (e.lowPassFilter || e.medianFilter) && !Sequence.InterlacedCoding ? 1 : 0;
-    if (InputFilterOn)
-        FilterPlane = AllocOrFail<uint8_t>(static_cast<size_t>(Sequence.EncodeHeight) * Sequence.EncodeWidth + 32,
-                                           "Cannot allocate memory for filter array\n");
+    InputState.InputFilterOn = (e.lowPassFilter || e.medianFilter) && !Sequence.InterlacedCoding ? 1 : 0;
+    if (InputState.InputFilterOn)
+        InputState.FilterPlane =
+            AllocOrFail<uint8_t>(static_cast<size_t>(Sequence.EncodeHeight) * Sequence.EncodeWidth + 32,
+                                 "Cannot allocate memory for filter array\n");
     if (!e.mpeg1 && Sequence.InterlacedCoding) e.deinterlace = 0;
-    Sequence.SmartDeinterlace =
+    InputState.SmartDeinterlace =
         ((e.inverseTelecine || (e.smartDeinterlaceMode & 4)) && e.deinterlace && (e.smartDeinterlaceMode & 1)) ? 1 : 0;
     if (e.inputType == 2 && AviHasVideoStream()) {
         const int rate = AviGetVideoRate(), scale = AviGetVideoScale();
         if (rate > 0 && scale > 0) {
             const double fps = static_cast<double>(rate) / scale;
-            if (fps < 29.0 || fps > 30.01) Sequence.SmartDeinterlace = 0;
+            if (fps < 29.0 || fps > 30.01) InputState.SmartDeinterlace = 0;
         }
     }
     const size_t deinterlaceBytes = static_cast<size_t>(Sequence.EncodeWidth + 4) * Sequence.EncodeHeight * 3 + 32;
     int deinterlaceCount = 0;
-    if (e.deinterlace && Sequence.SmartDeinterlace) deinterlaceCount = 4;
+    if (e.deinterlace && InputState.SmartDeinterlace) deinterlaceCount = 4;
     else if (e.deinterlace && (e.smartDeinterlaceMode & 32)) deinterlaceCount = 1;
     for (int d = 0; d < deinterlaceCount; ++d) {
         DeinterlaceBlocks[d] = AllocOrFail<uint8_t>(deinterlaceBytes, "Cannot allocate memory\n");
@@ -376,12 +377,13 @@ void SetupEncoderBuffers() {
     for (size_t k = 0; Sequence.MacroblockInfoArray && k < macroblocks; ++k)
         new (&Sequence.MacroblockInfoArray[k]) MacroblockInfo();
     Sequence.BlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
-    RepeatStoresAllocated = 0;
+    PictureDriver.RepeatStoresAllocated = 0;
     if (FrameRateConversion.enabled && FrameRateConversion.outputToInputRatio < 1.0) {
-        RepeatBlockStore = AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
-        RepeatMacroblockInfo =
+        PictureDriver.RepeatBlockStore =
+            AllocOrFail<int16_t>(macroblocks * BlockCount * 128, "Cannot allocate memory\n");
+        PictureDriver.RepeatMacroblockInfo =
             AllocOrFail<MacroblockInfo>(macroblocks * sizeof(MacroblockInfo), "Cannot allocate memory\n");
-        RepeatStoresAllocated = 1;
+        PictureDriver.RepeatStoresAllocated = 1;
     }
 
     if (e.statisticsFileName.empty() || e.statisticsFileName[0] == '-' || e.qualityStatisticsMode != 2) {
@@ -416,11 +418,11 @@ int SetupVideoEncoder() {
     EngineReport.QualityPictureCount = 1;
     EngineReport.AverageQuality = 0.0f;
     EngineReport.MinimumQuality = 100.0f;
-    PrevAnchorDisplay = NextAnchorDisplay = -1;
-    CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame = LastBInputFrame = -1;
-    LastReadInputFrame = LastShownInputFrame = -1;
+    CurrentPicture.PrevAnchorDisplay = CurrentPicture.NextAnchorDisplay = -1;
+    CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame = PictureDriver.LastBInputFrame = -1;
+    InputState.LastReadInputFrame = InputState.LastShownInputFrame = -1;
     Sequence.EncodedFrameCount = 0;
-    SaveForRepeat = 0;
+    CurrentPicture.SaveForRepeat = 0;
 
     if (ProfileLoaded != 1) {
         ShowWarningMessage(

@@ -166,9 +166,6 @@ struct InputFrameCacheState {
 };
 extern InputFrameCacheState InputFrameCache;
 
-// Lowest input frame that must stay readable; the picture driver raises it.
-extern std::atomic<int> OldestNeededFrame;
-
 // Sizes the cache from the settings and FrameRateConversion and allocates it;
 // -1 after reporting "Cannot allocate memory for frame ring buffer\n".
 int AllocateInputFrameCache();
@@ -184,15 +181,29 @@ int32_t InputReadAheadTask(void* argument, int slot);
 // ---------------------------------------------------------------------------
 // Reading a picture.
 
-extern int InputFilterOn;
-extern uint8_t* FilterPlane;  // EncodeWidth x EncodeHeight + 32, allocated by set-up
-// 1 while a read is made only to show the input preview: the frame store is left alone.
-extern int InputPreviewOnly;
-
-// The input preview's words (InputPreviewBuffer, InputPreviewPixels,
-// InputPreviewReady, InputPreviewLock) are in EngineState.h.
-// Receives palette frames when the input preview is off; allocated on first need.
-extern uint8_t* InputRgbBuffer;
+// The input path's words for one encoding: what the set-up chose, where the
+// picture driver has got to and the input path's own buffers. The frame-rate
+// mapping, the AVI source and the read-ahead cache keep their records above.
+struct InputStateRecord {
+    // Output frame number of the picture being read (display index plus the
+    // sequence's first output frame), set before each read.
+    int CurrentFrameNumber = 0;
+    // Film-cadence deinterlacing runs for this encoding.
+    int SmartDeinterlace = 0;
+    // Luma filtering of the read pictures, through FilterPlane
+    // (EncodeWidth x EncodeHeight + 32, allocated by set-up).
+    int InputFilterOn = 0;
+    uint8_t* FilterPlane = nullptr;
+    // 1 while a read is made only to show the input preview: the frame store is left alone.
+    int InputPreviewOnly = 0;
+    // Receives palette frames when the input preview is off; allocated on first need.
+    uint8_t* InputRgbBuffer = nullptr;
+    // The last frame read from the input, and the last shown in the input preview.
+    int LastReadInputFrame = -2, LastShownInputFrame = -2;
+    // Lowest input frame that must stay readable; the picture driver raises it.
+    std::atomic<int> OldestNeededFrame{0};
+};
+extern InputStateRecord InputState;
 
 // Dispatches on EncoderSettings.inputType: 0 "%s.Y/.U/.V", 1 "%s.yuv", 2 AVI.
 // 0, or -1 after a reported failure.

@@ -12,9 +12,6 @@
 #include "job/Report.h"
 #include "platform/Format.h"
 
-int InputPreviewOnly = 0;
-uint8_t* InputRgbBuffer = nullptr;
-
 namespace {
 
 int Fail(const std::string& text) {
@@ -33,7 +30,7 @@ int ReadAviFrame(const FramePlanes& planes) {
         !planes.cr)
         return -1;
 
-    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber);
+    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(InputState.CurrentFrameNumber);
     bool reported = false;
     const uint8_t* bitmap = FetchInputFrame(CurrentPicture.CurrentInputFrame, reported);
     if (!bitmap) {
@@ -41,7 +38,7 @@ int ReadAviFrame(const FramePlanes& planes) {
         return Fail(platform::Format(
             "Failed to read frame %ld from AVI file.\n\nVFW file reader has exceeded the 2GB limitation\nthat exists "
             "in AVI 1.0 file structure.\n\nPlease reduce the number of frames to encode.\n",
-            static_cast<long>(CurrentPicture.CurrentFrameNumber)));
+            static_cast<long>(InputState.CurrentFrameNumber)));
     }
     const BitmapInfo info = ReadBitmapInfo(bitmap);
     if (info.width != w)
@@ -69,11 +66,11 @@ int ReadAviFrame(const FramePlanes& planes) {
                     " Cannot read palette based AVI file. Array for input frame RGB buffer is not allocated. ");
             target = PreviewPictures.InputPreviewBuffer;
         } else {
-            if (!InputRgbBuffer)
-                InputRgbBuffer = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(rowBytes) * h + 32));
-            if (!InputRgbBuffer)
+            if (!InputState.InputRgbBuffer)
+                InputState.InputRgbBuffer = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(rowBytes) * h + 32));
+            if (!InputState.InputRgbBuffer)
                 return Fail(" Cannot read palette based AVI file. Array for RGB buffer is not allocated. ");
-            target = InputRgbBuffer;
+            target = InputState.InputRgbBuffer;
         }
         ExpandPaletteFrame(rgb, palette, info.paletteCount, w, h, target);
         rgb = target;
@@ -97,11 +94,11 @@ int ReadAviFrame(const FramePlanes& planes) {
         PreviewPictures.InputPreviewReady = 1;
         previewLock.unlock();
     }
-    if (InputPreviewOnly) return 0;
+    if (InputState.InputPreviewOnly) return 0;
 
-    const bool filter = InputFilterOn && FilterPlane;
-    ConvertRgbFrameToYuv(rgb, w, h, filter ? FilterPlane : planes.y, Sequence.EncodeWidth, planes.cb, planes.cr,
-                         Sequence.ChromaWidth, EncoderSettings.blackLevel);
+    const bool filter = InputState.InputFilterOn && InputState.FilterPlane;
+    ConvertRgbFrameToYuv(rgb, w, h, filter ? InputState.FilterPlane : planes.y, Sequence.EncodeWidth, planes.cb,
+                         planes.cr, Sequence.ChromaWidth, EncoderSettings.blackLevel);
     if (filter) FilterInputLuma(planes.y, w, h, Sequence.EncodeWidth);
     if (w < Sequence.EncodeWidth || h < Sequence.EncodeHeight) {
         PadFrameEdges(planes.y, w, h, Sequence.EncodeWidth, Sequence.EncodeHeight);

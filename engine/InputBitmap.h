@@ -31,5 +31,5 @@ inline BitmapInfo ReadBitmapInfo(const uint8_t* bitmap) {
 // The cache's fetch; `reported` tells whether a failure was already shown.
 const uint8_t* FetchInputFrame(int n, bool& reported);
 
-// Filters the picture held in FilterPlane into `luma` as the settings select.
+// Filters the picture held in InputState.FilterPlane into `luma` as the settings select.
 void FilterInputLuma(uint8_t* luma, int width, int height, int lineLength);

@@ -3,8 +3,8 @@
 //
 // The busy word is the only lock and is taken by compare-and-swap, so the AVI
 // source is never entered by two threads. The read-ahead never overwrites a
-// frame at or above OldestNeededFrame, and the cache serves only such frames;
-// anything else is read directly into a buffer of the consumer's own.
+// frame at or above InputState.OldestNeededFrame, and the cache serves only
+// such frames; anything else is read directly into a buffer of the consumer's own.
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -19,7 +19,6 @@
 #include "platform/Format.h"
 
 InputFrameCacheState InputFrameCache;
-std::atomic<int> OldestNeededFrame{0};
 
 InputAviAccess InputAvi;
 DeinterlaceFrameFn DeinterlaceAndAnalyseFrame = nullptr;
@@ -89,7 +88,7 @@ int ReadAhead(bool record) {
             end = std::min(std::max(end, last + 1), cache.aviEndFrame - 1);
             for (int k = last + 1; k <= end; ++k) {
                 // Full: every slot holds a frame that is still needed.
-                if (cache.slotCount <= 0 || cache.slotCount <= k - OldestNeededFrame.load()) break;
+                if (cache.slotCount <= 0 || cache.slotCount <= k - InputState.OldestNeededFrame.load()) break;
                 const uint8_t* bitmap = InputAvi.readFrame ? InputAvi.readFrame(k) : nullptr;
                 if (!bitmap) {
                     // The source keeps why it failed; the message carries it (cut to fit the report).
@@ -203,8 +202,8 @@ void FreeInputFrameCache() {
     }
     FreeAligned(cache.directBuffer);
     cache.directBuffer = nullptr;
-    FreeAligned(InputRgbBuffer);
-    InputRgbBuffer = nullptr;
+    FreeAligned(InputState.InputRgbBuffer);
+    InputState.InputRgbBuffer = nullptr;
     cache.slotCount = 0;
     cache.lastCachedFrame.store(-1);
     cache.lastCopiedFrame.store(-1);
@@ -263,7 +262,7 @@ const uint8_t* FetchInputFrame(int n, bool& reported) {
         if (cache.lastCachedFrame.load() == last) break;
     }
     if (n > cache.maxRequestedFrame.load()) cache.maxRequestedFrame.store(n);
-    if (n >= OldestNeededFrame.load() && n <= cache.lastCachedFrame.load(std::memory_order_acquire))
+    if (n >= InputState.OldestNeededFrame.load() && n <= cache.lastCachedFrame.load(std::memory_order_acquire))
         for (int s = 0; s < cache.slotCount; ++s)
             if (cache.slotFrame[s].load(std::memory_order_acquire) == n) return cache.slotBuffer[s];
     return ReadDirect(n);

@@ -8,9 +8,6 @@
 #include "engine/Input.h"
 #include "job/EncoderSettings.h"
 
-int InputFilterOn = 0;
-uint8_t* FilterPlane = nullptr;
-
 namespace {
 
 template <class T>
@@ -133,18 +130,19 @@ void LowPassFilterPlane(const uint8_t* source, uint8_t* target, int width, int h
     }
 }
 
-// Filters the width x height picture from FilterPlane into `luma`; the
+// Filters the width x height picture from InputState.FilterPlane into `luma`; the
 // strengths are clamped and written back to the settings.
 void FilterInputLuma(uint8_t* luma, int width, int height, int lineLength) {
+    const uint8_t* filterPlane = InputState.FilterPlane;
     if (EncoderSettings.medianFilter) {
         EncoderSettings.medianFilterStrength = std::clamp(EncoderSettings.medianFilterStrength, 0, 100);
-        MedianFilterPlane(FilterPlane, luma, width, height, lineLength, EncoderSettings.medianFilterStrength);
+        MedianFilterPlane(filterPlane, luma, width, height, lineLength, EncoderSettings.medianFilterStrength);
     } else if (EncoderSettings.lowPassFilter) {
         EncoderSettings.lowPassFilterStrength = std::clamp(EncoderSettings.lowPassFilterStrength, 0, 100);
-        LowPassFilterPlane(FilterPlane, luma, width, height, lineLength, EncoderSettings.lowPassFilterStrength);
+        LowPassFilterPlane(filterPlane, luma, width, height, lineLength, EncoderSettings.lowPassFilterStrength);
     } else {
         for (int y = 0; y < height; ++y)
             std::memcpy(luma + static_cast<std::ptrdiff_t>(y) * lineLength,
-                        FilterPlane + static_cast<std::ptrdiff_t>(y) * lineLength, static_cast<size_t>(width));
+                        filterPlane + static_cast<std::ptrdiff_t>(y) * lineLength, static_cast<size_t>(width));
     }
 }

@@ -13,6 +13,7 @@
 #include "platform/Format.h"
 
 FrameRateConversionState FrameRateConversion;
+InputStateRecord InputState;
 
 void PadFrameEdges(uint8_t* plane, int width, int height, int lineLength, int paddedHeight) {
     if (!plane || width < 1 || height < 1 || width > lineLength) return;

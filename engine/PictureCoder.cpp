@@ -257,8 +257,8 @@ void PutMotionVector(int difference, int fCode) {
 
 int ReconstructUpperHalfTask(void* argument, int slot) {
     if (!argument || slot < 0) return -1;
-    itransform(Sequence.PredictionFrame, CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore, 0,
-               Sequence.EncodeHeight / 32, 0);
+    itransform(Sequence.PredictionFrame, CurrentPicture.CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore,
+               0, Sequence.EncodeHeight / 32, 0);
     UpperHalfDone.store(1);
     return 1;
 }

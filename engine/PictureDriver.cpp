@@ -30,23 +30,8 @@
 #include "platform/Format.h"
 
 PictureStateRecord CurrentPicture;
-
-int DisplayFrameNumber = 0;
-int GopStartIndex = 0;
-int GopCount = 0;
-FramePlanes CurrentSource, CurrentRecon;
-int BPicturesPending = 0;
-int PrevAnchorDisplay = 0, NextAnchorDisplay = 0;
-int LastBInputFrame = -2;
-int RepeatBPicture = 0, SaveForRepeat = 0;
+PictureDriverStateRecord PictureDriver;
 std::atomic<int> UpperHalfDone{0};
-int LastPictureCoded = 0;
-int CurrentPictureNumber = 0, ElapsedSeconds = 0, VideoPassPhase = 0;
-int RepeatStoresAllocated = 0;
-MacroblockInfo* RepeatMacroblockInfo = nullptr;
-int16_t* RepeatBlockStore = nullptr;
-int LastReadInputFrame = -2, LastShownInputFrame = -2;
-int ForwardSearchX = 0, ForwardSearchY = 0, BackwardSearchX = 0, BackwardSearchY = 0;
 
 namespace {
 
@@ -175,10 +160,10 @@ void SetMotionRecord(int k, bool forward, bool backward) {
     CurrentPicture.ForwardVertFCode = forward ? r.forwardVertFCode : 15;
     CurrentPicture.BackwardHorFCode = backward ? r.backwardHorFCode : 15;
     CurrentPicture.BackwardVertFCode = backward ? r.backwardVertFCode : 15;
-    ForwardSearchX = r.sxf;
-    ForwardSearchY = r.syf;
-    BackwardSearchX = r.sxb;
-    BackwardSearchY = r.syb;
+    CurrentPicture.ForwardSearchX = r.sxf;
+    CurrentPicture.ForwardSearchY = r.syf;
+    CurrentPicture.BackwardSearchX = r.sxb;
+    CurrentPicture.BackwardSearchY = r.syb;
 }
 
 void StartGroup(int i, int M, int N) {
@@ -187,44 +172,45 @@ void StartGroup(int i, int M, int N) {
         CurrentPicture.BackwardVertFCode = 15;
     const EncoderSettingsRecord& e = EncoderSettings;
     if (i > 0 && (e.applicationType == kApplicationDvd || e.applicationType == kApplicationSvcd ||
-                  (e.sequenceHeaderOption > 0 && GopCount % e.sequenceHeaderOption == 0)))
+                  (e.sequenceHeaderOption > 0 && PictureDriver.GopCount % e.sequenceHeaderOption == 0)))
         PutSequenceHeaders();
     bool closed = i == 0;
-    if (e.closedGopOption > 0 && i > 0 && GopCount % e.closedGopOption == 0) {
+    if (e.closedGopOption > 0 && i > 0 && PictureDriver.GopCount % e.closedGopOption == 0) {
         closed = true;
         CurrentPicture.ClosedGopBPictures = 1;
     }
-    const bool first = GopStartIndex == 0;
+    const bool first = PictureDriver.GopStartIndex == 0;
     int n = first ? N - M + 1 : N;
-    n = std::min(n, Sequence.OutputFrameCount - GopStartIndex);
+    n = std::min(n, Sequence.OutputFrameCount - PictureDriver.GopStartIndex);
     const int np = first ? (n + 2 * M - 2) / M - 1 : (n + M - 1) / M - 1;
     const int nb = n - np - 1;
     RcInitGop(np, nb, CodedBPictures(nb, M));
-    PutGopHeader(GopStartIndex, closed ? 1 : 0);
-    ++GopCount;
+    PutGopHeader(PictureDriver.GopStartIndex, closed ? 1 : 0);
+    ++PictureDriver.GopCount;
 }
 
 void DecideScheduledSkip(int M) {
     if (Sequence.InterlacedCoding) return;
     const int mode = EncoderSettings.skipBFramesMode;
     (void)M;
+    const PictureStateRecord& p = CurrentPicture;
     if (mode == 1 || mode == 2) {
-        if (DisplayFrameNumber == PrevAnchorDisplay + 1) SkipBPicture = 1;
-        else if (mode == 2 && DisplayFrameNumber == NextAnchorDisplay - 1) SkipBPicture = 2;
+        if (p.DisplayFrameNumber == p.PrevAnchorDisplay + 1) SkipBPicture = 1;
+        else if (mode == 2 && p.DisplayFrameNumber == p.NextAnchorDisplay - 1) SkipBPicture = 2;
     } else if (mode == 3) {
-        SkipBPicture = (NextAnchorDisplay - DisplayFrameNumber) < (DisplayFrameNumber - PrevAnchorDisplay) ? 2 : 1;
+        SkipBPicture = (p.NextAnchorDisplay - p.DisplayFrameNumber) < (p.DisplayFrameNumber - p.PrevAnchorDisplay) ? 2 : 1;
     }
 }
 
 void DecideAutomaticSkip() {
-    const bool afterPrev = DisplayFrameNumber == PrevAnchorDisplay + 1;
-    const bool beforeNext = DisplayFrameNumber == NextAnchorDisplay - 1;
+    const bool afterPrev = CurrentPicture.DisplayFrameNumber == CurrentPicture.PrevAnchorDisplay + 1;
+    const bool beforeNext = CurrentPicture.DisplayFrameNumber == CurrentPicture.NextAnchorDisplay - 1;
     if (RateOverload && !Sequence.InterlacedCoding && !EncoderSettings.noBFrameSkipping) {
         if (afterPrev) SkipBPicture = 1;
         else if (beforeNext) SkipBPicture = 2;
     } else if ((afterPrev || beforeNext) && EncoderSettings.inverseTelecine && !Sequence.InterlacedCoding) {
-        const int a = MaxLineDifference(Sequence.PrevAnchorSource.y, CurrentSource.y);
-        const int b = MaxLineDifference(Sequence.NextAnchorSource.y, CurrentSource.y);
+        const int a = MaxLineDifference(Sequence.PrevAnchorSource.y, CurrentPicture.CurrentSource.y);
+        const int b = MaxLineDifference(Sequence.NextAnchorSource.y, CurrentPicture.CurrentSource.y);
         if (b > 5 * a && afterPrev) SkipBPicture = 1;
         else if (a > 5 * b && beforeNext) SkipBPicture = 2;
     }
@@ -233,38 +219,38 @@ void DecideAutomaticSkip() {
 
 void ReadSource(int M) {
     (void)M;
-    if (CurrentPicture.CurrentInputFrame == LastReadInputFrame && LastReadPlanes.y) {
-        CopyPlanes(LastReadPlanes, CurrentSource);
+    if (CurrentPicture.CurrentInputFrame == InputState.LastReadInputFrame && LastReadPlanes.y) {
+        CopyPlanes(LastReadPlanes, CurrentPicture.CurrentSource);
     } else if (CurrentPicture.PictureCodingType == B_PICTURE &&
                CurrentPicture.CurrentInputFrame == CurrentPicture.PrevAnchorInputFrame) {
-        CopyPlanes(Sequence.PrevAnchorSource, CurrentSource);
+        CopyPlanes(Sequence.PrevAnchorSource, CurrentPicture.CurrentSource);
     } else if (CurrentPicture.PictureCodingType == B_PICTURE &&
                CurrentPicture.CurrentInputFrame == CurrentPicture.NextAnchorInputFrame) {
-        CopyPlanes(Sequence.NextAnchorSource, CurrentSource);
+        CopyPlanes(Sequence.NextAnchorSource, CurrentPicture.CurrentSource);
     } else {
-        const std::string name = RawInputName(Sequence.FirstOutputFrame + DisplayFrameNumber);
-        if (CollectReadAhead(name)) CopyPlanes(ReadAhead.planes, CurrentSource);
-        else ReadInputFrame(name.c_str(), CurrentSource);
-        LastReadInputFrame = CurrentPicture.CurrentInputFrame;
-        LastReadPlanes = CurrentSource;
+        const std::string name = RawInputName(Sequence.FirstOutputFrame + CurrentPicture.DisplayFrameNumber);
+        if (CollectReadAhead(name)) CopyPlanes(ReadAhead.planes, CurrentPicture.CurrentSource);
+        else ReadInputFrame(name.c_str(), CurrentPicture.CurrentSource);
+        InputState.LastReadInputFrame = CurrentPicture.CurrentInputFrame;
+        LastReadPlanes = CurrentPicture.CurrentSource;
     }
 }
 
 bool ReconstructionNeeded(int M, int N) {
     return (CurrentPicture.PictureCodingType != B_PICTURE && !(M == 1 && N == 1)) ||
-           EncoderSettings.qualityStatisticsMode != 0 || (EncoderSettings.showOutput && !RepeatBPicture);
+           EncoderSettings.qualityStatisticsMode != 0 || (EncoderSettings.showOutput && !CurrentPicture.RepeatBPicture);
 }
 
 void Reconstruct() {
     const int rows = Sequence.EncodeHeight / 16, half = Sequence.EncodeHeight / 32;
     if (!ThreadEncodeFlag) {
-        itransform(Sequence.PredictionFrame, CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore, 0, rows,
-                   0);
+        itransform(Sequence.PredictionFrame, CurrentPicture.CurrentRecon, Sequence.MacroblockInfoArray,
+                   Sequence.BlockStore, 0, rows, 0);
         return;
     }
     // Rows the upper-half task does not own are spread over the idle workers.
     const bool posted = SplitReconstructionState == 2;
-    itransform(Sequence.PredictionFrame, CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore,
+    itransform(Sequence.PredictionFrame, CurrentPicture.CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore,
                posted ? half : 0, rows, 1, PictureRowHelpers());
     if (!posted) return;
     if (UpperHalfTaskIndex < 0) {
@@ -287,33 +273,35 @@ void Reconstruct() {
 }
 
 void ShowInputPreview() {
-    const int frame = BPicturesPending ? CurrentPicture.PrevAnchorInputFrame : CurrentPicture.CurrentInputFrame;
-    if (frame == LastShownInputFrame || RepeatBPicture || !EncoderSettings.showInput) return;
-    if (BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
+    const int frame =
+        PictureDriver.BPicturesPending ? CurrentPicture.PrevAnchorInputFrame : CurrentPicture.CurrentInputFrame;
+    if (frame == InputState.LastShownInputFrame || CurrentPicture.RepeatBPicture || !EncoderSettings.showInput) return;
+    if (PictureDriver.BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
     if (EncoderSettings.inputType != 2) {
-        const FramePlanes& planes = BPicturesPending ? Sequence.PrevAnchorSource : CurrentSource;
+        const FramePlanes& planes =
+            PictureDriver.BPicturesPending ? Sequence.PrevAnchorSource : CurrentPicture.CurrentSource;
         std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
         if (PreviewPictures.PaletteDisplay) ConvertPictureForPreview(planes);
         else if (PreviewPictures.InputPreviewBuffer)
             ConvertYuvToRgbPreview(planes, PreviewPictures.InputPreviewBuffer, &PreviewPictures.InputPreviewReady);
-    } else if (BPicturesPending && frame != CurrentPicture.CurrentInputFrame) {
-        InputPreviewOnly = 1;
-        const std::string name = RawInputName(PrevAnchorDisplay + Sequence.FirstOutputFrame);
-        const int saved = CurrentPicture.CurrentFrameNumber;
-        CurrentPicture.CurrentFrameNumber = PrevAnchorDisplay + Sequence.FirstOutputFrame;
-        ReadInputFrame(name.c_str(), CurrentSource);
-        CurrentPicture.CurrentFrameNumber = saved;
-        InputPreviewOnly = 0;
+    } else if (PictureDriver.BPicturesPending && frame != CurrentPicture.CurrentInputFrame) {
+        InputState.InputPreviewOnly = 1;
+        const std::string name = RawInputName(CurrentPicture.PrevAnchorDisplay + Sequence.FirstOutputFrame);
+        const int saved = InputState.CurrentFrameNumber;
+        InputState.CurrentFrameNumber = CurrentPicture.PrevAnchorDisplay + Sequence.FirstOutputFrame;
+        ReadInputFrame(name.c_str(), CurrentPicture.CurrentSource);
+        InputState.CurrentFrameNumber = saved;
+        InputState.InputPreviewOnly = 0;
     }
     DrawInputPreview();
-    LastShownInputFrame = frame;
+    InputState.LastShownInputFrame = frame;
 }
 
 void ShowOutputPreview() {
-    if (!EncoderSettings.showOutput || RepeatBPicture) return;
-    if (BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
+    if (!EncoderSettings.showOutput || CurrentPicture.RepeatBPicture) return;
+    if (PictureDriver.BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
     static FramePlanes shown;
-    shown = BPicturesPending ? Sequence.PrevAnchorRecon : CurrentRecon;
+    shown = PictureDriver.BPicturesPending ? Sequence.PrevAnchorRecon : CurrentPicture.CurrentRecon;
     if (ThreadDrawFlag == 1) {
         RunOnWorkerThread(OutputPreviewUsesChosenConverter() ? DrawOutputPreviewTask : DrawOutputPreviewYuvTask, &shown);
         return;
@@ -328,9 +316,12 @@ void ShowOutputPreview() {
 void QualityStatistics() {
     const int w = EncoderSettings.horizontalSize, h = EncoderSettings.verticalSize;
     float v[3], mse[3];
-    CalcPlaneVarianceMse(CurrentRecon.y, CurrentSource.y, w, h, Sequence.EncodeWidth, &v[0], &mse[0]);
-    CalcPlaneVarianceMse(CurrentRecon.cb, CurrentSource.cb, w / 2, h / 2, Sequence.ChromaWidth, &v[1], &mse[1]);
-    CalcPlaneVarianceMse(CurrentRecon.cr, CurrentSource.cr, w / 2, h / 2, Sequence.ChromaWidth, &v[2], &mse[2]);
+    CalcPlaneVarianceMse(CurrentPicture.CurrentRecon.y, CurrentPicture.CurrentSource.y, w, h, Sequence.EncodeWidth,
+                         &v[0], &mse[0]);
+    CalcPlaneVarianceMse(CurrentPicture.CurrentRecon.cb, CurrentPicture.CurrentSource.cb, w / 2, h / 2,
+                         Sequence.ChromaWidth, &v[1], &mse[1]);
+    CalcPlaneVarianceMse(CurrentPicture.CurrentRecon.cr, CurrentPicture.CurrentSource.cr, w / 2, h / 2,
+                         Sequence.ChromaWidth, &v[2], &mse[2]);
     static const char* names[] = {"Y: variance=%4.4g, MSE=%3.3g \n", "U: variance=%4.4g, MSE=%3.3g \n",
                                   "V: variance=%4.4g, MSE=%3.3g \n"};
     float q[3];
@@ -341,7 +332,7 @@ void QualityStatistics() {
     EngineReport.PictureQuality = (4 * q[0] + q[1] + q[2]) / 6;
     if (EngineReport.PictureQuality < EngineReport.MinimumQuality) {
         EngineReport.MinimumQuality = EngineReport.PictureQuality;
-        EngineReport.MinimumQualityFrame = CurrentPictureNumber;
+        EngineReport.MinimumQualityFrame = PictureDriver.CurrentPictureNumber;
     }
     const int n = EngineReport.QualityPictureCount;
     EngineReport.AverageQuality = ((n - 1) * EngineReport.AverageQuality + EngineReport.PictureQuality) / n;
@@ -467,13 +458,13 @@ int StartSequenceEncoding() {
     // A read ahead left by an abandoned sequence ended with its worker pool.
     ReadAhead.slot = -1;
     ReadAhead.motionReady = false;
-    BPicturesPending = 0;
-    LastReadInputFrame = LastShownInputFrame = -2;
+    PictureDriver.BPicturesPending = 0;
+    InputState.LastReadInputFrame = InputState.LastShownInputFrame = -2;
     LastReadPlanes = FramePlanes{};
-    OldestNeededFrame = 0;
-    GopCount = 0;
+    InputState.OldestNeededFrame = 0;
+    PictureDriver.GopCount = 0;
     CurrentPicture.TotalVlcLevel = 0;
-    LastPictureCoded = 0;
+    PictureDriver.LastPictureCoded = 0;
     PreviousBSaved = 0;
     RcReset();
     if (RcInitSequence() < 0) return -1;
@@ -489,25 +480,25 @@ int EncodePicture() {
         return (FrameRateConversion.enabled && i <= Sequence.OutputFrameCount + 2) ? 0 : -1;
 
     SkipBPicture = 0;
-    RepeatBPicture = 0;
-    const int previousSaved = SaveForRepeat;
-    SaveForRepeat = 0;
+    CurrentPicture.RepeatBPicture = 0;
+    const int previousSaved = CurrentPicture.SaveForRepeat;
+    CurrentPicture.SaveForRepeat = 0;
     SkippedBCountedInNb = 0;
-    CurrentPictureNumber = i + 1;
-    VideoPassPhase = 1;
+    PictureDriver.CurrentPictureNumber = i + 1;
+    PictureDriver.VideoPassPhase = 1;
     EngineReport.TotalEncodingTimeMs = GetElapsedMilliseconds() - EngineReport.EncodingStartTime;
-    ElapsedSeconds = static_cast<int>(EngineReport.TotalEncodingTimeMs / 1000);
+    PictureDriver.ElapsedSeconds = static_cast<int>(EngineReport.TotalEncodingTimeMs / 1000);
 
-    GopStartIndex = std::max(((M - 1 + i) / N) * N - M + 1, 0);
+    PictureDriver.GopStartIndex = std::max(((M - 1 + i) / N) * N - M + 1, 0);
     const bool anchor = i == 0 || (i - 1) % M == 0;
     if (anchor) {
         std::swap(Sequence.PrevAnchorSource, Sequence.NextAnchorSource);
         std::swap(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon);
-        CurrentSource = Sequence.NextAnchorSource;
-        CurrentRecon = Sequence.NextAnchorRecon;
-        BPicturesPending = (i > 0 && M > 1) ? 1 : 0;
-        DisplayFrameNumber = i == 0 ? 0 : std::min(i + M - 1, Sequence.OutputFrameCount - 1);
-        if (i == GopStartIndex) {
+        CurrentPicture.CurrentSource = Sequence.NextAnchorSource;
+        CurrentPicture.CurrentRecon = Sequence.NextAnchorRecon;
+        PictureDriver.BPicturesPending = (i > 0 && M > 1) ? 1 : 0;
+        CurrentPicture.DisplayFrameNumber = i == 0 ? 0 : std::min(i + M - 1, Sequence.OutputFrameCount - 1);
+        if (i == PictureDriver.GopStartIndex) {
             StartGroup(i, M, N);
         } else {
             CurrentPicture.PictureCodingType = P_PICTURE;
@@ -516,30 +507,30 @@ int EncodePicture() {
             CurrentPicture.NextIsGopStart = (M == 1 && (i + 1) % N == 0) ? 1 : 0;
         }
     } else {
-        CurrentSource = Sequence.BPictureSource;
-        CurrentRecon = Sequence.BPictureRecon;
+        CurrentPicture.CurrentSource = Sequence.BPictureSource;
+        CurrentPicture.CurrentRecon = Sequence.BPictureRecon;
         CurrentPicture.PictureCodingType = B_PICTURE;
-        DisplayFrameNumber = i - 1;
+        CurrentPicture.DisplayFrameNumber = i - 1;
         SetMotionRecord((i - 2) % M + 1, true, true);
     }
-    CurrentPicture.CurrentDisplayNumber = DisplayFrameNumber;
-    CurrentPicture.TemporalReference = DisplayFrameNumber - GopStartIndex;
+    CurrentPicture.CurrentDisplayNumber = CurrentPicture.DisplayFrameNumber;
+    CurrentPicture.TemporalReference = CurrentPicture.DisplayFrameNumber - PictureDriver.GopStartIndex;
 
     static const char letters[] = " IPBD";
-    StatisticsLine("\nFrame %d (#%d in display order):\n", i, DisplayFrameNumber);
+    StatisticsLine("\nFrame %d (#%d in display order):\n", i, CurrentPicture.DisplayFrameNumber);
     StatisticsLine(" picture_type=%c\n", letters[CurrentPicture.PictureCodingType]);
 
-    CurrentPicture.CurrentFrameNumber = DisplayFrameNumber + Sequence.FirstOutputFrame;
-    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber);
+    InputState.CurrentFrameNumber = CurrentPicture.DisplayFrameNumber + Sequence.FirstOutputFrame;
+    CurrentPicture.CurrentInputFrame = MapOutputToInputFrame(InputState.CurrentFrameNumber);
     if (CurrentPicture.NextIsGopStart &&
-        MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber + 1) == CurrentPicture.CurrentInputFrame)
+        MapOutputToInputFrame(InputState.CurrentFrameNumber + 1) == CurrentPicture.CurrentInputFrame)
         CurrentPicture.NextIsGopStart = 0;
 
     if (CurrentPicture.PictureCodingType == B_PICTURE) {
         DecideScheduledSkip(M);
     } else {
-        PrevAnchorDisplay = NextAnchorDisplay;
-        NextAnchorDisplay = DisplayFrameNumber;
+        CurrentPicture.PrevAnchorDisplay = CurrentPicture.NextAnchorDisplay;
+        CurrentPicture.NextAnchorDisplay = CurrentPicture.DisplayFrameNumber;
         CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame;
         CurrentPicture.NextAnchorInputFrame = CurrentPicture.CurrentInputFrame;
     }
@@ -548,29 +539,30 @@ int EncodePicture() {
                                             ? 1
                                             : 0;
 
-    if (RepeatStoresAllocated && CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) {
-        RepeatBPicture = (CurrentPicture.CurrentInputFrame == LastBInputFrame && previousSaved) ? 1 : 0;
-        SaveForRepeat = (i % M != 0 && MapOutputToInputFrame(CurrentPicture.CurrentFrameNumber + 1) ==
-                                           CurrentPicture.CurrentInputFrame)
-                            ? 1
-                            : 0;
+    if (PictureDriver.RepeatStoresAllocated && CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) {
+        CurrentPicture.RepeatBPicture =
+            (CurrentPicture.CurrentInputFrame == PictureDriver.LastBInputFrame && previousSaved) ? 1 : 0;
+        CurrentPicture.SaveForRepeat =
+            (i % M != 0 && MapOutputToInputFrame(InputState.CurrentFrameNumber + 1) == CurrentPicture.CurrentInputFrame)
+                ? 1
+                : 0;
     }
 
     ReadAhead.motionReady = false;
-    if (!RepeatBPicture) ReadSource(M);
+    if (!CurrentPicture.RepeatBPicture) ReadSource(M);
     CollectReadAhead();
 
     if (CurrentPicture.PictureCodingType == B_PICTURE && EncoderSettings.skipBFramesMode == 0 && !SkipBPicture &&
-        !RepeatBPicture)
+        !CurrentPicture.RepeatBPicture)
         DecideAutomaticSkip();
-    if (SkipBPicture) SaveForRepeat = 0;
+    if (SkipBPicture) CurrentPicture.SaveForRepeat = 0;
 
     const size_t recordBytes = sizeof(MacroblockInfo) * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
     const size_t blockBytes =
         sizeof(int16_t) * 64 * BlockCount * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
-    if (RepeatBPicture) {
-        std::memcpy(Sequence.MacroblockInfoArray, RepeatMacroblockInfo, recordBytes);
-        std::memcpy(Sequence.BlockStore, RepeatBlockStore, blockBytes);
+    if (CurrentPicture.RepeatBPicture) {
+        std::memcpy(Sequence.MacroblockInfoArray, PictureDriver.RepeatMacroblockInfo, recordBytes);
+        std::memcpy(Sequence.BlockStore, PictureDriver.RepeatBlockStore, blockBytes);
     } else if (SkipBPicture) {
         for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
             MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
@@ -584,18 +576,19 @@ int EncodePicture() {
         if (ReadAhead.motionReady)
             ahead = {ReadAhead.motion, ReadAhead.records, ReadAhead.intraSum, ReadAhead.errorSum, ReadAhead.motionMs};
         RunMotionEstimation(Sequence.PrevAnchorSource.y, Sequence.NextAnchorSource.y, Sequence.PrevAnchorRecon.y,
-                            Sequence.NextAnchorRecon.y, CurrentSource.y, CurrentRecon.y, ForwardSearchX, ForwardSearchY,
-                            BackwardSearchX, BackwardSearchY, Sequence.MacroblockInfoArray, 0, 0,
-                            ReadAhead.motionReady ? &ahead : nullptr);
+                            Sequence.NextAnchorRecon.y, CurrentPicture.CurrentSource.y, CurrentPicture.CurrentRecon.y,
+                            CurrentPicture.ForwardSearchX, CurrentPicture.ForwardSearchY,
+                            CurrentPicture.BackwardSearchX, CurrentPicture.BackwardSearchY,
+                            Sequence.MacroblockInfoArray, 0, 0, ReadAhead.motionReady ? &ahead : nullptr);
         if (EngineReport.EngineTimingReport) EngineReport.CompressionTimeMs += GetElapsedMilliseconds() - started;
-        if (SaveForRepeat && RepeatMacroblockInfo)
-            std::memcpy(RepeatMacroblockInfo, Sequence.MacroblockInfoArray, recordBytes);
+        if (CurrentPicture.SaveForRepeat && PictureDriver.RepeatMacroblockInfo)
+            std::memcpy(PictureDriver.RepeatMacroblockInfo, Sequence.MacroblockInfoArray, recordBytes);
     }
     // With row helpers the prediction and the error blocks are formed while
     // the picture is coded, each row before the coding loop reaches it; a
     // picture saved for a repeat has its blocks complete first.
-    const bool formed = !SkipBPicture && !RepeatBPicture;
-    const bool rowsFollowCoding = formed && PictureRowHelpers() > 0 && !SaveForRepeat;
+    const bool formed = !SkipBPicture && !CurrentPicture.RepeatBPicture;
+    const bool rowsFollowCoding = formed && PictureRowHelpers() > 0 && !CurrentPicture.SaveForRepeat;
     if (formed && !rowsFollowCoding)
         PredictPicture(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon, Sequence.PredictionFrame, Sequence.MacroblockInfoArray, CurrentPicture.PictureCodingType);
     // The next picture's read (and its search, when it can run now) starts
@@ -610,15 +603,16 @@ int EncodePicture() {
     if (rowsFollowCoding) {
         CurrentPictureRows.prediction = SetUpPredictionRows(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon, Sequence.PredictionFrame,
                                                             Sequence.MacroblockInfoArray, CurrentPicture.PictureCodingType);
-        CurrentPictureRows.errors =
-            SetUpErrorBlockRows(Sequence.PredictionFrame, CurrentSource, Sequence.MacroblockInfoArray, Sequence.BlockStore, true);
+        CurrentPictureRows.errors = SetUpErrorBlockRows(Sequence.PredictionFrame, CurrentPicture.CurrentSource,
+                                                        Sequence.MacroblockInfoArray, Sequence.BlockStore, true);
         rows.emplace(Sequence.EncodeHeight / 16, helpers, PredictAndFormErrorRow, &CurrentPictureRows);
-        CalcSpatialActivity(CurrentSource.y);
+        CalcSpatialActivity(CurrentPicture.CurrentSource.y);
     } else if (formed) {
-        CalcSpatialActivity(CurrentSource.y);
-        FormPredictionErrorBlocks(Sequence.PredictionFrame, CurrentSource, Sequence.MacroblockInfoArray,
+        CalcSpatialActivity(CurrentPicture.CurrentSource.y);
+        FormPredictionErrorBlocks(Sequence.PredictionFrame, CurrentPicture.CurrentSource, Sequence.MacroblockInfoArray,
                                   Sequence.BlockStore);
-        if (SaveForRepeat && RepeatBlockStore) std::memcpy(RepeatBlockStore, Sequence.BlockStore, blockBytes);
+        if (CurrentPicture.SaveForRepeat && PictureDriver.RepeatBlockStore)
+            std::memcpy(PictureDriver.RepeatBlockStore, Sequence.BlockStore, blockBytes);
     }
 
     const bool reconstruct = !SkipBPicture && ReconstructionNeeded(M, N);
@@ -634,8 +628,8 @@ int EncodePicture() {
     ShowInputPreview();
 
     if (SkipBPicture) {
-        CurrentSource = SkipBPicture == 1 ? Sequence.PrevAnchorSource : Sequence.NextAnchorSource;
-        CurrentRecon = SkipBPicture == 1 ? Sequence.PrevAnchorRecon : Sequence.NextAnchorRecon;
+        CurrentPicture.CurrentSource = SkipBPicture == 1 ? Sequence.PrevAnchorSource : Sequence.NextAnchorSource;
+        CurrentPicture.CurrentRecon = SkipBPicture == 1 ? Sequence.PrevAnchorRecon : Sequence.NextAnchorRecon;
     } else if (reconstruct) {
         Reconstruct();
     }
@@ -645,7 +639,7 @@ int EncodePicture() {
     ++Sequence.EncodedFrameCount;
     UpdateVideoProgress();
 
-    LastBInputFrame =
+    PictureDriver.LastBInputFrame =
         (CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) ? CurrentPicture.CurrentInputFrame : -2;
     if (i == 0) CurrentPicture.TotalVlcLevel = CurrentPicture.PictureErrorSum;
     else if (CurrentPicture.PictureCodingType == P_PICTURE)
@@ -653,18 +647,18 @@ int EncodePicture() {
     ++CurrentPicture.PicturesSinceIncrease;
     int oldest = CurrentPicture.PictureCodingType == B_PICTURE ? CurrentPicture.CurrentInputFrame
                                                                : CurrentPicture.PrevAnchorInputFrame;
-    if (Sequence.SmartDeinterlace) --oldest;
+    if (InputState.SmartDeinterlace) --oldest;
     if (oldest < 0) oldest = std::max(EncoderSettings.firstFrame, 0);
-    OldestNeededFrame = oldest;
+    InputState.OldestNeededFrame = oldest;
     CurrentPicture.PictureIndex = i + 1;
-    if (CurrentPicture.PictureIndex >= Sequence.OutputFrameCount) LastPictureCoded = 1;
+    if (CurrentPicture.PictureIndex >= Sequence.OutputFrameCount) PictureDriver.LastPictureCoded = 1;
     return 0;
 }
 
 int FinishSequenceEncoding() {
     CollectReadAhead();
     if (EncoderSettings.showInput && CurrentPicture.PictureIndex > 0 &&
-        LastShownInputFrame != CurrentPicture.NextAnchorInputFrame) {
+        InputState.LastShownInputFrame != CurrentPicture.NextAnchorInputFrame) {
         std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
         RefreshInputPreview();
     }
@@ -677,9 +671,9 @@ int FinishSequenceEncoding() {
         RefreshOutputPreview();
     }
     EngineReport.TotalEncodingTimeMs = GetElapsedMilliseconds() - EngineReport.EncodingStartTime;
-    ElapsedSeconds = static_cast<int>(EngineReport.TotalEncodingTimeMs / 1000);
+    PictureDriver.ElapsedSeconds = static_cast<int>(EngineReport.TotalEncodingTimeMs / 1000);
     EngineReport.EncodingStartTime = EngineReport.TotalEncodingTimeMs;
-    VideoPassPhase = 2;
+    PictureDriver.VideoPassPhase = 2;
     if (EncoderSettings.omitSequenceEndCode != 1) PutSequenceEnd();
     VideoSequenceState = 2;
     return 0;

@@ -18,9 +18,11 @@ struct PictureStateRecord {
     int PictureCodingType = I_PICTURE;
     int CurrentInputFrame = 0;
     int CurrentDisplayNumber = 0;
-    // Output frame number of the picture being read (display index plus the
-    // sequence's first output frame), set before each read.
-    int CurrentFrameNumber = 0;
+    // The display-order number as the driver works it out, before the type
+    // and the input frame are settled.
+    int DisplayFrameNumber = 0;
+    // The frame stores the picture is read into and reconstructed into.
+    FramePlanes CurrentSource, CurrentRecon;
     // Sums of motion estimation: final error measures (V) and intra variance
     // measures (W).
     int PictureErrorSum = 0;
@@ -29,8 +31,10 @@ struct PictureStateRecord {
     // P-size increase.
     int TotalVlcLevel = 0;
     int PicturesSinceIncrease = 0;
-    // Anchors around the picture, and the flags motion estimation reads.
+    // Anchors around the picture (input frames and display-order numbers),
+    // and the flags motion estimation reads.
     int PrevAnchorInputFrame = -1, NextAnchorInputFrame = -1;
+    int PrevAnchorDisplay = 0, NextAnchorDisplay = 0;
     // 1 for a P picture with M = 1 right before a group start: nothing uses its motion tables.
     int NextIsGopStart = 0;
     // 1 for an anchor whose input frame repeats the previous anchor's.
@@ -41,28 +45,41 @@ struct PictureStateRecord {
     // where a direction is unused).
     int TemporalReference = 0;
     int ForwardHorFCode = 15, ForwardVertFCode = 15, BackwardHorFCode = 15, BackwardVertFCode = 15;
+    // Search widths, from the picture's motion-data record.
+    int ForwardSearchX = 0, ForwardSearchY = 0, BackwardSearchX = 0, BackwardSearchY = 0;
+    // 1 for a B picture whose input frame repeats the last B picture's: its
+    // saved records and blocks are used again. 1 for a B picture whose
+    // records and blocks are saved because the next picture repeats its frame.
+    int RepeatBPicture = 0, SaveForRepeat = 0;
 };
 extern PictureStateRecord CurrentPicture;
 
-extern int DisplayFrameNumber;
-extern int GopStartIndex;
-extern int GopCount;
-extern FramePlanes CurrentSource, CurrentRecon;
-extern int BPicturesPending;
-extern int PrevAnchorDisplay, NextAnchorDisplay;
-extern int LastBInputFrame;  // the anchors' input frames are in CurrentPicture
-extern int RepeatBPicture, SaveForRepeat;
+// The driver's words for the whole sequence: the group it is in, what the
+// pictures before the current one left behind, the progress it shows and
+// the stores of repeated B pictures.
+struct PictureDriverStateRecord {
+    // Coding-order index of the current group's first picture, and groups started.
+    int GopStartIndex = 0;
+    int GopCount = 0;
+    // Set at each anchor: 1 when B pictures that come before it in display
+    // order follow it in coding order (any anchor but the first, with M > 1).
+    int BPicturesPending = 0;
+    // Input frame of the last coded B picture (-2 after an anchor or a skipped one).
+    int LastBInputFrame = -2;
+    // 1 once the last picture of the sequence has been coded.
+    int LastPictureCoded = 0;
+    // Progress: the picture number (1 first), the seconds since the pass
+    // began, and 1 while pictures are coded, 2 once the sequence has ended.
+    int CurrentPictureNumber = 0, ElapsedSeconds = 0, VideoPassPhase = 0;
+    // Set by the engine's set-up: repeated B pictures reuse saved records and blocks.
+    int RepeatStoresAllocated = 0;
+    MacroblockInfo* RepeatMacroblockInfo = nullptr;
+    int16_t* RepeatBlockStore = nullptr;
+};
+extern PictureDriverStateRecord PictureDriver;
+
+// Set by the worker that rebuilds the picture's upper half once it is done.
 extern std::atomic<int> UpperHalfDone;
-extern int LastPictureCoded;
-extern int CurrentPictureNumber, ElapsedSeconds, VideoPassPhase;
-// Set by the engine's set-up: repeated B pictures reuse saved records and blocks.
-extern int RepeatStoresAllocated;
-extern MacroblockInfo* RepeatMacroblockInfo;
-extern int16_t* RepeatBlockStore;
-// The last frame read from the input, and the last shown in the input preview.
-extern int LastReadInputFrame, LastShownInputFrame;
-// Search widths of the current picture, from its motion-data record.
-extern int ForwardSearchX, ForwardSearchY, BackwardSearchX, BackwardSearchY;
 
 int StartSequenceEncoding();
 int EncodePicture();

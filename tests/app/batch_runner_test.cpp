@@ -19,7 +19,7 @@ namespace {
 
 struct FakeProfile {
     std::string description, input, output;
-    int applicationType = 0;
+    int applicationType = kApplicationNone;
 };
 
 // Stands in for the program: profiles are records, jobs succeed unless their
@@ -95,7 +95,7 @@ TEST_F(BatchRunnerTest, TemplateProfileWithThreeAviFiles) {
               "Please verify parameters of specified profile \n"
               "AVI input file: /in/c.avi\n\n\nMPEG encoding completed successfully\n\n");
     // Each AVI file starts from the template's application type.
-    EXPECT_EQ(EncoderSettings.applicationType, 16);
+    EXPECT_EQ(EncoderSettings.applicationType, kApplicationDvd);
 }
 
 TEST_F(BatchRunnerTest, CompleteProfilesRunThemselves) {
@@ -342,7 +342,7 @@ TEST_F(BatchRunnerTest, StatisticsReport) {
     settings.profileDescription = "Desc";
     settings.inputFileName = "/in/a.avi";
     settings.outputFileName = "/out/a.mpg";
-    settings.rateControl = 1;
+    settings.rateControl = kRateConstant;
     settings.bitRate = 1500000.9;
     settings.performanceMode = 3;
     auto lines = StatisticsReportLines(settings, 320, 240, 87.456, 100.0);
@@ -353,8 +353,8 @@ TEST_F(BatchRunnerTest, StatisticsReport) {
                                                "Encoder performance mode 3 \n", "Average quality      87.46\n"}));
 
     // Variable bit rate with limits: the limits are truncated like the rates.
-    settings.rateControl = 2;
-    settings.vbrMode = 5;
+    settings.rateControl = kRateVariable;
+    settings.vbrMode = kVbrQuantWithinAverage;
     settings.maxBitRate = 2500000.7;
     settings.averageBitRateLower = 1000.9;
     settings.averageBitRateUpper = 2000.9;

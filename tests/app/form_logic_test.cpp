@@ -79,7 +79,7 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     const FormValues before = f;
     EXPECT_FALSE(ApplyVcdPreset(&f, &s, 2));
     EXPECT_EQ(f.width, before.width);
-    EXPECT_EQ(s.applicationType, 0);
+    EXPECT_EQ(s.applicationType, kApplicationNone);
 
     // 200 lines at 30 frames/s: NTSC.
     f.frameRateIndex = kRateIndex30;
@@ -94,7 +94,7 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     f.frameRateIndex = 0;
     f.bitRateKbit = 4000;
     s = EncoderSettingsRecord{};
-    s.rateControl = 2;
+    s.rateControl = kRateVariable;
     const VcdSnapshot snap = TakeVcdSnapshot(f, s);
     ASSERT_TRUE(ApplyVcdPreset(&f, &s, 1));
     EXPECT_EQ(f.width, 352);
@@ -102,11 +102,11 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     EXPECT_EQ(f.frameRateIndex, kRateIndex25);
     EXPECT_EQ(f.bitRateKbit, 1123);
     EXPECT_EQ(s.bitRate, 1123 * 1024.0);
-    EXPECT_EQ(s.streamType, 3);
-    EXPECT_EQ(s.applicationType, 2);
+    EXPECT_EQ(s.streamType, kStreamTypeVideoCd);
+    EXPECT_EQ(s.applicationType, kApplicationVcd20);
     EXPECT_EQ(s.mpeg1AspectRatio, 8);
     EXPECT_EQ(s.muxPackSize, 2324);
-    EXPECT_EQ(s.rateControl, 1);
+    EXPECT_EQ(s.rateControl, kRateConstant);
     EXPECT_EQ(s.audioMode, 0);  // mono input stays mono
     EXPECT_EQ(s.audioBitRateIndex, 6);
     EXPECT_EQ(s.ipDistance, 3);
@@ -117,10 +117,10 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     EXPECT_EQ(f.height, 576);
     EXPECT_EQ(f.frameRateIndex, 0);
     EXPECT_EQ(f.bitRateKbit, 4000);
-    EXPECT_EQ(s.rateControl, 2);
+    EXPECT_EQ(s.rateControl, kRateVariable);
     EXPECT_EQ(s.muxPackSize, 2048);
     EXPECT_EQ(s.gopSize, 12);
-    EXPECT_EQ(s.applicationType, 0);
+    EXPECT_EQ(s.applicationType, kApplicationNone);
 }
 
 FormValues ValidForm(const testsupport::TempDir& dir) {

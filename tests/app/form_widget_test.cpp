@@ -115,12 +115,12 @@ TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
     EXPECT_FALSE(Get<QCheckBox>("1148")->isEnabled());
     Click("1169");
     ASSERT_EQ(form_->ApplyToParameters(), 1);
-    EXPECT_EQ(EncoderSettings.applicationType, 17);
+    EXPECT_EQ(EncoderSettings.applicationType, kApplicationSvcd);
     EXPECT_EQ(EncoderSettings.outputFileName, Out("take.vob"));
     Click("1168");
     EXPECT_FALSE(Get<QCheckBox>("1169")->isChecked());
     ASSERT_EQ(form_->ApplyToParameters(), 1);
-    EXPECT_EQ(EncoderSettings.applicationType, 16);
+    EXPECT_EQ(EncoderSettings.applicationType, kApplicationDvd);
     // Back to MPEG-1 clears both.
     Click("1011");
     EXPECT_FALSE(Get<QCheckBox>("1168")->isChecked());
@@ -188,7 +188,7 @@ TEST_F(FormTest, VideoCdPresetAppliesAndUntickingRestores) {
     EXPECT_EQ(Text("1014"), "1123");
     EXPECT_FALSE(Get<QLineEdit>("1014")->isEnabled());  // Video-CD has a fixed rate
     EXPECT_EQ(Get<QComboBox>("1013")->currentText().toStdString(), "25");
-    EXPECT_EQ(EncoderSettings.applicationType, 2);
+    EXPECT_EQ(EncoderSettings.applicationType, kApplicationVcd20);
     EXPECT_EQ(EncoderSettings.muxPackSize, 2324);
     EXPECT_EQ(EncoderSettings.gopSize, 15);
     ASSERT_EQ(form_->ApplyToParameters(), 1);
@@ -201,8 +201,8 @@ TEST_F(FormTest, VideoCdPresetAppliesAndUntickingRestores) {
     EXPECT_EQ(Text("1007"), "576");
     EXPECT_EQ(Text("1014"), "3000");
     EXPECT_EQ(Get<QComboBox>("1013")->currentIndex(), 0);
-    EXPECT_EQ(EncoderSettings.applicationType, 0);
-    EXPECT_EQ(EncoderSettings.streamType, 1);
+    EXPECT_EQ(EncoderSettings.applicationType, kApplicationNone);
+    EXPECT_EQ(EncoderSettings.streamType, kStreamTypeMpeg1);
     EXPECT_EQ(EncoderSettings.muxPackSize, packSize);
     EXPECT_EQ(EncoderSettings.gopSize, gop);
 
@@ -265,7 +265,7 @@ TEST_F(FormTest, StoredValuesReachTheSettingsAndAProfileReadsBackEqual) {
     EXPECT_EQ(s.horizontalSize, 352);
     EXPECT_EQ(s.verticalSize, 288);
     EXPECT_EQ(s.mpeg1, 0);
-    EXPECT_EQ(s.applicationType, 16);
+    EXPECT_EQ(s.applicationType, kApplicationDvd);
     EXPECT_EQ(s.encodeAudio, 1);
     EXPECT_EQ(s.keepOriginalDuration, 1);
     EXPECT_EQ(s.inputType, 2);

@@ -74,7 +74,7 @@ protected:
         sport_ = ProfileDirectory + "PRF1.PRF";
         ASSERT_EQ(WriteProfile(sport_.c_str()), 0);
         e.profileDescription = "Variable";
-        e.rateControl = 2;
+        e.rateControl = kRateVariable;
         e.audioSampleRate = 44100;
         variable_ = ProfileDirectory + "PRF2.PRF";
         ASSERT_EQ(WriteProfile(variable_.c_str()), 0);

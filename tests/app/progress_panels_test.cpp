@@ -148,7 +148,7 @@ TEST_F(ProgressPanelsTest, VideoRefreshesThroughTheJobsHook) {
     NotifyProgressWindow();
     Sequence.EncodingFrameCount = 90;
     Sequence.EncodedFrameCount = 45;
-    ElapsedSeconds = 65;
+    PictureDriver.ElapsedSeconds = 65;
     UpdateVideoProgress();
     CProgressDlg* panel = host_->VideoPanel();
     EXPECT_EQ(TextOf(panel, 1025), "Frame 45 out of 90");
@@ -219,7 +219,7 @@ TEST_F(ProgressPanelsTest, AudioAndMultiplexPanels) {
     EXPECT_EQ(TextOf(host_->MultiplexPanel(), 1061), " 0 %  completed ");
     EXPECT_EQ(host_->MultiplexPanel()->Bar()->value(), 0);
     EncoderSettings.mpeg1 = 0;
-    EncoderSettings.streamType = 2;
+    EncoderSettings.streamType = kStreamTypeMpeg2;
     MuxBytesTotal = 100000;
     MuxBytesDone = 50000;
     UpdateMultiplexProgress();
@@ -296,7 +296,7 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     Sequence.EncodedFrameCount = 100;
     VideoOutputSize = 253440;
     VideoSequenceState = 2;
-    ElapsedSeconds = 3725;
+    PictureDriver.ElapsedSeconds = 3725;
     EncoderSettings.qualityStatisticsMode = 0;
     bool seen = false;
     OnNextDialog([&](QDialog* d) {

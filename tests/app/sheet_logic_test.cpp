@@ -35,18 +35,18 @@ protected:
 TEST_F(SheetLogicTest, PagesFollowStreamKindAudioAndInterlace) {
     using V = std::vector<AdvancedPage>;
     form.audio = true;
-    s.streamType = 1;
+    s.streamType = kStreamTypeMpeg1;
     EXPECT_EQ(AdvancedPagesFor(form, s),
               (V{P::MotionVectors, P::Sequence, P::Performance, P::Sync, P::Headers, P::Audio, P::Files, P::System,
                  P::Special, P::Mpeg1, P::Input, P::Processes, P::BitrateControl, P::Edges}));
-    s.streamType = 3;  // Video-CD: no rate control of its own
+    s.streamType = kStreamTypeVideoCd;  // Video-CD: no rate control of its own
     EXPECT_EQ(AdvancedPagesFor(form, s).size(), 13u);
     EXPECT_FALSE(AdvancedPageShown(P::BitrateControl, form, s));
     EXPECT_TRUE(AdvancedPageShown(P::System, form, s));
 
     form.mpeg2 = true;
     form.audio = false;
-    s.streamType = 2;
+    s.streamType = kStreamTypeMpeg2;
     EXPECT_EQ(AdvancedPagesFor(form, s),
               (V{P::MotionVectors, P::Sequence, P::Performance, P::Sync, P::Headers, P::Files, P::Special, P::Mpeg2,
                  P::Input, P::Processes, P::BitrateControl, P::Edges}));
@@ -60,20 +60,20 @@ TEST_F(SheetLogicTest, PagesFollowStreamKindAudioAndInterlace) {
     // and counts as progressive.
     form.svcd = true;
     PrepareAdvancedSheet(form, s);
-    EXPECT_EQ(s.applicationType, 17);
+    EXPECT_EQ(s.applicationType, kApplicationSvcd);
     form.svcd = false;
     form.dvd = true;
     PrepareAdvancedSheet(form, s);
-    EXPECT_EQ(s.applicationType, 16);
+    EXPECT_EQ(s.applicationType, kApplicationDvd);
     form.mpeg2 = false;
     PrepareAdvancedSheet(form, s);
-    EXPECT_EQ(s.applicationType, 0);
+    EXPECT_EQ(s.applicationType, kApplicationNone);
     EXPECT_EQ(form.interlaceSelection, 0);
-    s.applicationType = 2;
+    s.applicationType = kApplicationVcd20;
     form.mpeg2 = true;
     form.formReady = false;  // before the form is ready its boxes do not count
     PrepareAdvancedSheet(form, s);
-    EXPECT_EQ(s.applicationType, 2);
+    EXPECT_EQ(s.applicationType, kApplicationVcd20);
 }
 
 TEST_F(SheetLogicTest, UnchangedPagesLeaveAwkwardStoredValuesAlone) {
@@ -138,8 +138,8 @@ TEST_F(SheetLogicTest, ChangedValuesAreWrittenInStoredUnits) {
     EXPECT_EQ(s.mpegLevel, 6);
     EXPECT_EQ(s.medianFilter, 0);
     EXPECT_EQ(s.lowPassFilter, 1);
-    EXPECT_EQ(s.rateControl, 2);
-    EXPECT_EQ(s.vbrMode, 5);
+    EXPECT_EQ(s.rateControl, kRateVariable);
+    EXPECT_EQ(s.vbrMode, kVbrQuantWithinAverage);
     EXPECT_EQ(form.keepDuration, 0);
     EXPECT_EQ(s.audioMode, 1);
     EXPECT_FALSE(out.audioChanged);

@@ -119,7 +119,7 @@ TEST_F(SheetPagesTest, TabsFollowTheStreamKind) {
                                             "Input",          "Processes", "Bitrate Control", "Edges"};
     EXPECT_EQ(Titles(*Open()), mpeg1);
 
-    EncoderSettings.streamType = 3;  // Video-CD: no Bitrate Control, a fixed multiplex
+    EncoderSettings.streamType = kStreamTypeVideoCd;  // Video-CD: no Bitrate Control, a fixed multiplex
     {
         auto sheet = Open();
         EXPECT_EQ(sheet->PageCount(), 13);
@@ -130,7 +130,7 @@ TEST_F(SheetPagesTest, TabsFollowTheStreamKind) {
     }
 
     form.mpeg2 = true;
-    EncoderSettings.streamType = 2;
+    EncoderSettings.streamType = kStreamTypeMpeg2;
     EXPECT_EQ(Open()->PageCount(), 13);
     form.audio = false;
     {
@@ -159,7 +159,7 @@ TEST_F(SheetPagesTest, TabsFollowTheStreamKind) {
     form.dvd = true;
     {
         auto sheet = Open();
-        EXPECT_EQ(EncoderSettings.applicationType, 16);
+        EXPECT_EQ(EncoderSettings.applicationType, kApplicationDvd);
         EXPECT_FALSE(Control<QComboBox>(Visit(*sheet, AdvancedPage::Headers), 1153)->isEnabled());
         EXPECT_TRUE(Control<QCheckBox>(Visit(*sheet, AdvancedPage::Mpeg2), 1165)->isEnabled());
     }
@@ -181,8 +181,8 @@ TEST_F(SheetPagesTest, EveryPageLoadsFromTheSettingsAndStoresBack) {
     s.mpeg1AspectRatio = 12;
     s.medianFilter = 1;
     s.medianFilterStrength = 55;
-    s.rateControl = 2;
-    s.vbrMode = 5;
+    s.rateControl = kRateVariable;
+    s.vbrMode = kVbrQuantWithinAverage;
     s.constantQuantScale = 9;
     s.topBorderLines = 4;
     auto sheet = Open();
@@ -372,8 +372,8 @@ TEST_F(SheetPagesTest, OkWithoutChangesAndCancelLeaveTheSavedProfileAlone) {
     // A saved profile with values the pages can show only approximately.
     EncoderSettingsRecord& s = EncoderSettings;
     s.gopSize = 13;
-    s.rateControl = 2;
-    s.vbrMode = 5;
+    s.rateControl = kRateVariable;
+    s.vbrMode = kVbrQuantWithinAverage;
     s.maxBitRate = 3000001.0;
     s.averageBitRateUpper = 2000000.5;
     s.averageBitRateLower = 700000.0;
@@ -430,8 +430,8 @@ TEST_F(SheetPagesTest, OkWithoutChangesAndCancelLeaveTheSavedProfileAlone) {
 }
 
 TEST_F(SheetPagesTest, BitrateControlIsCheckedWhenLeftNeverWhenEntered) {
-    EncoderSettings.rateControl = 2;
-    EncoderSettings.vbrMode = 1;
+    EncoderSettings.rateControl = kRateVariable;
+    EncoderSettings.vbrMode = kVbrAverage;
     EncoderSettings.maxBitRate = 1000 * 1024.0;  // not above the average of 1440 kbit/s
     auto sheet = Open();
     CAdvancedPage* page = Visit(*sheet, AdvancedPage::BitrateControl);
@@ -464,7 +464,7 @@ TEST_F(SheetPagesTest, BitrateControlIsCheckedWhenLeftNeverWhenEntered) {
     EXPECT_TRUE(sheet->SetActivePage(0));
     EXPECT_TRUE(boxes.Texts().empty());
     ASSERT_TRUE(PressOk(*sheet));
-    EXPECT_EQ(EncoderSettings.vbrMode, 5);
+    EXPECT_EQ(EncoderSettings.vbrMode, kVbrQuantWithinAverage);
     EXPECT_EQ(EncoderSettings.maxBitRate, 1500 * 1024.0);
     EXPECT_EQ(EncoderSettings.averageBitRate, 0.9 * 1638400.0);  // unchanged, not rounded
 }

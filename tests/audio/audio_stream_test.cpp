@@ -156,7 +156,7 @@ TEST(AudioStreamFraming, SvcdFramesCarryAValidCrc) {
     if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
     TempDir dir;
     SetTestPcm(Noise(44100, 2, 10 * 1152 / 44100.0, 6000, 7));
-    ASSERT_EQ(EncodeTestPcm(dir / "a.mp2", 44100, 224, 'j', 17), 0);
+    ASSERT_EQ(EncodeTestPcm(dir / "a.mp2", 44100, 224, 'j', kApplicationSvcd), 0);
     std::string bytes = ReadFile(dir / "a.mp2");
     size_t end = 0;
     auto frames = ParseFrames(bytes, &end);

@@ -59,7 +59,7 @@ int EncodeTestPcm(const std::filesystem::path& out, int rate, int bitRate, char 
     RunState = 2;
     int result = EncodeAudioFile(out.string(), bitRate, mode);
     MmxEnabled = 0;
-    EncoderSettings.applicationType = 0;
+    EncoderSettings.applicationType = kApplicationNone;
     RunState = 1;
     return result;
 }

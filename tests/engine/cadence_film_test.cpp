@@ -73,7 +73,7 @@ protected:
     }
     void TearDown() override {
         for (auto& b : DeinterlaceBuffers) b = nullptr;
-        Sequence.SmartDeinterlace = 0;
+        InputState.SmartDeinterlace = 0;
         EncoderSettings.smartDeinterlaceMode = 0;
     }
     FilmFrameSource Source() const {
@@ -213,14 +213,14 @@ TEST_F(FilmMode, InputStepChoosesFilmModeOnlyWhenItCan) {
     Frame frame = Interleave(Bars(0), Bars(12));
     Packed.push_back(Pack(frame));
     EncoderSettings.smartDeinterlaceMode = DEINTERLACE_FILM;
-    Sequence.SmartDeinterlace = 1;
+    InputState.SmartDeinterlace = 1;
     EXPECT_EQ(DeinterlaceFrame(frame.data(), W, H, BitmapRowBytes(W), 24, 0, Source()), DeinterlaceBuffers[1]);
     // An 8-bit source, a frame too big for the film buffers, or no film mode: blended in place.
     EXPECT_EQ(DeinterlaceFrame(frame.data(), W, H, BitmapRowBytes(W), 8, 0, Source()), frame.data());
     Sequence.EncodeWidth = W - 16;
     EXPECT_EQ(DeinterlaceFrame(frame.data(), W, H, BitmapRowBytes(W), 24, 0, Source()), frame.data());
     Sequence.EncodeWidth = W;
-    Sequence.SmartDeinterlace = 0;
+    InputState.SmartDeinterlace = 0;
     Frame plain = Interleave(Bars(0), Bars(12));
     EXPECT_EQ(DeinterlaceFrame(plain.data(), W, H, BitmapRowBytes(W), 24, 0, Source()), plain.data());
     Frame blended = Interleave(Bars(0), Bars(12));
@@ -237,7 +237,7 @@ TEST_F(FilmMode, BordersStayBlackAfterTheStep) {
     std::memset(frame.data() + (H - 4) * line, 0, 4 * line);
     EncoderSettings.bottomBorderLines = 2;
     EncoderSettings.topBorderLines = 3;
-    Sequence.SmartDeinterlace = 0;
+    InputState.SmartDeinterlace = 0;
     uint8_t* out = DeinterlaceInputFrame(frame.data(), W, H, int(line), 24);
     EncoderSettings.bottomBorderLines = 0;
     EncoderSettings.topBorderLines = 0;
@@ -267,11 +267,11 @@ TEST_F(FilmMode, InputPathWeavesPulldownFromTheCache) {
     EncoderSettings.interlacedCoding = 0;
     EncoderSettings.showInput = 1;
     EncoderSettings.smartDeinterlaceMode = DEINTERLACE_FILM;
-    Sequence.SmartDeinterlace = 1;
+    InputState.SmartDeinterlace = 1;
     ResetFieldAnalysis();
     inputtest::Store store;
     for (int n = 0; n < 15; ++n) {
-        CurrentPicture.CurrentFrameNumber = n;
+        InputState.CurrentFrameNumber = n;
         ReadInputFrame("unused", store.planes);
         ASSERT_EQ(PreviewPictures.InputPreviewPixels, DeinterlaceBuffers[1]);
         EXPECT_EQ(

@@ -37,7 +37,7 @@ std::vector<int> VbvDelays(const std::string& s) {
 
 void Mpeg2Pal() {
     EncoderSettings.mpeg1 = 0;
-    EncoderSettings.streamType = 2;
+    EncoderSettings.streamType = kStreamTypeMpeg2;
     EncoderSettings.videoFormat = 1;
     EncoderSettings.performanceMode = 1;
 }
@@ -74,8 +74,8 @@ TEST(EncodePaths, VariableRateMarksEveryPictureAndWritesVbvStatistics) {
     const auto stats = dir / "vbvstat.txt";
     EncodeResult r = Encode(pattern, dir / "vbr.m2v", 352, 288, frames, [&] {
         Mpeg2Pal();
-        EncoderSettings.rateControl = 2;
-        EncoderSettings.vbrMode = 4;
+        EncoderSettings.rateControl = kRateVariable;
+        EncoderSettings.vbrMode = kVbrConstantQuant;
         EncoderSettings.constantQuantScale = 6;
         EncoderSettings.maxBitRate = 4000000.0;
         EncoderSettings.writeVbvStatistics = 1;
@@ -94,7 +94,7 @@ TEST(EncodePaths, VariableRateMarksEveryPictureAndWritesVbvStatistics) {
     int index, display, input, type, skipped;
     ASSERT_EQ(std::sscanf(lines[2].c_str(), "%d %d %d %d %d", &index, &display, &input, &type, &skipped), 5);
     EXPECT_EQ(index, 0);
-    EXPECT_EQ(type, 1);
+    EXPECT_EQ(type, I_PICTURE);
 }
 
 TEST(EncodePaths, AviInputConvertsTheFrameRateToTheEndOfTheFile) {

@@ -22,7 +22,7 @@ namespace {
 struct Case {
     const char* name;
     int mpeg1, M, N, width, height, frames;
-    int rateControl = 1, vbrMode = 1, interlace = 0, skipB = 0, closedGop = 0;
+    int rateControl = kRateConstant, vbrMode = kVbrAverage, interlace = 0, skipB = 0, closedGop = 0;
 };
 
 class EncodeMatrix : public ::testing::TestWithParam<Case> {};

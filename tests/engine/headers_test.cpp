@@ -95,7 +95,7 @@ TEST_F(HeadersTest, BitRateFieldsForConstantAndVariableRates) {
     s.mpeg1 = 1;
     s.bitRate = 1000001;
     EXPECT_EQ(rateField(), Binary(2501, 18));
-    s.rateControl = 2;
+    s.rateControl = kRateVariable;
     EXPECT_EQ(rateField(), std::string(18, '1'));
 
     // MPEG-2 variable rate: the maximum rate, split over header and extension.
@@ -249,15 +249,15 @@ TEST_F(HeadersTest, UserDataAndTheSvcdPlaceholder) {
         PutUserData(nullptr, 3);
         const uint8_t one = 1;
         PutUserData(&one, 0);
-        s.applicationType = 17;
+        s.applicationType = kApplicationSvcd;
         CurrentPicture.PictureCodingType = P_PICTURE;
         PutPictureUserData();
-        s.applicationType = 16;
+        s.applicationType = kApplicationDvd;
         CurrentPicture.PictureCodingType = I_PICTURE;
         PutPictureUserData();
         EXPECT_TRUE(capture.Finish().empty());
     }
-    s.applicationType = 17;
+    s.applicationType = kApplicationSvcd;
     StreamCapture capture;
     PutBits(1, 1);
     PutPictureUserData();
@@ -288,7 +288,7 @@ TEST_F(HeadersTest, ADecoderReadsATinyStreamOfTheseHeaders) {
         s.progressiveSequence = 1;
         s.intraVlcFormat[0] = mpeg1 ? 0 : 1;
         s.videoFormat = 1;
-        s.applicationType = 17;
+        s.applicationType = kApplicationSvcd;
         const auto path = dir / (mpeg1 ? "grey.m1v" : "grey.m2v");
         FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
@@ -310,7 +310,7 @@ TEST_F(HeadersTest, ADecoderReadsATinyStreamOfTheseHeaders) {
             if (!mpeg1 || row == 0) PutSliceHeader(row, 8);
             for (int col = 0; col < 4; ++col) {
                 PutAddressIncrement(1);
-                PutMacroblockType(1, 1);
+                PutMacroblockType(I_PICTURE, MB_INTRA);
                 // The DC predictors start at mid-grey, so every difference is 0.
                 for (int b = 0; b < 6; ++b) {
                     if (b < 4) PutDCLuminance(0);

@@ -33,8 +33,8 @@ protected:
         EncoderSettings.topBorderLines = EncoderSettings.bottomBorderLines = 0;
         EncoderSettings.deinterlace = 0;
         EncoderSettings.medianFilter = EncoderSettings.lowPassFilter = 0;
-        InputFilterOn = 0;
-        InputPreviewOnly = 0;
+        InputState.InputFilterOn = 0;
+        InputState.InputPreviewOnly = 0;
         SelectEngineKernels(true, false);
         InitColorConversionTables();
         Use(37, 21);
@@ -43,16 +43,16 @@ protected:
         FreeInputFrameCache();
         InputAvi = {};
         SelectEngineKernels(false, false);
-        InputFilterOn = 0;
+        InputState.InputFilterOn = 0;
     }
     void Use(int w, int h) {
         SetPictureSize(w, h);
         TestAviSource::Install(0, 20);
         filterPlane.assign(static_cast<size_t>(Sequence.EncodeWidth) * Sequence.EncodeHeight + 32, 0);
-        FilterPlane = filterPlane.data();
+        InputState.FilterPlane = filterPlane.data();
     }
     int Read(int frame, Store& s) {
-        CurrentPicture.CurrentFrameNumber = frame;
+        InputState.CurrentFrameNumber = frame;
         return ReadInputFrame("unused", s.planes);
     }
     // The store a frame's 24-bit bitmap converts to, padded to the coded size.
@@ -141,7 +141,7 @@ TEST_F(InputAviTest, BlackBordersAndPreviewOnlyReads) {
     EncoderSettings.showInput = 1;
     std::vector<uint8_t> previewBuffer(Sequence.EncodeWidth * Sequence.EncodeHeight * 3 + 32);
     PreviewPictures.InputPreviewBuffer = previewBuffer.data();
-    InputPreviewOnly = 1;
+    InputState.InputPreviewOnly = 1;
     PreviewPictures.InputPreviewPixels = nullptr;
     Store untouched;
     Read(1, untouched);
@@ -159,7 +159,7 @@ TEST_F(InputAviTest, BlackBordersAndPreviewOnlyReads) {
 
 TEST_F(InputAviTest, FiltersKeepAFlatPictureFlat) {
     TestAviSource::overrides[0] = MakeBitmap(37, 21, 24, {}, [](int, int, int) { return uint8_t{90}; });
-    InputFilterOn = 1;
+    InputState.InputFilterOn = 1;
     for (int kind = 0; kind < 2; ++kind)
         for (int strength : {-5, 0, 30, 100, 140}) {
             EncoderSettings.medianFilter = kind == 0;
@@ -230,7 +230,7 @@ TEST(InputAviSource, FfmpegFileThroughTheCache) {
         frames.emplace_back(f, f + 40 + 64 * 3 * 48);
     }
     FrameRateConversion = {};
-    OldestNeededFrame = 0;
+    InputState.OldestNeededFrame = 0;
     WorkerPoolStopFlag = 0;
     AllocateInputFrameCache();
     ResetInputState();
@@ -246,13 +246,13 @@ TEST(InputAviSource, FfmpegFileThroughTheCache) {
     ThreadReadFlag = 1;
     for (int n : {0, 3, 1, 2, 6, 4, 5, 8, 7}) {
         Store s;
-        CurrentPicture.CurrentFrameNumber = n;
+        InputState.CurrentFrameNumber = n;
         ASSERT_EQ(ReadInputFrame("", s.planes), 0);
         Store expect;
         ConvertRgbFrameToYuv(frames[n].data() + 40, 64, 48, expect.planes.y, Sequence.EncodeWidth, expect.planes.cb,
                              expect.planes.cr, Sequence.ChromaWidth, 16);
         EXPECT_TRUE(s == expect) << n;
-        OldestNeededFrame = std::max(0, n - 2);
+        InputState.OldestNeededFrame = std::max(0, n - 2);
         RunOnWorkerThread(InputReadAheadTask, &InputFrameCache);
     }
     EXPECT_TRUE(boxes.Texts().empty());

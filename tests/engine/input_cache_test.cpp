@@ -33,7 +33,7 @@ protected:
         InputAvi = {};
     }
 
-    // Requests the frames in order, raising OldestNeededFrame as the picture
+    // Requests the frames in order, raising InputState.OldestNeededFrame as the picture
     // driver would, optionally posting read-ahead tasks between requests.
     void Walk(const std::vector<int>& order, int tasksPerStep) {
         for (size_t i = 0; i < order.size(); ++i) {
@@ -44,7 +44,7 @@ protected:
             ASSERT_EQ(std::memcmp(p, expect.data(), expect.size()), 0) << "frame " << n;
             int oldest = n;
             for (size_t j = i + 1; j < order.size(); ++j) oldest = std::min(oldest, order[j]);
-            OldestNeededFrame = oldest;
+            InputState.OldestNeededFrame = oldest;
             for (int t = 0; t < tasksPerStep; ++t) RunOnWorkerThread(InputReadAheadTask, &InputFrameCache);
         }
     }
@@ -94,7 +94,7 @@ TEST_F(InputCacheTest, ReadAheadTasksOnThePoolDeliverTheSameFrames) {
 TEST_F(InputCacheTest, FramesOutsideTheCacheAreReadDirectly) {
     for (int n = 10; n < 20; ++n) {
         ASSERT_NE(GetCachedInputFrame(n), nullptr);
-        OldestNeededFrame = n;
+        InputState.OldestNeededFrame = n;
     }
     std::vector<int> before;
     for (int s = 0; s < InputFrameCache.slotCount; ++s) before.push_back(InputFrameCache.slotFrame[s]);
@@ -109,7 +109,7 @@ TEST_F(InputCacheTest, FramesOutsideTheCacheAreReadDirectly) {
     // Past the end of the input, and with a cache that never frees a slot:
     // no endless wait; the end gives null, the stale cache still serves.
     EXPECT_EQ(GetCachedInputFrame(70), nullptr);
-    OldestNeededFrame = 0;
+    InputState.OldestNeededFrame = 0;
     for (int n = 20; n < 40; ++n) {
         const uint8_t* q = GetCachedInputFrame(n);
         ASSERT_NE(q, nullptr);

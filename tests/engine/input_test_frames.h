@@ -116,7 +116,7 @@ struct TestAviSource {
         InputAvi.firstFrame = First;
         InputAvi.endFrame = End;
         FrameRateConversion = {};
-        OldestNeededFrame = 0;
+        InputState.OldestNeededFrame = 0;
         AllocateInputFrameCache();
         ResetInputState();
     }

@@ -68,7 +68,7 @@ protected:
     void Picture(int type, int frame, const Plane& source) {
         CurrentPicture.PictureCodingType = type;
         CurrentPicture.CurrentInputFrame = frame;
-        if (type != 3) {
+        if (type != B_PICTURE) {
             anchors_[0] = anchors_[1];
             anchors_[1] = &source;
             CurrentPicture.PrevAnchorInputFrame = CurrentPicture.NextAnchorInputFrame;
@@ -111,8 +111,8 @@ TEST_F(MotionDispatch, PAndBPicturesFindAGlobalMoveInEveryMode) {
                                                 << " move " << vx << "," << vy);
                 SetUpEncoding(mode, true, threads);
                 const Plane current = motiontest::ShiftedPlane(base, vx, vy);
-                Picture(1, 0, base);
-                Picture(2, 1, current);
+                Picture(I_PICTURE, 0, base);
+                Picture(P_PICTURE, 1, current);
                 for (int y = 0; y < H; y += 16) {
                     for (int x = 0; x < W; x += 16) {
                         const MacroblockInfo& r = records[(y / 16) * Columns() + x / 16];
@@ -128,9 +128,9 @@ TEST_F(MotionDispatch, PAndBPicturesFindAGlobalMoveInEveryMode) {
                 // first moved by v and the second by -v.
                 SetUpEncoding(mode, true, threads);
                 const Plane next = motiontest::ShiftedPlane(base, 2 * vx, 2 * vy);
-                Picture(1, 0, base);
-                Picture(2, 2, next);
-                Picture(3, 1, current);
+                Picture(I_PICTURE, 0, base);
+                Picture(P_PICTURE, 2, next);
+                Picture(B_PICTURE, 1, current);
                 for (int y = 0; y < H; y += 16) {
                     for (int x = 0; x < W; x += 16) {
                         const MacroblockInfo& r = records[(y / 16) * Columns() + x / 16];
@@ -193,7 +193,8 @@ TEST_F(MotionDispatch, ResultsDoNotDependOnThreadsKernelsOrTableTask) {
     H = 64;  // four macroblock rows: three bands get 2, 2 and 0 rows
     const std::vector<Plane> frames = PanFrames(W, H, 7);
     // Coding order of I B B P with M = 3, then a P repeating its anchor's frame.
-    const std::pair<int, int> order[] = {{1, 0}, {2, 3}, {3, 1}, {3, 2}, {2, 6}, {3, 4}, {3, 5}, {2, 6}, {3, 6}};
+    const std::pair<int, int> order[] = {{I_PICTURE, 0}, {P_PICTURE, 3}, {B_PICTURE, 1}, {B_PICTURE, 2}, {P_PICTURE, 6},
+                                         {B_PICTURE, 4}, {B_PICTURE, 5}, {P_PICTURE, 6}, {B_PICTURE, 6}};
     for (int mode = 1; mode <= 5; ++mode) {
         std::vector<Outcome> reference;
         for (int threads : {1, 3, 4, 16}) {
@@ -225,9 +226,9 @@ TEST_F(MotionDispatch, ResultsDoNotDependOnThreadsKernelsOrTableTask) {
 TEST_F(MotionDispatch, BusyWorkersLeaveTheirBandsToTheCallingThread) {
     const std::vector<Plane> frames = PanFrames(W, H, 4);
     SetUpEncoding(3, true, 1);
-    Picture(1, 0, frames[0]);
-    Picture(2, 3, frames[3]);
-    Picture(3, 1, frames[1]);
+    Picture(I_PICTURE, 0, frames[0]);
+    Picture(P_PICTURE, 3, frames[3]);
+    Picture(B_PICTURE, 1, frames[1]);
     const Outcome alone = Capture(records);
 
     std::atomic<int> release{0};
@@ -243,9 +244,9 @@ TEST_F(MotionDispatch, BusyWorkersLeaveTheirBandsToTheCallingThread) {
         for (int k = 0; k < busy; ++k) slots.push_back(RunOnWorkerThread(block, &release));
         platform::ScriptedMessageBoxes boxes;
         SetUpEncoding(3, true, 8, 1);
-        Picture(1, 0, frames[0]);
-        Picture(2, 3, frames[3]);
-        Picture(3, 1, frames[1]);
+        Picture(I_PICTURE, 0, frames[0]);
+        Picture(P_PICTURE, 3, frames[3]);
+        Picture(B_PICTURE, 1, frames[1]);
         EXPECT_TRUE(boxes.Shown().empty());
         EXPECT_TRUE(Capture(records) == alone);
         release = 1;
@@ -264,25 +265,25 @@ TEST_F(MotionDispatch, TableBuffersFollowTheAnchors) {
     // Single-picture groups: no table is swapped or computed.
     EncoderSettings.ipDistance = 1;
     EncoderSettings.gopSize = 1;
-    Picture(1, 0, frames[0]);
+    Picture(I_PICTURE, 0, frames[0]);
     EXPECT_EQ(prizn, first);
     EXPECT_EQ(std::count(tablesA.begin(), tablesA.end(), 0), long(tablesA.size()));
 
     EncoderSettings.ipDistance = 3;
     EncoderSettings.gopSize = 12;
     CurrentPicture.PictureIndex = 0;
-    Picture(1, 0, frames[0]);
+    Picture(I_PICTURE, 0, frames[0]);
     EXPECT_EQ(prizn, second);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), prizn));
     // A P picture repeating the anchor's input frame searches the same tables.
-    Picture(2, 0, frames[0]);
+    Picture(P_PICTURE, 0, frames[0]);
     EXPECT_EQ(priz, prizn);
     EXPECT_EQ(prizn, second);
     // The next new anchor takes the shared tables as its reference and gets the other buffer back.
-    Picture(2, 3, frames[3]);
+    Picture(P_PICTURE, 3, frames[3]);
     EXPECT_EQ(priz, second);
     EXPECT_EQ(prizn, first);
-    Picture(2, 3, frames[3]);
+    Picture(P_PICTURE, 3, frames[3]);
     EXPECT_EQ(priz, prizn);
     RestoreMotionTableBuffers();
     EXPECT_NE(priz, prizn);
@@ -293,7 +294,7 @@ TEST_F(MotionDispatch, TableBuffersFollowTheAnchors) {
     std::fill(tablesA.begin(), tablesA.end(), 0);
     std::fill(tablesB.begin(), tablesB.end(), 0);
     CurrentPicture.NextIsGopStart = 1;
-    Picture(2, 1, frames[1]);
+    Picture(P_PICTURE, 1, frames[1]);
     EXPECT_EQ(std::count(prizn, prizn + tablesA.size(), 0), long(tablesA.size()));
 }
 
@@ -302,12 +303,12 @@ TEST_F(MotionDispatch, TableTaskRunsAheadAndFailuresAreReported) {
     SetUpEncoding(3, true, 4, 1);
     std::vector<uint8_t> expected(tablesA.size());
     CalcMotionSearchTables(frames[0].data(), expected.data());
-    Picture(1, 0, frames[0]);
+    Picture(I_PICTURE, 0, frames[0]);
     // Posted with its state already set; collected by the next picture.
     const int state = TableTaskState.load();
     EXPECT_TRUE(state == 1 || state == 0);
     MeThreadCount = 20;
-    Picture(2, 3, frames[3]);
+    Picture(P_PICTURE, 3, frames[3]);
     EXPECT_EQ(MeThreadCount, 16);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), priz));
     RestoreMotionTableBuffers();
@@ -315,7 +316,7 @@ TEST_F(MotionDispatch, TableTaskRunsAheadAndFailuresAreReported) {
 
     platform::ScriptedMessageBoxes boxes;
     TableTaskState = -1;
-    Picture(3, 1, frames[1]);
+    Picture(B_PICTURE, 1, frames[1]);
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0],
               " Error in the table calculation thread function. \n Disable parallel table "
@@ -364,9 +365,9 @@ int ReservedSlots() {
 TEST_F(MotionDispatch, TasksThatOverrunTheirWaitKeepTheirBuffersAndBlocks) {
     const std::vector<Plane> frames = PanFrames(W, H, 4);
     SetUpEncoding(3, true, 4, 1);
-    Picture(1, 0, frames[0]);
-    Picture(2, 3, frames[3]);
-    Picture(3, 1, frames[1]);
+    Picture(I_PICTURE, 0, frames[0]);
+    Picture(P_PICTURE, 3, frames[3]);
+    Picture(B_PICTURE, 1, frames[1]);
     const Outcome clean = Capture(records);
     RestoreMotionTableBuffers();
 
@@ -382,10 +383,10 @@ TEST_F(MotionDispatch, TasksThatOverrunTheirWaitKeepTheirBuffersAndBlocks) {
     g_realExtrema = MeKernels.columnExtrema;
     MeKernels.columnExtrema = HeldExtrema;
     g_holdTables = 1;
-    Picture(1, 0, frames[0]);
+    Picture(I_PICTURE, 0, frames[0]);
     uint8_t* const reference = priz;
     uint8_t* const newest = prizn;
-    Picture(2, 3, frames[3]);
+    Picture(P_PICTURE, 3, frames[3]);
     Again();
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, tableText));
     EXPECT_EQ(priz, reference);
@@ -406,7 +407,7 @@ TEST_F(MotionDispatch, TasksThatOverrunTheirWaitKeepTheirBuffersAndBlocks) {
     FullPelSadKernel = HeldSad;
     g_holdBands = 1;
     MotionTaskWaitMs = 200;
-    Picture(3, 1, frames[1]);
+    Picture(B_PICTURE, 1, frames[1]);
     Again();
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, " Unknown error in wait for ME threads"));
     EXPECT_EQ(ReservedSlots(), 3);  // the calling thread runs the fourth band
@@ -425,7 +426,7 @@ TEST_F(MotionDispatch, IntraPicturesSumTheirVarianceWithoutOverflow) {
     Plane stripes(W, H);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) stripes.at(x, y) = (x & 1) ? 255 : 0;
-    Picture(1, 0, stripes);
+    Picture(I_PICTURE, 0, stripes);
     // 528 macroblocks of 4161600 each pass the 32-bit range.
     EXPECT_EQ(CurrentPicture.PictureErrorSum, INT_MAX);
     EXPECT_EQ(records[0].typeFlags, MB_INTRA);

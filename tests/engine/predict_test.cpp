@@ -86,7 +86,7 @@ TEST(Predict, PictureLevelChoices) {
         mbs[5].typeFlags = MB_FORWARD;
         mbs[5].forwardVector[0] = 3;  // chroma vector 1
 
-        PredictPicture(fwd.planes, bwd.planes, pred.planes, mbs.data(), 2);
+        PredictPicture(fwd.planes, bwd.planes, pred.planes, mbs.data(), P_PICTURE);
         EXPECT_EQ(pred.y[0], 128);
         EXPECT_EQ(pred.cb[0], 128);
         EXPECT_EQ(pred.y[16], fwd.y[17]);
@@ -94,7 +94,7 @@ TEST(Predict, PictureLevelChoices) {
         // Macroblock 2 chroma at x 16 with vector -1: average of x 15 and 16.
         EXPECT_EQ(pred.cb[16], (fwd.cb[15] + fwd.cb[16] + 1) >> 1);
 
-        PredictPicture(fwd.planes, bwd.planes, pred.planes, mbs.data(), 3);
+        PredictPicture(fwd.planes, bwd.planes, pred.planes, mbs.data(), B_PICTURE);
         const int row = 16 * 48;
         EXPECT_EQ(pred.y[row + 0], (fwd.y[row] + 201 + 1) >> 1);  // bidirectional
         EXPECT_EQ(pred.y[row + 16], 201);                           // backward only
@@ -102,7 +102,7 @@ TEST(Predict, PictureLevelChoices) {
         // Macroblock 5 chroma at x 40 (chroma 8 * 3... row 1) with vector +1.
         EXPECT_EQ(pred.cb[8 * cw + 16], (fwd.cb[8 * cw + 16] + fwd.cb[8 * cw + 17] + 1) >> 1);
 
-        PredictPicture(fwd.planes, bwd.planes, pred.planes, mbs.data(), 1);
+        PredictPicture(fwd.planes, bwd.planes, pred.planes, mbs.data(), I_PICTURE);
         EXPECT_EQ(pred.y[5], 128);
         EXPECT_EQ(pred.cr[Sequence.ChromaWidth * Sequence.ChromaHeight - 1], 128);
     }

@@ -21,7 +21,7 @@ protected:
         EncoderSettings.frameRate = 25.0;
         EncoderSettings.bitRate = 1150000.0;
         EncoderSettings.vbvBufferSize = 20;
-        EncoderSettings.rateControl = 1;
+        EncoderSettings.rateControl = kRateConstant;
         EncoderSettings.gopSize = 12;
         EncoderSettings.ipDistance = 3;
         EncoderSettings.qualityStatisticsMode = 0;
@@ -111,8 +111,8 @@ TEST_F(RateControlTest, FirstDecodingTimeAndVbvDelayLimits) {
     EXPECT_GE(VbvDelay, 0);
     EXPECT_LE(VbvDelay, 65535);
 
-    EncoderSettings.rateControl = 2;
-    EncoderSettings.vbrMode = 4;
+    EncoderSettings.rateControl = kRateVariable;
+    EncoderSettings.vbrMode = kVbrConstantQuant;
     EncoderSettings.constantQuantScale = 6;
     Start();
     RcInitGop(3, 8, 8);
@@ -122,8 +122,8 @@ TEST_F(RateControlTest, FirstDecodingTimeAndVbvDelayLimits) {
 
 TEST_F(RateControlTest, RefusedVariableRateSettings) {
     platform::ScriptedMessageBoxes boxes;
-    EncoderSettings.rateControl = 2;
-    EncoderSettings.vbrMode = 5;
+    EncoderSettings.rateControl = kRateVariable;
+    EncoderSettings.vbrMode = kVbrQuantWithinAverage;
     EncoderSettings.constantQuantScale = 8;
     EncoderSettings.averageBitRateUpper = 800000.0;
     EncoderSettings.averageBitRateLower = 800000.0;
@@ -147,8 +147,8 @@ TEST_F(RateControlTest, RefusedVariableRateSettings) {
 }
 
 TEST_F(RateControlTest, DistributionShiftsStartQuantisers) {
-    EncoderSettings.rateControl = 2;
-    EncoderSettings.vbrMode = 4;
+    EncoderSettings.rateControl = kRateVariable;
+    EncoderSettings.vbrMode = kVbrConstantQuant;
     EncoderSettings.constantQuantScale = 10;  // doubled 20
     EncoderSettings.vbrDistribution = 8;
     Start();
@@ -201,9 +201,9 @@ TEST_F(RateControlTest, UnderflowWarnsOncePerSequenceUnlessSuppressed) {
     platform::ScriptedMessageBoxes boxes;
     Start();
     RcInitGop(3, 8, 8);
-    CodePicture(1, 400000);  // far larger than the buffer
-    CodePicture(2, 400000);
-    CodePicture(2, 400000);
+    CodePicture(I_PICTURE, 400000);  // far larger than the buffer
+    CodePicture(P_PICTURE, 400000);
+    CodePicture(P_PICTURE, 400000);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].caption, " Warning");
     EXPECT_EQ(boxes.Shown()[0].text.substr(0, 21), "VBV buffer underflow.");
@@ -214,8 +214,8 @@ TEST_F(RateControlTest, UnderflowWarnsOncePerSequenceUnlessSuppressed) {
     TotalBitCount = 0;
     Start();
     RcInitGop(3, 8, 8);
-    CodePicture(1, 400000);
-    CodePicture(2, 400000);
+    CodePicture(I_PICTURE, 400000);
+    CodePicture(P_PICTURE, 400000);
     EXPECT_TRUE(boxes.Shown().empty());
     EXPECT_EQ(RateControlState.VbvWarningShown, 0);
 
@@ -225,7 +225,7 @@ TEST_F(RateControlTest, UnderflowWarnsOncePerSequenceUnlessSuppressed) {
     int jumped = 0;
     try {
         EncoderJumpArm arm;
-        CodePicture(2, 400000);
+        CodePicture(P_PICTURE, 400000);
     } catch (const EncoderJump& j) {
         jumped = j.value;
     }
@@ -240,12 +240,12 @@ TEST_F(RateControlTest, ConstantRateHoldsTheAverage) {
     for (int gop = 0; gop < 4; ++gop) {
         RcInitGop(3, 8, 8);
         for (int p = 0; p < 12; ++p) {
-            int type = p == 0 ? 1 : (p % 3 == 0 ? 2 : 3);
+            int type = p == 0 ? I_PICTURE : (p % 3 == 0 ? P_PICTURE : B_PICTURE);
             CurrentPicture.PictureCodingType = type;
             CheckVbvAndWriteStats();
             RcInitPicture();
             int q = RcStartPictureQuant();
-            int bits = static_cast<int>((type == 1 ? 3.0e6 : type == 2 ? 1.2e6 : 0.6e6) / q);
+            int bits = static_cast<int>((type == I_PICTURE ? 3.0e6 : type == P_PICTURE ? 1.2e6 : 0.6e6) / q);
             int before = TotalBitCount;
             for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
                 CurrentMbRow = k / Sequence.MbWidth;

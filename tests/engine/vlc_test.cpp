@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/EngineTypes.h"
 #include "engine/PictureCoder.h"
 #include "engine/Vlc.h"
 #include "job/EncoderSettings.h"
@@ -99,10 +100,11 @@ const char* const kAddressIncrementCodes[33] = {
 };
 // (picture type, type flags, code)
 const MacroblockTypeCode kMacroblockTypeCodes[] = {
-    {1, 1, "1"}, {1, 17, "01"}, {2, 10, "1"}, {2, 2, "01"}, {2, 8, "001"},
-    {2, 18, "00001"}, {2, 26, "00010"}, {2, 1, "00011"}, {2, 17, "000001"}, {3, 12, "10"},
-    {3, 14, "11"}, {3, 4, "010"}, {3, 6, "011"}, {3, 8, "0010"}, {3, 10, "0011"},
-    {3, 30, "00010"}, {3, 1, "00011"}, {3, 17, "000001"}, {3, 22, "000010"}, {3, 26, "000011"},
+    {I_PICTURE, 1, "1"}, {I_PICTURE, 17, "01"}, {P_PICTURE, 10, "1"}, {P_PICTURE, 2, "01"},
+    {P_PICTURE, 8, "001"}, {P_PICTURE, 18, "00001"}, {P_PICTURE, 26, "00010"}, {P_PICTURE, 1, "00011"},
+    {P_PICTURE, 17, "000001"}, {B_PICTURE, 12, "10"}, {B_PICTURE, 14, "11"}, {B_PICTURE, 4, "010"},
+    {B_PICTURE, 6, "011"}, {B_PICTURE, 8, "0010"}, {B_PICTURE, 10, "0011"}, {B_PICTURE, 30, "00010"},
+    {B_PICTURE, 1, "00011"}, {B_PICTURE, 17, "000001"}, {B_PICTURE, 22, "000010"}, {B_PICTURE, 26, "000011"},
 };
 const char* const kCodedBlockPatternCodes[64] = {
     "000000001", "01011", "01001", "001101", "1101", "0010111", "0010011", "00011111",

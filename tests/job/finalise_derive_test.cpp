@@ -114,16 +114,19 @@ TEST(FinaliseDerive, VbvSizeAndDcPrecisionPerFormatAndLevel) {
         {"High-1440", Mpeg2LevelSettings(6), rate(1000000.0), 400, 0},
         {"variable mode 1 uses the average", Mpeg2LevelSettings(8),
          [](EncoderSettingsRecord& s) {
-             s.rateControl = 2, s.vbrMode = 1, s.bitRate = 2000000.0, s.averageBitRate = 12000000.0;
-             s.maxBitRate = 14000000.0;
+             s.rateControl = kRateVariable, s.vbrMode = kVbrAverage, s.bitRate = 2000000.0;
+             s.averageBitRate = 12000000.0, s.maxBitRate = 14000000.0;
          },
          112, 2},
         {"variable mode 4 fine scale", Mpeg2LevelSettings(8),
-         [](EncoderSettingsRecord& s) { s.rateControl = 2, s.vbrMode = 4, s.constantQuantScale = 4; }, 112, 2},
+         [](EncoderSettingsRecord& s) {
+             s.rateControl = kRateVariable, s.vbrMode = kVbrConstantQuant, s.constantQuantScale = 4;
+         },
+         112, 2},
         {"variable mode 5 coarse scale", Mpeg2LevelSettings(8),
          [](EncoderSettingsRecord& s) {
-             s.rateControl = 2, s.vbrMode = 5, s.constantQuantScale = 5, s.maxBitRate = 9000000.0;
-             s.averageBitRateUpper = 6000000.0, s.averageBitRateLower = 2000000.0;
+             s.rateControl = kRateVariable, s.vbrMode = kVbrQuantWithinAverage, s.constantQuantScale = 5;
+             s.maxBitRate = 9000000.0, s.averageBitRateUpper = 6000000.0, s.averageBitRateLower = 2000000.0;
          },
          112, 0},
     };

@@ -101,7 +101,7 @@ TEST(FinaliseErrors, RangeChecksRunInsideTheFinalisation) {
 TEST(FinaliseErrors, VariableBitRateSettings) {
     auto variable = [](int mode, double average, double maximum, int scale, double upper, double lower) {
         EncoderSettingsRecord s = Mpeg2LevelSettings(8);
-        s.rateControl = 2;
+        s.rateControl = kRateVariable;
         s.vbrMode = mode;
         s.averageBitRate = average;
         s.maxBitRate = maximum;
@@ -120,13 +120,13 @@ TEST(FinaliseErrors, VariableBitRateSettings) {
     ASSERT_EQ(lowerText.rfind("Error in Variable Bitrate Parameters: \n\n", 0), 0u);
     const FatalCase cases[] = {
         {"Error in Variable Bitrate Parameters: \n\nAverage bit rate must be lesser than maximum bit rate.",
-         variable(1, 4000000.0, 4000000.0, 4, 0, 0), keep},
-        {scaleText.c_str(), variable(4, 0, 8000000.0, 0, 0, 0), keep},
-        {scaleText.c_str(), variable(5, 0, 8000000.0, 32, 5000000.0, 1000000.0), keep},
+         variable(kVbrAverage, 4000000.0, 4000000.0, 4, 0, 0), keep},
+        {scaleText.c_str(), variable(kVbrConstantQuant, 0, 8000000.0, 0, 0, 0), keep},
+        {scaleText.c_str(), variable(kVbrQuantWithinAverage, 0, 8000000.0, 32, 5000000.0, 1000000.0), keep},
         {"Error in Variable Bitrate Parameters: \n\nParameter Desired maximum of average bit rate must\nbe lesser "
          "than maximum bit rate.",
-         variable(5, 0, 8000000.0, 4, 8000000.0, 1000000.0), keep},
-        {lowerText.c_str(), variable(5, 0, 8000000.0, 4, 5000000.0, 5000000.0), keep},
+         variable(kVbrQuantWithinAverage, 0, 8000000.0, 4, 8000000.0, 1000000.0), keep},
+        {lowerText.c_str(), variable(kVbrQuantWithinAverage, 0, 8000000.0, 4, 5000000.0, 5000000.0), keep},
         {"Error in Variable Bitrate Parameters: \n\nIllegal value of VBR mode options - unsupported option.",
          variable(6, 0, 8000000.0, 4, 0, 0), keep},
         {"Error in Variable Bitrate Parameters: \n\nIllegal value of VBR mode options - unsupported option.",
@@ -134,7 +134,7 @@ TEST(FinaliseErrors, VariableBitRateSettings) {
     };
     for (const FatalCase& c : cases) ExpectFatal(c);
 
-    for (int mode : {2, 3}) {
+    for (int mode : {kVbrAverageNoVbv, kVbrConstantQuantNoVbv}) {
         CheckScope scope;
         EncoderSettings = variable(mode, 9000000.0, 8000000.0, 40, 0, 0);
         FinaliseSettings(true);
@@ -162,7 +162,7 @@ TEST(FinaliseErrors, ProfileAndLevelOnlyWhenRechecking) {
 TEST(FinaliseErrors, AFatalErrorLeavesLaterFieldsAlone) {
     CheckScope scope;
     EncoderSettingsRecord s = Mpeg2LevelSettings(8);
-    s.rateControl = 2;
+    s.rateControl = kRateVariable;
     s.vbrMode = 9;
     s.frameRateCode = 6;
     s.workingWidth = 17;

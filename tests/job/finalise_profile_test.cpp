@@ -150,8 +150,8 @@ TEST(FinaliseThroughProfiles, RecheckInABatch) {
     EXPECT_EQ(EncoderSettings.constrainedParametersFlag, 0);
 
     EncoderSettings.bitRate = 1500000.0;
-    EncoderSettings.rateControl = 2;
-    EncoderSettings.vbrMode = 1;
+    EncoderSettings.rateControl = kRateVariable;
+    EncoderSettings.vbrMode = kVbrAverage;
     EncoderSettings.averageBitRate = 2000000.0;
     EncoderSettings.maxBitRate = 2000000.0;
     ReadProfile("-");

@@ -48,8 +48,8 @@ protected:
         EncoderSettingsRecord& e = EncoderSettings;
         e.suppressWarnings = 1;
         e.mpeg1 = 0;
-        e.streamType = 2;
-        e.applicationType = 16;
+        e.streamType = kStreamTypeMpeg2;
+        e.applicationType = kApplicationDvd;
         e.createVob = 1;
         e.videoFormat = videoFormat;
         e.mpeg2AspectRatio = 2;

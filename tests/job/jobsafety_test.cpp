@@ -242,7 +242,7 @@ TEST_F(JobSafetyTest, ASuccessfulJobReplacesTheOutputWithAnOrdinaryFile) {
 TEST_F(JobSafetyTest, MpegTwoVideoNeverGoesIntoAnMpegOneSystemStream) {
     AviJob(10);
     EncoderSettings.mpeg1 = 0;
-    EncoderSettings.streamType = 1;
+    EncoderSettings.streamType = kStreamTypeMpeg1;
     platform::ScriptedMessageBoxes boxes;
     if (!MuxTypeIsBuilt(MuxTypeMpeg2Program)) {
         EXPECT_EQ(RunEncoding(nullptr), 0);
@@ -255,7 +255,7 @@ TEST_F(JobSafetyTest, MpegTwoVideoNeverGoesIntoAnMpegOneSystemStream) {
     RunCommand("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + EncoderSettings.outputFileName + "'",
                &format);
     EXPECT_EQ(format.substr(0, 10), "mpeg2video");
-    EXPECT_EQ(EncoderSettings.streamType, 1);
+    EXPECT_EQ(EncoderSettings.streamType, kStreamTypeMpeg1);
 }
 
 TEST_F(JobSafetyTest, AQuitDuringThePictureLoopEndsTheJobAndGoesBackToTheProgram) {

@@ -236,10 +236,10 @@ TEST_F(ProfileTest, FileEndingAfterMainBlockKeepsExtensionFields) {
     const EncoderSettingsRecord& s = EncoderSettings;
     EXPECT_EQ(ProfileLoaded, 1);
     EXPECT_EQ(s.horizontalSize, 352);
-    EXPECT_EQ(s.applicationType, 16);
-    EXPECT_EQ(s.rateControl, 2);
-    EXPECT_EQ(s.vbrMode, 5);
-    EXPECT_EQ(s.streamType, 1);  // from the main block's MPEG-1 flag
+    EXPECT_EQ(s.applicationType, kApplicationDvd);
+    EXPECT_EQ(s.rateControl, kRateVariable);
+    EXPECT_EQ(s.vbrMode, kVbrQuantWithinAverage);
+    EXPECT_EQ(s.streamType, kStreamTypeMpeg1);  // from the main block's MPEG-1 flag
     EXPECT_EQ(s.interlaceMode, 0);
     EXPECT_EQ(s.sequenceDisplayExtension, 0);
     EXPECT_EQ(s.mpeg2MuxConstantRate, 0);
@@ -258,9 +258,9 @@ TEST_F(ProfileTest, MisplacedSectionLinesAreDropped) {
     const EncoderSettingsRecord& s = EncoderSettings;
     EXPECT_EQ(ProfileLoaded, 1);
     EXPECT_EQ(s.mpeg2AspectRatio, 3);
-    EXPECT_EQ(s.applicationType, 16);
-    EXPECT_EQ(s.rateControl, 1);
-    EXPECT_EQ(s.vbrMode, 1);
+    EXPECT_EQ(s.applicationType, kApplicationDvd);
+    EXPECT_EQ(s.rateControl, kRateConstant);
+    EXPECT_EQ(s.vbrMode, kVbrAverage);
     EXPECT_EQ(s.constantQuantScale, 4);
     EXPECT_EQ(s.averageBitRate, 0.5 * 1638400.0);
     EXPECT_EQ(s.interlaceMode, 0);
@@ -284,9 +284,9 @@ TEST_F(ProfileTest, ExtensibleSectionsFollowVersionAndCount) {
     EXPECT_EQ(ProfileLoaded, 1);
     EXPECT_EQ(s.medianFilterStrength, 45);
     EXPECT_EQ(s.lowPassFilter, 1);
-    EXPECT_EQ(s.streamType, 1);
+    EXPECT_EQ(s.streamType, kStreamTypeMpeg1);
     EXPECT_EQ(s.mpeg2MuxConstantRate, 0);
-    EXPECT_EQ(s.rateControl, 1);  // the next section is still found
+    EXPECT_EQ(s.rateControl, kRateConstant);  // the next section is still found
     EXPECT_EQ(s.interlaceMode, 1);
     EXPECT_EQ(s.sequenceDisplayExtension, 1);
     EXPECT_EQ(s.audioSampleRate, 48000);
@@ -300,8 +300,8 @@ TEST_F(ProfileTest, ExtensibleSectionsFollowVersionAndCount) {
     lines.insert(lines.begin() + 100, {"9", "9"});
     ReadText(JoinLines(lines));
     EXPECT_EQ(ProfileLoaded, 1);
-    EXPECT_EQ(s.streamType, 1);
-    EXPECT_EQ(s.rateControl, 1);
+    EXPECT_EQ(s.streamType, kStreamTypeMpeg1);
+    EXPECT_EQ(s.rateControl, kRateConstant);
     EXPECT_EQ(s.interlaceMode, 1);
     EXPECT_EQ(s.audioSampleRate, 44100);
     EXPECT_TRUE(boxes.Texts().empty());
@@ -345,7 +345,7 @@ TEST_F(ProfileTest, ValuesAreClampedOnReading) {
     EXPECT_EQ(s.reservedV2a, 0);
     EXPECT_EQ(s.reservedV2b, 0);
     EXPECT_EQ(s.muxBitRate, 0);
-    EXPECT_EQ(s.applicationType, 0);
+    EXPECT_EQ(s.applicationType, kApplicationNone);
     EXPECT_EQ(s.inverseTelecine, 1);
     EXPECT_EQ(s.deinterlace, 0);
     EXPECT_EQ(s.mpeg1AspectRatio, 1);
@@ -353,10 +353,10 @@ TEST_F(ProfileTest, ValuesAreClampedOnReading) {
     EXPECT_EQ(s.medianFilterStrength, 100);
     EXPECT_EQ(s.lowPassFilter, 1);
     EXPECT_EQ(s.lowPassFilterStrength, 100);
-    EXPECT_EQ(s.streamType, 1);
+    EXPECT_EQ(s.streamType, kStreamTypeMpeg1);
     EXPECT_EQ(s.mpeg2MuxConstantRate, 0);
-    EXPECT_EQ(s.rateControl, 1);
-    EXPECT_EQ(s.vbrMode, 1);
+    EXPECT_EQ(s.rateControl, kRateConstant);
+    EXPECT_EQ(s.vbrMode, kVbrAverage);
     EXPECT_EQ(s.averageBitRate, 10.0);
     EXPECT_EQ(s.constantQuantScale, 4);
     EXPECT_EQ(s.maxBitRate, s.bitRate);

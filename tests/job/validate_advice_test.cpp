@@ -68,7 +68,7 @@ EncoderSettingsRecord QuietMpeg2() {
 
 EncoderSettingsRecord Variable(int mode, double maximum) {
     EncoderSettingsRecord s = QuietMpeg2();
-    s.rateControl = 2;
+    s.rateControl = kRateVariable;
     s.vbrMode = mode;
     s.maxBitRate = maximum;
     s.averageBitRate = 0.5 * maximum;
@@ -96,41 +96,46 @@ TEST(ValidateAdvice, VariableBitRateAndPictureQuality) {
     const AdviceCase cases[] = {
         {"quiet", QuietMpeg2(), Set([](EncoderSettingsRecord&) {}), {}},
         {"variable MPEG-1", Mpeg1Settings(),
-         Set([](EncoderSettingsRecord& s) { s.rateControl = 2, s.vbrMode = 2, s.maxBitRate = 1800000.0; }),
+         Set([](EncoderSettingsRecord& s) {
+             s.rateControl = kRateVariable, s.vbrMode = kVbrAverageNoVbv, s.maxBitRate = 1800000.0;
+         }),
          {{64243}}},
         // 16 bits per sample at 720 x 576 is 6.6 Mbit/s.
-        {"maximum too low", Variable(2, 6000000.0), Set([](EncoderSettingsRecord&) {}), {{64245}}},
-        {"maximum too low, skipping B", Variable(2, 6000000.0),
+        {"maximum too low", Variable(kVbrAverageNoVbv, 6000000.0), Set([](EncoderSettingsRecord&) {}), {{64245}}},
+        {"maximum too low, skipping B", Variable(kVbrAverageNoVbv, 6000000.0),
          Set([](EncoderSettingsRecord& s) { s.skipBFramesMode = 1; }), {}},
-        {"maximum too low on DVD", Variable(2, 6000000.0), Set([](EncoderSettingsRecord& s) { s.applicationType = 16; }),
-         {}},
-        {"average close to the maximum", Variable(1, 9000000.0),
+        {"maximum too low on DVD", Variable(kVbrAverageNoVbv, 6000000.0),
+         Set([](EncoderSettingsRecord& s) { s.applicationType = kApplicationDvd; }), {}},
+        {"average close to the maximum", Variable(kVbrAverage, 9000000.0),
          Set([](EncoderSettingsRecord& s) { s.averageBitRate = 7000000.0; }), {{64247}}},
-        {"scale 1", Variable(4, 40000000.0), Set([](EncoderSettingsRecord& s) { s.constantQuantScale = 1; }),
-         {{64249}}},
+        {"scale 1", Variable(kVbrConstantQuant, 40000000.0),
+         Set([](EncoderSettingsRecord& s) { s.constantQuantScale = 1; }), {{64249}}},
         // Scale 4 at 720 x 576 expects 7.7 Mbit/s.
-        {"expected rate above the maximum", Variable(5, 7000000.0),
+        {"expected rate above the maximum", Variable(kVbrQuantWithinAverage, 7000000.0),
          Set([](EncoderSettingsRecord& s) { s.averageBitRateUpper = 4000000.0, s.averageBitRateLower = 1000000.0; }),
          {{64255}, {64261}}},
         // Scale 9 expects 3.4 Mbit/s, also below the 3.9 Mbit/s a 720 x 576 picture wants.
-        {"scale 9", Variable(4, 40000000.0), Set([](EncoderSettingsRecord& s) { s.constantQuantScale = 9; }),
-         {{64251, 64252, 64253}, {64267, 64271}}},
-        {"scale 9 with long groups and filters", Variable(4, 40000000.0),
+        {"scale 9", Variable(kVbrConstantQuant, 40000000.0),
+         Set([](EncoderSettingsRecord& s) { s.constantQuantScale = 9; }), {{64251, 64252, 64253}, {64267, 64271}}},
+        {"scale 9 with long groups and filters", Variable(kVbrConstantQuant, 40000000.0),
          Set([](EncoderSettingsRecord& s) { s.constantQuantScale = 9, ByFilters(s, 20); }), {{64251, 64252}}},
-        {"scale 9 skipping B", Variable(4, 40000000.0),
+        {"scale 9 skipping B", Variable(kVbrConstantQuant, 40000000.0),
          Set([](EncoderSettingsRecord& s) { s.constantQuantScale = 9, s.skipBFramesMode = 2; }), {}},
-        {"upper limit close to the maximum", Variable(5, 9000000.0),
+        {"upper limit close to the maximum", Variable(kVbrQuantWithinAverage, 9000000.0),
          Set([](EncoderSettingsRecord& s) { s.averageBitRateUpper = 8000000.0; }), {{64257}}},
-        {"upper limit close to the maximum on SVCD", Variable(5, 9000000.0),
-         Set([](EncoderSettingsRecord& s) { s.averageBitRateUpper = 8000000.0, s.applicationType = 17; }), {}},
-        {"lower limit close to the upper", Variable(5, 9000000.0),
+        {"upper limit close to the maximum on SVCD", Variable(kVbrQuantWithinAverage, 9000000.0),
+         Set([](EncoderSettingsRecord& s) {
+             s.averageBitRateUpper = 8000000.0, s.applicationType = kApplicationSvcd;
+         }),
+         {}},
+        {"lower limit close to the upper", Variable(kVbrQuantWithinAverage, 9000000.0),
          Set([](EncoderSettingsRecord& s) { s.averageBitRateUpper = 6000000.0, s.averageBitRateLower = 5000000.0; }),
          {{64259}}},
-        {"expected rate above the upper limit", Variable(5, 9000000.0),
+        {"expected rate above the upper limit", Variable(kVbrQuantWithinAverage, 9000000.0),
          Set([](EncoderSettingsRecord& s) { s.averageBitRateUpper = 6000000.0, s.averageBitRateLower = 1000000.0; }),
          {{64261}}},
         // Scale 7 expects 4.4 Mbit/s.
-        {"expected rate below the lower limit", Variable(5, 9000000.0),
+        {"expected rate below the lower limit", Variable(kVbrQuantWithinAverage, 9000000.0),
          Set([](EncoderSettingsRecord& s) {
              s.constantQuantScale = 7, s.averageBitRateUpper = 7000000.0, s.averageBitRateLower = 5000000.0;
          }),
@@ -141,10 +146,10 @@ TEST(ValidateAdvice, VariableBitRateAndPictureQuality) {
          Set([](EncoderSettingsRecord& s) { s.bitRate = 3000000.0, ByFilters(s, 20); }), {}},
         {"constant rate too low, groups of 16", QuietMpeg2(),
          Set([](EncoderSettingsRecord& s) { s.bitRate = 3000000.0, ByFilters(s, 16); }), {{64265, 64271}}},
-        {"average too low", Variable(1, 9000000.0), Set([](EncoderSettingsRecord& s) { s.averageBitRate = 3000000.0; }),
-         {{64266, 64271}}},
+        {"average too low", Variable(kVbrAverage, 9000000.0),
+         Set([](EncoderSettingsRecord& s) { s.averageBitRate = 3000000.0; }), {{64266, 64271}}},
         {"low rate on SVCD", QuietMpeg2(),
-         Set([](EncoderSettingsRecord& s) { s.bitRate = 3000000.0, s.applicationType = 17; }), {}},
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 3000000.0, s.applicationType = kApplicationSvcd; }), {}},
         // 352 x 288 wants 953 kbit/s; below 456 kbit/s skipping all B pictures is the hint.
         {"small picture, low rate", SmallPal(800000.0), Set([](EncoderSettingsRecord&) {}), {{64265, 64269, 64270}}},
         {"small picture, very low rate", SmallPal(400000.0), Set([](EncoderSettingsRecord&) {}),
@@ -161,7 +166,7 @@ TEST(ValidateAdvice, VariableBitRateAndPictureQuality) {
          Set([](EncoderSettingsRecord& s) { s.interlaceMode = 0, s.deinterlace = 1; }), {}},
         {"large MPEG-1", QuietMpeg2(), Set([](EncoderSettingsRecord& s) { s.mpeg1 = 1; }), {{64273, 64274}}},
         {"large progressive on DVD", QuietMpeg2(),
-         Set([](EncoderSettingsRecord& s) { s.interlaceMode = 0, s.applicationType = 16; }), {}},
+         Set([](EncoderSettingsRecord& s) { s.interlaceMode = 0, s.applicationType = kApplicationDvd; }), {}},
     };
     for (const AdviceCase& c : cases) {
         std::vector<std::string> details;
@@ -248,7 +253,7 @@ TEST(ValidateAdvice, Mpeg2PictureFormats) {
         m1.mpeg1 = 1;
         ExpectAdvice(CheckMpeg2FormatConsistency, kFormatPrefix, "MPEG-1", m1, Set([](EncoderSettingsRecord&) {}), {});
         EncoderSettingsRecord dvd = s;
-        dvd.applicationType = 16;
+        dvd.applicationType = kApplicationDvd;
         ExpectAdvice(CheckMpeg2FormatConsistency, kFormatPrefix, "DVD", dvd, Set([](EncoderSettingsRecord&) {}), {});
     }
 }

@@ -38,7 +38,7 @@ void CommonStream(EncoderSettingsRecord& s) {
     s.ipDistance = 3;
     s.pFrameMotionRange[0] = s.pFrameMotionRange[1] = 32;
     s.bFrameMotionRange[0] = s.bFrameMotionRange[1] = 16;
-    s.rateControl = 1;
+    s.rateControl = kRateConstant;
     s.encodeAudio = 1;
     s.audioMode = 1;
 }
@@ -53,7 +53,7 @@ void ToPal(EncoderSettingsRecord& s) {
 
 void Mpeg2MainProfile(EncoderSettingsRecord& s, int level) {
     s.mpeg1 = 0;
-    s.streamType = 2;
+    s.streamType = kStreamTypeMpeg2;
     s.mpegProfile = 4;
     s.mpegLevel = level;
     s.constrainedParameters = 0;
@@ -92,7 +92,7 @@ EncoderSettingsRecord DvdSettings() {
     EncoderSettingsRecord s;
     CommonStream(s);
     Mpeg2MainProfile(s, 8);
-    s.applicationType = 16;
+    s.applicationType = kApplicationDvd;
     s.horizontalSize = 720;
     s.verticalSize = 480;
     s.frameRateCode = 4;
@@ -119,7 +119,7 @@ EncoderSettingsRecord DvdMpeg1Settings() {
 
 EncoderSettingsRecord SvcdSettings() {
     EncoderSettingsRecord s = DvdSettings();
-    s.applicationType = 17;
+    s.applicationType = kApplicationSvcd;
     s.horizontalSize = 480;
     s.bitRate = 2500000.0;
     s.audioSampleRate = 44100;

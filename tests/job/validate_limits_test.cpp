@@ -167,9 +167,11 @@ TEST(ValidateLimits, ProfileAndLevel) {
         {mainRate.c_str(), main, set([](EncoderSettingsRecord& s) { s.bitRate = 16000000.0; })},
         // With a variable rate the maximum is what counts.
         {nullptr, main,
-         set([](EncoderSettingsRecord& s) { s.rateControl = 2, s.bitRate = 2e7, s.maxBitRate = 1.5e7; })},
+         set([](EncoderSettingsRecord& s) { s.rateControl = kRateVariable, s.bitRate = 2e7, s.maxBitRate = 1.5e7; })},
         {lowVariable.c_str(), low,
-         set([](EncoderSettingsRecord& s) { s.rateControl = 2, s.bitRate = 1e6, s.maxBitRate = 4000001.0; })},
+         set([](EncoderSettingsRecord& s) {
+             s.rateControl = kRateVariable, s.bitRate = 1e6, s.maxBitRate = 4000001.0;
+         })},
         {"VBV buffer size exceeds specified Level limit", low,
          set([](EncoderSettingsRecord& s) { s.vbvBufferSize = 30; })},
         {nullptr, high, set([](EncoderSettingsRecord& s) { s.vbvBufferSize = 597; })},

@@ -85,10 +85,10 @@ TEST_F(MuxInterfacesTest, StatusesBecomeTexts)
 
 TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
 {
-    EncoderSettings.applicationType = 0;
-    EncoderSettings.streamType = 2;
+    EncoderSettings.applicationType = kApplicationNone;
+    EncoderSettings.streamType = kStreamTypeMpeg2;
     EncoderSettings.mpeg2MuxConstantRate = 1;
-    EncoderSettings.rateControl = 2;
+    EncoderSettings.rateControl = kRateVariable;
     EncoderSettings.vbvBufferSize = 22;
     auto o = ConfiguredOptions();
     EXPECT_EQ(o[0], 2);
@@ -98,7 +98,7 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     EncoderSettings.vbvBufferSize = 23;
     EXPECT_EQ(ConfiguredOptions()[3], 46);
 
-    EncoderSettings.streamType = 1;
+    EncoderSettings.streamType = kStreamTypeMpeg1;
     EncoderSettings.muxAudioBufferKb = 4;
     EncoderSettings.muxVideoBufferKb = 40;
     EncoderSettings.muxConstantRate = 0;
@@ -114,7 +114,7 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     EncoderSettings.mpeg1 = 1;
 
     // A DVD job without video objects is the stream type's plain stream.
-    EncoderSettings.applicationType = 16;
+    EncoderSettings.applicationType = kApplicationDvd;
     EncoderSettings.createVob = 0;
     EXPECT_EQ(ConfiguredOptions()[0], 1);
     EncoderSettings.createVob = 1;
@@ -123,7 +123,7 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     EXPECT_EQ(o[11], 4);
 
     // SVCD keeps every default of its type.
-    EncoderSettings.applicationType = 17;
+    EncoderSettings.applicationType = kApplicationSvcd;
     o = ConfiguredOptions();
     EXPECT_EQ(o[0], 6);
     EXPECT_EQ(o[3], 230);
@@ -133,8 +133,8 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     EXPECT_EQ(o[12], 1);
 
     // A Video-CD takes no buffer or rate parameters, which it would refuse.
-    EncoderSettings.applicationType = 2;
-    EncoderSettings.streamType = 3;
+    EncoderSettings.applicationType = kApplicationVcd20;
+    EncoderSettings.streamType = kStreamTypeVideoCd;
     int32_t status = -1;
     o = ConfiguredOptions(&status);
     EXPECT_EQ(status, 0);
@@ -143,8 +143,8 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
 
 TEST_F(MuxInterfacesTest, BufferSizesOutsideTheirRangeAreRefusedBeforeMultiplexing)
 {
-    EncoderSettings.applicationType = 0;
-    EncoderSettings.streamType = 1;
+    EncoderSettings.applicationType = kApplicationNone;
+    EncoderSettings.streamType = kStreamTypeMpeg1;
     // Buffers that cannot take a 2048-byte pack, negative ones, and ones the header fields cannot name
     // (3000000 kB of audio would also overflow the 128-byte units).
     const std::vector<std::pair<int, int>> refused = {{4, 0},  {4, 1},       {4, -46}, {4, 8192}, {4, 3000000},
@@ -183,8 +183,8 @@ TEST_F(MuxInterfacesTest, BufferSizesOutsideTheirRangeAreRefusedBeforeMultiplexi
 TEST_F(MuxInterfacesTest, RunsWriteStreamsAndReportFailures)
 {
     if (TestStreams().video.empty()) GTEST_SKIP() << "ffmpeg is needed";
-    EncoderSettings.applicationType = 0;
-    EncoderSettings.streamType = 3;
+    EncoderSettings.applicationType = kApplicationNone;
+    EncoderSettings.streamType = kStreamTypeVideoCd;
     const auto out = (dir_ / "vcd.mpg").string();
     EXPECT_EQ(MultiplexWithLibrary(TestStreams().audio, TestStreams().video, out), 0);
     EXPECT_EQ(ReadFile(out).size() % 2324, 0u);
@@ -195,7 +195,7 @@ TEST_F(MuxInterfacesTest, RunsWriteStreamsAndReportFailures)
     RunCommand("ffmpeg -v error -xerror -i '" + out + "' -f null - 2>&1", &errors);
     EXPECT_EQ(errors, "");
 
-    EncoderSettings.streamType = 1;
+    EncoderSettings.streamType = kStreamTypeMpeg1;
     const auto bad = (dir_ / "no" / "out.mpg").string();
     EXPECT_EQ(MultiplexWithLibrary(TestStreams().audio, TestStreams().video, bad), MuxErrWrite);
     EXPECT_EQ(MuxMessageText, " Cannot open file " + bad +
@@ -219,8 +219,8 @@ TEST_F(MuxInterfacesTest, RunsWriteStreamsAndReportFailures)
 TEST_F(MuxInterfacesTest, StopEndsTheRunWithOne)
 {
     if (TestStreams().video.empty()) GTEST_SKIP() << "ffmpeg is needed";
-    EncoderSettings.applicationType = 0;
-    EncoderSettings.streamType = 1;
+    EncoderSettings.applicationType = kApplicationNone;
+    EncoderSettings.streamType = kStreamTypeMpeg1;
     // Stopped before the run: the preparation refuses and no session is made.
     RunState = 3;
     MultiplexFinished = 0;

@@ -44,7 +44,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir_ / "in.avi", avi, frameRateCode, dir_.path(), "m2v"));
         EncoderSettingsRecord& e = EncoderSettings;
         e.mpeg1 = 0;
-        e.streamType = 2;
+        e.streamType = kStreamTypeMpeg2;
         e.mpegProfile = 4;
         e.mpegLevel = 8;
         e.constrainedParameters = 0;
@@ -86,7 +86,7 @@ TEST_F(ProgramJobTest, SvcdJobsEndInSvcdStreams) {
     for (int height : {576, 480}) {
         SCOPED_TRACE(height);
         Job(480, height, height == 576 ? "25" : "30000/1001", height == 576 ? 3 : 4, 50, 44100);
-        EncoderSettings.applicationType = 17;
+        EncoderSettings.applicationType = kApplicationSvcd;
         EncoderSettings.bitRate = 2500000.0;
         EncoderSettings.mpeg2AspectRatio = 2;
         RunAndCheck(50, height == 576 ? 1 / 25.0 : 1001 / 30000.0, 1152 / 44100.0);

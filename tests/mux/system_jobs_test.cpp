@@ -63,9 +63,9 @@ TEST_F(SystemJobTest, SystemStreamsAndVideoCdsDecodeToTheirLastByte) {
         testsupport::TestAvi avi;
     };
     const Case cases[] = {
-        {"job multiplexer", 1, 0, {96, 64, "25", 30, 44100, 2}},
-        {"library system stream", 1, 1, {96, 64, "25", 30, 44100, 2}},
-        {"Video-CD", 3, 1, {352, 288, "25", 30, 44100, 2}},
+        {"job multiplexer", kStreamTypeMpeg1, 0, {96, 64, "25", 30, 44100, 2}},
+        {"library system stream", kStreamTypeMpeg1, 1, {96, 64, "25", 30, 44100, 2}},
+        {"Video-CD", kStreamTypeVideoCd, 1, {352, 288, "25", 30, 44100, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -73,7 +73,7 @@ TEST_F(SystemJobTest, SystemStreamsAndVideoCdsDecodeToTheirLastByte) {
         EncoderSettingsRecord& e = EncoderSettings;
         e.streamType = c.streamType;
         e.useNewMux = c.useNewMux;
-        if (c.streamType == 3) {
+        if (c.streamType == kStreamTypeVideoCd) {
             e.bitRate = 1150000.0;
             e.audioBitRate = 224;
         }
@@ -82,7 +82,7 @@ TEST_F(SystemJobTest, SystemStreamsAndVideoCdsDecodeToTheirLastByte) {
         ASSERT_EQ(JobResult, 0) << (boxes.Shown().empty() ? "" : boxes.Texts()[0]);
         ExpectPlayableStream(e.outputFileName, e.tempVideoFileName, e.tempAudioFileName, c.avi.frames, 1.0 / 25,
                              1152.0 / c.avi.sampleRate);
-        if (c.streamType == 3) {
+        if (c.streamType == kStreamTypeVideoCd) {
             EXPECT_EQ(fs::file_size(e.outputFileName) % 2324, 0u);
         }
     }
@@ -97,7 +97,7 @@ TEST_F(SystemJobTest, AFullOrReadOnlyTargetFailsAndKeepsTheUsersFile) {
         if (!disk.mounted()) GTEST_SKIP() << disk.reason();
         ASSERT_NO_FATAL_FAILURE(Job({96, 64, "25", 30, 44100, 2}, dir_.path()));
         EncoderSettingsRecord& e = EncoderSettings;
-        e.streamType = 1;
+        e.streamType = kStreamTypeMpeg1;
         e.outputFileName = (disk / "out.mpg").string();
         const std::string earlier = "the user's earlier system stream";
         testsupport::WriteFile(e.outputFileName, earlier);
@@ -131,7 +131,7 @@ TEST_F(SystemJobTest, AFullOrReadOnlyTargetFailsAndKeepsTheUsersFile) {
 TEST_F(SystemJobTest, AFrameThatCannotBeReadFailsTheJobWithItsReason) {
     ASSERT_NO_FATAL_FAILURE(Job({96, 64, "25", 30, 44100, 2}, dir_.path()));
     EncoderSettingsRecord& e = EncoderSettings;
-    e.streamType = 1;
+    e.streamType = kStreamTypeMpeg1;
     // The tenth picture's data zeroed in place: the file keeps its size and index.
     std::string avi = ReadFile(dir_ / "in.avi");
     size_t at = avi.find("movi");
