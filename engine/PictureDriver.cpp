@@ -393,7 +393,7 @@ void PlanMotionAhead(int next, int display) {
         p.type = P_PICTURE;
         p.prevAnchorSource = Sequence.NextAnchorSource.y;
         p.prevAnchorRecon = Sequence.NextAnchorRecon.y;
-        p.forwardTables = prizn;
+        p.forwardTables = MotionState.prizn;
         p.matchFlags = PictureMatchFlagsFor(P_PICTURE, input, CurrentPicture.NextAnchorInputFrame, -1);
         return;
     }
@@ -405,8 +405,8 @@ void PlanMotionAhead(int next, int display) {
     p.nextAnchorRecon = Sequence.NextAnchorRecon.y;
     p.backwardRangeX = r.sxb;
     p.backwardRangeY = r.syb;
-    p.forwardTables = priz;
-    p.backwardTables = prizn;
+    p.forwardTables = MotionState.priz;
+    p.backwardTables = MotionState.prizn;
     p.matchFlags = PictureMatchFlagsFor(B_PICTURE, input, CurrentPicture.PrevAnchorInputFrame,
                                         CurrentPicture.NextAnchorInputFrame);
     p.firstStageOnly = firstStageOnly;
