@@ -54,15 +54,15 @@ void SetUp(int mode, bool simd) {
     EncoderSettings.meThreshold = threshold[mode];
     EncoderSettings.ipDistance = 2;
     EncoderSettings.gopSize = 12;
-    MeExhaustive = threshold[mode] == 0;
+    MotionState.MeExhaustive = threshold[mode] == 0;
     MeThreadCount = 1;
     ThreadTablesFlag = 0;
     int bytes = 0;
     InitMotionEstimation(W, H, mode, simd, Range, Range, Range, Range, &bytes, 4, 0);
     TablesA.assign(bytes, 0);
     TablesB.assign(bytes, 0);
-    priz = TablesA.data();
-    prizn = TablesB.data();
+    MotionState.priz = TablesA.data();
+    MotionState.prizn = TablesB.data();
     Records.assign(size_t(W / 16) * (H / 16), MacroblockInfo{});
 }
 

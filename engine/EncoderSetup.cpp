@@ -252,7 +252,7 @@ void TuneMotionEstimation() {
         default: e.meSearchLevel = 2, e.meSearchPoints = static_cast<int>(A * 0.2), e.meThreshold = 9; break;
     }
     e.meSearchPoints = std::max(e.meSearchPoints, 32);
-    MeExhaustive = e.meThreshold == 0 ? 1 : 0;
+    MotionState.MeExhaustive = e.meThreshold == 0 ? 1 : 0;
 }
 
 void SelectEngineKernels(bool simd, bool avx2) {
@@ -412,8 +412,8 @@ int SetupVideoEncoder() {
     EncoderSettingsRecord& e = EncoderSettings;
     SaveSettingsForRun();
     EncoderSetupState = -3;
-    MotionEstimationTimeMs = 0;
-    MotionTableTimeMs = 0;
+    MotionState.MotionEstimationTimeMs = 0;
+    MotionState.MotionTableTimeMs = 0;
     EngineReport.CompressionTimeMs = 0;
     EngineReport.QualityPictureCount = 1;
     EngineReport.AverageQuality = 0.0f;
@@ -514,14 +514,14 @@ int SetupVideoEncoder() {
         EncoderSetupState = -1;
         return -1;
     }
-    prizn = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(tableBytes)));
-    if (!prizn) {
+    MotionState.prizn = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(tableBytes)));
+    if (!MotionState.prizn) {
         ShowWarningMessage("Cannot allocate prizn memory\n");
         EncoderSetupState = -1;
         return -1;
     }
-    priz = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(tableBytes)));
-    if (!priz) {
+    MotionState.priz = static_cast<uint8_t*>(AllocAligned(static_cast<size_t>(tableBytes)));
+    if (!MotionState.priz) {
         ShowWarningMessage("Cannot allocate priz memory\n");
         EncoderSetupState = -1;
         return -1;
@@ -551,10 +551,10 @@ int ShutdownVideoEncoder() {
             StopWorkerThreads();
             PreviewLocksCreated = 0;
             CloseAvi();
-            FreeAligned(prizn);
-            prizn = nullptr;
-            FreeAligned(priz);
-            priz = nullptr;
+            FreeAligned(MotionState.prizn);
+            MotionState.prizn = nullptr;
+            FreeAligned(MotionState.priz);
+            MotionState.priz = nullptr;
             FreeEncoderBuffers();
         }
         if (VideoStreamFile) {
@@ -577,7 +577,7 @@ int ShutdownVideoEncoder() {
         EngineReport.VbvStatsEnabled = 0;
         if (VideoPassState == 1) CheckOutputFileAfterEncoding();
         if (EncoderSetupState > 0 && EngineReport.EngineTimingReport) {
-            const double c = EngineReport.CompressionTimeMs / 1000.0, m = MotionEstimationTimeMs / 1000.0,
+            const double c = EngineReport.CompressionTimeMs / 1000.0, m = MotionState.MotionEstimationTimeMs / 1000.0,
                          t = EngineReport.TotalEncodingTimeMs / 1000.0;
             const double cs = c > 0.01 ? Sequence.OutputFrameCount / c : 0,
                          ms = m > 0.01 ? Sequence.OutputFrameCount / m : 0;

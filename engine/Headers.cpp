@@ -127,7 +127,7 @@ void PutPictureHeader() {
     StartCode(kPictureStartCode);
     PutBits(10, static_cast<uint32_t>(CurrentPicture.TemporalReference));
     PutBits(3, static_cast<uint32_t>(CurrentPicture.PictureCodingType));
-    PutBits(16, static_cast<uint32_t>(VbvDelay));
+    PutBits(16, static_cast<uint32_t>(RateControlState.VbvDelay));
     if (CurrentPicture.PictureCodingType == P_PICTURE || CurrentPicture.PictureCodingType == B_PICTURE) {
         PutBits(1, 0);  // full_pel_forward_vector
         PutBits(3, mpeg1 ? static_cast<uint32_t>(CurrentPicture.ForwardHorFCode) : 7u);

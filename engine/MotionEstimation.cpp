@@ -23,24 +23,10 @@ MotionKernelTable MeKernels = [] {
 }();
 
 int UseAvx2Kernels = 1;
-int MeExhaustive = 0;
-int MeHighMode = 0, MeLowMode = 1;
-
-uint8_t* priz = nullptr;
-uint8_t* prizn = nullptr;
-int MotionTablesShared = 0;
-uint8_t* SavedPrizBuffer = nullptr;
+MotionStateRecord MotionState;
 
 std::atomic<int> TableTaskState{0};
 MotionTableTaskArgs TableTaskArgs;
-
-int PictureMatchFlags = 2;
-int SearchStage = 0;
-uint32_t MotionTableTimeMs = 0;
-uint32_t MotionEstimationTimeMs = 0;
-int MeSearchPoints = 32;
-int MeThresholdScaled = 0;
-int MeWindowTolerance = 0;
 int MotionTaskWaitMs = 10000;
 
 namespace {
@@ -261,14 +247,14 @@ int InitMotionEstimation(int width, int height, int performanceMode, int mmx, in
     if (tableBytes) *tableBytes = static_cast<int>(MeTableGeometry.totalBytes);
 
     motion_kernels_init(mmx == 1, MeKernels, Avx2KernelsChosen(mmx == 1));
-    FullPelSadKernel = MeExhaustive ? MeKernels.fullPelSad : MeKernels.fullPelSadRowBudget;
+    FullPelSadKernel = MotionState.MeExhaustive ? MeKernels.fullPelSad : MeKernels.fullPelSadRowBudget;
     HalfPelMatchKernel = performanceMode >= 4 ? MeKernels.halfPelSseModes45 : MeKernels.halfPelSse;
-    MeHighMode = performanceMode >= 4 ? 1 : 0;
-    MeLowMode = !MeHighMode;
+    MotionState.MeHighMode = performanceMode >= 4 ? 1 : 0;
+    MotionState.MeLowMode = !MotionState.MeHighMode;
 
     // A new encoding: whatever an earlier pool ran has ended with that pool.
-    MotionTablesShared = 0;
-    SavedPrizBuffer = nullptr;
+    MotionState.MotionTablesShared = 0;
+    MotionState.SavedPrizBuffer = nullptr;
     TableTaskState.store(0);
     TableTaskSlot = -1;
     StrayCount = 0;
@@ -306,8 +292,8 @@ MotionPicture CurrentMotionPicture(const uint8_t* prevAnchorSource, const uint8_
     p.forwardRangeY = forwardRangeY;
     p.backwardRangeX = backwardRangeX;
     p.backwardRangeY = backwardRangeY;
-    p.forwardTables = priz;
-    p.backwardTables = prizn;
+    p.forwardTables = MotionState.priz;
+    p.backwardTables = MotionState.prizn;
     return p;
 }
 
@@ -321,7 +307,7 @@ void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* ne
     MotionPicture p = CurrentMotionPicture(prevAnchorSource, nextAnchorSource, prevAnchorRecon, nextAnchorRecon,
                                            currentSource, forwardRangeX, forwardRangeY, backwardRangeX,
                                            backwardRangeY);
-    p.matchFlags = PictureMatchFlags;
+    p.matchFlags = MotionState.PictureMatchFlags;
     EstimateMacroblock(p, x, y, record, intraVarianceSum, errorSum);
 }
 
@@ -446,10 +432,10 @@ void RestoreMotionTableBuffers() {
     }
     SettleStrayTasks(-1);
     TableTaskState.store(0);
-    if (MotionTablesShared) {
-        MotionTablesShared = 0;
-        priz = SavedPrizBuffer;
-        SavedPrizBuffer = nullptr;
+    if (MotionState.MotionTablesShared) {
+        MotionState.MotionTablesShared = 0;
+        MotionState.priz = MotionState.SavedPrizBuffer;
+        MotionState.SavedPrizBuffer = nullptr;
     }
 }
 
@@ -491,11 +477,11 @@ bool HelpSearchAhead() {
 
 bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead,
                            const MacroblockInfo* firstStage) {
-    PictureMatchFlags = p.matchFlags;
-    SearchStage = p.type == B_PICTURE && !(p.matchFlags & 1) ? 1 : 0;
-    MeSearchPoints = EncoderSettings.meSearchPoints;
-    MeThresholdScaled = EncoderSettings.meThreshold * 256;
-    MeWindowTolerance = EncoderSettings.meSearchLevel;
+    MotionState.PictureMatchFlags = p.matchFlags;
+    MotionState.SearchStage = p.type == B_PICTURE && !(p.matchFlags & 1) ? 1 : 0;
+    MotionState.MeSearchPoints = EncoderSettings.meSearchPoints;
+    MotionState.MeThresholdScaled = EncoderSettings.meThreshold * 256;
+    MotionState.MeWindowTolerance = EncoderSettings.meSearchLevel;
     // Only the encoding thread may pump its messages.
     auto pump = [ahead] {
         if (!ahead) PumpMessagesDuringMotionSearch();
@@ -512,7 +498,7 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
         if (!p.closedGop && firstStage) {
             firstStageRan = true;
             const int count = (MeTableGeometry.width / 16) * (MeTableGeometry.height / 16);
-            const bool windows = SearchStage == 1;
+            const bool windows = MotionState.SearchStage == 1;
             for (int k = 0; k < count; ++k) {
                 std::copy(firstStage[k].firstStageResult, firstStage[k].firstStageResult + 3,
                           p.records[k].firstStageResult);
@@ -546,7 +532,7 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
         return true;
     }
     pump();
-    SearchStage = SearchStage == 1 && firstStageRan ? 2 : 0;
+    MotionState.SearchStage = MotionState.SearchStage == 1 && firstStageRan ? 2 : 0;
     const int n = bands;
     SecondStageNextRow.store(0);
     for (int k = 0; k < n; ++k) {
@@ -661,13 +647,13 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         ReportFatalError(TableTaskFailedText);
         return;
     }
-    SearchStage = 0;
+    MotionState.SearchStage = 0;
     CurrentPicture.PictureErrorSum = 0;
     CurrentPicture.PictureIntraVarianceSum = 0;
 
-    MeSearchPoints = EncoderSettings.meSearchPoints;
-    MeThresholdScaled = EncoderSettings.meThreshold * 256;
-    MeWindowTolerance = EncoderSettings.meSearchLevel;
+    MotionState.MeSearchPoints = EncoderSettings.meSearchPoints;
+    MotionState.MeThresholdScaled = EncoderSettings.meThreshold * 256;
+    MotionState.MeWindowTolerance = EncoderSettings.meSearchLevel;
     const uint32_t start = GetElapsedMilliseconds();
 
     const int w = MeTableGeometry.width;
@@ -677,25 +663,25 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         !(EncoderSettings.ipDistance == 1 && EncoderSettings.gopSize == 1)) {
         if (CurrentPicture.AnchorRepeatsInput) {
             // Same input frame as the previous anchor: its tables serve both roles.
-            if (!MotionTablesShared) {
-                SavedPrizBuffer = priz;
-                MotionTablesShared = 1;
-                priz = prizn;
+            if (!MotionState.MotionTablesShared) {
+                MotionState.SavedPrizBuffer = MotionState.priz;
+                MotionState.MotionTablesShared = 1;
+                MotionState.priz = MotionState.prizn;
             }
         } else {
-            uint8_t* older = MotionTablesShared ? SavedPrizBuffer : priz;
-            priz = prizn;
-            prizn = older;
-            MotionTablesShared = 0;
-            SavedPrizBuffer = nullptr;
+            uint8_t* older = MotionState.MotionTablesShared ? MotionState.SavedPrizBuffer : MotionState.priz;
+            MotionState.priz = MotionState.prizn;
+            MotionState.prizn = older;
+            MotionState.MotionTablesShared = 0;
+            MotionState.SavedPrizBuffer = nullptr;
             if (!CurrentPicture.NextIsGopStart) {
                 if (ThreadTablesFlag == 0)
-                    CalcMotionSearchTables(currentSource, prizn);
+                    CalcMotionSearchTables(currentSource, MotionState.prizn);
                 else
                     postTables = true;
             }
         }
-        MotionTableTimeMs += GetElapsedMilliseconds() - start;
+        MotionState.MotionTableTimeMs += GetElapsedMilliseconds() - start;
     }
 
     if (CurrentPicture.PictureCodingType == I_PICTURE) {
@@ -720,26 +706,26 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         int64_t intraSum = 0, errorSum = 0;
         if (ahead && ahead->results && SameFirstStage(ahead->picture, p)) {
             if (!EstimatePictureMotion(p, &intraSum, &errorSum, false, ahead->results)) return;
-            MotionEstimationTimeMs += ahead->milliseconds;
+            MotionState.MotionEstimationTimeMs += ahead->milliseconds;
         } else if (ahead && ahead->results && !ahead->picture.firstStageOnly && SameSearch(ahead->picture, p)) {
             CopySearchResults(p.type, p.closedGop, p.matchFlags, ahead->results, records, columns * rows);
             intraSum = ahead->intraSum;
             errorSum = ahead->errorSum;
             // The words the search leaves behind.
-            PictureMatchFlags = p.matchFlags;
-            SearchStage = p.type == B_PICTURE && !p.closedGop && !(p.matchFlags & 1) ? 2 : 0;
-            MotionEstimationTimeMs += ahead->milliseconds;
+            MotionState.PictureMatchFlags = p.matchFlags;
+            MotionState.SearchStage = p.type == B_PICTURE && !p.closedGop && !(p.matchFlags & 1) ? 2 : 0;
+            MotionState.MotionEstimationTimeMs += ahead->milliseconds;
             PumpMessagesDuringMotionSearch();
         } else if (!EstimatePictureMotion(p, &intraSum, &errorSum, false)) {
             return;
         }
         CurrentPicture.PictureIntraVarianceSum = SaturateToInt(intraSum);
         CurrentPicture.PictureErrorSum = SaturateToInt(errorSum);
-        MotionEstimationTimeMs += GetElapsedMilliseconds() - start;
+        MotionState.MotionEstimationTimeMs += GetElapsedMilliseconds() - start;
     }
 
     if (postTables) {
-        TableTaskArgs = {currentSource, prizn};
+        TableTaskArgs = {currentSource, MotionState.prizn};
         // Running from the moment it is posted: the coder and the next picture look at it.
         TableTaskState.store(1);
         const int slot = WorkerAvailable() ? RunOnWorkerThread(CalcMotionSearchTablesTask, &TableTaskArgs) : -2;
@@ -751,9 +737,9 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
         } else if (slot == -2) {
             // No free worker: the tables are needed all the same.
             const uint32_t tablesStart = GetElapsedMilliseconds();
-            CalcMotionSearchTables(currentSource, prizn);
+            CalcMotionSearchTables(currentSource, MotionState.prizn);
             TableTaskState.store(0);
-            MotionTableTimeMs += GetElapsedMilliseconds() - tablesStart;
+            MotionState.MotionTableTimeMs += GetElapsedMilliseconds() - tablesStart;
         } else {
             TableTaskState.store(0);
             ReportFatalError(" Error starting parallel table caculation ");

@@ -19,18 +19,41 @@ extern int UseAvx2Kernels;
 // Whether kernels chosen with SIMD `simd` take their AVX2 forms.
 inline bool Avx2KernelsChosen(bool simd) { return simd && UseAvx2Kernels && ProcessorHasAvx2(); }
 
-// 1 when the threshold is 0 (performance mode 5): set by the encoder set-up
-// before InitMotionEstimation.
-extern int MeExhaustive;
-// 1 for performance modes 4 and 5; MeLowMode is its negation.
-extern int MeHighMode, MeLowMode;
+// Motion estimation's words for one encoding: the search mode the set-up
+// chose, the two motion-table buffers, what the search of the current
+// picture reads, and the timing totals.
+struct MotionStateRecord {
+    // 1 when the threshold is 0 (performance mode 5): set by the encoder
+    // set-up before InitMotionEstimation.
+    int MeExhaustive = 0;
+    // 1 for performance modes 4 and 5; MeLowMode is its negation.
+    int MeHighMode = 0, MeLowMode = 1;
 
-// Motion-table buffers: `priz` describes the forward reference, `prizn` the
-// newest anchor. Allocated and freed by the encoder set-up and shut-down.
-extern uint8_t* priz;
-extern uint8_t* prizn;
-extern int MotionTablesShared;
-extern uint8_t* SavedPrizBuffer;
+    // Motion-table buffers: `priz` describes the forward reference, `prizn`
+    // the newest anchor. Allocated and freed by the encoder set-up and
+    // shut-down. While MotionTablesShared is 1 both name one buffer and the
+    // other waits in SavedPrizBuffer.
+    uint8_t* priz = nullptr;
+    uint8_t* prizn = nullptr;
+    int MotionTablesShared = 0;
+    uint8_t* SavedPrizBuffer = nullptr;
+
+    // Bit value 2 always; bit value 1 when the picture repeats an anchor's
+    // input frame (the full-sample stage is skipped).
+    int PictureMatchFlags = 2;
+    // 0 P picture or single-stage B picture, 1 first (forward) stage of a B
+    // picture, 2 its second stage.
+    int SearchStage = 0;
+    // Settings copied for the search at the start of each picture.
+    int MeSearchPoints = 32;
+    int MeThresholdScaled = 0;
+    int MeWindowTolerance = 0;
+
+    // Timing totals in milliseconds, zeroed by the encoder set-up.
+    uint32_t MotionTableTimeMs = 0;
+    uint32_t MotionEstimationTimeMs = 0;
+};
+extern MotionStateRecord MotionState;
 
 // The table calculation running ahead on a worker: 0 idle or finished,
 // 1 running, -1 failed. The picture coder reads it.
@@ -41,24 +64,8 @@ struct MotionTableTaskArgs {
 };
 extern MotionTableTaskArgs TableTaskArgs;
 
-// Bit value 2 always; bit value 1 when the picture repeats an anchor's input
-// frame (the full-sample stage is skipped).
-extern int PictureMatchFlags;
-// 0 P picture or single-stage B picture, 1 first (forward) stage of a B
-// picture, 2 its second stage.
-extern int SearchStage;
-
-// Timing totals in milliseconds, zeroed by the encoder set-up.
-extern uint32_t MotionTableTimeMs;
-extern uint32_t MotionEstimationTimeMs;
-
 // How long a picture waits for its motion tasks (10000 ms; tests shorten it).
 extern int MotionTaskWaitMs;
-
-// Settings copied for the search at the start of each picture.
-extern int MeSearchPoints;
-extern int MeThresholdScaled;
-extern int MeWindowTolerance;
 
 // Chooses the kernels and the table geometry; reports the size of one
 // motion-table buffer in *tableBytes. Returns 1, or 0 for illegal parameters.

@@ -151,15 +151,15 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
         const FullPelSadFn sad = FullPelSadKernel;
         const int zeroSad = sad(referenceSource + y * w + x, current, w, MotionErrorLimit);
         // A candidate has to beat the zero vector by a margin unless the search is exhaustive.
-        int bound = MeExhaustive ? zeroSad : (3 * zeroSad) >> 2;
+        int bound = MotionState.MeExhaustive ? zeroSad : (3 * zeroSad) >> 2;
         int ringStartBound = bound;
 
         uint8_t windows[6];
-        if (SearchStage == 2) {
+        if (MotionState.SearchStage == 2) {
             std::memcpy(windows, matchWindows, 6);
         } else {
-            ComputeMatchWindows(current, w, MeWindowTolerance, windows);
-            if (SearchStage == 1) std::memcpy(matchWindows, windows, 6);
+            ComputeMatchWindows(current, w, MotionState.MeWindowTolerance, windows);
+            if (MotionState.SearchStage == 1) std::memcpy(matchWindows, windows, 6);
         }
 
         const uint8_t* horizontal = tables + g.horizontalOffset;
@@ -223,7 +223,7 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
                 for (int t = std::min(y + r - 4, ymaxGroup); t >= y - r + 4 && t >= ymin; t -= 4)
                     visitGroup(x - r, t);
 
-            if (bound <= MeThresholdScaled || evaluations >= MeSearchPoints) break;
+            if (bound <= MotionState.MeThresholdScaled || evaluations >= MotionState.MeSearchPoints) break;
             if (bound < ringStartBound) {
                 bound = (7 * bound) >> 3;
                 ringStartBound = bound;
@@ -246,7 +246,7 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
     const int bottom = (by < 2 * ymax || (ymax < h - 16 && by < 2 * (h - 16))) ? by + 1 : by;
 
     int best, bu, bv;
-    if (right - left == 2 && bottom - top == 2 && MeLowMode) {
+    if (right - left == 2 && bottom - top == 2 && MotionState.MeLowMode) {
         // Cross first, then the one diagonal the cross points to.
         const int up = evaluate(bx, by - 1, MotionErrorLimit);
         best = up;
@@ -278,7 +278,7 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
         bool first = true;
         for (int v = top; v <= bottom; ++v) {
             for (int u = left; u <= right; ++u) {
-                if ((u & 1) && (v & 1) && !MeHighMode) continue;
+                if ((u & 1) && (v & 1) && !MotionState.MeHighMode) continue;
                 const int e = evaluate(u, v, first ? MotionErrorLimit : best);
                 if (first || e < best) {
                     best = e;

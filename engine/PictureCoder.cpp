@@ -29,7 +29,6 @@ const uint8_t ZigzagScanTable[64] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-int SkipBPicture = 0;
 int SplitReconstructionState = 0;
 int UpperHalfTaskIndex = -1;
 int PretestFactorIP = 5, PretestFactorB = 10;
@@ -265,14 +264,14 @@ int ReconstructUpperHalfTask(void* argument, int slot) {
 
 void PutPicture() {
     CheckVbvAndWriteStats();
-    if (SkipBPicture) RcInitSkippedPicture();
+    if (CurrentPicture.SkipBPicture) RcInitSkippedPicture();
     else RcInitPicture();
 
     PutPictureHeader();
     if (!EncoderSettings.mpeg1) PutPictureCodingExtension();
     if (EncoderSettings.applicationType == kApplicationSvcd && CurrentPicture.PictureCodingType == I_PICTURE) PutPictureUserData();
 
-    int qs = SkipBPicture ? 10 : RcStartPictureQuant();
+    int qs = CurrentPicture.SkipBPicture ? 10 : RcStartPictureQuant();
     int currentQuant = qs;
     MaskQuant = 0;
     const int framePredFrameDct = FramePredFrameDctOfPicture();
@@ -293,17 +292,17 @@ void PutPicture() {
                 AddressIncrement = 1;
                 previousDirections = -1;
             }
-            CurrentMbRow = r;
-            CurrentMbColumn = c;
+            RateControlState.CurrentMbRow = r;
+            RateControlState.CurrentMbColumn = c;
             int cbp = 0;
-            if (SkipBPicture) {
+            if (CurrentPicture.SkipBPicture) {
                 mb.quantScale = 10;
             } else {
                 int m = RcCalcMquant(k) & ~1;
                 m = std::clamp(m, 2, 62);
                 mb.quantScale = m;
                 if (m != MaskQuant) {
-                    BuildCoefficientMasks(m, CurrentPicture.PictureCodingType, RateOverload);
+                    BuildCoefficientMasks(m, CurrentPicture.PictureCodingType, RateControlState.RateOverload);
                     MaskQuant = m;
                 }
                 TransformMacroblock(fdct, mb, blocks);
@@ -332,7 +331,8 @@ void PutPicture() {
                     if (directions & MB_BACKWARD)
                         vectorsMatch = vectorsMatch && mb.backwardVector[0] == VectorPredictors[2] &&
                                        mb.backwardVector[1] == VectorPredictors[3];
-                    skip = SkipBPicture || (mb.motionType == 2 && directions == previousDirections && vectorsMatch);
+                    skip = CurrentPicture.SkipBPicture ||
+                           (mb.motionType == 2 && directions == previousDirections && vectorsMatch);
                 }
             }
             if (skip) {
@@ -347,7 +347,7 @@ void PutPicture() {
         }
     }
 
-    if (SkipBPicture) RcUpdateSkippedPicture();
+    if (CurrentPicture.SkipBPicture) RcUpdateSkippedPicture();
     else RcUpdatePicture();
     RcEndPicture();
 }

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 
-// Set by the picture driver for each picture.
-extern int SkipBPicture;              // 0 coded, 1 shown as previous anchor, 2 as next
+// Set by the picture driver for each picture: the split of the
+// reconstruction with the worker that rebuilds the upper half.
 extern int SplitReconstructionState;  // 0 none, 1 armed, 2 upper half posted
 extern int UpperHalfTaskIndex;
+// Set by the encoder set-up: the significance pre-test factors of I and P
+// pictures and of B pictures.
 extern int PretestFactorIP, PretestFactorB;
 // The rows of prediction and error blocks still being formed while the
 // picture is coded, or null when they are all done.

@@ -193,28 +193,29 @@ void DecideScheduledSkip(int M) {
     if (Sequence.InterlacedCoding) return;
     const int mode = EncoderSettings.skipBFramesMode;
     (void)M;
-    const PictureStateRecord& p = CurrentPicture;
+    PictureStateRecord& p = CurrentPicture;
     if (mode == 1 || mode == 2) {
-        if (p.DisplayFrameNumber == p.PrevAnchorDisplay + 1) SkipBPicture = 1;
-        else if (mode == 2 && p.DisplayFrameNumber == p.NextAnchorDisplay - 1) SkipBPicture = 2;
+        if (p.DisplayFrameNumber == p.PrevAnchorDisplay + 1) p.SkipBPicture = 1;
+        else if (mode == 2 && p.DisplayFrameNumber == p.NextAnchorDisplay - 1) p.SkipBPicture = 2;
     } else if (mode == 3) {
-        SkipBPicture = (p.NextAnchorDisplay - p.DisplayFrameNumber) < (p.DisplayFrameNumber - p.PrevAnchorDisplay) ? 2 : 1;
+        p.SkipBPicture =
+            (p.NextAnchorDisplay - p.DisplayFrameNumber) < (p.DisplayFrameNumber - p.PrevAnchorDisplay) ? 2 : 1;
     }
 }
 
 void DecideAutomaticSkip() {
     const bool afterPrev = CurrentPicture.DisplayFrameNumber == CurrentPicture.PrevAnchorDisplay + 1;
     const bool beforeNext = CurrentPicture.DisplayFrameNumber == CurrentPicture.NextAnchorDisplay - 1;
-    if (RateOverload && !Sequence.InterlacedCoding && !EncoderSettings.noBFrameSkipping) {
-        if (afterPrev) SkipBPicture = 1;
-        else if (beforeNext) SkipBPicture = 2;
+    if (RateControlState.RateOverload && !Sequence.InterlacedCoding && !EncoderSettings.noBFrameSkipping) {
+        if (afterPrev) CurrentPicture.SkipBPicture = 1;
+        else if (beforeNext) CurrentPicture.SkipBPicture = 2;
     } else if ((afterPrev || beforeNext) && EncoderSettings.inverseTelecine && !Sequence.InterlacedCoding) {
         const int a = MaxLineDifference(Sequence.PrevAnchorSource.y, CurrentPicture.CurrentSource.y);
         const int b = MaxLineDifference(Sequence.NextAnchorSource.y, CurrentPicture.CurrentSource.y);
-        if (b > 5 * a && afterPrev) SkipBPicture = 1;
-        else if (a > 5 * b && beforeNext) SkipBPicture = 2;
+        if (b > 5 * a && afterPrev) CurrentPicture.SkipBPicture = 1;
+        else if (a > 5 * b && beforeNext) CurrentPicture.SkipBPicture = 2;
     }
-    if (SkipBPicture) SkippedBCountedInNb = 1;
+    if (CurrentPicture.SkipBPicture) RateControlState.SkippedBCountedInNb = 1;
 }
 
 void ReadSource(int M) {
@@ -404,7 +405,7 @@ void PlanMotionAhead(int next, int display) {
         p.type = P_PICTURE;
         p.prevAnchorSource = Sequence.NextAnchorSource.y;
         p.prevAnchorRecon = Sequence.NextAnchorRecon.y;
-        p.forwardTables = prizn;
+        p.forwardTables = MotionState.prizn;
         p.matchFlags = PictureMatchFlagsFor(P_PICTURE, input, CurrentPicture.NextAnchorInputFrame, -1);
         return;
     }
@@ -416,8 +417,8 @@ void PlanMotionAhead(int next, int display) {
     p.nextAnchorRecon = Sequence.NextAnchorRecon.y;
     p.backwardRangeX = r.sxb;
     p.backwardRangeY = r.syb;
-    p.forwardTables = priz;
-    p.backwardTables = prizn;
+    p.forwardTables = MotionState.priz;
+    p.backwardTables = MotionState.prizn;
     p.matchFlags = PictureMatchFlagsFor(B_PICTURE, input, CurrentPicture.PrevAnchorInputFrame,
                                         CurrentPicture.NextAnchorInputFrame);
     p.firstStageOnly = firstStageOnly;
@@ -479,11 +480,11 @@ int EncodePicture() {
     if (i >= Sequence.OutputFrameCount)
         return (FrameRateConversion.enabled && i <= Sequence.OutputFrameCount + 2) ? 0 : -1;
 
-    SkipBPicture = 0;
+    CurrentPicture.SkipBPicture = 0;
     CurrentPicture.RepeatBPicture = 0;
     const int previousSaved = CurrentPicture.SaveForRepeat;
     CurrentPicture.SaveForRepeat = 0;
-    SkippedBCountedInNb = 0;
+    RateControlState.SkippedBCountedInNb = 0;
     PictureDriver.CurrentPictureNumber = i + 1;
     PictureDriver.VideoPassPhase = 1;
     EngineReport.TotalEncodingTimeMs = GetElapsedMilliseconds() - EngineReport.EncodingStartTime;
@@ -539,7 +540,8 @@ int EncodePicture() {
                                             ? 1
                                             : 0;
 
-    if (PictureDriver.RepeatStoresAllocated && CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) {
+    if (PictureDriver.RepeatStoresAllocated && CurrentPicture.PictureCodingType == B_PICTURE &&
+        !CurrentPicture.SkipBPicture) {
         CurrentPicture.RepeatBPicture =
             (CurrentPicture.CurrentInputFrame == PictureDriver.LastBInputFrame && previousSaved) ? 1 : 0;
         CurrentPicture.SaveForRepeat =
@@ -552,10 +554,10 @@ int EncodePicture() {
     if (!CurrentPicture.RepeatBPicture) ReadSource(M);
     CollectReadAhead();
 
-    if (CurrentPicture.PictureCodingType == B_PICTURE && EncoderSettings.skipBFramesMode == 0 && !SkipBPicture &&
-        !CurrentPicture.RepeatBPicture)
+    if (CurrentPicture.PictureCodingType == B_PICTURE && EncoderSettings.skipBFramesMode == 0 &&
+        !CurrentPicture.SkipBPicture && !CurrentPicture.RepeatBPicture)
         DecideAutomaticSkip();
-    if (SkipBPicture) CurrentPicture.SaveForRepeat = 0;
+    if (CurrentPicture.SkipBPicture) CurrentPicture.SaveForRepeat = 0;
 
     const size_t recordBytes = sizeof(MacroblockInfo) * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
     const size_t blockBytes =
@@ -563,10 +565,10 @@ int EncodePicture() {
     if (CurrentPicture.RepeatBPicture) {
         std::memcpy(Sequence.MacroblockInfoArray, PictureDriver.RepeatMacroblockInfo, recordBytes);
         std::memcpy(Sequence.BlockStore, PictureDriver.RepeatBlockStore, blockBytes);
-    } else if (SkipBPicture) {
+    } else if (CurrentPicture.SkipBPicture) {
         for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
             MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
-            mb.typeFlags = SkipBPicture == 1 ? MB_FORWARD : MB_BACKWARD;
+            mb.typeFlags = CurrentPicture.SkipBPicture == 1 ? MB_FORWARD : MB_BACKWARD;
             mb.motionType = 2;
             mb.forwardVector[0] = mb.forwardVector[1] = mb.backwardVector[0] = mb.backwardVector[1] = 0;
         }
@@ -587,7 +589,7 @@ int EncodePicture() {
     // With row helpers the prediction and the error blocks are formed while
     // the picture is coded, each row before the coding loop reaches it; a
     // picture saved for a repeat has its blocks complete first.
-    const bool formed = !SkipBPicture && !CurrentPicture.RepeatBPicture;
+    const bool formed = !CurrentPicture.SkipBPicture && !CurrentPicture.RepeatBPicture;
     const bool rowsFollowCoding = formed && PictureRowHelpers() > 0 && !CurrentPicture.SaveForRepeat;
     if (formed && !rowsFollowCoding)
         PredictPicture(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon, Sequence.PredictionFrame, Sequence.MacroblockInfoArray, CurrentPicture.PictureCodingType);
@@ -615,7 +617,7 @@ int EncodePicture() {
             std::memcpy(PictureDriver.RepeatBlockStore, Sequence.BlockStore, blockBytes);
     }
 
-    const bool reconstruct = !SkipBPicture && ReconstructionNeeded(M, N);
+    const bool reconstruct = !CurrentPicture.SkipBPicture && ReconstructionNeeded(M, N);
     UpperHalfDone.store(0);
     UpperHalfTaskIndex = -1;
     SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
@@ -627,20 +629,23 @@ int EncodePicture() {
 
     ShowInputPreview();
 
-    if (SkipBPicture) {
-        CurrentPicture.CurrentSource = SkipBPicture == 1 ? Sequence.PrevAnchorSource : Sequence.NextAnchorSource;
-        CurrentPicture.CurrentRecon = SkipBPicture == 1 ? Sequence.PrevAnchorRecon : Sequence.NextAnchorRecon;
+    if (CurrentPicture.SkipBPicture) {
+        CurrentPicture.CurrentSource =
+            CurrentPicture.SkipBPicture == 1 ? Sequence.PrevAnchorSource : Sequence.NextAnchorSource;
+        CurrentPicture.CurrentRecon =
+            CurrentPicture.SkipBPicture == 1 ? Sequence.PrevAnchorRecon : Sequence.NextAnchorRecon;
     } else if (reconstruct) {
         Reconstruct();
     }
 
     ShowOutputPreview();
-    if (EncoderSettings.qualityStatisticsMode != 0 && (reconstruct || SkipBPicture)) QualityStatistics();
+    if (EncoderSettings.qualityStatisticsMode != 0 && (reconstruct || CurrentPicture.SkipBPicture)) QualityStatistics();
     ++Sequence.EncodedFrameCount;
     UpdateVideoProgress();
 
-    PictureDriver.LastBInputFrame =
-        (CurrentPicture.PictureCodingType == B_PICTURE && !SkipBPicture) ? CurrentPicture.CurrentInputFrame : -2;
+    PictureDriver.LastBInputFrame = (CurrentPicture.PictureCodingType == B_PICTURE && !CurrentPicture.SkipBPicture)
+                                        ? CurrentPicture.CurrentInputFrame
+                                        : -2;
     if (i == 0) CurrentPicture.TotalVlcLevel = CurrentPicture.PictureErrorSum;
     else if (CurrentPicture.PictureCodingType == P_PICTURE)
         CurrentPicture.TotalVlcLevel += (CurrentPicture.PictureErrorSum - CurrentPicture.TotalVlcLevel) >> 2;

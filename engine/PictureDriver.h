@@ -51,6 +51,8 @@ struct PictureStateRecord {
     // saved records and blocks are used again. 1 for a B picture whose
     // records and blocks are saved because the next picture repeats its frame.
     int RepeatBPicture = 0, SaveForRepeat = 0;
+    // 0 the B picture is coded; 1 it is shown as the previous anchor, 2 as the next.
+    int SkipBPicture = 0;
 };
 extern PictureStateRecord CurrentPicture;
 

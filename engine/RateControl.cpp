@@ -16,11 +16,6 @@
 #include "platform/Format.h"
 
 RateControlStateRecord RateControlState;
-int RateControlMode = kRcConstant;
-int RateOverload = 0;
-int VbvDelay = 0;
-int CurrentMbRow = 0, CurrentMbColumn = 0;
-int SkippedBCountedInNb = 0;
 VbvStatsRecordType VbvStatsRecord;
 
 namespace {
@@ -81,17 +76,17 @@ bool Refuse(const char* text) {
 
 bool ChooseMode() {
     const EncoderSettingsRecord& e = EncoderSettings;
-    if (e.rateControl == 1) {
-        RateControlMode = kRcConstant;
-    } else if (e.rateControl == 2) {
+    if (e.rateControl == kRateConstant) {
+        S.RateControlMode = kRcConstant;
+    } else if (e.rateControl == kRateVariable) {
         static const int modes[] = {kRcAverage, kRcAverageNoVbv, kRcConstantQuantNoVbv, kRcConstantQuant,
                                      kRcQuantWithinAverage};
         if (e.vbrMode < 1 || e.vbrMode > 5) return Refuse(" Illegal vbr option value ");
-        RateControlMode = modes[e.vbrMode - 1];
+        S.RateControlMode = modes[e.vbrMode - 1];
     } else {
         return Refuse(" Illegal vbr mode selection value ");
     }
-    const int m = RateControlMode;
+    const int m = S.RateControlMode;
     if (m == kRcAverage) {
         if (!(e.averageBitRate < e.maxBitRate))
             return Refuse(" average bit rate must be lesser than maximum bit rate  ");
@@ -132,7 +127,7 @@ int RcInitSequence() {
     const double bitRate = e.bitRate;
     S.BitsPerTick = bitRate / 90000.0;
     S.VbvWarningShown = 0;
-    RateOverload = 0;
+    S.RateOverload = 0;
     S.AverageQuant = 8.0;
     S.SimulatedStuffing = 0;
     S.MeasuredBitRate = 0;
@@ -140,7 +135,7 @@ int RcInitSequence() {
     S.RowCheckStart = Sequence.MbHeight / 8 + 1;
 
     S.TargetBitRate = bitRate;
-    const int m = RateControlMode;
+    const int m = S.RateControlMode;
     if (m == kRcConstantQuantNoVbv || m == kRcConstantQuant || m == kRcQuantWithinAverage) {
         if (e.constantQuantScale < 1 || e.constantQuantScale > 31) {
             ReportFatalError(" illegal quantize scale value ");
@@ -198,7 +193,7 @@ int RcInitSequence() {
     S.VbvPanicBits = e.vbvBufferSize * 15360;
 
     if (EngineReport.VbvStatsEnabled) {
-        VbvStatsRecord.mode = RateControlMode;
+        VbvStatsRecord.mode = S.RateControlMode;
         VbvStatsRecord.targetRate = S.TargetBitRate;
         VbvStatsRecord.bitRate = bitRate;
         VbvStatsRecord.statusSoFar = 0;
@@ -217,7 +212,7 @@ void RcInitGop(int np, int nbTotal, int nbCoded) {
     if (RcPlannedVbv()) {
         S.PrevGopMaxFullness = S.MaxFullness = S.GopMaxFullness;
         S.PrevGopMinFullness = S.MinFullness = S.GopMinFullness;
-        if (RateControlMode == kRcConstant)
+        if (S.RateControlMode == kRcConstant)
             correction = (S.PrevGopMinFullness + S.PrevGopMaxFullness) / 2 - S.VbvSizeBits / 2;
         S.GopMaxFullness = 0;
         S.GopMinFullness = S.VbvSizeBits;
@@ -287,7 +282,7 @@ MotionCounts AdaptIntraWeight() {
 int Truncate(double v) { return static_cast<int>(v); }
 
 void PlanVbvLimits() {
-    const bool constant = RateControlMode == kRcConstant;
+    const bool constant = S.RateControlMode == kRcConstant;
     const double t = S.DecodingTime, D = S.BitsDelivered, F = 90000.0 / EncoderSettings.frameRate;
     const double sizeTicks = constant ? std::min(S.VbvSizeTicks, 65535.0) : S.VbvSizeTicks;
     const double maxA = std::max(S.BitsPerTick * t - D, 10.0);
@@ -402,7 +397,7 @@ void RcInitPicture() {
 void RcInitSkippedPicture() {
     if (RcPlannedVbv()) {
         const double t = S.DecodingTime, D = S.BitsDelivered, F = 90000.0 / EncoderSettings.frameRate;
-        const double sizeTicks = RateControlMode == kRcConstant ? std::min(S.VbvSizeTicks, 65535.0) : S.VbvSizeTicks;
+        const double sizeTicks = S.RateControlMode == kRcConstant ? std::min(S.VbvSizeTicks, 65535.0) : S.VbvSizeTicks;
         S.MinPictureBits = Truncate(std::max(0.0, (F + t - sizeTicks) * S.BitsPerTick - D));
         S.MaxPictureBits = Truncate(S.BitsPerTick * t - D);
     }

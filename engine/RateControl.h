@@ -5,7 +5,21 @@
 
 #include <cstdint>
 
+// The engine's rate-control modes: constant rate, and the variable modes with
+// VBV planning (kRcFirstPlannedVbr and above) or without.
+enum RateControlModeId : int {
+    kRcConstant = 1,
+    kRcAverageNoVbv = 2,        // average bit rate, no VBV control
+    kRcConstantQuantNoVbv = 3,  // constant quantiser, no VBV control
+    kRcFirstPlannedVbr = 10,
+    kRcConstantQuant = 15,       // constant quantiser within the VBV
+    kRcQuantWithinAverage = 16,  // quantiser kept between limits of the average rate
+    kRcAverage = 17,             // average bit rate within the VBV
+};
+
 struct RateControlStateRecord {
+    // The mode chosen from the settings when the sequence starts.
+    int RateControlMode = kRcConstant;
     // Group and picture budgets.
     int R = 0, R0 = 0, Np = 0, Nb = 0;
     int Xi = 0, Xp = 0, Xb = 0;
@@ -43,28 +57,18 @@ struct RateControlStateRecord {
     int RowQuant = 0, mquant = 0, PictureStartQuant = 0, RowQuantMin = 0, RowQuantMax = 0;
     int Reaction5 = 0, MquantSum = 0, MquantCount = 0;
     int AverageActivity = 0, AverageMeanLuma = 0;
+    // 1 from a picture close to its upper bit limit at a coarse quantiser
+    // until one well below it (updated after each picture).
+    int RateOverload = 0;
+    // Macroblock row and column the picture coder is at (set before RcCalcMquant).
+    int CurrentMbRow = 0, CurrentMbColumn = 0;
+    // vbv_delay of the picture header about to be written.
+    int VbvDelay = 0;
+    // Set by the picture driver when a skipped B picture is still counted in Nb.
+    int SkippedBCountedInNb = 0;
 };
 
 extern RateControlStateRecord RateControlState;
-// The engine's rate-control modes: constant rate, and the variable modes with
-// VBV planning (kRcFirstPlannedVbr and above) or without.
-enum RateControlModeId : int {
-    kRcConstant = 1,
-    kRcAverageNoVbv = 2,        // average bit rate, no VBV control
-    kRcConstantQuantNoVbv = 3,  // constant quantiser, no VBV control
-    kRcFirstPlannedVbr = 10,
-    kRcConstantQuant = 15,       // constant quantiser within the VBV
-    kRcQuantWithinAverage = 16,  // quantiser kept between limits of the average rate
-    kRcAverage = 17,             // average bit rate within the VBV
-};
-extern int RateControlMode;
-extern int RateOverload;
-// vbv_delay of the picture header about to be written.
-extern int VbvDelay;
-// Macroblock row and column the picture coder is at (set before RcCalcMquant).
-extern int CurrentMbRow, CurrentMbColumn;
-// Set by the picture driver when a skipped B picture is still counted in Nb.
-extern int SkippedBCountedInNb;
 
 // One line of the VBV statistics file.
 struct VbvStatsRecordType {

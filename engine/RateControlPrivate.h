@@ -4,8 +4,9 @@
 #include "engine/RateControl.h"
 
 // The constant mode and the variable modes that plan the VBV.
-inline bool RcPlannedVbv() { return RateControlMode == kRcConstant || RateControlMode >= kRcFirstPlannedVbr; }
-
+inline bool RcPlannedVbv() {
+    return RateControlState.RateControlMode == kRcConstant || RateControlState.RateControlMode >= kRcFirstPlannedVbr;
+}
 
 // Even value held in 2..62.
 inline int RcEvenClamp(int q) {

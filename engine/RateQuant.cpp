@@ -16,7 +16,7 @@ RateControlStateRecord& S = RateControlState;
 
 void CalcSpatialActivity(const uint8_t* luma) {
     S.AverageActivity = S.AverageMeanLuma = 0;
-    if (RateControlMode == kRcConstant || EncoderSettings.disableAdaptiveQuant == 1) return;
+    if (S.RateControlMode == kRcConstant || EncoderSettings.disableAdaptiveQuant == 1) return;
     const ActivitySumsFn sums = RcKernels.activitySums;
     static const int offsets[4][2] = {{0, 0}, {8, 0}, {0, 8}, {8, 8}};
     int64_t activityTotal = 0, meanTotal = 0;
@@ -44,7 +44,7 @@ void CalcSpatialActivity(const uint8_t* luma) {
 }
 
 int RcStartPictureQuant() {
-    const int m = RateControlMode;
+    const int m = S.RateControlMode;
     if (m == kRcConstantQuantNoVbv) {
         S.mquant = S.RowQuant = S.VbrQuant;
         return S.mquant;
@@ -104,7 +104,7 @@ int BitsSoFar() { return TotalBitCount - S.PictureStartBits; }
 int ModulatedQuant(int j, int i) {
     int mquant = S.RowQuant;
     const MacroblockInfo& mb = Sequence.MacroblockInfoArray[j * Sequence.MbWidth + i];
-    if (RateControlMode != kRcConstant && !EncoderSettings.disableAdaptiveQuant) {
+    if (S.RateControlMode != kRcConstant && !EncoderSettings.disableAdaptiveQuant) {
         const int a = mb.spatialActivity, A = S.AverageActivity;
         // Activity masking: a busier macroblock than the average gets a coarser quantiser, within 2/3..3/2.
         if (a > 0 && A > 0) mquant = static_cast<int>(static_cast<int64_t>(3 * a + 2 * A) * S.RowQuant / (3 * A + 2 * a));
@@ -155,7 +155,7 @@ void RowLaw(int k, int j) {
         S.RowQuant = std::clamp(S.RowQuant, 2, 62);
         S.RowQuant = std::clamp(S.RowQuant, prev - 2, prev + 2);
         S.RowQuant = std::clamp(S.RowQuant, S.RowQuantMin, std::max(S.RowQuantMax, S.RowQuantMin));
-        if (RateControlMode == kRcConstant && j > S.RowCheckStart) {
+        if (S.RateControlMode == kRcConstant && j > S.RowCheckStart) {
             // P: the picture's size if the rows left take what the rows so far took.
             const int P = c / j * Sequence.MbHeight, Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits,
                       H = Sequence.MbHeight;
@@ -172,11 +172,11 @@ void RowLaw(int k, int j) {
 }  // namespace
 
 int RcCalcMquant(int k) {
-    const int j = CurrentMbRow, i = CurrentMbColumn;
+    const int j = S.CurrentMbRow, i = S.CurrentMbColumn;
     if (i > 0) {
         S.mquant = ModulatedQuant(j, i);
     } else {
-        const int m = RateControlMode;
+        const int m = S.RateControlMode;
         if (m == kRcConstantQuantNoVbv) {
             S.RowQuant = S.VbrQuant;
         } else if (m >= kRcFirstPlannedVbr) {
@@ -201,7 +201,7 @@ int RcCalcMquant(int k) {
 namespace {
 
 void TrackMeasuredRate(int bits) {
-    if (RateControlMode != kRcQuantWithinAverage && RateControlMode != kRcAverage) return;
+    if (S.RateControlMode != kRcQuantWithinAverage && S.RateControlMode != kRcAverage) return;
     const double r = bits * EncoderSettings.frameRate;
     if (CurrentPicture.PictureIndex <= 2) S.MeasuredBitRate = r;
     else if (CurrentPicture.PictureIndex <= 10) S.MeasuredBitRate = (S.MeasuredBitRate + r) / 2;
@@ -211,13 +211,13 @@ void TrackMeasuredRate(int bits) {
 
 void UpdateOverload(int bits, double q) {
     if (!RcPlannedVbv()) return;
-    if (bits > S.MaxPictureBits - S.VbvSizeBits / 8 && q > 30) RateOverload = 1;
-    else if (bits < S.MaxPictureBits - S.VbvSizeBits / 6 || q < 24) RateOverload = 0;
+    if (bits > S.MaxPictureBits - S.VbvSizeBits / 8 && q > 30) S.RateOverload = 1;
+    else if (bits < S.MaxPictureBits - S.VbvSizeBits / 6 || q < 24) S.RateOverload = 0;
 }
 
 // Pads the constant-rate stream with zero bits so the buffer cannot overflow.
 void Stuff(int bits, int margin) {
-    if (RateControlMode == kRcConstant && bits < S.MinPictureBits + margin) {
+    if (S.RateControlMode == kRcConstant && bits < S.MinPictureBits + margin) {
         const int n = S.MinPictureBits - bits + margin;
         StatisticsLine(" bit stuffing = %d bits\n", n);
         if (n % 16) PutBits(n % 16, 0);
@@ -227,7 +227,7 @@ void Stuff(int bits, int margin) {
             if (++entries % 256 == 0) FlushBitQueue();
         }
         FlushBitQueue();
-    } else if (RateControlMode >= kRcFirstPlannedVbr && bits < S.MinPictureBits + 256) {
+    } else if (S.RateControlMode >= kRcFirstPlannedVbr && bits < S.MinPictureBits + 256) {
         const int n = S.MinPictureBits - bits + 256;
         if (margin == 2048) StatisticsLine(" bit stuffing = %d bits\n", n);
         StatisticsLine(" VBR bit stuffing simulation = %d bits\n", n);
@@ -245,7 +245,7 @@ void FillStatsRecord(int skipped, double averageQuant) {
     r.skipped = skipped;
     r.target = S.T;
     r.actual = S.PictureStartBits;
-    r.mode = RateControlMode;
+    r.mode = S.RateControlMode;
     r.targetRate = S.TargetBitRate;
     r.quantiser = averageQuant / 2;
 }
@@ -294,8 +294,8 @@ void RcUpdateSkippedPicture() {
     S.PictureStartBits = bits;
     S.R -= bits;
     S.R1 -= static_cast<float>(bits);
-    if (SkippedBCountedInNb) {
-        SkippedBCountedInNb = 0;
+    if (S.SkippedBCountedInNb) {
+        S.SkippedBCountedInNb = 0;
         S.Nb -= 1;
     }
     StatisticsLine(" Skip this B frame\n actual number of bits: S=%d\n", bits);
@@ -309,7 +309,7 @@ void RcUpdateVbrState() {
     const double B = S.MeasuredBitRate, U = EncoderSettings.averageBitRateUpper,
                  L = EncoderSettings.averageBitRateLower;
     int step = 0;
-    if (RateControlMode == kRcQuantWithinAverage) {
+    if (S.RateControlMode == kRcQuantWithinAverage) {
         static const double above[] = {1.55, 1.5, 1.45, 1.4, 1.3, 1.2, 1.1, 1.0};
         // The further the measured rate B is above the upper limit U, the larger the step (16 down to 2).
         for (int n = 0; n < 8 && step == 0; ++n)

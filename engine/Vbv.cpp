@@ -34,7 +34,7 @@ void UpdateTrackers() {
     S.GopMinFullness = std::min(S.GopMinFullness, S.FullnessAfter);
     S.MaxFullness = std::max(S.GopMaxFullness, S.PrevGopMaxFullness);
     S.MinFullness = std::min(S.GopMinFullness, S.PrevGopMinFullness);
-    if (RateControlMode == kRcConstant)
+    if (S.RateControlMode == kRcConstant)
         S.FullnessSpreadChange = (S.MaxFullness - oldMax) - (oldMin - S.MinFullness);
 }
 
@@ -43,9 +43,9 @@ void Warn(int status) {
     std::string text;
     if (status == 1) {
         text = "VBV buffer underflow.";
-        if (RateControlMode == kRcConstant)
+        if (S.RateControlMode == kRcConstant)
             text += "\n\nProgram can't keep constant bitrate.\nSpecified bitrate is too low.";
-        else if (RateControlMode == kRcConstantQuantNoVbv)
+        else if (S.RateControlMode == kRcConstantQuantNoVbv)
             text += "\n\nPeak value of bitrate higher than \nspecified maximum bitrate.\nQuantization scale it too low.";
         else
             text += "\n\nPeak value of bitrate higher than \nspecified maximum bitrate.";
@@ -73,7 +73,7 @@ void Warn(int status) {
 void RcEndPicture() {
     S.PrevBitsDelivered = S.BitsDelivered;
     S.BitsDelivered = StreamBits();
-    if (RateControlMode != kRcAverage) return;
+    if (S.RateControlMode != kRcAverage) return;
 
     // Keep the average rate: steer the base quantiser by the bits delivered
     // against the bits the average rate allows.
@@ -111,13 +111,13 @@ void CheckVbvAndWriteStats() {
         S.AnchorInterval = F;
     }
     if (S.DecodingTime == 0) {
-        if (RateControlMode == kRcConstant)
+        if (S.RateControlMode == kRcConstant)
             dt = std::min(static_cast<double>((7LL * Vb) / 8) * 90000.0 / B, 64000.0);
         else
             dt = static_cast<double>((31LL * Vb) / 32) * 90000.0 / B;
     }
 
-    if (RateControlMode == kRcAverageNoVbv || RateControlMode == kRcConstantQuantNoVbv) {
+    if (S.RateControlMode == kRcAverageNoVbv || S.RateControlMode == kRcConstantQuantNoVbv) {
         // Without VBV control the buffer is never fuller than its size at the
         // next decoding time: the excess counts as stuffing.
         const double e = (S.DecodingTime + dt) * B / 90000.0 - Vb + 100;
@@ -136,10 +136,10 @@ void CheckVbvAndWriteStats() {
         status = 1;
     }
 
-    if (RateControlMode == kRcConstant) {
+    if (S.RateControlMode == kRcConstant) {
         TrackFullness();
         UpdateTrackers();
-    } else if (RateControlMode >= kRcFirstPlannedVbr) {
+    } else if (S.RateControlMode >= kRcFirstPlannedVbr) {
         TrackFullness();
         S.VbvMidLevel = 0.8 * S.VbvMidLevel + 0.1 * (S.FullnessAfter + S.FullnessBefore);
         UpdateTrackers();
@@ -147,10 +147,10 @@ void CheckVbvAndWriteStats() {
 
     S.DecodingTime += dt;
 
-    VbvDelay = static_cast<int>(S.DecodingTime -
-                                (static_cast<double>((static_cast<int64_t>(TotalBitCount) + 7) & ~int64_t{7}) + 32 +
-                                 S.BitCountWraps * 50000000.0 + S.SimulatedStuffing) *
-                                    90000.0 / B);
+    S.VbvDelay = static_cast<int>(S.DecodingTime -
+                                  (static_cast<double>((static_cast<int64_t>(TotalBitCount) + 7) & ~int64_t{7}) + 32 +
+                                   S.BitCountWraps * 50000000.0 + S.SimulatedStuffing) *
+                                      90000.0 / B);
 
     const double left = S.DecodingTime - S.BitsDelivered * 90000.0 / B, right = Vb * 90000.0 / B;
     if (right < left) {
@@ -158,20 +158,20 @@ void CheckVbvAndWriteStats() {
         StatisticsLine("vbv_delay overflow! current picture (left part  =  %.1f, right part  =  %.1f)\n", left, right);
         status = 2;
     }
-    if (VbvDelay < 0) {
-        platform::DebugOutput(platform::Format("vbv_delay underflow: %d\n", VbvDelay));
-        StatisticsLine("vbv_delay underflow: %d\n", VbvDelay);
+    if (S.VbvDelay < 0) {
+        platform::DebugOutput(platform::Format("vbv_delay underflow: %d\n", S.VbvDelay));
+        StatisticsLine("vbv_delay underflow: %d\n", S.VbvDelay);
         status = 1;
-        VbvDelay = 0;
+        S.VbvDelay = 0;
     }
-    if (RateControlMode == kRcConstant && VbvDelay > 65535) {
-        platform::DebugOutput(platform::Format("vbv_delay overflow: %d\n", VbvDelay));
-        StatisticsLine("vbv_delay overflow: %d\n", VbvDelay);
+    if (S.RateControlMode == kRcConstant && S.VbvDelay > 65535) {
+        platform::DebugOutput(platform::Format("vbv_delay overflow: %d\n", S.VbvDelay));
+        StatisticsLine("vbv_delay overflow: %d\n", S.VbvDelay);
         status = 2;
-        VbvDelay = 65535;
+        S.VbvDelay = 65535;
     }
     Warn(status);
-    if (RateControlMode != kRcConstant) VbvDelay = 65535;
+    if (S.RateControlMode != kRcConstant) S.VbvDelay = 65535;
 
     if (EngineReport.VbvStatsEnabled && CurrentPicture.PictureIndex > 0) {
         VbvStatsRecordType& r = VbvStatsRecord;
@@ -179,7 +179,7 @@ void CheckVbvAndWriteStats() {
         r.decodingTime = S.DecodingTime - dt;
         r.fullnessBefore = static_cast<int>(S.FullnessBefore);
         r.fullnessAfter = static_cast<int>(S.FullnessAfter);
-        r.vbvDelay = VbvDelay;
+        r.vbvDelay = S.VbvDelay;
         r.status = status;
         r.statusSoFar |= status;
         if (EncoderSettings.writeVbvStatistics && EngineReport.VbvStatsFile &&

@@ -191,7 +191,7 @@ TEST_F(HeadersTest, GroupTimeCodesCountWholeSecondsWithoutDropFrames) {
 TEST_F(HeadersTest, PictureHeadersCarryTheFCodesWhereTheStreamKindWantsThem) {
     auto& s = EncoderSettings;
     CurrentPicture.TemporalReference = 5;
-    VbvDelay = 0x1234;
+    RateControlState.VbvDelay = 0x1234;
     CurrentPicture.ForwardHorFCode = 3;
     CurrentPicture.ForwardVertFCode = 2;
     CurrentPicture.BackwardHorFCode = 4;
@@ -221,7 +221,7 @@ TEST_F(HeadersTest, PictureHeadersCarryTheFCodesWhereTheStreamKindWantsThem) {
     CurrentPicture.ForwardHorFCode = CurrentPicture.ForwardVertFCode = CurrentPicture.BackwardHorFCode =
         CurrentPicture.BackwardVertFCode = 15;
     CurrentPicture.TemporalReference = 0;
-    VbvDelay = 0;
+    RateControlState.VbvDelay = 0;
 }
 
 TEST_F(HeadersTest, SliceStartCodesAboveTwentyEightHundredLinesUseTheRowExtension) {
@@ -302,7 +302,7 @@ TEST_F(HeadersTest, ADecoderReadsATinyStreamOfTheseHeaders) {
         PutGopHeader(0, 1);
         CurrentPicture.PictureCodingType = I_PICTURE;
         CurrentPicture.TemporalReference = 0;
-        VbvDelay = 0xFFFF;
+        RateControlState.VbvDelay = 0xFFFF;
         PutPictureHeader();
         if (!mpeg1) PutPictureCodingExtension();
         PutPictureUserData();

@@ -39,15 +39,15 @@ protected:
         EncoderSettings.meThreshold = t.threshold;
         EncoderSettings.ipDistance = 3;
         EncoderSettings.gopSize = 12;
-        MeExhaustive = t.threshold == 0 ? 1 : 0;
+        MotionState.MeExhaustive = t.threshold == 0 ? 1 : 0;
         int bytes = 0;
         ASSERT_EQ(InitMotionEstimation(W, H, mode, simd ? 1 : 0, kRange, kRange, kRange, kRange,
                                        &bytes, 4, 0),
                   1);
         tablesA.assign(bytes, 0);
         tablesB.assign(bytes, 0);
-        prizn = tablesA.data();
-        priz = tablesB.data();
+        MotionState.prizn = tablesA.data();
+        MotionState.priz = tablesB.data();
         MeThreadCount = threads;
         ThreadTablesFlag = tablesOnWorker;
         records.assign(size_t(W / 16) * (H / 16), MacroblockInfo{});
@@ -60,7 +60,7 @@ protected:
     void TearDown() override {
         MotionTaskWaitMs = 10000;
         RestoreMotionTableBuffers();
-        priz = prizn = nullptr;
+        MotionState.priz = MotionState.prizn = nullptr;
     }
 
     // What the picture driver does around one call, for the picture of
@@ -257,8 +257,8 @@ TEST_F(MotionDispatch, BusyWorkersLeaveTheirBandsToTheCallingThread) {
 TEST_F(MotionDispatch, TableBuffersFollowTheAnchors) {
     const std::vector<Plane> frames = PanFrames(W, H, 4);
     SetUpEncoding(3, false, 1);
-    uint8_t* first = prizn;
-    uint8_t* second = priz;
+    uint8_t* first = MotionState.prizn;
+    uint8_t* second = MotionState.priz;
     std::vector<uint8_t> expected(tablesA.size());
     CalcMotionSearchTables(frames[0].data(), expected.data());
 
@@ -266,28 +266,28 @@ TEST_F(MotionDispatch, TableBuffersFollowTheAnchors) {
     EncoderSettings.ipDistance = 1;
     EncoderSettings.gopSize = 1;
     Picture(I_PICTURE, 0, frames[0]);
-    EXPECT_EQ(prizn, first);
+    EXPECT_EQ(MotionState.prizn, first);
     EXPECT_EQ(std::count(tablesA.begin(), tablesA.end(), 0), long(tablesA.size()));
 
     EncoderSettings.ipDistance = 3;
     EncoderSettings.gopSize = 12;
     CurrentPicture.PictureIndex = 0;
     Picture(I_PICTURE, 0, frames[0]);
-    EXPECT_EQ(prizn, second);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), prizn));
+    EXPECT_EQ(MotionState.prizn, second);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), MotionState.prizn));
     // A P picture repeating the anchor's input frame searches the same tables.
     Picture(P_PICTURE, 0, frames[0]);
-    EXPECT_EQ(priz, prizn);
-    EXPECT_EQ(prizn, second);
+    EXPECT_EQ(MotionState.priz, MotionState.prizn);
+    EXPECT_EQ(MotionState.prizn, second);
     // The next new anchor takes the shared tables as its reference and gets the other buffer back.
     Picture(P_PICTURE, 3, frames[3]);
-    EXPECT_EQ(priz, second);
-    EXPECT_EQ(prizn, first);
+    EXPECT_EQ(MotionState.priz, second);
+    EXPECT_EQ(MotionState.prizn, first);
     Picture(P_PICTURE, 3, frames[3]);
-    EXPECT_EQ(priz, prizn);
+    EXPECT_EQ(MotionState.priz, MotionState.prizn);
     RestoreMotionTableBuffers();
-    EXPECT_NE(priz, prizn);
-    EXPECT_EQ(MotionTablesShared, 0);
+    EXPECT_NE(MotionState.priz, MotionState.prizn);
+    EXPECT_EQ(MotionState.MotionTablesShared, 0);
 
     // A P picture right before a group start (M = 1) computes no tables.
     EncoderSettings.ipDistance = 1;
@@ -295,7 +295,7 @@ TEST_F(MotionDispatch, TableBuffersFollowTheAnchors) {
     std::fill(tablesB.begin(), tablesB.end(), 0);
     CurrentPicture.NextIsGopStart = 1;
     Picture(P_PICTURE, 1, frames[1]);
-    EXPECT_EQ(std::count(prizn, prizn + tablesA.size(), 0), long(tablesA.size()));
+    EXPECT_EQ(std::count(MotionState.prizn, MotionState.prizn + tablesA.size(), 0), long(tablesA.size()));
 }
 
 TEST_F(MotionDispatch, TableTaskRunsAheadAndFailuresAreReported) {
@@ -310,7 +310,7 @@ TEST_F(MotionDispatch, TableTaskRunsAheadAndFailuresAreReported) {
     MeThreadCount = 20;
     Picture(P_PICTURE, 3, frames[3]);
     EXPECT_EQ(MeThreadCount, 16);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), priz));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), MotionState.priz));
     RestoreMotionTableBuffers();
     EXPECT_EQ(TableTaskState.load(), 0);
 
@@ -384,20 +384,20 @@ TEST_F(MotionDispatch, TasksThatOverrunTheirWaitKeepTheirBuffersAndBlocks) {
     MeKernels.columnExtrema = HeldExtrema;
     g_holdTables = 1;
     Picture(I_PICTURE, 0, frames[0]);
-    uint8_t* const reference = priz;
-    uint8_t* const newest = prizn;
+    uint8_t* const reference = MotionState.priz;
+    uint8_t* const newest = MotionState.prizn;
     Picture(P_PICTURE, 3, frames[3]);
     Again();
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, tableText));
-    EXPECT_EQ(priz, reference);
-    EXPECT_EQ(prizn, newest);
+    EXPECT_EQ(MotionState.priz, reference);
+    EXPECT_EQ(MotionState.prizn, newest);
     EXPECT_EQ(TableTaskState.load(), 1);
     EXPECT_EQ(ReservedSlots(), 1);
     g_holdTables = 0;
     MotionTaskWaitMs = 10000;  // released: give it all the time it needs
     Again();
     EXPECT_EQ(boxes.Texts().size(), 2u);
-    EXPECT_EQ(priz, newest);
+    EXPECT_EQ(MotionState.priz, newest);
     // HeldExtrema stays installed: the P picture's own table task may be reading it.
 
     // Bands of the B picture overrun: their slots stay reserved and their
@@ -449,7 +449,7 @@ TEST_F(MotionDispatch, MacroblockTypeDecisions) {
     std::fill(flat.samples.begin(), flat.samples.end(), 77);
     HalfPelMatchKernel = ScriptedHalf;
     MeKernels.interpolatedError = ScriptedInterpolated;
-    PictureMatchFlags = 3;
+    MotionState.PictureMatchFlags = 3;
     int intra = 0, error = 0;
     auto decideP = [&](int zero, int best) {
         CurrentPicture.PictureCodingType = P_PICTURE;

@@ -114,9 +114,9 @@ protected:
         ASSERT_GT(motiontest::SetUpMotion(5, false, W, H), 0);
         tables.assign(MeTableGeometry.totalBytes, 0);
         CalcMotionSearchTables(flat.data(), tables.data());
-        MeSearchPoints = 1 << 30;
-        MeThresholdScaled = 0;
-        SearchStage = 0;
+        MotionState.MeSearchPoints = 1 << 30;
+        MotionState.MeThresholdScaled = 0;
+        MotionState.SearchStage = 0;
         probe.sourceBase = flat.data();
         probe.reconBase = flat.data();
         probe.width = W;
@@ -171,13 +171,13 @@ TEST_F(ProbedSearch, StopRulesAndTies) {
     EXPECT_EQ(probe.halfCalls.front(), std::make_pair(55, 59));
 
     // The threshold ends the search after the first ring that reaches it.
-    MeThresholdScaled = 999;
+    MotionState.MeThresholdScaled = 999;
     probe.fullCalls.clear();
     Search(32, 32, 16, 16, &bx, &by);
     EXPECT_EQ(probe.fullCalls.size(), 1u + 64u);
     // So does the number of evaluations, counted over whole rings.
-    MeThresholdScaled = 0;
-    MeSearchPoints = 65;
+    MotionState.MeThresholdScaled = 0;
+    MotionState.MeSearchPoints = 65;
     probe.fullCalls.clear();
     Search(32, 32, 16, 16, &bx, &by);
     EXPECT_EQ(probe.fullCalls.size(), 1u + 64u + 192u);

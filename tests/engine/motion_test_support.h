@@ -99,10 +99,10 @@ inline ModeTuning TuningForMode(int mode, int rangeX, int rangeY) {
 // Installs a mode's tuning in the words the search reads.
 inline void ApplyPerformanceMode(int mode, int rangeX, int rangeY) {
     const ModeTuning t = TuningForMode(mode, rangeX, rangeY);
-    MeExhaustive = t.threshold == 0 ? 1 : 0;
-    MeSearchPoints = t.searchPoints;
-    MeThresholdScaled = t.threshold * 256;
-    MeWindowTolerance = t.searchLevel;
+    MotionState.MeExhaustive = t.threshold == 0 ? 1 : 0;
+    MotionState.MeSearchPoints = t.searchPoints;
+    MotionState.MeThresholdScaled = t.threshold * 256;
+    MotionState.MeWindowTolerance = t.searchLevel;
 }
 
 // Everything a search of w x h pictures needs, for one mode and kernel kind.

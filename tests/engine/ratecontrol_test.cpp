@@ -56,8 +56,8 @@ protected:
         RcInitPicture();
         RcStartPictureQuant();
         for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
-            CurrentMbRow = k / Sequence.MbWidth;
-            CurrentMbColumn = k % Sequence.MbWidth;
+            RateControlState.CurrentMbRow = k / Sequence.MbWidth;
+            RateControlState.CurrentMbColumn = k % Sequence.MbWidth;
             RcCalcMquant(k);
             int share = bits / (Sequence.MbWidth * Sequence.MbHeight);
             while (share > 0) {
@@ -108,8 +108,8 @@ TEST_F(RateControlTest, FirstDecodingTimeAndVbvDelayLimits) {
     RcInitGop(3, 8, 8);
     CheckVbvAndWriteStats();
     EXPECT_DOUBLE_EQ(RateControlState.DecodingTime, 64000.0);
-    EXPECT_GE(VbvDelay, 0);
-    EXPECT_LE(VbvDelay, 65535);
+    EXPECT_GE(RateControlState.VbvDelay, 0);
+    EXPECT_LE(RateControlState.VbvDelay, 65535);
 
     EncoderSettings.rateControl = kRateVariable;
     EncoderSettings.vbrMode = kVbrConstantQuant;
@@ -117,7 +117,7 @@ TEST_F(RateControlTest, FirstDecodingTimeAndVbvDelayLimits) {
     Start();
     RcInitGop(3, 8, 8);
     CheckVbvAndWriteStats();
-    EXPECT_EQ(VbvDelay, 65535);
+    EXPECT_EQ(RateControlState.VbvDelay, 65535);
 }
 
 TEST_F(RateControlTest, RefusedVariableRateSettings) {
@@ -187,12 +187,12 @@ TEST_F(RateControlTest, RowsNearAFullBufferRiseSharply) {
     ASSERT_LT(start, 40);
     // The picture already holds more than 7/8 of the buffer.
     for (int n = 0; n < RateControlState.VbvHighBits / 32 + 1; ++n) PutBits(32, 0);
-    CurrentMbRow = 1;
-    CurrentMbColumn = 0;
+    RateControlState.CurrentMbRow = 1;
+    RateControlState.CurrentMbColumn = 0;
     int q = RcCalcMquant(Sequence.MbWidth);
     EXPECT_GE(q, 22);
     for (int n = 0; n < (RateControlState.VbvPanicBits - RateControlState.VbvHighBits) / 32 + 1; ++n) PutBits(32, 0);
-    CurrentMbRow = 2;
+    RateControlState.CurrentMbRow = 2;
     EXPECT_EQ(RcCalcMquant(2 * Sequence.MbWidth), 62);
     FlushBitQueue();
 }
@@ -248,8 +248,8 @@ TEST_F(RateControlTest, ConstantRateHoldsTheAverage) {
             int bits = static_cast<int>((type == I_PICTURE ? 3.0e6 : type == P_PICTURE ? 1.2e6 : 0.6e6) / q);
             int before = TotalBitCount;
             for (int k = 0; k < Sequence.MbWidth * Sequence.MbHeight; ++k) {
-                CurrentMbRow = k / Sequence.MbWidth;
-                CurrentMbColumn = k % Sequence.MbWidth;
+                RateControlState.CurrentMbRow = k / Sequence.MbWidth;
+                RateControlState.CurrentMbColumn = k % Sequence.MbWidth;
                 int mq = RcCalcMquant(k);
                 int share = bits / (Sequence.MbWidth * Sequence.MbHeight) * q / mq;
                 for (; share > 0; share -= 16) PutBits(std::min(share, 16), 0);
