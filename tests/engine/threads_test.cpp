@@ -248,10 +248,8 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     // A thread outside the stream's helpers takes rows too, as the motion
     // search's bands do between their own rows.
     std::atomic<bool> stop{false};
-    std::atomic<int> helped{0};
     std::thread outsider([&] {
-        while (!stop.load())
-            if (HelpRowStream()) helped.fetch_add(1);
+        while (!stop.load()) HelpRowStream();
     });
     for (const int helpers : {0, 1, 7, 15}) {
         StreamRows rows(kRows);
@@ -291,7 +289,25 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     }
     stop.store(true);
     outsider.join();
-    EXPECT_GT(helped.load(), 0);
+
+    // Row 0 holds its worker until the test thread has taken a row itself:
+    // whichever row that is, it is one nobody else has started.
+    struct Gate {
+        std::thread::id tester = std::this_thread::get_id();
+        std::atomic<bool> open{false};
+        std::atomic<int> runs[4] = {};
+    } gate;
+    RowStream gated(4, 1, [](void* c, int row) {
+        auto& g = *static_cast<Gate*>(c);
+        if (row == 0 && std::this_thread::get_id() != g.tester)
+            while (!g.open.load()) std::this_thread::yield();
+        g.runs[row].fetch_add(1);
+    }, &gate);
+    EXPECT_TRUE(HelpRowStream());
+    gate.open.store(true);
+    EXPECT_TRUE(gated.Finish());
+    EXPECT_FALSE(HelpRowStream()) << "a finished stream is closed";
+    for (const auto& n : gate.runs) EXPECT_EQ(n.load(), 1);
 }
 
 TEST(WorkerThreadProcTest, RefusesBadSlotsAndSlotsWithoutSemaphores) {
