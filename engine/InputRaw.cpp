@@ -86,15 +86,19 @@ File OpenForReading(const std::string& fileName, bool report) {
 // that ends early is an error, so no stale samples pass as a picture.
 int ReadPlane(FILE* f, const std::string& fileName, uint8_t* plane, int width, int height, int lineLength,
               int paddedHeight, bool report) {
-    for (int i = 0; i < height; ++i) {
-        const size_t got = std::fread(plane + static_cast<std::ptrdiff_t>(i) * lineLength, 1, width, f);
-        if (got != static_cast<size_t>(width)) {
-            if (std::ferror(f)) return Fail(report, platform::Format("Couldn't read %s\n", fileName.c_str()));
-            return Fail(report, platform::Format(
-                                    "Couldn't read %s: the file ends before the picture is complete\n",
-                                    fileName.c_str()));
-        }
+    // One read of the packed lines, then each line moved out to its place,
+    // the last first (a line only ever moves to a higher address).
+    const size_t bytes = static_cast<size_t>(width) * height;
+    const size_t got = std::fread(plane, 1, bytes, f);
+    if (got != bytes) {
+        if (std::ferror(f)) return Fail(report, platform::Format("Couldn't read %s\n", fileName.c_str()));
+        return Fail(report, platform::Format("Couldn't read %s: the file ends before the picture is complete\n",
+                                             fileName.c_str()));
     }
+    if (lineLength != width)
+        for (int i = height - 1; i > 0; --i)
+            std::memmove(plane + static_cast<std::ptrdiff_t>(i) * lineLength,
+                         plane + static_cast<std::ptrdiff_t>(i) * width, static_cast<size_t>(width));
     PadFrameEdges(plane, width, height, lineLength, paddedHeight);
     return 0;
 }

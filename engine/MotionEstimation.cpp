@@ -79,45 +79,74 @@ std::atomic<int> FirstStageNextRow{0}, SecondStageNextRow{0};
 // independent of each other, so whichever band takes a row gives the same
 // records; the sums of the second stage are exact in any order.
 int NextBandRow(std::atomic<int>* nextRow, int* ownRow) {
+    // The picture being coded waits for its rows; they go first.
+    while (HelpRowStream()) {
+    }
     const int rows = MeTableGeometry.height / 16;
     const int row = nextRow ? nextRow->fetch_add(1) : (*ownRow)++;
     return row < rows ? row : -1;
 }
 
-void RunFirstStageBand(const FirstStageBand& b) {
+void RunFirstStageRow(const FirstStageBand& b, int row) {
     const int w = MeTableGeometry.width, columns = w / 16;
-    int own = 0;
-    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) {
-        for (int column = 0; column < columns; ++column) {
-            const int x = column * 16, y = row * 16;
-            MacroblockInfo& r = b.records[row * columns + column];
-            int bestX = 0, bestY = 0;
-            r.firstStageResult[0] = MotionSearchMacroblock(
-                b.prevAnchorSource, b.prevAnchorRecon, b.currentSource + y * w + x, x, y, b.rangeX,
-                b.rangeY, &bestX, &bestY, nullptr, b.tables, b.matchFlags, r.matchWindows);
-            r.firstStageResult[1] = bestX;
-            r.firstStageResult[2] = bestY;
-        }
+    for (int column = 0; column < columns; ++column) {
+        const int x = column * 16, y = row * 16;
+        MacroblockInfo& r = b.records[row * columns + column];
+        int bestX = 0, bestY = 0;
+        r.firstStageResult[0] = MotionSearchMacroblock(b.prevAnchorSource, b.prevAnchorRecon,
+                                                       b.currentSource + y * w + x, x, y, b.rangeX, b.rangeY,
+                                                       &bestX, &bestY, nullptr, b.tables, b.matchFlags,
+                                                       r.matchWindows);
+        r.firstStageResult[1] = bestX;
+        r.firstStageResult[2] = bestY;
     }
+}
+
+void RunFirstStageBand(const FirstStageBand& b) {
+    int own = 0;
+    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) RunFirstStageRow(b, row);
 }
 
 void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* record, int* intraVarianceSum,
                         int* errorSum);
 
-void RunSecondStageBand(SecondStageBand& b) {
-    const MotionPicture& p = *b.picture;
+void RunSecondStageRow(const MotionPicture& p, int row, int64_t* intraVarianceSum, int64_t* errorSum) {
     const int columns = MeTableGeometry.width / 16;
+    for (int column = 0; column < columns; ++column) {
+        int variance = 0, error = 0;
+        EstimateMacroblock(p, column * 16, row * 16, &p.records[row * columns + column], &variance, &error);
+        *intraVarianceSum += variance;
+        *errorSum += error;
+    }
+}
+
+void RunSecondStageBand(SecondStageBand& b) {
     b.intraVarianceSum = 0;
     b.errorSum = 0;
     int own = 0;
-    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) {
-        for (int column = 0; column < columns; ++column) {
-            int variance = 0, error = 0;
-            EstimateMacroblock(p, column * 16, row * 16, &p.records[row * columns + column], &variance, &error);
-            b.intraVarianceSum += variance;
-            b.errorSum += error;
-        }
-    }
+    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;)
+        RunSecondStageRow(*b.picture, row, &b.intraVarianceSum, &b.errorSum);
+}
+
+// A search ahead with several bands is open to threads that find themselves
+// waiting for it: the stage running (1 the first, 2 the second, 0 none), the
+// threads inside, and the sums of the second-stage rows they ran. Rows are
+// taken from the bands' own count, so a row runs once whoever runs it.
+std::atomic<int> OpenAheadStage{0};
+std::atomic<int> AheadHelpers{0};
+std::atomic<int64_t> HelperIntraSum{0}, HelperErrorSum{0};
+
+// The bands' records of the stage are complete when it opens.
+void OpenAheadSearch(int stage) {
+    HelperIntraSum.store(0, std::memory_order_relaxed);
+    HelperErrorSum.store(0, std::memory_order_relaxed);
+    OpenAheadStage.store(stage, std::memory_order_release);
+}
+
+// After the bands: no helper may still run a row once this returns.
+void CloseAheadSearch() {
+    OpenAheadStage.store(0, std::memory_order_release);
+    while (AheadHelpers.load(std::memory_order_acquire) > 0) CpuRelax();
 }
 
 bool WorkerAvailable() {
@@ -417,6 +446,35 @@ int PictureMatchFlagsFor(int type, int currentInput, int prevAnchorInput, int ne
 
 bool MotionBandsSettled() { return StrayCount == 0; }
 
+bool HelpSearchAhead() {
+    const int stage = OpenAheadStage.load(std::memory_order_acquire);
+    if (stage == 0) return false;
+    // Inside before looking: the stage's owner waits for everyone inside.
+    AheadHelpers.fetch_add(1, std::memory_order_acq_rel);
+    bool ran = false;
+    if (OpenAheadStage.load(std::memory_order_acquire) == stage) {
+        int row;
+        if (stage == 1) {
+            const FirstStageBand& b = FirstStageBands[0];
+            while ((row = NextBandRow(b.nextRow, nullptr)) >= 0) {
+                RunFirstStageRow(b, row);
+                ran = true;
+            }
+        } else {
+            const SecondStageBand& b = SecondStageBands[0];
+            int64_t intra = 0, error = 0;
+            while ((row = NextBandRow(b.nextRow, nullptr)) >= 0) {
+                RunSecondStageRow(*b.picture, row, &intra, &error);
+                ran = true;
+            }
+            HelperIntraSum.fetch_add(intra, std::memory_order_relaxed);
+            HelperErrorSum.fetch_add(error, std::memory_order_relaxed);
+        }
+    }
+    AheadHelpers.fetch_sub(1, std::memory_order_acq_rel);
+    return ran;
+}
+
 bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead,
                            const MacroblockInfo* firstStage) {
     MotionState.PictureMatchFlags = p.matchFlags;
@@ -428,11 +486,11 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
     auto pump = [ahead] {
         if (!ahead) PumpMessagesDuringMotionSearch();
     };
-    // Ahead of its picture, a search leaves a processor and half the pool to
-    // the picture being coded.
-    const int bands = MeThreadCount < 2 ? 1
-                      : ahead ? std::max(2, std::min({BandCount(), WorkerPoolSize / 2, ProcessorCount - 1}))
-                              : BandCount();
+    // Ahead of its picture, a search leaves a processor and the picture's row
+    // helpers to the picture being coded (two bands at least, half the pool at most).
+    const int aheadBands =
+        std::max(2, std::min({BandCount(), WorkerPoolSize / 2, ProcessorCount - 1 - PictureRowHelpersBesideSearch()}));
+    const int bands = MeThreadCount < 2 ? 1 : ahead ? aheadBands : BandCount();
     bool firstStageRan = false;
     if (p.type == B_PICTURE) {
         pump();
@@ -456,9 +514,12 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
                     FirstStageBands[k] = {n, k, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
                                           p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags,
                                           &FirstStageNextRow};
-                if (!RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
-                              " Error during starting ME thread ", " Unknown error in wait for ME threads", ahead))
-                    return false;
+                if (ahead) OpenAheadSearch(1);
+                const bool ran = RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
+                                          " Error during starting ME thread ", " Unknown error in wait for ME threads",
+                                          ahead);
+                if (ahead) CloseAheadSearch();
+                if (!ran) return false;
             } else {
                 RunFirstStageBand({1, 0, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
                                    p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags});
@@ -483,14 +544,20 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
         b.nextRow = n > 1 ? &SecondStageNextRow : nullptr;
     }
     if (n > 1) {
-        if (!RunBands(SecondStageBands, n, MotionEstimationBandTask2, RunSecondStageBand,
-                      " Error during starting second ME thread ", " Unknown error in second wait for ME threads",
-                      ahead))
-            return false;
+        if (ahead) OpenAheadSearch(2);
+        const bool ran = RunBands(SecondStageBands, n, MotionEstimationBandTask2, RunSecondStageBand,
+                                  " Error during starting second ME thread ",
+                                  " Unknown error in second wait for ME threads", ahead);
+        if (ahead) CloseAheadSearch();
+        if (!ran) return false;
     } else {
         RunSecondStageBand(SecondStageBands[0]);
     }
     int64_t intra = 0, error = 0;
+    if (ahead && n > 1) {
+        intra = HelperIntraSum.load(std::memory_order_relaxed);
+        error = HelperErrorSum.load(std::memory_order_relaxed);
+    }
     for (int k = 0; k < n; ++k) {
         intra += SecondStageBands[k].intraVarianceSum;
         error += SecondStageBands[k].errorSum;

@@ -121,6 +121,10 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
                            const MacroblockInfo* firstStage = nullptr);
 // True when no band task of an earlier search is left in flight.
 bool MotionBandsSettled();
+// Runs rows of the search ahead while one of its stages is open (every
+// thread takes rows from the same count, so the records and sums are those of
+// the bands alone); false when there was no row to run.
+bool HelpSearchAhead();
 // True when no motion task of an earlier picture (tables or bands) is in
 // flight, so that a search may start on a worker.
 bool MotionTasksSettled();

@@ -79,7 +79,8 @@ struct RawReadAhead {
     int64_t intraSum = 0, errorSum = 0;
     uint32_t motionMs = 0;
     std::atomic<int> motionOk{0};
-    bool motionReady = false;  // collected with the read the picture took
+    std::atomic<int> finished{0};  // the task has done all it will do
+    bool motionReady = false;      // collected with the read the picture took
 };
 RawReadAhead ReadAhead;
 
@@ -94,6 +95,7 @@ int32_t RawReadAheadTask(void* argument, int slot) {
         r.motionMs = GetElapsedMilliseconds() - start;
         r.motionOk.store(searched ? 1 : 0);
     }
+    r.finished.store(1, std::memory_order_release);
     return 1;
 }
 
@@ -102,6 +104,15 @@ bool CollectReadAhead(const std::string& name = std::string()) {
     if (ReadAhead.slot < 0) return false;
     const int slot = ReadAhead.slot;
     ReadAhead.slot = -1;
+    // The encoding thread takes rows of the search ahead rather than wait for
+    // it; between its stages it looks for a while, then waits.
+    for (int idle = 0; !ReadAhead.finished.load(std::memory_order_acquire) && idle < 20000;) {
+        if (HelpSearchAhead()) idle = 0;
+        else {
+            ++idle;
+            CpuRelax();
+        }
+    }
     const int result = WaitForWorkerTasks(&slot, 1, -1);
     ReleaseWorkerSlots(&slot, 1);
     const bool taken = result == 1 && ReadAhead.ok.load() == 1 && !name.empty() && name == ReadAhead.name;
@@ -436,6 +447,7 @@ void StartReadAhead(int next) {
     ReadAhead.type = EncoderSettings.inputType;
     ReadAhead.ok.store(0);
     ReadAhead.motionOk.store(0);
+    ReadAhead.finished.store(0);
     PlanMotionAhead(next, display);
     const int slot = RunOnIdleWorker(RawReadAheadTask, &ReadAhead);
     if (slot >= 0) ReadAhead.slot = slot;
@@ -578,10 +590,14 @@ int EncodePicture() {
     // the picture is coded, each row before the coding loop reaches it; a
     // picture saved for a repeat has its blocks complete first.
     const bool formed = !CurrentPicture.SkipBPicture && !CurrentPicture.RepeatBPicture;
-    const int helpers = PictureRowHelpers();
-    const bool rowsFollowCoding = formed && helpers > 0 && !CurrentPicture.SaveForRepeat;
+    const bool rowsFollowCoding = formed && PictureRowHelpers() > 0 && !CurrentPicture.SaveForRepeat;
     if (formed && !rowsFollowCoding)
         PredictPicture(Sequence.PrevAnchorRecon, Sequence.NextAnchorRecon, Sequence.PredictionFrame, Sequence.MacroblockInfoArray, CurrentPicture.PictureCodingType);
+    // The next picture's read (and its search, when it can run now) starts
+    // before this picture's rows, and shares the processors with them.
+    StartReadAhead(i + 1);
+    const int helpers =
+        ReadAhead.slot >= 0 && ReadAhead.motion.type != 0 ? PictureRowHelpersBesideSearch() : PictureRowHelpers();
 
     if (ThreadReadFlag && EncoderSettings.inputType == 2) RunOnWorkerThread(InputReadAheadTask, &ThreadReadFlag);
 
@@ -605,9 +621,8 @@ int EncodePicture() {
     UpperHalfDone.store(0);
     UpperHalfTaskIndex = -1;
     SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
-    StartReadAhead(i + 1);
     {
-        const RowsInFlightScope inFlight(rows ? &*rows : nullptr);
+            const RowsInFlightScope inFlight(rows ? &*rows : nullptr);
         PutPicture();
     }
     if (rows) rows->Finish();

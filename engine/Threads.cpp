@@ -91,6 +91,18 @@ void RunRows(RowJob& job) {
     for (int row; (row = job.next.fetch_add(1, std::memory_order_acq_rel)) < job.rows;) RunRow(job, row);
 }
 
+// The job of the RowStream being consumed, open to any worker that finds a
+// moment between pieces of its own work (see HelpRowStream).
+std::atomic<RowJob*> g_streamToHelp{nullptr};
+
+// Waits for rows already taken by other threads (short: a row at most).
+void WaitForRowsDone(const RowJob& job, int count) {
+    for (int n = 1; job.done.load(std::memory_order_acquire) < count; ++n) {
+        CpuRelax();
+        if (n % 1024 == 0) std::this_thread::yield();
+    }
+}
+
 RowJob* FreeRowJob() {
     if (WorkerPoolRunning.load() != 1) return nullptr;
     for (RowJob& j : g_rowJobs)
@@ -128,20 +140,20 @@ bool WaitPoolChanged(std::unique_lock<std::mutex>& lock, int timeoutMs, Predicat
 
 // How long a thread that ran out of work keeps looking for more before it
 // sleeps: a hand-off to a thread still looking costs no system call, and the
-// stages of a picture follow each other within this time. None on one processor.
-Clock::duration SpinTime() { return ProcessorCount > 1 ? std::chrono::microseconds(300) : Clock::duration::zero(); }
-
-void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
+// stages of a picture follow each other within this time. A thread waiting for
+// tasks to finish looks longer: it is the one the picture waits for, and waking
+// it costs more than its spin. None on one processor.
+Clock::duration WorkerSpinTime() {
+    return ProcessorCount > 1 ? std::chrono::microseconds(1000) : Clock::duration::zero();
+}
+Clock::duration WaiterSpinTime() {
+    return ProcessorCount > 1 ? std::chrono::microseconds(3000) : Clock::duration::zero();
 }
 
 // Spins until ready() or the spin time is over; true when ready.
 template <class Ready>
-bool SpinFor(Ready ready) {
+bool SpinFor(Ready ready, Clock::duration spin) {
     if (ready()) return true;
-    const Clock::duration spin = SpinTime();
     if (spin == Clock::duration::zero()) return false;
     const auto until = Clock::now() + spin;
     for (int n = 1;; ++n) {
@@ -150,7 +162,9 @@ bool SpinFor(Ready ready) {
             if (ready()) return true;
         }
         if (Clock::now() >= until) return false;
-        if (n % 16 == 0) std::this_thread::yield();
+        // A system call each time costs more than it gives; now and then one
+        // lets a thread waiting for this processor in.
+        if (n % 256 == 0) std::this_thread::yield();
     }
 }
 
@@ -218,7 +232,7 @@ int WorkerThreadProc(int slot) {
         // A post stores the task, then releases the start semaphore, then
         // looks at `sleeping`; the worker sets `sleeping`, then looks at the
         // semaphore under the lock. One of the two sees the other.
-        if (!SpinFor([&] { return start.load(std::memory_order_acquire) != 0; })) {
+        if (!SpinFor([&] { return start.load(std::memory_order_acquire) != 0; }, WorkerSpinTime())) {
             std::unique_lock lock(g_poolMutex);
             c.sleeping.store(true);
             c.startSignal.wait(lock, [&] { return start.load() != 0; });
@@ -422,7 +436,7 @@ int WaitForWorkerTasks(const int* slots, int count, int timeoutMs) {
         }
         return all || anyMissing || anyStopped;
     };
-    bool done = timeoutMs != 0 && SpinFor(settled);
+    bool done = timeoutMs != 0 && SpinFor(settled, WaiterSpinTime());
     if (!done) {
         std::unique_lock lock(g_poolMutex);
         done = WaitPoolChanged(lock, timeoutMs, settled);
@@ -483,7 +497,7 @@ bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int ro
     RunRows(*job);
     // Only rows already taken are waited for: a helper that starts late finds
     // none left and never touches the caller's context.
-    while (job->done.load(std::memory_order_acquire) < rows) std::this_thread::yield();
+    WaitForRowsDone(*job, rows);
     const bool ok = !job->failed.load();
     job->users.fetch_sub(1, std::memory_order_acq_rel);
     return ok;
@@ -494,7 +508,9 @@ namespace {
 void PostRowJob(RowJob& job, int helpers) {
     job.done.store(0);
     job.failed.store(false);
-    job.users.store(1);
+    // An add: a worker looking at a job it found published a moment ago may
+    // hold it for as long as it takes to see the job is not the published one.
+    job.users.fetch_add(1, std::memory_order_acq_rel);
     job.next.store(0, std::memory_order_release);
     for (int k = 0; k < helpers; ++k) {
         job.users.fetch_add(1, std::memory_order_acq_rel);
@@ -523,14 +539,34 @@ RowStream::RowStream(int rows, int helpers, void (*body)(void* context, int row)
     job->context = context;
     job_ = job;
     PostRowJob(*job, helpers);
+    g_streamToHelp.store(job, std::memory_order_release);
+}
+
+bool HelpRowStream() {
+    RowJob* job = g_streamToHelp.load(std::memory_order_acquire);
+    if (!job) return false;
+    // Held before it is looked at: a job is reused only when nobody holds it.
+    job->users.fetch_add(1, std::memory_order_acq_rel);
+    bool ran = false;
+    if (g_streamToHelp.load(std::memory_order_acquire) == job) {
+        const int row = job->next.fetch_add(1, std::memory_order_acq_rel);
+        if (row < job->rows) {
+            RunRow(*job, row);
+            ran = true;
+        }
+    }
+    job->users.fetch_sub(1, std::memory_order_acq_rel);
+    return ran;
 }
 
 RowStream::~RowStream() {
     RowJob* job = static_cast<RowJob*>(job_);
     if (!job) return;
+    g_streamToHelp.compare_exchange_strong(job, nullptr, std::memory_order_acq_rel);
+    job = static_cast<RowJob*>(job_);
     // Rows nobody started are dropped; the ones running are waited for.
     const int taken = std::min(job->next.exchange(rows_, std::memory_order_acq_rel), rows_);
-    while (job->done.load(std::memory_order_acquire) < taken) std::this_thread::yield();
+    WaitForRowsDone(*job, taken);
     job->users.fetch_sub(1, std::memory_order_acq_rel);
 }
 
@@ -554,7 +590,7 @@ void RowStream::WaitForRow(int row) {
             continue;
         }
         CpuRelax();
-        if (n % 64 == 0) std::this_thread::yield();
+        if (n % 1024 == 0) std::this_thread::yield();
     }
 }
 
@@ -565,7 +601,11 @@ bool RowStream::Finish() {
         return !failed_;
     }
     RunRows(*job);
-    while (job->done.load(std::memory_order_acquire) < rows_) std::this_thread::yield();
+    {
+        RowJob* published = job;
+        g_streamToHelp.compare_exchange_strong(published, nullptr, std::memory_order_acq_rel);
+    }
+    WaitForRowsDone(*job, rows_);
     const bool ok = !job->failed.load();
     job->users.fetch_sub(1, std::memory_order_acq_rel);
     job_ = nullptr;
@@ -624,6 +664,11 @@ bool WriteThreadOptions() {
 }
 
 int PictureRowHelpers() { return ThreadEncodeFlag ? std::max(MeThreadCount, 2) - 1 : 0; }
+
+int PictureRowHelpersBesideSearch() {
+    const int helpers = PictureRowHelpers();
+    return helpers == 0 ? 0 : std::min(helpers, std::max(1, (ProcessorCount - 1) / 2));
+}
 
 void DefaultThreadOptions() {
     if (ProcessorCount < 2) {

@@ -111,6 +111,10 @@ private:
     void* context_ = nullptr;
     bool failed_ = false;
 };
+// Runs one row of the RowStream the encoding thread is consuming, when one is
+// left that nobody has taken; false when there is none. A worker calls it
+// between pieces of its own work, so the rows the coding loop waits for go first.
+bool HelpRowStream();
 // 1, or -1 at the first bad index (the indices before it are released).
 int ReleaseWorkerSlots(const int* slots, int count);
 
@@ -125,10 +129,21 @@ extern int ThreadTablesFlag;
 // Processors of the machine, set at program start; feeds the defaults.
 extern int ProcessorCount;
 
+// One pause of a spinning thread.
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // Workers that may help the calling thread with the row loops of a picture
 // (prediction, error blocks, activity, reconstruction): none unless split
 // reconstruction is on, else one less than the motion-estimation bands (at least one).
 int PictureRowHelpers();
+// The same while the next picture's motion search runs beside the picture:
+// the processors are split between the two (the search's bands take rows of
+// the picture first when they find some).
+int PictureRowHelpersBesideSearch();
 
 // Options from "ROZARAZ2.INI" when it holds explicit ones, else the defaults.
 void ReadThreadOptions();

@@ -245,6 +245,12 @@ void StreamRow(void* context, int row) {
 
 TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     constexpr int kRows = 300;
+    // A thread outside the stream's helpers takes rows too, as the motion
+    // search's bands do between their own rows.
+    std::atomic<bool> stop{false};
+    std::thread outsider([&] {
+        while (!stop.load()) HelpRowStream();
+    });
     for (const int helpers : {0, 1, 7, 15}) {
         StreamRows rows(kRows);
         RowStream stream(kRows, helpers, StreamRow, &rows);
@@ -274,7 +280,34 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
         int after = 0;
         for (int r = 0; r < kRows; ++r) after += rows.runs[static_cast<size_t>(r)].load();
         EXPECT_EQ(after, ran) << "a row ran after the stream was gone";
+        // Other row loops share the jobs; none of them is open to the outsider.
+        std::vector<std::atomic<int>> runs(50);
+        ASSERT_TRUE(RunRowsInParallel(50, 3, [](void* c, int r) {
+            (*static_cast<std::vector<std::atomic<int>>*>(c))[static_cast<size_t>(r)].fetch_add(1);
+        }, &runs));
+        for (const auto& n : runs) ASSERT_EQ(n.load(), 1);
     }
+    stop.store(true);
+    outsider.join();
+
+    // Row 0 holds its worker until the test thread has taken a row itself:
+    // whichever row that is, it is one nobody else has started.
+    struct Gate {
+        std::thread::id tester = std::this_thread::get_id();
+        std::atomic<bool> open{false};
+        std::atomic<int> runs[4] = {};
+    } gate;
+    RowStream gated(4, 1, [](void* c, int row) {
+        auto& g = *static_cast<Gate*>(c);
+        if (row == 0 && std::this_thread::get_id() != g.tester)
+            while (!g.open.load()) std::this_thread::yield();
+        g.runs[row].fetch_add(1);
+    }, &gate);
+    EXPECT_TRUE(HelpRowStream());
+    gate.open.store(true);
+    EXPECT_TRUE(gated.Finish());
+    EXPECT_FALSE(HelpRowStream()) << "a finished stream is closed";
+    for (const auto& n : gate.runs) EXPECT_EQ(n.load(), 1);
 }
 
 TEST(WorkerThreadProcTest, RefusesBadSlotsAndSlotsWithoutSemaphores) {
