@@ -121,7 +121,7 @@ void MakeProfile(const std::string& path, const std::string& description, bool m
     EncoderSettingsRecord& e = EncoderSettings;
     e.profileDescription = description;
     e.mpeg1 = mpeg2 ? 0 : 1;
-    e.streamType = mpeg2 ? 2 : 1;
+    e.streamType = mpeg2 ? kStreamTypeMpeg2 : kStreamTypeMpeg1;
     e.frameRateCode = 3;  // 25 frames/s, as the clips
     e.showInput = e.showOutput = 0;
     e.inputFileName.clear();

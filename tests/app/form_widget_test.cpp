@@ -388,7 +388,7 @@ void InSheet(std::function<void(CAdvancedSettingsSheet&)> act) {
 void EditSheet(CAdvancedSettingsSheet& sheet, const std::string& tempAudio, const char* button) {
     EXPECT_NE(sheet.Page(AdvancedPage::Audio), nullptr);
     EXPECT_EQ(sheet.Page(AdvancedPage::System), nullptr);  // MPEG-1 only
-    EXPECT_EQ(sheet.Context().applicationType, 16);        // the DVD box
+    EXPECT_EQ(sheet.Context().applicationType, kApplicationDvd);  // the DVD box
     auto show = [&sheet](AdvancedPage kind) {
         for (int i = 0; i < sheet.PageCount(); ++i)
             if (sheet.PageAt(i)->Kind() == kind) {

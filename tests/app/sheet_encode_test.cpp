@@ -67,7 +67,7 @@ protected:
         e.framesToEncode = 30;
         e.frameRateCode = 3;
         e.mpeg1 = mpeg2 ? 0 : 1;
-        e.streamType = mpeg2 ? 2 : 1;
+        e.streamType = mpeg2 ? kStreamTypeMpeg2 : kStreamTypeMpeg1;
         e.showInput = e.showOutput = 0;
         e.qualityStatisticsMode = 0;
         e.outputFileName = (dir_ / "out.mpg").string();

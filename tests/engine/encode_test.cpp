@@ -36,7 +36,7 @@ TEST_P(EncodeMatrix, DecodesCleanlyWithTheRightPictures) {
     const auto out = dir / (c.mpeg1 ? "out.m1v" : "out.m2v");
     EncodeResult r = Encode(pattern, out, c.width, c.height, c.frames, [&] {
         EncoderSettings.mpeg1 = c.mpeg1;
-        EncoderSettings.streamType = c.mpeg1 ? 1 : 2;
+        EncoderSettings.streamType = c.mpeg1 ? kStreamTypeMpeg1 : kStreamTypeMpeg2;
         EncoderSettings.ipDistance = c.M;
         EncoderSettings.gopSize = c.N;
         EncoderSettings.bitRate = c.width > 400 ? 6000000.0 : 1150000.0;

@@ -32,7 +32,7 @@ private:
 };
 
 // Settings that pass every check of their format (applicationType set).
-EncoderSettingsRecord VcdSettings(int applicationType);  // 1, 2 or 3; NTSC 352x240
+EncoderSettingsRecord VcdSettings(int applicationType);  // a Video-CD or CD-i type; NTSC 352x240
 EncoderSettingsRecord VcdPalSettings(int applicationType);
 EncoderSettingsRecord DvdSettings();      // MPEG-2 MP@ML 720x480 NTSC interlaced
 EncoderSettingsRecord DvdPalSettings();   // MPEG-2 MP@ML 720x576 PAL interlaced

@@ -100,7 +100,7 @@ TEST(FinaliseDerive, VbvSizeAndDcPrecisionPerFormatAndLevel) {
         {"MPEG-1 constrained", Mpeg1Settings(), nothing, 20, 0},
         {"MPEG-1 unconstrained", Mpeg1Settings(), [](EncoderSettingsRecord& s) { s.constrainedParameters = 0; },
          112, 0},
-        {"Video-CD", VcdSettings(2), nothing, 20, 0},
+        {"Video-CD", VcdSettings(kApplicationVcd20), nothing, 20, 0},
         {"DVD", DvdSettings(), nothing, 112, 0},
         {"SVCD", SvcdSettings(), nothing, 112, 0},
         // 6000000 / (720 x 576 + 1) is 14.5 bits per sample and second, 15000000 gives 36.2;

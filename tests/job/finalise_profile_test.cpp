@@ -59,8 +59,10 @@ TEST(FinaliseThroughProfiles, FilesOfEachFormatAndLevel) {
         EncoderSettingsRecord settings;
     };
     const Case cases[] = {
-        {"MPEG-1", Mpeg1Settings()},           {"Video-CD 1.1", VcdSettings(1)},
-        {"Video-CD 2.0 PAL", VcdPalSettings(2)}, {"CD-i", VcdSettings(3)},
+        {"MPEG-1", Mpeg1Settings()},
+        {"Video-CD 1.1", VcdSettings(kApplicationVcd11)},
+        {"Video-CD 2.0 PAL", VcdPalSettings(kApplicationVcd20)},
+        {"CD-i", VcdSettings(kApplicationCdi)},
         {"DVD", DvdSettings()},                {"DVD PAL", DvdPalSettings()},
         {"DVD MPEG-1", DvdMpeg1Settings()},    {"SVCD", SvcdSettings()},
         {"SVCD PAL", SvcdPalSettings()},       {"High", Mpeg2LevelSettings(4)},

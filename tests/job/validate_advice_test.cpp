@@ -180,7 +180,7 @@ TEST(ValidateAdvice, SkippingBPicturesOnVideoCd) {
         "You are attempting to encode in Video CD format and you enabled one \nof the Skip B frames modes. These "
         "modes are generally designed \nfor low bit rates. Doing this may possibly reduce image quality of the\nVideo "
         "CD.\n";
-    for (int type : {1, 2, 3}) {
+    for (int type : {kApplicationVcd11, kApplicationVcd20, kApplicationCdi}) {
         EncoderSettingsRecord s = VcdSettings(type);
         s.skipBFramesMode = 1;
         std::vector<std::string> expected;

@@ -81,33 +81,41 @@ const std::string kVcdPalAspect = "For PAL system, pixel aspect \nratio must be 
 
 TEST(ValidateCompliance, VideoCdAndCdiVideo) {
     const QuestionCase cases[] = {
-        {"VCD 1.1 NTSC", VcdSettings(1), Keep(), {}},
-        {"VCD 2.0 NTSC", VcdSettings(2), Keep(), {}},
-        {"CD-i NTSC", VcdSettings(3), Keep(), {}},
-        {"VCD 2.0 PAL", VcdPalSettings(2), Keep(), {}},
-        {"size", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.horizontalSize = 320; }), {kVcdSize}},
-        {"NTSC rate", VcdSettings(1), Set([](EncoderSettingsRecord& s) { s.frameRateCode = 5; }), {kVcdNtscRate}},
-        {"PAL rate", VcdPalSettings(3), Set([](EncoderSettingsRecord& s) { s.frameRateCode = 2; }), {kVcdPalRate}},
-        {"NTSC aspect", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.mpeg1AspectRatio = 8; }),
+        {"VCD 1.1 NTSC", VcdSettings(kApplicationVcd11), Keep(), {}},
+        {"VCD 2.0 NTSC", VcdSettings(kApplicationVcd20), Keep(), {}},
+        {"CD-i NTSC", VcdSettings(kApplicationCdi), Keep(), {}},
+        {"VCD 2.0 PAL", VcdPalSettings(kApplicationVcd20), Keep(), {}},
+        {"size", VcdSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.horizontalSize = 320; }), {kVcdSize}},
+        {"NTSC rate", VcdSettings(kApplicationVcd11),
+         Set([](EncoderSettingsRecord& s) { s.frameRateCode = 5; }), {kVcdNtscRate}},
+        {"PAL rate", VcdPalSettings(kApplicationCdi),
+         Set([](EncoderSettingsRecord& s) { s.frameRateCode = 2; }), {kVcdPalRate}},
+        {"NTSC aspect", VcdSettings(kApplicationVcd20), Set([](EncoderSettingsRecord& s) { s.mpeg1AspectRatio = 8; }),
          {kVcdNtscAspect}},
-        {"PAL aspect", VcdPalSettings(2), Set([](EncoderSettingsRecord& s) { s.mpeg1AspectRatio = 12; }),
+        {"PAL aspect", VcdPalSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.mpeg1AspectRatio = 12; }),
          {kVcdPalAspect}},
-        {"several, in order", VcdSettings(1),
+        {"several, in order", VcdSettings(kApplicationVcd11),
          Set([](EncoderSettingsRecord& s) { s.horizontalSize = 320, s.verticalSize = 288; }),
          {kVcdSize, kVcdPalRate, kVcdPalAspect}},
-        {"MPEG-2", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.mpeg1 = 0; }),
+        {"MPEG-2", VcdSettings(kApplicationVcd20), Set([](EncoderSettingsRecord& s) { s.mpeg1 = 0; }),
          {"Must be MPEG-1 video stream."}},
-        {"unconstrained", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.constrainedParameters = 0; }),
+        {"unconstrained", VcdSettings(kApplicationCdi),
+         Set([](EncoderSettingsRecord& s) { s.constrainedParameters = 0; }),
          {"MPEG stream must be MPEG-1\nConstrained System Stream.\n"}},
-        {"VCD rate at the bound", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.bitRate = 1149952.0; }), {}},
-        {"VCD rate", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.bitRate = 1150000.0; }),
+        {"VCD rate at the bound", VcdSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 1149952.0; }), {}},
+        {"VCD rate", VcdSettings(kApplicationVcd20), Set([](EncoderSettingsRecord& s) { s.bitRate = 1150000.0; }),
          {"Video stream data rate must be \nless than or equal to 1123 kbits/sec.\n"}},
-        {"VCD 1.1 group", VcdSettings(1), Set([](EncoderSettingsRecord& s) { s.gopSize = 12; }),
+        {"VCD 1.1 group", VcdSettings(kApplicationVcd11), Set([](EncoderSettingsRecord& s) { s.gopSize = 12; }),
          {"Frame sequence may be incorrect.\nNumber of P frames in group should be 4."}},
-        {"CD-i rate at the bound", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.bitRate = 1178765.0; }), {}},
-        {"CD-i rate", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.bitRate = 1178766.0; }),
+        {"CD-i rate at the bound", VcdSettings(kApplicationCdi),
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 1178765.0; }), {}},
+        {"CD-i rate", VcdSettings(kApplicationCdi), Set([](EncoderSettingsRecord& s) { s.bitRate = 1178766.0; }),
          {"Video stream data rate must be \nless than or equal to 1144 kbits/sec."}},
-        {"CD-i has no group rule", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.gopSize = 12; }), {}},
+        {"CD-i has no group rule", VcdSettings(kApplicationCdi),
+         Set([](EncoderSettingsRecord& s) { s.gopSize = 12; }), {}},
     };
     for (const QuestionCase& c : cases) ExpectQuestions(CheckVideoFormatCompliance, c);
 }
@@ -207,7 +215,7 @@ TEST(ValidateCompliance, SvcdVideo) {
          {"Too many frames in group. According to the\nSVCD specification, the maximum number of\nframes in group "
           "for PAL system is 15.  You\nmust reduce the number of P or B frames\nin sequence.\n"}},
         {"source", SvcdPalSettings(), Set([](EncoderSettingsRecord& s) { s.videoFormat = 2; }), {kPalSource}},
-        {"MPEG-1", [] { EncoderSettingsRecord s = VcdSettings(17); return s; }(), Keep(),
+        {"MPEG-1", [] { EncoderSettingsRecord s = VcdSettings(kApplicationSvcd); return s; }(), Keep(),
          {"You have selected MPEG-1 standard for SVCD.  The\nSVCD standard requires MPEG-2 format.\nOutput file will "
           "not conform SVCD specification.\n"}},
     };
@@ -215,8 +223,8 @@ TEST(ValidateCompliance, SvcdVideo) {
 }
 
 TEST(ValidateCompliance, OtherApplicationTypesAskNothing) {
-    for (int type : {0, 4, 15, 18}) {
-        EncoderSettingsRecord s = VcdSettings(2);
+    for (int type : {kApplicationNone, 4, 15, 18}) {
+        EncoderSettingsRecord s = VcdSettings(kApplicationVcd20);
         s.applicationType = type;
         s.horizontalSize = 320;
         s.muxPackSize = 2048;
@@ -236,28 +244,38 @@ TEST(ValidateCompliance, Audio) {
         "Audio sample rate must be 44100Hz,\n22050Hz or 11025Hz. Sample rate 48kHz\nis not permitted for VCD. This "
         "program\ncan not resample input audio data.\n";
     const QuestionCase cases[] = {
-        {"VCD 1.1", VcdSettings(1), Keep(), {}},
-        {"VCD 1.1 mono", VcdSettings(1), Set([](EncoderSettingsRecord& s) { s.audioMode = 0; }),
+        {"VCD 1.1", VcdSettings(kApplicationVcd11), Keep(), {}},
+        {"VCD 1.1 mono", VcdSettings(kApplicationVcd11), Set([](EncoderSettingsRecord& s) { s.audioMode = 0; }),
          {"Audio stream must be 224 kbit/sec stereo."}},
         // 256 kbit/s breaks both the audio rule and the total of 1340640 bit/s.
-        {"VCD 1.1 256 kbit/s", VcdSettings(1), Set([](EncoderSettingsRecord& s) { s.audioBitRateIndex = 7; }),
+        {"VCD 1.1 256 kbit/s", VcdSettings(kApplicationVcd11),
+         Set([](EncoderSettingsRecord& s) { s.audioBitRateIndex = 7; }),
          {"Audio stream must be 224 kbit/sec stereo.", total}},
-        {"VCD 1.1 total at the bound", VcdSettings(1), Set([](EncoderSettingsRecord& s) { s.bitRate = 1111264.0; }),
+        {"VCD 1.1 total at the bound", VcdSettings(kApplicationVcd11),
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 1111264.0; }),
          {}},
-        {"VCD 1.1 total", VcdSettings(1), Set([](EncoderSettingsRecord& s) { s.bitRate = 1111265.0; }), {total}},
-        {"VCD 2.0 joint stereo", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.audioMode = 3; }), {}},
-        {"VCD 2.0 mono", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.audioMode = 0; }),
+        {"VCD 1.1 total", VcdSettings(kApplicationVcd11),
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 1111265.0; }), {total}},
+        {"VCD 2.0 joint stereo", VcdSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.audioMode = 3; }), {}},
+        {"VCD 2.0 mono", VcdSettings(kApplicationVcd20), Set([](EncoderSettingsRecord& s) { s.audioMode = 0; }),
          {"VideoCD specification requires one of\nthe following audio formats: Stereo,\nDual Channel, or Joint "
           "Stereo, bit rate\nmust be 224 KBits/sec. \n\nMono audio format is not permitted for\nVCD.  This program "
           "does not convert\nmono audio to stereo.\n"}},
-        {"VCD 2.0 total at the bound", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.bitRate = 1181824.0; }),
+        {"VCD 2.0 total at the bound", VcdSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 1181824.0; }),
          {}},
-        {"VCD 2.0 total", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.bitRate = 1181825.0; }), {total}},
-        {"CD-i mono", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.audioMode = 0; }), {}},
-        {"CD-i total", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.bitRate = 1111265.0; }), {total}},
-        {"VCD 48 kHz", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.audioSampleRate = 48000; }), {vcdRate}},
-        {"CD-i 22.05 kHz", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.audioSampleRate = 22050; }), {}},
-        {"VCD 1.1 11.025 kHz", VcdSettings(1), Set([](EncoderSettingsRecord& s) { s.audioSampleRate = 11025; }), {}},
+        {"VCD 2.0 total", VcdSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 1181825.0; }), {total}},
+        {"CD-i mono", VcdSettings(kApplicationCdi), Set([](EncoderSettingsRecord& s) { s.audioMode = 0; }), {}},
+        {"CD-i total", VcdSettings(kApplicationCdi),
+         Set([](EncoderSettingsRecord& s) { s.bitRate = 1111265.0; }), {total}},
+        {"VCD 48 kHz", VcdSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.audioSampleRate = 48000; }), {vcdRate}},
+        {"CD-i 22.05 kHz", VcdSettings(kApplicationCdi),
+         Set([](EncoderSettingsRecord& s) { s.audioSampleRate = 22050; }), {}},
+        {"VCD 1.1 11.025 kHz", VcdSettings(kApplicationVcd11),
+         Set([](EncoderSettingsRecord& s) { s.audioSampleRate = 11025; }), {}},
         {"DVD", DvdSettings(), Keep(), {}},
         {"DVD 44.1 kHz", DvdSettings(), Set([](EncoderSettingsRecord& s) { s.audioSampleRate = 44100; }),
          {"DVD audio format requires 48 kHz audio sampling rate.\nAudio sampling rate in the input file is not "
@@ -272,7 +290,7 @@ TEST(ValidateCompliance, Audio) {
 
 TEST(ValidateCompliance, AudioRateFollowsModeAndIndex) {
     CheckScope scope;
-    EncoderSettings = VcdSettings(2);
+    EncoderSettings = VcdSettings(kApplicationVcd20);
     EncoderSettings.audioBitRate = 32;
     EXPECT_EQ(CheckAudioCompliance(), 0);
     EXPECT_EQ(EncoderSettings.audioBitRate, 224);
@@ -281,9 +299,11 @@ TEST(ValidateCompliance, AudioRateFollowsModeAndIndex) {
 TEST(ValidateCompliance, MuxSectorSize) {
     const std::string sector = "Sector size in the multiplexed system \nstream must be 2324 bytes.";
     const QuestionCase cases[] = {
-        {"VCD 1.1", VcdSettings(1), Keep(), {}},
-        {"VCD 2.0 2048", VcdSettings(2), Set([](EncoderSettingsRecord& s) { s.muxPackSize = 2048; }), {sector}},
-        {"CD-i 2048", VcdSettings(3), Set([](EncoderSettingsRecord& s) { s.muxPackSize = 2048; }), {sector}},
+        {"VCD 1.1", VcdSettings(kApplicationVcd11), Keep(), {}},
+        {"VCD 2.0 2048", VcdSettings(kApplicationVcd20),
+         Set([](EncoderSettingsRecord& s) { s.muxPackSize = 2048; }), {sector}},
+        {"CD-i 2048", VcdSettings(kApplicationCdi),
+         Set([](EncoderSettingsRecord& s) { s.muxPackSize = 2048; }), {sector}},
         {"DVD 2048", DvdMpeg1Settings(), Keep(), {}},
     };
     for (const QuestionCase& c : cases) ExpectQuestions(CheckMuxSectorSize, c);
@@ -364,7 +384,7 @@ TEST(ValidateCompliance, SummaryAfterAskedQuestionsOrWithoutProblems) {
     EXPECT_EQ(scope.boxes.Shown().size(), 3u);
 
     // A clean check resets the count left by the previous job.
-    EncoderSettings = VcdSettings(2);
+    EncoderSettings = VcdSettings(kApplicationVcd20);
     EncoderSettings.suppressWarnings = 1;
     EXPECT_EQ(CheckVideoFormatCompliance(), 0);
     EXPECT_EQ(ComplianceWarningCount, 0);
@@ -382,7 +402,7 @@ TEST(ValidateCompliance, SummaryAfterAskedQuestionsOrWithoutProblems) {
 
 TEST(ValidateCompliance, DetailsBeyondWhatAQuestionTakes) {
     CheckScope scope;
-    EncoderSettings = VcdSettings(2);
+    EncoderSettings = VcdSettings(kApplicationVcd20);
     const std::string longest(299, 'x'), tooLong(300, 'x');
     EXPECT_EQ(AskContinueAfterComplianceWarning(longest), 1);
     EXPECT_EQ(AskContinueAfterComplianceWarning(tooLong), 1);

@@ -111,7 +111,7 @@ EncoderSettingsRecord DvdPalSettings() {
 }
 
 EncoderSettingsRecord DvdMpeg1Settings() {
-    EncoderSettingsRecord s = VcdSettings(16);
+    EncoderSettingsRecord s = VcdSettings(kApplicationDvd);
     s.audioSampleRate = 48000;
     s.muxPackSize = 2048;
     return s;
