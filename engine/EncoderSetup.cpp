@@ -491,6 +491,8 @@ int SetupVideoEncoder() {
         EncoderSetupState = -2;
         return -1;
     }
+    // The stream leaves in large writes: each write is a system call.
+    std::setvbuf(VideoStreamFile, nullptr, _IOFBF, size_t{1} << 20);
     InitBitWriter();
     FreeEncoderBuffers();
 

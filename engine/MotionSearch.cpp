@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/MotionEstimation.h"
+#include "engine/Threads.h"
 
 MotionTableGeometry MeTableGeometry;
 
@@ -78,46 +79,77 @@ MotionTableGeometry MakeMotionTableGeometry(int width, int height) {
 }
 
 void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables) {
-    CalcMotionSearchTables(source, tables, MeTableGeometry, MeKernels);
+    CalcMotionSearchTables(source, tables, MeTableGeometry, MeKernels, PictureRowHelpers());
 }
 
-void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
-                            const MotionTableGeometry& g, const MotionKernelTable& kernels) {
+namespace {
+
+// One table calculation, split into bands of rows that may run at once: every
+// feature row is computed from its own 16 source rows, every group row from
+// its own feature rows, so the split never changes a byte.
+struct TableBands {
+    const uint8_t* source;
+    uint8_t* tables;
+    const MotionTableGeometry* g;
+    const MotionKernelTable* kernels;
+    int bands;
+};
+
+void Split(int count, int bands, int band, int* first, int* end) {
+    *first = static_cast<int>(static_cast<int64_t>(count) * band / bands);
+    *end = static_cast<int>(static_cast<int64_t>(count) * (band + 1) / bands);
+}
+
+void FeatureBand(void* context, int band) {
+    const TableBands& t = *static_cast<const TableBands*>(context);
+    const MotionTableGeometry& g = *t.g;
     const int w = g.width, h = g.height, stride = g.featureStride;
     const int positionsPerRow = w - 15;
-    uint8_t* horizontal = tables + g.horizontalOffset;
-    uint8_t* mean = tables + g.meanOffset;
-    uint8_t* vertical = tables + g.verticalOffset;
-
-    // Column sums over the 16 rows of the current block row, carried down
-    // one sample in and one out per step (at most 16 x 255).
+    int first, end;
+    Split(h - 15, t.bands, band, &first, &end);
+    if (first >= end) return;
+    uint8_t* horizontal = t.tables + g.horizontalOffset;
+    uint8_t* mean = t.tables + g.meanOffset;
+    uint8_t* vertical = t.tables + g.verticalOffset;
+    // Column sums over the 16 rows of the block row before the first one (the
+    // row kernel carries them down one sample in and one out per step; at
+    // most 16 x 255); the first row of the picture starts with its own.
+    const int top = first == 0 ? 0 : first - 1;
     std::vector<uint16_t> columnSum(w, 0);
-    for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < w; ++c) columnSum[c] = uint16_t(columnSum[c] + source[r * w + c]);
-
-    for (int y = 0; y + 16 <= h; ++y) {
+    for (int r = top; r < top + 16; ++r)
+        for (int c = 0; c < w; ++c) columnSum[c] = uint16_t(columnSum[c] + t.source[r * w + c]);
+    for (int y = first; y < end; ++y) {
         uint8_t* hRow = horizontal + y * stride;
         uint8_t* mRow = mean + y * stride;
         uint8_t* vRow = vertical + y * stride;
-        kernels.featureRow(source, w, y, columnSum.data(), hRow, mRow, vRow);
+        t.kernels->featureRow(t.source, w, y, columnSum.data(), hRow, mRow, vRow);
         // The tail of each row is never read; keep it defined all the same.
         std::memset(hRow + positionsPerRow, 0, stride - positionsPerRow);
         std::memset(mRow + positionsPerRow, 0, stride - positionsPerRow);
         std::memset(vRow + positionsPerRow, 0, stride - positionsPerRow);
     }
+}
 
-    // Group bounds: extremes of mean and vertical feature over each 4x4 group
-    // of valid positions.
+// Group bounds: extremes of mean and vertical feature over each 4x4 group
+// of valid positions.
+void GroupBand(void* context, int band) {
+    const TableBands& t = *static_cast<const TableBands*>(context);
+    const MotionTableGeometry& g = *t.g;
+    const int stride = g.featureStride, positionsPerRow = g.width - 15;
+    int first, end;
+    Split(g.groupRows, t.bands, band, &first, &end);
+    if (first >= end) return;
+    const uint8_t* mean = t.tables + g.meanOffset;
+    const uint8_t* vertical = t.tables + g.verticalOffset;
     std::vector<uint8_t> maxMean(positionsPerRow), minMean(positionsPerRow);
     std::vector<uint8_t> maxVertical(positionsPerRow), minVertical(positionsPerRow);
-    uint8_t* groups = tables + g.groupOffset;
-    for (int gy = 0; gy < g.groupRows; ++gy) {
+    uint8_t* groups = t.tables + g.groupOffset;
+    for (int gy = first; gy < end; ++gy) {
         const int y0 = gy * GroupSize;
         const int rows = std::min(GroupSize, g.featureRows - y0);
-        kernels.columnExtrema(mean + y0 * stride, stride, rows, positionsPerRow, maxMean.data(),
-                              minMean.data());
-        kernels.columnExtrema(vertical + y0 * stride, stride, rows, positionsPerRow,
-                              maxVertical.data(), minVertical.data());
+        t.kernels->columnExtrema(mean + y0 * stride, stride, rows, positionsPerRow, maxMean.data(), minMean.data());
+        t.kernels->columnExtrema(vertical + y0 * stride, stride, rows, positionsPerRow, maxVertical.data(),
+                                 minVertical.data());
         uint8_t* out = groups + gy * g.groupStride;
         for (int c = 0; c < positionsPerRow; c += GroupSize) {
             const int columns = std::min(GroupSize, positionsPerRow - c);
@@ -135,6 +167,16 @@ void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
             out[c + 3] = loVertical;
         }
     }
+}
+
+}  // namespace
+
+void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
+                            const MotionTableGeometry& g, const MotionKernelTable& kernels, int helpers) {
+    TableBands t{source, tables, &g, &kernels, std::max(1, std::min(helpers + 1, 16))};
+    // The group rows read feature rows of other bands: the features come first.
+    RunRowsInParallel(t.bands, helpers, FeatureBand, &t);
+    RunRowsInParallel(t.bands, helpers, GroupBand, &t);
 }
 
 int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* referenceRecon,

@@ -25,10 +25,13 @@ MotionTableGeometry MakeMotionTableGeometry(int width, int height);
 // The geometry of the current encoding, set by InitMotionEstimation.
 extern MotionTableGeometry MeTableGeometry;
 
-// Fills the four planes of `tables` from an anchor picture's source luma plane.
+// Fills the four planes of `tables` from an anchor picture's source luma
+// plane; bands of rows run on up to `helpers` idle workers (the result is the
+// same with any number). The short form takes the encoding's geometry,
+// kernels and the picture's row helpers.
 void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables);
 void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
-                            const MotionTableGeometry& geometry, const MotionKernelTable& kernels);
+                            const MotionTableGeometry& geometry, const MotionKernelTable& kernels, int helpers = 0);
 
 // Searches the reference around the block at column x, row y (multiples of 16)
 // within +-rangeX, +-rangeY. Returns the error of the best half-sample

@@ -616,12 +616,15 @@ void RowStream::WaitForRow(int row) {
         }
         return;
     }
+    // While the row is in other hands, the caller runs later rows (or the
+    // rows that follow it) rather than wait: the rows are the slower side.
     for (int n = 1; !job->rowDone[row].load(std::memory_order_acquire); ++n) {
         if (job->next.load(std::memory_order_relaxed) <= row) {
             const int taken = job->next.fetch_add(1, std::memory_order_acq_rel);
             if (taken < rows_) RunRow(*job, taken);
             continue;
         }
+        if (HelpRowStream()) continue;
         CpuRelax();
         if (n % 1024 == 0) std::this_thread::yield();
     }

@@ -34,11 +34,13 @@ TEST(MotionSearch, TablesHoldEveryPositionsFeaturesAndGroupBounds) {
     const Plane src = motiontest::RandomPlane(w, h, 3);
     const MotionTableGeometry g = MakeMotionTableGeometry(w, h);
     EXPECT_EQ(g.totalBytes, size_t(3 * (h - 15) * (w - 8) + ((h >> 2) - 3) * (w - 12)));
-    for (bool simd : {false, true}) {
+    // Split into bands (one to more bands than group rows), the tables stay the same.
+    for (const auto& [simd, helpers] : {std::pair{false, 0}, std::pair{true, 0}, std::pair{true, 4}, std::pair{false, 15}}) {
+        SCOPED_TRACE(testing::Message() << "simd " << simd << " helpers " << helpers);
         MotionKernelTable k;
         motion_kernels_init(simd, k);
         std::vector<uint8_t> tables(g.totalBytes, 0xCC);
-        CalcMotionSearchTables(src.data(), tables.data(), g, k);
+        CalcMotionSearchTables(src.data(), tables.data(), g, k, helpers);
         for (int y = 0; y <= h - 16; ++y) {
             for (int x = 0; x <= w - 16; ++x) {
                 const Features f = BlockFeatures(src, x, y);
