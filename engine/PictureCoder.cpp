@@ -29,10 +29,9 @@ const uint8_t ZigzagScanTable[64] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-int SplitReconstructionState = 0;
-int UpperHalfTaskIndex = -1;
 int PretestFactorIP = 5, PretestFactorB = 10;
 RowStream* CodingRowsInFlight = nullptr;
+RowStream* ReconstructionRowsInFlight = nullptr;
 int16_t QuantizedBlockBuffer[6 * 64];
 int BlockSignificant[6];
 int DcPredictors[3];
@@ -178,20 +177,6 @@ void PutMacroblock(MacroblockInfo& mb, int* currentQuant, int framePredFrameDct)
     mb.typeFlags = flags;
 }
 
-void StartUpperHalfIfDue(int r) {
-    if (SplitReconstructionState != 1) return;
-    if (InputFrameCache.readerBusy.load() || TableTaskState.load() == 1) return;
-    if (!(r > Sequence.MbHeight / 2 && r <= Sequence.MbHeight - Sequence.MbHeight / 4)) return;
-    // Reserved until the reconstruction has waited for it, so that no other
-    // task lands on the slot in between. With every worker busy the
-    // reconstruction does the upper half itself.
-    const int slot = RunOnIdleWorker(ReconstructUpperHalfTask, &UpperHalfTaskIndex);
-    if (slot == -2) return;
-    UpperHalfTaskIndex = slot;
-    SplitReconstructionState = 2;
-    if (slot < 0) ReportFatalError(" Error during starting itransform thread 1 ");
-}
-
 }  // namespace
 
 void BuildCoefficientMasks(int m, int pictureType, int overload) {
@@ -254,14 +239,6 @@ void PutMotionVector(int difference, int fCode) {
     if (fCode > 1 && motionCode != 0) PutBits(fCode - 1, static_cast<uint32_t>(residual));
 }
 
-int ReconstructUpperHalfTask(void* argument, int slot) {
-    if (!argument || slot < 0) return -1;
-    itransform(Sequence.PredictionFrame, CurrentPicture.CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore,
-               0, Sequence.EncodeHeight / 32, 0);
-    UpperHalfDone.store(1);
-    return 1;
-}
-
 void PutPicture() {
     CheckVbvAndWriteStats();
     if (CurrentPicture.SkipBPicture) RcInitSkippedPicture();
@@ -280,7 +257,6 @@ void PutPicture() {
     int previousDirections = -1;
     for (int r = 0; r < Sequence.MbHeight; ++r) {
         if (CodingRowsInFlight) CodingRowsInFlight->WaitForRow(r);
-        StartUpperHalfIfDue(r);
         for (int c = 0; c < Sequence.MbWidth; ++c) {
             const int k = r * Sequence.MbWidth + c;
             MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
@@ -345,6 +321,7 @@ void PutPicture() {
                 previousDirections = mb.typeFlags & (MB_FORWARD | MB_BACKWARD);
             else if (CurrentPicture.PictureCodingType == B_PICTURE) previousDirections = -1;
         }
+        if (ReconstructionRowsInFlight) ReconstructionRowsInFlight->Release(r + 1);
     }
 
     if (CurrentPicture.SkipBPicture) RcUpdateSkippedPicture();

@@ -5,10 +5,6 @@
 
 #include <cstdint>
 
-// Set by the picture driver for each picture: the split of the
-// reconstruction with the worker that rebuilds the upper half.
-extern int SplitReconstructionState;  // 0 none, 1 armed, 2 upper half posted
-extern int UpperHalfTaskIndex;
 // Set by the encoder set-up: the significance pre-test factors of I and P
 // pictures and of B pictures.
 extern int PretestFactorIP, PretestFactorB;
@@ -16,6 +12,9 @@ extern int PretestFactorIP, PretestFactorB;
 // picture is coded, or null when they are all done.
 class RowStream;
 extern RowStream* CodingRowsInFlight;
+// The rows of the reconstruction that follow the coding loop: each row is
+// released to them once it is coded (null: the picture is rebuilt afterwards).
+extern RowStream* ReconstructionRowsInFlight;
 
 // One macroblock of quantised blocks, and which blocks were transformed.
 extern const uint8_t ZigzagScanTable[64];
@@ -30,5 +29,3 @@ void PutMotionVector(int difference, int fCode);
 // Rebuilds both coefficient masks for the doubled quantiser m.
 void BuildCoefficientMasks(int m, int pictureType, int overload);
 
-// Worker task that rebuilds the upper half of the current picture.
-int ReconstructUpperHalfTask(void* argument, int slot);

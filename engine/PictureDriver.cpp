@@ -31,7 +31,6 @@
 
 PictureStateRecord CurrentPicture;
 PictureDriverStateRecord PictureDriver;
-std::atomic<int> UpperHalfDone{0};
 
 namespace {
 
@@ -54,8 +53,11 @@ void PredictAndFormErrorRow(void* context, int row) {
 
 // Clears the coder's view of the rows in flight however the coding ends.
 struct RowsInFlightScope {
-    explicit RowsInFlightScope(RowStream* rows) { CodingRowsInFlight = rows; }
-    ~RowsInFlightScope() { CodingRowsInFlight = nullptr; }
+    RowsInFlightScope(RowStream* rows, RowStream* reconstruction) {
+        CodingRowsInFlight = rows;
+        ReconstructionRowsInFlight = reconstruction;
+    }
+    ~RowsInFlightScope() { CodingRowsInFlight = ReconstructionRowsInFlight = nullptr; }
     RowsInFlightScope(const RowsInFlightScope&) = delete;
     RowsInFlightScope& operator=(const RowsInFlightScope&) = delete;
 };
@@ -242,35 +244,10 @@ bool ReconstructionNeeded(int M, int N) {
            EncoderSettings.qualityStatisticsMode != 0 || (EncoderSettings.showOutput && !CurrentPicture.RepeatBPicture);
 }
 
+// Rebuilds the picture after coding, when no rows followed the coding loop.
 void Reconstruct() {
-    const int rows = Sequence.EncodeHeight / 16, half = Sequence.EncodeHeight / 32;
-    if (!ThreadEncodeFlag) {
-        itransform(Sequence.PredictionFrame, CurrentPicture.CurrentRecon, Sequence.MacroblockInfoArray,
-                   Sequence.BlockStore, 0, rows, 0);
-        return;
-    }
-    // Rows the upper-half task does not own are spread over the idle workers.
-    const bool posted = SplitReconstructionState == 2;
-    itransform(Sequence.PredictionFrame, CurrentPicture.CurrentRecon, Sequence.MacroblockInfoArray, Sequence.BlockStore,
-               posted ? half : 0, rows, 1, PictureRowHelpers());
-    if (!posted) return;
-    if (UpperHalfTaskIndex < 0) {
-        ReportFatalError(" Error in video encoder: Illgal itransform thread ID ");
-        return;
-    }
-    const int slot = UpperHalfTaskIndex;
-    if (UpperHalfDone.load()) {
-        ReleaseWorkerSlots(&slot, 1);
-        return;
-    }
-    const int waited = WaitForWorkerTasks(&slot, 1, 10000);
-    // A task still running keeps its slot reserved.
-    if (waited != -2) ReleaseWorkerSlots(&slot, 1);
-    if (waited < 0) {
-        ReportFatalError(" Unknown error in wait for itransform thread");
-        return;
-    }
-    if (!UpperHalfDone.load()) ReportFatalError(" Error in wait for itransform thread: itransform not completed ");
+    itransform(Sequence.PredictionFrame, CurrentPicture.CurrentRecon, Sequence.MacroblockInfoArray,
+               Sequence.BlockStore, 0, Sequence.EncodeHeight / 16, 0);
 }
 
 void ShowInputPreview() {
@@ -617,15 +594,22 @@ int EncodePicture() {
             std::memcpy(PictureDriver.RepeatBlockStore, Sequence.BlockStore, blockBytes);
     }
 
+    // With split reconstruction on, each coded row is rebuilt on a helper
+    // while the coding loop goes on.
     const bool reconstruct = !CurrentPicture.SkipBPicture && ReconstructionNeeded(M, N);
-    UpperHalfDone.store(0);
-    UpperHalfTaskIndex = -1;
-    SplitReconstructionState = (ThreadEncodeFlag && reconstruct) ? 1 : 0;
+    std::optional<RowStream> reconstruction;
+    ReconstructionRows reconstructionRows;
+    if (reconstruct && ThreadEncodeFlag) {
+        reconstructionRows = SetUpReconstructionRows(Sequence.PredictionFrame, CurrentPicture.CurrentRecon,
+                                                     Sequence.MacroblockInfoArray, Sequence.BlockStore, 1);
+        reconstruction.emplace(Sequence.EncodeHeight / 16, 1, ReconstructRow, &reconstructionRows, true);
+    }
     {
-            const RowsInFlightScope inFlight(rows ? &*rows : nullptr);
+        const RowsInFlightScope inFlight(rows ? &*rows : nullptr, reconstruction ? &*reconstruction : nullptr);
         PutPicture();
     }
     if (rows) rows->Finish();
+    if (reconstruction) reconstruction->Finish();
 
     ShowInputPreview();
 
@@ -634,7 +618,7 @@ int EncodePicture() {
             CurrentPicture.SkipBPicture == 1 ? Sequence.PrevAnchorSource : Sequence.NextAnchorSource;
         CurrentPicture.CurrentRecon =
             CurrentPicture.SkipBPicture == 1 ? Sequence.PrevAnchorRecon : Sequence.NextAnchorRecon;
-    } else if (reconstruct) {
+    } else if (reconstruct && !reconstruction) {
         Reconstruct();
     }
 

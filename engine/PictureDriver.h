@@ -81,7 +81,6 @@ struct PictureDriverStateRecord {
 extern PictureDriverStateRecord PictureDriver;
 
 // Set by the worker that rebuilds the picture's upper half once it is done.
-extern std::atomic<int> UpperHalfDone;
 
 int StartSequenceEncoding();
 int EncodePicture();

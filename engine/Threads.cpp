@@ -68,6 +68,9 @@ struct RowJob {
     std::atomic<int> next{0}, done{0}, users{0};
     std::atomic<bool> failed{false};
     int rows = 0;
+    // Rows below it may be taken: `rows` except for a stream that follows a
+    // producer, which raises it as rows become ready.
+    std::atomic<int> released{0};
     void (*body)(void*, int) = nullptr;
     void* context = nullptr;
     // Per row 1 once done, for a RowStream (nullptr otherwise).
@@ -87,13 +90,35 @@ void RunRow(RowJob& job, int row) {
     job.done.fetch_add(1, std::memory_order_release);
 }
 
-void RunRows(RowJob& job) {
-    for (int row; (row = job.next.fetch_add(1, std::memory_order_acq_rel)) < job.rows;) RunRow(job, row);
+// Takes the next row if it is released: the row, or -1 (none now, or none left).
+int TakeReleasedRow(RowJob& job) {
+    int row = job.next.load(std::memory_order_acquire);
+    while (row < std::min(job.released.load(std::memory_order_acquire), job.rows))
+        if (job.next.compare_exchange_weak(row, row + 1, std::memory_order_acq_rel)) return row;
+    return -1;
 }
 
-// The job of the RowStream being consumed, open to any worker that finds a
-// moment between pieces of its own work (see HelpRowStream).
-std::atomic<RowJob*> g_streamToHelp{nullptr};
+// Runs rows until none is left; rows not yet released are waited for.
+void RunRows(RowJob& job) {
+    if (job.released.load(std::memory_order_acquire) >= job.rows) {
+        for (int row; (row = job.next.fetch_add(1, std::memory_order_acq_rel)) < job.rows;) RunRow(job, row);
+        return;
+    }
+    for (int n = 1; job.next.load(std::memory_order_acquire) < job.rows; ++n) {
+        const int row = TakeReleasedRow(job);
+        if (row >= 0) {
+            RunRow(job, row);
+            continue;
+        }
+        CpuRelax();
+        if (n % 1024 == 0) std::this_thread::yield();
+    }
+}
+
+// The jobs of the RowStreams being consumed, open to any worker that finds a
+// moment between pieces of its own work (see HelpRowStream): the rows the
+// coding loop waits for, then the rows that follow it.
+std::atomic<RowJob*> g_streamToHelp[2] = {nullptr, nullptr};
 
 // Waits for rows already taken by other threads (short: a row at most).
 void WaitForRowsDone(const RowJob& job, int count) {
@@ -493,6 +518,7 @@ bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int ro
     job->body = body;
     job->context = context;
     job->rowDone = nullptr;
+    job->released.store(rows, std::memory_order_relaxed);
     PostRowJob(*job, helpers);
     RunRows(*job);
     // Only rows already taken are waited for: a helper that starts late finds
@@ -523,8 +549,8 @@ void PostRowJob(RowJob& job, int helpers) {
 
 }  // namespace
 
-RowStream::RowStream(int rows, int helpers, void (*body)(void* context, int row), void* context)
-    : rows_(std::max(rows, 0)), body_(body), context_(context) {
+RowStream::RowStream(int rows, int helpers, void (*body)(void* context, int row), void* context, bool follow)
+    : rows_(std::max(rows, 0)), body_(body), context_(context), follow_(follow) {
     helpers = std::min({helpers, rows_ - 1, WorkerPoolSize});
     RowJob* job = helpers > 0 ? FreeRowJob() : nullptr;
     if (!job) return;
@@ -535,35 +561,42 @@ RowStream::RowStream(int rows, int helpers, void (*body)(void* context, int row)
     for (int r = 0; r < rows_; ++r) job->rowDoneStore[r].store(0, std::memory_order_relaxed);
     job->rowDone = job->rowDoneStore.get();
     job->rows = rows_;
+    job->released.store(follow ? 0 : rows_, std::memory_order_relaxed);
     job->body = body;
     job->context = context;
     job_ = job;
     PostRowJob(*job, helpers);
-    g_streamToHelp.store(job, std::memory_order_release);
+    g_streamToHelp[follow ? 1 : 0].store(job, std::memory_order_release);
+}
+
+void RowStream::Release(int rows) {
+    RowJob* job = static_cast<RowJob*>(job_);
+    if (job) job->released.store(std::min(rows, rows_), std::memory_order_release);
+}
+
+void RowStream::Close() {
+    RowJob* job = static_cast<RowJob*>(job_);
+    g_streamToHelp[follow_ ? 1 : 0].compare_exchange_strong(job, nullptr, std::memory_order_acq_rel);
 }
 
 bool HelpRowStream() {
-    RowJob* job = g_streamToHelp.load(std::memory_order_acquire);
-    if (!job) return false;
-    // Held before it is looked at: a job is reused only when nobody holds it.
-    job->users.fetch_add(1, std::memory_order_acq_rel);
-    bool ran = false;
-    if (g_streamToHelp.load(std::memory_order_acquire) == job) {
-        const int row = job->next.fetch_add(1, std::memory_order_acq_rel);
-        if (row < job->rows) {
-            RunRow(*job, row);
-            ran = true;
-        }
+    for (std::atomic<RowJob*>& open : g_streamToHelp) {
+        RowJob* job = open.load(std::memory_order_acquire);
+        if (!job) continue;
+        // Held before it is looked at: a job is reused only when nobody holds it.
+        job->users.fetch_add(1, std::memory_order_acq_rel);
+        int row = -1;
+        if (open.load(std::memory_order_acquire) == job && (row = TakeReleasedRow(*job)) >= 0) RunRow(*job, row);
+        job->users.fetch_sub(1, std::memory_order_acq_rel);
+        if (row >= 0) return true;
     }
-    job->users.fetch_sub(1, std::memory_order_acq_rel);
-    return ran;
+    return false;
 }
 
 RowStream::~RowStream() {
     RowJob* job = static_cast<RowJob*>(job_);
     if (!job) return;
-    g_streamToHelp.compare_exchange_strong(job, nullptr, std::memory_order_acq_rel);
-    job = static_cast<RowJob*>(job_);
+    Close();
     // Rows nobody started are dropped; the ones running are waited for.
     const int taken = std::min(job->next.exchange(rows_, std::memory_order_acq_rel), rows_);
     WaitForRowsDone(*job, taken);
@@ -600,11 +633,9 @@ bool RowStream::Finish() {
         WaitForRow(rows_ - 1);
         return !failed_;
     }
+    Release(rows_);
     RunRows(*job);
-    {
-        RowJob* published = job;
-        g_streamToHelp.compare_exchange_strong(published, nullptr, std::memory_order_acq_rel);
-    }
+    Close();
     WaitForRowsDone(*job, rows_);
     const bool ok = !job->failed.load();
     job->users.fetch_sub(1, std::memory_order_acq_rel);

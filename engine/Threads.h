@@ -94,26 +94,33 @@ bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int ro
 // done. The same rules for body as in RunRowsInParallel. Without a worker the
 // caller runs every row. Finish (or the destructor, which drops the rows not
 // started, e.g. when the consumer leaves early) waits for the rows taken.
+// A stream that `follow`s its caller runs a row only once the caller has
+// released it (Release(n): the rows below n are ready); its helpers wait for
+// rows meanwhile, and Finish releases every row.
 class RowStream {
 public:
-    RowStream(int rows, int helpers, void (*body)(void* context, int row), void* context);
+    RowStream(int rows, int helpers, void (*body)(void* context, int row), void* context, bool follow = false);
     ~RowStream();
     RowStream(const RowStream&) = delete;
     RowStream& operator=(const RowStream&) = delete;
     void WaitForRow(int row);
+    void Release(int rows);
     // Runs the rows left and waits for all; false when a row threw.
     bool Finish();
 
 private:
+    // No other thread takes rows through HelpRowStream any more.
+    void Close();
     void* job_ = nullptr;
     int rows_ = 0, next_ = 0;  // next_: the caller's own progress without a job
     void (*body_)(void*, int) = nullptr;
     void* context_ = nullptr;
+    bool follow_ = false;
     bool failed_ = false;
 };
-// Runs one row of the RowStream the encoding thread is consuming, when one is
-// left that nobody has taken; false when there is none. A worker calls it
-// between pieces of its own work, so the rows the coding loop waits for go first.
+// Runs one row of a RowStream the encoding thread is consuming or producing,
+// when one is ready that nobody has taken; false when there is none. A worker
+// calls it between pieces of its own work, so the picture's rows go first.
 bool HelpRowStream();
 // 1, or -1 at the first bad index (the indices before it are released).
 int ReleaseWorkerSlots(const int* slots, int count);

@@ -130,15 +130,7 @@ namespace {
 
 void ErrorBlockRow(void* context, int row) { FormErrorBlockRow(*static_cast<const ErrorBlockRows*>(context), row); }
 
-struct ReconstructionRows {
-    void (*inverse)(int16_t*);
-    TransformKernels kernels;
-    bool choose;
-    const FramePlanes *prediction, *reconstruction;
-    const MacroblockInfo* macroblocks;
-    const int16_t* blocks;
-    int firstRow;
-};
+}  // namespace
 
 void ReconstructRow(void* context, int rowIndex) {
     const ReconstructionRows& j = *static_cast<const ReconstructionRows*>(context);
@@ -174,7 +166,18 @@ void ReconstructRow(void* context, int rowIndex) {
     }
 }
 
-}  // namespace
+ReconstructionRows SetUpReconstructionRows(const FramePlanes& prediction, const FramePlanes& reconstruction,
+                                           const MacroblockInfo* macroblocks, const int16_t* blocks, int slot) {
+    ReconstructionRows j;
+    j.inverse = IdctKernelSet.idct[slot];
+    j.kernels = TransformKernelSet;
+    j.choose = ChoosesDctType();
+    j.prediction = &prediction;
+    j.reconstruction = &reconstruction;
+    j.macroblocks = macroblocks;
+    j.blocks = blocks;
+    return j;
+}
 
 ErrorBlockRows SetUpErrorBlockRows(const FramePlanes& prediction, const FramePlanes& source,
                                    MacroblockInfo* macroblocks, int16_t* blocks, bool transformAhead) {
@@ -209,14 +212,7 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
         ReportFatalError(" Error in itransform arguments ");
         return;
     }
-    ReconstructionRows j;
-    j.inverse = IdctKernelSet.idct[slot];
-    j.kernels = TransformKernelSet;
-    j.choose = ChoosesDctType();
-    j.prediction = &prediction;
-    j.reconstruction = &reconstruction;
-    j.macroblocks = macroblocks;
-    j.blocks = blocks;
+    ReconstructionRows j = SetUpReconstructionRows(prediction, reconstruction, macroblocks, blocks, slot);
     j.firstRow = firstRow;
     RunRowsInParallel(endRow - firstRow, helpers, ReconstructRow, &j);
 }

@@ -60,6 +60,22 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
                 const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot,
                 int helpers = 0);
 
+// The same one macroblock row at a time (rows from 0), for callers that
+// follow the coding loop row by row; `slot` chooses the inverse DCT as above.
+struct ReconstructionRows {
+    void (*inverse)(int16_t*) = nullptr;
+    TransformKernels kernels{};
+    bool choose = false;
+    const FramePlanes *prediction = nullptr, *reconstruction = nullptr;
+    const MacroblockInfo* macroblocks = nullptr;
+    const int16_t* blocks = nullptr;
+    int firstRow = 0;
+};
+ReconstructionRows SetUpReconstructionRows(const FramePlanes& prediction, const FramePlanes& reconstruction,
+                                           const MacroblockInfo* macroblocks, const int16_t* blocks, int slot);
+// A row body for the row loops: context is a ReconstructionRows.
+void ReconstructRow(void* context, int row);
+
 // The largest sum of absolute differences over the first line and left eight
 // samples of each macroblock, leaving out the last macroblock column; luma
 // planes of EncodeWidth x EncodeHeight.

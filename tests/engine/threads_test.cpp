@@ -308,6 +308,26 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     EXPECT_TRUE(gated.Finish());
     EXPECT_FALSE(HelpRowStream()) << "a finished stream is closed";
     for (const auto& n : gate.runs) EXPECT_EQ(n.load(), 1);
+
+    // A stream that follows its caller runs a row only once it is released.
+    struct Follow {
+        std::atomic<int> released{0}, early{0};
+        std::atomic<int> runs[60] = {};
+    } follow;
+    RowStream following(60, 3, [](void* c, int row) {
+        auto& f = *static_cast<Follow*>(c);
+        if (row >= f.released.load()) f.early.fetch_add(1);
+        f.runs[row].fetch_add(1);
+    }, &follow, true);
+    for (int r = 1; r < 40; ++r) {
+        follow.released.store(r);
+        following.Release(r);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    follow.released.store(60);
+    EXPECT_TRUE(following.Finish());
+    EXPECT_EQ(follow.early.load(), 0);
+    for (const auto& n : follow.runs) EXPECT_EQ(n.load(), 1);
 }
 
 TEST(WorkerThreadProcTest, RefusesBadSlotsAndSlotsWithoutSemaphores) {
