@@ -128,10 +128,13 @@ void WaitForRowsDone(const RowJob& job, int count) {
     }
 }
 
+// Claims a job nobody holds for the caller (users 1); any thread may ask.
 RowJob* FreeRowJob() {
     if (WorkerPoolRunning.load() != 1) return nullptr;
-    for (RowJob& j : g_rowJobs)
-        if (j.users.load(std::memory_order_acquire) == 0) return &j;
+    for (RowJob& j : g_rowJobs) {
+        int none = 0;
+        if (j.users.compare_exchange_strong(none, 1, std::memory_order_acq_rel)) return &j;
+    }
     return nullptr;
 }
 
@@ -534,9 +537,6 @@ namespace {
 void PostRowJob(RowJob& job, int helpers) {
     job.done.store(0);
     job.failed.store(false);
-    // An add: a worker looking at a job it found published a moment ago may
-    // hold it for as long as it takes to see the job is not the published one.
-    job.users.fetch_add(1, std::memory_order_acq_rel);
     job.next.store(0, std::memory_order_release);
     for (int k = 0; k < helpers; ++k) {
         job.users.fetch_add(1, std::memory_order_acq_rel);
