@@ -80,8 +80,6 @@ struct PictureDriverStateRecord {
 };
 extern PictureDriverStateRecord PictureDriver;
 
-// Set by the worker that rebuilds the picture's upper half once it is done.
-
 int StartSequenceEncoding();
 int EncodePicture();
 int FinishSequenceEncoding();
