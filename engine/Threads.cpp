@@ -116,7 +116,7 @@ void RunRows(RowJob& job) {
 }
 
 // The jobs of the RowStreams being consumed, open to any worker that finds a
-// moment between pieces of its own work (see HelpRowStream): the rows the
+// moment between the steps of its own work (see HelpRowStream): the rows the
 // coding loop waits for, then the rows that follow it.
 std::atomic<RowJob*> g_streamToHelp[2] = {nullptr, nullptr};
 
@@ -701,7 +701,9 @@ int PictureRowHelpers() { return ThreadEncodeFlag ? std::max(MeThreadCount, 2) -
 
 int PictureRowHelpersBesideSearch() {
     const int helpers = PictureRowHelpers();
-    return helpers == 0 ? 0 : std::min(helpers, std::max(1, (ProcessorCount - 1) / 2));
+    // The search's bands take the picture's rows before their own, so a
+    // helper of its own per eight processors keeps the rows ahead of the coder.
+    return helpers == 0 ? 0 : std::min(helpers, std::max(1, ProcessorCount / 8));
 }
 
 void DefaultThreadOptions() {

@@ -120,7 +120,7 @@ private:
 };
 // Runs one row of a RowStream the encoding thread is consuming or producing,
 // when one is ready that nobody has taken; false when there is none. A worker
-// calls it between pieces of its own work, so the picture's rows go first.
+// calls it between the steps of its own work, so the picture's rows go first.
 bool HelpRowStream();
 // 1, or -1 at the first bad index (the indices before it are released).
 int ReleaseWorkerSlots(const int* slots, int count);
@@ -148,8 +148,8 @@ inline void CpuRelax() {
 // reconstruction is on, else one less than the motion-estimation bands (at least one).
 int PictureRowHelpers();
 // The same while the next picture's motion search runs beside the picture:
-// the processors are split between the two (the search's bands take rows of
-// the picture first when they find some).
+// the processors go to the search's bands, which take rows of the picture
+// first when they find some.
 int PictureRowHelpersBesideSearch();
 
 // Options from "ROZARAZ2.INI" when it holds explicit ones, else the defaults.
