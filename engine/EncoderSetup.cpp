@@ -66,9 +66,8 @@ void FreeBlock(uint8_t*& p) {
 
 template <typename T>
 T* AllocOrFail(size_t bytes, const char* message) {
-    void* p = AllocAligned(bytes);
+    void* p = AllocAlignedZeroed(bytes);
     if (!p) ReportFatalError(message);
-    else std::memset(p, 0, bytes);
     return static_cast<T*>(p);
 }
 

@@ -4,7 +4,6 @@
 // previews, quality statistics), then the sequence end.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "engine/EngineTypes.h"

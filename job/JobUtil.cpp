@@ -59,10 +59,13 @@ void JobMessage(int boxText, int caption, int batchText) {
 
 }  // namespace
 
-void* AllocAligned(size_t bytes) {
+namespace {
+
+void* AllocGuarded(size_t bytes, bool zeroed) {
     ++AllocationCount;
     if (bytes > SIZE_MAX - kGuardBytes - kAlignment) return nullptr;
-    void* raw = std::malloc(bytes + kGuardBytes + kAlignment);
+    const size_t total = bytes + kGuardBytes + kAlignment;
+    void* raw = zeroed ? std::calloc(1, total) : std::malloc(total);
     if (!raw) return nullptr;
     uintptr_t r = reinterpret_cast<uintptr_t>(raw);
     uintptr_t p = (r + kGuardBytes + kAlignment - 1) & ~static_cast<uintptr_t>(kAlignment - 1);
@@ -71,6 +74,14 @@ void* AllocAligned(size_t bytes) {
     guard[1] = ~r;
     return reinterpret_cast<void*>(p);
 }
+
+}  // namespace
+
+void* AllocAligned(size_t bytes) { return AllocGuarded(bytes, false); }
+
+// Large blocks come zeroed from the system: calloc then leaves their pages
+// untouched until first use, where a memset would fault them all in here.
+void* AllocAlignedZeroed(size_t bytes) { return AllocGuarded(bytes, true); }
 
 void FreeAligned(void* block) {
     if (!block) return;

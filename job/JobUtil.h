@@ -11,6 +11,8 @@ extern int AllocationCount, FreeCount;
 
 // A block of at least `bytes`, 16-byte aligned, with a guard pair before it; null when memory is out.
 void* AllocAligned(size_t bytes);
+// The same with every byte zero.
+void* AllocAlignedZeroed(size_t bytes);
 // Checks the guard pair and frees; null does nothing; a damaged pair is reported and the block leaked.
 void FreeAligned(void* block);
 
