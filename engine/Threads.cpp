@@ -90,6 +90,13 @@ void RunRow(RowJob& job, int row) {
     job.done.fetch_add(1, std::memory_order_release);
 }
 
+// One step `n` of a wait for other threads' rows: a pause, and now and then a
+// yield to a thread waiting for this processor.
+void SpinPause(int n) {
+    CpuRelax();
+    if (n % 1024 == 0) std::this_thread::yield();
+}
+
 // Takes the next row if it is released: the row, or -1 (none now, or none left).
 int TakeReleasedRow(RowJob& job) {
     int row = job.next.load(std::memory_order_acquire);
@@ -106,12 +113,8 @@ void RunRows(RowJob& job) {
     }
     for (int n = 1; job.next.load(std::memory_order_acquire) < job.rows; ++n) {
         const int row = TakeReleasedRow(job);
-        if (row >= 0) {
-            RunRow(job, row);
-            continue;
-        }
-        CpuRelax();
-        if (n % 1024 == 0) std::this_thread::yield();
+        if (row >= 0) RunRow(job, row);
+        else SpinPause(n);
     }
 }
 
@@ -122,10 +125,7 @@ std::atomic<RowJob*> g_streamToHelp[2] = {nullptr, nullptr};
 
 // Waits for rows already taken by other threads (short: a row at most).
 void WaitForRowsDone(const RowJob& job, int count) {
-    for (int n = 1; job.done.load(std::memory_order_acquire) < count; ++n) {
-        CpuRelax();
-        if (n % 1024 == 0) std::this_thread::yield();
-    }
+    for (int n = 1; job.done.load(std::memory_order_acquire) < count; ++n) SpinPause(n);
 }
 
 // Claims a job nobody holds for the caller (users 1); any thread may ask.
@@ -624,9 +624,7 @@ void RowStream::WaitForRow(int row) {
             if (taken < rows_) RunRow(*job, taken);
             continue;
         }
-        if (HelpRowStream()) continue;
-        CpuRelax();
-        if (n % 1024 == 0) std::this_thread::yield();
+        if (!HelpRowStream()) SpinPause(n);
     }
 }
 

@@ -204,8 +204,7 @@ void FormPredictionErrorBlocks(const FramePlanes& prediction, const FramePlanes&
 }
 
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
-                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot,
-                int helpers) {
+                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot) {
     const int rows = Sequence.EncodeHeight / 16;
     if (firstRow < 0 || firstRow > rows || endRow < firstRow || endRow > rows || slot < 0 || slot > 1) {
         // Returns only when no engine step is armed; the range is not touched then either.
@@ -214,7 +213,7 @@ void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction
     }
     ReconstructionRows j = SetUpReconstructionRows(prediction, reconstruction, macroblocks, blocks, slot);
     j.firstRow = firstRow;
-    RunRowsInParallel(endRow - firstRow, helpers, ReconstructRow, &j);
+    for (int row = 0; row < endRow - firstRow; ++row) ReconstructRow(&j, row);
 }
 
 int MaxLineDifference(const uint8_t* a, const uint8_t* b) {

@@ -54,11 +54,9 @@ void FormErrorBlockRow(const ErrorBlockRows& rows, int row);
 // Rebuilds macroblock rows [firstRow, endRow) of `reconstruction` from the
 // quantised blocks: inverse quantisation, inverse DCT, prediction added. A bad
 // range or slot is a fatal error and nothing is written. Rows are independent:
-// calls for different rows may run at once, and `helpers` idle workers may
-// take rows of this one.
+// calls for different rows may run at once.
 void itransform(const FramePlanes& prediction, const FramePlanes& reconstruction,
-                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot,
-                int helpers = 0);
+                const MacroblockInfo* macroblocks, const int16_t* blocks, int firstRow, int endRow, int slot);
 
 // The same one macroblock row at a time (rows from 0), for callers that
 // follow the coding loop row by row; `slot` chooses the inverse DCT as above.
