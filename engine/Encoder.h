@@ -26,10 +26,12 @@ struct SequenceStateRecord {
     int EncodeWidth = 0, EncodeHeight = 0;  // multiples of 16
     int ChromaWidth = 0, ChromaHeight = 0;
 
-    // The seven frame stores.
+    // The frame stores. The raw input frame of the next picture is read
+    // ahead into ReadAheadSource, which then changes places with the store
+    // that picture reads into.
     FramePlanes NextAnchorRecon, PrevAnchorRecon, BPictureRecon;
     FramePlanes NextAnchorSource, PrevAnchorSource, BPictureSource;
-    FramePlanes PredictionFrame;
+    FramePlanes PredictionFrame, ReadAheadSource;
 
     MacroblockInfo* MacroblockInfoArray = nullptr;
     // BlockCount blocks of 64 coefficients per macroblock, macroblocks in raster order.

@@ -56,7 +56,10 @@ struct SavedSettings {
     bool variable = false;
 } Saved;
 
-uint8_t* FramePlaneBlocks[21];  // 7 stores x 3 planes
+uint8_t* FramePlaneBlocks[24];  // 8 stores x 3 planes
+// The video stream's buffer: one stream is open at a time, and the C
+// library takes the size asked for only with a buffer given to it.
+char VideoStreamBuffer[size_t{1} << 20];
 uint8_t* DeinterlaceBlocks[5];
 
 void FreeBlock(uint8_t*& p) {
@@ -200,7 +203,7 @@ void FreeEncoderBuffers() {
     for (uint8_t*& p : FramePlaneBlocks) FreeBlock(p);
     FramePlanes* stores[] = {&Sequence.NextAnchorRecon,  &Sequence.PrevAnchorRecon,  &Sequence.BPictureRecon,
                              &Sequence.NextAnchorSource, &Sequence.PrevAnchorSource, &Sequence.BPictureSource,
-                             &Sequence.PredictionFrame};
+                             &Sequence.PredictionFrame,  &Sequence.ReadAheadSource};
     for (FramePlanes* f : stores) *f = FramePlanes{};
     for (uint8_t*& p : DeinterlaceBlocks) FreeBlock(p);
     for (uint8_t*& p : DeinterlaceBuffers) p = nullptr;
@@ -328,13 +331,13 @@ void SetupEncoderBuffers() {
     // Frame stores: all luma planes, then all Cb, then all Cr.
     FramePlanes* stores[] = {&Sequence.NextAnchorRecon,  &Sequence.PrevAnchorRecon,  &Sequence.BPictureRecon,
                              &Sequence.NextAnchorSource, &Sequence.PrevAnchorSource, &Sequence.BPictureSource,
-                             &Sequence.PredictionFrame};
+                             &Sequence.PredictionFrame,  &Sequence.ReadAheadSource};
     const size_t luma = static_cast<size_t>(Sequence.EncodeHeight + 1) * Sequence.EncodeWidth;
     const size_t chroma = static_cast<size_t>(Sequence.ChromaHeight + 1) * Sequence.ChromaWidth;
     for (int plane = 0; plane < 3; ++plane)
-        for (int s = 0; s < 7; ++s) {
+        for (int s = 0; s < 8; ++s) {
             uint8_t* p = AllocOrFail<uint8_t>(plane == 0 ? luma : chroma, "Cannot allocate memory\n");
-            FramePlaneBlocks[plane * 7 + s] = p;
+            FramePlaneBlocks[plane * 8 + s] = p;
             (plane == 0 ? stores[s]->y : plane == 1 ? stores[s]->cb : stores[s]->cr) = p;
         }
 
@@ -491,7 +494,7 @@ int SetupVideoEncoder() {
         return -1;
     }
     // The stream leaves in large writes: each write is a system call.
-    std::setvbuf(VideoStreamFile, nullptr, _IOFBF, size_t{1} << 20);
+    std::setvbuf(VideoStreamFile, VideoStreamBuffer, _IOFBF, sizeof VideoStreamBuffer);
     InitBitWriter();
     FreeEncoderBuffers();
 

@@ -47,6 +47,7 @@ PictureRows CurrentPictureRows;
 
 void PredictAndFormErrorRow(void* context, int row) {
     const PictureRows& rows = *static_cast<const PictureRows*>(context);
+    PrefetchErrorBlockRow(rows.errors, row);
     PredictPictureRow(rows.prediction, row);
     FormErrorBlockRow(rows.errors, row);
 }
@@ -63,12 +64,11 @@ struct RowsInFlightScope {
 };
 
 // The raw input frame the next picture is expected to read, read on a worker
-// while this picture is coded. The picture's own read takes it when the
-// names match and the read succeeded, and reads the file itself otherwise.
+// while this picture is coded into Sequence.ReadAheadSource. The picture's
+// own read takes it when the names match and the read succeeded (the two
+// stores change places), and reads the file itself otherwise.
 struct RawReadAhead {
-    uint8_t* block = nullptr;  // owned; one block for the three planes
-    size_t blockBytes = 0;
-    FramePlanes planes;
+    FramePlanes planes;  // the read-ahead store at the start of the read
     std::string name;
     int type = 0;
     int slot = -1;  // the worker reading, reserved until collected
@@ -220,6 +220,20 @@ void DecideAutomaticSkip() {
     if (CurrentPicture.SkipBPicture) RateControlState.SkippedBCountedInNb = 1;
 }
 
+// The frame read ahead becomes the picture's source: its store changes
+// places with the picture's, which takes the next read ahead. The encoding
+// thread copies nothing, and the frame stays where the read left it.
+void TakeReadAheadFrame() {
+    FramePlanes* stores[] = {&Sequence.NextAnchorSource, &Sequence.BPictureSource};
+    for (FramePlanes* store : stores) {
+        if (store->y != CurrentPicture.CurrentSource.y || Sequence.ReadAheadSource.y != ReadAhead.planes.y) continue;
+        std::swap(*store, Sequence.ReadAheadSource);
+        CurrentPicture.CurrentSource = *store;
+        return;
+    }
+    CopyPlanes(ReadAhead.planes, CurrentPicture.CurrentSource);
+}
+
 void ReadSource(int M) {
     (void)M;
     if (CurrentPicture.CurrentInputFrame == InputState.LastReadInputFrame && LastReadPlanes.y) {
@@ -232,7 +246,7 @@ void ReadSource(int M) {
         CopyPlanes(Sequence.NextAnchorSource, CurrentPicture.CurrentSource);
     } else {
         const std::string name = RawInputName(Sequence.FirstOutputFrame + CurrentPicture.DisplayFrameNumber);
-        if (CollectReadAhead(name)) CopyPlanes(ReadAhead.planes, CurrentPicture.CurrentSource);
+        if (CollectReadAhead(name)) TakeReadAheadFrame();
         else ReadInputFrame(name.c_str(), CurrentPicture.CurrentSource);
         InputState.LastReadInputFrame = CurrentPicture.CurrentInputFrame;
         LastReadPlanes = CurrentPicture.CurrentSource;
@@ -412,14 +426,8 @@ void StartReadAhead(int next) {
     const int display = anchor ? std::min(next + M - 1, Sequence.OutputFrameCount - 1) : next - 1;
     // A picture of an input frame already read takes a copy instead.
     if (MapOutputToInputFrame(display + Sequence.FirstOutputFrame) == CurrentPicture.CurrentInputFrame) return;
-    const size_t luma = LumaBytes(), chroma = ChromaBytes(), bytes = luma + 2 * chroma;
-    if (ReadAhead.blockBytes != bytes) {
-        FreeAligned(ReadAhead.block);
-        ReadAhead.block = static_cast<uint8_t*>(AllocAligned(bytes));
-        ReadAhead.blockBytes = ReadAhead.block ? bytes : 0;
-        if (!ReadAhead.block) return;
-        ReadAhead.planes = {ReadAhead.block, ReadAhead.block + luma, ReadAhead.block + luma + chroma};
-    }
+    if (!Sequence.ReadAheadSource.y) return;
+    ReadAhead.planes = Sequence.ReadAheadSource;
     ReadAhead.name = RawInputName(Sequence.FirstOutputFrame + display);
     ReadAhead.type = EncoderSettings.inputType;
     ReadAhead.ok.store(0);

@@ -92,6 +92,19 @@ void transform_init(bool simd, TransformKernels& kernels) {
     if (simd) transform_init_sse2(kernels);
 }
 
+void PrefetchErrorBlockRow(const ErrorBlockRows& j, int row) {
+    // All the lines at once, so that their waits overlap.
+    const FramePlanes& source = *j.source;
+    auto lines = [](const uint8_t* first, size_t width, int count) {
+        for (int line = 0; line < count; ++line, first += width)
+            for (size_t x = 0; x < width; x += 64) __builtin_prefetch(first + x);
+    };
+    const size_t width = Sequence.EncodeWidth, chromaWidth = Sequence.ChromaWidth;
+    lines(source.y + 16 * static_cast<size_t>(row) * width, width, 16);
+    lines(source.cb + 8 * static_cast<size_t>(row) * chromaWidth, chromaWidth, 8);
+    lines(source.cr + 8 * static_cast<size_t>(row) * chromaWidth, chromaWidth, 8);
+}
+
 void FormErrorBlockRow(const ErrorBlockRows& j, int row) {
     const FramePlanes &prediction = *j.prediction, &source = *j.source;
     const int mbColumns = Sequence.EncodeWidth / 16;

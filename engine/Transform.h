@@ -50,6 +50,9 @@ struct ErrorBlockRows {
 ErrorBlockRows SetUpErrorBlockRows(const FramePlanes& prediction, const FramePlanes& source,
                                    MacroblockInfo* macroblocks, int16_t* blocks, bool transformAhead);
 void FormErrorBlockRow(const ErrorBlockRows& rows, int row);
+// Asks for the source lines of macroblock row `row` ahead of FormErrorBlockRow:
+// on a thread that did not read them last they come from far away.
+void PrefetchErrorBlockRow(const ErrorBlockRows& rows, int row);
 
 // Rebuilds macroblock rows [firstRow, endRow) of `reconstruction` from the
 // quantised blocks: inverse quantisation, inverse DCT, prediction added. A bad
