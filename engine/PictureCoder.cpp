@@ -261,6 +261,13 @@ void PutPicture() {
             const int k = r * Sequence.MbWidth + c;
             MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
             int16_t* blocks = MacroblockBlocks(k);
+            // The next macroblock's blocks and record were written on
+            // other threads: asked for now, they arrive while this one is coded.
+            if (c + 1 < Sequence.MbWidth) {
+                const char* next = reinterpret_cast<const char*>(MacroblockBlocks(k + 1));
+                for (int line = 0; line < BlockCount * 64 * 2; line += 64) __builtin_prefetch(next + line);
+                __builtin_prefetch(&Sequence.MacroblockInfoArray[k + 1]);
+            }
             if (c == 0 && (!EncoderSettings.mpeg1 || r == 0)) {
                 PutSliceHeader(r, currentQuant);
                 DcPredictors[0] = DcPredictors[1] = DcPredictors[2] = 0;
