@@ -51,3 +51,10 @@ struct MacroblockInfo {
 };
 
 constexpr int BlockCount = 6;  // 4:2:0: four luma blocks, Cb, Cr
+
+// Asks for the coefficient blocks of one macroblock (BlockCount blocks of 64)
+// ahead of their use, when another thread wrote them last.
+inline void PrefetchMacroblockBlocks(const int16_t* blocks) {
+    const char* bytes = reinterpret_cast<const char*>(blocks);
+    for (int line = 0; line < BlockCount * 64 * 2; line += 64) __builtin_prefetch(bytes + line);
+}

@@ -264,8 +264,7 @@ void PutPicture() {
             // The next macroblock's blocks and record were written on
             // other threads: asked for now, they arrive while this one is coded.
             if (c + 1 < Sequence.MbWidth) {
-                const char* next = reinterpret_cast<const char*>(MacroblockBlocks(k + 1));
-                for (int line = 0; line < BlockCount * 64 * 2; line += 64) __builtin_prefetch(next + line);
+                PrefetchMacroblockBlocks(MacroblockBlocks(k + 1));
                 __builtin_prefetch(&Sequence.MacroblockInfoArray[k + 1]);
             }
             if (c == 0 && (!EncoderSettings.mpeg1 || r == 0)) {

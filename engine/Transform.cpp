@@ -159,10 +159,7 @@ void ReconstructRow(void* context, int rowIndex) {
         PlaceBlocks(column, row, j.choose ? mb.dctType : 0, places);
         const int16_t* block = j.blocks + static_cast<size_t>(index) * BlockCount * 64;
         // The next macroblock's blocks were quantised on the coding thread.
-        if (column + 1 < mbColumns) {
-            const char* next = reinterpret_cast<const char*>(block + BlockCount * 64);
-            for (int line = 0; line < BlockCount * 64 * 2; line += 64) __builtin_prefetch(next + line);
-        }
+        if (column + 1 < mbColumns) PrefetchMacroblockBlocks(block + BlockCount * 64);
         for (int b = 0; b < BlockCount; ++b, block += 64) {
             const BlockPlace& place = places[b];
             uint8_t* target = Plane(reconstruction, place.plane) + place.offset;
