@@ -62,10 +62,10 @@ video() {  # <width> <height> <bit/s> <buffer bytes>
     awk -v w="$w" -v h="$h" -v r="$rate" -v n="$FRAMES" -v to="$to" -v ts="$ts" -v tl="$tl" -v lc="$LAST_CPU" -v tf1="$tf1" -v tfn="$tfn" \
         -v po="$po" -v pf="$pf" 'BEGIN {
         printf "%dx%d at %d bit/s, %d frames\n", w, h, r, n
-        printf "  tessmar, all CPUs   %7.2f s %7.1f fps   PSNR-Y %s dB\n", to, n / to, po
-        printf "  tessmar, one CPU    %7.2f s %7.1f fps   (CPU 0; CPU %d: %.2f s %.1f fps)\n", ts, n / ts, lc, tl, n / tl
-        printf "  ffmpeg, 1 thread    %7.2f s %7.1f fps   PSNR-Y %s dB\n", tf1, n / tf1, pf
-        printf "  ffmpeg, all threads %7.2f s %7.1f fps\n", tfn, n / tfn
+        printf "  tessmar, all CPUs   %7.3f s %7.1f fps   PSNR-Y %s dB\n", to, n / to, po
+        printf "  tessmar, one CPU    %7.3f s %7.1f fps   (CPU 0; CPU %d: %.3f s %.1f fps)\n", ts, n / ts, lc, tl, n / tl
+        printf "  ffmpeg, 1 thread    %7.3f s %7.1f fps   PSNR-Y %s dB\n", tf1, n / tf1, pf
+        printf "  ffmpeg, all threads %7.3f s %7.1f fps\n", tfn, n / tfn
         printf "  speed: tessmar all CPUs / ffmpeg 1 thread %.2f; tessmar all CPUs / one CPU %.2f (CPU %d: %.2f)\n", tf1 / to, ts / to, lc, tl / to
     }'
 }

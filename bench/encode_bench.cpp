@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     }
     const bool measure = !(argc > 9 && std::string(argv[9]) == "nopsnr");
     const double psnr = measure ? LumaPsnr(output, pattern, width, height, frames) : -1;
-    std::printf("frames %d  time %.2f s  speed %.1f frames/s  size %lld bytes  luma PSNR %.2f dB\n", coded, seconds,
+    std::printf("frames %d  time %.4f s  speed %.1f frames/s  size %lld bytes  luma PSNR %.2f dB\n", coded, seconds,
                 coded / seconds, static_cast<long long>(GetFileSizeByName(output)), psnr);
     return 0;
 }

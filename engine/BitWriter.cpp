@@ -44,15 +44,6 @@ void HandleWriteError() {
     ReportFatalError(ErrorMessageBuffer);
 }
 
-// Appends one word to the block; returns false when a full block failed to write.
-bool EmitWord(uint32_t word) {
-    const uint32_t bigEndian = __builtin_bswap32(word);
-    std::memcpy(BitOutputBlock + 4 * BitOutputBlockCount, &bigEndian, 4);
-    if (++BitOutputBlockCount < BitOutputBlockWords) return true;
-    BitOutputBlockCount = 0;
-    return WriteStreamBytes(BitOutputBlock, sizeof BitOutputBlock);
-}
-
 }  // namespace
 
 void InitBitWriter() {
@@ -68,20 +59,31 @@ void InitBitWriter() {
 void FlushBitQueue() {
     if (BitQueueCount == 0) return;
     bool writeFailed = false;
+    // Bits above `fill` in `word` are stale and fall off the top as codes
+    // come in; the low 32 bits of word >> (fill - 32) are the word completed.
+    // Each code stores that word whether or not it is complete and advances
+    // the block only when it is, so the loop has no branch that depends on
+    // the code lengths.
     uint64_t word = BitOutputWord;
     int fill = BitOutputWordFill;
+    int count = BitOutputBlockCount;
     for (int i = 0; i < BitQueueCount; ++i) {
         const int length = BitQueueLengths[i];
         word = (word << length) | (static_cast<uint32_t>(BitQueueValues[i]) & BitMasks[length]);
         fill += length;
-        if (fill >= 32) {
-            fill -= 32;
-            if (!EmitWord(static_cast<uint32_t>(word >> fill))) writeFailed = true;
-            word &= (uint64_t{1} << fill) - 1;
+        const int complete = fill >> 5;  // fill stays below 64
+        fill &= 31;
+        const uint32_t bigEndian = __builtin_bswap32(static_cast<uint32_t>(word >> fill));
+        std::memcpy(BitOutputBlock + 4 * count, &bigEndian, 4);
+        count += complete;
+        if (count == BitOutputBlockWords) {
+            count = 0;
+            if (!WriteStreamBytes(BitOutputBlock, sizeof BitOutputBlock)) writeFailed = true;
         }
     }
-    BitOutputWord = word;
+    BitOutputWord = word & ((uint64_t{1} << fill) - 1);
     BitOutputWordFill = fill;
+    BitOutputBlockCount = count;
     BitQueueCount = 0;
     // Reported once the writer is consistent again: the report may not return.
     if (writeFailed) HandleWriteError();
