@@ -224,14 +224,16 @@ void DecideAutomaticSkip() {
 // places with the picture's, which takes the next read ahead. The encoding
 // thread copies nothing, and the frame stays where the read left it.
 void TakeReadAheadFrame() {
-    FramePlanes* stores[] = {&Sequence.NextAnchorSource, &Sequence.BPictureSource};
-    for (FramePlanes* store : stores) {
-        if (store->y != CurrentPicture.CurrentSource.y || Sequence.ReadAheadSource.y != ReadAhead.planes.y) continue;
-        std::swap(*store, Sequence.ReadAheadSource);
-        CurrentPicture.CurrentSource = *store;
+    const uint8_t* current = CurrentPicture.CurrentSource.y;
+    FramePlanes* store = current == Sequence.NextAnchorSource.y ? &Sequence.NextAnchorSource
+                         : current == Sequence.BPictureSource.y ? &Sequence.BPictureSource
+                                                                : nullptr;
+    if (!store || Sequence.ReadAheadSource.y != ReadAhead.planes.y) {
+        CopyPlanes(ReadAhead.planes, CurrentPicture.CurrentSource);
         return;
     }
-    CopyPlanes(ReadAhead.planes, CurrentPicture.CurrentSource);
+    std::swap(*store, Sequence.ReadAheadSource);
+    CurrentPicture.CurrentSource = *store;
 }
 
 void ReadSource(int M) {
