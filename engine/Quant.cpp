@@ -37,9 +37,11 @@ struct QuantizerTables {
     uint64_t intraReciprocal[64];        // of the intra weight
     uint64_t nonIntraReciprocal[32][64];  // of 4 q x the coefficient's own non-intra weight
     // The same divisors and addends for the SIMD forms.
-    alignas(16) float intraWeight[64];
+    // Intra: the two floor divisions (by the weight, then by 4 q after the
+    // rounding) as one, floor((32 |c| + w / 2 + r w) / (4 q w)), r the rounding.
+    alignas(16) float intraDivisor[32][64];   // 4 q x weight
+    alignas(16) int32_t intraAddend32[32][64];  // half the weight + the rounding x weight
     alignas(16) float nonIntraDivisor[32][64];  // 4 q x weight
-    alignas(16) int32_t intraHalfWeight32[64];
     alignas(16) int32_t nonIntraHalfWeight32[64];
     alignas(16) int16_t intraRecon16[32][64];  // the recon tables as 16 bits (at most 255 x 62)
     alignas(16) int16_t nonIntraRecon16[32][64];
@@ -71,14 +73,14 @@ void InitQuantizerTables() {
         Tables.intraHalfWeight[i] = wi >> 1;
         Tables.nonIntraHalfWeight[i] = wn >> 1;
         Tables.intraReciprocal[i] = Reciprocal(wi);
-        Tables.intraWeight[i] = static_cast<float>(wi);
-        Tables.intraHalfWeight32[i] = wi >> 1;
         Tables.nonIntraHalfWeight32[i] = wn >> 1;
         for (int q = 1; q < 32; ++q) {
             Tables.intraRecon[q][i] = wi * 2 * q;
             Tables.nonIntraRecon[q][i] = wn * 2 * q;
             Tables.nonIntraReciprocal[q][i] = Reciprocal(4 * q * wn);
             Tables.nonIntraDivisor[q][i] = static_cast<float>(4 * q * wn);
+            Tables.intraDivisor[q][i] = static_cast<float>(4 * q * wi);
+            Tables.intraAddend32[q][i] = (wi >> 1) + ((3 * 2 * q + 2) >> 2) * wi;
             Tables.intraRecon16[q][i] = static_cast<int16_t>(wi * 2 * q);
             Tables.nonIntraRecon16[q][i] = static_cast<int16_t>(wn * 2 * q);
         }
@@ -210,21 +212,18 @@ int QuantizeNonIntraSse2(const int16_t* coefficients, int16_t* levels, int m) {
 
 void QuantizeIntraSse2(const int16_t* coefficients, int16_t* levels, int dcPrecision, int m) {
     const int q = ScaleCode(m);
-    const int doubled = 2 * q;
     const int limit = LevelLimit();
-    const __m128i rounding = _mm_set1_epi32((3 * doubled + 2) >> 2);
-    const __m128 step = _mm_set1_ps(static_cast<float>(2 * doubled));
+    const int32_t* addend = Tables.intraAddend32[q];
+    const float* divisor = Tables.intraDivisor[q];
     __m128i largest = _mm_setzero_si128();
     __m128i out[8];
     for (int i = 0; i < 64; i += 8) {
         __m128i lo, hi, signs;
         MaskedMagnitudes(coefficients, IntraCoefficientMask, i, &lo, &hi, &signs);
-        lo = FloorDivide(_mm_add_epi32(_mm_slli_epi32(lo, 5), Load32(Tables.intraHalfWeight32 + i)),
-                         _mm_load_ps(Tables.intraWeight + i));
-        hi = FloorDivide(_mm_add_epi32(_mm_slli_epi32(hi, 5), Load32(Tables.intraHalfWeight32 + i + 4)),
-                         _mm_load_ps(Tables.intraWeight + i + 4));
-        lo = FloorDivide(_mm_add_epi32(lo, rounding), step);
-        hi = FloorDivide(_mm_add_epi32(hi, rounding), step);
+        // floor((floor(x / w) + r) / d) = floor((x + r w) / (d w)) for whole x, w, d > 0;
+        // the dividends stay below 2^21.
+        lo = FloorDivide(_mm_add_epi32(_mm_slli_epi32(lo, 5), Load32(addend + i)), _mm_load_ps(divisor + i));
+        hi = FloorDivide(_mm_add_epi32(_mm_slli_epi32(hi, 5), Load32(addend + i + 4)), _mm_load_ps(divisor + i + 4));
         // A zero coefficient must give 0 whatever the rounding adds.
         const __m128i zero = _mm_setzero_si128();
         const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i)),
