@@ -74,13 +74,37 @@ uint64_t ScanNonzeroMaskSse2(const int16_t* block) {
     return RasterToScan(raster);
 }
 
+uint32_t AcShortCodes[2][kShortCodeRuns * kShortCodeLevels];
+
+namespace {
+
+void FillShortCodes() {
+    for (int format = 0; format < 2; ++format)
+        for (int run = 0; run < kShortCodeRuns; ++run)
+            for (int a = 1; a <= kShortCodeLevels; ++a) {
+                VlcCode c{0, 0};
+                if (run < 2) c = format ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1];
+                else if (a < 6) c = format ? AcCoeffIntraVlcTable2[run - 2][a - 1] : AcCoeffVlcTable2[run - 2][a - 1];
+                AcShortCodes[format][run * kShortCodeLevels + a - 1] =
+                    c.length == 0 ? 0 : (uint32_t{c.code} << 7) | static_cast<uint32_t>(c.length + 1);
+            }
+}
+
+}  // namespace
+
 VlcKernels VlcKernelSet = [] {
     VlcKernels k;
     vlc_init(false, k);
     return k;
 }();
 
-void vlc_init(bool simd, VlcKernels& kernels) { kernels.scanNonzeroMask = simd ? ScanNonzeroMaskSse2 : ScanNonzeroMaskPlain; }
+// Also runs while the program starts (VlcKernelSet), so the short codes are
+// in place before the first code is written.
+void vlc_init(bool simd, VlcKernels& kernels) {
+    static const bool filled = (FillShortCodes(), true);
+    (void)filled;
+    kernels.scanNonzeroMask = simd ? ScanNonzeroMaskSse2 : ScanNonzeroMaskPlain;
+}
 
 void PutDCDifference(const VlcCode* table, int difference) {
     const int a = std::abs(difference);

@@ -23,17 +23,21 @@ void PutACCoefficient(int run, int level, int intraVlc);
 // The same for coefficients outside the short codes of PutShortACCoefficient.
 void PutLongACCoefficient(int run, int level, int intraVlc);
 
+// The short coefficient codes of both tables for run 0..31 and level 1..40
+// in magnitude, in one array without holes to test: the code with room for
+// its sign bit above six bits, then the length with the sign bit counted; 0
+// where the pair has no short code.
+constexpr int kShortCodeRuns = 32, kShortCodeLevels = 40;
+extern uint32_t AcShortCodes[2][kShortCodeRuns * kShortCodeLevels];
+
 // PutACCoefficient with the common short codes taken in line: their run and
 // level are valid in every standard, and the code goes out with its sign bit.
 inline void PutShortACCoefficient(int run, int level, int intraVlc) {
     const int a = level < 0 ? -level : level;
-    if (unsigned(run) < 32 && unsigned(a - 1) < 40) {
-        const VlcCode entry = run < 2 ? (intraVlc ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1])
-                              : a < 6 ? (intraVlc ? AcCoeffIntraVlcTable2[run - 2][a - 1]
-                                                  : AcCoeffVlcTable2[run - 2][a - 1])
-                                      : VlcCode{0, 0};
-        if (entry.length != 0) {
-            PutBits(entry.length + 1, (uint32_t{entry.code} << 1) | (level < 0 ? 1u : 0u));
+    if (unsigned(run) < kShortCodeRuns && unsigned(a - 1) < kShortCodeLevels) {
+        const uint32_t entry = AcShortCodes[intraVlc ? 1 : 0][run * kShortCodeLevels + a - 1];
+        if (entry != 0) {
+            PutBits(static_cast<int>(entry & 63), (entry >> 6) | (level < 0 ? 1u : 0u));
             return;
         }
     }
