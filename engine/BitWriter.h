@@ -40,6 +40,37 @@ inline void PutBits(int length, uint32_t value) {
     TotalBitCount = static_cast<int32_t>(static_cast<uint32_t>(TotalBitCount) + static_cast<uint32_t>(length));
     if (++BitQueueCount >= BitQueueSize) FlushBitQueue();
 }
+// Queues a run of codes with the queue's count and the bit total kept in
+// registers rather than in the writer's globals. It makes room for `room`
+// codes when made and again after Reload; Commit hands the codes to the
+// writer, and must come before anything else writes bits and at the end.
+class BitQueueAppender {
+public:
+    explicit BitQueueAppender(int room) : room_(room) { Reload(); }
+    // Length 0 to 32, and at most `room` codes between Reloads.
+    void Put(int length, uint32_t value) {
+        BitQueueLengths[count_] = length;
+        BitQueueValues[count_] = static_cast<int32_t>(value);
+        bits_ += static_cast<uint32_t>(length);
+        ++count_;
+    }
+    void Commit() {
+        BitQueueCount = count_;
+        TotalBitCount = static_cast<int32_t>(static_cast<uint32_t>(TotalBitCount) + bits_);
+        bits_ = 0;
+    }
+    // Takes the writer's state again after others wrote to it. The queue is
+    // left with a free entry, as PutBits leaves it.
+    void Reload() {
+        if (BitQueueCount >= BitQueueSize - room_) FlushBitQueue();
+        count_ = BitQueueCount;
+    }
+
+private:
+    int room_;
+    int count_ = 0;
+    uint32_t bits_ = 0;
+};
 // Queues zero bits up to the next byte boundary (nothing when aligned).
 void AlignBits();
 // Writes every remaining bit, padded to a whole byte, and flushes the stream.

@@ -198,29 +198,34 @@ void PutIntraBlock(const int16_t* block, int component) {
     if (component == 0) PutDCLuminance(difference);
     else PutDCChrominance(difference);
     const int intraVlc = IntraVlcFormatOfPicture();
+    // Room for 63 coefficients and the end of block.
+    BitQueueAppender out(64);
     int next = 1;
     for (uint64_t nonzero = ScanNonzeroMask(block) & ~uint64_t{1}; nonzero; nonzero &= nonzero - 1) {
         const int n = __builtin_ctzll(nonzero);
-        PutShortACCoefficient(n - next, block[ZigzagScanTable[n]], intraVlc);
+        AppendACCoefficient(out, n - next, block[ZigzagScanTable[n]], intraVlc);
         next = n + 1;
     }
-    if (intraVlc) PutBits(4, 6);
-    else PutBits(2, 2);
+    if (intraVlc) out.Put(4, 6);
+    else out.Put(2, 2);
+    out.Commit();
 }
 
 void PutNonIntraBlock(const int16_t* block) {
     uint64_t nonzero = ScanNonzeroMask(block);
+    BitQueueAppender out(65);
     if (nonzero) {
         int n = __builtin_ctzll(nonzero);
-        PutFirstACCoefficient(n, block[ZigzagScanTable[n]]);
+        AppendFirstACCoefficient(out, n, block[ZigzagScanTable[n]]);
         int next = n + 1;
         for (nonzero &= nonzero - 1; nonzero; nonzero &= nonzero - 1) {
             n = __builtin_ctzll(nonzero);
-            PutShortACCoefficient(n - next, block[ZigzagScanTable[n]], 0);
+            AppendACCoefficient(out, n - next, block[ZigzagScanTable[n]], 0);
             next = n + 1;
         }
     }
-    PutBits(2, 2);
+    out.Put(2, 2);
+    out.Commit();
 }
 
 void PutMotionVector(int difference, int fCode) {

@@ -122,14 +122,16 @@ void PutDCLuminance(int difference) { PutDCDifference(DcLumaVlcTable, difference
 void PutDCChrominance(int difference) { PutDCDifference(DcChromaVlcTable, difference); }
 
 void PutFirstACCoefficient(int run, int level) {
-    if (run == 0 && (level == 1 || level == -1)) {
-        PutBits(2, level == 1 ? 0b10 : 0b11);
-        return;
-    }
-    PutACCoefficient(run, level, 0);
+    BitQueueAppender out(1);
+    AppendFirstACCoefficient(out, run, level);
+    out.Commit();
 }
 
-void PutACCoefficient(int run, int level, int intraVlc) { PutShortACCoefficient(run, level, intraVlc); }
+void PutACCoefficient(int run, int level, int intraVlc) {
+    BitQueueAppender out(1);
+    AppendACCoefficient(out, run, level, intraVlc);
+    out.Commit();
+}
 
 void PutLongACCoefficient(int run, int level, int intraVlc) {
     const int a = std::abs(level);

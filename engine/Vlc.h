@@ -30,18 +30,27 @@ void PutLongACCoefficient(int run, int level, int intraVlc);
 constexpr int kShortCodeRuns = 32, kShortCodeLevels = 40;
 extern uint32_t AcShortCodes[2][kShortCodeRuns * kShortCodeLevels];
 
-// PutACCoefficient with the common short codes taken in line: their run and
-// level are valid in every standard, and the code goes out with its sign bit.
-inline void PutShortACCoefficient(int run, int level, int intraVlc) {
+// PutACCoefficient on a run of codes being queued: the common short codes
+// (their run and level are valid in every standard) go out in line with their
+// sign bit, the others through PutLongACCoefficient.
+inline void AppendACCoefficient(BitQueueAppender& out, int run, int level, int intraVlc) {
     const int a = level < 0 ? -level : level;
     if (unsigned(run) < kShortCodeRuns && unsigned(a - 1) < kShortCodeLevels) {
         const uint32_t entry = AcShortCodes[intraVlc ? 1 : 0][run * kShortCodeLevels + a - 1];
         if (entry != 0) {
-            PutBits(static_cast<int>(entry & 63), (entry >> 6) | (level < 0 ? 1u : 0u));
+            out.Put(static_cast<int>(entry & 63), (entry >> 6) | (level < 0 ? 1u : 0u));
             return;
         }
     }
+    out.Commit();
     PutLongACCoefficient(run, level, intraVlc);
+    out.Reload();
+}
+
+// PutFirstACCoefficient on a run of codes being queued.
+inline void AppendFirstACCoefficient(BitQueueAppender& out, int run, int level) {
+    if (run == 0 && (level == 1 || level == -1)) out.Put(2, level == 1 ? 0b10 : 0b11);
+    else AppendACCoefficient(out, run, level, 0);
 }
 
 // Increment 1 or more; above 33 with one escape per 33.

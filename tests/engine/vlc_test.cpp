@@ -282,3 +282,38 @@ TEST(ScanNonzeroMask, BothFormsFollowTheScanTable) {
         EXPECT_EQ(ScanNonzeroMaskSse2(block), expected);
     }
 }
+
+// Blocks written when the code queue is nearly full: what reaches the stream
+// does not depend on where in the queue the block's codes fall, escapes
+// (written past the in-line path) included.
+TEST_F(VlcTest, BlocksAcrossTheEndOfTheCodeQueue) {
+    EncoderSettings.mpeg1 = 0;
+    // full: 64 short codes and the end of block; dense: escapes among them.
+    int16_t full[64], dense[64], sparse[64] = {};
+    for (int i = 0; i < 64; ++i) {
+        full[i] = static_cast<int16_t>(i % 2 ? -1 - i % 3 : 1 + i % 5);
+        dense[i] = static_cast<int16_t>(i % 7 == 3 ? 300 - 11 * i : full[i]);
+    }
+    sparse[0] = 5;
+    sparse[ZigzagScanTable[20]] = -1;
+    sparse[ZigzagScanTable[63]] = 2000;
+    const auto blocks = [&] {
+        DcPredictors[0] = DcPredictors[1] = DcPredictors[2] = 0;
+        PutNonIntraBlock(full);
+        PutIntraBlock(full, 0);
+        PutNonIntraBlock(dense);
+        PutIntraBlock(dense, 0);
+        PutNonIntraBlock(sparse);
+        PutIntraBlock(sparse, 1);
+    };
+    const std::string alone = Emit(blocks);
+    for (int before = BitQueueSize - 140; before < BitQueueSize; ++before) {
+        std::string prefix;
+        const std::string written = Emit([&] {
+            for (int i = 0; i < before; ++i) PutBits(1, static_cast<uint32_t>(i % 3 == 0));
+            blocks();
+        });
+        for (int i = 0; i < before; ++i) prefix += i % 3 == 0 ? '1' : '0';
+        ASSERT_EQ(written, prefix + alone) << before;
+    }
+}
