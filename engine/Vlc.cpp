@@ -20,14 +20,8 @@ void PutCode(VlcCode c) { PutBits(c.length, c.code); }
 // A code followed by its sign bit, as one queue entry.
 void PutSignedCode(VlcCode c, bool negative) { PutBits(c.length + 1, (uint32_t{c.code} << 1) | (negative ? 1u : 0u)); }
 
-int SignificantBits(int a) {
-    int n = 0;
-    while (a) {
-        ++n;
-        a >>= 1;
-    }
-    return n;
-}
+// Bits of a non-negative value without its leading zeros (0 for 0).
+int SignificantBits(int a) { return a == 0 ? 0 : 32 - __builtin_clz(static_cast<unsigned>(a)); }
 
 // For each group of four raster positions (4 k to 4 k + 3) and each pattern
 // of them being nonzero, the same positions as scan-order bits.
