@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
@@ -66,8 +68,8 @@ void ResetVectorPredictors() { VectorPredictors[0] = VectorPredictors[1] = Vecto
 int16_t* MacroblockBlocks(int k) { return Sequence.BlockStore + static_cast<std::ptrdiff_t>(k) * BlockCount * 64; }
 
 // Decides per block whether a forward DCT is needed and runs it, unless the
-// blocks were transformed ahead.
-void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* blocks) {
+// blocks were transformed ahead; `significant` gets the decision per block.
+void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* blocks, int* significant) {
     const bool bPicture = CurrentPicture.PictureCodingType == B_PICTURE;
     const int k = bPicture ? PretestFactorB : PretestFactorIP;
     const int s = mb.quantScale * k;
@@ -78,7 +80,7 @@ void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* b
     const bool ahead = mb.transformedAhead != 0;
     if ((mb.typeFlags & MB_INTRA) || t1 < 1) {
         for (int b = 0; b < BlockCount; ++b) {
-            BlockSignificant[b] = 1;
+            significant[b] = 1;
             if (!ahead) fdct.fdct(blocks + b * 64);
         }
         return;
@@ -87,31 +89,32 @@ void TransformMacroblock(const FdctKernels& fdct, MacroblockInfo& mb, int16_t* b
     for (int b = 0; b < BlockCount; ++b) {
         int16_t* block = blocks + b * 64;
         if (b < 4 && lumaPredictedWell) {
-            BlockSignificant[b] = 0;
+            significant[b] = 0;
             continue;
         }
         if (ahead) {
-            BlockSignificant[b] = PretestLevelsAreSignificant(mb.pretestLevels[b], t1, t2);
+            significant[b] = PretestLevelsAreSignificant(mb.pretestLevels[b], t1, t2);
             continue;
         }
-        BlockSignificant[b] = fdct.blockIsSignificant(block, t1, t2);
-        if (BlockSignificant[b]) fdct.fdct(block);
+        significant[b] = fdct.blockIsSignificant(block, t1, t2);
+        if (significant[b]) fdct.fdct(block);
     }
 }
 
-// Quantises the macroblock's blocks; returns the coded block pattern.
-int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks) {
+// Quantises the macroblock's blocks (through `levels`, room for six) at
+// mb.quantScale, raised while a level overflows; returns the coded block pattern.
+int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks, const int* significant, int16_t* levels) {
     const int all = (1 << BlockCount) - 1;
     if (mb.typeFlags & MB_INTRA) {
         for (;;) {
             QuantOverflowFlag = 0;
             for (int b = 0; b < BlockCount && !QuantOverflowFlag; ++b)
-                QuantizeIntra(blocks + b * 64, QuantizedBlockBuffer + b * 64, EncoderSettings.intraDcPrecision,
+                QuantizeIntra(blocks + b * 64, levels + b * 64, EncoderSettings.intraDcPrecision,
                               mb.quantScale);
             if (!QuantOverflowFlag || mb.quantScale >= kLargestQuantScale) break;
             mb.quantScale += 2;
         }
-        std::memcpy(blocks, QuantizedBlockBuffer, sizeof(int16_t) * 64 * BlockCount);
+        std::memcpy(blocks, levels, sizeof(int16_t) * 64 * BlockCount);
         return all;
     }
     int cbp;
@@ -120,7 +123,7 @@ int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks) {
         cbp = 0;
         for (int b = 0; b < BlockCount && !QuantOverflowFlag; ++b) {
             int nonZero = 0;
-            if (BlockSignificant[b]) nonZero = QuantizeNonIntra(blocks + b * 64, QuantizedBlockBuffer + b * 64, mb.quantScale);
+            if (significant[b]) nonZero = QuantizeNonIntra(blocks + b * 64, levels + b * 64, mb.quantScale);
             cbp = (cbp << 1) | (nonZero ? 1 : 0);
         }
         if (!QuantOverflowFlag || mb.quantScale >= kLargestQuantScale) break;
@@ -130,8 +133,39 @@ int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks) {
     // reconstruction); the others keep what they held.
     for (int b = 0; b < BlockCount; ++b)
         if (cbp & (1 << (BlockCount - 1 - b)))
-            std::memcpy(blocks + b * 64, QuantizedBlockBuffer + b * 64, sizeof(int16_t) * 64);
+            std::memcpy(blocks + b * 64, levels + b * 64, sizeof(int16_t) * 64);
     return cbp;
+}
+
+// Rows whose macroblocks all take the row's quantiser are quantised on row
+// helpers, a few macroblocks per item, while the coding loop writes the
+// macroblocks before them. The quantiser, its masks and each macroblock's
+// results are the ones the loop itself would use, so the stream is the same.
+constexpr int kQuantChunk = 5;
+struct QuantRowsState {
+    FdctKernels fdct;
+    int chunksPerRow = 0;
+    // Per row, set before its items are released: the quantiser, or 0 when
+    // the coding loop quantises the row itself.
+    std::vector<int> rowQuant;
+};
+QuantRowsState QuantRows;
+
+void QuantizeRowChunk(void* context, int item) {
+    const QuantRowsState& q = *static_cast<const QuantRowsState*>(context);
+    const int r = item / q.chunksPerRow, first = item % q.chunksPerRow * kQuantChunk;
+    const int m = q.rowQuant[static_cast<size_t>(r)];
+    if (m == 0) return;
+    int significant[6];
+    alignas(16) int16_t levels[6 * 64];
+    for (int c = first; c < std::min(first + kQuantChunk, Sequence.MbWidth); ++c) {
+        const int k = r * Sequence.MbWidth + c;
+        MacroblockInfo& mb = Sequence.MacroblockInfoArray[k];
+        int16_t* blocks = MacroblockBlocks(k);
+        mb.quantScale = m;
+        TransformMacroblock(q.fdct, mb, blocks, significant);
+        mb.codedBlockPattern = QuantizeMacroblock(mb, blocks, significant, levels);
+    }
 }
 
 bool MayNeverSkip(int r, int c) {
@@ -259,6 +293,19 @@ void PutPicture() {
     const int framePredFrameDct = FramePredFrameDctOfPicture();
     const FdctKernels fdct = FdctKernelSet;
 
+    // Helpers quantise rows of anchor pictures, when a row keeps its quantiser
+    // in this rate control; B pictures leave the processors to the search ahead.
+    std::optional<RowStream> quantRows;
+    const int quantHelpers =
+        CurrentPicture.PictureCodingType == B_PICTURE || CurrentPicture.SkipBPicture ? 0 : std::min(PictureRowHelpers(), 2);
+    if (quantHelpers > 0 && RcRowQuantIsUniform(0)) {
+        QuantRows.fdct = fdct;
+        QuantRows.chunksPerRow = (Sequence.MbWidth + kQuantChunk - 1) / kQuantChunk;
+        QuantRows.rowQuant.assign(static_cast<size_t>(Sequence.MbHeight), 0);
+        quantRows.emplace(Sequence.MbHeight * QuantRows.chunksPerRow, quantHelpers, QuantizeRowChunk, &QuantRows, true);
+    }
+    bool rowQuantized = false;  // the row's macroblocks come quantised from the helpers
+
     int previousDirections = -1;
     for (int r = 0; r < Sequence.MbHeight; ++r) {
         if (CodingRowsInFlight) CodingRowsInFlight->WaitForRow(r);
@@ -287,13 +334,26 @@ void PutPicture() {
             } else {
                 int m = RcCalcMquant(k) & ~1;
                 m = std::clamp(m, 2, 62);
-                mb.quantScale = m;
-                if (m != MaskQuant) {
-                    BuildCoefficientMasks(m, CurrentPicture.PictureCodingType, RateControlState.RateOverload);
-                    MaskQuant = m;
+                if (c == 0 && quantRows) rowQuantized = RcRowQuantIsUniform(r);
+                if (!rowQuantized || c == 0) {
+                    if (m != MaskQuant) {
+                        BuildCoefficientMasks(m, CurrentPicture.PictureCodingType, RateControlState.RateOverload);
+                        MaskQuant = m;
+                    }
                 }
-                TransformMacroblock(fdct, mb, blocks);
-                cbp = QuantizeMacroblock(mb, blocks);
+                if (c == 0 && quantRows) {
+                    // The masks stay the row's from here on: the helpers may start.
+                    QuantRows.rowQuant[static_cast<size_t>(r)] = rowQuantized ? m : 0;
+                    quantRows->Release((r + 1) * QuantRows.chunksPerRow);
+                }
+                if (rowQuantized) {
+                    if (c % kQuantChunk == 0) quantRows->WaitForRow(r * QuantRows.chunksPerRow + c / kQuantChunk);
+                    cbp = mb.codedBlockPattern;
+                } else {
+                    mb.quantScale = m;
+                    TransformMacroblock(fdct, mb, blocks, BlockSignificant);
+                    cbp = QuantizeMacroblock(mb, blocks, BlockSignificant, QuantizedBlockBuffer);
+                }
             }
             mb.codedBlockPattern = cbp;
             mb.typeFlags &= ~(MB_PATTERN | MB_QUANT);
@@ -334,6 +394,7 @@ void PutPicture() {
         }
         if (ReconstructionRowsInFlight) ReconstructionRowsInFlight->Release(r + 1);
     }
+    if (quantRows) quantRows->Finish();
 
     if (CurrentPicture.SkipBPicture) RcUpdateSkippedPicture();
     else RcUpdatePicture();

@@ -94,6 +94,9 @@ void RcEndPicture();
 void CalcSpatialActivity(const uint8_t* luma);
 int RcStartPictureQuant();
 int RcCalcMquant(int k);
+// True when RcCalcMquant gives every macroblock of row `row` the quantiser it
+// gives the row's first one (no activity modulation, no buffer protection).
+bool RcRowQuantIsUniform(int row);
 void RcUpdatePicture();
 void RcUpdateSkippedPicture();
 void RcUpdateVbrState();

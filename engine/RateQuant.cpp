@@ -101,10 +101,14 @@ namespace {
 
 int BitsSoFar() { return TotalBitCount - S.PictureStartBits; }
 
+// The two things that move a macroblock's quantiser away from its row's.
+bool ActivityModulates() { return S.RateControlMode != kRcConstant && !EncoderSettings.disableAdaptiveQuant; }
+bool ProtectionAdjusts(int j) { return EncoderSettings.vbvProtectionMode > 0 && j > 2; }
+
 int ModulatedQuant(int j, int i) {
     int mquant = S.RowQuant;
     const MacroblockInfo& mb = Sequence.MacroblockInfoArray[j * Sequence.MbWidth + i];
-    if (S.RateControlMode != kRcConstant && !EncoderSettings.disableAdaptiveQuant) {
+    if (ActivityModulates()) {
         const int a = mb.spatialActivity, A = S.AverageActivity;
         // Activity masking: a busier macroblock than the average gets a coarser quantiser, within 2/3..3/2.
         if (a > 0 && A > 0) mquant = static_cast<int>(static_cast<int64_t>(3 * a + 2 * A) * S.RowQuant / (3 * A + 2 * a));
@@ -114,7 +118,7 @@ int ModulatedQuant(int j, int i) {
         else if (m > 150) mquant = (m + 50) * mquant / 200;
         mquant = RcEvenClamp(mquant);
     }
-    if (EncoderSettings.vbvProtectionMode > 0 && j > 2) {
+    if (ProtectionAdjusts(j)) {
         // The picture's size if the rest is coded at the rate of the macroblocks so far.
         const int P = BitsSoFar() / (Sequence.MbWidth * j + i) * Sequence.MbHeight * Sequence.MbWidth;
         const int Sm = S.SafeMaxPictureBits, M = S.MaxPictureBits, H = Sequence.MbHeight;
@@ -170,6 +174,8 @@ void RowLaw(int k, int j) {
 }
 
 }  // namespace
+
+bool RcRowQuantIsUniform(int row) { return !ActivityModulates() && !ProtectionAdjusts(row); }
 
 int RcCalcMquant(int k) {
     const int j = S.CurrentMbRow, i = S.CurrentMbColumn;

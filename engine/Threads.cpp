@@ -120,8 +120,8 @@ void RunRows(RowJob& job) {
 
 // The jobs of the RowStreams being consumed, open to any worker that finds a
 // moment between the steps of its own work (see HelpRowStream): the rows the
-// coding loop waits for, then the rows that follow it.
-std::atomic<RowJob*> g_streamToHelp[2] = {nullptr, nullptr};
+// coding loop waits for, then up to two streams that follow it.
+std::atomic<RowJob*> g_streamToHelp[3] = {nullptr, nullptr, nullptr};
 
 // Waits for rows already taken by other threads (short: a row at most).
 void WaitForRowsDone(const RowJob& job, int count) {
@@ -176,6 +176,22 @@ Clock::duration WorkerSpinTime() {
 }
 Clock::duration WaiterSpinTime() {
     return ProcessorCount > 1 ? std::chrono::microseconds(3000) : Clock::duration::zero();
+}
+
+// Idle workers that spin take processors from the busy threads beside them
+// (the pool is larger than the machine): one per eight processors looks for
+// the next task, the others sleep at once.
+int IdleSpinnerLimit() { return std::max(1, ProcessorCount / 8); }
+
+// Whether the worker of `slot` is among the lowest idle ones, which the next
+// posts reach first.
+bool AmongLowestIdle(int slot) {
+    int lower = 0;
+    for (int k = 0; k < slot && lower < IdleSpinnerLimit(); ++k)
+        if (WorkerPool[k].state.load(std::memory_order_relaxed) == WORKER_IDLE &&
+            WorkerPool[k].reserved.load(std::memory_order_relaxed) == 0)
+            ++lower;
+    return lower < IdleSpinnerLimit();
 }
 
 // Spins until ready() or the spin time is over; true when ready.
@@ -260,7 +276,9 @@ int WorkerThreadProc(int slot) {
         // A post stores the task, then releases the start semaphore, then
         // looks at `sleeping`; the worker sets `sleeping`, then looks at the
         // semaphore under the lock. One of the two sees the other.
-        if (!SpinFor([&] { return start.load(std::memory_order_acquire) != 0; }, WorkerSpinTime())) {
+        const bool started = AmongLowestIdle(slot) &&
+                             SpinFor([&] { return start.load(std::memory_order_acquire) != 0; }, WorkerSpinTime());
+        if (!started) {
             std::unique_lock lock(g_poolMutex);
             c.sleeping.store(true);
             c.startSignal.wait(lock, [&] { return start.load() != 0; });
@@ -566,7 +584,15 @@ RowStream::RowStream(int rows, int helpers, void (*body)(void* context, int row)
     job->context = context;
     job_ = job;
     PostRowJob(*job, helpers);
-    g_streamToHelp[follow ? 1 : 0].store(job, std::memory_order_release);
+    if (!follow) {
+        helpSlot_ = 0;
+        g_streamToHelp[0].store(job, std::memory_order_release);
+        return;
+    }
+    for (int slot = 1; slot < 3 && helpSlot_ < 0; ++slot) {
+        RowJob* none = nullptr;
+        if (g_streamToHelp[slot].compare_exchange_strong(none, job, std::memory_order_acq_rel)) helpSlot_ = slot;
+    }
 }
 
 void RowStream::Release(int rows) {
@@ -576,7 +602,8 @@ void RowStream::Release(int rows) {
 
 void RowStream::Close() {
     RowJob* job = static_cast<RowJob*>(job_);
-    g_streamToHelp[follow_ ? 1 : 0].compare_exchange_strong(job, nullptr, std::memory_order_acq_rel);
+    if (helpSlot_ >= 0) g_streamToHelp[helpSlot_].compare_exchange_strong(job, nullptr, std::memory_order_acq_rel);
+    helpSlot_ = -1;
 }
 
 bool HelpRowStream() {
@@ -618,13 +645,19 @@ void RowStream::WaitForRow(int row) {
     }
     // While the row is in other hands, the caller runs later rows (or the
     // rows that follow it) rather than wait: the rows are the slower side.
+    // Only released rows are taken: in a stream that follows its caller the
+    // rows past the released ones are not ready yet. The caller's release
+    // comes just before its wait there, so the row in other hands is done
+    // soon: the caller waits for it rather than start other work.
     for (int n = 1; !job->rowDone[row].load(std::memory_order_acquire); ++n) {
         if (job->next.load(std::memory_order_relaxed) <= row) {
-            const int taken = job->next.fetch_add(1, std::memory_order_acq_rel);
-            if (taken < rows_) RunRow(*job, taken);
-            continue;
+            const int taken = TakeReleasedRow(*job);
+            if (taken >= 0) {
+                RunRow(*job, taken);
+                continue;
+            }
         }
-        if (!HelpRowStream()) SpinPause(n);
+        if (follow_ || !HelpRowStream()) SpinPause(n);
     }
 }
 

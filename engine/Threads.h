@@ -96,7 +96,8 @@ bool RunRowsInParallel(int rows, int helpers, void (*body)(void* context, int ro
 // started, e.g. when the consumer leaves early) waits for the rows taken.
 // A stream that `follow`s its caller runs a row only once the caller has
 // released it (Release(n): the rows below n are ready); its helpers wait for
-// rows meanwhile, and Finish releases every row.
+// rows meanwhile, and Finish releases every row. Its WaitForRow runs released
+// rows and waits for a row in other hands without helping other streams.
 class RowStream {
 public:
     RowStream(int rows, int helpers, void (*body)(void* context, int row), void* context, bool follow = false);
@@ -117,6 +118,7 @@ private:
     void* context_ = nullptr;
     bool follow_ = false;
     bool failed_ = false;
+    int helpSlot_ = -1;  // where HelpRowStream finds the stream, -1 nowhere
 };
 // Runs one row of a RowStream the encoding thread is consuming or producing,
 // when one is ready that nobody has taken; false when there is none. A worker

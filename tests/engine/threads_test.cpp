@@ -328,6 +328,25 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     EXPECT_TRUE(following.Finish());
     EXPECT_EQ(follow.early.load(), 0);
     for (const auto& n : follow.runs) EXPECT_EQ(n.load(), 1);
+
+    // The caller releasing each row and waiting for it at once, racing its
+    // helpers for the rows: its wait never runs a row not yet released.
+    for (int round = 0; round < 50; ++round) {
+        Follow consumed;
+        RowStream stream(60, 3, [](void* c, int row) {
+            auto& f = *static_cast<Follow*>(c);
+            if (row >= f.released.load()) f.early.fetch_add(1);
+            f.runs[row].fetch_add(1);
+        }, &consumed, true);
+        for (int r = 0; r < 60; ++r) {
+            consumed.released.store(r + 1);
+            stream.Release(r + 1);
+            stream.WaitForRow(r);
+            ASSERT_EQ(consumed.runs[r].load(), 1) << r;
+        }
+        EXPECT_TRUE(stream.Finish());
+        ASSERT_EQ(consumed.early.load(), 0) << "round " << round;
+    }
 }
 
 TEST(WorkerThreadProcTest, RefusesBadSlotsAndSlotsWithoutSemaphores) {
