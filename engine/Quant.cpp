@@ -12,7 +12,7 @@
 
 int16_t IntraCoefficientMask[64];
 int16_t NonIntraCoefficientMask[64];
-thread_local int QuantOverflowFlag = 0;
+constinit thread_local int QuantOverflowFlag = 0;
 
 namespace {
 

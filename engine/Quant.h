@@ -15,7 +15,7 @@ extern int16_t NonIntraCoefficientMask[64];
 // Set to 1 when a level exceeds its limit by more than 2; the caller then
 // quantises again with a larger scale. One per thread: rows of a picture may
 // be quantised on several.
-extern thread_local int QuantOverflowFlag;
+extern constinit thread_local int QuantOverflowFlag;
 
 // Builds the per-quantiser tables from EncoderSettings.intraQuantMatrix and
 // nonIntraQuantMatrix (weights 1..255) and sets both masks to all ones.
