@@ -142,6 +142,7 @@ int QuantizeMacroblock(MacroblockInfo& mb, int16_t* blocks, const int* significa
 // macroblocks before them. The quantiser, its masks and each macroblock's
 // results are the ones the loop itself would use, so the stream is the same.
 constexpr int kQuantChunk = 5;
+constexpr int kQuantRowsMinWidth = 40;  // macroblocks
 struct QuantRowsState {
     FdctKernels fdct;
     int chunksPerRow = 0;
@@ -294,10 +295,12 @@ void PutPicture() {
     const FdctKernels fdct = FdctKernelSet;
 
     // Helpers quantise rows of anchor pictures, when a row keeps its quantiser
-    // in this rate control; B pictures leave the processors to the search ahead.
+    // in this rate control; B pictures leave the processors to the search
+    // ahead, and narrow rows cost more to hand over than they take to quantise.
     std::optional<RowStream> quantRows;
-    const int quantHelpers =
-        CurrentPicture.PictureCodingType == B_PICTURE || CurrentPicture.SkipBPicture ? 0 : std::min(PictureRowHelpers(), 2);
+    const bool quantizeOnHelpers = CurrentPicture.PictureCodingType != B_PICTURE && !CurrentPicture.SkipBPicture &&
+                                   Sequence.MbWidth >= kQuantRowsMinWidth;
+    const int quantHelpers = quantizeOnHelpers ? std::min(PictureRowHelpers(), 2) : 0;
     if (quantHelpers > 0 && RcRowQuantIsUniform(0)) {
         QuantRows.fdct = fdct;
         QuantRows.chunksPerRow = (Sequence.MbWidth + kQuantChunk - 1) / kQuantChunk;
