@@ -337,15 +337,14 @@ void PutPicture() {
             } else {
                 int m = RcCalcMquant(k) & ~1;
                 m = std::clamp(m, 2, 62);
-                if (c == 0 && quantRows) rowQuantized = RcRowQuantIsUniform(r);
-                if (!rowQuantized || c == 0) {
-                    if (m != MaskQuant) {
-                        BuildCoefficientMasks(m, CurrentPicture.PictureCodingType, RateControlState.RateOverload);
-                        MaskQuant = m;
-                    }
+                if (m != MaskQuant) {
+                    BuildCoefficientMasks(m, CurrentPicture.PictureCodingType, RateControlState.RateOverload);
+                    MaskQuant = m;
                 }
                 if (c == 0 && quantRows) {
-                    // The masks stay the row's from here on: the helpers may start.
+                    // In a row of one quantiser the masks stay the row's from
+                    // here on: the helpers may start.
+                    rowQuantized = RcRowQuantIsUniform(r);
                     QuantRows.rowQuant[static_cast<size_t>(r)] = rowQuantized ? m : 0;
                     quantRows->Release((r + 1) * QuantRows.chunksPerRow);
                 }

@@ -72,13 +72,19 @@ uint32_t AcShortCodes[2][kShortCodeRuns * kShortCodeLevels];
 
 namespace {
 
+// The table code of (run, level magnitude a), a >= 1, in the tables of
+// intra_vlc_format `format`; length 0 when the pair has none.
+VlcCode TableCoefficientCode(int format, int run, int a) {
+    if (run >= 0 && run < 2 && a <= 40) return format ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1];
+    if (run >= 2 && run < 32 && a <= 5) return format ? AcCoeffIntraVlcTable2[run - 2][a - 1] : AcCoeffVlcTable2[run - 2][a - 1];
+    return {0, 0};
+}
+
 void FillShortCodes() {
     for (int format = 0; format < 2; ++format)
         for (int run = 0; run < kShortCodeRuns; ++run)
             for (int a = 1; a <= kShortCodeLevels; ++a) {
-                VlcCode c{0, 0};
-                if (run < 2) c = format ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1];
-                else if (a < 6) c = format ? AcCoeffIntraVlcTable2[run - 2][a - 1] : AcCoeffVlcTable2[run - 2][a - 1];
+                const VlcCode c = TableCoefficientCode(format, run, a);
                 AcShortCodes[format][run * kShortCodeLevels + a - 1] =
                     c.length == 0 ? 0 : (uint32_t{c.code} << 7) | static_cast<uint32_t>(c.length + 1);
             }
@@ -134,11 +140,7 @@ void PutLongACCoefficient(int run, int level, int intraVlc) {
         ReportFatalError(ErrorMessageBuffer);
         return;
     }
-    VlcCode entry{0, 0};
-    if (run < 2 && a < 41)
-        entry = intraVlc ? AcCoeffIntraVlcTable1[run][a - 1] : AcCoeffVlcTable1[run][a - 1];
-    else if (run < 32 && a < 6)
-        entry = intraVlc ? AcCoeffIntraVlcTable2[run - 2][a - 1] : AcCoeffVlcTable2[run - 2][a - 1];
+    const VlcCode entry = TableCoefficientCode(intraVlc ? 1 : 0, run, a);
     if (entry.length != 0) {
         PutSignedCode(entry, level < 0);
         return;

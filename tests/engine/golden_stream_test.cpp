@@ -44,6 +44,19 @@ const Profile kProfiles[] = {
      {0x302d15fe3d2e36d9ull, 0xb2597b3228d27ba4ull, 0x9a353fa662d24531ull, 0xda2fb27712a7693eull, 0x24e627db68daa2e4ull}},
 };
 
+// The settings every stream of this file shares.
+void UseGoldenProfile(int mpeg1, double bitRate, int interlace) {
+    EncoderSettings.mpeg1 = mpeg1;
+    EncoderSettings.streamType = mpeg1 ? 1 : 2;
+    EncoderSettings.ipDistance = 3;
+    EncoderSettings.gopSize = 12;
+    EncoderSettings.bitRate = EncoderSettings.maxBitRate = bitRate;
+    EncoderSettings.interlaceMode = interlace;
+    EncoderSettings.constrainedParameters = 0;
+    EncoderSettings.mpegLevel = 8;
+    EncoderSettings.videoFormat = 1;
+}
+
 struct Variant {
     int simd, avx2, threads, flags;
 };
@@ -66,15 +79,7 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
         for (const Variant& v : kVariants) {
             const auto out = dir / "out.mpv";
             EncodeResult r = Encode(pattern, out, p.width, p.height, p.frames, [&] {
-                EncoderSettings.mpeg1 = p.mpeg1;
-                EncoderSettings.streamType = p.mpeg1 ? 1 : 2;
-                EncoderSettings.ipDistance = 3;
-                EncoderSettings.gopSize = 12;
-                EncoderSettings.bitRate = EncoderSettings.maxBitRate = p.bitRate;
-                EncoderSettings.interlaceMode = p.interlace;
-                EncoderSettings.constrainedParameters = 0;
-                EncoderSettings.mpegLevel = 8;
-                EncoderSettings.videoFormat = 1;
+                UseGoldenProfile(p.mpeg1, p.bitRate, p.interlace);
                 EncoderSettings.performanceMode = mode;
                 EncoderSettings.disableMmx = v.simd ? 0 : 1;
                 MmxEnabled = v.simd;
@@ -122,14 +127,7 @@ TEST(GoldenStreams, QuantiserMovingWithinRowsGivesTheSameBytesOnAnyThreads) {
     std::string bytes[2];
     for (int threaded = 0; threaded < 2; ++threaded) {
         EncodeResult r = Encode(pattern, dir / "out.mpv", 720, 576, frames, [&] {
-            EncoderSettings.mpeg1 = 0;
-            EncoderSettings.streamType = 2;
-            EncoderSettings.ipDistance = 3;
-            EncoderSettings.gopSize = 12;
-            EncoderSettings.bitRate = EncoderSettings.maxBitRate = 6000000.0;
-            EncoderSettings.constrainedParameters = 0;
-            EncoderSettings.mpegLevel = 8;
-            EncoderSettings.videoFormat = 1;
+            UseGoldenProfile(0, 6000000.0, 0);
             EncoderSettings.rateControl = kRateVariable;
             EncoderSettings.vbrMode = kVbrAverage;
             EncoderSettings.averageBitRate = 3000000.0;

@@ -243,6 +243,19 @@ void StreamRow(void* context, int row) {
     rows.runs[static_cast<size_t>(row)].fetch_add(1);
 }
 
+// Rows of a stream that follows its caller, counting the ones run before
+// their release.
+struct Follow {
+    std::atomic<int> released{0}, early{0};
+    std::atomic<int> runs[60] = {};
+};
+
+void FollowRow(void* context, int row) {
+    auto& f = *static_cast<Follow*>(context);
+    if (row >= f.released.load()) f.early.fetch_add(1);
+    f.runs[row].fetch_add(1);
+}
+
 TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     constexpr int kRows = 300;
     // A thread outside the stream's helpers takes rows too, as the motion
@@ -310,15 +323,8 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     for (const auto& n : gate.runs) EXPECT_EQ(n.load(), 1);
 
     // A stream that follows its caller runs a row only once it is released.
-    struct Follow {
-        std::atomic<int> released{0}, early{0};
-        std::atomic<int> runs[60] = {};
-    } follow;
-    RowStream following(60, 3, [](void* c, int row) {
-        auto& f = *static_cast<Follow*>(c);
-        if (row >= f.released.load()) f.early.fetch_add(1);
-        f.runs[row].fetch_add(1);
-    }, &follow, true);
+    Follow follow;
+    RowStream following(60, 3, FollowRow, &follow, true);
     for (int r = 1; r < 40; ++r) {
         follow.released.store(r);
         following.Release(r);
@@ -333,11 +339,7 @@ TEST_F(WorkerPoolTest, RowStreamHandsOverEachRowOnceAndInOrder) {
     // helpers for the rows: its wait never runs a row not yet released.
     for (int round = 0; round < 50; ++round) {
         Follow consumed;
-        RowStream stream(60, 3, [](void* c, int row) {
-            auto& f = *static_cast<Follow*>(c);
-            if (row >= f.released.load()) f.early.fetch_add(1);
-            f.runs[row].fetch_add(1);
-        }, &consumed, true);
+        RowStream stream(60, 3, FollowRow, &consumed, true);
         for (int r = 0; r < 60; ++r) {
             consumed.released.store(r + 1);
             stream.Release(r + 1);
