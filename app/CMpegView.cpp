@@ -23,6 +23,7 @@
 #include "app/ViewLogic.h"
 #include "engine/EngineState.h"
 #include "engine/PictureDriver.h"
+#include "job/DvdOutput.h"
 #include "job/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/JobState.h"
@@ -239,7 +240,8 @@ void CMpeg2View::OnStartEncoding() {
 
 void CMpeg2View::RunStartedEncoding() {
     if (!form_ || form_->ApplyToParameters() != 1) return;
-    const std::string& output = EncoderSettings.outputFileName;
+    // A DVD volume job writes no file at the output name: its VIDEO_TS folder is what it replaces.
+    const std::string output = OutputToConfirm();
     if (FILE* existing = std::fopen(output.c_str(), "rb")) {
         std::fclose(existing);
         const std::string question = platform::Format(Text(OverwriteQuestionText(output)).c_str(), output.c_str());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/EngineState.h"
+#include "job/DvdOutput.h"
 #include "job/EncoderSettings.h"
 #include "job/JobMux.h"
 #include "job/JobState.h"
@@ -54,24 +55,13 @@ namespace {
 
 // The files this job is writing, until each is put in place or dropped.
 JobOutput VideoOutput, AudioOutput, MuxOutput;
+// A DVD job's volume, written whole beside VIDEO_TS until it passed its checks.
+DvdVolumeOutput DvdOutput;
 
 // The readable-size rule of the job: -1 when the file cannot be read.
 int64_t ReadableSize(const std::string& path) { return path.empty() ? -1 : GetFileSizeByName(path); }
 
 bool Opens(const std::string& path) { return ReadableSize(path) >= 0; }
-
-// Size of a DVD title set from its first video object file: every VTS_01_n.VOB beside it counts.
-int64_t TitleSetSize(const std::string& firstVob) {
-    int64_t total = ReadableSize(firstVob);
-    if (total < 0) return total;
-    const fs::path folder = fs::path(firstVob).parent_path();
-    for (int n = 2; n <= 9; ++n) {
-        const int64_t bytes = ReadableSize((folder / ("VTS_01_" + std::to_string(n) + ".VOB")).string());
-        if (bytes < 0) break;
-        total += bytes;
-    }
-    return total;
-}
 
 void DeleteQuietly(const std::string& path) {
     std::error_code ec;
@@ -140,7 +130,15 @@ bool MultiplexPreChecks() {
 void OfferToDelete(int question, int caption) {
     const bool drop = platform::ShowMessageBox(LoadResString(question), caption ? LoadResString(caption) : "",
                                                MbButtons::YesNo, MbIcon::Stop, MessageOwnerWindow) == MbAnswer::Yes;
-    if (MuxOutput.Work().empty()) {
+    if (!DvdOutput.Work().empty()) {
+        // A volume that is kept goes into VIDEO_TS only where no earlier title is there.
+        if (drop) {
+            DvdOutput.Discard();
+        } else {
+            if (!DvdOutput.TargetHoldsTitle()) DvdOutput.Commit();
+            DvdOutput.Keep();
+        }
+    } else if (MuxOutput.Work().empty()) {
         if (drop) DeleteQuietly(EncoderSettings.outputFileName);
     } else if (drop) {
         MuxOutput.Discard();
@@ -173,16 +171,16 @@ int MultiplexStreams() {
     NotifyProgressWindow();
     CheckOutputDiskSpace(e.outputFileName, 0);
 
-    // The DVD volume is a folder of its own; every other type is one file,
-    // written under a new name and put in place once it passed its checks.
+    // Every output is written under new names and put in place once it passed its
+    // checks: one file, or the DVD volume in a work folder beside its VIDEO_TS.
     const bool dvdVolume = e.applicationType == kApplicationDvd && e.createVob == 1;
     const std::string target = e.outputFileName;
-    if (!dvdVolume && !MuxOutput.Begin(target)) {
+    if (dvdVolume ? !DvdOutput.Begin(target) : !MuxOutput.Begin(target)) {
         MultiplexActive = 0;
         RunState = 3;
         return -1;
     }
-    const std::string written = dvdVolume ? target : MuxOutput.Work();
+    const std::string written = dvdVolume ? DvdOutput.MultiplexName() : MuxOutput.Work();
 
     const bool compact = e.useNewMux == 0 && e.streamType == kStreamTypeMpeg1 && videoBytes + audioBytes < 1500000000 &&
                          platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0,
@@ -216,23 +214,12 @@ int MultiplexStreams() {
             JobReport(63520, 63521, 63519, MbIcon::Stop, MessageOwnerWindow);
         }
         MuxOutput.Discard();
-        // The DVD volume is written in place by its own writer, which leaves its start behind.
-        if (dvdVolume && ReadableSize(target) >= 0) DeleteQuietly(target);
+        DvdOutput.Discard();
         return -1;
     }
 
-    if (dvdVolume) {
-        const std::string text = LoadResString(64453);
-        if (BatchMode != 0) {
-            WriteBatchLogMessage(text);
-        } else {
-            ShowFinalMultiplexProgress();
-            platform::ShowMessageBox(text, "ZRN-MPEG Encoder", MbButtons::Ok, MbIcon::None, MessageOwnerWindow);
-        }
-        e.outputFileName = (fs::path(e.outputFileName).parent_path() / "VIDEO_TS" / "VTS_01_1.VOB").string();
-    }
-
-    const int64_t outputBytes = dvdVolume ? TitleSetSize(e.outputFileName) : ReadableSize(written);
+    // A volume is judged by the VOB files of its new title.
+    const int64_t outputBytes = dvdVolume ? DvdOutput.TitleBytes() : ReadableSize(written);
     if (outputBytes < 0) {
         JobReport(63500, 63501, 63499, MbIcon::Stop, MessageOwnerWindow);
         return -1;
@@ -253,15 +240,23 @@ int MultiplexStreams() {
         if (BatchMode < 2 &&
             platform::ShowMessageBox(LoadResString(63514), LoadResString(63515), MbButtons::YesNo, MbIcon::Stop,
                                      MessageOwnerWindow) == MbAnswer::Yes) {
-            if (dvdVolume)
-                DeleteQuietly(e.outputFileName);
-            else
-                MuxOutput.Discard();
+            MuxOutput.Discard();
+            DvdOutput.Discard();
             return -1;
         }
     }
 
-    if (!dvdVolume && !MuxOutput.Commit()) return -1;
+    if (dvdVolume ? !DvdOutput.Commit() : !MuxOutput.Commit()) return -1;
+    if (dvdVolume) {
+        const std::string text = LoadResString(64453);
+        if (BatchMode != 0) {
+            WriteBatchLogMessage(text);
+        } else {
+            ShowFinalMultiplexProgress();
+            platform::ShowMessageBox(text, "ZRN-MPEG Encoder", MbButtons::Ok, MbIcon::None, MessageOwnerWindow);
+        }
+        e.outputFileName = (fs::path(DvdVideoTsFolder(target)) / "VTS_01_1.VOB").string();
+    }
     ShowFinalMultiplexProgress();
     if (JobWindows.showMultiplexCompleted)
         JobWindows.showMultiplexCompleted(outputBytes / 1024, videoBytes / 1024, audioBytes / 1024, e.mpeg1);
@@ -460,6 +455,7 @@ int RunEncoding(const void* ownerWindow) {
     VideoOutput.Discard();
     AudioOutput.Discard();
     MuxOutput.Discard();
+    DvdOutput.Discard();
     if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
     if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
 

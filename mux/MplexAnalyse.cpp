@@ -129,8 +129,9 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
     info.vbvBufferSize = reader.ReadBits(10);
     info.constrainedParameters = reader.ReadBit();
 
-    // Codes 9 to 15 have no rate: their stamps stay 0 as for code 0.
-    uint32_t code = info.frameRateCode <= 8 ? info.frameRateCode : 0;
+    // Codes 0 and 9 to 15 name no picture rate: no time stamp could be right.
+    if (info.frameRateCode < 1 || info.frameRateCode > 8) PrintAndAbort("Invalid MPEG Video stream header.\n");
+    uint32_t code = info.frameRateCode;
     double ticksPerFrame = ticksPerFrameTable[code];
     double secondsPerFrame = secondsPerFrameTable[code];
     firstPts = 8589934590.0;

@@ -123,8 +123,11 @@ int MultiplexWithLibrary(const std::string& audioFile, const std::string& videoF
     } catch (const MuxJump&) {
         status = 1;
     }
+    // A DVD session's end writes the volume: a stopped or failed run has none, so the
+    // session is only destroyed, which removes what it wrote.
+    const bool dvdVolume = EncoderSettings.applicationType == kApplicationDvd && EncoderSettings.createVob == 1;
     // Another session may be current when this one could not be selected: leave it alone.
-    if (selected) {
+    if (selected && (status == 0 || !dvdVolume)) {
         // The end writes the last packs and closes the output: its failure is the job's failure.
         const int32_t endStatus = MuxEnd();
         if (status == 0 && endStatus != 0) status = endStatus;

@@ -38,9 +38,14 @@ void PutTitleAttributes(std::vector<uint8_t>& b, const DvdTitleLayout& l)
 {
     b[0x200] = l.videoAttributes[0];
     b[0x201] = l.videoAttributes[1];
-    Put16(b, 0x202, 1);  // one audio stream: MPEG-1 audio, 48 kHz, two channels
+    // One audio stream, MPEG-1 audio, described as it is: the sample frequency field
+    // holds 0 for 48 kHz, 1 for 96 kHz, and here 2 for 44.1 kHz and 3 for 32 kHz,
+    // rates DVD-Video players are not obliged to play; the channel count less one.
+    Put16(b, 0x202, 1);
     b[0x204] = 0x40;
-    b[0x205] = 0x01;
+    const int frequency = l.audioSampleRate == 44100 ? 2 : l.audioSampleRate == 32000 ? 3 : 0;
+    const int channels = l.audioChannels >= 1 && l.audioChannels <= 8 ? l.audioChannels : 2;
+    b[0x205] = static_cast<uint8_t>(frequency << 4 | (channels - 1));
 }
 
 uint32_t InfoSectors(const DvdTitleLayout& l)
@@ -245,6 +250,28 @@ int32_t DvdInfoFileSet::Prepare(const std::string& base, const std::vector<uint8
         const bool ok = ::fchmod(fd, 0666 & ~mask) == 0 && WriteAll(fd, bytes) == 0;
         if (::close(fd) != 0 || !ok) {
             std::printf("Could not write %s\n", final.c_str());
+            return MuxErrWrite;
+        }
+    }
+    return 0;
+}
+
+int32_t DvdInfoFileSet::MoveBeside(const std::string& folder,
+                                   const std::vector<std::pair<std::string, std::string>>& moves)
+{
+    for (const auto& [from, name] : moves) {
+        const std::string final = folder + name;
+        std::string pattern = final + ".XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) {
+            std::printf("Could not create %s\n", final.c_str());
+            return MuxErrWrite;
+        }
+        ::close(fd);
+        pending_.push_back({pattern, final});
+        // The placeholder made the name ours: the rename replaces only it.
+        if (std::rename(from.c_str(), pattern.c_str()) != 0) {
+            std::printf("Could not move %s to %s\n", from.c_str(), final.c_str());
             return MuxErrWrite;
         }
     }

@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct DvdTitleLayout {
     uint8_t videoAttributes[2] = {};
+    int audioSampleRate = 48000;
+    int audioChannels = 2;
     uint32_t frameRate = 25;  // 25 or 30
     uint32_t ticksPerFrame = 3600;
     uint64_t titlePacks = 0;       // sectors of all title VOB files
@@ -32,6 +35,9 @@ public:
 
     // base without extension: writes base.IFO and base.BUP; 0 or -506.
     int32_t Prepare(const std::string& base, const std::vector<uint8_t>& bytes);
+    // Moves each finished file beside its final name (relative to `folder`, which ends
+    // in '/') under a new name, for Commit to rename; 0 or -506.
+    int32_t MoveBeside(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& moves);
     int32_t Commit();
 
 private:

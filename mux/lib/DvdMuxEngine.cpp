@@ -35,6 +35,14 @@ void DvdBufferModel::Release(uint64_t clock90)
     }
 }
 
+uint64_t DvdBufferModel::NextRemoval() const
+{
+    uint64_t next = UINT64_MAX;
+    for (const Entry& e : ring_)
+        if (e.inUse) next = std::min(next, e.removal);
+    return next;
+}
+
 bool DvdBufferModel::Fits(uint64_t bytes, uint32_t units, uint64_t capacity) const
 {
     return occupancy + bytes < capacity && used_ + units <= Size;
@@ -74,8 +82,8 @@ DvdMuxEngine::DvdMuxEngine(MuxSession& session) : MuxPackEngine(session)
 DvdMuxEngine::~DvdMuxEngine()
 {
     CloseDvdHintsFile();
-    // Files this engine started at splits go when no volume took them.
-    for (const std::string& f : splitFiles_) std::remove(f.c_str());
+    // The video object files go when no volume took them.
+    for (const std::string& f : workFiles_) std::remove(f.c_str());
 }
 
 void DvdMuxEngine::SetSplitBytesForTesting(uint64_t bytes)
@@ -88,6 +96,7 @@ void DvdMuxEngine::SetOutputFolder(const MuxDvdFolderDescriptor& descriptor)
     folder_ = descriptor;
     haveFolder_ = true;
     vobPath_ = folder_.outputName;
+    if (!vobPath_.empty()) workFiles_.push_back(vobPath_);
 }
 
 int32_t DvdMuxEngine::OpenDvdHintsFile()
@@ -176,6 +185,16 @@ int32_t DvdMuxEngine::FeedVideo(const uint8_t* data, uint32_t length)
 
 int32_t DvdMuxEngine::FeedAudio(const uint8_t* data, uint32_t length)
 {
+    // The information files describe the audio stream that is there.
+    if (!audioKnown_ && data != nullptr && length >= 4 && data[0] == 0xFF && (data[1] & 0xE0) == 0xE0) {
+        static constexpr int Rates[3] = {44100, 48000, 32000};
+        const int index = (data[2] >> 2) & 3;
+        if (index < 3) {
+            attributes_.audioSampleRate = Rates[index];
+            attributes_.audioChannels = (data[3] >> 6) == 3 ? 1 : 2;
+            audioKnown_ = true;
+        }
+    }
     return geometry.FeedAudio(data, length);
 }
 
@@ -217,7 +236,7 @@ int32_t DvdMuxEngine::SplitFile()
     vobs_.Add(vobPath_, hintsPath_);
     hintsPath_.clear();  // the table owns it now
     vobPath_ = path;
-    splitFiles_.push_back(vobPath_);
+    workFiles_.push_back(vobPath_);
     ++vobNumber_;
     return OpenDvdHintsFile();
 }
@@ -302,6 +321,21 @@ int32_t DvdMuxEngine::WritePaddingPack()
         status = WriteHints(&hint, 1);
     }
     return status;
+}
+
+// When neither stream's next packet fits its decoder buffer, the clock reference moves
+// on to the moment the next access unit leaves a buffer: the packs that follow keep
+// their place in time without padding filling the gap, and the title is about the
+// size of its streams. False when no unit is waiting or the clock is there already.
+bool DvdMuxEngine::AdvanceClockToNextRemoval()
+{
+    const uint64_t next = std::min(videoModel_.NextRemoval(), audioModel_.NextRemoval());
+    if (next == UINT64_MAX || next > UINT64_MAX / 300) return false;
+    const uint64_t clock = next * 300;
+    if (clock <= Clock()) return false;
+    baseClock_ = clock;
+    baseBytes_ = bytesWritten_;
+    return true;
 }
 
 // With option 11 bit 1 the clock follows the video time group by group: when a video
@@ -450,8 +484,10 @@ int32_t DvdMuxEngine::Schedule(bool draining)
                 status = SendAudio();
             } else if (sendVideo) {
                 status = SendVideo();
+            } else if (AdvanceClockToNextRemoval()) {
+                // Nothing fits: the clock has moved on to when the decoder frees room.
+                status = 0;
             } else if (!videoModel_.Empty() || !audioModel_.Empty()) {
-                // Nothing fits: the clock moves on by one pack while the decoder drains.
                 status = WritePaddingPack();
             } else {
                 // A packet larger than an empty buffer can never fit: it goes as it is.
@@ -512,6 +548,6 @@ int32_t DvdMuxEngine::WriteVolume()
         session.ReportStatus(status);
         return status;
     }
-    splitFiles_.clear();  // moved into the volume
+    workFiles_.clear();  // moved into the volume
     return 0;
 }

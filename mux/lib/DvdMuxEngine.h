@@ -24,6 +24,8 @@ public:
     bool Fits(uint64_t bytes, uint32_t units, uint64_t capacity) const;
     void Add(const PesPacketRecord& record);
     bool Empty() const { return occupancy == 0 && used_ == 0; }
+    // The earliest removal time still to come (90 kHz); UINT64_MAX when nothing waits.
+    uint64_t NextRemoval() const;
     uint64_t occupancy = 0;
 
 private:
@@ -77,6 +79,7 @@ private:
     int32_t WriteNavigationPack();
     int32_t WriteUnitPack(PesPacketRecord& record, bool video);
     int32_t WritePaddingPack();
+    bool AdvanceClockToNextRemoval();
     int32_t WritePack(const uint8_t* pack);
     int32_t WriteHints(const uint8_t* bytes, size_t length);
     int32_t SplitFile();
@@ -93,9 +96,10 @@ private:
     std::string vobPath_;     // the video object file being written
     std::string hintsPath_;   // its hints file
     std::FILE* hints_ = nullptr;
-    std::vector<std::string> splitFiles_;  // files this engine started at splits
+    std::vector<std::string> workFiles_;  // the video object files this engine made
     DvdVideoAttributes attributes_;
     bool attributesKnown_ = false;
+    bool audioKnown_ = false;
 
     uint64_t baseBytes_ = 0;
     uint64_t baseClock_ = 0;

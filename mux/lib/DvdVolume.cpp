@@ -458,6 +458,16 @@ int MakeFolder(const std::string& path)
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
 }
 
+// The earlier title's video object files that the new title does not have.
+void RemoveStaleVobs(const std::string& videoFolder, size_t vobFiles)
+{
+    for (size_t n = vobFiles + 1; n <= DvdVobTable::Capacity; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "VTS_01_%zu.VOB", n);
+        ::unlink((videoFolder + name).c_str());
+    }
+}
+
 }  // namespace
 
 void PutNavigationPackets(uint8_t* pack)
@@ -528,6 +538,8 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
     DvdTitleLayout layout;
     layout.videoAttributes[0] = videoBytes[0];
     layout.videoAttributes[1] = videoBytes[1];
+    layout.audioSampleRate = attributes.audioSampleRate;
+    layout.audioChannels = attributes.audioChannels;
     layout.frameRate = title.frameRate;
     layout.ticksPerFrame = title.ticksPerFrame;
     layout.titlePacks = title.packs;
@@ -544,16 +556,27 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
         status = files.Prepare(videoFolder + "VTS_01_0", BuildTitleSetFile(layout));
     }
     if (status != 0) return status;
-    if (target.makeFolders) {
-        for (size_t i = 0; i < table.Count(); ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "VTS_01_%zu.VOB", i + 1);
-            const std::string final = videoFolder + name;
-            if (std::rename(table.At(i)->vobName.c_str(), final.c_str()) != 0) {
-                std::printf("Could not move %s to %s\n", table.At(i)->vobName.c_str(), final.c_str());
-                return MuxErrWrite;
-            }
-        }
+    if (!target.makeFolders) return files.Commit();
+    std::vector<std::pair<std::string, std::string>> moves;
+    for (size_t i = 0; i < table.Count(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "VTS_01_%zu.VOB", i + 1);
+        moves.emplace_back(table.At(i)->vobName, name);
     }
-    return files.Commit();
+    status = files.MoveBeside(videoFolder, moves);
+    if (status == 0) status = files.Commit();
+    if (status == 0) RemoveStaleVobs(videoFolder, table.Count());
+    return status;
+}
+
+int32_t ReplaceDvdTitle(const std::string& videoFolder, const std::vector<std::pair<std::string, std::string>>& moves,
+                        size_t vobFiles)
+{
+    std::string folder = videoFolder.empty() ? std::string("./") : videoFolder;
+    if (folder.back() != '/') folder += '/';
+    DvdInfoFileSet files;
+    int32_t status = files.MoveBeside(folder, moves);
+    if (status == 0) status = files.Commit();
+    if (status == 0) RemoveStaleVobs(folder, vobFiles);
+    return status;
 }

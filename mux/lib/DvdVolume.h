@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Hint bytes, one string per video object file in pack order.
@@ -46,6 +47,8 @@ struct DvdVideoAttributes {
     int aspectRatio = 2;      // MPEG-2 aspect code: 2 is 4:3, 3 is 16:9
     int width = 720;
     int height = 576;
+    int audioSampleRate = 48000;  // of the title's audio stream
+    int audioChannels = 2;
 };
 
 // Where the volume goes and whom to tell about progress.
@@ -67,6 +70,13 @@ bool DvdVideoAttributeBytes(const DvdVideoAttributes& a, uint8_t out[2]);
 
 // Writes the volume: checks the attributes, reads every hints file, rewrites the
 // navigation packs, writes the information files and only then moves everything
-// into VIDEO_TS. Returns 0 or a library status (-500 bad input or attributes,
+// into VIDEO_TS, where the new title replaces an earlier one as a whole. Returns 0 or a library status (-500 bad input or attributes,
 // -506 a file that cannot be written, -507 a file that cannot be read).
 int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const DvdVideoAttributes& attributes);
+
+// Puts finished files into a VIDEO_TS folder as one title: each (file, final name in
+// `videoFolder`) is first moved beside its final name under a new name, then all are
+// renamed into place, and the earlier title's VTS_01_n.VOB files beyond `vobFiles` are
+// removed. Until the renames begin nothing in the folder changes; 0 or -506.
+int32_t ReplaceDvdTitle(const std::string& videoFolder, const std::vector<std::pair<std::string, std::string>>& files,
+                        size_t vobFiles);

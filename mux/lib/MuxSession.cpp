@@ -327,6 +327,30 @@ int32_t MuxSetVideoSettings(int32_t vbvBufferSize, int32_t mpegProfile, int32_t 
     return 0;
 }
 
+namespace {
+
+// A file sink on the next "Vts_01_%d.vob" of `dir` that does not exist yet, created
+// here: no file of anyone else's is opened, truncated or overwritten. Its name goes to `path`.
+int32_t AddNewVobSink(MuxSession& s, const std::string& dir, char* path)
+{
+    for (int n = 0; n < 100000; ++n) {
+        const std::string candidate = dir + "Vts_01_" + std::to_string(n) + ".vob";
+        if (candidate.size() > 359) return MuxErrWrite;
+        auto sink = std::make_unique<MuxFileSink>();
+        sink->name = candidate;
+        if (sink->OpenNew() != 0) {
+            if (errno == EEXIST) continue;
+            return MuxErrWrite;
+        }
+        std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+        s.sinks.push_back({MuxFileSinkWrite, sink.release(), MuxSinkFile});
+        return 0;
+    }
+    return MuxErrWrite;
+}
+
+}  // namespace
+
 int32_t MuxAddSink(intptr_t kind, const void* descriptor)
 {
     MuxSession* s = CurrentMuxSession();
@@ -338,18 +362,21 @@ int32_t MuxAddSink(intptr_t kind, const void* descriptor)
             const char* path = static_cast<const char*>(descriptor);
             if (kind == MuxSinkDvdFolder && path != nullptr) {
                 // The volume goes beside the output; an output name without a folder means "./".
+                // The output name only names the folder: the title is written under new names.
                 MuxDvdFolderDescriptor folder;
-                std::strncpy(folder.outputName, path, sizeof folder.outputName - 1);
                 std::string dir = path;
                 size_t slash = dir.find_last_of('/');
                 dir = slash == std::string::npos ? std::string("./") : dir.substr(0, slash + 1);
                 std::strncpy(folder.folder, dir.c_str(), sizeof folder.folder - 1);
                 folder.nextFile = MakeVobFileName;
-                int32_t status = std::strlen(path) > 359 ? int32_t{MuxErrWrite} : MuxSetDvdOutputFolder(&folder);
+                int32_t status = std::strlen(path) > 359 ? int32_t{MuxErrWrite} : 0;
+                if (status == 0) status = AddNewVobSink(*s, dir, folder.outputName);
+                if (status == 0) status = MuxSetDvdOutputFolder(&folder);
                 if (status != 0) {
                     s->ReportStatus(status);
                     return status;
                 }
+                return 0;
             }
             auto sink = std::make_unique<MuxFileSink>();
             if (path != nullptr) sink->name = path;
@@ -460,16 +487,10 @@ int32_t MakeVobFileName(int32_t code, char* name, char* path)
     if (MuxSession* s = CurrentMuxSession(); s != nullptr && s->lastStatus != 0) return s->lastStatus;
     const size_t slash = current.find_last_of('/');
     const std::string dir = slash == std::string::npos ? std::string() : current.substr(0, slash + 1);
-    // The next name that is not taken: no file of anyone else's is overwritten.
-    for (int n = 0; n < 100000; ++n) {
-        const std::string candidate = dir + "Vts_01_" + std::to_string(n) + ".vob";
-        struct stat st {};
-        if (::lstat(candidate.c_str(), &st) == 0 || errno != ENOENT) continue;
-        if (candidate.size() > 359) return MuxErrWrite;
-        std::memcpy(path, candidate.c_str(), candidate.size() + 1);
-        return MuxAddSink(MuxSinkFile, path);
-    }
-    return MuxErrWrite;
+    MuxSession* s = CurrentMuxSession();
+    if (s == nullptr) return MuxErrContext;
+    std::lock_guard guard(s->lock);
+    return AddNewVobSink(*s, dir, path);
 }
 
 namespace {

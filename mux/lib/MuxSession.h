@@ -31,6 +31,8 @@ struct MuxFileSink {
     uint32_t fill = 0;
 
     int32_t Open();
+    // Creates the file, which must not exist yet; errno tells why it could not be made.
+    int32_t OpenNew();
     int32_t Flush();
     // Flushes unless told not to, then closes; a failed flush or close is -506.
     int32_t Close(bool flush);

@@ -30,6 +30,13 @@ int32_t MuxFileSink::Open()
     return fd < 0 ? int32_t{MuxErrWrite} : 0;
 }
 
+int32_t MuxFileSink::OpenNew()
+{
+    fill = 0;
+    fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    return fd < 0 ? int32_t{MuxErrWrite} : 0;
+}
+
 int32_t MuxFileSink::Flush()
 {
     if (fill == 0) return 0;

@@ -243,7 +243,8 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
             video->rateDen = PictureRates[rateCode - 1].den;
             video->ticksPerPicture = PictureRates[rateCode - 1].ticks;
         } else {
-            video->rateNum = video->rateDen = video->ticksPerPicture = 1;
+            // Codes 0 and 9 to 15 name no picture rate: no time stamp could be right.
+            return MuxErrVideoStream;
         }
         uint32_t bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
         if ((data[10] & 0x20) == 0) return MuxErrVideoStream;

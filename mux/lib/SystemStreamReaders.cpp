@@ -35,6 +35,9 @@ int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
             rateNum_ = PictureRates[rateCode - 1].num;
             rateDen_ = PictureRates[rateCode - 1].den;
             period_ = PictureRates[rateCode - 1].ticks;
+        } else {
+            // Codes 0 and 9 to 15 name no picture rate: no time stamp could be right.
+            return MuxErrVideoStream;
         }
         bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
         if ((data[10] & 0x20) == 0) return MuxErrVideoStream;

@@ -1,9 +1,20 @@
 // DVD jobs through RunEncoding: an AVI with PCM audio becomes a VIDEO_TS folder
-// that libdvdread, lsdvd and ffmpeg read.
+// that libdvdread, lsdvd and ffmpeg read, about the size of its streams; the
+// user's files survive every end of a job, a kill included.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "engine/EngineState.h"
 #include "job/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/JobState.h"
@@ -12,17 +23,83 @@
 #include "job/Profile.h"
 #include "job/Report.h"
 #include "job/RunState.h"
+#include "mux/Mplex.h"
 #include "mux/lib/DvdMuxEngine.h"
 #include "platform/MessageBox.h"
+#include "tests/platform/FullDisk.h"
 #include "tests/support/DvdFolderCheck.h"
 #include "tests/support/JobTestSupport.h"
 #include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
+extern char** environ;
+
 namespace fs = std::filesystem;
+using testsupport::ReadFile;
 using testsupport::TempDir;
 
 namespace {
+
+constexpr char DvdCreated[] = "DVD Volume structure created";
+
+struct DvdCase {
+    const char* name;
+    bool pal;
+    double mbps;
+    bool variable;
+    int frames;
+    uint64_t splitBytes;  // 0: one VOB
+    int sampleRate;
+};
+
+// Settings of a DVD job on an AVI made by ffmpeg, into folder/title.vob.
+void DvdJobIn(const fs::path& folder, const DvdCase& c, int width = 720) {
+    const int height = c.pal ? 576 : 480;
+    const testsupport::TestAvi avi{width, height, c.pal ? "25" : "30000/1001", c.frames, c.sampleRate, 2};
+    ASSERT_EQ(testsupport::MakeTestAvi(folder / "in.avi", avi), 0);
+    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(folder / "in.avi", avi, c.pal ? 3 : 4, folder, "m2v"));
+    EncoderSettingsRecord& e = EncoderSettings;
+    e.suppressWarnings = 1;
+    e.mpeg1 = 0;
+    e.streamType = kStreamTypeMpeg2;
+    e.applicationType = kApplicationDvd;
+    e.createVob = 1;
+    e.videoFormat = c.pal ? 1 : 2;
+    e.mpeg2AspectRatio = 2;
+    e.bitRate = c.mbps * 1e6;
+    if (c.variable) {
+        e.rateControl = kRateVariable;
+        e.averageBitRate = c.mbps * 1e6;
+        e.maxBitRate = 8000000.0;
+    }
+    e.audioBitRate = 224;
+    e.outputFileName = (folder / "title.vob").string();
+    e.deleteTempVideo = e.deleteTempAudio = 0;
+    DvdMuxEngine::SetSplitBytesForTesting(c.splitBytes);
+}
+
+void StartJobHooks() {
+    testsupport::ResetJobHooks();
+    JobWindows.getMainTitle = [] { return std::string("Tessmar"); };
+    JobWindows.setMainTitle = [](const std::string&) {};
+}
+
+// Every file under `folder` but the job's input and temporary streams, with its bytes.
+std::map<std::string, std::string> UsersFiles(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = fs::relative(entry.path(), folder).string();
+        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2") continue;
+        files[name] = entry.is_regular_file() ? ReadFile(entry.path()) : std::string("<folder>");
+    }
+    return files;
+}
+
+size_t VobCount(const fs::path& folder) {
+    size_t n = 0;
+    while (fs::exists(folder / "VIDEO_TS" / ("VTS_01_" + std::to_string(n + 1) + ".VOB"))) ++n;
+    return n;
+}
 
 class DvdJobTest : public ::testing::Test {
 protected:
@@ -31,75 +108,200 @@ protected:
     void SetUp() override {
         for (const char* tool : {"ffmpeg", "ffprobe", "lsdvd"})
             if (!testsupport::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-        testsupport::ResetJobHooks();
-        JobWindows.getMainTitle = [] { return std::string("Tessmar"); };
-        JobWindows.setMainTitle = [](const std::string&) {};
+        StartJobHooks();
     }
     void TearDown() override {
         SetMessagePumpHooks({});
         DvdMuxEngine::SetSplitBytesForTesting(0);
     }
 
-    // A DVD job of `frames` pictures from an AVI made by ffmpeg, into dir_/title.vob.
-    void DvdJob(int width, int height, const char* rate, int frameRateCode, int videoFormat, int frames) {
-        const testsupport::TestAvi avi{width, height, rate, frames, 48000, 2};
-        ASSERT_EQ(testsupport::MakeTestAvi(dir_ / "in.avi", avi), 0);
-        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir_ / "in.avi", avi, frameRateCode, dir_.path(), "m2v"));
-        EncoderSettingsRecord& e = EncoderSettings;
-        e.suppressWarnings = 1;
-        e.mpeg1 = 0;
-        e.streamType = kStreamTypeMpeg2;
-        e.applicationType = kApplicationDvd;
-        e.createVob = 1;
-        e.videoFormat = videoFormat;
-        e.mpeg2AspectRatio = 2;
-        e.bitRate = 5000000.0;
-        e.audioBitRate = 224;
-        e.outputFileName = (dir_ / "title.vob").string();
-        e.deleteTempVideo = e.deleteTempAudio = 0;
+    // A user's file at the output name and a longer title, split over several VOBs, in VIDEO_TS.
+    void UsersFolder() {
+        ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"old", true, 6, false, 50, 300000, 48000}));
+        platform::ScriptedMessageBoxes boxes;
+        ASSERT_EQ(RunEncoding(nullptr), 1);
+        ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+        ASSERT_GE(VobCount(dir_.path()), 3u);
+        testsupport::WriteFile(dir_ / "title.vob", "the user's earlier movie");
     }
 
     TempDir dir_;
 };
 
-TEST_F(DvdJobTest, PalJobEndsInAVideoTsFolder) {
-    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 25));
+class DvdWholeJob : public DvdJobTest, public ::testing::WithParamInterface<DvdCase> {};
+
+// Whole jobs at several rates: the volume passes libdvdread, lsdvd and ffmpeg, the
+// decoder-buffer check finds no late unit and no overflow, and the title is about
+// the size of its streams (no padding to a constant rate).
+TEST_P(DvdWholeJob, VolumeIsReadableAndTheSizeOfItsStreams) {
+    const DvdCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), c));
     platform::ScriptedMessageBoxes boxes;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
     EXPECT_EQ(MultiplexDone, 1);
-    // The job names the title's first VOB afterwards.
+    // The success box comes last, after the checks; the job names the title's first VOB.
+    ASSERT_FALSE(boxes.Texts().empty());
+    EXPECT_EQ(boxes.Texts().back().rfind(DvdCreated, 0), 0u) << testing::PrintToString(boxes.Texts());
     EXPECT_EQ(fs::path(EncoderSettings.outputFileName), dir_ / "VIDEO_TS" / "VTS_01_1.VOB");
     EXPECT_FALSE(fs::exists(dir_ / "title.vob"));
+    const size_t files = VobCount(dir_.path());
+    if (c.splitBytes != 0) {
+        EXPECT_GE(files, 3u);
+    }
+    const std::string length = c.pal ? "00:00:02.000" : "00:00:02";
+    testsupport::DvdFolderFacts facts;
+    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {files, c.frames, length, c.sampleRate}, &facts));
+    const streamcheck::Report report = streamcheck::CheckSystemStream(facts.title);
+    EXPECT_TRUE(report.Ok()) << report.Summary();
+    const double streams = static_cast<double>(fs::file_size(EncoderSettings.tempVideoFileName) +
+                                               fs::file_size(EncoderSettings.tempAudioFileName));
+    const double ratio = static_cast<double>(facts.title.size()) / streams;
+    std::printf("[ size     ] %s: title %zu bytes, streams %.0f bytes, ratio %.3f\n", c.name, facts.title.size(),
+                streams, ratio);
+    EXPECT_LE(ratio, 1.05);
+    EXPECT_GE(ratio, 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, DvdWholeJob,
+    ::testing::Values(DvdCase{"pal_3M", true, 3, false, 50, 0, 48000},
+                      DvdCase{"pal_4_8M", true, 4.8, false, 50, 0, 48000},
+                      DvdCase{"pal_8M", true, 8, false, 50, 0, 48000},
+                      DvdCase{"pal_vbr", true, 5, true, 50, 0, 48000},
+                      DvdCase{"pal_6M_split", true, 6, false, 50, 300000, 48000},
+                      DvdCase{"ntsc_3M", false, 3, false, 60, 0, 48000},
+                      DvdCase{"ntsc_4_8M", false, 4.8, false, 60, 0, 48000},
+                      DvdCase{"ntsc_8M", false, 8, false, 60, 0, 48000},
+                      // Accepted after the compliance question: the information file says 44.1 kHz.
+                      DvdCase{"ntsc_4_8M_44k", false, 4.8, false, 60, 0, 44100}),
+    [](const testing::TestParamInfo<DvdCase>& info) { return std::string(info.param.name); });
+
+// With a file of the user's at the output name and a longer title in VIDEO_TS: a stop
+// in every pass, a failure and a full disk while multiplexing leave both byte for
+// byte; success leaves the file and replaces the title as a whole.
+TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
+    ASSERT_NO_FATAL_FAILURE(UsersFolder());
+    const auto before = UsersFiles(dir_.path());
+    static std::optional<fulldisk::FileSizeLimit> fullDisk;
+    enum class End { StopVideo, StopAudio, StopMultiplex, Failure, FullDisk };
+    static End end;
+    for (End e : {End::StopVideo, End::StopAudio, End::StopMultiplex, End::Failure, End::FullDisk}) {
+        SCOPED_TRACE(static_cast<int>(e));
+        end = e;
+        ASSERT_NO_FATAL_FAILURE(
+            DvdJobIn(dir_.path(), {"new", e != End::Failure, 6, false, 25, 0, 48000}, e == End::Failure ? 640 : 720));
+        MessagePumpHooks hooks;
+        hooks.dispatchMessages = [](int, bool*) {
+            if (RunState != 2) return 0;
+            if ((end == End::StopVideo && Sequence.EncodedFrameCount >= 3 && !AudioPassActive && !MultiplexActive) ||
+                (end == End::StopAudio && AudioPassActive) ||
+                (end == End::StopMultiplex && MultiplexActive && MuxBytesDone > 200000))
+                RequestStopEncoding();
+            if (end == End::FullDisk && MultiplexActive && !fullDisk) fullDisk.emplace(150000);
+            return 0;
+        };
+        SetMessagePumpHooks(hooks);
+        platform::ScriptedMessageBoxes boxes;
+        ASSERT_EQ(RunEncoding(nullptr), 1);
+        fullDisk.reset();
+        SetMessagePumpHooks({});
+        EXPECT_EQ(JobResult, -1);
+        const std::string last = boxes.Texts().empty() ? std::string() : boxes.Texts().back();
+        if (e == End::StopMultiplex) {
+            EXPECT_EQ(last, "Multiplexing aborted by user.");
+        } else if (e == End::FullDisk) {
+            EXPECT_EQ(last, "Fatal error during multiplexing.  Cannot write data to the file " +
+                                (dir_ / "title.vob").string() + ".\nFile or device is read only or out of space.");
+        }
+        EXPECT_EQ(last.find(DvdCreated), std::string::npos);
+        EXPECT_TRUE(UsersFiles(dir_.path()) == before) << testing::PrintToString(boxes.Texts());
+        fs::remove(dir_ / "tmp.m2v");
+        fs::remove(dir_ / "tmp.mp2");
+    }
+
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"new", true, 6, false, 25, 0, 48000}));
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+    EXPECT_EQ(ReadFile(dir_ / "title.vob"), "the user's earlier movie");
+    EXPECT_EQ(VobCount(dir_.path()), 1u);
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 25, "00:00:01.000"}));
+    for (const auto& entry : fs::directory_iterator(dir_.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
-TEST_F(DvdJobTest, NtscJobEndsInAVideoTsFolder) {
-    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 480, "30000/1001", 4, 2, 30));
+// The job of the child process the kill test starts: it announces that it is
+// multiplexing and waits there to be killed.
+TEST(DvdKilledJob, ChildWaitsWhileMultiplexing) {
+    const char* folder = std::getenv("TESSMAR_DVD_KILL_FOLDER");
+    if (folder == nullptr) GTEST_SKIP() << "only run by the kill test";
+    ASSERT_EQ(InitEncoderLibrary(), 1);
+    StartJobHooks();
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(folder, {"new", true, 6, false, 25, 0, 48000}));
+    static std::string marker;
+    marker = (fs::path(folder) / "multiplexing").string();
+    MessagePumpHooks hooks;
+    hooks.dispatchMessages = [](int, bool*) {
+        if (MultiplexActive && MuxBytesDone > 200000) {
+            testsupport::WriteFile(marker, "");
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        return 0;
+    };
+    SetMessagePumpHooks(hooks);
     platform::ScriptedMessageBoxes boxes;
-    ASSERT_EQ(RunEncoding(nullptr), 1);
-    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
-    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 30, "00:00:01"}));
+    RunEncoding(nullptr);
+    FAIL() << "the job was not killed while multiplexing";
 }
 
-// A title split into several VOBs (the split size lowered for the test) is one title
-// set: the job's size check counts every VOB, and the cells run on across the files.
-TEST_F(DvdJobTest, SplitTitleCountsEveryVob) {
-    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 50));
-    DvdMuxEngine::SetSplitBytesForTesting(300000);
-    platform::ScriptedMessageBoxes boxes;
-    ASSERT_EQ(RunEncoding(nullptr), 1);
-    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
-    size_t files = 0;
-    while (fs::exists(dir_ / "VIDEO_TS" / ("VTS_01_" + std::to_string(files + 1) + ".VOB"))) ++files;
-    ASSERT_GE(files, 3u);
-    EXPECT_LT(fs::file_size(dir_ / "VIDEO_TS" / "VTS_01_1.VOB"),
-              fs::file_size(EncoderSettings.tempVideoFileName) + fs::file_size(EncoderSettings.tempAudioFileName));
-    ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {files, 50, "00:00:02.000"}));
+TEST_F(DvdJobTest, AKillWhileMultiplexingLeavesTheUsersFiles) {
+    ASSERT_NO_FATAL_FAILURE(UsersFolder());
+    const auto before = UsersFiles(dir_.path());
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string filter = "--gtest_filter=DvdKilledJob.ChildWaitsWhileMultiplexing";
+    char* argv[] = {const_cast<char*>(self.c_str()), const_cast<char*>(filter.c_str()), nullptr};
+    // The child's hints files go to a folder of the test's own.
+    const fs::path childTmp = dir_ / "child_tmp";
+    fs::create_directory(childTmp);
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string previousTmp = tmp != nullptr ? tmp : "";
+    setenv("TESSMAR_DVD_KILL_FOLDER", dir_.path().c_str(), 1);
+    setenv("TMPDIR", childTmp.c_str(), 1);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environ);
+    unsetenv("TESSMAR_DVD_KILL_FOLDER");
+    if (tmp != nullptr)
+        setenv("TMPDIR", previousTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_EQ(spawned, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    int status = 0;
+    bool exited = false;
+    while (!fs::exists(dir_ / "multiplexing") && std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(child, &status, WNOHANG) == child) {
+            exited = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!exited) {
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+    }
+    ASSERT_TRUE(fs::exists(dir_ / "multiplexing")) << "the child job never reached multiplexing";
+    EXPECT_TRUE(WIFSIGNALED(status));
+    fs::remove(dir_ / "multiplexing");
+    fs::remove_all(childTmp);
+    // Whatever the killed job had written lies in its own work folder.
+    for (const auto& entry : fs::directory_iterator(dir_.path()))
+        if (entry.path().filename().string().rfind("VIDEO_TS.tmp", 0) == 0) fs::remove_all(entry.path());
+    EXPECT_TRUE(UsersFiles(dir_.path()) == before);
 }
 
 TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
-    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 25));
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"ps", true, 5, false, 25, 0, 48000}));
     EncoderSettings.createVob = 0;
     const std::string out = EncoderSettings.outputFileName;
     platform::ScriptedMessageBoxes boxes;
@@ -119,23 +321,53 @@ TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
     EXPECT_TRUE(report.Ok()) << report.Summary();
 }
 
-// An information file that cannot be written fails the job with the write failure's
-// message (which names the job's output); the folder is not reported as a volume.
-TEST_F(DvdJobTest, AnInformationFileThatCannotBeWrittenFailsTheJob) {
-    ASSERT_NO_FATAL_FAILURE(DvdJob(720, 576, "25", 3, 1, 25));
+// An information file that cannot be put in place fails the job and says where; the
+// folder is not reported as a volume, and nothing of the new title is left in it.
+TEST_F(DvdJobTest, AnInformationFileThatCannotBePutInPlaceFailsTheJob) {
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"ifo", true, 5, false, 25, 0, 48000}));
     fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
     platform::ScriptedMessageBoxes boxes;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     EXPECT_EQ(JobResult, -1);
     ASSERT_FALSE(boxes.Texts().empty());
-    EXPECT_EQ(boxes.Texts().back(), "Fatal error during multiplexing.  Cannot write data to the file " +
-                                        (dir_ / "title.vob").string() + ".\nFile or device is read only or out of space.");
-    EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS" / "VIDEO_TS.BUP"));
+    const std::string expected = "Program cannot put the finished file in place as " + (dir_ / "VIDEO_TS").string();
+    EXPECT_EQ(boxes.Texts().back().rfind(expected, 0), 0u) << boxes.Texts().back();
+    EXPECT_EQ(fs::directory_iterator(dir_ / "VIDEO_TS")->path().filename(), "VIDEO_TS.IFO");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "VIDEO_TS"), fs::directory_iterator()), 1);
 }
 
-TEST_F(DvdJobTest, UnsupportedPictureSizeFailsTheJob) {
-    // 640 x 480 encodes, but DVD-Video has no code for it: the job fails and says why.
-    ASSERT_NO_FATAL_FAILURE(DvdJob(640, 480, "30000/1001", 4, 2, 6));
+// A missing or read-only output folder gets the message every other output kind gets;
+// a picture size DVD-Video has no code for fails the multiplexing and leaves nothing.
+TEST_F(DvdJobTest, RefusedFoldersAndSizesSayWhyLikeOtherOutputs) {
+    fulldisk::SmallTmpfs disk;
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"msg", true, 5, false, 6, 0, 48000}));
+    const bool readOnly = disk.mounted() &&
+                          ::mount(nullptr, disk.root().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=16k") == 0;
+    std::vector<fs::path> outputs{dir_ / "missing" / "title.vob"};
+    if (readOnly) outputs.push_back(disk / "title.vob");
+    for (const fs::path& output : outputs) {
+        SCOPED_TRACE(output);
+        std::string shown[2];
+        for (int createVob : {1, 0}) {
+            EncoderSettings.outputFileName = output.string();
+            EncoderSettings.createVob = createVob;
+            platform::ScriptedMessageBoxes boxes;
+            // The streams of the first job are used again.
+            if (fs::exists(EncoderSettings.tempAudioFileName)) {
+                boxes.Answer(platform::MbAnswer::No);
+                boxes.Answer(platform::MbAnswer::No);
+            }
+            ASSERT_EQ(RunEncoding(nullptr), 1);
+            EXPECT_EQ(JobResult, -1);
+            ASSERT_FALSE(boxes.Texts().empty());
+            shown[createVob] = boxes.Texts().back();
+        }
+        EXPECT_EQ(shown[1], shown[0]);
+        EXPECT_EQ(shown[1].rfind("Program can't create output file " + output.string(), 0), 0u) << shown[1];
+    }
+    if (!readOnly) std::printf("read-only folder not tried: %s\n", disk.reason().c_str());
+
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"640", false, 5, false, 6, 0, 48000}, 640));
     platform::ScriptedMessageBoxes boxes;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     EXPECT_EQ(JobResult, -1);
@@ -143,6 +375,8 @@ TEST_F(DvdJobTest, UnsupportedPictureSizeFailsTheJob) {
     EXPECT_NE(boxes.Texts().back().find("multiplexing"), std::string::npos) << boxes.Texts().back();
     EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS"));
     EXPECT_FALSE(fs::exists(dir_ / "title.vob"));
+    for (const auto& entry : fs::directory_iterator(dir_.path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("VIDEO_TS", 0), std::string::npos) << entry.path();
 }
 
 }  // namespace

@@ -1,0 +1,116 @@
+// The DVD job's volume under a work folder, put in place once it passed its checks.
+#include "job/DvdOutput.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "job/EncoderSettings.h"
+#include "job/JobUtil.h"
+#include "job/OutputFiles.h"
+#include "mux/lib/DvdVolume.h"
+#include "platform/Format.h"
+#include "platform/ResStrings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string VolumeFolderOf(const std::string& outputName) {
+    const fs::path folder = fs::path(outputName).parent_path();
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
+std::string VobName(size_t n) { return "VTS_01_" + std::to_string(n) + ".VOB"; }
+
+bool MakeFolder(const fs::path& path, int& error) {
+    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    error = errno;
+    std::error_code ec;
+    return error == EEXIST && fs::is_directory(path, ec);
+}
+
+}  // namespace
+
+std::string DvdVideoTsFolder(const std::string& outputName) {
+    return (fs::path(VolumeFolderOf(outputName)) / "VIDEO_TS").string();
+}
+
+std::string OutputToConfirm() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (e.applicationType == kApplicationDvd && e.createVob == 1) return DvdVideoTsFolder(e.outputFileName);
+    return e.outputFileName;
+}
+
+bool DvdVolumeOutput::Begin(const std::string& outputName) {
+    Discard();
+    outputName_ = outputName;
+    volume_ = VolumeFolderOf(outputName);
+    std::string pattern = (fs::path(volume_) / "VIDEO_TS.tmpXXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        const int error = errno;
+        ReportFileProblem(platform::Format(LoadResString(63604), outputName.c_str()), outputName, error);
+        return false;
+    }
+    work_ = pattern;
+    return true;
+}
+
+std::string DvdVolumeOutput::MultiplexName() const {
+    return (fs::path(work_) / fs::path(outputName_).filename()).string();
+}
+
+int64_t DvdVolumeOutput::TitleBytes() const {
+    int64_t total = -1;
+    for (size_t n = 1; n <= DvdVobTable::Capacity; ++n) {
+        const int64_t bytes = GetFileSizeByName((fs::path(work_) / "VIDEO_TS" / VobName(n)).string());
+        if (bytes < 0) break;
+        total = (total < 0 ? 0 : total) + bytes;
+    }
+    return total;
+}
+
+bool DvdVolumeOutput::TargetHoldsTitle() const {
+    std::error_code ec;
+    const fs::path videoTs = fs::path(volume_) / "VIDEO_TS";
+    return fs::exists(videoTs / "VTS_01_0.IFO", ec) || fs::exists(videoTs / VobName(1), ec) ||
+           fs::exists(videoTs / "VIDEO_TS.IFO", ec);
+}
+
+bool DvdVolumeOutput::Commit() {
+    if (work_.empty()) return false;
+    const fs::path staged = fs::path(work_) / "VIDEO_TS";
+    const fs::path videoTs = fs::path(volume_) / "VIDEO_TS";
+    std::vector<std::pair<std::string, std::string>> moves;
+    for (const char* name : {"VIDEO_TS.IFO", "VIDEO_TS.BUP", "VTS_01_0.IFO", "VTS_01_0.BUP"})
+        moves.emplace_back((staged / name).string(), name);
+    size_t vobs = 0;
+    std::error_code ec;
+    while (vobs < DvdVobTable::Capacity && fs::exists(staged / VobName(vobs + 1), ec)) {
+        ++vobs;
+        moves.emplace_back((staged / VobName(vobs)).string(), VobName(vobs));
+    }
+    int error = 0;
+    bool ok = vobs > 0 && MakeFolder(videoTs, error) && MakeFolder(fs::path(volume_) / "AUDIO_TS", error);
+    if (ok && ReplaceDvdTitle(videoTs.string(), moves, vobs) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (!ok) {
+        Discard();
+        ReportFileProblem(platform::Format(LoadResString(63605), videoTs.c_str()), videoTs.string(), error);
+        return false;
+    }
+    Discard();
+    return true;
+}
+
+void DvdVolumeOutput::Discard() {
+    std::error_code ec;
+    if (!work_.empty()) fs::remove_all(work_, ec);
+    work_.clear();
+}

@@ -1,0 +1,42 @@
+// The DVD-Video volume of a DVD job: written whole into a new folder beside the
+// output folder's VIDEO_TS, checked there, and only then moved into VIDEO_TS as one
+// title. A stopped, failed or refused job leaves the user's folder as it was.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class DvdVolumeOutput {
+public:
+    DvdVolumeOutput() = default;
+    ~DvdVolumeOutput() { Discard(); }
+    DvdVolumeOutput(const DvdVolumeOutput&) = delete;
+    DvdVolumeOutput& operator=(const DvdVolumeOutput&) = delete;
+
+    // Makes the work folder beside the volume folder of `outputName` (whose folder
+    // holds the volume); false, after the message other outputs get, when it cannot.
+    bool Begin(const std::string& outputName);
+    // The output name the multiplexer is given: inside the work folder.
+    std::string MultiplexName() const;
+    const std::string& Work() const { return work_; }
+    // Bytes of the new title's VOB files; -1 when it has none that can be read.
+    int64_t TitleBytes() const;
+    // Whether the volume folder holds a title already (its files are the user's).
+    bool TargetHoldsTitle() const;
+    // Moves the new title into VIDEO_TS (made with AUDIO_TS when missing), replacing an
+    // earlier title whole; false, after a message, when that fails.
+    bool Commit();
+    // Removes the work folder and everything in it.
+    void Discard();
+    // Leaves the work folder where it is (the user chose to keep it).
+    void Keep() { work_.clear(); }
+
+private:
+    std::string outputName_, volume_, work_;
+};
+
+// The VIDEO_TS folder a DVD volume job with this output name writes.
+std::string DvdVideoTsFolder(const std::string& outputName);
+// What the Start command asks about before it overwrites: the VIDEO_TS folder of a
+// DVD volume job, the output file of any other.
+std::string OutputToConfirm();
