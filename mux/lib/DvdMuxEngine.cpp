@@ -96,7 +96,11 @@ void DvdMuxEngine::SetOutputFolder(const MuxDvdFolderDescriptor& descriptor)
     folder_ = descriptor;
     haveFolder_ = true;
     vobPath_ = folder_.outputName;
-    if (!vobPath_.empty()) workFiles_.push_back(vobPath_);
+}
+
+void DvdMuxEngine::AdoptWorkFile(const std::string& path)
+{
+    workFiles_.push_back(path);
 }
 
 int32_t DvdMuxEngine::OpenDvdHintsFile()
@@ -236,7 +240,6 @@ int32_t DvdMuxEngine::SplitFile()
     vobs_.Add(vobPath_, hintsPath_);
     hintsPath_.clear();  // the table owns it now
     vobPath_ = path;
-    workFiles_.push_back(vobPath_);
     ++vobNumber_;
     return OpenDvdHintsFile();
 }

@@ -61,6 +61,8 @@ public:
     void CloseDvdHintsFile();
 
     void SetOutputFolder(const MuxDvdFolderDescriptor& descriptor);
+    // A video object file made for this engine: removed with it unless a volume took it.
+    void AdoptWorkFile(const std::string& path);
     bool HasOutputFolder() const { return haveFolder_; }
     const MuxDvdFolderDescriptor& OutputFolder() const { return folder_; }
     DvdVobTable& Vobs() { return vobs_; }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -371,7 +372,13 @@ int32_t MuxAddSink(intptr_t kind, const void* descriptor)
                 folder.nextFile = MakeVobFileName;
                 int32_t status = std::strlen(path) > 359 ? int32_t{MuxErrWrite} : 0;
                 if (status == 0) status = AddNewVobSink(*s, dir, folder.outputName);
-                if (status == 0) status = MuxSetDvdOutputFolder(&folder);
+                if (status == 0) {
+                    status = MuxSetDvdOutputFolder(&folder);
+                    if (status == 0)
+                        s->dvdEngine->AdoptWorkFile(folder.outputName);
+                    else
+                        ::unlink(folder.outputName);
+                }
                 if (status != 0) {
                     s->ReportStatus(status);
                     return status;
@@ -490,7 +497,9 @@ int32_t MakeVobFileName(int32_t code, char* name, char* path)
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
     std::lock_guard guard(s->lock);
-    return AddNewVobSink(*s, dir, path);
+    const int32_t status = AddNewVobSink(*s, dir, path);
+    if (status == 0 && s->dvdEngine) s->dvdEngine->AdoptWorkFile(path);
+    return status;
 }
 
 namespace {
