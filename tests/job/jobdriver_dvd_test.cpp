@@ -142,6 +142,7 @@ TEST_P(DvdWholeJob, VolumeIsReadableAndTheSizeOfItsStreams) {
     // The success box comes last, after the checks; the job names the title's first VOB.
     ASSERT_FALSE(boxes.Texts().empty());
     EXPECT_EQ(boxes.Texts().back().rfind(DvdCreated, 0), 0u) << testing::PrintToString(boxes.Texts());
+    for (const std::string& text : boxes.Texts()) EXPECT_EQ(text.find("too large"), std::string::npos) << text;
     EXPECT_EQ(fs::path(EncoderSettings.outputFileName), dir_ / "VIDEO_TS" / "VTS_01_1.VOB");
     EXPECT_FALSE(fs::exists(dir_ / "title.vob"));
     const size_t files = VobCount(dir_.path());
