@@ -244,3 +244,32 @@ TEST_F(AviAudioTest, MessagesWhenSoundCannotBeDelivered) {
 }
 
 }  // namespace
+
+#include "job/JobDriver.h"
+#include "job/JobState.h"
+#include "job/Profile.h"
+#include "tests/support/JobTestSupport.h"
+
+namespace {
+
+// One picture whose sound the demuxer holds as the pieces of a single chunk:
+// the whole job runs and its system stream carries the sound.
+TEST(AviAudioJob, OneFrameInputWithItsSoundInOneChunkEncodes) {
+    if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
+    ASSERT_EQ(InitEncoderLibrary(), 1);
+    testsupport::ResetJobHooks();
+    testsupport::TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const testsupport::TestAvi avi{96, 64, "25", 1, 44100, 2};
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=96x64:rate=25:duration=0.02 " +
+                                      testsupport::TestAviTone(avi) + " -af asetnsamples=n=4410 -c:v mjpeg " +
+                                      "-c:a pcm_s16le '" + (dir / "in.avi").string() + "'"),
+              0);
+    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir / "in.avi", avi, 3, dir.path()));
+    EXPECT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, 0);
+    EXPECT_TRUE(boxes.Shown().empty()) << boxes.Shown()[0].text;
+    EXPECT_EQ(avitest::Probe(dir / "out.mpg", "a", "codec_name"), "mp2");
+}
+
+}  // namespace
