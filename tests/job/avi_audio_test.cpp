@@ -282,4 +282,27 @@ TEST(AviAudioJob, OneFrameInputWithItsSoundInOneChunkEncodes) {
     EXPECT_EQ(avitest::Probe(dir / "out.mpg", "a", "codec_name"), "mp2");
 }
 
+// Sound the probe cannot use leaves a job that asked for a system stream with
+// video only: the file written is named and announced as the video stream it is.
+TEST(AviAudioJob, VideoOnlyAfterUnusableSoundIsNamedAsAVideoStream) {
+    if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
+    ASSERT_EQ(InitEncoderLibrary(), 1);
+    testsupport::ResetJobHooks();
+    testsupport::TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(testsupport::MakeTestAvi(dir / "in.avi", {96, 64, "25", 3, 32000, 2}), 0);
+    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir / "in.avi", {96, 64, "25", 3, 0, 2}, 3, dir.path()));
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_NE(boxes.Shown()[0].text.find("Only the video stream will be used."), std::string::npos);
+    EncoderSettings.encodeAudio = 1;
+    EXPECT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.mpg"));
+    EXPECT_EQ(avitest::Probe(dir / "out.m1v", "v", "codec_name"), "mpeg1video");
+    ASSERT_EQ(boxes.Shown().size(), 3u);
+    EXPECT_EQ(boxes.Shown()[1].text, LoadResString(63467));
+    EXPECT_EQ(boxes.Shown()[2].text,
+              "Only the video stream was encoded.\nMPEG video stream file:\n" + (dir / "out.m1v").string());
+}
+
 }  // namespace
