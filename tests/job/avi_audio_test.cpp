@@ -262,14 +262,21 @@ TEST_F(AviAudioTest, ProbeRefusesSoundThatCannotBeEncoded) {
     }
 }
 
-// One picture whose sound the demuxer holds as the pieces of a single chunk:
-// the whole job runs and its system stream carries the sound.
-TEST(AviAudioJob, OneFrameInputWithItsSoundInOneChunkEncodes) {
-    if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
-    ASSERT_EQ(InitEncoderLibrary(), 1);
-    testsupport::ResetJobHooks();
+// Whole jobs on AVI input whose sound is out of the ordinary.
+class AviAudioJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
+        ASSERT_EQ(InitEncoderLibrary(), 1);
+        testsupport::ResetJobHooks();
+    }
     testsupport::TempDir dir;
     platform::ScriptedMessageBoxes boxes;
+};
+
+// One picture whose sound the demuxer holds as the pieces of a single chunk:
+// the whole job runs and its system stream carries the sound.
+TEST_F(AviAudioJob, OneFrameInputWithItsSoundInOneChunkEncodes) {
     const testsupport::TestAvi avi{96, 64, "25", 1, 44100, 2};
     ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=96x64:rate=25:duration=0.02 " +
                                       testsupport::TestAviTone(avi) + " -af asetnsamples=n=4410 -c:v mjpeg " +
@@ -284,12 +291,7 @@ TEST(AviAudioJob, OneFrameInputWithItsSoundInOneChunkEncodes) {
 
 // Sound the probe cannot use leaves a job that asked for a system stream with
 // video only: the file written is named and announced as the video stream it is.
-TEST(AviAudioJob, VideoOnlyAfterUnusableSoundIsNamedAsAVideoStream) {
-    if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
-    ASSERT_EQ(InitEncoderLibrary(), 1);
-    testsupport::ResetJobHooks();
-    testsupport::TempDir dir;
-    platform::ScriptedMessageBoxes boxes;
+TEST_F(AviAudioJob, VideoOnlyAfterUnusableSoundIsNamedAsAVideoStream) {
     ASSERT_EQ(testsupport::MakeTestAvi(dir / "in.avi", {96, 64, "25", 3, 32000, 2}), 0);
     ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir / "in.avi", {96, 64, "25", 3, 0, 2}, 3, dir.path()));
     ASSERT_EQ(boxes.Shown().size(), 1u);
