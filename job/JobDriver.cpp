@@ -85,13 +85,20 @@ void SetMainTitle(const std::string& title) {
 
 // A job left without its sound writes a bare video stream: it is named by the
 // form's rule for video-only output, the extension of the last name component
-// (or its ".avi") giving way to ".m1v" or ".m2v".
+// (or its ".avi") giving way to ".m1v" or ".m2v". Nobody was asked about that
+// name, so a file already there is kept and the stream takes the first free
+// "<name>_<n>" instead.
 std::string VideoOnlyFallbackPath;
 std::string ElementaryStreamName(const std::string& name, bool mpeg1) {
     const size_t start = name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1;
     const size_t dot = name.find_last_of('.');
     const std::string base = dot != std::string::npos && dot > start ? name.substr(0, dot) : name;
-    return base + (mpeg1 ? ".m1v" : ".m2v");
+    const std::string extension = mpeg1 ? ".m1v" : ".m2v";
+    std::string candidate = base + extension;
+    std::error_code ec;
+    for (int n = 2; fs::exists(fs::symlink_status(candidate, ec)); n++)
+        candidate = base + "_" + std::to_string(n) + extension;
+    return candidate;
 }
 
 std::string RunningTitle() {

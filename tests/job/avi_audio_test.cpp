@@ -296,15 +296,18 @@ TEST_F(AviAudioJob, VideoOnlyAfterUnusableSoundIsNamedAsAVideoStream) {
     ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir / "in.avi", {96, 64, "25", 3, 0, 2}, 3, dir.path()));
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_NE(boxes.Shown()[0].text.find("Only the video stream will be used."), std::string::npos);
+    // A file of the user's already at the video stream's name is kept.
+    testsupport::WriteFile(dir / "out.m1v", "user's own");
     EncoderSettings.encodeAudio = 1;
     EXPECT_EQ(RunEncoding(nullptr), 1);
     EXPECT_EQ(JobResult, 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.mpg"));
-    EXPECT_EQ(avitest::Probe(dir / "out.m1v", "v", "codec_name"), "mpeg1video");
+    EXPECT_EQ(testsupport::ReadFile(dir / "out.m1v"), "user's own");
+    EXPECT_EQ(avitest::Probe(dir / "out_2.m1v", "v", "codec_name"), "mpeg1video");
     ASSERT_EQ(boxes.Shown().size(), 3u);
     EXPECT_EQ(boxes.Shown()[1].text, LoadResString(63467));
     EXPECT_EQ(boxes.Shown()[2].text,
-              "Only the video stream was encoded.\nMPEG video stream file:\n" + (dir / "out.m1v").string());
+              "Only the video stream was encoded.\nMPEG video stream file:\n" + (dir / "out_2.m1v").string());
 }
 
 }  // namespace
