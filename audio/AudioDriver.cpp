@@ -109,6 +109,14 @@ int InitAudioEncoder(const char* outputName, int bitRate, char modeLetter) {
         Audio.AudioMessageBuffer = platform::Format("BitrateIndex: %d  is not a legal bitrate\n", bitRate);
         return -1;
     }
+    // Pairs Layer II leaves out: one channel above 192 kbit/s, two channels
+    // at 32, 48, 56 and 80 kbit/s.
+    const bool oneChannel = modeLetter == 'm';
+    if (oneChannel ? bitRate > 192 : (bitRate == 32 || bitRate == 48 || bitRate == 56 || bitRate == 80)) {
+        Audio.AudioMessageBuffer =
+            platform::Format("%d kbit/s is not allowed with %s\n", bitRate, oneChannel ? "one channel" : "two channels");
+        return -1;
+    }
     Audio.extraSlot = 0;
     Audio.sentBits = 0;
     Audio.AudioEncodeFailed = 0;

@@ -77,7 +77,7 @@ struct AudioEncoderState {
     const int16_t* readPos[2];
     int32_t sbSample[2][3][12][32];
     int32_t jSample[3][12][32];
-    int16_t windowed[2][512];
+    float windowed[2][64];  // the window's 64 partial sums of the last 32 samples, per channel
     uint32_t codes[2][3][12][32];
     int scaleIndex[2][3][32];
     int jointScaleIndex[3][32];
@@ -86,12 +86,13 @@ struct AudioEncoderState {
     float smr[2][32];
     int16_t modelHistory[2][1056];
 
-    // Analysis stage: per channel history and write offset, and the cosine
-    // table of the matrixing, built on the first frame of an encoding.
-    int16_t filterHistory[2][512];
+    // Analysis stage: per channel history (samples x 2048, so that the
+    // outputs come in 2^26 units) and write offset, and the cosine table of
+    // the matrixing, built on the first frame of an encoding.
+    float filterHistory[2][512];
     int filterOffset[2];
     bool cosineReady;
-    int16_t cosine[16][32];  // [k][folded term], even terms first, then odd
+    alignas(16) float cosine[32][16];  // [folded term][k]: cos((2k+1) t pi / 64)
 };
 extern AudioEncoderState Audio;
 
@@ -114,7 +115,7 @@ extern float ScaleFactorFloat[63];
 extern int32_t ScaleFactorInt[63];
 extern const float AudioSnr[18];
 void WindowSubband(int channel);
-void FilterSubband(const int16_t* windowed, int32_t out[32]);
+void FilterSubband(const float windowed[64], int32_t out[32]);
 void ComputeScaleFactors(const int32_t samples[][3][12][32], int scaleIndex[][3][32], int channels, int limit);
 void SelectScaleFactorPatterns(int scaleIndex[2][3][32], int selection[2][32], const AudioFrameParams& params);
 int BitsForNoNoise(const float smr[2][32], const int selection[2][32], const AudioFrameParams& params);
@@ -138,12 +139,16 @@ void WriteSubbandSamples(const uint32_t codes[2][3][12][32], const int allocatio
 // one frame. With Audio.modelRelease set it frees its state and returns.
 void PsychoacousticModel(const int16_t* samples, int16_t* history, int channel, float smrOut[32], double sampleRate);
 
-// Filterbank kernels, plain and packed; both give identical results.
+// Filterbank kernels, plain and packed; both give identical results (single
+// precision, every sum in the same order).
 struct AudioFilterKernels {
-    // z[i] = (history[(offset + i) mod 512] x window[i]) >> 16, i = 0..511.
-    void (*window)(const int16_t* history, int offset, const int16_t* window, int16_t* z);
-    // 32 outputs from the 32 folded terms (16 even, then 16 odd) and the cosine rows.
-    void (*matrix)(const int16_t folded[32], const int16_t cosine[16][32], int32_t out[32]);
+    // y[i] = sum over j = 0..7, in that order, of history[(offset + i + 64 j)
+    // mod 512] x window[i + 64 j], i = 0..63; offset is a multiple of 32.
+    void (*window)(const float* history, int offset, const float* window, float y[64]);
+    // For k = 0..15: A = the sum over the even terms t (0, 2, .., 30) and B
+    // over the odd ones, in that order, of folded[t] x cosine[t][k];
+    // out[k] = A + B and out[31 - k] = A - B, rounded to the nearest integer.
+    void (*matrix)(const float folded[32], const float cosine[32][16], int32_t out[32]);
 };
 void audio_filter_init(bool simd, AudioFilterKernels& table);
 
@@ -151,8 +156,11 @@ void audio_filter_init(bool simd, AudioFilterKernels& table);
 struct AudioModelKernels {
     // 1024-point FFT in place: natural order in, bit-reversed order out.
     void (*fft)(float* re, float* im);
-    // Energy and phase of lines 0..count-1 from their FFT output in line order.
-    void (*spectrum)(const float* re, const float* im, int count, float* power, float* phase);
+    // Energy and phase of lines 0..count-1 from their FFT output in line
+    // order. Lines below `floored` get energy 0.0005 and phase 0 when their
+    // energy is not above that; the others a phase only when their energy is
+    // not 0.
+    void (*spectrum)(const float* re, const float* im, int count, int floored, float* power, float* phase);
     // Unpredictability c of lines 0..count-1 from their energy, the cosine and
     // sine of their phase and of the predicted phase, and the magnitudes of
     // the last analysis and the one before, which the new ones replace.

@@ -1,4 +1,4 @@
-// Constant tables of the Layer II coder: 16-bit analysis window, allocation
+// Constant tables of the Layer II coder: analysis window, allocation
 // rows (five integers per allocation index) and the model's absolute threshold.
 #pragma once
 
@@ -13,7 +13,8 @@ struct AllocationEntry {
     int quantClass;
 };
 
-extern const int16_t AudioWindowTable[512];
+// The analysis window C[i] of the standard, at the precision of its table.
+extern const float AudioWindowTable[512];
 extern const AllocationEntry AllocationTableA[30][16];  // 27 rows at 48 kHz and 56-80 kbit/s a channel
 extern const AllocationEntry AllocationTableC[8][16];
 extern const float AbsoluteThreshold44100[513];

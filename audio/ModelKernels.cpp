@@ -71,11 +71,11 @@ float Atan(float x) {
 }
 
 // Spectral line from its FFT output: energy, and phase where the energy is
-// worth one; even lines carry at least a floor of energy.
-void LinePlain(float re, float im, bool even, float* power, float* phase) {
+// worth one; floored lines carry at least a floor of energy.
+void LinePlain(float re, float im, bool floored, float* power, float* phase) {
     float e = re * re + im * im;
     float ph = 0;
-    if (even) {
+    if (floored) {
         if (e > 0.0005f)
             ph = ModelAtan2(im, re);
         else
@@ -87,8 +87,8 @@ void LinePlain(float re, float im, bool even, float* power, float* phase) {
     *phase = ph;
 }
 
-void SpectrumPlain(const float* re, const float* im, int count, float* power, float* phase) {
-    for (int i = 0; i < count; i++) LinePlain(re[i], im[i], (i & 1) == 0, power + i, phase + i);
+void SpectrumPlain(const float* re, const float* im, int count, int floored, float* power, float* phase) {
+    for (int i = 0; i < count; i++) LinePlain(re[i], im[i], i < floored, power + i, phase + i);
 }
 
 void UnpredictabilityPlain(const float* power, const float* cosNow, const float* sinNow, const float* cosPred,
@@ -306,17 +306,19 @@ __m128 Atan2Sse2(__m128 y, __m128 x, int* odd) {
     return Select(negX, left, _mm_xor_ps(angle, negY));
 }
 
-void SpectrumSse2(const float* re, const float* im, int count, float* power, float* phase) {
-    // Lanes 0 and 2 hold even lines, 1 and 3 odd ones.
-    const __m128 even = _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0));
+void SpectrumSse2(const float* re, const float* im, int count, int floored, float* power, float* phase) {
     const __m128 floor = _mm_set1_ps(0.0005f);
+    const __m128i flooredV = _mm_set1_epi32(floored);
     int i = 0;
     for (; i + 4 <= count; i += 4) {
+        // Lanes of lines below `floored`.
+        const __m128 low =
+            _mm_castsi128_ps(_mm_cmpgt_epi32(flooredV, _mm_add_epi32(_mm_set1_epi32(i), _mm_setr_epi32(0, 1, 2, 3))));
         __m128 x = _mm_loadu_ps(re + i), y = _mm_loadu_ps(im + i);
         __m128 e = _mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y));
         __m128 strong = _mm_cmpgt_ps(e, floor);
-        __m128 wanted = Select(even, strong, _mm_cmpneq_ps(e, _mm_setzero_ps()));
-        _mm_storeu_ps(power + i, Select(_mm_andnot_ps(strong, even), floor, e));
+        __m128 wanted = Select(low, strong, _mm_cmpneq_ps(e, _mm_setzero_ps()));
+        _mm_storeu_ps(power + i, Select(_mm_andnot_ps(strong, low), floor, e));
         int want = _mm_movemask_ps(wanted);
         if (!want) {
             _mm_storeu_ps(phase + i, _mm_setzero_ps());
@@ -328,7 +330,7 @@ void SpectrumSse2(const float* re, const float* im, int count, float* power, flo
         for (int lane = 0, rest = odd & want; rest; lane++, rest >>= 1)
             if (rest & 1) phase[i + lane] = ModelAtan2(im[i + lane], re[i + lane]);
     }
-    for (; i < count; i++) LinePlain(re[i], im[i], (i & 1) == 0, power + i, phase + i);
+    for (; i < count; i++) LinePlain(re[i], im[i], i < floored, power + i, phase + i);
 }
 
 __attribute__((target("avx2"))) inline __m256 Select(__m256 mask, __m256 yes, __m256 no) {
@@ -389,17 +391,18 @@ __attribute__((target("avx2"))) __m256 Atan2Avx2(__m256 y, __m256 x, int* odd) {
     return Select(negX, left, _mm256_xor_ps(angle, negY));
 }
 
-__attribute__((target("avx2"))) void SpectrumAvx2(const float* re, const float* im, int count, float* power, float* phase) {
-    // Even lanes hold even lines.
-    const __m256 even = _mm256_castsi256_ps(_mm256_setr_epi32(-1, 0, -1, 0, -1, 0, -1, 0));
+__attribute__((target("avx2"))) void SpectrumAvx2(const float* re, const float* im, int count, int floored, float* power, float* phase) {
     const __m256 floor = _mm256_set1_ps(0.0005f);
+    const __m256i flooredV = _mm256_set1_epi32(floored);
     int i = 0;
     for (; i + 8 <= count; i += 8) {
+        const __m256 low = _mm256_castsi256_ps(
+            _mm256_cmpgt_epi32(flooredV, _mm256_add_epi32(_mm256_set1_epi32(i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7))));
         __m256 x = _mm256_loadu_ps(re + i), y = _mm256_loadu_ps(im + i);
         __m256 e = _mm256_add_ps(_mm256_mul_ps(x, x), _mm256_mul_ps(y, y));
         __m256 strong = _mm256_cmp_ps(e, floor, _CMP_GT_OQ);
-        __m256 wanted = Select(even, strong, _mm256_cmp_ps(e, _mm256_setzero_ps(), _CMP_NEQ_UQ));
-        _mm256_storeu_ps(power + i, Select(_mm256_andnot_ps(strong, even), floor, e));
+        __m256 wanted = Select(low, strong, _mm256_cmp_ps(e, _mm256_setzero_ps(), _CMP_NEQ_UQ));
+        _mm256_storeu_ps(power + i, Select(_mm256_andnot_ps(strong, low), floor, e));
         int want = _mm256_movemask_ps(wanted);
         if (!want) {
             _mm256_storeu_ps(phase + i, _mm256_setzero_ps());
@@ -411,7 +414,7 @@ __attribute__((target("avx2"))) void SpectrumAvx2(const float* re, const float* 
         for (int lane = 0, rest = odd & want; rest; lane++, rest >>= 1)
             if (rest & 1) phase[i + lane] = ModelAtan2(im[i + lane], re[i + lane]);
     }
-    for (; i < count; i++) LinePlain(re[i], im[i], (i & 1) == 0, power + i, phase + i);
+    for (; i < count; i++) LinePlain(re[i], im[i], i < floored, power + i, phase + i);
 }
 
 void SpreadingSse2(const float (*spread)[64], const int (*band)[2], int groups, const float* e, const float* cw,

@@ -145,7 +145,10 @@ void Analyse(const int16_t* history, int channel, float smr[32]) {
         lineRe[line] = re[position[line]];
         lineIm[line] = im[position[line]];
     }
-    kernels.spectrum(lineRe, lineIm, kLines, power, phase);
+    // The energy floor belongs to the even positions of the transform's
+    // bit-reversed output: line l sits at position bitrev(l), which is even
+    // exactly for the lines of the lower half.
+    kernels.spectrum(lineRe, lineIm, kLines, kBlock / 2, power, phase);
     m.newSel = m.oldestSel = m.newSel ? 0 : 1;
     m.oldSel = m.oldSel ? 0 : 1;
 

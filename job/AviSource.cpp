@@ -65,9 +65,10 @@ void OpenAudio() {
     platform::AviWaveFormat w;
     if (!platform::AviWaveFormat::Load(format.data(), format.size(), &w)) return AudioProbeMessage(64386);
     in.AviWaveFormat = w;
-    // The block must be one sample of every channel, or reads would split samples.
+    // Only what the sound reader can deliver (8 or 16 bits) is usable; the
+    // block must be one sample of every channel, or reads would split samples.
     bool pcm = w.formatTag == platform::kWaveFormatPcm && (w.channels == 1 || w.channels == 2) &&
-               IsAudioRate(w.samplesPerSec) && w.bitsPerSample % 8 == 0 && w.bitsPerSample > 0 &&
+               IsAudioRate(w.samplesPerSec) && (w.bitsPerSample == 8 || w.bitsPerSample == 16) &&
                w.blockAlign == w.channels * (w.bitsPerSample / 8);
     if (!pcm) return AudioProbeMessage(64390);
     if (audio->Length() <= 0 || audio->Start() < 0) return AudioProbeMessage(64389);

@@ -73,6 +73,24 @@ void SetMainTitle(const std::string& title) {
     if (JobWindows.setMainTitle) JobWindows.setMainTitle(title);
 }
 
+// A job left without its sound writes a bare video stream: it is named by the
+// form's rule for video-only output, the extension of the last name component
+// (or its ".avi") giving way to ".m1v" or ".m2v". Nobody was asked about that
+// name, so a file already there is kept and the stream takes the first free
+// "<name>_<n>" instead.
+std::string VideoOnlyFallbackPath;
+std::string ElementaryStreamName(const std::string& name, bool mpeg1) {
+    const size_t start = name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1;
+    const size_t dot = name.find_last_of('.');
+    const std::string base = dot != std::string::npos && dot > start ? name.substr(0, dot) : name;
+    const std::string extension = mpeg1 ? ".m1v" : ".m2v";
+    std::string candidate = base + extension;
+    std::error_code ec;
+    for (int n = 2; fs::exists(fs::symlink_status(candidate, ec)); n++)
+        candidate = base + "_" + std::to_string(n) + extension;
+    return candidate;
+}
+
 std::string RunningTitle() {
     std::string name = fs::path(EncoderSettings.outputFileName).filename().string();
     if (name.size() > 40) name.resize(40);
@@ -372,6 +390,10 @@ int RunEncodingJob() {
     }
 
     if (VideoToTempFile != 1) {
+        if (!VideoOnlyFallbackPath.empty())
+            JobReportText(platform::Format("Only the video stream was encoded.\nMPEG video stream file:\n%s",
+                                           VideoOnlyFallbackPath.c_str()),
+                          63468, MbIcon::Information, MessageOwnerWindow);
         if (JobWindows.showVideoCompleted) JobWindows.showVideoCompleted();
         return 0;
     }
@@ -413,8 +435,10 @@ int RunEncoding(const void* ownerWindow) {
     }
 
     const int rememberedEncodeAudio = e.encodeAudio;
+    VideoOnlyFallbackPath.clear();
     if (!e.inputHasAudio && e.encodeAudio) {
         e.encodeAudio = 0;
+        VideoOutputPath = VideoOnlyFallbackPath = ElementaryStreamName(e.outputFileName, e.mpeg1 != 0);
         if (BatchMode >= 2)
             WriteBatchLogMessage(LoadResString(63467));
         else

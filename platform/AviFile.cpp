@@ -63,6 +63,12 @@ void TakeIndex(AVStream* st, int64_t fileSize, AviStream::Impl* s) {
         const AVIndexEntry* e = avformat_index_get_entry(st, i);
         if (!e || e->pos < 0 || e->size < 0) break;
         if (e->pos > fileSize - 8 || e->size > fileSize - 8 - e->pos) break;  // truncated file
+        // The demuxer splits the only chunk of a PCM stream into pieces whose
+        // positions run on inside it: they are one chunk again here.
+        if (!s->chunks.empty() && e->pos == s->chunks.back().pos + s->chunks.back().size) {
+            s->chunks.back().size += e->size;
+            continue;
+        }
         AviChunk c;
         c.pos = e->pos;
         c.timestamp = e->timestamp;

@@ -27,6 +27,16 @@ std::vector<int16_t> DecodeWithFfmpeg(const std::filesystem::path& file, int cha
 double ToneSnr(const std::vector<int16_t>& pcm, int channels, int channel, int rate, double frequency,
                double* amplitude = nullptr);
 
+// The decoded stream against its input, both interleaved, over all channels:
+// the coder's delay (481 samples) taken off, a frame's worth of edges left out.
+struct DecodeError {
+    double errorDb;   // RMS of the difference, dB below full scale
+    double dcLsb;     // mean of the difference, in 16-bit steps
+    double outputDb;  // RMS of the decoded samples, dB below full scale
+    double snrDb;     // input RMS over difference RMS
+};
+DecodeError MeasureDecodeError(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded, int channels);
+
 struct ParsedFrame {
     size_t offset;
     int bitrateIndex, samplingFrequency, padding, mode, modeExtension, protectionAbsent;

@@ -19,18 +19,19 @@ TEST(AudioKernels, PackedKernelsMatchPlainOnRandomInput) {
     audio_filter_init(true, packed);
     std::mt19937 gen(5);
     std::uniform_int_distribution<int> any(-32768, 32767);
-    alignas(16) int16_t history[512], window[512], zPlain[512], zPacked[512], folded[32], cosine[16][32];
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    alignas(16) float history[512], window[512], yPlain[64], yPacked[64], folded[32], cosine[32][16];
     int32_t outPlain[32], outPacked[32];
     for (int round = 0; round < 200; round++) {
-        for (auto& v : history) v = int16_t(any(gen));
-        for (auto& v : window) v = int16_t(any(gen));
-        for (auto& v : folded) v = int16_t(any(gen));
+        for (auto& v : history) v = float(any(gen)) * 2048.0f;
+        for (auto& v : window) v = unit(gen) * 0.04f;
+        for (auto& v : folded) v = unit(gen) * 3e7f;
         for (auto& row : cosine)
-            for (auto& v : row) v = int16_t(std::max(-32767, any(gen)));
+            for (auto& v : row) v = unit(gen);
         int offset = 32 * (round % 16);
-        plain.window(history, offset, window, zPlain);
-        packed.window(history, offset, window, zPacked);
-        ASSERT_EQ(std::memcmp(zPlain, zPacked, sizeof zPlain), 0) << round;
+        plain.window(history, offset, window, yPlain);
+        packed.window(history, offset, window, yPacked);
+        ASSERT_EQ(std::memcmp(yPlain, yPacked, sizeof yPlain), 0) << round;
         plain.matrix(folded, cosine, outPlain);
         packed.matrix(folded, cosine, outPacked);
         ASSERT_EQ(std::memcmp(outPlain, outPacked, sizeof outPlain), 0) << round;
@@ -74,10 +75,17 @@ TEST(AudioKernels, PackedModelKernelsMatchPlain) {
             im[i] = gen() % 3 ? (gen() % 2 ? -b : b) : re[i] * edges[gen() % std::size(edges)];
         }
         float power[513], phase[513], powerPacked[513], phasePacked[513];
-        plain.spectrum(re, im, 513, power, phase);
-        packed.spectrum(re, im, 513, powerPacked, phasePacked);
+        int floored = round % 2 ? 512 : int(gen() % 514);
+        plain.spectrum(re, im, 513, floored, power, phase);
+        packed.spectrum(re, im, 513, floored, powerPacked, phasePacked);
         ASSERT_EQ(bitsOf(power, 513), bitsOf(powerPacked, 513)) << round;
         ASSERT_EQ(bitsOf(phase, 513), bitsOf(phasePacked, 513)) << round;
+        if (round == 0) {  // silent lines: the floor below `floored`, none above
+            std::fill_n(re, 513, 0.0f);
+            std::fill_n(im, 513, 0.0f);
+            packed.spectrum(re, im, 513, 512, power, phase);
+            EXPECT_EQ(std::count(power, power + 513, 0.0005f) * 10 + int(power[512] == 0), 5121);
+        }
         for (int i = 0; i < 513; i++) {
             if (!std::isfinite(re[i]) || !std::isfinite(im[i])) continue;
             float angle = ModelAtan2(im[i], re[i]);

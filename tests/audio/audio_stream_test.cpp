@@ -231,6 +231,11 @@ TEST(AudioStreamFailures, RefusedSettingsAndUncreatableOutput) {
     EXPECT_EQ(EncodeTestPcm(dir / "a.mp2", 44100, 190, 's'), 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "a.mp2"));
     EXPECT_EQ(EncodeTestPcm(dir / "a.mp2", 44100, 192, 'x'), 1);
+    // Mode and rate pairs Layer II forbids are refused before anything is written.
+    for (auto [rate, mode] : {std::pair{224, 'm'}, {384, 'm'}, {32, 's'}, {48, 'j'}, {56, 'd'}, {80, 's'}}) {
+        EXPECT_EQ(EncodeTestPcm(dir / "a.mp2", 44100, rate, mode), 1) << rate << mode;
+        EXPECT_FALSE(std::filesystem::exists(dir / "a.mp2"));
+    }
     EXPECT_EQ(EncodeTestPcm(dir / "missing" / "a.mp2", 44100, 192, 's'), 1);
     EXPECT_EQ(Audio.AudioWriteState, 2);
     EXPECT_NE(Audio.AudioMessageBuffer.find("Program can't create output file"), std::string::npos);

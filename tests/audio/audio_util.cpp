@@ -107,6 +107,22 @@ double ToneSnr(const std::vector<int16_t>& pcm, int channels, int channel, int r
     return 10 * std::log10(signal / std::max(noise, 1e-9));
 }
 
+DecodeError MeasureDecodeError(const std::vector<int16_t>& input, const std::vector<int16_t>& decoded, int channels) {
+    const size_t delay = 481 * size_t(channels), edge = 4608 * size_t(channels);
+    double sum = 0, squares = 0, out = 0, in = 0;
+    size_t n = 0;
+    for (size_t i = edge; i + edge < input.size() && i + delay < decoded.size(); i++, n++) {
+        double d = double(decoded[i + delay]) - input[i];
+        sum += d;
+        squares += d * d;
+        out += double(decoded[i + delay]) * decoded[i + delay];
+        in += double(input[i]) * input[i];
+    }
+    EXPECT_GT(n, 0u);
+    auto db = [&](double energy) { return 10 * std::log10(std::max(energy / std::max<size_t>(n, 1), 1e-12) / (32768.0 * 32768.0)); };
+    return {db(squares), sum / std::max<size_t>(n, 1), db(out), 10 * std::log10(std::max(in, 1e-12) / std::max(squares, 1e-12))};
+}
+
 std::vector<ParsedFrame> ParseFrames(const std::string& bytes, size_t* end) {
     static const int kRates[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
     std::vector<ParsedFrame> frames;

@@ -1,13 +1,18 @@
 // PCM from the AVI input as the audio encoder pulls it: 16-bit sound as ffmpeg
 // decodes it, 8-bit and 11025/22050 Hz sound by the conversion formulas, with
-// the interpolation carried across blocks.
+// the interpolation carried across blocks; sound that cannot be encoded found
+// by the probe; a one-picture input's sound through a whole job.
 #include "job/AviSource.h"
 
 #include "job/EncoderSettings.h"
+#include "job/JobDriver.h"
+#include "job/JobState.h"
+#include "job/Profile.h"
 #include "job/Report.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "tests/platform/avi_media_util.h"
+#include "tests/support/JobTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -229,18 +234,80 @@ TEST_F(AviAudioTest, MessagesWhenSoundCannotBeDelivered) {
     EXPECT_EQ(boxes.Shown()[0].text, "Error: Program failed to open audio stream.");
     AviCloseInputFile();
 
-    // 24-bit PCM opens as sound but cannot be delivered.
+    // A format the reader cannot convert is refused when sound is pulled.
     boxes.Clear();
-    path = dir / "deep.avi";
-    ASSERT_TRUE(avitest::MakeMedia(path, avitest::VideoSource(32, 16, "25", 3) +
-                                             " -f lavfi -i sine=r=44100:d=0.2 -c:v rawvideo -c:a pcm_s24le"));
-    ASSERT_EQ(AviOpenInputFile(path.string().c_str()), 1);
-    AudioPosition = 0;
-    AudioEndSample = AviInput.AviAudioLength;
+    Open("pcm_s16le", 44100, 2, 0.2);
+    AviInput.AviWaveFormat.bitsPerSample = 24;
     EXPECT_EQ(AviGetAudioData(buf, 16), 0);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, "Illegal audio stream format. Audio compression failed ");
     EXPECT_EQ(boxes.Shown()[0].caption, "");
+}
+
+// Sound the encoder cannot take is found by the probe, with the probe's
+// message, whatever is wrong with it: the input then counts as silent.
+TEST_F(AviAudioTest, ProbeRefusesSoundThatCannotBeEncoded) {
+    const char* formats[] = {"-c:a pcm_s24le", "-c:a pcm_s16le -ac 6", "-c:a pcm_s16le -ar 32000",
+                             "-c:a pcm_s16le -ar 96000", "-c:a pcm_f32le", "-c:a adpcm_ms", "-c:a mp2"};
+    for (const char* format : formats) {
+        boxes.Clear();
+        auto path = dir / "odd.avi";
+        ASSERT_TRUE(avitest::MakeMedia(path, avitest::VideoSource(32, 16, "25", 3) +
+                                                 " -f lavfi -i sine=r=48000:d=0.2 -c:v rawvideo " + format));
+        AviInfoTexts info;
+        EXPECT_EQ(ProbeAviInputFile(path.string(), &info), 1) << format;
+        EXPECT_EQ(EncoderSettings.inputHasAudio, 0) << format;
+        ASSERT_EQ(boxes.Shown().size(), 1u) << format;
+        EXPECT_EQ(boxes.Shown()[0].text, LoadResString(64390)) << format;
+    }
+}
+
+// Whole jobs on AVI input whose sound is out of the ordinary.
+class AviAudioJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testsupport::HaveTool("ffmpeg") || !testsupport::HaveTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
+        ASSERT_EQ(InitEncoderLibrary(), 1);
+        testsupport::ResetJobHooks();
+    }
+    testsupport::TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+};
+
+// One picture whose sound the demuxer holds as the pieces of a single chunk:
+// the whole job runs and its system stream carries the sound.
+TEST_F(AviAudioJob, OneFrameInputWithItsSoundInOneChunkEncodes) {
+    const testsupport::TestAvi avi{96, 64, "25", 1, 44100, 2};
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=96x64:rate=25:duration=0.02 " +
+                                      testsupport::TestAviTone(avi) + " -af asetnsamples=n=4410 -c:v mjpeg " +
+                                      "-c:a pcm_s16le '" + (dir / "in.avi").string() + "'"),
+              0);
+    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir / "in.avi", avi, 3, dir.path()));
+    EXPECT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, 0);
+    EXPECT_TRUE(boxes.Shown().empty()) << boxes.Shown()[0].text;
+    EXPECT_EQ(avitest::Probe(dir / "out.mpg", "a", "codec_name"), "mp2");
+}
+
+// Sound the probe cannot use leaves a job that asked for a system stream with
+// video only: the file written is named and announced as the video stream it is.
+TEST_F(AviAudioJob, VideoOnlyAfterUnusableSoundIsNamedAsAVideoStream) {
+    ASSERT_EQ(testsupport::MakeTestAvi(dir / "in.avi", {96, 64, "25", 3, 32000, 2}), 0);
+    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(dir / "in.avi", {96, 64, "25", 3, 0, 2}, 3, dir.path()));
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_NE(boxes.Shown()[0].text.find("Only the video stream will be used."), std::string::npos);
+    // A file of the user's already at the video stream's name is kept.
+    testsupport::WriteFile(dir / "out.m1v", "user's own");
+    EncoderSettings.encodeAudio = 1;
+    EXPECT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.mpg"));
+    EXPECT_EQ(testsupport::ReadFile(dir / "out.m1v"), "user's own");
+    EXPECT_EQ(avitest::Probe(dir / "out_2.m1v", "v", "codec_name"), "mpeg1video");
+    ASSERT_EQ(boxes.Shown().size(), 3u);
+    EXPECT_EQ(boxes.Shown()[1].text, LoadResString(63467));
+    EXPECT_EQ(boxes.Shown()[2].text,
+              "Only the video stream was encoded.\nMPEG video stream file:\n" + (dir / "out_2.m1v").string());
 }
 
 }  // namespace
