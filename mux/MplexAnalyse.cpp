@@ -6,6 +6,7 @@
 
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
+#include "mux/lib/SequenceHeader.h"
 #include "mux/lib/VideoPeakRate.h"
 #include "platform/Format.h"
 
@@ -120,17 +121,20 @@ void AnalyseVideoStream(const std::string& videoFile, const std::string& recordF
 
     if (reader.ReadBits(32) != 0x000001B3) PrintAndAbort("Invalid MPEG Video stream header.\n");
     info.sequenceHeaders += 1;
-    info.horizontalSize = reader.ReadBits(12);
-    info.verticalSize = reader.ReadBits(12);
-    info.aspectRatio = reader.ReadBits(4);
-    info.frameRateCode = reader.ReadBits(4);
-    info.bitRate = reader.ReadBits(18);
-    if (reader.ReadBit() != 1) MarkerMissing(reader.bitsConsumed);
-    info.vbvBufferSize = reader.ReadBits(10);
-    info.constrainedParameters = reader.ReadBit();
+    uint8_t fields[SequenceHeaderBytes - 4];
+    for (uint8_t& byte : fields) byte = static_cast<uint8_t>(reader.ReadBits(8));
+    const SequenceHeader sequence = ParseSequenceHeader(fields);
+    info.horizontalSize = sequence.horizontalSize;
+    info.verticalSize = sequence.verticalSize;
+    info.aspectRatio = sequence.aspectRatio;
+    info.frameRateCode = sequence.frameRateCode;
+    info.bitRate = sequence.bitRate;
+    // The marker is the 84th bit of the file, whose offset the message names.
+    if (!sequence.markerBit) MarkerMissing(83);
+    info.vbvBufferSize = sequence.vbvBufferSize;
+    info.constrainedParameters = sequence.constrainedParameters ? 1 : 0;
 
-    // Codes 0 and 9 to 15 name no picture rate: no time stamp could be right.
-    if (info.frameRateCode < 1 || info.frameRateCode > 8) PrintAndAbort("Invalid MPEG Video stream header.\n");
+    if (sequence.pictureRate == nullptr) PrintAndAbort("Invalid MPEG Video stream header.\n");
     uint32_t code = info.frameRateCode;
     double ticksPerFrame = ticksPerFrameTable[code];
     double secondsPerFrame = secondsPerFrameTable[code];

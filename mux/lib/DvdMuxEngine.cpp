@@ -5,6 +5,7 @@
 
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
+#include "mux/lib/SequenceHeader.h"
 
 #include <cerrno>
 #include <cmath>
@@ -176,12 +177,12 @@ uint32_t DvdMuxEngine::MuxRate() const
 
 int32_t DvdMuxEngine::FeedVideo(const uint8_t* data, uint32_t length)
 {
-    if (!attributesKnown_ && data != nullptr && length >= 8 && data[0] == 0 && data[1] == 0 && data[2] == 1 &&
-        data[3] == 0xB3) {
-        attributes_.width = data[4] << 4 | data[5] >> 4;
-        attributes_.height = (data[5] & 0x0F) << 8 | data[6];
-        attributes_.aspectRatio = data[7] >> 4;
-        attributes_.videoFormat = (data[7] & 0x0F) == 3 ? 1 : 2;  // 25 pictures a second is PAL
+    if (!attributesKnown_ && data != nullptr && IsSequenceHeader(data, length)) {
+        const SequenceHeader sequence = ParseSequenceHeader(data + 4);
+        attributes_.width = static_cast<int>(sequence.horizontalSize);
+        attributes_.height = static_cast<int>(sequence.verticalSize);
+        attributes_.aspectRatio = static_cast<int>(sequence.aspectRatio);
+        attributes_.videoFormat = sequence.frameRateCode == 3 ? 1 : 2;  // 25 pictures a second is PAL
         attributesKnown_ = true;
     }
     return geometry.FeedVideo(data, length);

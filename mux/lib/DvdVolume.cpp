@@ -6,6 +6,7 @@
 #include "mux/lib/DvdInfoFiles.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/PackWriters.h"
+#include "mux/lib/SequenceHeader.h"
 
 #include <algorithm>
 #include <atomic>
@@ -250,9 +251,9 @@ int32_t LoadFile(const DvdVobTable::Entry& e, size_t fileIndex, Title& t, VideoS
         }
         if (t.pictures.empty() && fileIndex == 0) {
             // The frame rate comes from the first sequence header.
-            for (size_t i = 0; i + 8 <= PackBytes; ++i) {
-                if (pack[i] == 0 && pack[i + 1] == 0 && pack[i + 2] == 1 && pack[i + 3] == 0xB3) {
-                    const int code = pack[i + 7] & 15;
+            for (size_t i = 0; i + SequenceHeaderBytes <= PackBytes; ++i) {
+                if (IsSequenceHeader(pack + i, PackBytes - i)) {
+                    const uint32_t code = ParseSequenceHeader(pack + i + 4).frameRateCode;
                     t.frameRate = code == 3 ? 25 : 30;
                     t.ticksPerFrame = code == 3 ? 3600 : 3003;
                     break;

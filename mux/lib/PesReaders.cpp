@@ -6,6 +6,7 @@
 #include "mux/lib/VideoPeakRate.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
+#include "mux/lib/SequenceHeader.h"
 #include "mux/lib/StartDelay.h"
 
 #include <algorithm>
@@ -237,21 +238,17 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
             videoPacket = StartPacket(video, true);
             if (svcd) videoPacket->extension = {0x1E, 0x60, 0xE6};
         }
-        const uint32_t rateCode = data[7] & 0x0F;
-        if (rateCode >= 1 && rateCode <= 8) {
-            video->rateNum = PictureRates[rateCode - 1].num;
-            video->rateDen = PictureRates[rateCode - 1].den;
-            video->ticksPerPicture = PictureRates[rateCode - 1].ticks;
-        } else {
-            // Codes 0 and 9 to 15 name no picture rate: no time stamp could be right.
-            return MuxErrVideoStream;
-        }
-        uint32_t bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
-        if ((data[10] & 0x20) == 0) return MuxErrVideoStream;
+        const SequenceHeader sequence = ParseSequenceHeader(data + 4);
+        if (sequence.pictureRate == nullptr) return MuxErrVideoStream;
+        video->rateNum = sequence.pictureRate->num;
+        video->rateDen = sequence.pictureRate->den;
+        video->ticksPerPicture = sequence.pictureRate->ticks;
+        uint32_t bitRate = sequence.bitRate;
+        if (!sequence.markerBit) return MuxErrVideoStream;
         // The variable-rate code is no rate: the stream's measured peak stands in for it.
         if (bitRate == VariableBitRateCode && engine_.measuredVideoRate != 0) bitRate = engine_.measuredVideoRate;
         video->byteRate = bitRate * 50;
-        if (streamVbvBytes == 0) streamVbvBytes = ((uint32_t{data[10]} & 0x1F) << 5 | data[11] >> 3) * 2048;
+        if (streamVbvBytes == 0) streamVbvBytes = sequence.VbvBufferBytes();
         video->vbvBytes = settingsVbvBytes;
         video->profileCode = settingsProfileCode;
         video->levelCode = settingsLevelCode;

@@ -2,6 +2,7 @@
 // frames into packets that fill one pack each and note where access units begin.
 #include "mux/lib/StreamTables.h"
 #include "mux/lib/MuxLib.h"
+#include "mux/lib/SequenceHeader.h"
 #include "mux/lib/SystemMuxEngine.h"
 #include "mux/lib/VideoPeakRate.h"
 
@@ -29,23 +30,19 @@ int32_t SystemVideoReader::Feed(const uint8_t* data, uint32_t length)
     if (!started) startBytes += length;
 
     if (code == 0xB3 && !haveSequence_) {
-        if (length < 12) return MuxErrVideoStream;
-        const uint32_t rateCode = data[7] & 0x0F;
-        if (rateCode >= 1 && rateCode <= 8) {
-            rateNum_ = PictureRates[rateCode - 1].num;
-            rateDen_ = PictureRates[rateCode - 1].den;
-            period_ = PictureRates[rateCode - 1].ticks;
-        } else {
-            // Codes 0 and 9 to 15 name no picture rate: no time stamp could be right.
-            return MuxErrVideoStream;
-        }
-        bitRate = uint32_t{data[8]} << 10 | uint32_t{data[9]} << 2 | data[10] >> 6;
-        if ((data[10] & 0x20) == 0) return MuxErrVideoStream;
+        if (length < SequenceHeaderBytes) return MuxErrVideoStream;
+        const SequenceHeader sequence = ParseSequenceHeader(data + 4);
+        if (sequence.pictureRate == nullptr) return MuxErrVideoStream;
+        rateNum_ = sequence.pictureRate->num;
+        rateDen_ = sequence.pictureRate->den;
+        period_ = sequence.pictureRate->ticks;
+        bitRate = sequence.bitRate;
+        if (!sequence.markerBit) return MuxErrVideoStream;
         if (bitRate == VariableBitRateCode && engine_.MeasuredVideoRate() != 0)
             bitRate = engine_.MeasuredVideoRate();
         else if (bitRate == VariableBitRateCode || bitRate == 0)
             bitRate = VariableBitRateSubstitute;
-        streamVbvBytes = ((uint32_t{data[10]} & 0x1F) << 5 | data[11] >> 3) * 2048;
+        streamVbvBytes = sequence.VbvBufferBytes();
         haveSequence_ = true;
     } else if (code == 0xB5 && length >= 5 && data[4] >> 4 == 1) {
         // A sequence extension: MPEG-2 video, which neither stream of this engine carries.

@@ -1,7 +1,7 @@
 // Measuring a variable-rate video stream's peak rate from its picture sizes.
 #include "mux/lib/VideoPeakRate.h"
 
-#include "mux/lib/StreamTables.h"
+#include "mux/lib/SequenceHeader.h"
 
 #include <vector>
 
@@ -15,7 +15,7 @@ uint32_t MeasureVariableVideoRate(FILE* file)
     uint64_t pictureStart = 0;
     bool inPicture = false;
     bool headerRead = false;
-    uint8_t header[8] = {};
+    uint8_t header[SequenceHeaderBytes - 4] = {};
     int headerBytes = -1;  // bytes of the sequence header after its start code, while collecting
     PeakRateMeter* meter = nullptr;
     PeakRateMeter storage(0.0);
@@ -23,17 +23,16 @@ uint32_t MeasureVariableVideoRate(FILE* file)
     while ((got = std::fread(block.data(), 1, block.size(), file)) > 0) {
         for (size_t i = 0; i < got; ++i, ++position) {
             const uint8_t byte = block[i];
-            if (headerBytes >= 0 && headerBytes < 8) {
+            if (headerBytes >= 0 && headerBytes < static_cast<int>(sizeof header)) {
                 header[headerBytes++] = byte;
-                if (headerBytes == 8) {
+                if (headerBytes == static_cast<int>(sizeof header)) {
                     headerRead = true;
-                    const uint32_t bitRate = uint32_t{header[4]} << 10 | uint32_t{header[5]} << 2 | header[6] >> 6;
-                    const uint32_t rateCode = header[3] & 0x0F;
-                    if (bitRate != VariableBitRateCode || rateCode < 1 || rateCode > 8) {
+                    const SequenceHeader sequence = ParseSequenceHeader(header);
+                    if (sequence.bitRate != VariableBitRateCode || sequence.pictureRate == nullptr) {
                         std::fseek(file, start, SEEK_SET);
                         return 0;
                     }
-                    const auto& rate = muxtables::PictureRates[rateCode - 1];
+                    const auto& rate = *sequence.pictureRate;
                     storage = PeakRateMeter(static_cast<double>(rate.num) / rate.den);
                     meter = &storage;
                 }
