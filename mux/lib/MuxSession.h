@@ -59,6 +59,10 @@ public:
     int32_t CloseSinks();
     void RemoveFileSinks();
     int32_t Option(int id) const { return options[static_cast<size_t>(id)]; }
+    // The one way an engine tells the rate (50 bytes/s units) it works at: it becomes
+    // option 5, which the caller reads back and which is from then on the rate
+    // the engines and readers take as given.
+    void ReportMuxRate(uint32_t rate) { options[5] = static_cast<int32_t>(rate); }
 
     std::vector<MuxSinkEntry> sinks;
     uint64_t outputBytes = 0;

@@ -260,7 +260,7 @@ int32_t ProgramMuxEngine::Drain()
         }
         if (fixedMode == 3) {
             nextMuxRate = std::max<uint32_t>(1, static_cast<uint32_t>(nextMuxRate * 0.98));
-            session.options[5] = static_cast<int32_t>(nextMuxRate);
+            session.ReportMuxRate(nextMuxRate);
             lowered = true;
         }
         int32_t status = WritePaddingPack();

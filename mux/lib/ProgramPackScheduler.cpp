@@ -10,6 +10,29 @@
 
 namespace {
 
+// A packet may go at most this far (90 kHz) ahead of the decoding of its units.
+constexpr uint64_t MaxLeadTicks = 90000;
+// Adaptive rate: the base rate returns when either buffer holds no more than this
+// share of its size, and the rate is lowered when both hold at least `FullShare`,
+// to `LoweredRateShare` of the base.
+constexpr double RefillShare = 0.4;
+constexpr double FullShare = 0.75;
+constexpr double LoweredRateShare = 0.75;
+// The clock search lowers the rate by this factor (plus one) at each step and
+// raises it by `SearchStepUp` (at least one) until the packs are close enough again.
+constexpr double SearchStepDown = 0.8;
+constexpr double SearchStepUp = 1.05;
+// Clock references may be at most 0.7 s apart.
+constexpr uint64_t MaxClockGapTicks = 63000;
+// Audio starvation count: set when an audio packet goes, counted down (to a floor)
+// while the audio buffer holds less than one frame at the highest Layer II rate,
+// and from the first pack on below `StarvationStart` the base rate returns and
+// below 0 the audio is taken to be behind.
+constexpr int32_t AudioJustSent = 4;
+constexpr int32_t StarvationStart = 1;
+constexpr int32_t StarvationFloor = -1000;
+constexpr int64_t AudioStarvingBytes = 1153;
+
 uint32_t ByteRate(const PesPacketRecord* record)
 {
     return record != nullptr && record->stream ? record->stream->byteRate : 0;
@@ -67,7 +90,7 @@ uint32_t ProgramMuxEngine::ComputeMuxRate(const PesPacketRecord* audio, const Pe
     float r = static_cast<float>(std::ceil(((14.0 / packetsPerPack + 9.0) / packetSize + 1.0) * sum));
     r = std::trunc(r * (session.Option(4) == 0 ? 1.085f : 1.025f));
     const uint32_t rate = std::min<uint32_t>(static_cast<uint32_t>(r) / 50, MaxMuxRate);
-    if (rate != 0) session.options[5] = static_cast<int32_t>(rate);
+    if (rate != 0) session.ReportMuxRate(rate);
     return rate;
 }
 
@@ -111,14 +134,14 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
     auto audioFits = [&](const PesPacketRecord& a, uint64_t clockBase) {
         if (audioOccupancy + a.PayloadLength() >= audioCapacity) return false;
         if (audioRing.FreeEntries() <= a.unitCount) return false;
-        if (a.flags & PesPacketRecord::FlagPts) return static_cast<int64_t>(a.pts) - static_cast<int64_t>(clockBase) < 90000;
+        if (a.flags & PesPacketRecord::FlagPts) return static_cast<int64_t>(a.pts) - static_cast<int64_t>(clockBase) < static_cast<int64_t>(MaxLeadTicks);
         return true;
     };
     auto videoFits = [&](const PesPacketRecord& v, uint64_t clockBase) {
         if (videoOccupancy + v.PayloadLength() >= videoCapacity) return false;
         if (videoRing.FreeEntries() <= v.unitCount) return false;
         for (uint32_t i = 0; i < v.unitCount; ++i)
-            if (v.units[i].time > clockBase + 90000) return false;
+            if (v.units[i].time > clockBase + MaxLeadTicks) return false;
         return true;
     };
 
@@ -147,22 +170,22 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
             // Back to the base rate also once a clock search has made its jump, and when a
             // deadline is near; the lowered rate is a quarter below the base, not below
             // the last lowered one, so that packs never come slower and slower.
-            if (videoOccupancy <= 0.4 * videoCapacity || audioOccupancy <= 0.4 * audioCapacity || audioStarvation < 1 ||
-                rateSearched_ || audioNear || videoNear) {
+            if (videoOccupancy <= RefillShare * videoCapacity || audioOccupancy <= RefillShare * audioCapacity ||
+                audioStarvation < StarvationStart || rateSearched_ || audioNear || videoNear) {
                 nextMuxRate = baseMuxRate;
-                session.options[5] = static_cast<int32_t>(nextMuxRate);
-            } else if (videoOccupancy >= 0.75 * videoCapacity && audioOccupancy >= 0.75 * audioCapacity) {
-                nextMuxRate = ClampRate(std::trunc(baseMuxRate * 0.75));
-                session.options[5] = static_cast<int32_t>(nextMuxRate);
+                session.ReportMuxRate(nextMuxRate);
+            } else if (videoOccupancy >= FullShare * videoCapacity && audioOccupancy >= FullShare * audioCapacity) {
+                nextMuxRate = ClampRate(std::trunc(baseMuxRate * LoweredRateShare));
+                session.ReportMuxRate(nextMuxRate);
             }
             rateSearched_ = false;
         } else {
             nextMuxRate = ClampRate(rate);
         }
-        if (audioOccupancy < 1153) {
-            if (audioStarvation >= 4)
-                audioStarvation = 3;
-            else if (audioStarvation > -1000)
+        if (audioOccupancy < AudioStarvingBytes) {
+            if (audioStarvation >= AudioJustSent)
+                audioStarvation = AudioJustSent - 1;
+            else if (audioStarvation > StarvationFloor)
                 --audioStarvation;
         }
 
@@ -175,7 +198,7 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
             if (status != 0) return status;
             status = SendPacket(audioQueue, false);
             if (status != 0) return status;
-            audioStarvation = 1;
+            audioStarvation = StarvationStart;
             continue;
         }
 
@@ -208,14 +231,14 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
         int32_t status;
         if (audioUrgent && (!videoUrgent || audioNeed.deadline <= videoNeed.deadline)) {
             status = SendPacket(audioQueue, false);
-            audioStarvation = 4;
+            audioStarvation = AudioJustSent;
         } else if (videoUrgent) {
             status = SendPacket(videoQueue, true);
         } else if (vFits && !audioBehind && !(audioEmpty && !videoEmpty)) {
             status = SendPacket(videoQueue, true);
         } else if (aFits && !(videoEmpty && !audioEmpty)) {
             status = SendPacket(audioQueue, false);
-            audioStarvation = 4;
+            audioStarvation = AudioJustSent;
         } else if (vFits && !(audioEmpty && !videoEmpty)) {
             status = SendPacket(videoQueue, true);
         } else {
@@ -225,29 +248,28 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
             status = 0;
             if (fixedMode == 0) {
                 // Let the clock jump by whole packs until something falls due or fits.
-                for (uint32_t i = 0;; ++i) {
+                for (;;) {
                     bytesWritten += geometry.packSize;
                     const uint64_t at = ClockBase();
                     if (videoRing.AnyDue(at) || audioRing.AnyDue(at) || audioFits(a, at) || videoFits(v, at)) break;
                     if (at > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
-                    (void)i;
                 }
             } else if (fixedMode == 3) {
                 const uint32_t kept = currentMuxRate;
                 const uint64_t lastBase = static_cast<uint64_t>(clockReference) / 300;
                 uint32_t found = currentMuxRate;
                 for (;;) {
-                    const uint32_t lower = ClampRate(std::trunc(found * 0.8 + 1));
+                    const uint32_t lower = ClampRate(std::trunc(found * SearchStepDown + 1));
                     if (lower >= found) break;
                     found = lower;
                     currentMuxRate = found;
                     const uint64_t at = ClockBase();
                     if (videoRing.AnyDue(at) || audioRing.AnyDue(at) || audioFits(a, at) || videoFits(v, at)) break;
-                    if (at - lastBase >= 63000) {
+                    if (at - lastBase >= MaxClockGapTicks) {
                         while (found < MaxMuxRate) {
-                            found = ClampRate(std::max<double>(found + 1.0, std::trunc(found * 1.05)));
+                            found = ClampRate(std::max<double>(found + 1.0, std::trunc(found * SearchStepUp)));
                             currentMuxRate = found;
-                            if (ClockBase() - lastBase < 63000) break;
+                            if (ClockBase() - lastBase < MaxClockGapTicks) break;
                         }
                         break;
                     }
@@ -255,7 +277,7 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
                 nextMuxRate = found;
                 currentMuxRate = kept;
                 rateSearched_ = found != kept;
-                session.options[5] = static_cast<int32_t>(nextMuxRate);
+                session.ReportMuxRate(nextMuxRate);
                 status = WritePaddingPack();
             } else {
                 status = WritePaddingPack();

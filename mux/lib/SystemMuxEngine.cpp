@@ -177,7 +177,7 @@ void SystemMuxEngine::ComputeMuxRate()
     double r = std::ceil((video_.bitRate * 50.0 + audio_.kbitRate * 128.0) * (37.0 / params_.packSize + 1.0));
     r = std::trunc(r * (session_.Option(4) != 0 ? 1.01 : 1.085));
     muxRate_ = std::max<uint32_t>(20, static_cast<uint32_t>(r) / 50);
-    session_.options[5] = static_cast<int32_t>(muxRate_);
+    session_.ReportMuxRate(muxRate_);
 }
 
 uint64_t SystemMuxEngine::ClockReference() const

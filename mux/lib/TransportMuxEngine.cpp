@@ -54,7 +54,7 @@ uint32_t Type5MuxEngine::ComputeMuxRate(const PesPacketRecord* audio, const PesP
                          3 * PacketSize * 27000000.0 / PcrInterval);
     r = std::trunc(r * (session.Option(4) == 0 ? 1.085 : 1.025));
     const uint32_t rate = std::min<uint32_t>(static_cast<uint32_t>(r) / 50, MaxMuxRate);
-    if (rate != 0) session.options[5] = static_cast<int32_t>(rate);
+    if (rate != 0) session.ReportMuxRate(rate);
     return rate;
 }
 
