@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <deque>
 #include <string>
 
 #include "job/EncoderSettings.h"
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
+#include "mux/lib/DecoderBuffer.h"
 #include "mux/lib/PackWriters.h"
 #include "mux/lib/VideoPeakRate.h"
 #include "platform/ResStrings.h"
@@ -57,30 +57,19 @@ void BuildSystemHeader(unsigned char* p, uint32_t rateBound, unsigned audioBound
 
 namespace {
 
-struct ModelEntry {
-    uint32_t bytes;
-    TimeCode removalTime;
-};
-
-// What the decoder's input buffer of one stream holds: units delivered but not yet removed.
+// The decoder's input buffer of one stream as the slot loop books it: each piece of
+// a unit delivered is kept with the unit's removal time until the clock reaches it.
 struct StdBufferModel {
     int64_t size = 0;
-    int64_t occupancy = 0;
     uint64_t delivered = 0;  // every byte ever appended
-    std::deque<ModelEntry> entries;
+    DecoderBuffer buffer{SIZE_MAX};
 
     void Append(uint32_t bytes, const TimeCode& removal) {
-        entries.push_back({bytes, removal});
-        occupancy += bytes;
+        buffer.AddUnit(TimeCodeValue(removal), bytes);
         delivered += bytes;
     }
-    void RemoveUpTo(const TimeCode& scr) {
-        while (!entries.empty() && TimeCodeValue(entries.front().removalTime) <= TimeCodeValue(scr)) {
-            occupancy -= entries.front().bytes;
-            entries.pop_front();
-        }
-    }
-    int64_t Free() const { return size - occupancy; }
+    void RemoveUpTo(const TimeCode& scr) { buffer.Release(TimeCodeValue(scr)); }
+    int64_t Free() const { return size - buffer.Occupancy(); }
 };
 
 constexpr unsigned kPacketBufferBytes = 4096;

@@ -25,54 +25,33 @@ uint64_t splitBytes = DvdVobSplitBytes;
 
 }  // namespace
 
-void DvdBufferModel::Release(uint64_t clock90)
-{
-    for (Entry& e : ring_) {
-        if (e.inUse && e.removal <= clock90) {
-            occupancy -= e.bytes;
-            e = {};
-            --used_;
-        }
-    }
-}
+namespace {
 
-uint64_t DvdBufferModel::NextRemoval() const
-{
-    uint64_t next = UINT64_MAX;
-    for (const Entry& e : ring_)
-        if (e.inUse) next = std::min(next, e.removal);
-    return next;
-}
-
-bool DvdBufferModel::Fits(uint64_t bytes, uint32_t units, uint64_t capacity) const
-{
-    return occupancy + bytes < capacity && used_ + units <= Size;
-}
-
-void DvdBufferModel::Add(const PesPacketRecord& r)
+// Books one packet: bytes before the first access unit that begins here belong to
+// the unit still arriving; the last unit takes what the records leave over. Units
+// beyond what the model keeps are not booked (the fit test keeps room for them).
+void BookDvdPacket(DecoderBuffer& buffer, const PesPacketRecord& r)
 {
     const uint32_t payload = r.PayloadLength();
     uint64_t counted = 0;
-    // Bytes before the first access unit that begins here belong to the unit still
-    // arriving; once that one has been decoded they never occupy the buffer.
     const uint32_t leading = r.unitCount > 0 ? std::min(r.leadingBytes, payload) : payload;
-    if (leading > 0 && open_ >= 0 && ring_[static_cast<size_t>(open_)].inUse) {
-        ring_[static_cast<size_t>(open_)].bytes += leading;
-        occupancy += leading;
-    }
+    if (leading > 0) buffer.Continue(leading);
     counted += leading;
-    for (uint32_t i = 0; i < r.unitCount && used_ < Size; ++i) {
-        while (ring_[next_].inUse) next_ = (next_ + 1) % Size;
+    for (uint32_t i = 0; i < r.unitCount && buffer.FreeUnits() > 0; ++i) {
         uint64_t bytes = r.units[i].bytes;
         if (i + 1 == r.unitCount && counted + bytes < payload) bytes = payload - counted;
         counted += bytes;
-        ring_[next_] = {r.units[i].time, bytes, true};
-        occupancy += bytes;
-        ++used_;
-        open_ = static_cast<int>(next_);
-        next_ = (next_ + 1) % Size;
+        buffer.AddUnit(r.units[i].time, bytes);
     }
 }
+
+// Whether a packet of `bytes` payload carrying `units` access units fits below `capacity`.
+bool DvdPacketFits(const DecoderBuffer& buffer, uint64_t bytes, uint32_t units, uint64_t capacity)
+{
+    return static_cast<uint64_t>(buffer.Occupancy()) + bytes < capacity && units <= buffer.FreeUnits();
+}
+
+}  // namespace
 
 DvdMuxEngine::DvdMuxEngine(MuxSession& session) : MuxPackEngine(session)
 {
@@ -403,7 +382,7 @@ int32_t DvdMuxEngine::SendVideo()
     }
     for (uint32_t i = 0; i < r->unitCount; ++i)
         if ((r->units[i].hint & 3) != 0) ++picturesSent_;
-    videoModel_.Add(*r);
+    BookDvdPacket(videoModel_, *r);
     videoBytesSent_ += r->PayloadLength();
     firstVideoSent_ = true;
     return WriteUnitPack(*r, true);
@@ -423,7 +402,7 @@ int32_t DvdMuxEngine::SendAudio()
         r->bytes[r->reserveAt + 2] = 0x20;
         audioExtensionDue_ = false;
     }
-    audioModel_.Add(*r);
+    BookDvdPacket(audioModel_, *r);
     audioBytesSent_ += r->PayloadLength();
     firstAudioSent_ = true;
     return WriteUnitPack(*r, false);
@@ -452,8 +431,8 @@ int32_t DvdMuxEngine::Schedule(bool draining)
         } else {
             const uint64_t nv = v != nullptr ? v->PayloadLength() : 0;
             const uint64_t na = a != nullptr ? a->PayloadLength() : 0;
-            const bool videoFits = v != nullptr && videoModel_.Fits(nv, v->unitCount, videoCapacity);
-            const bool audioFits = a != nullptr && audioModel_.Fits(na, a->unitCount, audioCapacity);
+            const bool videoFits = v != nullptr && DvdPacketFits(videoModel_, nv, v->unitCount, videoCapacity);
+            const bool audioFits = a != nullptr && DvdPacketFits(audioModel_, na, a->unitCount, audioCapacity);
             bool sendAudio = false;
             bool sendVideo = false;
             if (v != nullptr && a != nullptr) {
@@ -471,9 +450,9 @@ int32_t DvdMuxEngine::Schedule(bool draining)
                     preferAudio = !(std::fabs(share - (bv + static_cast<double>(nv)) / ba) <=
                                     std::fabs(share - bv / (ba + static_cast<double>(na))));
                 }
-                const bool videoHolds = videoModel_.occupancy > 0;
-                const bool audioEmpty = audioModel_.occupancy == 0;
-                const bool videoFull = videoModel_.occupancy + nv >= videoCapacity;
+                const bool videoHolds = videoModel_.Occupancy() > 0;
+                const bool audioEmpty = audioModel_.Occupancy() == 0;
+                const bool videoFull = videoModel_.Occupancy() + nv >= videoCapacity;
                 if ((videoFull || preferAudio || (videoHolds && audioEmpty)) && audioFits && (videoHolds || audioEmpty))
                     sendAudio = true;
                 else if (videoFits)

@@ -3,6 +3,7 @@
 // video object files of about 1 GB, with a hints file per file for the volume writer.
 #pragma once
 
+#include "mux/lib/DecoderBuffer.h"
 #include "mux/lib/DvdVolume.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
@@ -14,32 +15,6 @@
 
 // Bytes of output after which the next video object unit starts a new video object file.
 inline constexpr uint64_t DvdVobSplitBytes = 1022900000;
-
-// Decoder input buffer of one stream: bytes leave when their access unit's removal time has passed.
-class DvdBufferModel {
-public:
-    static constexpr size_t Size = 60;
-    void Release(uint64_t clock90);
-    // Whether a packet of `bytes` payload carrying `units` access units fits below `capacity`.
-    bool Fits(uint64_t bytes, uint32_t units, uint64_t capacity) const;
-    void Add(const PesPacketRecord& record);
-    bool Empty() const { return occupancy == 0 && used_ == 0; }
-    // The earliest removal time still to come (90 kHz); UINT64_MAX when nothing waits.
-    uint64_t NextRemoval() const;
-    uint64_t occupancy = 0;
-
-private:
-    struct Entry {
-        uint64_t removal = 0;
-        uint64_t bytes = 0;
-        bool inUse = false;
-    };
-    std::array<Entry, Size> ring_{};
-    size_t next_ = 0;
-    size_t used_ = 0;
-    uint64_t lastRemoval_ = 0;
-    int open_ = -1;
-};
 
 class DvdMuxEngine : public MuxPackEngine {
 public:
@@ -112,8 +87,9 @@ private:
     bool firstVideoSent_ = false;
     bool firstAudioSent_ = false;
     bool audioExtensionDue_ = false;
-    DvdBufferModel videoModel_;
-    DvdBufferModel audioModel_;
+    // Input buffers of the two streams in the decoder; 60 access units each are tracked.
+    DecoderBuffer videoModel_{60};
+    DecoderBuffer audioModel_{60};
     uint64_t videoBytesSent_ = 0;
     uint64_t audioBytesSent_ = 0;
     uint64_t bytesWritten_ = 0;

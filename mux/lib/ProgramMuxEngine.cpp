@@ -11,52 +11,11 @@
 #include <cstdlib>
 #include <vector>
 
-uint32_t DecoderBufferRing::Release(uint64_t clockBase)
-{
-    uint32_t freed = 0;
-    for (Entry& e : entries) {
-        if (e.occupied && e.removal < clockBase) {
-            freed += e.bytes;
-            e = Entry();
-            --used_;
-        }
-    }
-    return freed;
-}
-
-bool DecoderBufferRing::AnyDue(uint64_t clockBase) const
-{
-    return std::any_of(entries.begin(), entries.end(),
-                       [clockBase](const Entry& e) { return e.occupied && e.removal < clockBase; });
-}
-
-void DecoderBufferRing::Add(uint64_t removal, uint32_t bytes)
-{
-    uint32_t slot = index;
-    if (entries[slot].occupied) {
-        slot = (index + 1) % Size;
-        while (entries[slot].occupied && slot != index) slot = (slot + 1) % Size;
-        if (slot == index) {
-            // No free entry (the fit tests keep room, so only a defect gets here): the bytes
-            // stay counted with the open entry.
-            entries[slot].bytes += bytes;
-            return;
-        }
-    }
-    entries[slot] = {bytes, removal, true};
-    ++used_;
-    index = slot;
-}
-
-void DecoderBufferRing::Record(const PesPacketRecord& packet, uint32_t payload, uint64_t& currentTime)
+void BookProgramPacket(DecoderBuffer& buffer, const PesPacketRecord& packet, uint32_t payload, uint64_t& currentTime)
 {
     uint32_t left = payload;
     auto addToOpen = [&](uint32_t bytes) {
-        if (bytes == 0) return;
-        if (entries[index].occupied)
-            entries[index].bytes += bytes;
-        else
-            Add(currentTime, bytes);
+        if (bytes != 0 && !buffer.Continue(bytes)) buffer.AddUnit(currentTime, bytes);
     };
     if (packet.unitCount > 0) {
         const uint32_t leading = std::min(packet.leadingBytes, left);
@@ -65,7 +24,7 @@ void DecoderBufferRing::Record(const PesPacketRecord& packet, uint32_t payload, 
         for (uint32_t i = 0; i < packet.unitCount; ++i) {
             const uint32_t bytes = std::min(packet.units[i].bytes, left);
             currentTime = packet.units[i].time;
-            Add(currentTime, bytes);
+            buffer.AddUnit(currentTime, bytes);
             left -= bytes;
         }
     }
@@ -207,7 +166,7 @@ int32_t ProgramMuxEngine::Drain()
 {
     const bool video = !videoQueue.empty();
     PesPacketQueue& queue = video ? videoQueue : audioQueue;
-    DecoderBufferRing& ring = video ? videoRing : audioRing;
+    DecoderBuffer& ring = video ? videoRing : audioRing;
     int64_t& occupancy = video ? videoOccupancy : audioOccupancy;
     uint64_t& currentTime = video ? currentVideoTime : currentAudioTime;
     float& sent = video ? videoBytesSent : audioBytesSent;
@@ -232,7 +191,7 @@ int32_t ProgramMuxEngine::Drain()
         const uint32_t payload = record.PayloadLength();
         const bool due = (record.flags & PesPacketRecord::FlagPts) == 0 ||
                          static_cast<int64_t>(record.pts) - static_cast<int64_t>(clockBase) < 90000;
-        const bool room = occupancy + payload < capacity && ring.FreeEntries() > record.unitCount;
+        const bool room = occupancy + payload < capacity && ring.FreeUnits() > record.unitCount;
         // A packet larger than the whole buffer model goes once the model is empty.
         if (due && (room || ring.Empty())) {
             std::unique_ptr<PesPacketRecord> p = std::move(queue.front());
@@ -241,7 +200,7 @@ int32_t ProgramMuxEngine::Drain()
                 currentTime = p->dts;
             else if (p->flags & PesPacketRecord::FlagPts)
                 currentTime = p->pts;
-            ring.Record(*p, payload, currentTime);
+            BookProgramPacket(ring, *p, payload, currentTime);
             occupancy += payload;
             sent += static_cast<float>(payload);
             if (fixedMode == 3 && lowered) {

@@ -2,6 +2,7 @@
 // pack, scheduled against a model of the decoder's two input buffers.
 #pragma once
 
+#include "mux/lib/DecoderBuffer.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/PackWriters.h"
 
@@ -11,37 +12,11 @@
 
 class UserDataPatchList;
 
-// A model of one decoder input buffer: what arrived, and when the decoder takes it
-// out. Entries are kept in arrival order; the last one still receives the bytes of
-// an access unit that goes on in the next packet.
-class DecoderBufferRing {
-public:
-    static constexpr uint32_t Size = 60;
-
-    struct Entry {
-        uint32_t bytes = 0;
-        uint64_t removal = 0;  // 90 kHz
-        bool occupied = false;
-    };
-
-    // Frees every entry taken out before `clockBase`; returns the bytes freed.
-    uint32_t Release(uint64_t clockBase);
-    bool AnyDue(uint64_t clockBase) const;
-    bool Empty() const { return used_ == 0; }
-    uint32_t FreeEntries() const { return Size - used_; }
-    // Records one packet's payload: the bytes before its first access unit go to the
-    // unit still open, each access unit gets an entry. Needs units + 1 free entries.
-    void Record(const PesPacketRecord& packet, uint32_t payload, uint64_t& currentTime);
-    void Clear() { *this = DecoderBufferRing(); }
-
-    std::array<Entry, Size> entries{};
-    uint32_t index = 0;  // the entry that is open
-
-private:
-    void Add(uint64_t removal, uint32_t bytes);
-
-    uint32_t used_ = 0;
-};
+// Books one packet's payload into the model of its stream's buffer: the bytes before
+// its first access unit go to the unit still open (or, once that one has left, to a
+// unit removed at `currentTime`), each access unit begins a unit of its own, and the
+// bytes the records leave over go to the last one. `currentTime` follows the units.
+void BookProgramPacket(DecoderBuffer& buffer, const PesPacketRecord& packet, uint32_t payload, uint64_t& currentTime);
 
 class ProgramMuxEngine : public MuxPackEngine {
 public:
@@ -70,8 +45,9 @@ public:
     uint64_t bytesWritten = 0;
     float videoBytesSent = 0;
     float audioBytesSent = 0;
-    DecoderBufferRing videoRing;
-    DecoderBufferRing audioRing;
+    // Input buffers of the two streams in the decoder; 60 access units each are tracked.
+    DecoderBuffer videoRing{60};
+    DecoderBuffer audioRing{60};
     int64_t videoOccupancy = 0;
     int64_t audioOccupancy = 0;
     std::unique_ptr<UserDataPatchList> patchList;

@@ -53,14 +53,14 @@ struct HeadNeed {
     uint32_t packets = 1;
 };
 
-HeadNeed NeedOfHead(const PesPacketQueue& queue, const DecoderBufferRing& ring, uint64_t currentTime)
+HeadNeed NeedOfHead(const PesPacketQueue& queue, const DecoderBuffer& ring, uint64_t currentTime)
 {
     const PesPacketRecord& head = *queue.front();
     const bool open = head.unitCount == 0 || head.leadingBytes > 0;
     HeadNeed need;
     if (open) {
-        const DecoderBufferRing::Entry& entry = ring.entries[ring.index];
-        need.deadline = entry.occupied ? entry.removal : currentTime;
+        const DecoderBuffer::Unit* unit = ring.Open();
+        need.deadline = unit != nullptr ? unit->removal : currentTime;
     } else {
         need.deadline = head.units[0].time;
     }
@@ -108,12 +108,12 @@ int32_t ProgramMuxEngine::SendPacket(PesPacketQueue& queue, bool video)
     const uint32_t payload = record->PayloadLength();
     if (video) {
         if (record->flags & PesPacketRecord::FlagDts) currentVideoTime = record->dts;
-        videoRing.Record(*record, payload, currentVideoTime);
+        BookProgramPacket(videoRing, *record, payload, currentVideoTime);
         videoOccupancy += payload;
         videoBytesSent += static_cast<float>(payload);
     } else {
         if (record->flags & PesPacketRecord::FlagPts) currentAudioTime = record->pts;
-        audioRing.Record(*record, payload, currentAudioTime);
+        BookProgramPacket(audioRing, *record, payload, currentAudioTime);
         audioOccupancy += payload;
         audioBytesSent += static_cast<float>(payload);
     }
@@ -133,13 +133,13 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
     // access units counts as a full buffer.
     auto audioFits = [&](const PesPacketRecord& a, uint64_t clockBase) {
         if (audioOccupancy + a.PayloadLength() >= audioCapacity) return false;
-        if (audioRing.FreeEntries() <= a.unitCount) return false;
+        if (audioRing.FreeUnits() <= a.unitCount) return false;
         if (a.flags & PesPacketRecord::FlagPts) return static_cast<int64_t>(a.pts) - static_cast<int64_t>(clockBase) < static_cast<int64_t>(MaxLeadTicks);
         return true;
     };
     auto videoFits = [&](const PesPacketRecord& v, uint64_t clockBase) {
         if (videoOccupancy + v.PayloadLength() >= videoCapacity) return false;
-        if (videoRing.FreeEntries() <= v.unitCount) return false;
+        if (videoRing.FreeUnits() <= v.unitCount) return false;
         for (uint32_t i = 0; i < v.unitCount; ++i)
             if (v.units[i].time > clockBase + MaxLeadTicks) return false;
         return true;

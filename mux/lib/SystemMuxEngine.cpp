@@ -37,52 +37,6 @@ void PutPadding(std::vector<uint8_t>& out, uint32_t n)
 
 }  // namespace
 
-void DecoderBufferModel::Release(uint64_t clock)
-{
-    for (Entry& e : ring_) {
-        if (e.inUse && e.removal <= clock) {
-            occupancy -= e.bytes;
-            e.inUse = false;
-        }
-    }
-}
-
-bool DecoderBufferModel::NextRemoval(uint64_t& time) const
-{
-    bool any = false;
-    for (const Entry& e : ring_) {
-        if (e.inUse && (!any || e.removal < time)) {
-            time = e.removal;
-            any = true;
-        }
-    }
-    return any;
-}
-
-void DecoderBufferModel::Add(uint32_t leading, const std::vector<std::pair<uint64_t, uint32_t>>& units)
-{
-    // Bytes of an access unit already decoded never occupy the buffer.
-    if (leading > 0 && open_ >= 0 && ring_[static_cast<size_t>(open_)].inUse) {
-        ring_[static_cast<size_t>(open_)].bytes += leading;
-        occupancy += leading;
-    }
-    for (const auto& [time, bytes] : units) {
-        Entry& e = ring_[static_cast<size_t>(next_)];
-        if (e.inUse) {
-            // Ring full: the bytes join the open entry and leave with it.
-            if (open_ >= 0 && ring_[static_cast<size_t>(open_)].inUse) {
-                ring_[static_cast<size_t>(open_)].bytes += bytes;
-                occupancy += bytes;
-            }
-            continue;
-        }
-        e = {time, bytes, true};
-        occupancy += bytes;
-        open_ = next_;
-        next_ = (next_ + 1) % Size;
-    }
-}
-
 SystemMuxEngine::SystemMuxEngine(MuxSession& session) : session_(session)
 {
     OptionsChanged();
@@ -218,7 +172,7 @@ int32_t SystemMuxEngine::WritePackBytes(const std::vector<uint8_t>& pack)
     return 0;
 }
 
-int32_t SystemMuxEngine::WritePacket(SystemPacketQueue& queue, DecoderBufferModel& model, bool video)
+int32_t SystemMuxEngine::WritePacket(SystemPacketQueue& queue, DecoderBuffer& model, bool video)
 {
     const SystemPacket& p = *queue.front();
     const uint64_t offset = static_cast<uint64_t>(startDelay_) + (video ? 0 : audioOrigin_);
@@ -228,7 +182,10 @@ int32_t SystemMuxEngine::WritePacket(SystemPacketQueue& queue, DecoderBufferMode
         const uint32_t end = i + 1 < p.units.size() ? p.units[i + 1].offset : static_cast<uint32_t>(p.payload.size());
         units.push_back({p.units[i].time + offset, end - p.units[i].offset});
     }
-    model.Add(p.units.empty() ? static_cast<uint32_t>(p.payload.size()) : p.units[0].offset, units);
+    // Bytes before the first unit belong to the unit still arriving; after its removal they occupy nothing.
+    const uint32_t leading = p.units.empty() ? static_cast<uint32_t>(p.payload.size()) : p.units[0].offset;
+    if (leading > 0) model.Continue(leading);
+    for (const auto& [time, bytes] : units) model.AddUnit(time, bytes);
 
     std::vector<uint8_t> pack;
     pack.reserve(params_.packSize);
@@ -303,15 +260,11 @@ int32_t SystemMuxEngine::AdvanceClock()
     return 0;
 }
 
-int32_t SystemMuxEngine::WaitForRelease(const DecoderBufferModel& first, const DecoderBufferModel* second)
+int32_t SystemMuxEngine::WaitForRelease(const DecoderBuffer& first, const DecoderBuffer* second)
 {
-    uint64_t next = 0;
-    bool any = first.NextRemoval(next);
-    uint64_t other = 0;
-    if (second != nullptr && second->NextRemoval(other) && (!any || other < next)) {
-        next = other;
-        any = true;
-    }
+    uint64_t next = first.NextRemoval();
+    if (second != nullptr) next = std::min(next, second->NextRemoval());
+    const bool any = next != UINT64_MAX;
     // Nothing to wait for, or longer than any stream waits: the streams cannot be scheduled.
     if (!any || next > ClockReference() + MaxWaitTicks) {
         ReportStatus(MuxErrGeneral);
@@ -366,8 +319,8 @@ int32_t SystemMuxEngine::Step()
         audioModel_.Release(clock);
         const int64_t na = static_cast<int64_t>(audioQueue_.front()->payload.size());
         const int64_t nv = static_cast<int64_t>(videoQueue_.front()->payload.size());
-        const int64_t va = videoModel_.occupancy;
-        const int64_t aa = audioModel_.occupancy;
+        const int64_t va = videoModel_.Occupancy();
+        const int64_t aa = audioModel_.Occupancy();
         // An empty buffer takes a packet beyond the margin, but never one beyond its size.
         if (aa + na < audioBuffer && (va > 0 || aa == 0))
             status = WritePacket(audioQueue_, audioModel_, false);
@@ -403,13 +356,13 @@ int32_t SystemMuxEngine::Finish()
     while (!videoQueue_.empty() || !audioQueue_.empty()) {
         const bool audio = !audioQueue_.empty();
         SystemPacketQueue& queue = audio ? audioQueue_ : videoQueue_;
-        DecoderBufferModel& model = audio ? audioModel_ : videoModel_;
+        DecoderBuffer& model = audio ? audioModel_ : videoModel_;
         const int64_t bound = audio ? (session_.Option(2) - 1) * int64_t{128} : (session_.Option(3) - 1) * int64_t{1024};
         const uint64_t clock = ClockReference();
         videoModel_.Release(clock);
         audioModel_.Release(clock);
         const int64_t n = static_cast<int64_t>(queue.front()->payload.size());
-        if (model.occupancy > 0 && model.occupancy + n >= bound)
+        if (model.Occupancy() > 0 && model.Occupancy() + n >= bound)
             status = WaitForRelease(model, nullptr);
         else if ((status = CheckFits(n, !audio)) == 0)
             status = WritePacket(queue, model, !audio);

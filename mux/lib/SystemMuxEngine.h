@@ -3,6 +3,8 @@
 // model of the decoder's input buffers.
 #pragma once
 
+#include "mux/lib/DecoderBuffer.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -104,29 +106,6 @@ private:
     uint64_t frameCount_ = 0;
 };
 
-// Input buffer of one elementary stream in the decoder: bytes leave when their
-// access unit's removal time has passed.
-class DecoderBufferModel {
-public:
-    static constexpr int Size = 146;
-    void Release(uint64_t clock);
-    // leading: payload bytes before the first unit; units: {removal time, bytes}.
-    void Add(uint32_t leading, const std::vector<std::pair<uint64_t, uint32_t>>& units);
-    // Earliest removal time of the bytes held; false when the buffer holds none.
-    bool NextRemoval(uint64_t& time) const;
-    int64_t occupancy = 0;
-
-private:
-    struct Entry {
-        uint64_t removal = 0;
-        uint32_t bytes = 0;
-        bool inUse = false;
-    };
-    std::array<Entry, Size> ring_{};
-    int next_ = 0;
-    int open_ = -1;
-};
-
 class SystemMuxEngine {
 public:
     explicit SystemMuxEngine(MuxSession& session);
@@ -157,11 +136,11 @@ private:
     uint64_t ClockReference() const;
     void ComputeTiming();
     void ComputeMuxRate();
-    int32_t WritePacket(SystemPacketQueue& queue, DecoderBufferModel& model, bool video);
+    int32_t WritePacket(SystemPacketQueue& queue, DecoderBuffer& model, bool video);
     int32_t WriteVideoCdStart();
     int32_t AdvanceClock();
     // Moves the clock on, pack by pack, until one of the buffers releases bytes.
-    int32_t WaitForRelease(const DecoderBufferModel& first, const DecoderBufferModel* second);
+    int32_t WaitForRelease(const DecoderBuffer& first, const DecoderBuffer* second);
     // A packet larger than its stream's whole buffer can never be sent.
     int32_t CheckFits(int64_t bytes, bool video);
     int32_t WriteEndPack();
@@ -175,8 +154,9 @@ private:
     SystemAudioReader audio_{*this};
     SystemPacketQueue videoQueue_;
     SystemPacketQueue audioQueue_;
-    DecoderBufferModel videoModel_;
-    DecoderBufferModel audioModel_;
+    // Input buffers of the two streams in the decoder; 146 access units each are tracked.
+    DecoderBuffer videoModel_{146};
+    DecoderBuffer audioModel_{146};
     uint32_t muxRate_ = 0;
     uint32_t measuredVideoRate_ = 0;
     bool systemHeaderPending_ = true;

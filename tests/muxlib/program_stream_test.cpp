@@ -1,7 +1,9 @@
 // MPEG-2 program streams and SVCD streams of the library, checked by ffmpeg and
 // ffprobe and by walking their packs.
+#include "mux/lib/DecoderBuffer.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxSession.h"
+#include "mux/lib/PackWriters.h"
 #include "mux/lib/ProgramMuxEngine.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/muxlib/StreamLayoutChecks.h"
@@ -345,6 +347,56 @@ TEST_F(ProgramStreamTest, BuffersThatCannotTakeAPacketAreRefused)
             EXPECT_EQ(r.run, MuxErrParameterValue);
             EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrParameterValue});
             EXPECT_FALSE(std::filesystem::exists(out_) && std::filesystem::file_size(out_) > 0);
+        }
+    }
+}
+
+// The decoder-buffer model every scheduler uses takes a unit out at its decoding
+// time; the stream checker must count the same stream as fitting. Two pictures of
+// 3000 bytes in a 4096-byte buffer: the second fits once the clock has reached the
+// first one's decoding time (9000), not before.
+TEST(DecoderBufferRule, AUnitLeavesAtItsDecodingTimeAsTheCheckerCountsIt)
+{
+    constexpr uint64_t FirstDecode = 9000;
+    constexpr uint32_t Picture = 3000, BufferBytes = 4096, MuxRate = 10000;
+    auto packet = [](std::vector<uint8_t>& out, uint64_t decode) {
+        std::vector<uint8_t> picture(Picture, 0x55);
+        picture[0] = picture[1] = 0;
+        picture[2] = 1;
+        picture[3] = 0;
+        packwriters::AppendPesHeader(out, {0xE0, Picture, 2, decode, decode});
+        out.insert(out.end(), picture.begin(), picture.end());
+    };
+    auto pack = [](std::vector<uint8_t>& out, uint64_t clock90) {
+        uint8_t header[packwriters::ProgramPackHeaderLength];
+        packwriters::WriteProgramPackHeader(header, clock90 * 300, MuxRate);
+        out.insert(out.end(), header, header + sizeof header);
+    };
+    for (const uint64_t secondPack : {8000u, 8999u, 9000u, 9500u}) {
+        DecoderBuffer model(60);
+        model.AddUnit(FirstDecode, Picture);
+        model.Release(secondPack);
+        const bool modelFits = model.Occupancy() + Picture <= BufferBytes;
+        EXPECT_EQ(modelFits, secondPack >= FirstDecode) << secondPack;
+        EXPECT_EQ(model.Continue(1), !modelFits) << "bytes of a unit taken out occupy nothing";
+
+        std::vector<uint8_t> stream;
+        pack(stream, 0);
+        packwriters::SystemHeaderRecord system;
+        system.rateBound = MuxRate;
+        system.videoBound = 1;
+        system.streams[0] = {0xE0, BufferBytes / 1024};
+        system.streamCount = 1;
+        uint8_t header[32];
+        stream.insert(stream.end(), header, header + packwriters::WriteSystemHeader(system, header));
+        packet(stream, FirstDecode);
+        pack(stream, secondPack);
+        packet(stream, FirstDecode + 3600);
+        stream.insert(stream.end(), {0, 0, 1, 0xB9});
+        const streamcheck::Report r = streamcheck::CheckSystemStream(std::string(stream.begin(), stream.end()));
+        // The checker counts arrival to the last byte, so it may accept a little more.
+        if (modelFits || secondPack == 8000) {
+            EXPECT_EQ(r.Ok(), modelFits) << secondPack << ": " << r.Summary();
         }
     }
 }
