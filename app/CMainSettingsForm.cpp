@@ -84,6 +84,19 @@ std::string Formatted(int id, const std::string& a, const std::string& b) {
     return platform::Format(LoadResString(id), a.c_str(), b.c_str());
 }
 
+// Probes an input for the form. The form takes the file's own picture size,
+// so no resizing is involved: an earlier job's size, stream kind or field
+// order must not refuse the file (the open would otherwise refuse any other
+// height after an interlaced MPEG-2 job, whatever the form now says).
+int ProbeInputForForm(const std::string& path, AviInfoTexts* info) {
+    int& inputType = EncoderSettings.inputType;
+    const int type = inputType;
+    inputType = 0;
+    const int result = ProbeAviInputFile(path, info);
+    inputType = type;
+    return result;
+}
+
 bool FolderExists(const std::string& folder) {
     std::error_code ec;
     return !folder.empty() && std::filesystem::is_directory(folder, ec);
@@ -394,6 +407,9 @@ void CMainSettingsForm::LoadDefaultProfile() {
 
 void CMainSettingsForm::RestoreVcdPreset() {
     RestoreVcdSnapshot(vcdSnapshot_, &values_, &EncoderSettings);
+    // A snapshot taken from a profile that came with the preset on holds the
+    // preset itself: leaving the preset never lands back in it.
+    if (EncoderSettings.applicationType == kApplicationVcd20) EncoderSettings.applicationType = kApplicationNone;
     values_.videoCd = 0;
 }
 
@@ -424,7 +440,7 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     ReadIntoValues();
     AviInfoTexts info;
     // A file that did not open or holds no video is not an input.
-    if (!ProbeAviInputFile(path, &info)) return 0;
+    if (!ProbeInputForForm(path, &info)) return 0;
     EncoderSettingsRecord& s = EncoderSettings;
     if (InputFrameWidth % 2) {
         Message(63350, MbIcon::Warning);
@@ -826,7 +842,7 @@ int CMainSettingsForm::LoadInputFileForBatch(const std::string& path, const std:
     }
     ReadIntoValues();
     AviInfoTexts info;
-    if (!ProbeAviInputFile(path, &info)) {
+    if (!ProbeInputForForm(path, &info)) {
         AppendBatchLog("Invalid input AVI file format. \nUnable to compress file in batch mode\n");
         return 0;
     }

@@ -57,13 +57,14 @@ constexpr int kPlayNameLimit = 256;
 
 std::string Text(int id) { return LoadResString(id); }
 
-// Dispatches what is queued for a few milliseconds; while paused it waits
-// for the next event (the frame's idle timer brings one at least every
-// 100 ms). Qt does not say how many events it handled, so the pumps are
-// told none, which lets their idle round run.
+// Dispatches what is queued for a few milliseconds; while paused it sleeps
+// until the next event (the frame's idle timer brings one at least every
+// 100 ms). Only the overload without a time limit waits: the other one drops
+// the wait flag, and the pause loop would spin. Qt does not say how many
+// events it handled, so the pumps are told none, which lets their idle round run.
 int DispatchQueuedEvents(int /*limit*/, bool* quit) {
     if (PauseFlag)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     else
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     if (quit) *quit = false;
@@ -162,6 +163,8 @@ void CMpeg2View::LinkBatchRuns() {
     BatchView.encodingActive = &EncodingActive;
     BatchView.prepareJob = [this] {
         InputPreviewDrawn = OutputPreviewDrawn = 0;
+        EngineReport.TotalEncodingTimeMs = 0;
+        PausedMilliseconds = 0;
         RelayoutAroundEncoding();
         progressHost_->RecalcLayout();
         if (EncoderSettings.qualityStatisticsMode)
@@ -175,8 +178,9 @@ void CMpeg2View::LinkBatchRuns() {
 
 void CMpeg2View::RegisterCommands() {
     auto idle = [] { return RunState != 2; };
+    // Start also resumes a paused encoding, so it is offered then too.
     frame_.SetCommand(kStartEncoding, [this] { OnStartEncoding(); },
-                      [] { return JobFilesReady && RunState == 1; });
+                      [] { return (JobFilesReady && RunState == 1) || (RunState == 2 && PauseFlag == 1); });
     frame_.SetCommand(kStopEncoding, [this] { OnStopEncoding(); }, [] { return JobFilesReady != 0; });
     frame_.SetCommand(kPauseEncoding, [this] { OnPauseEncoding(); }, [] { return RunState == 2; },
                       [] { return RunState == 2 && PauseFlag != 0; });
@@ -258,6 +262,8 @@ void CMpeg2View::RunStartedEncoding() {
     PreviewWidth = EncoderSettings.horizontalSize;
     PreviewHeight = EncoderSettings.verticalSize;
     PictureDriver.ElapsedSeconds = 0;
+    EngineReport.TotalEncodingTimeMs = 0;
+    PausedMilliseconds = 0;
     EngineReport.AverageQuality = EngineReport.PictureQuality = 0.0f;
     Sequence.EncodedFrameCount = 0;
     RelayoutAroundEncoding();

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/EngineReport.h"
 #include "job/EncoderSettings.h"
+#include "job/JobDriver.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
 #include "job/RunState.h"
@@ -171,6 +173,11 @@ std::string CompressionRatioText(int width, int height, int64_t frames, int64_t 
     if (ratio < 1.0) return "1 :1";
     if (ratio < 100000.0) return platform::Format("%d :1", static_cast<int>(ratio + 0.5));
     return " ";
+}
+
+int64_t VideoSecondsWithoutPause() {
+    const uint32_t total = EngineReport.TotalEncodingTimeMs, paused = PausedMilliseconds;
+    return (total > paused ? total - paused : 0) / 1000;
 }
 
 int64_t JobTotalSeconds(int64_t videoSeconds) { return videoSeconds + AudioPassSeconds + MultiplexSeconds; }
