@@ -13,7 +13,9 @@
 #include <QFontMetrics>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMoveEvent>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -21,6 +23,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWhatsThis>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -30,6 +33,7 @@
 #include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
 #include "app/RecentFileList.h"
+#include "app/ViewLogic.h"
 #include "app/ZRNFileDialog.h"
 #include "job/EncoderSettings.h"
 #include "job/JobDriver.h"
@@ -291,8 +295,41 @@ void CMainFrame::PlaceWindow() {
     MainWindowWidth = geometry_.minWidth;
     MainWindowHeight = geometry_.minHeight;
     setMinimumSize(geometry_.minWidth, geometry_.minHeight);
-    resize(geometry_.width, geometry_.height);
-    move(desktop.left() + geometry_.x, desktop.top() + geometry_.y);
+    // Wide enough for both previews side by side, where the desktop allows it.
+    const int width = std::min(std::max(geometry_.width, ViewWidthForTwoPictures()), desktop.width());
+    const int x = width == geometry_.width ? geometry_.x : std::max(0, (desktop.width() - width) / 2);
+    resize(width, geometry_.height);
+    move(desktop.left() + x, desktop.top() + geometry_.y);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window manager adds its frame after the window is shown.
+    QTimer::singleShot(250, this, &CMainFrame::FitFrameToDesktop);
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (!frameFitted_ && frameGeometry() != geometry()) FitFrameToDesktop();
+}
+
+void CMainFrame::FitFrameToDesktop() {
+    QScreen* screen = this->screen();
+    if (!screen || !isVisible() || isMaximized() || isFullScreen()) return;
+    const QRect desktop = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (frame != geometry()) frameFitted_ = true;
+    // The frame, title bar included, stays on the desktop: the status bar must not run off it.
+    const int extraWidth = frame.width() - width(), extraHeight = frame.height() - height();
+    const int w = std::min(width(), desktop.width() - extraWidth);
+    const int h = std::min(height(), desktop.height() - extraHeight);
+    if (w != width() || h != height()) {
+        setMinimumSize(std::min(minimumWidth(), w), std::min(minimumHeight(), h));
+        resize(w, h);
+    }
+    const int x = std::clamp(frame.x(), desktop.left(), std::max(desktop.left(), desktop.right() + 1 - w - extraWidth));
+    const int y = std::clamp(frame.y(), desktop.top(), std::max(desktop.top(), desktop.bottom() + 1 - h - extraHeight));
+    if (x != frame.x() || y != frame.y()) move(x, y);
 }
 
 void CMainFrame::CreateView() {

@@ -59,10 +59,13 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    bool frameFitted_ = false;
     struct Command {
         QAction* action = nullptr;
         std::function<void()> run;
@@ -73,6 +76,8 @@ private:
     void BuildMenus();
     void BuildToolBar();
     void PlaceWindow();
+    // Shrinks and moves the window so that its frame stays on the desktop.
+    void FitFrameToDesktop();
     void OnShowInputFrames();
     void OnShowOutputFrames();
     void OnAutoWindowSize();
