@@ -97,7 +97,9 @@ CMainFrame::CMainFrame(CTessmarApp& app) : app_(app) {
     auto* placeholder = new QWidget(this);
     placeholder->setObjectName("viewArea");
     setCentralWidget(placeholder);
-    PlaceWindow();
+    QRect desktop(0, 0, 800, 600);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) desktop = screen->availableGeometry();
+    PlaceWindow(desktop);
 
     if (CMpegDoc* doc = app_.Document()) {
         connect(doc, &CMpegDoc::Changed, this, [this] {
@@ -285,9 +287,7 @@ void CMainFrame::BuildToolBar() {
     button(kHelpTopics, QStyle::SP_MessageBoxQuestion);
 }
 
-void CMainFrame::PlaceWindow() {
-    QRect desktop(0, 0, 800, 600);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) desktop = screen->availableGeometry();
+void CMainFrame::PlaceWindow(const QRect& desktop) {
     const QFontMetrics metrics(QApplication::font());
     geometry_ = ComputeMainWindowGeometry(metrics.averageCharWidth(), metrics.height(), desktop.width(),
                                           desktop.height());
