@@ -1,10 +1,11 @@
 // The batch dialog and its job list.
 #include "app/CBatchDialog.h"
 
+#include "app/OutsideProgram.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -42,7 +43,9 @@
 namespace fs = std::filesystem;
 
 std::function<void(const std::string& logFile)> OpenBatchLogFile = [](const std::string& logFile) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(logFile)));
+    OpenWithDesktop(logFile, QApplication::activeWindow(),
+                    "Cannot show the batch log %s.\n\nNo program of this desktop opens it: the log opens "
+                    "through xdg-open (package xdg-utils) and a text editor.");
 };
 
 namespace {

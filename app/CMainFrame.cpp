@@ -32,6 +32,7 @@
 #include "app/CMpegDoc.h"
 #include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
+#include "app/OutsideProgram.h"
 #include "app/RecentFileList.h"
 #include "app/ViewLogic.h"
 #include "app/ZRNFileDialog.h"
@@ -429,7 +430,9 @@ void CMainFrame::OnAutoWindowSize() {
 
 void CMainFrame::OnHelpTopics() {
     const std::string page = HelpPagePath(QCoreApplication::applicationDirPath().toStdString());
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page)));
+    OpenWithDesktop(page, this,
+                    "Cannot show the help page %s.\n\nNo program of this desktop opens it: the help opens "
+                    "through xdg-open (package xdg-utils) and a web browser.");
 }
 
 void CMainFrame::OnSaveSettingsAsDefault() {

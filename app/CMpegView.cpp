@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QShortcut>
 #include <QStatusBar>
@@ -19,6 +20,7 @@
 #include "app/CMpegDoc.h"
 #include "app/CompletionDialogs.h"
 #include "app/ProgressPanels.h"
+#include "app/OutsideProgram.h"
 #include "app/PreviewPanes.h"
 #include "app/ViewLogic.h"
 #include "engine/EngineState.h"
@@ -340,10 +342,15 @@ bool CMpeg2View::PlayFile(bool input, const std::string& name) {
     const std::string player =
         platform::IniReadString(kSettingsSection, kPlayerKey, kDefaultPlayer, SettingsFileName);
     QStringList arguments = QProcess::splitCommand(QString::fromStdString(player));
-    if (arguments.isEmpty()) arguments << kDefaultPlayer;
+    if (arguments.isEmpty()) arguments << kDesktopOpener;
     const QString program = arguments.takeFirst();
     arguments << QString::fromStdString(name);
-    if (QProcess::startDetached(program, arguments, QDir::currentPath())) return true;
+    QPointer<CMainFrame> owner(&frame_);
+    // A player (or the desktop's opener) that ends in failure found nothing to play the file with.
+    const auto failed = [owner, input] {
+        platform::ShowMessageBox(Text(PlayerFailureText(input, -1)), "", MbButtons::Ok, MbIcon::None, owner.data());
+    };
+    if (StartOutsideProgram(program, arguments, QDir::currentPath(), failed)) return true;
     // The player could not be started: it is missing or not a program.
     platform::ShowMessageBox(Text(PlayerFailureText(input, 2)), "", MbButtons::Ok, MbIcon::None, &frame_);
     return false;
