@@ -21,6 +21,7 @@
 #include "job/Report.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -471,4 +472,18 @@ TEST_F(FormTest, AnotherHeightAfterAnInterlacedJobIsTaken) {
     EXPECT_EQ(Text("1001"), (dir_ / "ntsc.avi").string());
     EXPECT_EQ(Text("1007"), "240");
     EXPECT_TRUE(boxes_.Texts().empty()) << testing::PrintToString(boxes_.Texts());
+
+    // A quiet batch takes it too; a file that is no AVI gets its reason in the log.
+    BatchLogFileName = (dir_ / "message.log").string();
+    BatchMode = 2;
+    ReadProfile("-");
+    EXPECT_EQ(form_->LoadInputFileForBatch((dir_ / "pal.avi").string(), dir_.path().string()), 1);
+    testsupport::WriteFile(dir_ / "bad.avi", "RIFF not really");
+    EXPECT_EQ(form_->LoadInputFileForBatch((dir_ / "bad.avi").string(), dir_.path().string()), 0);
+    BatchMode = 0;
+    const std::string log = testsupport::ReadFile(BatchLogFileName);
+    const size_t reason = log.find(std::string(" message:\n") + LoadResString(64375));
+    EXPECT_NE(reason, std::string::npos) << log;
+    EXPECT_LT(reason, log.find("Invalid input AVI file format."));
+    BatchLogFileName.clear();
 }
