@@ -295,10 +295,11 @@ void CMainFrame::PlaceWindow(const QRect& desktop) {
     LargeScreen = geometry_.largeScreen;
     MainWindowWidth = geometry_.minWidth;
     MainWindowHeight = geometry_.minHeight;
-    setMinimumSize(geometry_.minWidth, geometry_.minHeight);
-    // Wide enough for both previews side by side, where the desktop allows it.
+    // Wide enough for both previews side by side, where the desktop allows it;
+    // the window does not become smaller than it starts.
     const int width = std::min(std::max(geometry_.width, ViewWidthForTwoPictures()), desktop.width());
     const int x = width == geometry_.width ? geometry_.x : std::max(0, (desktop.width() - width) / 2);
+    setMinimumSize(std::max(geometry_.minWidth, width), geometry_.minHeight);
     resize(width, geometry_.height);
     move(desktop.left() + x, desktop.top() + geometry_.y);
 }

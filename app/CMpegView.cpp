@@ -165,7 +165,6 @@ void CMpeg2View::LinkBatchRuns() {
     BatchView.encodingActive = &EncodingActive;
     BatchView.prepareJob = [this] {
         InputPreviewDrawn = OutputPreviewDrawn = 0;
-        EngineReport.TotalEncodingTimeMs = 0;
         PausedMilliseconds = 0;
         RelayoutAroundEncoding();
         progressHost_->RecalcLayout();
@@ -264,7 +263,6 @@ void CMpeg2View::RunStartedEncoding() {
     PreviewWidth = EncoderSettings.horizontalSize;
     PreviewHeight = EncoderSettings.verticalSize;
     PictureDriver.ElapsedSeconds = 0;
-    EngineReport.TotalEncodingTimeMs = 0;
     PausedMilliseconds = 0;
     EngineReport.AverageQuality = EngineReport.PictureQuality = 0.0f;
     Sequence.EncodedFrameCount = 0;

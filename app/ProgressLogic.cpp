@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "engine/EngineReport.h"
+#include "engine/PictureDriver.h"
 #include "job/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/JobState.h"
@@ -176,8 +176,9 @@ std::string CompressionRatioText(int width, int height, int64_t frames, int64_t 
 }
 
 int64_t VideoSecondsWithoutPause() {
-    const uint32_t total = EngineReport.TotalEncodingTimeMs, paused = PausedMilliseconds;
-    return (total > paused ? total - paused : 0) / 1000;
+    // The whole seconds shown are at most the time spent encoding.
+    const int64_t encoding = int64_t{PictureDriver.ElapsedSeconds} * 1000 - PausedMilliseconds;
+    return encoding > 0 ? encoding / 1000 : 0;
 }
 
 int64_t JobTotalSeconds(int64_t videoSeconds) { return videoSeconds + AudioPassSeconds + MultiplexSeconds; }
