@@ -8,6 +8,12 @@
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 
+namespace {
+int RunningCount = 0;
+}  // namespace
+
+int OutsideProgramsRunning() { return RunningCount; }
+
 bool StartOutsideProgram(const QString& program, const QStringList& arguments, const QString& folder,
                          std::function<void()> failed) {
     // Without a parent: the process object lives until the program ends, and
@@ -24,7 +30,11 @@ bool StartOutsideProgram(const QString& program, const QStringList& arguments, c
                          process->deleteLater();
                      });
     process->start();
-    if (process->waitForStarted(5000)) return true;
+    if (process->waitForStarted(5000)) {
+        ++RunningCount;
+        QObject::connect(process, &QObject::destroyed, [] { --RunningCount; });
+        return true;
+    }
     delete process;
     return false;
 }

@@ -20,6 +20,10 @@ inline constexpr const char* kDesktopOpener = "xdg-open";
 bool StartOutsideProgram(const QString& program, const QStringList& arguments, const QString& folder,
                          std::function<void()> failed);
 
+// How many started programs have not been seen to end yet (their end is
+// noticed by the event loop).
+int OutsideProgramsRunning();
+
 // Opens `file` with the desktop's opener; when that cannot be done, the user
 // reads `failureText` (formatted with the file name) in a message box owned by `owner`.
 void OpenWithDesktop(const std::string& file, QWidget* owner, const std::string& failureText);

@@ -17,6 +17,7 @@
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
+#include "app/OutsideProgram.h"
 #include "app/PreviewPanes.h"
 #include "job/EncoderSettings.h"
 #include "job/Preview.h"
@@ -102,7 +103,11 @@ TEST_F(ViewCommandsTest, PlayCommandsCheckTheFileAndStartTheConfiguredPlayer) {
     ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", kPlayerKey, script + " --fast", SettingsFileName));
     MainView->OnPreviewInput();
     EXPECT_TRUE(boxes_.Texts().empty());
-    for (int i = 0; i < 100 && !fs::exists(seen); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     std::string line;
     std::getline(std::ifstream(seen), line);
     EXPECT_EQ(line, "--fast " + (dir_ / "clip.avi").string());
@@ -153,8 +158,9 @@ TEST_F(ViewCommandsTest, HelpAndPlayerSayWhenNothingOpensTheFile) {
     const fs::path bin = dir_ / "bin";
     fs::create_directories(bin);
     const auto waitForBox = [this] {
-        for (int i = 0; i < 250 && boxes_.Texts().empty(); ++i) {
+        for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
             QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return LastBox();
