@@ -35,7 +35,11 @@ constexpr int kCaptionError = 64417;
 constexpr int kMaxEncodedSide = 16384;
 
 void OpenMessage(const std::string& text) {
-    if (BatchMode >= 2) return;
+    // A quiet batch logs the reason, which its own line after it cannot name.
+    if (BatchMode >= 2) {
+        WriteBatchLogMessage(text);
+        return;
+    }
     platform::ShowMessageBox(text, LoadResString(kCaptionError), platform::MbButtons::Ok, platform::MbIcon::None,
                              MessageOwnerWindow);
 }
