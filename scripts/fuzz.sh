@@ -4,13 +4,14 @@
 # target for <seconds>. Fails when a target crashes, hangs, runs out of memory
 # or a sanitizer reports. A working corpus per target is kept in
 # build-fuzz/fuzz-corpus/<target>, crash inputs go to build-fuzz/fuzz-artifacts/<target>/.
-#   scripts/fuzz.sh <seconds> [target...]     (targets: profile ini quant_matrix batch_list avi mplex muxlib resize)
+#   scripts/fuzz.sh <seconds> [target...]     (targets: profile ini quant_matrix batch_list avi mplex muxlib resize
+#                                             app_profiles settings batch_runner engine)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:?usage: scripts/fuzz.sh <seconds> [target...]}
 shift
-targets=(profile ini quant_matrix batch_list avi mplex muxlib resize)
+targets=(profile ini quant_matrix batch_list avi mplex muxlib resize app_profiles settings batch_runner engine)
 [ $# -eq 0 ] || targets=("$@")
 
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
