@@ -37,13 +37,14 @@ cmake --build build-fuzz --target fuzz_make_seeds
 
 status=0
 for t in "${targets[@]}"; do
-    corpus=build-fuzz/fuzz-corpus/$t
-    artifacts=build-fuzz/fuzz-artifacts/$t
+    # Absolute paths: a target may work in a folder of its own.
+    corpus=$PWD/build-fuzz/fuzz-corpus/$t
+    artifacts=$PWD/build-fuzz/fuzz-artifacts/$t
     log=build-fuzz/fuzz-$t.log
     mkdir -p "$corpus" "$artifacts"
     if ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1 \
         "build-fuzz/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
-        -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "build-fuzz/tests/fuzz/seeds/$t" \
+        -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$PWD/build-fuzz/tests/fuzz/seeds/$t" \
         >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)

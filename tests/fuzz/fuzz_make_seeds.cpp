@@ -84,6 +84,7 @@ std::string OwnStream(const fs::path& work, const std::string& name, int width, 
     e.showInput = e.showOutput = 0;
     e.qualityStatisticsMode = 0;
     e.statisticsFileName = "-";
+    e.bitRate = 150000.0;  // small seeds
     tweak();
     ReadProfile("-");
     const fs::path output = work / (name + ".es");
@@ -186,7 +187,7 @@ int main(int argc, char** argv) {
     const std::string svcd = OwnStream(work, "svcd", 64, 48, 7, [] {
         EncoderSettings.mpeg1 = 0;
         EncoderSettings.applicationType = kApplicationSvcd;
-        EncoderSettings.gopSize = 2;
+        EncoderSettings.gopSize = 3;
     });
     const std::string placeholder = std::string("\0\0\1\xB2", 4) + std::string(14, '\1');
     if (svcd.find(placeholder) == std::string::npos) {
