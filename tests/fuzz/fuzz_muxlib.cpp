@@ -57,6 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::remove_all(fuzz::WorkDir() / "out", ec);
     std::filesystem::create_directory(fuzz::WorkDir() / "out", ec);
     const Kind kind = Kinds[mode & 7];
+    // A volume that is not split is written into the folders the caller made.
+    if (kind.dvdOutput == MuxDvdVolume) std::filesystem::create_directory(fuzz::WorkDir() / "out" / "VIDEO_TS", ec);
     MuxHandle session = MuxCreateSession();
     MuxSelectSession(session);
     MuxBegin();
