@@ -218,6 +218,19 @@ std::string FourCcText(uint32_t code) {
 
 }  // namespace
 
+bool UsableFrameRate(uint32_t rate, uint32_t scale) {
+    if (rate < 1 || scale < 1) return false;
+    const double perSecond = double(rate) / scale;
+    return perSecond >= kLowestAviFrameRate && perSecond <= kHighestAviFrameRate;
+}
+
+std::string FrameRateRefusal(uint32_t rate, uint32_t scale) {
+    const std::string perSecond = scale > 0 ? platform::Format("%.6g", double(rate) / scale) : "no";
+    return platform::Format(LoadResString(64494), perSecond.c_str(), rate, scale,
+                            platform::Format("%g", kLowestAviFrameRate).c_str(),
+                            platform::Format("%g", kHighestAviFrameRate).c_str());
+}
+
 int AviOpenInputFile(const char* fileName) {
     AviInputState& in = AviInput;
     AviAudioChannelMode = 0;
@@ -252,6 +265,11 @@ int AviOpenInputFile(const char* fileName) {
     }
     if (in.AviVideoStream->GetInfo(&in.AviVideoInfo) != AviStatus::Ok) {
         OpenMessage(LoadResString(64378));
+        return 0;
+    }
+
+    if (!UsableFrameRate(in.AviVideoInfo.rate, in.AviVideoInfo.scale)) {
+        OpenMessage(FrameRateRefusal(in.AviVideoInfo.rate, in.AviVideoInfo.scale));
         return 0;
     }
 
