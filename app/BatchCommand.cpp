@@ -43,7 +43,7 @@ BatchEntryHooks EntryHooks(CMainFrame& frame) {
     BatchEntryHooks hooks;
     hooks.previewWindowOpen = PreviewWindowOpen;
     hooks.encodingActive = BatchView.encodingActive ? BatchView.encodingActive : &OwnEncodingActive;
-    hooks.applyToParameters = [] { return !MainSettingsForm || MainSettingsForm->ApplyToParameters() == 1; };
+    hooks.applyToParameters = [] { return MainSettingsForm && MainSettingsForm->ApplyToParameters() == 1; };
     hooks.prepareViews = [&frame] {
         if (BatchView.prepareJob)
             BatchView.prepareJob();

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/FileReplace.h"
+#include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 
@@ -96,7 +97,20 @@ BatchListStatus ReadBatchListFile(const std::filesystem::path& file, BatchListCo
     return BatchListStatus::Ok;
 }
 
+std::string UnstorableBatchListValue(const BatchListContents& contents) {
+    // Every value is one line; a line equal to the end line would end the list early.
+    auto unstorable = [](const std::string& value) {
+        return value.find_first_of("\r\n") != std::string::npos || value == LoadResString(63243);
+    };
+    if (unstorable(contents.outputFolder)) return contents.outputFolder;
+    if (unstorable(contents.profileDescription)) return contents.profileDescription;
+    for (const std::string& entry : contents.entries)
+        if (unstorable(entry)) return entry;
+    return std::string();
+}
+
 BatchListStatus WriteBatchListFile(const std::filesystem::path& file, const BatchListContents& contents) {
+    if (!UnstorableBatchListValue(contents).empty()) return BatchListStatus::Unstorable;
     std::string text = LoadResString(63248);
     auto line = [&text](const std::string& value) {
         text += value;
@@ -123,6 +137,7 @@ std::string BatchListStatusMessage(BatchListStatus status, const std::string& fi
     case BatchListStatus::BadEndTag: return LoadResString(63244);
     case BatchListStatus::WriteFailed:
         return std::string(LoadResString(63246)) + file + LoadResString(63247);
+    case BatchListStatus::Unstorable: return platform::Format(LoadResString(64491), file.c_str());
     }
     return std::string();
 }
@@ -148,6 +163,11 @@ bool AcceptListName(const std::string& name) {
 
 bool SaveJobList(const std::string& name, const BatchListContents& contents) {
     if (!AcceptListName(name)) return false;
+    const std::string unstorable = UnstorableBatchListValue(contents);
+    if (!unstorable.empty()) {
+        platform::ShowMessageBox(platform::Format(LoadResString(64492), unstorable.c_str()), "");
+        return false;
+    }
     BatchListStatus status = WriteBatchListFile(name, contents);
     if (status == BatchListStatus::Ok) return true;
     platform::ShowMessageBox(BatchListStatusMessage(status, name), "");

@@ -34,14 +34,19 @@ struct BatchListContents {
     std::vector<std::string> entries;  // storage form
 };
 
-enum class BatchListStatus { Ok, OpenFailed, NotAJobList, BadEndTag, WriteFailed };
+enum class BatchListStatus { Ok, OpenFailed, NotAJobList, BadEndTag, WriteFailed, Unstorable };
 
 // Reads a batch list file. Only a complete, well-formed file changes
 // `contents`: empty folder and description lines keep the values it holds,
 // empty job lines are dropped. A count that is not a number of lines present
 // before the end line makes the file invalid (BadEndTag).
 BatchListStatus ReadBatchListFile(const std::filesystem::path& file, BatchListContents& contents);
-// Writes the file with LF line ends; any failed write, flush or close is WriteFailed.
+// The first value the file cannot hold as one line of its own (a line break,
+// or the text of the end line); "" when every value can be stored.
+std::string UnstorableBatchListValue(const BatchListContents& contents);
+// Writes the file with LF line ends; any failed write, flush or close is
+// WriteFailed. A list with an unstorable value is Unstorable and the file is
+// left as it was.
 BatchListStatus WriteBatchListFile(const std::filesystem::path& file, const BatchListContents& contents);
 
 // The message text for a failed load or save of `file` ("" for Ok).

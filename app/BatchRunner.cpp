@@ -218,7 +218,8 @@ void RunBatchEntry(const BatchEntryHooks& hooks) {
     int& encodingActive = hooks.encodingActive ? *hooks.encodingActive : unusedFlag;
     if (encodingActive == 1) return;
     encodingActive = 1;
-    const bool applied = !hooks.applyToParameters || hooks.applyToParameters();
+    // A job whose settings were never stored has nothing to encode.
+    const bool applied = hooks.applyToParameters && hooks.applyToParameters();
     int jobResult = 0;
     if (applied) {
         PreviewPictures.InputPreviewReady = 0;

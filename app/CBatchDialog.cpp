@@ -1,10 +1,11 @@
 // The batch dialog and its job list.
 #include "app/CBatchDialog.h"
 
+#include "app/OutsideProgram.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,7 +15,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <cstdio>
@@ -42,7 +42,9 @@
 namespace fs = std::filesystem;
 
 std::function<void(const std::string& logFile)> OpenBatchLogFile = [](const std::string& logFile) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(logFile)));
+    OpenWithDesktop(logFile, QApplication::activeWindow(),
+                    "Cannot show the batch log %s.\n\nNo program of this desktop opens it: the log opens "
+                    "through xdg-open (package xdg-utils) and a text editor.");
 };
 
 namespace {

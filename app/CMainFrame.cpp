@@ -6,14 +6,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMoveEvent>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWhatsThis>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -29,7 +31,9 @@
 #include "app/CMpegDoc.h"
 #include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
+#include "app/OutsideProgram.h"
 #include "app/RecentFileList.h"
+#include "app/ViewLogic.h"
 #include "app/ZRNFileDialog.h"
 #include "job/EncoderSettings.h"
 #include "job/JobDriver.h"
@@ -93,7 +97,9 @@ CMainFrame::CMainFrame(CTessmarApp& app) : app_(app) {
     auto* placeholder = new QWidget(this);
     placeholder->setObjectName("viewArea");
     setCentralWidget(placeholder);
-    PlaceWindow();
+    QRect desktop(0, 0, 800, 600);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) desktop = screen->availableGeometry();
+    PlaceWindow(desktop);
 
     if (CMpegDoc* doc = app_.Document()) {
         connect(doc, &CMpegDoc::Changed, this, [this] {
@@ -281,18 +287,50 @@ void CMainFrame::BuildToolBar() {
     button(kHelpTopics, QStyle::SP_MessageBoxQuestion);
 }
 
-void CMainFrame::PlaceWindow() {
-    QRect desktop(0, 0, 800, 600);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) desktop = screen->availableGeometry();
+void CMainFrame::PlaceWindow(const QRect& desktop) {
     const QFontMetrics metrics(QApplication::font());
     geometry_ = ComputeMainWindowGeometry(metrics.averageCharWidth(), metrics.height(), desktop.width(),
                                           desktop.height());
     LargeScreen = geometry_.largeScreen;
     MainWindowWidth = geometry_.minWidth;
     MainWindowHeight = geometry_.minHeight;
-    setMinimumSize(geometry_.minWidth, geometry_.minHeight);
-    resize(geometry_.width, geometry_.height);
-    move(desktop.left() + geometry_.x, desktop.top() + geometry_.y);
+    // Wide enough for both previews side by side, where the desktop allows it;
+    // the window does not become smaller than it starts.
+    const int width = std::min(std::max(geometry_.width, ViewWidthForTwoPictures()), desktop.width());
+    const int x = width == geometry_.width ? geometry_.x : std::max(0, (desktop.width() - width) / 2);
+    setMinimumSize(std::max(geometry_.minWidth, width), geometry_.minHeight);
+    resize(width, geometry_.height);
+    move(desktop.left() + x, desktop.top() + geometry_.y);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window manager adds its frame after the window is shown.
+    QTimer::singleShot(250, this, &CMainFrame::FitFrameToDesktop);
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (!frameFitted_ && frameGeometry() != geometry()) FitFrameToDesktop();
+}
+
+void CMainFrame::FitFrameToDesktop() {
+    QScreen* screen = this->screen();
+    if (!screen || !isVisible() || isMaximized() || isFullScreen()) return;
+    const QRect desktop = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (frame != geometry()) frameFitted_ = true;
+    // The frame, title bar included, stays on the desktop: the status bar must not run off it.
+    const int extraWidth = frame.width() - width(), extraHeight = frame.height() - height();
+    const int w = std::min(width(), desktop.width() - extraWidth);
+    const int h = std::min(height(), desktop.height() - extraHeight);
+    if (w != width() || h != height()) {
+        setMinimumSize(std::min(minimumWidth(), w), std::min(minimumHeight(), h));
+        resize(w, h);
+    }
+    const int x = std::clamp(frame.x(), desktop.left(), std::max(desktop.left(), desktop.right() + 1 - w - extraWidth));
+    const int y = std::clamp(frame.y(), desktop.top(), std::max(desktop.top(), desktop.bottom() + 1 - h - extraHeight));
+    if (x != frame.x() || y != frame.y()) move(x, y);
 }
 
 void CMainFrame::CreateView() {
@@ -392,7 +430,9 @@ void CMainFrame::OnAutoWindowSize() {
 
 void CMainFrame::OnHelpTopics() {
     const std::string page = HelpPagePath(QCoreApplication::applicationDirPath().toStdString());
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page)));
+    OpenWithDesktop(page, this,
+                    "Cannot show the help page %s.\n\nNo program of this desktop opens it: the help opens "
+                    "through xdg-open (package xdg-utils) and a web browser.");
 }
 
 void CMainFrame::OnSaveSettingsAsDefault() {

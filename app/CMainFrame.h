@@ -44,6 +44,8 @@ public:
     // Enables, disables and checks every command by the update rules; runs
     // on every state change the frame sees and from the idle timer.
     void UpdateCommandStates();
+    // Sizes and centres the window for a desktop of that size (done at creation for the screen's).
+    void PlaceWindow(const QRect& desktop);
     void RebuildRecentFileMenu();
     void UpdateTitle();
 
@@ -59,10 +61,13 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    bool frameFitted_ = false;
     struct Command {
         QAction* action = nullptr;
         std::function<void()> run;
@@ -72,7 +77,8 @@ private:
     QAction* AddCommand(int id, const QString& text, const QKeySequence& shortcut = {});
     void BuildMenus();
     void BuildToolBar();
-    void PlaceWindow();
+    // Shrinks and moves the window so that its frame stays on the desktop.
+    void FitFrameToDesktop();
     void OnShowInputFrames();
     void OnShowOutputFrames();
     void OnAutoWindowSize();

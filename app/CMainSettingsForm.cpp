@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QStyleOptionFrame>
+#include <QVBoxLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <cstdio>
@@ -84,9 +86,38 @@ std::string Formatted(int id, const std::string& a, const std::string& b) {
     return platform::Format(LoadResString(id), a.c_str(), b.c_str());
 }
 
+// Probes an input for the form. The form takes the file's own picture size,
+// so no resizing is involved: an earlier job's size, stream kind or field
+// order must not refuse the file (the open would otherwise refuse any other
+// height after an interlaced MPEG-2 job, whatever the form now says).
+int ProbeInputForForm(const std::string& path, AviInfoTexts* info) {
+    int& inputType = EncoderSettings.inputType;
+    const int type = inputType;
+    inputType = 0;
+    const int result = ProbeAviInputFile(path, info);
+    inputType = type;
+    return result;
+}
+
 bool FolderExists(const std::string& folder) {
     std::error_code ec;
     return !folder.empty() && std::filesystem::is_directory(folder, ec);
+}
+
+// Gives a line edit the width that shows `widest` whole in its own font.
+void FitEditToText(QLineEdit* edit, const char* widest) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    const QMargins margins = edit->textMargins();
+    // Besides the frame and the margins, the edit keeps 2 pixels on each side of its text.
+    const QSize text(edit->fontMetrics().horizontalAdvance(QString::fromLatin1(widest)) + 4 + margins.left() +
+                         margins.right() + 1,
+                     edit->fontMetrics().height());
+    const int width = edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, edit).width();
+    edit->setFixedWidth(width);
 }
 
 QLineEdit* NewEdit(QWidget* parent, const char* id, int maxLength) {
@@ -189,15 +220,27 @@ void CMainSettingsForm::BuildControls() {
     playButton_->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     playButton_->setIconSize(QSize(32, 32));
 
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel("Input file:", this), 0, 0);
-    grid->addWidget(inputEdit_, 0, 1, 1, 7);
-    grid->addWidget(inputBrowse_, 0, 8);
-    grid->addWidget(previewButton_, 0, 9);
-    grid->addWidget(new QLabel("Output file:", this), 1, 0);
-    grid->addWidget(outputEdit_, 1, 1, 1, 7);
-    grid->addWidget(outputBrowse_, 1, 8);
-    grid->addWidget(playButton_, 1, 9);
+    // Each number field is wide enough for the largest number it takes, in
+    // the font it is shown in; the rows do not share columns, so a wide
+    // field of one row cannot squeeze a field of another.
+    FitEditToText(widthEdit_, "10000");
+    FitEditToText(heightEdit_, "10000");
+    FitEditToText(framesEdit_, "1000000");
+    FitEditToText(firstFrameEdit_, "1000000");
+    FitEditToText(bitRateEdit_, "102400");
+
+    auto* rows = new QVBoxLayout(this);
+    auto* files = new QGridLayout;
+    files->addWidget(new QLabel("Input file:", this), 0, 0);
+    files->addWidget(inputEdit_, 0, 1);
+    files->addWidget(inputBrowse_, 0, 2);
+    files->addWidget(previewButton_, 0, 3);
+    files->addWidget(new QLabel("Output file:", this), 1, 0);
+    files->addWidget(outputEdit_, 1, 1);
+    files->addWidget(outputBrowse_, 1, 2);
+    files->addWidget(playButton_, 1, 3);
+    files->setColumnStretch(1, 1);
+    rows->addLayout(files);
 
     const auto withSpin = [](QLineEdit* edit, CSpinCtrl8* spin) {
         auto* box = new QHBoxLayout;
@@ -206,29 +249,35 @@ void CMainSettingsForm::BuildControls() {
         box->addWidget(spin);
         return box;
     };
-    grid->addWidget(new QLabel("Width:", this), 2, 0);
-    grid->addWidget(widthEdit_, 2, 1);
-    grid->addWidget(new QLabel("Height:", this), 2, 2);
-    grid->addWidget(heightEdit_, 2, 3);
-    grid->addWidget(new QLabel("Frames:", this), 2, 4);
-    grid->addLayout(withSpin(framesEdit_, framesSpin_), 2, 5);
-    grid->addWidget(new QLabel("Start frame:", this), 2, 6);
-    grid->addLayout(withSpin(firstFrameEdit_, firstFrameSpin_), 2, 7);
-    grid->addWidget(new QLabel("Frame rate:", this), 3, 0);
-    grid->addWidget(frameRateCombo_, 3, 1);
-    grid->addWidget(new QLabel("Bit rate:", this), 3, 2);
-    grid->addLayout(withSpin(bitRateEdit_, bitRateSpin_), 3, 3);
-    grid->addWidget(kbitLabel_, 3, 4);
-    grid->addWidget(vbrLabel_, 3, 3, 1, 2);
-    grid->addWidget(videoFormatCombo_, 3, 5, 1, 3);
-    grid->addWidget(advancedButton_, 3, 8, 1, 2);
+    auto* picture = new QHBoxLayout;
+    picture->addWidget(new QLabel("Width:", this));
+    picture->addWidget(widthEdit_);
+    picture->addWidget(new QLabel("Height:", this));
+    picture->addWidget(heightEdit_);
+    picture->addWidget(new QLabel("Frames:", this));
+    picture->addLayout(withSpin(framesEdit_, framesSpin_));
+    picture->addWidget(new QLabel("Start frame:", this));
+    picture->addLayout(withSpin(firstFrameEdit_, firstFrameSpin_));
+    picture->addStretch(1);
+    rows->addLayout(picture);
+
+    auto* rate = new QHBoxLayout;
+    rate->addWidget(new QLabel("Frame rate:", this));
+    rate->addWidget(frameRateCombo_);
+    rate->addWidget(new QLabel("Bit rate:", this));
+    rate->addLayout(withSpin(bitRateEdit_, bitRateSpin_));
+    rate->addWidget(kbitLabel_);
+    rate->addWidget(vbrLabel_);
+    rate->addWidget(videoFormatCombo_, 1);
+    rate->addWidget(advancedButton_);
+    rows->addLayout(rate);
 
     auto* kinds = new QHBoxLayout;
     for (QWidget* w : std::initializer_list<QWidget*>{mpeg1Radio_, mpeg2Radio_, videoCdCheck_, dvdCheck_, svcdCheck_,
                                                       encodeAudioCheck_})
         kinds->addWidget(w);
     kinds->addStretch();
-    grid->addLayout(kinds, 4, 0, 1, 10);
+    rows->addLayout(kinds);
 
     for (QLineEdit* e : {inputEdit_, widthEdit_, heightEdit_, framesEdit_, bitRateEdit_})
         connect(e, &QLineEdit::textChanged, this, [this] {
@@ -394,6 +443,9 @@ void CMainSettingsForm::LoadDefaultProfile() {
 
 void CMainSettingsForm::RestoreVcdPreset() {
     RestoreVcdSnapshot(vcdSnapshot_, &values_, &EncoderSettings);
+    // A snapshot taken from a profile that came with the preset on holds the
+    // preset itself: leaving the preset never lands back in it.
+    if (EncoderSettings.applicationType == kApplicationVcd20) EncoderSettings.applicationType = kApplicationNone;
     values_.videoCd = 0;
 }
 
@@ -424,7 +476,7 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     ReadIntoValues();
     AviInfoTexts info;
     // A file that did not open or holds no video is not an input.
-    if (!ProbeAviInputFile(path, &info)) return 0;
+    if (!ProbeInputForForm(path, &info)) return 0;
     EncoderSettingsRecord& s = EncoderSettings;
     if (InputFrameWidth % 2) {
         Message(63350, MbIcon::Warning);
@@ -826,7 +878,7 @@ int CMainSettingsForm::LoadInputFileForBatch(const std::string& path, const std:
     }
     ReadIntoValues();
     AviInfoTexts info;
-    if (!ProbeAviInputFile(path, &info)) {
+    if (!ProbeInputForForm(path, &info)) {
         AppendBatchLog("Invalid input AVI file format. \nUnable to compress file in batch mode\n");
         return 0;
     }

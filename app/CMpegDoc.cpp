@@ -136,6 +136,18 @@ bool CMpegDoc::OpenRecentFile(int index) {
     return OpenDocument(entry, index);
 }
 
+// A relative name (an entry of the recent list as older versions kept it, or
+// one typed on the command line) is tried in the working folder, then in the
+// profile folder, whose files such entries usually name.
+std::string CMpegDoc::ResolveRelativeEntry(const std::string& path) {
+    namespace fs = std::filesystem;
+    if (path.empty() || fs::path(path).is_absolute() || FileExists(path)) return path;
+    const fs::path folder(ProfileDirectory);
+    for (const fs::path& candidate : {folder / path, folder / fs::path(path).filename()})
+        if (!ProfileDirectory.empty() && FileExists(candidate.string())) return candidate.lexically_normal().string();
+    return path;
+}
+
 bool CMpegDoc::OpenDocument(const std::string& path, int recentIndex) {
     if (IsAviFileName(path)) {
         // An input video, not a profile: the document stays as it is.
@@ -149,9 +161,9 @@ bool CMpegDoc::OpenDocument(const std::string& path, int recentIndex) {
     if (!SaveModified()) return false;
     BuildProfileList();
 
-    std::string profile = path;
+    std::string profile = ResolveRelativeEntry(path);
     bool fromDescription = false;
-    if (!FileExists(path)) {
+    if (!FileExists(profile)) {
         // Recent-file entries may hold descriptions rather than paths.
         fromDescription = true;
         int index = FindProfileDescription(path);

@@ -75,6 +75,7 @@ private:
     void ApplyProfileTitle();
     void SetPathName(const std::string& path, bool addToRecent);
     bool OpenDocument(const std::string& path, int recentIndex);
+    static std::string ResolveRelativeEntry(const std::string& path);
     bool SaveTo(const std::string& target, const std::string& description, const std::string& oldDescription);
     void ApplyDefaultProfileOnce();
 

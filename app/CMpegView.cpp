@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QShortcut>
 #include <QStatusBar>
@@ -19,6 +20,7 @@
 #include "app/CMpegDoc.h"
 #include "app/CompletionDialogs.h"
 #include "app/ProgressPanels.h"
+#include "app/OutsideProgram.h"
 #include "app/PreviewPanes.h"
 #include "app/ViewLogic.h"
 #include "engine/EngineState.h"
@@ -58,13 +60,14 @@ constexpr int kPlayNameLimit = 256;
 
 std::string Text(int id) { return LoadResString(id); }
 
-// Dispatches what is queued for a few milliseconds; while paused it waits
-// for the next event (the frame's idle timer brings one at least every
-// 100 ms). Qt does not say how many events it handled, so the pumps are
-// told none, which lets their idle round run.
+// Dispatches what is queued for a few milliseconds; while paused it sleeps
+// until the next event (the frame's idle timer brings one at least every
+// 100 ms). Only the overload without a time limit waits: the other one drops
+// the wait flag, and the pause loop would spin. Qt does not say how many
+// events it handled, so the pumps are told none, which lets their idle round run.
 int DispatchQueuedEvents(int /*limit*/, bool* quit) {
     if (PauseFlag)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     else
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     if (quit) *quit = false;
@@ -163,6 +166,7 @@ void CMpeg2View::LinkBatchRuns() {
     BatchView.encodingActive = &EncodingActive;
     BatchView.prepareJob = [this] {
         InputPreviewDrawn = OutputPreviewDrawn = 0;
+        PausedMilliseconds = 0;
         RelayoutAroundEncoding();
         progressHost_->RecalcLayout();
         if (EncoderSettings.qualityStatisticsMode)
@@ -176,8 +180,9 @@ void CMpeg2View::LinkBatchRuns() {
 
 void CMpeg2View::RegisterCommands() {
     auto idle = [] { return RunState != 2; };
+    // Start also resumes a paused encoding, so it is offered then too.
     frame_.SetCommand(kStartEncoding, [this] { OnStartEncoding(); },
-                      [] { return JobFilesReady && RunState == 1; });
+                      [] { return (JobFilesReady && RunState == 1) || (RunState == 2 && PauseFlag == 1); });
     frame_.SetCommand(kStopEncoding, [this] { OnStopEncoding(); }, [] { return JobFilesReady != 0; });
     frame_.SetCommand(kPauseEncoding, [this] { OnPauseEncoding(); }, [] { return RunState == 2; },
                       [] { return RunState == 2 && PauseFlag != 0; });
@@ -260,6 +265,7 @@ void CMpeg2View::RunStartedEncoding() {
     PreviewWidth = EncoderSettings.horizontalSize;
     PreviewHeight = EncoderSettings.verticalSize;
     PictureDriver.ElapsedSeconds = 0;
+    PausedMilliseconds = 0;
     EngineReport.AverageQuality = EngineReport.PictureQuality = 0.0f;
     Sequence.EncodedFrameCount = 0;
     RelayoutAroundEncoding();
@@ -336,10 +342,15 @@ bool CMpeg2View::PlayFile(bool input, const std::string& name) {
     const std::string player =
         platform::IniReadString(kSettingsSection, kPlayerKey, kDefaultPlayer, SettingsFileName);
     QStringList arguments = QProcess::splitCommand(QString::fromStdString(player));
-    if (arguments.isEmpty()) arguments << kDefaultPlayer;
+    if (arguments.isEmpty()) arguments << kDesktopOpener;
     const QString program = arguments.takeFirst();
     arguments << QString::fromStdString(name);
-    if (QProcess::startDetached(program, arguments, QDir::currentPath())) return true;
+    QPointer<CMainFrame> owner(&frame_);
+    // A player (or the desktop's opener) that ends in failure found nothing to play the file with.
+    const auto failed = [owner, input] {
+        platform::ShowMessageBox(Text(PlayerFailureText(input, -1)), "", MbButtons::Ok, MbIcon::None, owner.data());
+    };
+    if (StartOutsideProgram(program, arguments, QDir::currentPath(), failed)) return true;
     // The player could not be started: it is missing or not a program.
     platform::ShowMessageBox(Text(PlayerFailureText(input, 2)), "", MbButtons::Ok, MbIcon::None, &frame_);
     return false;

@@ -75,4 +75,4 @@ extern int LayoutUnitY;
 // The settings-file key naming the outside player of "Preview input file" and
 // "Play output file" (a program, optionally with arguments), and its default.
 inline constexpr const char* kPlayerKey = "PREVIEW_PLAYER";
-inline constexpr const char* kDefaultPlayer = "xdg-open";
+inline constexpr const char* kDefaultPlayer = "xdg-open";  // the desktop's opener

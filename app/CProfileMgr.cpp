@@ -67,29 +67,29 @@ std::string WithoutLineEnd(const std::string& line) {
     return end == std::string::npos ? line : line.substr(0, end);
 }
 
-// The index of the description line, or -1 with the message in `error`.
+// The index of the description line, or -1 with the message in `error`. The
+// sections are found as the profile reader finds them, so the description
+// shown and renamed here is the one the program loads.
 int FindDescriptionLine(const std::string& path, const std::vector<std::string>& lines, std::string& error) {
     using namespace profileformat;
-    const HeaderKind header = lines.empty() ? HeaderKind::Illegal : ClassifyHeader(lines[0]);
-    if (header == HeaderKind::Old) {
-        error = Formatted(63706, path);
+    const ProfileSections sections = FindProfileSections(lines);
+    if (sections.error) {
+        // The manager's own texts where it has them, the reader's for the later sections.
+        static constexpr int kIds[] = {63710, 63711};
+        if (sections.error == kMsgOldHeader) error = Formatted(63706, path);
+        else if (sections.error == kMsgBadHeader) error = Formatted(63707, path);
+        else if (sections.broken < 0) error = Formatted(63709, path);
+        else if (sections.broken < 2) error = Formatted(kIds[sections.broken], path);
+        else error = platform::Format(sections.error, path.c_str());
         return -1;
     }
-    if (header == HeaderKind::Illegal) {
-        error = Formatted(63707, path);
+    const size_t v2 = sections.begin[1];
+    if (v2 == ProfileSections::kAbsent) {
+        error = Formatted(63711, path);
         return -1;
     }
     // The version 2 section: four values, then the description.
-    for (size_t i = 1; i < lines.size(); ++i) {
-        std::string text = WithoutLineEnd(lines[i]);
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-        if (text == kV2Ext.begin) {
-            if (i + 5 < lines.size()) return static_cast<int>(i + 5);
-            break;
-        }
-    }
-    error = Formatted(63711, path);
-    return -1;
+    return static_cast<int>(v2 + 5);
 }
 
 }  // namespace
@@ -143,14 +143,12 @@ int ProfileSampleRate(const std::string& path) {
     using namespace profileformat;
     std::vector<std::string> lines;
     if (!ReadLines(path, lines)) return 44100;
-    for (size_t i = 0; i + 5 < lines.size(); ++i) {
-        if (WithoutLineEnd(lines[i]) != kV311Ext.begin) continue;
-        int version = 0, count = 0, rate = 0;
-        if (ParseInt(lines[i + 1].c_str(), version) && ParseInt(lines[i + 2].c_str(), count) && version >= 2 &&
-            count >= 3 && ParseInt(lines[i + 5].c_str(), rate) && rate > 0)
-            return rate;
-        break;
-    }
+    const size_t at = FindProfileSections(lines).begin[4];
+    int version = 0, count = 0, rate = 0;
+    if (at != ProfileSections::kAbsent && at + 5 < lines.size() && ParseInt(lines[at + 1].c_str(), version) &&
+        ParseInt(lines[at + 2].c_str(), count) && version >= 2 && count >= 3 &&
+        ParseInt(lines[at + 5].c_str(), rate) && rate > 0)
+        return rate;
     return 44100;
 }
 
@@ -162,7 +160,7 @@ bool ReadProfileDescriptionLine(const std::string& path, std::string& descriptio
     }
     const int at = FindDescriptionLine(path, lines, error);
     if (at < 0) return false;
-    description = profileformat::StoredText(WithoutLineEnd(lines[size_t(at)]), false);
+    description = profileformat::StoredText(WithoutLineEnd(lines[size_t(at)]));
     return true;
 }
 

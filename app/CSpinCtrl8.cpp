@@ -4,15 +4,11 @@
 #include <QLineEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 namespace {
-
-long BuddyValue(const std::string& text) {
-    const std::string head = text.substr(0, 40);
-    const long v = std::strtol(head.c_str(), nullptr, 10);
-    return v < 0 ? 0 : v;
-}
 
 long Clamp(long v, int minimum, int maximum) {
     if (v > maximum) v = maximum;
@@ -22,24 +18,32 @@ long Clamp(long v, int minimum, int maximum) {
 
 }  // namespace
 
+long SpinBuddyValue(const std::string& text) {
+    const std::string head = text.substr(0, 40);
+    const long v = std::strtol(head.c_str(), nullptr, 10);
+    // Held to the range of the limits, so that no step can overflow.
+    return std::clamp(v, 0L, static_cast<long>(std::numeric_limits<int>::max()));
+}
+
 long SpinStepUp(const std::string& text, int step, int minimum, int maximum, int delta) {
-    const long v = BuddyValue(text);
+    const long v = SpinBuddyValue(text);
     long r;
     if (step >= 2)
         r = static_cast<long>(step) * ((v + step - 1) / step + 1);
     else
         r = v + (delta < 1 ? 1 : delta);
-    return Clamp(r, minimum, maximum);
+    // Up never lowers: a number typed above the range stays.
+    return std::max(Clamp(r, minimum, maximum), v);
 }
 
 long SpinStepDown(const std::string& text, int step, int minimum, int maximum, int delta) {
-    const long v = BuddyValue(text);
+    const long v = SpinBuddyValue(text);
     long r;
     if (step >= 2)
         r = static_cast<long>(step) * ((v + step - 1) / step) - step;
     else
         r = v - (delta < 1 ? 1 : delta);
-    return Clamp(r, minimum, maximum);
+    return std::min(Clamp(r, minimum, maximum), v);
 }
 
 CSpinCtrl8::CSpinCtrl8(QWidget* parent) : QWidget(parent) {
@@ -85,15 +89,19 @@ void CSpinCtrl8::OnDeltaPos(int newPosition) {
 
 void CSpinCtrl8::StepUp(int delta) {
     if (!buddy_) return;
-    WriteBuddy(SpinStepUp(buddy_->text().toStdString(), step_, minimum_, maximum_, delta));
+    const std::string text = buddy_->text().toStdString();
+    WriteBuddy(SpinBuddyValue(text), SpinStepUp(text, step_, minimum_, maximum_, delta));
 }
 
 void CSpinCtrl8::StepDown(int delta) {
     if (!buddy_) return;
-    WriteBuddy(SpinStepDown(buddy_->text().toStdString(), step_, minimum_, maximum_, delta));
+    const std::string text = buddy_->text().toStdString();
+    WriteBuddy(SpinBuddyValue(text), SpinStepDown(text, step_, minimum_, maximum_, delta));
 }
 
-void CSpinCtrl8::WriteBuddy(long value) {
+void CSpinCtrl8::WriteBuddy(long before, long value) {
+    // A number that does not move keeps its text as typed.
+    if (value == before) return;
     buddy_->setText(QString::number(value));
     emit Stepped();
 }

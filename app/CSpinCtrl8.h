@@ -9,9 +9,12 @@ class QLineEdit;
 class QToolButton;
 
 // The stepping arithmetic: `text` is the buddy's text (up to 40 characters
-// count; not a number or negative counts as 0). A step of 2 or more puts the
-// result on that grid; a smaller step moves by `delta` (at least 1). The
-// result is clamped to the maximum, then to the minimum.
+// count; not a number or negative counts as 0, a huge number as the largest
+// int). A step of 2 or more puts the result on that grid; a smaller step
+// moves by `delta` (at least 1). The result is clamped to the maximum, then
+// to the minimum, but never moves the other way: a number above the range
+// stays where it is on Up, one below it on Down.
+long SpinBuddyValue(const std::string& text);
 long SpinStepUp(const std::string& text, int step, int minimum, int maximum, int delta);
 long SpinStepDown(const std::string& text, int step, int minimum, int maximum, int delta);
 
@@ -39,7 +42,7 @@ signals:
 private:
     void StepUp(int delta);
     void StepDown(int delta);
-    void WriteBuddy(long value);
+    void WriteBuddy(long before, long value);
 
     QToolButton* up_;
     QToolButton* down_;

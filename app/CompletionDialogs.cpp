@@ -237,7 +237,7 @@ void CCompletedDlg::OnInitDialog() {
     CResultDialog::OnInitDialog();
     SetControlText(1031, Text(platform::Format("%ld", static_cast<long>(Sequence.EncodedFrameCount))));
     SetControlText(1030, Text(VideoCompletionText(VideoSequenceState)));
-    SetControlText(1035, Text(DurationText(PictureDriver.ElapsedSeconds)));
+    SetControlText(1035, Text(DurationText(VideoSecondsWithoutPause())));
     SetControlText(1032, Text(platform::Format("%ld", static_cast<long>(VideoOutputSize / 1024))));
     const std::string ratio = VideoRatioText();
     SetControlText(1037, Text(ratio.empty() ? std::string(" ") : ratio));
@@ -249,19 +249,19 @@ void CCompletedDlgQ::OnInitDialog() {
     CCompletedDlg::OnInitDialog();
     SetControlText(1034, Text(platform::Format("%.2f", static_cast<double>(EngineReport.AverageQuality))));
     SetControlText(1035, Text(platform::Format("%.2f", static_cast<double>(EngineReport.MinimumQuality))));
-    SetControlText(1036, Text(DurationText(PictureDriver.ElapsedSeconds)));
+    SetControlText(1036, Text(DurationText(VideoSecondsWithoutPause())));
 }
 
 CConstrainedDialog::CConstrainedDialog(QWidget* parent)
     : CResultDialog(parent, 148, "MPEG-1 Constrained Parameters Error") {
-    AddText("Encoding parameters for the MPEG-1 video stream are outside the MPEG-1 constrained "
-            "parameters:");
+    AddText("Encoding parameters for the MPEG-1 video stream do not satisfy constrained parameters bitstream "
+            "specification:");
     AddRow(nullptr, 1076, &m_message);
     AddText("Program cannot encode MPEG-1 constrained parameters video stream with such parameters. Open "
             "\"Advanced\" property sheet and disable option \"constrained parameters\" in the \"MPEG-1\" property "
             "page or change some video stream parameters before encoding.");
     AddText("Warning:\n\nSome MPEG-1 players may not be able to play MPEG video streams that do not satisfy "
-            "the constrained parameters.");
+            "constrained parameters specification.");
     FinishLayout();
 }
 
@@ -399,7 +399,7 @@ void ShowMultiplexCompletedDialog(QWidget* parent, int64_t outputKbytes, int64_t
         dialog.m_averageQuality = Text(platform::Format("%.2f", static_cast<double>(EngineReport.AverageQuality)));
         dialog.m_minimumQuality = Text(platform::Format("%.2f", static_cast<double>(EngineReport.MinimumQuality)));
     }
-    dialog.m_time = Text(DurationText(JobTotalSeconds(PictureDriver.ElapsedSeconds)));
+    dialog.m_time = Text(DurationText(JobTotalSeconds(VideoSecondsWithoutPause())));
     dialog.m_ratio = Text(VideoRatioText());
     dialog.m_kind = Text(LoadResString(kind == 1 ? 64120 : 64121));
     dialog.DoModal();

@@ -149,5 +149,11 @@ bool IdleCommandEnabled(int runState, int pauseFlag, int openPreviewCount) {
 std::string HelpPagePath(const std::string& programFolder) {
     std::string folder = programFolder;
     if (!folder.empty() && folder.back() != '/') folder += '/';
-    return folder + "tessmar.html";
+    // Beside the program in the build folder; installed, in the shared data folder.
+    const std::string beside = folder + "tessmar.html";
+    const std::string installed = folder + "../share/tessmar/tessmar.html";
+    std::error_code ec;
+    if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+        return std::filesystem::path(installed).lexically_normal().string();
+    return beside;
 }

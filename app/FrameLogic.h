@@ -63,5 +63,6 @@ bool IdleOnlyCommandEnabled(int runState);
 // Commands that also wait for a pause to end and for previews to close.
 bool IdleCommandEnabled(int runState, int pauseFlag, int openPreviewCount);
 
-// The help page's location: the program's folder + "tessmar.html".
+// The help page: "tessmar.html" beside the program (the build folder), else
+// where the install puts it, "../share/tessmar/" from the program.
 std::string HelpPagePath(const std::string& programFolder);

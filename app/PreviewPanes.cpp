@@ -3,6 +3,7 @@
 
 #include <QLinearGradient>
 #include <QMetaObject>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPointer>
 #include <QThread>
@@ -23,7 +24,17 @@ CStatView* StatViewInstance = nullptr;
 
 namespace {
 
-constexpr int kCaptionStrip = 18;
+// The pane captions' font, and the strip below the framed area that holds a
+// caption whole, descenders included.
+QFont CaptionFont() {
+    QFont font("MS Sans Serif");
+    font.setPixelSize(16);
+    font.setWeight(QFont::Medium);
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
+int CaptionStripHeight() { return QFontMetrics(CaptionFont()).height() + 2; }
 
 QRect ToQRect(const ViewRect& r) { return QRect(r.x, r.y, r.width, r.height); }
 
@@ -190,20 +201,16 @@ CPaneWindow::CPaneWindow(int pane, QWidget* parent)
 }
 
 void CPaneWindow::resizeEvent(QResizeEvent*) {
-    if (PanesReady) framed_->setGeometry(0, 0, width(), height() - kCaptionStrip);
+    if (PanesReady) framed_->setGeometry(0, 0, width(), height() - CaptionStripHeight());
 }
 
 void CPaneWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    QFont font("MS Sans Serif");
-    font.setPixelSize(16);
-    font.setWeight(QFont::Medium);
-    font.setStyleHint(QFont::TypeWriter);
-    p.setFont(font);
+    p.setFont(CaptionFont());
     p.setPen(palette().color(QPalette::WindowText));
-    // Centred on x = width / 2, its top 16 pixels above the bottom.
-    const QRect strip(0, height() - 16, width(), 16);
-    p.drawText(strip, Qt::AlignHCenter | Qt::AlignTop, caption_);
+    // Centred under the framed area, in the strip kept for it.
+    const int strip = CaptionStripHeight();
+    p.drawText(QRect(0, height() - strip, width(), strip), Qt::AlignHCenter | Qt::AlignVCenter, caption_);
 }
 
 CMLeftWnd2::CMLeftWnd2(QWidget* parent) : CPictureWindow(kInputPane, parent) {}

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/PictureDriver.h"
 #include "job/EncoderSettings.h"
+#include "job/JobDriver.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
 #include "job/RunState.h"
@@ -171,6 +173,12 @@ std::string CompressionRatioText(int width, int height, int64_t frames, int64_t 
     if (ratio < 1.0) return "1 :1";
     if (ratio < 100000.0) return platform::Format("%d :1", static_cast<int>(ratio + 0.5));
     return " ";
+}
+
+int64_t VideoSecondsWithoutPause() {
+    // The whole seconds shown are at most the time spent encoding.
+    const int64_t encoding = int64_t{PictureDriver.ElapsedSeconds} * 1000 - PausedMilliseconds;
+    return encoding > 0 ? encoding / 1000 : 0;
 }
 
 int64_t JobTotalSeconds(int64_t videoSeconds) { return videoSeconds + AudioPassSeconds + MultiplexSeconds; }

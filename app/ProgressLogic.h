@@ -106,4 +106,6 @@ extern int64_t AudioPassSeconds;
 extern int64_t MultiplexSeconds;
 // The whole job's time for the multiplexing result: video pass, audio pass
 // and multiplexing.
+// The seconds the video pass has been encoding, without its pauses.
+int64_t VideoSecondsWithoutPause();
 int64_t JobTotalSeconds(int64_t videoSeconds);

@@ -227,7 +227,7 @@ CProgressDlg::~CProgressDlg() = default;
 
 void CProgressDlg::UpdateProgress() {
     const int64_t frame = Sequence.EncodedFrameCount, total = Sequence.EncodingFrameCount,
-                  seconds = PictureDriver.ElapsedSeconds;
+                  seconds = VideoSecondsWithoutPause();
     Label(1025)->setText(QString::fromStdString(FrameCountText(frame, total)));
     Label(1026)->setText(QString::fromStdString(PanelElapsedText(63733, seconds)));
     ProgressBarSetting setting;

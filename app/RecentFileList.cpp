@@ -10,12 +10,15 @@
 
 namespace {
 
-std::string CurrentDirectoryWithoutSlash() {
+// A path relative to the working folder is kept absolute: the folder changes
+// with each dropped file and batch, and the entry must still open after a
+// restart elsewhere. Entries that name no file (descriptions) stay as they are.
+std::string AbsoluteIfFile(const std::string& entry) {
     std::error_code ec;
-    std::string directory = std::filesystem::current_path(ec).string();
-    if (ec) return std::string();
-    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-    return directory;
+    const std::filesystem::path path(entry);
+    if (entry.empty() || path.is_absolute() || !std::filesystem::is_regular_file(path, ec)) return entry;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? entry : absolute.lexically_normal().string();
 }
 
 }  // namespace
@@ -28,10 +31,7 @@ void RecentFileList::AddOnly(const std::string& path) {
     entries_.front() = path;
 }
 
-void RecentFileList::Add(const std::string& path) {
-    AddOnly(path);
-    StripDirectory(CurrentDirectoryWithoutSlash());
-}
+void RecentFileList::Add(const std::string& path) { AddOnly(AbsoluteIfFile(path)); }
 
 void RecentFileList::Remove(int index) {
     if (index < 0 || index >= Size()) return;
@@ -60,17 +60,6 @@ void RecentFileList::ReplaceMostRecent(const std::string& path) {
     for (auto it = readd.rbegin(); it != readd.rend(); ++it) {
         if (it->empty()) continue;
         Add(*it);
-    }
-}
-
-void RecentFileList::StripDirectory(const std::string& directory) {
-    if (directory.size() < 2) return;
-    const size_t cut = directory.size() + 1;
-    for (std::string& entry : entries_) {
-        // The directory must end at a separator: "/work" is no prefix of "/workshop/a".
-        if (entry.size() > directory.size() + 2 && entry.compare(0, directory.size(), directory) == 0 &&
-            entry[directory.size()] == '/' && entry.size() - cut >= 2)
-            entry = entry.substr(cut);
     }
 }
 

@@ -1,5 +1,5 @@
-// The list of recently used profiles: newest first, shown relative to the
-// current directory where possible, kept in the settings file.
+// The list of recently used profiles: newest first, each a full path (or a
+// profile's description), kept in the settings file.
 #pragma once
 
 #include <filesystem>
@@ -14,15 +14,14 @@ public:
     const std::string& operator[](int index) const { return entries_[static_cast<size_t>(index)]; }
     const std::vector<std::string>& Entries() const { return entries_; }
 
-    // Moves the path to the top (or enters it there), then strips the current directory.
+    // Moves the path to the top (or enters it there); a relative path of a
+    // file is entered as its full path.
     void Add(const std::string& path);
     void Remove(int index);
     // Removes every entry equal to `path` without regard to case.
     void RemoveByName(const std::string& path);
     // The newest entry becomes `path`; the others keep their order.
     void ReplaceMostRecent(const std::string& path);
-    // Entries below `directory` become relative to it.
-    void StripDirectory(const std::string& directory);
 
     // "Recent File List", keys "File1".."FileN", in the settings file.
     void ReadList(const std::filesystem::path& file);

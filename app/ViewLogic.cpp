@@ -33,6 +33,14 @@ PaneLayout ComputePaneLayout(int width, int height, bool showInput, bool showOut
     return {beyondLeft, beyondRight};
 }
 
+int ViewWidthForTwoPictures() {
+    // A picture window is the picture and a border of 2 on each side; its
+    // framed area draws raised edges 2 pixels further out.
+    const int paneWidth = kDefaultPictureWidth + 2 * 2 + 2 * 2;
+    // ComputePaneLayout gives each pane half the width less 10.
+    return 2 * (paneWidth + 10);
+}
+
 ViewRect ComputePictureRect(int clientWidth, int clientHeight, int previewWidth, int previewHeight, bool shown,
                             bool stretch, bool compatibleLayout) {
     int w = previewWidth, h = previewHeight;

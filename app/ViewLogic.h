@@ -38,6 +38,9 @@ PaneLayout ComputePaneLayout(int width, int height, bool showInput, bool showOut
 // the compatible layout). The default picture size stands in when the pane is
 // not shown, the preview size is unusable, or stretching is on.
 inline constexpr int kDefaultPictureWidth = 352, kDefaultPictureHeight = 240;
+// The narrowest view whose two panes each show a picture of the default size whole.
+int ViewWidthForTwoPictures();
+
 ViewRect ComputePictureRect(int clientWidth, int clientHeight, int previewWidth, int previewHeight, bool shown,
                             bool stretch, bool compatibleLayout);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -130,6 +131,17 @@ bool SetupFrameRange() {
             ShowWarningMessage("Illegal frame rate codes. \n Cannot convert frame rate ");
         } else {
             const double r = (static_cast<double>(scale) * num) / (static_cast<double>(rate) * den);
+            // Every frame number converted must stay a frame number.
+            const double furthest =
+                std::max({std::abs(double(e.framesToEncode)), double(E), double(S) + double(e.firstFrame)});
+            if (!(furthest * r + 1.0 < double(INT_MAX))) {
+                ShowWarningMessage(platform::Format(
+                    "The frame rate of the input file %s,\n%.6g frames per second (%d/%d), cannot be converted to "
+                    "the frame rate of the output.",
+                    e.inputFileName.c_str(), double(rate) / scale, rate, scale));
+                CloseAvi();
+                return false;
+            }
             int n = e.framesToEncode;
             if (n == 1) n = E - (S + e.firstFrame);
             Sequence.OutputFrameCount = static_cast<int>(n * r + 0.4);

@@ -20,7 +20,7 @@ int& PreviewPaletteMode = PreviewPictures.PaletteDisplay;
 std::vector<uint32_t> PreviewPalette;
 const uint8_t* PreviewClipTable = nullptr;
 int InputPreviewDrawing = 0, OutputPreviewDrawing = 0;
-int InputPreviewDrawn = 0, OutputPreviewDrawn = 0;
+std::atomic<int> InputPreviewDrawn{0}, OutputPreviewDrawn{0};
 
 namespace {
 
@@ -46,7 +46,7 @@ uint8_t Clip(int value) {
 struct PaneDrawState {
     int pane;
     int& drawing;
-    int& drawn;
+    std::atomic<int>& drawn;
     int EncoderSettingsRecord::*show;
     int& ready;
     uint8_t*& buffer;

@@ -35,7 +35,11 @@ constexpr int kCaptionError = 64417;
 constexpr int kMaxEncodedSide = 16384;
 
 void OpenMessage(const std::string& text) {
-    if (BatchMode >= 2) return;
+    // A quiet batch logs the reason, which its own line after it cannot name.
+    if (BatchMode >= 2) {
+        WriteBatchLogMessage(text);
+        return;
+    }
     platform::ShowMessageBox(text, LoadResString(kCaptionError), platform::MbButtons::Ok, platform::MbIcon::None,
                              MessageOwnerWindow);
 }
@@ -214,6 +218,19 @@ std::string FourCcText(uint32_t code) {
 
 }  // namespace
 
+bool UsableFrameRate(uint32_t rate, uint32_t scale) {
+    if (rate < 1 || scale < 1) return false;
+    const double perSecond = double(rate) / scale;
+    return perSecond >= kLowestAviFrameRate && perSecond <= kHighestAviFrameRate;
+}
+
+std::string FrameRateRefusal(uint32_t rate, uint32_t scale) {
+    const std::string perSecond = scale > 0 ? platform::Format("%.6g", double(rate) / scale) : "no";
+    return platform::Format(LoadResString(64494), perSecond.c_str(), rate, scale,
+                            platform::Format("%g", kLowestAviFrameRate).c_str(),
+                            platform::Format("%g", kHighestAviFrameRate).c_str());
+}
+
 int AviOpenInputFile(const char* fileName) {
     AviInputState& in = AviInput;
     AviAudioChannelMode = 0;
@@ -248,6 +265,11 @@ int AviOpenInputFile(const char* fileName) {
     }
     if (in.AviVideoStream->GetInfo(&in.AviVideoInfo) != AviStatus::Ok) {
         OpenMessage(LoadResString(64378));
+        return 0;
+    }
+
+    if (!UsableFrameRate(in.AviVideoInfo.rate, in.AviVideoInfo.scale)) {
+        OpenMessage(FrameRateRefusal(in.AviVideoInfo.rate, in.AviVideoInfo.scale));
         return 0;
     }
 

@@ -76,6 +76,14 @@ extern void (*ShowAviInfoUnlessBatch)(const AviInfoTexts& texts);
 
 // 0 on failure (after its own message); on success the engine's input path
 // (InputAvi) reads its frames from here.
+// Frame rates (frames per second) of AVI input that the encoder takes: outside
+// them no frame-rate conversion could map the frame numbers.
+inline constexpr double kLowestAviFrameRate = 0.01, kHighestAviFrameRate = 1000.0;
+bool UsableFrameRate(uint32_t rate, uint32_t scale);
+// The refusal of a rate outside them, naming it.
+std::string FrameRateRefusal(uint32_t rate, uint32_t scale);
+
+// Opens the input; a frame rate outside the usable ones is refused with its message.
 int AviOpenInputFile(const char* fileName);
 void AviCloseInputFile();                    // safe when nothing is open
 // Frame n of the stream as a packed 24-bit DIB of the encoded size, or null.

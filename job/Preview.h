@@ -5,6 +5,7 @@
 // CleanupEncoderEnvironment are the job's start-up (job/EncoderStartup.cpp).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -51,7 +52,8 @@ extern std::vector<uint32_t> PreviewPalette;
 // Clipping table: index -384..639 gives 0 below 0, 255 above 255, else the index.
 extern const uint8_t* PreviewClipTable;
 extern int InputPreviewDrawing, OutputPreviewDrawing;
-extern int InputPreviewDrawn, OutputPreviewDrawn;
+// Set by the drawing (on a worker when drawing is threaded), read by the panes' painting.
+extern std::atomic<int> InputPreviewDrawn, OutputPreviewDrawn;
 
 // 1 ready; 0 when the display cannot be queried or memory is out.
 int InitEncoderLibrary();

@@ -94,7 +94,7 @@ void ReadValue(ValueReader& in, const Field& f, bool version11) {
     bool read = false;
     switch (f.kind) {
     case FieldKind::Text:
-    case FieldKind::FileName: in.Text(s.*f.textField, f.kind == FieldKind::FileName); break;
+    case FieldKind::FileName: in.Text(s.*f.textField); break;
     case FieldKind::Int: read = in.Int(s.*f.intField); break;
     case FieldKind::Real: read = in.Double(s.*f.realField); break;
     case FieldKind::IntPair: in.IntPair(s.*f.pairField); break;
@@ -142,6 +142,9 @@ void NoV3Section() {
     s.vbrMode = kVbrAverage;
     s.constantQuantScale = 4;
     s.averageBitRate = 0.5 * s.bitRate;
+    // Derived as it is, the value takes the clamp a read value gets: writing and reading keep it.
+    for (const Field& f : ValuesAfter(kV3Ext.begin))
+        if (f.realField == &EncoderSettingsRecord::averageBitRate && f.fix) f.fix(s, true);
 }
 
 // A file without the interlace section is progressive.

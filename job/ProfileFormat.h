@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "job/EncoderSettings.h"
 
@@ -139,12 +140,13 @@ inline bool ParseDouble(const char* text, double& out) {
     return true;
 }
 
-// A stored text: cut at the first CR or LF (and for file names at the first
-// "?"), at most 255 characters. A NUL byte ends it as well: the names go to
-// the system as C strings.
-inline std::string StoredText(const std::string& line, bool fileName) {
+// A stored text: cut at the first CR or LF, at most 255 characters. A NUL
+// byte ends it as well: the names go to the system as C strings. File names
+// keep every other character ("?" included): what the writer stores is read
+// back whole.
+inline std::string StoredText(const std::string& line) {
     using namespace std::string_view_literals;
-    size_t cut = line.find_first_of(fileName ? "\r\n?\0"sv : "\r\n\0"sv);
+    size_t cut = line.find_first_of("\r\n\0"sv);
     std::string text = line.substr(0, cut);
     if (text.size() > kProfileTextLimit) text.resize(kProfileTextLimit);
     return text;
@@ -167,8 +169,8 @@ public:
         const char* rest = nullptr;
         if (ParseInt(line_.c_str(), values[0], &rest)) ParseInt(rest, values[1]);
     }
-    void Text(std::string& value, bool fileName) {
-        if (Line()) value = StoredText(line_, fileName);
+    void Text(std::string& value) {
+        if (Line()) value = StoredText(line_);
     }
     // An int that counts as `fallback` when its line is missing or unparsable.
     int IntOr(int fallback) {
@@ -198,5 +200,66 @@ inline HeaderKind ClassifyHeader(const std::string& line) {
 
 // The version and value count of an extensible section: negative values count as 0.
 inline int NonNegative(int v) { return v < 0 ? 0 : v; }
+
+// Where the sections of a profile's lines stand, found by the reader's rule:
+// the main block's values (49, or 48 under the version 1.0 header) and
+// "MPEG_END", then the extension sections in their fixed order. A line that
+// is not the marker of the section looked for is dropped and the next
+// section is looked for on the line after it; the end of the lines ends the
+// profile. `lines` may keep their line ends.
+struct ProfileSections {
+    static constexpr size_t kAbsent = size_t(-1);
+    static constexpr int kCount = 5;  // MPEG2_EXT, ZRNV2_EXT, ZRNV2.01_EXT, ZRNV3_EXT, ZRN311EXT
+    size_t begin[kCount] = {kAbsent, kAbsent, kAbsent, kAbsent, kAbsent};  // marker lines
+    // The reader's message (to format with the file name) for the first
+    // broken part, nullptr when it reads; `broken` is its section, -1 for the
+    // header or the main block.
+    const char* error = nullptr;
+    int broken = -1;
+};
+
+inline ProfileSections FindProfileSections(const std::vector<std::string>& lines) {
+    ProfileSections found;
+    auto fail = [&found](const char* message, int section) {
+        found.error = message;
+        found.broken = section;
+        return found;
+    };
+    const HeaderKind header = lines.empty() ? HeaderKind::Illegal : ClassifyHeader(lines[0]);
+    if (header == HeaderKind::Old) return fail(kMsgOldHeader, -1);
+    if (header == HeaderKind::Illegal) return fail(kMsgBadHeader, -1);
+    const size_t mainEnd = header == HeaderKind::V11 ? 50 : 49;
+    if (mainEnd >= lines.size() || !StartsWith(lines[mainEnd], kMainEnd)) return fail(kMsgBadMainEnd, -1);
+    // Value lines of each section: fixed ones, and the line whose count adds more.
+    struct Layout {
+        SectionMarkers markers;
+        size_t fixed;
+        size_t countLine;  // after the marker; 0 for none
+        const char* badEnd;
+    };
+    static constexpr Layout kLayouts[ProfileSections::kCount] = {
+        {kMpeg2Ext, 2, 0, kMsgBadMpeg2End}, {kV2Ext, 7, 0, kMsgBadV2End},  {kV201Ext, 6, 6, kMsgBadV201End},
+        {kV3Ext, 12, 0, kMsgBadV3End},      {kV311Ext, 2, 2, kMsgBadV3End},
+    };
+    size_t at = mainEnd + 1;
+    for (int k = 0; k < ProfileSections::kCount && at < lines.size(); ++k) {
+        const Layout& layout = kLayouts[k];
+        if (!StartsWith(lines[at], layout.markers.begin)) {
+            ++at;
+            continue;
+        }
+        found.begin[k] = at;
+        size_t values = layout.fixed;
+        int count = 0;
+        if (layout.countLine != 0 && at + layout.countLine < lines.size() &&
+            ParseInt(lines[at + layout.countLine].c_str(), count))
+            values += size_t(NonNegative(count));
+        const size_t end = at + 1 + values;
+        if (end >= lines.size() || end < at || !StartsWith(lines[end], layout.markers.end))
+            return fail(layout.badEnd, k);
+        at = end + 1;
+    }
+    return found;
+}
 
 }  // namespace profileformat

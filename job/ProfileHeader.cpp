@@ -82,7 +82,7 @@ void ReadProfileHeader(const char* name, std::string* description, int* mpeg1, i
         in.Skip(2);
         if (in.Int(v) && muxBitRate) *muxBitRate = v >= 1 && v <= 1023 ? 0 : v;
         in.Skip(1);
-        if (in.Line() && description) *description = StoredText(in.Text(), false);
+        if (in.Line() && description) *description = StoredText(in.Text());
         in.Skip(2);
         in.Line();
         if (!StartsWith(in.Text(), kV2Ext.end)) return fail(kMsgBadV2EndSummary);

@@ -109,6 +109,8 @@ int CheckParameterRanges() {
     if (s.verticalSize % 2 != 0) return fail("Vertical_size must be multiple of 2.");
     if (s.frameRateCode < 1 || s.frameRateCode > 8) return fail("Frame_rate code must be between 1 and 8.");
     if (!(s.bitRate > 0.0)) return fail("Bit rate must be >0.");
+    // The sequence header counts the rate in units of 400 bit/s: less cannot be coded.
+    if (s.bitRate < 400.0) return fail("Bit rate must be at least 400 bit/s.");
     if (s.bitRate > 429496729200.0) return fail("Bit rate must be less than 429 Gbit/s.");
     if (s.mpeg1 && s.bitRate > 104857200.0)
         return fail("Bit rate must be less than 104 Mbit/s (MPEG-1)\nPlease lower bit rate.");

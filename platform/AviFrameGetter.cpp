@@ -1,7 +1,9 @@
 // The frame getter: decodes frame n of a video stream with FFmpeg's codecs and
 // hands it out as a packed bottom-up DIB. Frame numbers count pictures in the
 // order they are shown; for codecs that reorder pictures that order is learnt
-// while decoding, so a frame reached by a jump is the one reached step by step.
+// while decoding, so a frame reached by a jump is the one reached step by step;
+// a jump starts only at a picture that both the index and the decoder call a
+// key picture.
 #include "platform/AviInternal.h"
 
 extern "C" {
@@ -309,7 +311,9 @@ const uint8_t* AviFrameGetter::Impl::GetReordered(int64_t n) {
         }
         if (shown == int64_t(shownChunk.size())) {
             shownChunk.push_back(int32_t(chunk));
-            if (chunks[size_t(chunk)].key && keyShown[size_t(chunk)] < 0) {
+            // A start for later jumps only where the decoder finds a key picture too: an
+            // index may flag every picture of a codec that reorders as a key picture.
+            if (chunks[size_t(chunk)].key && frame->key_frame && keyShown[size_t(chunk)] < 0) {
                 keyShown[size_t(chunk)] = shown;
                 keyByShown[shown] = chunk;
             }

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "platform/FileReplace.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 
 namespace fs = std::filesystem;
 
@@ -101,8 +104,20 @@ int IniReadInt(const std::string& section, const std::string& key, int defaultVa
     return static_cast<int>(static_cast<unsigned>(negative ? -n : n));
 }
 
+bool IniCanHold(const std::string& section, const std::string& key, const std::string& value) {
+    auto oneLine = [](const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; };
+    const std::string k = Trim(key);
+    // A key must not read as a section header, a comment or part of a value.
+    return oneLine(section) && oneLine(key) && oneLine(value) && section.find(']') == std::string::npos &&
+           !k.empty() && k.find('=') == std::string::npos && k[0] != '[' && k[0] != ';';
+}
+
 bool IniWriteString(const std::string& section, const std::string& key, const std::string& value,
                     const fs::path& file) {
+    if (!IniCanHold(section, key, value)) {
+        ShowMessageBox(Format(LoadResString(64493), key.c_str(), file.c_str(), value.c_str()), "");
+        return false;
+    }
     std::vector<std::string> lines = ReadLines(file);
     const std::string wantSection = Trim(section), wantKey = Trim(key);
     const std::string newLine = wantKey + "=" + value;

@@ -20,8 +20,14 @@ std::string IniReadString(const std::string& section, const std::string& key,
 // Optional sign and leading digits of the value; a value without digits is 0.
 int IniReadInt(const std::string& section, const std::string& key, int defaultValue,
                const std::filesystem::path& file);
+// Whether the file can hold the key: names and value on one line, a section
+// name without "]", a key that is not empty and holds no "=" and does not
+// start like a section header or a comment.
+bool IniCanHold(const std::string& section, const std::string& key, const std::string& value);
 // Replaces the key's value in place or appends it (creating section, folder
-// and file); every other line is kept. Writes LF line ends. False on failure.
+// and file); every other line is kept. Writes LF line ends. False on failure;
+// a key the file cannot hold is refused with a message before anything is
+// written.
 bool IniWriteString(const std::string& section, const std::string& key, const std::string& value,
                     const std::filesystem::path& file);
 bool IniWriteInt(const std::string& section, const std::string& key, int value,

@@ -4,13 +4,14 @@
 # target for <seconds>. Fails when a target crashes, hangs, runs out of memory
 # or a sanitizer reports. A working corpus per target is kept in
 # build-fuzz/fuzz-corpus/<target>, crash inputs go to build-fuzz/fuzz-artifacts/<target>/.
-#   scripts/fuzz.sh <seconds> [target...]     (targets: profile ini quant_matrix batch_list avi mplex muxlib resize)
+#   scripts/fuzz.sh <seconds> [target...]     (targets: profile ini quant_matrix batch_list avi mplex muxlib resize
+#                                             app_profiles settings batch_runner engine)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:?usage: scripts/fuzz.sh <seconds> [target...]}
 shift
-targets=(profile ini quant_matrix batch_list avi mplex muxlib resize)
+targets=(profile ini quant_matrix batch_list avi mplex muxlib resize app_profiles settings batch_runner engine)
 [ $# -eq 0 ] || targets=("$@")
 
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
@@ -36,13 +37,14 @@ cmake --build build-fuzz --target fuzz_make_seeds
 
 status=0
 for t in "${targets[@]}"; do
-    corpus=build-fuzz/fuzz-corpus/$t
-    artifacts=build-fuzz/fuzz-artifacts/$t
+    # Absolute paths: a target may work in a folder of its own.
+    corpus=$PWD/build-fuzz/fuzz-corpus/$t
+    artifacts=$PWD/build-fuzz/fuzz-artifacts/$t
     log=build-fuzz/fuzz-$t.log
     mkdir -p "$corpus" "$artifacts"
     if ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1 \
         "build-fuzz/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
-        -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "build-fuzz/tests/fuzz/seeds/$t" \
+        -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$PWD/build-fuzz/tests/fuzz/seeds/$t" \
         >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)

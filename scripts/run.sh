@@ -3,12 +3,13 @@
 #   scripts/run.sh [clip.avi]
 # An AVI file given here becomes the input of the main form. Settings go to
 # $TESSMAR_CONFIG_DIR, else $XDG_CONFIG_HOME/tessmar, else ~/.config/tessmar.
+# Help, the batch log and playing open through xdg-open (xdg-utils).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
           ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-          libdvdread-dev qt6-base-dev)
+          libdvdread-dev qt6-base-dev xdg-utils)
 
 bash "$root/scripts/install-deps.sh" "${PACKAGES[@]}"
 

@@ -134,8 +134,12 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     (streamId == 0xE0 ? engine_.videoQueue : engine_.audioQueue).push_back(std::move(packet));
     packet.reset();
     if (!carry.empty()) {
+        const int32_t placeholder = p.iPicturePayloadOffset;
         packet = StartPacket(stream, streamId == 0xE0);
         packet->bytes.insert(packet->bytes.end(), carry.begin(), carry.end());
+        // A placeholder carried over is recorded in the packet that holds it.
+        if (placeholder >= 0 && static_cast<uint32_t>(placeholder) >= payloadLength)
+            packet->iPicturePayloadOffset = placeholder - static_cast<int32_t>(payloadLength);
     }
 }
 
@@ -278,8 +282,10 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         scanUserDataPending_ = svcd && pictureType == 1;
         // An SVCD I picture's header and the user data after it go into one packet, so
         // that its scan information lies in the sector where the picture begins.
+        // A packet records one placeholder: an I picture after another starts a packet of its own.
         if (scanUserDataPending_ && videoPacket->bytes.size() > 9 &&
-            HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + 10 + IPictureHeadBytes >= packetSize) {
+            (videoPacket->iPicturePayloadOffset >= 0 ||
+             HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + 10 + IPictureHeadBytes >= packetSize)) {
             FinishPacket(videoPacket, 0xE0);
             if (!videoPacket) videoPacket = StartPacket(video, true);
         }

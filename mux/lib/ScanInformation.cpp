@@ -205,8 +205,8 @@ bool UserDataPatchList::PatchEntry(size_t i)
 {
     uint8_t scan[14];
     MakeScanInformation(entries_, i, scan);
-    entries_[i].done = true;
-    return cache_ && cache_->Patch(entries_[i].position, scan);
+    entries_[i].done = cache_ && cache_->Patch(entries_[i].position, scan);
+    return entries_[i].done;
 }
 
 int32_t UserDataPatchList::ReleaseSectors(MuxSession& session, bool force)
@@ -220,7 +220,8 @@ int32_t UserDataPatchList::ReleaseSectors(MuxSession& session, bool force)
         if (status != 0) return status;
         if (next >= entries_.size()) return 0;
         if (!force && int64_t{entries_[next].timeMs} >= int64_t{entries_.back().timeMs} - ScanReachMs) return 0;
-        PatchEntry(next);
+        // A placeholder left as it is would go out as a success: it is an error.
+        if (!PatchEntry(next)) return MuxErrGeneral;
         ++next;
     }
 }
@@ -246,6 +247,7 @@ int32_t UserDataPatchList::PatchScanInformationInFile(const char* path)
     if (fd < 0) return MuxErrRead;
     int32_t status = 0;
     for (size_t i = 0; i < entries_.size() && status == 0; ++i) {
+        if (entries_[i].done) continue;
         uint8_t bytes[ScanUserDataLength];
         const off_t at = static_cast<off_t>(entries_[i].position);
         ssize_t n;
@@ -256,7 +258,10 @@ int32_t UserDataPatchList::PatchScanInformationInFile(const char* path)
             status = MuxErrRead;
             break;
         }
-        if (!IsPlaceholder(bytes)) continue;
+        if (!IsPlaceholder(bytes)) {
+            status = MuxErrGeneral;
+            break;
+        }
         uint8_t scan[14];
         MakeScanInformation(entries_, i, scan);
         do {

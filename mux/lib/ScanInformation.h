@@ -66,12 +66,15 @@ public:
     int32_t RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs, uint64_t position);
     // The write step of SVCD output: the bytes go into the cache.
     int32_t SectorCacheWrite(MuxSession& session, const uint8_t* bytes, uint32_t length, uint64_t position);
+    // Writes out what no placeholder still holds back and patches the entries whose
+    // neighbours are known (with `force`, all); -500 when a placeholder cannot be patched.
     int32_t ReleaseSectors(MuxSession& session, bool force);
     // Patches every entry left through the cache and writes it all out.
     int32_t PatchThroughCache(MuxSession& session);
     // Writes the cache out, patched as far as known, and forgets it: the rest is patched in the file.
     int32_t WriteOutCache(MuxSession& session);
-    // Patches the entries not yet done in the written file; -507 when it cannot be opened.
+    // Patches the entries not yet done in the written file; -507 when it cannot be opened,
+    // -500 when an entry's placeholder is not where it was recorded.
     int32_t PatchScanInformationInFile(const char* path);
     bool HasCache() const { return cache_ != nullptr; }
     const std::deque<ScanEntry>& Entries() const { return entries_; }

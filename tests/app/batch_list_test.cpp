@@ -191,4 +191,32 @@ TEST(BatchListTest, FullDiskKeepsTheEarlierList) {
     EXPECT_EQ(fulldisk::NamesIn(disk.root()), (std::set<std::string>{"a.btc", "filler"}));
 }
 
+// A name the file cannot hold as one line (a line break, the end line's text) is refused with a
+// message before anything is written: the list saved before still loads as it was.
+TEST(BatchListTest, NamesWithLineBreaksAreRefusedAndTheEarlierListStays) {
+    testsupport::TempDir dir;
+    const std::string name = (dir / "jobs.btc").string();
+    BatchListContents first;
+    first.entries = {"*VCD standard", "/clips/one.avi"};
+    ASSERT_TRUE(SaveJobList(name, first));
+    const std::string earlier = testsupport::ReadFile(name);
+    for (const std::string& bad : {std::string("/clips/two\n.avi"), std::string("/clips/\rthree.avi"),
+                                   std::string("ZRN BATCH LIST FILE END")}) {
+        SCOPED_TRACE(bad);
+        platform::ScriptedMessageBoxes boxes;
+        BatchListContents second = first;
+        second.entries.push_back(bad);
+        EXPECT_FALSE(SaveJobList(name, second));
+        ASSERT_EQ(boxes.Texts().size(), 1u);
+        EXPECT_NE(boxes.Texts()[0].find(bad), std::string::npos);
+        second.entries.pop_back();
+        second.outputFolder = bad;
+        EXPECT_EQ(WriteBatchListFile(name, second), BatchListStatus::Unstorable);
+        EXPECT_EQ(testsupport::ReadFile(name), earlier);
+        BatchListContents loaded;
+        ASSERT_TRUE(LoadJobList(name, loaded));
+        EXPECT_EQ(loaded.entries, first.entries);
+    }
+}
+
 }  // namespace

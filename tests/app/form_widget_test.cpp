@@ -21,6 +21,7 @@
 #include "job/Report.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -437,3 +438,52 @@ TEST_F(FormTest, AdvancedEditsTheSettingsOnOkAndNothingOnCancel) {
 }
 
 }  // namespace
+
+// Leaving MPEG-1 takes the Video-CD preset of a loaded profile away, as unticking it does.
+TEST_F(FormTest, Mpeg2AfterAVideoCdProfileLeavesThePreset) {
+    Click("1011");
+    Choose(MakeAvi("pal.avi"));
+    Type("1014", "3000");
+    Click("1148");
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    const std::string profile = (dir_ / "vcd.prf").string();
+    ASSERT_EQ(WriteProfile(profile.c_str()), 0);
+    ReadProfile(profile.c_str());
+    form_->LoadDefaultProfile();
+    EXPECT_FALSE(Get<QLineEdit>("1014")->isEnabled());
+    Click("1012");
+    EXPECT_TRUE(Get<QLineEdit>("1014")->isEnabled());
+    EXPECT_EQ(EncoderSettings.applicationType, kApplicationNone);
+    EXPECT_FALSE(Get<QCheckBox>("1148")->isChecked());
+}
+
+// After an interlaced MPEG-2 job, an AVI of another height is taken: the form
+// takes the file's own size, so nothing is resized.
+TEST_F(FormTest, AnotherHeightAfterAnInterlacedJobIsTaken) {
+    Click("1012");
+    Choose(MakeAvi("pal.avi"));
+    Get<QComboBox>("1164")->setCurrentIndex(1);
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    ReadProfile("-");  // derived as for the job: interlaced fields
+    ASSERT_EQ(EncoderSettings.progressiveSequence, 0);
+    Get<QComboBox>("1164")->setCurrentIndex(0);
+    boxes_.Clear();
+    Choose(MakeAvi("ntsc.avi", false, "352x240"));
+    EXPECT_EQ(Text("1001"), (dir_ / "ntsc.avi").string());
+    EXPECT_EQ(Text("1007"), "240");
+    EXPECT_TRUE(boxes_.Texts().empty()) << testing::PrintToString(boxes_.Texts());
+
+    // A quiet batch takes it too; a file that is no AVI gets its reason in the log.
+    BatchLogFileName = (dir_ / "message.log").string();
+    BatchMode = 2;
+    ReadProfile("-");
+    EXPECT_EQ(form_->LoadInputFileForBatch((dir_ / "pal.avi").string(), dir_.path().string()), 1);
+    testsupport::WriteFile(dir_ / "bad.avi", "RIFF not really");
+    EXPECT_EQ(form_->LoadInputFileForBatch((dir_ / "bad.avi").string(), dir_.path().string()), 0);
+    BatchMode = 0;
+    const std::string log = testsupport::ReadFile(BatchLogFileName);
+    const size_t reason = log.find(std::string(" message:\n") + LoadResString(64375));
+    EXPECT_NE(reason, std::string::npos) << log;
+    EXPECT_LT(reason, log.find("Invalid input AVI file format."));
+    BatchLogFileName.clear();
+}

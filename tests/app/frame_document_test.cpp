@@ -128,6 +128,13 @@ TEST_F(DocumentTest, RecentEntriesOpenByDescriptionAndFailedOpensChangeNothing) 
     EXPECT_EQ(doc.Title(), "DVD high");
     EXPECT_EQ(recent[0], dvd);
     EXPECT_EQ(EncoderSettings.horizontalSize, 720);
+
+    // An entry an older version kept relative to another working folder opens
+    // from the profile folder, and is listed by its full path from then on.
+    recent.Add("profiles/vcd.prf");
+    ASSERT_TRUE(doc.OpenRecentFile(0));
+    EXPECT_EQ(doc.ProfilePath(), vcd);
+    EXPECT_EQ(recent.Entries(), (std::vector<std::string>{vcd, dvd, broken, "VCD", "DVD high"}));
 }
 
 TEST_F(DocumentTest, SaveModifiedAsksAndStopsWhenNothingWasSaved) {

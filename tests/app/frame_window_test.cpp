@@ -231,7 +231,7 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     EXPECT_EQ(Text(*app, "1003"), "480");
     EXPECT_EQ(EncoderSettings.horizontalSize, 480);
     EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
-    EXPECT_EQ(Command(*app, 57616)->text(), "&1 elsewhere.prf");
+    EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
 
     // A file that is no profile is refused and the imported one stays.
     testsupport::WriteFile(dir_ / "broken.prf", "not a profile");
@@ -241,7 +241,7 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     EXPECT_FALSE(boxes.Texts().empty());
     EXPECT_EQ(app->Document()->ProfilePath(), profile);
     EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
-    EXPECT_EQ(Command(*app, 57616)->text(), "&1 elsewhere.prf");
+    EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
 }
 
 TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {

@@ -171,3 +171,53 @@ TEST_F(ProfileManagerTest, SummariesCopyRenameDelete) {
 }
 
 }  // namespace
+
+// Marker texts in the main block (here as file names) and a section out of its place: the manager
+// finds the description, the sample rate and what it renames where the reader and the list do.
+TEST(ProfileManagerSections, TheManagerFindsWhatTheReaderReads) {
+    testsupport::TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const std::string path = (dir / "stray.prf").string();
+    ReadProfile("+");
+    EncoderSettings.profileDescription = "Real";
+    EncoderSettings.inputFileName = "ZRNV2_EXT";
+    EncoderSettings.statisticsFileName = "ZRN311EXT";
+    EncoderSettings.audioSampleRate = 48000;
+    ASSERT_EQ(WriteProfile(path.c_str()), 0);
+    std::string description, error;
+    ASSERT_TRUE(ReadProfileDescriptionLine(path, description, error)) << error;
+    EXPECT_EQ(description, "Real");
+    EXPECT_EQ(ProfileSampleRate(path), 48000);
+    ASSERT_TRUE(RewriteProfileDescription(path, path, "Renamed", error)) << error;
+    ReadProfile(path.c_str());
+    ASSERT_EQ(ProfileLoaded, 1);
+    EXPECT_EQ(EncoderSettings.profileDescription, "Renamed");
+    EXPECT_EQ(EncoderSettings.inputFileName, "ZRNV2_EXT");
+    EXPECT_EQ(EncoderSettings.statisticsFileName, "ZRN311EXT");
+    std::string listed;
+    int unused = 0;
+    ReadProfileHeader(path.c_str(), &listed, &unused, &unused, &unused, &unused, &unused, &unused, &unused, &unused,
+                      &unused, &unused);
+    EXPECT_EQ(listed, "Renamed");
+
+    // Without the MPEG-2 section the version 2 marker stands where that section is looked
+    // for and is dropped: the reader keeps its description, the manager has none to rename.
+    std::vector<std::string> lines = Lines(testsupport::ReadFile(path));
+    lines.erase(lines.begin() + 51, lines.begin() + 55);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    testsupport::WriteFile(path, text);
+    EncoderSettings.profileDescription = "Loaded before";
+    ReadProfile(path.c_str());
+    EXPECT_EQ(EncoderSettings.profileDescription, "Loaded before");
+    listed.clear();
+    ReadProfileHeader(path.c_str(), &listed, &unused, &unused, &unused, &unused, &unused, &unused, &unused, &unused,
+                      &unused, &unused);
+    EXPECT_EQ(listed, "");
+    EXPECT_FALSE(ReadProfileDescriptionLine(path, description, error));
+    EXPECT_FALSE(RewriteProfileDescription(path, path, "Other", error));
+    EXPECT_EQ(error, "Illegal end of parameters file version 2 extantion\n " + path +
+                         "\n file may be corrupted or not completed");
+    EXPECT_EQ(testsupport::ReadFile(path), text);
+    EXPECT_TRUE(boxes.Texts().empty());
+}

@@ -414,3 +414,18 @@ TEST_F(ProgressPanelsTest, AviInformationDialogByAudioAndCompression) {
 }
 
 }  // namespace
+
+namespace {
+
+// Dialog 148 keeps the program's own texts word for word.
+TEST_F(ProgressPanelsTest, ConstrainedParametersDialogKeepsItsTexts) {
+    CConstrainedDialog dialog(frame_.get());
+    QStringList texts;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains("Encoding parameters for the MPEG-1 video stream do not satisfy constrained parameters "
+                               "bitstream specification:"));
+    EXPECT_TRUE(texts.contains("Warning:\n\nSome MPEG-1 players may not be able to play MPEG video streams that do not "
+                               "satisfy constrained parameters specification."));
+}
+
+}  // namespace

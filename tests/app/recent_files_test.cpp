@@ -1,4 +1,4 @@
-// The recent-file list: order, removal, relative names and menu texts.
+// The recent-file list: order, removal, full paths and menu texts.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -55,17 +55,21 @@ TEST(RecentFileListTest, ReplaceMostRecentKeepsTheOthersInOrder) {
     EXPECT_EQ(partial.Entries(), Names({"/x/new", "/x/2"}, 5));
 }
 
-TEST(RecentFileListTest, EntriesBelowTheWorkingDirectoryBecomeRelative) {
+// The working folder changes with every dropped file and batch: a file named
+// relative to it is listed by its full path; a description stays as it is.
+TEST(RecentFileListTest, RelativeFileNamesAreKeptAsFullPaths) {
     testsupport::TempDir dir;
     fs::path previous = fs::current_path();
     fs::current_path(dir.path());
     const std::string work = fs::current_path().string();
+    fs::create_directories("clips");
+    testsupport::WriteFile("clips/a.prf", "x");
     RecentFileList list(5);
-    list.Add(work + "/clips/a.prf");
-    list.Add(work + "shop/b.prf");  // shares the letters, not the folder
-    list.Add(work + "/c");          // one character would remain: kept whole
+    list.Add("clips/../clips/a.prf");
+    list.Add(work + "/b.prf");
+    list.Add("VCD high");
     fs::current_path(previous);
-    EXPECT_EQ(list.Entries(), Names({(work + "/c").c_str(), (work + "shop/b.prf").c_str(), "clips/a.prf"}, 5));
+    EXPECT_EQ(list.Entries(), Names({"VCD high", (work + "/b.prf").c_str(), (work + "/clips/a.prf").c_str()}, 5));
 }
 
 TEST(RecentFileListTest, SavedAndReadBack) {

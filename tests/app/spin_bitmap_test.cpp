@@ -89,3 +89,28 @@ TEST(AlphaBitmapTest, WhitePixelsShowTheBackground) {
 }
 
 }  // namespace
+
+// A click never moves a number the wrong way: above the range (6000 on the
+// form's 0..4608, 60000 on the page's 1..50000) Up keeps the text as typed.
+// A huge number steps without overflow (the sanitizer build would catch one).
+TEST(SpinControlTest, StepsNeverMoveTheWrongWayAndHugeTextsDoNotOverflow) {
+    App();
+    QLineEdit buddy;
+    CSpinCtrl8 spin;
+    spin.SetBuddy(&buddy);
+    const auto click = [&](const char* text, const char* button) {
+        buddy.setText(text);
+        spin.findChild<QToolButton*>(button)->click();
+        return buddy.text().toStdString();
+    };
+    const char* huge = "99999999999999999999999999";
+    spin.SetLimits(0, 4608);
+    EXPECT_EQ(click("6000", "up"), "6000");
+    EXPECT_EQ(click("6000", "down"), "4608");
+    spin.SetLimits(1, 50000);
+    EXPECT_EQ(click("60000", "up"), "60000");
+    EXPECT_EQ(click("0", "down"), "0");
+    EXPECT_EQ(click(huge, "down"), "50000");
+    spin.SetStep(8);
+    EXPECT_EQ(click(huge, "up"), huge);
+}

@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
@@ -312,34 +314,72 @@ TEST_F(ViewEncodeTest, StopEndsTheVideoPassAndKeepsTheEarlierFile) {
     EXPECT_EQ(boxes_.Shown().front().text, " Do you wish to stop the encoding ? ");
 }
 
-TEST_F(ViewEncodeTest, PauseHoldsThePassAndStartResumesIt) {
+// Pause and Start go through their commands as the menu, the tool bar and
+// the keys reach them. While paused the window's thread sleeps: over the
+// pause it uses less than 5 % of a processor, and the time the panels show
+// leaves the pause out.
+TEST_F(ViewEncodeTest, PauseRestsAndStartResumesThroughTheCommands) {
     ChooseAvi(60);
     const std::string output = Output();
-    bool paused = false, resumed = false, checkedMark = false, held = true;
-    int heldAt = -1, heldFor = 0;
+    bool paused = false, resumed = false, checkedMark = false, held = true, startOffered = false;
+    int heldAt = -1, heldFor = 0, lastCount = -1;
+    double cpuSeconds = 0, pauseSeconds = 0;
+    timespec cpuBefore{};
+    std::chrono::steady_clock::time_point wallBefore;
+    const auto threadCpu = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return t;
+    };
+    const auto jobStart = std::chrono::steady_clock::now();
     StartWatching([&] {
         if (RunState != 2 || resumed) return;
         if (!paused && Sequence.EncodedFrameCount >= 5) {
+            EXPECT_FALSE(Command(32771)->isEnabled());  // running: Start is not offered
             Command(32775)->trigger();
             paused = true;
             return;
         }
         if (!paused) return;
         checkedMark = checkedMark || Command(32775)->isChecked();
-        // The picture under way when Pause came is finished; then nothing moves.
-        if (++heldFor == 3) heldAt = Sequence.EncodedFrameCount;
-        if (heldFor > 3) held = held && Sequence.EncodedFrameCount == heldAt;
-        if (heldFor == 15) {
+        // The picture under way when Pause came is finished (the count then
+        // stays for 10 looks); from there nothing moves.
+        if (heldAt < 0) {
+            heldFor = Sequence.EncodedFrameCount == lastCount ? heldFor + 1 : 0;
+            lastCount = Sequence.EncodedFrameCount;
+            if (heldFor < 10) return;
+            heldAt = lastCount;
+            cpuBefore = threadCpu();
+            wallBefore = std::chrono::steady_clock::now();
+        }
+        held = held && Sequence.EncodedFrameCount == heldAt;
+        const std::chrono::duration<double> rest = std::chrono::steady_clock::now() - wallBefore;
+        if (rest.count() >= 2.5) {
+            const timespec now = threadCpu();
+            cpuSeconds = double(now.tv_sec - cpuBefore.tv_sec) + double(now.tv_nsec - cpuBefore.tv_nsec) / 1e9;
+            pauseSeconds = rest.count();
             // Start during a pause resumes the paused encoding and starts nothing new.
-            MainView->OnStartEncoding();
+            frame_->UpdateCommandStates();
+            startOffered = Command(32771)->isEnabled();
+            Command(32771)->trigger();
             resumed = true;
         }
     });
+    const std::chrono::duration<double> job = std::chrono::steady_clock::now() - jobStart;
     EXPECT_TRUE(held);
     EXPECT_TRUE(resumed);
     EXPECT_TRUE(checkedMark);
+    EXPECT_TRUE(startOffered);
+    std::printf("paused %.2f s, GUI thread CPU %.3f s\n", pauseSeconds, cpuSeconds);
+    EXPECT_LT(cpuSeconds, 0.05 * pauseSeconds) << cpuSeconds << " s of " << pauseSeconds << " s";
     EXPECT_EQ(JobResult, 0) << testing::PrintToString(boxes_.Texts());
     EXPECT_EQ(DecodedFrames(output), 60);
+    // The video time shown leaves the pause out: at most the job's time less
+    // the part of the pause measured here.
+    int h = 0, m = 0, shown = -1;
+    ASSERT_FALSE(timeTexts_.empty());
+    ASSERT_EQ(std::sscanf(timeTexts_.back().c_str(), "Elapsed time  %d:%d:%d", &h, &m, &shown), 3);
+    EXPECT_LE(shown + 60 * m + 3600 * h, job.count() - pauseSeconds) << timeTexts_.back();
 }
 
 TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {

@@ -32,9 +32,11 @@ inline std::filesystem::path MakeWorkDir() {
                                                                   : "/tmp";
     std::string pattern = base + "/tessmar-fuzz-XXXXXX";
     if (!::mkdtemp(pattern.data())) std::abort();
+    // The clean-up runs after WorkDir's own path is destroyed: it keeps a copy that lives on.
+    static const std::filesystem::path* const removed = new std::filesystem::path(pattern);
     std::atexit([] {
         std::error_code ec;
-        std::filesystem::remove_all(WorkDir(), ec);
+        std::filesystem::remove_all(*removed, ec);
     });
     return pattern;
 }

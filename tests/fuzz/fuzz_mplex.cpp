@@ -1,5 +1,6 @@
 // Elementary streams into the job's MPEG-1 system stream multiplexer. The
-// first byte picks the rate mode and the decoder buffer sizes (mostly the
+// first byte picks the rate mode, the pack size (mostly the Video-CD's, also
+// others a caller may ask for) and the decoder buffer sizes (mostly the
 // usual ones, sometimes values a damaged profile could hold, which must be
 // refused); the rest is split into a video and an audio stream.
 #include <cstddef>
@@ -17,6 +18,7 @@ namespace {
 // Audio and video buffer sizes (kB) outside any usable range.
 constexpr int OddAudio[4] = {0, 4, 3000000, -1};
 constexpr int OddVideo[4] = {46, 1, 46, 3000000};
+constexpr int PackSizes[8] = {2324, 2048, 2324, 4096, 512, 65536, 100, 2324};
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -38,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RunState = 2;
     EncodeAbortFlag = 0;
     UserStopFlag = 0;
-    MultiplexMpeg1SystemStream(audioFile, videoFile, output, 2324, 1, audioKb, videoKb);
+    MultiplexMpeg1SystemStream(audioFile, videoFile, output, PackSizes[(mode >> 1) & 7], 1, audioKb, videoKb);
     RunState = 1;
     return 0;
 }

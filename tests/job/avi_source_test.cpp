@@ -95,6 +95,41 @@ TEST_F(AviSourceTest, OpenRefusalsTellTheUser) {
     EXPECT_EQ(AviOpenInputFile(nullptr), 0);
 }
 
+// Frame rates no conversion can map, down to one frame in 68 years (scale 0x7FFFFFFF, rate 1), are
+// refused at the open with a message that names the rate; the rates at the edges open.
+TEST_F(AviSourceTest, FrameRatesOutsideTheConvertibleOnesAreRefused) {
+    auto path = Make("rate.avi", VideoSource(32, 16, "25", 2) + " -c:v rawvideo -pix_fmt bgr24");
+    const std::string original = testsupport::ReadFile(path);
+    UseSize(32, 16);
+    struct Case {
+        uint32_t scale, rate;
+        const char* named;  // in the message; nullptr: opens
+    };
+    for (const Case& c : {Case{0x7FFFFFFF, 1, "4.65661e-10 frames per second (1/2147483647)"},
+                          Case{1, 1001, "1001 frames per second (1001/1)"}, Case{100, 1, nullptr},
+                          Case{1, 1000, nullptr}}) {
+        SCOPED_TRACE(c.scale);
+        std::string bytes = original;
+        const size_t strh = bytes.find("strh");
+        ASSERT_NE(strh, std::string::npos);
+        for (int i = 0; i < 4; ++i) {
+            bytes[strh + 28 + size_t(i)] = char(c.scale >> (8 * i));
+            bytes[strh + 32 + size_t(i)] = char(c.rate >> (8 * i));
+        }
+        testsupport::WriteFile(path, bytes);
+        boxes.Clear();
+        EXPECT_EQ(AviOpenInputFile(path.c_str()), c.named ? 0 : 1);
+        if (c.named) {
+            ASSERT_EQ(boxes.Shown().size(), 1u);
+            EXPECT_NE(boxes.Shown()[0].text.find(c.named), std::string::npos) << boxes.Shown()[0].text;
+            EXPECT_NE(boxes.Shown()[0].text.find("0.01 to 1000 frames per second"), std::string::npos);
+        } else {
+            EXPECT_TRUE(boxes.Shown().empty());
+        }
+        AviCloseInputFile();
+    }
+}
+
 // Names of any length are accepted.
 TEST_F(AviSourceTest, LongPathsOpen) {
     std::filesystem::path deep = dir.path();

@@ -174,7 +174,7 @@ TEST_F(ProfileTest, LongLinesAreReadWholeAndTextsCut) {
     ReadText(JoinLines(lines));
     EXPECT_EQ(ProfileLoaded, 1);
     EXPECT_EQ(EncoderSettings.inputFileName, std::string(255, 'a'));
-    EXPECT_EQ(EncoderSettings.outputFileName, "/out/name");
+    EXPECT_EQ(EncoderSettings.outputFileName, "/out/name?with.mpg");
     EXPECT_EQ(EncoderSettings.statisticsFileName, "st");
     EXPECT_EQ(EncoderSettings.profileDescription, ("desc?ription " + std::string(600, 'd')).substr(0, 255));
     EXPECT_EQ(EncoderSettings.horizontalSize, 720);  // the line after the long one is still value 5
@@ -226,6 +226,19 @@ TEST_F(ProfileTest, RefusedHeadersKeepThePreviousLoadState) {
     ReadProfile(PathOf("missing.prf").c_str());
     EXPECT_EQ(ProfileLoaded, 0);
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Failed to open profile file \n " + PathOf("missing.prf")});
+}
+
+// A file without the variable-rate section derives the average rate under the clamp a read value
+// gets, so that writing and reading keep it; a rate below what the stream can code is refused.
+TEST_F(ProfileTest, DerivedAverageRateIsClampedAndTinyRatesAreRefused) {
+    std::vector<std::string> lines = DefaultLines();
+    lines[14] = "1.000000";
+    lines[78] = "ZRNV4_EXT";  // another line where the variable-rate section would start
+    ReadText(JoinLines(lines));
+    EXPECT_EQ(EncoderSettings.averageBitRate, 10.0);
+    EXPECT_EQ(ProfileLoaded, 1);
+    EXPECT_EQ(ParameterError, 1);
+    EXPECT_EQ(boxes.Texts().size(), 1u);
 }
 
 TEST_F(ProfileTest, FileEndingAfterMainBlockKeepsExtensionFields) {
@@ -485,12 +498,16 @@ TEST_F(ProfileTest, WriteRefusesWhatAProfileCannotHold) {
         EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Profile file not saved:\n" + path + "\n\n" + c.reason});
         EXPECT_EQ(ReadFile(path), "previous");
     }
-    // 255 characters fit.
+    // 255 characters fit, and every character but a line break is read back as written.
     ReadProfile("+");
     EncoderSettings.inputFileName = std::string(255, 'n');
+    EncoderSettings.outputFileName = "/out/what?.mpg";
+    EncoderSettings.statisticsFileName = "/out/?*[a] b?.txt";
     EXPECT_EQ(WriteProfile(path.c_str()), 0);
     ReadProfile(path.c_str());
     EXPECT_EQ(EncoderSettings.inputFileName, std::string(255, 'n'));
+    EXPECT_EQ(EncoderSettings.outputFileName, "/out/what?.mpg");
+    EXPECT_EQ(EncoderSettings.statisticsFileName, "/out/?*[a] b?.txt");
 }
 
 TEST_F(ProfileTest, WriteFailuresAreReportedNeverSuccess) {

@@ -62,6 +62,8 @@ TEST(ValidateLimits, ParameterRanges) {
         {"Vertical_size must be multiple of 2.", m1, Change([](EncoderSettingsRecord& s) { s.verticalSize = 241; })},
         {"Frame_rate code must be between 1 and 8.", m2, Change([](EncoderSettingsRecord& s) { s.frameRateCode = 0; })},
         {"Bit rate must be >0.", m2, Change([](EncoderSettingsRecord& s) { s.bitRate = -1.0; })},
+        {"Bit rate must be at least 400 bit/s.", m2, Change([](EncoderSettingsRecord& s) { s.bitRate = 1.0; })},
+        {nullptr, m1, Change([](EncoderSettingsRecord& s) { s.bitRate = 400.0; })},
         {nullptr, m2, Change([](EncoderSettingsRecord& s) { s.bitRate = 429496729200.0; })},
         {"Bit rate must be less than 429 Gbit/s.", m2,
          Change([](EncoderSettingsRecord& s) { s.bitRate = 429496729201.0; })},

@@ -5,6 +5,7 @@
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
 #include "mux/lib/ProgramMuxEngine.h"
+#include "mux/lib/ScanInformation.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/muxlib/StreamLayoutChecks.h"
 #include "tests/support/SystemStreamCheck.h"
@@ -305,6 +306,77 @@ TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedIsAReadError)
     EXPECT_EQ(MuxEnd(), MuxErrRead);
     MuxDestroySession(h);
     EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrRead});
+}
+
+// Small I pictures whose headers would share a packet: each gets a packet of its own, so that
+// every placeholder is recorded and patched, whichever of the two ways, and reads back right.
+TEST_F(ProgramStreamTest, EveryPlaceholderOfSmallIPicturesIsPatched)
+{
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 50 -c:v mpeg2video "
+                         "-g 1 -q:v 12 -f mpeg2video '" + video_.string() + "'"),
+              0);
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -ac 2 -c:a mp2 "
+                         "-b:a 224k -f mp2 '" + audio_.string() + "'"),
+              0);
+    // One group of pictures: only the first sequence and group headers are kept, as a new
+    // sequence header would start a packet of its own.
+    const std::string intra = ReadFile(video_);
+    std::string single;
+    size_t start = 0, headers = 0;
+    auto unit = [&](size_t from, size_t to) {
+        const uint8_t code = static_cast<uint8_t>(intra[from + 3]);
+        const bool sequence = code == 0xB3 || code == 0xB8 ||
+                              (code == 0xB5 && (static_cast<uint8_t>(intra[from + 4]) >> 4) == 1);
+        if (!sequence || headers++ < 3) single += intra.substr(from, to - from);
+    };
+    for (size_t i = 1; i + 3 <= intra.size(); ++i) {
+        if (intra.compare(i, 3, std::string("\0\0\1", 3)) == 0) {
+            unit(start, i);
+            start = i;
+        }
+    }
+    unit(start, intra.size());
+    const std::string es = WithPlaceholders(single);
+    testsupport::WriteFile(video_, es);
+    ASSERT_LT(es.size() / 50, 1000u);  // two or more pictures to a packet
+    for (int32_t inFinish : {1, 0}) {
+        SCOPED_TRACE(inFinish);
+        ClearReported();
+        const std::string outName = out_.string();
+        gOutputName = const_cast<char*>(outName.c_str());
+        MuxHandle h = MuxCreateSession();
+        ASSERT_EQ(MuxSelectSession(h), 0);
+        ASSERT_EQ(MuxBegin(), 0);
+        ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
+        ASSERT_EQ(MuxSetFileNameCallback(OutputName), 0);
+        ASSERT_EQ(MuxSetOption(12, inFinish), 0);
+        ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
+        EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
+        EXPECT_EQ(MuxEnd(), 0);
+        MuxDestroySession(h);
+        EXPECT_TRUE(Reported.empty());
+        const std::string bytes = ReadFile(out_);
+        EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
+        size_t seen = 0;
+        EXPECT_EQ(ScanInformationProblem(bytes, &seen), "");
+        EXPECT_EQ(seen, 50u);
+    }
+}
+
+// A recorded I picture whose placeholder is not there to patch is an error, never a success.
+TEST(ScanInformationPatch, AnUnpatchablePlaceholderIsAnError)
+{
+    testsupport::TempDir dir;
+    std::string file(3 * 2324, '\0');
+    file.replace(100, Placeholder.size(), Placeholder);
+    testsupport::WriteFile(dir / "out.mpg", file);
+    MuxHandle h = MuxCreateSession();
+    UserDataPatchList list;
+    ASSERT_EQ(list.RecordScanEntry(*h, 0, 0, 100), 0);
+    ASSERT_EQ(list.RecordScanEntry(*h, 2324, 500, 2400), 0);
+    EXPECT_EQ(list.PatchScanInformationInFile((dir / "out.mpg").c_str()), MuxErrGeneral);
+    EXPECT_EQ(ReadFile(dir / "out.mpg").compare(100, 6, std::string("\0\0\1\xB2\x10\x0E", 6)), 0);
+    MuxDestroySession(h);
 }
 
 // Mux type 5: a transport stream with its tables at least every 0.5 s and a clock

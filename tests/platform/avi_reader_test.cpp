@@ -119,6 +119,45 @@ TEST_F(AviReader, FramesEqualFfmpegRgbInAnyOrder) {
     }
 }
 
+// An index that marks every picture of a codec with B pictures as a key picture: the getter
+// starts only at pictures the decoder finds to be key pictures, so that every frame, read
+// forwards, backwards or by a jump, is ffmpeg's own.
+TEST_F(AviReader, AllKeyFlaggedReorderingStreamReadsTheSameInAnyOrder) {
+    const int width = 96, height = 64, frames = 30;
+    auto path = dir / "allkey.avi";
+    ASSERT_TRUE(MakeMedia(path, VideoSource(width, height, "25", frames) + " -c:v mpeg4 -bf 2 -g 12 -q:v 4"));
+    const std::string ref = avitest::FfmpegOutput(path, "-f rawvideo -pix_fmt bgr24");
+    const size_t frameBytes = size_t(width) * height * 3;
+    ASSERT_EQ(ref.size(), frameBytes * frames);
+    std::string bytes = testsupport::ReadFile(path);
+    const size_t index = bytes.rfind("idx1");
+    ASSERT_NE(index, std::string::npos);
+    int keys = 0;
+    for (size_t e = index + 8; e + 16 <= bytes.size(); e += 16) {
+        keys += (bytes[e + 4] & 0x10) != 0;
+        bytes[e + 4] = char(bytes[e + 4] | 0x10);
+    }
+    ASSERT_LT(keys, 5);
+    testsupport::WriteFile(path, bytes);
+
+    Opened o = OpenOrFail(path);
+    ASSERT_TRUE(o.video);
+    BitmapInfoHeader want = Rgb24Header(width, height);
+    std::vector<int> order;
+    for (int n = frames - 1; n >= 0; --n) order.push_back(n);
+    for (int n = 0; n < frames; ++n) order.push_back(n);
+    for (int n : {17, 3, 29, 12, 11, 24, 0, 23}) order.push_back(n);
+    std::unique_ptr<AviFrameGetter> getter;
+    ASSERT_EQ(AviFrameGetter::Open(o.video, &want, &getter), AviStatus::Ok);
+    for (int n : order) {
+        const uint8_t* dib = getter->GetFrame(n);
+        ASSERT_TRUE(dib) << n << ": " << getter->LastError();
+        auto expected = avitest::BottomUpRows(reinterpret_cast<const uint8_t*>(ref.data()) + n * frameBytes, width,
+                                              height);
+        EXPECT_TRUE(PixelsOf(dib) == expected) << "frame " << n;
+    }
+}
+
 // Without a wanted format the getter hands out the stream's own RGB layout.
 TEST_F(AviReader, DefaultFormatKeepsUncompressedLayouts) {
     struct Case {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Ini.h"
+#include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 
 using namespace platform;
@@ -75,4 +76,27 @@ TEST(Ini, CreatesFolderAndFileAndFailsCleanly) {
     // A file in a folder that is a regular file cannot be written.
     testsupport::WriteFile(dir / "plain", "x");
     EXPECT_FALSE(IniWriteString("S", "k", "v", dir / "plain" / "x.ini"));
+}
+
+// Names and values that do not stay one "key=value" line are refused with a message before the
+// file is touched: a name with a line break cannot slip extra keys into the file.
+TEST(Ini, RefusesWhatTheFileCannotHold) {
+    TempDir dir;
+    auto file = dir / "ROZARAZ2.INI";
+    ASSERT_TRUE(IniWriteString("Recent File List", "File1", "/p/a.prf", file));
+    const std::string earlier = ReadFile(file);
+    platform::ScriptedMessageBoxes boxes;
+    EXPECT_FALSE(IniWriteString("Recent File List", "File1", "/p/x\ndisable_mmx=1\n[ZRN-MPEG]\ny.prf", file));
+    EXPECT_FALSE(IniWriteString("Recent File List", "File2", "/p/x\r.prf", file));
+    for (const char* key : {"a=b", "[x", " "}) EXPECT_FALSE(IniWriteString("Recent File List", key, "v", file));
+    EXPECT_FALSE(IniWriteString("Recent\nFile", "k", "v", file));
+    EXPECT_EQ(ReadFile(file), earlier);
+    ASSERT_EQ(boxes.Texts().size(), 6u);
+    EXPECT_NE(boxes.Texts()[0].find("File1"), std::string::npos);
+    EXPECT_NE(boxes.Texts()[0].find(file.string()), std::string::npos);
+    EXPECT_EQ(IniReadString("Recent File List", "File1", "", file), "/p/a.prf");
+    EXPECT_EQ(IniReadInt("ZRN-MPEG", "disable_mmx", 0, file), 0);
+    // Whatever else a value holds is kept.
+    EXPECT_TRUE(IniWriteString("Recent File List", "File2", "/p/what?=;[]#.prf", file));
+    EXPECT_EQ(IniReadString("Recent File List", "File2", "", file), "/p/what?=;[]#.prf");
 }
