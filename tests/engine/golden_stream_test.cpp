@@ -6,17 +6,21 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
 #include "engine/MotionEstimation.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
+#include "job/Preview.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/encode_util.h"
 #include "tests/support/TestSupport.h"
 
 using namespace encodetest;
 using testsupport::HaveTool;
+using testsupport::RunCommand;
 using testsupport::TempDir;
 
 namespace {
@@ -113,6 +117,101 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
 
 INSTANTIATE_TEST_SUITE_P(Profiles, GoldenStreams, ::testing::ValuesIn(kProfiles),
                          [](const ::testing::TestParamInfo<Profile>& info) { return std::string(info.param.name); });
+
+// AVI input made by ffmpeg: its frame rate converted to the stream's, or its
+// 3:2 film cadence woven back by the film deinterlacer.
+struct AviInput {
+    const char* name;
+    const char* source;  // lavfi graph
+    int frameRateCode, film;
+};
+const AviInput kAviInputs[] = {
+    // 40 frames at 24/s give 42 pictures at 25/s; pictures 37 and 38 (two B
+    // pictures) show input frame 36, the second repeating the first.
+    {"rate_24_to_25", "testsrc2=size=320x240:rate=24:duration=1.667", 3, 0},
+    {"rate_30000_1001_to_25", "testsrc2=size=320x240:rate=30000/1001:duration=1.2", 3, 0},
+    {"film_cadence", "testsrc2=size=320x240:rate=24000/1001:duration=1.3,telecine=pattern=23", 4, 1},
+};
+
+// The preview panes as the program gives them: every picture drawn is kept.
+struct PreviewPanes {
+    PreviewPanes() {
+        saved = PreviewWindows;
+        PreviewWindows = PreviewWindowHooks{};
+        PreviewWindows.acquireSurface = [this](int pane) -> void* { return &drawn[pane]; };
+        PreviewWindows.blit = [](void* surface, const PreviewBlit& b) {
+            auto& pictures = *static_cast<std::vector<std::string>*>(surface);
+            pictures.emplace_back(reinterpret_cast<const char*>(b.pixels), static_cast<size_t>(b.imageBytes));
+        };
+    }
+    ~PreviewPanes() { PreviewWindows = saved; }
+    PreviewWindowHooks saved;
+    std::vector<std::string> drawn[2];  // by pane
+};
+
+struct AviVariant {
+    int simd, threads, previews;
+};
+
+class GoldenAviStreams : public ::testing::TestWithParam<AviInput> {};
+
+TEST_P(GoldenAviStreams, SameBytesWithAnyKernelsThreadsAndPreviews) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    const AviInput in = GetParam();
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const auto avi = dir / "in.avi";
+    ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -f lavfi -i ") + in.source +
+                         " -c:v rawvideo -pix_fmt bgr24 '" + avi.string() + "'"),
+              0);
+    std::string reference;
+    std::vector<std::string> referenceDrawn;
+    for (int simd = 1; simd >= 0; --simd)
+        for (int threads : {1, 4, 16})
+            for (int previews = 0; previews < 2; ++previews) {
+                const AviVariant v{simd, threads, previews};
+                PreviewPanes panes;
+                EncodeResult r = Encode(avi.string(), dir / "out.m2v", 320, 240, 1, [&] {
+                    UseGoldenProfile(0, 3000000.0, 0);
+                    EncoderSettings.inputType = 2;
+                    EncoderSettings.frameRateCode = in.frameRateCode;
+                    EncoderSettings.keepOriginalDuration = !in.film;
+                    EncoderSettings.deinterlace = in.film;
+                    EncoderSettings.inverseTelecine = 1;
+                    EncoderSettings.smartDeinterlaceMode = in.film ? DEINTERLACE_FILM : 0;
+                    EncoderSettings.showInput = EncoderSettings.showOutput = v.previews;
+                    EncoderSettings.disableMmx = !v.simd;
+                    MmxEnabled = v.simd;
+                    MeThreadCount = v.threads;
+                    ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = v.threads > 1;
+                });
+                const std::string label = "simd " + std::to_string(v.simd) + " threads " + std::to_string(v.threads) +
+                                          " previews " + std::to_string(v.previews);
+                ASSERT_EQ(r.begin, 0) << label;
+                EXPECT_EQ(r.failedPictures, 0) << label;
+                EXPECT_GT(r.pictures, 20) << label;
+                if (reference.empty()) {
+                    reference = r.bytes;
+                    EXPECT_EQ(DecodeErrors(dir / "out.m2v"), "");
+                } else {
+                    EXPECT_TRUE(r.bytes == reference) << label;
+                }
+                // Every output picture drawn, in order, whoever draws it.
+                if (v.previews) {
+                    EXPECT_FALSE(panes.drawn[kInputPane].empty()) << label;
+                    if (referenceDrawn.empty()) referenceDrawn = panes.drawn[kOutputPane];
+                    else EXPECT_TRUE(panes.drawn[kOutputPane] == referenceDrawn) << label;
+                }
+            }
+    for (const auto& b : boxes.Shown())
+        if (b.buttons != platform::MbButtons::YesNo) ADD_FAILURE() << b.text;
+    MmxEnabled = 1;
+    MeThreadCount = 1;
+    ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, GoldenAviStreams, ::testing::ValuesIn(kAviInputs),
+                         [](const ::testing::TestParamInfo<AviInput>& info) { return std::string(info.param.name); });
 
 }  // namespace
 
