@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <sstream>
 
+#include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
@@ -186,6 +187,23 @@ TEST(EncodePaths, OutputAndStatisticsFileFailures) {
         ASSERT_FALSE(boxes.Shown().empty());
         EXPECT_EQ(boxes.Shown().front().text,
                   "Couldn't create statistics output file " + (dir / "missing" / "stats.txt").string());
+    }
+    {
+        // A matrix file that cannot be read stops the set-up before the output exists.
+        platform::ScriptedMessageBoxes boxes;
+        static void (*readProfile)(const char*) = EngineJob.readProfile;
+        static std::string missing;
+        missing = (dir / "missing.txt").string();
+        EngineJob.readProfile = [](const char* name) {
+            readProfile(name);
+            EncoderSettings.intraMatrixFileName = missing;
+        };
+        EncodeResult r = Encode(pattern, dir / "matrix.m2v", 352, 288, 3, Mpeg2Pal);
+        EngineJob.readProfile = readProfile;
+        EXPECT_EQ(r.begin, -1);
+        EXPECT_FALSE(std::filesystem::exists(dir / "matrix.m2v"));
+        ASSERT_FALSE(boxes.Shown().empty());
+        EXPECT_EQ(boxes.Shown().back().text, "Couldn't open quant matrix file " + missing);
     }
     {
         // No pictures at all is refused at set-up, not encoded as an empty stream.

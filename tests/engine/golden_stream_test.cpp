@@ -11,6 +11,7 @@
 #include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
 #include "engine/MotionEstimation.h"
+#include "engine/PreviewConvert.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
 #include "job/Preview.h"
@@ -206,6 +207,46 @@ TEST_P(GoldenAviStreams, SameBytesWithAnyKernelsThreadsAndPreviews) {
     for (const auto& b : boxes.Shown())
         if (b.buttons != platform::MbButtons::YesNo) ADD_FAILURE() << b.text;
     MmxEnabled = 1;
+    MeThreadCount = 1;
+    ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
+}
+
+// The output preview drawn last is the last picture in display order, as
+// reconstructed, whether the draw was the last picture's task (one picture a
+// group) or the end of the sequence's.
+TEST(OutputPreview, LastDrawnPictureIsTheLastReconstruction) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const int frames = 10;
+    const std::string pattern = MakeRawFrames(dir.path(), 320, 240, frames, "testsrc2");
+    for (int M : {1, 3}) {
+        PreviewPanes panes;
+        std::vector<uint8_t> last;
+        EncodeResult r = Encode(
+            pattern, dir / "out.m2v", 320, 240, frames,
+            [&] {
+                UseGoldenProfile(0, 3000000.0, 0);
+                EncoderSettings.ipDistance = M;
+                EncoderSettings.showOutput = 1;
+                MeThreadCount = 16;
+                ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 1;
+            },
+            [&] {
+                const FramePlanes& recon = Sequence.NextAnchorRecon;
+                std::vector<uint8_t> planes(recon.y, recon.y + 320 * 240);
+                planes.insert(planes.end(), recon.cb, recon.cb + 160 * 120);
+                planes.insert(planes.end(), recon.cr, recon.cr + 160 * 120);
+                last.resize(320 * 240 * 3);
+                int done = 0;
+                uint8_t* copy = planes.data();
+                ConvertYuvToRgbPreview(FramePlanes{copy, copy + 320 * 240, copy + 320 * 240 + 160 * 120}, last.data(),
+                                       &done);
+            });
+        ASSERT_EQ(r.pictures, frames) << "M " << M;
+        ASSERT_FALSE(panes.drawn[kOutputPane].empty()) << "M " << M;
+        EXPECT_TRUE(panes.drawn[kOutputPane].back() == std::string(last.begin(), last.end())) << "M " << M;
+    }
     MeThreadCount = 1;
     ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
 }
