@@ -119,7 +119,6 @@ TEST(EncodePaths, AverageRateWithoutVbvKeepsItsAverageOnMovingClips) {
                   0);
         EncodeResult r = Encode((dir / "frame%d").string(), dir / "vbr.m2v", 352, 288, frames, [&] {
             Mpeg2Pal();
-            EncoderSettings.performanceMode = 3;
             EncoderSettings.rateControl = kRateVariable;
             EncoderSettings.vbrMode = kVbrAverageNoVbv;
             EncoderSettings.averageBitRate = average;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,8 @@ TEST(OutputPreview, LastDrawnPictureIsTheLastReconstruction) {
                 last.resize(320 * 240 * 3);
                 int done = 0;
                 uint8_t* copy = planes.data();
+                // The converter notes the preview's size, which the last picture's draw may still read.
+                std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
                 ConvertYuvToRgbPreview(FramePlanes{copy, copy + 320 * 240, copy + 320 * 240 + 160 * 120}, last.data(),
                                        &done);
             });
