@@ -120,136 +120,88 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
 INSTANTIATE_TEST_SUITE_P(Profiles, GoldenStreams, ::testing::ValuesIn(kProfiles),
                          [](const ::testing::TestParamInfo<Profile>& info) { return std::string(info.param.name); });
 
-// AVI input made by ffmpeg: its frame rate converted to the stream's, or its
-// 3:2 film cadence woven back by the film deinterlacer.
+// AVI input made by ffmpeg, its frame rate converted (40 frames at 24/s give
+// 42 pictures, B pictures 37 and 38 both showing frame 36) or its 3:2 film
+// cadence woven back.
 struct AviInput {
-    const char* name;
-    const char* source;  // lavfi graph
+    const char *name, *source;
     int frameRateCode, film;
 };
 const AviInput kAviInputs[] = {
-    // 40 frames at 24/s give 42 pictures at 25/s; pictures 37 and 38 (two B
-    // pictures) show input frame 36, the second repeating the first.
     {"rate_24_to_25", "testsrc2=size=320x240:rate=24:duration=1.667", 3, 0},
     {"rate_30000_1001_to_25", "testsrc2=size=320x240:rate=30000/1001:duration=1.2", 3, 0},
     {"film_cadence", "testsrc2=size=320x240:rate=24000/1001:duration=1.3,telecine=pattern=23", 4, 1},
 };
 
-// The preview panes as the program gives them: every picture drawn is kept.
-struct PreviewPanes {
-    PreviewPanes() {
-        saved = PreviewWindows;
-        PreviewWindows = PreviewWindowHooks{};
-        PreviewWindows.acquireSurface = [this](int pane) -> void* { return &drawn[pane]; };
-        PreviewWindows.blit = [](void* surface, const PreviewBlit& b) {
-            auto& pictures = *static_cast<std::vector<std::string>*>(surface);
-            pictures.emplace_back(reinterpret_cast<const char*>(b.pixels), static_cast<size_t>(b.imageBytes));
-        };
-    }
-    ~PreviewPanes() { PreviewWindows = saved; }
-    PreviewWindowHooks saved;
-    std::vector<std::string> drawn[2];  // by pane
-};
-
-struct AviVariant {
-    int simd, threads, previews;
-};
-
 class GoldenAviStreams : public ::testing::TestWithParam<AviInput> {};
 
+// Previews on or off, the stream is the same; the output previews drawn are
+// the same whoever draws them, the last one the last reconstruction.
 TEST_P(GoldenAviStreams, SameBytesWithAnyKernelsThreadsAndPreviews) {
     if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
     const AviInput in = GetParam();
     TempDir dir;
     platform::ScriptedMessageBoxes boxes;
     const auto avi = dir / "in.avi";
-    ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -f lavfi -i ") + in.source +
-                         " -c:v rawvideo -pix_fmt bgr24 '" + avi.string() + "'"),
+    ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -f lavfi -i ") + in.source + " -c:v rawvideo -pix_fmt bgr24 '" +
+                         avi.string() + "'"),
               0);
-    std::string reference;
+    static std::vector<std::string> drawn[2];  // by pane
+    const PreviewWindowHooks saved = PreviewWindows;
+    PreviewWindows.acquireSurface = [](int pane) -> void* { return &drawn[pane]; };
+    PreviewWindows.blit = [](void* pane, const PreviewBlit& b) {
+        static_cast<std::vector<std::string>*>(pane)->emplace_back(reinterpret_cast<const char*>(b.pixels),
+                                                                   static_cast<size_t>(b.imageBytes));
+    };
+    std::string reference, lastRecon(320 * 240 * 3, '\0');
     std::vector<std::string> referenceDrawn;
     for (int simd = 1; simd >= 0; --simd)
         for (int threads : {1, 4, 16})
             for (int previews = 0; previews < 2; ++previews) {
-                const AviVariant v{simd, threads, previews};
-                PreviewPanes panes;
-                EncodeResult r = Encode(avi.string(), dir / "out.m2v", 320, 240, 1, [&] {
-                    UseGoldenProfile(0, 3000000.0, 0);
-                    EncoderSettings.inputType = 2;
-                    EncoderSettings.frameRateCode = in.frameRateCode;
-                    EncoderSettings.keepOriginalDuration = !in.film;
-                    EncoderSettings.deinterlace = in.film;
-                    EncoderSettings.inverseTelecine = 1;
-                    EncoderSettings.smartDeinterlaceMode = in.film ? DEINTERLACE_FILM : 0;
-                    EncoderSettings.showInput = EncoderSettings.showOutput = v.previews;
-                    EncoderSettings.disableMmx = !v.simd;
-                    MmxEnabled = v.simd;
-                    MeThreadCount = v.threads;
-                    ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = v.threads > 1;
-                });
-                const std::string label = "simd " + std::to_string(v.simd) + " threads " + std::to_string(v.threads) +
-                                          " previews " + std::to_string(v.previews);
+                drawn[0].clear();
+                drawn[1].clear();
+                EncodeResult r = Encode(
+                    avi.string(), dir / "out.m2v", 320, 240, 1,
+                    [&] {
+                        UseGoldenProfile(0, 3000000.0, 0);
+                        EncoderSettings.inputType = 2;
+                        EncoderSettings.frameRateCode = in.frameRateCode;
+                        EncoderSettings.keepOriginalDuration = !in.film;
+                        EncoderSettings.deinterlace = EncoderSettings.inverseTelecine = in.film;
+                        EncoderSettings.smartDeinterlaceMode = in.film ? DEINTERLACE_FILM : 0;
+                        EncoderSettings.showInput = EncoderSettings.showOutput = previews;
+                        EncoderSettings.disableMmx = !simd;
+                        MmxEnabled = simd;
+                        MeThreadCount = threads;
+                        ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = threads > 1;
+                    },
+                    [&] {  // the last picture in display order is the last anchor
+                        std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
+                        int done = 0;
+                        ConvertYuvToRgbPreview(Sequence.NextAnchorRecon, reinterpret_cast<uint8_t*>(lastRecon.data()),
+                                               &done);
+                    });
+                const std::string label = "simd " + std::to_string(simd) + " threads " + std::to_string(threads) +
+                                          " previews " + std::to_string(previews);
                 ASSERT_EQ(r.begin, 0) << label;
                 EXPECT_EQ(r.failedPictures, 0) << label;
                 EXPECT_GT(r.pictures, 20) << label;
                 if (reference.empty()) {
-                    reference = r.bytes;
                     EXPECT_EQ(DecodeErrors(dir / "out.m2v"), "");
-                } else {
-                    EXPECT_TRUE(r.bytes == reference) << label;
+                    reference = r.bytes;
                 }
-                // Every output picture drawn, in order, whoever draws it.
-                if (v.previews) {
-                    EXPECT_FALSE(panes.drawn[kInputPane].empty()) << label;
-                    if (referenceDrawn.empty()) referenceDrawn = panes.drawn[kOutputPane];
-                    else EXPECT_TRUE(panes.drawn[kOutputPane] == referenceDrawn) << label;
-                }
+                EXPECT_TRUE(r.bytes == reference) << label;
+                if (!previews) continue;
+                EXPECT_FALSE(drawn[kInputPane].empty()) << label;
+                ASSERT_FALSE(drawn[kOutputPane].empty()) << label;
+                EXPECT_TRUE(drawn[kOutputPane].back() == lastRecon) << label;
+                if (referenceDrawn.empty()) referenceDrawn = drawn[kOutputPane];
+                EXPECT_TRUE(drawn[kOutputPane] == referenceDrawn) << label;
             }
+    PreviewWindows = saved;
     for (const auto& b : boxes.Shown())
         if (b.buttons != platform::MbButtons::YesNo) ADD_FAILURE() << b.text;
     MmxEnabled = 1;
-    MeThreadCount = 1;
-    ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
-}
-
-// The output preview drawn last is the last picture in display order, as
-// reconstructed, whether the draw was the last picture's task (one picture a
-// group) or the end of the sequence's.
-TEST(OutputPreview, LastDrawnPictureIsTheLastReconstruction) {
-    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
-    TempDir dir;
-    platform::ScriptedMessageBoxes boxes;
-    const int frames = 10;
-    const std::string pattern = MakeRawFrames(dir.path(), 320, 240, frames, "testsrc2");
-    for (int M : {1, 3}) {
-        PreviewPanes panes;
-        std::vector<uint8_t> last;
-        EncodeResult r = Encode(
-            pattern, dir / "out.m2v", 320, 240, frames,
-            [&] {
-                UseGoldenProfile(0, 3000000.0, 0);
-                EncoderSettings.ipDistance = M;
-                EncoderSettings.showOutput = 1;
-                MeThreadCount = 16;
-                ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 1;
-            },
-            [&] {
-                const FramePlanes& recon = Sequence.NextAnchorRecon;
-                std::vector<uint8_t> planes(recon.y, recon.y + 320 * 240);
-                planes.insert(planes.end(), recon.cb, recon.cb + 160 * 120);
-                planes.insert(planes.end(), recon.cr, recon.cr + 160 * 120);
-                last.resize(320 * 240 * 3);
-                int done = 0;
-                uint8_t* copy = planes.data();
-                // The converter notes the preview's size, which the last picture's draw may still read.
-                std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
-                ConvertYuvToRgbPreview(FramePlanes{copy, copy + 320 * 240, copy + 320 * 240 + 160 * 120}, last.data(),
-                                       &done);
-            });
-        ASSERT_EQ(r.pictures, frames) << "M " << M;
-        ASSERT_FALSE(panes.drawn[kOutputPane].empty()) << "M " << M;
-        EXPECT_TRUE(panes.drawn[kOutputPane].back() == std::string(last.begin(), last.end())) << "M " << M;
-    }
     MeThreadCount = 1;
     ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
 }
