@@ -103,10 +103,12 @@ public:
     AviStatus GetInfo(AviStreamInfo* info) const;
     // The stream's format record as stored: WAVEFORMATEX for audio, BITMAPINFOHEADER for video.
     const std::vector<uint8_t>& Format() const;
+    // The stream's first position (frames, or sample frames of PCM audio): a
+    // stream that starts late begins after the file's time zero.
     int64_t Start() const;
     int64_t Length() const;
-    // Reads `count` sample frames of PCM audio from `start`; stops at the end of the
-    // stream. Both outputs are set (0 on failure).
+    // Reads `count` sample frames of PCM audio from position `start` (Start()
+    // is the first); stops at the end of the stream. Both outputs are set (0 on failure).
     AviStatus ReadSamples(int64_t start, int64_t count, void* buffer, int64_t bufferBytes,
                           int64_t* bytesRead, int64_t* samplesRead);
 
