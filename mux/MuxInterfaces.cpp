@@ -45,6 +45,8 @@ int32_t ReportMuxLibraryError(int32_t status, int32_t, int32_t)
     const int id = status >= -514 && status <= -500 ? StatusStrings[status + 514] : UnknownStatusString;
     MuxMessageText = id == UnknownStatusString ? platform::Format(LoadResString(id), static_cast<int>(status))
                                                : std::string(LoadResString(id));
+    const std::string detail = MuxLastProblemText();
+    if (!detail.empty()) MuxMessageText += ":\n" + detail;
     return status;
 }
 

@@ -74,7 +74,10 @@ int32_t MuxCallbackSinkWrite(const uint8_t* data, uint32_t bits, void* context)
     auto* pair = static_cast<MuxCallerSink*>(context);
     uint32_t bytes = bits / 8;
     if (bytes == 0 || data == nullptr) return 0;
-    uint32_t pos = std::min<uint32_t>(12, bytes);
+    // An MPEG-2 pack header is 14 bytes and its stuffing; an MPEG-1 one is 12.
+    uint32_t header = 12;
+    if (bytes >= 14 && (data[4] & 0xC0) == 0x40) header = 14 + (data[13] & 7);
+    uint32_t pos = std::min<uint32_t>(header, bytes);
     MuxPiece piece{MuxPiecePackHeader, static_cast<int32_t>(pos), data};
     pair->function(&piece, sizeof piece, pair->value);
     if (bytes >= pos + 4 && data[pos + 3] == 0xBB) {
