@@ -159,6 +159,13 @@ void ShowFinalMultiplexProgress() {
     PumpMessagesDuringMultiplex();
 }
 
+// Whether the MPEG-1 system stream multiplexer rather than the library joins streams of this size.
+bool CompactMultiplexer(int64_t streamBytes) {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    return e.useNewMux == 0 && e.streamType == kStreamTypeMpeg1 && streamBytes < 1500000000 &&
+           platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0, platform::ConfigFile("ROZARAZ2.INI")) == 0;
+}
+
 int MultiplexStreams() {
     EncoderSettingsRecord& e = EncoderSettings;
     if (!MultiplexPreChecks()) return -1;
@@ -184,9 +191,7 @@ int MultiplexStreams() {
     }
     const std::string written = dvdVolume ? target : MuxOutput.Work();
 
-    const bool compact = e.useNewMux == 0 && e.streamType == kStreamTypeMpeg1 && videoBytes + audioBytes < 1500000000 &&
-                         platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0,
-                                              platform::ConfigFile("ROZARAZ2.INI")) == 0;
+    const bool compact = CompactMultiplexer(videoBytes + audioBytes);
     MuxMessageText.clear();
     // The library may ask the settings for the output's name: it gets the new one.
     e.outputFileName = written;
@@ -307,7 +312,28 @@ std::string StartRefusal(bool multiplexed) {
         return std::string();
     }
     if (!MuxTypeIsBuilt(type)) return platform::Format(LoadResString(63609), type);
+    // Settings under which the multiplexer would deliver units late fail now, not after the encode.
+    const std::string problem = MultiplexSettingsProblem(CompactMultiplexer(0));
+    if (!problem.empty()) return platform::Format(LoadResString(63644), problem.c_str());
     return std::string();
+}
+
+// The work files that killed runs left in the folders this job writes to go
+// before it starts; those of running processes stay.
+void RemoveLeftoverWorkFiles() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    std::vector<std::string> folders;
+    for (const std::string* name : {&e.outputFileName, &e.tempVideoFileName, &e.tempAudioFileName})
+        if (!name->empty()) folders.push_back(fs::path(*name).parent_path().string());
+    folders.push_back(MuxTempFolder());
+    std::error_code ec;
+    folders.push_back(fs::temp_directory_path(ec).string());
+    for (size_t i = 0; i < folders.size(); ++i) {
+        bool seen = false;
+        for (size_t j = 0; j < i; ++j) seen = seen || platform::SameFile(folders[i].empty() ? "." : folders[i],
+                                                                          folders[j].empty() ? "." : folders[j]);
+        if (!seen) platform::RemoveStaleWorkFiles(folders[i]);
+    }
 }
 
 }  // namespace
@@ -316,6 +342,13 @@ int RunEncodingJob() {
     EncoderSettingsRecord& e = EncoderSettings;
     FreeSpaceWatchArmed = 0;
     VideoEngineStage = 0;
+
+    // With the streams in temporary files the output is written last: a folder that
+    // cannot take it is found now, with the message multiplexing would give, not after the encode.
+    if (VideoToTempFile && !(e.applicationType == kApplicationDvd && e.createVob == 1)) {
+        JobOutput probe;
+        if (!probe.Begin(e.outputFileName)) return -1;
+    }
 
     bool encodeVideo = true;
     if (VideoToTempFile && Opens(VideoOutputPath) && !EncodeAgain(VideoOutputPath, 63483, 63484, 63486, 63485)) {
@@ -446,6 +479,7 @@ int RunEncoding(const void* ownerWindow) {
         return 0;
     }
 
+    RemoveLeftoverWorkFiles();
     MultiplexActive = 0;
     for (int round = 0; round < 3; ++round) {
         RunState = 2;

@@ -12,6 +12,7 @@
 #include "mux/lib/DeliveryAudit.h"
 #include "mux/lib/PackWriters.h"
 #include "mux/lib/VideoPeakRate.h"
+#include "platform/Format.h"
 #include "platform/ResStrings.h"
 
 void WriteTimeStamp(const TimeCode& t, unsigned prefix, unsigned char*& cursor) {
@@ -427,6 +428,13 @@ void SystemStreamWriter::Run(const std::string& videoFile, const std::string& vi
                              const VideoStreamInfo& videoInfo, const std::string& audioFile,
                              const std::string& audioRecordFile, const AudioStreamInfo& audioInfo,
                              const std::string& outputFile) {
+    // An audio buffer the slot loop cannot keep fed is refused before anything is
+    // written: a packet must fit while the buffer holds the next frame.
+    const uint32_t frame = std::max(audioInfo.frameBytes[0], audioInfo.frameBytes[1]);
+    if (audioModel_.size < int64_t(maxPayload_) + frame)
+        MuxFail(1, platform::Format(" The audio buffer of %lld bytes cannot take a %u-byte packet while it holds the "
+                                    "next %u-byte frame to decode. ",
+                                    static_cast<long long>(audioModel_.size), maxPayload_, frame));
     video_ = OpenMuxFile(videoFile, "rb");
     audio_ = OpenMuxFile(audioFile, "rb");
     videoRecords_ = OpenMuxFile(videoRecordFile, "rb");

@@ -119,7 +119,7 @@ bool PackBuffersUsable(const MuxSession& s, const MuxPackEngine& engine)
 
 // Combinations whose buffers the schedulers cannot keep fed, so that units would reach
 // the decoder late: the words that say why, empty when the run may go on.
-std::string SchedulingRefusal(const MuxSession& s, const char* videoFile, const char* audioFile)
+std::string SchedulingRefusal(const MuxSession& s, const char* audioFile)
 {
     const int32_t type = s.Option(0);
     char text[200];
@@ -131,12 +131,9 @@ std::string SchedulingRefusal(const MuxSession& s, const char* videoFile, const 
         return text;
     }
     if (type != MuxTypeMpeg1System) return std::string();
-    uint8_t video[12] = {};
     uint8_t audio[3] = {};
-    File v(std::fopen(videoFile, "rb"));
     File a(std::fopen(audioFile, "rb"));
-    if (!v || !a || std::fread(video, 1, sizeof video, v.get()) != sizeof video ||
-        std::fread(audio, 1, sizeof audio, a.get()) != sizeof audio)
+    if (!a || std::fread(audio, 1, sizeof audio, a.get()) != sizeof audio)
         return std::string();  // the run itself reports what it cannot read
     const int32_t packSize = s.Option(6) >= 64 && s.Option(6) <= 65535 ? s.Option(6) : 2048;
     // The largest payload of a packet, and the buffer the engine fills (its bound less a margin).
@@ -148,15 +145,6 @@ std::string SchedulingRefusal(const MuxSession& s, const char* videoFile, const 
                       "the audio buffer of %d bytes cannot take a %lld-byte packet while it holds the next "
                       "%u-byte frame to decode; a larger audio buffer or smaller packs are needed",
                       static_cast<int>(s.Option(2)) * 128, static_cast<long long>(payload), frame);
-        return text;
-    }
-    const bool sequence = video[0] == 0 && video[1] == 0 && video[2] == 1 && video[3] == 0xB3;
-    const int64_t vbvBytes = sequence ? int64_t{(video[10] & 0x1F) << 5 | video[11] >> 3} * 2048 : 0;
-    if (vbvBytes > int64_t{s.Option(3)} * 1024) {
-        std::snprintf(text, sizeof text,
-                      "the video buffer of %d bytes is smaller than the %lld bytes the video stream's "
-                      "decoder buffer holds",
-                      static_cast<int>(s.Option(3)) * 1024, static_cast<long long>(vbvBytes));
         return text;
     }
     return std::string();
@@ -192,7 +180,7 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
                         std::to_string(packEngine->geometry.packetSize) + " bytes";
         return MuxErrParameterValue;
     }
-    const std::string refusal = SchedulingRefusal(s, videoFile, audioFile);
+    const std::string refusal = SchedulingRefusal(s, audioFile);
     if (!refusal.empty()) {
         s.problemText = refusal;
         return MuxErrParameterValue;
