@@ -54,6 +54,9 @@ namespace {
 
 // The files this job is writing, until each is put in place or dropped.
 JobOutput VideoOutput, AudioOutput, MuxOutput;
+// A failed multiplex keeps the elementary streams, whatever the settings say, so
+// that they can be multiplexed again with other settings.
+bool MultiplexFailed = false;
 
 // The readable-size rule of the job: -1 when the file cannot be read.
 int64_t ReadableSize(const std::string& path) { return path.empty() ? -1 : GetFileSizeByName(path); }
@@ -204,6 +207,7 @@ int MultiplexStreams() {
     RunState = 3;
 
     if (result != 0) {
+        MultiplexFailed = !UserStopFlag;
         if (UserStopFlag) {
             JobReport(63523, 63524, 63522, MbIcon::Stop, MessageOwnerWindow);
         } else if (!MuxMessageText.empty() && MuxMessageText.size() < 500) {
@@ -488,14 +492,17 @@ int RunEncoding(const void* ownerWindow) {
     PumpPendingMessages();
 
     EncodeStartTick = platform::TickCount();
+    MultiplexFailed = false;
     JobResult = RunEncodingJob();
 
     // Whatever was not put in place is unfinished: only the job's own new files go.
     VideoOutput.Discard();
     AudioOutput.Discard();
     MuxOutput.Discard();
-    if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
-    if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
+    if (!MultiplexFailed) {
+        if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
+        if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
+    }
 
     RunState = 1;
     e.encodeAudio = rememberedEncodeAudio;
