@@ -169,6 +169,33 @@ bool CompactMultiplexer(int64_t streamBytes) {
            platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0, platform::ConfigFile("ROZARAZ2.INI")) == 0;
 }
 
+int JobMuxType(const EncoderSettingsRecord& e);
+
+// The kind of stream a mux type writes, as the user is told it.
+const char* MuxKindName(int type) {
+    switch (type) {
+        case MuxTypeMpeg1System: return "an MPEG-1 system stream";
+        case MuxTypeMpeg2Program: return "an MPEG-2 program stream";
+        case MuxTypeVideoCd: return "a Video-CD stream";
+        case MuxTypeTransport: return "an MPEG-2 transport stream";
+        case MuxTypeSvcd: return "an SVCD stream";
+        default: return "a DVD-Video volume";
+    }
+}
+
+// The job never writes a transport stream: an output named as one (a profile of
+// stream type 5, read back as a program stream) gets the name of what is written,
+// beside the chosen one and never over another file.
+std::string OutputNameForKind(const std::string& name, int type) {
+    if (type == MuxTypeTransport) return name;
+    std::string extension = fs::path(name).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".ts" && extension != ".m2ts" && extension != ".mts") return name;
+    std::error_code ec;
+    const std::string renamed = fs::path(name).replace_extension(".mpg").string();
+    return fs::exists(renamed, ec) ? name + ".mpg" : renamed;
+}
+
 int MultiplexStreams() {
     EncoderSettingsRecord& e = EncoderSettings;
     if (!MultiplexPreChecks()) return -1;
@@ -186,7 +213,8 @@ int MultiplexStreams() {
     // The DVD volume is a folder of its own; every other type is one file,
     // written under a new name and put in place once it passed its checks.
     const bool dvdVolume = e.applicationType == kApplicationDvd && e.createVob == 1;
-    const std::string target = e.outputFileName;
+    const std::string chosen = e.outputFileName;
+    const std::string target = dvdVolume ? chosen : OutputNameForKind(chosen, JobMuxType(e));
     if (!dvdVolume && !MuxOutput.Begin(target)) {
         MultiplexActive = 0;
         RunState = 3;
@@ -271,6 +299,9 @@ int MultiplexStreams() {
     }
 
     if (!dvdVolume && !MuxOutput.Commit()) return -1;
+    if (target != chosen)
+        JobReportText(platform::Format(LoadResString(63645), MuxKindName(JobMuxType(e)), target.c_str(), chosen.c_str()),
+                      63600, MbIcon::Information, MessageOwnerWindow);
     ShowFinalMultiplexProgress();
     if (JobWindows.showMultiplexCompleted)
         JobWindows.showMultiplexCompleted(outputBytes / 1024, videoBytes / 1024, audioBytes / 1024, e.mpeg1);

@@ -137,4 +137,24 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
     EXPECT_GT(fs::file_size(dir_ / "out.mpg"), 10000u);
 }
 
+// A profile of stream type 5 names a transport stream, which the job does not write:
+// the stream gets the name of its kind, beside the user's files, and the user is told.
+TEST_F(JobLeftoversTest, AnOutputNamedAsATransportStreamGetsTheNameOfWhatIsWritten) {
+    EncoderSettings.outputFileName = (dir_ / "out.ts").string();
+    platform::ScriptedMessageBoxes boxes;
+    RunEncoding(nullptr);
+    EXPECT_EQ(JobResult, 0);
+    EXPECT_FALSE(fs::exists(dir_ / "out.ts"));
+    EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
+    ASSERT_TRUE(fs::exists(dir_ / "out.ts.mpg"));
+    std::string format;
+    testsupport::RunCommand("ffprobe -v error -show_entries format=format_name -of csv=p=0 '" +
+                                (dir_ / "out.ts.mpg").string() + "'",
+                            &format);
+    EXPECT_EQ(format, "mpeg\n");
+    std::string shown;
+    for (const std::string& t : boxes.Texts()) shown += t + "\n";
+    EXPECT_NE(shown.find("written as an MPEG-1 system stream"), std::string::npos) << shown;
+}
+
 }  // namespace
