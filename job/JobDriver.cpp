@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/EngineState.h"
+#include "job/AviSource.h"
 #include "job/EncoderSettings.h"
 #include "job/JobMux.h"
 #include "job/JobState.h"
@@ -371,6 +372,18 @@ void RemoveLeftoverWorkFiles() {
     }
 }
 
+// An AVI cut short (a copy that broke off) encodes the frames it still holds: the
+// user hears how many of the frames its headers name that was.
+void WarnOfCutInput() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (e.inputType != 2) return;
+    const int readable = AviGetVideoEndFrame() - AviGetVideoStartFrame();
+    const int announced = AviGetAnnouncedVideoFrames();
+    if (announced <= readable) return;
+    JobReportText(platform::Format(LoadResString(63646), e.inputFileName.c_str(), readable, announced), 63600,
+                  MbIcon::Warning, MessageOwnerWindow);
+}
+
 }  // namespace
 
 int RunEncodingJob() {
@@ -401,6 +414,7 @@ int RunEncodingJob() {
         // even when every engine step returned success.
         const bool encoded = EncodeVideoPass() >= 0 && !EncodeAbortFlag;
         VideoOutputPath = VideoOutput.Target();
+        if (encoded) WarnOfCutInput();
         if (!encoded || !VideoOutput.Commit()) {
             VideoOutput.Discard();
             VideoStreamReady = 0;

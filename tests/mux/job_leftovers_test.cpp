@@ -157,4 +157,24 @@ TEST_F(JobLeftoversTest, AnOutputNamedAsATransportStreamGetsTheNameOfWhatIsWritt
     EXPECT_NE(shown.find("written as an MPEG-1 system stream"), std::string::npos) << shown;
 }
 
+// An AVI cut in the middle of its pictures: the frames it still holds are encoded,
+// and the user is told how many of the frames its headers name those were.
+TEST_F(JobLeftoversTest, ACutAviSaysHowManyOfItsFramesWereRead) {
+    const std::string avi = ReadFile(dir_ / "in.avi");
+    testsupport::WriteFile(dir_ / "cut.avi", avi.substr(0, avi.size() / 2));
+    EncoderSettingsRecord& e = EncoderSettings;
+    e.inputFileName = (dir_ / "cut.avi").string();
+    AviInfoTexts info;
+    ASSERT_EQ(ProbeAviInputFile(e.inputFileName, &info), 1);
+    e.framesToEncode = InputEndFrame - InputFirstFrame;
+    ASSERT_GT(e.framesToEncode, 5);
+    ASSERT_LT(e.framesToEncode, 40);
+    platform::ScriptedMessageBoxes boxes;
+    RunEncoding(nullptr);
+    EXPECT_EQ(JobResult, 0);
+    std::string shown;
+    for (const std::string& t : boxes.Texts()) shown += t + "\n";
+    EXPECT_NE(shown.find(std::to_string(e.framesToEncode) + " of the 40 frames"), std::string::npos) << shown;
+}
+
 }  // namespace
