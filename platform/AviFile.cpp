@@ -187,6 +187,7 @@ void FinishVideo(AviStream::Impl* s, const AVStream* st) {
         s->chunks.swap(kept);
         info.length = last + 1;
     }
+    info.announced = std::max<int64_t>(st->nb_frames, info.length);
     BitmapInfoHeader h;
     h.width = par->width;
     h.height = par->height;

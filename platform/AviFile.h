@@ -73,6 +73,7 @@ struct AviStreamInfo {
     uint32_t rate = 0, scale = 0;
     int64_t start = 0;
     int64_t length = 0;   // frames, or sample frames of PCM audio
+    int64_t announced = 0;  // video: the frames the file's headers name (more than `length` in a cut file)
     uint32_t sampleSize = 0;
     int32_t width = 0, height = 0;
 };

@@ -3,6 +3,8 @@
 // model of the decoder's input buffers.
 #pragma once
 
+#include "mux/lib/DeliveryAudit.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -165,6 +167,8 @@ private:
     // A packet larger than its stream's whole buffer can never be sent.
     int32_t CheckFits(int64_t bytes, bool video);
     int32_t WriteEndPack();
+    // After the last packet: a unit late or a buffer overflowing fails the multiplex.
+    int32_t JudgeDelivery();
     int32_t WritePackBytes(const std::vector<uint8_t>& pack);
     void PutPackHeader(std::vector<uint8_t>& out, uint64_t scr) const;
     void PutSystemHeader(std::vector<uint8_t>& out) const;
@@ -177,6 +181,7 @@ private:
     SystemPacketQueue audioQueue_;
     DecoderBufferModel videoModel_;
     DecoderBufferModel audioModel_;
+    DeliveryAudit videoAudit_, audioAudit_;
     uint32_t muxRate_ = 0;
     uint32_t measuredVideoRate_ = 0;
     bool systemHeaderPending_ = true;
