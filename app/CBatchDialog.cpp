@@ -78,15 +78,16 @@ int ProfileApplicationType(const std::string& path, std::string& error) {
         error = platform::Format(kMsgBadHeader, path.c_str());
         return 0;
     }
-    while (lines.Next(line)) {
-        if (line == kV2Ext.begin) {
-            for (int i = 0; i < 4; ++i) lines.Next(line);
-            int type = 0;
-            if (!ParseInt(line.c_str(), type) || type < 0 || type > 64) type = 0;
-            return type;
-        }
-    }
-    return 0;
+    // The section is found as the profile reader finds it: a "ZRNV2_EXT"
+    // line elsewhere (a file name, say) is not the section.
+    std::vector<std::string> all{line};
+    while (lines.Next(line)) all.push_back(line);
+    const size_t v2 = FindProfileSections(all).begin[1];
+    int type = 0;
+    if (v2 == ProfileSections::kAbsent || v2 + 4 >= all.size() || !ParseInt(all[v2 + 4].c_str(), type) || type < 0 ||
+        type > 64)
+        type = 0;
+    return type;
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     recentFiles_->ReadList(SettingsFileName);
     exited_ = false;
 
+    // The switches ("notmmx" among them) are in force before the document
+    // sets up the encoder library and chooses its kernels.
+    CTessmarCommandLineInfo info;
+    ApplyCommandLine(info, arguments);
     document_ = std::make_unique<CMpegDoc>(*recentFiles_);
     if (!document_->EncoderLibraryReady()) {
         platform::ShowMessageBox(" Can't initialize encoder library ", "");
@@ -57,8 +61,6 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     frame_ = std::make_unique<CMainFrame>(*this);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &CTessmarApp::OnCommitDataRequest);
 
-    CTessmarCommandLineInfo info;
-    ApplyCommandLine(info, arguments);
     if (!ProcessShellCommand(info)) return false;
     frame_->CreateView();
     outputPlayWindowCount = [] { return OutputPlayWindowCount; };

@@ -24,7 +24,10 @@ std::string AbsoluteIfFile(const std::string& entry) {
 }  // namespace
 
 void RecentFileList::AddOnly(const std::string& path) {
-    if (entries_.empty() || path.empty()) return;
+    // The settings file holds one entry per line: a name with a line break
+    // cannot be stored there, so it is not remembered (the entries saved
+    // beside it must not shift).
+    if (entries_.empty() || path.empty() || path.find_first_of("\r\n") != std::string::npos) return;
     auto found = std::find(entries_.begin(), entries_.end(), path);
     if (found == entries_.end()) found = entries_.end() - 1;
     std::rotate(entries_.begin(), found, found + 1);

@@ -480,7 +480,8 @@ int SetupVideoEncoder() {
     ReleasePreviewBuffers();
     PreviewPictures.PreviewPictureWidth = e.horizontalSize;
     PreviewPictures.PreviewPictureHeight = e.verticalSize;
-    LoadQuantMatrices();
+    // A matrix file that cannot be read is not replaced by the built-in one behind the user's back.
+    if (LoadQuantMatrices() != 1) return 0;
     InitQuantizerTables();
 
     if (e.inputType == 2 && !EngineJob.openAvi) {

@@ -2,6 +2,7 @@
 #include "engine/PictureDriver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
@@ -271,40 +273,85 @@ void ShowInputPreview() {
         PictureDriver.BPicturesPending ? CurrentPicture.PrevAnchorInputFrame : CurrentPicture.CurrentInputFrame;
     if (frame == InputState.LastShownInputFrame || CurrentPicture.RepeatBPicture || !EncoderSettings.showInput) return;
     if (PictureDriver.BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
-    if (EncoderSettings.inputType != 2) {
+    // An AVI frame read for coding put its own picture in the preview. The
+    // anchor shown while B pictures are pending comes from its source planes,
+    // as raw input does: reading its frame once more would run the film
+    // analysis again, and the preview would change the stream.
+    if (EncoderSettings.inputType != 2 || (PictureDriver.BPicturesPending && frame != CurrentPicture.CurrentInputFrame)) {
         const FramePlanes& planes =
             PictureDriver.BPicturesPending ? Sequence.PrevAnchorSource : CurrentPicture.CurrentSource;
         std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
-        if (PreviewPictures.PaletteDisplay) ConvertPictureForPreview(planes);
-        else if (PreviewPictures.InputPreviewBuffer)
+        if (PreviewPictures.PaletteDisplay) {
+            ConvertPictureForPreview(planes);
+        } else if (PreviewPictures.InputPreviewBuffer) {
             ConvertYuvToRgbPreview(planes, PreviewPictures.InputPreviewBuffer, &PreviewPictures.InputPreviewReady);
-    } else if (PictureDriver.BPicturesPending && frame != CurrentPicture.CurrentInputFrame) {
-        InputState.InputPreviewOnly = 1;
-        const std::string name = RawInputName(CurrentPicture.PrevAnchorDisplay + Sequence.FirstOutputFrame);
-        const int saved = InputState.CurrentFrameNumber;
-        InputState.CurrentFrameNumber = CurrentPicture.PrevAnchorDisplay + Sequence.FirstOutputFrame;
-        ReadInputFrame(name.c_str(), CurrentPicture.CurrentSource);
-        InputState.CurrentFrameNumber = saved;
-        InputState.InputPreviewOnly = 0;
+            PreviewPictures.InputPreviewPixels = PreviewPictures.InputPreviewBuffer;
+        }
     }
     DrawInputPreview();
     InputState.LastShownInputFrame = frame;
 }
 
-void ShowOutputPreview() {
-    if (!EncoderSettings.showOutput || CurrentPicture.RepeatBPicture) return;
-    if (PictureDriver.BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
-    static FramePlanes shown;
-    shown = PictureDriver.BPicturesPending ? Sequence.PrevAnchorRecon : CurrentPicture.CurrentRecon;
-    if (ThreadDrawFlag == 1) {
-        RunOnWorkerThread(OutputPreviewUsesChosenConverter() ? DrawOutputPreviewTask : DrawOutputPreviewYuvTask, &shown);
-        return;
-    }
+void DrawOutputPreviewHere(const FramePlanes& shown) {
     std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
     if (OutputPreviewUsesChosenConverter()) ConvertPictureForPreview(shown);
     else if (PreviewPictures.OutputPreviewBuffer)
         ConvertYuvToRgbPreview(shown, PreviewPictures.OutputPreviewBuffer, &PreviewPictures.OutputPreviewReady);
     RefreshOutputPreview();
+}
+
+// The picture a draw task shows is a copy of its own: the pictures coded
+// meanwhile rewrite the reconstruction stores. The next draw, and the end of
+// the sequence, wait for the task before the copy changes.
+struct OutputDrawHandOver {
+    std::vector<uint8_t> bytes;
+    FramePlanes planes;
+    WorkerTask draw = nullptr;
+    int slot = -1;  // the worker drawing, reserved until waited for
+    std::atomic<int> done{0};
+};
+OutputDrawHandOver OutputDraw;
+
+int32_t OutputDrawTask(void* argument, int slot) {
+    auto& handOver = *static_cast<OutputDrawHandOver*>(argument);
+    const int32_t result = handOver.draw(&handOver.planes, slot);
+    handOver.done.store(1, std::memory_order_release);
+    return result;
+}
+
+void WaitForOutputDraw() {
+    if (OutputDraw.slot < 0) return;
+    const int slot = OutputDraw.slot;
+    OutputDraw.slot = -1;
+    WaitForWorkerTasks(&slot, 1, -1);
+    ReleaseWorkerSlots(&slot, 1);
+}
+
+// A finished draw gives its worker back to the pool.
+void CollectFinishedOutputDraw() {
+    if (OutputDraw.slot >= 0 && OutputDraw.done.load(std::memory_order_acquire)) WaitForOutputDraw();
+}
+
+void ShowOutputPreview() {
+    if (!EncoderSettings.showOutput || CurrentPicture.RepeatBPicture) return;
+    if (PictureDriver.BPicturesPending && CurrentPicture.PrevAnchorInputFrame == 0) return;
+    const FramePlanes& shown = PictureDriver.BPicturesPending ? Sequence.PrevAnchorRecon : CurrentPicture.CurrentRecon;
+    if (ThreadDrawFlag != 1 || !shown.y || !shown.cb || !shown.cr) {
+        DrawOutputPreviewHere(shown);
+        return;
+    }
+    WaitForOutputDraw();
+    const size_t luma = LumaBytes(), chroma = ChromaBytes();
+    OutputDraw.bytes.resize(luma + 2 * chroma);
+    uint8_t* copy = OutputDraw.bytes.data();
+    OutputDraw.planes = FramePlanes{copy, copy + luma, copy + luma + chroma};
+    CopyPlanes(shown, OutputDraw.planes);
+    OutputDraw.draw = OutputPreviewUsesChosenConverter() ? DrawOutputPreviewTask : DrawOutputPreviewYuvTask;
+    OutputDraw.done.store(0);
+    const int slot = RunOnIdleWorker(OutputDrawTask, &OutputDraw);
+    // Every worker busy: the picture is drawn here rather than lost.
+    if (slot >= 0) OutputDraw.slot = slot;
+    else DrawOutputPreviewHere(OutputDraw.planes);
 }
 
 void QualityStatistics() {
@@ -446,6 +493,7 @@ int StartSequenceEncoding() {
     // A read ahead left by an abandoned sequence ended with its worker pool.
     ReadAhead.slot = -1;
     ReadAhead.motionReady = false;
+    OutputDraw.slot = -1;
     PictureDriver.BPicturesPending = 0;
     InputState.LastReadInputFrame = InputState.LastShownInputFrame = -2;
     LastReadPlanes = FramePlanes{};
@@ -467,6 +515,7 @@ int EncodePicture() {
     if (i >= Sequence.OutputFrameCount)
         return (FrameRateConversion.enabled && i <= Sequence.OutputFrameCount + 2) ? 0 : -1;
 
+    CollectFinishedOutputDraw();
     CurrentPicture.SkipBPicture = 0;
     CurrentPicture.RepeatBPicture = 0;
     const int previousSaved = CurrentPicture.SaveForRepeat;
@@ -570,8 +619,6 @@ int EncodePicture() {
                             CurrentPicture.BackwardSearchX, CurrentPicture.BackwardSearchY,
                             Sequence.MacroblockInfoArray, 0, 0, ReadAhead.motionReady ? &ahead : nullptr);
         if (EngineReport.EngineTimingReport) EngineReport.CompressionTimeMs += GetElapsedMilliseconds() - started;
-        if (CurrentPicture.SaveForRepeat && PictureDriver.RepeatMacroblockInfo)
-            std::memcpy(PictureDriver.RepeatMacroblockInfo, Sequence.MacroblockInfoArray, recordBytes);
     }
     // With row helpers the prediction and the error blocks are formed while
     // the picture is coded, each row before the coding loop reaches it; a
@@ -600,8 +647,12 @@ int EncodePicture() {
         CalcSpatialActivity(CurrentPicture.CurrentSource.y);
         FormPredictionErrorBlocks(Sequence.PredictionFrame, CurrentPicture.CurrentSource, Sequence.MacroblockInfoArray,
                                   Sequence.BlockStore);
-        if (CurrentPicture.SaveForRepeat && PictureDriver.RepeatBlockStore)
+        // The records go with the blocks: forming decides how the blocks are
+        // laid out and whether they are transformed already.
+        if (CurrentPicture.SaveForRepeat && PictureDriver.RepeatBlockStore && PictureDriver.RepeatMacroblockInfo) {
+            std::memcpy(PictureDriver.RepeatMacroblockInfo, Sequence.MacroblockInfoArray, recordBytes);
             std::memcpy(PictureDriver.RepeatBlockStore, Sequence.BlockStore, blockBytes);
+        }
     }
 
     // With split reconstruction on, each coded row is rebuilt on a helper
@@ -656,9 +707,19 @@ int EncodePicture() {
 
 int FinishSequenceEncoding() {
     CollectReadAhead();
+    WaitForOutputDraw();
     if (EncoderSettings.showInput && CurrentPicture.PictureIndex > 0 &&
         InputState.LastShownInputFrame != CurrentPicture.NextAnchorInputFrame) {
+        // The last anchor is last in display order; the preview buffer holds
+        // the last frame read, which may be a B picture's.
         std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
+        if (PreviewPictures.PaletteDisplay) {
+            ConvertPictureForPreview(Sequence.NextAnchorSource);
+        } else if (PreviewPictures.InputPreviewBuffer) {
+            ConvertYuvToRgbPreview(Sequence.NextAnchorSource, PreviewPictures.InputPreviewBuffer,
+                                   &PreviewPictures.InputPreviewReady);
+            PreviewPictures.InputPreviewPixels = PreviewPictures.InputPreviewBuffer;
+        }
         RefreshInputPreview();
     }
     if (EncoderSettings.showOutput && EncoderSettings.ipDistance > 1) {
@@ -702,10 +763,8 @@ void CalcPlaneVarianceMse(const uint8_t* recon, const uint8_t* source, int width
 }
 
 int DrawInputPreview() {
-    if (ThreadDrawFlag == 1) {
-        RunOnWorkerThread(DrawInputPreviewTask, &ThreadDrawFlag);
-        return 1;
-    }
+    // With every worker busy the picture is drawn here rather than lost.
+    if (ThreadDrawFlag == 1 && RunOnWorkerThread(DrawInputPreviewTask, &ThreadDrawFlag) >= 0) return 1;
     std::lock_guard<std::mutex> lock(PreviewPictures.InputPreviewLock);
     RefreshInputPreview();
     return 1;

@@ -163,8 +163,11 @@ void ConvertYuvToRgbPreview(const FramePlanes& planes, uint8_t* bitmap, int* don
     for (int y = 0; y < g.height; ++y)
         convertRow(planes.y + y * g.lumaLine, g.ChromaRow(planes.cb, y), g.ChromaRow(planes.cr, y),
                    bitmap + (g.height - 1 - y) * row, g.width);
-    PreviewPictures.PreviewPictureWidth = g.width;
-    PreviewPictures.PreviewPictureHeight = g.height;
+    // Both panes' drawings read the size, each under its own lock: it is
+    // written only when it changes, which the set-up's own setting leaves to
+    // pictures of another size than the encoding's.
+    if (PreviewPictures.PreviewPictureWidth != g.width) PreviewPictures.PreviewPictureWidth = g.width;
+    if (PreviewPictures.PreviewPictureHeight != g.height) PreviewPictures.PreviewPictureHeight = g.height;
     if (done) *done = 1;
 }
 

@@ -136,7 +136,12 @@ int ModulatedQuant(int j, int i) {
 }
 
 void RowLaw(int k, int j) {
-    const int prev = j > 0 ? S.mquant : S.RowQuant;
+    // The row's step is held to two codes from the row before. At constant
+    // rate that is the last quantiser handed out (VBV protection may have
+    // raised it); the average-rate mode anchors to the row's own quantiser:
+    // there activity moves every macroblock, and following the last of them
+    // lets the rows walk away from the law, picture after picture.
+    const int prev = j > 0 && S.RateControlMode == kRcConstant ? S.mquant : S.RowQuant;
     if (j > 0) {
         const int b = TotalBitCount - S.RowStartBits;
         // w: how strongly (tenths) the rows left correct the picture's deviation dev from its even share of bits.

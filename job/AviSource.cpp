@@ -426,6 +426,7 @@ int AviHasAudioStream() { return AviInput.AviAudioStream ? 1 : 0; }
 int AviGetVideoRate() { return int(AviInput.AviFileInfo.rate); }
 int AviGetVideoScale() { return int(AviInput.AviFileInfo.scale); }
 int AviGetVideoStartFrame() { return int(AviInput.AviVideoStartFrame); }
+int AviGetAnnouncedVideoFrames() { return int(AviInput.AviVideoInfo.announced); }
 int AviGetVideoEndFrame() { return int(AviInput.AviVideoStartFrame + AviInput.AviVideoInfo.length); }
 int AviGetFrameWidth() { return AviInput.AviFileInfo.width; }
 int AviGetFrameHeight() { return AviInput.AviFileInfo.height; }

@@ -104,3 +104,6 @@ int AviGetVideoEndFrame();  // one past the last frame
 int AviGetFrameWidth();
 int AviGetFrameHeight();
 void AviResetAudioState();
+
+// Frames the open AVI's headers name: more than the readable ones when the file was cut short.
+int AviGetAnnouncedVideoFrames();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/EngineState.h"
+#include "job/AviSource.h"
 #include "job/DvdOutput.h"
 #include "job/EncoderSettings.h"
 #include "job/JobMux.h"
@@ -57,6 +58,9 @@ namespace {
 JobOutput VideoOutput, AudioOutput, MuxOutput;
 // A DVD job's volume, written whole beside VIDEO_TS until it passed its checks.
 DvdVolumeOutput DvdOutput;
+// A failed multiplex keeps the elementary streams, whatever the settings say, so
+// that they can be multiplexed again with other settings.
+bool MultiplexFailed = false;
 
 // The readable-size rule of the job: -1 when the file cannot be read.
 int64_t ReadableSize(const std::string& path) { return path.empty() ? -1 : GetFileSizeByName(path); }
@@ -175,6 +179,40 @@ void ShowFinalMultiplexProgress() {
     PumpMessagesDuringMultiplex();
 }
 
+// Whether the MPEG-1 system stream multiplexer rather than the library joins streams of this size.
+bool CompactMultiplexer(int64_t streamBytes) {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    return e.useNewMux == 0 && e.streamType == kStreamTypeMpeg1 && streamBytes < 1500000000 &&
+           platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0, platform::ConfigFile("ROZARAZ2.INI")) == 0;
+}
+
+int JobMuxType(const EncoderSettingsRecord& e);
+
+// The kind of stream a mux type writes, as the user is told it.
+const char* MuxKindName(int type) {
+    switch (type) {
+        case MuxTypeMpeg1System: return "an MPEG-1 system stream";
+        case MuxTypeMpeg2Program: return "an MPEG-2 program stream";
+        case MuxTypeVideoCd: return "a Video-CD stream";
+        case MuxTypeTransport: return "an MPEG-2 transport stream";
+        case MuxTypeSvcd: return "an SVCD stream";
+        default: return "a DVD-Video volume";
+    }
+}
+
+// The job never writes a transport stream: an output named as one (a profile of
+// stream type 5, read back as a program stream) gets the name of what is written,
+// beside the chosen one and never over another file.
+std::string OutputNameForKind(const std::string& name, int type) {
+    if (type == MuxTypeTransport) return name;
+    std::string extension = fs::path(name).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".ts" && extension != ".m2ts" && extension != ".mts") return name;
+    std::error_code ec;
+    const std::string renamed = fs::path(name).replace_extension(".mpg").string();
+    return fs::exists(renamed, ec) ? name + ".mpg" : renamed;
+}
+
 int MultiplexStreams() {
     EncoderSettingsRecord& e = EncoderSettings;
     if (!MultiplexPreChecks()) return -1;
@@ -192,7 +230,8 @@ int MultiplexStreams() {
     // Every output is written under new names and put in place once it passed its
     // checks: one file, or the DVD volume in a work folder beside its VIDEO_TS.
     const bool dvdVolume = e.applicationType == kApplicationDvd && e.createVob == 1;
-    const std::string target = e.outputFileName;
+    const std::string chosen = e.outputFileName;
+    const std::string target = dvdVolume ? chosen : OutputNameForKind(chosen, JobMuxType(e));
     if (dvdVolume ? !DvdOutput.Begin(target) : !MuxOutput.Begin(target)) {
         MultiplexActive = 0;
         RunState = 3;
@@ -200,9 +239,7 @@ int MultiplexStreams() {
     }
     const std::string written = dvdVolume ? DvdOutput.MultiplexName() : MuxOutput.Work();
 
-    const bool compact = e.useNewMux == 0 && e.streamType == kStreamTypeMpeg1 && videoBytes + audioBytes < 1500000000 &&
-                         platform::IniReadInt(LoadResString(63498), "Use_MPEG1_Stream_Mux", 0,
-                                              platform::ConfigFile("ROZARAZ2.INI")) == 0;
+    const bool compact = CompactMultiplexer(videoBytes + audioBytes);
     MuxMessageText.clear();
     // The library may ask the settings for the output's name: it gets the new one.
     e.outputFileName = written;
@@ -215,6 +252,7 @@ int MultiplexStreams() {
     RunState = 3;
 
     if (result != 0) {
+        MultiplexFailed = !UserStopFlag;
         if (UserStopFlag) {
             JobReport(63523, 63524, 63522, MbIcon::Stop, MessageOwnerWindow);
         } else if (!MuxMessageText.empty() && MuxMessageText.size() < 500) {
@@ -275,6 +313,9 @@ int MultiplexStreams() {
         }
         e.outputFileName = (fs::path(DvdVideoTsFolder(target)) / "VTS_01_1.VOB").string();
     }
+    if (target != chosen)
+        JobReportText(platform::Format(LoadResString(63645), MuxKindName(JobMuxType(e)), target.c_str(), chosen.c_str()),
+                      63600, MbIcon::Information, MessageOwnerWindow);
     ShowFinalMultiplexProgress();
     if (JobWindows.showMultiplexCompleted)
         JobWindows.showMultiplexCompleted(outputBytes / 1024, videoBytes / 1024, audioBytes / 1024, e.mpeg1);
@@ -320,7 +361,40 @@ std::string StartRefusal(bool multiplexed) {
         return std::string();
     }
     if (!MuxTypeIsBuilt(type)) return platform::Format(LoadResString(63609), type);
+    // Settings under which the multiplexer would deliver units late fail now, not after the encode.
+    const std::string problem = MultiplexSettingsProblem(CompactMultiplexer(0));
+    if (!problem.empty()) return platform::Format(LoadResString(63644), problem.c_str());
     return std::string();
+}
+
+// The work files that killed runs left in the folders this job writes to go
+// before it starts; those of running processes stay.
+void RemoveLeftoverWorkFiles() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    std::vector<std::string> folders;
+    for (const std::string* name : {&e.outputFileName, &e.tempVideoFileName, &e.tempAudioFileName})
+        if (!name->empty()) folders.push_back(fs::path(*name).parent_path().string());
+    folders.push_back(MuxTempFolder());
+    std::error_code ec;
+    folders.push_back(fs::temp_directory_path(ec).string());
+    for (size_t i = 0; i < folders.size(); ++i) {
+        bool seen = false;
+        for (size_t j = 0; j < i; ++j) seen = seen || platform::SameFile(folders[i].empty() ? "." : folders[i],
+                                                                          folders[j].empty() ? "." : folders[j]);
+        if (!seen) platform::RemoveStaleWorkFiles(folders[i]);
+    }
+}
+
+// An AVI cut short (a copy that broke off) encodes the frames it still holds: the
+// user hears how many of the frames its headers name that was.
+void WarnOfCutInput() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (e.inputType != 2) return;
+    const int readable = AviGetVideoEndFrame() - AviGetVideoStartFrame();
+    const int announced = AviGetAnnouncedVideoFrames();
+    if (announced <= readable) return;
+    JobReportText(platform::Format(LoadResString(63646), e.inputFileName.c_str(), readable, announced), 63600,
+                  MbIcon::Warning, MessageOwnerWindow);
 }
 
 }  // namespace
@@ -329,6 +403,13 @@ int RunEncodingJob() {
     EncoderSettingsRecord& e = EncoderSettings;
     FreeSpaceWatchArmed = 0;
     VideoEngineStage = 0;
+
+    // With the streams in temporary files the output is written last: a folder that
+    // cannot take it is found now, with the message multiplexing would give, not after the encode.
+    if (VideoToTempFile && !(e.applicationType == kApplicationDvd && e.createVob == 1)) {
+        JobOutput probe;
+        if (!probe.Begin(e.outputFileName)) return -1;
+    }
 
     bool encodeVideo = true;
     if (VideoToTempFile && Opens(VideoOutputPath) && !EncodeAgain(VideoOutputPath, 63483, 63484, 63486, 63485)) {
@@ -346,6 +427,7 @@ int RunEncodingJob() {
         // even when every engine step returned success.
         const bool encoded = EncodeVideoPass() >= 0 && !EncodeAbortFlag;
         VideoOutputPath = VideoOutput.Target();
+        if (encoded) WarnOfCutInput();
         if (!encoded || !VideoOutput.Commit()) {
             VideoOutput.Discard();
             VideoStreamReady = 0;
@@ -465,6 +547,7 @@ int RunEncoding(const void* ownerWindow) {
         return 0;
     }
 
+    RemoveLeftoverWorkFiles();
     MultiplexActive = 0;
     for (int round = 0; round < 3; ++round) {
         RunState = 2;
@@ -473,6 +556,7 @@ int RunEncoding(const void* ownerWindow) {
     PumpPendingMessages();
 
     EncodeStartTick = platform::TickCount();
+    MultiplexFailed = false;
     JobResult = RunEncodingJob();
 
     // Whatever was not put in place is unfinished: only the job's own new files go.
@@ -480,8 +564,10 @@ int RunEncoding(const void* ownerWindow) {
     AudioOutput.Discard();
     MuxOutput.Discard();
     DvdOutput.Discard();
-    if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
-    if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
+    if (!MultiplexFailed) {
+        if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
+        if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
+    }
 
     RunState = 1;
     e.encodeAudio = rememberedEncodeAudio;

@@ -22,6 +22,7 @@
 #include "job/RunState.h"
 #include "mux/MplexFiles.h"
 #include "platform/Format.h"
+#include "platform/System.h"
 
 int64_t MuxBytesDone = 0;
 int64_t MuxBytesTotal = 0;
@@ -30,6 +31,13 @@ int MuxTempFilesPending = 0;
 FILE* MuxOutputFile = nullptr;
 std::string MuxOutputName;
 std::string MuxMessageText;
+
+std::string MuxTempFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    std::error_code ec;
+    if (dir && *dir && std::filesystem::is_directory(dir, ec)) return dir;
+    return "/tmp";
+}
 
 namespace {
 
@@ -52,26 +60,18 @@ uint32_t GetLE32(const unsigned char* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-std::string TempFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    std::error_code ec;
-    if (dir && *dir && std::filesystem::is_directory(dir, ec)) return dir;
-    return "/tmp";
-}
 
-// A unique empty file named after `prefix` in the temporary folder.
+// A unique empty work file named after `prefix` in the temporary folder.
 std::string MakeTempFile(const char* prefix) {
-    std::string name = TempFolder() + "/" + prefix + "XXXXXX";
-    std::vector<char> buffer(name.begin(), name.end());
-    buffer.push_back('\0');
-    int fd = mkstemp(buffer.data());
-    if (fd < 0) {
-        std::string text = platform::Format(" Cannot open file %s for write operation. ", buffer.data());
-        CheckPathDrive(text, buffer.data(), errno);
+    int error = 0;
+    const std::string name = platform::CreateWorkFile(MuxTempFolder(), prefix, &error);
+    if (name.empty()) {
+        const std::string path = MuxTempFolder() + "/" + prefix;
+        std::string text = platform::Format(" Cannot open file %s for write operation. ", path.c_str());
+        CheckPathDrive(text, path, error);
         MuxFail(4, text);
     }
-    close(fd);
-    return buffer.data();
+    return name;
 }
 
 void RemoveFile(const std::string& path) {

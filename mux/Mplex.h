@@ -36,6 +36,9 @@ bool MuxJumpArmedHere();
 // Leaves the multiplexer with `code` (1 when code <= 0).
 [[noreturn]] void MuxAbort(int code);
 
+// The folder of the multiplexer's record files: TMPDIR when it is a folder, else /tmp.
+std::string MuxTempFolder();
+
 // Joins an MPEG-1 video and an MPEG-1 audio elementary stream into one system
 // stream. Returns 0 on success, 1 on failure (MuxMessageText, EncodeAbortFlag).
 int MultiplexMpeg1SystemStream(const std::string& audioFile, const std::string& videoFile,

@@ -9,8 +9,10 @@
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
 #include "mux/lib/DecoderBuffer.h"
+#include "mux/lib/DeliveryAudit.h"
 #include "mux/lib/PackWriters.h"
 #include "mux/lib/VideoPeakRate.h"
+#include "platform/Format.h"
 #include "platform/ResStrings.h"
 
 void WriteTimeStamp(const TimeCode& t, unsigned prefix, unsigned char*& cursor) {
@@ -63,10 +65,28 @@ struct StdBufferModel {
     int64_t size = 0;
     uint64_t delivered = 0;  // every byte ever appended
     DecoderBuffer buffer{SIZE_MAX};
+    // The decoder's view: when each unit's last byte arrives against its removal time.
+    DeliveryAudit audit;
+    double packetStart = 0;  // arrival of the first payload byte of the packet being booked, 90 kHz
+    double perByte = 0;
+    uint32_t bytesInPacket = 0;
+    bool anyUnit = false;
+    uint64_t lastRemoval = 0;
 
     void Append(uint32_t bytes, const TimeCode& removal) {
         buffer.AddUnit(TimeCodeValue(removal), bytes);
         delivered += bytes;
+        const uint64_t time = TimeCodeValue(removal);
+        bytesInPacket += bytes;
+        const double arrival = packetStart + (bytesInPacket - 1.0) * perByte;
+        if (anyUnit && time == lastRemoval) {
+            audit.Continue(arrival);
+        } else {
+            audit.Begin(time, arrival);
+            anyUnit = true;
+            lastRemoval = time;
+        }
+        audit.Fill(buffer.Occupancy(), size);
     }
     void RemoveUpTo(const TimeCode& scr) { buffer.Release(TimeCodeValue(scr)); }
     int64_t Free() const { return size - buffer.Occupancy(); }
@@ -106,6 +126,12 @@ private:
                           FILE* streamFile, uint64_t streamBytes, unsigned streamId, unsigned bufferScale, unsigned bufferSize,
                           bool sendBufferFields, const TimeCode* pts, const TimeCode* dts, int timeStampMode);
     void Emit(size_t bytes);
+    // The payload of `capacity` bytes ends the slot about to be written.
+    void BeginPacket(StdBufferModel& model, uint32_t capacity) {
+        model.packetStart = double(bytesOutput_ + slot_ - capacity) * 90000.0 * secondsPerByte_;
+        model.perByte = 90000.0 * secondsPerByte_;
+        model.bytesInPacket = 0;
+    }
     TimeCode TimeAt(double bytes) const {
         TimeCode t;
         TicksToTimeCode(bytes * 90000.0 * secondsPerByte_, t);
@@ -274,6 +300,7 @@ void SystemStreamWriter::WriteVideoPacket(bool opensPack, bool systemHeader, uin
         }
     }
     uint32_t length = capacity + 18;
+    BeginPacket(videoModel_, capacity);
     TimeCode pts, dts;
     int mode = 0;
     auto stampsOf = [&](const VideoUnitRecord& u) {
@@ -305,6 +332,7 @@ void SystemStreamWriter::WriteAudioPacket(bool opensPack, uint32_t capacity, con
     unsigned char pack[12];
     if (opensPack) BuildPackHeader(pack, scr, muxRate_);
     uint32_t length = capacity + 18;
+    BeginPacket(audioModel_, capacity);
     TimeCode pts;
     int mode = 0;
     uint64_t before = audioModel_.delivered;
@@ -389,6 +417,13 @@ void SystemStreamWriter::Run(const std::string& videoFile, const std::string& vi
                              const VideoStreamInfo& videoInfo, const std::string& audioFile,
                              const std::string& audioRecordFile, const AudioStreamInfo& audioInfo,
                              const std::string& outputFile) {
+    // An audio buffer the slot loop cannot keep fed is refused before anything is
+    // written: a packet must fit while the buffer holds the next frame.
+    const uint32_t frame = std::max(audioInfo.frameBytes[0], audioInfo.frameBytes[1]);
+    if (audioModel_.size < int64_t(maxPayload_) + frame)
+        MuxFail(1, platform::Format(" The audio buffer of %lld bytes cannot take a %u-byte packet while it holds the "
+                                    "next %u-byte frame to decode. ",
+                                    static_cast<long long>(audioModel_.size), maxPayload_, frame));
     video_ = OpenMuxFile(videoFile, "rb");
     audio_ = OpenMuxFile(audioFile, "rb");
     videoRecords_ = OpenMuxFile(videoRecordFile, "rb");
@@ -446,6 +481,11 @@ void SystemStreamWriter::Run(const std::string& videoFile, const std::string& vi
     static const unsigned char endCode[4] = {0x00, 0x00, 0x01, 0xB9};
     WriteMuxFile(endCode, 1, 4, out_);
     bytesOutput_ += 4;
+    // A stream the decoder would get late is no success, whatever was written.
+    videoModel_.audit.Finish();
+    audioModel_.audit.Finish();
+    const std::string late = DescribeLateDelivery(videoModel_.audit, audioModel_.audit);
+    if (!late.empty()) MuxFail(1, " " + late + " ");
 
     CloseMuxFile(out_);
     CloseMuxFile(audioRecords_);

@@ -1,6 +1,7 @@
 // The job's bridge to the multiplexer library (see MuxInterfaces.h).
 #include "mux/MuxInterfaces.h"
 
+#include "job/AudioRates.h"
 #include "job/EncoderSettings.h"
 #include "job/JobState.h"
 #include "job/JobUtil.h"
@@ -40,11 +41,47 @@ bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize)
            int64_t{videoBufferKb} * 1024 >= pack;
 }
 
+std::string MultiplexSettingsProblem(bool compact)
+{
+    const EncoderSettingsRecord& e = EncoderSettings;
+    const int kbps = AudioBitrateFromIndex(e.audioMode, e.audioBitRateIndex);
+    const int sampleRate = e.audioSampleRate > 0 ? e.audioSampleRate : 44100;
+    const int64_t frameBytes = int64_t{144} * kbps * 1000 / sampleRate + 1;  // Layer II, padded
+    const double videoBits = e.rateControl == kRateVariable ? std::max(e.maxBitRate, e.bitRate) : e.bitRate;
+    char text[240];
+    if (e.applicationType == kApplicationSvcd) {
+        // The SVCD rate of 6972 x 50 bytes/s carries about 2.75 Mbit/s of the two streams.
+        constexpr double SvcdPayloadBits = 2750000.0;
+        if (videoBits + kbps * 1000.0 > SvcdPayloadBits) {
+            std::snprintf(text, sizeof text,
+                          "%.2f Mbit/s of video and %d kbit/s of audio are more than the SVCD rate carries "
+                          "(%.2f Mbit/s)",
+                          videoBits / 1e6, kbps, SvcdPayloadBits / 1e6);
+            return text;
+        }
+        return std::string();
+    }
+    if (e.streamType != kStreamTypeMpeg1 || e.mpeg1 == 0 || e.applicationType == kApplicationDvd) return std::string();
+    // The largest payload of a packet: the compact multiplexer's slot, or the library's 2048-byte pack.
+    const int64_t payload = compact ? e.muxPackSize / std::max(e.muxPacketsPerPack, 1) - 18 : 2048 - 21;
+    const int64_t audioBuffer = compact ? int64_t{e.muxAudioBufferKb} * 1024 : (int64_t{e.muxAudioBufferKb} * 8 - 3) * 128;
+    if (audioBuffer < payload + frameBytes) {
+        std::snprintf(text, sizeof text,
+                      "the audio buffer of %d KB cannot take a %lld-byte packet while it holds the next "
+                      "%lld-byte frame to decode; a larger audio buffer or smaller packs are needed",
+                      e.muxAudioBufferKb, static_cast<long long>(payload), static_cast<long long>(frameBytes));
+        return text;
+    }
+    return std::string();
+}
+
 int32_t ReportMuxLibraryError(int32_t status, int32_t, int32_t)
 {
     const int id = status >= -514 && status <= -500 ? StatusStrings[status + 514] : UnknownStatusString;
     MuxMessageText = id == UnknownStatusString ? platform::Format(LoadResString(id), static_cast<int>(status))
                                                : std::string(LoadResString(id));
+    const std::string detail = MuxLastProblemText();
+    if (!detail.empty()) MuxMessageText += ":\n" + detail;
     return status;
 }
 

@@ -15,6 +15,12 @@ int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFil
 // packs: each buffer takes a whole pack and fits the system header's fields.
 bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize);
 
+// Why the job's multiplexer settings would deliver the streams late (a buffer that
+// cannot take a packet while it holds the unit to decode, more data than a fixed
+// rate carries); empty when they can work.
+// `compact`: the MPEG-1 system stream multiplexer will run rather than the library.
+std::string MultiplexSettingsProblem(bool compact);
+
 // Type, options and parameters of the current session from the job's settings; a
 // buffer size outside its range is -509 with its text in MuxMessageText.
 int32_t ConfigureMuxSession();

@@ -102,6 +102,58 @@ void ScanChunks(AVFormatContext* ctx, std::vector<std::unique_ptr<AviStream>>& s
     av_packet_free(&pkt);
 }
 
+// The start of every stream (the stream header's dwStart) in stream order.
+// The demuxer keeps it only inside its index timestamps. Empty when the
+// header list cannot be walked.
+std::vector<int64_t> ReadStreamStarts(const std::string& path) {
+    std::vector<int64_t> starts;
+    AVIOContext* io = OpenAviIo(path);
+    if (!io) return starts;
+    struct Closer {
+        AVIOContext** io;
+        ~Closer() { CloseAviIo(io); }
+    } closer{&io};
+    auto readTag = [&](uint32_t* tag, uint32_t* size) {
+        uint8_t head[8];
+        if (avio_read(io, head, 8) != 8) return false;
+        *tag = LoadLe32(head);
+        *size = LoadLe32(head + 4);
+        return true;
+    };
+    uint32_t tag = 0, size = 0, form = 0;
+    if (!readTag(&tag, &size) || tag != FourCC('R', 'I', 'F', 'F')) return starts;
+    uint8_t formBytes[4];
+    if (avio_read(io, formBytes, 4) != 4 || (form = LoadLe32(formBytes)) != FourCC('A', 'V', 'I', ' ')) return starts;
+    // The header list comes first; it holds one stream list per stream, each opened by its stream header.
+    if (!readTag(&tag, &size) || tag != FourCC('L', 'I', 'S', 'T') || size < 4) return starts;
+    const int64_t hdrlEnd = avio_tell(io) + size;
+    if (avio_read(io, formBytes, 4) != 4 || LoadLe32(formBytes) != FourCC('h', 'd', 'r', 'l')) return starts;
+    std::vector<int64_t> found;
+    while (avio_tell(io) + 8 <= hdrlEnd && found.size() < 100) {
+        if (!readTag(&tag, &size)) return starts;
+        const int64_t next = avio_tell(io) + size + (size & 1);
+        if (next > hdrlEnd) return starts;
+        if (tag == FourCC('L', 'I', 'S', 'T') && size >= 12 + 36 && avio_read(io, formBytes, 4) == 4 &&
+            LoadLe32(formBytes) == FourCC('s', 't', 'r', 'l')) {
+            uint8_t strh[8 + 36];
+            if (avio_read(io, strh, sizeof strh) != int(sizeof strh) || LoadLe32(strh) != FourCC('s', 't', 'r', 'h') ||
+                LoadLe32(strh + 4) < 36)
+                return starts;
+            found.push_back(int64_t(LoadLe32(strh + 8 + 28)));
+        }
+        if (avio_seek(io, next, SEEK_SET) < 0) return starts;
+    }
+    return found;
+}
+
+// The demuxer counts index timestamps from the stream's start: frame n of the
+// stream becomes n again.
+void IndexFromStreamStart(AviStream::Impl* s) {
+    const int64_t start = s->info.start;
+    if (start <= 0 || s->chunks.empty() || s->chunks.front().timestamp < start) return;
+    for (AviChunk& c : s->chunks) c.timestamp -= start;
+}
+
 void FinishVideo(AviStream::Impl* s, const AVStream* st) {
     const AVCodecParameters* par = s->codec;
     AviStreamInfo& info = s->info;
@@ -135,6 +187,7 @@ void FinishVideo(AviStream::Impl* s, const AVStream* st) {
         s->chunks.swap(kept);
         info.length = last + 1;
     }
+    info.announced = std::max<int64_t>(st->nb_frames, info.length);
     BitmapInfoHeader h;
     h.width = par->width;
     h.height = par->height;
@@ -331,6 +384,8 @@ AviStatus AviStream::ReadSamples(int64_t start, int64_t count, void* buffer, int
     if (samplesRead) *samplesRead = 0;
     Impl& s = *impl_;
     int64_t align = s.info.sampleSize;
+    // Positions count from the stream's own start, as Start() gives it.
+    start -= s.info.start;
     if (!buffer || start < 0 || count < 0 || bufferBytes < 0 || s.info.type != kAviStreamAudio || align <= 0)
         return AviStatus::BadArgument;
     count = std::min({count, s.info.length - std::min(start, s.info.length), bufferBytes / align});
@@ -377,15 +432,19 @@ AviStatus AviFile::Open(const std::string& path, std::unique_ptr<AviFile>* out) 
     file->info_.streams = ctx->nb_streams;
 
     bool anyIndex = false;
+    const std::vector<int64_t> starts = ReadStreamStarts(path);
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         AVStream* st = ctx->streams[i];
         auto impl = std::make_unique<AviStream::Impl>();
         impl->path = path;
         impl->streamNumber = int(i);
         impl->info.type = StreamTypeOf(st->codecpar->codec_type);
+        // A start beyond any frame count a file can hold is not believed.
+        if (starts.size() == ctx->nb_streams && starts[i] <= INT32_MAX) impl->info.start = starts[i];
         impl->codec = avcodec_parameters_alloc();
         if (!impl->codec || avcodec_parameters_copy(impl->codec, st->codecpar) < 0) return AviStatus::OutOfMemory;
         TakeIndex(st, fileSize, impl.get());
+        if (impl->info.type == kAviStreamVideo) IndexFromStreamStart(impl.get());
         anyIndex = anyIndex || !impl->chunks.empty();
         file->streams_.push_back(std::make_unique<AviStream>(std::move(impl)));
     }

@@ -73,6 +73,7 @@ struct AviStreamInfo {
     uint32_t rate = 0, scale = 0;
     int64_t start = 0;
     int64_t length = 0;   // frames, or sample frames of PCM audio
+    int64_t announced = 0;  // video: the frames the file's headers name (more than `length` in a cut file)
     uint32_t sampleSize = 0;
     int32_t width = 0, height = 0;
 };
@@ -103,10 +104,12 @@ public:
     AviStatus GetInfo(AviStreamInfo* info) const;
     // The stream's format record as stored: WAVEFORMATEX for audio, BITMAPINFOHEADER for video.
     const std::vector<uint8_t>& Format() const;
+    // The stream's first position (frames, or sample frames of PCM audio): a
+    // stream that starts late begins after the file's time zero.
     int64_t Start() const;
     int64_t Length() const;
-    // Reads `count` sample frames of PCM audio from `start`; stops at the end of the
-    // stream. Both outputs are set (0 on failure).
+    // Reads `count` sample frames of PCM audio from position `start` (Start()
+    // is the first); stops at the end of the stream. Both outputs are set (0 on failure).
     AviStatus ReadSamples(int64_t start, int64_t count, void* buffer, int64_t bufferBytes,
                           int64_t* bytesRead, int64_t* samplesRead);
 

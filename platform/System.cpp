@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <sched.h>
+#include <signal.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -47,25 +49,28 @@ bool SameFile(const std::string& a, const std::string& b) {
     return ca == cb;
 }
 
-std::string CreateFileBeside(const std::string& target, int* error) {
-    namespace fs = std::filesystem;
-    constexpr char kSuffix[] = ".tmpXXXXXX";
-    const fs::path path(target);
-    std::string base = path.filename().string();
-    const size_t limit = 255 - (sizeof kSuffix - 1);
-    if (base.size() > limit) base.resize(limit);
-    const std::string name = (path.parent_path() / (base + kSuffix)).string();
+namespace {
+
+// ".tmp-<pid>-": a work file says whose it is, so that a later run can tell a
+// leftover of a killed process from a file another running job still writes.
+std::string WorkMarker() { return ".tmp-" + std::to_string(::getpid()) + "-"; }
+
+// The file of a name made by mkstemp from `name` + "XXXXXX"; "" with `*error` set when it cannot be made.
+std::string MakeUnique(const std::string& name, bool shared, int* error) {
     std::vector<char> buffer(name.begin(), name.end());
-    buffer.push_back('\0');
+    buffer.insert(buffer.end(), {'X', 'X', 'X', 'X', 'X', 'X', '\0'});
     const int fd = ::mkstemp(buffer.data());
     if (fd < 0) {
         if (error) *error = errno;
         return std::string();
     }
-    // mkstemp makes the file private; an output is made like any other file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    int failure = ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
+    int failure = 0;
+    if (shared) {
+        // mkstemp makes the file private; an output is made like any other file.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        failure = ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
+    }
     if (::close(fd) != 0 && failure == 0) failure = errno;
     if (failure != 0) {
         if (error) *error = failure;
@@ -73,6 +78,47 @@ std::string CreateFileBeside(const std::string& target, int* error) {
         return std::string();
     }
     return buffer.data();
+}
+
+}  // namespace
+
+std::string CreateFileBeside(const std::string& target, int* error) {
+    namespace fs = std::filesystem;
+    const std::string marker = WorkMarker();
+    const fs::path path(target);
+    std::string base = path.filename().string();
+    const size_t limit = 255 - (marker.size() + 6);
+    if (base.size() > limit) base.resize(limit);
+    return MakeUnique((path.parent_path() / (base + marker)).string(), true, error);
+}
+
+std::string CreateWorkFile(const std::string& folder, const std::string& prefix, int* error) {
+    return MakeUnique((std::filesystem::path(folder) / (prefix + WorkMarker())).string(), false, error);
+}
+
+int RemoveStaleWorkFiles(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    int removed = 0;
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // <anything>.tmp-<digits>-<six characters>
+        const size_t at = name.rfind(".tmp-");
+        if (at == std::string::npos || name.size() < at + 5 + 1 + 1 + 6) continue;
+        const std::string tail = name.substr(at + 5);
+        const size_t dash = tail.find('-');
+        if (dash == 0 || dash == std::string::npos || tail.size() != dash + 7) continue;
+        if (tail.find_first_not_of("0123456789") != dash) continue;
+        const long pid = std::strtol(tail.substr(0, dash).c_str(), nullptr, 10);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        // A process that runs, ours or another user's, keeps its files.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        struct stat st;
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
+        if (::unlink(it->path().c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace platform

@@ -22,9 +22,17 @@ int SystemProcessorCount();
 // resolved.
 bool SameFile(const std::string& a, const std::string& b);
 
-// Makes a new empty file "<name>.tmpXXXXXX" next to `target` (the name cut
-// so that it fits the folder's limit), mode 0666 less the umask. Returns its
-// name, or "" with `*error` set to the errno of the failure.
+// Makes a new empty work file "<name>.tmp-<process id>-XXXXXX" next to `target`
+// (the name cut so that it fits the folder's limit), mode 0666 less the umask.
+// Returns its name, or "" with `*error` set to the errno of the failure.
 std::string CreateFileBeside(const std::string& target, int* error);
+
+// The same for "<prefix>.tmp-<process id>-XXXXXX" in `folder`, mode 0600.
+std::string CreateWorkFile(const std::string& folder, const std::string& prefix, int* error);
+
+// Removes the work files that processes no longer running left in `folder` (a
+// crash or a kill): regular files of this user named as above whose process id
+// names no process. Returns how many went.
+int RemoveStaleWorkFiles(const std::string& folder);
 
 }  // namespace platform

@@ -138,6 +138,9 @@ int32_t MuxSetVideoSettings(int32_t vbvBufferSize, int32_t mpegProfile, int32_t 
 int32_t MuxRun(const char* videoFile, const char* audioFile, const char* outputFile,
                MuxProgressFunction progress);
 int32_t MuxEnd();
+// The words of the current session's last failure that its status alone does not
+// carry (which stream, how many units, how late); empty when there are none.
+const char* MuxLastProblemText();
 // True when MuxRun has an engine for the mux type, so that a caller can refuse
 // a type before it spends time making the elementary streams.
 bool MuxTypeIsBuilt(int type);

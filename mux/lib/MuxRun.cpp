@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace {
@@ -116,6 +117,39 @@ bool PackBuffersUsable(const MuxSession& s, const MuxPackEngine& engine)
            (int64_t{audio} - 3) * 128 >= packet;
 }
 
+// Combinations whose buffers the schedulers cannot keep fed, so that units would reach
+// the decoder late: the words that say why, empty when the run may go on.
+std::string SchedulingRefusal(const MuxSession& s, const char* audioFile)
+{
+    const int32_t type = s.Option(0);
+    char text[200];
+    if ((type == MuxTypeMpeg2Program || type == MuxTypeSvcd) && s.Option(1) > 1) {
+        std::snprintf(text, sizeof text,
+                      "a program stream pack carries one packet: %d packets per pack would leave most of "
+                      "each pack empty while the rate counts it full",
+                      static_cast<int>(s.Option(1)));
+        return text;
+    }
+    if (type != MuxTypeMpeg1System) return std::string();
+    uint8_t audio[3] = {};
+    File a(std::fopen(audioFile, "rb"));
+    if (!a || std::fread(audio, 1, sizeof audio, a.get()) != sizeof audio)
+        return std::string();  // the run itself reports what it cannot read
+    const int32_t packSize = s.Option(6) >= 64 && s.Option(6) <= 65535 ? s.Option(6) : 2048;
+    // The largest payload of a packet, and the buffer the engine fills (its bound less a margin).
+    const int64_t payload = packSize - 21;
+    const int64_t audioBuffer = (int64_t{s.Option(2)} - 3) * 128;
+    const uint32_t frame = AudioFrameLength(audio);
+    if (frame > 0 && audioBuffer < payload + frame) {
+        std::snprintf(text, sizeof text,
+                      "the audio buffer of %d bytes cannot take a %lld-byte packet while it holds the next "
+                      "%u-byte frame to decode; a larger audio buffer or smaller packs are needed",
+                      static_cast<int>(s.Option(2)) * 128, static_cast<long long>(payload), frame);
+        return text;
+    }
+    return std::string();
+}
+
 int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const char* outputFile,
             MuxProgressFunction progress)
 {
@@ -140,8 +174,17 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     // A type never set or out of range would leave an empty output behind as a success.
     if (type < MuxTypeMpeg1System || type > MuxTypeSvcd) return MuxErrParameterValue;
     const MuxPackEngine* packEngine = type == MuxTypeDvdVolume ? s.dvdEngine.get() : s.packEngine;
-    if (type != MuxTypeMpeg1System && type != MuxTypeVideoCd && packEngine && !PackBuffersUsable(s, *packEngine))
+    if (type != MuxTypeMpeg1System && type != MuxTypeVideoCd && packEngine && !PackBuffersUsable(s, *packEngine)) {
+        s.problemText = "a decoder buffer of " + std::to_string(int64_t{s.Option(3)} * 1024) + " (video) or " +
+                        std::to_string(int64_t{s.Option(2)} * 128) + " (audio) bytes cannot take a packet of " +
+                        std::to_string(packEngine->geometry.packetSize) + " bytes";
         return MuxErrParameterValue;
+    }
+    const std::string refusal = SchedulingRefusal(s, audioFile);
+    if (!refusal.empty()) {
+        s.problemText = refusal;
+        return MuxErrParameterValue;
+    }
     const bool dvdFolder = type == MuxTypeDvdVolume && (s.Option(11) & 6) != 0;
     status = MuxAddSink(dvdFolder ? MuxSinkDvdFolder : MuxSinkFile, outputFile);
     if (status != 0) return status;

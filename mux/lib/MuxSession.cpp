@@ -85,6 +85,12 @@ void MuxSession::ReportStatus(int32_t status)
     lastStatus = status;
 }
 
+void MuxSession::ReportProblem(int32_t status, const std::string& text)
+{
+    problemText = text;
+    ReportStatus(status);
+}
+
 int32_t MuxSession::WritePack(const uint8_t* data, uint32_t bytes)
 {
     outputBytes += bytes;
@@ -187,6 +193,7 @@ int32_t MuxBegin()
     MuxSession* s = CurrentMuxSession();
     if (s == nullptr) return MuxErrContext;
     std::lock_guard guard(s->lock);
+    s->problemText.clear();
     try {
         s->systemEngine = std::make_unique<SystemMuxEngine>(*s);
         s->programEngine = std::make_unique<ProgramMuxEngine>(*s);
@@ -584,4 +591,10 @@ int32_t MuxEnd()
     if (status == 0 && s->dvdEngine) status = s->dvdEngine->WriteVolume();
     s->DeleteEngines();
     return status;
+}
+
+const char* MuxLastProblemText()
+{
+    MuxSession* s = CurrentMuxSession();
+    return s == nullptr ? "" : s->problemText.c_str();
 }

@@ -51,6 +51,8 @@ public:
 
     // Calls the message callback, then keeps the status as the last one.
     void ReportStatus(int32_t status);
+    // The same, with the words that say what went wrong.
+    void ReportProblem(int32_t status, const std::string& text);
     // Hands whole packs or loose bytes to every sink in list order; first failure wins.
     int32_t WritePack(const uint8_t* data, uint32_t bytes);
     int32_t WriteBytes(const uint8_t* data, uint32_t bytes) { return WritePack(data, bytes); }
@@ -74,6 +76,8 @@ public:
     std::unique_ptr<DvdMuxEngine> dvdEngine;
     MuxFileNameFunction fileNameCallback = nullptr;
     int32_t lastStatus = 0;
+    // Why the last failure happened, in words, when a status alone does not say it.
+    std::string problemText;
     std::recursive_mutex lock;
     MuxMessageFunction messageCallback = nullptr;
     int32_t messageUserValue = 0;

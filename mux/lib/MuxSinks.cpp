@@ -2,6 +2,7 @@
 // sink that cuts each pack into header and packet pieces.
 #include "mux/lib/MuxSession.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -79,27 +80,35 @@ int32_t MuxFileSinkWrite(const uint8_t* data, uint32_t bits, void* context)
 int32_t MuxCallbackSinkWrite(const uint8_t* data, uint32_t bits, void* context)
 {
     auto* pair = static_cast<MuxCallerSink*>(context);
-    uint32_t bytes = bits / 8;
+    const uint32_t bytes = bits / 8;
     if (bytes == 0 || data == nullptr) return 0;
-    uint32_t pos = std::min<uint32_t>(12, bytes);
-    MuxPiece piece{MuxPiecePackHeader, static_cast<int32_t>(pos), data};
-    pair->function(&piece, sizeof piece, pair->value);
-    if (bytes >= pos + 4 && data[pos + 3] == 0xBB) {
-        uint32_t length = 12;
-        while (pos + length < bytes && (data[pos + length] & 0x80) != 0) length += 3;
+    // The engines hand over whole packs or a pack's parts (its header, then its packets):
+    // each part that starts with a start code becomes its pieces.
+    uint32_t pos = 0;
+    while (pos + 4 <= bytes && data[pos] == 0 && data[pos + 1] == 0 && data[pos + 2] == 1) {
+        const uint8_t id = data[pos + 3];
+        if (id == 0xB9) break;
+        uint32_t length;
+        if (id == 0xBA) {
+            // An MPEG-2 pack header is 14 bytes and its stuffing; an MPEG-1 one is 12.
+            length = 12;
+            if (pos + 14 <= bytes && (data[pos + 4] & 0xC0) == 0x40) length = 14 + (data[pos + 13] & 7);
+        } else if (pos + 6 <= bytes) {
+            length = (uint32_t{data[pos + 4]} << 8 | data[pos + 5]) + 6;
+        } else {
+            break;
+        }
         length = std::min(length, bytes - pos);
-        piece = {MuxPieceSystemHeader, static_cast<int32_t>(length), data + pos};
-        pair->function(&piece, sizeof piece, pair->value);
-        pos += length;
-    }
-    if (bytes >= pos + 6) {
-        uint32_t length = std::min<uint32_t>((uint32_t{data[pos + 4]} << 8 | data[pos + 5]) + 6, bytes - pos);
-        uint8_t id = data[pos + 3];
-        if (id == 0xC0 || id == 0xE0) {
-            piece = {id == 0xC0 ? MuxPieceAudioPacket : MuxPieceVideoPacket, static_cast<int32_t>(length),
-                     data + pos};
+        int32_t kind = -1;
+        if (id == 0xBA) kind = MuxPiecePackHeader;
+        else if (id == 0xBB) kind = MuxPieceSystemHeader;
+        else if (id == 0xC0) kind = MuxPieceAudioPacket;
+        else if (id == 0xE0) kind = MuxPieceVideoPacket;
+        if (kind >= 0) {
+            MuxPiece piece{kind, static_cast<int32_t>(length), data + pos};
             pair->function(&piece, sizeof piece, pair->value);
         }
+        pos += length;
     }
     return 0;
 }

@@ -124,6 +124,10 @@ int32_t ProgramMuxEngine::WriteUnitPack(const PesPacketRecord& record)
     }
     status = Emit(record.bytes.data(), record.totalLength);
     if (status != 0) return status;
+    // The clock reference is the arrival of the pack's byte 8; the rest follows at the
+    // rate the header states.
+    lastPerByte_ = 90000.0 / (std::max<uint32_t>(nextMuxRate, 1) * 50.0);
+    lastPayloadStart_ = static_cast<double>(clockReference) / 300.0 + (sizeof header + record.headerLength - 8.0) * lastPerByte_;
     const uint32_t used = static_cast<uint32_t>(sizeof header) + record.totalLength;
     bytesWritten += used;
     if (used + 6 <= geometry.packSize) {
@@ -140,6 +144,12 @@ int32_t ProgramMuxEngine::WritePaddingPack()
 {
     auto padding = MakePaddingPacket(geometry.packSize - packwriters::ProgramPackHeaderLength);
     return WriteUnitPack(*padding);
+}
+
+int32_t ProgramMuxEngine::SkipPack()
+{
+    bytesWritten += geometry.packSize;
+    return 0;
 }
 
 int32_t ProgramMuxEngine::WriteEndPack()
@@ -209,12 +219,14 @@ int32_t ProgramMuxEngine::Drain()
             }
             int32_t status = WriteUnitPack(*p);
             if (status != 0) return Fail(status);
+            AuditPacket(*p, video);
             clockAtLastSend_ = clockBase;
             continue;
         }
         if (clockBase > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
         if (fixedMode == 0) {
-            bytesWritten += geometry.packSize;
+            const int32_t status = SkipPack();
+            if (status != 0) return Fail(status);
             continue;
         }
         if (fixedMode == 3) {
@@ -239,6 +251,8 @@ int32_t ProgramMuxEngine::Finish()
         status = Drain();
         if (status != 0) return status;
     }
+    status = JudgeDelivery();
+    if (status != 0) return status;
     if (session.Option(0) != MuxTypeSvcd) return 0;
     status = WriteEndPack();
     if (status != 0) return Fail(status);
@@ -247,6 +261,31 @@ int32_t ProgramMuxEngine::Finish()
     status = session.Option(12) == 1 ? PatchScanInformation() : FlushSectorCache();
     if (status != 0) return Fail(status);
     return 0;
+}
+
+void ProgramMuxEngine::AuditPacket(const PesPacketRecord& record, bool video)
+{
+    std::array<uint64_t, std::tuple_size_v<decltype(record.units)>> removals{};
+    std::array<uint32_t, std::tuple_size_v<decltype(record.units)>> offsets{};
+    const uint32_t count = std::min<uint32_t>(record.unitCount, static_cast<uint32_t>(removals.size()));
+    for (uint32_t i = 0; i < count; ++i) {
+        removals[i] = record.units[i].time;
+        offsets[i] = record.units[i].offset;
+    }
+    DeliveryAudit& audit = video ? videoAudit_ : audioAudit_;
+    audit.Packet(lastPayloadStart_, lastPerByte_, record.PayloadLength(), record.leadingBytes, removals.data(),
+                 offsets.data(), count);
+    audit.Fill(video ? videoOccupancy : audioOccupancy,
+               video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
+}
+
+int32_t ProgramMuxEngine::JudgeDelivery()
+{
+    videoAudit_.Finish();
+    audioAudit_.Finish();
+    if (!videoAudit_.Failed() && !audioAudit_.Failed()) return 0;
+    session.ReportProblem(MuxErrSequencing, DescribeLateDelivery(videoAudit_, audioAudit_));
+    return MuxErrSequencing;
 }
 
 int32_t ProgramMuxEngine::PatchScanInformation()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mux/lib/DecoderBuffer.h"
+#include "mux/lib/DeliveryAudit.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/PackWriters.h"
 
@@ -70,14 +71,24 @@ protected:
     virtual int32_t WriteFirstPack();
     virtual int32_t WriteUnitPack(const PesPacketRecord& record);
     virtual int32_t WritePaddingPack();
+    // A variable-rate stream lets its clock run on by one pack's time with nothing written.
+    virtual int32_t SkipPack();
     int32_t WriteEndPack();
     int32_t Emit(const uint8_t* data, uint32_t length);
     int32_t Fail(int32_t status);
     void ReleaseDue();
     int32_t SendPacket(PesPacketQueue& queue, bool video);
+    // Books a packet just written against the decoder's view of its stream.
+    void AuditPacket(const PesPacketRecord& record, bool video);
+    // After the last packet: a unit late or a buffer overflowing fails the multiplex.
+    int32_t JudgeDelivery();
     int32_t Drain();
 
     WriteStep writeStep_ = WriteStep::Sinks;
+    DeliveryAudit videoAudit_, audioAudit_;
+    // Arrival of the first payload byte WriteUnitPack wrote (90 kHz) and the ticks between bytes.
+    double lastPayloadStart_ = 0;
+    double lastPerByte_ = 0;
     uint64_t clockAtLastSend_ = 0;
     bool rateSearched_ = false;  // the last padding pack carries a rate found by a clock search
     uint64_t emitted_ = 0;  // bytes handed to the write step  // clock base when a packet last went out

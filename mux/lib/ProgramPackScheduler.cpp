@@ -119,7 +119,9 @@ int32_t ProgramMuxEngine::SendPacket(PesPacketQueue& queue, bool video)
     }
     clockAtLastSend_ = ClockBase();
     const int32_t status = WriteUnitPack(*record);
-    return status != 0 ? Fail(status) : 0;
+    if (status != 0) return Fail(status);
+    AuditPacket(*record, video);
+    return 0;
 }
 
 int32_t ProgramMuxEngine::ScheduleProgramPacks()
@@ -249,7 +251,8 @@ int32_t ProgramMuxEngine::ScheduleProgramPacks()
             if (fixedMode == 0) {
                 // Let the clock jump by whole packs until something falls due or fits.
                 for (;;) {
-                    bytesWritten += geometry.packSize;
+                    status = SkipPack();
+                    if (status != 0) return Fail(status);
                     const uint64_t at = ClockBase();
                     if (videoRing.AnyDue(at) || audioRing.AnyDue(at) || audioFits(a, at) || videoFits(v, at)) break;
                     if (at > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);

@@ -178,18 +178,25 @@ int32_t SystemMuxEngine::WritePacket(SystemPacketQueue& queue, DecoderBuffer& mo
     const uint64_t offset = static_cast<uint64_t>(startDelay_) + (video ? 0 : audioOrigin_);
 
     std::vector<std::pair<uint64_t, uint32_t>> units;
+    std::vector<uint64_t> removals;
+    std::vector<uint32_t> offsets;
     for (size_t i = 0; i < p.units.size(); ++i) {
         const uint32_t end = i + 1 < p.units.size() ? p.units[i + 1].offset : static_cast<uint32_t>(p.payload.size());
         units.push_back({p.units[i].time + offset, end - p.units[i].offset});
+        removals.push_back(p.units[i].time + offset);
+        offsets.push_back(p.units[i].offset);
     }
     // Bytes before the first unit belong to the unit still arriving; after its removal they occupy nothing.
     const uint32_t leading = p.units.empty() ? static_cast<uint32_t>(p.payload.size()) : p.units[0].offset;
     if (leading > 0) model.Continue(leading);
     for (const auto& [time, bytes] : units) model.AddUnit(time, bytes);
+    DeliveryAudit& audit = video ? videoAudit_ : audioAudit_;
+    audit.Fill(model.Occupancy(), video ? params_.videoBound * int64_t{1024} : params_.audioBound * int64_t{128});
 
     std::vector<uint8_t> pack;
     pack.reserve(params_.packSize);
-    PutPackHeader(pack, ClockReference());
+    const uint64_t scr = ClockReference();
+    PutPackHeader(pack, scr);
     if (p.systemHeaderRoom) {
         PutSystemHeader(pack);
         systemHeaderPending_ = false;
@@ -212,6 +219,11 @@ int32_t SystemMuxEngine::WritePacket(SystemPacketQueue& queue, DecoderBuffer& mo
     } else {
         pack.push_back(0x0F);
     }
+    // The clock reference is the arrival of the pack's byte 8.
+    const double perByte = 90000.0 / (uint64_t{muxRate_} * 50.0);
+    audit.Packet(static_cast<double>(scr) + (pack.size() - 8.0) * perByte, perByte,
+                 static_cast<uint32_t>(p.payload.size()), p.units.empty() ? 0 : p.units[0].offset, removals.data(),
+                 offsets.data(), static_cast<uint32_t>(removals.size()));
     pack.insert(pack.end(), p.payload.begin(), p.payload.end());
     if (shortfall > 9) PutPadding(pack, shortfall);
     queue.pop_front();
@@ -368,6 +380,17 @@ int32_t SystemMuxEngine::Finish()
             status = WritePacket(queue, model, !audio);
         if (status != 0) return status;
     }
+    status = JudgeDelivery();
+    if (status != 0) return status;
     if (params_.muxType == MuxTypeVideoCd) return WriteEndPack();
     return 0;
+}
+
+int32_t SystemMuxEngine::JudgeDelivery()
+{
+    videoAudit_.Finish();
+    audioAudit_.Finish();
+    if (!videoAudit_.Failed() && !audioAudit_.Failed()) return 0;
+    session_.ReportProblem(MuxErrSequencing, DescribeLateDelivery(videoAudit_, audioAudit_));
+    return MuxErrSequencing;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mux/lib/DecoderBuffer.h"
+#include "mux/lib/DeliveryAudit.h"
 
 #include <array>
 #include <cstdint>
@@ -144,6 +145,8 @@ private:
     // A packet larger than its stream's whole buffer can never be sent.
     int32_t CheckFits(int64_t bytes, bool video);
     int32_t WriteEndPack();
+    // After the last packet: a unit late or a buffer overflowing fails the multiplex.
+    int32_t JudgeDelivery();
     int32_t WritePackBytes(const std::vector<uint8_t>& pack);
     void PutPackHeader(std::vector<uint8_t>& out, uint64_t scr) const;
     void PutSystemHeader(std::vector<uint8_t>& out) const;
@@ -157,6 +160,7 @@ private:
     // Input buffers of the two streams in the decoder; 146 access units each are tracked.
     DecoderBuffer videoModel_{146};
     DecoderBuffer audioModel_{146};
+    DeliveryAudit videoAudit_, audioAudit_;
     uint32_t muxRate_ = 0;
     uint32_t measuredVideoRate_ = 0;
     bool systemHeaderPending_ = true;

@@ -148,6 +148,16 @@ int32_t Type5MuxEngine::WritePaddingPack()
     return status != 0 ? status : WriteNull();
 }
 
+int32_t Type5MuxEngine::SkipPack()
+{
+    int32_t status = 0;
+    for (uint32_t skipped = 0; skipped < geometry.packSize && status == 0; skipped += PacketSize) {
+        bytesWritten += PacketSize;
+        status = WriteDueTables();
+    }
+    return status;
+}
+
 int32_t Type5MuxEngine::WriteUnitPack(const PesPacketRecord& record)
 {
     int32_t status = WriteDueTables();
@@ -198,5 +208,11 @@ int32_t Type5MuxEngine::WriteUnitPack(const PesPacketRecord& record)
         first = false;
         status = WritePacket(packet);
     }
+    // The payload begins after the first packet's headers and ends with the last packet.
+    const double perByte = 90000.0 / (std::max<uint32_t>(currentMuxRate, 1) * 50.0);
+    lastPayloadStart_ = static_cast<double>(clockReference) / 300.0 + (12.0 + record.headerLength) * perByte;
+    const double end = static_cast<double>(LookAheadClock()) / 300.0 - perByte;
+    const uint32_t payload = record.PayloadLength();
+    lastPerByte_ = payload > 1 ? std::max(0.0, end - lastPayloadStart_) / (payload - 1) : perByte;
     return status;
 }

@@ -25,6 +25,8 @@ protected:
     int32_t WriteFirstPack() override;
     int32_t WriteUnitPack(const PesPacketRecord& record) override;
     int32_t WritePaddingPack() override;
+    // The clock runs on packet by packet, and the clock references keep coming.
+    int32_t SkipPack() override;
 
 private:
     // Tables and a clock reference when they are due, before the next packet.

@@ -77,7 +77,9 @@ TEST(RecentFileListTest, SavedAndReadBack) {
     RecentFileList list(4);
     list.Add("/x/a.prf");
     list.Add("/x/b.prf");
+    list.Add("/x/c\ndisable_mmx=1.prf");  // a name the file cannot hold is not taken
     ASSERT_TRUE(list.WriteList(dir / "RADUDUR.INI"));
+    EXPECT_EQ(testsupport::ReadFile(dir / "RADUDUR.INI").find("disable_mmx"), std::string::npos);
     RecentFileList read(4);
     read.ReadList(dir / "RADUDUR.INI");
     EXPECT_EQ(read.Entries(), list.Entries());

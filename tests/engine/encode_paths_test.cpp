@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <sstream>
 
+#include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
@@ -97,6 +98,32 @@ TEST(EncodePaths, VariableRateMarksEveryPictureAndWritesVbvStatistics) {
     EXPECT_EQ(type, I_PICTURE);
 }
 
+// The average-rate mode without VBV control keeps its average on moving
+// detail: the fractal's slow zoom and two pans over its first picture, 250
+// pictures each.
+TEST(EncodePaths, AverageRateWithoutVbvKeepsItsAverageOnMovingClips) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    for (const char* clip : {"mandelbrot=size=352x288", "mandelbrot=size=704x576,loop=-1:1,crop=352:288:n*1.2:n*0.6",
+                             "mandelbrot=size=704x576:start_scale=0.3,loop=-1:1,crop=352:288:n*1.2:n*0.6"}) {
+        ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i \"") + clip +
+                             "\" -frames:v 250 -pix_fmt yuv420p -c:v rawvideo -f image2 -start_number 0 '" +
+                             (dir / "frame%d.yuv").string() + "'"),
+                  0);
+        EncodeResult r = Encode((dir / "frame%d").string(), dir / "vbr.m2v", 352, 288, 250, [&] {
+            Mpeg2Pal();
+            EncoderSettings.rateControl = kRateVariable;
+            EncoderSettings.vbrMode = kVbrAverageNoVbv;
+            EncoderSettings.averageBitRate = 1500000.0;
+            EncoderSettings.maxBitRate = 4000000.0;
+        });
+        ASSERT_EQ(r.pictures, 250) << clip;
+        EXPECT_NEAR(r.bytes.size() * 8.0 / 10 / 1500000.0, 1.0, 0.03) << clip;  // 10 s
+        EXPECT_EQ(DecodeErrors(dir / "vbr.m2v"), "") << clip;
+    }
+}
+
 TEST(EncodePaths, AviInputConvertsTheFrameRateToTheEndOfTheFile) {
     if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
     TempDir dir;
@@ -151,6 +178,19 @@ TEST(EncodePaths, OutputAndStatisticsFileFailures) {
         ASSERT_FALSE(boxes.Shown().empty());
         EXPECT_EQ(boxes.Shown().front().text,
                   "Couldn't create statistics output file " + (dir / "missing" / "stats.txt").string());
+    }
+    {
+        // A matrix file that cannot be read (named after the set-up's profile check) stops the set-up.
+        platform::ScriptedMessageBoxes boxes;
+        static void (*readProfile)(const char*) = EngineJob.readProfile;
+        EngineJob.readProfile = [](const char* name) {
+            readProfile(name);
+            EncoderSettings.intraMatrixFileName = "/no/such/matrix.txt";
+        };
+        EXPECT_EQ(Encode(pattern, dir / "matrix.m2v", 352, 288, 3, Mpeg2Pal).begin, -1);
+        EngineJob.readProfile = readProfile;
+        EXPECT_FALSE(std::filesystem::exists(dir / "matrix.m2v"));
+        EXPECT_EQ(boxes.Shown().back().text, "Couldn't open quant matrix file /no/such/matrix.txt");
     }
     {
         // No pictures at all is refused at set-up, not encoded as an empty stream.

@@ -31,7 +31,7 @@ std::string MakeRawFrames(const fs::path& dir, int width, int height, int frames
 }
 
 EncodeResult Encode(const std::string& pattern, const fs::path& output, int width, int height, int frames,
-                    const std::function<void()>& tweak) {
+                    const std::function<void()>& tweak, const std::function<void()>& beforeEnd) {
     static bool tablesReady = false;
     if (!tablesReady) {
         InstallJobHooks();
@@ -61,6 +61,7 @@ EncodeResult Encode(const std::string& pattern, const fs::path& output, int widt
             if (EncodeNextPicture() == 0) ++r.pictures;
             else ++r.failedPictures;
         }
+        if (beforeEnd) beforeEnd();
     }
     r.end = EndVideoEncoding();
     RunState = 1;

@@ -20,9 +20,11 @@ struct EncodeResult {
 };
 
 // Loads the built-in settings, applies `tweak`, and encodes raw input
-// `pattern` to `output` through BeginVideoEncoding / EncodeNextPicture / EndVideoEncoding.
+// `pattern` to `output` through BeginVideoEncoding / EncodeNextPicture / EndVideoEncoding;
+// `beforeEnd` runs after the last picture, before the end step.
 EncodeResult Encode(const std::string& pattern, const std::filesystem::path& output, int width, int height,
-                    int frames, const std::function<void()>& tweak);
+                    int frames, const std::function<void()>& tweak,
+                    const std::function<void()>& beforeEnd = nullptr);
 
 // ffmpeg's own decode of a stream: error text (empty when clean) and frame count.
 std::string DecodeErrors(const std::filesystem::path& stream);

@@ -5,18 +5,24 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
 #include "engine/MotionEstimation.h"
+#include "engine/PreviewConvert.h"
 #include "engine/Threads.h"
 #include "job/EncoderSettings.h"
+#include "job/Preview.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/encode_util.h"
 #include "tests/support/TestSupport.h"
 
 using namespace encodetest;
 using testsupport::HaveTool;
+using testsupport::RunCommand;
 using testsupport::TempDir;
 
 namespace {
@@ -113,6 +119,95 @@ TEST_P(GoldenStreams, EveryModeGivesItsPinnedBytesWithAnyKernelsAndThreads) {
 
 INSTANTIATE_TEST_SUITE_P(Profiles, GoldenStreams, ::testing::ValuesIn(kProfiles),
                          [](const ::testing::TestParamInfo<Profile>& info) { return std::string(info.param.name); });
+
+// AVI input made by ffmpeg, its frame rate converted (40 frames at 24/s give
+// 42 pictures, B pictures 37 and 38 both showing frame 36) or its 3:2 film
+// cadence woven back.
+struct AviInput {
+    const char *name, *source;
+    int frameRateCode, film;
+};
+const AviInput kAviInputs[] = {
+    {"rate_24_to_25", "testsrc2=size=320x240:rate=24:duration=1.667", 3, 0},
+    {"rate_30000_1001_to_25", "testsrc2=size=320x240:rate=30000/1001:duration=1.2", 3, 0},
+    {"film_cadence", "testsrc2=size=320x240:rate=24000/1001:duration=1.3,telecine=pattern=23", 4, 1},
+};
+
+class GoldenAviStreams : public ::testing::TestWithParam<AviInput> {};
+
+// Previews on or off, the stream is the same; the output previews drawn are
+// the same whoever draws them, the last one the last reconstruction.
+TEST_P(GoldenAviStreams, SameBytesWithAnyKernelsThreadsAndPreviews) {
+    if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    const AviInput in = GetParam();
+    TempDir dir;
+    platform::ScriptedMessageBoxes boxes;
+    const auto avi = dir / "in.avi";
+    ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -f lavfi -i ") + in.source + " -c:v rawvideo -pix_fmt bgr24 '" +
+                         avi.string() + "'"),
+              0);
+    static std::vector<std::string> drawn[2];  // by pane
+    const PreviewWindowHooks saved = PreviewWindows;
+    PreviewWindows.acquireSurface = [](int pane) -> void* { return &drawn[pane]; };
+    PreviewWindows.blit = [](void* pane, const PreviewBlit& b) {
+        static_cast<std::vector<std::string>*>(pane)->emplace_back(reinterpret_cast<const char*>(b.pixels),
+                                                                   static_cast<size_t>(b.imageBytes));
+    };
+    std::string reference, lastRecon(320 * 240 * 3, '\0');
+    std::vector<std::string> referenceDrawn;
+    for (int simd = 1; simd >= 0; --simd)
+        for (int threads : {1, 4, 16})
+            for (int previews = 0; previews < 2; ++previews) {
+                drawn[0].clear();
+                drawn[1].clear();
+                EncodeResult r = Encode(
+                    avi.string(), dir / "out.m2v", 320, 240, 1,
+                    [&] {
+                        UseGoldenProfile(0, 3000000.0, 0);
+                        EncoderSettings.inputType = 2;
+                        EncoderSettings.frameRateCode = in.frameRateCode;
+                        EncoderSettings.keepOriginalDuration = !in.film;
+                        EncoderSettings.deinterlace = EncoderSettings.inverseTelecine = in.film;
+                        EncoderSettings.smartDeinterlaceMode = in.film ? DEINTERLACE_FILM : 0;
+                        EncoderSettings.showInput = EncoderSettings.showOutput = previews;
+                        EncoderSettings.disableMmx = !simd;
+                        MmxEnabled = simd;
+                        MeThreadCount = threads;
+                        ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = threads > 1;
+                    },
+                    [&] {  // the last picture in display order is the last anchor
+                        std::lock_guard<std::mutex> lock(PreviewPictures.OutputPreviewLock);
+                        int done = 0;
+                        ConvertYuvToRgbPreview(Sequence.NextAnchorRecon, reinterpret_cast<uint8_t*>(lastRecon.data()),
+                                               &done);
+                    });
+                const std::string label = "simd " + std::to_string(simd) + " threads " + std::to_string(threads) +
+                                          " previews " + std::to_string(previews);
+                ASSERT_EQ(r.begin, 0) << label;
+                EXPECT_EQ(r.failedPictures, 0) << label;
+                EXPECT_GT(r.pictures, 20) << label;
+                if (reference.empty()) {
+                    EXPECT_EQ(DecodeErrors(dir / "out.m2v"), "");
+                    reference = r.bytes;
+                }
+                EXPECT_TRUE(r.bytes == reference) << label;
+                if (!previews) continue;
+                EXPECT_FALSE(drawn[kInputPane].empty()) << label;
+                ASSERT_FALSE(drawn[kOutputPane].empty()) << label;
+                EXPECT_TRUE(drawn[kOutputPane].back() == lastRecon) << label;
+                if (referenceDrawn.empty()) referenceDrawn = drawn[kOutputPane];
+                EXPECT_TRUE(drawn[kOutputPane] == referenceDrawn) << label;
+            }
+    PreviewWindows = saved;
+    for (const auto& b : boxes.Shown())
+        if (b.buttons != platform::MbButtons::YesNo) ADD_FAILURE() << b.text;
+    MmxEnabled = 1;
+    MeThreadCount = 1;
+    ThreadReadFlag = ThreadDrawFlag = ThreadEncodeFlag = ThreadTablesFlag = 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, GoldenAviStreams, ::testing::ValuesIn(kAviInputs),
+                         [](const ::testing::TestParamInfo<AviInput>& info) { return std::string(info.param.name); });
 
 }  // namespace
 
