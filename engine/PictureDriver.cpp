@@ -510,11 +510,26 @@ int StartSequenceEncoding() {
     return 0;
 }
 
-int EncodePicture() {
-    const int i = CurrentPicture.PictureIndex, M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
-    if (i >= Sequence.OutputFrameCount)
-        return (FrameRateConversion.enabled && i <= Sequence.OutputFrameCount + 2) ? 0 : -1;
+namespace {
 
+// What the coding step leaves to the reconstruction and the statistics.
+struct CodedPicture {
+    bool reconstruct = false;             // the picture is rebuilt as a reference or for the previews
+    bool reconstructedAlongside = false;  // rebuilt row by row on a helper while it was coded
+};
+
+size_t MacroblockRecordBytes() {
+    return sizeof(MacroblockInfo) * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
+}
+
+size_t BlockStoreBytes() {
+    return sizeof(int16_t) * 64 * BlockCount * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
+}
+
+// Group and type: the picture's place in its group, its type and frame stores, its
+// input frame, and whether it is skipped, repeats the B picture before or is saved
+// for a repeat.
+void ChooseGroupAndType(int i, int M, int N) {
     CollectFinishedOutputDraw();
     CurrentPicture.SkipBPicture = 0;
     CurrentPicture.RepeatBPicture = 0;
@@ -586,6 +601,11 @@ int EncodePicture() {
                 : 0;
     }
 
+}
+
+// Input: the picture's source frame (or the one read ahead for it), and the
+// automatic skip decision that needs it.
+void ReadPictureInput(int M) {
     ReadAhead.motionReady = false;
     if (!CurrentPicture.RepeatBPicture) ReadSource(M);
     CollectReadAhead();
@@ -595,9 +615,13 @@ int EncodePicture() {
         DecideAutomaticSkip();
     if (CurrentPicture.SkipBPicture) CurrentPicture.SaveForRepeat = 0;
 
-    const size_t recordBytes = sizeof(MacroblockInfo) * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
-    const size_t blockBytes =
-        sizeof(int16_t) * 64 * BlockCount * static_cast<size_t>(Sequence.MbWidth) * Sequence.MbHeight;
+}
+
+// Motion: the records of a repeated picture, the fixed vectors of a skipped one, or
+// the search (taking over what the search ahead found).
+void EstimatePictureMotion() {
+    const size_t recordBytes = MacroblockRecordBytes();
+    const size_t blockBytes = BlockStoreBytes();
     if (CurrentPicture.RepeatBPicture) {
         std::memcpy(Sequence.MacroblockInfoArray, PictureDriver.RepeatMacroblockInfo, recordBytes);
         std::memcpy(Sequence.BlockStore, PictureDriver.RepeatBlockStore, blockBytes);
@@ -620,6 +644,14 @@ int EncodePicture() {
                             Sequence.MacroblockInfoArray, 0, 0, ReadAhead.motionReady ? &ahead : nullptr);
         if (EngineReport.EngineTimingReport) EngineReport.CompressionTimeMs += GetElapsedMilliseconds() - started;
     }
+}
+
+// Coding: prediction, error blocks and transforms (row by row ahead of the coding
+// loop when helpers are there), the next picture's read and search started beside
+// it, the coding loop, and with split reconstruction each coded row rebuilt behind it.
+CodedPicture CodePicture(int i, int M, int N) {
+    const size_t recordBytes = MacroblockRecordBytes();
+    const size_t blockBytes = BlockStoreBytes();
     // With row helpers the prediction and the error blocks are formed while
     // the picture is coded, each row before the coding loop reaches it; a
     // picture saved for a repeat has its blocks complete first.
@@ -671,23 +703,34 @@ int EncodePicture() {
     }
     if (rows) rows->Finish();
     if (reconstruction) reconstruction->Finish();
+    return {reconstruct, reconstruction.has_value()};
 
-    ShowInputPreview();
+}
 
+// Reconstruction: a skipped picture shows the anchor it repeats; any other is
+// rebuilt here unless its rows were rebuilt while it was coded.
+void ReconstructPicture(const CodedPicture& coded) {
     if (CurrentPicture.SkipBPicture) {
         CurrentPicture.CurrentSource =
             CurrentPicture.SkipBPicture == 1 ? Sequence.PrevAnchorSource : Sequence.NextAnchorSource;
         CurrentPicture.CurrentRecon =
             CurrentPicture.SkipBPicture == 1 ? Sequence.PrevAnchorRecon : Sequence.NextAnchorRecon;
-    } else if (reconstruct && !reconstruction) {
+    } else if (coded.reconstruct && !coded.reconstructedAlongside) {
         Reconstruct();
     }
+}
 
+// Previews and statistics of the picture just coded.
+void ShowPreviewsAndStatistics(const CodedPicture& coded) {
     ShowOutputPreview();
-    if (EncoderSettings.qualityStatisticsMode != 0 && (reconstruct || CurrentPicture.SkipBPicture)) QualityStatistics();
+    if (EncoderSettings.qualityStatisticsMode != 0 && (coded.reconstruct || CurrentPicture.SkipBPicture)) QualityStatistics();
     ++Sequence.EncodedFrameCount;
     UpdateVideoProgress();
+}
 
+// What the next picture needs of this one: the last B input frame, the running
+// prediction error, the oldest input frame still needed and the picture index.
+void FinishPicture(int i) {
     PictureDriver.LastBInputFrame = (CurrentPicture.PictureCodingType == B_PICTURE && !CurrentPicture.SkipBPicture)
                                         ? CurrentPicture.CurrentInputFrame
                                         : -2;
@@ -702,6 +745,23 @@ int EncodePicture() {
     InputState.OldestNeededFrame = oldest;
     CurrentPicture.PictureIndex = i + 1;
     if (CurrentPicture.PictureIndex >= Sequence.OutputFrameCount) PictureDriver.LastPictureCoded = 1;
+}
+
+}  // namespace
+
+int EncodePicture() {
+    const int i = CurrentPicture.PictureIndex, M = EncoderSettings.ipDistance, N = EncoderSettings.gopSize;
+    if (i >= Sequence.OutputFrameCount)
+        return (FrameRateConversion.enabled && i <= Sequence.OutputFrameCount + 2) ? 0 : -1;
+
+    ChooseGroupAndType(i, M, N);
+    ReadPictureInput(M);
+    EstimatePictureMotion();
+    const CodedPicture coded = CodePicture(i, M, N);
+    ShowInputPreview();  // as soon as the picture is coded, before it is rebuilt
+    ReconstructPicture(coded);
+    ShowPreviewsAndStatistics(coded);
+    FinishPicture(i);
     return 0;
 }
 
