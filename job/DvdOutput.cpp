@@ -15,6 +15,7 @@
 #include "mux/lib/DvdVolume.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
+#include "platform/System.h"
 
 namespace fs = std::filesystem;
 
@@ -50,13 +51,13 @@ bool DvdVolumeOutput::Begin(const std::string& outputName) {
     Discard();
     outputName_ = outputName;
     volume_ = VolumeFolderOf(outputName);
-    std::string pattern = (fs::path(volume_) / "VIDEO_TS.tmpXXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        const int error = errno;
+    int error = 0;
+    const std::string work = platform::CreateWorkFolder(volume_, "VIDEO_TS", &error);
+    if (work.empty()) {
         ReportFileProblem(platform::Format(LoadResString(63604), outputName.c_str()), outputName, error);
         return false;
     }
-    work_ = pattern;
+    work_ = work;
     return true;
 }
 

@@ -375,6 +375,8 @@ void RemoveLeftoverWorkFiles() {
     for (const std::string* name : {&e.outputFileName, &e.tempVideoFileName, &e.tempAudioFileName})
         if (!name->empty()) folders.push_back(fs::path(*name).parent_path().string());
     folders.push_back(MuxTempFolder());
+    // A DVD volume's information files wait beside their final names while it is put in place.
+    if (e.applicationType == kApplicationDvd && e.createVob == 1) folders.push_back(DvdVideoTsFolder(e.outputFileName));
     std::error_code ec;
     folders.push_back(fs::temp_directory_path(ec).string());
     for (size_t i = 0; i < folders.size(); ++i) {

@@ -96,6 +96,19 @@ std::string CreateWorkFile(const std::string& folder, const std::string& prefix,
     return MakeUnique((std::filesystem::path(folder) / (prefix + WorkMarker())).string(), false, error);
 }
 
+std::string CreateWorkFolder(const std::string& folder, const std::string& prefix, int* error) {
+    std::string pattern = (std::filesystem::path(folder) / (prefix + WorkMarker() + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        if (error) *error = errno;
+        return std::string();
+    }
+    // mkdtemp makes the folder private; the volume inside it is the user's like any output.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(pattern.c_str(), 0777 & ~mask);
+    return pattern;
+}
+
 int RemoveStaleWorkFiles(const std::string& folder) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -115,8 +128,13 @@ int RemoveStaleWorkFiles(const std::string& folder) {
         // A process that runs, ours or another user's, keeps its files.
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
         struct stat st;
-        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
-        if (::unlink(it->path().c_str()) == 0) ++removed;
+        if (::lstat(it->path().c_str(), &st) != 0 || st.st_uid != ::getuid()) continue;
+        if (S_ISREG(st.st_mode)) {
+            if (::unlink(it->path().c_str()) == 0) ++removed;
+        } else if (S_ISDIR(st.st_mode)) {
+            std::error_code gone;
+            if (fs::remove_all(it->path(), gone) > 0 && !gone) ++removed;
+        }
     }
     return removed;
 }

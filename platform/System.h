@@ -30,9 +30,13 @@ std::string CreateFileBeside(const std::string& target, int* error);
 // The same for "<prefix>.tmp-<process id>-XXXXXX" in `folder`, mode 0600.
 std::string CreateWorkFile(const std::string& folder, const std::string& prefix, int* error);
 
-// Removes the work files that processes no longer running left in `folder` (a
-// crash or a kill): regular files of this user named as above whose process id
-// names no process. Returns how many went.
+// A new empty work folder "<prefix>.tmp-<process id>-XXXXXX" in `folder`,
+// mode 0777 less the umask; "" with `*error` set when it cannot be made.
+std::string CreateWorkFolder(const std::string& folder, const std::string& prefix, int* error);
+
+// Removes the work files and folders that processes no longer running left in
+// `folder` (a crash or a kill): regular files and folders of this user named as
+// above whose process id names no process. Returns how many went.
 int RemoveStaleWorkFiles(const std::string& folder);
 
 }  // namespace platform

@@ -4,11 +4,13 @@
 
 #include "mux/lib/DvdVolume.h"
 #include "mux/lib/MuxLib.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -236,18 +238,16 @@ DvdInfoFileSet::~DvdInfoFileSet()
 
 int32_t DvdInfoFileSet::Prepare(const std::string& base, const std::vector<uint8_t>& bytes)
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
     for (const char* extension : {".IFO", ".BUP"}) {
         const std::string final = base + extension;
-        std::string pattern = final + ".XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
+        const std::string pattern = platform::CreateFileBeside(final, nullptr);
+        const int fd = pattern.empty() ? -1 : ::open(pattern.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (!pattern.empty()) pending_.push_back({pattern, final});
         if (fd < 0) {
             std::printf("Could not create %s\n", final.c_str());
             return MuxErrWrite;
         }
-        pending_.push_back({pattern, final});
-        const bool ok = ::fchmod(fd, 0666 & ~mask) == 0 && WriteAll(fd, bytes) == 0;
+        const bool ok = WriteAll(fd, bytes) == 0;
         if (::close(fd) != 0 || !ok) {
             std::printf("Could not write %s\n", final.c_str());
             return MuxErrWrite;
@@ -261,13 +261,11 @@ int32_t DvdInfoFileSet::MoveBeside(const std::string& folder,
 {
     for (const auto& [from, name] : moves) {
         const std::string final = folder + name;
-        std::string pattern = final + ".XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
+        const std::string pattern = platform::CreateFileBeside(final, nullptr);
+        if (pattern.empty()) {
             std::printf("Could not create %s\n", final.c_str());
             return MuxErrWrite;
         }
-        ::close(fd);
         pending_.push_back({pattern, final});
         // The placeholder made the name ours: the rename replaces only it.
         if (std::rename(from.c_str(), pattern.c_str()) != 0) {

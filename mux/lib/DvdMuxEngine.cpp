@@ -6,6 +6,7 @@
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
 #include "mux/lib/SequenceHeader.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <cmath>
@@ -89,25 +90,16 @@ int32_t DvdMuxEngine::OpenDvdHintsFile()
     std::error_code ec;
     std::string dir = std::filesystem::temp_directory_path(ec).string();
     if (ec || dir.empty()) dir = ".";
-    if (dir.back() != '/') dir += '/';
-    static uint32_t counter = 0;
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, "dvd%x.tmp", static_cast<uint32_t>(::getpid()) << 12 ^ counter++);
-        const std::string path = dir + name;
-        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            break;
+    // Named as a work file of this process, so that a later job removes it
+    // when this one was killed.
+    const std::string path = platform::CreateWorkFile(dir, "dvd", nullptr);
+    if (!path.empty()) {
+        hints_ = std::fopen(path.c_str(), "wb");
+        if (hints_ != nullptr) {
+            hintsPath_ = path;
+            return 0;
         }
-        hints_ = ::fdopen(fd, "wb");
-        if (hints_ == nullptr) {
-            ::close(fd);
-            std::remove(path.c_str());
-            break;
-        }
-        hintsPath_ = path;
-        return 0;
+        std::remove(path.c_str());
     }
     session.ReportStatus(MuxErrWrite);
     return MuxErrWrite;

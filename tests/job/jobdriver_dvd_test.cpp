@@ -88,7 +88,9 @@ std::map<std::string, std::string> UsersFiles(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string name = fs::relative(entry.path(), folder).string();
-        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2") continue;
+        // The job's own inputs, and the work files a killed job leaves.
+        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos)
+            continue;
         files[name] = entry.is_regular_file() ? ReadFile(entry.path()) : std::string("<folder>");
     }
     return files;
@@ -223,11 +225,10 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
     }
 
     // A kill -9 while multiplexing: a child process runs the job and waits there to be
-    // killed; its hints go to a work folder of its own, which goes with the job's.
+    // killed; its temporary folder is the output folder, so that the next job there
+    // finds every work file it left.
     const fs::path marker = dir_ / "multiplexing";
-    fs::create_directory(dir_ / "VIDEO_TS.tmp_hints");
-    std::vector<std::string> env{"TESSMAR_DVD_KILL_FOLDER=" + dir_.path().string(),
-                                 "TMPDIR=" + (dir_ / "VIDEO_TS.tmp_hints").string()};
+    std::vector<std::string> env{"TESSMAR_DVD_KILL_FOLDER=" + dir_.path().string(), "TMPDIR=" + dir_.path().string()};
     std::vector<char*> envp;
     for (std::string& v : env) envp.push_back(v.data());
     for (char** v = environ; *v != nullptr; ++v) envp.push_back(*v);
@@ -247,9 +248,11 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
     }
     ASSERT_TRUE(fs::exists(marker) && WIFSIGNALED(status)) << "the child was not killed while multiplexing";
     fs::remove(marker);
-    for (const auto& entry : fs::directory_iterator(dir_.path()))
-        if (entry.path().filename().string().rfind("VIDEO_TS.tmp", 0) == 0) fs::remove_all(entry.path());
     EXPECT_TRUE(UsersFiles(dir_.path()) == before);
+    size_t left = 0;
+    for (const auto& entry : fs::directory_iterator(dir_.path()))
+        left += entry.path().filename().string().find(".tmp-") != std::string::npos;
+    EXPECT_EQ(left, 2u) << "the killed job's work folder and hints file";
 
     ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"new", true, 6, false, 25, 0, 48000}));
     platform::ScriptedMessageBoxes boxes;
