@@ -13,7 +13,7 @@
 
 #include "app/AdvancedPage.h"
 #include "app/CSpinCtrl8.h"
-#include "job/AudioRates.h"
+#include "settings/AudioRates.h"
 #include "platform/MessageBox.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "app/CommandLine.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"

@@ -5,7 +5,7 @@
 
 #include "app/AppSettings.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 

@@ -14,10 +14,10 @@
 #include "app/FrameLogic.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/ResStrings.h"
 
 BatchViewLink BatchView;

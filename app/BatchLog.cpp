@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
 

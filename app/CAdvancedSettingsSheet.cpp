@@ -8,9 +8,9 @@
 #include <QVBoxLayout>
 
 #include "engine/Threads.h"
-#include "job/AudioRates.h"
-#include "job/EncoderSettings.h"
-#include "job/RunState.h"
+#include "settings/AudioRates.h"
+#include "settings/EncoderSettings.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 

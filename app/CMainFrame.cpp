@@ -35,10 +35,10 @@
 #include "app/RecentFileList.h"
 #include "app/ViewLogic.h"
 #include "app/ZRNFileDialog.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 
 QStatusBar* MainStatusBar = nullptr;

@@ -11,10 +11,10 @@
 #include "app/FrameLogic.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
-#include "job/EncoderSettings.h"
-#include "job/Preview.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "job/RunState.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 

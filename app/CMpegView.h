@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <string>
 
-#include "job/RunState.h"
+#include "settings/RunState.h"
 
 class CMainFrame;
 class CMainSettingsForm;

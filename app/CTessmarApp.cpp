@@ -19,7 +19,7 @@
 #include "app/CMpegView.h"
 #include "app/CProfileMgr.h"
 #include "app/RecentFileList.h"
-#include "job/RunState.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"

@@ -8,7 +8,7 @@
 #include <strings.h>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/Format.h"
 #include "platform/System.h"
 

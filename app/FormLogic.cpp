@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "app/AppSettings.h"
-#include "job/AudioRates.h"
+#include "settings/AudioRates.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 // Stream kind chosen with the two format buttons.
 inline constexpr int kStreamNone = -1;

@@ -12,9 +12,9 @@
 #include "app/AppSettings.h"
 #include "app/ViewLogic.h"
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
-#include "job/Preview.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
+#include "settings/RunState.h"
 #include "platform/ResStrings.h"
 
 int PanesReady = 0;

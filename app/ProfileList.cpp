@@ -7,7 +7,7 @@
 
 #include "app/AppSettings.h"
 #include "app/FrameLogic.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 
 namespace fs = std::filesystem;

@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "engine/PictureDriver.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/RunState.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 
 // The pages in the order the sheet adds them (the MPEG-1 and MPEG-2 pages

@@ -7,7 +7,7 @@
 #include "app/CTessmarApp.h"
 #include "app/CompletionDialogs.h"
 #include "app/QtMessageBox.h"
-#include "job/RunState.h"
+#include "settings/RunState.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "audio/AudioEncoder.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 
 namespace {
 const uint32_t kMask[9] = {0x0, 0x1, 0x3, 0x7, 0xF, 0x1F, 0x3F, 0x7F, 0xFF};

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
-#include "job/EncoderSettings.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
 #include "mux/lib/StreamTables.h"
 #include "platform/Format.h"
 

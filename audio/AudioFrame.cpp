@@ -8,8 +8,8 @@
 #include <new>
 
 #include "audio/AudioEncoder.h"
-#include "job/EncoderSettings.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/RunState.h"
 
 float ScaleFactorFloat[63];
 int32_t ScaleFactorInt[63];

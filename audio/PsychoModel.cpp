@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 
 #include "audio/AudioEncoder.h"
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/RunState.h"
 
 namespace {
 

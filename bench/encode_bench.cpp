@@ -21,11 +21,11 @@
 #include "engine/EngineState.h"
 #include "engine/Input.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/EncoderStartup.h"
-#include "job/JobUtil.h"
+#include "settings/JobUtil.h"
 #include "job/Profile.h"
-#include "job/RunState.h"
+#include "settings/RunState.h"
 #include "platform/System.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "engine/EngineState.h"
 #include "engine/MotionEstimation.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "job/JobState.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/JobState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 
 int32_t BitQueueLengths[BitQueueSize];

@@ -7,7 +7,7 @@
 
 #include "engine/EngineState.h"
 #include "engine/Input.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 uint8_t* DeinterlaceBuffers[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
 

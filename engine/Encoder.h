@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "engine/EngineTypes.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 // The sequence being encoded: its frame counts, geometry and stores, set up
 // once per encoding by the set-up below and read by every module after it.

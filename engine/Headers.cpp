@@ -7,7 +7,7 @@
 #include "engine/EngineState.h"
 #include "engine/PictureCoder.h"
 #include "engine/RateControl.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "engine/EngineState.h"
 #include "engine/Input.h"
 #include "engine/InputBitmap.h"
-#include "job/EncoderSettings.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include "engine/Input.h"
 #include "engine/InputBitmap.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 
 InputFrameCacheState InputFrameCache;

@@ -6,7 +6,7 @@
 
 #include "engine/EngineState.h"
 #include "engine/Input.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 ColorConversionTables ColorTables;
 

@@ -8,8 +8,8 @@
 
 #include "engine/EngineState.h"
 #include "engine/Input.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 
 FrameRateConversionState FrameRateConversion;

@@ -9,10 +9,10 @@
 #include "engine/EngineState.h"
 #include "engine/MotionSearch.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 
 FullPelSadFn FullPelSadKernel = FullPelSad;
 HalfPelMatchFn HalfPelMatchKernel = HalfPelSse;

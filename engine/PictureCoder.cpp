@@ -22,8 +22,8 @@
 #include "engine/Transform.h"
 #include "engine/Vlc.h"
 #include "engine/VlcTables.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 
 // Scan position n to raster index (row = vertical frequency).
 const uint8_t ZigzagScanTable[64] = {

@@ -23,12 +23,12 @@
 #include "engine/RateControl.h"
 #include "engine/Threads.h"
 #include "engine/Transform.h"
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/Preview.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Preview.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/Format.h"
 
 PictureStateRecord CurrentPicture;

@@ -7,7 +7,7 @@
 
 #include "engine/EngineState.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 void PredictBlockPlain(const uint8_t* reference, uint8_t* prediction, int lineLength, int width, int height,
                        int x, int y, int dx, int dy, int average) {

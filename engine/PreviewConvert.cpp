@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 
 PreviewConversionState PreviewConversion;
 PreviewConversionOptions PreviewOptions;

@@ -6,10 +6,10 @@
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "engine/PreviewConvert.h"
-#include "job/EncoderSettings.h"
-#include "job/JobUtil.h"
-#include "job/Preview.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/Preview.h"
+#include "settings/Report.h"
 #include "platform/ResStrings.h"
 
 PreviewStateRecord PreviewPictures;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 int16_t IntraCoefficientMask[64];
 int16_t NonIntraCoefficientMask[64];

@@ -11,8 +11,8 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/RateControlPrivate.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 
 RateControlStateRecord RateControlState;

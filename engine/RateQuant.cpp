@@ -8,7 +8,7 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/RateControlPrivate.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 RateControlStateRecord& S = RateControlState;

@@ -11,8 +11,8 @@
 #include "engine/Idct.h"
 #include "engine/Quant.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 
 // The SIMD sample kernels (TransformSse2.cpp).
 void transform_init_sse2(TransformKernels& kernels);

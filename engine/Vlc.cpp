@@ -9,8 +9,8 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/PictureCoder.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // 16-bit samples at 44.1 or 48 kHz for the audio encoder.
 #include "job/AviSource.h"
 
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "job/EncoderSettings.h"
-#include "job/JobUtil.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
 #include "job/OutputFiles.h"
 #include "mux/lib/DvdVolume.h"
 #include "platform/Format.h"

@@ -7,10 +7,10 @@
 #include "engine/Encoder.h"
 #include "engine/PreviewConvert.h"
 #include "job/AviSource.h"
-#include "job/JobUtil.h"
-#include "job/Preview.h"
+#include "settings/JobUtil.h"
+#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "platform/ResStrings.h"
 
 void InstallJobHooks() {

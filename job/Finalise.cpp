@@ -6,9 +6,9 @@
 #include <new>
 #include <vector>
 
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
-#include "job/Validate.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
+#include "settings/Validate.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"

@@ -4,14 +4,14 @@
 
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
-#include "job/AudioRates.h"
-#include "job/EncoderSettings.h"
+#include "settings/AudioRates.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/JobMux.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/ResStrings.h"
 
 using platform::MbIcon;

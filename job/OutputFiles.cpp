@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 
 #include "job/JobDriver.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"

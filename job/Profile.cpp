@@ -7,15 +7,15 @@
 #include <cstring>
 #include <string>
 
-#include "job/AudioRates.h"
+#include "settings/AudioRates.h"
 #include "job/AviSource.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Finalise.h"
-#include "job/Preview.h"
+#include "settings/Preview.h"
 #include "job/ProfileFields.h"
-#include "job/ProfileFormat.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/ProfileFormat.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/FileReplace.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"

@@ -2,10 +2,10 @@
 // profile and go idle, save the current settings.
 #include "job/Profile.h"
 
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "job/EncoderSettings.h"
-#include "job/ProfileFormat.h"
+#include "settings/EncoderSettings.h"
+#include "settings/ProfileFormat.h"
 
 namespace profileformat {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 #include "job/ProfileFields.h"
-#include "job/ProfileFormat.h"
-#include "job/Report.h"
+#include "settings/ProfileFormat.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 
 using namespace profileformat;

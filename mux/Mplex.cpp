@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/RunState.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 #include "mux/MplexFiles.h"
 #include "platform/Format.h"
 #include "platform/System.h"

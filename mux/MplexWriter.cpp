@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
 #include "mux/lib/DecoderBuffer.h"

@@ -1,11 +1,11 @@
 // The job's bridge to the multiplexer library (see MuxInterfaces.h).
 #include "mux/MuxInterfaces.h"
 
-#include "job/AudioRates.h"
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/RunState.h"
+#include "settings/AudioRates.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "mux/lib/MuxLib.h"
 #include "platform/Format.h"

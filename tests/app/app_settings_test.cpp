@@ -6,7 +6,7 @@
 
 #include "app/AppSettings.h"
 #include "app/CommandLine.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"

@@ -3,7 +3,7 @@
 
 #include "app/CommandLine.h"
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

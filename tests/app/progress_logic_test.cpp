@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/ProgressLogic.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/RunState.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/SheetLogic.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,7 +8,7 @@
 #include "app/CTessmarApp.h"
 #include "engine/Fdct.h"
 #include "engine/Transform.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "tests/support/QtTestSupport.h"
 

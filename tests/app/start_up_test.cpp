@@ -7,7 +7,7 @@
 #include "app/AppSettings.h"
 #include "app/AppStartUp.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"

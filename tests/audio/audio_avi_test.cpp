@@ -4,9 +4,9 @@
 
 #include "audio/AudioEncoder.h"
 #include "job/AviSource.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/audio/AudioTestUtil.h"
 #include "tests/platform/avi_media_util.h"

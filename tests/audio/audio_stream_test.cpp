@@ -6,9 +6,9 @@
 
 #include "tests/audio/AudioTestUtil.h"
 #include "audio/AudioEncoder.h"
-#include "job/JobState.h"
-#include "job/RunState.h"
-#include "job/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/TestSupport.h"

@@ -7,8 +7,8 @@
 #include "tests/audio/AudioTestUtil.h"
 #include "audio/AudioEncoder.h"
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/RunState.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

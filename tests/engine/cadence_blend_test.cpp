@@ -9,7 +9,7 @@
 
 #include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
 #include "engine/Input.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "tests/engine/input_test_frames.h"
 
 namespace {

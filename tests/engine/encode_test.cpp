@@ -8,7 +8,7 @@
 #include "engine/Input.h"
 #include "engine/Quant.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/encode_util.h"
 #include "tests/support/TestSupport.h"

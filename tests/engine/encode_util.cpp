@@ -8,11 +8,11 @@
 
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/EncoderStartup.h"
-#include "job/JobUtil.h"
+#include "settings/JobUtil.h"
 #include "job/Profile.h"
-#include "job/RunState.h"
+#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "tests/support/TestSupport.h"
 

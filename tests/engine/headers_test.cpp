@@ -9,7 +9,7 @@
 #include "engine/Headers.h"
 #include "engine/RateControl.h"
 #include "engine/Vlc.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "tests/engine/StreamCapture.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,7 +8,7 @@
 
 #include "engine/Input.h"
 #include "engine/Threads.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/input_test_frames.h"
 

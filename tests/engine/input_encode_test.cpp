@@ -10,7 +10,7 @@
 #include "engine/Input.h"
 #include "engine/Threads.h"
 #include "job/AviSource.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/AviFile.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/encode_util.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/Input.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/input_test_frames.h"
 #include "tests/support/TestSupport.h"

@@ -11,7 +11,7 @@
 
 #include "engine/EngineState.h"
 #include "engine/Input.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace inputtest {
 

@@ -12,7 +12,7 @@
 
 #include "engine/EngineState.h"
 #include "engine/Threads.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "motion_test_support.h"
 #include "platform/MessageBox.h"
 

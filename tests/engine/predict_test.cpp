@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "engine/Predict.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "engine/EngineState.h"
 #include "engine/PreviewConvert.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "engine/Quant.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/RateControl.h"
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 

@@ -15,7 +15,7 @@
 #include "engine/MotionEstimation.h"
 #include "engine/Quant.h"
 #include "engine/Transform.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "transform_util.h"
 

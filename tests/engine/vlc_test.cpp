@@ -10,7 +10,7 @@
 #include "engine/EngineTypes.h"
 #include "engine/PictureCoder.h"
 #include "engine/Vlc.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "tests/engine/StreamCapture.h"
 

@@ -8,7 +8,7 @@
 #include "app/AppSettings.h"
 #include "app/CProfileMgr.h"
 #include "app/ProfileList.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

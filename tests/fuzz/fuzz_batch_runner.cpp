@@ -13,9 +13,9 @@
 
 #include "app/BatchList.h"
 #include "app/BatchRunner.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

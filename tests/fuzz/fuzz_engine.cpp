@@ -13,13 +13,13 @@
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "job/AviSource.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/EncoderStartup.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
 #include "job/Profile.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "job/Profile.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -11,7 +11,7 @@
 
 #include "app/AppSettings.h"
 #include "app/RecentFileList.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "platform/Ini.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 

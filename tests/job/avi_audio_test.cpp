@@ -4,11 +4,11 @@
 // by the probe; a one-picture input's sound through a whole job.
 #include "job/AviSource.h"
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/JobState.h"
+#include "settings/JobState.h"
 #include "job/Profile.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "tests/platform/avi_media_util.h"

@@ -3,8 +3,8 @@
 // scaling of the same source.
 #include "job/AviSource.h"
 
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "tests/platform/avi_media_util.h"
 

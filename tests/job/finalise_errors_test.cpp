@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "job/Finalise.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "platform/ResStrings.h"
 #include "tests/job/ValidateFixtures.h"
 

@@ -5,7 +5,7 @@
 
 #include "job/Finalise.h"
 #include "job/Profile.h"
-#include "job/Report.h"
+#include "settings/Report.h"
 #include "tests/job/ValidateFixtures.h"
 
 using namespace validatetest;

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
-#include "job/Preview.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
 #include "job/Profile.h"
 #include "platform/MessageBox.h"
 

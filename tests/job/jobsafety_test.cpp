@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/JobState.h"
-#include "job/Preview.h"
+#include "settings/JobState.h"
+#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "mux/lib/MuxLib.h"
 #include "platform/MessageBox.h"
 #include "tests/support/JobTestSupport.h"

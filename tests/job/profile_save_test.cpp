@@ -5,10 +5,10 @@
 #include <functional>
 #include <memory>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/TestSupport.h"

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "job/AudioRates.h"
+#include "settings/AudioRates.h"
 #include "job/AviSource.h"
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 

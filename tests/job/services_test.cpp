@@ -4,11 +4,11 @@
 #include <thread>
 
 #include "engine/EngineState.h"
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "tests/support/TestSupport.h"

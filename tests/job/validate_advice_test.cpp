@@ -3,8 +3,8 @@
 // and their batch-log lines.
 #include <gtest/gtest.h>
 
-#include "job/Report.h"
-#include "job/Validate.h"
+#include "settings/Report.h"
+#include "settings/Validate.h"
 #include "platform/ResStrings.h"
 #include "tests/job/ValidateFixtures.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "job/Finalise.h"
-#include "job/Validate.h"
+#include "settings/Validate.h"
 #include "tests/job/ValidateFixtures.h"
 
 using namespace validatetest;

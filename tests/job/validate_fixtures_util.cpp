@@ -1,8 +1,8 @@
 // Representative settings and the per-test scope of the settings-check tests.
 #include "tests/job/ValidateFixtures.h"
 
-#include "job/Report.h"
-#include "job/Validate.h"
+#include "settings/Report.h"
+#include "settings/Validate.h"
 
 namespace validatetest {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/JobState.h"
-#include "job/RunState.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/JobTestSupport.h"

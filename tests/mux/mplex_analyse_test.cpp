@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
 #include "tests/support/TestSupport.h"

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <map>
 
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "tests/mux/mplex_util.h"
 #include "tests/support/SystemStreamCheck.h"

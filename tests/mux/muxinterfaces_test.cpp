@@ -1,8 +1,8 @@
 // The job's bridge to the multiplexer library: settings to options, whole runs,
 // and the texts that library failures leave for the job.
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "mux/MuxInterfaces.h"
 #include "mux/lib/MuxLib.h"

@@ -5,14 +5,14 @@
 
 #include <string>
 
-#include "job/Preview.h"
-#include "job/EncoderSettings.h"
+#include "settings/Preview.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
 #include "job/Profile.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/mux/JobStreamChecks.h"
 #include "tests/muxlib/StreamLayoutChecks.h"

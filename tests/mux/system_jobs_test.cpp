@@ -11,12 +11,12 @@
 #include <sstream>
 #include <string>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/JobState.h"
+#include "settings/JobState.h"
 #include "job/Profile.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/mux/JobStreamChecks.h"

@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <string>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "job/Preview.h"
+#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "tests/support/TestSupport.h"
 
 namespace testsupport {

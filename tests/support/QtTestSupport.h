@@ -14,7 +14,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CTessmarApp.h"
-#include "job/RunState.h"
+#include "settings/RunState.h"
 #include "tests/support/TestSupport.h"
 
 namespace qttest {

@@ -1,11 +1,11 @@
 // Run state, pause and stop, and the message pumps the long loops call so
 // that the window stays responsive while encoding runs on its thread.
-#include "job/RunState.h"
+#include "settings/RunState.h"
 
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/JobUtil.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
 #include "platform/MessageBox.h"
 
 int16_t RunState = 1;

@@ -1,11 +1,11 @@
 // Hard limits of the MPEG syntax and of MPEG-2 profiles and levels, the three
 // kinds of Yes/No question the softer checks ask, and the compliance summary.
-#include "job/Validate.h"
+#include "settings/Validate.h"
 
 #include <cstdio>
 
-#include "job/EncoderSettings.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 

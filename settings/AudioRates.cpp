@@ -1,6 +1,6 @@
 // Audio bit rates the program offers: ten Layer II bit rates per row, one row
 // for mono and one for two channels (which leaves out 80 kbit/s).
-#include "job/AudioRates.h"
+#include "settings/AudioRates.h"
 
 #include "mux/lib/StreamTables.h"
 

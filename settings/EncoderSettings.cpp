@@ -1,5 +1,5 @@
 // Storage of the process-wide settings record and the flags kept beside it.
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 EncoderSettingsRecord EncoderSettings;
 

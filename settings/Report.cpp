@@ -1,13 +1,13 @@
 // Fatal errors, warnings and the batch log. Boxes in interactive use and in
 // a batch that shows its errors; the batch log when the batch suppresses them.
-#include "job/Report.h"
+#include "settings/Report.h"
 
 #include <atomic>
 #include <cstdio>
 
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"

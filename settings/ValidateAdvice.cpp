@@ -2,8 +2,8 @@
 // and MPEG-2 picture formats that players may not know. Each is a question.
 #include <string>
 
-#include "job/EncoderSettings.h"
-#include "job/Validate.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Validate.h"
 #include "platform/ResStrings.h"
 
 namespace {

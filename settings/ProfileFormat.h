@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "job/EncoderSettings.h"
+#include "settings/EncoderSettings.h"
 
 namespace profileformat {
 

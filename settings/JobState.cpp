@@ -1,5 +1,5 @@
 // Storage of the job's shared words.
-#include "job/JobState.h"
+#include "settings/JobState.h"
 
 int UserStopFlag = 0;
 int BatchStopRequested = 0;

@@ -3,9 +3,9 @@
 // is a question; a No stops the check at once.
 #include <string>
 
-#include "job/AudioRates.h"
-#include "job/EncoderSettings.h"
-#include "job/Validate.h"
+#include "settings/AudioRates.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Validate.h"
 
 namespace {
 

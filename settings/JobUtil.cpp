@@ -1,6 +1,6 @@
 // Guarded blocks, file-creation diagnosis, the free-disk watch, the check of
 // the video output after its pass, elapsed time and small helpers.
-#include "job/JobUtil.h"
+#include "settings/JobUtil.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -11,10 +11,10 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
-#include "job/EncoderSettings.h"
-#include "job/JobState.h"
-#include "job/Report.h"
-#include "job/RunState.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"

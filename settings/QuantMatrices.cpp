@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "job/EncoderSettings.h"
-#include "job/ProfileFormat.h"
-#include "job/Report.h"
+#include "settings/EncoderSettings.h"
+#include "settings/ProfileFormat.h"
+#include "settings/Report.h"
 #include "platform/Format.h"
 
 using profileformat::FileCloser;
