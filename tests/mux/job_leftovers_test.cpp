@@ -105,27 +105,34 @@ TEST_F(JobLeftoversTest, VideoNeedingMoreThanTheSystemBufferFailsAtTheMultiplexA
                                       "-i sine=frequency=440:sample_rate=44100:duration=4 -ac 2 -vf noise=alls=60:allf=t "
                                       "-c:v mjpeg -q:v 3 -c:a pcm_s16le '" + avi + "'"),
               0);
-    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi, {352, 288, "25", 100, 44100, 2}, 3, dir_.path()));
-    EncoderSettingsRecord& e = EncoderSettings;
-    e.streamType = kStreamTypeMpeg1;
-    e.suppressWarnings = 1;
-    e.deleteTempVideo = e.deleteTempAudio = 1;
-    e.constrainedParameters = 0;
-    e.rateControl = kRateVariable;
-    e.vbrMode = kVbrConstantQuant;
-    e.constantQuantScale = 8;
-    e.bitRate = e.maxBitRate = 600000.0;
-    platform::ScriptedMessageBoxes boxes;
-    RunEncoding(nullptr);
-    EXPECT_EQ(JobResult, -1);
-    EXPECT_EQ(e.vbvBufferSize, 112);
-    std::string shown;
-    for (const std::string& t : boxes.Texts()) shown += t + "\n";
-    EXPECT_NE(shown.find("video stream: "), std::string::npos) << shown;
-    EXPECT_NE(shown.find("access units would reach the decoder late, by up to "), std::string::npos) << shown;
-    EXPECT_GT(fs::file_size(e.tempVideoFileName), 0u);
-    EXPECT_GT(fs::file_size(e.tempAudioFileName), 0u);
-    EXPECT_EQ(ReadFile(e.outputFileName), earlier_);
+    // The job's own MPEG-1 multiplexer and the library.
+    for (int library : {0, 1}) {
+        SCOPED_TRACE(library);
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi, {352, 288, "25", 100, 44100, 2}, 3, dir_.path()));
+        EncoderSettingsRecord& e = EncoderSettings;
+        e.streamType = kStreamTypeMpeg1;
+        e.useNewMux = library;
+        e.suppressWarnings = 1;
+        e.deleteTempVideo = e.deleteTempAudio = 1;
+        e.constrainedParameters = 0;
+        e.rateControl = kRateVariable;
+        e.vbrMode = kVbrConstantQuant;
+        e.constantQuantScale = 8;
+        e.bitRate = e.maxBitRate = 600000.0;
+        fs::remove(e.tempVideoFileName);
+        fs::remove(e.tempAudioFileName);
+        platform::ScriptedMessageBoxes boxes;
+        RunEncoding(nullptr);
+        EXPECT_EQ(JobResult, -1);
+        EXPECT_EQ(e.vbvBufferSize, 112);
+        std::string shown;
+        for (const std::string& t : boxes.Texts()) shown += t + "\n";
+        EXPECT_NE(shown.find("video stream: "), std::string::npos) << shown;
+        EXPECT_NE(shown.find("access units would reach the decoder late, by up to "), std::string::npos) << shown;
+        EXPECT_GT(fs::file_size(e.tempVideoFileName), 0u);
+        EXPECT_GT(fs::file_size(e.tempAudioFileName), 0u);
+        EXPECT_EQ(ReadFile(e.outputFileName), earlier_);
+    }
 }
 
 TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
