@@ -1,6 +1,7 @@
 // Whole MPEG-1 jobs that cannot end well: an output folder that cannot take the
 // output and multiplexer settings that would deliver the audio late fail before
-// the video pass; a job killed in any pass leaves work files that the next job
+// the video pass; video that needs more buffer than the system stream has fails at
+// the multiplex; a job killed in any pass leaves work files that the next job
 // removes, and the user's earlier output is never touched.
 #include <gtest/gtest.h>
 
@@ -91,6 +92,46 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         // No video pass ran: nothing of the job's own was written.
         EXPECT_FALSE(fs::exists(e.tempVideoFileName));
         EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
+    }
+}
+
+// Video whose 224 KiB buffer the pictures really use, at 600 kbit/s with vbv_delay
+// 0xFFFF, against the system stream's 46 KiB: whether pictures come late depends on
+// what the encoder made of the pictures, so the multiplex finds it and fails, naming
+// the stream, the count and the lateness; the coded streams and the earlier output stay.
+TEST_F(JobLeftoversTest, VideoNeedingMoreThanTheSystemBufferFailsAtTheMultiplexAndKeepsItsStreams) {
+    const std::string avi = (dir_ / "noise.avi").string();
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25:duration=3.98 -f lavfi "
+                                      "-i sine=frequency=440:sample_rate=44100:duration=4 -ac 2 -vf noise=alls=60:allf=t "
+                                      "-c:v mjpeg -q:v 3 -c:a pcm_s16le '" + avi + "'"),
+              0);
+    // The job's own MPEG-1 multiplexer and the library.
+    for (int library : {0, 1}) {
+        SCOPED_TRACE(library);
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi, {352, 288, "25", 100, 44100, 2}, 3, dir_.path()));
+        EncoderSettingsRecord& e = EncoderSettings;
+        e.streamType = kStreamTypeMpeg1;
+        e.useNewMux = library;
+        e.suppressWarnings = 1;
+        e.deleteTempVideo = e.deleteTempAudio = 1;
+        e.constrainedParameters = 0;
+        e.rateControl = kRateVariable;
+        e.vbrMode = kVbrConstantQuant;
+        e.constantQuantScale = 8;
+        e.bitRate = e.maxBitRate = 600000.0;
+        fs::remove(e.tempVideoFileName);
+        fs::remove(e.tempAudioFileName);
+        platform::ScriptedMessageBoxes boxes;
+        RunEncoding(nullptr);
+        EXPECT_EQ(JobResult, -1);
+        EXPECT_EQ(e.vbvBufferSize, 112);
+        std::string shown;
+        for (const std::string& t : boxes.Texts()) shown += t + "\n";
+        EXPECT_NE(shown.find("video stream: "), std::string::npos) << shown;
+        EXPECT_NE(shown.find("access units would reach the decoder late, by up to "), std::string::npos) << shown;
+        EXPECT_GT(fs::file_size(e.tempVideoFileName), 0u);
+        EXPECT_GT(fs::file_size(e.tempAudioFileName), 0u);
+        EXPECT_EQ(ReadFile(e.outputFileName), earlier_);
     }
 }
 

@@ -64,7 +64,10 @@ TEST(DeliveryTest, EveryKindArrivesOnTimeOrIsRefusedWithItsReason)
                                                     "-bufsize 1835008 -f mpeg2video");
     const std::string svcd = Encode(dir / "svcd.m2v", "-s 480x576 -c:v mpeg2video -g 12 -bf 2 -b:v 2200k -maxrate "
                                                       "2200k -minrate 2200k -bufsize 1835008 -f mpeg2video");
-    ASSERT_FALSE(cbr.empty() || vbr.empty() || low.empty() || svcd.empty());
+    // A 224 KiB buffer filled at 600 kbit/s, its vbv_delay 0xFFFF: more than the system buffer can stage.
+    const std::string deep = Encode(dir / "deep.m1v", "-s 352x288 -c:v mpeg1video -g 12 -bf 2 -b:v 600k -maxrate 600k "
+                                                      "-bufsize 1835008 -f mpeg1video");
+    ASSERT_FALSE(cbr.empty() || vbr.empty() || low.empty() || svcd.empty() || deep.empty());
 
     struct Case {
         int32_t type;
@@ -89,6 +92,7 @@ TEST(DeliveryTest, EveryKindArrivesOnTimeOrIsRefusedWithItsReason)
                          {{MuxOptionPackSize, pack}, {MuxOptionAudioBufferBound, 64}}, 0});
     }
     cases.push_back({MuxTypeVideoCd, mpeg1.video, mpeg1.audio, {}, 0});
+    cases.push_back({MuxTypeMpeg1System, deep, audio48, {}, MuxErrSequencing});
     cases.push_back({MuxTypeSvcd, svcd, audio48, {}, 0});
     // More video than the SVCD rate carries: late pictures, so a failure naming them.
     cases.push_back({MuxTypeSvcd, cbr, audio48, {}, MuxErrSequencing});
