@@ -371,7 +371,14 @@ TEST_F(ViewEncodeTest, PauseRestsAndStartResumesThroughTheCommands) {
     EXPECT_TRUE(checkedMark);
     EXPECT_TRUE(startOffered);
     std::printf("paused %.2f s, GUI thread CPU %.3f s\n", pauseSeconds, cpuSeconds);
-    EXPECT_LT(cpuSeconds, 0.05 * pauseSeconds) << cpuSeconds << " s of " << pauseSeconds << " s";
+    // Under 5 % of a core (about 2 % measured, with this test's own 20 ms watcher);
+    // the sanitizers' instrumented runtime makes every wake-up several times dearer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr double kShare = 0.15;
+#else
+    constexpr double kShare = 0.05;
+#endif
+    EXPECT_LT(cpuSeconds, kShare * pauseSeconds) << cpuSeconds << " s of " << pauseSeconds << " s";
     EXPECT_EQ(JobResult, 0) << testing::PrintToString(boxes_.Texts());
     EXPECT_EQ(DecodedFrames(output), 60);
     // The video time shown leaves the pause out: at most the job's time less
