@@ -254,14 +254,11 @@ void CCompletedDlgQ::OnInitDialog() {
 
 CConstrainedDialog::CConstrainedDialog(QWidget* parent)
     : CResultDialog(parent, 148, "MPEG-1 Constrained Parameters Error") {
-    AddText("Encoding parameters for the MPEG-1 video stream do not satisfy constrained parameters bitstream "
-            "specification:");
+    // The dialog's texts are the string table's 64495-64497.
+    AddText(LoadResString(64495));
     AddRow(nullptr, 1076, &m_message);
-    AddText("Program cannot encode MPEG-1 constrained parameters video stream with such parameters. Open "
-            "\"Advanced\" property sheet and disable option \"constrained parameters\" in the \"MPEG-1\" property "
-            "page or change some video stream parameters before encoding.");
-    AddText("Warning:\n\nSome MPEG-1 players may not be able to play MPEG video streams that do not satisfy "
-            "constrained parameters specification.");
+    AddText(LoadResString(64496));
+    AddText(LoadResString(64497));
     FinishLayout();
 }
 

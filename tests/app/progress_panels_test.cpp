@@ -29,6 +29,7 @@
 #include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "platform/System.h"
 
 namespace {
@@ -417,15 +418,16 @@ TEST_F(ProgressPanelsTest, AviInformationDialogByAudioAndCompression) {
 
 namespace {
 
-// Dialog 148 keeps the program's own texts word for word.
+// Dialog 148 carries its three texts, as the string table keeps them.
 TEST_F(ProgressPanelsTest, ConstrainedParametersDialogKeepsItsTexts) {
     CConstrainedDialog dialog(frame_.get());
     QStringList texts;
     for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
-    EXPECT_TRUE(texts.contains("Encoding parameters for the MPEG-1 video stream do not satisfy constrained parameters "
-                               "bitstream specification:"));
-    EXPECT_TRUE(texts.contains("Warning:\n\nSome MPEG-1 players may not be able to play MPEG video streams that do not "
-                               "satisfy constrained parameters specification."));
+    for (int id : {64495, 64496, 64497}) {
+        const std::string text = LoadResString(id);
+        EXPECT_NE(text.find("constrained parameters"), std::string::npos) << id;
+        EXPECT_TRUE(texts.contains(QString::fromStdString(text))) << id;
+    }
 }
 
 }  // namespace
