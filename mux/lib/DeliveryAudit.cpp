@@ -1,5 +1,7 @@
 #include "mux/lib/DeliveryAudit.h"
 
+#include "mux/lib/MuxSession.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -77,4 +79,13 @@ std::string DescribeLateDelivery(const DeliveryAudit& video, const DeliveryAudit
     const std::string other = audio.Describe("audio");
     if (!other.empty()) text += (text.empty() ? "" : "; ") + other;
     return text;
+}
+
+int32_t JudgeDelivery(DeliveryAudit& video, DeliveryAudit& audio, MuxSession& session)
+{
+    video.Finish();
+    audio.Finish();
+    if (!video.Failed() && !audio.Failed()) return 0;
+    session.ReportProblem(MuxErrSequencing, DescribeLateDelivery(video, audio));
+    return MuxErrSequencing;
 }

@@ -40,3 +40,9 @@ private:
 
 // The text of the first failing audit of the two, or empty.
 std::string DescribeLateDelivery(const DeliveryAudit& video, const DeliveryAudit& audio);
+
+class MuxSession;
+// The end of a run: finishes both audits and, when either found a late unit or
+// an overflow, reports the text to the session and returns MuxErrSequencing;
+// otherwise 0.
+int32_t JudgeDelivery(DeliveryAudit& video, DeliveryAudit& audio, MuxSession& session);

@@ -251,7 +251,7 @@ int32_t ProgramMuxEngine::Finish()
         status = Drain();
         if (status != 0) return status;
     }
-    status = JudgeDelivery();
+    status = JudgeDelivery(videoAudit_, audioAudit_, session);
     if (status != 0) return status;
     if (session.Option(0) != MuxTypeSvcd) return 0;
     status = WriteEndPack();
@@ -277,15 +277,6 @@ void ProgramMuxEngine::AuditPacket(const PesPacketRecord& record, bool video)
                  offsets.data(), count);
     audit.Fill(video ? videoOccupancy : audioOccupancy,
                video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
-}
-
-int32_t ProgramMuxEngine::JudgeDelivery()
-{
-    videoAudit_.Finish();
-    audioAudit_.Finish();
-    if (!videoAudit_.Failed() && !audioAudit_.Failed()) return 0;
-    session.ReportProblem(MuxErrSequencing, DescribeLateDelivery(videoAudit_, audioAudit_));
-    return MuxErrSequencing;
 }
 
 int32_t ProgramMuxEngine::PatchScanInformation()

@@ -80,8 +80,6 @@ protected:
     int32_t SendPacket(PesPacketQueue& queue, bool video);
     // Books a packet just written against the decoder's view of its stream.
     void AuditPacket(const PesPacketRecord& record, bool video);
-    // After the last packet: a unit late or a buffer overflowing fails the multiplex.
-    int32_t JudgeDelivery();
     int32_t Drain();
 
     WriteStep writeStep_ = WriteStep::Sinks;

@@ -380,17 +380,9 @@ int32_t SystemMuxEngine::Finish()
             status = WritePacket(queue, model, !audio);
         if (status != 0) return status;
     }
-    status = JudgeDelivery();
+    status = JudgeDelivery(videoAudit_, audioAudit_, session_);
     if (status != 0) return status;
     if (params_.muxType == MuxTypeVideoCd) return WriteEndPack();
     return 0;
 }
 
-int32_t SystemMuxEngine::JudgeDelivery()
-{
-    videoAudit_.Finish();
-    audioAudit_.Finish();
-    if (!videoAudit_.Failed() && !audioAudit_.Failed()) return 0;
-    session_.ReportProblem(MuxErrSequencing, DescribeLateDelivery(videoAudit_, audioAudit_));
-    return MuxErrSequencing;
-}

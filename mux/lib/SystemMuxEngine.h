@@ -145,8 +145,6 @@ private:
     // A packet larger than its stream's whole buffer can never be sent.
     int32_t CheckFits(int64_t bytes, bool video);
     int32_t WriteEndPack();
-    // After the last packet: a unit late or a buffer overflowing fails the multiplex.
-    int32_t JudgeDelivery();
     int32_t WritePackBytes(const std::vector<uint8_t>& pack);
     void PutPackHeader(std::vector<uint8_t>& out, uint64_t scr) const;
     void PutSystemHeader(std::vector<uint8_t>& out) const;

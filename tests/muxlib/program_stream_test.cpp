@@ -220,6 +220,28 @@ int32_t OutputName(char** name)
     return 0;
 }
 
+// An SVCD run whose scan information is patched in the cache (inFinish 1) or in
+// the closed file (0); it must end without a report.
+void RunSvcd(const std::filesystem::path& video, const std::filesystem::path& audio, const std::filesystem::path& out,
+             int32_t inFinish)
+{
+    ClearReported();
+    const std::string outName = out.string();
+    gOutputName = const_cast<char*>(outName.c_str());
+    MuxHandle h = MuxCreateSession();
+    ASSERT_EQ(MuxSelectSession(h), 0);
+    ASSERT_EQ(MuxBegin(), 0);
+    ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
+    ASSERT_EQ(MuxSetFileNameCallback(OutputName), 0);
+    ASSERT_EQ(MuxSetOption(12, inFinish), 0);
+    ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
+    EXPECT_EQ(MuxRun(video.c_str(), audio.c_str(), out.c_str(), nullptr), 0);
+    EXPECT_EQ(MuxEnd(), 0);
+    MuxDestroySession(h);
+    gOutputName = nullptr;
+    EXPECT_TRUE(Reported.empty());
+}
+
 }  // namespace
 
 // SVCD streams: whole sectors, an end pack, and in every I picture the sector addresses
@@ -248,20 +270,7 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
                   0);
         for (int32_t inFinish : {1, 0}) {
             SCOPED_TRACE(inFinish);
-            ClearReported();
-            const std::string outName = out_.string();
-            gOutputName = const_cast<char*>(outName.c_str());
-            MuxHandle h = MuxCreateSession();
-            ASSERT_EQ(MuxSelectSession(h), 0);
-            ASSERT_EQ(MuxBegin(), 0);
-            ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
-            ASSERT_EQ(MuxSetFileNameCallback(OutputName), 0);
-            ASSERT_EQ(MuxSetOption(12, inFinish), 0);
-            ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
-            EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
-            EXPECT_EQ(MuxEnd(), 0);
-            MuxDestroySession(h);
-            EXPECT_TRUE(Reported.empty());
+            ASSERT_NO_FATAL_FAILURE(RunSvcd(video_, audio_, out_, inFinish));
 
             std::string errors;
             RunCommand("ffmpeg -v error -xerror -i '" + out_.string() + "' -f null - 2>&1", &errors);
@@ -341,20 +350,7 @@ TEST_F(ProgramStreamTest, EveryPlaceholderOfSmallIPicturesIsPatched)
     ASSERT_LT(es.size() / 50, 1000u);  // two or more pictures to a packet
     for (int32_t inFinish : {1, 0}) {
         SCOPED_TRACE(inFinish);
-        ClearReported();
-        const std::string outName = out_.string();
-        gOutputName = const_cast<char*>(outName.c_str());
-        MuxHandle h = MuxCreateSession();
-        ASSERT_EQ(MuxSelectSession(h), 0);
-        ASSERT_EQ(MuxBegin(), 0);
-        ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
-        ASSERT_EQ(MuxSetFileNameCallback(OutputName), 0);
-        ASSERT_EQ(MuxSetOption(12, inFinish), 0);
-        ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
-        EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
-        EXPECT_EQ(MuxEnd(), 0);
-        MuxDestroySession(h);
-        EXPECT_TRUE(Reported.empty());
+        ASSERT_NO_FATAL_FAILURE(RunSvcd(video_, audio_, out_, inFinish));
         const std::string bytes = ReadFile(out_);
         EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
         size_t seen = 0;
