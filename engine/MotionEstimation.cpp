@@ -49,6 +49,7 @@ struct FirstStageBand {
     int rangeX = 0, rangeY = 0;
     const uint8_t* tables = nullptr;
     int matchFlags = 0;
+    SearchWords words;
     // Macroblock rows are taken one at a time from this count by every band
     // of the picture (null: the band does all rows itself).
     std::atomic<int>* nextRow = nullptr;
@@ -56,6 +57,7 @@ struct FirstStageBand {
 struct SecondStageBand {
     int bandCount = 0, bandIndex = 0;
     const MotionPicture* picture = nullptr;
+    SearchWords words;
     // Wider than the records' words: the sums of a large noisy picture pass 2^31.
     int64_t intraVarianceSum = 0, errorSum = 0;
     std::atomic<int>* nextRow = nullptr;
@@ -96,7 +98,7 @@ void RunFirstStageRow(const FirstStageBand& b, int row) {
         r.firstStageResult[0] = MotionSearchMacroblock(b.prevAnchorSource, b.prevAnchorRecon,
                                                        b.currentSource + y * w + x, x, y, b.rangeX, b.rangeY,
                                                        &bestX, &bestY, nullptr, b.tables, b.matchFlags,
-                                                       r.matchWindows);
+                                                       r.matchWindows, b.words);
         r.firstStageResult[1] = bestX;
         r.firstStageResult[2] = bestY;
     }
@@ -107,14 +109,16 @@ void RunFirstStageBand(const FirstStageBand& b) {
     for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) RunFirstStageRow(b, row);
 }
 
-void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* record, int* intraVarianceSum,
-                        int* errorSum);
+void EstimateMacroblock(const MotionPicture& p, const SearchWords& words, int x, int y, MacroblockInfo* record,
+                        int* intraVarianceSum, int* errorSum);
 
-void RunSecondStageRow(const MotionPicture& p, int row, int64_t* intraVarianceSum, int64_t* errorSum) {
+void RunSecondStageRow(const SecondStageBand& b, int row, int64_t* intraVarianceSum, int64_t* errorSum) {
+    const MotionPicture& p = *b.picture;
     const int columns = MeTableGeometry.width / 16;
     for (int column = 0; column < columns; ++column) {
         int variance = 0, error = 0;
-        EstimateMacroblock(p, column * 16, row * 16, &p.records[row * columns + column], &variance, &error);
+        EstimateMacroblock(p, b.words, column * 16, row * 16, &p.records[row * columns + column], &variance,
+                           &error);
         *intraVarianceSum += variance;
         *errorSum += error;
     }
@@ -125,7 +129,7 @@ void RunSecondStageBand(SecondStageBand& b) {
     b.errorSum = 0;
     int own = 0;
     for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;)
-        RunSecondStageRow(*b.picture, row, &b.intraVarianceSum, &b.errorSum);
+        RunSecondStageRow(b, row, &b.intraVarianceSum, &b.errorSum);
 }
 
 // A search ahead with several bands is open to threads that find themselves
@@ -226,10 +230,7 @@ bool RunBands(Band* bands, int n, WorkerTask task, RunBand runBand, const char* 
     return true;
 }
 
-int BandCount() {
-    if (MeThreadCount > WorkerPoolSize) MeThreadCount = WorkerPoolSize;
-    return MeThreadCount;
-}
+int BandCount() { return std::clamp(MeThreadCount, 1, WorkerPoolSize); }
 
 }  // namespace
 
@@ -294,10 +295,28 @@ MotionPicture CurrentMotionPicture(const uint8_t* prevAnchorSource, const uint8_
     p.backwardRangeY = backwardRangeY;
     p.forwardTables = MotionState.priz;
     p.backwardTables = MotionState.prizn;
+    p.words = CurrentSearchWords();
+    p.bands = BandCount();
     return p;
 }
 
 }  // namespace
+
+SearchWords CurrentSearchWords() {
+    return {MotionState.SearchStage, MotionState.MeSearchPoints, MotionState.MeThresholdScaled,
+            MotionState.MeWindowTolerance};
+}
+
+SearchWords SearchWordsFromSettings(int stage) {
+    return {stage, EncoderSettings.meSearchPoints, EncoderSettings.meThreshold * 256, EncoderSettings.meSearchLevel};
+}
+
+int SearchAheadBandCount() {
+    // Ahead of its picture, a search leaves a processor and the picture's row
+    // helpers to the picture being coded (two bands at least, half the pool at most).
+    if (MeThreadCount < 2) return 1;
+    return std::max(2, std::min({BandCount(), WorkerPoolSize / 2, ProcessorCount - 1 - PictureRowHelpersBesideSearch()}));
+}
 
 void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* nextAnchorSource,
                               const uint8_t* prevAnchorRecon, const uint8_t* nextAnchorRecon,
@@ -308,13 +327,13 @@ void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* ne
                                            currentSource, forwardRangeX, forwardRangeY, backwardRangeX,
                                            backwardRangeY);
     p.matchFlags = MotionState.PictureMatchFlags;
-    EstimateMacroblock(p, x, y, record, intraVarianceSum, errorSum);
+    EstimateMacroblock(p, p.words, x, y, record, intraVarianceSum, errorSum);
 }
 
 namespace {
 
-void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* record, int* intraVarianceSum,
-                        int* errorSum) {
+void EstimateMacroblock(const MotionPicture& p, const SearchWords& words, int x, int y, MacroblockInfo* record,
+                        int* intraVarianceSum, int* errorSum) {
     const uint8_t* prevAnchorSource = p.prevAnchorSource;
     const uint8_t* nextAnchorSource = p.nextAnchorSource;
     const uint8_t* prevAnchorRecon = p.prevAnchorRecon;
@@ -333,7 +352,7 @@ void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* re
         const int best = MotionSearchMacroblock(prevAnchorSource, prevAnchorRecon, current, x, y,
                                                 forwardRangeX, forwardRangeY, &column, &row,
                                                 &zeroError, p.forwardTables, p.matchFlags,
-                                                record->matchWindows);
+                                                record->matchWindows, words);
         record->motionType = 2;
         if (best > variance && best >= IntraErrorFloor) {
             type = MB_INTRA;
@@ -355,7 +374,7 @@ void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* re
         const int backward = MotionSearchMacroblock(nextAnchorSource, nextAnchorRecon, current, x,
                                                     y, backwardRangeX, backwardRangeY, &backColumn,
                                                     &backRow, nullptr, p.backwardTables, p.matchFlags,
-                                                    record->matchWindows);
+                                                    record->matchWindows, words);
         const int forward = record->firstStageResult[0];
         const int forwardColumn = record->firstStageResult[1];
         const int forwardRow = record->firstStageResult[2];
@@ -464,7 +483,7 @@ bool HelpSearchAhead() {
             const SecondStageBand& b = SecondStageBands[0];
             int64_t intra = 0, error = 0;
             while ((row = NextBandRow(b.nextRow, nullptr)) >= 0) {
-                RunSecondStageRow(*b.picture, row, &intra, &error);
+                RunSecondStageRow(b, row, &intra, &error);
                 ran = true;
             }
             HelperIntraSum.fetch_add(intra, std::memory_order_relaxed);
@@ -477,20 +496,20 @@ bool HelpSearchAhead() {
 
 bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead,
                            const MacroblockInfo* firstStage) {
-    MotionState.PictureMatchFlags = p.matchFlags;
-    MotionState.SearchStage = p.type == B_PICTURE && !(p.matchFlags & 1) ? 1 : 0;
-    MotionState.MeSearchPoints = EncoderSettings.meSearchPoints;
-    MotionState.MeThresholdScaled = EncoderSettings.meThreshold * 256;
-    MotionState.MeWindowTolerance = EncoderSettings.meSearchLevel;
+    // Everything the search reads comes from `p`; the search words of the
+    // picture being coded are the encoding thread's, and only its own search
+    // leaves them behind.
+    SearchWords words = p.words;
+    words.stage = p.type == B_PICTURE && !(p.matchFlags & 1) ? 1 : 0;
+    if (!ahead) {
+        MotionState.PictureMatchFlags = p.matchFlags;
+        MotionState.SearchStage = words.stage;
+    }
     // Only the encoding thread may pump its messages.
     auto pump = [ahead] {
         if (!ahead) PumpMessagesDuringMotionSearch();
     };
-    // Ahead of its picture, a search leaves a processor and the picture's row
-    // helpers to the picture being coded (two bands at least, half the pool at most).
-    const int aheadBands =
-        std::max(2, std::min({BandCount(), WorkerPoolSize / 2, ProcessorCount - 1 - PictureRowHelpersBesideSearch()}));
-    const int bands = MeThreadCount < 2 ? 1 : ahead ? aheadBands : BandCount();
+    const int bands = std::clamp(p.bands, 1, WorkerPoolSize);
     bool firstStageRan = false;
     if (p.type == B_PICTURE) {
         pump();
@@ -498,7 +517,7 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
         if (!p.closedGop && firstStage) {
             firstStageRan = true;
             const int count = (MeTableGeometry.width / 16) * (MeTableGeometry.height / 16);
-            const bool windows = MotionState.SearchStage == 1;
+            const bool windows = words.stage == 1;
             for (int k = 0; k < count; ++k) {
                 std::copy(firstStage[k].firstStageResult, firstStage[k].firstStageResult + 3,
                           p.records[k].firstStageResult);
@@ -513,7 +532,7 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
                 for (int k = 0; k < n; ++k)
                     FirstStageBands[k] = {n, k, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
                                           p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags,
-                                          &FirstStageNextRow};
+                                          words, &FirstStageNextRow};
                 if (ahead) OpenAheadSearch(1);
                 const bool ran = RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
                                           " Error during starting ME thread ", " Unknown error in wait for ME threads",
@@ -522,7 +541,7 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
                 if (!ran) return false;
             } else {
                 RunFirstStageBand({1, 0, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
-                                   p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags});
+                                   p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags, words});
             }
         }
     }
@@ -532,7 +551,8 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
         return true;
     }
     pump();
-    MotionState.SearchStage = MotionState.SearchStage == 1 && firstStageRan ? 2 : 0;
+    words.stage = words.stage == 1 && firstStageRan ? 2 : 0;
+    if (!ahead) MotionState.SearchStage = words.stage;
     const int n = bands;
     SecondStageNextRow.store(0);
     for (int k = 0; k < n; ++k) {
@@ -541,6 +561,7 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
         b.bandCount = n;
         b.bandIndex = k;
         b.picture = &p;
+        b.words = words;
         b.nextRow = n > 1 ? &SecondStageNextRow : nullptr;
     }
     if (n > 1) {
@@ -654,6 +675,7 @@ void RunMotionEstimation(const uint8_t* prevAnchorSource, const uint8_t* nextAnc
     MotionState.MeSearchPoints = EncoderSettings.meSearchPoints;
     MotionState.MeThresholdScaled = EncoderSettings.meThreshold * 256;
     MotionState.MeWindowTolerance = EncoderSettings.meSearchLevel;
+    if (MeThreadCount > WorkerPoolSize) MeThreadCount = WorkerPoolSize;
     const uint32_t start = GetElapsedMilliseconds();
 
     const int w = MeTableGeometry.width;

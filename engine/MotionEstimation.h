@@ -8,6 +8,7 @@
 
 #include "engine/EngineTypes.h"
 #include "engine/MotionKernels.h"
+#include "engine/MotionSearch.h"
 
 // Kernels installed by InitMotionEstimation.
 extern FullPelSadFn FullPelSadKernel;
@@ -20,8 +21,9 @@ extern int UseAvx2Kernels;
 inline bool Avx2KernelsChosen(bool simd) { return simd && UseAvx2Kernels && ProcessorHasAvx2(); }
 
 // Motion estimation's words for one encoding: the search mode the set-up
-// chose, the two motion-table buffers, what the search of the current
-// picture reads, and the timing totals.
+// chose, the two motion-table buffers, the search words of the picture being
+// coded, and the timing totals. Only the encoding thread writes them; a
+// search reads the copy of its words it is handed (SearchWords).
 struct MotionStateRecord {
     // 1 when the threshold is 0 (performance mode 5): set by the encoder
     // set-up before InitMotionEstimation.
@@ -105,7 +107,15 @@ struct MotionPicture {
     // Only the forward first stage of a B picture: its backward anchor is
     // still being coded.
     bool firstStageOnly = false;
+    // The settings the search reads (the stage is set by the search), and
+    // how many bands of rows it may run on.
+    SearchWords words;
+    int bands = 1;
 };
+
+// The bands a search made ahead of its picture may use: it leaves a
+// processor and the picture's row helpers to the picture being coded.
+int SearchAheadBandCount();
 
 // PictureMatchFlags of a picture of the given type and input frames.
 int PictureMatchFlagsFor(int type, int currentInput, int prevAnchorInput, int nextAnchorInput);

@@ -182,7 +182,7 @@ void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
 int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* referenceRecon,
                            const uint8_t* current, int x, int y, int rangeX, int rangeY,
                            int* bestX, int* bestY, int* zeroError, const uint8_t* tables,
-                           int matchFlags, uint8_t* matchWindows) {
+                           int matchFlags, uint8_t* matchWindows, const SearchWords& words) {
     const MotionTableGeometry& g = MeTableGeometry;
     const int w = g.width, h = g.height;
     const int xmin = std::max(0, x - rangeX), xmax = std::min(w - 16, x + rangeX - 1);
@@ -197,11 +197,11 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
         int ringStartBound = bound;
 
         uint8_t windows[6];
-        if (MotionState.SearchStage == 2) {
+        if (words.stage == 2) {
             std::memcpy(windows, matchWindows, 6);
         } else {
-            ComputeMatchWindows(current, w, MotionState.MeWindowTolerance, windows);
-            if (MotionState.SearchStage == 1) std::memcpy(matchWindows, windows, 6);
+            ComputeMatchWindows(current, w, words.windowTolerance, windows);
+            if (words.stage == 1) std::memcpy(matchWindows, windows, 6);
         }
 
         const uint8_t* horizontal = tables + g.horizontalOffset;
@@ -265,7 +265,7 @@ int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* refere
                 for (int t = std::min(y + r - 4, ymaxGroup); t >= y - r + 4 && t >= ymin; t -= 4)
                     visitGroup(x - r, t);
 
-            if (bound <= MotionState.MeThresholdScaled || evaluations >= MotionState.MeSearchPoints) break;
+            if (bound <= words.thresholdScaled || evaluations >= words.points) break;
             if (bound < ringStartBound) {
                 bound = (7 * bound) >> 3;
                 ringStartBound = bound;

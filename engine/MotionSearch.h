@@ -33,6 +33,25 @@ void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables);
 void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
                             const MotionTableGeometry& geometry, const MotionKernelTable& kernels, int helpers = 0);
 
+// What a search reads besides its pictures, tables and match flags: the
+// stage of the picture's search and the settings copied for it. Each search
+// is handed its own copy, so a search running on a worker reads nothing the
+// encoding thread writes meanwhile.
+struct SearchWords {
+    // 0 P picture or single-stage B picture; 1 first stage of a B picture
+    // (the match windows are stored in the records); 2 its second stage
+    // (they are read back).
+    int stage = 0;
+    int points = 32;          // full-sample evaluations before the search may end
+    int thresholdScaled = 0;  // the bound at which it ends at once
+    int windowTolerance = 0;  // widening of the match windows
+};
+
+// The words of the encoding thread's current search (MotionState's).
+SearchWords CurrentSearchWords();
+// The words the settings give, at `stage`.
+SearchWords SearchWordsFromSettings(int stage = 0);
+
 // Searches the reference around the block at column x, row y (multiples of 16)
 // within +-rangeX, +-rangeY. Returns the error of the best half-sample
 // position and that position, in absolute half-sample coordinates, in
@@ -41,4 +60,4 @@ void CalcMotionSearchTables(const uint8_t* source, uint8_t* tables,
 int MotionSearchMacroblock(const uint8_t* referenceSource, const uint8_t* referenceRecon,
                            const uint8_t* current, int x, int y, int rangeX, int rangeY,
                            int* bestX, int* bestY, int* zeroError, const uint8_t* tables,
-                           int matchFlags, uint8_t* matchWindows);
+                           int matchFlags, uint8_t* matchWindows, const SearchWords& words);

@@ -438,6 +438,8 @@ void PlanMotionAhead(int next, int display) {
     MotionPicture& p = ReadAhead.motion;
     p.currentSource = ReadAhead.planes.y;
     p.records = ReadAhead.records;
+    p.words = SearchWordsFromSettings();
+    p.bands = SearchAheadBandCount();
     p.forwardRangeX = r.sxf;
     p.forwardRangeY = r.syf;
     if (anchor) {

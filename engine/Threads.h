@@ -7,6 +7,31 @@
 
 constexpr int WorkerPoolSize = 16;
 
+// What a task on the pool may touch. A task reads the record it is handed
+// and the set-up's words; it writes only into that record and the places the
+// record names. The records, and the tasks that get them:
+// - CalcMotionSearchTablesTask: TableTaskArgs (an anchor's source plane; it
+//   writes that anchor's table buffer, which nothing reads before
+//   TableTaskState is back at 0).
+// - MotionEstimationBandTask, MotionEstimationBandTask2: their band block
+//   (pictures, tables, ranges, match flags and SearchWords, a copy of the
+//   search's words); they write the macroblock records of the rows they take
+//   from the block's shared row count, and the block's sums.
+// - RawReadAheadTask: ReadAhead (the frame's name, the store it reads into,
+//   and the MotionPicture of a search made ahead with records of its own).
+// - OutputDrawTask: OutputDraw, which holds its own copy of the picture; the
+//   preview buffer under PreviewPictures.OutputPreviewLock.
+// - DrawInputPreviewTask: the input preview under its InputPreviewLock.
+// - InputReadAheadTask: the input cache, whose slots pass between threads
+//   through their atomic frame numbers and the reader's lock.
+// - Row helpers (RunRowsInParallel, RowStream): the context record of the
+//   rows (prediction, error blocks, table bands), one row at a time.
+// The set-up's words, written only before the first task of an encoding and
+// read by any task: EncoderSettings, the sequence geometry, MeTableGeometry,
+// the installed kernels, MotionState's search mode (MeExhaustive, MeHighMode,
+// MeLowMode) and the thread options below. Every other word (CurrentPicture,
+// MotionState's picture words, the rate control) is the encoding thread's.
+
 // A task runs with its argument and the index of the slot that runs it; a
 // value above 0 means success.
 using WorkerTask = int32_t (*)(void* argument, int slot);
@@ -65,7 +90,7 @@ int WorkerThreadProc(int slot);
 
 // Hands the task to the lowest idle, unreserved slot and returns its index;
 // -1 when the function or the argument is null; -2 when no slot is free even
-// after one 50 ms retry. Called only by the encoding thread.
+// after one 50 ms retry. Any thread may post: the choice of slot is locked.
 int RunOnWorkerThread(WorkerTask task, void* argument);
 // As RunOnWorkerThread without the retry (-2 at once when no slot is idle),
 // and the slot comes reserved: it stays so until ReleaseWorkerSlots.

@@ -223,6 +223,48 @@ TEST_F(MotionDispatch, ResultsDoNotDependOnThreadsKernelsOrTableTask) {
     }
 }
 
+// A search made ahead on a worker reads the words it is handed, whatever the
+// encoding thread's words say meanwhile, and leaves those words alone.
+TEST_F(MotionDispatch, SearchAheadReadsOnlyTheWordsItIsHanded) {
+    const std::vector<Plane> frames = PanFrames(W, H, 4);
+    SetUpEncoding(3, true, 4);
+    Picture(I_PICTURE, 0, frames[0]);
+    for (auto [type, frame] : {std::pair{P_PICTURE, 3}, std::pair{B_PICTURE, 1}}) {
+        SCOPED_TRACE(type);
+        std::vector<MacroblockInfo> ahead = records;  // the fields a search leaves as they were
+        Picture(type, frame, frames[frame]);
+        const Outcome own = Capture(records);
+
+        MotionPicture p;
+        p.type = type;
+        p.prevAnchorSource = p.prevAnchorRecon = frames[0].data();
+        p.nextAnchorSource = p.nextAnchorRecon = frames[3].data();
+        p.currentSource = frames[frame].data();
+        p.forwardRangeX = p.forwardRangeY = p.backwardRangeX = p.backwardRangeY = kRange;
+        p.forwardTables = MotionState.priz;
+        p.backwardTables = MotionState.prizn;
+        p.records = ahead.data();
+        p.words = SearchWordsFromSettings();
+        p.bands = 4;
+        const MotionStateRecord before = MotionState;
+        MotionState.SearchStage = 2;
+        MotionState.MeSearchPoints = 0;
+        MotionState.MeThresholdScaled = INT_MAX;
+        MotionState.MeWindowTolerance = 255;
+        const SearchWords meanwhile = CurrentSearchWords();
+        int64_t intra = 0, error = 0;
+        ASSERT_TRUE(EstimatePictureMotion(p, &intra, &error, true));
+        CurrentPicture.PictureIntraVarianceSum = static_cast<int>(intra);
+        CurrentPicture.PictureErrorSum = static_cast<int>(error);
+        EXPECT_TRUE(Capture(ahead) == own);
+        const SearchWords after = CurrentSearchWords();
+        EXPECT_TRUE(after.stage == meanwhile.stage && after.points == meanwhile.points &&
+                    after.thresholdScaled == meanwhile.thresholdScaled &&
+                    after.windowTolerance == meanwhile.windowTolerance);
+        MotionState = before;
+    }
+}
+
 TEST_F(MotionDispatch, BusyWorkersLeaveTheirBandsToTheCallingThread) {
     const std::vector<Plane> frames = PanFrames(W, H, 4);
     SetUpEncoding(3, true, 1);

@@ -130,7 +130,8 @@ protected:
 
     int Search(int x, int y, int rx, int ry, int* bx, int* by, int flags = 2, int* zero = nullptr) {
         return MotionSearchMacroblock(flat.data(), flat.data(), flat.data() + y * W + x, x, y, rx, ry,
-                                      bx, by, zero, tables.data(), flags, windows);
+                                      bx, by, zero, tables.data(), flags, windows,
+                                      CurrentSearchWords());
     }
 };
 
