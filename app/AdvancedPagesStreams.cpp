@@ -13,8 +13,8 @@
 
 #include "app/AdvancedPage.h"
 #include "app/CSpinCtrl8.h"
-#include "settings/AudioRates.h"
 #include "platform/MessageBox.h"
+#include "settings/AudioRates.h"
 
 namespace {
 

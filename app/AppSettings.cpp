@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include "app/CommandLine.h"
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
 
 namespace fs = std::filesystem;
 

@@ -5,9 +5,9 @@
 
 #include "app/AppSettings.h"
 #include "engine/Threads.h"
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
 
 bool PrepareStartUp(int screenWidth, int screenHeight, int processorCount) {
     EncoderSettings.timeCodeStartFrame = 0;

@@ -14,11 +14,11 @@
 #include "app/FrameLogic.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
+#include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/ResStrings.h"
 
 BatchViewLink BatchView;
 

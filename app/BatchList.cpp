@@ -1,8 +1,8 @@
 // Job entries and the batch list file format.
 #include "app/BatchList.h"
 
-#include <cstdio>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>

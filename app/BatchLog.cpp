@@ -5,10 +5,10 @@
 #include <cstdio>
 
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
-#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 
 std::string BatchLogPathFor(const std::string& folder) {
     std::string path = folder;

@@ -12,13 +12,13 @@
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
 #include "engine/EngineState.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/Format.h"
-#include "platform/MessageBox.h"
-#include "platform/ResStrings.h"
 
 int BatchJobSucceeded = 0;
 int BatchProfileIndex = 0;

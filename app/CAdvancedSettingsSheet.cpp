@@ -8,11 +8,11 @@
 #include <QVBoxLayout>
 
 #include "engine/Threads.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/AudioRates.h"
 #include "settings/EncoderSettings.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
-#include "platform/ResStrings.h"
 
 int LastAdvancedPage = -1;
 int LastAdvancedPageCount = 0;

@@ -32,12 +32,12 @@
 #include "app/CMainFrame.h"
 #include "app/ProfileList.h"
 #include "app/ZRNFileDialog.h"
-#include "settings/EncoderSettings.h"
-#include "settings/ProfileFormat.h"
-#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/ProfileFormat.h"
+#include "settings/Report.h"
 
 namespace fs = std::filesystem;
 

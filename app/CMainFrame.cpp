@@ -35,11 +35,11 @@
 #include "app/RecentFileList.h"
 #include "app/ViewLogic.h"
 #include "app/ZRNFileDialog.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 
 QStatusBar* MainStatusBar = nullptr;
 int LargeScreen = 0;

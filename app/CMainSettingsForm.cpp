@@ -14,9 +14,9 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionFrame>
-#include <QVBoxLayout>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,12 +27,12 @@
 #include "app/CSpinCtrl8.h"
 #include "job/AviSource.h"
 #include "job/JobDriver.h"
-#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/Preview.h"
+#include "settings/RunState.h"
 
 using platform::MbAnswer;
 using platform::MbButtons;

@@ -11,12 +11,12 @@
 #include "app/FrameLogic.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
-#include "settings/EncoderSettings.h"
-#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
+#include "settings/RunState.h"
 
 CMpegDoc* CurrentDocument = nullptr;
 int DefaultProfileTried = 0;

@@ -21,12 +21,12 @@
 #include "app/CMainFrame.h"
 #include "app/CMpegDoc.h"
 #include "app/FrameLogic.h"
-#include "settings/ProfileFormat.h"
-#include "settings/RunState.h"
 #include "platform/FileReplace.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/ProfileFormat.h"
+#include "settings/RunState.h"
 
 int LastShownProfileIndex = 0;
 

@@ -19,10 +19,10 @@
 #include "app/CMpegView.h"
 #include "app/CProfileMgr.h"
 #include "app/RecentFileList.h"
-#include "settings/RunState.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/RunState.h"
 
 CTessmarApp* TheApp = nullptr;
 

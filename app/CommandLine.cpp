@@ -8,9 +8,9 @@
 #include <strings.h>
 
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "platform/Format.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
 
 int ParallelDialogMode = 0;
 int Winnt351Requested = 0;

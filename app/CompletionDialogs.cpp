@@ -16,14 +16,14 @@
 #include "engine/Input.h"
 #include "engine/PictureDriver.h"
 #include "job/AviSource.h"
-#include "settings/EncoderSettings.h"
 #include "job/Finalise.h"
 #include "job/JobDriver.h"
+#include "platform/Format.h"
+#include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
-#include "platform/ResStrings.h"
 
 namespace {
 

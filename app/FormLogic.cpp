@@ -12,9 +12,9 @@
 #include <cstdlib>
 
 #include "app/AppSettings.h"
-#include "settings/AudioRates.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/AudioRates.h"
 
 using platform::MbAnswer;
 using platform::MbButtons;

@@ -1,9 +1,9 @@
 // The preview container, its panes and their drawing.
 #include "app/PreviewPanes.h"
 
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QMetaObject>
-#include <QFontMetrics>
 #include <QPainter>
 #include <QPointer>
 #include <QThread>
@@ -12,10 +12,10 @@
 #include "app/AppSettings.h"
 #include "app/ViewLogic.h"
 #include "engine/EngineState.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Preview.h"
 #include "settings/RunState.h"
-#include "platform/ResStrings.h"
 
 int PanesReady = 0;
 QImage IdlePictureBitmap;

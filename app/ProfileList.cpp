@@ -7,8 +7,8 @@
 
 #include "app/AppSettings.h"
 #include "app/FrameLogic.h"
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
+#include "settings/EncoderSettings.h"
 
 namespace fs = std::filesystem;
 

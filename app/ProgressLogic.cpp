@@ -7,14 +7,14 @@
 #include <thread>
 
 #include "engine/PictureDriver.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "settings/JobState.h"
-#include "settings/JobUtil.h"
-#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 
 int64_t AudioPassSeconds = 0;
 int64_t MultiplexSeconds = 0;

@@ -17,15 +17,15 @@
 #include "engine/EngineState.h"
 #include "engine/PictureDriver.h"
 #include "job/AviSource.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
+#include "mux/Mplex.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "mux/Mplex.h"
-#include "platform/MessageBox.h"
-#include "platform/ResStrings.h"
 
 namespace {
 

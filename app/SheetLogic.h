@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 
 // The pages in the order the sheet adds them (the MPEG-1 and MPEG-2 pages
 // share a place).

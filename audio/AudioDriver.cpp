@@ -7,11 +7,11 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
+#include "mux/lib/StreamTables.h"
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
-#include "mux/lib/StreamTables.h"
-#include "platform/Format.h"
 
 AudioEncoderState Audio;
 

@@ -21,12 +21,12 @@
 #include "engine/EngineState.h"
 #include "engine/Input.h"
 #include "engine/Threads.h"
-#include "settings/EncoderSettings.h"
 #include "job/EncoderStartup.h"
-#include "settings/JobUtil.h"
 #include "job/Profile.h"
-#include "settings/RunState.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 
 namespace {
 

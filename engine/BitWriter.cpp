@@ -5,10 +5,10 @@
 
 #include <cstring>
 
+#include "platform/MessageBox.h"
 #include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 
 int32_t BitQueueLengths[BitQueueSize];
 int32_t BitQueueValues[BitQueueSize];

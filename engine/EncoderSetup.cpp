@@ -12,21 +12,24 @@
 #include <string>
 
 #include "engine/BitWriter.h"
+#include "engine/Deinterlace.h"
 #include "engine/EngineState.h"
 #include "engine/Fdct.h"
-#include "engine/Deinterlace.h"
 #include "engine/Idct.h"
 #include "engine/Input.h"
 #include "engine/MotionEstimation.h"
 #include "engine/PictureCoder.h"
 #include "engine/PictureDriver.h"
-#include "engine/PreviewConvert.h"
 #include "engine/Predict.h"
+#include "engine/PreviewConvert.h"
 #include "engine/Quant.h"
 #include "engine/RateControl.h"
 #include "engine/Threads.h"
 #include "engine/Transform.h"
 #include "engine/Vlc.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
@@ -34,9 +37,6 @@
 #include "settings/Report.h"
 #include "settings/RunState.h"
 #include "settings/Validate.h"
-#include "platform/Format.h"
-#include "platform/MessageBox.h"
-#include "platform/ResStrings.h"
 
 SequenceStateRecord Sequence;
 

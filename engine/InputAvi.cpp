@@ -7,10 +7,10 @@
 #include "engine/EngineState.h"
 #include "engine/Input.h"
 #include "engine/InputBitmap.h"
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
 
 namespace {
 

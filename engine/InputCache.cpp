@@ -13,10 +13,10 @@
 #include "engine/Input.h"
 #include "engine/InputBitmap.h"
 #include "engine/Threads.h"
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
 
 InputFrameCacheState InputFrameCache;
 

@@ -8,9 +8,9 @@
 
 #include "engine/EngineState.h"
 #include "engine/Input.h"
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
 
 FrameRateConversionState FrameRateConversion;
 InputStateRecord InputState;

@@ -23,13 +23,13 @@
 #include "engine/RateControl.h"
 #include "engine/Threads.h"
 #include "engine/Transform.h"
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/Preview.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/Format.h"
 
 PictureStateRecord CurrentPicture;
 PictureDriverStateRecord PictureDriver;

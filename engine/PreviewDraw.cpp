@@ -6,11 +6,11 @@
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "engine/PreviewConvert.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobUtil.h"
 #include "settings/Preview.h"
 #include "settings/Report.h"
-#include "platform/ResStrings.h"
 
 PreviewStateRecord PreviewPictures;
 PreviewWindowHooks PreviewWindows;

@@ -11,9 +11,9 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/RateControlPrivate.h"
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
 
 RateControlStateRecord RateControlState;
 VbvStatsRecordType VbvStatsRecord;

@@ -7,15 +7,15 @@
 // a single predicate over the counts.
 #include "engine/Threads.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <functional>
-#include <algorithm>
 
 #include "platform/Format.h"
 #include "platform/Ini.h"

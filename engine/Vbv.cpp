@@ -8,11 +8,11 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/RateControlPrivate.h"
-#include "settings/EncoderSettings.h"
-#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 
 namespace {
 

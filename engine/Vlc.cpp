@@ -9,9 +9,9 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/PictureCoder.h"
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // 16-bit samples at 44.1 or 48 kHz for the audio encoder.
 #include "job/AviSource.h"
 
-#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/Report.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,12 +5,12 @@
 #include "engine/Deinterlace.h"
 #include "engine/Input.h"
 #include "job/AviFilters.h"
-#include "settings/EncoderSettings.h"
-#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 
 #include <algorithm>
 #include <cctype>

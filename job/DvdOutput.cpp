@@ -9,13 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "settings/EncoderSettings.h"
-#include "settings/JobUtil.h"
 #include "job/OutputFiles.h"
 #include "mux/lib/DvdVolume.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
 
 namespace fs = std::filesystem;
 

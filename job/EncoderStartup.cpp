@@ -7,11 +7,11 @@
 #include "engine/Encoder.h"
 #include "engine/PreviewConvert.h"
 #include "job/AviSource.h"
+#include "job/Profile.h"
+#include "platform/ResStrings.h"
 #include "settings/JobUtil.h"
 #include "settings/Preview.h"
-#include "job/Profile.h"
 #include "settings/Report.h"
-#include "platform/ResStrings.h"
 
 void InstallJobHooks() {
     EngineJob.readProfile = ReadProfile;

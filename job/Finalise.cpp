@@ -6,12 +6,12 @@
 #include <new>
 #include <vector>
 
-#include "settings/EncoderSettings.h"
-#include "settings/Report.h"
-#include "settings/Validate.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
+#include "settings/Validate.h"
 
 namespace {
 

@@ -9,18 +9,18 @@
 #include "engine/EngineState.h"
 #include "job/AviSource.h"
 #include "job/DvdOutput.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobMux.h"
-#include "settings/JobState.h"
-#include "settings/JobUtil.h"
 #include "job/OutputFiles.h"
-#include "settings/Report.h"
-#include "settings/RunState.h"
 #include "mux/lib/MuxLib.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 
 namespace fs = std::filesystem;
 using platform::MbAnswer;

@@ -4,15 +4,15 @@
 
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
-#include "settings/AudioRates.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/JobMux.h"
+#include "platform/ResStrings.h"
+#include "settings/AudioRates.h"
+#include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/ResStrings.h"
 
 using platform::MbIcon;
 

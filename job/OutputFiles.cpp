@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 
 #include "job/JobDriver.h"
-#include "settings/JobState.h"
-#include "settings/JobUtil.h"
-#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
 
 void ReportFileProblem(std::string text, const std::string& path, int error) {
     CheckPathDrive(text, path, error);

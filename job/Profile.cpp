@@ -7,18 +7,18 @@
 #include <cstring>
 #include <string>
 
-#include "settings/AudioRates.h"
 #include "job/AviSource.h"
-#include "settings/EncoderSettings.h"
 #include "job/Finalise.h"
-#include "settings/Preview.h"
 #include "job/ProfileFields.h"
-#include "settings/ProfileFormat.h"
-#include "settings/Report.h"
-#include "settings/RunState.h"
 #include "platform/FileReplace.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
+#include "settings/AudioRates.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
+#include "settings/ProfileFormat.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 
 using namespace profileformat;
 

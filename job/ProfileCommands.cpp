@@ -2,12 +2,12 @@
 // profile and go idle, save the current settings.
 #include "job/Profile.h"
 
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
-#include "platform/ResStrings.h"
 
 using platform::LoadResString;
 

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 #include "job/ProfileFields.h"
+#include "platform/Format.h"
+#include "settings/EncoderSettings.h"
 #include "settings/ProfileFormat.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
 
 using namespace profileformat;
 

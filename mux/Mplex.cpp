@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "settings/JobState.h"
-#include "settings/JobUtil.h"
-#include "settings/RunState.h"
 #include "mux/MplexFiles.h"
 #include "platform/Format.h"
 #include "platform/System.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 
 int64_t MuxBytesDone = 0;
 int64_t MuxBytesTotal = 0;

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "settings/EncoderSettings.h"
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
 #include "mux/lib/DecoderBuffer.h"
@@ -14,6 +13,7 @@
 #include "mux/lib/VideoPeakRate.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
 
 void WriteTimeStamp(const TimeCode& t, unsigned prefix, unsigned char*& cursor) {
     packwriters::PutTimeStamp(cursor, uint8_t(prefix), TimeCodeValue(t));

@@ -1,15 +1,15 @@
 // The job's bridge to the multiplexer library (see MuxInterfaces.h).
 #include "mux/MuxInterfaces.h"
 
+#include "mux/Mplex.h"
+#include "mux/lib/MuxLib.h"
+#include "platform/Format.h"
+#include "platform/ResStrings.h"
 #include "settings/AudioRates.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/RunState.h"
-#include "mux/Mplex.h"
-#include "mux/lib/MuxLib.h"
-#include "platform/Format.h"
-#include "platform/ResStrings.h"
 
 #include <algorithm>
 #include <climits>

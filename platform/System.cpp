@@ -1,10 +1,10 @@
 // Debug output, tick counter, processor count and file-name helpers.
 #include "platform/System.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <filesystem>
 #include <sched.h>
 #include <signal.h>

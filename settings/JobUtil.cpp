@@ -11,14 +11,14 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
-#include "settings/EncoderSettings.h"
-#include "settings/JobState.h"
-#include "settings/Report.h"
-#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 
 namespace fs = std::filesystem;
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/ProfileFormat.h"
 #include "settings/Report.h"
-#include "platform/Format.h"
 
 using profileformat::FileCloser;
 

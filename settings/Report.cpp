@@ -5,12 +5,12 @@
 #include <atomic>
 #include <cstdio>
 
-#include "settings/EncoderSettings.h"
-#include "settings/JobState.h"
-#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
 
 int BatchMode = 0;
 std::string BatchLogFileName = "message.log";

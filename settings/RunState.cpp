@@ -2,11 +2,11 @@
 // that the window stays responsive while encoding runs on its thread.
 #include "settings/RunState.h"
 
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
-#include "platform/MessageBox.h"
 
 int16_t RunState = 1;
 int PauseFlag = 0;

@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-#include "settings/EncoderSettings.h"
-#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 
 int ComplianceWarningCount = 0;
 

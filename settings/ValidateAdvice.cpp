@@ -2,9 +2,9 @@
 // and MPEG-2 picture formats that players may not know. Each is a question.
 #include <string>
 
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Validate.h"
-#include "platform/ResStrings.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // Readers of the pack engines: video start-code units and audio frames become
 // MPEG-2 PES packets with time stamps and the access units that begin in them.
-#include "mux/lib/StreamTables.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
-#include "mux/lib/VideoPeakRate.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
 #include "mux/lib/SequenceHeader.h"
 #include "mux/lib/StartDelay.h"
+#include "mux/lib/StreamTables.h"
+#include "mux/lib/VideoPeakRate.h"
 
 #include <algorithm>
 #include <cmath>

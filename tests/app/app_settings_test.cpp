@@ -6,10 +6,10 @@
 
 #include "app/AppSettings.h"
 #include "app/CommandLine.h"
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

@@ -8,11 +8,11 @@
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
 #include "app/BatchRunner.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

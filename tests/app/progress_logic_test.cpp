@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "app/ProgressLogic.h"
+#include "platform/MessageBox.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 
 namespace {
 

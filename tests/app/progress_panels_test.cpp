@@ -21,16 +21,16 @@
 #include "engine/EngineState.h"
 #include "engine/PictureDriver.h"
 #include "job/AviSource.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "settings/JobState.h"
-#include "settings/JobUtil.h"
-#include "settings/Report.h"
-#include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 
 namespace {
 

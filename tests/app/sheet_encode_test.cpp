@@ -15,15 +15,15 @@
 #include <string>
 
 #include "app/CAdvancedSettingsSheet.h"
-#include "settings/Preview.h"
 #include "job/AviSource.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "settings/JobState.h"
 #include "job/Profile.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Preview.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/SheetLogic.h"
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
+#include "settings/EncoderSettings.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

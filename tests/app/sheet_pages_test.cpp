@@ -22,10 +22,10 @@
 #include "app/CSpinCtrl8.h"
 #include "app/CommandLine.h"
 #include "engine/Threads.h"
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
-#include "settings/RunState.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/RunState.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,8 +8,8 @@
 #include "app/CTessmarApp.h"
 #include "engine/Fdct.h"
 #include "engine/Transform.h"
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "tests/support/QtTestSupport.h"
 
 class StartUpKernels : public qttest::FolderTest {};

@@ -7,9 +7,9 @@
 #include "app/AppSettings.h"
 #include "app/AppStartUp.h"
 #include "engine/Threads.h"
-#include "settings/EncoderSettings.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

@@ -19,11 +19,11 @@
 #include "app/CTessmarApp.h"
 #include "app/OutsideProgram.h"
 #include "app/PreviewPanes.h"
+#include "platform/Ini.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Preview.h"
 #include "settings/RunState.h"
-#include "platform/Ini.h"
-#include "platform/MessageBox.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 

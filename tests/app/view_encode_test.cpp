@@ -7,22 +7,22 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QGuiApplication>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <functional>
 #include <memory>
-#include <cstdio>
 #include <sstream>
 
 #include "app/AppSettings.h"
@@ -31,17 +31,17 @@
 #include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
 #include "app/CompletionDialogs.h"
+#include "app/PreviewPanes.h"
 #include "app/ProgressLogic.h"
 #include "app/ProgressPanels.h"
-#include "app/PreviewPanes.h"
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/Profile.h"
-#include "settings/Preview.h"
-#include "settings/RunState.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
+#include "settings/RunState.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 

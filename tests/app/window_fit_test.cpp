@@ -16,9 +16,9 @@
 #include "app/CAdvancedSettingsSheet.h"
 #include "app/CMainSettingsForm.h"
 #include "app/PreviewPanes.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Preview.h"
-#include "platform/MessageBox.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 

@@ -4,10 +4,10 @@
 
 #include "audio/AudioEncoder.h"
 #include "job/AviSource.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/audio/AudioTestUtil.h"
 #include "tests/platform/avi_media_util.h"
 #include "tests/support/TestSupport.h"

@@ -4,12 +4,12 @@
 
 #include <cmath>
 
-#include "tests/audio/AudioTestUtil.h"
 #include "audio/AudioEncoder.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"
-#include "settings/EncoderSettings.h"
-#include "platform/MessageBox.h"
+#include "tests/audio/AudioTestUtil.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/TestSupport.h"
 

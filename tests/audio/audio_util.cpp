@@ -4,11 +4,11 @@
 #include <cmath>
 #include <random>
 
-#include "tests/audio/AudioTestUtil.h"
 #include "audio/AudioEncoder.h"
 #include "engine/EngineState.h"
 #include "settings/EncoderSettings.h"
 #include "settings/RunState.h"
+#include "tests/audio/AudioTestUtil.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testsupport;

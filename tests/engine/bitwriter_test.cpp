@@ -5,10 +5,10 @@
 #include <random>
 
 #include "engine/BitWriter.h"
+#include "platform/MessageBox.h"
 #include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/engine/StreamCapture.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
 #include "engine/Threads.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/engine/encode_util.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,8 +8,8 @@
 #include "engine/Input.h"
 #include "engine/Quant.h"
 #include "engine/Threads.h"
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "tests/engine/encode_util.h"
 #include "tests/support/TestSupport.h"
 

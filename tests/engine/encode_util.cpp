@@ -8,12 +8,12 @@
 
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "job/EncoderStartup.h"
-#include "settings/JobUtil.h"
 #include "job/Profile.h"
-#include "settings/RunState.h"
 #include "platform/Format.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/RunState.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

@@ -14,9 +14,9 @@
 #include "engine/MotionEstimation.h"
 #include "engine/PreviewConvert.h"
 #include "engine/Threads.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Preview.h"
-#include "platform/MessageBox.h"
 #include "tests/engine/encode_util.h"
 #include "tests/support/TestSupport.h"
 

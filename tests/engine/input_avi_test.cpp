@@ -11,9 +11,9 @@
 #include "engine/Input.h"
 #include "engine/Threads.h"
 #include "job/AviSource.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Report.h"
-#include "platform/MessageBox.h"
 #include "tests/engine/input_test_frames.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,8 +8,8 @@
 
 #include "engine/Input.h"
 #include "engine/Threads.h"
-#include "settings/Report.h"
 #include "platform/MessageBox.h"
+#include "settings/Report.h"
 #include "tests/engine/input_test_frames.h"
 
 using inputtest::FrameBitmap;

@@ -10,9 +10,9 @@
 #include "engine/Input.h"
 #include "engine/Threads.h"
 #include "job/AviSource.h"
-#include "settings/EncoderSettings.h"
 #include "platform/AviFile.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "tests/engine/encode_util.h"
 #include "tests/support/TestSupport.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "engine/Input.h"
-#include "settings/Report.h"
 #include "platform/MessageBox.h"
+#include "settings/Report.h"
 #include "tests/engine/input_test_frames.h"
 #include "tests/support/TestSupport.h"
 

@@ -12,9 +12,9 @@
 
 #include "engine/EngineState.h"
 #include "engine/Threads.h"
-#include "settings/EncoderSettings.h"
 #include "motion_test_support.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

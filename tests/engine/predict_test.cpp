@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "engine/Predict.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

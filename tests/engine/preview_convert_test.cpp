@@ -8,8 +8,8 @@
 
 #include "engine/EngineState.h"
 #include "engine/PreviewConvert.h"
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 
 namespace {
 

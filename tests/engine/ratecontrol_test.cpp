@@ -6,9 +6,9 @@
 #include "engine/BitWriter.h"
 #include "engine/EngineState.h"
 #include "engine/RateControl.h"
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Report.h"
-#include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

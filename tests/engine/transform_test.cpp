@@ -15,8 +15,8 @@
 #include "engine/MotionEstimation.h"
 #include "engine/Quant.h"
 #include "engine/Transform.h"
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "transform_util.h"
 
 namespace {

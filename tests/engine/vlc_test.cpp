@@ -10,8 +10,8 @@
 #include "engine/EngineTypes.h"
 #include "engine/PictureCoder.h"
 #include "engine/Vlc.h"
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "tests/engine/StreamCapture.h"
 
 namespace {

@@ -13,8 +13,8 @@
 
 #include "app/BatchList.h"
 #include "app/BatchRunner.h"
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
+#include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 #include "tests/fuzz/FuzzSupport.h"
 

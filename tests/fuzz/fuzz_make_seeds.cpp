@@ -14,13 +14,13 @@
 #include "app/BatchList.h"
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "job/EncoderStartup.h"
-#include "settings/JobUtil.h"
-#include "settings/RunState.h"
 #include "job/Profile.h"
-#include "settings/Report.h"
 #include "platform/Ini.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobUtil.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace fs = std::filesystem;

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "mux/Mplex.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "mux/Mplex.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {

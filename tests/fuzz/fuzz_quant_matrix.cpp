@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
+#include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -11,8 +11,8 @@
 
 #include "app/AppSettings.h"
 #include "app/RecentFileList.h"
-#include "settings/Report.h"
 #include "platform/Ini.h"
+#include "settings/Report.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

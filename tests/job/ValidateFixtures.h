@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/EncoderSettings.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "tests/support/TestSupport.h"
 
 namespace validatetest {

@@ -4,13 +4,13 @@
 // by the probe; a one-picture input's sound through a whole job.
 #include "job/AviSource.h"
 
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "settings/JobState.h"
 #include "job/Profile.h"
-#include "settings/Report.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Report.h"
 #include "tests/platform/avi_media_util.h"
 #include "tests/support/JobTestSupport.h"
 

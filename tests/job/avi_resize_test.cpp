@@ -3,9 +3,9 @@
 // scaling of the same source.
 #include "job/AviSource.h"
 
+#include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Report.h"
-#include "platform/MessageBox.h"
 #include "tests/platform/avi_media_util.h"
 
 #include <gtest/gtest.h>

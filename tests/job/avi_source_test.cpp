@@ -4,11 +4,11 @@
 #include "job/AviSource.h"
 
 #include "engine/Input.h"
-#include "settings/EncoderSettings.h"
-#include "settings/Report.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Report.h"
 #include "tests/platform/avi_media_util.h"
 
 #include <gtest/gtest.h>

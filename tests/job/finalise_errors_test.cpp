@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "job/Finalise.h"
-#include "settings/Report.h"
 #include "platform/ResStrings.h"
+#include "settings/Report.h"
 #include "tests/job/ValidateFixtures.h"
 
 using namespace validatetest;

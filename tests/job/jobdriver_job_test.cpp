@@ -5,16 +5,16 @@
 #include <string>
 
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
+#include "job/Profile.h"
+#include "platform/Format.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/Preview.h"
-#include "job/Profile.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/Format.h"
-#include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

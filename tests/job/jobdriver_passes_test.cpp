@@ -8,16 +8,16 @@
 #include <string>
 
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
 #include "job/JobMux.h"
-#include "settings/JobState.h"
-#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "settings/Report.h"
-#include "settings/RunState.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Preview.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "tests/support/JobTestSupport.h"
 #include "tests/support/TestSupport.h"
 

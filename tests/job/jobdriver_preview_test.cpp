@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
-#include "settings/Preview.h"
 #include "job/Profile.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
 
 namespace {
 

@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "settings/JobState.h"
-#include "settings/Preview.h"
 #include "job/Profile.h"
-#include "settings/Report.h"
-#include "settings/RunState.h"
 #include "mux/lib/MuxLib.h"
 #include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/Preview.h"
+#include "settings/Report.h"
+#include "settings/RunState.h"
 #include "tests/support/JobTestSupport.h"
 #include "tests/support/TestSupport.h"
 

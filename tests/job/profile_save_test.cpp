@@ -5,11 +5,11 @@
 #include <functional>
 #include <memory>
 
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/TestSupport.h"
 

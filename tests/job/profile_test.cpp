@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "engine/EngineState.h"
-#include "settings/AudioRates.h"
 #include "job/AviSource.h"
-#include "settings/EncoderSettings.h"
 #include "job/Profile.h"
+#include "platform/MessageBox.h"
+#include "settings/AudioRates.h"
+#include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

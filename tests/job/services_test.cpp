@@ -4,13 +4,13 @@
 #include <thread>
 
 #include "engine/EngineState.h"
+#include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
-#include "platform/ResStrings.h"
 #include "tests/support/TestSupport.h"
 
 using platform::ScriptedMessageBoxes;

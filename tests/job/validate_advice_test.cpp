@@ -3,9 +3,9 @@
 // and their batch-log lines.
 #include <gtest/gtest.h>
 
+#include "platform/ResStrings.h"
 #include "settings/Report.h"
 #include "settings/Validate.h"
-#include "platform/ResStrings.h"
 #include "tests/job/ValidateFixtures.h"
 
 using namespace validatetest;

@@ -5,20 +5,20 @@
 // removes, and the user's earlier output is never touched.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/JobTestSupport.h"
 #include "tests/support/TestSupport.h"

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "mux/Mplex.h"
+#include "mux/MplexFiles.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"
-#include "mux/Mplex.h"
-#include "mux/MplexFiles.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

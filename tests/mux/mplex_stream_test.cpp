@@ -4,13 +4,13 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <sstream>
 #include <map>
+#include <sstream>
 
+#include "mux/Mplex.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"
-#include "mux/Mplex.h"
 #include "tests/mux/mplex_util.h"
 #include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"

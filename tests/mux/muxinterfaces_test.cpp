@@ -1,11 +1,11 @@
 // The job's bridge to the multiplexer library: settings to options, whole runs,
 // and the texts that library failures leave for the job.
-#include "settings/EncoderSettings.h"
-#include "settings/JobState.h"
-#include "settings/RunState.h"
 #include "mux/Mplex.h"
 #include "mux/MuxInterfaces.h"
 #include "mux/lib/MuxLib.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
+#include "settings/RunState.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

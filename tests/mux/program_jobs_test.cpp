@@ -5,15 +5,15 @@
 
 #include <string>
 
-#include "settings/Preview.h"
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
+#include "job/Profile.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/JobUtil.h"
-#include "job/Profile.h"
+#include "settings/Preview.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
 #include "tests/mux/JobStreamChecks.h"
 #include "tests/muxlib/StreamLayoutChecks.h"
 #include "tests/support/JobTestSupport.h"

@@ -11,15 +11,15 @@
 #include <sstream>
 #include <string>
 
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "settings/JobState.h"
 #include "job/Profile.h"
+#include "platform/MessageBox.h"
+#include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
-#include "platform/MessageBox.h"
-#include "tests/platform/FullDisk.h"
 #include "tests/mux/JobStreamChecks.h"
+#include "tests/platform/FullDisk.h"
 #include "tests/support/JobTestSupport.h"
 #include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <memory>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <set>
 #include <sstream>

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "settings/EncoderSettings.h"
 #include "job/JobDriver.h"
-#include "settings/Preview.h"
 #include "job/Profile.h"
+#include "settings/EncoderSettings.h"
+#include "settings/Preview.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
 #include "tests/support/TestSupport.h"

@@ -10,8 +10,8 @@
 #include <numeric>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 #include <sys/wait.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
