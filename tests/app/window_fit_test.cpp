@@ -6,16 +6,23 @@
 // 720 x 576 AVI and 6000 kbit/s is kept in the build folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAbstractButton>
+#include <QApplication>
 #include <QAction>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "app/AppSettings.h"
 #include "app/CAdvancedSettingsSheet.h"
 #include "app/CMainSettingsForm.h"
 #include "app/PreviewPanes.h"
+#include "app/QtMessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Preview.h"
 #include "platform/MessageBox.h"
@@ -117,6 +124,34 @@ TEST_F(WindowFitTest, EveryFieldLabelCaptionAndPictureIsWholeAt800x600) {
     QCoreApplication::processEvents();
     const QString shot = QCoreApplication::applicationDirPath() + "/window-720x576-6000kbits.png";
     EXPECT_TRUE(frame_->grab().save(shot));
+}
+
+// A long warning keeps each of its lines whole on the 800 x 600 screen (no line broken in two by the box's
+// own narrower wrapping) and the box fits the screen.
+TEST(MessageBoxFitTest, WarningKeepsEachLineWholeAt800x600) {
+    qttest::App();
+    const std::string text = std::string(LoadResString(64273)) + "\nDo you wish to continue anyway ?";
+    const int lines = int(std::count(text.begin(), text.end(), '\n')) + 1;
+    int shownLines = 0;
+    QRect frame;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        shownLines = label->height() / label->fontMetrics().lineSpacing();
+        frame = box->frameGeometry();
+        box->reject();
+    });
+    poll.start(20);
+    platform::MessageBoxRequest request;
+    request.text = text;
+    request.buttons = platform::MbButtons::YesNo;
+    request.icon = platform::MbIcon::Warning;
+    EXPECT_EQ(ShowQtMessageBox(request), platform::MbAnswer::No);
+    EXPECT_GE(shownLines, lines - 1);
+    EXPECT_LE(shownLines, lines);
+    EXPECT_TRUE(QRect(0, 0, 800, 600).contains(frame)) << frame.width() << "x" << frame.height();
 }
 
 }  // namespace
