@@ -152,6 +152,16 @@ TEST(MessageBoxFitTest, WarningKeepsEachLineWholeAt800x600) {
     EXPECT_GE(shownLines, lines - 1);
     EXPECT_LE(shownLines, lines);
     EXPECT_TRUE(QRect(0, 0, 800, 600).contains(frame)) << frame.width() << "x" << frame.height();
+
+    // A short text: the box is still wide enough for its caption, bold, beside the title bar's buttons.
+    request.text = "Can't play output file:\n\nFile not Found.";
+    request.buttons = platform::MbButtons::Ok;
+    request.icon = platform::MbIcon::None;
+    frame = QRect();
+    EXPECT_EQ(ShowQtMessageBox(request), platform::MbAnswer::Ok);
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    EXPECT_GE(frame.width(), QFontMetrics(bold).horizontalAdvance("ZRN-MPEG Encoder") + 100);
 }
 
 }  // namespace
