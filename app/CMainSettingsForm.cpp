@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "app/AppSettings.h"
 #include "app/BatchLog.h"
@@ -278,6 +279,22 @@ void CMainSettingsForm::BuildControls() {
         kinds->addWidget(w);
     kinds->addStretch();
     rows->addLayout(kinds);
+
+    // Tab walks the form as it reads, row by row, each spin's arrows right after their number field.
+    std::vector<QWidget*> order{inputEdit_, inputBrowse_, previewButton_, outputEdit_, outputBrowse_, playButton_,
+                                widthEdit_, heightEdit_};
+    const auto withArrows = [&order](QLineEdit* edit, CSpinCtrl8* spin) {
+        order.push_back(edit);
+        for (QToolButton* arrow : spin->findChildren<QToolButton*>()) order.push_back(arrow);
+    };
+    withArrows(framesEdit_, framesSpin_);
+    withArrows(firstFrameEdit_, firstFrameSpin_);
+    order.push_back(frameRateCombo_);
+    withArrows(bitRateEdit_, bitRateSpin_);
+    for (QWidget* w : std::initializer_list<QWidget*>{videoFormatCombo_, advancedButton_, mpeg1Radio_, mpeg2Radio_,
+                                                      videoCdCheck_, dvdCheck_, svcdCheck_, encodeAudioCheck_})
+        order.push_back(w);
+    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 
     for (QLineEdit* e : {inputEdit_, widthEdit_, heightEdit_, framesEdit_, bitRateEdit_})
         connect(e, &QLineEdit::textChanged, this, [this] {

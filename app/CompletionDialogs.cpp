@@ -267,11 +267,12 @@ CMultiplexCompleted::CMultiplexCompleted(QWidget* parent) : CMultiplexCompleted(
 CMultiplexCompleted::CMultiplexCompleted(QWidget* parent, int templateId)
     : CResultDialog(parent, templateId, "Encoded Stream Complete") {
     AddText("MULTIPLEXING COMPLETED", 0, true);
-    AddRow("Output file size:", 1073, &m_outputSize);
+    // The sizes are in kilobytes, as the other result dialogs say beside theirs.
+    AddRow("Output file size:", 1073, &m_outputSize, "Kbytes");
     AddText("MPEG-1 System Stream is ready", 1123);
     Bind(1123, &m_kind);
-    AddRow("Video stream size:", 1074, &m_videoSize);
-    AddRow("Audio stream size:", 1075, &m_audioSize);
+    AddRow("Video stream size:", 1074, &m_videoSize, "Kbytes");
+    AddRow("Audio stream size:", 1075, &m_audioSize, "Kbytes");
     AddRow("Frames Encoded", 1031, &m_frames);
     AddRow("Encoding time:", 1036, &m_time);
     AddRow("Average image quality:", 1034, &m_averageQuality);

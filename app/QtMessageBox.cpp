@@ -2,8 +2,11 @@
 #include "app/QtMessageBox.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <vector>
 
 #include "app/FrameLogic.h"
@@ -56,13 +59,38 @@ MbAnswer EscapeAnswer(MbButtons buttons) {
     return MbAnswer::Cancel;
 }
 
+// Room a title bar takes beside its caption: the window's icon and its three buttons.
+constexpr int kTitleBarButtons = 100;
+
+// The texts carry their own line breaks. Qt wraps a box's text once more at half the screen's width, which on
+// a small screen breaks nearly every line in two; the label is given the width of its longest line instead
+// (at most three quarters of the screen), so each line stays whole where it fits. A box with a short text is
+// kept wide enough for its caption in a bold title bar beside the frame's buttons (Qt allows too little for
+// them, and the window manager then cuts the caption short).
+void KeepLinesWhole(QMessageBox& box, const QString& text) {
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!label) return;
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    QFont bold = label->font();
+    bold.setBold(true);
+    widest = std::max(widest, QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + kTitleBarButtons);
+    const QScreen* screen = box.screen();
+    const int room = screen ? screen->availableGeometry().width() * 3 / 4 : widest;
+    label->setMinimumWidth(std::min(widest + metrics.averageCharWidth(), room));
+}
+
 }  // namespace
 
 MbAnswer ShowQtMessageBox(const platform::MessageBoxRequest& request) {
     if (!qApp) return platform::DefaultAnswer(request.buttons, request.defaultButton);
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(QString::fromStdString(request.caption.empty() ? ApplicationName() : request.caption));
-    box.setText(QString::fromStdString(request.text));
+    const QString text = QString::fromStdString(request.text);
+    box.setText(text);
+    KeepLinesWhole(box, text);
     box.setIcon(IconOf(request.icon));
     const auto buttons = ButtonsOf(request.buttons);
     QMessageBox::StandardButtons all;

@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 #include "app/AppSettings.h"
 #include "app/CAdvancedSettingsSheet.h"
@@ -145,6 +147,17 @@ TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
     emit Get<QLineEdit>("1001")->returnPressed();
     EXPECT_EQ(Text("1003"), "352");
     EXPECT_EQ(Text("1005"), Out("take.vob"));
+
+    // Tab walks the form as it reads: row by row, left to right.
+    const std::vector<std::string> order{"1001", "1002", "1105", "1005", "1006", "1106", "1003",
+                                         "1007", "1004", "1009", "1013", "1014", "1164", "1016",
+                                         "1011", "1012", "1148", "1168", "1169", "1062"};
+    std::vector<std::string> walked;
+    QWidget* w = Get<QLineEdit>("1001");
+    for (size_t step = 0; step < 100 && walked.size() < order.size(); ++step, w = w->nextInFocusChain())
+        if (const std::string id = w->objectName().toStdString(); std::count(order.begin(), order.end(), id))
+            walked.push_back(id);
+    EXPECT_EQ(walked, order);
 }
 
 TEST_F(FormTest, InputsThatAreNoVideoAreRefused) {

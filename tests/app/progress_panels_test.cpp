@@ -346,6 +346,9 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
         EXPECT_EQ(r->ControlText(1074), "248");
         EXPECT_EQ(r->ControlText(1075), "350");
         EXPECT_EQ(r->ControlText(1123), "MPEG-1 System Stream Complete");
+        int units = 0;  // each of the three sizes says its unit
+        for (const QLabel* label : d->findChildren<QLabel*>()) units += label->text() == "Kbytes";
+        EXPECT_EQ(units, 3);
         EXPECT_EQ(r->ControlText(1036), " 1:02:25");
         EXPECT_EQ(r->ControlText(1031), "100");
         EXPECT_EQ(r->ControlText(1037), "100 :1");

@@ -6,17 +6,24 @@
 // 720 x 576 AVI and 6000 kbit/s is kept in the build folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAbstractButton>
+#include <QApplication>
 #include <QAction>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "app/AppSettings.h"
 #include "app/CAdvancedSettingsSheet.h"
 #include "app/CMainSettingsForm.h"
 #include "app/PreviewPanes.h"
+#include "app/QtMessageBox.h"
 #include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/Preview.h"
 #include "tests/support/QtTestSupport.h"
@@ -117,6 +124,34 @@ TEST_F(WindowFitTest, EveryFieldLabelCaptionAndPictureIsWholeAt800x600) {
     QCoreApplication::processEvents();
     const QString shot = QCoreApplication::applicationDirPath() + "/window-720x576-6000kbits.png";
     EXPECT_TRUE(frame_->grab().save(shot));
+}
+
+// A long warning keeps each line whole at 800 x 600 (Qt's own wrapping broke nearly every line in two) and fits the
+// screen; a short box stays wide enough for its bold caption beside the title bar's buttons.
+TEST(MessageBoxFitTest, LinesAndCaptionStayWholeAt800x600) {
+    qttest::App();
+    const std::string text = std::string(LoadResString(64273)) + "\nDo you wish to continue anyway ?";
+    int shownLines = 0;
+    QRect frame;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        shownLines = label->height() / label->fontMetrics().lineSpacing();
+        frame = box->frameGeometry();
+        box->reject();
+    });
+    poll.start(20);
+    ShowQtMessageBox({"", text, platform::MbButtons::YesNo, platform::MbIcon::Warning});
+    const int lines = int(std::count(text.begin(), text.end(), '\n'));  // the last line break ends an empty line
+    EXPECT_TRUE(shownLines == lines || shownLines == lines + 1) << shownLines << " lines shown of " << lines;
+    EXPECT_TRUE(QRect(0, 0, 800, 600).contains(frame)) << frame.width() << "x" << frame.height();
+
+    ShowQtMessageBox({"", "Can't play output file:\n\nFile not Found."});
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    EXPECT_GE(frame.width(), QFontMetrics(bold).horizontalAdvance("ZRN-MPEG Encoder") + 100);
 }
 
 }  // namespace
