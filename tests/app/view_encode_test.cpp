@@ -294,27 +294,20 @@ TEST_F(ViewEncodeTest, StartAsksAboutWhatTheDvdJobWillWrite) {
     ChooseAvi(10, false);
     EncoderSettings.createVob = 1;
     Get<QCheckBox>("1168")->click();
-    const fs::path folder = fs::path(Output()).parent_path();
-    fs::create_directories(folder / "VIDEO_TS");
-    { std::ofstream(folder / "VIDEO_TS" / "VTS_01_1.VOB") << "an earlier title"; }
-    const auto question = [](const fs::path& file) {
-        return platform::Format(" Warning:\n File %s already exists.\n Do you want to continue? ", file.c_str());
-    };
-    boxes_.Clear();
-    boxes_.Answer(MbAnswer::Cancel);
-    Command(32771)->trigger();
-    ASSERT_EQ(boxes_.Texts(), std::vector<std::string>{question(folder / "VIDEO_TS")});
-
-    Get<QCheckBox>("1062")->click();
-    const std::string video = Output();
-    ASSERT_EQ(fs::path(video).extension(), ".m2v");
-    { std::ofstream(video) << "the user's own stream"; }
-    boxes_.Clear();
-    boxes_.Answer(MbAnswer::Cancel);
-    Command(32771)->trigger();
-    EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{question(video)});
-    EXPECT_EQ(ReadAll(video), "the user's own stream");
-    EXPECT_EQ(ReadAll(folder / "VIDEO_TS" / "VTS_01_1.VOB"), "an earlier title");
+    const fs::path videoTs = fs::path(Output()).parent_path() / "VIDEO_TS";
+    fs::create_directories(videoTs);
+    // With sound the volume is asked about, without it the video stream at the output name.
+    for (const bool sound : {true, false}) {
+        if (!sound) Get<QCheckBox>("1062")->click();
+        const fs::path asked = sound ? videoTs : fs::path(Output());
+        if (!sound) std::ofstream(asked) << "the user's own stream";
+        boxes_.Clear();
+        boxes_.Answer(MbAnswer::Cancel);
+        Command(32771)->trigger();
+        EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{platform::Format(
+                                      " Warning:\n File %s already exists.\n Do you want to continue? ", asked.c_str())});
+    }
+    EXPECT_EQ(ReadAll(Output()), "the user's own stream");
     EncoderSettings.createVob = 0;
 }
 
