@@ -43,7 +43,10 @@ std::string DvdVideoTsFolder(const std::string& outputName) {
 
 std::string OutputToConfirm() {
     const EncoderSettingsRecord& e = EncoderSettings;
-    if (e.applicationType == kApplicationDvd && e.createVob == 1) return DvdVideoTsFolder(e.outputFileName);
+    // Only a job that multiplexes writes a volume; without sound the video stream goes to the output name.
+    const bool multiplexed = e.encodeAudio && e.inputHasAudio;
+    if (e.applicationType == kApplicationDvd && e.createVob == 1 && multiplexed)
+        return DvdVideoTsFolder(e.outputFileName);
     return e.outputFileName;
 }
 

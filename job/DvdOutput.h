@@ -38,5 +38,5 @@ private:
 // The VIDEO_TS folder a DVD volume job with this output name writes.
 std::string DvdVideoTsFolder(const std::string& outputName);
 // What the Start command asks about before it overwrites: the VIDEO_TS folder of a
-// DVD volume job, the output file of any other.
+// DVD volume job that multiplexes sound, the output file of any other.
 std::string OutputToConfirm();

@@ -61,6 +61,20 @@ std::string MultiplexSettingsProblem(bool compact)
         }
         return std::string();
     }
+    if (e.applicationType == kApplicationDvd && e.createVob == 1 && e.rateControl != kRateVariable) {
+        // The DVD byte clock of 10.08 Mbit/s carries about 9.9 Mbit/s of the two streams (packs
+        // less their headers and the navigation packs); constant-rate video above that falls
+        // further behind with every minute. Variable-rate video is judged by the multiplex.
+        constexpr double DvdPayloadBits = 9900000.0;
+        if (videoBits + kbps * 1000.0 > DvdPayloadBits) {
+            std::snprintf(text, sizeof text,
+                          "%.2f Mbit/s of video and %d kbit/s of audio are more than the DVD rate carries "
+                          "(%.2f Mbit/s)",
+                          videoBits / 1e6, kbps, DvdPayloadBits / 1e6);
+            return text;
+        }
+        return std::string();
+    }
     if (e.streamType != kStreamTypeMpeg1 || e.mpeg1 == 0 || e.applicationType == kApplicationDvd) return std::string();
     // The largest payload of a packet: the compact multiplexer's slot, or the library's 2048-byte pack.
     const int64_t payload = compact ? e.muxPackSize / std::max(e.muxPacketsPerPack, 1) - 18 : 2048 - 21;

@@ -268,9 +268,13 @@ int32_t DvdMuxEngine::WriteUnitPack(PesPacketRecord& r, bool video)
         std::memset(pack + at, 0xFF, gap);
         at += gap;
     }
+    // The clock reference is the arrival of the pack's byte 8; the rest follows at the byte clock.
+    const double perByte = 90000.0 / ClockBytesPerSecond;
+    const double payloadStart = static_cast<double>(Clock()) / 300.0 + (at + r.headerLength - 8.0) * perByte;
     std::memcpy(pack + at, r.bytes.data(), r.totalLength);
     at += r.totalLength;
     if (at < PackBytes) packwriters::WritePaddingPacket(pack + at, PackBytes - at);
+    AuditPacket(r, video, payloadStart, perByte);
     int32_t status = WritePack(pack);
     if (status != 0) return status;
 
@@ -283,6 +287,21 @@ int32_t DvdMuxEngine::WriteUnitPack(PesPacketRecord& r, bool video)
                                           (ends ? DvdHintUnitEnds : 0));
     }
     return WriteHints(hints, n);
+}
+
+void DvdMuxEngine::AuditPacket(const PesPacketRecord& r, bool video, double payloadStart, double perByte)
+{
+    std::array<uint64_t, std::tuple_size_v<decltype(r.units)>> removals{};
+    std::array<uint32_t, std::tuple_size_v<decltype(r.units)>> offsets{};
+    const uint32_t count = std::min<uint32_t>(r.unitCount, static_cast<uint32_t>(removals.size()));
+    for (uint32_t i = 0; i < count; ++i) {
+        removals[i] = r.units[i].time;
+        offsets[i] = r.units[i].offset;
+    }
+    DeliveryAudit& audit = video ? videoAudit_ : audioAudit_;
+    audit.Packet(payloadStart, perByte, r.PayloadLength(), r.leadingBytes, removals.data(), offsets.data(), count);
+    audit.Fill(video ? videoModel_.Occupancy() : audioModel_.Occupancy(),
+               video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
 }
 
 int32_t DvdMuxEngine::WritePaddingPack()
@@ -498,6 +517,8 @@ int32_t DvdMuxEngine::Finish()
     status = Multiplex();
     // Whichever stream is left goes out alone, at the pace of its decoder buffer.
     if (status == 0) status = Schedule(true);
+    // A title whose units would reach the decoder late is a failure, not a volume.
+    if (status == 0) status = JudgeDelivery(videoAudit_, audioAudit_, session);
     if (status == 0) status = CloseHintsStream();
     if (status != 0) return status;
     if ((session.Option(11) & 6) != 0 && haveFolder_ && folder_.nextFile != nullptr) {

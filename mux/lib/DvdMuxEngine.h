@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mux/lib/DecoderBuffer.h"
+#include "mux/lib/DeliveryAudit.h"
 #include "mux/lib/DvdVolume.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
@@ -55,6 +56,7 @@ private:
     int32_t SendAudio();
     int32_t WriteNavigationPack();
     int32_t WriteUnitPack(PesPacketRecord& record, bool video);
+    void AuditPacket(const PesPacketRecord& record, bool video, double payloadStart, double perByte);
     int32_t WritePaddingPack();
     bool AdvanceClockToNextRemoval();
     int32_t WritePack(const uint8_t* pack);
@@ -90,6 +92,8 @@ private:
     // Input buffers of the two streams in the decoder; 60 access units each are tracked.
     DecoderBuffer videoModel_{60};
     DecoderBuffer audioModel_{60};
+    // What the decoder sees of each stream: a unit late or a buffer overflowing fails the title.
+    DeliveryAudit videoAudit_, audioAudit_;
     uint64_t videoBytesSent_ = 0;
     uint64_t audioBytesSent_ = 0;
     uint64_t bytesWritten_ = 0;

@@ -287,6 +287,30 @@ TEST_F(ViewEncodeTest, LowDiskWarningComesOnceIgnoreGoesOnCancelStops) {
     SetFreeSpaceQuery(previous);
 }
 
+// A DVD job started with the create_vob switch asks about the VIDEO_TS folder it
+// replaces; without sound it writes the video stream at the output name, and that
+// file is the one asked about. Cancel leaves both as they were.
+TEST_F(ViewEncodeTest, StartAsksAboutWhatTheDvdJobWillWrite) {
+    ChooseAvi(10, false);
+    EncoderSettings.createVob = 1;
+    Get<QCheckBox>("1168")->click();
+    const fs::path videoTs = fs::path(Output()).parent_path() / "VIDEO_TS";
+    fs::create_directories(videoTs);
+    // With sound the volume is asked about, without it the video stream at the output name.
+    for (const bool sound : {true, false}) {
+        if (!sound) Get<QCheckBox>("1062")->click();
+        const fs::path asked = sound ? videoTs : fs::path(Output());
+        if (!sound) std::ofstream(asked) << "the user's own stream";
+        boxes_.Clear();
+        boxes_.Answer(MbAnswer::Cancel);
+        Command(32771)->trigger();
+        EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{platform::Format(
+                                      " Warning:\n File %s already exists.\n Do you want to continue? ", asked.c_str())});
+    }
+    EXPECT_EQ(ReadAll(Output()), "the user's own stream");
+    EncoderSettings.createVob = 0;
+}
+
 TEST_F(ViewEncodeTest, StopEndsTheVideoPassAndKeepsTheEarlierFile) {
     ChooseAvi(150);
     const std::string output = Output();

@@ -56,7 +56,7 @@ TEST(DeliveryTest, EveryKindArrivesOnTimeOrIsRefusedWithItsReason)
     ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 -ac 2 -c:a mp2 "
                          "-b:a 224k -f mp2 '" + audio48 + "'"),
               0);
-    const std::string cbr = Encode(dir / "cbr.m2v", "-c:v mpeg2video -g 12 -bf 2 -b:v 6M -minrate 6M -maxrate 6M "
+    const std::string cbr = Encode(dir / "cbr.m2v", "-aspect 4:3 -c:v mpeg2video -g 12 -bf 2 -b:v 6M -minrate 6M -maxrate 6M "
                                                     "-bufsize 1835008 -f mpeg2video");
     const std::string vbr = Encode(dir / "vbr.m2v", "-c:v mpeg2video -g 15 -bf 2 -q:v 3 -maxrate 9.8M "
                                                     "-bufsize 1835008 -f mpeg2video");
@@ -67,7 +67,10 @@ TEST(DeliveryTest, EveryKindArrivesOnTimeOrIsRefusedWithItsReason)
     // A 224 KiB buffer filled at 600 kbit/s, its vbv_delay 0xFFFF: more than the system buffer can stage.
     const std::string deep = Encode(dir / "deep.m1v", "-s 352x288 -c:v mpeg1video -g 12 -bf 2 -b:v 600k -maxrate 600k "
                                                       "-bufsize 1835008 -f mpeg1video");
-    ASSERT_FALSE(cbr.empty() || vbr.empty() || low.empty() || svcd.empty() || deep.empty());
+    // More than the DVD byte clock carries beside the sound.
+    const std::string full = Encode(dir / "full.m2v", "-aspect 4:3 -c:v mpeg2video -g 12 -bf 2 -b:v 10.5M -minrate 10.5M "
+                                                      "-maxrate 10.5M -bufsize 1835008 -f mpeg2video");
+    ASSERT_FALSE(cbr.empty() || vbr.empty() || low.empty() || svcd.empty() || deep.empty() || full.empty());
 
     struct Case {
         int32_t type;
@@ -96,6 +99,8 @@ TEST(DeliveryTest, EveryKindArrivesOnTimeOrIsRefusedWithItsReason)
     cases.push_back({MuxTypeSvcd, svcd, audio48, {}, 0});
     // More video than the SVCD rate carries: late pictures, so a failure naming them.
     cases.push_back({MuxTypeSvcd, cbr, audio48, {}, MuxErrSequencing});
+    cases.push_back({MuxTypeDvdVolume, cbr, audio48, {{MuxOptionDvdOutput, 0}}, 0});
+    cases.push_back({MuxTypeDvdVolume, full, audio48, {{MuxOptionDvdOutput, 0}}, MuxErrSequencing});
 
     for (const Case& c : cases) {
         std::string trace = "type " + std::to_string(c.type) + " " + c.video;
