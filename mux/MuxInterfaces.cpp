@@ -48,38 +48,28 @@ std::string MultiplexSettingsProblem(bool compact)
     const int sampleRate = e.audioSampleRate > 0 ? e.audioSampleRate : 44100;
     const int64_t frameBytes = int64_t{144} * kbps * 1000 / sampleRate + 1;  // Layer II, padded
     const double videoBits = e.rateControl == kRateVariable ? std::max(e.maxBitRate, e.bitRate) : e.bitRate;
-    char text[240];
-    if (e.applicationType == kApplicationSvcd) {
-        // The SVCD rate of 6972 x 50 bytes/s carries about 2.75 Mbit/s of the two streams.
-        constexpr double SvcdPayloadBits = 2750000.0;
-        if (videoBits + kbps * 1000.0 > SvcdPayloadBits) {
-            std::snprintf(text, sizeof text,
-                          "%.2f Mbit/s of video and %d kbit/s of audio are more than the SVCD rate carries "
-                          "(%.2f Mbit/s)",
-                          videoBits / 1e6, kbps, SvcdPayloadBits / 1e6);
-            return text;
-        }
-        return std::string();
-    }
-    if (e.applicationType == kApplicationDvd && e.createVob == 1 && e.rateControl != kRateVariable) {
-        // The DVD byte clock of 10.08 Mbit/s carries about 9.9 Mbit/s of the two streams (packs
-        // less their headers and the navigation packs); constant-rate video above that falls
-        // further behind with every minute. Variable-rate video is judged by the multiplex.
-        constexpr double DvdPayloadBits = 9900000.0;
-        if (videoBits + kbps * 1000.0 > DvdPayloadBits) {
-            std::snprintf(text, sizeof text,
-                          "%.2f Mbit/s of video and %d kbit/s of audio are more than the DVD rate carries "
-                          "(%.2f Mbit/s)",
-                          videoBits / 1e6, kbps, DvdPayloadBits / 1e6);
-            return text;
-        }
-        return std::string();
-    }
+    // Video and audio above what a disc's byte clock carries of the two streams.
+    auto aboveCarried = [&](const char* disc, double payloadBits) {
+        if (videoBits + kbps * 1000.0 <= payloadBits) return std::string();
+        char text[240];
+        std::snprintf(text, sizeof text,
+                      "%.2f Mbit/s of video and %d kbit/s of audio are more than the %s rate carries (%.2f Mbit/s)",
+                      videoBits / 1e6, kbps, disc, payloadBits / 1e6);
+        return std::string(text);
+    };
+    // The SVCD rate of 6972 x 50 bytes/s carries about 2.75 Mbit/s of the two streams.
+    if (e.applicationType == kApplicationSvcd) return aboveCarried("SVCD", 2750000.0);
+    // The DVD byte clock of 10.08 Mbit/s carries about 9.9 Mbit/s of the two streams (packs
+    // less their headers and the navigation packs); constant-rate video above that falls
+    // further behind with every minute. Variable-rate video is judged by the multiplex.
+    if (e.applicationType == kApplicationDvd && e.createVob == 1 && e.rateControl != kRateVariable)
+        return aboveCarried("DVD", 9900000.0);
     if (e.streamType != kStreamTypeMpeg1 || e.mpeg1 == 0 || e.applicationType == kApplicationDvd) return std::string();
     // The largest payload of a packet: the compact multiplexer's slot, or the library's 2048-byte pack.
     const int64_t payload = compact ? e.muxPackSize / std::max(e.muxPacketsPerPack, 1) - 18 : 2048 - 21;
     const int64_t audioBuffer = compact ? int64_t{e.muxAudioBufferKb} * 1024 : (int64_t{e.muxAudioBufferKb} * 8 - 3) * 128;
     if (audioBuffer < payload + frameBytes) {
+        char text[240];
         std::snprintf(text, sizeof text,
                       "the audio buffer of %d KB cannot take a %lld-byte packet while it holds the next "
                       "%lld-byte frame to decode; a larger audio buffer or smaller packs are needed",

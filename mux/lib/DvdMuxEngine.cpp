@@ -291,17 +291,9 @@ int32_t DvdMuxEngine::WriteUnitPack(PesPacketRecord& r, bool video)
 
 void DvdMuxEngine::AuditPacket(const PesPacketRecord& r, bool video, double payloadStart, double perByte)
 {
-    std::array<uint64_t, std::tuple_size_v<decltype(r.units)>> removals{};
-    std::array<uint32_t, std::tuple_size_v<decltype(r.units)>> offsets{};
-    const uint32_t count = std::min<uint32_t>(r.unitCount, static_cast<uint32_t>(removals.size()));
-    for (uint32_t i = 0; i < count; ++i) {
-        removals[i] = r.units[i].time;
-        offsets[i] = r.units[i].offset;
-    }
-    DeliveryAudit& audit = video ? videoAudit_ : audioAudit_;
-    audit.Packet(payloadStart, perByte, r.PayloadLength(), r.leadingBytes, removals.data(), offsets.data(), count);
-    audit.Fill(video ? videoModel_.Occupancy() : audioModel_.Occupancy(),
-               video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
+    AuditPesPacket(video ? videoAudit_ : audioAudit_, r, payloadStart, perByte,
+                   video ? videoModel_.Occupancy() : audioModel_.Occupancy(),
+                   video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
 }
 
 int32_t DvdMuxEngine::WritePaddingPack()

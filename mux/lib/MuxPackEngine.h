@@ -75,6 +75,13 @@ using PesPacketQueue = std::deque<std::unique_ptr<PesPacketRecord>>;
 // Builds a padding packet of n bytes in all (n >= 6).
 std::unique_ptr<PesPacketRecord> MakePaddingPacket(uint32_t n);
 
+class DeliveryAudit;
+// Books the access units of a finished packet whose payload begins to arrive at
+// `payloadStart` (90 kHz) and takes `perByte` ticks a byte, then the buffer's fill
+// after it (`occupancy` of `bufferBytes`).
+void AuditPesPacket(DeliveryAudit& audit, const PesPacketRecord& record, double payloadStart, double perByte,
+                    int64_t occupancy, int64_t bufferBytes);
+
 class MuxPackEngine;
 
 // Pack geometry and the reader state of a pack engine.

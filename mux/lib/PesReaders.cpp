@@ -1,5 +1,6 @@
 // Readers of the pack engines: video start-code units and audio frames become
 // MPEG-2 PES packets with time stamps and the access units that begin in them.
+#include "mux/lib/DeliveryAudit.h"
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
@@ -32,6 +33,21 @@ bool IsScanPlaceholder(const uint8_t* data, uint32_t length)
 }
 
 }  // namespace
+
+void AuditPesPacket(DeliveryAudit& audit, const PesPacketRecord& record, double payloadStart, double perByte,
+                    int64_t occupancy, int64_t bufferBytes)
+{
+    std::array<uint64_t, std::tuple_size_v<decltype(record.units)>> removals{};
+    std::array<uint32_t, std::tuple_size_v<decltype(record.units)>> offsets{};
+    const uint32_t count = std::min<uint32_t>(record.unitCount, static_cast<uint32_t>(removals.size()));
+    for (uint32_t i = 0; i < count; ++i) {
+        removals[i] = record.units[i].time;
+        offsets[i] = record.units[i].offset;
+    }
+    audit.Packet(payloadStart, perByte, record.PayloadLength(), record.leadingBytes, removals.data(), offsets.data(),
+                 count);
+    audit.Fill(occupancy, bufferBytes);
+}
 
 std::unique_ptr<PesPacketRecord> MakePaddingPacket(uint32_t n)
 {

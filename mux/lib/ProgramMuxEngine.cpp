@@ -265,18 +265,9 @@ int32_t ProgramMuxEngine::Finish()
 
 void ProgramMuxEngine::AuditPacket(const PesPacketRecord& record, bool video)
 {
-    std::array<uint64_t, std::tuple_size_v<decltype(record.units)>> removals{};
-    std::array<uint32_t, std::tuple_size_v<decltype(record.units)>> offsets{};
-    const uint32_t count = std::min<uint32_t>(record.unitCount, static_cast<uint32_t>(removals.size()));
-    for (uint32_t i = 0; i < count; ++i) {
-        removals[i] = record.units[i].time;
-        offsets[i] = record.units[i].offset;
-    }
-    DeliveryAudit& audit = video ? videoAudit_ : audioAudit_;
-    audit.Packet(lastPayloadStart_, lastPerByte_, record.PayloadLength(), record.leadingBytes, removals.data(),
-                 offsets.data(), count);
-    audit.Fill(video ? videoOccupancy : audioOccupancy,
-               video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
+    AuditPesPacket(video ? videoAudit_ : audioAudit_, record, lastPayloadStart_, lastPerByte_,
+                   video ? videoOccupancy : audioOccupancy,
+                   video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
 }
 
 int32_t ProgramMuxEngine::PatchScanInformation()
