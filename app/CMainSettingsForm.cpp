@@ -90,13 +90,18 @@ std::string Formatted(int id, const std::string& a, const std::string& b) {
 // Probes an input for the form. The form takes the file's own picture size,
 // so no resizing is involved: an earlier job's size, stream kind or field
 // order must not refuse the file (the open would otherwise refuse any other
-// height after an interlaced MPEG-2 job, whatever the form now says).
+// height after an interlaced MPEG-2 job, whatever the form now says). The
+// batch log heads the probe's messages with the input name, which must be
+// this file's, not the one of the job before.
 int ProbeInputForForm(const std::string& path, AviInfoTexts* info) {
     int& inputType = EncoderSettings.inputType;
     const int type = inputType;
+    const std::string previousInput = EncoderSettings.inputFileName;
     inputType = 0;
+    EncoderSettings.inputFileName = path;
     const int result = ProbeAviInputFile(path, info);
     inputType = type;
+    EncoderSettings.inputFileName = previousInput;
     return result;
 }
 

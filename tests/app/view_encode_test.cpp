@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -26,6 +28,7 @@
 #include <sstream>
 
 #include "app/AppSettings.h"
+#include "app/BatchList.h"
 #include "app/CMainFrame.h"
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegView.h"
@@ -429,3 +432,54 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
 }
 
 }  // namespace
+
+// A batch from the batch dialog: a template profile, then two AVI files of
+// different sizes with an unreadable one between them. Each good file becomes
+// a stream ffmpeg decodes whole; the log names the file each message is about.
+TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
+    ChooseAvi(30, false);
+    ASSERT_EQ(MainSettingsForm->ApplyToParameters(), 1);
+    fs::create_directories(dir_ / "prof");
+    fs::create_directories(dir_ / "batch");
+    ProfileDirectory = (dir_ / "prof").string() + "/";
+    EncoderSettings.profileDescription = "Template";
+    EncoderSettings.inputFileName = EncoderSettings.outputFileName = "";
+    const std::string profile = (dir_ / "prof" / "template.prf").string();
+    ASSERT_EQ(WriteProfile(profile.c_str()), 0);
+    std::vector<std::string> avis;
+    for (const char* size : {"352x288", "720x576"}) {
+        avis.push_back((dir_ / (std::string("in") + size + ".avi")).string());
+        ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size +
+                             ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 -frames:v 30 -t 1.2 -ac 2 "
+                             "-c:v mjpeg -c:a pcm_s16le '" + avis.back() + "'"),
+                  0);
+    }
+    const std::string broken = (dir_ / "broken.avi").string();
+    testsupport::WriteFile(broken, "RIFF0000AVI not a clip");
+    BatchJobList = {profile, avis[0], broken, avis[1]};
+
+    boxes_.Answer(MbAnswer::No);  // the form's unsaved changes
+    boxes_.Answer(MbAnswer::No);  // the summary: no log shown
+    QTimer::singleShot(100, frame_, [this] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QLineEdit*>("1108")->setText(QString::fromStdString((dir_ / "batch").string()));
+        dialog->findChild<QPushButton*>("1")->click();
+    });
+    Command(32795)->trigger();
+    BatchJobList.clear();
+    ASSERT_EQ(boxes_.Texts().size(), 2u);
+    EXPECT_EQ(boxes_.Texts()[1],
+              "Batch process completed.\n\n2 files encoded successfully.\n 1 file failed to encode.\n "
+              "\nWould you like to view detail for\nbatch process?");
+    const std::string log = ReadAll(dir_ / "batch" / "message.log");
+    EXPECT_NE(log.find("Batch File " + broken + " message:\nCannot read AVI file information."), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Batch File " + avis[0]), std::string::npos) << log;
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(dir_ / "batch")) written.push_back(entry.path().filename());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"in352x288.prg", "in720x576.prg", "message.log"}));
+    EXPECT_EQ(DecodedFrames((dir_ / "batch" / "in352x288.prg").string()), 30);
+    EXPECT_EQ(DecodedFrames((dir_ / "batch" / "in720x576.prg").string()), 30);
+}
