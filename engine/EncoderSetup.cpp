@@ -416,7 +416,8 @@ void SetupEncoderBuffers() {
             ReportFatalError(
                 platform::Format("Couldn't create VBV statistics output file %s", e.vbvStatisticsFileName.c_str()));
         std::fprintf(EngineReport.VbvStatsFile, "VBV STAT FILE FORMAT VERSION 1\n");
-        std::fprintf(EngineReport.VbvStatsFile, "encoding video file %s\n", VideoOutputPath.c_str());
+        const std::string& stream = VideoStreamName.empty() ? VideoOutputPath : VideoStreamName;
+        std::fprintf(EngineReport.VbvStatsFile, "encoding video file %s\n", stream.c_str());
     } else {
         EngineReport.VbvStatsEnabled = 0;
     }

@@ -423,12 +423,14 @@ int RunEncodingJob() {
     }
     if (encodeVideo) {
         if (!VideoOutput.Begin(VideoOutputPath)) return -1;
+        VideoStreamName = VideoOutputPath;
         VideoOutputPath = VideoOutput.Work();
         CheckOutputDiskSpace(VideoOutputPath, VideoToTempFile ? 1 : 0);
         // A write error of the stream's last bytes leaves the abort flag behind
         // even when every engine step returned success.
         const bool encoded = EncodeVideoPass() >= 0 && !EncodeAbortFlag;
         VideoOutputPath = VideoOutput.Target();
+        VideoStreamName.clear();
         if (encoded) WarnOfCutInput();
         if (!encoded || !VideoOutput.Commit()) {
             VideoOutput.Discard();

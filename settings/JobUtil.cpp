@@ -31,6 +31,7 @@ int FreeSpaceCheckInterval = 3;
 int FreeSpaceCheckCounters[2] = {0, 0};
 int64_t VideoOutputSize = 0;
 std::string VideoOutputPath;
+std::string VideoStreamName;
 int VideoStreamReady = 0;
 uint32_t EncodeStartTick = 0;
 void (*ProgressWindowNotify)() = nullptr;

@@ -31,6 +31,9 @@ int64_t FreeDiskBytes(const std::string& path);
 
 extern int64_t VideoOutputSize;
 extern std::string VideoOutputPath;
+// The name the video stream gets once complete, while the pass writes it
+// under a work name; statistics name this one. Empty outside a job's pass.
+extern std::string VideoStreamName;
 extern int VideoStreamReady;
 void CheckOutputFileAfterEncoding();
 

@@ -86,6 +86,8 @@ protected:
 
 TEST_F(JobTest, VideoOnlyJobWritesADecodableStreamAndRestoresTheTitle) {
     const std::string out = RawJob(6);
+    EncoderSettings.writeVbvStatistics = 1;
+    EncoderSettings.vbvStatisticsFileName = (dir_ / "vbv.txt").string();
     platform::ScriptedMessageBoxes boxes;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     EXPECT_EQ(JobResult, 0);
@@ -97,6 +99,12 @@ TEST_F(JobTest, VideoOnlyJobWritesADecodableStreamAndRestoresTheTitle) {
     EXPECT_EQ(Decode(out, &frames), "");
     EXPECT_EQ(frames, 6);
     EXPECT_FALSE(fs::exists(EncoderSettings.tempVideoFileName));
+    // The statistics name the stream the user gets, not the pass's work file.
+    EncoderSettings.writeVbvStatistics = 0;
+    const std::string stats = testsupport::ReadFile((dir_ / "vbv.txt").string());
+    EXPECT_EQ(stats.substr(0, stats.find('\n', 32) + 1),
+              "VBV STAT FILE FORMAT VERSION 1\nencoding video file " + out + "\n");
+    EXPECT_TRUE(stats.ends_with("VBV STAT FILE END\n")) << stats;
 }
 
 TEST_F(JobTest, TitleShowsDescriptionNameAndStreamTypeWhileRunning) {
