@@ -412,9 +412,11 @@ void SetupEncoderBuffers() {
     if (e.writeVbvStatistics) {
         EngineReport.VbvStatsEnabled = 1;
         EngineReport.VbvStatsFile = std::fopen(e.vbvStatisticsFileName.c_str(), "w");
-        if (!EngineReport.VbvStatsFile)
+        if (!EngineReport.VbvStatsFile) {
             ReportFatalError(
                 platform::Format("Couldn't create VBV statistics output file %s", e.vbvStatisticsFileName.c_str()));
+            return;  // reached only outside an armed step
+        }
         std::fprintf(EngineReport.VbvStatsFile, "VBV STAT FILE FORMAT VERSION 1\n");
         const std::string& stream = VideoStreamName.empty() ? VideoOutputPath : VideoStreamName;
         std::fprintf(EngineReport.VbvStatsFile, "encoding video file %s\n", stream.c_str());
