@@ -274,7 +274,9 @@ int32_t DvdMuxEngine::WriteUnitPack(PesPacketRecord& r, bool video)
     std::memcpy(pack + at, r.bytes.data(), r.totalLength);
     at += r.totalLength;
     if (at < PackBytes) packwriters::WritePaddingPacket(pack + at, PackBytes - at);
-    AuditPacket(r, video, payloadStart, perByte);
+    AuditPesPacket(video ? videoAudit_ : audioAudit_, r, payloadStart, perByte,
+                   video ? videoModel_.Occupancy() : audioModel_.Occupancy(),
+                   video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
     int32_t status = WritePack(pack);
     if (status != 0) return status;
 
@@ -287,13 +289,6 @@ int32_t DvdMuxEngine::WriteUnitPack(PesPacketRecord& r, bool video)
                                           (ends ? DvdHintUnitEnds : 0));
     }
     return WriteHints(hints, n);
-}
-
-void DvdMuxEngine::AuditPacket(const PesPacketRecord& r, bool video, double payloadStart, double perByte)
-{
-    AuditPesPacket(video ? videoAudit_ : audioAudit_, r, payloadStart, perByte,
-                   video ? videoModel_.Occupancy() : audioModel_.Occupancy(),
-                   video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
 }
 
 int32_t DvdMuxEngine::WritePaddingPack()

@@ -56,7 +56,6 @@ private:
     int32_t SendAudio();
     int32_t WriteNavigationPack();
     int32_t WriteUnitPack(PesPacketRecord& record, bool video);
-    void AuditPacket(const PesPacketRecord& record, bool video, double payloadStart, double perByte);
     int32_t WritePaddingPack();
     bool AdvanceClockToNextRemoval();
     int32_t WritePack(const uint8_t* pack);
