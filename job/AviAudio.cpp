@@ -34,7 +34,13 @@ int AviReadAudioSamples(void* buffer, int64_t bufferBytes, int64_t count, int64_
     // The last sample of the range is left unread.
     if (AudioPosition + count >= AudioEndSample) count = AudioEndSample - AudioPosition - 1;
     int64_t frames = 0, bytes = 0;
-    if (in.AviAudioStream->ReadSamples(AudioPosition, count, buffer, bufferBytes, &bytes, &frames) !=
+    // Before the stream's start the sound is silent.
+    if (AudioPosition < in.AviAudioStart) {
+        frames = std::min(count, in.AviAudioStart - AudioPosition);
+        bytes = frames * in.AviAudioBlockAlign;
+        if (frames <= 0) return 0;
+        std::memset(buffer, in.AviWaveFormat.bitsPerSample == 8 ? 0x80 : 0, size_t(bytes));
+    } else if (in.AviAudioStream->ReadSamples(AudioPosition, count, buffer, bufferBytes, &bytes, &frames) !=
             platform::AviStatus::Ok ||
         bytes <= 0 || frames <= 0)
         return 0;

@@ -30,12 +30,14 @@ void HoldWhilePaused() {
     PumpPendingMessages();
 }
 
-// The audio pass's sample range from the frame range of the video pass.
+// The audio pass's sample range from the frame range of the video pass. Frame
+// and sample positions both count from the AVI's time zero, so the range covers
+// the time of the pictures encoded: a sound stream that starts later than them
+// begins with silence, and picture and sound keep the offset the AVI gives them.
 void AudioRangeFromVideo() {
     const int rate = AviGetVideoRate();
     const int scale = AviGetVideoScale();
     if (rate <= 0 || scale <= 0) return;
-    const int64_t streamFirst = AviInput.AviAudioStart;
     const int64_t streamLimit = AviInput.AviAudioStart + AviInput.AviAudioLength;
     const int endFrame = AviGetVideoEndFrame();
     const int64_t first = std::max(EncoderSettings.firstFrame, AviGetVideoStartFrame());
@@ -46,7 +48,7 @@ void AudioRangeFromVideo() {
     if (first + count >= endFrame || count == 1) count = endFrame - first;
     const double secondsPerFrame = static_cast<double>(scale) / rate;
     const double sampleRate = EncoderSettings.audioSampleRate;
-    AudioStartSample = std::min(static_cast<int64_t>(first * secondsPerFrame * sampleRate + streamFirst), streamLimit);
+    AudioStartSample = std::min(static_cast<int64_t>(first * secondsPerFrame * sampleRate), streamLimit);
     AudioEndSample =
         std::min(static_cast<int64_t>(sampleRate * count * secondsPerFrame + AudioStartSample), streamLimit);
 }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "mux/Mplex.h"
@@ -59,37 +62,68 @@ void BuildSystemHeader(unsigned char* p, uint32_t rateBound, unsigned audioBound
 
 namespace {
 
-// The decoder's input buffer of one stream as the slot loop books it: each piece of
-// a unit delivered is kept with the unit's removal time until the clock reaches it.
+// The decoder's input buffer of one stream as the slot loop books it, by the rule a
+// decoder applies to the stream written: a byte arrives at its pack's clock
+// reference plus its distance from the reference's last byte at the mux rate; a
+// unit leaves at the decoding time its packet stamps, or, when another unit took
+// the packet's stamps, one unit period after the unit before it. Bytes that lead
+// a unit (the headers in front of a picture) leave with that unit.
 struct StdBufferModel {
     int64_t size = 0;
-    uint64_t delivered = 0;  // every byte ever appended
-    DecoderBuffer buffer{SIZE_MAX};
-    // The decoder's view: when each unit's last byte arrives against its removal time.
+    double period = 0;       // ticks from one unit's decoding to the next
+    uint64_t delivered = 0;  // every byte ever booked
     DeliveryAudit audit;
     double packetStart = 0;  // arrival of the first payload byte of the packet being booked, 90 kHz
     double perByte = 0;
     uint32_t bytesInPacket = 0;
-    bool anyUnit = false;
-    uint64_t lastRemoval = 0;
+    bool stampTaken = false;  // a unit began in the packet being booked
+    double lastRemoval = 0;
 
-    void Append(uint32_t bytes, const TimeCode& removal) {
-        buffer.AddUnit(TimeCodeValue(removal), bytes);
-        delivered += bytes;
-        const uint64_t time = TimeCodeValue(removal);
-        bytesInPacket += bytes;
-        const double arrival = packetStart + (bytesInPacket - 1.0) * perByte;
-        if (anyUnit && time == lastRemoval) {
-            audit.Continue(arrival);
-        } else {
-            audit.Begin(time, arrival);
-            anyUnit = true;
-            lastRemoval = time;
-        }
-        audit.Fill(buffer.Occupancy(), size);
+    void Begin(uint32_t bytes, const TimeCode& stamp) {
+        lastRemoval = stampTaken ? lastRemoval + period : double(TimeCodeValue(stamp));
+        stampTaken = true;
+        Hold(lastRemoval, bytes);
+        audit.Begin(lastRemoval, Arrival());
+        audit.Fill(occupancy_, size);
     }
-    void RemoveUpTo(const TimeCode& scr) { buffer.Release(TimeCodeValue(scr)); }
-    int64_t Free() const { return size - buffer.Occupancy(); }
+    void Continue(uint32_t bytes) {
+        Hold(lastRemoval, bytes);
+        audit.Continue(Arrival());
+        audit.Fill(occupancy_, size);
+    }
+    // Bytes of the next unit's headers: that unit decodes one period on, give or take
+    // the tick its stamp was cut to.
+    void Lead(uint32_t bytes) {
+        Hold(lastRemoval + period + 1.0, bytes);
+        audit.Fill(occupancy_, size);
+    }
+    // Units decoded before `clock` are gone.
+    void RemoveBefore(double clock) {
+        while (!held_.empty() && held_.front().first < clock) {
+            occupancy_ -= held_.front().second;
+            held_.pop_front();
+        }
+    }
+    int64_t Free() const { return size - occupancy_; }
+
+private:
+    double Arrival() const { return packetStart + (bytesInPacket - 1.0) * perByte; }
+    void Hold(double removal, uint32_t bytes) {
+        if (bytes == 0) return;
+        delivered += bytes;
+        bytesInPacket += bytes;
+        occupancy_ += bytes;
+        // Kept in removal order; the lead bytes of a unit may come before the unit's own time.
+        auto at = held_.end();
+        while (at != held_.begin() && std::prev(at)->first > removal) --at;
+        if (at != held_.begin() && std::prev(at)->first == removal)
+            std::prev(at)->second += bytes;
+        else
+            held_.insert(at, {removal, int64_t(bytes)});
+    }
+
+    std::deque<std::pair<double, int64_t>> held_;
+    int64_t occupancy_ = 0;
 };
 
 constexpr unsigned kPacketBufferBytes = 4096;
@@ -115,8 +149,12 @@ private:
     // Ticks by which the video's decoding must wait so that no picture is late when
     // the video is sent at its share of the mux rate from the first pack on.
     double VideoCatchUpTicks(double audioByteRate);
+    // For each video unit, how many of its last bytes are headers of the picture after it.
+    void FindVideoLeads(const std::string& videoFile);
     bool NextVideoUnit();
     bool NextAudioUnit();
+    void BookVideo(uint32_t bytes);
+    void BookAudio(uint32_t bytes);
     void AccountVideoBytes(uint32_t bytes);
     void AccountAudioBytes(uint32_t bytes);
     void WriteVideoPacket(bool opensPack, bool systemHeader, uint32_t capacity, const TimeCode& scr);
@@ -128,9 +166,19 @@ private:
     void Emit(size_t bytes);
     // The payload of `capacity` bytes ends the slot about to be written.
     void BeginPacket(StdBufferModel& model, uint32_t capacity) {
-        model.packetStart = double(bytesOutput_ + slot_ - capacity) * 90000.0 * secondsPerByte_;
+        model.packetStart = ArrivalAt(bytesOutput_ + slot_ - capacity);
         model.perByte = 90000.0 * secondsPerByte_;
         model.bytesInPacket = 0;
+        model.stampTaken = false;
+    }
+    // When the byte at `offset` reaches the decoder: the pack's clock reference is the
+    // arrival of its byte 8.
+    double ArrivalAt(uint64_t offset) const {
+        return double(packScr_) + (double(offset) - double(packAt_ + 8)) * 90000.0 * secondsPerByte_;
+    }
+    void OpenPack(const TimeCode& scr) {
+        packScr_ = TimeCodeValue(scr);
+        packAt_ = bytesOutput_;
     }
     TimeCode TimeAt(double bytes) const {
         TimeCode t;
@@ -148,6 +196,9 @@ private:
     bool videoUnitStart_ = true, audioUnitStart_ = true, firstVideoPacket_ = true;
     FILE *video_ = nullptr, *audio_ = nullptr, *videoRecords_ = nullptr, *audioRecords_ = nullptr, *out_ = nullptr;
     uint64_t bytesOutput_ = 0;
+    uint64_t packScr_ = 0, packAt_ = 0;  // of the last pack header written
+    std::vector<uint32_t> videoLeads_;
+    size_t videoUnits_ = 0;  // records read
     uint32_t muxRate_ = 0;
     double secondsPerByte_ = 0.0;
     TimeCode startDelay_;
@@ -159,6 +210,7 @@ bool SystemStreamWriter::NextVideoUnit() {
         videoUnit_ = VideoUnitRecord{};
         return false;
     }
+    ++videoUnits_;
     AccumulateTimeCode(startDelay_, videoUnit_.dts);
     AccumulateTimeCode(startDelay_, videoUnit_.pts);
     return true;
@@ -173,16 +225,33 @@ bool SystemStreamWriter::NextAudioUnit() {
     return true;
 }
 
+void SystemStreamWriter::BookVideo(uint32_t bytes) {
+    const uint32_t lead = videoUnits_ - 1 < videoLeads_.size() ? videoLeads_[videoUnits_ - 1] : 0;
+    const uint32_t body = videoUnit_.length > lead ? std::min(bytes, videoUnit_.length - lead) : 0;
+    if (body > 0 && videoUnitStart_)
+        videoModel_.Begin(body, videoUnit_.dts);
+    else if (body > 0)
+        videoModel_.Continue(body);
+    if (bytes > body) videoModel_.Lead(bytes - body);
+}
+
+void SystemStreamWriter::BookAudio(uint32_t bytes) {
+    if (audioUnitStart_)
+        audioModel_.Begin(bytes, audioUnit_.pts);
+    else
+        audioModel_.Continue(bytes);
+}
+
 void SystemStreamWriter::AccountVideoBytes(uint32_t bytes) {
     while (videoUnit_.length < bytes) {
-        videoModel_.Append(videoUnit_.length, videoUnit_.dts);
+        BookVideo(videoUnit_.length);
         bytes -= videoUnit_.length;
         if (!NextVideoUnit()) return;
         videoUnitStart_ = true;
     }
     // The packet ended exactly where the new unit begins: its first byte is still to come.
     if (bytes == 0) return;
-    videoModel_.Append(bytes, videoUnit_.dts);
+    BookVideo(bytes);
     if (videoUnit_.length > bytes) {
         videoUnit_.length -= bytes;
         videoUnitStart_ = false;
@@ -193,19 +262,56 @@ void SystemStreamWriter::AccountVideoBytes(uint32_t bytes) {
 
 void SystemStreamWriter::AccountAudioBytes(uint32_t bytes) {
     while (audioUnit_.length < bytes) {
-        audioModel_.Append(audioUnit_.length, audioUnit_.pts);
+        BookAudio(audioUnit_.length);
         bytes -= audioUnit_.length;
         if (!NextAudioUnit()) return;
         audioUnitStart_ = true;
     }
     if (bytes == 0) return;
-    audioModel_.Append(bytes, audioUnit_.pts);
+    BookAudio(bytes);
     if (audioUnit_.length > bytes) {
         audioUnit_.length -= bytes;
         audioUnitStart_ = false;
     } else if (NextAudioUnit()) {
         audioUnitStart_ = true;
     }
+}
+
+void SystemStreamWriter::FindVideoLeads(const std::string& videoFile) {
+    FILE* in = std::fopen(videoFile.c_str(), "rb");
+    if (!in) return;
+    std::fseek(videoRecords_, 0, SEEK_SET);
+    VideoUnitRecord unit;
+    uint64_t offset = 0, unitEnd = 0, leadStart = 0;
+    bool picture = false, lead = false, code = false, more = ReadVideoRecord(videoRecords_, unit);
+    unitEnd = more ? unit.length : 0;
+    int zeros = 0;
+    unsigned char chunk[65536];
+    for (size_t got; more && (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        for (size_t i = 0; i < got && more; ++i, ++offset) {
+            while (more && offset >= unitEnd) {
+                videoLeads_.push_back(lead ? uint32_t(unitEnd - leadStart) : 0);
+                picture = lead = false;
+                more = ReadVideoRecord(videoRecords_, unit);
+                unitEnd += more ? unit.length : 0;
+            }
+            const unsigned char byte = chunk[i];
+            if (code) {
+                // A sequence or group header after the unit's picture opens the next picture's headers.
+                if (byte == 0x00) picture = true;
+                if ((byte == 0xB3 || byte == 0xB8) && picture && !lead) {
+                    lead = true;
+                    leadStart = offset - 3;
+                }
+                code = false;
+            }
+            code = zeros >= 2 && byte == 0x01;
+            zeros = byte == 0 ? zeros + 1 : 0;
+        }
+    }
+    if (more) videoLeads_.push_back(lead ? uint32_t(unitEnd - leadStart) : 0);
+    std::fclose(in);
+    std::fseek(videoRecords_, long(kVideoRecordBytes), SEEK_SET);
 }
 
 size_t SystemStreamWriter::AssemblePacket(const unsigned char* packRecord, const unsigned char* systemRecord,
@@ -292,6 +398,7 @@ void SystemStreamWriter::WriteVideoPacket(bool opensPack, bool systemHeader, uin
     bool withSystem = false;
     if (opensPack) {
         BuildPackHeader(pack, scr, muxRate_);
+        OpenPack(scr);
         if (systemHeader) {
             BuildSystemHeader(system, muxRate_, 1, 1, 1, 1, 1, 0xC0, 0, unsigned(audioModel_.size / 128), 0xE0, 1,
                               unsigned(videoModel_.size / 1024));
@@ -316,7 +423,7 @@ void SystemStreamWriter::WriteVideoPacket(bool opensPack, bool systemHeader, uin
         AccountVideoBytes(capacity);
     } else {
         uint32_t rest = videoUnit_.length;
-        videoModel_.Append(rest, videoUnit_.dts);
+        BookVideo(rest);
         if (NextVideoUnit()) {
             videoUnitStart_ = true;
             stampsOf(videoUnit_);
@@ -330,7 +437,10 @@ void SystemStreamWriter::WriteVideoPacket(bool opensPack, bool systemHeader, uin
 
 void SystemStreamWriter::WriteAudioPacket(bool opensPack, uint32_t capacity, const TimeCode& scr) {
     unsigned char pack[12];
-    if (opensPack) BuildPackHeader(pack, scr, muxRate_);
+    if (opensPack) {
+        BuildPackHeader(pack, scr, muxRate_);
+        OpenPack(scr);
+    }
     uint32_t length = capacity + 18;
     BeginPacket(audioModel_, capacity);
     TimeCode pts;
@@ -344,7 +454,7 @@ void SystemStreamWriter::WriteAudioPacket(bool opensPack, uint32_t capacity, con
         AccountAudioBytes(capacity);
     } else {
         uint32_t rest = audioUnit_.length;
-        audioModel_.Append(rest, audioUnit_.pts);
+        BookAudio(rest);
         if (NextAudioUnit()) {
             audioUnitStart_ = true;
             pts = audioUnit_.pts;
@@ -365,7 +475,10 @@ void SystemStreamWriter::WritePadding(bool opensPack, uint32_t capacity, const T
         return;
     }
     unsigned char pack[12];
-    if (opensPack) BuildPackHeader(pack, scr, muxRate_);
+    if (opensPack) {
+        BuildPackHeader(pack, scr, muxRate_);
+        OpenPack(scr);
+    }
     Emit(AssemblePacket(opensPack ? pack : nullptr, nullptr, capacity + 18, nullptr, 0, 0xBE, 0, 0, false, nullptr,
                         nullptr, 0));
 }
@@ -434,6 +547,13 @@ void SystemStreamWriter::Run(const std::string& videoFile, const std::string& vi
     NextVideoUnit();
 
     ChooseRate(videoInfo, audioInfo);
+    FindVideoLeads(videoFile);
+    static const double kPictureRates[9] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60};
+    static const double kSampleRates[4] = {44100, 48000, 32000, 0};
+    const double pictureRate = videoInfo.frameRateCode <= 8 ? kPictureRates[videoInfo.frameRateCode] : 0;
+    const double sampleRate = kSampleRates[audioInfo.frequencyIndex & 3];
+    videoModel_.period = pictureRate > 0 ? 90000.0 / pictureRate : 0;
+    audioModel_.period = sampleRate > 0 ? (audioInfo.layer == 3 ? 384 : 1152) * 90000.0 / sampleRate : 0;
 
     uint64_t audioPackets = (audioUnit_.length + minPayload_ - 1) / minPayload_;
     uint64_t firstPackets = (videoUnit_.length + minPayload_ - 1) / minPayload_ + audioPackets;
@@ -455,8 +575,11 @@ void SystemStreamWriter::Run(const std::string& videoFile, const std::string& vi
         TimeCode scr = TimeAt(double(bytesOutput_ + 9));
         TimeCode audioDue = TimeAt(double(bytesOutput_ + slot_ + Need(audioUnit_.length)));
         TimeCode videoDue = TimeAt(double(bytesOutput_ + slot_ + Need(videoUnit_.length)));
-        audioModel_.RemoveUpTo(scr);
-        videoModel_.RemoveUpTo(scr);
+        // What has left the buffers by the time this slot's payload begins to arrive.
+        if (opensPack) OpenPack(scr);
+        const double payloadArrives = ArrivalAt(bytesOutput_ + slot_ - capacity);
+        audioModel_.RemoveBefore(payloadArrives);
+        videoModel_.RemoveBefore(payloadArrives);
 
         bool audioUrgent = TimeCodeValue(audioUnit_.pts) < TimeCodeValue(audioDue);
         bool videoUrgent = TimeCodeValue(videoUnit_.dts) < TimeCodeValue(videoDue);

@@ -45,7 +45,8 @@ std::string MultiplexSettingsProblem(bool compact)
 {
     const EncoderSettingsRecord& e = EncoderSettings;
     const int kbps = AudioBitrateFromIndex(e.audioMode, e.audioBitRateIndex);
-    const int sampleRate = e.audioSampleRate > 0 ? e.audioSampleRate : 44100;
+    // The frames are sized at the rate the encoder writes: 11.025 and 22.05 kHz sources are raised to 44.1 kHz.
+    const int sampleRate = e.audioSampleRate == 48000 ? 48000 : 44100;
     const int64_t frameBytes = int64_t{144} * kbps * 1000 / sampleRate + 1;  // Layer II, padded
     const double videoBits = e.rateControl == kRateVariable ? std::max(e.maxBitRate, e.bitRate) : e.bitRate;
     // Video and audio above what a disc's byte clock carries of the two streams.

@@ -13,7 +13,7 @@ constexpr double ToleranceTicks = 1.0;
 void DeliveryAudit::Close()
 {
     if (!open_) return;
-    const double lateness = openArrival_ - static_cast<double>(openRemoval_);
+    const double lateness = openArrival_ - openRemoval_;
     if (lateness > ToleranceTicks) {
         ++late;
         worstLateTicks = std::max(worstLateTicks, lateness);
@@ -26,7 +26,7 @@ void DeliveryAudit::Continue(double arrival)
     if (open_) openArrival_ = arrival;
 }
 
-void DeliveryAudit::Begin(uint64_t removal, double arrival)
+void DeliveryAudit::Begin(double removal, double arrival)
 {
     Close();
     open_ = true;

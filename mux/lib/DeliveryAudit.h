@@ -12,7 +12,7 @@ public:
     // Bytes of the unit still open whose last one arrives at `arrival` (90 kHz).
     void Continue(double arrival);
     // The first bytes of a new unit, decoded at `removal`; the last of them arrives at `arrival`.
-    void Begin(uint64_t removal, double arrival);
+    void Begin(double removal, double arrival);
     // One packet: `payload` bytes from `start` on, `perByte` ticks apart; the first
     // `leading` belong to the open unit, then each of the `count` units begins at its offset.
     void Packet(double start, double perByte, uint32_t payload, uint32_t leading, const uint64_t* removals,
@@ -34,7 +34,7 @@ private:
     void Close();
 
     bool open_ = false;
-    uint64_t openRemoval_ = 0;
+    double openRemoval_ = 0;
     double openArrival_ = 0;
 };
 
