@@ -33,17 +33,19 @@ int AviReadAudioSamples(void* buffer, int64_t bufferBytes, int64_t count, int64_
         return 0;
     // The last sample of the range is left unread.
     if (AudioPosition + count >= AudioEndSample) count = AudioEndSample - AudioPosition - 1;
-    int64_t frames = 0, bytes = 0;
     // Before the stream's start the sound is silent.
-    if (AudioPosition < in.AviAudioStart) {
-        frames = std::min(count, in.AviAudioStart - AudioPosition);
-        bytes = frames * in.AviAudioBlockAlign;
-        if (frames <= 0) return 0;
-        std::memset(buffer, in.AviWaveFormat.bitsPerSample == 8 ? 0x80 : 0, size_t(bytes));
-    } else if (in.AviAudioStream->ReadSamples(AudioPosition, count, buffer, bufferBytes, &bytes, &frames) !=
-            platform::AviStatus::Ok ||
-        bytes <= 0 || frames <= 0)
+    const int64_t silent = std::clamp<int64_t>(in.AviAudioStart - AudioPosition, 0, count);
+    const int64_t silentBytes = silent * in.AviAudioBlockAlign;
+    std::memset(buffer, in.AviWaveFormat.bitsPerSample == 8 ? 0x80 : 0, size_t(silentBytes));
+    int64_t frames = 0, bytes = 0;
+    if (count > silent &&
+        (in.AviAudioStream->ReadSamples(AudioPosition + silent, count - silent, static_cast<char*>(buffer) + silentBytes,
+                                        bufferBytes - silentBytes, &bytes, &frames) != platform::AviStatus::Ok ||
+         bytes <= 0 || frames <= 0))
         return 0;
+    frames += silent;
+    bytes += silentBytes;
+    if (frames <= 0) return 0;
     if (framesRead) *framesRead = frames;
     if (bytesRead) *bytesRead = bytes;
     AudioPosition += frames;

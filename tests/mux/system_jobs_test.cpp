@@ -67,6 +67,11 @@ TEST_F(SystemJobTest, SystemStreamsAndVideoCdsDecodeToTheirLastByte) {
         {"job multiplexer", kStreamTypeMpeg1, 0, {96, 64, "25", 30, 44100, 2}},
         {"library system stream", kStreamTypeMpeg1, 1, {96, 64, "25", 30, 44100, 2}},
         {"Video-CD", kStreamTypeVideoCd, 1, {352, 288, "25", 30, 44100, 2}},
+        // Sound at 11.025 and 22.05 kHz is encoded at 44.1 kHz.
+        {"job multiplexer, 11.025 kHz", kStreamTypeMpeg1, 0, {96, 64, "25", 30, 11025, 2}},
+        {"library system stream, 22.05 kHz", kStreamTypeMpeg1, 1, {96, 64, "25", 30, 22050, 1}},
+        {"job multiplexer, 22.05 kHz", kStreamTypeMpeg1, 0, {96, 64, "25", 30, 22050, 1}},
+        {"library system stream, 11.025 kHz", kStreamTypeMpeg1, 1, {96, 64, "25", 30, 11025, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,11 +83,16 @@ TEST_F(SystemJobTest, SystemStreamsAndVideoCdsDecodeToTheirLastByte) {
             e.bitRate = 1150000.0;
             e.audioBitRate = 224;
         }
+        if (c.avi.sampleRate < 44100) e.audioBitRateIndex = 6;  // 224 kbit/s in stereo: 2,926-byte frames at 11.025 kHz
         platform::ScriptedMessageBoxes boxes;
         ASSERT_EQ(RunEncoding(nullptr), 1);
         ASSERT_EQ(JobResult, 0) << (boxes.Shown().empty() ? "" : boxes.Texts()[0]);
         ExpectPlayableStream(e.outputFileName, e.tempVideoFileName, e.tempAudioFileName, c.avi.frames, 1.0 / 25,
-                             1152.0 / c.avi.sampleRate);
+                             1152.0 / 44100);
+        std::string sound;
+        RunCommand("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate -of csv=p=0 '" +
+                       e.outputFileName + "'", &sound);
+        EXPECT_EQ(sound, "mp2,44100\n");
         if (c.streamType == kStreamTypeVideoCd) {
             EXPECT_EQ(fs::file_size(e.outputFileName) % 2324, 0u);
         }
@@ -195,6 +205,46 @@ TEST_F(SystemJobTest, ThirtySecondStreamsAreCleanAtEveryPackLayout) {
                     const streamcheck::Report check = streamcheck::CheckSystemStreamFile(out);
                     EXPECT_TRUE(check.Ok()) << check.Summary();
                 }
+}
+
+// AVIs whose picture, sound or both start 0.2 s late by their stream headers: the
+// job keeps the offset the AVI gives them, so the tone's onset against the white
+// picture moves from that of the file whose streams start at once by the sound's
+// start less the picture's.
+TEST_F(SystemJobTest, StreamsThatStartLateKeepTheirPlaceAgainstEachOther) {
+    const std::string avi = (dir_ / "in.avi").string();
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i \"color=black:s=96x64:r=25:d=2,drawbox=c=white:t=fill:enable="
+                         "'gte(t,1)'\" -f lavfi -i \"aevalsrc='if(gte(t,1),0.5*sin(2*PI*440*t),0)':s=44100:d=2:c=stereo\""
+                         " -c:v mjpeg -q:v 3 -c:a pcm_s16le '" + avi + "'"), 0);
+    const std::string original = ReadFile(avi);
+    double reference = 0;
+    for (const auto& [pictures, samples] : {std::pair{0, 0}, {5, 0}, {0, 8820}, {5, 8820}}) {
+        SCOPED_TRACE(std::to_string(pictures) + " pictures, " + std::to_string(samples) + " samples late");
+        std::string file = original;
+        for (size_t at = file.find("strh"); at != std::string::npos; at = file.find("strh", at + 4)) {
+            const uint32_t start = file.compare(at + 8, 4, "vids") == 0 ? pictures : samples;  // dwStart
+            for (int i = 0; i < 4; ++i) file[at + 36 + i] = static_cast<char>(start >> (8 * i));
+        }
+        testsupport::WriteFile(avi, file);
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi, {96, 64, "25", 50, 44100, 2}, 3, dir_.path()));
+        EncoderSettings.suppressWarnings = 1;
+        platform::ScriptedMessageBoxes boxes;
+        RunEncoding(nullptr);
+        ASSERT_EQ(JobResult, 0);
+        const std::string out = EncoderSettings.outputFileName;
+        std::string luma, sound;
+        RunCommand("ffmpeg -v error -i '" + out + "' -map 0:v -vsync passthrough -vf scale=1:1 -pix_fmt gray -f rawvideo -", &luma);
+        RunCommand("ffmpeg -v error -i '" + out + "' -map 0:a -ac 1 -f s16le -", &sound);
+        size_t white = 0, tone = 0;
+        while (white < luma.size() && uint8_t(luma[white]) < 128) ++white;
+        while (tone + 1 < sound.size() / 2 && std::abs(int16_t(uint8_t(sound[2 * tone]) | sound[2 * tone + 1] << 8)) < 3000)
+            ++tone;
+        ASSERT_LT(white, luma.size());
+        const double onset = (jobcheck::Times(out, "a").start + tone / 44100.0) -
+                             (jobcheck::Times(out, "v").start + double(white) / 25);
+        if (pictures + samples == 0) reference = onset;
+        EXPECT_NEAR(onset, reference + samples / 44100.0 - pictures / 25.0, 1152.0 / 44100);
+    }
 }
 
 }  // namespace
