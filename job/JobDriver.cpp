@@ -316,6 +316,8 @@ int MultiplexStreams() {
     if (target != chosen)
         JobReportText(platform::Format(LoadResString(63645), MuxKindName(JobMuxType(e)), target.c_str(), chosen.c_str()),
                       63600, MbIcon::Information, MessageOwnerWindow);
+    if (!compact && !MuxSettingsNotApplied.empty())
+        JobReportText(MuxSettingsNotApplied, 63600, MbIcon::Information, MessageOwnerWindow);
     ShowFinalMultiplexProgress();
     if (JobWindows.showMultiplexCompleted)
         JobWindows.showMultiplexCompleted(outputBytes / 1024, videoBytes / 1024, audioBytes / 1024, e.mpeg1);

@@ -105,12 +105,41 @@ int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFil
     return PumpMessagesDuringMultiplex() == 1 ? 0 : -500;
 }
 
+std::string MuxSettingsNotApplied;
+
+namespace {
+
+// The library writes one packet per pack, and packs of the size its stream kind
+// sets; the pack size of the settings is the MPEG-1 system stream's.
+void NoteUnappliedPackSettings(int32_t type)
+{
+    const EncoderSettingsRecord& e = EncoderSettings;
+    int32_t packSize = 0;
+    MuxGetOption(MuxOptionPackSize, &packSize);
+    std::string text;
+    if (e.muxPacketsPerPack > 1)
+        text = platform::Format(" %d packets per pack (the multiplexer writes one packet in each pack)",
+                                e.muxPacketsPerPack);
+    if (type == MuxTypeMpeg1System && packSize > 0 && e.muxPackSize != packSize)
+        text += platform::Format("%s a pack size of %d bytes (it writes %d-byte packs)", text.empty() ? "" : ",",
+                                 e.muxPackSize, packSize);
+    if (!text.empty())
+        MuxSettingsNotApplied = "These multiplex settings were not applied:" + text +
+                                ". They apply to MPEG-1 system streams when the MPEG-1 multiplexer is used.";
+}
+
+}  // namespace
+
 int32_t ConfigureMuxSession()
 {
     const EncoderSettingsRecord& e = EncoderSettings;
-    if (e.applicationType == kApplicationDvd && e.createVob == 1)
+    MuxSettingsNotApplied.clear();
+    if (e.applicationType == kApplicationDvd && e.createVob == 1) {
+        NoteUnappliedPackSettings(MuxTypeDvdVolume);
         return MuxSetOption(MuxOptionType, MuxTypeDvdVolume) + MuxSetOption(MuxOptionDvdOutput, MuxDvdSplitVolume);
+    }
     if (e.applicationType == kApplicationSvcd) {
+        NoteUnappliedPackSettings(MuxTypeSvcd);
         MuxSetOption(MuxOptionType, MuxTypeSvcd);
         MuxSetFileNameCallback(MuxFileNameCallback);
         MuxSetOption(MuxOptionSvcdPatchAtFinish, 1);
@@ -138,6 +167,7 @@ int32_t ConfigureMuxSession()
         status = MuxSetParameter(MuxOptionVideoBufferBound, e.muxVideoBufferKb);
         if (status == 0) status = MuxSetParameter(MuxOptionAudioBufferBound, e.muxAudioBufferKb * (1024 / 128));
     }
+    if (status == 0) NoteUnappliedPackSettings(streamType);
     if (status == 0)
         status = MuxSetParameter(MuxOptionInterleaving,
                                  e.rateControl == kRateVariable && streamType == MuxTypeMpeg2Program ? 2 : 1);

@@ -22,8 +22,12 @@ bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize);
 std::string MultiplexSettingsProblem(bool compact);
 
 // Type, options and parameters of the current session from the job's settings; a
-// buffer size outside its range is -509 with its text in MuxMessageText.
+// buffer size outside its range is -509 with its text in MuxMessageText. The pack
+// settings the library does not take are named in MuxSettingsNotApplied.
 int32_t ConfigureMuxSession();
+
+// Which of the job's multiplex settings the last library run did not apply, and why; empty when none.
+extern std::string MuxSettingsNotApplied;
 
 // Hands the library a malloc'ed copy of the output file name.
 int32_t MuxFileNameCallback(char** name);
