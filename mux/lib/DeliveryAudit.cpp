@@ -15,7 +15,10 @@ void DeliveryAudit::Close()
     if (!open_) return;
     const double lateness = openArrival_ - openRemoval_;
     if (lateness > ToleranceTicks) {
-        ++late;
+        if (late++ == 0) {
+            firstLateUnit = units_;
+            firstLateRemoval = openRemoval_;
+        }
         worstLateTicks = std::max(worstLateTicks, lateness);
     }
     open_ = false;
@@ -29,6 +32,7 @@ void DeliveryAudit::Continue(double arrival)
 void DeliveryAudit::Begin(double removal, double arrival)
 {
     Close();
+    ++units_;
     open_ = true;
     openRemoval_ = removal;
     openArrival_ = arrival;
@@ -50,7 +54,7 @@ void DeliveryAudit::Packet(double start, double perByte, uint32_t payload, uint3
 void DeliveryAudit::Fill(int64_t bytes, int64_t size)
 {
     if (size <= 0 || bytes <= size) return;
-    ++overflows;
+    if (overflows++ == 0) firstOverflowUnit = units_;
     worstOverflowBytes = std::max(worstOverflowBytes, bytes - size);
 }
 
@@ -59,15 +63,18 @@ void DeliveryAudit::Finish() { Close(); }
 std::string DeliveryAudit::Describe(const char* stream) const
 {
     std::string text;
-    char part[160];
+    char part[240];
     if (late > 0) {
-        std::snprintf(part, sizeof part, "%s stream: %d access units would reach the decoder late, by up to %.3f s",
-                      stream, late, worstLateTicks / 90000.0);
+        std::snprintf(part, sizeof part,
+                      "%s stream: %d access units would reach the decoder late, by up to %.3f s (the first is unit %d, "
+                      "decoded at %.3f s)",
+                      stream, late, worstLateTicks / 90000.0, firstLateUnit, firstLateRemoval / 90000.0);
         text = part;
     }
     if (overflows > 0) {
-        std::snprintf(part, sizeof part, "%s%s buffer overflows %d times, by up to %lld bytes", text.empty() ? "" : "; ",
-                      stream, overflows, static_cast<long long>(worstOverflowBytes));
+        std::snprintf(part, sizeof part, "%s%s buffer overflows %d times, by up to %lld bytes (first with unit %d)",
+                      text.empty() ? "" : "; ", stream, overflows, static_cast<long long>(worstOverflowBytes),
+                      firstOverflowUnit);
         text += part;
     }
     return text;

@@ -29,11 +29,16 @@ public:
     double worstLateTicks = 0;
     int overflows = 0;
     int64_t worstOverflowBytes = 0;
+    // The first failing unit (counted from 1 in the order the units begin) and its decoding time.
+    int firstLateUnit = 0;
+    double firstLateRemoval = 0;
+    int firstOverflowUnit = 0;
 
 private:
     void Close();
 
     bool open_ = false;
+    int units_ = 0;
     double openRemoval_ = 0;
     double openArrival_ = 0;
 };

@@ -45,7 +45,7 @@ inline Span Times(const std::string& file, const char* kind) {
 inline std::string Probe(const std::string& file, const char* kind) {
     std::string out;
     RunCommand(std::string("ffprobe -v error -count_frames -select_streams ") + kind +
-                   " -show_entries stream=codec_name,nb_read_frames -of default=nw=1:nk=1 '" + file + "'",
+                   " -show_entries stream=codec_name,sample_rate,nb_read_frames -of default=nw=1:nk=1 '" + file + "'",
                &out);
     return out;
 }
