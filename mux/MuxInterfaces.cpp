@@ -85,7 +85,8 @@ int32_t ReportMuxLibraryError(int32_t status, int32_t, int32_t)
     MuxMessageText = id == UnknownStatusString ? platform::Format(LoadResString(id), static_cast<int>(status))
                                                : std::string(LoadResString(id));
     const std::string detail = MuxLastProblemText();
-    if (!detail.empty()) MuxMessageText += ":\n" + detail;
+    // A general failure that says why is known: its reason is the message.
+    if (!detail.empty()) MuxMessageText = status == MuxErrGeneral ? detail : MuxMessageText + ":\n" + detail;
     return status;
 }
 
@@ -173,9 +174,11 @@ int MultiplexWithLibrary(const std::string& audioFile, const std::string& videoF
         const int32_t endStatus = MuxEnd();
         if (status == 0 && endStatus != 0) status = endStatus;
     }
+    // The message names the file that failed, when the library knows it.
+    const std::string failed = selected ? MuxLastFailedFile() : "";
     if (status == MuxErrWrite)
         MuxMessageText = platform::Format(LoadResString(MuxBytesDone < 100 ? CannotCreateString : CannotWriteString),
-                                          outputFile.c_str());
+                                          failed.empty() ? outputFile.c_str() : failed.c_str());
     MuxDestroySession(handle);
     return status;
 }

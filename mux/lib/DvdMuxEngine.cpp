@@ -120,6 +120,7 @@ int32_t DvdMuxEngine::CloseHintsStream()
     const bool closeFailed = std::fclose(hints_) != 0;
     hints_ = nullptr;
     if (failed || closeFailed) {
+        session.failedFile = hintsPath_;
         session.ReportStatus(MuxErrWrite);
         return MuxErrWrite;
     }
@@ -178,7 +179,10 @@ int32_t DvdMuxEngine::WritePack(const uint8_t* pack)
 {
     const int32_t status = session.WritePack(pack, PackBytes);
     bytesWritten_ += PackBytes;
-    if (status != 0) session.ReportStatus(status);
+    if (status != 0) {
+        session.failedFile = vobPath_;
+        session.ReportStatus(status);
+    }
     return status;
 }
 
@@ -186,6 +190,7 @@ int32_t DvdMuxEngine::WriteHints(const uint8_t* bytes, size_t length)
 {
     if (hints_ == nullptr) return 0;
     if (std::fwrite(bytes, 1, length, hints_) == length) return 0;
+    session.failedFile = hintsPath_;
     session.ReportStatus(MuxErrWrite);
     return MuxErrWrite;
 }
@@ -194,8 +199,10 @@ int32_t DvdMuxEngine::SplitFile()
 {
     // The file after this one must still find a place in the table.
     if (vobs_.Count() + 2 > DvdVobTable::Capacity) {
-        std::printf("A DVD title set holds at most %zu video object files\n", DvdVobTable::Capacity);
-        session.ReportStatus(MuxErrGeneral);
+        const std::string reason =
+            "A DVD title set holds at most " + std::to_string(DvdVobTable::Capacity) + " video object files";
+        std::printf("%s\n", reason.c_str());
+        session.ReportProblem(MuxErrGeneral, reason);
         return MuxErrGeneral;
     }
     int32_t status = CloseHintsStream();
@@ -526,9 +533,14 @@ int32_t DvdMuxEngine::WriteVolume()
     DvdVolumeTarget target;
     target.folder = folder_.folder;
     target.makeFolders = (session.Option(11) & 4) != 0;
+    std::string reason;
+    target.problem = [&](const std::string& text, const std::string& file) {
+        reason = text;
+        session.failedFile = file;
+    };
     const int32_t status = WriteDvdVolume(target, vobs_, attributes_);
     if (status != 0) {
-        session.ReportStatus(status);
+        session.ReportProblem(status, reason);
         return status;
     }
     workFiles_.clear();  // moved into the volume

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -20,8 +21,6 @@
 namespace {
 
 constexpr uint32_t PackBytes = 2048;
-// Packs per half second at the volume's byte clock of 10.08 Mbit/s.
-constexpr uint64_t PacksPerHalfSecond = 630000 / PackBytes;
 
 // Only one volume is written at a time: the hints are taken over whole while it runs.
 std::atomic<bool> hintsInUse{false};
@@ -53,6 +52,19 @@ struct Fd {
         return r;
     }
 };
+
+// Says why the volume cannot be written: on standard output and to the caller.
+[[gnu::format(printf, 3, 4)]] void Problem(const DvdVolumeTarget& target, const std::string& file, const char* format,
+                                           ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::printf("%s\n", text);
+    if (target.problem) target.problem(text, file);
+}
 
 uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
 
@@ -212,17 +224,18 @@ bool ReadPack(int fd, uint8_t* pack)
 }
 
 // First pass over one file: the frame rate, the VOBU starts and the pictures.
-int32_t LoadFile(const DvdVobTable::Entry& e, size_t fileIndex, Title& t, VideoScanner& video)
+int32_t LoadFile(const DvdVolumeTarget& target, const DvdVobTable::Entry& e, size_t fileIndex, Title& t,
+                 VideoScanner& video)
 {
     Fd vob;
     vob.fd = ::open(e.vobName.c_str(), O_RDONLY | O_CLOEXEC);
     if (vob.fd < 0) {
-        std::printf("Could not open MPEG file %s\n", e.vobName.c_str());
+        Problem(target, e.vobName, "Could not open MPEG file %s", e.vobName.c_str());
         return MuxErrRead;
     }
     std::vector<uint8_t> hints;
     if (ReadWhole(e.hintsName, hints) != 0) {
-        std::printf("Could not open DVD hints file %s\n", e.hintsName.c_str());
+        Problem(target, e.hintsName, "Could not open DVD hints file %s", e.hintsName.c_str());
         return MuxErrRead;
     }
     uint8_t pack[PackBytes];
@@ -230,13 +243,13 @@ int32_t LoadFile(const DvdVobTable::Entry& e, size_t fileIndex, Title& t, VideoS
     for (const uint8_t h : hints) {
         if (h != DvdHintNavigationPack && h != DvdHintPack) continue;  // a flag byte
         if (!ReadPack(vob.fd, pack)) {
-            std::printf("DVD file %s is shorter than its hints\n", e.vobName.c_str());
+            Problem(target, e.vobName, "DVD file %s is shorter than its hints", e.vobName.c_str());
             return MuxErrGeneral;
         }
         const uint64_t number = t.packs + packsInFile;
         if (h == DvdHintNavigationPack) {
             if (!IsNavigationPack(pack)) {
-                std::printf("DVD file %s has no navigation pack where its hints say\n", e.vobName.c_str());
+                Problem(target, e.vobName, "DVD file %s has no navigation pack where its hints say", e.vobName.c_str());
                 return MuxErrGeneral;
             }
             Vobu v;
@@ -246,7 +259,7 @@ int32_t LoadFile(const DvdVobTable::Entry& e, size_t fileIndex, Title& t, VideoS
             v.scr = packwriters::ReadProgramPackClockBase(pack);
             t.vobus.push_back(v);
         } else if (t.vobus.empty()) {
-            std::printf("DVD file %s does not begin with a navigation pack\n", e.vobName.c_str());
+            Problem(target, e.vobName, "DVD file %s does not begin with a navigation pack", e.vobName.c_str());
             return MuxErrGeneral;
         }
         if (t.pictures.empty() && fileIndex == 0) {
@@ -261,14 +274,14 @@ int32_t LoadFile(const DvdVobTable::Entry& e, size_t fileIndex, Title& t, VideoS
             }
         }
         if (!ParsePack(pack, number, video)) {
-            std::printf("DVD file %s holds a damaged pack\n", e.vobName.c_str());
+            Problem(target, e.vobName, "DVD file %s holds a damaged pack", e.vobName.c_str());
             return MuxErrGeneral;
         }
         ++t.vobus.back().packs;
         ++packsInFile;
     }
     if (::read(vob.fd, pack, 1) != 0) {
-        std::printf("DVD file %s is longer than its hints\n", e.vobName.c_str());
+        Problem(target, e.vobName, "DVD file %s is longer than its hints", e.vobName.c_str());
         return MuxErrGeneral;
     }
     t.filePacks.push_back(packsInFile);
@@ -323,26 +336,28 @@ void Put32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v);
 }
 
+// The VOBU n half seconds of presentation time ahead (or back): the last one whose
+// start lies at most that far from this one's, at least the neighbour, and none
+// where the title ends within the distance.
 uint32_t VobuSearchPointer(const Title& t, size_t k, int direction, uint32_t halfSeconds)
 {
     constexpr uint32_t NoVobu = 0x3FFFFFFF;
     const Vobu& v = t.vobus[k];
-    const uint64_t walk = halfSeconds * PacksPerHalfSecond;
+    const uint64_t span = uint64_t{halfSeconds} * 45000;
     size_t target;
     if (direction > 0) {
-        const uint64_t reach = v.lbn + walk;
-        if (reach >= t.packs) return NoVobu;
-        // The last VOBU start passed, at least the next VOBU.
-        auto it = std::upper_bound(t.vobus.begin(), t.vobus.end(), reach,
-                                   [](uint64_t r, const Vobu& x) { return r < x.lbn; });
+        if (t.vobus.back().endPtm < v.startPtm + span) return NoVobu;
+        const uint64_t reach = v.startPtm + span;
+        auto it = std::upper_bound(t.vobus.begin() + static_cast<std::ptrdiff_t>(k) + 1, t.vobus.end(), reach,
+                                   [](uint64_t r, const Vobu& x) { return r < x.startPtm; });
         target = static_cast<size_t>(it - t.vobus.begin()) - 1;
         if (target <= k) target = k + 1;
         if (target >= t.vobus.size()) return NoVobu;
     } else {
-        if (walk > v.lbn) return NoVobu;
-        const uint64_t reach = v.lbn - walk;
-        auto it = std::lower_bound(t.vobus.begin(), t.vobus.end(), reach,
-                                   [](const Vobu& x, uint64_t r) { return x.lbn < r; });
+        if (v.startPtm < t.vobus.front().startPtm + span) return NoVobu;
+        const uint64_t reach = v.startPtm - span;
+        auto it = std::lower_bound(t.vobus.begin(), t.vobus.begin() + static_cast<std::ptrdiff_t>(k), reach,
+                                   [](const Vobu& x, uint64_t r) { return x.startPtm < r; });
         target = static_cast<size_t>(it - t.vobus.begin());
         if (target >= k) {
             if (k == 0) return NoVobu;
@@ -435,7 +450,7 @@ int32_t PatchFile(const DvdVobTable::Entry& e, size_t fileIndex, const Title& t,
     Fd vob;
     vob.fd = ::open(e.vobName.c_str(), O_WRONLY | O_CLOEXEC);
     if (vob.fd < 0) {
-        std::printf("Could not open MPEG file %s\n", e.vobName.c_str());
+        Problem(target, e.vobName, "Could not open MPEG file %s", e.vobName.c_str());
         return MuxErrRead;
     }
     uint64_t firstPack = 0;
@@ -445,11 +460,16 @@ int32_t PatchFile(const DvdVobTable::Entry& e, size_t fileIndex, const Title& t,
         if (t.vobus[k].file != fileIndex) continue;
         BuildNavigationPack(t, k, pack);
         const off_t at = static_cast<off_t>((t.vobus[k].lbn - firstPack) * PackBytes);
-        if (::pwrite(vob.fd, pack, PackBytes, at) != static_cast<ssize_t>(PackBytes)) return MuxErrWrite;
+        if (::pwrite(vob.fd, pack, PackBytes, at) != static_cast<ssize_t>(PackBytes)) {
+            Problem(target, e.vobName, "Could not write %s", e.vobName.c_str());
+            return MuxErrWrite;
+        }
         ++vobusDone;
         if (target.notify) target.notify(3, static_cast<int>(vobusDone));
     }
-    return vob.Close() == 0 ? 0 : int32_t{MuxErrWrite};
+    if (vob.Close() == 0) return 0;
+    Problem(target, e.vobName, "Could not write %s", e.vobName.c_str());
+    return MuxErrWrite;
 }
 
 int MakeFolder(const std::string& path)
@@ -470,6 +490,16 @@ void RemoveStaleVobs(const std::string& videoFolder, size_t vobFiles)
 }
 
 }  // namespace
+
+std::string DvdVideoAttributeProblem(const DvdVideoAttributes& a)
+{
+    uint8_t bytes[2];
+    if (DvdVideoAttributeBytes(a, bytes)) return std::string();
+    char text[160];
+    std::snprintf(text, sizeof text, "Picture size %dx%d or aspect ratio code %d is not allowed on DVD-Video", a.width,
+                  a.height, a.aspectRatio);
+    return text;
+}
 
 void PutNavigationPackets(uint8_t* pack)
 {
@@ -496,14 +526,16 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
 {
     uint8_t videoBytes[2];
     if (!DvdVideoAttributeBytes(attributes, videoBytes)) {
-        std::printf("Picture size %dx%d or aspect ratio code %d is not allowed on DVD-Video\n", attributes.width,
-                    attributes.height, attributes.aspectRatio);
+        Problem(target, "", "%s", DvdVideoAttributeProblem(attributes).c_str());
         return MuxErrGeneral;
     }
-    if (table.Count() == 0) return MuxErrGeneral;
+    if (table.Count() == 0) {
+        Problem(target, "", "The DVD title holds no video object files");
+        return MuxErrGeneral;
+    }
     HintsClaim claim;
     if (!claim.Claim()) {
-        std::printf("File mapping already exists for dvd_hints_mapping");
+        Problem(target, "", "File mapping already exists for dvd_hints_mapping");
         return MuxErrGeneral;
     }
 
@@ -512,7 +544,7 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
     const std::string videoFolder = folder + "VIDEO_TS/";
     if (target.makeFolders) {
         if (MakeFolder(folder) != 0 || MakeFolder(folder + "VIDEO_TS") != 0 || MakeFolder(folder + "AUDIO_TS") != 0) {
-            std::printf("Could not create the DVD folders in %s\n", folder.c_str());
+            Problem(target, folder, "Could not create the DVD folders in %s", folder.c_str());
             return MuxErrWrite;
         }
     }
@@ -520,12 +552,12 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
     Title title;
     VideoScanner video(title);
     for (size_t i = 0; i < table.Count(); ++i) {
-        const int32_t status = LoadFile(*table.At(i), i, title, video);
+        const int32_t status = LoadFile(target, *table.At(i), i, title, video);
         if (status != 0) return status;
     }
     video.End();
     if (title.vobus.empty() || title.pictures.empty()) {
-        std::printf("The DVD title holds no pictures\n");
+        Problem(target, "", "The DVD title holds no pictures");
         return MuxErrGeneral;
     }
     TimeVobus(title);
@@ -556,17 +588,22 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
         if (target.notify) target.notify(5, 0);
         status = files.Prepare(videoFolder + "VTS_01_0", BuildTitleSetFile(layout));
     }
-    if (status != 0) return status;
-    if (!target.makeFolders) return files.Commit();
-    std::vector<std::pair<std::string, std::string>> moves;
-    for (size_t i = 0; i < table.Count(); ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "VTS_01_%zu.VOB", i + 1);
-        moves.emplace_back(table.At(i)->vobName, name);
+    if (status == 0) {
+        if (!target.makeFolders) {
+            status = files.Commit();
+        } else {
+            std::vector<std::pair<std::string, std::string>> moves;
+            for (size_t i = 0; i < table.Count(); ++i) {
+                char name[32];
+                std::snprintf(name, sizeof name, "VTS_01_%zu.VOB", i + 1);
+                moves.emplace_back(table.At(i)->vobName, name);
+            }
+            status = files.MoveBeside(videoFolder, moves);
+            if (status == 0) status = files.Commit();
+            if (status == 0) RemoveStaleVobs(videoFolder, table.Count());
+        }
     }
-    status = files.MoveBeside(videoFolder, moves);
-    if (status == 0) status = files.Commit();
-    if (status == 0) RemoveStaleVobs(videoFolder, table.Count());
+    if (status != 0 && target.problem) target.problem(files.Reason(), files.FailedFile());
     return status;
 }
 

@@ -141,6 +141,8 @@ int32_t MuxEnd();
 // The words of the current session's last failure that its status alone does not
 // carry (which stream, how many units, how late); empty when there are none.
 const char* MuxLastProblemText();
+// The file the current session's last failed write was about; empty when it names none.
+const char* MuxLastFailedFile();
 // True when MuxRun has an engine for the mux type, so that a caller can refuse
 // a type before it spends time making the elementary streams.
 bool MuxTypeIsBuilt(int type);

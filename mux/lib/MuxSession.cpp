@@ -194,6 +194,7 @@ int32_t MuxBegin()
     if (s == nullptr) return MuxErrContext;
     std::lock_guard guard(s->lock);
     s->problemText.clear();
+    s->failedFile.clear();
     try {
         s->systemEngine = std::make_unique<SystemMuxEngine>(*s);
         s->programEngine = std::make_unique<ProgramMuxEngine>(*s);
@@ -597,4 +598,10 @@ const char* MuxLastProblemText()
 {
     MuxSession* s = CurrentMuxSession();
     return s == nullptr ? "" : s->problemText.c_str();
+}
+
+const char* MuxLastFailedFile()
+{
+    MuxSession* s = CurrentMuxSession();
+    return s == nullptr ? "" : s->failedFile.c_str();
 }
