@@ -362,12 +362,12 @@ std::string StartRefusal(bool multiplexed) {
         return std::string();
     }
     if (!MuxTypeIsBuilt(type)) return platform::Format(LoadResString(63609), type);
-    // Pictures the volume writer has no code for would fail the job after the encode.
-    if (type == MuxTypeDvdVolume && !DvdStartRefusal().empty())
-        return platform::Format(LoadResString(63648), DvdStartRefusal().c_str());
     // Settings under which the multiplexer would deliver units late fail now, not after the encode.
     const std::string problem = MultiplexSettingsProblem(CompactMultiplexer(0));
     if (!problem.empty()) return platform::Format(LoadResString(63644), problem.c_str());
+    // Pictures the volume writer has no code for would fail the job after the encode.
+    if (type == MuxTypeDvdVolume && !DvdStartRefusal().empty())
+        return platform::Format(LoadResString(63648), DvdStartRefusal().c_str());
     return std::string();
 }
 
