@@ -4,6 +4,7 @@
 #include "mux/Mplex.h"
 #include "mux/lib/MuxLib.h"
 #include "platform/Format.h"
+#include "platform/Ini.h"
 #include "platform/ResStrings.h"
 #include "settings/AudioRates.h"
 #include "settings/EncoderSettings.h"
@@ -108,8 +109,14 @@ int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFil
 int32_t ConfigureMuxSession()
 {
     const EncoderSettingsRecord& e = EncoderSettings;
-    if (e.applicationType == kApplicationDvd && e.createVob == 1)
-        return MuxSetOption(MuxOptionType, MuxTypeDvdVolume) + MuxSetOption(MuxOptionDvdOutput, MuxDvdSplitVolume);
+    if (e.applicationType == kApplicationDvd && e.createVob == 1) {
+        int32_t status = MuxSetOption(MuxOptionType, MuxTypeDvdVolume) + MuxSetOption(MuxOptionDvdOutput, MuxDvdSplitVolume);
+        // The program's INI file may ask for video object files smaller than the format's.
+        const int split = platform::IniReadInt(LoadResString(63498), "DVD_VOB_Split_Bytes", 0,
+                                               platform::ConfigFile("ROZARAZ2.INI"));
+        if (status == 0 && split > 0) status = MuxSetOption(MuxOptionDvdSplitBytes, split);
+        return status;
+    }
     if (e.applicationType == kApplicationSvcd) {
         MuxSetOption(MuxOptionType, MuxTypeSvcd);
         MuxSetFileNameCallback(MuxFileNameCallback);

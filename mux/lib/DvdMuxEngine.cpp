@@ -22,7 +22,15 @@ namespace {
 constexpr uint64_t ClockBytesPerSecond = 1260000;
 constexpr uint32_t PacketBytes = DvdMuxEngine::PackBytes - packwriters::ProgramPackHeaderLength;
 
-uint64_t splitBytes = DvdVobSplitBytes;
+// Margins of FollowVideoTime, in packs of the byte clock. Each packet of the picture
+// that opens the unit takes a pack, and audio packs come between them: a quarter more
+// than one pack per packet leaves room for them.
+constexpr double PacksPerOpeningPacket = 1.25;
+// Before those packets: the navigation pack that opens the unit and one pack to spare.
+constexpr double PacksBeforeOpeningPicture = 2.0;
+// Before the next audio unit is due: the navigation pack, the video pack that may be
+// written first and the audio pack itself.
+constexpr double PacksBeforeAudioDue = 3.0;
 
 }  // namespace
 
@@ -67,9 +75,10 @@ DvdMuxEngine::~DvdMuxEngine()
     for (const std::string& f : workFiles_) std::remove(f.c_str());
 }
 
-void DvdMuxEngine::SetSplitBytesForTesting(uint64_t bytes)
+uint64_t DvdMuxEngine::SplitBytes() const
 {
-    splitBytes = bytes > 0 ? bytes : DvdVobSplitBytes;
+    const int32_t bytes = session.Option(MuxOptionDvdSplitBytes);
+    return bytes > 0 ? static_cast<uint64_t>(bytes) : DvdVobSplitBytes;
 }
 
 void DvdMuxEngine::SetOutputFolder(const MuxDvdFolderDescriptor& descriptor)
@@ -226,7 +235,7 @@ int32_t DvdMuxEngine::SplitFile()
 int32_t DvdMuxEngine::WriteNavigationPack()
 {
     if ((session.Option(11) & 4) != 0 && vobus_ > 0 && haveFolder_ && folder_.nextFile != nullptr &&
-        session.outputBytes > (vobNumber_ + 1) * splitBytes) {
+        session.outputBytes > (vobNumber_ + 1) * SplitBytes()) {
         const int32_t status = SplitFile();
         if (status != 0) return status;
     }
@@ -347,14 +356,15 @@ void DvdMuxEngine::FollowVideoTime(const PesPacketRecord& opening)
         }
         ++packets;
     }
-    target = std::min(target, static_cast<double>(opening.units[0].time) - (packets * 1.25 + 2.0) * packTicks);
+    target = std::min(target, static_cast<double>(opening.units[0].time) -
+                                  (packets * PacksPerOpeningPacket + PacksBeforeOpeningPicture) * packTicks);
     if (!audioQueue.empty()) {
         const PesPacketRecord& a = *audioQueue.front();
         if (a.unitCount == 0) return;
         const auto* audio = dynamic_cast<const QueuedAudioUnit*>(a.stream.get());
         const double frame = audio != nullptr && audio->sampleRate > 0 ? 1152 * 90000.0 / audio->sampleRate : 0;
         const double due = static_cast<double>(a.units[0].time) - (a.leadingBytes > 0 ? frame : 0);
-        target = std::min(target, due - 3.0 * packTicks);
+        target = std::min(target, due - PacksBeforeAudioDue * packTicks);
     }
     if (!(target > 0)) return;
     const uint64_t clock = static_cast<uint64_t>(target) * 300;

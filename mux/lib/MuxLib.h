@@ -27,6 +27,7 @@ enum MuxOptionId : int32_t {
     MuxOptionInterleaving = 10,      // the schedulers' rule, 1 or 2
     MuxOptionDvdOutput = 11,         // MuxDvdOutputBits
     MuxOptionSvcdPatchAtFinish = 12, // 1: the SVCD user-data patch at the engine's finish, 0: in MuxEnd
+    MuxOptionDvdSplitBytes = 13,     // bytes of a video object file before the next begins; 0: 1,022,900,000
 };
 
 // Bits of option 11.
@@ -58,7 +59,7 @@ enum MuxStatus : int32_t {
     MuxErrDvdFolder = -517,
 };
 
-constexpr int MuxOptionCount = 13;
+constexpr int MuxOptionCount = 14;
 
 class MuxSession;
 using MuxHandle = MuxSession*;

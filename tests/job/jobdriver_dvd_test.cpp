@@ -18,7 +18,7 @@
 #include "job/JobDriver.h"
 #include "job/Profile.h"
 #include "mux/Mplex.h"
-#include "mux/lib/DvdMuxEngine.h"
+#include "platform/Ini.h"
 #include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
@@ -75,7 +75,10 @@ void DvdJobIn(const fs::path& folder, const DvdCase& c, int width = 720) {
     e.audioBitRate = 224;
     e.outputFileName = (folder / "title.vob").string();
     e.deleteTempVideo = e.deleteTempAudio = 0;
-    DvdMuxEngine::SetSplitBytesForTesting(c.splitBytes);
+    // Video object files as small as the case asks for, through the program's INI file.
+    const fs::path ini = platform::ConfigFile("ROZARAZ2.INI");
+    fs::create_directories(ini.parent_path());
+    ASSERT_TRUE(platform::IniWriteInt("ZRN-MPEG", "DVD_VOB_Split_Bytes", static_cast<int>(c.splitBytes), ini));
 }
 
 void StartJobHooks() {
@@ -90,7 +93,8 @@ std::map<std::string, std::string> UsersFiles(const fs::path& folder) {
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string name = fs::relative(entry.path(), folder).string();
         // The job's own inputs, and the work files a killed job leaves.
-        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos)
+        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos ||
+            name.rfind("config", 0) == 0)
             continue;
         files[name] = entry.is_regular_file() ? ReadFile(entry.path()) : std::string("<folder>");
     }
@@ -114,7 +118,6 @@ protected:
     }
     void TearDown() override {
         SetMessagePumpHooks({});
-        DvdMuxEngine::SetSplitBytesForTesting(0);
     }
 
     // A user's file at the output name and a longer title, split over several VOBs, in VIDEO_TS.
