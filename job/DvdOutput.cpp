@@ -1,6 +1,7 @@
 // The DVD job's volume under a work folder, put in place once it passed its checks.
 #include "job/DvdOutput.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -21,8 +22,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+bool IsVideoTsName(const std::string& name) {
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper == "VIDEO_TS";
+}
+
+// The folder that holds the volume: the output's folder, or the one that holds it
+// when the output is named inside a VIDEO_TS folder (the volume is that VIDEO_TS).
 std::string VolumeFolderOf(const std::string& outputName) {
-    const fs::path folder = fs::path(outputName).parent_path();
+    fs::path folder = fs::path(outputName).parent_path();
+    if (IsVideoTsName(folder.filename().string())) folder = folder.parent_path();
     return folder.empty() ? std::string(".") : folder.string();
 }
 
@@ -39,6 +49,26 @@ bool MakeFolder(const fs::path& path, int& error) {
 
 std::string DvdVideoTsFolder(const std::string& outputName) {
     return (fs::path(VolumeFolderOf(outputName)) / "VIDEO_TS").string();
+}
+
+std::string DvdStartRefusal() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    DvdVideoAttributes attributes;
+    attributes.videoFormat = e.videoFormat;
+    attributes.aspectRatio = e.mpeg1 ? e.mpeg1AspectRatio : e.mpeg2AspectRatio;
+    attributes.width = e.horizontalSize;
+    attributes.height = e.verticalSize;
+    return DvdVideoAttributeProblem(attributes);
+}
+
+std::string DvdCreatedText() {
+    // The folders as this system names them.
+    std::string text = LoadResString(64453);
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"\\Video_ts", "/VIDEO_TS"},
+                                   {"\\Audio_ts", "/AUDIO_TS"}})
+        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+    return text;
 }
 
 std::string OutputToConfirm() {

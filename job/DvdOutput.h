@@ -35,8 +35,13 @@ private:
     std::string outputName_, volume_, work_;
 };
 
-// The VIDEO_TS folder a DVD volume job with this output name writes.
+// The VIDEO_TS folder a DVD volume job with this output name writes: beside the
+// output, or the VIDEO_TS folder the output is named in.
 std::string DvdVideoTsFolder(const std::string& outputName);
+// Why the volume writer would refuse the settings' pictures; empty when it takes them.
+std::string DvdStartRefusal();
+// The text that tells where the volume was written.
+std::string DvdCreatedText();
 // What the Start command asks about before it overwrites: the VIDEO_TS folder of a
 // DVD volume job that multiplexes sound, the output file of any other.
 std::string OutputToConfirm();

@@ -256,8 +256,9 @@ int MultiplexStreams() {
         if (UserStopFlag) {
             JobReport(63523, 63524, 63522, MbIcon::Stop, MessageOwnerWindow);
         } else if (!MuxMessageText.empty() && MuxMessageText.size() < 500) {
-            // The user knows the output by its own name, not by the one it was written under.
-            if (written != target)
+            // The user knows the output by its own name, not by the one it was written under;
+            // a volume's messages name the file that failed.
+            if (written != target && !dvdVolume)
                 for (size_t at = MuxMessageText.find(written); at != std::string::npos;
                      at = MuxMessageText.find(written, at + target.size()))
                     MuxMessageText.replace(at, written.size(), target);
@@ -304,7 +305,7 @@ int MultiplexStreams() {
 
     if (dvdVolume ? !DvdOutput.Commit() : !MuxOutput.Commit()) return -1;
     if (dvdVolume) {
-        const std::string text = LoadResString(64453);
+        const std::string text = DvdCreatedText();
         if (BatchMode != 0) {
             WriteBatchLogMessage(text);
         } else {
@@ -366,6 +367,9 @@ std::string StartRefusal(bool multiplexed) {
     // Settings under which the multiplexer would deliver units late fail now, not after the encode.
     const std::string problem = MultiplexSettingsProblem(CompactMultiplexer(0));
     if (!problem.empty()) return platform::Format(LoadResString(63644), problem.c_str());
+    // Pictures the volume writer has no code for would fail the job after the encode.
+    if (type == MuxTypeDvdVolume && !DvdStartRefusal().empty())
+        return platform::Format(LoadResString(63648), DvdStartRefusal().c_str());
     return std::string();
 }
 
@@ -410,7 +414,10 @@ int RunEncodingJob() {
 
     // With the streams in temporary files the output is written last: a folder that
     // cannot take it is found now, with the message multiplexing would give, not after the encode.
-    if (VideoToTempFile && !(e.applicationType == kApplicationDvd && e.createVob == 1)) {
+    if (VideoToTempFile && e.applicationType == kApplicationDvd && e.createVob == 1) {
+        DvdVolumeOutput probe;
+        if (!probe.Begin(e.outputFileName)) return -1;
+    } else if (VideoToTempFile) {
         JobOutput probe;
         if (!probe.Begin(e.outputFileName)) return -1;
     }

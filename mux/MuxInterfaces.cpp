@@ -4,6 +4,7 @@
 #include "mux/Mplex.h"
 #include "mux/lib/MuxLib.h"
 #include "platform/Format.h"
+#include "platform/Ini.h"
 #include "platform/ResStrings.h"
 #include "settings/AudioRates.h"
 #include "settings/EncoderSettings.h"
@@ -86,7 +87,8 @@ int32_t ReportMuxLibraryError(int32_t status, int32_t, int32_t)
     MuxMessageText = id == UnknownStatusString ? platform::Format(LoadResString(id), static_cast<int>(status))
                                                : std::string(LoadResString(id));
     const std::string detail = MuxLastProblemText();
-    if (!detail.empty()) MuxMessageText += ":\n" + detail;
+    // A general failure that says why is known: its reason is the message.
+    if (!detail.empty()) MuxMessageText = status == MuxErrGeneral ? detail : MuxMessageText + ":\n" + detail;
     return status;
 }
 
@@ -136,7 +138,12 @@ int32_t ConfigureMuxSession()
     MuxSettingsNotApplied.clear();
     if (e.applicationType == kApplicationDvd && e.createVob == 1) {
         NoteUnappliedPackSettings(MuxTypeDvdVolume);
-        return MuxSetOption(MuxOptionType, MuxTypeDvdVolume) + MuxSetOption(MuxOptionDvdOutput, MuxDvdSplitVolume);
+        int32_t status = MuxSetOption(MuxOptionType, MuxTypeDvdVolume) + MuxSetOption(MuxOptionDvdOutput, MuxDvdSplitVolume);
+        // The program's INI file may ask for video object files smaller than the format's.
+        const int split = platform::IniReadInt(LoadResString(63498), "DVD_VOB_Split_Bytes", 0,
+                                               platform::ConfigFile("ROZARAZ2.INI"));
+        if (status == 0 && split > 0) status = MuxSetOption(MuxOptionDvdSplitBytes, split);
+        return status;
     }
     if (e.applicationType == kApplicationSvcd) {
         NoteUnappliedPackSettings(MuxTypeSvcd);
@@ -204,9 +211,11 @@ int MultiplexWithLibrary(const std::string& audioFile, const std::string& videoF
         const int32_t endStatus = MuxEnd();
         if (status == 0 && endStatus != 0) status = endStatus;
     }
+    // The message names the file that failed, when the library knows it.
+    const std::string failed = selected ? MuxLastFailedFile() : "";
     if (status == MuxErrWrite)
         MuxMessageText = platform::Format(LoadResString(MuxBytesDone < 100 ? CannotCreateString : CannotWriteString),
-                                          outputFile.c_str());
+                                          failed.empty() ? outputFile.c_str() : failed.c_str());
     MuxDestroySession(handle);
     return status;
 }

@@ -236,6 +236,14 @@ DvdInfoFileSet::~DvdInfoFileSet()
     for (const Pending& p : pending_) ::unlink(p.temporary.c_str());
 }
 
+int32_t DvdInfoFileSet::Fail(const std::string& file, const std::string& reason)
+{
+    std::printf("%s\n", reason.c_str());
+    failedFile_ = file;
+    reason_ = reason;
+    return MuxErrWrite;
+}
+
 int32_t DvdInfoFileSet::Prepare(const std::string& base, const std::vector<uint8_t>& bytes)
 {
     for (const char* extension : {".IFO", ".BUP"}) {
@@ -243,15 +251,9 @@ int32_t DvdInfoFileSet::Prepare(const std::string& base, const std::vector<uint8
         const std::string pattern = platform::CreateFileBeside(final, nullptr);
         const int fd = pattern.empty() ? -1 : ::open(pattern.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (!pattern.empty()) pending_.push_back({pattern, final});
-        if (fd < 0) {
-            std::printf("Could not create %s\n", final.c_str());
-            return MuxErrWrite;
-        }
+        if (fd < 0) return Fail(final, "Could not create " + final);
         const bool ok = WriteAll(fd, bytes) == 0;
-        if (::close(fd) != 0 || !ok) {
-            std::printf("Could not write %s\n", final.c_str());
-            return MuxErrWrite;
-        }
+        if (::close(fd) != 0 || !ok) return Fail(final, "Could not write " + final);
     }
     return 0;
 }
@@ -262,16 +264,10 @@ int32_t DvdInfoFileSet::MoveBeside(const std::string& folder,
     for (const auto& [from, name] : moves) {
         const std::string final = folder + name;
         const std::string pattern = platform::CreateFileBeside(final, nullptr);
-        if (pattern.empty()) {
-            std::printf("Could not create %s\n", final.c_str());
-            return MuxErrWrite;
-        }
+        if (pattern.empty()) return Fail(final, "Could not create " + final);
         pending_.push_back({pattern, final});
         // The placeholder made the name ours: the rename replaces only it.
-        if (std::rename(from.c_str(), pattern.c_str()) != 0) {
-            std::printf("Could not move %s to %s\n", from.c_str(), final.c_str());
-            return MuxErrWrite;
-        }
+        if (std::rename(from.c_str(), pattern.c_str()) != 0) return Fail(final, "Could not move " + from + " to " + final);
     }
     return 0;
 }
@@ -280,9 +276,9 @@ int32_t DvdInfoFileSet::Commit()
 {
     for (size_t i = 0; i < pending_.size(); ++i) {
         if (std::rename(pending_[i].temporary.c_str(), pending_[i].final.c_str()) != 0) {
-            std::printf("Could not write %s\n", pending_[i].final.c_str());
+            const std::string final = pending_[i].final;
             pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(i));
-            return MuxErrWrite;
+            return Fail(final, "Could not write " + final);
         }
     }
     pending_.clear();

@@ -39,11 +39,16 @@ public:
     // in '/') under a new name, for Commit to rename; 0 or -506.
     int32_t MoveBeside(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& moves);
     int32_t Commit();
+    // After a failure: the file that could not be written or moved, and why.
+    const std::string& FailedFile() const { return failedFile_; }
+    const std::string& Reason() const { return reason_; }
 
 private:
+    int32_t Fail(const std::string& file, const std::string& reason);
     struct Pending {
         std::string temporary;
         std::string final;
     };
     std::vector<Pending> pending_;
+    std::string failedFile_, reason_;
 };

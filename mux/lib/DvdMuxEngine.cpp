@@ -22,7 +22,15 @@ namespace {
 constexpr uint64_t ClockBytesPerSecond = 1260000;
 constexpr uint32_t PacketBytes = DvdMuxEngine::PackBytes - packwriters::ProgramPackHeaderLength;
 
-uint64_t splitBytes = DvdVobSplitBytes;
+// Margins of FollowVideoTime, in packs of the byte clock. Each packet of the picture
+// that opens the unit takes a pack, and audio packs come between them: a quarter more
+// than one pack per packet leaves room for them.
+constexpr double PacksPerOpeningPacket = 1.25;
+// Before those packets: the navigation pack that opens the unit and one pack to spare.
+constexpr double PacksBeforeOpeningPicture = 2.0;
+// Before the next audio unit is due: the navigation pack, the video pack that may be
+// written first and the audio pack itself.
+constexpr double PacksBeforeAudioDue = 3.0;
 
 }  // namespace
 
@@ -67,9 +75,10 @@ DvdMuxEngine::~DvdMuxEngine()
     for (const std::string& f : workFiles_) std::remove(f.c_str());
 }
 
-void DvdMuxEngine::SetSplitBytesForTesting(uint64_t bytes)
+uint64_t DvdMuxEngine::SplitBytes() const
 {
-    splitBytes = bytes > 0 ? bytes : DvdVobSplitBytes;
+    const int32_t bytes = session.Option(MuxOptionDvdSplitBytes);
+    return bytes > 0 ? static_cast<uint64_t>(bytes) : DvdVobSplitBytes;
 }
 
 void DvdMuxEngine::SetOutputFolder(const MuxDvdFolderDescriptor& descriptor)
@@ -120,6 +129,7 @@ int32_t DvdMuxEngine::CloseHintsStream()
     const bool closeFailed = std::fclose(hints_) != 0;
     hints_ = nullptr;
     if (failed || closeFailed) {
+        session.failedFile = hintsPath_;
         session.ReportStatus(MuxErrWrite);
         return MuxErrWrite;
     }
@@ -178,7 +188,10 @@ int32_t DvdMuxEngine::WritePack(const uint8_t* pack)
 {
     const int32_t status = session.WritePack(pack, PackBytes);
     bytesWritten_ += PackBytes;
-    if (status != 0) session.ReportStatus(status);
+    if (status != 0) {
+        session.failedFile = vobPath_;
+        session.ReportStatus(status);
+    }
     return status;
 }
 
@@ -186,6 +199,7 @@ int32_t DvdMuxEngine::WriteHints(const uint8_t* bytes, size_t length)
 {
     if (hints_ == nullptr) return 0;
     if (std::fwrite(bytes, 1, length, hints_) == length) return 0;
+    session.failedFile = hintsPath_;
     session.ReportStatus(MuxErrWrite);
     return MuxErrWrite;
 }
@@ -194,8 +208,10 @@ int32_t DvdMuxEngine::SplitFile()
 {
     // The file after this one must still find a place in the table.
     if (vobs_.Count() + 2 > DvdVobTable::Capacity) {
-        std::printf("A DVD title set holds at most %zu video object files\n", DvdVobTable::Capacity);
-        session.ReportStatus(MuxErrGeneral);
+        const std::string reason =
+            "A DVD title set holds at most " + std::to_string(DvdVobTable::Capacity) + " video object files";
+        std::printf("%s\n", reason.c_str());
+        session.ReportProblem(MuxErrGeneral, reason);
         return MuxErrGeneral;
     }
     int32_t status = CloseHintsStream();
@@ -219,7 +235,7 @@ int32_t DvdMuxEngine::SplitFile()
 int32_t DvdMuxEngine::WriteNavigationPack()
 {
     if ((session.Option(11) & 4) != 0 && vobus_ > 0 && haveFolder_ && folder_.nextFile != nullptr &&
-        session.outputBytes > (vobNumber_ + 1) * splitBytes) {
+        session.outputBytes > (vobNumber_ + 1) * SplitBytes()) {
         const int32_t status = SplitFile();
         if (status != 0) return status;
     }
@@ -340,14 +356,15 @@ void DvdMuxEngine::FollowVideoTime(const PesPacketRecord& opening)
         }
         ++packets;
     }
-    target = std::min(target, static_cast<double>(opening.units[0].time) - (packets * 1.25 + 2.0) * packTicks);
+    target = std::min(target, static_cast<double>(opening.units[0].time) -
+                                  (packets * PacksPerOpeningPacket + PacksBeforeOpeningPicture) * packTicks);
     if (!audioQueue.empty()) {
         const PesPacketRecord& a = *audioQueue.front();
         if (a.unitCount == 0) return;
         const auto* audio = dynamic_cast<const QueuedAudioUnit*>(a.stream.get());
         const double frame = audio != nullptr && audio->sampleRate > 0 ? 1152 * 90000.0 / audio->sampleRate : 0;
         const double due = static_cast<double>(a.units[0].time) - (a.leadingBytes > 0 ? frame : 0);
-        target = std::min(target, due - 3.0 * packTicks);
+        target = std::min(target, due - PacksBeforeAudioDue * packTicks);
     }
     if (!(target > 0)) return;
     const uint64_t clock = static_cast<uint64_t>(target) * 300;
@@ -526,9 +543,14 @@ int32_t DvdMuxEngine::WriteVolume()
     DvdVolumeTarget target;
     target.folder = folder_.folder;
     target.makeFolders = (session.Option(11) & 4) != 0;
+    std::string reason;
+    target.problem = [&](const std::string& text, const std::string& file) {
+        reason = text;
+        session.failedFile = file;
+    };
     const int32_t status = WriteDvdVolume(target, vobs_, attributes_);
     if (status != 0) {
-        session.ReportStatus(status);
+        session.ReportProblem(status, reason);
         return status;
     }
     workFiles_.clear();  // moved into the volume

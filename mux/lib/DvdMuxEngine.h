@@ -47,8 +47,6 @@ public:
     int32_t WriteVolume();
 
     uint64_t BytesWritten() const { return bytesWritten_; }
-    // Tests lower the split size to see files split without writing gigabytes.
-    static void SetSplitBytesForTesting(uint64_t bytes);
 
 private:
     int32_t Schedule(bool draining);
@@ -67,6 +65,8 @@ private:
     uint64_t VideoCapacity() const;
     uint64_t AudioCapacity() const;
     uint32_t MuxRate() const;
+    // Bytes after which a video object unit starts a new file (option 13).
+    uint64_t SplitBytes() const;
 
     MuxDvdFolderDescriptor folder_;
     bool haveFolder_ = false;

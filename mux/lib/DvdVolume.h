@@ -58,6 +58,9 @@ struct DvdVolumeTarget {
     // Progress: code 3 after each navigation pack (value = the running VOBU number),
     // 4 before VIDEO_TS.IFO, 5 before VTS_01_0.IFO.
     std::function<void(int code, int value)> notify;
+    // Why the volume could not be written (also on standard output), with the file
+    // that failed when one did.
+    std::function<void(const std::string& reason, const std::string& file)> problem;
 };
 
 // The PCI and DSI packets of a navigation pack, their contents zero, after its pack
@@ -67,6 +70,8 @@ void PutNavigationPackets(uint8_t* pack);
 // Video attribute bytes of the information files; false for a picture size or
 // aspect ratio that DVD-Video has no code for.
 bool DvdVideoAttributeBytes(const DvdVideoAttributes& a, uint8_t out[2]);
+// Why the volume writer refuses these attributes; empty when it takes them.
+std::string DvdVideoAttributeProblem(const DvdVideoAttributes& a);
 
 // Writes the volume: checks the attributes, reads every hints file, rewrites the
 // navigation packs, writes the information files and only then moves everything

@@ -27,6 +27,7 @@ enum MuxOptionId : int32_t {
     MuxOptionInterleaving = 10,      // the schedulers' rule, 1 or 2
     MuxOptionDvdOutput = 11,         // MuxDvdOutputBits
     MuxOptionSvcdPatchAtFinish = 12, // 1: the SVCD user-data patch at the engine's finish, 0: in MuxEnd
+    MuxOptionDvdSplitBytes = 13,     // bytes of a video object file before the next begins; 0: 1,022,900,000
 };
 
 // Bits of option 11.
@@ -58,7 +59,7 @@ enum MuxStatus : int32_t {
     MuxErrDvdFolder = -517,
 };
 
-constexpr int MuxOptionCount = 13;
+constexpr int MuxOptionCount = 14;
 
 class MuxSession;
 using MuxHandle = MuxSession*;
@@ -141,6 +142,8 @@ int32_t MuxEnd();
 // The words of the current session's last failure that its status alone does not
 // carry (which stream, how many units, how late); empty when there are none.
 const char* MuxLastProblemText();
+// The file the current session's last failed write was about; empty when it names none.
+const char* MuxLastFailedFile();
 // True when MuxRun has an engine for the mux type, so that a caller can refuse
 // a type before it spends time making the elementary streams.
 bool MuxTypeIsBuilt(int type);

@@ -40,15 +40,15 @@ bool InList(MuxSession* handle)
 
 constexpr int32_t Kept = INT32_MIN;
 
-// Defaults loaded when option 0 is stored, by type 1..6, for options 1..12.
-constexpr int32_t TypeDefaults[6][12] = {
-    // 1     2    3    4      5     6   7     8     9  10    11    12
-    {1, 32, 46, 0, 0, 2048, Kept, Kept, Kept, 1, Kept, Kept},
-    {1, 32, 128, 0, 0, 2048, Kept, Kept, Kept, 1, Kept, Kept},
-    {Kept, 32, 46, 1, Kept, 2324, Kept, Kept, Kept, 1, Kept, Kept},
-    {1, 32, 232, 0, 25200, 2048, Kept, Kept, Kept, 2, 2, Kept},
-    {1, 32, 128, 1, 0, 2028, Kept, Kept, Kept, 1, Kept, Kept},
-    {1, 32, 230, 3, 6972, 2324, Kept, Kept, Kept, 2, Kept, 0},
+// Defaults loaded when option 0 is stored, by type 1..6, for options 1..13.
+constexpr int32_t TypeDefaults[6][13] = {
+    // 1     2    3    4      5     6   7     8     9  10    11    12    13
+    {1, 32, 46, 0, 0, 2048, Kept, Kept, Kept, 1, Kept, Kept, Kept},
+    {1, 32, 128, 0, 0, 2048, Kept, Kept, Kept, 1, Kept, Kept, Kept},
+    {Kept, 32, 46, 1, Kept, 2324, Kept, Kept, Kept, 1, Kept, Kept, Kept},
+    {1, 32, 232, 0, 25200, 2048, Kept, Kept, Kept, 2, 2, Kept, Kept},
+    {1, 32, 128, 1, 0, 2028, Kept, Kept, Kept, 1, Kept, Kept, Kept},
+    {1, 32, 230, 3, 6972, 2324, Kept, Kept, Kept, 2, Kept, 0, Kept},
 };
 
 }  // namespace
@@ -194,6 +194,7 @@ int32_t MuxBegin()
     if (s == nullptr) return MuxErrContext;
     std::lock_guard guard(s->lock);
     s->problemText.clear();
+    s->failedFile.clear();
     try {
         s->systemEngine = std::make_unique<SystemMuxEngine>(*s);
         s->programEngine = std::make_unique<ProgramMuxEngine>(*s);
@@ -270,7 +271,7 @@ int32_t MuxSetParameter(int32_t id, int32_t value)
         return std::find(ids.begin(), ids.end(), id) != ids.end();
     };
     if (id == 7) return MuxNotApplicable;
-    if (id == 11 && t != MuxTypeDvdVolume) return MuxNotApplicable;
+    if ((id == 11 || id == 13) && t != MuxTypeDvdVolume) return MuxNotApplicable;
     if (id == 0 && (value < 1 || value > 6)) return MuxErrParameterValue;
     if (t == MuxTypeVideoCd && in({2, 3, 6})) return MuxNotApplicable;
     if (t == MuxTypeDvdVolume && in({2, 3, 4, 6, 10})) return MuxNotApplicable;
@@ -597,4 +598,10 @@ const char* MuxLastProblemText()
 {
     MuxSession* s = CurrentMuxSession();
     return s == nullptr ? "" : s->problemText.c_str();
+}
+
+const char* MuxLastFailedFile()
+{
+    MuxSession* s = CurrentMuxSession();
+    return s == nullptr ? "" : s->failedFile.c_str();
 }

@@ -78,6 +78,8 @@ public:
     int32_t lastStatus = 0;
     // Why the last failure happened, in words, when a status alone does not say it.
     std::string problemText;
+    // The file a failed write or move was about, when the failure names one.
+    std::string failedFile;
     std::recursive_mutex lock;
     MuxMessageFunction messageCallback = nullptr;
     int32_t messageUserValue = 0;

@@ -14,10 +14,11 @@
 #include <thread>
 
 #include "engine/EngineState.h"
+#include "job/DvdOutput.h"
 #include "job/JobDriver.h"
 #include "job/Profile.h"
 #include "mux/Mplex.h"
-#include "mux/lib/DvdMuxEngine.h"
+#include "platform/Ini.h"
 #include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
@@ -74,7 +75,10 @@ void DvdJobIn(const fs::path& folder, const DvdCase& c, int width = 720) {
     e.audioBitRate = 224;
     e.outputFileName = (folder / "title.vob").string();
     e.deleteTempVideo = e.deleteTempAudio = 0;
-    DvdMuxEngine::SetSplitBytesForTesting(c.splitBytes);
+    // Video object files as small as the case asks for, through the program's INI file.
+    const fs::path ini = platform::ConfigFile("ROZARAZ2.INI");
+    fs::create_directories(ini.parent_path());
+    ASSERT_TRUE(platform::IniWriteInt("ZRN-MPEG", "DVD_VOB_Split_Bytes", static_cast<int>(c.splitBytes), ini));
 }
 
 void StartJobHooks() {
@@ -89,7 +93,8 @@ std::map<std::string, std::string> UsersFiles(const fs::path& folder) {
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string name = fs::relative(entry.path(), folder).string();
         // The job's own inputs, and the work files a killed job leaves.
-        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos)
+        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos ||
+            name.rfind("config", 0) == 0)
             continue;
         files[name] = entry.is_regular_file() ? ReadFile(entry.path()) : std::string("<folder>");
     }
@@ -113,7 +118,6 @@ protected:
     }
     void TearDown() override {
         SetMessagePumpHooks({});
-        DvdMuxEngine::SetSplitBytesForTesting(0);
     }
 
     // A user's file at the output name and a longer title, split over several VOBs, in VIDEO_TS.
@@ -144,6 +148,8 @@ TEST_P(DvdWholeJob, VolumeIsReadableAndTheSizeOfItsStreams) {
     // The success box comes last, after the checks; the job names the title's first VOB.
     ASSERT_FALSE(boxes.Texts().empty());
     EXPECT_EQ(boxes.Texts().back().rfind(DvdCreated, 0), 0u) << testing::PrintToString(boxes.Texts());
+    EXPECT_NE(boxes.Texts().back().find("\n/VIDEO_TS\n/AUDIO_TS\n"), std::string::npos) << boxes.Texts().back();
+    EXPECT_EQ(boxes.Texts().back().find('\\'), std::string::npos) << boxes.Texts().back();
     for (const std::string& text : boxes.Texts()) EXPECT_EQ(text.find("too large"), std::string::npos) << text;
     EXPECT_EQ(fs::path(EncoderSettings.outputFileName), dir_ / "VIDEO_TS" / "VTS_01_1.VOB");
     EXPECT_FALSE(fs::exists(dir_ / "title.vob"));
@@ -151,7 +157,7 @@ TEST_P(DvdWholeJob, VolumeIsReadableAndTheSizeOfItsStreams) {
     if (c.splitBytes != 0) {
         EXPECT_GE(files, 3u);
     }
-    const std::string length = c.pal ? "00:00:02.000" : "00:00:02";
+    const std::string length = c.pal ? "00:00:0" + std::to_string(c.frames / 25) + ".000" : "00:00:02";
     testsupport::DvdFolderFacts facts;
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {files, c.frames, length, c.sampleRate}, &facts));
     const streamcheck::Report report = streamcheck::CheckSystemStream(facts.title);
@@ -167,7 +173,8 @@ TEST_P(DvdWholeJob, VolumeIsReadableAndTheSizeOfItsStreams) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rates, DvdWholeJob,
-    ::testing::Values(DvdCase{"pal_3M", true, 3, false, 50, 0, 48000},
+    // The 3 Mbit/s title runs long enough for the search pointers up to 7.5 s.
+    ::testing::Values(DvdCase{"pal_3M", true, 3, false, 200, 0, 48000},
                       DvdCase{"pal_4_8M", true, 4.8, false, 50, 0, 48000},
                       DvdCase{"pal_8M", true, 8, false, 50, 0, 48000},
                       DvdCase{"pal_vbr", true, 5, true, 50, 0, 48000},
@@ -186,13 +193,16 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
     ASSERT_NO_FATAL_FAILURE(UsersFolder());
     const auto before = UsersFiles(dir_.path());
     static std::optional<fulldisk::FileSizeLimit> fullDisk;
-    enum class End { StopVideo, StopAudio, StopMultiplex, Failure, FullDisk };
+    enum class End { StopVideo, StopAudio, StopMultiplex, Failure, TenthVob, FullDisk };
     static End end;
-    for (End e : {End::StopVideo, End::StopAudio, End::StopMultiplex, End::Failure, End::FullDisk}) {
+    for (End e : {End::StopVideo, End::StopAudio, End::StopMultiplex, End::Failure, End::TenthVob, End::FullDisk}) {
         SCOPED_TRACE(static_cast<int>(e));
         end = e;
-        ASSERT_NO_FATAL_FAILURE(
-            DvdJobIn(dir_.path(), {"new", e != End::Failure, 6, false, 25, 0, 48000}, e == End::Failure ? 640 : 720));
+        ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"new", e != End::Failure, 6, false, 25, e == End::TenthVob ? 20000u : 0u, 48000},
+                                         e == End::Failure ? 640 : 720));
+        // One picture a group: a VOBU, and with the small split size a VOB file, for each.
+        if (e == End::TenthVob) EncoderSettings.gopSize = EncoderSettings.ipDistance = 1;
+        Sequence.EncodedFrameCount = -1;
         MessagePumpHooks hooks;
         hooks.dispatchMessages = [](int, bool*) {
             if (RunState != 2) return 0;
@@ -205,7 +215,7 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
         };
         SetMessagePumpHooks(hooks);
         platform::ScriptedMessageBoxes boxes;
-        ASSERT_EQ(RunEncoding(nullptr), 1);
+        ASSERT_EQ(RunEncoding(nullptr), e == End::Failure ? 0 : 1);  // a refusal does not start
         fullDisk.reset();
         SetMessagePumpHooks({});
         EXPECT_EQ(JobResult, -1);
@@ -213,10 +223,20 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
         if (e == End::StopMultiplex) {
             EXPECT_EQ(last, "Multiplexing aborted by user.");
         } else if (e == End::Failure) {
-            EXPECT_NE(last.find("multiplexing"), std::string::npos) << last;  // no code for 640x480
+            // No code for 640x480: refused before a picture is encoded.
+            EXPECT_EQ(last.rfind("Picture size 640x480 or aspect ratio code 2 is not allowed on DVD-Video.\n", 0), 0u)
+                << last;
+            EXPECT_EQ(Sequence.EncodedFrameCount, -1);
+        } else if (e == End::TenthVob) {
+            EXPECT_EQ(last, "Fatal error during multiplexing. A DVD title set holds at most 9 video object files");
         } else if (e == End::FullDisk) {
-            EXPECT_EQ(last, "Fatal error during multiplexing.  Cannot write data to the file " +
-                                (dir_ / "title.vob").string() + ".\nFile or device is read only or out of space.");
+            // The file that failed is the title's first VOB, in the job's work folder.
+            const std::string start = "Fatal error during multiplexing.  Cannot write data to the file " + dir_.path().string() + "/";
+            ASSERT_EQ(last.rfind(start, 0), 0u) << last;
+            const size_t at = start.size() - dir_.path().string().size() - 1;
+            const fs::path named = last.substr(at, last.find(".\nFile") - at);
+            EXPECT_EQ(named.parent_path().parent_path(), dir_.path()) << last;
+            EXPECT_EQ(named.filename().string().rfind("Vts_01_", 0), 0u) << last;
         }
         EXPECT_EQ(last.find(DvdCreated), std::string::npos);
         EXPECT_TRUE(UsersFiles(dir_.path()) == before) << testing::PrintToString(boxes.Texts());
@@ -254,10 +274,15 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
         left += entry.path().filename().string().find(".tmp-") != std::string::npos;
     EXPECT_EQ(left, 2u) << "the killed job's work folder and hints file";
 
+    // An output named inside the VIDEO_TS folder: the Start command asks about that
+    // VIDEO_TS, and the new title replaces the one there.
     ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"new", true, 6, false, 25, 0, 48000}));
+    EncoderSettings.outputFileName = (dir_ / "VIDEO_TS" / "movie.mpg").string();
+    EXPECT_EQ(OutputToConfirm(), (dir_ / "VIDEO_TS").string());
     platform::ScriptedMessageBoxes boxes;
     ASSERT_EQ(RunEncoding(nullptr), 1);
     ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+    EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS" / "VIDEO_TS"));
     EXPECT_EQ(ReadFile(dir_ / "title.vob"), "the user's earlier movie");
     EXPECT_EQ(VobCount(dir_.path()), 1u);
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 25, "00:00:01.000"}));
@@ -345,8 +370,10 @@ TEST_F(DvdJobTest, MissingOrReadOnlyFoldersSayWhyLikeOtherOutputs) {
                 boxes.Answer(platform::MbAnswer::No);
                 boxes.Answer(platform::MbAnswer::No);
             }
+            Sequence.EncodedFrameCount = -1;
             ASSERT_EQ(RunEncoding(nullptr), 1);
             EXPECT_EQ(JobResult, -1);
+            EXPECT_EQ(Sequence.EncodedFrameCount, -1) << "the job encoded before it found the folder";
             ASSERT_FALSE(boxes.Texts().empty());
             shown[createVob] = boxes.Texts().back();
         }

@@ -59,15 +59,16 @@ protected:
     }
     void TearDown() override
     {
-        DvdMuxEngine::SetSplitBytesForTesting(0);
         if (hadTmp_)
             setenv("TMPDIR", previousTmp_.c_str(), 1);
         else
             unsetenv("TMPDIR");
     }
-    muxtest::RunResult Run(const Clip& c, const fs::path& output)
+    // Video object files of `splitBytes` each (0: the format's size).
+    muxtest::RunResult Run(const Clip& c, const fs::path& output, int32_t splitBytes = 0)
     {
-        return muxtest::RunSession(MuxTypeDvdVolume, {{11, 4}}, c.video, c.audio, output);
+        return muxtest::RunSession(MuxTypeDvdVolume, {{11, 4}, {MuxOptionDvdSplitBytes, splitBytes}}, c.video, c.audio,
+                                   output);
     }
     bool NoTemporaryFilesLeft()
     {
@@ -190,10 +191,9 @@ TEST_F(DvdMux, LongTitleIsSplitIntoContinuousFiles)
 {
     const Clip clip = MakeClip(dir_.path(), 4);
     constexpr uint64_t Limit = 1200000;
-    DvdMuxEngine::SetSplitBytesForTesting(Limit);
     // A file of someone else's with the first temporary name is left alone.
     testsupport::WriteFile(dir_ / "Vts_01_0.vob", "not ours");
-    const muxtest::RunResult r = Run(clip, dir_ / "title.vob");
+    const muxtest::RunResult r = Run(clip, dir_ / "title.vob", Limit);
     ASSERT_EQ(r.run, 0);
     ASSERT_EQ(r.end, 0);
     EXPECT_EQ(ReadFile(dir_ / "Vts_01_0.vob"), "not ours");
@@ -221,14 +221,12 @@ TEST_F(DvdMux, FailuresAreReportedAndLeaveNoHalfVolume)
     {
         // Thirteen VOBUs, each in a file of its own, would not fit the title set:
         // refused before the tenth file is started.
-        DvdMuxEngine::SetSplitBytesForTesting(150000);
-        const muxtest::RunResult r = Run(clip, out);
+        const muxtest::RunResult r = Run(clip, out, 150000);
         EXPECT_EQ(r.run, MuxErrGeneral);
         EXPECT_NE(std::find(muxtest::Reported.begin(), muxtest::Reported.end(), MuxErrGeneral),
                   muxtest::Reported.end());
         EXPECT_FALSE(fs::exists(dir_ / "VIDEO_TS"));
         EXPECT_TRUE(NoTemporaryFilesLeft());
-        DvdMuxEngine::SetSplitBytesForTesting(0);
     }
     {
         // An information file that cannot be written.

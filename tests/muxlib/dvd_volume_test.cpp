@@ -4,6 +4,7 @@
 #include "mux/lib/DvdInfoFiles.h"
 #include "mux/lib/DvdVolume.h"
 #include "mux/lib/MuxLib.h"
+#include "tests/platform/FullDisk.h"
 #include "tests/support/DvdFolderCheck.h"
 #include "tests/support/TestSupport.h"
 
@@ -14,6 +15,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
@@ -191,6 +193,23 @@ TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
         ASSERT_TRUE(table.Add((dir / "missing.vob").string(), (dir / "missing.tmp").string()));
         target.folder = (dir / "volume").string();
         EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrRead);
+    }
+    // A disk that fills while the information files are written (from the title set's
+    // file on, no file may pass 4 KB): the failure names the file.
+    std::string hints;
+    for (size_t i = 0; i < title.bytes.size() / Pack; ++i) hints += IsDvdNavigationPack(title.bytes, i * Pack) ? "S" : "P\x80";
+    WriteFile(title.hints[0], hints);
+    {
+        DvdVobTable table;
+        Fill(table, title);
+        std::string named;
+        target.problem = [&](const std::string&, const std::string& file) { named = file; };
+        std::optional<fulldisk::FileSizeLimit> limit;
+        target.notify = [&](int code, int) {
+            if (code == 5) limit.emplace(4096);
+        };
+        EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrWrite);
+        EXPECT_EQ(named, (dir / "volume" / "VIDEO_TS" / "VTS_01_0.IFO").string());
     }
     // The table holds nine files at most.
     DvdVobTable full;

@@ -71,7 +71,7 @@ TEST(MuxSessionTest, CallsOutOfOrderOrOnUnknownSessions)
     EXPECT_EQ(MuxSetDvdOutputFolder(nullptr), MuxErrContext);
     EXPECT_EQ(MuxRun("v", "a", "o", nullptr), MuxErrContext);
     EXPECT_EQ(MuxEnd(), MuxErrContext);
-    EXPECT_EQ(MuxSetParameter(13, 0), MuxErrParameterId);  // the id is checked first
+    EXPECT_EQ(MuxSetParameter(14, 0), MuxErrParameterId);  // the id is checked first
     EXPECT_EQ(MuxDestroySession(h), 0);                     // not in the list: nothing happens
 }
 
@@ -130,10 +130,10 @@ TEST(MuxSessionTest, TypeLoadsItsDefaults)
 TEST(MuxSessionTest, ParametersAreCheckedAgainstTheType)
 {
     Session s(MuxTypeMpeg1System);
-    EXPECT_EQ(MuxSetParameter(13, 1), MuxErrParameterId);
+    EXPECT_EQ(MuxSetParameter(14, 1), MuxErrParameterId);
     EXPECT_EQ(MuxSetParameter(-1, 1), MuxErrParameterId);
     int32_t v;
-    EXPECT_EQ(MuxGetOption(13, &v), MuxErrParameterId);
+    EXPECT_EQ(MuxGetOption(14, &v), MuxErrParameterId);
     EXPECT_EQ(MuxSetParameter(0, 7), MuxErrParameterValue);
     EXPECT_EQ(MuxSetParameter(0, 0), MuxErrParameterValue);
     EXPECT_EQ(MuxSetParameter(1, 2), MuxNotApplicable);
@@ -162,7 +162,7 @@ TEST(MuxSessionTest, ParametersAreCheckedAgainstTheType)
     EXPECT_EQ(MuxSetParameter(6, 4097), MuxPackTooLarge);
     // Values that would break the packet arithmetic are refused.
     EXPECT_EQ(MuxSetOption(1, 0), MuxErrParameterValue);
-    EXPECT_EQ(MuxSetOption(13, 0), MuxErrParameterId);
+    EXPECT_EQ(MuxSetOption(14, 0), MuxErrParameterId);
 }
 
 TEST(MuxSessionTest, DvdFolderOnlyForDvdType)

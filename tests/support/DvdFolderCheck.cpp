@@ -8,6 +8,7 @@
 #include <dvdread/nav_read.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace fs = std::filesystem;
@@ -117,6 +118,9 @@ void CheckDvdFolder(const fs::path& volume, const DvdFolderExpectation& expected
     ASSERT_NE(file, nullptr);
     uint32_t block = 0;
     uint32_t previousStart = 0;
+    std::vector<vobu_sri_t> search;
+    std::vector<uint32_t> starts;
+    uint32_t titleEnd = 0;
     for (size_t k = 0; k < nav.size(); ++k) {
         ASSERT_EQ(block, nav[k]);
         unsigned char buffer[Pack];
@@ -145,6 +149,9 @@ void CheckDvdFolder(const fs::path& volume, const DvdFolderExpectation& expected
         EXPECT_EQ(dsi.dsi_gi.nv_pck_scr, static_cast<uint32_t>(scr));
         EXPECT_GT(pci.pci_gi.vobu_e_ptm, pci.pci_gi.vobu_s_ptm);
         previousStart = pci.pci_gi.vobu_s_ptm;
+        search.push_back(dsi.vobu_sri);
+        starts.push_back(pci.pci_gi.vobu_s_ptm);
+        titleEnd = pci.pci_gi.vobu_e_ptm;
         if (dsi.vobu_sri.next_vobu == 0x3FFFFFFF) {
             EXPECT_EQ(k, nav.size() - 1);
             for (int f = 0; f < 19; ++f) EXPECT_EQ(uint32_t{dsi.vobu_sri.fwda[f]}, 0x3FFFFFFFu);
@@ -154,6 +161,37 @@ void CheckDvdFolder(const fs::path& volume, const DvdFolderExpectation& expected
         }
     }
     DVDCloseFile(file);
+    // Each search pointer for n half seconds names the last VOBU that starts at most
+    // that far ahead (back), or the neighbour when none does; "none" only where the
+    // title ends within the distance.
+    static const uint32_t halfSeconds[19] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 20, 60, 120, 240};
+    for (size_t k = 0; k < search.size(); ++k) {
+        for (size_t i = 0; i < 19; ++i) {
+            const uint32_t span = halfSeconds[i] * 45000;
+            for (const int direction : {+1, -1}) {
+                SCOPED_TRACE(testing::Message() << "VOBU " << k << ", " << (direction > 0 ? "forward " : "backward ")
+                                                << halfSeconds[i] << " x 0.5 s");
+                const uint32_t value = direction > 0 ? search[k].fwda[18 - i] : search[k].bwda[i];
+                const bool ends = direction > 0 ? titleEnd - starts[k] < span : starts[k] - starts.front() < span;
+                if (ends) {
+                    EXPECT_EQ(value, 0x3FFFFFFFu);
+                    continue;
+                }
+                ASSERT_NE(value, 0x3FFFFFFFu);
+                const uint32_t sector = direction > 0 ? nav[k] + (value & 0x3FFFFFFF) : nav[k] - (value & 0x3FFFFFFF);
+                const auto at = std::find(nav.begin(), nav.end(), sector);
+                ASSERT_NE(at, nav.end()) << "no navigation pack at sector " << sector;
+                const size_t j = static_cast<size_t>(at - nav.begin());
+                auto distance = [&](size_t x) { return direction > 0 ? starts[x] - starts[k] : starts[k] - starts[x]; };
+                const bool neighbour = direction > 0 ? j == k + 1 : j + 1 == k;
+                EXPECT_TRUE(distance(j) <= span || neighbour) << distance(j) << " ticks away";
+                const size_t past = direction > 0 ? j + 1 : j - 1;
+                if (direction > 0 ? past < starts.size() : j > 0) {
+                    EXPECT_GT(distance(past), span);
+                }
+            }
+        }
+    }
     ifoClose(ts);
     ifoClose(vmg);
     DVDClose(dvd);
