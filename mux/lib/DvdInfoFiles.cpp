@@ -233,7 +233,10 @@ std::vector<uint8_t> BuildTitleSetFile(const DvdTitleLayout& l)
 
 DvdInfoFileSet::~DvdInfoFileSet()
 {
-    for (const Pending& p : pending_) ::unlink(p.temporary.c_str());
+    for (const Pending& p : pending_) {
+        ::unlink(p.temporary.c_str());
+        platform::ForgetWorkPath(p.temporary);
+    }
 }
 
 int32_t DvdInfoFileSet::Prepare(const std::string& base, const std::vector<uint8_t>& bytes)
@@ -272,6 +275,7 @@ int32_t DvdInfoFileSet::MoveBeside(const std::string& folder,
             std::printf("Could not move %s to %s\n", from.c_str(), final.c_str());
             return MuxErrWrite;
         }
+        platform::ConfirmWorkPath(pattern);
     }
     return 0;
 }
@@ -279,11 +283,13 @@ int32_t DvdInfoFileSet::MoveBeside(const std::string& folder,
 int32_t DvdInfoFileSet::Commit()
 {
     for (size_t i = 0; i < pending_.size(); ++i) {
+        platform::NoteWorkPath(pending_[i].final);
         if (std::rename(pending_[i].temporary.c_str(), pending_[i].final.c_str()) != 0) {
             std::printf("Could not write %s\n", pending_[i].final.c_str());
             pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(i));
             return MuxErrWrite;
         }
+        platform::ForgetWorkPath(pending_[i].temporary);
     }
     pending_.clear();
     return 0;

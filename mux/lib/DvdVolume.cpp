@@ -7,6 +7,7 @@
 #include "mux/lib/MuxLib.h"
 #include "mux/lib/PackWriters.h"
 #include "mux/lib/SequenceHeader.h"
+#include "platform/System.h"
 
 #include <algorithm>
 #include <atomic>
@@ -454,6 +455,7 @@ int32_t PatchFile(const DvdVobTable::Entry& e, size_t fileIndex, const Title& t,
 
 int MakeFolder(const std::string& path)
 {
+    platform::NoteWorkPath(path);
     if (::mkdir(path.c_str(), 0777) == 0) return 0;
     struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
