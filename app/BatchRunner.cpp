@@ -38,6 +38,18 @@ namespace {
 
 bool FitsLog(const std::string& text) { return !text.empty() && text.size() < 256; }
 
+std::vector<std::string> BatchOutputs;
+
+std::string OutputKey(const std::string& name) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(name, ec);
+    return (ec ? std::filesystem::path(name) : absolute).lexically_normal().string();
+}
+
+bool GivenInThisBatch(const std::string& name) {
+    return std::find(BatchOutputs.begin(), BatchOutputs.end(), OutputKey(name)) != BatchOutputs.end();
+}
+
 bool FitsProfileName(const std::string& text) { return text.size() >= 2 && text.size() <= 255; }
 
 // The runner's look-ahead: an entry that loads a profile (or an at-sign
@@ -66,9 +78,26 @@ void CountJob(BatchCounts& counts) {
 
 }  // namespace
 
+void NoteBatchOutput(const std::string& name) {
+    if (!name.empty() && !GivenInThisBatch(name)) BatchOutputs.push_back(OutputKey(name));
+}
+
+std::string FreeBatchOutputName(const std::string& name) {
+    if (!GivenInThisBatch(name)) return name;
+    const std::filesystem::path path(name);
+    for (int n = 2;; ++n) {
+        const std::string candidate =
+            (path.parent_path() / (path.stem().string() + "_" + std::to_string(n) + path.extension().string())).string();
+        std::error_code ec;
+        if (!GivenInThisBatch(candidate) && !std::filesystem::exists(std::filesystem::symlink_status(candidate, ec)))
+            return candidate;
+    }
+}
+
 BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vector<BatchProfile>& profiles,
                             const std::string& jobOutputFolder, const BatchRunHooks& hooks) {
     BatchCounts counts;
+    BatchOutputs.clear();
     for (size_t i = 0; i < jobs.size() && BatchStopRequested == 0; ++i) {
         std::string text = jobs[i];
         bool fromDescription = false;
@@ -103,6 +132,7 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
                 if (FitsLog(EncoderSettings.outputFileName))
                     AppendBatchLog(isLast ? platform::Format("Output file %s\n", EncoderSettings.outputFileName.c_str())
                                           : FormatResString(64104, EncoderSettings.outputFileName));
+                NoteBatchOutput(EncoderSettings.outputFileName);
                 hooks.runEntry();
                 CountJob(counts);
                 AppendBatchLog("\n");

@@ -34,6 +34,13 @@ extern int BatchJobSucceeded;
 extern int BatchProfileIndex;
 extern std::string BatchOutputFolder;
 
+// The outputs the entries of the running batch were given, so that no later entry
+// writes over what an earlier one wrote.
+void NoteBatchOutput(const std::string& name);
+// `name` when no earlier entry of this batch was given it, else the first
+// "<name>_<n>.<ext>" that neither an entry was given nor names a file.
+std::string FreeBatchOutputName(const std::string& name);
+
 // The job list in storage form, entry by entry, until BatchStopRequested.
 // Entries never started count neither way.
 BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vector<BatchProfile>& profiles,

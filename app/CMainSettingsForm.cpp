@@ -24,6 +24,7 @@
 
 #include "app/AppSettings.h"
 #include "app/BatchLog.h"
+#include "app/BatchRunner.h"
 #include "app/CAdvancedSettingsSheet.h"
 #include "app/CSpinCtrl8.h"
 #include "job/AviSource.h"
@@ -868,16 +869,31 @@ int CMainSettingsForm::CheckBatchTemporaryFiles() {
 }
 
 int CMainSettingsForm::CheckBatchOutputFile() {
-    const std::string name = values_.outputName;
+    std::string name = values_.outputName;
     if (name.size() < 3 || name.size() > kFormNameLimit) {
         AppendBatchLog(LoadResString(63418));
         return 0;
+    }
+    // Inputs of one name from different folders: the later entry never writes over the earlier one's output.
+    if (const std::string free = FreeBatchOutputName(name); free != name) {
+        if (free.size() > kFormNameLimit) {
+            AppendBatchLog(LoadResString(63418));
+            return 0;
+        }
+        AppendBatchLog(platform::Format("\n Output file %s was written by an earlier entry of this batch.\n"
+                                        " This entry writes %s.\n",
+                                        name.c_str(), free.c_str()));
+        values_.outputName = name = free;
+        DeriveTemporaryNames(name, values_.streamKind, EncoderSettings.inputHasAudio != 0, &EncoderSettings);
+        WriteControls();
     }
     const LocationCheck check = CheckFileLocation(name);
     switch (check.fault) {
         case LocationFault::None:
             if (check.existed) AppendBatchLog(Formatted(63422, name));
-            return CheckBatchTemporaryFiles();
+            if (!CheckBatchTemporaryFiles()) return 0;
+            NoteBatchOutput(name);
+            return 1;
         case LocationFault::FolderMissing: AppendBatchLog(Formatted(63420, "", check.folder)); return 0;
         case LocationFault::FolderReadOnly: AppendBatchLog(Formatted(63423, "", check.folder)); return 0;
         case LocationFault::FileNotWritable: AppendBatchLog(Formatted(63426, name)); return 0;

@@ -143,8 +143,26 @@ bool DvdVolumeOutput::Commit() {
     return true;
 }
 
+std::string DvdVolumeOutput::KeepAside() {
+    if (work_.empty()) return std::string();
+    const std::string staged = (fs::path(work_) / "VIDEO_TS").string();
+    std::string kept = MoveToFreeName(staged, (fs::path(volume_) / "VIDEO_TS").string(), false);
+    if (kept.empty()) {
+        // It stays in the work folder, which no clean-up takes any more.
+        kept = staged;
+        platform::ForgetWorkPath(work_);
+        work_.clear();
+        return kept;
+    }
+    Discard();
+    return kept;
+}
+
 void DvdVolumeOutput::Discard() {
     std::error_code ec;
-    if (!work_.empty()) fs::remove_all(work_, ec);
+    if (!work_.empty()) {
+        fs::remove_all(work_, ec);
+        platform::ForgetWorkPath(work_);
+    }
     work_.clear();
 }

@@ -28,8 +28,10 @@ public:
     bool Commit();
     // Removes the work folder and everything in it.
     void Discard();
-    // Leaves the work folder where it is (the user chose to keep it).
-    void Keep() { work_.clear(); }
+    // The user chose to keep a title that failed its checks while VIDEO_TS holds an
+    // earlier one: the new VIDEO_TS goes beside it as the first free "VIDEO_TS_<n>".
+    // Returns that folder's name, "" when nothing could be kept.
+    std::string KeepAside();
 
 private:
     std::string outputName_, volume_, work_;

@@ -147,28 +147,31 @@ bool MultiplexPreChecks() {
 
 // A Yes/No question after a failed output check; Yes deletes the new output.
 // No keeps it: under the output's name when that holds no earlier file, else
-// under its own name, so that the user's earlier file is never replaced by a
-// stream that failed its checks.
+// under a free name of its own that the user is told, so that the user's
+// earlier file is never replaced by a stream that failed its checks.
 void OfferToDelete(int question, int caption) {
     const bool drop = platform::ShowMessageBox(LoadResString(question), caption ? LoadResString(caption) : "",
                                                MbButtons::YesNo, MbIcon::Stop, MessageOwnerWindow) == MbAnswer::Yes;
+    std::string kept;
     if (!DvdOutput.Work().empty()) {
         // A volume that is kept goes into VIDEO_TS only where no earlier title is there.
-        if (drop) {
+        if (drop)
             DvdOutput.Discard();
-        } else {
-            if (!DvdOutput.TargetHoldsTitle()) DvdOutput.Commit();
-            DvdOutput.Keep();
-        }
+        else if (!DvdOutput.TargetHoldsTitle())
+            DvdOutput.Commit();
+        else
+            kept = DvdOutput.KeepAside();
     } else if (MuxOutput.Work().empty()) {
         if (drop) DeleteQuietly(EncoderSettings.outputFileName);
     } else if (drop) {
         MuxOutput.Discard();
     } else {
-        std::error_code ec;
-        if (!fs::exists(MuxOutput.Target(), ec)) MuxOutput.Commit();
-        MuxOutput.Keep();
+        kept = MuxOutput.KeepAside();
+        if (kept == MuxOutput.Target()) kept.clear();
     }
+    if (!kept.empty())
+        platform::ShowMessageBox(platform::Format("The new output was kept as\n%s", kept.c_str()),
+                                 LoadResString(63468), MbButtons::Ok, MbIcon::Information, MessageOwnerWindow);
 }
 
 void ShowFinalMultiplexProgress() {
@@ -210,7 +213,7 @@ std::string OutputNameForKind(const std::string& name, int type) {
     if (extension != ".ts" && extension != ".m2ts" && extension != ".mts") return name;
     std::error_code ec;
     const std::string renamed = fs::path(name).replace_extension(".mpg").string();
-    return fs::exists(renamed, ec) ? name + ".mpg" : renamed;
+    return fs::exists(fs::symlink_status(renamed, ec)) ? FirstFreeName(name + ".mpg", true) : renamed;
 }
 
 int MultiplexStreams() {
@@ -231,8 +234,8 @@ int MultiplexStreams() {
     // checks: one file, or the DVD volume in a work folder beside its VIDEO_TS.
     const bool dvdVolume = e.applicationType == kApplicationDvd && e.createVob == 1;
     const std::string chosen = e.outputFileName;
-    const std::string target = dvdVolume ? chosen : OutputNameForKind(chosen, JobMuxType(e));
-    if (dvdVolume ? !DvdOutput.Begin(target) : !MuxOutput.Begin(target)) {
+    std::string target = dvdVolume ? chosen : OutputNameForKind(chosen, JobMuxType(e));
+    if (dvdVolume ? !DvdOutput.Begin(target) : !MuxOutput.Begin(target, target == chosen)) {
         MultiplexActive = 0;
         RunState = 3;
         return -1;
@@ -304,6 +307,7 @@ int MultiplexStreams() {
     }
 
     if (dvdVolume ? !DvdOutput.Commit() : !MuxOutput.Commit()) return -1;
+    if (!dvdVolume) target = e.outputFileName = MuxOutput.Target();
     if (dvdVolume) {
         const std::string text = DvdCreatedText();
         if (BatchMode != 0) {
@@ -373,25 +377,10 @@ std::string StartRefusal(bool multiplexed) {
     return std::string();
 }
 
-// The work files that killed runs left in the folders this job writes to go
-// before it starts; those of running processes stay.
-void RemoveLeftoverWorkFiles() {
-    const EncoderSettingsRecord& e = EncoderSettings;
-    std::vector<std::string> folders;
-    for (const std::string* name : {&e.outputFileName, &e.tempVideoFileName, &e.tempAudioFileName})
-        if (!name->empty()) folders.push_back(fs::path(*name).parent_path().string());
-    folders.push_back(MuxTempFolder());
-    // A DVD volume's information files wait beside their final names while it is put in place.
-    if (e.applicationType == kApplicationDvd && e.createVob == 1) folders.push_back(DvdVideoTsFolder(e.outputFileName));
-    std::error_code ec;
-    folders.push_back(fs::temp_directory_path(ec).string());
-    for (size_t i = 0; i < folders.size(); ++i) {
-        bool seen = false;
-        for (size_t j = 0; j < i; ++j) seen = seen || platform::SameFile(folders[i].empty() ? "." : folders[i],
-                                                                          folders[j].empty() ? "." : folders[j]);
-        if (!seen) platform::RemoveStaleWorkFiles(folders[i]);
-    }
-}
+// The work files and folders that killed runs of this program on this machine
+// left go before the job starts, wherever they are: the work record names them.
+// Those of running processes and of other machines stay.
+void RemoveLeftoverWorkFiles() { platform::RemoveStaleWorkFiles(); }
 
 // An AVI cut short (a copy that broke off) encodes the frames it still holds: the
 // user hears how many of the frames its headers name that was.
@@ -431,7 +420,8 @@ int RunEncodingJob() {
         encodeVideo = false;
     }
     if (encodeVideo) {
-        if (!VideoOutput.Begin(VideoOutputPath)) return -1;
+        // The video-only name was nobody's choice: it never replaces a file.
+        if (!VideoOutput.Begin(VideoOutputPath, VideoOnlyFallbackPath.empty())) return -1;
         VideoStreamName = VideoOutputPath;
         VideoOutputPath = VideoOutput.Work();
         CheckOutputDiskSpace(VideoOutputPath, VideoToTempFile ? 1 : 0);
@@ -446,6 +436,7 @@ int RunEncodingJob() {
             VideoStreamReady = 0;
             return -1;
         }
+        if (!VideoOnlyFallbackPath.empty()) VideoOnlyFallbackPath = VideoOutputPath = VideoOutput.Target();
         if (VideoToTempFile) TempVideoUsed = 1;
     }
     VideoStreamReady = 1;

@@ -3,6 +3,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <system_error>
 #include <sys/stat.h>
 
 #include "job/JobDriver.h"
@@ -18,9 +21,46 @@ void ReportFileProblem(std::string text, const std::string& path, int error) {
     JobReportText(text, 63600, platform::MbIcon::Stop, MessageOwnerWindow);
 }
 
-bool JobOutput::Begin(const std::string& target) {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string NumberedName(const std::string& path, int n) {
+    if (n < 2) return path;
+    const fs::path p(path);
+    return (p.parent_path() / (p.stem().string() + "_" + std::to_string(n) + p.extension().string())).string();
+}
+
+}  // namespace
+
+std::string FirstFreeName(const std::string& path, bool withPath) {
+    std::error_code ec;
+    for (int n = withPath ? 1 : 2;; ++n) {
+        const std::string candidate = NumberedName(path, n);
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+    }
+}
+
+std::string MoveToFreeName(const std::string& from, const std::string& path, bool withPath) {
+    for (int n = withPath ? 1 : 2; n < 100000; ++n) {
+        const std::string candidate = NumberedName(path, n);
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0) return candidate;
+        if (errno == EEXIST) continue;
+        if (errno != EINVAL && errno != ENOSYS) return std::string();
+        // A file system without the exclusive rename: the check and the rename are two steps.
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(candidate, ec))) continue;
+        if (std::rename(from.c_str(), candidate.c_str()) == 0) return candidate;
+        return std::string();
+    }
+    errno = EEXIST;
+    return std::string();
+}
+
+bool JobOutput::Begin(const std::string& target, bool replace) {
     Discard();
     target_ = target;
+    replace_ = replace;
     struct stat st;
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         // A device or a pipe cannot be replaced, and holds nothing to lose.
@@ -39,11 +79,18 @@ bool JobOutput::Begin(const std::string& target) {
 
 bool JobOutput::Commit() {
     if (work_.empty()) return false;
-    if (!inPlace_ && std::rename(work_.c_str(), target_.c_str()) != 0) {
-        const int error = errno;
-        Discard();
-        ReportFileProblem(platform::Format(LoadResString(63605), target_.c_str()), target_, error);
-        return false;
+    if (!inPlace_) {
+        std::string placed = target_;
+        const bool moved = replace_ ? std::rename(work_.c_str(), target_.c_str()) == 0
+                                    : !(placed = MoveToFreeName(work_, target_, true)).empty();
+        if (!moved) {
+            const int error = errno;
+            Discard();
+            ReportFileProblem(platform::Format(LoadResString(63605), target_.c_str()), target_, error);
+            return false;
+        }
+        platform::ForgetWorkPath(work_);
+        target_ = placed;
     }
     work_.clear();
     inPlace_ = false;
@@ -51,12 +98,25 @@ bool JobOutput::Commit() {
 }
 
 void JobOutput::Discard() {
-    if (!work_.empty() && !inPlace_) std::remove(work_.c_str());
+    if (!work_.empty() && !inPlace_) {
+        std::remove(work_.c_str());
+        platform::ForgetWorkPath(work_);
+    }
     work_.clear();
     inPlace_ = false;
 }
 
-void JobOutput::Keep() {
+std::string JobOutput::KeepAside() {
+    if (work_.empty()) return std::string();
+    if (inPlace_) {
+        work_.clear();
+        inPlace_ = false;
+        return target_;
+    }
+    std::string kept = MoveToFreeName(work_, target_, true);
+    // Where it cannot be moved it stays under its work name, which no clean-up takes any more.
+    if (kept.empty()) kept = work_;
+    platform::ForgetWorkPath(work_);
     work_.clear();
-    inPlace_ = false;
+    return kept;
 }

@@ -13,20 +13,31 @@ public:
     JobOutput& operator=(const JobOutput&) = delete;
 
     // Makes the file the step writes; false, after a message, when it cannot be made.
-    bool Begin(const std::string& target);
+    // A target nobody was asked about (`replace` false) is never written over: when
+    // a file took its name meanwhile, Commit puts the output under the first free name.
+    bool Begin(const std::string& target, bool replace = true);
     const std::string& Target() const { return target_; }
     const std::string& Work() const { return work_; }
     // Puts the finished file in place of the target; false, after a message, when that fails.
     bool Commit();
     // Removes the unfinished file; the target stays as it was.
     void Discard();
-    // Leaves the unfinished file where it is (the user chose to keep it).
-    void Keep();
+    // The user chose to keep an output that failed its checks: it goes to the target's
+    // name when that is free, else to the first free "<name>_<n>.<ext>", never over a
+    // file. Returns the name it has now.
+    std::string KeepAside();
 
 private:
     std::string target_, work_;
     bool inPlace_ = false;  // a device or other special target is written directly
+    bool replace_ = true;
 };
+
+// The first of `path` (when `withPath`), "<stem>_2<ext>", "<stem>_3<ext>", ... that names nothing.
+std::string FirstFreeName(const std::string& path, bool withPath);
+// Renames `from` to the first free name as above without replacing anything, even a
+// file made meanwhile; the name it took, or "" with errno set.
+std::string MoveToFreeName(const std::string& from, const std::string& path, bool withPath);
 
 // The user's message about a file the job could not make: `text` gets the cause appended.
 void ReportFileProblem(std::string text, const std::string& path, int error);

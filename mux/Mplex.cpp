@@ -75,7 +75,9 @@ std::string MakeTempFile(const char* prefix) {
 }
 
 void RemoveFile(const std::string& path) {
-    if (!path.empty()) std::remove(path.c_str());
+    if (path.empty()) return;
+    std::remove(path.c_str());
+    platform::ForgetWorkPath(path);
 }
 
 }  // namespace

@@ -5,13 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <mutex>
+#include <random>
 #include <sched.h>
-#include <signal.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace platform {
 
@@ -51,33 +52,48 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 namespace {
 
-// ".tmp-<pid>-": a work file says whose it is, so that a later run can tell a
-// leftover of a killed process from a file another running job still writes.
+// ".tmp-<pid>-": a work file says whose it is, so that the user can tell it from
+// the files of their own.
 std::string WorkMarker() { return ".tmp-" + std::to_string(::getpid()) + "-"; }
 
-// The file of a name made by mkstemp from `name` + "XXXXXX"; "" with `*error` set when it cannot be made.
-std::string MakeUnique(const std::string& name, bool shared, int* error) {
-    std::vector<char> buffer(name.begin(), name.end());
-    buffer.insert(buffer.end(), {'X', 'X', 'X', 'X', 'X', 'X', '\0'});
-    const int fd = ::mkstemp(buffer.data());
-    if (fd < 0) {
-        if (error) *error = errno;
-        return std::string();
+std::string RandomSuffix() {
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mutex lock;
+    static std::mt19937_64 generator{std::random_device{}()};
+    std::lock_guard guard(lock);
+    std::string suffix(6, 'X');
+    for (char& c : suffix) c = letters[generator() % (sizeof letters - 1)];
+    return suffix;
+}
+
+// Makes a file (`folder` false) or folder of a new name `name` + six characters:
+// the name is noted in the work record before it is made, and confirmed after.
+// "" with `*error` set when it cannot be made.
+std::string MakeUnique(const std::string& name, bool folder, mode_t mode, int* error) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = name + RandomSuffix();
+        RecordWorkPath(candidate);
+        int failure = 0;
+        if (folder) {
+            if (::mkdir(candidate.c_str(), mode) != 0) failure = errno;
+        } else {
+            const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            if (fd < 0) failure = errno;
+            else if (::close(fd) != 0) failure = errno;
+            if (fd >= 0 && failure != 0) ::unlink(candidate.c_str());
+        }
+        if (failure == 0) {
+            ConfirmWorkPath(candidate);
+            return candidate;
+        }
+        ForgetWorkPath(candidate);
+        if (failure != EEXIST) {
+            if (error) *error = failure;
+            return std::string();
+        }
     }
-    int failure = 0;
-    if (shared) {
-        // mkstemp makes the file private; an output is made like any other file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        failure = ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
-    }
-    if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure != 0) {
-        if (error) *error = failure;
-        ::unlink(buffer.data());
-        return std::string();
-    }
-    return buffer.data();
+    if (error) *error = EEXIST;
+    return std::string();
 }
 
 }  // namespace
@@ -89,54 +105,17 @@ std::string CreateFileBeside(const std::string& target, int* error) {
     std::string base = path.filename().string();
     const size_t limit = 255 - (marker.size() + 6);
     if (base.size() > limit) base.resize(limit);
-    return MakeUnique((path.parent_path() / (base + marker)).string(), true, error);
+    // An output is made like any other file: the umask decides its mode.
+    return MakeUnique((path.parent_path() / (base + marker)).string(), false, 0666, error);
 }
 
 std::string CreateWorkFile(const std::string& folder, const std::string& prefix, int* error) {
-    return MakeUnique((std::filesystem::path(folder) / (prefix + WorkMarker())).string(), false, error);
+    return MakeUnique((std::filesystem::path(folder) / (prefix + WorkMarker())).string(), false, 0600, error);
 }
 
 std::string CreateWorkFolder(const std::string& folder, const std::string& prefix, int* error) {
-    std::string pattern = (std::filesystem::path(folder) / (prefix + WorkMarker() + "XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        if (error) *error = errno;
-        return std::string();
-    }
-    // mkdtemp makes the folder private; the volume inside it is the user's like any output.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(pattern.c_str(), 0777 & ~mask);
-    return pattern;
-}
-
-int RemoveStaleWorkFiles(const std::string& folder) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
-    int removed = 0;
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        // <anything>.tmp-<digits>-<six characters>
-        const size_t at = name.rfind(".tmp-");
-        if (at == std::string::npos || name.size() < at + 5 + 1 + 1 + 6) continue;
-        const std::string tail = name.substr(at + 5);
-        const size_t dash = tail.find('-');
-        if (dash == 0 || dash == std::string::npos || tail.size() != dash + 7) continue;
-        if (tail.find_first_not_of("0123456789") != dash) continue;
-        const long pid = std::strtol(tail.substr(0, dash).c_str(), nullptr, 10);
-        if (pid <= 0 || pid == ::getpid()) continue;
-        // A process that runs, ours or another user's, keeps its files.
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-        struct stat st;
-        if (::lstat(it->path().c_str(), &st) != 0 || st.st_uid != ::getuid()) continue;
-        if (S_ISREG(st.st_mode)) {
-            if (::unlink(it->path().c_str()) == 0) ++removed;
-        } else if (S_ISDIR(st.st_mode)) {
-            std::error_code gone;
-            if (fs::remove_all(it->path(), gone) > 0 && !gone) ++removed;
-        }
-    }
-    return removed;
+    // The volume inside it is the user's like any output.
+    return MakeUnique((std::filesystem::path(folder) / (prefix + WorkMarker())).string(), true, 0777, error);
 }
 
 }  // namespace platform

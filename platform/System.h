@@ -22,6 +22,12 @@ int SystemProcessorCount();
 // resolved.
 bool SameFile(const std::string& a, const std::string& b);
 
+// Work files and folders are named "<name>.tmp-<process id>-XXXXXX" and noted in
+// a record in the settings folder before they are made, with the host, the
+// process and its start time; the note is dropped when the file is put in place
+// or removed (ForgetWorkPath). A job killed on the way leaves its notes behind,
+// and RemoveStaleWorkFiles takes exactly what they name, never a file by its name.
+
 // Makes a new empty work file "<name>.tmp-<process id>-XXXXXX" next to `target`
 // (the name cut so that it fits the folder's limit), mode 0666 less the umask.
 // Returns its name, or "" with `*error` set to the errno of the failure.
@@ -34,9 +40,23 @@ std::string CreateWorkFile(const std::string& folder, const std::string& prefix,
 // mode 0777 less the umask; "" with `*error` set when it cannot be made.
 std::string CreateWorkFolder(const std::string& folder, const std::string& prefix, int* error);
 
-// Removes the work files and folders that processes no longer running left in
-// `folder` (a crash or a kill): regular files and folders of this user named as
-// above whose process id names no process. Returns how many went.
-int RemoveStaleWorkFiles(const std::string& folder);
+// Notes `path` before it is made; false when the record cannot be written.
+bool RecordWorkPath(const std::string& path);
+// Notes a file or folder about to be written inside one of this process's work
+// folders, so that a clean-up after a kill knows it for the program's own;
+// a path anywhere else is not noted.
+void NoteWorkPath(const std::string& path);
+// The thing now at the noted `path` (made, or renamed onto it) is the program's.
+void ConfirmWorkPath(const std::string& path);
+// Drops the note of `path` (and of everything noted below it): it was put in
+// place, removed or handed to the user.
+void ForgetWorkPath(const std::string& path);
+bool IsRecordedWorkPath(const std::string& path);
+
+// Removes what the records of processes that ran on this machine and no longer
+// run name: files whose identity the record confirmed, or that lie in a folder
+// it confirmed; folders only once empty. Records of other machines, and of
+// processes that still run, stay. Returns how many went.
+int RemoveStaleWorkFiles();
 
 }  // namespace platform

@@ -233,7 +233,10 @@ std::vector<uint8_t> BuildTitleSetFile(const DvdTitleLayout& l)
 
 DvdInfoFileSet::~DvdInfoFileSet()
 {
-    for (const Pending& p : pending_) ::unlink(p.temporary.c_str());
+    for (const Pending& p : pending_) {
+        ::unlink(p.temporary.c_str());
+        platform::ForgetWorkPath(p.temporary);
+    }
 }
 
 int32_t DvdInfoFileSet::Fail(const std::string& file, const std::string& reason)
@@ -268,6 +271,7 @@ int32_t DvdInfoFileSet::MoveBeside(const std::string& folder,
         pending_.push_back({pattern, final});
         // The placeholder made the name ours: the rename replaces only it.
         if (std::rename(from.c_str(), pattern.c_str()) != 0) return Fail(final, "Could not move " + from + " to " + final);
+        platform::ConfirmWorkPath(pattern);
     }
     return 0;
 }
@@ -275,11 +279,13 @@ int32_t DvdInfoFileSet::MoveBeside(const std::string& folder,
 int32_t DvdInfoFileSet::Commit()
 {
     for (size_t i = 0; i < pending_.size(); ++i) {
+        platform::NoteWorkPath(pending_[i].final);
         if (std::rename(pending_[i].temporary.c_str(), pending_[i].final.c_str()) != 0) {
             const std::string final = pending_[i].final;
             pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(i));
             return Fail(final, "Could not write " + final);
         }
+        platform::ForgetWorkPath(pending_[i].temporary);
     }
     pending_.clear();
     return 0;

@@ -109,6 +109,7 @@ int32_t DvdMuxEngine::OpenDvdHintsFile()
             return 0;
         }
         std::remove(path.c_str());
+        platform::ForgetWorkPath(path);
     }
     session.ReportStatus(MuxErrWrite);
     return MuxErrWrite;
@@ -118,7 +119,10 @@ void DvdMuxEngine::CloseDvdHintsFile()
 {
     if (hints_ != nullptr) std::fclose(hints_);
     hints_ = nullptr;
-    if (!hintsPath_.empty()) std::remove(hintsPath_.c_str());
+    if (!hintsPath_.empty()) {
+        std::remove(hintsPath_.c_str());
+        platform::ForgetWorkPath(hintsPath_);
+    }
     hintsPath_.clear();
 }
 

@@ -3,6 +3,7 @@
 #include "mux/lib/DvdTitle.h"
 
 #include "mux/lib/DvdInfoFiles.h"
+#include "platform/System.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,7 @@ namespace dvdtitle {
 
 int MakeFolder(const std::string& path)
 {
+    platform::NoteWorkPath(path);
     if (::mkdir(path.c_str(), 0777) == 0) return 0;
     struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;

@@ -7,6 +7,7 @@
 #include "mux/lib/ProgramMuxEngine.h"
 #include "mux/lib/SystemMuxEngine.h"
 #include "mux/lib/TransportMuxEngine.h"
+#include "platform/System.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -347,6 +348,7 @@ int32_t AddNewVobSink(MuxSession& s, const std::string& dir, char* path)
         if (candidate.size() > 359) return MuxErrWrite;
         auto sink = std::make_unique<MuxFileSink>();
         sink->name = candidate;
+        platform::NoteWorkPath(candidate);
         if (sink->OpenNew() != 0) {
             if (errno == EEXIST) continue;
             return MuxErrWrite;

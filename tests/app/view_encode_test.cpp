@@ -433,9 +433,12 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
 
 }  // namespace
 
-// A batch from the batch dialog: a template profile, then two AVI files of
-// different sizes with an unreadable one between them. Each good file becomes
-// a stream ffmpeg decodes whole; the log names the file each message is about.
+// A batch from the batch dialog: a template profile, then two AVI files of one
+// name from two folders, of different sizes and lengths, with an unreadable one
+// between them. Each good file becomes a stream of its own that ffmpeg decodes
+// whole: the user's file of that name is overwritten as the log warns, the second
+// stream takes a free name that the log gives; the log names the file each message
+// is about.
 TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
     ChooseAvi(30, false);
     ASSERT_EQ(MainSettingsForm->ApplyToParameters(), 1);
@@ -448,12 +451,16 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
     ASSERT_EQ(WriteProfile(profile.c_str()), 0);
     std::vector<std::string> avis;
     for (const char* size : {"352x288", "720x576"}) {
-        avis.push_back((dir_ / (std::string("in") + size + ".avi")).string());
+        const std::string folder = size[0] == '3' ? "one" : "two", frames = size[0] == '3' ? "30" : "20";
+        fs::create_directories(dir_ / folder);
+        avis.push_back((dir_ / folder / "clip.avi").string());
         ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size +
-                             ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 -frames:v 30 -t 1.2 -ac 2 "
-                             "-c:v mjpeg -c:a pcm_s16le '" + avis.back() + "'"),
+                             ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 -frames:v " + frames +
+                             " -t 1.2 -ac 2 -c:v mjpeg -c:a pcm_s16le '" + avis.back() + "'"),
                   0);
     }
+    const std::string users = (dir_ / "batch" / "clip.prg").string(), second = (dir_ / "batch" / "clip_2.prg").string();
+    testsupport::WriteFile(users, "the user's clip");
     const std::string broken = (dir_ / "broken.avi").string();
     testsupport::WriteFile(broken, "RIFF0000AVI not a clip");
     BatchJobList = {profile, avis[0], broken, avis[1]};
@@ -476,10 +483,13 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
     EXPECT_NE(log.find("Batch File " + broken + " message:\nCannot read AVI file information."), std::string::npos)
         << log;
     EXPECT_EQ(log.find("Batch File " + avis[0]), std::string::npos) << log;
+    EXPECT_NE(log.find(" Output file " + users + " already exists."), std::string::npos) << log;
+    EXPECT_NE(log.find(" This entry writes " + second + ".\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Output file " + second), std::string::npos) << log;
     std::vector<std::string> written;
     for (const auto& entry : fs::directory_iterator(dir_ / "batch")) written.push_back(entry.path().filename());
     std::sort(written.begin(), written.end());
-    EXPECT_EQ(written, (std::vector<std::string>{"in352x288.prg", "in720x576.prg", "message.log"}));
-    EXPECT_EQ(DecodedFrames((dir_ / "batch" / "in352x288.prg").string()), 30);
-    EXPECT_EQ(DecodedFrames((dir_ / "batch" / "in720x576.prg").string()), 30);
+    EXPECT_EQ(written, (std::vector<std::string>{"clip.prg", "clip_2.prg", "message.log"}));
+    EXPECT_EQ(DecodedFrames(users), 30);
+    EXPECT_EQ(DecodedFrames(second), 20);
 }

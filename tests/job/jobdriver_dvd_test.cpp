@@ -92,7 +92,7 @@ std::map<std::string, std::string> UsersFiles(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string name = fs::relative(entry.path(), folder).string();
-        // The job's own inputs, and the work files a killed job leaves.
+        // The job's own inputs, the work files a killed job leaves and the program's settings folder.
         if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos ||
             name.rfind("config", 0) == 0)
             continue;
@@ -187,15 +187,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<DvdCase>& info) { return std::string(info.param.name); });
 
 // With a file of the user's at the output name and a longer title in VIDEO_TS: a stop
-// in every pass, a failure, a full disk and a kill while multiplexing leave both byte
-// for byte; success leaves the file and replaces the title as a whole.
+// in every pass, a failure, a full disk, a title that fails its check and is kept
+// (beside VIDEO_TS, under the name the message gives) and a kill while multiplexing
+// leave both byte for byte; success leaves the file, the kept title and replaces the
+// title as a whole.
 TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
     ASSERT_NO_FATAL_FAILURE(UsersFolder());
-    const auto before = UsersFiles(dir_.path());
+    auto before = UsersFiles(dir_.path());
     static std::optional<fulldisk::FileSizeLimit> fullDisk;
-    enum class End { StopVideo, StopAudio, StopMultiplex, Failure, TenthVob, FullDisk };
+    enum class End { StopVideo, StopAudio, StopMultiplex, Failure, TenthVob, FullDisk, Kept };
     static End end;
-    for (End e : {End::StopVideo, End::StopAudio, End::StopMultiplex, End::Failure, End::TenthVob, End::FullDisk}) {
+    std::map<std::string, std::string> kept;
+    for (End e : {End::StopVideo, End::StopAudio, End::StopMultiplex, End::Failure, End::TenthVob, End::FullDisk,
+                  End::Kept}) {
         SCOPED_TRACE(static_cast<int>(e));
         end = e;
         ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"new", e != End::Failure, 6, false, 25, e == End::TenthVob ? 20000u : 0u, 48000},
@@ -215,7 +219,23 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
         };
         SetMessagePumpHooks(hooks);
         platform::ScriptedMessageBoxes boxes;
+        if (e == End::Kept) {
+            // The streams of the run before, the video cut at its last GOP once their sizes
+            // were taken: the title comes out smaller than they are.
+            static fs::path video;
+            video = EncoderSettings.tempVideoFileName;
+            ProgressWindowNotify = [] {
+                const std::string stream = ReadFile(video);
+                const size_t gop = stream.rfind(std::string("\0\0\1\xB8", 4));
+                if (MultiplexActive && gop != std::string::npos && gop > 0)
+                    testsupport::WriteFile(video, stream.substr(0, gop) + std::string("\0\0\1\xB7", 4));
+            };
+            for (platform::MbAnswer a : {platform::MbAnswer::No, platform::MbAnswer::No, platform::MbAnswer::Ok,
+                                         platform::MbAnswer::No})
+                boxes.Answer(a);
+        }
         ASSERT_EQ(RunEncoding(nullptr), e == End::Failure ? 0 : 1);  // a refusal does not start
+        ProgressWindowNotify = nullptr;
         fullDisk.reset();
         SetMessagePumpHooks({});
         EXPECT_EQ(JobResult, -1);
@@ -239,10 +259,19 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
             EXPECT_EQ(named.filename().string().rfind("Vts_01_", 0), 0u) << last;
         }
         EXPECT_EQ(last.find(DvdCreated), std::string::npos);
-        EXPECT_TRUE(UsersFiles(dir_.path()) == before) << testing::PrintToString(boxes.Texts());
+        auto now = UsersFiles(dir_.path());
+        if (e == End::Kept) {
+            EXPECT_EQ(last, "The new output was kept as\n" + (dir_ / "VIDEO_TS_2").string());
+            for (auto it = now.begin(); it != now.end();)
+                it = it->first.rfind("VIDEO_TS_2", 0) == 0 ? (kept.insert(*it), now.erase(it)) : std::next(it);
+            EXPECT_TRUE(kept.count("VIDEO_TS_2/VTS_01_1.VOB") && kept.count("VIDEO_TS_2/VTS_01_0.IFO"));
+        }
+        EXPECT_TRUE(now == before) << testing::PrintToString(boxes.Texts());
+        if (e == End::FullDisk) continue;
         fs::remove(dir_ / "tmp.m2v");
         fs::remove(dir_ / "tmp.mp2");
     }
+    before.insert(kept.begin(), kept.end());
 
     // A kill -9 while multiplexing: a child process runs the job and waits there to be
     // killed; its temporary folder is the output folder, so that the next job there
@@ -286,6 +315,7 @@ TEST_F(DvdJobTest, TheUsersFilesSurviveEveryEndOfAJob) {
     EXPECT_EQ(ReadFile(dir_ / "title.vob"), "the user's earlier movie");
     EXPECT_EQ(VobCount(dir_.path()), 1u);
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {1, 25, "00:00:01.000"}));
+    for (const auto& [name, bytes] : kept) EXPECT_EQ(UsersFiles(dir_.path())[name], bytes) << name;
     for (const auto& entry : fs::directory_iterator(dir_.path()))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }

@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "job/JobDriver.h"
 #include "platform/MessageBox.h"
+#include "platform/System.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"
@@ -146,7 +148,73 @@ TEST_F(JobLeftoversTest, VideoNeedingMoreThanTheSystemBufferFailsAtTheMultiplexA
     }
 }
 
+// The user's files and folders named like work files, beside the outputs and in the
+// temporary folder, even with this process's number or a killed job's, survive a
+// job that keeps a failed output, a stopped job, jobs killed in each pass and the
+// next job, byte for byte; the killed jobs' own work files are gone after it, and
+// the work file of a job still running in another process stays.
 TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
+    EncoderSettingsRecord& e = EncoderSettings;
+    std::map<fs::path, std::string> users;
+    auto place = [&](const std::string& name, bool folder) {
+        for (const fs::path& dir : {dir_.path(), tmp_}) {
+            const fs::path at = dir / name;
+            if (folder) fs::create_directory(at);
+            for (const fs::path& file : folder ? std::vector<fs::path>{at / "a.jpg", at / "b.jpg"} : std::vector{at}) {
+                users[file] = "the user's " + file.string();
+                testsupport::WriteFile(file, users[file]);
+            }
+        }
+    };
+    for (const std::string& name : {std::string("x.tmp-3999999-abcdef"), std::string("report.tmp-12-backup"),
+                                    "mine.tmp-" + std::to_string(getpid()) + "-abcdef",
+                                    "out.mpg.tmp-" + std::to_string(getppid()) + "-AbCdEf"})
+        place(name, false);
+    place("holiday.tmp-3999999-photos", true);
+    auto workFilesOf = [&](pid_t pid) {
+        std::vector<std::string> own;
+        for (const std::string& name : FilesWith(".tmp-" + std::to_string(pid) + "-"))
+            if (!users.count(dir_ / name) && !users.count(tmp_ / name)) own.push_back(name);
+        return own;
+    };
+
+    // Streams whose multiplex comes out smaller than they are: the user keeps it, and
+    // finds it beside the earlier output under the name the message gives.
+    {
+        platform::ScriptedMessageBoxes boxes;
+        e.outputFileName = (dir_ / "streams.mpg").string();
+        e.useNewMux = 0;  // the compact multiplexer reads the video up to its end code
+        e.deleteTempVideo = e.deleteTempAudio = 0;
+        RunEncoding(nullptr);
+        ASSERT_EQ(JobResult, 0);
+        fs::remove(e.outputFileName);
+        e.outputFileName = (dir_ / "out.mpg").string();
+        testsupport::WriteFile(e.tempVideoFileName, ReadFile(e.tempVideoFileName) + std::string(3000000, '\0'));
+        for (platform::MbAnswer a : {platform::MbAnswer::No, platform::MbAnswer::No, platform::MbAnswer::Ok,
+                                     platform::MbAnswer::No})
+            boxes.Answer(a);
+        boxes.Clear();
+        RunEncoding(nullptr);
+        EXPECT_EQ(JobResult, -1);
+        ASSERT_EQ(boxes.Texts().size(), 5u) << testing::PrintToString(boxes.Texts());
+        EXPECT_EQ(boxes.Texts()[4], "The new output was kept as\n" + (dir_ / "out_2.mpg").string());
+        ASSERT_TRUE(fs::exists(dir_ / "out_2.mpg"));
+        users[dir_ / "out_2.mpg"] = ReadFile(dir_ / "out_2.mpg");
+        fs::remove(e.tempVideoFileName);
+        fs::remove(e.tempAudioFileName);
+        e.deleteTempVideo = e.deleteTempAudio = 1;
+    }
+    // A job stopped in its video pass.
+    {
+        MessagePumpHooks hooks;
+        hooks.updateVideoProgress = [] { RequestStopEncoding(); };
+        SetMessagePumpHooks(hooks);
+        platform::ScriptedMessageBoxes boxes;
+        RunEncoding(nullptr);
+        SetMessagePumpHooks({});
+        EXPECT_EQ(JobResult, -1);
+    }
+
     enum Pass { Video, Audio, Multiplex };
     std::vector<pid_t> killed;
     for (Pass pass : {Video, Audio, Multiplex}) {
@@ -171,21 +239,38 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
         killed.push_back(child);
         // The killed job left its work files, and the user's output as it was.
-        EXPECT_FALSE(FilesWith(".tmp-" + std::to_string(child) + "-").empty());
+        EXPECT_FALSE(workFilesOf(child).empty());
+        place("clip.tmp-" + std::to_string(child) + "-abcdef", false);
         EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
         // The passes before the killed one had finished their streams.
         EXPECT_EQ(fs::exists(dir_ / "tmp.m1v"), pass != Video);
         EXPECT_EQ(fs::exists(dir_ / "tmp.mp2"), pass == Multiplex);
     }
-    // A job in another process that still runs keeps its work file.
-    const std::string running = (dir_ / ("out.mpg.tmp-" + std::to_string(getppid()) + "-AbCdEf")).string();
-    testsupport::WriteFile(running, "another job's stream");
+    // A job in another process that still runs, with its work file beside the output.
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(fromChild), 0);
+    const pid_t running = fork();
+    if (running == 0) {
+        close(toChild[1]);
+        const std::string work = platform::CreateFileBeside((dir_ / "out.mpg").string(), nullptr);
+        char c = 0;
+        if (write(fromChild[1], work.data(), work.size()) < 0 || read(toChild[0], &c, 1) < 0) _exit(1);
+        _exit(0);
+    }
+    close(fromChild[1]);
+    close(toChild[0]);
+    char name[4096] = {};
+    ASSERT_GT(read(fromChild[0], name, sizeof name - 1), 0);
 
     platform::ScriptedMessageBoxes boxes;
     RunEncoding(nullptr);
     EXPECT_EQ(JobResult, 0);
-    for (pid_t pid : killed) EXPECT_EQ(FilesWith(".tmp-" + std::to_string(pid) + "-"), std::vector<std::string>());
-    EXPECT_TRUE(fs::exists(running));
+    for (pid_t pid : killed) EXPECT_EQ(workFilesOf(pid), std::vector<std::string>());
+    EXPECT_TRUE(fs::exists(name));
+    close(toChild[1]);
+    waitpid(running, nullptr, 0);
+    for (const auto& [path, bytes] : users) EXPECT_EQ(ReadFile(path), bytes) << path;
     EXPECT_GT(fs::file_size(dir_ / "out.mpg"), 10000u);
 }
 
@@ -193,20 +278,23 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
 // the stream gets the name of its kind, beside the user's files, and the user is told.
 TEST_F(JobLeftoversTest, AnOutputNamedAsATransportStreamGetsTheNameOfWhatIsWritten) {
     EncoderSettings.outputFileName = (dir_ / "out.ts").string();
+    testsupport::WriteFile(dir_ / "out.ts.mpg", "the user's other stream");
     platform::ScriptedMessageBoxes boxes;
     RunEncoding(nullptr);
     EXPECT_EQ(JobResult, 0);
     EXPECT_FALSE(fs::exists(dir_ / "out.ts"));
     EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
-    ASSERT_TRUE(fs::exists(dir_ / "out.ts.mpg"));
+    EXPECT_EQ(ReadFile(dir_ / "out.ts.mpg"), "the user's other stream");
+    ASSERT_TRUE(fs::exists(dir_ / "out.ts_2.mpg"));
     std::string format;
     testsupport::RunCommand("ffprobe -v error -show_entries format=format_name -of csv=p=0 '" +
-                                (dir_ / "out.ts.mpg").string() + "'",
+                                (dir_ / "out.ts_2.mpg").string() + "'",
                             &format);
     EXPECT_EQ(format, "mpeg\n");
     std::string shown;
     for (const std::string& t : boxes.Texts()) shown += t + "\n";
     EXPECT_NE(shown.find("written as an MPEG-1 system stream"), std::string::npos) << shown;
+    EXPECT_NE(shown.find((dir_ / "out.ts_2.mpg").string()), std::string::npos) << shown;
 }
 
 // An AVI cut in the middle of its pictures: the frames it still holds are encoded,

@@ -1,9 +1,14 @@
 // Replacing files: the new file takes the old one's place only when complete,
 // with the old mode or the umask's, through links; a full disk keeps the old file.
+// Work files are taken back after a kill only from processes of this machine.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/FileReplace.h"
+#include "platform/Ini.h"
+#include "platform/System.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/TestSupport.h"
 
@@ -78,6 +83,35 @@ TEST(FileReplace, FullDiskLeavesTheEarlierFileByteIdentical) {
     EXPECT_NE(ReplaceFileContents(disk / "list.txt", std::string(8192, 'x')), ReplaceStatus::Ok);
     EXPECT_EQ(ReadFile(disk / "list.txt"), "earlier contents\n");
     EXPECT_EQ(fulldisk::NamesIn(disk.root()), (std::set<std::string>{"filler", "list.txt"}));
+}
+
+// A work file of a process that ended on this machine goes; the same record made on
+// another machine (a home folder both share) leaves its file where it is.
+TEST(WorkFiles, OnlyEndedProcessesOfThisMachineLoseTheirWorkFiles) {
+    testsupport::TempDir dir;
+    for (bool otherMachine : {true, false}) {
+        const pid_t child = fork();
+        if (child == 0) _exit(platform::CreateFileBeside((dir / "out.mpg").string(), nullptr).empty() ? 1 : 0);
+        int status = 1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_EQ(status, 0);
+        const std::string marker = ".tmp-" + std::to_string(child) + "-";
+        auto left = [&] {
+            int n = 0;
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                n += entry.path().string().find(marker) != std::string::npos;
+            return n;
+        };
+        for (const auto& record : fs::directory_iterator(platform::ConfigDir() / "work-files")) {
+            std::string text = ReadFile(record.path());
+            const size_t host = text.find('\t') + 1;
+            if (otherMachine && text.find("\t" + std::to_string(child) + "\t") != std::string::npos)
+                WriteFile(record.path(), text.replace(host, text.find('\t', host) - host, "elsewhere"));
+        }
+        ASSERT_EQ(left(), 1);
+        platform::RemoveStaleWorkFiles();
+        EXPECT_EQ(left(), otherMachine ? 1 : 0);
+    }
 }
 
 }  // namespace
