@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "job/JobDriver.h"
+#include "mux/MuxInterfaces.h"
 #include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
@@ -71,8 +72,13 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
     for (const Case& c : {Case{"missing folder", "can't create output file"}, Case{"read-only folder", "read-only"},
                           Case{"4096-byte packs, 4 kb audio buffer", "would deliver the streams late"},
                           // Measured: 9.8 + 0.128 Mbit/s left 20552 of 23250 pictures of a 15-minute title late.
-                          Case{"DVD volume at 9.8 Mbit/s with 128 kbit/s sound",
-                               "9.80 mbit/s of video and 128 kbit/s of audio are more than the dvd rate carries"}}) {
+                          // The video rate is what to change, in the form's Kbits/sec.
+                          Case{"DVD volume at 9800 Kbits/sec. with 128 kbit/s sound",
+                               "video bit rate of 9800 kbits/sec. and the sound's 128 kbit/s are more than the dvd "
+                               "rate carries (9.90 mbit/s).\nnothing was encoded. please lower the video bit rate to "
+                               "9542 kbits/sec."},
+                          Case{"SVCD at 6000 Kbits/sec. with 128 kbit/s sound",
+                               "please lower the video bit rate to 2560 kbits/sec."}}) {
         SCOPED_TRACE(c.name);
         EncoderSettingsRecord& e = EncoderSettings;
         const std::string name(c.name);
@@ -85,12 +91,12 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
             e.outputFileName = (disk / "out.mpg").string();
         }
         if (name[0] == '4') e.muxPackSize = 4096;
-        if (name[0] == 'D') {
+        if (name[0] == 'D' || name[0] == 'S') {
             e.mpeg1 = 0;
             e.streamType = kStreamTypeMpeg2;
-            e.applicationType = kApplicationDvd;
-            e.createVob = 1;
-            e.bitRate = 9800000.0;
+            e.applicationType = name[0] == 'D' ? kApplicationDvd : kApplicationSvcd;
+            e.createVob = name[0] == 'D';
+            e.bitRate = (name[0] == 'D' ? 9800 : 6000) * 1024.0;
         }
         platform::ScriptedMessageBoxes boxes;
         RunEncoding(nullptr);
@@ -103,6 +109,17 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         // No video pass ran: nothing of the job's own was written.
         EXPECT_FALSE(fs::exists(e.tempVideoFileName));
         EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
+        if (name[0] == 'D' || name[0] == 'S') {
+            // The figure offered is the largest the job takes.
+            const size_t at = shown.rfind("to ") + 3;
+            const double offered = std::stoi(shown.substr(at)) * 1024.0;
+            e.createVob = name[0] == 'D';
+            e.bitRate = offered;
+            EXPECT_EQ(DiscRateRefusal(), "");
+            e.bitRate = offered + 1024.0;
+            EXPECT_NE(DiscRateRefusal(), "");
+            e.createVob = 0;
+        }
     }
 }
 
