@@ -502,6 +502,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         QTimer::singleShot(50, this, &CMainFrame::CloseOnceStopped);
         return;
     }
+    closeAfterStop_ = false;
     CMpegDoc* doc = app_.Document();
     if (doc && !doc->SaveModified()) {
         event->ignore();
@@ -512,6 +513,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::CloseOnceStopped() {
+    if (!closeAfterStop_) return;  // closed meanwhile
     // Also the boxes that end a job or a batch are answered first.
     if (EncodingUnderWay() || QApplication::activeModalWidget()) {
         QTimer::singleShot(50, this, &CMainFrame::CloseOnceStopped);

@@ -160,8 +160,15 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
         PauseFlag = 1;
         UserStopFlag = 0;
     };
+    // A close asks as Stop does: No goes on, Yes stops (a paused encoding too).
     pausedEncoding();
+    boxes.Answer(platform::MbAnswer::No);
     EXPECT_FALSE(frame->close());
+    EXPECT_EQ(RunState, 2);
+    EXPECT_EQ(PauseFlag, 1);
+    boxes.Answer(platform::MbAnswer::Yes);
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, " Do you wish to stop the encoding ? "));
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(RunState, 3);
     EXPECT_EQ(PauseFlag, 0);
@@ -242,6 +249,21 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     EXPECT_EQ(app->Document()->ProfilePath(), profile);
     EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
     EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
+
+    // So is one whose values the checks refuse: the settings, the form and the list stay.
+    const std::string damaged = (dir_ / "damaged.prf").string();
+    EncoderSettings.horizontalSize = -99999;
+    ASSERT_GT(SaveProfileFile(damaged.c_str()), 0);
+    EncoderSettings.horizontalSize = 480;
+    const std::vector<std::string> recent = app->RecentFiles().Entries();
+    app->chosen = damaged;
+    boxes.Clear();
+    Command(*app, 57601)->trigger();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Horizontal_size must be between 16 and 16368."});
+    EXPECT_EQ(EncoderSettings.horizontalSize, 480);
+    EXPECT_EQ(Text(*app, "1003"), "480");
+    EXPECT_EQ(app->Document()->ProfilePath(), profile);
+    EXPECT_EQ(app->RecentFiles().Entries(), recent);
 }
 
 TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
