@@ -1,11 +1,17 @@
 // `cmake --install` of the build this test belongs to, into a fresh prefix:
 // the program (which starts from there and finds its library), the help
-// page, a desktop entry that the desktop's validator accepts, and a file
+// page, a desktop entry that the desktop's validator accepts and its launcher
+// starts the installed program from, and a file
 // type that the desktop's MIME tools give a profile once the installed data
 // is compiled.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/TestSupport.h"
 
@@ -16,11 +22,12 @@ using testsupport::RunCommand;
 namespace {
 
 TEST(InstallTest, InstallsTheProgramHelpDesktopEntryFileTypeAndIcon) {
-    for (const char* tool : {"cmake", "desktop-file-validate", "update-mime-database", "xdg-mime", "mimetype"})
+    for (const char* tool : {"cmake", "desktop-file-validate", "update-mime-database", "xdg-mime", "mimetype", "gio"})
         if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     const fs::path build = fs::read_symlink("/proc/self/exe").parent_path().parent_path();
     testsupport::TempDir dir;
-    const fs::path prefix = dir.path() / "usr";
+    // A prefix that no PATH names, with characters the entry's Exec must quote.
+    const fs::path prefix = dir.path() / "my apps" / "u$r";
     std::string out;
     ASSERT_EQ(RunCommand("cmake --install '" + build.string() + "' --prefix '" + prefix.string() + "' 2>&1", &out), 0)
         << out;
@@ -35,7 +42,31 @@ TEST(InstallTest, InstallsTheProgramHelpDesktopEntryFileTypeAndIcon) {
     const std::string entry = (share / "applications/tessmar.desktop").string();
     EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "' 2>&1", &out), 0) << out;
     EXPECT_EQ(out, "");
-    EXPECT_NE(testsupport::ReadFile(entry).find("\nExec=tessmar %f\n"), std::string::npos);
+
+    // The desktop's launcher starts the installed program from the entry, with the profile.
+    const fs::path program = prefix / "bin/tessmar", profile = dir.path() / "a profile.prf";
+    testsupport::WriteFile(profile, "MPEG_DATA_V11\n");
+    const std::string quiet = "env -i PATH=/usr/bin:/bin HOME='" + dir.path().string() + "' TESSMAR_CONFIG_DIR='" +
+                              dir.path().string() + "' QT_QPA_PLATFORM=offscreen ";
+    // The program keeps what it inherits open: it gets no pipe of this test's.
+    const fs::path log = dir.path() / "launch.log";
+    ASSERT_EQ(RunCommand("cd '" + dir.path().string() + "' && " + quiet + "gio launch '" + entry + "' '" +
+                         profile.string() + "' </dev/null >'" + log.string() + "' 2>&1"),
+              0)
+        << testsupport::ReadFile(log);
+    pid_t started = 0;
+    for (int i = 0; i < 250 && !started; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const auto& process : fs::directory_iterator("/proc")) {
+            std::error_code ec;
+            if (fs::read_symlink(process.path() / "exe", ec) != program) continue;
+            const std::string arguments = testsupport::ReadFile(process.path() / "cmdline");
+            if (arguments == program.string() + '\0' + profile.string() + '\0')
+                started = std::atoi(process.path().filename().c_str());
+        }
+    }
+    EXPECT_NE(started, 0) << testsupport::ReadFile(entry);
+    if (started) ::kill(started, SIGKILL);
 
     ASSERT_EQ(RunCommand("update-mime-database '" + (share / "mime").string() + "' 2>&1", &out), 0) << out;
     testsupport::WriteFile(dir.path() / "clip.PRF", "MPEG_DATA_V11\n");
