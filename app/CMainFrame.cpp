@@ -37,7 +37,9 @@
 #include "app/ZRNFileDialog.h"
 #include "job/JobDriver.h"
 #include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
+#include "settings/JobState.h"
 #include "settings/Report.h"
 #include "settings/RunState.h"
 
@@ -476,13 +478,31 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     UpdateCommandStates();
 }
 
+namespace {
+
+// An encoding or a batch is under way (or stopping): the window cannot go yet.
+bool EncodingUnderWay() { return RunState == 2 || RunState == 3 || BatchMode != 0; }
+
+}  // namespace
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (RunState == 2) {
-        // The window stays; the encoding stops (a paused one too), and a later close succeeds.
+    if (EncodingUnderWay()) {
+        // A close asks as Stop does; Yes stops the job and the batch, and the
+        // window closes once they have ended. No lets them go on.
         event->ignore();
-        RequestStopEncoding();
+        if (closeAfterStop_) return;
+        if (RunState != 3) {
+            if (platform::ShowMessageBox(LoadResString(BatchMode ? 64134 : 64133), "", platform::MbButtons::YesNo,
+                                         platform::MbIcon::Stop, this) != platform::MbAnswer::Yes)
+                return;
+            BatchStopRequested = 1;
+            RequestStopEncoding();
+        }
+        closeAfterStop_ = true;
+        QTimer::singleShot(50, this, &CMainFrame::CloseOnceStopped);
         return;
     }
+    closeAfterStop_ = false;
     CMpegDoc* doc = app_.Document();
     if (doc && !doc->SaveModified()) {
         event->ignore();
@@ -490,4 +510,15 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     }
     app_.ExitInstance();
     event->accept();
+}
+
+void CMainFrame::CloseOnceStopped() {
+    if (!closeAfterStop_) return;  // closed meanwhile
+    // Also the boxes that end a job or a batch are answered first.
+    if (EncodingUnderWay() || QApplication::activeModalWidget()) {
+        QTimer::singleShot(50, this, &CMainFrame::CloseOnceStopped);
+        return;
+    }
+    closeAfterStop_ = false;
+    close();
 }

@@ -67,6 +67,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Closes the window once the encoding that a close stopped has ended.
+    void CloseOnceStopped();
+    bool closeAfterStop_ = false;
     bool frameFitted_ = false;
     struct Command {
         QAction* action = nullptr;

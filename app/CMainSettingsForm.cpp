@@ -474,6 +474,7 @@ void CMainSettingsForm::RestoreVcdPreset() {
 
 void CMainSettingsForm::TakeProbedInput(const std::string& path, int frames) {
     values_.inputName = path;
+    lastInputName_ = path;
     const bool keepVcd = values_.videoCd && values_.streamKind == kStreamMpeg1 && EncoderSettings.inputHasAudio;
     if (values_.videoCd && !keepVcd) RestoreVcdPreset();
     values_.width = InputFrameWidth;
@@ -491,6 +492,9 @@ void CMainSettingsForm::TakeProbedInput(const std::string& path, int frames) {
 }
 
 int CMainSettingsForm::SetInputFile(const std::string& path) {
+    // A name that is refused leaves no input known: the next name, the same
+    // or another, is probed again (a failed probe has cleared the sound).
+    lastInputName_.clear();
     if (!HasAviExtension(path)) {
         Message(63348, MbIcon::Warning);
         return 0;
@@ -538,7 +542,6 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     CheckOutputFile();
     ReleasePreviewBuffers();
     SetMainAviInputDirectory(FolderPart(path));
-    lastInputName_ = path;
     return 1;
 }
 
@@ -772,6 +775,10 @@ int CMainSettingsForm::ValidateSettings() {
 }
 
 int CMainSettingsForm::ApplyToParameters() {
+    // A typed name not yet probed (left with Tab or a click) is taken as Enter
+    // takes it: the job must not run with another file's size, length and sound.
+    const std::string typed = S(inputEdit_->text());
+    if (typed.size() >= 2 && typed != lastInputName_ && !SetInputFile(typed)) return 0;
     if (!ValidateSettings()) return 0;
     OnOutputEditingFinished();
     StoreFormValues(values_, &EncoderSettings);

@@ -11,6 +11,7 @@
 #include "app/FrameLogic.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
+#include "job/AviSource.h"
 #include "job/Profile.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
@@ -41,14 +42,31 @@ bool HasCurrentProfileHeader(const std::string& file) {
     return head == "MPEG_DATA_V10" || head == "MPEG_DATA_V11";
 }
 
+// Whether the checks of the profile just read refused its values. A profile
+// that asks for MPEG-1 constrained parameters it cannot keep is loaded with
+// them off (the checks have said so): that alone is no refusal.
+bool ProfileRefused() {
+    const EncoderSettingsRecord& s = EncoderSettings;
+    return ParameterError != 0 && !(s.mpeg1 && s.constrainedParametersFlag != s.constrainedParameters);
+}
+
 // The profile reader leaves ProfileLoaded as it was when a file cannot be
 // read, so a failure after an earlier good load would look like success:
-// start from 0 and put the old value back on failure.
+// start from 0. A profile that cannot be read, or whose values the checks
+// refuse, leaves the settings as they were before it.
 bool LoadProfile(const std::string& path) {
-    const int previous = ProfileLoaded;
+    const EncoderSettingsRecord before = EncoderSettings;
+    const int previous = ProfileLoaded, custom = CustomProfileLoaded, channels = AviRequestedChannels;
+    const int readyMask = JobReadyMask, filesReady = JobFilesReady;
     ProfileLoaded = 0;
-    if (LoadProfileAndSetIdle(path.c_str())) return true;
+    if (LoadProfileAndSetIdle(path.c_str()) && !ProfileRefused()) return true;
+    EncoderSettings = before;
     ProfileLoaded = previous;
+    CustomProfileLoaded = custom;
+    AviRequestedChannels = channels;
+    JobReadyMask = readyMask;
+    JobFilesReady = filesReady;
+    ParameterError = 0;
     return false;
 }
 
@@ -164,14 +182,18 @@ bool CMpegDoc::OpenDocument(const std::string& path, int recentIndex) {
     std::string profile = ResolveRelativeEntry(path);
     bool fromDescription = false;
     if (!FileExists(profile)) {
-        // Recent-file entries may hold descriptions rather than paths.
-        fromDescription = true;
+        // Recent-file entries may hold descriptions rather than paths. A name
+        // that is neither is missing: another file of the same name elsewhere
+        // is not the one it names.
         int index = FindProfileDescription(path);
+        if (index < 0) index = FindProfileDescription(LastPathComponent(path));
         if (index < 0) {
-            profile = LastPathComponent(path);
-            index = FindProfileDescription(profile);
+            platform::ShowMessageBox(std::string(LoadResString(64098)) + ":\n" + path, "", platform::MbButtons::Ok,
+                                     platform::MbIcon::Stop);
+            return false;
         }
-        if (index >= 0) profile = ProfilePathList[static_cast<size_t>(index)];
+        fromDescription = true;
+        profile = ProfilePathList[static_cast<size_t>(index)];
     }
     if (!IsProfileFileName(profile)) {
         platform::ShowMessageBox(LoadResString(64097), "");
@@ -268,7 +290,8 @@ bool CMpegDoc::LoadProfileFromPath(const std::string& path) {
 }
 
 void CMpegDoc::OnProfileDeleted(const std::string& description, const std::string& selectedPath) {
-    recentFiles_.RemoveByName(description);
+    if (!description.empty()) recentFiles_.RemoveByName(description);
+    recentFiles_.RemoveByName(selectedPath);
     if (selectedPath == profilePath_ && !profilePath_.empty()) {
         if (ResetProfileParameters()) {
             ProfileLoaded = 1;  // the built-in defaults, as for a new document
@@ -280,11 +303,23 @@ void CMpegDoc::OnProfileDeleted(const std::string& description, const std::strin
     emit Changed();
 }
 
-void CMpegDoc::OnProfileRenamed(const std::string& path, const std::string& description) {
-    if (path.empty() || path != profilePath_) return;
+void CMpegDoc::OnProfileRenamed(const std::string& path, const std::string& oldDescription,
+                                const std::string& description) {
+    // Entries that reopen the profile by its description follow the new one.
+    if (!oldDescription.empty()) recentFiles_.ReplaceName(oldDescription, description);
+    if (path.empty() || path != profilePath_) {
+        emit Changed();
+        return;
+    }
     EncoderSettings.profileDescription = description;
-    if (recentFiles_.Size() > 0) recentFiles_.Remove(0);
-    ApplyProfileTitle();
+    if (!description.empty()) title_ = description;
+    emit Changed();
+}
+
+void CMpegDoc::OnProfileCopied(const std::string& path) {
+    // An entry left by a profile of this name that has gone named another file.
+    recentFiles_.RemoveByName(path);
+    emit Changed();
 }
 
 std::optional<std::string> CMpegDoc::AskDescription(const std::string& caption, const std::string& current) {

@@ -54,7 +54,10 @@ public:
     // The profile manager deletes the file `selectedPath` of that description.
     void OnProfileDeleted(const std::string& description, const std::string& selectedPath);
     // The profile manager renamed the profile of file `path`.
-    void OnProfileRenamed(const std::string& path, const std::string& description);
+    void OnProfileRenamed(const std::string& path, const std::string& oldDescription,
+                          const std::string& description);
+    // The profile manager made the file `path` (a copy).
+    void OnProfileCopied(const std::string& path);
 
     bool IsModified() const { return modified_; }
     void SetModifiedFlag(bool modified);

@@ -301,7 +301,11 @@ void CProfileMgr::ShowProfileInfo(int row) {
 }
 
 void CProfileMgr::accept() {
-    if (document_ && !selectedPath_.empty()) document_->LoadProfileFromPath(selectedPath_);
+    if (document_ && !selectedPath_.empty()) {
+        // Loading over unsaved edits asks first, as Import and Reset do; Cancel keeps them.
+        if (!document_->SaveModified()) return;
+        document_->LoadProfileFromPath(selectedPath_);
+    }
     QDialog::accept();
 }
 
@@ -360,7 +364,7 @@ void CProfileMgr::OnRename() {
     const std::string path = selectedPath_;
     BuildProfileList();
     RefillList();
-    document_->OnProfileRenamed(path, dialog.description);
+    document_->OnProfileRenamed(path, description, dialog.description);
     const int index = FindProfilePath(path);
     if (index >= 0) list_->setCurrentRow(index);
 }
@@ -379,6 +383,8 @@ void CProfileMgr::CopyProfile() {
     if (!name.empty() &&
         !RewriteProfileDescription(selectedPath_, name, LoadResString(63698) + description, error))
         platform::ShowMessageBox(error, "", platform::MbButtons::Ok, platform::MbIcon::None, this);
+    else if (!name.empty() && document_)
+        document_->OnProfileCopied(name);
     BuildProfileList();
     RefillList();
 }

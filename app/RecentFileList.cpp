@@ -21,6 +21,16 @@ std::string AbsoluteIfFile(const std::string& entry) {
     return ec ? entry : absolute.lexically_normal().string();
 }
 
+// The settings reader drops blanks around a value and one pair of quotes
+// around it: an entry that would lose some is stored in quotes, which the
+// reader takes off again, so it reads back as it was.
+std::string StoredForm(const std::string& entry) {
+    if (entry.empty()) return entry;
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const bool changes = blank(entry.front()) || blank(entry.back()) || entry.front() == '"' || entry.front() == '\'';
+    return changes ? '"' + entry + '"' : entry;
+}
+
 }  // namespace
 
 void RecentFileList::AddOnly(const std::string& path) {
@@ -52,6 +62,19 @@ void RecentFileList::RemoveByName(const std::string& path) {
     }
 }
 
+void RecentFileList::ReplaceName(const std::string& from, const std::string& to) {
+    if (to.empty() || to.find_first_of("\r\n") != std::string::npos) return;
+    for (std::string& entry : entries_)
+        if (!entry.empty() && strcasecmp(entry.c_str(), from.c_str()) == 0) entry = to;
+    // The same name twice would show one profile twice: the newer place keeps it.
+    for (size_t i = 0; i < entries_.size(); ++i)
+        for (size_t j = i + 1; j < entries_.size();)
+            if (!entries_[i].empty() && entries_[j] == entries_[i])
+                Remove(static_cast<int>(j));
+            else
+                ++j;
+}
+
 void RecentFileList::ReplaceMostRecent(const std::string& path) {
     if (entries_.empty()) return;
     Remove(0);
@@ -76,7 +99,7 @@ bool RecentFileList::WriteList(const std::filesystem::path& file) const {
     bool ok = true;
     for (int i = 0; i < Size(); ++i)
         ok = platform::IniWriteString("Recent File List", platform::Format("File%d", i + 1),
-                                      entries_[static_cast<size_t>(i)], file) &&
+                                      StoredForm(entries_[static_cast<size_t>(i)]), file) &&
              ok;
     return ok;
 }

@@ -20,6 +20,8 @@ public:
     void Remove(int index);
     // Removes every entry equal to `path` without regard to case.
     void RemoveByName(const std::string& path);
+    // Every entry equal to `from` without regard to case becomes `to`, in its place.
+    void ReplaceName(const std::string& from, const std::string& to);
     // The newest entry becomes `path`; the others keep their order.
     void ReplaceMostRecent(const std::string& path);
 

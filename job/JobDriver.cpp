@@ -369,6 +369,7 @@ std::string StartRefusal(bool multiplexed) {
     }
     if (!MuxTypeIsBuilt(type)) return platform::Format(LoadResString(63609), type);
     // Settings under which the multiplexer would deliver units late fail now, not after the encode.
+    if (std::string rate = DiscRateRefusal(); !rate.empty()) return rate;
     const std::string problem = MultiplexSettingsProblem(CompactMultiplexer(0));
     if (!problem.empty()) return platform::Format(LoadResString(63644), problem.c_str());
     // Pictures the volume writer has no code for would fail the job after the encode.

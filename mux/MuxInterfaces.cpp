@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -42,6 +43,39 @@ bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize)
            int64_t{videoBufferKb} * 1024 >= pack;
 }
 
+std::string DiscRateRefusal()
+{
+    const EncoderSettingsRecord& e = EncoderSettings;
+    // What a disc's byte clock carries of the video and audio streams together: the
+    // SVCD rate of 6972 x 50 bytes/s about 2.75 Mbit/s; the DVD clock of 10.08 Mbit/s
+    // about 9.9 Mbit/s (packs less their headers and the navigation packs), where
+    // constant-rate video above it falls further behind with every minute.
+    // Variable-rate DVD video is judged by the multiplex.
+    const char* disc = nullptr;
+    double carried = 0.0;
+    if (e.applicationType == kApplicationSvcd) {
+        disc = "SVCD";
+        carried = 2750000.0;
+    } else if (e.applicationType == kApplicationDvd && e.createVob == 1 && e.rateControl != kRateVariable) {
+        disc = "DVD";
+        carried = 9900000.0;
+    } else {
+        return std::string();
+    }
+    const int kbps = AudioBitrateFromIndex(e.audioMode, e.audioBitRateIndex);
+    const bool variable = e.rateControl == kRateVariable;
+    const double videoBits = variable ? std::max(e.maxBitRate, e.bitRate) : e.bitRate;
+    if (videoBits + kbps * 1000.0 <= carried) return std::string();
+    // The form counts the video rate in Kbits/sec. of 1024 bit/s; the largest such
+    // figure that fits beside the sound is the one to offer.
+    const long largest = std::max(0L, static_cast<long>(std::floor((carried - kbps * 1000.0) / 1024.0)));
+    return platform::Format(
+        "The %s of %ld Kbits/sec. and the sound's %d kbit/s are more than the %s rate carries (%.2f Mbit/s).\n"
+        "Nothing was encoded. Please lower the %s to %ld Kbits/sec. or less.",
+        variable ? "maximum video bit rate" : "video bit rate", std::lround(videoBits / 1024.0), kbps, disc,
+        carried / 1e6, variable ? "maximum video bit rate" : "video bit rate", largest);
+}
+
 std::string MultiplexSettingsProblem(bool compact)
 {
     const EncoderSettingsRecord& e = EncoderSettings;
@@ -49,23 +83,6 @@ std::string MultiplexSettingsProblem(bool compact)
     // The frames are sized at the rate the encoder writes: 11.025 and 22.05 kHz sources are raised to 44.1 kHz.
     const int sampleRate = e.audioSampleRate == 48000 ? 48000 : 44100;
     const int64_t frameBytes = int64_t{144} * kbps * 1000 / sampleRate + 1;  // Layer II, padded
-    const double videoBits = e.rateControl == kRateVariable ? std::max(e.maxBitRate, e.bitRate) : e.bitRate;
-    // Video and audio above what a disc's byte clock carries of the two streams.
-    auto aboveCarried = [&](const char* disc, double payloadBits) {
-        if (videoBits + kbps * 1000.0 <= payloadBits) return std::string();
-        char text[240];
-        std::snprintf(text, sizeof text,
-                      "%.2f Mbit/s of video and %d kbit/s of audio are more than the %s rate carries (%.2f Mbit/s)",
-                      videoBits / 1e6, kbps, disc, payloadBits / 1e6);
-        return std::string(text);
-    };
-    // The SVCD rate of 6972 x 50 bytes/s carries about 2.75 Mbit/s of the two streams.
-    if (e.applicationType == kApplicationSvcd) return aboveCarried("SVCD", 2750000.0);
-    // The DVD byte clock of 10.08 Mbit/s carries about 9.9 Mbit/s of the two streams (packs
-    // less their headers and the navigation packs); constant-rate video above that falls
-    // further behind with every minute. Variable-rate video is judged by the multiplex.
-    if (e.applicationType == kApplicationDvd && e.createVob == 1 && e.rateControl != kRateVariable)
-        return aboveCarried("DVD", 9900000.0);
     if (e.streamType != kStreamTypeMpeg1 || e.mpeg1 == 0 || e.applicationType == kApplicationDvd) return std::string();
     // The largest payload of a packet: the compact multiplexer's slot, or the library's 2048-byte pack.
     const int64_t payload = compact ? e.muxPackSize / std::max(e.muxPacketsPerPack, 1) - 18 : 2048 - 21;

@@ -15,9 +15,13 @@ int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFil
 // packs: each buffer takes a whole pack and fits the system header's fields.
 bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize);
 
+// The refusal of a DVD or SVCD job whose video and sound together are more than the
+// disc's rate carries: it names the video bit rate and the largest one that fits
+// beside the sound. Empty when they fit.
+std::string DiscRateRefusal();
+
 // Why the job's multiplexer settings would deliver the streams late (a buffer that
-// cannot take a packet while it holds the unit to decode, more data than a fixed
-// rate carries); empty when they can work.
+// cannot take a packet while it holds the unit to decode); empty when they can work.
 // `compact`: the MPEG-1 system stream multiplexer will run rather than the library.
 std::string MultiplexSettingsProblem(bool compact);
 

@@ -8,8 +8,11 @@ cd "$(dirname "$0")/.."
 PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
           locales vcdimager dvdauthor libdvdread-dev mjpegtools twolame
-          qt6-base-dev xvfb xauth lsdvd clang libclang-rt-14-dev python3)
+          qt6-base-dev xvfb xauth lsdvd clang libclang-rt-14-dev python3
+          desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin)
 
+# The desktop tools let the install test check the entry, the file type and
+# that the desktop's launcher starts the installed program.
 bash scripts/install-deps.sh "${PACKAGES[@]}"
 # Number formats must not follow the user's locale: the tests run under a German one too.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then

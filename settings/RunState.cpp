@@ -45,12 +45,27 @@ bool Due(uint32_t startMs, uint32_t lastMs, uint32_t now) {
 }
 
 // The pause and dispatch cycle shared by the audio and multiplexing pumps; false on quit.
+// The time held in a pause moves the pass's start on, so the elapsed time
+// the panels show is the time spent working, as in the video pass.
 bool PumpCycles() {
+    bool holding = false;
+    uint32_t heldSince = 0;
     do {
         int n = Dispatch(50);
         if (n < 0) return false;
         if (n == 0) PumpPendingMessages();
+        if (PauseFlag && !holding) {
+            holding = true;
+            heldSince = GetElapsedMilliseconds();
+        }
     } while (PauseFlag);
+    if (holding) {
+        const uint32_t held = GetElapsedMilliseconds() - heldSince;
+        if (MultiplexActive)
+            MuxStartMs += held;
+        else if (AudioPassActive)
+            AudioPassStartMs += held;
+    }
     return true;
 }
 }  // namespace

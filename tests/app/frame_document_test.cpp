@@ -108,10 +108,9 @@ TEST_F(DocumentTest, RecentEntriesOpenByDescriptionAndFailedOpensChangeNothing) 
     EXPECT_EQ(doc.Title(), "VCD");
     EXPECT_EQ(recent.Entries(), (std::vector<std::string>{"VCD", "DVD high", "nothing here", "", ""}));
 
-    // An entry that matches no description and is no profile file: 64097, nothing moves.
+    // An entry that matches no description and names no file is missing: nothing moves.
     EXPECT_FALSE(doc.OpenRecentFile(2));
-    EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"\n Invalid file extension.\n Profiles must have .PRF extension.\n "});
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Failed to find profile:\nnothing here"});
     EXPECT_EQ(recent.Entries(), (std::vector<std::string>{"VCD", "DVD high", "nothing here", "", ""}));
     EXPECT_EQ(doc.ProfilePath(), vcd);
 

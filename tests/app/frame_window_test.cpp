@@ -25,6 +25,7 @@
 #include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
+#include "settings/Report.h"
 #include "settings/RunState.h"
 #include "tests/app/frame_util.h"
 #include "tests/support/QtTestSupport.h"
@@ -161,7 +162,13 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
         UserStopFlag = 0;
     };
     pausedEncoding();
-    EXPECT_FALSE(frame->close());
+    BatchMode = 1;
+    for (auto answer : {platform::MbAnswer::No, platform::MbAnswer::Yes}) {  // a close asks as Stop does
+        boxes.Answer(answer);
+        EXPECT_FALSE(frame->close());
+        EXPECT_EQ(BatchStopRequested, answer == platform::MbAnswer::Yes);  // Yes stops the batch too
+    }
+    BatchMode = 0;
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(RunState, 3);
     EXPECT_EQ(PauseFlag, 0);
@@ -241,6 +248,15 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     EXPECT_FALSE(boxes.Texts().empty());
     EXPECT_EQ(app->Document()->ProfilePath(), profile);
     EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
+    EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
+
+    // So is one whose values the checks refuse: the settings, the form and the list stay.
+    EncoderSettings.horizontalSize = -99999;
+    ASSERT_GT(SaveProfileFile(app->chosen.c_str()), 0);
+    EncoderSettings.horizontalSize = 480;
+    Command(*app, 57601)->trigger();
+    EXPECT_EQ(boxes.Texts().back(), "Horizontal_size must be between 16 and 16368.");
+    EXPECT_EQ(EncoderSettings.horizontalSize + std::stoi(Text(*app, "1003")), 960);
     EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
 }
 

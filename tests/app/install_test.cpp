@@ -1,10 +1,11 @@
 // `cmake --install` of the build this test belongs to, into a fresh prefix:
 // the program (which starts from there and finds its library), the help
-// page, a desktop entry that the desktop's validator accepts, and a file
+// page, a desktop entry that the validator accepts and the launcher starts, and a file
 // type that the desktop's MIME tools give a profile once the installed data
 // is compiled.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "tests/support/TestSupport.h"
@@ -16,11 +17,12 @@ using testsupport::RunCommand;
 namespace {
 
 TEST(InstallTest, InstallsTheProgramHelpDesktopEntryFileTypeAndIcon) {
-    for (const char* tool : {"cmake", "desktop-file-validate", "update-mime-database", "xdg-mime", "mimetype"})
+    for (const char* tool : {"cmake", "desktop-file-validate", "update-mime-database", "xdg-mime", "mimetype", "gio"})
         if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     const fs::path build = fs::read_symlink("/proc/self/exe").parent_path().parent_path();
     testsupport::TempDir dir;
-    const fs::path prefix = dir.path() / "usr";
+    // A prefix that no PATH names, with characters the entry's Exec must quote.
+    const fs::path prefix = dir.path() / "my apps" / "u$r";
     std::string out;
     ASSERT_EQ(RunCommand("cmake --install '" + build.string() + "' --prefix '" + prefix.string() + "' 2>&1", &out), 0)
         << out;
@@ -35,7 +37,13 @@ TEST(InstallTest, InstallsTheProgramHelpDesktopEntryFileTypeAndIcon) {
     const std::string entry = (share / "applications/tessmar.desktop").string();
     EXPECT_EQ(RunCommand("desktop-file-validate '" + entry + "' 2>&1", &out), 0) << out;
     EXPECT_EQ(out, "");
-    EXPECT_NE(testsupport::ReadFile(entry).find("\nExec=tessmar %f\n"), std::string::npos);
+    // The desktop's launcher starts the installed program with a profile (given no pipe it would keep).
+    testsupport::WriteFile(dir.path() / "a profile.prf", "MPEG_DATA_V11\n");
+    ASSERT_EQ(RunCommand("cd '" + dir.path().string() + "' && env -i PATH=/usr/bin:/bin HOME=. TESSMAR_CONFIG_DIR=. "
+                         "QT_QPA_PLATFORM=offscreen gio launch '" + entry + "' 'a profile.prf' >/dev/null 2>&1"), 0);
+    for (int i = 0; i < 100 && out.empty(); ++i) RunCommand("sleep .05; pgrep -f '[a] profile.prf'", &out);
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(std::stoi(out)) + "/exe"), prefix / "bin/tessmar");
+    ::kill(std::stoi(out), SIGKILL);
 
     ASSERT_EQ(RunCommand("update-mime-database '" + (share / "mime").string() + "' 2>&1", &out), 0) << out;
     testsupport::WriteFile(dir.path() / "clip.PRF", "MPEG_DATA_V11\n");

@@ -148,6 +148,11 @@ TEST_F(ProfileManagerTest, SummariesCopyRenameDelete) {
     EXPECT_EQ(EncoderSettings.profileDescription, "Sport renamed");
     BuildProfileList();
     EXPECT_EQ(ProfileDescriptionList, (std::vector<std::string>{"Sport", "Variable", "Sport renamed"}));
+    app_->Document()->SetModifiedFlag(true);  // Load over unsaved edits asks; Cancel keeps them
+    boxes_.Answer(platform::MbAnswer::Cancel);
+    InManager([&](QWidget* manager) { manager->findChild<QPushButton*>("1")->click(); });
+    EXPECT_EQ(boxes_.Texts().back(), "Do you wish to save changes to current profile?");
+    EXPECT_TRUE(app_->Document()->IsModified());
 
     // Delete: asked first, the file goes; a file already gone is reported and stays listed.
     boxes_.Clear();

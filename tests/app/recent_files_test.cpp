@@ -74,13 +74,14 @@ TEST(RecentFileListTest, RelativeFileNamesAreKeptAsFullPaths) {
 
 TEST(RecentFileListTest, SavedAndReadBack) {
     testsupport::TempDir dir;
-    RecentFileList list(4);
-    list.Add("/x/a.prf");
-    list.Add("/x/b.prf");
+    RecentFileList list(8);
+    // Blanks and quotes at the edges are part of the names.
+    for (const char* name : {"/x/a.prf", " /x/lead.prf", "/x/trail.prf ", "\"/x/q.prf\"", "'/x/s.prf'", "\"", "/x/b.prf"})
+        list.Add(name);
     list.Add("/x/c\ndisable_mmx=1.prf");  // a name the file cannot hold is not taken
     ASSERT_TRUE(list.WriteList(dir / "RADUDUR.INI"));
     EXPECT_EQ(testsupport::ReadFile(dir / "RADUDUR.INI").find("disable_mmx"), std::string::npos);
-    RecentFileList read(4);
+    RecentFileList read(8);
     read.ReadList(dir / "RADUDUR.INI");
     EXPECT_EQ(read.Entries(), list.Entries());
     // A shorter list of a later start takes the newest ones.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "job/JobDriver.h"
+#include "mux/MuxInterfaces.h"
 #include "platform/MessageBox.h"
 #include "platform/System.h"
 #include "settings/EncoderSettings.h"
@@ -73,8 +74,8 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
     for (const Case& c : {Case{"missing folder", "can't create output file"}, Case{"read-only folder", "read-only"},
                           Case{"4096-byte packs, 4 kb audio buffer", "would deliver the streams late"},
                           // Measured: 9.8 + 0.128 Mbit/s left 20552 of 23250 pictures of a 15-minute title late.
-                          Case{"DVD volume at 9.8 Mbit/s with 128 kbit/s sound",
-                               "9.80 mbit/s of video and 128 kbit/s of audio are more than the dvd rate carries"}}) {
+                          Case{"DVD volume at 9800 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 9800 kbits/sec."},
+                          Case{"SVCD at 6000 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 6000 kbits/sec."}}) {
         SCOPED_TRACE(c.name);
         EncoderSettingsRecord& e = EncoderSettings;
         const std::string name(c.name);
@@ -87,16 +88,15 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
             e.outputFileName = (disk / "out.mpg").string();
         }
         if (name[0] == '4') e.muxPackSize = 4096;
-        if (name[0] == 'D') {
+        if (name[0] == 'D' || name[0] == 'S') {
             e.mpeg1 = 0;
             e.streamType = kStreamTypeMpeg2;
-            e.applicationType = kApplicationDvd;
-            e.createVob = 1;
-            e.bitRate = 9800000.0;
+            e.applicationType = name[0] == 'D' ? kApplicationDvd : kApplicationSvcd;
+            e.createVob = name[0] == 'D';
+            e.bitRate = (name[0] == 'D' ? 9800 : 6000) * 1024.0;
         }
         platform::ScriptedMessageBoxes boxes;
         RunEncoding(nullptr);
-        e.createVob = 0;
         EXPECT_EQ(JobResult, -1);
         std::string shown;
         for (const std::string& t : boxes.Texts()) shown += t + "\n";
@@ -105,6 +105,11 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         // No video pass ran: nothing of the job's own was written.
         EXPECT_FALSE(fs::exists(e.tempVideoFileName));
         EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
+        if (name[0] == 'D' || name[0] == 'S') {  // the figure offered is taken
+            e.bitRate = std::stoi(shown.substr(shown.rfind("to ") + 3)) * 1024.0;
+            EXPECT_EQ(DiscRateRefusal(), "");
+        }
+        e.createVob = 0;
     }
 }
 
