@@ -24,11 +24,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 #include "app/AppSettings.h"
 #include "app/BatchList.h"
+#include "app/CBatchDialog.h"
 #include "app/CMainFrame.h"
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegView.h"
@@ -433,53 +437,146 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
 
 }  // namespace
 
-// A batch from the batch dialog: a template profile, then two AVI files of
-// different sizes with an unreadable one between them. Each good file becomes
-// a stream ffmpeg decodes whole; the log names the file each message is about.
+// Batches from the batch dialog, quiet and not: a file whose sound cannot be
+// used, an unreadable file, a file without sound before one with sound under
+// a Video-CD profile, and a picture too narrow to encode. Every output is
+// measured with ffprobe and decoded whole by ffmpeg; the log names the file
+// each message is about and says what became of each entry.
 TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
-    ChooseAvi(30, false);
-    ASSERT_EQ(MainSettingsForm->ApplyToParameters(), 1);
     fs::create_directories(dir_ / "prof");
-    fs::create_directories(dir_ / "batch");
     ProfileDirectory = (dir_ / "prof").string() + "/";
-    EncoderSettings.profileDescription = "Template";
-    EncoderSettings.inputFileName = EncoderSettings.outputFileName = "";
-    const std::string profile = (dir_ / "prof" / "template.prf").string();
-    ASSERT_EQ(WriteProfile(profile.c_str()), 0);
-    std::vector<std::string> avis;
-    for (const char* size : {"352x288", "720x576"}) {
-        avis.push_back((dir_ / (std::string("in") + size + ".avi")).string());
-        ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size +
-                             ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 -frames:v 30 -t 1.2 -ac 2 "
-                             "-c:v mjpeg -c:a pcm_s16le '" + avis.back() + "'"),
+    std::map<std::string, std::string> in;  // AVIs and profiles by short name
+    for (const bool videoCd : {false, true}) {
+        ChooseAvi(30, videoCd);
+        ASSERT_EQ(MainSettingsForm->ApplyToParameters(), 1);
+        EncoderSettings.profileDescription = videoCd ? "VCD" : "Template";
+        EncoderSettings.inputFileName = EncoderSettings.outputFileName = "";
+        in[videoCd ? "vcd" : "template"] = (dir_ / "prof" / (videoCd ? "vcd.prf" : "template.prf")).string();
+        ASSERT_EQ(WriteProfile(in[videoCd ? "vcd" : "template"].c_str()), 0);
+    }
+    const std::string sine = " -f lavfi -i sine=frequency=440:sample_rate=44100 -ac 2 -c:a pcm_s16le";
+    for (const auto& [name, size, frames, sound] : std::vector<std::tuple<std::string, std::string, int, std::string>>{
+             {"in352x288", "352x288", 30, sine},
+             {"in720x576", "720x576", 30, sine},
+             {"pcm24", "352x288", 10, " -f lavfi -i sine=sample_rate=96000 -ac 6 -c:a pcm_s24le"},
+             {"silent288", "352x288", 10, ""},
+             {"narrow", "8x32", 10, ""}}) {
+        in[name] = (dir_ / (name + ".avi")).string();
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=25" + sound +
+                             " -frames:v " + std::to_string(frames) + " -t " + std::to_string(frames / 25.0) +
+                             " -c:v mjpeg '" + in[name] + "'"),
                   0);
     }
-    const std::string broken = (dir_ / "broken.avi").string();
-    testsupport::WriteFile(broken, "RIFF0000AVI not a clip");
-    BatchJobList = {profile, avis[0], broken, avis[1]};
+    in["broken"] = (dir_ / "broken.avi").string();
+    testsupport::WriteFile(in["broken"], "RIFF0000AVI not a clip");
 
-    boxes_.Answer(MbAnswer::No);  // the form's unsaved changes
-    boxes_.Answer(MbAnswer::No);  // the summary: no log shown
-    QTimer::singleShot(100, frame_, [this] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        ASSERT_NE(dialog, nullptr);
-        dialog->findChild<QLineEdit*>("1108")->setText(QString::fromStdString((dir_ / "batch").string()));
-        dialog->findChild<QPushButton*>("1")->click();
-    });
-    Command(32795)->trigger();
+    const std::string narrowCheck = "Horizontal size must be at least 16.\nPlease correct picture size.";
+    struct Row {
+        bool quiet;
+        std::vector<std::string> entries;
+        std::string summary;                 // before the question about the log
+        std::vector<std::string> boxes;      // shown during the batch (their first lines), each answered Yes
+        std::vector<std::string> logged;     // in this order
+        std::map<std::string, std::string> outputs;  // streams ffprobe finds in each output
+    };
+    const std::vector<Row> rows = {
+        {true, {"template", "pcm24", "broken", "in720x576"},
+         "Batch process completed.\n\n1 file encoded successfully.\n 1 file encoded as video only: its sound could "
+         "not be used.\n 1 file failed to encode.\n ",
+         {},
+         {"The sound of this file is not used:\nAudio stream format is not supported.",
+          " 24 bits, 6 channels, 96000 Hz;", "Video-only output: @/pcm24.m2v\n",
+          "AVI input file: " + in["pcm24"], "only the video stream was encoded, into @/pcm24.m2v\n",
+          "Batch File " + in["broken"] + " message:\nCannot read AVI file information.",
+          "AVI input file: " + in["in720x576"], "\nMPEG encoding completed successfully\n"},
+         {{"pcm24.m2v", "video 352x288 10"}, {"in720x576.prg", "video 720x576 30;audio"}}},
+        // The Video-CD preset holds for the file after one without sound.
+        {false, {"vcd", "silent288", "in720x576"},
+         "Batch process completed.\n\n2 files encoded successfully.\n ",
+         {},
+         {"AVI input file: " + in["silent288"], "AVI input file: " + in["in720x576"],
+          "Output file frame format 352 x 288"},
+         {{"silent288.m1v", "video 352x288 10"}, {"in720x576.mpg", "video 352x288 30;audio"}}},
+        {true, {"template", "narrow", "in352x288"},
+         "Batch process completed.\n\n1 file encoded successfully.\n 1 file failed to encode.\n ",
+         {},
+         {"Batch File " + in["narrow"] + " message:\n" + narrowCheck + "\n",
+          "\nError encountered during batch encoding", "AVI input file: " + in["in352x288"]},
+         {{"in352x288.prg", "video 352x288 30;audio"}}},
+        {false, {"template", "narrow", "in352x288"},
+         "Batch process completed.\n\n1 file encoded successfully.\n 1 file failed to encode.\n ",
+         {narrowCheck, "The combination of picture size, frame rate and source\n"},
+         {"\nError encountered during batch encoding", "AVI input file: " + in["in352x288"]},
+         {{"in352x288.prg", "video 352x288 30;audio"}}},
+    };
+    const auto openLog = std::exchange(OpenBatchLogFile, [](const std::string&) {});  // never the desktop's editor
+    const std::string saveQuestion = "Do you wish to save changes to current profile?";
+    const std::string logQuestion = "\nWould you like to view detail for\nbatch process?";
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const Row& row = rows[r];
+        SCOPED_TRACE("row " + std::to_string(r));
+        const fs::path out = dir_ / ("batch" + std::to_string(r));
+        fs::create_directories(out);
+        BatchJobList.clear();
+        for (const std::string& entry : row.entries) BatchJobList.push_back(in[entry]);
+        platform::ScriptedMessageBoxes boxes;
+        if (r == 0) boxes.Answer(MbAnswer::No);  // the form's unsaved changes
+        for (size_t i = 0; i < row.boxes.size(); ++i) boxes.Answer(MbAnswer::Yes);
+        boxes.Answer(MbAnswer::No);  // the summary: no log shown
+        QTimer::singleShot(100, frame_, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            dialog->findChild<QCheckBox*>("1107")->setChecked(row.quiet);
+            dialog->findChild<QLineEdit*>("1108")->setText(QString::fromStdString(out.string()));
+            dialog->findChild<QPushButton*>("1")->click();
+        });
+        Command(32795)->trigger();
+        std::vector<std::string> shown = boxes.Texts();
+        shown.erase(std::remove(shown.begin(), shown.end(), saveQuestion), shown.end());
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back(), row.summary + logQuestion);
+        shown.pop_back();
+        ASSERT_EQ(shown.size(), row.boxes.size());
+        for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i].rfind(row.boxes[i], 0), 0u) << shown[i];
+
+        const std::string log = ReadAll(out / "message.log");
+        size_t at = 0;
+        for (std::string text : row.logged) {
+            for (size_t p; (p = text.find('@')) != std::string::npos;) text.replace(p, 1, out.string());
+            const size_t found = log.find(text, at);
+            EXPECT_NE(found, std::string::npos) << text << "\nin\n" << log;
+            if (found != std::string::npos) at = found + text.size();
+        }
+        // Messages are headed by the file they are about; a job that never ran reports no statistics.
+        for (const std::string& entry : row.entries)
+            if (entry.rfind("in", 0) == 0) {
+                EXPECT_EQ(log.find("Batch File " + in[entry]), std::string::npos) << log;
+            }
+        EXPECT_EQ(log.find("Input file " + in["narrow"]), std::string::npos) << log;
+
+        std::map<std::string, std::string> written;
+        for (const auto& file : fs::directory_iterator(out)) {
+            const std::string name = file.path().filename();
+            if (name == "message.log") continue;
+            std::string streams;
+            RunCommand("ffprobe -v error -show_entries stream=codec_type,width,height -of "
+                       "compact=p=0:nk=1 '" + file.path().string() + "'",
+                       &streams);
+            std::string described;
+            for (std::istringstream lines(streams); std::getline(lines, streams);) {
+                while (!streams.empty() && streams.back() == '|') streams.pop_back();
+                if (streams.empty()) continue;
+                for (char& c : streams) c = c == '|' ? ' ' : c;
+                if (streams.rfind("video", 0) == 0) {
+                    streams.replace(streams.find(' ', 6), 1, "x");
+                    streams += " " + std::to_string(DecodedFrames(file.path().string()));
+                }
+                described += (described.empty() ? "" : ";") + streams;
+            }
+            written[name] = described;
+        }
+        EXPECT_EQ(written, row.outputs);
+    }
     BatchJobList.clear();
-    ASSERT_EQ(boxes_.Texts().size(), 2u);
-    EXPECT_EQ(boxes_.Texts()[1],
-              "Batch process completed.\n\n2 files encoded successfully.\n 1 file failed to encode.\n "
-              "\nWould you like to view detail for\nbatch process?");
-    const std::string log = ReadAll(dir_ / "batch" / "message.log");
-    EXPECT_NE(log.find("Batch File " + broken + " message:\nCannot read AVI file information."), std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("Batch File " + avis[0]), std::string::npos) << log;
-    std::vector<std::string> written;
-    for (const auto& entry : fs::directory_iterator(dir_ / "batch")) written.push_back(entry.path().filename());
-    std::sort(written.begin(), written.end());
-    EXPECT_EQ(written, (std::vector<std::string>{"in352x288.prg", "in720x576.prg", "message.log"}));
-    EXPECT_EQ(DecodedFrames((dir_ / "batch" / "in352x288.prg").string()), 30);
-    EXPECT_EQ(DecodedFrames((dir_ / "batch" / "in720x576.prg").string()), 30);
+    OpenBatchLogFile = openLog;
 }
