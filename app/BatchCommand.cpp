@@ -51,7 +51,7 @@ BatchEntryHooks EntryHooks(CMainFrame& frame) {
             view->repaint();
         ShowFormForEncoding(frame, true);
     };
-    hooks.runEncoding = [&frame] { return RunEncoding(&frame) ? JobResult : -1; };
+    hooks.runEncoding = [&frame] { return RunEncoding(&frame) ? JobResult : kBatchJobRefused; };
     hooks.restoreViews = [&frame](int statusTextId) {
         ShowFormForEncoding(frame, false);
         if (MainStatusBar) MainStatusBar->showMessage(QString::fromStdString(LoadResString(statusTextId)));
@@ -87,6 +87,7 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
         frame.RebuildRecentFileMenu();
     }
     if (answer != QDialog::Accepted) {
+        if (!dialog.outputFolder.empty()) BatchOutputFolder = AbsoluteFolder(dialog.outputFolder);
         BatchMode = 0;
         return;
     }
@@ -103,6 +104,9 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
     };
     hooks.run.runEntry = [&entryHooks] { RunBatchEntry(entryHooks); };
     hooks.run.writeStatistics = [] { WriteStatisticsReport(InputFrameWidth, InputFrameHeight); };
+    hooks.run.reloadForm = [] {
+        if (MainSettingsForm) MainSettingsForm->LoadDefaultProfile();
+    };
     hooks.openLog = [](const std::string& log) {
         if (OpenBatchLogFile) OpenBatchLogFile(log);
     };

@@ -21,6 +21,8 @@
 #include "settings/RunState.h"
 
 int BatchJobSucceeded = 0;
+int BatchEntryRan = 0;
+int BatchEntrySoundDropped = 0;
 int BatchProfileIndex = 0;
 std::string BatchOutputFolder;
 
@@ -70,10 +72,19 @@ void LogLoadedProfile(int headerId, const std::string& entryText, bool fromDescr
 }
 
 void CountJob(BatchCounts& counts) {
-    if (BatchJobSucceeded == 1)
-        ++counts.succeeded;
-    else
+    if (BatchJobSucceeded != 1)
         ++counts.failed;
+    else if (BatchEntrySoundDropped)
+        ++counts.videoOnly;
+    else
+        ++counts.succeeded;
+}
+
+// "%d file(s) encoded successfully." without the heading of the finished batch.
+std::string SucceededLine(int succeeded) {
+    const std::string text = LoadResString(succeeded == 1 ? 64112 : 64111);
+    const size_t body = text.find("\n\n");
+    return platform::Format(text.substr(body == std::string::npos ? 0 : body + 2).c_str(), succeeded);
 }
 
 }  // namespace
@@ -98,7 +109,14 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
                             const std::string& jobOutputFolder, const BatchRunHooks& hooks) {
     BatchCounts counts;
     BatchOutputs.clear();
+    counts.entries = static_cast<int>(jobs.size());
+    // What every AVI file starts from: the profile loaded last, not what the
+    // entry before it made of the settings.
+    EncoderSettingsRecord profileSettings = EncoderSettings;
     for (size_t i = 0; i < jobs.size() && BatchStopRequested == 0; ++i) {
+        counts.entriesRun = static_cast<int>(i) + 1;
+        BatchEntrySoundDropped = 0;
+        BatchEntryRan = 0;
         std::string text = jobs[i];
         bool fromDescription = false;
         if (ClassifyJobEntry(text) == JobEntryKind::Description) {
@@ -121,6 +139,7 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
                 AppendBatchLog(LoadResString(64109) + text);
                 continue;
             }
+            profileSettings = EncoderSettings;
             const bool completeJob =
                 FitsProfileName(EncoderSettings.inputFileName) && FitsProfileName(EncoderSettings.outputFileName);
             const bool nextIsProfile = !isLast && NextIsProfile(jobs[i + 1]);
@@ -144,24 +163,43 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
             continue;
         }
 
+        EncoderSettings = profileSettings;
+        if (hooks.reloadForm) hooks.reloadForm();
         if (!hooks.loadInputFile(text, jobOutputFolder)) {
             BatchJobSucceeded = 0;
         } else {
             if (FitsLog(text)) AppendBatchLog(FormatResString(64110, text));
             hooks.runEntry();
-            if (hooks.writeStatistics) hooks.writeStatistics();
+            // A job that never ran has no statistics of its own.
+            if (BatchEntryRan && hooks.writeStatistics) hooks.writeStatistics();
         }
         CountJob(counts);
         AppendBatchLog("\n");
         // Every AVI file after a template starts from the template's application type.
         EncoderSettings.applicationType = applicationType;
     }
+    counts.stopped = BatchStopRequested != 0;
     return counts;
 }
 
 std::string BatchSummaryText(int succeeded, int failed) {
-    std::string text = platform::Format(LoadResString(succeeded == 1 ? 64112 : 64111), succeeded);
-    if (failed > 0) text += platform::Format(LoadResString(failed == 1 ? 64114 : 64113), failed);
+    BatchCounts counts;
+    counts.succeeded = succeeded;
+    counts.failed = failed;
+    return BatchSummaryText(counts);
+}
+
+std::string BatchSummaryText(const BatchCounts& c) {
+    std::string text =
+        c.stopped ? platform::Format("Batch process stopped by the user after %d of %d job list entries.\n\n",
+                                     c.entriesRun, c.entries) +
+                        SucceededLine(c.succeeded)
+                  : platform::Format(LoadResString(c.succeeded == 1 ? 64112 : 64111), c.succeeded);
+    if (c.videoOnly > 0)
+        text += platform::Format(c.videoOnly == 1 ? "%d file encoded as video only: its sound could not be used.\n "
+                                                  : "%d files encoded as video only: their sound could not be used.\n ",
+                                 c.videoOnly);
+    if (c.failed > 0) text += platform::Format(LoadResString(c.failed == 1 ? 64114 : 64113), c.failed);
     return text + LoadResString(64115);
 }
 
@@ -225,7 +263,7 @@ BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<
     BatchCounts counts = RunBatchJobList(BatchJobList, profiles, jobOutputFolder, hooks.run);
     BatchMode = 0;
     if (hooks.endOfBatch) hooks.endOfBatch();
-    platform::MbAnswer answer = platform::ShowMessageBox(BatchSummaryText(counts.succeeded, counts.failed), "",
+    platform::MbAnswer answer = platform::ShowMessageBox(BatchSummaryText(counts), "",
                                                          platform::MbButtons::YesNo, platform::MbIcon::Information);
     if (answer == platform::MbAnswer::Yes && hooks.openLog) hooks.openLog(BatchLogFileName);
     BatchMode = 0;
@@ -260,7 +298,7 @@ void RunBatchEntry(const BatchEntryHooks& hooks) {
         PreviewHeight = EncoderSettings.verticalSize;
         if (hooks.prepareViews) hooks.prepareViews();
         PauseFlag = 0;
-        jobResult = hooks.runEncoding ? hooks.runEncoding() : -1;
+        jobResult = hooks.runEncoding ? hooks.runEncoding() : kBatchJobRefused;
         // After every job, not only after a stop: nothing may stay hidden or
         // refuse drops once the batch is over.
         if (hooks.restoreViews) hooks.restoreViews(UserStopFlag ? 64169 : jobResult != 0 ? 64170 : 64171);
@@ -268,14 +306,22 @@ void RunBatchEntry(const BatchEntryHooks& hooks) {
     }
     encodingActive = 0;
     if (hooks.relayoutViews) hooks.relayoutViews();
-    FinishBatchEntry(applied, jobResult);
+    FinishBatchEntry(applied && jobResult != kBatchJobRefused, jobResult);
 }
 
 void FinishBatchEntry(bool applied, int jobResult) {
+    BatchEntryRan = applied ? 1 : 0;
+    BatchJobSucceeded = UserStopFlag == 0 && BatchStopRequested == 0 && jobResult == 0 && applied ? 1 : 0;
+    if (BatchJobSucceeded && BatchEntrySoundDropped) {
+        // Not a plain success: the output is the video alone.
+        AppendBatchLog(platform::Format(
+            "\nMPEG encoding completed without sound: only the video stream was encoded, into %s\n",
+            EncoderSettings.outputFileName.c_str()));
+        return;
+    }
     int id = UserStopFlag          ? 64172
              : BatchStopRequested  ? 64173
              : jobResult == 0 && applied ? 64175
                                          : 64174;
     AppendBatchLog(LoadResString(id));
-    BatchJobSucceeded = UserStopFlag == 0 && BatchStopRequested == 0 && jobResult == 0 && applied ? 1 : 0;
 }

@@ -22,15 +22,28 @@ struct BatchRunHooks {
     std::function<void()> runEntry;
     // Appends the statistics report of the job just run.
     std::function<void()> writeStatistics;
+    // Shows the settings again after the runner put the profile's back.
+    std::function<void()> reloadForm;
 };
 
 struct BatchCounts {
     int succeeded = 0;
     int failed = 0;
+    int videoOnly = 0;     // encoded, but the file's sound could not be used
+    int entriesRun = 0;    // entries of the list walked before the end or the stop
+    int entries = 0;
+    bool stopped = false;  // the user stopped the batch
 };
 
 // 1 when the last batch entry encoded successfully, else 0.
 extern int BatchJobSucceeded;
+// 1 when the last batch entry's job ran (its settings were stored and the job started).
+extern int BatchEntryRan;
+// Set by the input check of an entry whose file has sound the encoder cannot
+// use: the entry's output is then its video alone.
+extern int BatchEntrySoundDropped;
+// What runEncoding returns when the job refused to start.
+inline constexpr int kBatchJobRefused = -2;
 extern int BatchProfileIndex;
 extern std::string BatchOutputFolder;
 
@@ -48,6 +61,8 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
 
 // The closing question: jobs encoded, jobs failed, and whether to see the log.
 std::string BatchSummaryText(int succeeded, int failed);
+// The same for any run: files encoded without their sound and a stop are told apart.
+std::string BatchSummaryText(const BatchCounts& counts);
 
 // The profile of that description: the first exact match, or null. The
 // dialog and the runner both find profiles by this rule.
@@ -94,7 +109,7 @@ struct BatchEntryHooks {
     std::function<bool()> applyToParameters;    // the form's values into the settings
     // Preview counters cleared, view repainted, panes, progress panel, form hidden, dropping off.
     std::function<void()> prepareViews;
-    std::function<int()> runEncoding;           // the job; its result, 0 on success
+    std::function<int()> runEncoding;           // the job; its result, 0 on success, kBatchJobRefused
     std::function<void(int statusTextId)> restoreViews;  // after the job: form back, status text, dropping on
     std::function<void()> relayoutViews;        // repaint and lay out once the job is over
 };

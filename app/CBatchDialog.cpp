@@ -276,7 +276,11 @@ void CBatchDialog::OnAddCurrentProfile() {
 
 void CBatchDialog::OnBrowseInputFiles() {
     addFilesUsed = 1;
-    AviAddFileDlg dialog(*this, GetBatchOutputDirectory());
+    // The folder files were last added from, else the one the main form took its input from.
+    std::string folder = GetBatchOutputDirectory();
+    std::error_code ec;
+    if (folder.empty() || !fs::is_directory(folder, ec)) folder = GetMainAviInputDirectory();
+    AviAddFileDlg dialog(*this, folder);
     dialog.exec();
     if (!dialog.Added().empty())
         SetBatchOutputDirectory(fs::path(dialog.Added().back()).parent_path().string() + "/");
@@ -444,4 +448,9 @@ void CBatchDialog::accept() {
     if (profileCombo_->currentIndex() >= 0) selectedIndex = profileCombo_->currentData().toInt();
     DoDataExchange(true);
     QDialog::accept();
+}
+
+void CBatchDialog::reject() {
+    outputFolder = folderEdit_->text().toStdString();
+    QDialog::reject();
 }

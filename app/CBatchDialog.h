@@ -47,6 +47,7 @@ public:
     void OnLoadJobList();
 
     void accept() override;  // "&Start"
+    void reject() override;  // "&Cancel": the folder typed is kept for the next time
 
 protected:
     void showEvent(QShowEvent* event) override;

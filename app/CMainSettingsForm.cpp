@@ -952,6 +952,16 @@ int CMainSettingsForm::LoadInputFileForBatch(const std::string& path, const std:
     std::string folder = outputFolder;
     if (!folder.empty() && folder.back() != '/') folder += '/';
     values_.outputName = ProposeOutputName(path, folder, values_.streamKind, WithAudio());
+    if (AviAudioRefusal) {
+        // The entry becomes its video alone: the log says why and what is written.
+        const std::string sound = AviAudioFormatText();
+        AppendBatchLog(std::string("\nThe sound of this file is not used:\n") + LoadResString(AviAudioRefusal) + "\n" +
+                       (sound.empty() ? std::string()
+                                      : "The file's sound: " + sound +
+                                            "; the encoder takes PCM of 8 or 16 bits, mono or stereo.\n") +
+                       "Video-only output: " + values_.outputName + "\n");
+        BatchEntrySoundDropped = 1;
+    }
     AudioModeFromChannels(AviInput.AviAudioChannels, &s);
     DeriveTemporaryNames(values_.outputName, values_.streamKind, s.inputHasAudio != 0, &s);
     SetJobFileReady(kInputChosen);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -380,8 +381,15 @@ void CProfileMgr::CopyProfile() {
     }
     std::string name = FindFreeProfileName("", ProfileDirectory, LoadResString(63697), ".PRF");
     if (name.size() > 256) name.clear();
-    if (!name.empty() &&
-        !RewriteProfileDescription(selectedPath_, name, LoadResString(63698) + description, error))
+    // Each copy gets a description of its own: the batch and the recent-file
+    // list find profiles by description, and would always reach the first.
+    const std::string base = LoadResString(63698) + description;
+    std::string copyDescription = base;
+    for (int n = 2; std::find(ProfileDescriptionList.begin(), ProfileDescriptionList.end(), copyDescription) !=
+                    ProfileDescriptionList.end();
+         ++n)
+        copyDescription = base + " (" + std::to_string(n) + ")";
+    if (!name.empty() && !RewriteProfileDescription(selectedPath_, name, copyDescription, error))
         platform::ShowMessageBox(error, "", platform::MbButtons::Ok, platform::MbIcon::None, this);
     else if (!name.empty() && document_)
         document_->OnProfileCopied(name);

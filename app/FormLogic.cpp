@@ -12,9 +12,12 @@
 #include <cstdlib>
 
 #include "app/AppSettings.h"
+#include "app/BatchLog.h"
+#include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "settings/AudioRates.h"
+#include "settings/Report.h"
 
 using platform::MbAnswer;
 using platform::MbButtons;
@@ -223,9 +226,20 @@ bool ParseFormInteger(const std::string& text, int minimum, int maximum, int* va
 
 int ValidateFormValues(const FormValues& f, bool controlsOk, bool savingDefaults, EncoderSettingsRecord* s,
                        const std::function<void()>& requestInputBrowse) {
-    const auto fail = [](int id) {
-        Warn(id);
+    // A quiet batch must not stop at a box: the check goes to the log under
+    // the name of the file it is about, and the entry is skipped.
+    const bool quiet = BatchMode >= 2;
+    const auto fail = [&](int id) {
+        if (quiet)
+            AppendBatchLog(platform::Format("Batch File %s message:\n", f.inputName.c_str()) + LoadResString(id) +
+                           "\n");
+        else
+            Warn(id);
         return 0;
+    };
+    // Nothing is there to choose another file for once the batch is over.
+    const auto browse = [&] {
+        if (BatchMode == 0 && requestInputBrowse) requestInputBrowse();
     };
     if (f.streamKind == kStreamNone) return fail(63330);
     if (f.frameRateIndex < 0 || f.frameRateIndex > 4) return fail(63331);
@@ -244,24 +258,26 @@ int ValidateFormValues(const FormValues& f, bool controlsOk, bool savingDefaults
         if (f.inputName.size() > kFormNameLimit) return fail(63342);
         if (f.outputName.size() > kFormNameLimit) return fail(63343);
         if (!HasAviExtension(f.inputName)) {
+            if (quiet) return fail(63344);
             const MbAnswer a =
                 platform::ShowMessageBox(LoadResString(63344), "", MbButtons::YesNo, MbIcon::Question);
             if (a == MbAnswer::Yes) {
-                if (requestInputBrowse) requestInputBrowse();
+                browse();
                 return 0;
             }
         } else {
             s->inputType = 2;
             std::FILE* in = std::fopen(f.inputName.c_str(), "rb");
             if (!in) {
-                Warn(63345);
-                if (requestInputBrowse) requestInputBrowse();
+                fail(63345);
+                browse();
                 return 0;
             }
             std::fclose(in);
         }
     }
     if (!controlsOk) {
+        if (quiet) return fail(63347);
         platform::ShowMessageBox(LoadResString(63347), "", MbButtons::Ok, MbIcon::Stop);
         return 0;
     }

@@ -24,6 +24,10 @@ using platform::BitmapInfoHeader;
 int AviRequestedChannels = 0;
 int AviProbeActive = 0;
 int AviAudioChannelMode = 0;
+int AviAudioRefusal = 0;
+namespace {
+bool AviWaveFormatRead = false;
+}
 int64_t AudioPosition = 0, AudioStartSample = 0, AudioEndSample = 0;
 AviInputState AviInput;
 void (*ShowAviInfoUnlessBatch)(const AviInfoTexts& texts) = nullptr;
@@ -45,6 +49,7 @@ void OpenMessage(const std::string& text) {
 }
 
 void AudioProbeMessage(int id) {
+    AviAudioRefusal = id;
     if (!AviProbeActive || BatchMode >= 2) return;
     platform::ShowMessageBox(LoadResString(id), "ZRN-MPEG Encoder", platform::MbButtons::Ok,
                              platform::MbIcon::Information, nullptr);
@@ -69,6 +74,7 @@ void OpenAudio() {
     platform::AviWaveFormat w;
     if (!platform::AviWaveFormat::Load(format.data(), format.size(), &w)) return AudioProbeMessage(64386);
     in.AviWaveFormat = w;
+    AviWaveFormatRead = true;
     // Only what the sound reader can deliver (8 or 16 bits) is usable; the
     // block must be one sample of every channel, or reads would split samples.
     bool pcm = w.formatTag == platform::kWaveFormatPcm && (w.channels == 1 || w.channels == 2) &&
@@ -231,9 +237,21 @@ std::string FrameRateRefusal(uint32_t rate, uint32_t scale) {
                             platform::Format("%g", kHighestAviFrameRate).c_str());
 }
 
+std::string AviAudioFormatText() {
+    if (!AviWaveFormatRead) return {};
+    const platform::AviWaveFormat& w = AviInput.AviWaveFormat;
+    const std::string kind = w.formatTag == platform::kWaveFormatPcm ? std::string("PCM")
+                             : w.formatTag == 0xFFFE                ? std::string("extensible format")
+                                                                    : platform::Format("format tag %u", w.formatTag);
+    return platform::Format("%s %u bits, %u channel%s, %u Hz", kind.c_str(), w.bitsPerSample, w.channels,
+                            w.channels == 1 ? "" : "s", w.samplesPerSec);
+}
+
 int AviOpenInputFile(const char* fileName) {
     AviInputState& in = AviInput;
     AviAudioChannelMode = 0;
+    AviAudioRefusal = 0;
+    AviWaveFormatRead = false;
     in.AviSourceBitDepth = 0;
     EncoderSettings.inputHasAudio = 0;
     // Any length of path is accepted: only a missing name is refused.

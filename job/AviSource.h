@@ -20,6 +20,12 @@ extern int AviRequestedChannels;
 extern int AviProbeActive;
 // 2 stereo, 1 mono source sound; 0 without usable audio.
 extern int AviAudioChannelMode;
+// Why the sound of the file opened last cannot be used: the id of the message
+// that says so (whether or not it was shown), 0 when it can be used or there is none.
+extern int AviAudioRefusal;
+// The sound of the file opened last as the user would name it ("PCM 24 bits,
+// 6 channels, 96000 Hz"); empty when its format could not be read.
+std::string AviAudioFormatText();
 
 // The audio pass's sample range and read position, in sample frames.
 extern int64_t AudioPosition, AudioStartSample, AudioEndSample;

@@ -373,8 +373,8 @@ TEST_F(BatchDialogTest, BatchEntriesShowTheProgressPanelAndStopEndsTheBatch) {
     ASSERT_FALSE(boxes_.Texts().empty());
     EXPECT_EQ(boxes_.Texts().front(), " Do you wish to stop the batch encoding ? ");
     EXPECT_EQ(boxes_.Texts().back(),
-              "Batch process completed.\n\n0 files encoded successfully.\n 1 file failed to encode.\n \nWould you "
-              "like to view detail for\nbatch process?");
+              "Batch process stopped by the user after 2 of 3 job list entries.\n\n0 files encoded successfully.\n 1 "
+              "file failed to encode.\n \nWould you like to view detail for\nbatch process?");
     // The stopped entry is logged as such and the next one never starts.
     const std::string log = testsupport::ReadFile(dir_ / "out" / "message.log");
     size_t at = Find(log, "AVI input file: " + clips + "/long.avi\n\n", 0);

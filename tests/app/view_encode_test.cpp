@@ -25,11 +25,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 #include "app/AppSettings.h"
 #include "app/BatchList.h"
+#include "app/CBatchDialog.h"
 #include "app/CMainFrame.h"
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegView.h"
@@ -457,63 +461,113 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
 
 }  // namespace
 
-// A batch from the batch dialog: a template profile, then two AVI files of one
-// name from two folders, of different sizes and lengths, with an unreadable one
-// between them. Each good file becomes a stream of its own that ffmpeg decodes
-// whole: the user's file of that name is overwritten as the log warns, the second
-// stream takes a free name that the log gives; the log names the file each message
-// is about.
+// Batches from the batch dialog, quiet and not: a file whose sound cannot be
+// used, an unreadable file, a file without sound before one with sound under
+// a Video-CD profile, a picture too narrow, two files of one name from two
+// folders (the user's file of that name is overwritten as the log warns, the
+// second stream takes a free name the log gives). ffprobe measures every
+// output, ffmpeg decodes it whole; the log names the file each message is about.
 TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
-    ChooseAvi(30, false);
-    ASSERT_EQ(MainSettingsForm->ApplyToParameters(), 1);
     fs::create_directories(dir_ / "prof");
-    fs::create_directories(dir_ / "batch");
     ProfileDirectory = (dir_ / "prof").string() + "/";
-    EncoderSettings.profileDescription = "Template";
-    EncoderSettings.inputFileName = EncoderSettings.outputFileName = "";
-    const std::string profile = (dir_ / "prof" / "template.prf").string();
-    ASSERT_EQ(WriteProfile(profile.c_str()), 0);
-    std::vector<std::string> avis;
-    for (const char* size : {"352x288", "720x576"}) {
-        const std::string folder = size[0] == '3' ? "one" : "two", frames = size[0] == '3' ? "30" : "20";
-        fs::create_directories(dir_ / folder);
-        avis.push_back((dir_ / folder / "clip.avi").string());
-        ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size +
-                             ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 -frames:v " + frames +
-                             " -t 1.2 -ac 2 -c:v mjpeg -c:a pcm_s16le '" + avis.back() + "'"),
+    std::map<std::string, std::string> in;  // AVIs and profiles by short name
+    for (const char* name : {"template", "vcd"}) {
+        ChooseAvi(30, name[0] == 'v');
+        ASSERT_EQ(MainSettingsForm->ApplyToParameters(), 1);
+        EncoderSettings.profileDescription = name;
+        EncoderSettings.inputFileName = EncoderSettings.outputFileName = "";
+        ASSERT_EQ(WriteProfile((in[name] = (dir_ / "prof" / name).string() + ".prf").c_str()), 0);
+    }
+    const std::string sine = " -f lavfi -i sine=sample_rate=44100 -ac 2 -c:a pcm_s16le -t 1.2";
+    for (const auto& [name, picture] : std::map<std::string, std::string>{
+             {"in352x288", "352x288" + sine}, {"in720x576", "720x576" + sine}, {"silent", "352x288"},
+             {"pcm24", "352x288 -f lavfi -i sine=sample_rate=96000 -ac 6 -c:a pcm_s24le -t 1.2"}, {"narrow", "8x32"}})
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=" + picture +
+                             " -frames:v 30 -c:v mjpeg '" + (in[name] = (dir_ / name).string() + ".avi") + "'"),
+                  0);
+    testsupport::WriteFile(in["broken"] = (dir_ / "broken.avi").string(), "RIFF0000AVI not a clip");
+    for (const auto& [name, picture] : {std::pair{"one", "352x288 -frames:v 30"}, {"two", "720x576 -frames:v 20"}}) {
+        fs::create_directories(dir_ / name);
+        ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=") + picture + sine +
+                             " -c:v mjpeg '" + (in[std::string(name) + "/clip"] = (dir_ / name / "clip.avi").string()) + "'"),
                   0);
     }
-    const std::string users = (dir_ / "batch" / "clip.prg").string(), second = (dir_ / "batch" / "clip_2.prg").string();
-    testsupport::WriteFile(users, "the user's clip");
-    const std::string broken = (dir_ / "broken.avi").string();
-    testsupport::WriteFile(broken, "RIFF0000AVI not a clip");
-    BatchJobList = {profile, avis[0], broken, avis[1]};
+    const std::string narrow = "Horizontal size must be at least 16.\nPlease correct picture size.";
+    const std::string done = "Batch process completed.\n\n", failedOne = " 1 file failed to encode.\n ";
+    struct Row {
+        bool quiet;
+        std::vector<std::string> entries, boxes;  // boxes: shown during the batch (their start), answered Yes
+        std::string summary, logged;             // logged: lines in this order ('@' the output folder)
+        std::map<std::string, std::string> outputs;
+    } rows[] = {
+        {true, {"template", "pcm24", "broken", "in720x576"}, {}, done + "1 file encoded successfully.\n 1 file encoded "
+         "as video only: its sound could not be used.\n" + failedOne,
+         "The sound of this file is not used:\nAudio stream format is not supported.| 24 bits, 6 "
+         "channels, 96000 Hz;|Video-only output: @/pcm24.m2v\n|only the video stream was encoded, into @/pcm24.m2v\n|"
+         "Batch File " + in["broken"] + " message:\nCannot read AVI file information.|encoding completed successfully",
+         {{"pcm24.m2v", "video 352 288 30"}, {"in720x576.prg", "video 720 576 audio 30"}}},
+        {false, {"vcd", "silent", "in720x576"}, {}, done + "2 files encoded successfully.\n ",
+         "AVI input file: " + in["in720x576"] + "|Output file frame format 352 x 288",
+         {{"silent.m1v", "video 352 288 30"}, {"in720x576.mpg", "video 352 288 audio 30"}}},
+        {true, {"template", "narrow", "in352x288"}, {}, done + "1 file encoded successfully.\n" + failedOne,
+         "Batch File " + in["narrow"] + " message:\n" + narrow + "\n|AVI input file: " + in["in352x288"],
+         {{"in352x288.prg", "video 352 288 audio 30"}}},
+        {false, {"template", "narrow", "in352x288"}, {narrow, "The combination of picture size, frame rate"},
+         done + "1 file encoded successfully.\n" + failedOne, "AVI input file: " + in["in352x288"],
+         {{"in352x288.prg", "video 352 288 audio 30"}}},
+        {false, {"template", "one/clip", "two/clip"}, {}, done + "2 files encoded successfully.\n ",
+         " Output file @/clip.prg already exists.| This entry writes @/clip_2.prg.\n",
+         {{"clip.prg", "video 352 288 audio 30"}, {"clip_2.prg", "video 720 576 audio 20"}}},
+    };
+    const auto openLog = std::exchange(OpenBatchLogFile, [](const std::string&) {});  // never the desktop's editor
+    for (size_t r = 0; r < std::size(rows); ++r) {
+        const Row& row = rows[r];
+        SCOPED_TRACE("row " + std::to_string(r));
+        const fs::path out = dir_ / ("batch" + std::to_string(r));
+        fs::create_directories(out);
+        if (row.entries[1] == "one/clip") testsupport::WriteFile(out / "clip.prg", "the user's clip");
+        BatchJobList.clear();
+        for (const std::string& entry : row.entries) BatchJobList.push_back(in[entry]);
+        platform::ScriptedMessageBoxes boxes;
+        if (r == 0) boxes.Answer(MbAnswer::No);  // the form's unsaved changes
+        for (size_t i = 0; i < row.boxes.size(); ++i) boxes.Answer(MbAnswer::Yes);
+        boxes.Answer(MbAnswer::No);  // the summary: no log shown
+        QTimer::singleShot(100, frame_, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            dialog->findChild<QCheckBox*>("1107")->setChecked(row.quiet);
+            dialog->findChild<QLineEdit*>("1108")->setText(QString::fromStdString(out.string()));
+            dialog->findChild<QPushButton*>("1")->click();
+        });
+        Command(32795)->trigger();
+        std::vector<std::string> shown = boxes.Texts();
+        if (r == 0) shown.erase(shown.begin());
+        ASSERT_EQ(shown.size(), row.boxes.size() + 1);
+        EXPECT_EQ(shown.back(), row.summary + "\nWould you like to view detail for\nbatch process?");
+        for (size_t i = 0; i < row.boxes.size(); ++i) EXPECT_EQ(shown[i].rfind(row.boxes[i], 0), 0u) << shown[i];
 
-    boxes_.Answer(MbAnswer::No);  // the form's unsaved changes
-    boxes_.Answer(MbAnswer::No);  // the summary: no log shown
-    QTimer::singleShot(100, frame_, [this] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        ASSERT_NE(dialog, nullptr);
-        dialog->findChild<QLineEdit*>("1108")->setText(QString::fromStdString((dir_ / "batch").string()));
-        dialog->findChild<QPushButton*>("1")->click();
-    });
-    Command(32795)->trigger();
+        const std::string log = ReadAll(out / "message.log");
+        size_t at = 0;
+        std::istringstream logged(row.logged);
+        for (std::string text; std::getline(logged, text, '|');) {
+            for (size_t p; (p = text.find('@')) != std::string::npos;) text.replace(p, 1, out.string());
+            EXPECT_NE(at = log.find(text, at), std::string::npos) << text << "\nin\n" << log;
+        }
+        // Messages name the file they are about; a job that never ran reports no statistics.
+        EXPECT_EQ(log.find("Batch File " + in[row.entries.back()]), std::string::npos) << log;
+        EXPECT_EQ(log.find("Input file " + in["narrow"]), std::string::npos) << log;
+        std::map<std::string, std::string> written;
+        for (const auto& file : fs::directory_iterator(out)) {
+            std::string streams, word, described;
+            RunCommand("ffprobe -v error -show_entries stream=codec_type,width,height -of default=nw=1:nk=1 '" +
+                           file.path().string() + "'",
+                       &streams);
+            for (std::istringstream words(streams); words >> word;) described += word + " ";
+            if (file.path().filename() != "message.log")
+                written[file.path().filename()] = described + std::to_string(DecodedFrames(file.path()));
+        }
+        EXPECT_EQ(written, row.outputs);
+    }
     BatchJobList.clear();
-    ASSERT_EQ(boxes_.Texts().size(), 2u);
-    EXPECT_EQ(boxes_.Texts()[1],
-              "Batch process completed.\n\n2 files encoded successfully.\n 1 file failed to encode.\n "
-              "\nWould you like to view detail for\nbatch process?");
-    const std::string log = ReadAll(dir_ / "batch" / "message.log");
-    EXPECT_NE(log.find("Batch File " + broken + " message:\nCannot read AVI file information."), std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("Batch File " + avis[0]), std::string::npos) << log;
-    EXPECT_NE(log.find(" Output file " + users + " already exists."), std::string::npos) << log;
-    EXPECT_NE(log.find(" This entry writes " + second + ".\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Output file " + second), std::string::npos) << log;
-    std::vector<std::string> written;
-    for (const auto& entry : fs::directory_iterator(dir_ / "batch")) written.push_back(entry.path().filename());
-    std::sort(written.begin(), written.end());
-    EXPECT_EQ(written, (std::vector<std::string>{"clip.prg", "clip_2.prg", "message.log"}));
-    EXPECT_EQ(DecodedFrames(users), 30);
-    EXPECT_EQ(DecodedFrames(second), 20);
+    OpenBatchLogFile = openLog;
 }
