@@ -60,20 +60,6 @@ constexpr int kPlayNameLimit = 256;
 
 std::string Text(int id) { return LoadResString(id); }
 
-// Dispatches what is queued for a few milliseconds; while paused it sleeps
-// until the next event (the frame's idle timer brings one at least every
-// 100 ms). Only the overload without a time limit waits: the other one drops
-// the wait flag, and the pause loop would spin. Qt does not say how many
-// events it handled, so the pumps are told none, which lets their idle round run.
-int DispatchQueuedEvents(int /*limit*/, bool* quit) {
-    if (PauseFlag)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    else
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (quit) *quit = false;
-    return 0;
-}
-
 std::string FormText(CMainSettingsForm* form, const char* id, int limit) {
     if (!form) return std::string();
     auto* edit = form->findChild<QLineEdit*>(id);
@@ -104,6 +90,17 @@ private:
 };
 
 }  // namespace
+
+int DispatchQueuedEvents(int /*limit*/, bool* quit) {
+    // Only the overload without a time limit waits: the other one drops the
+    // wait flag, and the pause loop would spin.
+    if (PauseFlag)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    else
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (quit) *quit = false;
+    return 0;
+}
 
 CMpeg2View::CMpeg2View(CMainFrame& frame) : frame_(frame) {
     setObjectName("view");

@@ -72,6 +72,13 @@ extern int ViewInitialised;
 extern int InputPlayWindowCount, OutputPlayWindowCount;
 extern int LayoutUnitY;
 
+// The message pump's dispatch the program installs at start and the view
+// again with its own pumps: what is queued, for a few milliseconds; while
+// paused it sleeps until the next event (the frame's idle timer brings one at
+// least every 100 ms). Qt does not say how many events it handled, so the
+// pumps are told none, which lets their idle round run.
+int DispatchQueuedEvents(int limit, bool* quit);
+
 // The settings-file key naming the outside player of "Preview input file" and
 // "Play output file" (a program, optionally with arguments), and its default.
 inline constexpr const char* kPlayerKey = "PREVIEW_PLAYER";

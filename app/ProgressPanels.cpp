@@ -114,7 +114,7 @@ CProgressPanel::CProgressPanel(QWidget* parent, int templateId, const char* titl
     // The host decides the size, whatever the texts would like.
     outer->setSizeConstraint(QLayout::SetNoConstraint);
 
-    auto* left = new QVBoxLayout();
+    auto* left = textColumn_ = new QVBoxLayout();
     left->setSpacing(3);
     QLabel* heading = AddLabel(this, 1018, title);
     QFont bold = heading->font();
@@ -214,7 +214,7 @@ CProgressDlg::CProgressDlg(QWidget* parent) : CProgressDlg(parent, 131) {}
 CProgressDlg::CProgressDlg(QWidget* parent, int templateId)
     : CProgressPanel(parent, templateId, "MPEG VIDEO ENCODING IN PROGRESS",
                      "ZRN-MPEG Encoder currently encoding video stream.\n\nPlease wait...", 63729, 63730) {
-    auto* left = static_cast<QVBoxLayout*>(static_cast<QHBoxLayout*>(layout())->itemAt(0)->layout());
+    QVBoxLayout* left = TextColumn();
     auto* row = new QHBoxLayout();
     row->addWidget(AddLabel(this, 1025, "Frame _____ out of ______"));
     row->addStretch(1);
@@ -241,7 +241,7 @@ void CProgressDlg::UpdateProgress() {
 }
 
 CProgressDlgQ::CProgressDlgQ(QWidget* parent) : CProgressDlg(parent, 132) {
-    auto* left = static_cast<QVBoxLayout*>(static_cast<QHBoxLayout*>(layout())->itemAt(0)->layout());
+    QVBoxLayout* left = TextColumn();
     auto* grid = new QGridLayout();
     grid->setVerticalSpacing(2);
     grid->addWidget(AddStatic(this, "Average frame quality:"), 0, 0);
@@ -271,22 +271,19 @@ void CProgressDlgQ::UpdateProgress() {
 
 // ---------------------------------------------------------------------------
 
-namespace {
-void AddPercentRow(QWidget* panel) {
-    auto* left = static_cast<QVBoxLayout*>(static_cast<QHBoxLayout*>(panel->layout())->itemAt(0)->layout());
+void CProgressPanel::AddPercentRow() {
     auto* row = new QHBoxLayout();
-    row->addWidget(AddLabel(panel, 1061, "____ percent completed"));
+    row->addWidget(AddLabel(this, 1061, "____ percent completed"));
     row->addStretch(1);
-    row->addWidget(AddLabel(panel, 1026, "Elapsed time:  _____ sec."));
-    left->addLayout(row);
-    left->addStretch(1);
+    row->addWidget(AddLabel(this, 1026, "Elapsed time:  _____ sec."));
+    textColumn_->addLayout(row);
+    textColumn_->addStretch(1);
 }
-}  // namespace
 
 CProgressAudio::CProgressAudio(QWidget* parent)
     : CProgressPanel(parent, 141, "MPEG AUDIO ENCODING IN PROGRESS",
                      "ZRN-MPEG Encoder currently encoding audio stream.\n\nPlease wait...", 63727, 63728) {
-    AddPercentRow(this);
+    AddPercentRow();
 }
 
 CProgressAudio::~CProgressAudio() = default;
@@ -308,7 +305,7 @@ CProgressMultiplex::CProgressMultiplex(QWidget* parent)
     : CProgressPanel(parent, 146, "MULTIPLEXING AUDIO AND VIDEO STREAMS IN PROGRESS",
                      "ZRN-MPEG Encoder currently multiplexing video and audio stream.\n\nPlease wait...", 63745,
                      63746) {
-    AddPercentRow(this);
+    AddPercentRow();
 }
 
 CProgressMultiplex::~CProgressMultiplex() = default;

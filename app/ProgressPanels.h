@@ -13,6 +13,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
 
 // One quality figure (0..100) as a coloured, hatched bar.
 class CQualityBar : public QWidget {
@@ -55,6 +56,10 @@ protected:
     void reject() override;
     // The label with resource id `id`, created in the panel's layout.
     QLabel* Label(int id) const;
+    // The column of the heading and the bar, where a panel adds its rows.
+    QVBoxLayout* TextColumn() const { return textColumn_; }
+    // The row of the audio and multiplexing panels: the percentage and the elapsed time.
+    void AddPercentRow();
     void SetBar(int rangeMax, int position);
     // The status bar's first pane, on the two-second rule.
     void ShowStatus(int stringId, int64_t counter, int64_t elapsedSeconds);
@@ -65,6 +70,7 @@ protected:
     int64_t nextDiskCheck_ = 0;
 
 private:
+    QVBoxLayout* textColumn_ = nullptr;
     int askStop_, askBatchStop_;
 };
 

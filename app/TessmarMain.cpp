@@ -4,27 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
 #include "app/CompletionDialogs.h"
 #include "app/QtMessageBox.h"
 #include "settings/RunState.h"
-
-namespace {
-
-// Lets the window answer between the job's steps: what is queued, for a few
-// milliseconds; while paused it waits for the next event (the frame's idle
-// timer brings one at least every 100 ms). Qt does not say how many events it
-// handled, so the pumps are told none, which only lets their idle work run.
-int DispatchQueuedEvents(int /*limit*/, bool* quit) {
-    if (PauseFlag)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    else
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (quit) *quit = false;
-    return 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

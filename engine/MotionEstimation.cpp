@@ -38,30 +38,26 @@ constexpr int IntraErrorFloor = 2304;
 const char* const TableTaskFailedText =
     " Error in the table calculation thread function. \n Disable parallel table calculations and try again.";
 
-// Argument blocks of the band tasks; static so that they outlive the posting
-// call, and never refilled while a task that reads them may still run.
-struct FirstStageBand {
-    int bandCount = 0, bandIndex = 0;
-    const uint8_t* prevAnchorSource = nullptr;
-    const uint8_t* prevAnchorRecon = nullptr;
-    const uint8_t* currentSource = nullptr;
-    MacroblockInfo* records = nullptr;
-    int rangeX = 0, rangeY = 0;
-    const uint8_t* tables = nullptr;
-    int matchFlags = 0;
-    SearchWords words;
-    // Macroblock rows are taken one at a time from this count by every band
-    // of the picture (null: the band does all rows itself).
+// One stage of a search, as every band of it reads it: a copy of the
+// search's record with the stage's words, and the row count the bands take
+// their macroblock rows from (null: one band does every row itself). Static
+// so that it outlives the posting call (a band a wait gave up on still reads
+// it), and never refilled while a task that reads it may still run.
+struct StageSearch {
+    MotionPicture picture;
     std::atomic<int>* nextRow = nullptr;
+};
+// The band tasks' argument blocks: the stage they search, and the sums a
+// band of the second stage adds up.
+struct FirstStageBand {
+    const StageSearch* search = nullptr;
 };
 struct SecondStageBand {
-    int bandCount = 0, bandIndex = 0;
-    const MotionPicture* picture = nullptr;
-    SearchWords words;
+    const StageSearch* search = nullptr;
     // Wider than the records' words: the sums of a large noisy picture pass 2^31.
     int64_t intraVarianceSum = 0, errorSum = 0;
-    std::atomic<int>* nextRow = nullptr;
 };
+StageSearch FirstStage, SecondStage;
 FirstStageBand FirstStageBands[WorkerPoolSize];
 SecondStageBand SecondStageBands[WorkerPoolSize];
 
@@ -89,16 +85,17 @@ int NextBandRow(std::atomic<int>* nextRow, int* ownRow) {
     return row < rows ? row : -1;
 }
 
-void RunFirstStageRow(const FirstStageBand& b, int row) {
+void RunFirstStageRow(const StageSearch& s, int row) {
+    const MotionPicture& p = s.picture;
     const int w = MeTableGeometry.width, columns = w / 16;
     for (int column = 0; column < columns; ++column) {
         const int x = column * 16, y = row * 16;
-        MacroblockInfo& r = b.records[row * columns + column];
+        MacroblockInfo& r = p.records[row * columns + column];
         int bestX = 0, bestY = 0;
-        r.firstStageResult[0] = MotionSearchMacroblock(b.prevAnchorSource, b.prevAnchorRecon,
-                                                       b.currentSource + y * w + x, x, y, b.rangeX, b.rangeY,
-                                                       &bestX, &bestY, nullptr, b.tables, b.matchFlags,
-                                                       r.matchWindows, b.words);
+        r.firstStageResult[0] = MotionSearchMacroblock(p.prevAnchorSource, p.prevAnchorRecon,
+                                                       p.currentSource + y * w + x, x, y, p.forwardRangeX,
+                                                       p.forwardRangeY, &bestX, &bestY, nullptr, p.forwardTables,
+                                                       p.matchFlags, r.matchWindows, p.words);
         r.firstStageResult[1] = bestX;
         r.firstStageResult[2] = bestY;
     }
@@ -106,19 +103,18 @@ void RunFirstStageRow(const FirstStageBand& b, int row) {
 
 void RunFirstStageBand(const FirstStageBand& b) {
     int own = 0;
-    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;) RunFirstStageRow(b, row);
+    for (int row; (row = NextBandRow(b.search->nextRow, &own)) >= 0;) RunFirstStageRow(*b.search, row);
 }
 
-void EstimateMacroblock(const MotionPicture& p, const SearchWords& words, int x, int y, MacroblockInfo* record,
-                        int* intraVarianceSum, int* errorSum);
+void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* record, int* intraVarianceSum,
+                        int* errorSum);
 
-void RunSecondStageRow(const SecondStageBand& b, int row, int64_t* intraVarianceSum, int64_t* errorSum) {
-    const MotionPicture& p = *b.picture;
+void RunSecondStageRow(const StageSearch& s, int row, int64_t* intraVarianceSum, int64_t* errorSum) {
+    const MotionPicture& p = s.picture;
     const int columns = MeTableGeometry.width / 16;
     for (int column = 0; column < columns; ++column) {
         int variance = 0, error = 0;
-        EstimateMacroblock(p, b.words, column * 16, row * 16, &p.records[row * columns + column], &variance,
-                           &error);
+        EstimateMacroblock(p, column * 16, row * 16, &p.records[row * columns + column], &variance, &error);
         *intraVarianceSum += variance;
         *errorSum += error;
     }
@@ -128,8 +124,8 @@ void RunSecondStageBand(SecondStageBand& b) {
     b.intraVarianceSum = 0;
     b.errorSum = 0;
     int own = 0;
-    for (int row; (row = NextBandRow(b.nextRow, &own)) >= 0;)
-        RunSecondStageRow(b, row, &b.intraVarianceSum, &b.errorSum);
+    for (int row; (row = NextBandRow(b.search->nextRow, &own)) >= 0;)
+        RunSecondStageRow(*b.search, row, &b.intraVarianceSum, &b.errorSum);
 }
 
 // A search ahead with several bands is open to threads that find themselves
@@ -327,13 +323,13 @@ void EstimateMacroblockMotion(const uint8_t* prevAnchorSource, const uint8_t* ne
                                            currentSource, forwardRangeX, forwardRangeY, backwardRangeX,
                                            backwardRangeY);
     p.matchFlags = MotionState.PictureMatchFlags;
-    EstimateMacroblock(p, p.words, x, y, record, intraVarianceSum, errorSum);
+    EstimateMacroblock(p, x, y, record, intraVarianceSum, errorSum);
 }
 
 namespace {
 
-void EstimateMacroblock(const MotionPicture& p, const SearchWords& words, int x, int y, MacroblockInfo* record,
-                        int* intraVarianceSum, int* errorSum) {
+void EstimateMacroblock(const MotionPicture& p, int x, int y, MacroblockInfo* record, int* intraVarianceSum,
+                        int* errorSum) {
     const uint8_t* prevAnchorSource = p.prevAnchorSource;
     const uint8_t* nextAnchorSource = p.nextAnchorSource;
     const uint8_t* prevAnchorRecon = p.prevAnchorRecon;
@@ -352,7 +348,7 @@ void EstimateMacroblock(const MotionPicture& p, const SearchWords& words, int x,
         const int best = MotionSearchMacroblock(prevAnchorSource, prevAnchorRecon, current, x, y,
                                                 forwardRangeX, forwardRangeY, &column, &row,
                                                 &zeroError, p.forwardTables, p.matchFlags,
-                                                record->matchWindows, words);
+                                                record->matchWindows, p.words);
         record->motionType = 2;
         if (best > variance && best >= IntraErrorFloor) {
             type = MB_INTRA;
@@ -374,7 +370,7 @@ void EstimateMacroblock(const MotionPicture& p, const SearchWords& words, int x,
         const int backward = MotionSearchMacroblock(nextAnchorSource, nextAnchorRecon, current, x,
                                                     y, backwardRangeX, backwardRangeY, &backColumn,
                                                     &backRow, nullptr, p.backwardTables, p.matchFlags,
-                                                    record->matchWindows, words);
+                                                    record->matchWindows, p.words);
         const int forward = record->firstStageResult[0];
         const int forwardColumn = record->firstStageResult[1];
         const int forwardRow = record->firstStageResult[2];
@@ -474,16 +470,14 @@ bool HelpSearchAhead() {
     if (OpenAheadStage.load(std::memory_order_acquire) == stage) {
         int row;
         if (stage == 1) {
-            const FirstStageBand& b = FirstStageBands[0];
-            while ((row = NextBandRow(b.nextRow, nullptr)) >= 0) {
-                RunFirstStageRow(b, row);
+            while ((row = NextBandRow(FirstStage.nextRow, nullptr)) >= 0) {
+                RunFirstStageRow(FirstStage, row);
                 ran = true;
             }
         } else {
-            const SecondStageBand& b = SecondStageBands[0];
             int64_t intra = 0, error = 0;
-            while ((row = NextBandRow(b.nextRow, nullptr)) >= 0) {
-                RunSecondStageRow(b, row, &intra, &error);
+            while ((row = NextBandRow(SecondStage.nextRow, nullptr)) >= 0) {
+                RunSecondStageRow(SecondStage, row, &intra, &error);
                 ran = true;
             }
             HelperIntraSum.fetch_add(intra, std::memory_order_relaxed);
@@ -493,6 +487,14 @@ bool HelpSearchAhead() {
     AheadHelpers.fetch_sub(1, std::memory_order_acq_rel);
     return ran;
 }
+
+namespace {
+StageSearch StageOf(const MotionPicture& p, const SearchWords& words, std::atomic<int>* nextRow) {
+    StageSearch s{p, nextRow};
+    s.picture.words = words;
+    return s;
+}
+}  // namespace
 
 bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* errorSum, bool ahead,
                            const MacroblockInfo* firstStage) {
@@ -529,10 +531,8 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
             if (bands > 1 && !(p.matchFlags & 1)) {
                 const int n = bands;
                 FirstStageNextRow.store(0);
-                for (int k = 0; k < n; ++k)
-                    FirstStageBands[k] = {n, k, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
-                                          p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags,
-                                          words, &FirstStageNextRow};
+                FirstStage = StageOf(p, words, &FirstStageNextRow);
+                for (int k = 0; k < n; ++k) FirstStageBands[k] = {&FirstStage};
                 if (ahead) OpenAheadSearch(1);
                 const bool ran = RunBands(FirstStageBands, n, MotionEstimationBandTask, RunFirstStageBand,
                                           " Error during starting ME thread ", " Unknown error in wait for ME threads",
@@ -540,8 +540,8 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
                 if (ahead) CloseAheadSearch();
                 if (!ran) return false;
             } else {
-                RunFirstStageBand({1, 0, p.prevAnchorSource, p.prevAnchorRecon, p.currentSource, p.records,
-                                   p.forwardRangeX, p.forwardRangeY, p.forwardTables, p.matchFlags, words});
+                const StageSearch alone = StageOf(p, words, nullptr);
+                RunFirstStageBand({&alone});
             }
         }
     }
@@ -555,15 +555,8 @@ bool EstimatePictureMotion(const MotionPicture& p, int64_t* intraSum, int64_t* e
     if (!ahead) MotionState.SearchStage = words.stage;
     const int n = bands;
     SecondStageNextRow.store(0);
-    for (int k = 0; k < n; ++k) {
-        SecondStageBand& b = SecondStageBands[k];
-        b = SecondStageBand{};
-        b.bandCount = n;
-        b.bandIndex = k;
-        b.picture = &p;
-        b.words = words;
-        b.nextRow = n > 1 ? &SecondStageNextRow : nullptr;
-    }
+    SecondStage = StageOf(p, words, n > 1 ? &SecondStageNextRow : nullptr);
+    for (int k = 0; k < n; ++k) SecondStageBands[k] = {&SecondStage};
     if (n > 1) {
         if (ahead) OpenAheadSearch(2);
         const bool ran = RunBands(SecondStageBands, n, MotionEstimationBandTask2, RunSecondStageBand,

@@ -13,19 +13,24 @@ constexpr int WorkerPoolSize = 16;
 // - CalcMotionSearchTablesTask: TableTaskArgs (an anchor's source plane; it
 //   writes that anchor's table buffer, which nothing reads before
 //   TableTaskState is back at 0).
-// - MotionEstimationBandTask, MotionEstimationBandTask2: their band block
-//   (pictures, tables, ranges, match flags and SearchWords, a copy of the
-//   search's words); they write the macroblock records of the rows they take
-//   from the block's shared row count, and the block's sums.
+// - MotionEstimationBandTask, MotionEstimationBandTask2: their band block,
+//   which names the record of its stage of one search (a copy of the search's
+//   MotionPicture with the stage's SearchWords, and the row count the stage's
+//   bands share); they write the macroblock records of the rows they take,
+//   and the block's sums.
 // - RawReadAheadTask: ReadAhead (the frame's name, the store it reads into,
-//   and the MotionPicture of a search made ahead with records of its own).
+//   and the MotionPicture of a search made ahead with records of its own,
+//   whose bands get their stage records as above). It also writes the search
+//   ahead's open stage and helper sums (atomic), and the band tasks a wait
+//   gave up on, which the encoding thread reads only after collecting it.
 // - OutputDrawTask: OutputDraw, which holds its own copy of the picture; the
 //   preview buffer under PreviewPictures.OutputPreviewLock.
 // - DrawInputPreviewTask: the input preview under its InputPreviewLock.
 // - InputReadAheadTask: the input cache, whose slots pass between threads
 //   through their atomic frame numbers and the reader's lock.
 // - Row helpers (RunRowsInParallel, RowStream): the context record of the
-//   rows (prediction, error blocks, table bands), one row at a time.
+//   rows (prediction, error blocks, table bands, quantisation, reconstruction),
+//   one row at a time.
 // The set-up's words, written only before the first task of an encoding and
 // read by any task: EncoderSettings, the sequence geometry, MeTableGeometry,
 // the installed kernels, MotionState's search mode (MeExhaustive, MeHighMode,

@@ -177,7 +177,6 @@ int32_t ProgramMuxEngine::Drain()
     const bool video = !videoQueue.empty();
     PesPacketQueue& queue = video ? videoQueue : audioQueue;
     DecoderBuffer& ring = video ? videoRing : audioRing;
-    int64_t& occupancy = video ? videoOccupancy : audioOccupancy;
     uint64_t& currentTime = video ? currentVideoTime : currentAudioTime;
     float& sent = video ? videoBytesSent : audioBytesSent;
     const int64_t capacity = video ? (int64_t{session.Option(3)} - 3) * 1024 : (int64_t{session.Option(2)} - 3) * 128;
@@ -196,12 +195,12 @@ int32_t ProgramMuxEngine::Drain()
     while (!queue.empty()) {
         currentMuxRate = nextMuxRate;
         const uint64_t clockBase = ClockBase();
-        occupancy -= ring.Release(clockBase);
+        ring.Release(clockBase);
         PesPacketRecord& record = *queue.front();
         const uint32_t payload = record.PayloadLength();
         const bool due = (record.flags & PesPacketRecord::FlagPts) == 0 ||
                          static_cast<int64_t>(record.pts) - static_cast<int64_t>(clockBase) < 90000;
-        const bool room = occupancy + payload < capacity && ring.FreeUnits() > record.unitCount;
+        const bool room = ring.Occupancy() + payload < capacity && ring.FreeUnits() > record.unitCount;
         // A packet larger than the whole buffer model goes once the model is empty.
         if (due && (room || ring.Empty())) {
             std::unique_ptr<PesPacketRecord> p = std::move(queue.front());
@@ -211,7 +210,6 @@ int32_t ProgramMuxEngine::Drain()
             else if (p->flags & PesPacketRecord::FlagPts)
                 currentTime = p->pts;
             BookProgramPacket(ring, *p, payload, currentTime);
-            occupancy += payload;
             sent += static_cast<float>(payload);
             if (fixedMode == 3 && lowered) {
                 nextMuxRate = baseMuxRate;
@@ -266,7 +264,7 @@ int32_t ProgramMuxEngine::Finish()
 void ProgramMuxEngine::AuditPacket(const PesPacketRecord& record, bool video)
 {
     AuditPesPacket(video ? videoAudit_ : audioAudit_, record, lastPayloadStart_, lastPerByte_,
-                   video ? videoOccupancy : audioOccupancy,
+                   video ? videoRing.Occupancy() : audioRing.Occupancy(),
                    video ? int64_t{session.Option(3)} * 1024 : int64_t{session.Option(2)} * 128);
 }
 

@@ -49,8 +49,6 @@ public:
     // Input buffers of the two streams in the decoder; 60 access units each are tracked.
     DecoderBuffer videoRing{60};
     DecoderBuffer audioRing{60};
-    int64_t videoOccupancy = 0;
-    int64_t audioOccupancy = 0;
     std::unique_ptr<UserDataPatchList> patchList;
     int64_t clockReference = 0;  // 27 MHz
     uint64_t bytesAtClockReference = 0;
@@ -78,6 +76,33 @@ protected:
     int32_t Fail(int32_t status);
     void ReleaseDue();
     int32_t SendPacket(PesPacketQueue& queue, bool video);
+
+    // The steps of one scheduling cycle. The limits of a run: the room of the two
+    // buffer models, the interleaving (option 10) and the rate mode (option 4).
+    struct ScheduleLimits {
+        int64_t videoCapacity = 0, audioCapacity = 0;
+        int32_t rateMode = 0, fixedMode = 0;
+    };
+    bool AudioFits(const ScheduleLimits& limits, const PesPacketRecord& a, uint64_t clockBase) const;
+    bool VideoFits(const ScheduleLimits& limits, const PesPacketRecord& v, uint64_t clockBase) const;
+    // Whether at clock `at` a unit leaves a buffer or either head packet fits.
+    bool SomethingGoesAt(const ScheduleLimits& limits, const PesPacketRecord& a, const PesPacketRecord& v,
+                         uint64_t at) const;
+    // The rate of the next pack: the computed one, or with the adaptive rate the
+    // base or lowered rate as the buffers fill.
+    void AdaptMuxRate(const ScheduleLimits& limits, uint32_t rate, bool deadlineNear);
+    void CountAudioStarvation();
+    // The first pack with the first packet of each stream.
+    int32_t StartProgramStream(uint32_t rate);
+    // Whether the audio has fallen behind its share (option 10 = 1) or its time.
+    bool AudioBehind(const ScheduleLimits& limits, const PesPacketRecord& a, const PesPacketRecord& v,
+                     uint64_t clockBase) const;
+    // Nothing can go now: the clock jumps (variable rate), a padding pack carries
+    // a rate low enough for something to go (adaptive rate), or a padding pack.
+    int32_t WaitForRoom(const ScheduleLimits& limits, const PesPacketRecord& a, const PesPacketRecord& v,
+                        uint64_t clockBase);
+    // The rate at which the next pack lets something go, within the clock gap.
+    uint32_t SearchLowerRate(const ScheduleLimits& limits, const PesPacketRecord& a, const PesPacketRecord& v);
     // Books a packet just written against the decoder's view of its stream.
     void AuditPacket(const PesPacketRecord& record, bool video);
     int32_t Drain();

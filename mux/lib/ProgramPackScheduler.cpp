@@ -79,6 +79,39 @@ HeadNeed NeedOfHead(const PesPacketQueue& queue, const DecoderBuffer& ring, uint
     return need;
 }
 
+// Whether the unit the head packet carries first would arrive late if the
+// other stream's packet went first.
+bool DeadlineNear(const HeadNeed& need, uint64_t clockBase, double packTicks)
+{
+    return static_cast<double>(clockBase) + (need.packets + 1) * packTicks >= static_cast<double>(need.deadline);
+}
+
+// What one cycle sees of the two head packets.
+struct CycleView {
+    bool audioFits = false, videoFits = false;
+    bool audioNear = false, videoNear = false;
+    bool audioDeadlineFirst = false;  // the audio deadline is no later than the video one
+    bool audioBehind = false;
+    bool audioEmpty = false, videoEmpty = false;
+};
+
+enum class NextPacket { Audio, Video, None };
+
+// A stream whose deadline is near goes first, the earlier deadline before the
+// other; then the interleaving by shares or by time, and never a packet into
+// one buffer while the other one runs empty.
+NextPacket ChooseNextPacket(const CycleView& c)
+{
+    const bool audioUrgent = c.audioFits && c.audioNear;
+    const bool videoUrgent = c.videoFits && c.videoNear;
+    if (audioUrgent && (!videoUrgent || c.audioDeadlineFirst)) return NextPacket::Audio;
+    if (videoUrgent) return NextPacket::Video;
+    if (c.videoFits && !c.audioBehind && !(c.audioEmpty && !c.videoEmpty)) return NextPacket::Video;
+    if (c.audioFits && !(c.videoEmpty && !c.audioEmpty)) return NextPacket::Audio;
+    if (c.videoFits && !(c.audioEmpty && !c.videoEmpty)) return NextPacket::Video;
+    return NextPacket::None;
+}
+
 }  // namespace
 
 uint32_t ProgramMuxEngine::ComputeMuxRate(const PesPacketRecord* audio, const PesPacketRecord* video)
@@ -97,8 +130,8 @@ uint32_t ProgramMuxEngine::ComputeMuxRate(const PesPacketRecord* audio, const Pe
 void ProgramMuxEngine::ReleaseDue()
 {
     const uint64_t clockBase = ClockBase();
-    videoOccupancy -= videoRing.Release(clockBase);
-    audioOccupancy -= audioRing.Release(clockBase);
+    videoRing.Release(clockBase);
+    audioRing.Release(clockBase);
 }
 
 int32_t ProgramMuxEngine::SendPacket(PesPacketQueue& queue, bool video)
@@ -109,12 +142,10 @@ int32_t ProgramMuxEngine::SendPacket(PesPacketQueue& queue, bool video)
     if (video) {
         if (record->flags & PesPacketRecord::FlagDts) currentVideoTime = record->dts;
         BookProgramPacket(videoRing, *record, payload, currentVideoTime);
-        videoOccupancy += payload;
         videoBytesSent += static_cast<float>(payload);
     } else {
         if (record->flags & PesPacketRecord::FlagPts) currentAudioTime = record->pts;
         BookProgramPacket(audioRing, *record, payload, currentAudioTime);
-        audioOccupancy += payload;
         audioBytesSent += static_cast<float>(payload);
     }
     clockAtLastSend_ = ClockBase();
@@ -124,168 +155,194 @@ int32_t ProgramMuxEngine::SendPacket(PesPacketQueue& queue, bool video)
     return 0;
 }
 
+bool ProgramMuxEngine::AudioFits(const ScheduleLimits& limits, const PesPacketRecord& a, uint64_t clockBase) const
+{
+    // A ring without room for the packet's access units counts as a full buffer.
+    if (audioRing.Occupancy() + a.PayloadLength() >= limits.audioCapacity) return false;
+    if (audioRing.FreeUnits() <= a.unitCount) return false;
+    if (a.flags & PesPacketRecord::FlagPts) return static_cast<int64_t>(a.pts) - static_cast<int64_t>(clockBase) < static_cast<int64_t>(MaxLeadTicks);
+    return true;
+}
+
+bool ProgramMuxEngine::VideoFits(const ScheduleLimits& limits, const PesPacketRecord& v, uint64_t clockBase) const
+{
+    if (videoRing.Occupancy() + v.PayloadLength() >= limits.videoCapacity) return false;
+    if (videoRing.FreeUnits() <= v.unitCount) return false;
+    for (uint32_t i = 0; i < v.unitCount; ++i)
+        if (v.units[i].time > clockBase + MaxLeadTicks) return false;
+    return true;
+}
+
+bool ProgramMuxEngine::SomethingGoesAt(const ScheduleLimits& limits, const PesPacketRecord& a,
+                                       const PesPacketRecord& v, uint64_t at) const
+{
+    return videoRing.AnyDue(at) || audioRing.AnyDue(at) || AudioFits(limits, a, at) || VideoFits(limits, v, at);
+}
+
+void ProgramMuxEngine::AdaptMuxRate(const ScheduleLimits& limits, uint32_t rate, bool deadlineNear)
+{
+    if (limits.fixedMode != 3) {
+        nextMuxRate = ClampRate(rate);
+        return;
+    }
+    // Back to the base rate also once a clock search has made its jump, and when a
+    // deadline is near; the lowered rate is a quarter below the base, not below
+    // the last lowered one, so that packs never come slower and slower.
+    const int64_t video = videoRing.Occupancy(), audio = audioRing.Occupancy();
+    if (video <= RefillShare * limits.videoCapacity || audio <= RefillShare * limits.audioCapacity ||
+        audioStarvation < StarvationStart || rateSearched_ || deadlineNear) {
+        nextMuxRate = baseMuxRate;
+        session.ReportMuxRate(nextMuxRate);
+    } else if (video >= FullShare * limits.videoCapacity && audio >= FullShare * limits.audioCapacity) {
+        nextMuxRate = ClampRate(std::trunc(baseMuxRate * LoweredRateShare));
+        session.ReportMuxRate(nextMuxRate);
+    }
+    rateSearched_ = false;
+}
+
+void ProgramMuxEngine::CountAudioStarvation()
+{
+    if (audioRing.Occupancy() >= AudioStarvingBytes) return;
+    if (audioStarvation >= AudioJustSent)
+        audioStarvation = AudioJustSent - 1;
+    else if (audioStarvation > StarvationFloor)
+        --audioStarvation;
+}
+
+int32_t ProgramMuxEngine::StartProgramStream(uint32_t rate)
+{
+    currentMuxRate = nextMuxRate = ClampRate(rate);
+    const PesPacketRecord& v = *videoQueue.front();
+    if (v.flags & PesPacketRecord::FlagDts) currentVideoTime = v.dts;
+    int32_t status = WriteFirstPack();
+    if (status != 0) return Fail(status);
+    status = SendPacket(videoQueue, true);
+    if (status != 0) return status;
+    status = SendPacket(audioQueue, false);
+    if (status != 0) return status;
+    audioStarvation = StarvationStart;
+    return 0;
+}
+
+bool ProgramMuxEngine::AudioBehind(const ScheduleLimits& limits, const PesPacketRecord& a, const PesPacketRecord& v,
+                                   uint64_t clockBase) const
+{
+    const float videoRate = static_cast<float>(ByteRate(&v));
+    const float audioRate = static_cast<float>(ByteRate(&a));
+    if (limits.rateMode != 1)
+        return clockBase > 0 && audioRate / 90000.0 > audioBytesSent / static_cast<double>(clockBase);
+    if (audioStarvation < 0) return true;
+    const float sum = videoRate + audioRate;
+    if (!(sum > 0 && audioRate > 0 && videoRate > 0)) return false;
+    const float sa = audioRate / sum;
+    const float sv = videoRate / sum;
+    const float da = std::fabs(sa - (a.PayloadLength() + audioBytesSent) / sa);
+    const float dv = std::fabs(sv - (v.PayloadLength() + videoBytesSent) / sv);
+    return dv > da;
+}
+
+uint32_t ProgramMuxEngine::SearchLowerRate(const ScheduleLimits& limits, const PesPacketRecord& a,
+                                           const PesPacketRecord& v)
+{
+    const uint32_t kept = currentMuxRate;
+    const uint64_t lastBase = static_cast<uint64_t>(clockReference) / 300;
+    uint32_t found = currentMuxRate;
+    for (;;) {
+        const uint32_t lower = ClampRate(std::trunc(found * SearchStepDown + 1));
+        if (lower >= found) break;
+        found = lower;
+        currentMuxRate = found;
+        const uint64_t at = ClockBase();
+        if (SomethingGoesAt(limits, a, v, at)) break;
+        if (at - lastBase >= MaxClockGapTicks) {
+            while (found < MaxMuxRate) {
+                found = ClampRate(std::max<double>(found + 1.0, std::trunc(found * SearchStepUp)));
+                currentMuxRate = found;
+                if (ClockBase() - lastBase < MaxClockGapTicks) break;
+            }
+            break;
+        }
+    }
+    currentMuxRate = kept;
+    return found;
+}
+
+int32_t ProgramMuxEngine::WaitForRoom(const ScheduleLimits& limits, const PesPacketRecord& a,
+                                      const PesPacketRecord& v, uint64_t clockBase)
+{
+    // A stream that can never go is an error rather than endless padding.
+    if (clockBase > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
+    int32_t status = 0;
+    if (limits.fixedMode == 0) {
+        // Let the clock jump by whole packs until something falls due or fits.
+        for (;;) {
+            status = SkipPack();
+            if (status != 0) return Fail(status);
+            const uint64_t at = ClockBase();
+            if (SomethingGoesAt(limits, a, v, at)) break;
+            if (at > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
+        }
+    } else if (limits.fixedMode == 3) {
+        const uint32_t kept = currentMuxRate;
+        nextMuxRate = SearchLowerRate(limits, a, v);
+        rateSearched_ = nextMuxRate != kept;
+        session.ReportMuxRate(nextMuxRate);
+        status = WritePaddingPack();
+    } else {
+        status = WritePaddingPack();
+    }
+    if (status != 0) return Fail(status);
+    return 0;
+}
+
 int32_t ProgramMuxEngine::ScheduleProgramPacks()
 {
-    const int64_t videoCapacity = (int64_t{session.Option(3)} - 2) * 1024;
-    const int64_t audioCapacity = (int64_t{session.Option(2)} - 3) * 128;
-    const int32_t rateMode = session.Option(10);
-    const int32_t fixedMode = session.Option(4);
-
-    // The two fit tests at a given clock; a ring without room for the packet's
-    // access units counts as a full buffer.
-    auto audioFits = [&](const PesPacketRecord& a, uint64_t clockBase) {
-        if (audioOccupancy + a.PayloadLength() >= audioCapacity) return false;
-        if (audioRing.FreeUnits() <= a.unitCount) return false;
-        if (a.flags & PesPacketRecord::FlagPts) return static_cast<int64_t>(a.pts) - static_cast<int64_t>(clockBase) < static_cast<int64_t>(MaxLeadTicks);
-        return true;
-    };
-    auto videoFits = [&](const PesPacketRecord& v, uint64_t clockBase) {
-        if (videoOccupancy + v.PayloadLength() >= videoCapacity) return false;
-        if (videoRing.FreeUnits() <= v.unitCount) return false;
-        for (uint32_t i = 0; i < v.unitCount; ++i)
-            if (v.units[i].time > clockBase + MaxLeadTicks) return false;
-        return true;
-    };
+    ScheduleLimits limits;
+    limits.videoCapacity = (int64_t{session.Option(3)} - 2) * 1024;
+    limits.audioCapacity = (int64_t{session.Option(2)} - 3) * 128;
+    limits.rateMode = session.Option(10);
+    limits.fixedMode = session.Option(4);
 
     while (!videoQueue.empty() && !audioQueue.empty()) {
         const PesPacketRecord& v = *videoQueue.front();
         const PesPacketRecord& a = *audioQueue.front();
-        const uint32_t videoLength = v.PayloadLength();
-        const uint32_t audioLength = a.PayloadLength();
 
         currentMuxRate = nextMuxRate;
         ReleaseDue();
         const uint32_t rate = ComputeMuxRate(&a, &v);
         const uint64_t clockBase = ClockBase();
         // The interleaving by shares or by time does not see a deadline: a stream whose
-        // next unit would arrive late if the other went first goes now, the earlier
-        // deadline first.
+        // next unit would arrive late if the other went first goes now.
         const double packTicks = geometry.packSize * 90000.0 / (std::max<uint32_t>(currentMuxRate, 1) * 50.0);
-        auto urgent = [&](const HeadNeed& need) {
-            return static_cast<double>(clockBase) + (need.packets + 1) * packTicks >= static_cast<double>(need.deadline);
-        };
         const HeadNeed audioNeed = NeedOfHead(audioQueue, audioRing, currentAudioTime);
         const HeadNeed videoNeed = NeedOfHead(videoQueue, videoRing, currentVideoTime);
-        const bool audioNear = urgent(audioNeed);
-        const bool videoNear = urgent(videoNeed);
-        if (fixedMode == 3) {
-            // Back to the base rate also once a clock search has made its jump, and when a
-            // deadline is near; the lowered rate is a quarter below the base, not below
-            // the last lowered one, so that packs never come slower and slower.
-            if (videoOccupancy <= RefillShare * videoCapacity || audioOccupancy <= RefillShare * audioCapacity ||
-                audioStarvation < StarvationStart || rateSearched_ || audioNear || videoNear) {
-                nextMuxRate = baseMuxRate;
-                session.ReportMuxRate(nextMuxRate);
-            } else if (videoOccupancy >= FullShare * videoCapacity && audioOccupancy >= FullShare * audioCapacity) {
-                nextMuxRate = ClampRate(std::trunc(baseMuxRate * LoweredRateShare));
-                session.ReportMuxRate(nextMuxRate);
-            }
-            rateSearched_ = false;
-        } else {
-            nextMuxRate = ClampRate(rate);
-        }
-        if (audioOccupancy < AudioStarvingBytes) {
-            if (audioStarvation >= AudioJustSent)
-                audioStarvation = AudioJustSent - 1;
-            else if (audioStarvation > StarvationFloor)
-                --audioStarvation;
-        }
+        CycleView cycle;
+        cycle.audioNear = DeadlineNear(audioNeed, clockBase, packTicks);
+        cycle.videoNear = DeadlineNear(videoNeed, clockBase, packTicks);
+        AdaptMuxRate(limits, rate, cycle.audioNear || cycle.videoNear);
+        CountAudioStarvation();
 
         if (bytesWritten == 0) {
-            currentMuxRate = nextMuxRate = ClampRate(rate);
-            if (v.flags & PesPacketRecord::FlagDts) currentVideoTime = v.dts;
-            int32_t status = WriteFirstPack();
-            if (status != 0) return Fail(status);
-            status = SendPacket(videoQueue, true);
+            const int32_t status = StartProgramStream(rate);
             if (status != 0) return status;
-            status = SendPacket(audioQueue, false);
-            if (status != 0) return status;
-            audioStarvation = StarvationStart;
             continue;
         }
 
-        bool audioBehind;
-        const float videoRate = static_cast<float>(ByteRate(&v));
-        const float audioRate = static_cast<float>(ByteRate(&a));
-        if (rateMode == 1) {
-            const float sum = videoRate + audioRate;
-            if (sum > 0 && audioRate > 0 && videoRate > 0) {
-                const float sa = audioRate / sum;
-                const float sv = videoRate / sum;
-                const float da = std::fabs(sa - (audioLength + audioBytesSent) / sa);
-                const float dv = std::fabs(sv - (videoLength + videoBytesSent) / sv);
-                audioBehind = dv > da;
-            } else {
-                audioBehind = false;
-            }
-            if (audioStarvation < 0) audioBehind = true;
-        } else {
-            audioBehind = clockBase > 0 && audioRate / 90000.0 > audioBytesSent / static_cast<double>(clockBase);
-        }
-        const bool aFits = audioFits(a, clockBase);
-        const bool vFits = videoFits(v, clockBase);
-        const bool audioEmpty = audioOccupancy < 1;
-        const bool videoEmpty = videoOccupancy < 1;
-
-        const bool audioUrgent = aFits && audioNear;
-        const bool videoUrgent = vFits && videoNear;
+        cycle.audioDeadlineFirst = audioNeed.deadline <= videoNeed.deadline;
+        cycle.audioBehind = AudioBehind(limits, a, v, clockBase);
+        cycle.audioFits = AudioFits(limits, a, clockBase);
+        cycle.videoFits = VideoFits(limits, v, clockBase);
+        cycle.audioEmpty = audioRing.Occupancy() < 1;
+        cycle.videoEmpty = videoRing.Occupancy() < 1;
 
         int32_t status;
-        if (audioUrgent && (!videoUrgent || audioNeed.deadline <= videoNeed.deadline)) {
-            status = SendPacket(audioQueue, false);
-            audioStarvation = AudioJustSent;
-        } else if (videoUrgent) {
-            status = SendPacket(videoQueue, true);
-        } else if (vFits && !audioBehind && !(audioEmpty && !videoEmpty)) {
-            status = SendPacket(videoQueue, true);
-        } else if (aFits && !(videoEmpty && !audioEmpty)) {
-            status = SendPacket(audioQueue, false);
-            audioStarvation = AudioJustSent;
-        } else if (vFits && !(audioEmpty && !videoEmpty)) {
-            status = SendPacket(videoQueue, true);
-        } else {
-            // Nothing can go now. A stream that can never go is an error rather than
-            // endless padding.
-            if (clockBase > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
-            status = 0;
-            if (fixedMode == 0) {
-                // Let the clock jump by whole packs until something falls due or fits.
-                for (;;) {
-                    status = SkipPack();
-                    if (status != 0) return Fail(status);
-                    const uint64_t at = ClockBase();
-                    if (videoRing.AnyDue(at) || audioRing.AnyDue(at) || audioFits(a, at) || videoFits(v, at)) break;
-                    if (at > clockAtLastSend_ + MaxIdleTicks) return Fail(MuxErrGeneral);
-                }
-            } else if (fixedMode == 3) {
-                const uint32_t kept = currentMuxRate;
-                const uint64_t lastBase = static_cast<uint64_t>(clockReference) / 300;
-                uint32_t found = currentMuxRate;
-                for (;;) {
-                    const uint32_t lower = ClampRate(std::trunc(found * SearchStepDown + 1));
-                    if (lower >= found) break;
-                    found = lower;
-                    currentMuxRate = found;
-                    const uint64_t at = ClockBase();
-                    if (videoRing.AnyDue(at) || audioRing.AnyDue(at) || audioFits(a, at) || videoFits(v, at)) break;
-                    if (at - lastBase >= MaxClockGapTicks) {
-                        while (found < MaxMuxRate) {
-                            found = ClampRate(std::max<double>(found + 1.0, std::trunc(found * SearchStepUp)));
-                            currentMuxRate = found;
-                            if (ClockBase() - lastBase < MaxClockGapTicks) break;
-                        }
-                        break;
-                    }
-                }
-                nextMuxRate = found;
-                currentMuxRate = kept;
-                rateSearched_ = found != kept;
-                session.ReportMuxRate(nextMuxRate);
-                status = WritePaddingPack();
-            } else {
-                status = WritePaddingPack();
-            }
-            if (status != 0) return Fail(status);
+        switch (ChooseNextPacket(cycle)) {
+            case NextPacket::Audio:
+                status = SendPacket(audioQueue, false);
+                audioStarvation = AudioJustSent;
+                break;
+            case NextPacket::Video: status = SendPacket(videoQueue, true); break;
+            default: status = WaitForRoom(limits, a, v, clockBase); break;
         }
         if (status != 0) return status;
     }
