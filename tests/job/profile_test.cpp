@@ -242,12 +242,17 @@ TEST_F(ProfileTest, DerivedAverageRateIsClampedAndTinyRatesAreRefused) {
 }
 
 // A profile that ends after any section (an older writer's, or a profile manager's copy) gives
-// the same settings whether the built-in or a variable-rate DVD profile was loaded before it.
+// the same settings whether the built-in or a variable-rate DVD profile was loaded before it;
+// so does one without MPEG2_EXT (cut 0), whose ZRNV2_EXT line at that place is dropped and
+// whose next lines are then examined as the later markers.
 TEST_F(ProfileTest, ProfileEndingEarlyReadsTheSameWhateverCameBefore) {
-    for (size_t cut : {51u, 55u, 64u, 78u, 92u}) {
+    for (size_t cut : {0u, 51u, 55u, 64u, 78u, 92u}) {
         SCOPED_TRACE(cut);
         std::vector<std::string> lines = DefaultLines();
-        lines.resize(cut);
+        if (cut == 0)
+            lines.erase(lines.begin() + 51, lines.begin() + 55);
+        else
+            lines.resize(cut);
         std::string written[2];
         for (int before = 0; before < 2; ++before) {
             if (before == 1) LoadDistinctSettings();
@@ -263,26 +268,6 @@ TEST_F(ProfileTest, ProfileEndingEarlyReadsTheSameWhateverCameBefore) {
         }
         EXPECT_EQ(written[0], written[1]);
     }
-    EXPECT_TRUE(boxes.Texts().empty());
-}
-
-TEST_F(ProfileTest, MisplacedSectionLinesAreDropped) {
-    LoadDistinctSettings();
-    // No MPEG2_EXT: its marker's place is taken by ZRNV2_EXT, which is dropped;
-    // the next four lines are then examined as the later markers.
-    std::vector<std::string> lines = DefaultLines();
-    lines.erase(lines.begin() + 51, lines.begin() + 55);
-    ReadText(JoinLines(lines));
-    const EncoderSettingsRecord& s = EncoderSettings;
-    EXPECT_EQ(ProfileLoaded, 1);
-    EXPECT_EQ(s.mpeg2AspectRatio, 2);
-    EXPECT_EQ(s.applicationType, kApplicationNone);
-    EXPECT_EQ(s.rateControl, kRateConstant);
-    EXPECT_EQ(s.vbrMode, kVbrAverage);
-    EXPECT_EQ(s.constantQuantScale, 4);
-    EXPECT_EQ(s.averageBitRate, 0.5 * 1638400.0);
-    EXPECT_EQ(s.interlaceMode, 0);
-    EXPECT_EQ(s.audioSampleRate, 44100);
     EXPECT_TRUE(boxes.Texts().empty());
 }
 

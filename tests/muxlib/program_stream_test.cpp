@@ -256,23 +256,19 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
         int frames;
         bool ffmpegRecords;
     };
-    const std::string prefilled("\0\0\1\xB2\x10\x0E\x00\x80\x81\x00\x80\x81\xFF\xFF\xFF\xFF\xFF\xFF", 18);
     for (const Case& c : {Case{"480x576", "25", 200, false}, Case{"480x480", "30000/1001", 240, false},
                           Case{"480x576", "25", 250, true}}) {
         SCOPED_TRACE(c.ffmpegRecords ? "ffmpeg's records" : c.size);
         ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::string(c.size) + ":rate=" + c.rate +
-                             " -frames:v " + std::to_string(c.frames) +
-                             (c.ffmpegRecords ? " -target pal-svcd -an"
-                                              : " -c:v mpeg2video -g 12 -bf 2 -b:v 2300k -maxrate 2500k -bufsize 1835008") +
+                             " -frames:v " + std::to_string(c.frames) + (c.ffmpegRecords ? " -target pal-svcd -an" :
+                             " -c:v mpeg2video -g 12 -bf 2 -b:v 2300k -maxrate 2500k -bufsize 1835008") +
                              " -f mpeg2video '" + video_.string() + "'"),
                   0);
         const std::string es = c.ffmpegRecords ? ReadFile(video_) : WithPlaceholders(ReadFile(video_));
         testsupport::WriteFile(video_, es);
-        // ffmpeg's records stand in every picture; our placeholders only in I pictures.
         size_t iPictures = 0;
-        const std::string mark = c.ffmpegRecords ? std::string("\0\0\1\0", 4) : Placeholder;
-        for (size_t at = es.find(mark); at != std::string::npos; at = es.find(mark, at + 1))
-            iPictures += !c.ffmpegRecords || ((static_cast<uint8_t>(es[at + 5]) >> 3) & 7) == 1;
+        for (size_t at = es.find(std::string("\0\0\1\0", 4)); at != std::string::npos; at = es.find(std::string("\0\0\1\0", 4), at + 1))
+            iPictures += ((static_cast<uint8_t>(es[at + 5]) >> 3) & 7) == 1;
         ASSERT_GE(iPictures, 10u);
         ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 8 -ac 2 -c:a mp2 "
                              "-b:a 224k -f mp2 '" + audio_.string() + "'"),
@@ -292,7 +288,8 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
             EXPECT_TRUE(w.Ok()) << w.Summary();
             EXPECT_EQ(w.streams.at(0xE0).bytes, es.size());
             EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
-            EXPECT_EQ(bytes.find(prefilled), std::string::npos);  // every picture's record patched
+            // ffmpeg's records stand in every picture, pre-filled: all are patched.
+            EXPECT_EQ(bytes.find(std::string("\x10\x0E\x00\x80\x81\x00\x80\x81\xFF\xFF\xFF", 11)), std::string::npos);
 
             size_t seen = 0;
             EXPECT_EQ(ScanInformationProblem(bytes, &seen), "");
@@ -335,7 +332,6 @@ TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedOrHoldsMpeg1IsRefused)
     ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
     EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), MuxErrVideoStream);
     EXPECT_NE(std::string(MuxLastProblemText()).find("MPEG-1"), std::string::npos);
-    EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrVideoStream});
     EXPECT_FALSE(std::filesystem::exists(out_));
     MuxEnd();
     MuxDestroySession(h);
