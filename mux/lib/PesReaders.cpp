@@ -97,7 +97,7 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     std::vector<uint8_t> carry;
     if (diff > 0) {
         carry.assign(payload.end() - diff, payload.end());
-        payload.resize(payload.size() - static_cast<size_t>(diff));
+        payload.erase(payload.end() - diff, payload.end());
         diff = 0;
     }
     p.lastUnitEnds = unitEnds && carry.empty();
