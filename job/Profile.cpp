@@ -26,35 +26,50 @@ namespace {
 
 using Field = ProfileField;
 
+// One stored field's built-in value. The derived defaults follow the values
+// they are derived from, as the settings hold them now.
+void LoadBuiltInDefault(const Field& f) {
+    static const EncoderSettingsRecord d;
+    EncoderSettingsRecord& s = EncoderSettings;
+    switch (f.byDefault) {
+    case FieldDefault::Display: s.*f.intField = *f.display; break;
+    case FieldDefault::Record:
+        if (f.textField) s.*f.textField = d.*f.textField;
+        if (f.intField) s.*f.intField = d.*f.intField;
+        if (f.realField) s.*f.realField = d.*f.realField;
+        if (f.pairField) {
+            (s.*f.pairField)[0] = (d.*f.pairField)[0];
+            (s.*f.pairField)[1] = (d.*f.pairField)[1];
+        }
+        break;
+    case FieldDefault::OfBitRate: s.*f.realField = f.factor * s.bitRate; break;
+    case FieldDefault::OfAudioIndex: s.*f.intField = AudioBitrateFromIndex(s.audioMode, s.audioBitRateIndex); break;
+    case FieldDefault::None:
+    case FieldDefault::Kept: break;
+    }
+}
+
 // Every stored field takes its built-in value; fields that no profile stores
 // (command-line switches, settings-file keys, derived values) are left alone,
 // and so is the quality statistics mode, which the settings file decides.
 void LoadBuiltInDefaults() {
-    const EncoderSettingsRecord d;
-    EncoderSettingsRecord& s = EncoderSettings;
-    for (const Field& f : ProfileFields()) {
-        if (f.byDefault == FieldDefault::Display) {
-            s.*f.intField = *f.display;
-        } else if (f.byDefault == FieldDefault::Record) {
-            if (f.textField) s.*f.textField = d.*f.textField;
-            if (f.intField) s.*f.intField = d.*f.intField;
-            if (f.realField) s.*f.realField = d.*f.realField;
-            if (f.pairField) {
-                (s.*f.pairField)[0] = (d.*f.pairField)[0];
-                (s.*f.pairField)[1] = (d.*f.pairField)[1];
-            }
-        }
-    }
-    // The derived defaults follow the values they are derived from.
-    for (const Field& f : ProfileFields()) {
-        if (f.byDefault == FieldDefault::OfBitRate) s.*f.realField = f.factor * s.bitRate;
-        if (f.byDefault == FieldDefault::OfAudioIndex)
-            s.*f.intField = AudioBitrateFromIndex(s.audioMode, s.audioBitRateIndex);
-    }
+    for (const Field& f : ProfileFields())
+        if (f.byDefault == FieldDefault::Display || f.byDefault == FieldDefault::Record) LoadBuiltInDefault(f);
+    for (const Field& f : ProfileFields())
+        if (f.byDefault == FieldDefault::OfBitRate || f.byDefault == FieldDefault::OfAudioIndex) LoadBuiltInDefault(f);
 
+    EncoderSettingsRecord& s = EncoderSettings;
     SelectedAudioMode = s.audioMode;
     SelectedAudioBitRate = s.audioBitRate;
     SelectedAudioBitRateIndex = s.audioBitRateIndex;
+}
+
+// Values a file does not hold take their built-in values, so that a profile
+// reads the same whatever was loaded before it. The stream type is the
+// exception: without its line it follows the main block's MPEG-1 flag.
+void LoadAbsentValues(std::span<const Field> fields) {
+    for (const Field& f : fields)
+        if (f.intField != &EncoderSettingsRecord::streamType) LoadBuiltInDefault(f);
 }
 
 // ---------------------------------------------------------------------------
@@ -129,6 +144,8 @@ void ReadValues(ValueReader& in, std::span<const Field> fields, bool version11) 
         if ((minor >= f.sinceMinor || major >= 3) && count >= size) {
             for (size_t k = i; k < end; ++k) ReadValue(in, fields[k], version11);
             count -= size;
+        } else {
+            LoadAbsentValues(fields.subspan(i, end - i));
         }
         i = end;
     }
@@ -137,6 +154,7 @@ void ReadValues(ValueReader& in, std::span<const Field> fields, bool version11) 
 
 // A file without the variable-bit-rate section is a constant-rate profile.
 void NoV3Section() {
+    LoadAbsentValues(ValuesAfter(kV3Ext.begin));
     EncoderSettingsRecord& s = EncoderSettings;
     s.rateControl = kRateConstant;
     s.vbrMode = kVbrAverage;
@@ -149,21 +167,26 @@ void NoV3Section() {
 
 // A file without the interlace section is progressive.
 void NoV311Section() {
+    LoadAbsentValues(ValuesAfter(kV311Ext.begin));
     EncoderSettings.interlaceMode = 0;
     EncoderSettings.sequenceDisplayExtension = 0;
 }
 
+void NoMpeg2Section() { LoadAbsentValues(ValuesAfter(kMpeg2Ext.begin)); }
+void NoV2Section() { LoadAbsentValues(ValuesAfter(kV2Ext.begin)); }
+void NoV201Section() { LoadAbsentValues(ValuesAfter(kV201Ext.begin)); }
+
 struct ExtensionSection {
     SectionMarkers markers;
-    void (*missing)();  // when another line stands where the section would
+    void (*missing)();  // when another line, or the end of the file, stands where the section would
     const char* badEndMessage;
 };
 
 // In file order.
 const ExtensionSection kExtensionSections[] = {
-    {kMpeg2Ext, nullptr, kMsgBadMpeg2End},  //
-    {kV2Ext, nullptr, kMsgBadV2End},        //
-    {kV201Ext, nullptr, kMsgBadV201End},    //
+    {kMpeg2Ext, NoMpeg2Section, kMsgBadMpeg2End},  //
+    {kV2Ext, NoV2Section, kMsgBadV2End},           //
+    {kV201Ext, NoV201Section, kMsgBadV201End},     //
     {kV3Ext, NoV3Section, kMsgBadV3End},    //
     {kV311Ext, NoV311Section, kMsgBadV3End},
 };
@@ -229,16 +252,17 @@ bool ReadProfileFile(const char* name, int previousLoaded) {
     if (!StartsWith(in.Text(), kMainEnd)) return fail(kMsgBadMainEnd);
 
     for (const ExtensionSection& section : kExtensionSections) {
+        // A file that ends early (an older writer's, or one the profile manager copied) lacks
+        // this section and every later one, just as if other lines stood in their place.
         if (lines.AtEnd()) {
-            // The interlace section is the last one, so it is always missing here.
-            NoV311Section();
-            break;
+            section.missing();
+            continue;
         }
         in.Line();
         if (!StartsWith(in.Text(), section.markers.begin)) {
             // Not this section: the line is dropped and the next section is
             // looked for on the line after it.
-            if (section.missing) section.missing();
+            section.missing();
             continue;
         }
         ReadValues(in, ValuesAfter(section.markers.begin), true);

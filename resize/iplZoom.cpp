@@ -441,12 +441,14 @@ int ZoomImage(ImageHeader* src, ImageHeader* dst, double xFactor, double yFactor
             iplDeallocate(tempMask, IPL_IMAGE_ALL);
             return iplGetErrStatus();
         }
-        int mw = int(std::floor(xFactor * dstW + 0.00001));
+        // The source mask's extent in pixels, held to what an int counts.
+        auto extent = [](double v) { return int(std::clamp(std::floor(v + 0.00001), -1.0, double(INT32_MAX))); };
+        int mw = extent(xFactor * dstW);
         if (mw < 1)
-            mw = int(std::floor(dstW / xFactor + 0.00001));
-        int mh = int(std::floor(yFactor * dstH + 0.00001));
+            mw = extent(dstW / xFactor);
+        int mh = extent(yFactor * dstH);
         if (mh < 1)
-            mh = int(std::floor(dstH / yFactor + 0.00001));
+            mh = extent(dstH / yFactor);
         iplResize(srcMask, tempMask, dstW, std::max(mw, 1), dstH, std::max(mh, 1), IPL_INTER_NN);
         if (iplGetErrStatus() < 0) {
             int r = IPL_RAISE(kIplStsBackTrace, kFunction, "", kModule);

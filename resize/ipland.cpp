@@ -121,16 +121,17 @@ ImageHeader* CombineOperandMasks(ImageHeader* a, ImageHeader* b, ImageHeader* d,
     combined->rawDataPointer = raw;
     combined->imageData = reinterpret_cast<char*>((uintptr_t(raw) + 7) & ~uintptr_t(7));
     std::memset(combined->imageData, 0, std::size_t(combined->imageByteSize));
+    RoiData regions[3];
+    for (int k = 0; k < count; ++k)
+        regions[k] = GetRoiDataPointer(masks[k], 0);
     for (int y = 0; y < height; ++y) {
         auto* out = reinterpret_cast<unsigned char*>(combined->imageData) + rowBytes * y;
         for (int x = 0; x < width; ++x) {
             bool v = true;
-            for (int k = 0; k < count && v; ++k) {
-                RoiData r = GetRoiDataPointer(masks[k], 0);
-                v = GetBit(reinterpret_cast<const unsigned char*>(r.data) +
+            for (int k = 0; k < count && v; ++k)
+                v = GetBit(reinterpret_cast<const unsigned char*>(regions[k].data) +
                                std::ptrdiff_t(masks[k]->widthStep) * y,
-                           r.bitOffset + x);
-            }
+                           regions[k].bitOffset + x);
             SetBit(out, x, v);
         }
     }
@@ -189,8 +190,9 @@ void AndImages(const ImageHeader* a, const ImageHeader* b, ImageHeader* d,
         RoiData ra = GetRoiDataPointer(a, first(a) + (plane ? p : 0));
         RoiData rb = GetRoiDataPointer(b, first(b) + (plane ? p : 0));
         RoiData rd = GetRoiDataPointer(d, first(d) + (plane ? p : 0));
-        const int width = std::min({ra.width, rb.width, rd.width});
-        const int height = std::min({ra.height, rb.height, rd.height});
+        // Pixels outside the mask's region are not written: the mask reads no further.
+        const int width = std::min({ra.width, rb.width, rd.width, mask != nullptr ? mr.width : INT32_MAX});
+        const int height = std::min({ra.height, rb.height, rd.height, mask != nullptr ? mr.height : INT32_MAX});
         for (int y = 0; y < height; ++y) {
             const auto* rowA = reinterpret_cast<const unsigned char*>(ra.data) +
                                std::ptrdiff_t(a->widthStep) * y;

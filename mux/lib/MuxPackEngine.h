@@ -59,6 +59,9 @@ struct PesPacketRecord {
     uint32_t leadingBytes = 0;
     uint32_t userDataOffset = 0;  // where an I picture's user data placeholder begins in the packet, 0 when none
     int32_t iPicturePayloadOffset = -1;  // the same in the payload while the packet is filled
+    // Scan records other pictures carry (as other encoders write them): in the payload while
+    // the packet is filled, then in the packet.
+    std::vector<uint32_t> otherRecordOffsets;
     std::vector<uint8_t> extension;
     // DVD: header bytes kept free (as stuffing) for a P-STD extension, and where they are.
     uint32_t reserve = 0;

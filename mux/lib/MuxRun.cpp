@@ -3,6 +3,7 @@
 #include "mux/lib/DvdMuxEngine.h"
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
+#include "mux/lib/ScanInformation.h"
 #include "mux/lib/StreamTables.h"
 #include "mux/lib/SystemMuxEngine.h"
 #include "mux/lib/VideoPeakRate.h"
@@ -160,6 +161,10 @@ int32_t Run(MuxSession& s, const char* videoFile, const char* audioFile, const c
     if (s.systemEngine) s.systemEngine->SetMeasuredVideoRate(measuredRate);
     if (s.packEngine) s.packEngine->measuredVideoRate = measuredRate;
     if (s.dvdEngine) s.dvdEngine->measuredVideoRate = measuredRate;
+    if (s.Option(0) == MuxTypeSvcd) {
+        s.problemText = SvcdVideoRefusal(video.get());
+        if (!s.problemText.empty()) return MuxErrVideoStream;
+    }
     VideoUnitReader units(video.get());
     bool videoEnded = false;
     int32_t status = units.Start(videoEnded);

@@ -5,6 +5,7 @@
 #include "mux/lib/MuxPackEngine.h"
 #include "mux/lib/MuxSession.h"
 #include "mux/lib/PackWriters.h"
+#include "mux/lib/ScanInformation.h"
 #include "mux/lib/SequenceHeader.h"
 #include "mux/lib/StartDelay.h"
 #include "mux/lib/StreamTables.h"
@@ -22,15 +23,6 @@ using packwriters::PutTimeStamp;
 
 // Picture header, coding extension and user data of an I picture, with room to spare.
 constexpr size_t IPictureHeadBytes = 64;
-
-// User data of 14 bytes of 0x01: the place the SVCD scan information goes.
-bool IsScanPlaceholder(const uint8_t* data, uint32_t length)
-{
-    if (length < 18) return false;
-    for (uint32_t i = 4; i < 18; ++i)
-        if (data[i] != 0x01) return false;
-    return true;
-}
 
 }  // namespace
 
@@ -105,7 +97,7 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     std::vector<uint8_t> carry;
     if (diff > 0) {
         carry.assign(payload.end() - diff, payload.end());
-        payload.resize(payload.size() - static_cast<size_t>(diff));
+        payload.erase(payload.end() - diff, payload.end());
         diff = 0;
     }
     p.lastUnitEnds = unitEnds && carry.empty();
@@ -132,6 +124,12 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     p.totalLength = static_cast<uint32_t>(b.size());
     if (p.iPicturePayloadOffset >= 0 && static_cast<uint32_t>(p.iPicturePayloadOffset) < payloadLength)
         p.userDataOffset = p.headerLength + static_cast<uint32_t>(p.iPicturePayloadOffset);
+    std::vector<uint32_t> carriedRecords;
+    for (uint32_t& offset : p.otherRecordOffsets) {
+        if (offset >= payloadLength) carriedRecords.push_back(offset - payloadLength);
+        offset += p.headerLength;
+    }
+    std::erase_if(p.otherRecordOffsets, [&](uint32_t o) { return o >= p.headerLength + payloadLength; });
 
     // Byte counts of the access units: up to the next one, the last up to the packet's end.
     for (uint32_t i = 0; i < p.unitCount; ++i) {
@@ -156,6 +154,7 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
         // A placeholder carried over is recorded in the packet that holds it.
         if (placeholder >= 0 && static_cast<uint32_t>(placeholder) >= payloadLength)
             packet->iPicturePayloadOffset = placeholder - static_cast<int32_t>(payloadLength);
+        packet->otherRecordOffsets = std::move(carriedRecords);
     }
 }
 
@@ -327,16 +326,21 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
         v.lastTemporalReference = temporalReference;
         ++v.picturesSinceGop;
         ++v.pictureCount;
-    } else if (code == 0xB2 && scanUserDataPending_) {
-        // The placeholder the scan information replaces: recorded where it begins.
+    } else if (code == 0xB2 && svcd && IsScanRecordSlot(data, length)) {
+        // The place the scan information goes: recorded where it begins, whole in one packet
+        // (also when the packet before it has just been filled).
+        if (videoPacket && videoPacket->bytes.size() > 9 &&
+            HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + length > packetSize)
+            FinishPacket(videoPacket, 0xE0);
+        if (!videoPacket) videoPacket = StartPacket(video, true);
+        const auto offset = static_cast<uint32_t>(videoPacket->bytes.size() - 9);
+        if (scanUserDataPending_)
+            videoPacket->iPicturePayloadOffset = static_cast<int32_t>(offset);
+        else
+            videoPacket->otherRecordOffsets.push_back(offset);
         scanUserDataPending_ = false;
-        if (IsScanPlaceholder(data, length) && videoPacket) {
-            if (videoPacket->bytes.size() > 9 && HeaderRoom(*videoPacket) + videoPacket->bytes.size() - 9 + length > packetSize) {
-                FinishPacket(videoPacket, 0xE0);
-                if (!videoPacket) videoPacket = StartPacket(video, true);
-            }
-            videoPacket->iPicturePayloadOffset = static_cast<int32_t>(videoPacket->bytes.size() - 9);
-        }
+    } else if (code == 0xB2 && scanUserDataPending_) {
+        scanUserDataPending_ = false;
     } else if (code >= 0x01 && code <= 0xAF) {
         scanUserDataPending_ = false;
     }

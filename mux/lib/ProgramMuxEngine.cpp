@@ -122,6 +122,12 @@ int32_t ProgramMuxEngine::WriteUnitPack(const PesPacketRecord& record)
                                             packPosition + sizeof header + record.userDataOffset);
         if (status != 0) return status;
     }
+    for (size_t i = 0; patchList && i < record.otherRecordOffsets.size() && status == 0; ++i) {
+        const auto timeMs = static_cast<uint32_t>(static_cast<double>(clockReference) / 27000000.0 * 1000.0);
+        status = patchList->RecordScanEntry(session, packPosition, timeMs,
+                                            packPosition + sizeof header + record.otherRecordOffsets[i], false);
+    }
+    if (status != 0) return status;
     status = Emit(record.bytes.data(), record.totalLength);
     if (status != 0) return status;
     // The clock reference is the arrival of the pack's byte 8; the rest follows at the

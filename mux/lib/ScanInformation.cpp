@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int64_t ScanReachMs = 5500;
-constexpr uint8_t Placeholder[8] = {0x00, 0x00, 0x01, 0xB2, 0x01, 0x01, 0x01, 0x01};
+constexpr uint8_t UserDataCode[4] = {0x00, 0x00, 0x01, 0xB2};
 
 uint8_t Bcd(uint32_t v)
 {
@@ -37,27 +37,73 @@ void PutAddress(uint8_t* out, const ScanEntry* e)
 
 bool IsPlaceholder(const uint8_t* p)
 {
-    if (!std::equal(Placeholder, Placeholder + 4, p)) return false;
-    for (uint32_t i = 4; i < ScanUserDataLength; ++i)
-        if (p[i] != 0x01) return false;
-    return true;
+    return IsScanRecordSlot(p, ScanUserDataLength);
+}
+
+// The time of the last I picture recorded; -1 when there is none.
+int64_t LastAccessPointTime(const std::deque<ScanEntry>& entries)
+{
+    for (size_t j = entries.size(); j-- > 0;)
+        if (entries[j].accessPoint) return entries[j].timeMs;
+    return -1;
 }
 
 }  // namespace
+
+bool IsScanRecordSlot(const uint8_t* data, uint32_t length)
+{
+    if (length < ScanUserDataLength || !std::equal(UserDataCode, UserDataCode + 4, data)) return false;
+    if (data[4] == 0x10 && data[5] == 0x0E) return true;
+    for (uint32_t i = 4; i < ScanUserDataLength; ++i)
+        if (data[i] != 0x01) return false;
+    return true;
+}
+
+std::string SvcdVideoRefusal(FILE* video)
+{
+    const long start = std::ftell(video);
+    if (start < 0) return std::string();
+    uint8_t head[65536];
+    const size_t got = std::fread(head, 1, sizeof head, video);
+    std::fseek(video, start, SEEK_SET);
+    // The first sequence header, then the start code that follows it.
+    size_t at = 0;
+    while (at + 4 <= got && !(head[at] == 0 && head[at + 1] == 0 && head[at + 2] == 1 && head[at + 3] == 0xB3)) ++at;
+    if (at + 4 > got) return std::string();  // the run reports a stream without sequence header itself
+    for (at += 12; at + 5 <= got; ++at) {
+        if (head[at] != 0 || head[at + 1] != 0 || head[at + 2] != 1) continue;
+        if (head[at + 3] == 0xB5 && (head[at + 4] >> 4) == 1) return std::string();
+        break;
+    }
+    return "SVCD video must be MPEG-2 video; this video stream is MPEG-1 (its sequence header has no sequence "
+           "extension)";
+}
 
 void MakeScanInformation(const std::deque<ScanEntry>& entries, size_t i, uint8_t out[14])
 {
     const ScanEntry& e = entries[i];
     out[0] = 0x10;
     out[1] = 0x0E;
-    PutAddress(out + 2, i > 0 ? &entries[i - 1] : nullptr);
-    PutAddress(out + 5, i + 1 < entries.size() ? &entries[i + 1] : nullptr);
+    // Only I pictures are pointed at.
+    const ScanEntry* first = nullptr;
+    const ScanEntry* last = nullptr;
+    const ScanEntry* previous = nullptr;
+    const ScanEntry* next = nullptr;
+    for (size_t j = 0; j < entries.size(); ++j) {
+        if (!entries[j].accessPoint) continue;
+        if (first == nullptr) first = &entries[j];
+        last = &entries[j];
+        if (j < i) previous = &entries[j];
+        if (j > i && next == nullptr) next = &entries[j];
+    }
+    PutAddress(out + 2, previous);
+    PutAddress(out + 5, next);
 
     const int64_t back = int64_t{e.timeMs} - ScanReachMs;
-    const ScanEntry* backward = &entries.front();
+    const ScanEntry* backward = first;
     if (back > 0) {
         for (size_t j = i; j-- > 0;) {
-            if (int64_t{entries[j].timeMs} <= back) {
+            if (entries[j].accessPoint && int64_t{entries[j].timeMs} <= back) {
                 backward = &entries[j];
                 break;
             }
@@ -66,9 +112,9 @@ void MakeScanInformation(const std::deque<ScanEntry>& entries, size_t i, uint8_t
     PutAddress(out + 8, backward);
 
     const int64_t ahead = int64_t{e.timeMs} + ScanReachMs;
-    const ScanEntry* forward = &entries.back();
+    const ScanEntry* forward = last;
     for (size_t j = i + 1; j < entries.size(); ++j) {
-        if (int64_t{entries[j].timeMs} >= ahead) {
+        if (entries[j].accessPoint && int64_t{entries[j].timeMs} >= ahead) {
             forward = &entries[j];
             break;
         }
@@ -171,10 +217,11 @@ bool SectorCache::Patch(uint64_t position, const uint8_t scan[14])
 }
 
 int32_t UserDataPatchList::RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs,
-                                           uint64_t position)
+                                           uint64_t position, bool accessPoint)
 {
     const uint64_t n = packPosition / SvcdSectorSize;
     ScanEntry e;
+    e.accessPoint = accessPoint;
     e.timeMs = timeMs;
     e.position = position;
     e.minutes = static_cast<uint8_t>(std::min<uint64_t>(n / 4500, 99));
@@ -219,9 +266,14 @@ int32_t UserDataPatchList::ReleaseSectors(MuxSession& session, bool force)
         int32_t status = cache_->WriteOut(session, force, holdFrom);
         if (status != 0) return status;
         if (next >= entries_.size()) return 0;
-        if (!force && int64_t{entries_[next].timeMs} >= int64_t{entries_.back().timeMs} - ScanReachMs) return 0;
+        // Its neighbours are known once an I picture is recorded far enough after it.
+        if (!force && int64_t{entries_[next].timeMs} >= LastAccessPointTime(entries_) - ScanReachMs) return 0;
         // A placeholder left as it is would go out as a success: it is an error.
-        if (!PatchEntry(next)) return MuxErrGeneral;
+        if (!PatchEntry(next)) {
+            session.problemText = "the scan information of the picture in sector " +
+                                  std::to_string(entries_[next].position / SvcdSectorSize) + " could not be written";
+            return MuxErrGeneral;
+        }
         ++next;
     }
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -14,8 +16,22 @@ inline constexpr uint32_t SvcdSectorSize = 2324;
 // Length of the user data that carries the scan information, start code included.
 inline constexpr uint32_t ScanUserDataLength = 18;
 
+// Whether user data (start code included, `length` bytes) is a place for scan information:
+// our encoder's placeholder of 14 bytes of 0x01, or a scan record as other encoders
+// write it (tag 0x10, length 0x0E, four addresses, often pre-filled), which is patched
+// the same way.
+bool IsScanRecordSlot(const uint8_t* data, uint32_t length);
+
+// Why a video stream cannot go on an SVCD (empty when it can): SVCD video is MPEG-2,
+// so its first sequence header is followed by a sequence extension. Reads the start
+// of `video` and puts its position back.
+std::string SvcdVideoRefusal(FILE* video);
+
 struct ScanEntry {
     bool done = false;
+    // An I picture's record; the records other pictures carry (as other encoders write
+    // them) point at the I pictures around them and are not pointed at themselves.
+    bool accessPoint = true;
     uint32_t timeMs = 0;
     uint64_t position = 0;  // of the user-data start code in the output
     uint8_t minutes = 0;
@@ -63,7 +79,8 @@ private:
 class UserDataPatchList {
 public:
     // Records one I picture's user data; the pack starts at `packPosition`.
-    int32_t RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs, uint64_t position);
+    int32_t RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs, uint64_t position,
+                            bool accessPoint = true);
     // The write step of SVCD output: the bytes go into the cache.
     int32_t SectorCacheWrite(MuxSession& session, const uint8_t* bytes, uint32_t length, uint64_t position);
     // Writes out what no placeholder still holds back and patches the entries whose

@@ -1,11 +1,13 @@
-// The resize library's exports with caller values: image headers of any size,
-// depth, order and region, rows with odd steps, and any ratios and
-// interpolation. Errors are taken back as statuses (error mode 1) so that the
-// run goes on; anything else the library does with the values is a finding.
+// The resize library's exports and its mask combination with caller values: headers of any
+// size, depth, order and region, hand-edited fields, odd row steps, alpha channels, masks,
+// tiles (some not to be had), border modes, any ratios and interpolation. Errors come back as
+// statuses (error mode 1) so that the run goes on; anything else the library does is a finding.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "resize/ipl.h"
@@ -22,13 +24,32 @@ int Size(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange(1, 80) : in.ConsumeIntegral<int>();
 }
 
-// One image: its header, its region and the pixel data the caller owns.
+// One image: its header, its region, its mask and the pixel data or tiles the caller owns.
 struct Image {
     ImageHeader* header = nullptr;
     ImageRoi roi{};
     std::vector<char> bytes;
+    TileInfo tiles{};
+    std::map<std::pair<int, int>, std::vector<char>> tileStore;
+    int tilesLeft = 0;  // tiles handed out before the caller fails to give one
+    std::unique_ptr<Image> mask;
 
-    Image(FuzzedDataProvider& in, int depth, int channels) {
+    // The tile the library asks for; a tile outside the image is a finding.
+    static void TileCallBack(const ImageHeader* image, int x, int y, int mode) {
+        Image& self = *static_cast<Image*>(image->userImageId);
+        if (x < 0 || y < 0 || x * int64_t(self.tiles.tileWidth) >= image->width ||
+            y * int64_t(self.tiles.tileHeight) >= image->height || mode < 1 || mode > 4 || mode == 3)
+            __builtin_trap();
+        const int64_t bytes = TilePlaneBytes(image) * (image->dataOrder == IPL_DATA_ORDER_PLANE ? image->nChannels : 1);
+        if (mode == IPL_RELEASE_TILE) return;
+        std::vector<char>& tile = self.tileStore[{x, y}];
+        const bool given = bytes > 0 && bytes <= kLargestImage && self.tilesLeft-- > 0;
+        if (given) tile.resize(size_t(bytes), char(x * 7 + y));
+        self.tiles.tileData = given ? tile.data() : nullptr;
+    }
+
+    Image(FuzzedDataProvider& in, int depth, int channels, int level = 0) {
+        const int alpha = in.ConsumeIntegralInRange(0, 7) == 0 ? channels : 0;
         int order = in.ConsumeBool() ? IPL_DATA_ORDER_PIXEL : in.ConsumeIntegralInRange(0, 2);
         int origin = in.ConsumeIntegralInRange(0, 1);
         int align = in.PickValueInArray(kAlignments);
@@ -43,24 +64,33 @@ struct Image {
         }
         const char* model = channels == 1 ? "GRAY" : "RGB";
         const char* names = channels == 1 ? "G" : channels == 3 ? "BGR" : "BGRA";
-        header = iplCreateImageHeader(channels, 0, depth, model, names, order, origin, align, width, height,
-                                      useRoi ? &roi : nullptr, nullptr, nullptr, nullptr);
+        if (level < 2 && in.ConsumeBool()) mask = std::make_unique<Image>(in, IPL_DEPTH_1U, 1, level + 1);
+        const bool tiled = in.ConsumeIntegralInRange(0, 3) == 0;
+        tiles = {TileCallBack, nullptr, nullptr, 8 * in.ConsumeIntegralInRange(0, 4), 8 * in.ConsumeIntegralInRange(1, 4)};
+        tilesLeft = in.ConsumeBool() ? 1 << 20 : in.ConsumeIntegralInRange(0, 8);
+        header = iplCreateImageHeader(channels, alpha, depth, model, names, order, origin, align, width, height,
+                                      useRoi ? &roi : nullptr, mask ? mask->header : nullptr, this,
+                                      tiled ? &tiles : nullptr);
         if (!header) return;
-        // A caller may lay rows out with a step of its own, down to odd byte counts.
-        if (in.ConsumeBool()) {
-            int64_t step = int64_t(header->widthStep) + in.ConsumeIntegralInRange(-3, 9);
-            int64_t planes = header->dataOrder == IPL_DATA_ORDER_PLANE ? header->nChannels : 1;
-            int64_t total = step * header->height * planes;
-            if (step > 0 && total > 0 && total <= kLargestImage) {
-                header->widthStep = int(step);
-                header->imageByteSize = int(total);
-            }
+        if (in.ConsumeBool())
+            SetBorderMode(header, in.ConsumeIntegral<int>(), in.ConsumeIntegralInRange(0, 15), in.ConsumeIntegral<int>());
+        // Fields a caller changes by hand after making the header, rows laid out with a step of
+        // its own down to odd byte counts among them.
+        for (int edits = in.ConsumeIntegralInRange(0, 3); edits > 0; --edits) {
+            int* fields[] = {&header->nChannels, &header->alphaChannelIndex, &header->depth,  &header->dataOrder,
+                             &header->origin,    &header->rowAlignment,      &header->width,  &header->height,
+                             &header->widthStep, &header->imageByteSize,     &roi.coi,        &roi.xOffset,
+                             &roi.width,         &tiles.tileWidth};
+            int& field = *in.PickValueInArray(fields);
+            field = in.ConsumeBool() ? int(unsigned(field) + unsigned(in.ConsumeIntegralInRange(-3, 9)))
+                                     : in.ConsumeIntegral<int>();
         }
-        if (header->imageByteSize < 0 || header->imageByteSize > kLargestImage) {
+        if (tiled ? header->width > 256 || header->height > 256
+                  : header->imageByteSize < 0 || header->imageByteSize > kLargestImage) {
             iplDeallocate(header, IPL_IMAGE_HEADER);
             header = nullptr;
-            return;
         }
+        if (tiled || !header) return;
         bytes.resize(size_t(header->imageByteSize) + 32);
         const size_t misalign = in.ConsumeIntegralInRange(0, 3);
         uintptr_t base = (uintptr_t(bytes.data()) + 15) & ~uintptr_t(15);
@@ -88,7 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto ratio = [&in] { return in.ConsumeBool() ? in.ConsumeIntegralInRange(-2, 16) : in.ConsumeIntegral<int>(); };
     const int xDst = ratio(), xSrc = ratio(), yDst = ratio(), ySrc = ratio();
     const int interpolate = in.ConsumeIntegralInRange(-1, 4);
-    if (source.header && target.header) iplResize(source.header, target.header, xDst, xSrc, yDst, ySrc, interpolate);
+    if (!source.header || !target.header) return 0;
+    switch (in.ConsumeIntegralInRange(0, 2)) {  // the mask combination apart, or into its first source
+    case 0: iplResize(source.header, target.header, xDst, xSrc, yDst, ySrc, interpolate); break;
+    case 1: iplAnd(source.header, target.header, target.header); break;
+    case 2: iplAnd(target.header, source.header, target.header); break;
+    }
     iplGetErrStatus();
+    iplGetLibVersion();
     return 0;
 }

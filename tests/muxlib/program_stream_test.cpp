@@ -245,7 +245,8 @@ void RunSvcd(const std::filesystem::path& video, const std::filesystem::path& au
 }  // namespace
 
 // SVCD streams: whole sectors, an end pack, and in every I picture the sector addresses
-// of its neighbours, whichever of the two ways the scan information is patched.
+// of its neighbours, whichever of the two ways the scan information is patched, from our
+// placeholders or from the pre-filled records ffmpeg puts in every picture.
 TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
 {
     if (!testsupport::HaveTool("vcdimager")) GTEST_SKIP() << "vcdimager is needed";
@@ -253,17 +254,21 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
         const char* size;
         const char* rate;
         int frames;
+        bool ffmpegRecords;
     };
-    for (const Case& c : {Case{"480x576", "25", 200}, Case{"480x480", "30000/1001", 240}}) {
-        SCOPED_TRACE(c.size);
+    for (const Case& c : {Case{"480x576", "25", 200, false}, Case{"480x480", "30000/1001", 240, false},
+                          Case{"480x576", "25", 250, true}}) {
+        SCOPED_TRACE(c.ffmpegRecords ? "ffmpeg's records" : c.size);
         ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::string(c.size) + ":rate=" + c.rate +
-                             " -frames:v " + std::to_string(c.frames) + " -c:v mpeg2video -g 12 -bf 2 -b:v 2300k "
-                             "-maxrate 2500k -bufsize 1835008 -f mpeg2video '" + video_.string() + "'"),
+                             " -frames:v " + std::to_string(c.frames) + (c.ffmpegRecords ? " -target pal-svcd -an" :
+                             " -c:v mpeg2video -g 12 -bf 2 -b:v 2300k -maxrate 2500k -bufsize 1835008") +
+                             " -f mpeg2video '" + video_.string() + "'"),
                   0);
-        const std::string es = WithPlaceholders(ReadFile(video_));
+        const std::string es = c.ffmpegRecords ? ReadFile(video_) : WithPlaceholders(ReadFile(video_));
         testsupport::WriteFile(video_, es);
         size_t iPictures = 0;
-        for (size_t at = es.find(Placeholder); at != std::string::npos; at = es.find(Placeholder, at + 1)) ++iPictures;
+        for (size_t at = es.find(std::string("\0\0\1\0", 4)); at != std::string::npos; at = es.find(std::string("\0\0\1\0", 4), at + 1))
+            iPictures += ((static_cast<uint8_t>(es[at + 5]) >> 3) & 7) == 1;
         ASSERT_GE(iPictures, 10u);
         ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t 8 -ac 2 -c:a mp2 "
                              "-b:a 224k -f mp2 '" + audio_.string() + "'"),
@@ -283,6 +288,8 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
             EXPECT_TRUE(w.Ok()) << w.Summary();
             EXPECT_EQ(w.streams.at(0xE0).bytes, es.size());
             EXPECT_EQ(bytes.find(Placeholder), std::string::npos);
+            // ffmpeg's records stand in every picture, pre-filled: all are patched.
+            EXPECT_EQ(bytes.find(std::string("\x10\x0E\x00\x80\x81\x00\x80\x81\xFF\xFF\xFF", 11)), std::string::npos);
 
             size_t seen = 0;
             EXPECT_EQ(ScanInformationProblem(bytes, &seen), "");
@@ -300,8 +307,9 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
     }
 }
 
-// Output that should be patched in the written file but cannot be is a failure, reported.
-TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedIsAReadError)
+// Output that should be patched in the written file but cannot be is a failure, reported;
+// MPEG-1 video is refused for an SVCD before any output is made, with a reason.
+TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedOrHoldsMpeg1IsRefused)
 {
     MakeStreams("480x576", "25", 1.0, "2300k", "1835008");
     testsupport::WriteFile(video_, WithPlaceholders(ReadFile(video_)));
@@ -313,8 +321,20 @@ TEST_F(ProgramStreamTest, AnSvcdThatCannotBePatchedIsAReadError)
     ASSERT_EQ(MuxSetMessageCallback(RecordStatus, 0), 0);
     EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), 0);
     EXPECT_EQ(MuxEnd(), MuxErrRead);
-    MuxDestroySession(h);
     EXPECT_EQ(Reported, std::vector<int32_t>{MuxErrRead});
+
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -t 1 -c:v mpeg1video "
+                         "-f mpeg1video '" + video_.string() + "'"),
+              0);
+    std::filesystem::remove(out_);
+    ClearReported();
+    ASSERT_EQ(MuxBegin(), 0);
+    ASSERT_EQ(MuxSetOption(0, MuxTypeSvcd), 0);
+    EXPECT_EQ(MuxRun(video_.c_str(), audio_.c_str(), out_.c_str(), nullptr), MuxErrVideoStream);
+    EXPECT_NE(std::string(MuxLastProblemText()).find("MPEG-1"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(out_));
+    MuxEnd();
+    MuxDestroySession(h);
 }
 
 // Small I pictures whose headers would share a packet: each gets a packet of its own, so that
