@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "audio/AudioEncoder.h"
-#include "mux/lib/StreamTables.h"
+#include "muxlib/StreamTables.h"
 #include "platform/Format.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobUtil.h"

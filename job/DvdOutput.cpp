@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "job/OutputFiles.h"
-#include "mux/lib/DvdVolume.h"
+#include "muxlib/DvdVolume.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"

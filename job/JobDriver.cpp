@@ -11,7 +11,7 @@
 #include "job/DvdOutput.h"
 #include "job/JobMux.h"
 #include "job/OutputFiles.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"
 #include "platform/ResStrings.h"

@@ -2,7 +2,7 @@
 // time codes and progress accounting. The analysers live in MplexAnalyse.cpp,
 // the writer in MplexWriter.cpp.
 #include "mux/Mplex.h"
-#include "mux/lib/StreamTables.h"
+#include "muxlib/StreamTables.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

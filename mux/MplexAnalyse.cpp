@@ -6,8 +6,8 @@
 
 #include "mux/Mplex.h"
 #include "mux/MplexFiles.h"
-#include "mux/lib/SequenceHeader.h"
-#include "mux/lib/VideoPeakRate.h"
+#include "muxlib/SequenceHeader.h"
+#include "muxlib/VideoPeakRate.h"
 #include "platform/Format.h"
 
 namespace {

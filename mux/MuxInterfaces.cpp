@@ -2,7 +2,7 @@
 #include "mux/MuxInterfaces.h"
 
 #include "mux/Mplex.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"
 #include "platform/ResStrings.h"

@@ -37,7 +37,7 @@ configure() {  # <dir> <sanitizer> [build type]
 configure build "" Release
 # The libraries must link in one direction: a cycle in the link graph fails here.
 cmake --graphviz=build/graph/libs.dot build >/dev/null
-python3 scripts/check-library-order.py build/graph/libs.dot
+python3 scripts/check-library-order.py build/graph/libs.dot --sources .
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS"
 

@@ -2,7 +2,7 @@
 // for mono and one for two channels (which leaves out 80 kbit/s).
 #include "settings/AudioRates.h"
 
-#include "mux/lib/StreamTables.h"
+#include "muxlib/StreamTables.h"
 
 int AudioBitrateFromIndex(int mode, int index) {
     if (static_cast<unsigned>(index) > 9u) return 128;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "engine/EngineState.h"
 #include "job/JobDriver.h"
 #include "job/Profile.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"

@@ -2,7 +2,7 @@
 // and the texts that library failures leave for the job.
 #include "mux/Mplex.h"
 #include "mux/MuxInterfaces.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"

@@ -1,7 +1,7 @@
 // Every kind the library writes, over pack sizes, packets per pack and constant and
 // variable rate video: a run either writes a stream whose every unit reaches the
 // decoder on time (by the decoder-buffer check), or fails and says why.
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/muxlib/StreamLayoutChecks.h"
 #include "tests/support/SystemStreamCheck.h"

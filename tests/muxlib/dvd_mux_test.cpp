@@ -1,7 +1,7 @@
 // The DVD pack engine through whole library sessions: the folder it leaves is read
 // by libdvdread, lsdvd and ffmpeg; splits, refusals and write failures.
-#include "mux/lib/DvdMuxEngine.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/DvdMuxEngine.h"
+#include "muxlib/MuxLib.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/support/DvdFolderCheck.h"
 #include "tests/support/SystemStreamCheck.h"

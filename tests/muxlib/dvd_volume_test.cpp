@@ -1,9 +1,9 @@
 // The DVD volume writer against independent readers: libdvdread opens the folder
 // it writes, its navigation packs agree with the pack positions, lsdvd lists the
 // title and ffmpeg decodes the title's VOB files.
-#include "mux/lib/DvdInfoFiles.h"
-#include "mux/lib/DvdVolume.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/DvdInfoFiles.h"
+#include "muxlib/DvdVolume.h"
+#include "muxlib/MuxLib.h"
 #include "tests/platform/FullDisk.h"
 #include "tests/support/DvdFolderCheck.h"
 #include "tests/support/TestSupport.h"

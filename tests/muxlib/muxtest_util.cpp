@@ -1,7 +1,7 @@
 // Helpers of the multiplexer library tests (see MuxTestUtil.h).
 #include "tests/muxlib/MuxTestUtil.h"
 
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "tests/support/TestSupport.h"
 
 #include <memory>

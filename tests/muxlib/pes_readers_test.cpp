@@ -1,8 +1,8 @@
 // The readers of the pack engines: packet sizes, stuffing and padding, time stamps,
 // the start-up delay and the SVCD extensions, checked on the packets they queue.
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/MuxPackEngine.h"
-#include "mux/lib/MuxSession.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/MuxPackEngine.h"
+#include "muxlib/MuxSession.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/support/TestSupport.h"
 

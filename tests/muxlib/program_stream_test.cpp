@@ -1,11 +1,11 @@
 // MPEG-2 program streams and SVCD streams of the library, checked by ffmpeg and
 // ffprobe and by walking their packs.
-#include "mux/lib/DecoderBuffer.h"
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/MuxSession.h"
-#include "mux/lib/PackWriters.h"
-#include "mux/lib/ProgramMuxEngine.h"
-#include "mux/lib/ScanInformation.h"
+#include "muxlib/DecoderBuffer.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/MuxSession.h"
+#include "muxlib/PackWriters.h"
+#include "muxlib/ProgramMuxEngine.h"
+#include "muxlib/ScanInformation.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/muxlib/StreamLayoutChecks.h"
 #include "tests/support/SystemStreamCheck.h"

@@ -1,6 +1,6 @@
 // Status codes of the session calls: wrong order, bad handles and ids, option
 // defaults, missing or broken input files and failing outputs.
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 // MPEG-1 system streams and Video-CD streams written by a whole library session
 // from ffmpeg-made elementary streams, checked with ffmpeg and by walking the packs.
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 #include "tests/muxlib/MuxTestUtil.h"
 #include "tests/support/SystemStreamCheck.h"
 #include "tests/support/TestSupport.h"

@@ -2,7 +2,7 @@
 // engines and feeds reach the session through these declarations.
 #pragma once
 
-#include "mux/lib/MuxLib.h"
+#include "muxlib/MuxLib.h"
 
 #include <array>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // Readers of the system stream engine: they cut video start-code units and audio
 // frames into packets that fill one pack each and note where access units begin.
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/SequenceHeader.h"
-#include "mux/lib/StreamTables.h"
-#include "mux/lib/SystemMuxEngine.h"
-#include "mux/lib/VideoPeakRate.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/SequenceHeader.h"
+#include "muxlib/StreamTables.h"
+#include "muxlib/SystemMuxEngine.h"
+#include "muxlib/VideoPeakRate.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "mux/lib/DeliveryAudit.h"
+#include "muxlib/DeliveryAudit.h"
 
-#include "mux/lib/MuxSession.h"
+#include "muxlib/MuxSession.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The layout of the DVD volume writer's navigation packs: the PCI and DSI packets
 // that follow the pack engine's pack and system headers.
-#include "mux/lib/DvdTitle.h"
+#include "muxlib/DvdTitle.h"
 
-#include "mux/lib/DvdInfoFiles.h"
+#include "muxlib/DvdInfoFiles.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 // The decision core of the program stream engine: each cycle writes one pack, a
 // video packet, an audio packet or padding, as the decoder buffer models allow,
 // and adapts the mux rate.
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/MuxSession.h"
-#include "mux/lib/ProgramMuxEngine.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/MuxSession.h"
+#include "muxlib/ProgramMuxEngine.h"
 
 #include <algorithm>
 #include <cmath>

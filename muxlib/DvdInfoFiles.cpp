@@ -1,9 +1,9 @@
 // Information files of the DVD volume: the video manager (first play jumps to
 // title 1) and the title set of one program chain with one cell.
-#include "mux/lib/DvdInfoFiles.h"
+#include "muxlib/DvdInfoFiles.h"
 
-#include "mux/lib/DvdVolume.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/DvdVolume.h"
+#include "muxlib/MuxLib.h"
 #include "platform/System.h"
 
 #include <cerrno>

@@ -1,12 +1,12 @@
 // The run call of the multiplexer library: reads the two elementary stream files,
 // cutting audio into frames and video into start-code units, and feeds the engine.
-#include "mux/lib/DvdMuxEngine.h"
-#include "mux/lib/MuxPackEngine.h"
-#include "mux/lib/MuxSession.h"
-#include "mux/lib/ScanInformation.h"
-#include "mux/lib/StreamTables.h"
-#include "mux/lib/SystemMuxEngine.h"
-#include "mux/lib/VideoPeakRate.h"
+#include "muxlib/DvdMuxEngine.h"
+#include "muxlib/MuxPackEngine.h"
+#include "muxlib/MuxSession.h"
+#include "muxlib/ScanInformation.h"
+#include "muxlib/StreamTables.h"
+#include "muxlib/SystemMuxEngine.h"
+#include "muxlib/VideoPeakRate.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "mux/lib/PackWriters.h"
+#include "muxlib/PackWriters.h"
 
 #include <cstddef>
 

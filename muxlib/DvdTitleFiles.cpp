@@ -1,8 +1,8 @@
 // The DVD volume writer's file moves: the volume's folders, and a finished title
 // put into VIDEO_TS as a whole in place of an earlier one.
-#include "mux/lib/DvdTitle.h"
+#include "muxlib/DvdTitle.h"
 
-#include "mux/lib/DvdInfoFiles.h"
+#include "muxlib/DvdInfoFiles.h"
 #include "platform/System.h"
 
 #include <cerrno>

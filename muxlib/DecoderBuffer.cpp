@@ -1,5 +1,5 @@
 // The decoder-buffer model the multiplexers share.
-#include "mux/lib/DecoderBuffer.h"
+#include "muxlib/DecoderBuffer.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The search information of the DVD volume writer's navigation packs: which VOBU
 // a player reaches when it scans n half seconds ahead or back.
-#include "mux/lib/DvdTitle.h"
+#include "muxlib/DvdTitle.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // VOBU timing of the DVD volume writer: when each VOBU is presented, and where its
 // reference pictures end.
-#include "mux/lib/DvdTitle.h"
+#include "muxlib/DvdTitle.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // the steps between the volume writer's concerns (in the files named below).
 #pragma once
 
-#include "mux/lib/DvdVolume.h"
+#include "muxlib/DvdVolume.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,15 +1,15 @@
 // Readers of the pack engines: video start-code units and audio frames become
 // MPEG-2 PES packets with time stamps and the access units that begin in them.
-#include "mux/lib/DeliveryAudit.h"
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/MuxPackEngine.h"
-#include "mux/lib/MuxSession.h"
-#include "mux/lib/PackWriters.h"
-#include "mux/lib/ScanInformation.h"
-#include "mux/lib/SequenceHeader.h"
-#include "mux/lib/StartDelay.h"
-#include "mux/lib/StreamTables.h"
-#include "mux/lib/VideoPeakRate.h"
+#include "muxlib/DeliveryAudit.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/MuxPackEngine.h"
+#include "muxlib/MuxSession.h"
+#include "muxlib/PackWriters.h"
+#include "muxlib/ScanInformation.h"
+#include "muxlib/SequenceHeader.h"
+#include "muxlib/StartDelay.h"
+#include "muxlib/StreamTables.h"
+#include "muxlib/VideoPeakRate.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Output sinks of the multiplexer library: the buffered file sink and the caller
 // sink that cuts each pack into header and packet pieces.
-#include "mux/lib/MuxSession.h"
+#include "muxlib/MuxSession.h"
 
 #include <algorithm>
 #include <cerrno>

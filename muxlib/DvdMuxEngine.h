@@ -3,11 +3,11 @@
 // video object files of about 1 GB, with a hints file per file for the volume writer.
 #pragma once
 
-#include "mux/lib/DecoderBuffer.h"
-#include "mux/lib/DeliveryAudit.h"
-#include "mux/lib/DvdVolume.h"
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/MuxPackEngine.h"
+#include "muxlib/DecoderBuffer.h"
+#include "muxlib/DeliveryAudit.h"
+#include "muxlib/DvdVolume.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/MuxPackEngine.h"
 
 #include <array>
 #include <cstdint>

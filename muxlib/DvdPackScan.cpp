@@ -1,10 +1,10 @@
 // The DVD volume writer's first pass: reads the pack engine's video object files
 // with their hints back, pack by pack, and follows the video stream through them.
-#include "mux/lib/DvdTitle.h"
+#include "muxlib/DvdTitle.h"
 
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/PackWriters.h"
-#include "mux/lib/SequenceHeader.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/PackWriters.h"
+#include "muxlib/SequenceHeader.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Measuring a variable-rate video stream's peak rate from its picture sizes.
-#include "mux/lib/VideoPeakRate.h"
+#include "muxlib/VideoPeakRate.h"
 
-#include "mux/lib/SequenceHeader.h"
+#include "muxlib/SequenceHeader.h"
 
 #include <vector>
 

@@ -1,11 +1,11 @@
 // DVD pack engine: schedules the DVD readers' packets into 2048-byte packs at the
 // byte clock of 10.08 Mbit/s, starts every video object unit with a navigation
 // pack, splits the output into video object files and writes the hints files.
-#include "mux/lib/DvdMuxEngine.h"
+#include "muxlib/DvdMuxEngine.h"
 
-#include "mux/lib/MuxSession.h"
-#include "mux/lib/PackWriters.h"
-#include "mux/lib/SequenceHeader.h"
+#include "muxlib/MuxSession.h"
+#include "muxlib/PackWriters.h"
+#include "muxlib/SequenceHeader.h"
 #include "platform/System.h"
 
 #include <cerrno>

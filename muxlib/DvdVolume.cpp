@@ -3,11 +3,11 @@
 // information files and moves the whole title into VIDEO_TS. The pack scanner, the
 // VOBU timing, the search pointers, the navigation-pack layout and the file moves
 // have files of their own (see DvdTitle.h).
-#include "mux/lib/DvdVolume.h"
+#include "muxlib/DvdVolume.h"
 
-#include "mux/lib/DvdInfoFiles.h"
-#include "mux/lib/DvdTitle.h"
-#include "mux/lib/MuxLib.h"
+#include "muxlib/DvdInfoFiles.h"
+#include "muxlib/DvdTitle.h"
+#include "muxlib/MuxLib.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -1,9 +1,9 @@
 // Pack scheduling and pack writing of MPEG-1 system streams and Video-CD streams.
-#include "mux/lib/SystemMuxEngine.h"
+#include "muxlib/SystemMuxEngine.h"
 
-#include "mux/lib/MuxSession.h"
-#include "mux/lib/PackWriters.h"
-#include "mux/lib/StartDelay.h"
+#include "muxlib/MuxSession.h"
+#include "muxlib/PackWriters.h"
+#include "muxlib/StartDelay.h"
 
 #include <algorithm>
 

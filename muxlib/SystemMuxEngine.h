@@ -3,8 +3,8 @@
 // model of the decoder's input buffers.
 #pragma once
 
-#include "mux/lib/DecoderBuffer.h"
-#include "mux/lib/DeliveryAudit.h"
+#include "muxlib/DecoderBuffer.h"
+#include "muxlib/DeliveryAudit.h"
 
 #include <array>
 #include <cstdint>

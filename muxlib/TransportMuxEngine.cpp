@@ -1,8 +1,8 @@
 // Transport stream packets of mux type 5: PES packets cut into 184-byte payloads,
 // program tables and clock references at regular times, null packets as filler.
-#include "mux/lib/TransportMuxEngine.h"
+#include "muxlib/TransportMuxEngine.h"
 
-#include "mux/lib/MuxSession.h"
+#include "muxlib/MuxSession.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
 // Packs of MPEG-2 program streams and SVCD streams: clock references, pack and
 // system headers, the first, unit and end packs, and the drain at the end.
-#include "mux/lib/ProgramMuxEngine.h"
+#include "muxlib/ProgramMuxEngine.h"
 
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/MuxSession.h"
-#include "mux/lib/ScanInformation.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/MuxSession.h"
+#include "muxlib/ScanInformation.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // as an MPEG-2 transport stream of 188-byte packets with PAT, PMT, PCR and null packets.
 #pragma once
 
-#include "mux/lib/ProgramMuxEngine.h"
+#include "muxlib/ProgramMuxEngine.h"
 
 #include <cstdint>
 #include <vector>

@@ -2,10 +2,10 @@
 // pack, scheduled against a model of the decoder's two input buffers.
 #pragma once
 
-#include "mux/lib/DecoderBuffer.h"
-#include "mux/lib/DeliveryAudit.h"
-#include "mux/lib/MuxPackEngine.h"
-#include "mux/lib/PackWriters.h"
+#include "muxlib/DecoderBuffer.h"
+#include "muxlib/DeliveryAudit.h"
+#include "muxlib/MuxPackEngine.h"
+#include "muxlib/PackWriters.h"
 
 #include <array>
 #include <cstdint>

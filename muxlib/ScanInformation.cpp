@@ -1,9 +1,9 @@
 // SVCD scan information: the patch list, the sector cache and the patch of a
 // written file.
-#include "mux/lib/ScanInformation.h"
+#include "muxlib/ScanInformation.h"
 
-#include "mux/lib/MuxLib.h"
-#include "mux/lib/MuxSession.h"
+#include "muxlib/MuxLib.h"
+#include "muxlib/MuxSession.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 // scanner and analyser of the multiplexers shares.
 #pragma once
 
-#include "mux/lib/StreamTables.h"
+#include "muxlib/StreamTables.h"
 
 #include <cstdint>
 

@@ -1,12 +1,12 @@
 // Sessions of the multiplexer library: the process-wide session list, options and
 // parameters with their per-type defaults, sinks, the feeds and the end of a run.
-#include "mux/lib/MuxSession.h"
+#include "muxlib/MuxSession.h"
 
-#include "mux/lib/DvdMuxEngine.h"
-#include "mux/lib/MuxPackEngine.h"
-#include "mux/lib/ProgramMuxEngine.h"
-#include "mux/lib/SystemMuxEngine.h"
-#include "mux/lib/TransportMuxEngine.h"
+#include "muxlib/DvdMuxEngine.h"
+#include "muxlib/MuxPackEngine.h"
+#include "muxlib/ProgramMuxEngine.h"
+#include "muxlib/SystemMuxEngine.h"
+#include "muxlib/TransportMuxEngine.h"
 #include "platform/System.h"
 
 #include <algorithm>
