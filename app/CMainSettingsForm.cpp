@@ -448,7 +448,7 @@ void CMainSettingsForm::LoadDefaultProfile() {
     values_ = FormValuesFromSettings(s);
     firstFrameSpin_->SetLimits(1, kMaxFrameCount);
     framesSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
-    lastInputName_ = values_.inputName;
+    takenInput_.Take(values_.inputName);
     if (values_.outputName.size() < 256) LastOutputFileName = values_.outputName;
     const bool vcdAllowed = s.mpeg1 && s.encodeAudio && s.inputHasAudio;
     values_.videoCd = vcdAllowed && s.streamType == kStreamTypeVideoCd;
@@ -474,7 +474,7 @@ void CMainSettingsForm::RestoreVcdPreset() {
 
 void CMainSettingsForm::TakeProbedInput(const std::string& path, int frames) {
     values_.inputName = path;
-    lastInputName_ = path;
+    takenInput_.Take(path);
     const bool keepVcd = values_.videoCd && values_.streamKind == kStreamMpeg1 && EncoderSettings.inputHasAudio;
     if (values_.videoCd && !keepVcd) RestoreVcdPreset();
     values_.width = InputFrameWidth;
@@ -494,7 +494,7 @@ void CMainSettingsForm::TakeProbedInput(const std::string& path, int frames) {
 int CMainSettingsForm::SetInputFile(const std::string& path) {
     // A name that is refused leaves no input known: the next name, the same
     // or another, is probed again (a failed probe has cleared the sound).
-    lastInputName_.clear();
+    takenInput_.Forget();
     if (!HasAviExtension(path)) {
         Message(63348, MbIcon::Warning);
         return 0;
@@ -676,7 +676,7 @@ void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
 
 void CMainSettingsForm::OnEnter() {
     const std::string typed = S(inputEdit_->text());
-    if (typed.size() >= 2 && typed != lastInputName_) SetInputFile(typed);
+    if (TypedInputNeedsProbe(typed, takenInput_)) SetInputFile(typed);
 }
 
 void CMainSettingsForm::OnAdvanced() {
@@ -778,7 +778,7 @@ int CMainSettingsForm::ApplyToParameters() {
     // A typed name not yet probed (left with Tab or a click) is taken as Enter
     // takes it: the job must not run with another file's size, length and sound.
     const std::string typed = S(inputEdit_->text());
-    if (typed.size() >= 2 && typed != lastInputName_ && !SetInputFile(typed)) return 0;
+    if (TypedInputNeedsProbe(typed, takenInput_) && !SetInputFile(typed)) return 0;
     if (!ValidateSettings()) return 0;
     OnOutputEditingFinished();
     StoreFormValues(values_, &EncoderSettings);

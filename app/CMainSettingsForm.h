@@ -131,7 +131,7 @@ private:
     VcdSnapshot vcdSnapshot_;
     bool controlsOk_ = true;
     // The input last taken: Enter takes a typed name only when it differs.
-    std::string lastInputName_;
+    TakenInput takenInput_;
     // While the controls are being filled, their change signals are not the user's.
     bool writing_ = false;
 };

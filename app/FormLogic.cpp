@@ -351,3 +351,7 @@ LocationCheck CheckFileLocation(const std::string& name) {
     unlink(name.c_str());
     return r;
 }
+
+bool TypedInputNeedsProbe(const std::string& typed, const TakenInput& taken) {
+    return typed.size() >= 2 && typed != taken.name;
+}

@@ -153,3 +153,14 @@ struct LocationCheck {
 // Whether `name` can be written: an existing file must be writable, a missing
 // one is created and removed again (only a file this call created is removed).
 LocationCheck CheckFileLocation(const std::string& name);
+
+// The input the form last probed and took. A name typed into the input edit is
+// probed (as Enter does) only when it differs; a refused or failed name leaves
+// no input known, so the same name is probed again the next time.
+struct TakenInput {
+    std::string name;
+    void Forget() { name.clear(); }
+    void Take(const std::string& path) { name = path; }
+};
+// Whether a typed input name must be probed before the form may use it.
+bool TypedInputNeedsProbe(const std::string& typed, const TakenInput& taken);

@@ -207,6 +207,12 @@ TEST(FormValidationTest, EditsParseAsWholeNumbersInRange) {
     EXPECT_FALSE(ParseFormInteger("0", 1, 1000000, &v));
     EXPECT_EQ(v, 0);
     EXPECT_FALSE(ParseFormInteger("99999999999", 0, 102400, &v));
+    TakenInput taken;  // a typed input name is probed unless it is the one taken
+    taken.Take("a.avi");
+    EXPECT_FALSE(TypedInputNeedsProbe("a.avi", taken) || TypedInputNeedsProbe("x", taken));
+    EXPECT_TRUE(TypedInputNeedsProbe("b.avi", taken));
+    taken.Forget();  // a failed open: the same name is probed again
+    EXPECT_TRUE(TypedInputNeedsProbe("a.avi", taken));
 }
 
 TEST(FormLocationTest, MissingFolderUnwritableFileAndCreatableName) {
