@@ -17,6 +17,7 @@
 #include "app/CProfileMgr.h"
 #include "app/CTessmarApp.h"
 #include "app/ProfileList.h"
+#include "app/RecentFileList.h"
 #include "job/Profile.h"
 #include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
@@ -112,6 +113,7 @@ TEST_F(ProfileManagerTest, SummariesCopyRenameDelete) {
     const std::string original = testsupport::ReadFile(sport_);
     const std::string copy = ProfileDirectory + "PRF3.PRF";
     std::string copied;
+    app_->RecentFiles().Add("Copy of Sport");  // an entry by description, renamed below
     InManager([&](QWidget* manager) {
         Select(manager, "Sport");
         EXPECT_EQ(Text(manager, "1122"), "Video Stream: MPEG-1 Video");
@@ -140,6 +142,7 @@ TEST_F(ProfileManagerTest, SummariesCopyRenameDelete) {
     // Rename touches the description line only.
     EXPECT_EQ(Differences(copied, testsupport::ReadFile(copy)),
               std::vector<std::string>{"Copy of Sport|Sport renamed"});
+    EXPECT_EQ(app_->RecentFiles()[0], "Sport renamed");  // the recent entry follows the rename
     EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"There is an existing profile description that matches this "
                                                        "entry.\nCannot enter duplicate profile description."});
     // The copy loads into the same settings as the original, every section included.
