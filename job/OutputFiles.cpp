@@ -1,6 +1,8 @@
-// Output files of a job: written next to their targets, renamed into place.
+// Output files of a job: written next to their targets, renamed into place;
+// and the names the job chooses for them besides the user's.
 #include "job/OutputFiles.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -9,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "job/JobDriver.h"
+#include "muxlib/MuxLib.h"
 #include "platform/Format.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
@@ -119,4 +122,39 @@ std::string JobOutput::KeepAside() {
     platform::ForgetWorkPath(work_);
     work_.clear();
     return kept;
+}
+
+int64_t ReadableSize(const std::string& path) { return path.empty() ? -1 : GetFileSizeByName(path); }
+
+std::string ElementaryStreamName(const std::string& name, bool mpeg1) {
+    const size_t start = name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1;
+    const size_t dot = name.find_last_of('.');
+    const std::string base = dot != std::string::npos && dot > start ? name.substr(0, dot) : name;
+    const std::string extension = mpeg1 ? ".m1v" : ".m2v";
+    std::string candidate = base + extension;
+    std::error_code ec;
+    for (int n = 2; fs::exists(fs::symlink_status(candidate, ec)); n++)
+        candidate = base + "_" + std::to_string(n) + extension;
+    return candidate;
+}
+
+std::string OutputNameForKind(const std::string& name, int type) {
+    if (type == MuxTypeTransport) return name;
+    std::string extension = fs::path(name).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".ts" && extension != ".m2ts" && extension != ".mts") return name;
+    std::error_code ec;
+    const std::string renamed = fs::path(name).replace_extension(".mpg").string();
+    return fs::exists(fs::symlink_status(renamed, ec)) ? FirstFreeName(name + ".mpg", true) : renamed;
+}
+
+const char* MuxKindName(int type) {
+    switch (type) {
+        case MuxTypeMpeg1System: return "an MPEG-1 system stream";
+        case MuxTypeMpeg2Program: return "an MPEG-2 program stream";
+        case MuxTypeVideoCd: return "a Video-CD stream";
+        case MuxTypeTransport: return "an MPEG-2 transport stream";
+        case MuxTypeSvcd: return "an SVCD stream";
+        default: return "a DVD-Video volume";
+    }
 }

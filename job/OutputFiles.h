@@ -1,8 +1,10 @@
 // The files a job writes go under names of their own next to their targets and
 // are put in place only once their step has succeeded: a failed, refused or
-// stopped job leaves the user's earlier files as they were.
+// stopped job leaves the user's earlier files as they were. The names a job
+// picks itself, where the chosen one does not fit what it writes, are here too.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class JobOutput {
@@ -41,3 +43,19 @@ std::string MoveToFreeName(const std::string& from, const std::string& path, boo
 
 // The user's message about a file the job could not make: `text` gets the cause appended.
 void ReportFileProblem(std::string text, const std::string& path, int error);
+
+// The readable-size rule of the job: -1 when the file cannot be read.
+int64_t ReadableSize(const std::string& path);
+
+// A job left without its sound writes a bare video stream: it is named by the
+// form's rule for video-only output, the extension of the last name component
+// (or its ".avi") giving way to ".m1v" or ".m2v". Nobody was asked about that
+// name, so a file already there is kept and the stream takes the first free
+// "<name>_<n>" instead.
+std::string ElementaryStreamName(const std::string& name, bool mpeg1);
+// The job never writes a transport stream: an output named as one (a profile of
+// stream type 5, read back as a program stream) gets the name of what is written,
+// beside the chosen one and never over another file.
+std::string OutputNameForKind(const std::string& name, int type);
+// The kind of stream a mux type writes, as the user is told it.
+const char* MuxKindName(int type);
