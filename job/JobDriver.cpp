@@ -104,7 +104,9 @@ int RunEncodingJob() {
         CheckOutputDiskSpace(VideoOutputPath, VideoToTempFile ? 1 : 0);
         // A write error of the stream's last bytes leaves the abort flag behind
         // even when every engine step returned success.
-        const bool encoded = EncodeVideoPass() >= 0 && !EncodeAbortFlag;
+        // A stop taken by the pump after the last picture ends the job too: the
+        // passes after this one would clear it and write the output.
+        const bool encoded = EncodeVideoPass() >= 0 && !EncodeAbortFlag && !UserStopFlag;
         VideoOutputPath = VideoOutput.Target();
         VideoStreamName.clear();
         if (encoded) WarnOfCutInput();
@@ -175,7 +177,9 @@ int RunEncoding(const void* ownerWindow) {
     }
     VideoStreamReady = AudioStreamReady = MultiplexDone = 0;
     VideoToTempFile = TempVideoUsed = TempAudioUsed = 0;
-    EncodeAbortFlag = 0;
+    // A stop belongs to the job it was asked in, and is not taken for the end of
+    // the last job's video pass (which the stop command only acknowledges).
+    EncodeAbortFlag = UserStopFlag = VideoEngineStage = 0;
     if (e.outputFileName.empty()) {
         ReportFatalError(LoadResString(63458));
         return 0;
@@ -230,15 +234,18 @@ int RunEncoding(const void* ownerWindow) {
 
     RemoveLeftoverWorkFiles();
     MultiplexActive = 0;
-    for (int round = 0; round < 3; ++round) {
+    // A stop these rounds take (a close of the window that waited while a batch
+    // went on to this job) ends the job before its passes; the next round would
+    // otherwise set the run state back and the job would run whole.
+    for (int round = 0; round < 3 && !UserStopFlag; ++round) {
         RunState = 2;
         PumpMessagesDuringMotionSearch();
     }
-    PumpPendingMessages();
+    if (!UserStopFlag) PumpPendingMessages();
 
     EncodeStartTick = platform::TickCount();
     MultiplexFailed = false;
-    JobResult = RunEncodingJob();
+    JobResult = UserStopFlag ? -1 : RunEncodingJob();
 
     // Whatever was not put in place is unfinished: only the job's own new files go.
     VideoOutput.Discard();

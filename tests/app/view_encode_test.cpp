@@ -465,7 +465,8 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
 // used, an unreadable file, a file without sound before one with sound under
 // a Video-CD profile, a picture too narrow, two files of one name from two
 // folders (the user's file of that name is overwritten as the log warns, the
-// second stream takes a free name the log gives). ffprobe measures every
+// second stream takes a free name the log gives), a batch closed from the window
+// (the stopped job leaves no output). ffprobe measures every
 // output, ffmpeg decodes it whole; the log names the file each message is about.
 TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
     fs::create_directories(dir_ / "prof");
@@ -518,6 +519,11 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
         {true, {"template", "one/clip", "two/clip"}, {}, done + "2 files encoded successfully.\n ",
          " Output file @/clip.prg already exists.| This entry writes @/clip_2.prg.\n",
          {{"clip.prg", "video 352 288 audio 30"}, {"clip_2.prg", "video 720 576 audio 20"}}},
+        // Closed at the last job's first pump (the close waited while the batch went on to it).
+        {true, {"template", "in352x288", "in720x576"}, {" Do you wish to stop the batch encoding ? "},
+         "Batch process stopped by the user after 3 of 3 job list entries.\n\n1 file encoded successfully.\n" +
+             failedOne, "AVI input file: " + in["in720x576"] + "|Batch MPEG encoding aborted by user\n",
+         {{"in352x288.prg", "video 352 288 audio 30"}}},
     };
     const auto openLog = std::exchange(OpenBatchLogFile, [](const std::string&) {});  // never the desktop's editor
     for (size_t r = 0; r < std::size(rows); ++r) {
@@ -539,7 +545,16 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
             dialog->findChild<QLineEdit*>("1108")->setText(QString::fromStdString(out.string()));
             dialog->findChild<QPushButton*>("1")->click();
         });
+        const MessagePumpHooks appHooks = CurrentMessagePumpHooks();
+        MessagePumpHooks closing = appHooks;
+        closing.dispatchMessages = [&, appHooks, once = r + 1 == std::size(rows)](int limit, bool* quit) mutable {
+            if (once && RunState == 2 && EncoderSettings.inputFileName == in[row.entries.back()] && std::exchange(once, false))
+                frame_->close();
+            return appHooks.dispatchMessages(limit, quit);
+        };
+        SetMessagePumpHooks(closing);
         Command(32795)->trigger();
+        SetMessagePumpHooks(appHooks);
         std::vector<std::string> shown = boxes.Texts();
         if (r == 0) shown.erase(shown.begin());
         ASSERT_EQ(shown.size(), row.boxes.size() + 1) << testing::PrintToString(shown);

@@ -117,6 +117,11 @@ TEST_F(JobSafetyTest, FailedStoppedOrRefusedJobsLoseNothingOfTheUser) {
              stopWhen([] { return Sequence.EncodedFrameCount >= stopAt; });
          },
          "", 1},
+        // Each asked once: at the job's first pump (a close of the window that waited while a
+        // batch went on to this job) and at the pump after the last picture.
+        {"stop before the first picture", [&] { stopAt = 0, stopWhen([] { return stopAt++ == 0; }); }, "", 1},
+        {"stop after the last picture",
+         [&] { stopAt = 10, stopWhen([] { return Sequence.EncodedFrameCount == 10 && stopAt++ == 10; }); }, "", 1},
         {"stop while multiplexing", [&] { stopWhen([] { return MultiplexActive == 1; }); },
          "Multiplexing aborted by user.", 1},
         {"stop in the audio pass", [&] { stopWhen([] { return AudioPassActive == 1; }); },
