@@ -491,7 +491,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         // window closes once they have ended. No lets them go on.
         event->ignore();
         if (closeAfterStop_) return;
-        if (RunState != 3) {
+        // A job that is ending (run state 3) needs no question, but a batch between two
+        // passes of its job or between two jobs would go on through every later entry.
+        if (RunState != 3 || (BatchMode != 0 && BatchStopRequested == 0)) {
             if (platform::ShowMessageBox(LoadResString(BatchMode ? 64134 : 64133), "", platform::MbButtons::YesNo,
                                          platform::MbIcon::Stop, this) != platform::MbAnswer::Yes)
                 return;

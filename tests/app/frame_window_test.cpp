@@ -161,8 +161,13 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
         PauseFlag = 1;
         UserStopFlag = 0;
     };
-    pausedEncoding();
     BatchMode = 1;
+    RunState = 3;  // a batch between two passes of its job asks as well
+    const size_t asked = boxes.Texts().size();
+    boxes.Answer(platform::MbAnswer::No);
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(boxes.Texts().size(), asked + 1);
+    pausedEncoding();
     for (auto answer : {platform::MbAnswer::No, platform::MbAnswer::Yes}) {  // a close asks as Stop does
         boxes.Answer(answer);
         EXPECT_FALSE(frame->close());
