@@ -1,5 +1,5 @@
 // The main settings form's widgets: they show FormValues and hand every
-// decision to the functions of FormLogic.
+// decision to the functions of FormLogic and FormPresets.
 #include "app/CMainSettingsForm.h"
 
 #include <QCheckBox>
@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cstdio>
 #include <vector>
 
 #include "app/AppSettings.h"
@@ -27,8 +26,6 @@
 #include "app/CSpinCtrl8.h"
 #include "job/AviSource.h"
 #include "job/JobDriver.h"
-#include "job/Profile.h"
-#include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "settings/Preview.h"
@@ -696,56 +693,22 @@ int CMainSettingsForm::CheckBatchOutputFile() {
 }
 
 int CMainSettingsForm::LoadInputFileForBatch(const std::string& path, const std::string& outputFolder) {
-    AppendBatchLog(platform::Format("\nLoading input file %s information \n", path.c_str()));
-    if (!HasAviExtension(path)) {
-        AppendBatchLog(platform::Format(LoadResString(63410), path.c_str()));
-        return 0;
-    }
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::fclose(f);
-    } else {
-        AppendBatchLog(platform::Format(LoadResString(63416), path.c_str()));
-        return 0;
-    }
     ReadIntoValues();
     TakenInput probed;
-    if (!ProbeInputForForm(path, &probed)) {
-        AppendBatchLog("Invalid input AVI file format. \nUnable to compress file in batch mode\n");
-        return 0;
-    }
-    if (probed.width % 2) {
-        AppendBatchLog(LoadResString(63411));
-        return 0;
-    }
-    if (probed.height % 2) {
-        AppendBatchLog(LoadResString(63412));
-        return 0;
-    }
-    if (probed.width % 16) AppendBatchLog(LoadResString(63413));
-    if (probed.height % 16) AppendBatchLog(LoadResString(63414));
-    const int frames = probed.Frames();
-    if (frames < 1) {
-        AppendBatchLog(LoadResString(63415));
-        return 0;
-    }
+    if (!ProbeBatchInput(path, &probed)) return 0;
     if (values_.streamKind == kStreamNone) {
         AppendBatchLog(LoadResString(63417));
         return 0;
     }
     takenInput_ = probed;
-    TakeProbedInput(probed, frames, &values_, &vcdSnapshot_);
+    TakeProbedInput(probed, probed.Frames(), &values_, &vcdSnapshot_);
     values_.encodeAudio = probed.hasAudio;
     std::string folder = outputFolder;
     if (!folder.empty() && folder.back() != '/') folder += '/';
     values_.outputName = ProposeOutputName(path, folder, values_.streamKind, WithAudio());
     if (AviAudioRefusal) {
         // The entry becomes its video alone: the log says why and what is written.
-        const std::string sound = AviAudioFormatText();
-        AppendBatchLog(std::string("\nThe sound of this file is not used:\n") + LoadResString(AviAudioRefusal) + "\n" +
-                       (sound.empty() ? std::string()
-                                      : "The file's sound: " + sound +
-                                            "; the encoder takes PCM of 8 or 16 bits, mono or stereo.\n") +
-                       "Video-only output: " + values_.outputName + "\n");
+        AppendBatchLog(DroppedSoundLogText(AviAudioRefusal, AviAudioFormatText(), values_.outputName));
         BatchEntrySoundDropped = 1;
     }
     AudioModeFromChannels(probed.channels, &values_.coding);

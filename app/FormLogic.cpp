@@ -521,3 +521,53 @@ bool ProbeInputForForm(const std::string& path, TakenInput* probed) {
     s.inputHasAudio = hadAudio;
     return result != 0;
 }
+
+namespace {
+bool BatchInputAccepted(const TakenInput& probed);
+}  // namespace
+
+bool ProbeBatchInput(const std::string& path, TakenInput* probed) {
+    AppendBatchLog(platform::Format("\nLoading input file %s information \n", path.c_str()));
+    if (!HasAviExtension(path)) {
+        AppendBatchLog(Formatted(63410, path));
+        return false;
+    }
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        AppendBatchLog(Formatted(63416, path));
+        return false;
+    }
+    if (!ProbeInputForForm(path, probed)) {
+        AppendBatchLog("Invalid input AVI file format. \nUnable to compress file in batch mode\n");
+        return false;
+    }
+    return BatchInputAccepted(*probed);
+}
+
+namespace {
+bool BatchInputAccepted(const TakenInput& probed) {
+    if (probed.width % 2) {
+        AppendBatchLog(LoadResString(63411));
+        return false;
+    }
+    if (probed.height % 2) {
+        AppendBatchLog(LoadResString(63412));
+        return false;
+    }
+    if (probed.width % 16) AppendBatchLog(LoadResString(63413));
+    if (probed.height % 16) AppendBatchLog(LoadResString(63414));
+    if (probed.Frames() < 1) {
+        AppendBatchLog(LoadResString(63415));
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+std::string DroppedSoundLogText(int refusalId, const std::string& sound, const std::string& outputName) {
+    return std::string("\nThe sound of this file is not used:\n") + LoadResString(refusalId) + "\n" +
+           (sound.empty() ? std::string()
+                          : "The file's sound: " + sound + "; the encoder takes PCM of 8 or 16 bits, mono or stereo.\n") +
+           "Video-only output: " + outputName + "\n";
+}

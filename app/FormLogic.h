@@ -70,8 +70,10 @@ struct FormValues {
 
 // The input the form last probed and took, with what the probe found. A name
 // typed into the input edit is probed (as Enter does) only when it differs;
-// a refused or failed name leaves no input known, so the same name is probed
-// again the next time, and no sound is known either.
+// a refused or failed name leaves no name known, so the same name is probed
+// again the next time, while the form goes on showing the earlier input with
+// its sound. Only the form's own probe fills it: another look at a file (its
+// information, a preview) changes nothing of the input taken.
 struct TakenInput {
     std::string name;
     int width = 0, height = 0;
@@ -79,7 +81,7 @@ struct TakenInput {
     bool hasAudio = false;
     int channels = 0;
     int Frames() const { return endFrame - firstFrame; }
-    void Forget() { *this = TakenInput(); }
+    void Forget() { name.clear(); }
     void Take(const std::string& path) { name = path; }
 };
 // Whether a typed input name must be probed before the form may use it.
@@ -209,3 +211,9 @@ bool FolderExists(const std::string& folder);
 // The settings are left as they were: the store takes the sound from the
 // record.
 bool ProbeInputForForm(const std::string& path, TakenInput* probed);
+// The batch runner's probe of an input, its refusals in the batch log: a
+// name without ".avi", a file that does not open or holds no video, odd
+// sizes, no frames. A size that is no multiple of 16 is only noted.
+bool ProbeBatchInput(const std::string& path, TakenInput* probed);
+// What the batch log says of an entry whose sound is not used.
+std::string DroppedSoundLogText(int refusalId, const std::string& soundFormat, const std::string& outputName);

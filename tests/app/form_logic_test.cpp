@@ -120,6 +120,22 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     EXPECT_EQ(s.muxPackSize, 2048);
     EXPECT_EQ(s.gopSize, 12);
     EXPECT_EQ(s.applicationType, kApplicationNone);
+
+    // The store writes what the form changed since it saw the settings: a
+    // job's own audio mode, and a later change of the sheet, stay.
+    EncoderSettingsRecord e;
+    FormValues loaded = FormValuesFromSettings(e);
+    e.audioMode = 2;
+    loaded.coding.gopSize = 15;
+    TakenInput input;
+    input.hasAudio = true;
+    StoreFormValues(&loaded, input, &e);
+    EXPECT_EQ(e.gopSize, 15);
+    EXPECT_EQ(e.audioMode, 2);
+    EXPECT_EQ(e.inputHasAudio, 1);
+    e.gopSize = 9;
+    StoreFormValues(&loaded, input, &e);
+    EXPECT_EQ(e.gopSize, 9);
 }
 
 FormValues ValidForm(const testsupport::TempDir& dir) {

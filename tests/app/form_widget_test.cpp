@@ -18,6 +18,7 @@
 #include "app/AppSettings.h"
 #include "app/CAdvancedSettingsSheet.h"
 #include "app/CMainSettingsForm.h"
+#include "job/JobDriver.h"
 #include "job/Profile.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
@@ -147,6 +148,12 @@ TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
     emit Get<QLineEdit>("1001")->returnPressed();
     EXPECT_EQ(Text("1003"), "352");
     EXPECT_EQ(Text("1005"), Out("take.vob"));
+    // The AVI information of a name typed but not taken: the form keeps the sound of the input it took.
+    Type("1001", mute);
+    AviInfoTexts info;
+    ASSERT_EQ(CheckAviHasVideo(mute, &info), 1);
+    Click("1006");
+    EXPECT_EQ(lastDialog_.defaultExtension, "vob");
 
     // Tab walks the form as it reads: row by row, left to right.
     const std::vector<std::string> order{"1001", "1002", "1105", "1005", "1006", "1106", "1003",
