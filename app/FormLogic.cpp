@@ -1,4 +1,4 @@
-// Names, the Video-CD preset, the checks and the store of the main settings form.
+// Names, the input probe, the checks, the load and the store of the main settings form.
 #include "app/FormLogic.h"
 
 #include <fcntl.h>

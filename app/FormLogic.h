@@ -1,6 +1,8 @@
-// The arithmetic of the main settings form: output and temporary names, the
-// Video-CD preset, the checks before a job and the store into the settings.
-// Widgets only show and collect; everything they decide is decided here.
+// The arithmetic of the main settings form: its values and the input it took,
+// output and temporary names, the checks before a job and of file locations,
+// the load from and the store into the settings (the one place the form
+// writes them). Widgets only show and collect; what they decide is decided
+// here and in FormPresets.
 #pragma once
 
 #include <functional>
