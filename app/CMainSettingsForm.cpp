@@ -1,5 +1,5 @@
 // The main settings form's widgets: they show FormValues and hand every
-// decision to the functions of FormLogic.
+// decision to the functions of FormLogic and FormPresets.
 #include "app/CMainSettingsForm.h"
 
 #include <QCheckBox>
@@ -17,9 +17,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "app/AppSettings.h"
@@ -29,8 +26,6 @@
 #include "app/CSpinCtrl8.h"
 #include "job/AviSource.h"
 #include "job/JobDriver.h"
-#include "job/Profile.h"
-#include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "settings/Preview.h"
@@ -82,35 +77,6 @@ void Message(int id, MbIcon icon) { platform::ShowMessageBox(LoadResString(id), 
 
 void Message(const std::string& text, MbIcon icon) { platform::ShowMessageBox(text, "", MbButtons::Ok, icon); }
 
-std::string Formatted(int id, const std::string& a) { return platform::Format(LoadResString(id), a.c_str()); }
-
-std::string Formatted(int id, const std::string& a, const std::string& b) {
-    return platform::Format(LoadResString(id), a.c_str(), b.c_str());
-}
-
-// Probes an input for the form. The form takes the file's own picture size,
-// so no resizing is involved: an earlier job's size, stream kind or field
-// order must not refuse the file (the open would otherwise refuse any other
-// height after an interlaced MPEG-2 job, whatever the form now says). The
-// batch log heads the probe's messages with the input name, which must be
-// this file's, not the one of the job before.
-int ProbeInputForForm(const std::string& path, AviInfoTexts* info) {
-    int& inputType = EncoderSettings.inputType;
-    const int type = inputType;
-    const std::string previousInput = EncoderSettings.inputFileName;
-    inputType = 0;
-    EncoderSettings.inputFileName = path;
-    const int result = ProbeAviInputFile(path, info);
-    inputType = type;
-    EncoderSettings.inputFileName = previousInput;
-    return result;
-}
-
-bool FolderExists(const std::string& folder) {
-    std::error_code ec;
-    return !folder.empty() && std::filesystem::is_directory(folder, ec);
-}
-
 // Gives a line edit the width that shows `widest` whole in its own font.
 void FitEditToText(QLineEdit* edit, const char* widest) {
     QStyleOptionFrame option;
@@ -150,7 +116,6 @@ CMainSettingsForm::CMainSettingsForm(QWidget* parent) : QWidget(parent) {
     bitRateSpin_->SetLimits(0, kBitRateSpinLimit);
     const int code = EncoderSettings.frameRateCode;
     values_.frameRateIndex = code >= 1 && code <= 5 ? code - 1 : kRateIndex2997;
-    EncoderSettings.frameRateCode = values_.frameRateIndex + 1;
     JobWindows.requestInputFileBrowse = RequestInputFileBrowse;
     WriteControls();
     FormReady = 1;
@@ -312,8 +277,7 @@ void CMainSettingsForm::BuildControls() {
         if (writing_) return;
         MarkModified();
         ReadIntoValues();
-        DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
-                             &EncoderSettings);
+        DeriveTemporaryNamesFromOutput();
     });
     connect(inputEdit_, &QLineEdit::returnPressed, this, &CMainSettingsForm::OnEnter);
     connect(outputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnOutputEditingFinished);
@@ -351,7 +315,17 @@ void CMainSettingsForm::BuildControls() {
 
 void CMainSettingsForm::MarkModified() { emit documentModified(); }
 
-bool CMainSettingsForm::WithAudio() const { return values_.encodeAudio && EncoderSettings.inputHasAudio; }
+bool CMainSettingsForm::WithAudio() const { return values_.encodeAudio && takenInput_.hasAudio; }
+
+void CMainSettingsForm::DeriveTemporaryNamesFromOutput() {
+    DeriveTemporaryNames(values_.outputName, values_.streamKind, takenInput_.hasAudio, &values_.coding);
+}
+
+void CMainSettingsForm::ShowOutputName() {
+    writing_ = true;
+    outputEdit_->setText(Q(values_.outputName));
+    writing_ = false;
+}
 
 FormValues CMainSettingsForm::ReadControls(bool* ok) const {
     FormValues f = values_;
@@ -404,8 +378,9 @@ void CMainSettingsForm::WriteControls() {
 }
 
 void CMainSettingsForm::ApplyShowRules() {
-    const bool constant = EncoderSettings.rateControl != kRateVariable;
-    const bool enabled = constant && EncoderSettings.applicationType != kApplicationVcd20;
+    const FormCoding& c = values_.coding;
+    const bool constant = c.rateControl != kRateVariable;
+    const bool enabled = constant && c.applicationType != kApplicationVcd20;
     for (QWidget* w : std::initializer_list<QWidget*>{bitRateEdit_, bitRateSpin_, kbitLabel_}) {
         w->setHidden(!constant);
         w->setEnabled(enabled);
@@ -420,80 +395,42 @@ void CMainSettingsForm::ApplyShowRules() {
             values_.dvd = values_.svcd = 0;
             dvdCheck_->setChecked(false);
             svcdCheck_->setChecked(false);
-            int& type = EncoderSettings.applicationType;
+            int& type = values_.coding.applicationType;
             if (type == kApplicationDvd || type == kApplicationSvcd) type = kApplicationNone;
         }
     }
 }
 
 void CMainSettingsForm::LoadDefaultProfile() {
-    EncoderSettingsRecord& s = EncoderSettings;
-    if (FormReady == 1 && PendingInputFlag == 1 && ProfileDirectory.size() >= 2) {
-        const std::string name = DefaultProfileFileName().string();
-        if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
-            char head[41] = {};
-            const size_t got = std::fread(head, 1, 40, f);
-            std::fclose(f);
-            const std::string text(head, got);
-            if (text.rfind("MPEG_DATA_V10", 0) == 0 || text.rfind("MPEG_DATA_V11", 0) == 0) {
-                ReadProfile(name.c_str());
-                s.inputFileName.clear();
-                s.outputFileName.clear();
-                s.profileDescription.clear();
-                s.framesToEncode = 1;
-                s.firstFrame = 0;
-            }
-        }
-    }
+    if (FormReady == 1 && PendingInputFlag == 1 && ProfileDirectory.size() >= 2) ReadDefaultProfileWithoutFiles();
+    const EncoderSettingsRecord& s = EncoderSettings;
     values_ = FormValuesFromSettings(s);
     firstFrameSpin_->SetLimits(1, kMaxFrameCount);
     framesSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
+    // The profile names its input without a probe; its sound and the channels
+    // its audio mode gave the AVI source stand for the file's.
+    takenInput_ = TakenInput();
     takenInput_.Take(values_.inputName);
+    takenInput_.hasAudio = s.inputHasAudio != 0;
+    takenInput_.channels = AviInput.AviAudioChannels;
     if (values_.outputName.size() < 256) LastOutputFileName = values_.outputName;
-    const bool vcdAllowed = s.mpeg1 && s.encodeAudio && s.inputHasAudio;
+    const bool vcdAllowed = s.mpeg1 && s.encodeAudio && takenInput_.hasAudio;
     values_.videoCd = vcdAllowed && s.streamType == kStreamTypeVideoCd;
     videoCdCheck_->setEnabled(vcdAllowed);
     // A profile that comes with the preset on has no earlier values: unticking keeps these.
-    vcdSnapshot_ = TakeVcdSnapshot(values_, s);
+    vcdSnapshot_ = TakeVcdSnapshot(values_);
     WriteControls();
     ApplyShowRules();
     if (FormReady == 1 && PendingInputFlag == 1) {
         PendingInputFlag = 0;
         SetInputFile(PendingInputFile);
     }
-    encodeAudioCheck_->setEnabled(EncoderSettings.inputHasAudio == 1);
-}
-
-void CMainSettingsForm::RestoreVcdPreset() {
-    RestoreVcdSnapshot(vcdSnapshot_, &values_, &EncoderSettings);
-    // A snapshot taken from a profile that came with the preset on holds the
-    // preset itself: leaving the preset never lands back in it.
-    if (EncoderSettings.applicationType == kApplicationVcd20) EncoderSettings.applicationType = kApplicationNone;
-    values_.videoCd = 0;
-}
-
-void CMainSettingsForm::TakeProbedInput(const std::string& path, int frames) {
-    values_.inputName = path;
-    takenInput_.Take(path);
-    const bool keepVcd = values_.videoCd && values_.streamKind == kStreamMpeg1 && EncoderSettings.inputHasAudio;
-    if (values_.videoCd && !keepVcd) RestoreVcdPreset();
-    values_.width = InputFrameWidth;
-    values_.height = InputFrameHeight;
-    values_.frames = frames;
-    if (keepVcd) {
-        // The preset keeps its picture, by the new height's video system; the
-        // file's own size is what unticking gives back.
-        vcdSnapshot_.width = InputFrameWidth;
-        vcdSnapshot_.height = InputFrameHeight;
-        values_.frameRateIndex = VcdFrameRateForHeight(InputFrameHeight, values_.frameRateIndex);
-        values_.width = 352;
-        values_.height = values_.frameRateIndex == kRateIndex25 ? 288 : 240;
-    }
+    encodeAudioCheck_->setEnabled(takenInput_.hasAudio);
 }
 
 int CMainSettingsForm::SetInputFile(const std::string& path) {
     // A name that is refused leaves no input known: the next name, the same
-    // or another, is probed again (a failed probe has cleared the sound).
+    // or another, is probed again.
     takenInput_.Forget();
     if (!HasAviExtension(path)) {
         Message(63348, MbIcon::Warning);
@@ -501,24 +438,24 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     }
     MarkModified();
     ReadIntoValues();
-    AviInfoTexts info;
+    TakenInput probed;
     // A file that did not open or holds no video is not an input.
-    if (!ProbeInputForForm(path, &info)) return 0;
-    EncoderSettingsRecord& s = EncoderSettings;
-    if (InputFrameWidth % 2) {
+    if (!ProbeInputForForm(path, &probed)) return 0;
+    if (probed.width % 2) {
         Message(63350, MbIcon::Warning);
         return 0;
     }
-    if (InputFrameHeight % 2) {
+    if (probed.height % 2) {
         Message(63351, MbIcon::Warning);
         return 0;
     }
-    const int frames = InputEndFrame - InputFirstFrame;
+    const int frames = probed.Frames();
     if (frames < 1 &&
         platform::ShowMessageBox(LoadResString(63355), "", MbButtons::YesNo, MbIcon::Warning) != MbAnswer::Yes)
         return 0;
 
-    TakeProbedInput(path, std::max(frames, 1));
+    takenInput_ = probed;
+    TakeProbedInput(probed, std::max(frames, 1), &values_, &vcdSnapshot_);
     framesSpin_->SetLimits(1, kMaxFrameCount);
     SetJobFileReady(kInputChosen);
     WriteControls();
@@ -529,13 +466,13 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     }
 
     const std::string outputFolder = GetMainMpegOutputDirectory();
-    values_.encodeAudio = s.inputHasAudio;
+    values_.encodeAudio = probed.hasAudio;
     values_.outputName =
         ProposeOutputName(path, FolderExists(outputFolder) ? outputFolder : std::string(), values_.streamKind,
                           WithAudio());
-    AudioModeFromChannels(AviInput.AviAudioChannels, &s);
-    DeriveTemporaryNames(values_.outputName, values_.streamKind, s.inputHasAudio != 0, &s);
-    encodeAudioCheck_->setEnabled(s.inputHasAudio == 1);
+    AudioModeFromChannels(probed.channels, &values_.coding);
+    DeriveTemporaryNamesFromOutput();
+    encodeAudioCheck_->setEnabled(probed.hasAudio);
     videoCdCheck_->setEnabled(values_.streamKind == kStreamMpeg1 && WithAudio());
     WriteControls();
     SetJobFileReady(kOutputChosen);
@@ -548,11 +485,8 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
 void CMainSettingsForm::UpdateOutputFileName() {
     ReadIntoValues();
     if (!DeriveOutputName(&values_.outputName, values_.streamKind, WithAudio())) return;
-    DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
-                         &EncoderSettings);
-    writing_ = true;
-    outputEdit_->setText(Q(values_.outputName));
-    writing_ = false;
+    DeriveTemporaryNamesFromOutput();
+    ShowOutputName();
 }
 
 void CMainSettingsForm::OnOutputEditingFinished() {
@@ -560,12 +494,9 @@ void CMainSettingsForm::OnOutputEditingFinished() {
     const std::string normal = NormaliseTypedOutputName(values_.outputName, values_.streamKind, WithAudio());
     if (normal != values_.outputName) {
         values_.outputName = normal;
-        writing_ = true;
-        outputEdit_->setText(Q(normal));
-        writing_ = false;
+        ShowOutputName();
     }
-    DeriveTemporaryNames(values_.outputName, values_.streamKind, EncoderSettings.inputHasAudio != 0,
-                         &EncoderSettings);
+    DeriveTemporaryNamesFromOutput();
 }
 
 void CMainSettingsForm::OnFirstFrameEdited() {
@@ -584,46 +515,34 @@ void CMainSettingsForm::OnFirstFrameEdited() {
 }
 
 void CMainSettingsForm::OnMpeg1() {
+    const int before = values_.streamKind;
     ReadIntoValues();
-    if (EncoderSettings.mpeg1 != 1) MarkModified();
-    EncoderSettings.mpeg1 = 1;
+    if (before != kStreamMpeg1) MarkModified();
     UpdateOutputFileName();
-    EncoderSettings.applicationType = kApplicationNone;
-    EncoderSettings.streamType = kStreamTypeMpeg1;
+    ChooseMpeg1(&values_);
     videoCdCheck_->setEnabled(WithAudio());
     ApplyShowRules();
 }
 
 void CMainSettingsForm::OnMpeg2() {
+    const int before = values_.streamKind;
     ReadIntoValues();
-    if (EncoderSettings.mpeg1 != 0) MarkModified();
-    EncoderSettings.mpeg1 = 0;
+    if (before != kStreamMpeg2) MarkModified();
     UpdateOutputFileName();
-    EncoderSettings.applicationType = kApplicationNone;
-    if (values_.videoCd) {
-        RestoreVcdPreset();
-        WriteControls();
-    }
+    if (ChooseMpeg2(&values_, vcdSnapshot_)) WriteControls();
     videoCdCheck_->setChecked(false);
     videoCdCheck_->setEnabled(false);
-    EncoderSettings.streamType = kStreamTypeMpeg2;
     ApplyShowRules();
 }
 
 void CMainSettingsForm::OnEncodeAudio() {
     ReadIntoValues();
+    if (SwitchEncodeAudio(&values_, vcdSnapshot_)) WriteControls();
     if (!values_.encodeAudio) {
-        if (values_.videoCd) {
-            EncoderSettings.streamType = kStreamTypeMpeg1;
-            RestoreVcdPreset();
-            WriteControls();
-        }
-        EncoderSettings.applicationType = kApplicationNone;
         videoCdCheck_->setChecked(false);
         videoCdCheck_->setEnabled(false);
     } else {
         videoCdCheck_->setEnabled(values_.streamKind != kStreamMpeg2);
-        values_.keepDuration = 1;
     }
     UpdateOutputFileName();
     ApplyShowRules();
@@ -632,20 +551,10 @@ void CMainSettingsForm::OnEncodeAudio() {
 
 void CMainSettingsForm::OnVideoCd() {
     ReadIntoValues();
-    if (values_.videoCd) {
-        if (!VcdSystemKnown(values_.height, values_.frameRateIndex)) {
-            Message(kVcdSystemUnknownText, MbIcon::Warning);
-            values_.videoCd = 0;
-            videoCdCheck_->setChecked(false);
-            return;
-        }
-        vcdSnapshot_ = TakeVcdSnapshot(values_, EncoderSettings);
-        ApplyVcdPreset(&values_, &EncoderSettings, AviInput.AviAudioChannels);
-    } else {
-        EncoderSettings.streamType = kStreamTypeMpeg1;
-        EncoderSettings.applicationType = kApplicationNone;
-        RestoreVcdPreset();
-        AudioModeFromChannels(AviInput.AviAudioChannels, &EncoderSettings);
+    if (!SwitchVideoCd(&values_, &vcdSnapshot_, takenInput_.channels)) {
+        Message(kVcdSystemUnknownText, MbIcon::Warning);
+        videoCdCheck_->setChecked(false);
+        return;
     }
     WriteControls();
     ApplyShowRules();
@@ -689,9 +598,13 @@ void CMainSettingsForm::OnAdvanced() {
     form.formReady = FormReady == 1;
     form.interlaceSelection = values_.videoFormatIndex;
     form.keepDuration = values_.keepDuration;
-    form.aviChannels = EncoderSettings.inputHasAudio ? AviInput.AviAudioChannels : 0;
+    form.aviChannels = takenInput_.hasAudio ? takenInput_.channels : 0;
+    // The sheet edits the coding values the form holds: it gets them first
+    // and gives them back, changed or not.
+    StoreFormCoding(&values_, &EncoderSettings);
     bool modified = false;
     const int accepted = RunAdvancedSettings(this, form, &modified);
+    LoadFormCoding(EncoderSettings, &values_);
     values_.keepDuration = form.keepDuration;
     if (modified) MarkModified();
     // The form's own values stay as the user left them; what the sheet changed
@@ -711,22 +624,7 @@ void CMainSettingsForm::PostOutputBrowse() {
 
 void CMainSettingsForm::OnInputBrowse() {
     ReadIntoValues();
-    FormFileDialogRequest r;
-    r.title = LoadResString(63322);
-    r.filter = LoadResString(63321);
-    r.defaultExtension = "avi";
-    const std::string& current = values_.inputName;
-    r.folder = GetMainAviInputDirectory();
-    if (!current.empty()) {
-        if (FolderExists(FolderPart(current))) r.folder = FolderPart(current);
-        std::error_code ec;
-        if (std::filesystem::exists(current, ec))
-            r.name = current;
-        else
-            r.name = HasFileExtension(current) ? "*.avi" : FileNamePart(current) + ".avi";
-    } else {
-        r.name = "*.avi";
-    }
+    FormFileDialogRequest r = InputBrowseRequest(values_.inputName, GetMainAviInputDirectory());
     if (!FileDialogHook()(this, &r)) return;
     if (r.name.size() >= 256) {
         Message(63323, MbIcon::Warning);
@@ -737,32 +635,17 @@ void CMainSettingsForm::OnInputBrowse() {
 
 void CMainSettingsForm::OnOutputBrowse() {
     ReadIntoValues();
-    FormFileDialogRequest r;
-    r.save = true;
-    r.title = LoadResString(63328);
-    const bool audio = encodeAudioCheck_->isChecked() && EncoderSettings.inputHasAudio;
-    if (values_.streamKind == kStreamMpeg2) {
-        const std::string ext = GetMpeg2FileExtension();
-        r.defaultExtension = audio ? ext.substr(1) : "m2v";
-        r.filter = audio ? Formatted(63325, ext, ext) : LoadResString(63324);
-    } else {
-        r.defaultExtension = audio ? "mpg" : "m1v";
-        r.filter = LoadResString(audio ? 63327 : 63326);
-    }
-    const std::string folder = FolderPart(values_.outputName);
-    r.folder = FolderExists(folder) ? folder : GetMainMpegOutputDirectory();
-    r.name = FileNamePart(values_.outputName);
+    FormFileDialogRequest r =
+        OutputBrowseRequest(values_.streamKind, WithAudio(), values_.outputName, GetMainMpegOutputDirectory());
     if (!FileDialogHook()(this, &r)) return;
     if (r.name.size() > kFormNameLimit) {
         Message(63329, MbIcon::Warning);
         return;
     }
     SetMainMpegOutputDirectory(FolderPart(r.name));
-    DeriveTemporaryNames(r.name, values_.streamKind, EncoderSettings.inputHasAudio != 0, &EncoderSettings);
     values_.outputName = r.name;
-    writing_ = true;
-    outputEdit_->setText(Q(r.name));
-    writing_ = false;
+    DeriveTemporaryNamesFromOutput();
+    ShowOutputName();
     MarkModified();
     CheckOutputFile();
     SetJobFileReady(kOutputChosen);
@@ -781,189 +664,55 @@ int CMainSettingsForm::ApplyToParameters() {
     if (TypedInputNeedsProbe(typed, takenInput_) && !SetInputFile(typed)) return 0;
     if (!ValidateSettings()) return 0;
     OnOutputEditingFinished();
-    StoreFormValues(values_, &EncoderSettings);
+    StoreFormValues(&values_, takenInput_, &EncoderSettings);
     return 1;
 }
 
 // ---- location checks ----
 
-int CMainSettingsForm::OutputLocationFailure(const LocationCheck& check, const std::string& name) {
-    switch (check.fault) {
-        case LocationFault::None: return 1;
-        case LocationFault::FolderMissing: Message(Formatted(63373, "", check.folder), MbIcon::Stop); break;
-        case LocationFault::FolderReadOnly: Message(Formatted(63375, "", check.folder), MbIcon::Stop); break;
-        case LocationFault::FileNotWritable:
-        case LocationFault::CannotCreate: {
-            const int id = check.fault == LocationFault::FileNotWritable ? 63380 : 63381;
-            if (platform::ShowMessageBox(Formatted(id, name), "", MbButtons::YesNo, MbIcon::Question) ==
-                MbAnswer::Yes)
-                PostOutputBrowse();
-            return 0;
-        }
-    }
-    PostOutputBrowse();
-    return 0;
-}
-
 int CMainSettingsForm::CheckOutputFile() {
-    const std::string name = S(outputEdit_->text());
-    if (name.size() < 3 || name.size() > kFormNameLimit) {
-        Message(63382, MbIcon::Stop);
-        PostOutputBrowse();
-        return 0;
-    }
-    const LocationCheck check = CheckFileLocation(name);
-    if (check.fault != LocationFault::None) return OutputLocationFailure(check, name);
+    if (!CheckOutputLocation(S(outputEdit_->text()), [this] { PostOutputBrowse(); })) return 0;
     return CheckTemporaryFiles();
 }
 
-namespace {
-
-// Message ids of one temporary file's checks, interactive and logged.
-struct TempMessages {
-    int invalid, tooLong, folderMissing, readOnly, notWritable, cannotCreate, exists;
-};
-constexpr TempMessages kAudioBox{63386, 63395, 63390, 63392, 63393, 63394, 0};
-constexpr TempMessages kVideoBox{63398, 63400, 63403, 63405, 63406, 63407, 0};
-constexpr TempMessages kAudioLog{63432, 63442, 63434, 63436, 63439, 63440, 63441};
-constexpr TempMessages kVideoLog{63444, 63454, 63446, 63448, 63451, 63452, 63453};
-
-// 0 when the file cannot be used: `say` gets the message text and whether it ends the check.
-int CheckTemporaryFile(const std::string& name, const TempMessages& ids,
-                       const std::function<void(const std::string&)>& say) {
-    if (name.size() < 3) {
-        say(Formatted(ids.invalid, name));
-        return 0;
-    }
-    if (name.size() > kFormNameLimit) {
-        say(Formatted(ids.tooLong, name));
-        return 0;
-    }
-    const LocationCheck check = CheckFileLocation(name);
-    switch (check.fault) {
-        case LocationFault::None:
-            if (check.existed && ids.exists) say(Formatted(ids.exists, name));
-            return 1;
-        case LocationFault::FolderMissing: say(Formatted(ids.folderMissing, name)); return 0;
-        case LocationFault::FolderReadOnly: say(Formatted(ids.readOnly, name)); return 0;
-        case LocationFault::FileNotWritable: say(Formatted(ids.notWritable, name)); return 0;
-        case LocationFault::CannotCreate: say(Formatted(ids.cannotCreate, name)); return 0;
-    }
-    return 0;
-}
-
-int CheckTemporaryPair(const TempMessages& audioIds, const TempMessages& videoIds, int sameNameId,
-                       const std::function<void(const std::string&)>& say) {
-    const EncoderSettingsRecord& s = EncoderSettings;
-    if (!s.inputHasAudio) return 1;
-    if (!CheckTemporaryFile(s.tempAudioFileName, audioIds, say)) return 0;
-    if (!CheckTemporaryFile(s.tempVideoFileName, videoIds, say)) return 0;
-    if (sameNameId && s.tempVideoFileName == s.tempAudioFileName) {
-        say(Formatted(sameNameId, s.tempVideoFileName));
-        return 0;
-    }
-    return 1;
-}
-
-}  // namespace
-
 int CMainSettingsForm::CheckTemporaryFiles() {
-    return CheckTemporaryPair(kAudioBox, kVideoBox, 63409, [](const std::string& text) { Message(text, MbIcon::Stop); });
+    return CheckTemporaryLocations(values_.coding, takenInput_.hasAudio, false,
+                                   [](const std::string& text) { Message(text, MbIcon::Stop); });
 }
 
 int CMainSettingsForm::CheckBatchTemporaryFiles() {
-    return CheckTemporaryPair(kAudioLog, kVideoLog, 0, [](const std::string& text) { AppendBatchLog(text); });
+    return CheckTemporaryLocations(values_.coding, takenInput_.hasAudio, true,
+                                   [](const std::string& text) { AppendBatchLog(text); });
 }
 
 int CMainSettingsForm::CheckBatchOutputFile() {
-    std::string name = values_.outputName;
-    if (name.size() < 3 || name.size() > kFormNameLimit) {
-        AppendBatchLog(LoadResString(63418));
-        return 0;
-    }
-    // Inputs of one name from different folders: the later entry never writes over the earlier one's output.
-    if (const std::string free = FreeBatchOutputName(name); free != name) {
-        if (free.size() > kFormNameLimit) {
-            AppendBatchLog(LoadResString(63418));
-            return 0;
-        }
-        AppendBatchLog(platform::Format("\n Output file %s was written by an earlier entry of this batch.\n"
-                                        " This entry writes %s.\n",
-                                        name.c_str(), free.c_str()));
-        values_.outputName = name = free;
-        DeriveTemporaryNames(name, values_.streamKind, EncoderSettings.inputHasAudio != 0, &EncoderSettings);
-        WriteControls();
-    }
-    const LocationCheck check = CheckFileLocation(name);
-    switch (check.fault) {
-        case LocationFault::None:
-            if (check.existed) AppendBatchLog(Formatted(63422, name));
-            if (!CheckBatchTemporaryFiles()) return 0;
-            NoteBatchOutput(name);
-            return 1;
-        case LocationFault::FolderMissing: AppendBatchLog(Formatted(63420, "", check.folder)); return 0;
-        case LocationFault::FolderReadOnly: AppendBatchLog(Formatted(63423, "", check.folder)); return 0;
-        case LocationFault::FileNotWritable: AppendBatchLog(Formatted(63426, name)); return 0;
-        case LocationFault::CannotCreate: AppendBatchLog(Formatted(63427, name)); return 0;
-    }
-    return 0;
+    bool renamed = false;
+    const int result = CheckBatchOutputLocation(&values_, takenInput_.hasAudio, &renamed);
+    if (renamed) WriteControls();
+    return result;
 }
 
 int CMainSettingsForm::LoadInputFileForBatch(const std::string& path, const std::string& outputFolder) {
-    AppendBatchLog(platform::Format("\nLoading input file %s information \n", path.c_str()));
-    if (!HasAviExtension(path)) {
-        AppendBatchLog(Formatted(63410, path));
-        return 0;
-    }
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::fclose(f);
-    } else {
-        AppendBatchLog(Formatted(63416, path));
-        return 0;
-    }
     ReadIntoValues();
-    AviInfoTexts info;
-    if (!ProbeInputForForm(path, &info)) {
-        AppendBatchLog("Invalid input AVI file format. \nUnable to compress file in batch mode\n");
-        return 0;
-    }
-    if (InputFrameWidth % 2) {
-        AppendBatchLog(LoadResString(63411));
-        return 0;
-    }
-    if (InputFrameHeight % 2) {
-        AppendBatchLog(LoadResString(63412));
-        return 0;
-    }
-    if (InputFrameWidth % 16) AppendBatchLog(LoadResString(63413));
-    if (InputFrameHeight % 16) AppendBatchLog(LoadResString(63414));
-    const int frames = InputEndFrame - InputFirstFrame;
-    if (frames < 1) {
-        AppendBatchLog(LoadResString(63415));
-        return 0;
-    }
+    TakenInput probed;
+    if (!ProbeBatchInput(path, &probed)) return 0;
     if (values_.streamKind == kStreamNone) {
         AppendBatchLog(LoadResString(63417));
         return 0;
     }
-    EncoderSettingsRecord& s = EncoderSettings;
-    TakeProbedInput(path, frames);
-    values_.encodeAudio = s.inputHasAudio;
+    takenInput_ = probed;
+    TakeProbedInput(probed, probed.Frames(), &values_, &vcdSnapshot_);
+    values_.encodeAudio = probed.hasAudio;
     std::string folder = outputFolder;
     if (!folder.empty() && folder.back() != '/') folder += '/';
     values_.outputName = ProposeOutputName(path, folder, values_.streamKind, WithAudio());
     if (AviAudioRefusal) {
         // The entry becomes its video alone: the log says why and what is written.
-        const std::string sound = AviAudioFormatText();
-        AppendBatchLog(std::string("\nThe sound of this file is not used:\n") + LoadResString(AviAudioRefusal) + "\n" +
-                       (sound.empty() ? std::string()
-                                      : "The file's sound: " + sound +
-                                            "; the encoder takes PCM of 8 or 16 bits, mono or stereo.\n") +
-                       "Video-only output: " + values_.outputName + "\n");
+        AppendBatchLog(DroppedSoundLogText(AviAudioRefusal, AviAudioFormatText(), values_.outputName));
         BatchEntrySoundDropped = 1;
     }
-    AudioModeFromChannels(AviInput.AviAudioChannels, &s);
-    DeriveTemporaryNames(values_.outputName, values_.streamKind, s.inputHasAudio != 0, &s);
+    AudioModeFromChannels(probed.channels, &values_.coding);
+    DeriveTemporaryNamesFromOutput();
     SetJobFileReady(kInputChosen);
     SetJobFileReady(kOutputChosen);
     WriteControls();

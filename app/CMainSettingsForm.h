@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/FormLogic.h"
+#include "app/FormPresets.h"
 
 class CSpinCtrl8;
 class QCheckBox;
@@ -19,17 +20,9 @@ class QPushButton;
 class QRadioButton;
 class QToolButton;
 
-// What a Browse button asks the file dialog; `name` is the initial name and
-// receives the chosen one. The program's dialog is installed by the frame;
-// the default opens a Qt file dialog.
-struct FormFileDialogRequest {
-    bool save = false;
-    std::string title;
-    std::string defaultExtension;  // without the dot
-    std::string filter;            // "Text (*.x)|*.x|...||"
-    std::string folder;
-    std::string name;
-};
+// The file dialog of the Browse buttons (FormFileDialogRequest): the
+// program's dialog is installed by the frame; the default opens a Qt file
+// dialog.
 using FormFileDialogHook = std::function<bool(QWidget* parent, FormFileDialogRequest* request)>;
 void SetFormFileDialogHook(FormFileDialogHook hook);
 
@@ -94,12 +87,10 @@ private:
     void OnFirstFrameEdited();
     void OnEnter();
     void OnAdvanced();
-    void RestoreVcdPreset();
-    // The probed input's size and frame count into the form (the Video-CD preset follows).
-    void TakeProbedInput(const std::string& path, int frames);
     bool WithAudio() const;
-    int OutputLocationFailure(const LocationCheck& check, const std::string& name);
-    int TemporaryLocationFailure(bool video);
+    // The temporary names from the output name in the form.
+    void DeriveTemporaryNamesFromOutput();
+    void ShowOutputName();
 
     QLineEdit* inputEdit_;
     QPushButton* inputBrowse_;
@@ -130,7 +121,8 @@ private:
     FormValues values_;
     VcdSnapshot vcdSnapshot_;
     bool controlsOk_ = true;
-    // The input last taken: Enter takes a typed name only when it differs.
+    // The input last taken, with what its probe found: Enter takes a typed
+    // name only when it differs, and the store takes the sound from here.
     TakenInput takenInput_;
     // While the controls are being filled, their change signals are not the user's.
     bool writing_ = false;

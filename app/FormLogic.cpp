@@ -1,4 +1,4 @@
-// Names, the Video-CD preset, the checks and the store of the main settings form.
+// Names, the input probe, the checks, the load and the store of the main settings form.
 #include "app/FormLogic.h"
 
 #include <fcntl.h>
@@ -10,13 +10,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/AppSettings.h"
 #include "app/BatchLog.h"
+#include "app/BatchRunner.h"
+#include "job/AviSource.h"
+#include "job/JobDriver.h"
+#include "job/Profile.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
-#include "settings/AudioRates.h"
 #include "settings/Report.h"
 
 using platform::MbAnswer;
@@ -115,98 +119,10 @@ std::string NormaliseTypedOutputName(const std::string& typed, int streamKind, b
     return name;
 }
 
-void DeriveTemporaryNames(const std::string& outputName, int streamKind, bool inputHasAudio,
-                          EncoderSettingsRecord* settings) {
+void DeriveTemporaryNames(const std::string& outputName, int streamKind, bool inputHasAudio, FormCoding* coding) {
     if (!inputHasAudio) return;
-    ReplaceFileExtension(outputName, streamKind == kStreamMpeg1 ? "_.m1v" : "_.m2v", &settings->tempVideoFileName);
-    ReplaceFileExtension(outputName, "_.mp2", &settings->tempAudioFileName);
-}
-
-VcdSnapshot TakeVcdSnapshot(const FormValues& form, const EncoderSettingsRecord& s) {
-    VcdSnapshot v;
-    v.mpeg1AspectRatio = s.mpeg1AspectRatio;
-    v.frameRateIndex = form.frameRateIndex;
-    v.muxPackSize = s.muxPackSize;
-    v.audioBitRateIndex = s.audioBitRateIndex;
-    v.audioBitRate = s.audioBitRate;
-    v.audioMode = s.audioMode;
-    v.ipDistance = s.ipDistance;
-    v.gopSize = s.gopSize;
-    v.bitRate = s.bitRate;
-    v.bitRateKbit = form.bitRateKbit;
-    v.applicationType = s.applicationType;
-    v.constrainedParameters = s.constrainedParameters;
-    v.rateControl = s.rateControl;
-    v.width = form.width;
-    v.height = form.height;
-    return v;
-}
-
-void RestoreVcdSnapshot(const VcdSnapshot& v, FormValues* form, EncoderSettingsRecord* s) {
-    s->mpeg1AspectRatio = v.mpeg1AspectRatio;
-    form->frameRateIndex = v.frameRateIndex;
-    s->muxPackSize = v.muxPackSize;
-    s->audioBitRateIndex = v.audioBitRateIndex;
-    s->audioBitRate = v.audioBitRate;
-    s->audioMode = v.audioMode;
-    s->ipDistance = v.ipDistance;
-    s->gopSize = v.gopSize;
-    s->bitRate = v.bitRate;
-    form->bitRateKbit = v.bitRateKbit;
-    s->applicationType = v.applicationType;
-    s->constrainedParameters = v.constrainedParameters;
-    s->rateControl = v.rateControl;
-    form->width = v.width;
-    form->height = v.height;
-}
-
-namespace {
-bool NtscHeight(int h) { return h == 240 || h == 480 || h == 128; }
-bool PalHeight(int h) { return h == 288 || h == 576 || h == 144; }
-}  // namespace
-
-bool VcdSystemKnown(int height, int index) {
-    return NtscHeight(height) || PalHeight(height) || index == kRateIndex25 || index == kRateIndex2997 ||
-           index == kRateIndex30;
-}
-
-void AudioModeFromChannels(int channels, EncoderSettingsRecord* s) {
-    if (channels == 1)
-        s->audioMode = 0;
-    else if (channels == 2)
-        s->audioMode = 1;
-    s->audioBitRate = AudioBitrateFromIndex(s->audioMode, s->audioBitRateIndex);
-}
-
-bool ApplyVcdPreset(FormValues* form, EncoderSettingsRecord* s, int inputChannels) {
-    const int h = form->height, index = form->frameRateIndex;
-    if (!VcdSystemKnown(h, index)) return false;
-    const bool ntsc = NtscHeight(h) || (!PalHeight(h) && (index == kRateIndex2997 || index == kRateIndex30));
-    s->streamType = kStreamTypeVideoCd;
-    form->width = 352;
-    form->height = ntsc ? 240 : 288;
-    form->frameRateIndex = ntsc ? kRateIndex2997 : kRateIndex25;
-    s->mpeg1AspectRatio = ntsc ? 12 : 8;
-    s->rateControl = kRateConstant;
-    s->applicationType = kApplicationVcd20;
-    s->constrainedParameters = 1;
-    s->muxPackSize = 2324;
-    s->audioMode = inputChannels == 1 ? 0 : 1;
-    s->audioBitRateIndex = 6;
-    s->audioBitRate = AudioBitrateFromIndex(s->audioMode, 6);
-    s->ipDistance = 3;
-    s->gopSize = 15;
-    form->bitRateKbit = 1123;
-    s->bitRate = 1123 * 1024.0;
-    return true;
-}
-
-int VcdFrameRateForHeight(int height, int currentIndex) {
-    if (height == 240 || height == 480 || height == 120) return kRateIndex2997;
-    if (height == 288 || height == 576 || height == 144) return kRateIndex25;
-    if (currentIndex == kRateIndex25 || currentIndex == kRateIndex2997 || currentIndex == kRateIndex30)
-        return currentIndex;
-    return kRateIndex2997;
+    ReplaceFileExtension(outputName, streamKind == kStreamMpeg1 ? "_.m1v" : "_.m2v", &coding->tempVideoFileName);
+    ReplaceFileExtension(outputName, "_.mp2", &coding->tempAudioFileName);
 }
 
 bool ParseFormInteger(const std::string& text, int minimum, int maximum, int* value) {
@@ -284,7 +200,44 @@ int ValidateFormValues(const FormValues& f, bool controlsOk, bool savingDefaults
     return 1;
 }
 
-void StoreFormValues(const FormValues& f, EncoderSettingsRecord* s) {
+namespace {
+
+// Each coding field with its place in the settings record.
+template <class Visit>
+void ForEachCodingField(Visit visit) {
+    using C = FormCoding;
+    using R = EncoderSettingsRecord;
+    visit(&C::streamType, &R::streamType);
+    visit(&C::applicationType, &R::applicationType);
+    visit(&C::mpeg1AspectRatio, &R::mpeg1AspectRatio);
+    visit(&C::muxPackSize, &R::muxPackSize);
+    visit(&C::audioBitRateIndex, &R::audioBitRateIndex);
+    visit(&C::audioBitRate, &R::audioBitRate);
+    visit(&C::audioMode, &R::audioMode);
+    visit(&C::ipDistance, &R::ipDistance);
+    visit(&C::gopSize, &R::gopSize);
+    visit(&C::constrainedParameters, &R::constrainedParameters);
+    visit(&C::rateControl, &R::rateControl);
+    visit(&C::tempVideoFileName, &R::tempVideoFileName);
+    visit(&C::tempAudioFileName, &R::tempAudioFileName);
+}
+
+}  // namespace
+
+void StoreFormCoding(FormValues* f, EncoderSettingsRecord* s) {
+    ForEachCodingField([&](auto field, auto place) {
+        if (f->coding.*field != f->codingInSettings.*field) s->*place = f->coding.*field;
+    });
+    f->codingInSettings = f->coding;
+}
+
+void LoadFormCoding(const EncoderSettingsRecord& s, FormValues* f) {
+    ForEachCodingField([&](auto field, auto place) { f->coding.*field = s.*place; });
+    f->codingInSettings = f->coding;
+}
+
+void StoreFormValues(FormValues* form, const TakenInput& input, EncoderSettingsRecord* s) {
+    const FormValues& f = *form;
     s->framesToEncode = f.frames;
     s->firstFrame = f.firstFrame - 1;
     s->bitRate = f.bitRateKbit * 1024.0;
@@ -296,10 +249,12 @@ void StoreFormValues(const FormValues& f, EncoderSettingsRecord* s) {
     // No selection in the list stores progressive.
     s->interlaceMode = std::max(f.videoFormatIndex, 0);
     if (f.encodeAudio) s->keepOriginalDuration = 1;
+    StoreFormCoding(form, s);
     if (!s->mpeg1) s->applicationType = f.dvd ? kApplicationDvd : f.svcd ? kApplicationSvcd : kApplicationNone;
     s->inputFileName = f.inputName;
     s->outputFileName = f.outputName;
     s->frameRateCode = f.frameRateIndex + 1;
+    s->inputHasAudio = input.hasAudio ? 1 : 0;
 }
 
 FormValues FormValuesFromSettings(const EncoderSettingsRecord& s) {
@@ -319,7 +274,27 @@ FormValues FormValuesFromSettings(const EncoderSettingsRecord& s) {
     f.dvd = !s.mpeg1 && s.applicationType == kApplicationDvd;
     f.svcd = !s.mpeg1 && s.applicationType == kApplicationSvcd;
     f.videoCd = s.mpeg1 && s.streamType == kStreamTypeVideoCd;
+    LoadFormCoding(s, &f);
     return f;
+}
+
+bool ReadDefaultProfileWithoutFiles() {
+    const std::string name = DefaultProfileFileName().string();
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) return false;
+    char head[41] = {};
+    const size_t got = std::fread(head, 1, 40, f);
+    std::fclose(f);
+    const std::string text(head, got);
+    if (text.rfind("MPEG_DATA_V10", 0) != 0 && text.rfind("MPEG_DATA_V11", 0) != 0) return false;
+    ReadProfile(name.c_str());
+    EncoderSettingsRecord& s = EncoderSettings;
+    s.inputFileName.clear();
+    s.outputFileName.clear();
+    s.profileDescription.clear();
+    s.framesToEncode = 1;
+    s.firstFrame = 0;
+    return true;
 }
 
 LocationCheck CheckFileLocation(const std::string& name) {
@@ -354,4 +329,245 @@ LocationCheck CheckFileLocation(const std::string& name) {
 
 bool TypedInputNeedsProbe(const std::string& typed, const TakenInput& taken) {
     return typed.size() >= 2 && typed != taken.name;
+}
+
+namespace {
+
+std::string Formatted(int id, const std::string& a) { return platform::Format(LoadResString(id), a.c_str()); }
+
+std::string Formatted(int id, const std::string& a, const std::string& b) {
+    return platform::Format(LoadResString(id), a.c_str(), b.c_str());
+}
+
+void Message(const std::string& text, MbIcon icon) { platform::ShowMessageBox(text, "", MbButtons::Ok, icon); }
+
+// Message ids of one temporary file's checks, interactive and logged.
+struct TempMessages {
+    int invalid, tooLong, folderMissing, readOnly, notWritable, cannotCreate, exists;
+};
+constexpr TempMessages kAudioBox{63386, 63395, 63390, 63392, 63393, 63394, 0};
+constexpr TempMessages kVideoBox{63398, 63400, 63403, 63405, 63406, 63407, 0};
+constexpr TempMessages kAudioLog{63432, 63442, 63434, 63436, 63439, 63440, 63441};
+constexpr TempMessages kVideoLog{63444, 63454, 63446, 63448, 63451, 63452, 63453};
+
+// 0 when the file cannot be used; `say` gets the message text.
+int CheckTemporaryFile(const std::string& name, const TempMessages& ids,
+                       const std::function<void(const std::string&)>& say) {
+    if (name.size() < 3) {
+        say(Formatted(ids.invalid, name));
+        return 0;
+    }
+    if (name.size() > kFormNameLimit) {
+        say(Formatted(ids.tooLong, name));
+        return 0;
+    }
+    const LocationCheck check = CheckFileLocation(name);
+    switch (check.fault) {
+        case LocationFault::None:
+            if (check.existed && ids.exists) say(Formatted(ids.exists, name));
+            return 1;
+        case LocationFault::FolderMissing: say(Formatted(ids.folderMissing, name)); return 0;
+        case LocationFault::FolderReadOnly: say(Formatted(ids.readOnly, name)); return 0;
+        case LocationFault::FileNotWritable: say(Formatted(ids.notWritable, name)); return 0;
+        case LocationFault::CannotCreate: say(Formatted(ids.cannotCreate, name)); return 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int CheckOutputLocation(const std::string& name, const std::function<void()>& browse) {
+    if (name.size() < 3 || name.size() > kFormNameLimit) {
+        Message(LoadResString(63382), MbIcon::Stop);
+        browse();
+        return 0;
+    }
+    const LocationCheck check = CheckFileLocation(name);
+    switch (check.fault) {
+        case LocationFault::None: return 1;
+        case LocationFault::FolderMissing: Message(Formatted(63373, "", check.folder), MbIcon::Stop); break;
+        case LocationFault::FolderReadOnly: Message(Formatted(63375, "", check.folder), MbIcon::Stop); break;
+        case LocationFault::FileNotWritable:
+        case LocationFault::CannotCreate: {
+            const int id = check.fault == LocationFault::FileNotWritable ? 63380 : 63381;
+            if (platform::ShowMessageBox(Formatted(id, name), "", MbButtons::YesNo, MbIcon::Question) ==
+                MbAnswer::Yes)
+                browse();
+            return 0;
+        }
+    }
+    browse();
+    return 0;
+}
+
+int CheckTemporaryLocations(const FormCoding& c, bool inputHasAudio, bool batch,
+                            const std::function<void(const std::string&)>& say) {
+    if (!inputHasAudio) return 1;
+    if (!CheckTemporaryFile(c.tempAudioFileName, batch ? kAudioLog : kAudioBox, say)) return 0;
+    if (!CheckTemporaryFile(c.tempVideoFileName, batch ? kVideoLog : kVideoBox, say)) return 0;
+    if (!batch && c.tempVideoFileName == c.tempAudioFileName) {
+        say(Formatted(63409, c.tempVideoFileName));
+        return 0;
+    }
+    return 1;
+}
+
+int CheckBatchOutputLocation(FormValues* form, bool inputHasAudio, bool* renamed) {
+    *renamed = false;
+    std::string name = form->outputName;
+    if (name.size() < 3 || name.size() > kFormNameLimit) {
+        AppendBatchLog(LoadResString(63418));
+        return 0;
+    }
+    // Inputs of one name from different folders: the later entry never writes over the earlier one's output.
+    if (const std::string free = FreeBatchOutputName(name); free != name) {
+        if (free.size() > kFormNameLimit) {
+            AppendBatchLog(LoadResString(63418));
+            return 0;
+        }
+        AppendBatchLog(platform::Format("\n Output file %s was written by an earlier entry of this batch.\n"
+                                        " This entry writes %s.\n",
+                                        name.c_str(), free.c_str()));
+        form->outputName = name = free;
+        DeriveTemporaryNames(name, form->streamKind, inputHasAudio, &form->coding);
+        *renamed = true;
+    }
+    const LocationCheck check = CheckFileLocation(name);
+    switch (check.fault) {
+        case LocationFault::None:
+            if (check.existed) AppendBatchLog(Formatted(63422, name));
+            if (!CheckTemporaryLocations(form->coding, inputHasAudio, true,
+                                         [](const std::string& text) { AppendBatchLog(text); }))
+                return 0;
+            NoteBatchOutput(name);
+            return 1;
+        case LocationFault::FolderMissing: AppendBatchLog(Formatted(63420, "", check.folder)); return 0;
+        case LocationFault::FolderReadOnly: AppendBatchLog(Formatted(63423, "", check.folder)); return 0;
+        case LocationFault::FileNotWritable: AppendBatchLog(Formatted(63426, name)); return 0;
+        case LocationFault::CannotCreate: AppendBatchLog(Formatted(63427, name)); return 0;
+    }
+    return 0;
+}
+
+bool FolderExists(const std::string& folder) {
+    std::error_code ec;
+    return !folder.empty() && std::filesystem::is_directory(folder, ec);
+}
+
+FormFileDialogRequest InputBrowseRequest(const std::string& current, const std::string& rememberedFolder) {
+    FormFileDialogRequest r;
+    r.title = LoadResString(63322);
+    r.filter = LoadResString(63321);
+    r.defaultExtension = "avi";
+    r.folder = rememberedFolder;
+    if (!current.empty()) {
+        if (FolderExists(FolderPart(current))) r.folder = FolderPart(current);
+        std::error_code ec;
+        if (std::filesystem::exists(current, ec))
+            r.name = current;
+        else
+            r.name = HasFileExtension(current) ? "*.avi" : FileNamePart(current) + ".avi";
+    } else {
+        r.name = "*.avi";
+    }
+    return r;
+}
+
+FormFileDialogRequest OutputBrowseRequest(int streamKind, bool audio, const std::string& outputName,
+                                          const std::string& rememberedFolder) {
+    FormFileDialogRequest r;
+    r.save = true;
+    r.title = LoadResString(63328);
+    if (streamKind == kStreamMpeg2) {
+        const std::string ext = GetMpeg2FileExtension();
+        r.defaultExtension = audio ? ext.substr(1) : "m2v";
+        r.filter = audio ? Formatted(63325, ext, ext) : LoadResString(63324);
+    } else {
+        r.defaultExtension = audio ? "mpg" : "m1v";
+        r.filter = LoadResString(audio ? 63327 : 63326);
+    }
+    const std::string folder = FolderPart(outputName);
+    r.folder = FolderExists(folder) ? folder : rememberedFolder;
+    r.name = FileNamePart(outputName);
+    return r;
+}
+
+// The form takes the file's own picture size, so no resizing is involved: an
+// earlier job's size, stream kind or field order must not refuse the file
+// (the open would otherwise refuse any other height after an interlaced
+// MPEG-2 job, whatever the form now says). The batch log heads the probe's
+// messages with the input name, which must be this file's, not the one of
+// the job before.
+bool ProbeInputForForm(const std::string& path, TakenInput* probed) {
+    EncoderSettingsRecord& s = EncoderSettings;
+    const int type = s.inputType, hadAudio = s.inputHasAudio;
+    const std::string previousInput = s.inputFileName;
+    s.inputType = 0;
+    s.inputFileName = path;
+    AviInfoTexts info;
+    const int result = ProbeAviInputFile(path, &info);
+    *probed = TakenInput();
+    if (result) {
+        probed->name = path;
+        probed->width = InputFrameWidth;
+        probed->height = InputFrameHeight;
+        probed->firstFrame = InputFirstFrame;
+        probed->endFrame = InputEndFrame;
+        probed->hasAudio = s.inputHasAudio != 0;
+        probed->channels = AviInput.AviAudioChannels;
+    }
+    s.inputType = type;
+    s.inputFileName = previousInput;
+    s.inputHasAudio = hadAudio;
+    return result != 0;
+}
+
+namespace {
+bool BatchInputAccepted(const TakenInput& probed);
+}  // namespace
+
+bool ProbeBatchInput(const std::string& path, TakenInput* probed) {
+    AppendBatchLog(platform::Format("\nLoading input file %s information \n", path.c_str()));
+    if (!HasAviExtension(path)) {
+        AppendBatchLog(Formatted(63410, path));
+        return false;
+    }
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        AppendBatchLog(Formatted(63416, path));
+        return false;
+    }
+    if (!ProbeInputForForm(path, probed)) {
+        AppendBatchLog("Invalid input AVI file format. \nUnable to compress file in batch mode\n");
+        return false;
+    }
+    return BatchInputAccepted(*probed);
+}
+
+namespace {
+bool BatchInputAccepted(const TakenInput& probed) {
+    if (probed.width % 2) {
+        AppendBatchLog(LoadResString(63411));
+        return false;
+    }
+    if (probed.height % 2) {
+        AppendBatchLog(LoadResString(63412));
+        return false;
+    }
+    if (probed.width % 16) AppendBatchLog(LoadResString(63413));
+    if (probed.height % 16) AppendBatchLog(LoadResString(63414));
+    if (probed.Frames() < 1) {
+        AppendBatchLog(LoadResString(63415));
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+std::string DroppedSoundLogText(int refusalId, const std::string& sound, const std::string& outputName) {
+    return std::string("\nThe sound of this file is not used:\n") + LoadResString(refusalId) + "\n" +
+           (sound.empty() ? std::string()
+                          : "The file's sound: " + sound + "; the encoder takes PCM of 8 or 16 bits, mono or stereo.\n") +
+           "Video-only output: " + outputName + "\n";
 }

@@ -1,6 +1,8 @@
-// The arithmetic of the main settings form: output and temporary names, the
-// Video-CD preset, the checks before a job and the store into the settings.
-// Widgets only show and collect; everything they decide is decided here.
+// The arithmetic of the main settings form: its values and the input it took,
+// output and temporary names, the checks before a job and of file locations,
+// the load from and the store into the settings (the one place the form
+// writes them). Widgets only show and collect; what they decide is decided
+// here and in FormPresets.
 #pragma once
 
 #include <functional>
@@ -29,7 +31,26 @@ inline constexpr const char* kVcdSystemUnknownText =
     "Program is unable to determine what video system parameters to use for VCD.\n"
     "Please select frame rate 29.97 for NTSC system or 25 for PAL system.";
 
-// What the form shows.
+// The settings the form's format choices and the Video-CD preset decide
+// beyond what its controls show. The advanced sheet edits the same settings:
+// the form hands its values over before the sheet opens and takes them back
+// after it closes.
+struct FormCoding {
+    int streamType = kStreamTypeMpeg1;
+    int applicationType = kApplicationNone;
+    int mpeg1AspectRatio = 1;
+    int muxPackSize = 2048;
+    int audioBitRateIndex = 3;
+    int audioBitRate = 128;
+    int audioMode = 1;
+    int ipDistance = 3;
+    int gopSize = 12;
+    int constrainedParameters = 1;
+    int rateControl = kRateConstant;
+    std::string tempVideoFileName, tempAudioFileName;
+};
+
+// What the form shows, and what it decided besides.
 struct FormValues {
     std::string inputName, outputName;
     int width = 0, height = 0;
@@ -42,7 +63,31 @@ struct FormValues {
     int encodeAudio = 0;
     int videoFormatIndex = -1;
     int dvd = 0, svcd = 0, videoCd = 0;
+    FormCoding coding;
+    // The coding values as the settings held them when the form last loaded
+    // or stored them: the store writes only what the form changed since, so
+    // what a job or the batch changed in the settings meanwhile stays.
+    FormCoding codingInSettings;
 };
+
+// The input the form last probed and took, with what the probe found. A name
+// typed into the input edit is probed (as Enter does) only when it differs;
+// a refused or failed name leaves no name known, so the same name is probed
+// again the next time, while the form goes on showing the earlier input with
+// its sound. Only the form's own probe fills it: another look at a file (its
+// information, a preview) changes nothing of the input taken.
+struct TakenInput {
+    std::string name;
+    int width = 0, height = 0;
+    int firstFrame = 0, endFrame = 0;  // the AVI's own frame range
+    bool hasAudio = false;
+    int channels = 0;
+    int Frames() const { return endFrame - firstFrame; }
+    void Forget() { name.clear(); }
+    void Take(const std::string& path) { name = path; }
+};
+// Whether a typed input name must be probed before the form may use it.
+bool TypedInputNeedsProbe(const std::string& typed, const TakenInput& taken);
 
 // ---- names ----
 
@@ -81,42 +126,7 @@ std::string NormaliseTypedOutputName(const std::string& name, int streamKind, bo
 
 // Temporary video and audio names from the output name, only for an input
 // with audio: "<base>_.m1v" or "<base>_.m2v", and "<base>_.mp2".
-void DeriveTemporaryNames(const std::string& outputName, int streamKind, bool inputHasAudio,
-                          EncoderSettingsRecord* settings);
-
-// ---- the Video-CD preset ----
-
-// The values the preset changes, kept to put back when it is switched off.
-struct VcdSnapshot {
-    int mpeg1AspectRatio = 1;
-    int frameRateIndex = kRateIndex2997;
-    int muxPackSize = 2048;
-    int audioBitRateIndex = 3;
-    int audioBitRate = 128;
-    int audioMode = 1;
-    int ipDistance = 3;
-    int gopSize = 12;
-    double bitRate = 1638400.0;
-    int bitRateKbit = 1600;
-    int applicationType = kApplicationNone;
-    int constrainedParameters = 1;
-    int rateControl = kRateConstant;
-    int width = 0;
-    int height = 0;
-};
-
-VcdSnapshot TakeVcdSnapshot(const FormValues& form, const EncoderSettingsRecord& settings);
-void RestoreVcdSnapshot(const VcdSnapshot& snapshot, FormValues* form, EncoderSettingsRecord* settings);
-
-// Whether the preset can tell NTSC from PAL by the picture height or the frame rate.
-bool VcdSystemKnown(int height, int frameRateIndex);
-// Applies the preset (the caller took the snapshot); `inputChannels` 1 keeps
-// mono audio. False, nothing changed, when the video system is unknown.
-bool ApplyVcdPreset(FormValues* form, EncoderSettingsRecord* settings, int inputChannels);
-// The audio mode (and its bit rate) that follows the source's channel count.
-void AudioModeFromChannels(int channels, EncoderSettingsRecord* settings);
-// The frame rate a kept Video-CD preset takes from a new input's height.
-int VcdFrameRateForHeight(int height, int currentIndex);
+void DeriveTemporaryNames(const std::string& outputName, int streamKind, bool inputHasAudio, FormCoding* coding);
 
 // ---- checks and store ----
 
@@ -131,10 +141,18 @@ bool ParseFormInteger(const std::string& text, int minimum, int maximum, int* va
 int ValidateFormValues(const FormValues& form, bool controlsOk, bool savingDefaults,
                        EncoderSettingsRecord* settings, const std::function<void()>& requestInputBrowse);
 
-// What ApplyToParameters stores of a valid form.
-void StoreFormValues(const FormValues& form, EncoderSettingsRecord* settings);
-// What the form takes from the settings (LoadDefaultProfile).
+// What ApplyToParameters stores of a valid form: what it shows, the taken
+// input's sound, and the coding values it changed (StoreFormCoding).
+void StoreFormValues(FormValues* form, const TakenInput& input, EncoderSettingsRecord* settings);
+// The coding values the form changed since it last loaded or stored them.
+void StoreFormCoding(FormValues* form, EncoderSettingsRecord* settings);
+// What the form takes from the settings (LoadDefaultProfile), and the coding
+// values alone (after the advanced sheet).
 FormValues FormValuesFromSettings(const EncoderSettingsRecord& settings);
+void LoadFormCoding(const EncoderSettingsRecord& settings, FormValues* form);
+// At the first start with a file named on the command line: the default
+// profile's settings without its file names. False when there is none.
+bool ReadDefaultProfileWithoutFiles();
 
 // ---- file locations ----
 
@@ -154,13 +172,50 @@ struct LocationCheck {
 // one is created and removed again (only a file this call created is removed).
 LocationCheck CheckFileLocation(const std::string& name);
 
-// The input the form last probed and took. A name typed into the input edit is
-// probed (as Enter does) only when it differs; a refused or failed name leaves
-// no input known, so the same name is probed again the next time.
-struct TakenInput {
+// The interactive check of the output file `name` (from the output edit):
+// 1 when it can be written; otherwise its message box, and `browse` (the
+// output Browse command) where the user should choose another name.
+int CheckOutputLocation(const std::string& name, const std::function<void()>& browse);
+// The temporary files' checks, only for an input with sound: each failure's
+// text goes to `say`, a message box or (with `batch`) the batch log, whose
+// texts also warn of a file that is there already.
+int CheckTemporaryLocations(const FormCoding& coding, bool inputHasAudio, bool batch,
+                            const std::function<void(const std::string&)>& say);
+// The batch runner's check of form->outputName, its messages in the batch
+// log. A name an earlier entry of this batch wrote is replaced by the first
+// free one, and the temporary names follow (true in `renamed`).
+int CheckBatchOutputLocation(FormValues* form, bool inputHasAudio, bool* renamed);
+
+// ---- file dialogs ----
+
+// What a Browse button asks the file dialog; `name` is the initial name and
+// receives the chosen one.
+struct FormFileDialogRequest {
+    bool save = false;
+    std::string title;
+    std::string defaultExtension;  // without the dot
+    std::string filter;            // "Text (*.x)|*.x|...||"
+    std::string folder;
     std::string name;
-    void Forget() { name.clear(); }
-    void Take(const std::string& path) { name = path; }
 };
-// Whether a typed input name must be probed before the form may use it.
-bool TypedInputNeedsProbe(const std::string& typed, const TakenInput& taken);
+// The input Browse: it starts at the form's input name when that has a
+// folder that exists, else in `rememberedFolder`.
+FormFileDialogRequest InputBrowseRequest(const std::string& inputName, const std::string& rememberedFolder);
+// The output Browse: extension and filter by the stream kind and the sound.
+FormFileDialogRequest OutputBrowseRequest(int streamKind, bool withAudio, const std::string& outputName,
+                                          const std::string& rememberedFolder);
+bool FolderExists(const std::string& folder);
+
+// ---- the input ----
+
+// Probes an input for the form into `probed` (its name, picture size, frame
+// range, sound and channels); false when it did not open or holds no video.
+// The settings are left as they were: the store takes the sound from the
+// record.
+bool ProbeInputForForm(const std::string& path, TakenInput* probed);
+// The batch runner's probe of an input, its refusals in the batch log: a
+// name without ".avi", a file that does not open or holds no video, odd
+// sizes, no frames. A size that is no multiple of 16 is only noted.
+bool ProbeBatchInput(const std::string& path, TakenInput* probed);
+// What the batch log says of an entry whose sound is not used.
+std::string DroppedSoundLogText(int refusalId, const std::string& soundFormat, const std::string& outputName);

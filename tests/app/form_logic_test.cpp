@@ -4,6 +4,7 @@
 
 #include "app/AppSettings.h"
 #include "app/FormLogic.h"
+#include "app/FormPresets.h"
 #include "job/Profile.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
@@ -58,7 +59,7 @@ TEST(FormNamesTest, TypedOutputNamesGetTheirStreamExtension) {
 }
 
 TEST(FormNamesTest, TemporaryNamesOnlyForAnInputWithAudio) {
-    EncoderSettingsRecord s;
+    FormCoding s;
     s.tempVideoFileName = "v";
     DeriveTemporaryNames("/o/take.prg", kStreamMpeg2, false, &s);
     EXPECT_EQ(s.tempVideoFileName, "v");
@@ -70,38 +71,36 @@ TEST(FormNamesTest, TemporaryNamesOnlyForAnInputWithAudio) {
 }
 
 TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
-    EncoderSettingsRecord s;
     FormValues f;
     f.width = 320;
     f.height = 200;
     f.frameRateIndex = 0;  // 23.976
     EXPECT_FALSE(VcdSystemKnown(f.height, f.frameRateIndex));
     const FormValues before = f;
-    EXPECT_FALSE(ApplyVcdPreset(&f, &s, 2));
+    EXPECT_FALSE(ApplyVcdPreset(&f, 2));
     EXPECT_EQ(f.width, before.width);
-    EXPECT_EQ(s.applicationType, kApplicationNone);
+    EXPECT_EQ(f.coding.applicationType, kApplicationNone);
 
     // 200 lines at 30 frames/s: NTSC.
     f.frameRateIndex = kRateIndex30;
-    ASSERT_TRUE(ApplyVcdPreset(&f, &s, 2));
+    ASSERT_TRUE(ApplyVcdPreset(&f, 2));
     EXPECT_EQ(f.height, 240);
     EXPECT_EQ(f.frameRateIndex, kRateIndex2997);
-    EXPECT_EQ(s.mpeg1AspectRatio, 12);
+    EXPECT_EQ(f.coding.mpeg1AspectRatio, 12);
 
     f = FormValues{};
     f.width = 720;
     f.height = 576;
     f.frameRateIndex = 0;
     f.bitRateKbit = 4000;
-    s = EncoderSettingsRecord{};
+    FormCoding& s = f.coding;
     s.rateControl = kRateVariable;
-    const VcdSnapshot snap = TakeVcdSnapshot(f, s);
-    ASSERT_TRUE(ApplyVcdPreset(&f, &s, 1));
+    const VcdSnapshot snap = TakeVcdSnapshot(f);
+    ASSERT_TRUE(ApplyVcdPreset(&f, 1));
     EXPECT_EQ(f.width, 352);
     EXPECT_EQ(f.height, 288);
     EXPECT_EQ(f.frameRateIndex, kRateIndex25);
     EXPECT_EQ(f.bitRateKbit, 1123);
-    EXPECT_EQ(s.bitRate, 1123 * 1024.0);
     EXPECT_EQ(s.streamType, kStreamTypeVideoCd);
     EXPECT_EQ(s.applicationType, kApplicationVcd20);
     EXPECT_EQ(s.mpeg1AspectRatio, 8);
@@ -112,7 +111,7 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     EXPECT_EQ(s.ipDistance, 3);
     EXPECT_EQ(s.gopSize, 15);
 
-    RestoreVcdSnapshot(snap, &f, &s);
+    RestoreVcdSnapshot(snap, &f);
     EXPECT_EQ(f.width, 720);
     EXPECT_EQ(f.height, 576);
     EXPECT_EQ(f.frameRateIndex, 0);
@@ -121,6 +120,22 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     EXPECT_EQ(s.muxPackSize, 2048);
     EXPECT_EQ(s.gopSize, 12);
     EXPECT_EQ(s.applicationType, kApplicationNone);
+
+    // The store writes what the form changed since it saw the settings: a
+    // job's own audio mode, and a later change of the sheet, stay.
+    EncoderSettingsRecord e;
+    FormValues loaded = FormValuesFromSettings(e);
+    e.audioMode = 2;
+    loaded.coding.gopSize = 15;
+    TakenInput input;
+    input.hasAudio = true;
+    StoreFormValues(&loaded, input, &e);
+    EXPECT_EQ(e.gopSize, 15);
+    EXPECT_EQ(e.audioMode, 2);
+    EXPECT_EQ(e.inputHasAudio, 1);
+    e.gopSize = 9;
+    StoreFormValues(&loaded, input, &e);
+    EXPECT_EQ(e.gopSize, 9);
 }
 
 FormValues ValidForm(const testsupport::TempDir& dir) {

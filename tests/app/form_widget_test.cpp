@@ -18,6 +18,7 @@
 #include "app/AppSettings.h"
 #include "app/CAdvancedSettingsSheet.h"
 #include "app/CMainSettingsForm.h"
+#include "job/JobDriver.h"
 #include "job/Profile.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
@@ -100,8 +101,8 @@ TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
     EXPECT_EQ(Text("1005"), Out("take.mpg"));
     EXPECT_TRUE(Get<QCheckBox>("1062")->isChecked());
     EXPECT_TRUE(Get<QCheckBox>("1148")->isEnabled());
-    EXPECT_EQ(EncoderSettings.tempVideoFileName, Out("take_.m1v"));
-    EXPECT_EQ(EncoderSettings.tempAudioFileName, Out("take_.mp2"));
+    EXPECT_EQ(form_->Values().coding.tempVideoFileName, Out("take_.m1v"));
+    EXPECT_EQ(form_->Values().coding.tempAudioFileName, Out("take_.mp2"));
     EXPECT_TRUE(boxes_.Texts().empty());
 
     // Video-CD: the preset takes the PAL system from the 288 lines.
@@ -114,7 +115,7 @@ TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
     // MPEG-2 takes the program file's extension; SVCD and DVD exclude each other.
     Click("1012");
     EXPECT_EQ(Text("1005"), Out("take.vob"));
-    EXPECT_EQ(EncoderSettings.tempVideoFileName, Out("take_.m2v"));
+    EXPECT_EQ(form_->Values().coding.tempVideoFileName, Out("take_.m2v"));
     EXPECT_FALSE(Get<QCheckBox>("1148")->isEnabled());
     Click("1169");
     ASSERT_EQ(form_->ApplyToParameters(), 1);
@@ -147,6 +148,12 @@ TEST_F(FormTest, ChoosingAnAviFillsTheFormAndNamesEachOutputKind) {
     emit Get<QLineEdit>("1001")->returnPressed();
     EXPECT_EQ(Text("1003"), "352");
     EXPECT_EQ(Text("1005"), Out("take.vob"));
+    // The AVI information of a name typed but not taken: the form keeps the sound of the input it took.
+    Type("1001", mute);
+    AviInfoTexts info;
+    ASSERT_EQ(CheckAviHasVideo(mute, &info), 1);
+    Click("1006");
+    EXPECT_EQ(lastDialog_.defaultExtension, "vob");
 
     // Tab walks the form as it reads: row by row, left to right.
     const std::vector<std::string> order{"1001", "1002", "1105", "1005", "1006", "1106", "1003",
@@ -202,10 +209,10 @@ TEST_F(FormTest, VideoCdPresetAppliesAndUntickingRestores) {
     EXPECT_EQ(Text("1014"), "1123");
     EXPECT_FALSE(Get<QLineEdit>("1014")->isEnabled());  // Video-CD has a fixed rate
     EXPECT_EQ(Get<QComboBox>("1013")->currentText().toStdString(), "25");
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
     EXPECT_EQ(EncoderSettings.applicationType, kApplicationVcd20);
     EXPECT_EQ(EncoderSettings.muxPackSize, 2324);
     EXPECT_EQ(EncoderSettings.gopSize, 15);
-    ASSERT_EQ(form_->ApplyToParameters(), 1);
     EXPECT_EQ(EncoderSettings.horizontalSize, 352);
     EXPECT_EQ(EncoderSettings.frameRateCode, 3);
     EXPECT_EQ(EncoderSettings.bitRate, 1123 * 1024.0);
@@ -215,6 +222,7 @@ TEST_F(FormTest, VideoCdPresetAppliesAndUntickingRestores) {
     EXPECT_EQ(Text("1007"), "576");
     EXPECT_EQ(Text("1014"), "3000");
     EXPECT_EQ(Get<QComboBox>("1013")->currentIndex(), 0);
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
     EXPECT_EQ(EncoderSettings.applicationType, kApplicationNone);
     EXPECT_EQ(EncoderSettings.streamType, kStreamTypeMpeg1);
     EXPECT_EQ(EncoderSettings.muxPackSize, packSize);
@@ -338,7 +346,7 @@ TEST_F(FormTest, OutputLocationsAreCheckedInteractivelyAndInTheBatchLog) {
     boxes_.Clear();
     ASSERT_EQ(form_->LoadInputFileForBatch((dir_ / "loc.avi").string(), jobs), 1);
     EXPECT_EQ(Text("1005"), jobs + "/loc.mpg");
-    EXPECT_EQ(EncoderSettings.tempAudioFileName, jobs + "/loc_.mp2");
+    EXPECT_EQ(form_->Values().coding.tempAudioFileName, jobs + "/loc_.mp2");
     EXPECT_TRUE(boxes_.Texts().empty());
     const std::string log = testsupport::ReadFile(BatchLogFileName);
     EXPECT_NE(log.find("\nLoading input file " + (dir_ / "loc.avi").string() + " information \n"), std::string::npos);
@@ -466,7 +474,7 @@ TEST_F(FormTest, Mpeg2AfterAVideoCdProfileLeavesThePreset) {
     EXPECT_FALSE(Get<QLineEdit>("1014")->isEnabled());
     Click("1012");
     EXPECT_TRUE(Get<QLineEdit>("1014")->isEnabled());
-    EXPECT_EQ(EncoderSettings.applicationType, kApplicationNone);
+    EXPECT_EQ(form_->Values().coding.applicationType, kApplicationNone);
     EXPECT_FALSE(Get<QCheckBox>("1148")->isChecked());
 }
 
