@@ -8,6 +8,7 @@
 #include "muxlib/SequenceHeader.h"
 #include "platform/System.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -75,10 +76,16 @@ DvdMuxEngine::~DvdMuxEngine()
     for (const std::string& f : workFiles_) std::remove(f.c_str());
 }
 
+uint64_t DvdVobFileLimit(int32_t option)
+{
+    uint64_t bytes = option > 0 ? std::min(static_cast<uint64_t>(option), DvdVobMaxBytes) : DvdVobSplitBytes;
+    bytes -= bytes % DvdMuxEngine::PackBytes;
+    return std::max<uint64_t>(bytes, DvdMuxEngine::PackBytes);
+}
+
 uint64_t DvdMuxEngine::SplitBytes() const
 {
-    const int32_t bytes = session.Option(MuxOptionDvdSplitBytes);
-    return bytes > 0 ? static_cast<uint64_t>(bytes) : DvdVobSplitBytes;
+    return DvdVobFileLimit(session.Option(MuxOptionDvdSplitBytes));
 }
 
 void DvdMuxEngine::SetOutputFolder(const MuxDvdFolderDescriptor& descriptor)
@@ -190,8 +197,16 @@ int32_t DvdMuxEngine::FeedAudio(const uint8_t* data, uint32_t length)
 
 int32_t DvdMuxEngine::WritePack(const uint8_t* pack)
 {
+    // A file that the pack would take past its limit ends before it. The title's files
+    // are one run of packs to a player, so a video object unit may go on in the next.
+    if ((session.Option(11) & 4) != 0 && haveFolder_ && folder_.nextFile != nullptr && fileBytes_ > 0 &&
+        fileBytes_ + PackBytes > SplitBytes()) {
+        const int32_t status = SplitFile();
+        if (status != 0) return status;
+    }
     const int32_t status = session.WritePack(pack, PackBytes);
     bytesWritten_ += PackBytes;
+    fileBytes_ += PackBytes;
     if (status != 0) {
         session.failedFile = vobPath_;
         session.ReportStatus(status);
@@ -232,17 +247,12 @@ int32_t DvdMuxEngine::SplitFile()
     vobs_.Add(vobPath_, hintsPath_);
     hintsPath_.clear();  // the table owns it now
     vobPath_ = path;
-    ++vobNumber_;
+    fileBytes_ = 0;
     return OpenDvdHintsFile();
 }
 
 int32_t DvdMuxEngine::WriteNavigationPack()
 {
-    if ((session.Option(11) & 4) != 0 && vobus_ > 0 && haveFolder_ && folder_.nextFile != nullptr &&
-        session.outputBytes > (vobNumber_ + 1) * SplitBytes()) {
-        const int32_t status = SplitFile();
-        if (status != 0) return status;
-    }
     uint8_t pack[PackBytes] = {};
     const uint32_t rate = MuxRate();
     uint32_t at = packwriters::WriteProgramPackHeader(pack, Clock(), rate);

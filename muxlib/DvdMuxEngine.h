@@ -1,6 +1,6 @@
 // The DVD pack engine of mux type 4: an MPEG-2 program stream in 2048-byte packs,
 // cut into video object units that each begin with a navigation pack, split into
-// video object files of about 1 GB, with a hints file per file for the volume writer.
+// video object files of at most 1 GiB, with a hints file per file for the volume writer.
 #pragma once
 
 #include "muxlib/DecoderBuffer.h"
@@ -14,8 +14,14 @@
 #include <cstdio>
 #include <string>
 
-// Bytes of output after which the next video object unit starts a new video object file.
+// The largest video object file when option 13 asks for none smaller.
 inline constexpr uint64_t DvdVobSplitBytes = 1022900000;
+// No video object file of a DVD-Video title set may pass 1 GiB.
+inline constexpr uint64_t DvdVobMaxBytes = uint64_t{1} << 30;
+
+// The largest video object file for option 13 (0 or less: DvdVobSplitBytes): at most
+// 1 GiB, in whole packs, at least one pack.
+uint64_t DvdVobFileLimit(int32_t option);
 
 class DvdMuxEngine : public MuxPackEngine {
 public:
@@ -65,7 +71,7 @@ private:
     uint64_t VideoCapacity() const;
     uint64_t AudioCapacity() const;
     uint32_t MuxRate() const;
-    // Bytes after which a video object unit starts a new file (option 13).
+    // The largest video object file (option 13, see DvdVobFileLimit).
     uint64_t SplitBytes() const;
 
     MuxDvdFolderDescriptor folder_;
@@ -81,7 +87,7 @@ private:
 
     uint64_t baseBytes_ = 0;
     uint64_t baseClock_ = 0;
-    uint32_t vobNumber_ = 0;
+    uint64_t fileBytes_ = 0;  // written to the video object file being written
     uint32_t vobus_ = 0;
     bool haveVobuTime_ = false;
     uint64_t lastVobuTime_ = 0;

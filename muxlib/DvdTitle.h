@@ -107,7 +107,8 @@ uint32_t NeighbourPointer(const Title& t, size_t k, int direction, bool needVide
 // DvdNavigationPack.cpp: the rewritten navigation pack of VOBU k.
 void BuildNavigationPack(const Title& t, size_t k, uint8_t* pack);
 // DvdTitleFiles.cpp: folders and the moves that put a title into VIDEO_TS.
-int MakeFolder(const std::string& path);
+// 0 when `path` is a folder now; `*made` is set when this call made it.
+int MakeFolder(const std::string& path, bool* made = nullptr);
 void RemoveStaleVobs(const std::string& videoFolder, size_t vobFiles);
 // Moves the title's VOB files beside their final names in `videoFolder` (which ends in
 // '/'), renames them and the prepared information files into place, and removes the

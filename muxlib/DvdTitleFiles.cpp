@@ -11,10 +11,13 @@
 
 namespace dvdtitle {
 
-int MakeFolder(const std::string& path)
+int MakeFolder(const std::string& path, bool* made)
 {
     platform::NoteWorkPath(path);
-    if (::mkdir(path.c_str(), 0777) == 0) return 0;
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        if (made != nullptr) *made = true;
+        return 0;
+    }
     struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
 }

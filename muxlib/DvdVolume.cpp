@@ -13,6 +13,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <fcntl.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace dvdtitle;
 
@@ -32,6 +34,16 @@ struct HintsClaim {
     ~HintsClaim()
     {
         if (owned) hintsInUse = false;
+    }
+};
+
+struct MadeFolders {
+    std::vector<std::string> paths;
+    bool keep = false;
+    ~MadeFolders()
+    {
+        if (keep) return;
+        for (auto it = paths.rbegin(); it != paths.rend(); ++it) ::rmdir(it->c_str());
     }
 };
 
@@ -124,13 +136,6 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
     std::string folder = target.folder.empty() ? std::string("./") : target.folder;
     if (folder.back() != '/') folder += '/';
     const std::string videoFolder = folder + "VIDEO_TS/";
-    if (target.makeFolders) {
-        if (MakeFolder(folder) != 0 || MakeFolder(folder + "VIDEO_TS") != 0 || MakeFolder(folder + "AUDIO_TS") != 0) {
-            Problem(target, folder, "Could not create the DVD folders in %s", folder.c_str());
-            return MuxErrWrite;
-        }
-    }
-
     Title title;
     if (const int32_t status = ReadTitle(target, table, title); status != 0) return status;
     if (title.vobus.empty() || title.pictures.empty()) {
@@ -138,6 +143,31 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
         return MuxErrGeneral;
     }
     TimeVobus(title);
+    // A player finds its way through the title by the VOBUs' start times (the search
+    // pointers are found by them too): they must rise from each VOBU to the next.
+    for (size_t k = 1; k < title.vobus.size(); ++k) {
+        if (title.vobus[k].startPtm > title.vobus[k - 1].startPtm) continue;
+        Problem(target, "",
+                "The video's presentation times go back: the video object unit at %.3f s comes after the one at "
+                "%.3f s. A DVD title needs them in order",
+                static_cast<double>(title.vobus[k].startPtm) / 90000.0,
+                static_cast<double>(title.vobus[k - 1].startPtm) / 90000.0);
+        return MuxErrGeneral;
+    }
+
+    // The folders are made once the title is known to be good; those made here go
+    // again (when empty) if the volume is not written.
+    MadeFolders made;
+    if (target.makeFolders) {
+        for (const std::string& path : {folder, folder + "VIDEO_TS", folder + "AUDIO_TS"}) {
+            bool madeNow = false;
+            const int result = MakeFolder(path, &madeNow);
+            if (madeNow) made.paths.push_back(path);
+            if (result == 0) continue;
+            Problem(target, folder, "Could not create the DVD folders in %s", folder.c_str());
+            return MuxErrWrite;
+        }
+    }
 
     uint32_t vobusDone = 0;
     for (size_t i = 0; i < table.Count(); ++i) {
@@ -173,5 +203,6 @@ int32_t WriteDvdVolume(const DvdVolumeTarget& target, DvdVobTable& table, const 
         }
     }
     if (status != 0 && target.problem) target.problem(files.Reason(), files.FailedFile());
+    made.keep = status == 0;
     return status;
 }

@@ -189,6 +189,14 @@ TEST_F(DvdMux, ClockFollowsTheVideoTimeGroupByGroup)
 
 TEST_F(DvdMux, LongTitleIsSplitIntoContinuousFiles)
 {
+    // Option 13 is the largest file, in whole packs, never past the format's 1 GiB.
+    for (const auto& [option, bytes] : {std::pair<int32_t, uint64_t>{1200000, 585 * Pack},
+                                        {3000000, 1464 * Pack},
+                                        {2147483647, uint64_t{1} << 30},
+                                        {0, 499462 * Pack},
+                                        {100, Pack}})
+        EXPECT_EQ(DvdVobFileLimit(option), bytes) << option;
+
     const Clip clip = MakeClip(dir_.path(), 4);
     constexpr uint64_t Limit = 1200000;
     // A file of someone else's with the first temporary name is left alone.
@@ -204,14 +212,19 @@ TEST_F(DvdMux, LongTitleIsSplitIntoContinuousFiles)
     ASSERT_GE(files, 3u);
     testsupport::DvdFolderFacts facts;
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {files, 100, "00:00:04.000"}, &facts));
-    // Each file ends at the first VOBU after the running total passes a multiple of the limit.
-    uint64_t total = 0;
-    for (size_t i = 0; i + 1 < files; ++i) {
-        total += facts.fileBytes[i];
-        EXPECT_GT(total, (i + 1) * Limit);
-        EXPECT_LT(total, (i + 1) * Limit + 700000);  // at most one VOBU more
+    // Every file but the last is as large as the limit allows; a video object unit
+    // goes on in the next file where the limit falls inside it.
+    size_t midUnit = 0;
+    uint64_t at = 0;
+    for (size_t i = 0; i < files; ++i) {
+        if (i + 1 < files)
+            EXPECT_EQ(facts.fileBytes[i], Limit / Pack * Pack) << "file " << i + 1;
+        else
+            EXPECT_LE(facts.fileBytes[i], Limit / Pack * Pack);
+        if (i > 0) midUnit += !testsupport::IsDvdNavigationPack(facts.title, at);
+        at += facts.fileBytes[i];
     }
-
+    EXPECT_GE(midUnit, 1u);
 }
 
 TEST_F(DvdMux, FailuresAreReportedAndLeaveNoHalfVolume)

@@ -30,7 +30,7 @@ constexpr size_t Pack = 2048;
 using testsupport::IsDvdNavigationPack;
 
 // A program stream with navigation packs, as ffmpeg's DVD muxer writes it, cut into
-// VOB files at navigation packs, each with the hints the pack engine would write.
+// VOB files inside video object units, each with the hints the pack engine would write.
 struct Title {
     std::vector<fs::path> vobs;
     std::vector<fs::path> hints;
@@ -53,16 +53,13 @@ Title MakeTitle(const fs::path& dir, int seconds, int files, const char* size = 
     for (size_t i = 0; i < packs; ++i) {
         if (IsDvdNavigationPack(t.bytes, i * Pack)) t.navigationPacks.push_back(i);
     }
-    // Cut at navigation packs into `files` parts of about equal size.
+    // Cut into `files` parts of about equal size, each after the first beginning
+    // inside a video object unit.
     std::vector<size_t> cuts{0};
     for (int f = 1; f < files; ++f) {
-        const size_t want = packs * static_cast<size_t>(f) / static_cast<size_t>(files);
-        for (size_t n : t.navigationPacks) {
-            if (n >= want && n > cuts.back()) {
-                cuts.push_back(n);
-                break;
-            }
-        }
+        size_t cut = packs * static_cast<size_t>(f) / static_cast<size_t>(files);
+        while (IsDvdNavigationPack(t.bytes, cut * Pack)) ++cut;
+        cuts.push_back(cut);
     }
     cuts.push_back(packs);
     for (size_t f = 0; f + 1 < cuts.size(); ++f) {
@@ -155,6 +152,8 @@ TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
 {
     TempDir dir;
     const Title title = MakeTitle(dir.path(), 2, 1);
+    std::string hints;
+    for (size_t i = 0; i < title.bytes.size() / Pack; ++i) hints += IsDvdNavigationPack(title.bytes, i * Pack) ? "S" : "P\x80";
     DvdVolumeTarget target;
     target.folder = (dir / "volume").string() + "/";
     {
@@ -167,6 +166,38 @@ TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
     EXPECT_EQ(ReadFile(title.vobs[0]), title.bytes);
     EXPECT_FALSE(fs::exists(dir / "volume"));
 
+    // Presentation times that go back: the third unit's first picture shown a second
+    // earlier than the one ahead of it. The search pointers would point the wrong way.
+    {
+        std::string back = title.bytes;
+        size_t at = title.navigationPacks.at(3) * Pack + Pack;
+        while (!(back.compare(at + 14, 4, std::string("\0\0\1\xE0", 4)) == 0 &&
+                 (static_cast<uint8_t>(back[at + 14 + 7]) & 0x80) != 0))
+            at += Pack;
+        const size_t stamp = at + 14 + 9;
+        auto* p = reinterpret_cast<uint8_t*>(back.data()) + stamp;
+        const uint64_t pts = (uint64_t{p[0]} >> 1 & 7) << 30 | uint64_t{p[1]} << 22 | (uint64_t{p[2]} >> 1) << 15 |
+                             uint64_t{p[3]} << 7 | p[4] >> 1;
+        const uint64_t earlier = pts - 90000;
+        p[0] = static_cast<uint8_t>((p[0] & 0xF0) | (earlier >> 29 & 0x0E) | 1);
+        p[1] = static_cast<uint8_t>(earlier >> 22);
+        p[2] = static_cast<uint8_t>((earlier >> 14 & 0xFE) | 1);
+        p[3] = static_cast<uint8_t>(earlier >> 7);
+        p[4] = static_cast<uint8_t>((earlier << 1 & 0xFE) | 1);
+        WriteFile(title.vobs[0], back);
+        WriteFile(title.hints[0], hints);
+        DvdVobTable table;
+        Fill(table, title);
+        std::string reason;
+        DvdVolumeTarget backwards = target;
+        backwards.problem = [&](const std::string& text, const std::string&) { reason = text; };
+        EXPECT_EQ(WriteDvdVolume(backwards, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrGeneral);
+        EXPECT_EQ(reason.rfind("The video's presentation times go back", 0), 0u) << reason;
+        EXPECT_EQ(ReadFile(title.vobs[0]), back);
+        EXPECT_FALSE(fs::exists(dir / "volume"));
+        WriteFile(title.vobs[0], title.bytes);
+    }
+
     // Hints that do not describe the file: nothing is moved and no information file is left.
     WriteFile(title.hints[0], "S" + std::string(title.bytes.size() / Pack, 'P'));
     {
@@ -175,11 +206,11 @@ TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
         EXPECT_EQ(WriteDvdVolume(target, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrGeneral);
     }
     EXPECT_EQ(ReadFile(title.vobs[0]), title.bytes);
-    EXPECT_TRUE(fs::is_empty(dir / "volume" / "VIDEO_TS"));
+    EXPECT_FALSE(fs::exists(dir / "volume"));
 
     // A volume folder that cannot be made.
     WriteFile(dir / "plain", "x");
-    WriteFile(title.hints[0], "S");
+    WriteFile(title.hints[0], hints);
     {
         DvdVobTable table;
         Fill(table, title);
@@ -196,8 +227,6 @@ TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
     }
     // A disk that fills while the information files are written (from the title set's
     // file on, no file may pass 4 KB): the failure names the file.
-    std::string hints;
-    for (size_t i = 0; i < title.bytes.size() / Pack; ++i) hints += IsDvdNavigationPack(title.bytes, i * Pack) ? "S" : "P\x80";
     WriteFile(title.hints[0], hints);
     {
         DvdVobTable table;
