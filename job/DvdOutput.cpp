@@ -4,12 +4,15 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "job/JobDriver.h"
 #include "job/OutputFiles.h"
 #include "muxlib/DvdVolume.h"
 #include "platform/Format.h"
@@ -17,6 +20,7 @@
 #include "platform/System.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobUtil.h"
+#include "settings/Report.h"
 
 namespace fs = std::filesystem;
 
@@ -38,11 +42,46 @@ std::string VolumeFolderOf(const std::string& outputName) {
 
 std::string VobName(size_t n) { return "VTS_01_" + std::to_string(n) + ".VOB"; }
 
-bool MakeFolder(const fs::path& path, int& error) {
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
+// Makes the folder when there is none; `made` tells whether this call made it.
+bool MakeFolder(const fs::path& path, int& error, bool& made) {
+    made = false;
+    if (::mkdir(path.c_str(), 0777) == 0) return made = true;
     error = errno;
     std::error_code ec;
     return error == EEXIST && fs::is_directory(path, ec);
+}
+
+// Why the folder at `path` cannot take its part of the volume; empty when it can, or
+// when it is not there yet (it is made in the volume folder, which the work folder
+// beside it tries first). VIDEO_TS (`written`) is written into, AUDIO_TS only kept.
+std::string FolderProblem(const fs::path& path, bool written) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::string();
+    if (::stat(path.c_str(), &st) != 0)
+        return platform::Format("\n%s is a link to nothing: the DVD volume needs a folder of that name.", path.c_str());
+    if (!S_ISDIR(st.st_mode))
+        return platform::Format("\n%s is not a folder: the DVD volume needs a folder of that name.", path.c_str());
+    // The title's files are made and renamed there with this process's own rights.
+    std::string why;
+    if (written && ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        const int error = errno;
+        CheckPathDrive(why, path.string(), error);
+    }
+    return why;
+}
+
+// False, after a message that names the folder (`text` formats its name) and says
+// why, when VIDEO_TS or AUDIO_TS of `volume` cannot take the volume.
+bool FoldersTakeVolume(const std::string& volume, int text) {
+    for (const char* name : {"VIDEO_TS", "AUDIO_TS"}) {
+        const fs::path folder = fs::path(volume) / name;
+        const std::string why = FolderProblem(folder, name[0] == 'V');
+        if (why.empty()) continue;
+        JobReportText(platform::Format(LoadResString(text), folder.c_str()) + why, 63600, platform::MbIcon::Stop,
+                      MessageOwnerWindow);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -62,10 +101,12 @@ std::string DvdStartRefusal() {
 }
 
 std::string DvdCreatedText() {
-    // The folders as this system names them.
+    // The folders written, as this system names them.
+    const fs::path volume = fs::absolute(VolumeFolderOf(EncoderSettings.outputFileName)).lexically_normal();
+    const auto name = [&](const char* folder) { return (volume / folder).string(); };
     std::string text = LoadResString(64453);
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{"\\Video_ts", "/VIDEO_TS"},
-                                   {"\\Audio_ts", "/AUDIO_TS"}})
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"\\Video_ts", name("VIDEO_TS")},
+                                   {"\\Audio_ts", name("AUDIO_TS")}})
         for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
             text.replace(at, from.size(), to);
     return text;
@@ -84,6 +125,9 @@ bool DvdVolumeOutput::Begin(const std::string& outputName) {
     Discard();
     outputName_ = outputName;
     volume_ = VolumeFolderOf(outputName);
+    // Before the passes (the job tries this first), so that a folder in the way is
+    // found before the encode.
+    if (!FoldersTakeVolume(volume_, 63604)) return false;
     int error = 0;
     const std::string work = platform::CreateWorkFolder(volume_, "VIDEO_TS", &error);
     if (work.empty()) {
@@ -128,13 +172,23 @@ bool DvdVolumeOutput::Commit() {
         ++vobs;
         moves.emplace_back((staged / VobName(vobs)).string(), VobName(vobs));
     }
+    // The folders may have changed since the job began.
+    if (!FoldersTakeVolume(volume_, 63605)) {
+        Discard();
+        return false;
+    }
     int error = 0;
-    bool ok = vobs > 0 && MakeFolder(videoTs, error) && MakeFolder(fs::path(volume_) / "AUDIO_TS", error);
+    bool madeVideoTs = false, madeAudioTs = false;
+    bool ok = vobs > 0 && MakeFolder(videoTs, error, madeVideoTs) &&
+              MakeFolder(fs::path(volume_) / "AUDIO_TS", error, madeAudioTs);
     if (ok && ReplaceDvdTitle(videoTs.string(), moves, vobs) != 0) {
         error = errno;
         ok = false;
     }
     if (!ok) {
+        // A volume that was not put in place leaves no folder of its own behind.
+        if (madeAudioTs) ::rmdir((fs::path(volume_) / "AUDIO_TS").c_str());
+        if (madeVideoTs) ::rmdir(videoTs.c_str());
         Discard();
         ReportFileProblem(platform::Format(LoadResString(63605), videoTs.c_str()), videoTs.string(), error);
         return false;

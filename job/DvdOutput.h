@@ -14,7 +14,9 @@ public:
     DvdVolumeOutput& operator=(const DvdVolumeOutput&) = delete;
 
     // Makes the work folder beside the volume folder of `outputName` (whose folder
-    // holds the volume); false, after the message other outputs get, when it cannot.
+    // holds the volume); false, after the message other outputs get, when it cannot,
+    // or after one that names the folder and says why, when a VIDEO_TS or AUDIO_TS
+    // there cannot take the volume (not a folder, or a VIDEO_TS this process cannot write).
     bool Begin(const std::string& outputName);
     // The output name the multiplexer is given: inside the work folder.
     std::string MultiplexName() const;
@@ -24,7 +26,7 @@ public:
     // Whether the volume folder holds a title already (its files are the user's).
     bool TargetHoldsTitle() const;
     // Moves the new title into VIDEO_TS (made with AUDIO_TS when missing), replacing an
-    // earlier title whole; false, after a message, when that fails.
+    // earlier title whole; false, after a message, when that fails, leaving no folder it made.
     bool Commit();
     // Removes the work folder and everything in it.
     void Discard();
@@ -42,7 +44,7 @@ private:
 std::string DvdVideoTsFolder(const std::string& outputName);
 // Why the volume writer would refuse the settings' pictures; empty when it takes them.
 std::string DvdStartRefusal();
-// The text that tells where the volume was written.
+// The text that tells where the volume was written: the folders of the settings' output name.
 std::string DvdCreatedText();
 // What the Start command asks about before it overwrites: the VIDEO_TS folder of a
 // DVD volume job that multiplexes sound, the output file of any other.
