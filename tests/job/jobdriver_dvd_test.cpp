@@ -395,18 +395,23 @@ TEST_F(DvdJobTest, UnusableDvdFoldersAreRefusedBeforeTheEncode) {
     ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"folders", true, 5, false, 6, 0, 48000}));
     const fs::path videoTs = dir_ / "VIDEO_TS", audioTs = dir_ / "AUDIO_TS";
     const char* notFolder = "is not a folder: the DVD volume needs a folder of that name.";
-    // A file VIDEO_TS, links to a file and to nothing, a file AUDIO_TS, a read-only VIDEO_TS.
-    for (const auto& [row, named, why] : {std::tuple{0, videoTs, notFolder}, {1, videoTs, notFolder},
-                                          {2, videoTs, "is a link to nothing"}, {3, audioTs, notFolder},
-                                          {4, videoTs, "Permission denied"}}) {
+    // Root may write into any folder: its VIDEO_TS that cannot be written is a read-only mount.
+    const bool root = ::geteuid() == 0;
+    // A file VIDEO_TS, links to a file and to nothing, a file AUDIO_TS, a VIDEO_TS that cannot be written.
+    for (const auto& [row, named, why] :
+         {std::tuple{0, videoTs, notFolder}, {1, videoTs, notFolder}, {2, videoTs, "is a link to nothing"},
+          {3, audioTs, notFolder}, {4, videoTs, root ? "Read-only file system" : "Permission denied"}}) {
         SCOPED_TRACE(row);
         fs::remove(videoTs);
         fs::remove(audioTs);
         if (row == 0 || row == 3) testsupport::WriteFile(named, "notes");
         if (row == 1 || row == 2) fs::create_symlink(row == 1 ? "in.avi" : "gone", videoTs);
-        if (row == 4 && ::geteuid() == 0) GTEST_SKIP() << "root may write into a read-only folder: the last row is not tried";
         if (row == 4) fs::create_directory(videoTs);
-        if (row == 4) fs::permissions(videoTs, fs::perms::owner_write, fs::perm_options::remove);
+        if (row == 4 && !root) fs::permissions(videoTs, fs::perms::owner_write, fs::perm_options::remove);
+        if (row == 4 && root) {
+            ASSERT_EQ(::mount("tmpfs", videoTs.c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV, "size=16k"), 0)
+                << std::strerror(errno);
+        }
         const auto before = UsersFiles(dir_.path());
         Sequence.EncodedFrameCount = -1;
         platform::ScriptedMessageBoxes boxes;
@@ -419,6 +424,7 @@ TEST_F(DvdJobTest, UnusableDvdFoldersAreRefusedBeforeTheEncode) {
         EXPECT_TRUE(UsersFiles(dir_.path()) == before);
         for (const auto& entry : fs::directory_iterator(dir_.path()))
             EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+        if (row == 4 && root) ::umount2(videoTs.c_str(), MNT_DETACH);
     }
 }
 
