@@ -20,6 +20,7 @@
 #include "app/CAdvancedSettingsSheet.h"
 #include "app/CMainSettingsForm.h"
 #include "app/CMpegDoc.h"
+#include "app/CompletionDialogs.h"
 #include "app/FormLogic.h"
 #include "settings/EncoderSettings.h"
 #include "tests/app/frame_util.h"
@@ -273,6 +274,7 @@ struct FailureCount : ::testing::EmptyTestEventListener {
 
 TEST_F(FormSequenceTest, EveryStoreAndReopenedProfileSaysWhatTheFormShows) {
     platform::ScriptedMessageBoxes boxes;
+    ScriptedResultDialogs results;  // the AVI information of each input taken
     auto* count = new FailureCount;
     ::testing::UnitTest::GetInstance()->listeners().Append(count);
     std::vector<unsigned> failed;
