@@ -267,6 +267,9 @@ void CMainSettingsForm::BuildControls() {
         order.push_back(w);
     for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 
+    connect(inputEdit_, &QLineEdit::textChanged, this, [this] {
+        if (!writing_) inputEditedAt_ = ++edits_;
+    });
     for (QLineEdit* e : {inputEdit_, widthEdit_, heightEdit_, framesEdit_, bitRateEdit_})
         connect(e, &QLineEdit::textChanged, this, [this] {
             if (writing_) return;
@@ -275,6 +278,7 @@ void CMainSettingsForm::BuildControls() {
         });
     connect(outputEdit_, &QLineEdit::textChanged, this, [this] {
         if (writing_) return;
+        outputEditedAt_ = ++edits_;
         MarkModified();
         ReadIntoValues();
         DeriveTemporaryNamesFromOutput();
@@ -407,12 +411,12 @@ void CMainSettingsForm::LoadDefaultProfile() {
     values_ = FormValuesFromSettings(s);
     firstFrameSpin_->SetLimits(1, kMaxFrameCount);
     framesSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
-    // The profile names its input without a probe; its sound and the channels
-    // its audio mode gave the AVI source stand for the file's.
+    // The profile names its input without a probe: its sound, and the
+    // channels of its audio mode, stand for the file's.
     takenInput_ = TakenInput();
     takenInput_.Take(values_.inputName);
     takenInput_.hasAudio = s.inputHasAudio != 0;
-    takenInput_.channels = AviInput.AviAudioChannels;
+    takenInput_.channels = takenInput_.hasAudio ? (s.audioMode == 0 ? 1 : 2) : 0;
     if (values_.outputName.size() < 256) LastOutputFileName = values_.outputName;
     const bool vcdAllowed = s.mpeg1 && s.encodeAudio && takenInput_.hasAudio;
     values_.videoCd = vcdAllowed && s.streamType == kStreamTypeVideoCd;
@@ -428,7 +432,9 @@ void CMainSettingsForm::LoadDefaultProfile() {
     encodeAudioCheck_->setEnabled(takenInput_.hasAudio);
 }
 
-int CMainSettingsForm::SetInputFile(const std::string& path) {
+int CMainSettingsForm::SetInputFile(const std::string& path) { return TakeInput(path, nullptr); }
+
+int CMainSettingsForm::TakeInput(const std::string& path, const std::string* keptOutput) {
     // A name that is refused leaves no input known: the next name, the same
     // or another, is probed again.
     takenInput_.Forget();
@@ -468,8 +474,9 @@ int CMainSettingsForm::SetInputFile(const std::string& path) {
     const std::string outputFolder = GetMainMpegOutputDirectory();
     values_.encodeAudio = probed.hasAudio;
     values_.outputName =
-        ProposeOutputName(path, FolderExists(outputFolder) ? outputFolder : std::string(), values_.streamKind,
-                          WithAudio());
+        keptOutput ? *keptOutput
+                   : ProposeOutputName(path, FolderExists(outputFolder) ? outputFolder : std::string(),
+                                       values_.streamKind, WithAudio());
     AudioModeFromChannels(probed.channels, &values_.coding);
     DeriveTemporaryNamesFromOutput();
     encodeAudioCheck_->setEnabled(probed.hasAudio);
@@ -601,7 +608,7 @@ void CMainSettingsForm::OnAdvanced() {
     form.aviChannels = takenInput_.hasAudio ? takenInput_.channels : 0;
     // The sheet edits the coding values the form holds: it gets them first
     // and gives them back, changed or not.
-    StoreFormCoding(&values_, &EncoderSettings);
+    StoreFormCoding(values_, &EncoderSettings);
     bool modified = false;
     const int accepted = RunAdvancedSettings(this, form, &modified);
     LoadFormCoding(EncoderSettings, &values_);
@@ -644,6 +651,7 @@ void CMainSettingsForm::OnOutputBrowse() {
     }
     SetMainMpegOutputDirectory(FolderPart(r.name));
     values_.outputName = r.name;
+    outputEditedAt_ = ++edits_;
     DeriveTemporaryNamesFromOutput();
     ShowOutputName();
     MarkModified();
@@ -659,9 +667,15 @@ int CMainSettingsForm::ValidateSettings() {
 
 int CMainSettingsForm::ApplyToParameters() {
     // A typed name not yet probed (left with Tab or a click) is taken as Enter
-    // takes it: the job must not run with another file's size, length and sound.
+    // takes it: the job must not run with another file's size, length and
+    // sound. The edits count in the order they were made: an output named
+    // after the input was typed stays, one named before gives way to the
+    // input's, as Enter would have done.
     const std::string typed = S(inputEdit_->text());
-    if (TypedInputNeedsProbe(typed, takenInput_) && !SetInputFile(typed)) return 0;
+    if (TypedInputNeedsProbe(typed, takenInput_)) {
+        const std::string output = S(outputEdit_->text());
+        if (!TakeInput(typed, outputEditedAt_ > inputEditedAt_ ? &output : nullptr)) return 0;
+    }
     if (!ValidateSettings()) return 0;
     OnOutputEditingFinished();
     StoreFormValues(&values_, takenInput_, &EncoderSettings);

@@ -75,6 +75,9 @@ private:
     void ReadIntoValues();
     void MarkModified();
 
+    // SetInputFile; with `keptOutput`, that output name stays instead of the
+    // one proposed for the input.
+    int TakeInput(const std::string& path, const std::string* keptOutput);
     void OnInputBrowse();
     void OnOutputBrowse();
     void OnOutputEditingFinished();
@@ -126,6 +129,9 @@ private:
     TakenInput takenInput_;
     // While the controls are being filled, their change signals are not the user's.
     bool writing_ = false;
+    // The order of the user's edits: the count at the last change of the
+    // input and of the output name.
+    int edits_ = 0, inputEditedAt_ = 0, outputEditedAt_ = 0;
 };
 
 // The form, once created (null before and after).

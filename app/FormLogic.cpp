@@ -21,6 +21,7 @@
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "platform/System.h"
 #include "settings/Report.h"
 
 using platform::MbAnswer;
@@ -191,6 +192,15 @@ int ValidateFormValues(const FormValues& f, bool controlsOk, bool savingDefaults
             }
             std::fclose(in);
         }
+        // Refused before anything asks whether the output may be replaced.
+        if (platform::SameFile(f.inputName, f.outputName)) {
+            const std::string text = platform::Format(LoadResString(63606), f.outputName.c_str());
+            if (quiet)
+                AppendBatchLog(platform::Format("Batch File %s message:\n", f.inputName.c_str()) + text + "\n");
+            else
+                platform::ShowMessageBox(text, "", MbButtons::Ok, MbIcon::Stop);
+            return 0;
+        }
     }
     if (!controlsOk) {
         if (quiet) return fail(63347);
@@ -224,33 +234,44 @@ void ForEachCodingField(Visit visit) {
 
 }  // namespace
 
-void StoreFormCoding(FormValues* f, EncoderSettingsRecord* s) {
-    ForEachCodingField([&](auto field, auto place) {
-        if (f->coding.*field != f->codingInSettings.*field) s->*place = f->coding.*field;
-    });
-    f->codingInSettings = f->coding;
+void StoreFormCoding(const FormValues& f, EncoderSettingsRecord* s) {
+    ForEachCodingField([&](auto field, auto place) { s->*place = f.coding.*field; });
 }
 
 void LoadFormCoding(const EncoderSettingsRecord& s, FormValues* f) {
     ForEachCodingField([&](auto field, auto place) { f->coding.*field = s.*place; });
-    f->codingInSettings = f->coding;
 }
 
 void StoreFormValues(FormValues* form, const TakenInput& input, EncoderSettingsRecord* s) {
-    const FormValues& f = *form;
+    FormValues& f = *form;
+    FormCoding& c = f.coding;
+    // The boxes say which disc the stream is for; a disc type the form does
+    // not show (left from a format before) is none.
+    const bool discType = c.applicationType == kApplicationVcd20 || c.applicationType == kApplicationDvd ||
+                          c.applicationType == kApplicationSvcd;
+    if (f.streamKind == kStreamMpeg1) {
+        if (f.videoCd) {
+            c.streamType = kStreamTypeVideoCd;
+            c.applicationType = kApplicationVcd20;
+        } else {
+            if (c.streamType == kStreamTypeVideoCd) c.streamType = kStreamTypeMpeg1;
+            if (discType) c.applicationType = kApplicationNone;
+        }
+    } else {
+        if (c.streamType == kStreamTypeVideoCd) c.streamType = kStreamTypeMpeg2;
+        c.applicationType = f.dvd ? kApplicationDvd : f.svcd ? kApplicationSvcd : kApplicationNone;
+    }
     s->framesToEncode = f.frames;
     s->firstFrame = f.firstFrame - 1;
     s->bitRate = f.bitRateKbit * 1024.0;
     s->verticalSize = f.height;
     s->horizontalSize = f.width;
-    s->keepOriginalDuration = f.keepDuration;
+    s->keepOriginalDuration = f.encodeAudio ? 1 : f.keepDuration;
     s->mpeg1 = f.streamKind == kStreamMpeg1 ? 1 : 0;
     s->encodeAudio = f.encodeAudio;
     // No selection in the list stores progressive.
     s->interlaceMode = std::max(f.videoFormatIndex, 0);
-    if (f.encodeAudio) s->keepOriginalDuration = 1;
-    StoreFormCoding(form, s);
-    if (!s->mpeg1) s->applicationType = f.dvd ? kApplicationDvd : f.svcd ? kApplicationSvcd : kApplicationNone;
+    StoreFormCoding(f, s);
     s->inputFileName = f.inputName;
     s->outputFileName = f.outputName;
     s->frameRateCode = f.frameRateIndex + 1;

@@ -63,11 +63,8 @@ struct FormValues {
     int encodeAudio = 0;
     int videoFormatIndex = -1;
     int dvd = 0, svcd = 0, videoCd = 0;
+    // The form's one copy of these: every store writes them all.
     FormCoding coding;
-    // The coding values as the settings held them when the form last loaded
-    // or stored them: the store writes only what the form changed since, so
-    // what a job or the batch changed in the settings meanwhile stays.
-    FormCoding codingInSettings;
 };
 
 // The input the form last probed and took, with what the probe found. A name
@@ -138,14 +135,16 @@ bool ParseFormInteger(const std::string& text, int minimum, int maximum, int* va
 // `controlsOk` is false when an edit did not hold a number in its range.
 // `requestInputBrowse` is posted when the user should choose another input.
 // An ".avi" input sets `settings->inputType` to 2.
+// An output name that is the input file itself is refused (message 63606).
 int ValidateFormValues(const FormValues& form, bool controlsOk, bool savingDefaults,
                        EncoderSettingsRecord* settings, const std::function<void()>& requestInputBrowse);
 
-// What ApplyToParameters stores of a valid form: what it shows, the taken
-// input's sound, and the coding values it changed (StoreFormCoding).
+// What ApplyToParameters stores of a valid form: all it holds, as it shows
+// it, and the taken input's sound. The stream and disc type follow the format
+// buttons and the Video-CD, DVD and SVCD boxes; the form keeps what it wrote.
 void StoreFormValues(FormValues* form, const TakenInput& input, EncoderSettingsRecord* settings);
-// The coding values the form changed since it last loaded or stored them.
-void StoreFormCoding(FormValues* form, EncoderSettingsRecord* settings);
+// The coding values alone, all of them (before the advanced sheet opens).
+void StoreFormCoding(const FormValues& form, EncoderSettingsRecord* settings);
 // What the form takes from the settings (LoadDefaultProfile), and the coding
 // values alone (after the advanced sheet).
 FormValues FormValuesFromSettings(const EncoderSettingsRecord& settings);

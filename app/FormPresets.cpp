@@ -59,16 +59,20 @@ void AudioModeFromChannels(int channels, FormCoding* c) {
     c->audioBitRate = AudioBitrateFromIndex(c->audioMode, c->audioBitRateIndex);
 }
 
+void SetVcdSystem(bool ntsc, FormValues* form) {
+    form->width = 352;
+    form->height = ntsc ? 240 : 288;
+    form->frameRateIndex = ntsc ? kRateIndex2997 : kRateIndex25;
+    form->coding.mpeg1AspectRatio = ntsc ? 12 : 8;
+}
+
 bool ApplyVcdPreset(FormValues* form, int inputChannels) {
     const int h = form->height, index = form->frameRateIndex;
     if (!VcdSystemKnown(h, index)) return false;
     const bool ntsc = NtscHeight(h) || (!PalHeight(h) && (index == kRateIndex2997 || index == kRateIndex30));
     FormCoding& c = form->coding;
     c.streamType = kStreamTypeVideoCd;
-    form->width = 352;
-    form->height = ntsc ? 240 : 288;
-    form->frameRateIndex = ntsc ? kRateIndex2997 : kRateIndex25;
-    c.mpeg1AspectRatio = ntsc ? 12 : 8;
+    SetVcdSystem(ntsc, form);
     c.rateControl = kRateConstant;
     c.applicationType = kApplicationVcd20;
     c.constrainedParameters = 1;
@@ -92,6 +96,7 @@ int VcdFrameRateForHeight(int height, int currentIndex) {
 
 void LeaveVcdPreset(const VcdSnapshot& snapshot, FormValues* form) {
     RestoreVcdSnapshot(snapshot, form);
+    if (form->coding.streamType == kStreamTypeVideoCd) form->coding.streamType = kStreamTypeMpeg1;
     if (form->coding.applicationType == kApplicationVcd20) form->coding.applicationType = kApplicationNone;
     form->videoCd = 0;
 }
@@ -114,6 +119,8 @@ bool SwitchVideoCd(FormValues* form, VcdSnapshot* snapshot, int inputChannels) {
 }
 
 void ChooseMpeg1(FormValues* form) {
+    // Clicked again with the Video-CD preset on: it stays, as its box shows.
+    if (form->videoCd) return;
     form->coding.applicationType = kApplicationNone;
     form->coding.streamType = kStreamTypeMpeg1;
 }
@@ -150,8 +157,7 @@ void TakeProbedInput(const TakenInput& input, int frames, FormValues* form, VcdS
     if (keepVcd) {
         snapshot->width = input.width;
         snapshot->height = input.height;
-        form->frameRateIndex = VcdFrameRateForHeight(input.height, form->frameRateIndex);
-        form->width = 352;
-        form->height = form->frameRateIndex == kRateIndex25 ? 288 : 240;
+        // The preset's video system follows the new input whole.
+        SetVcdSystem(VcdFrameRateForHeight(input.height, form->frameRateIndex) != kRateIndex25, form);
     }
 }

@@ -32,6 +32,9 @@ bool VcdSystemKnown(int height, int frameRateIndex);
 // Applies the preset (the caller took the snapshot); `inputChannels` 1 keeps
 // mono audio. False, nothing changed, when the video system is unknown.
 bool ApplyVcdPreset(FormValues* form, int inputChannels);
+// The Video-CD picture of NTSC (352 x 240 at 29.97, pel aspect code 12) or
+// PAL (352 x 288 at 25, code 8).
+void SetVcdSystem(bool ntsc, FormValues* form);
 // The audio mode (and its bit rate) that follows the source's channel count.
 void AudioModeFromChannels(int channels, FormCoding* coding);
 // The frame rate a kept Video-CD preset takes from a new input's height.
@@ -47,8 +50,9 @@ void LeaveVcdPreset(const VcdSnapshot& snapshot, FormValues* form);
 // the input's channels again. False (and the box to be unticked) when the
 // preset cannot tell the video system.
 bool SwitchVideoCd(FormValues* form, VcdSnapshot* snapshot, int inputChannels);
-// "Mpeg-1" and "Mpeg-2": no application type; MPEG-2 leaves a Video-CD preset
-// that is on (true: the controls must show the snapshot again).
+// "Mpeg-1" and "Mpeg-2": no application type; "Mpeg-1" clicked again keeps a
+// Video-CD preset that is on, MPEG-2 leaves it (true: the controls must show
+// the snapshot again).
 void ChooseMpeg1(FormValues* form);
 bool ChooseMpeg2(FormValues* form, const VcdSnapshot& snapshot);
 // "Encode audio" switched to form->encodeAudio: off leaves a Video-CD preset
@@ -56,7 +60,7 @@ bool ChooseMpeg2(FormValues* form, const VcdSnapshot& snapshot);
 bool SwitchEncodeAudio(FormValues* form, const VcdSnapshot& snapshot);
 
 // A probed input's size and frame count into the form. A Video-CD preset
-// stays on only for MPEG-1 with an input that has sound: it keeps its picture
-// by the new height's video system, and the file's own size becomes what
-// unticking gives back.
+// stays on only for MPEG-1 with an input that has sound: its picture, frame
+// rate and pel aspect follow the new height's video system, and the file's
+// own size becomes what unticking gives back.
 void TakeProbedInput(const TakenInput& input, int frames, FormValues* form, VcdSnapshot* snapshot);

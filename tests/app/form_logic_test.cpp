@@ -121,21 +121,28 @@ TEST(VcdPresetTest, SystemFromHeightOrRateAndSnapshotRestores) {
     EXPECT_EQ(s.gopSize, 12);
     EXPECT_EQ(s.applicationType, kApplicationNone);
 
-    // The store writes what the form changed since it saw the settings: a
-    // job's own audio mode, and a later change of the sheet, stay.
+    // Every store writes all the form holds, whatever the settings held: the
+    // SVCD of an earlier store does not outlive the MPEG-1 shown now, nor a
+    // value the settings got elsewhere the form's own.
     EncoderSettingsRecord e;
-    FormValues loaded = FormValuesFromSettings(e);
-    e.audioMode = 2;
-    loaded.coding.gopSize = 15;
+    FormValues shown = FormValuesFromSettings(e);
     TakenInput input;
     input.hasAudio = true;
-    StoreFormValues(&loaded, input, &e);
-    EXPECT_EQ(e.gopSize, 15);
-    EXPECT_EQ(e.audioMode, 2);
+    shown.streamKind = kStreamMpeg2;
+    shown.svcd = 1;
+    StoreFormValues(&shown, input, &e);
+    EXPECT_EQ(e.applicationType, kApplicationSvcd);
     EXPECT_EQ(e.inputHasAudio, 1);
-    e.gopSize = 9;
-    StoreFormValues(&loaded, input, &e);
-    EXPECT_EQ(e.gopSize, 9);
+    shown.streamKind = kStreamMpeg1;
+    shown.svcd = 0;
+    ChooseMpeg1(&shown);
+    shown.coding.gopSize = 15;
+    e.audioMode = shown.coding.audioMode + 1;
+    StoreFormValues(&shown, input, &e);
+    EXPECT_EQ(e.applicationType, kApplicationNone);
+    EXPECT_EQ(e.mpeg1, 1);
+    EXPECT_EQ(e.gopSize, 15);
+    EXPECT_EQ(e.audioMode, shown.coding.audioMode);
 }
 
 FormValues ValidForm(const testsupport::TempDir& dir) {

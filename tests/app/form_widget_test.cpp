@@ -66,9 +66,10 @@ protected:
     void Click(const char* id) { Get<QAbstractButton>(id)->click(); }
 
     // An AVI of 352 x 288 at 25 frames/s, 10 frames, with stereo sound unless `silent`.
-    std::string MakeAvi(const std::string& name, bool silent = false, const char* size = "352x288") {
+    std::string MakeAvi(const std::string& name, bool silent = false, const char* size = "352x288", int channels = 2) {
         const std::string file = (dir_ / name).string();
-        const std::string sound = silent ? "" : " -f lavfi -i sine=frequency=440:sample_rate=44100 -c:a pcm_s16le -ac 2";
+        const std::string sound = silent ? "" : " -f lavfi -i sine=frequency=440:sample_rate=44100 -c:a pcm_s16le -ac " +
+                                                    std::to_string(channels);
         EXPECT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=size=") + size + ":rate=25" + sound +
                              " -t 0.4 -c:v mjpeg '" + file + "'"),
                   0);
@@ -460,7 +461,8 @@ TEST_F(FormTest, AdvancedEditsTheSettingsOnOkAndNothingOnCancel) {
 
 }  // namespace
 
-// Leaving MPEG-1 takes the Video-CD preset of a loaded profile away, as unticking it does.
+// Leaving MPEG-1 takes the Video-CD preset of a loaded profile away, as
+// unticking it does; ticked again, it takes the profile's sound.
 TEST_F(FormTest, Mpeg2AfterAVideoCdProfileLeavesThePreset) {
     Click("1011");
     Choose(MakeAvi("pal.avi"));
@@ -476,6 +478,21 @@ TEST_F(FormTest, Mpeg2AfterAVideoCdProfileLeavesThePreset) {
     EXPECT_TRUE(Get<QLineEdit>("1014")->isEnabled());
     EXPECT_EQ(form_->Values().coding.applicationType, kApplicationNone);
     EXPECT_FALSE(Get<QCheckBox>("1148")->isChecked());
+
+    // A profile of a mono input, loaded after a stereo one was taken: the
+    // preset keeps the profile's mono sound, not the last probed file's.
+    Click("1011");
+    Choose(MakeAvi("mono.avi", false, "352x288", 1));
+    ASSERT_EQ(form_->ApplyToParameters(), 1);
+    ASSERT_EQ(EncoderSettings.audioMode, 0);
+    const std::string mono = (dir_ / "mono.prf").string();
+    ASSERT_EQ(WriteProfile(mono.c_str()), 0);
+    Choose((dir_ / "pal.avi").string());
+    ReadProfile(mono.c_str());
+    form_->LoadDefaultProfile();
+    Click("1148");
+    ASSERT_TRUE(Get<QCheckBox>("1148")->isChecked());
+    EXPECT_EQ(form_->Values().coding.audioMode, 0);
 }
 
 // After an interlaced MPEG-2 job, an AVI of another height is taken: the form

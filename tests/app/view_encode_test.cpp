@@ -36,6 +36,7 @@
 #include "app/CBatchDialog.h"
 #include "app/CMainFrame.h"
 #include "app/CMainSettingsForm.h"
+#include "app/CMpegDoc.h"
 #include "app/CMpegView.h"
 #include "app/CTessmarApp.h"
 #include "app/CompletionDialogs.h"
@@ -50,6 +51,7 @@
 #include "settings/EncoderSettings.h"
 #include "settings/Preview.h"
 #include "settings/RunState.h"
+#include "tests/app/frame_util.h"
 #include "tests/support/QtTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -262,7 +264,8 @@ TEST_F(ViewEncodeTest, StartEncodesAnMpeg2ProgramStream) {
     EXPECT_EQ(streams, "mpeg2video\nmp2\n");
 }
 
-// A mistyped name and Enter, then the good one and Enter; a name left with Tab.
+// A mistyped name and Enter, then the good one and Enter; a name left with Tab,
+// then an output name left with Tab.
 TEST_F(ViewEncodeTest, TypedInputNamesEncodeTheNamedFileWithItsSound) {
     SetFormFileDialogHook([](QWidget*, FormFileDialogRequest*) { return false; });
     const std::string wide = (dir_ / "long576.avi").string();
@@ -275,11 +278,91 @@ TEST_F(ViewEncodeTest, TypedInputNamesEncodeTheNamedFileWithItsSound) {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
             QApplication::sendEvent(Get<QLineEdit>("1001"), &press);
         }
+        // After the input left with Tab, an output name typed and left with Tab: Start writes that one.
+        const std::string typedOutput = (dir_ / "typed.prg").string();
+        if (key == Qt::Key_Tab) {
+            Get<QLineEdit>("1005")->setText(QString::fromStdString(typedOutput));
+            emit Get<QLineEdit>("1005")->editingFinished();
+        }
         StartWatching([] {});
+        if (key == Qt::Key_Tab) {
+            EXPECT_EQ(Output(), typedOutput);
+            EXPECT_FALSE(fs::exists(dir_ / "out" / "long576.prg"));
+        }
         std::string streams;
         RunCommand("ffprobe -v error -count_frames -show_entries stream=codec_type,width,height,nb_read_frames -of "
                    "csv=p=0 '" + Output() + "'", &streams);
         EXPECT_EQ(streams.substr(0, 24), key == Qt::Key_Tab ? "video,720,576,40,\n\naudio" : "video,352,288,30,\n\naudio");
+        fs::remove(Output());
+    }
+
+    // An output name that is the input is refused before anything asks to replace it.
+    Get<QLineEdit>("1005")->setText(QString::fromStdString(wide));
+    emit Get<QLineEdit>("1005")->editingFinished();
+    boxes_.Clear();
+    Command(32771)->trigger();
+    EXPECT_EQ(boxes_.Texts(),
+              std::vector<std::string>{"The file name " + wide + "\nnames the input AVI file, which the job would "
+                                       "destroy.\nPlease choose another output or temporary file name."});
+    EXPECT_EQ(DecodedFrames(wide), 40);
+}
+
+// Start and Save write what the form shows, whatever was stored before: MPEG-1
+// after a DVD or an SVCD store, and a Video-CD kept from a PAL input to an NTSC
+// one. The output's own headers say so.
+TEST_F(ViewEncodeTest, StartAndSaveWriteWhatTheFormShowsAfterAnEarlierStore) {
+    const std::string ntsc = (dir_ / "ntsc.avi").string();
+    ASSERT_EQ(RunCommand("ffmpeg -v error -f lavfi -i testsrc2=size=352x240:rate=30000/1001 -f lavfi -i "
+                         "sine=sample_rate=44100 -ac 2 -frames:v 30 -t 1.0 -c:v mjpeg -c:a pcm_s16le '" + ntsc + "'"),
+              0);
+    struct Row {
+        const char* box;  // the disc box ticked for the first store, or none: Video-CD
+        int height, aspect, rate;
+    };
+    for (const Row row : {Row{"1168", 288, 1, 3}, Row{"1169", 288, 1, 3}, Row{nullptr, 240, 12, 4}}) {
+        SCOPED_TRACE(row.box ? row.box : "Video-CD");
+        if (row.box) {
+            ChooseAvi(30, false);
+            Get<QCheckBox>(row.box)->click();
+        } else {
+            ChooseAvi(30);
+        }
+        // The first store: Save (the description is asked for the first time only).
+        if (app_->Document()->ProfilePath().empty()) frametest::AnswerDescriptionDialog({"earlier"});
+        ASSERT_TRUE(app_->Document()->OnFileSave());
+        if (row.box)
+            Get<QRadioButton>("1011")->click();
+        else
+            ASSERT_EQ(MainSettingsForm->SetInputFile(ntsc), 1);
+        boxes_.Clear();
+        StartWatching([] {});
+        EXPECT_EQ(JobResult, 0);
+        EXPECT_TRUE(boxes_.Texts().empty()) << testing::PrintToString(boxes_.Texts());
+        ASSERT_TRUE(app_->Document()->OnFileSave());
+        ReadProfile(app_->Document()->ProfilePath().c_str());
+        EXPECT_EQ(EncoderSettings.mpeg1, 1);
+        EXPECT_EQ(EncoderSettings.applicationType, row.box ? kApplicationNone : kApplicationVcd20);
+        EXPECT_EQ(EncoderSettings.mpeg1AspectRatio, row.aspect);
+
+        std::string video;
+        RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height,r_frame_rate "
+                   "-of csv=p=0 '" + Output() + "'",
+                   &video);
+        EXPECT_EQ(video, "mpeg1video,352," + std::to_string(row.height) +
+                             (row.rate == 3 ? ",25/1\n" : ",30000/1001\n"));
+        // The sequence header's pel aspect and rate codes; no SVCD scan user data.
+        const std::string bytes = ReadAll(Output());
+        const size_t header = bytes.find(std::string("\0\0\1\xb3", 4));
+        ASSERT_NE(header, std::string::npos);
+        EXPECT_EQ(uint8_t(bytes[header + 7]) >> 4, row.aspect);
+        EXPECT_EQ(uint8_t(bytes[header + 7]) & 15, row.rate);
+        EXPECT_EQ(bytes.find(std::string("\0\0\1\xb2", 4)), std::string::npos);
+        // The sound without CRC (protection bit 1), as for any MPEG-1 system stream.
+        const std::string audio = (dir_ / "audio.mp2").string();
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -i '" + Output() + "' -map 0:a -c copy -f mp2 '" + audio + "'"), 0);
+        const std::string sound = ReadAll(audio);
+        ASSERT_GE(sound.size(), 2u);
+        EXPECT_EQ(uint8_t(sound[1]), 0xfd);
         fs::remove(Output());
     }
 }
