@@ -187,16 +187,21 @@ bool AppendLine(const std::string& file, const std::string& line) {
 std::string RecordFileFor(State& s) {
     std::error_code ec;
     const fs::path folder = ConfigDir() / "work-files";
-    fs::create_directories(folder, ec);
     const std::string file = (folder / (s.self.host + "." + s.self.pid + "." + s.self.start)).string();
-    if (s.perRecord.count(file) == 0 || !fs::exists(file, ec)) {
-        if (!AppendLine(file, s.self.Line())) return std::string();
-        s.perRecord.emplace(file, 0);
+    if (s.perRecord.count(file) != 0 && fs::exists(file, ec)) return file;
+    // Another process removes the folder when it empties it: made again once if it went meanwhile.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        fs::create_directories(folder, ec);
+        if (AppendLine(file, s.self.Line())) {
+            s.perRecord.emplace(file, 0);
+            return file;
+        }
+        if (errno != ENOENT) break;
     }
-    return file;
+    return std::string();
 }
 
-// One use of `record` ended: the record goes with its last use, and its folder when empty.
+// One use of `record` ended.
 void ReleaseRecord(State& s, const std::string& record) {
     auto count = s.perRecord.find(record);
     if (count != s.perRecord.end() && --count->second <= 0) {
