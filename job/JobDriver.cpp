@@ -3,8 +3,10 @@
 // multiplexing step is in JobMux.cpp; what the job refuses and asks, in JobMessages.cpp.
 #include "job/JobDriver.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "engine/EngineState.h"
 #include "job/AviSource.h"
@@ -12,7 +14,9 @@
 #include "job/JobMux.h"
 #include "job/OutputFiles.h"
 #include "job/RunningJob.h"
+#include "muxlib/MuxLib.h"
 #include "platform/Format.h"
+#include "platform/Ini.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
 #include "settings/EncoderSettings.h"
@@ -71,6 +75,39 @@ std::string RunningTitle() {
 // Those of running processes and of other machines stay.
 void RemoveLeftoverWorkFiles() { platform::RemoveStaleWorkFiles(); }
 
+// The temporary streams are held for the whole job, so that a job of another window
+// with the same names (one profile, or the Files tab) cannot write over them or
+// multiplex them as its own; and no name the job will write is longer than its
+// folder takes, which would otherwise be found after the encode. "" when the job
+// may start, else what the user is told.
+std::string HoldAndCheckNames() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    std::vector<std::string> names;
+    if (VideoToTempFile) names.push_back(e.tempVideoFileName);
+    if (!AudioOutputPath.empty()) names.push_back(e.tempAudioFileName);
+    std::string other;
+    int error = 0;
+    if (!platform::HoldWorkPaths(names, &other, &error)) {
+        if (!other.empty()) return platform::Format(LoadResString(63640), other.c_str());
+        const std::string records = (platform::ConfigDir() / "work-files").string();
+        std::string text = platform::Format(LoadResString(63641), records.c_str());
+        CheckPathDrive(text, records, error);
+        return text;
+    }
+    // A volume's own names are short; any other output goes under the name of its kind.
+    if (!VideoToTempFile)
+        names.push_back(VideoOutputPath);
+    else if (JobMuxType(e) != MuxTypeDvdVolume)
+        names.push_back(OutputNameForKind(e.outputFileName, JobMuxType(e)));
+    for (const std::string& name : names) {
+        if (!platform::NameTooLong(name)) continue;
+        std::string text = platform::Format(LoadResString(63604), name.c_str());
+        CheckPathDrive(text, name, ENAMETOOLONG);
+        return text;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 int RunEncodingJob() {
@@ -95,6 +132,11 @@ int RunEncodingJob() {
             return -1;
         }
         encodeVideo = false;
+    }
+    // The sound's folder is tried before the video pass too, unless its stream may be kept.
+    if (!AudioOutputPath.empty() && e.encodeAudio && !Opens(AudioOutputPath)) {
+        JobOutput probe;
+        if (!probe.Begin(AudioOutputPath)) return -1;
     }
     if (encodeVideo) {
         // The video-only name was nobody's choice: it never replaces a file.
@@ -221,18 +263,23 @@ int RunEncoding(const void* ownerWindow) {
         if (!e.tempAudioFileName.empty()) AudioOutputPath = e.tempAudioFileName;
     }
     const int rememberedStreamType = e.streamType;
-    const std::string refusal = StartRefusal(VideoToTempFile == 1);
-    if (!refusal.empty()) {
+    const auto refuse = [&](const std::string& refusal) {
         if (BatchMode >= 2)
             WriteBatchLogMessage(refusal);
         else
             platform::ShowMessageBox(refusal, LoadResString(63600), MbButtons::Ok, MbIcon::Stop, JobOwnerWindow);
         e.encodeAudio = rememberedEncodeAudio;
+        e.streamType = rememberedStreamType;
         SetMainTitle(savedTitle);
         return 0;
-    }
+    };
+    if (const std::string refusal = StartRefusal(VideoToTempFile == 1); !refusal.empty()) return refuse(refusal);
 
     RemoveLeftoverWorkFiles();
+    if (const std::string refusal = HoldAndCheckNames(); !refusal.empty()) {
+        platform::ReleaseWorkPaths();
+        return refuse(refusal);
+    }
     MultiplexActive = 0;
     // A stop these rounds take (a close of the window that waited while a batch
     // went on to this job) ends the job before its passes; the next round would
@@ -256,6 +303,7 @@ int RunEncoding(const void* ownerWindow) {
         if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
         if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
     }
+    platform::ReleaseWorkPaths();
 
     RunState = 1;
     e.encodeAudio = rememberedEncodeAudio;

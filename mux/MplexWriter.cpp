@@ -615,9 +615,7 @@ void SystemStreamWriter::Run(const std::string& videoFile, const std::string& vi
     CloseMuxFile(videoRecords_);
     CloseMuxFile(audio_);
     CloseMuxFile(video_);
-    std::remove(videoRecordFile.c_str());
-    std::remove(audioRecordFile.c_str());
-    MuxTempFilesPending = 0;
+    // The caller removes the record files and drops them from the work record.
 }
 
 }  // namespace

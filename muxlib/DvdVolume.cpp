@@ -8,6 +8,7 @@
 #include "muxlib/DvdInfoFiles.h"
 #include "muxlib/DvdTitle.h"
 #include "muxlib/MuxLib.h"
+#include "platform/System.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -105,7 +106,9 @@ std::string DvdVideoAttributeProblem(const DvdVideoAttributes& a)
 DvdVobTable::~DvdVobTable()
 {
     for (const Entry& e : entries_) {
-        if (!e.hintsName.empty()) std::remove(e.hintsName.c_str());
+        if (e.hintsName.empty()) continue;
+        std::remove(e.hintsName.c_str());
+        platform::ForgetWorkPath(e.hintsName);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -48,6 +49,24 @@ bool SameFile(const std::string& a, const std::string& b) {
     const auto cb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, ec2), ec2);
     if (ec1 || ec2) return std::filesystem::absolute(a).lexically_normal() == std::filesystem::absolute(b).lexically_normal();
     return ca == cb;
+}
+
+namespace {
+
+// The longest name the nearest existing folder of `folder` takes.
+size_t NameMaxIn(const std::filesystem::path& folder) {
+    std::filesystem::path at = folder.empty() ? std::filesystem::path(".") : folder;
+    std::error_code ec;
+    while (!at.empty() && !std::filesystem::is_directory(at, ec) && at != at.parent_path()) at = at.parent_path();
+    const long max = ::pathconf(at.empty() ? "." : at.c_str(), _PC_NAME_MAX);
+    return max > 0 ? static_cast<size_t>(max) : 255;
+}
+
+}  // namespace
+
+bool NameTooLong(const std::string& path) {
+    const std::filesystem::path p(path);
+    return path.size() >= PATH_MAX || p.filename().string().size() > NameMaxIn(p.parent_path());
 }
 
 namespace {
@@ -103,7 +122,8 @@ std::string CreateFileBeside(const std::string& target, int* error) {
     const std::string marker = WorkMarker();
     const fs::path path(target);
     std::string base = path.filename().string();
-    const size_t limit = 255 - (marker.size() + 6);
+    const size_t room = NameMaxIn(path.parent_path());
+    const size_t limit = room > marker.size() + 7 ? room - (marker.size() + 6) : 1;
     if (base.size() > limit) base.resize(limit);
     // An output is made like any other file: the umask decides its mode.
     return MakeUnique((path.parent_path() / (base + marker)).string(), false, 0666, error);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -21,6 +22,11 @@ int SystemProcessorCount();
 // exist (links followed), else the same absolute name once "." and ".." are
 // resolved.
 bool SameFile(const std::string& a, const std::string& b);
+
+// True when the file system would refuse `path` for its length: its last name is
+// longer than its folder (or the nearest existing one) takes, or the whole path
+// reaches PATH_MAX.
+bool NameTooLong(const std::string& path);
 
 // Work files and folders are named "<name>.tmp-<process id>-XXXXXX" and noted in
 // a record in the settings folder before they are made, with the host, the
@@ -53,10 +59,21 @@ void ConfirmWorkPath(const std::string& path);
 void ForgetWorkPath(const std::string& path);
 bool IsRecordedWorkPath(const std::string& path);
 
+// Holds `paths` (files a job writes and reads back, such as its temporary streams)
+// for this process until ReleaseWorkPaths or its end, a kill included: the record
+// names them and stays locked (flock) meanwhile. False when another running process
+// of this program holds one of them (`*heldElsewhere` names it; nothing is held
+// then), or with `*error` set when the record cannot be written. Every spelling of
+// a file (links followed) is one path.
+bool HoldWorkPaths(const std::vector<std::string>& paths, std::string* heldElsewhere, int* error);
+void ReleaseWorkPaths();
+
 // Removes what the records of processes that ran on this machine and no longer
 // run name: files whose identity the record confirmed, or that lie in a folder
-// it confirmed; folders only once empty. Records of other machines, and of
-// processes that still run, stay. Returns how many went.
+// it confirmed, reached from it without following a link (a link there goes
+// itself, never what it names; a name with ".." is left); folders only once
+// empty. Records of other machines, and of processes that still run, stay.
+// Returns how many went.
 int RemoveStaleWorkFiles();
 
 }  // namespace platform

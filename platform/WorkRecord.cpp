@@ -4,6 +4,7 @@
 #include "platform/System.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +15,10 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/Ini.h"
@@ -28,7 +31,9 @@ namespace {
 
 // A record file holds one header line naming its owner, then one line per event:
 // "N <path>" before a work path is made, "C <dev> <ino> <path>" once it exists and
-// "D <path>" when it was put in place or removed (a folder with everything below it).
+// "D <path>" when it was put in place or removed (a folder with everything below it);
+// "H <path>" for a file a running job reads back (its temporary streams), held while
+// the owner keeps an exclusive flock on its record, and "R <path>" when let go.
 constexpr char kHeader[] = "tessmar work record 1";
 
 std::string FirstLine(const char* file) {
@@ -133,14 +138,24 @@ struct State {
     std::mutex lock;
     pid_t pid = 0;
     std::map<std::string, Live> live;
-    std::map<std::string, int> perRecord;  // live entries per record file
+    std::map<std::string, int> perRecord;  // live entries per record file (a hold counts as one)
     Owner self;
+    // The paths this process holds, the record naming them and the descriptor of its lock.
+    std::vector<std::pair<std::string, std::string>> held;  // {key, path as asked}
+    std::string heldRecord;
+    int heldFd = -1;
 
     void Own() {
         if (pid == ::getpid()) return;
         pid = ::getpid();
         live.clear();
         perRecord.clear();
+        // A child's copy of the parent's lock descriptor is closed, never unlocked:
+        // the lock stays the parent's.
+        if (heldFd >= 0) ::close(heldFd);
+        heldFd = -1;
+        held.clear();
+        heldRecord.clear();
         self = ThisProcess();
     }
 };
@@ -172,18 +187,22 @@ bool AppendLine(const std::string& file, const std::string& line) {
 std::string RecordFileFor(State& s) {
     std::error_code ec;
     const fs::path folder = ConfigDir() / "work-files";
-    fs::create_directories(folder, ec);
     const std::string file = (folder / (s.self.host + "." + s.self.pid + "." + s.self.start)).string();
-    if (s.perRecord.count(file) == 0 || !fs::exists(file, ec)) {
-        if (!AppendLine(file, s.self.Line())) return std::string();
-        s.perRecord.emplace(file, 0);
+    if (s.perRecord.count(file) != 0 && fs::exists(file, ec)) return file;
+    // Another process removes the folder when it empties it: made again once if it went meanwhile.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        fs::create_directories(folder, ec);
+        if (AppendLine(file, s.self.Line())) {
+            s.perRecord.emplace(file, 0);
+            return file;
+        }
+        if (errno != ENOENT) break;
     }
-    return file;
+    return std::string();
 }
 
-void Drop(State& s, std::map<std::string, Live>::iterator it) {
-    const std::string record = it->second.recordFile;
-    s.live.erase(it);
+// One use of `record` ended.
+void ReleaseRecord(State& s, const std::string& record) {
     auto count = s.perRecord.find(record);
     if (count != s.perRecord.end() && --count->second <= 0) {
         // Nothing of this process is left in it: the record goes too, and its folder when empty.
@@ -191,6 +210,12 @@ void Drop(State& s, std::map<std::string, Live>::iterator it) {
         ::rmdir(fs::path(record).parent_path().c_str());
         s.perRecord.erase(count);
     }
+}
+
+void Drop(State& s, std::map<std::string, Live>::iterator it) {
+    const std::string record = it->second.recordFile;
+    s.live.erase(it);
+    ReleaseRecord(s, record);
 }
 
 bool NoteLocked(State& s, const std::string& absolute) {
@@ -216,10 +241,94 @@ struct RecordedEntry {
     ino_t ino = 0;
 };
 
-// Whether the thing at `path` is the one the record confirmed.
-bool Matches(const std::string& path, const RecordedEntry& entry, struct stat& st) {
-    return entry.confirmed && ::lstat(path.c_str(), &st) == 0 && st.st_dev == entry.dev && st.st_ino == entry.ino &&
-           st.st_uid == ::getuid();
+// A descriptor closed when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// The names of an absolute path; false when one is empty, "." or "..": a path this
+// program noted is written without them, so such a line was not written by it.
+bool PlainNames(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    if (path.size() < 2 || path[0] != '/') return false;
+    std::istringstream in(path.substr(1));
+    for (std::string name; std::getline(in, name, '/');) {
+        if (name.empty() || name == "." || name == "..") return false;
+        names.push_back(name);
+    }
+    return !names.empty();
+}
+
+// The folder holding the last of `names`, opened by its path.
+Descriptor OpenParent(const std::vector<std::string>& names) {
+    std::string parent;
+    for (size_t i = 0; i + 1 < names.size(); ++i) parent += "/" + names[i];
+    return Descriptor(::open(parent.empty() ? "/" : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+bool IsOurs(const struct stat& st, const RecordedEntry& entry) {
+    return st.st_uid == ::getuid() && (!entry.confirmed || (st.st_dev == entry.dev && st.st_ino == entry.ino));
+}
+
+// A confirmed folder of the record, opened only when it is still the folder the
+// record confirmed (a link put in its place is not followed).
+Descriptor OpenConfirmedFolder(const std::vector<std::string>& names, const RecordedEntry& entry) {
+    Descriptor parent = OpenParent(names);
+    if (parent.get() < 0) return Descriptor();
+    Descriptor folder(
+        ::openat(parent.get(), names.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (folder.get() < 0 || ::fstat(folder.get(), &st) != 0 || !IsOurs(st, entry)) return Descriptor();
+    return folder;
+}
+
+// Removes one recorded path when it is provably the program's: it lies in a confirmed
+// folder, reached from that folder one name at a time without following a link, or
+// it is the very file the record confirmed. A link is removed itself, never what it
+// names; a folder only when empty. Returns 1 when it went.
+int RemoveRecordedPath(const std::string& path, const RecordedEntry& entry,
+                       const std::map<std::string, RecordedEntry>& entries) {
+    std::vector<std::string> names, folderNames;
+    if (!PlainNames(path, names)) return 0;
+    Descriptor dir;
+    size_t walked = names.size() - 1;
+    // The outermost confirmed folder first: the map holds a folder before what lies in it.
+    for (const auto& [folder, folderEntry] : entries) {
+        if (!folderEntry.confirmed || !IsBelow(path, folder) || !PlainNames(folder, folderNames)) continue;
+        dir = OpenConfirmedFolder(folderNames, folderEntry);
+        if (dir.get() >= 0) {
+            walked = folderNames.size();
+            break;
+        }
+    }
+    if (dir.get() < 0) {
+        if (!entry.confirmed) return 0;
+        dir = OpenParent(names);
+    }
+    for (size_t i = walked; dir.get() >= 0 && i + 1 < names.size(); ++i)
+        dir = Descriptor(::openat(dir.get(), names[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (dir.get() < 0 || ::fstatat(dir.get(), names.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !IsOurs(st, entry))
+        return 0;
+    return ::unlinkat(dir.get(), names.back().c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) == 0 ? 1 : 0;
 }
 
 // Removes what one dead owner's record names: a path whose identity the record
@@ -249,29 +358,51 @@ int RemoveRecorded(const std::string& recordFile) {
                 it = it->first == path || IsBelow(it->first, path) ? entries.erase(it) : std::next(it);
         }
     }
-    std::vector<std::string> paths;
-    for (const auto& [path, entry] : entries) paths.push_back(path);
     // Deepest first, so that a folder is empty when its turn comes.
-    std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) { return a > b; });
     int removed = 0;
-    for (const std::string& path : paths) {
-        struct stat st {};
-        bool ours = Matches(path, entries[path], st);
-        if (!ours) {
-            for (const auto& [folder, entry] : entries) {
-                struct stat fst {};
-                if (IsBelow(path, folder) && Matches(folder, entry, fst) && S_ISDIR(fst.st_mode) &&
-                    ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::getuid()) {
-                    ours = true;
-                    break;
-                }
-            }
-        }
-        if (!ours) continue;
-        if (S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
-        else if (S_ISDIR(st.st_mode) && ::rmdir(path.c_str()) == 0) ++removed;
-    }
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        removed += RemoveRecordedPath(it->first, it->second, entries);
     return removed;
+}
+
+// The name a held path is known by: the same for every spelling of one file.
+std::string HoldKey(const std::string& path) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(Absolute(path), ec);
+    return ec ? Absolute(path) : canonical.lexically_normal().string();
+}
+
+// The paths a record holds now: its "H" lines less its "R" lines.
+std::set<std::string> HeldIn(const std::string& recordFile) {
+    std::ifstream in(recordFile);
+    std::string line;
+    std::set<std::string> held;
+    while (std::getline(in, line)) {
+        if (line.size() < 3 || line[1] != ' ') continue;
+        if (line[0] == 'H') held.insert(Unescape(line.substr(2)));
+        else if (line[0] == 'R') held.erase(Unescape(line.substr(2)));
+    }
+    return held;
+}
+
+// Whether the owner of `recordFile` keeps its lock now: its job runs.
+bool RecordLocked(const std::string& recordFile) {
+    Descriptor fd(::open(recordFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.get() < 0) return false;
+    if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return false;
+    return errno == EWOULDBLOCK;
+}
+
+void ReleaseLocked(State& s) {
+    if (s.heldFd < 0) return;
+    for (const auto& [key, path] : s.held) AppendLine(s.heldRecord, "R " + Escape(key));
+    // The release lines are written before the lock goes.
+    ::flock(s.heldFd, LOCK_UN);
+    ::close(s.heldFd);
+    s.heldFd = -1;
+    s.held.clear();
+    ReleaseRecord(s, s.heldRecord);
+    s.heldRecord.clear();
 }
 
 }  // namespace
@@ -325,6 +456,57 @@ bool IsRecordedWorkPath(const std::string& path) {
     std::lock_guard guard(s.lock);
     s.Own();
     return s.live.count(Absolute(path)) != 0;
+}
+
+bool HoldWorkPaths(const std::vector<std::string>& paths, std::string* heldElsewhere, int* error) {
+    State& s = Records();
+    std::lock_guard guard(s.lock);
+    s.Own();
+    ReleaseLocked(s);
+    if (heldElsewhere) heldElsewhere->clear();
+    if (error) *error = 0;
+    if (paths.empty()) return true;
+    const std::string record = RecordFileFor(s);
+    Descriptor fd(record.empty() ? -1 : ::open(record.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // Others only test the lock, never wait on it: this wait is short.
+    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX) != 0) {
+        if (error) *error = errno;
+        return false;
+    }
+    ++s.perRecord[record];
+    s.heldRecord = record;
+    s.heldFd = fd.release();
+    for (const std::string& path : paths) {
+        s.held.emplace_back(HoldKey(path), path);
+        if (!AppendLine(record, "H " + Escape(s.held.back().first))) {
+            if (error) *error = errno;
+            ReleaseLocked(s);
+            return false;
+        }
+    }
+    // Held and noted first, then looked for elsewhere: of two jobs that start at
+    // once, one at least sees the other.
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(record).parent_path(), ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        const std::string other = it->path().string();
+        if (other == record) continue;
+        const std::set<std::string> theirs = HeldIn(other);
+        for (const auto& [key, path] : s.held) {
+            if (theirs.count(key) == 0 || !RecordLocked(other)) continue;
+            if (heldElsewhere) *heldElsewhere = path;
+            ReleaseLocked(s);
+            return false;
+        }
+    }
+    return true;
+}
+
+void ReleaseWorkPaths() {
+    State& s = Records();
+    std::lock_guard guard(s.lock);
+    s.Own();
+    ReleaseLocked(s);
 }
 
 int RemoveStaleWorkFiles() {

@@ -147,6 +147,21 @@ TEST_F(JobSafetyTest, FailedStoppedOrRefusedJobsLoseNothingOfTheUser) {
          "names the input AVI file", 0},
         {"output is the temporary audio", [] { EncoderSettings.tempAudioFileName = EncoderSettings.outputFileName; },
          "name the same file", 0},
+        // A 255-byte output name: the temporary names the form makes of it are a byte longer.
+        {"255-byte output name",
+         [this] {
+             const std::string stem = (dir_ / std::string(251, 'o')).string();
+             EncoderSettings.outputFileName = stem + ".mpg";
+             EncoderSettings.tempVideoFileName = stem + "_.m1v";
+             EncoderSettings.tempAudioFileName = stem + "_.mp2";
+         },
+         "File name too long", 0},
+        {"256-byte output name of a video-only job",
+         [this] {
+             EncoderSettings.encodeAudio = 0;
+             EncoderSettings.outputFileName = (dir_ / (std::string(252, 'o') + ".m1v")).string();
+         },
+         "File name too long", 0},
     };
     if (unbuilt)
         cases.push_back({"unbuilt mux type",
@@ -221,6 +236,8 @@ TEST_F(JobSafetyTest, EarlierTemporaryFilesSurviveAFailedJobAndAKeptOneIsNeverDe
     }
 }
 
+// A successful job replaces the output with an ordinary file and leaves no work
+// record behind, nor does a DVD volume job.
 TEST_F(JobSafetyTest, ASuccessfulJobReplacesTheOutputWithAnOrdinaryFile) {
     // One frame of picture and sound is a valid input.
     AviJob(1);
@@ -242,6 +259,26 @@ TEST_F(JobSafetyTest, ASuccessfulJobReplacesTheOutputWithAnOrdinaryFile) {
     for (const auto& entry : fs::directory_iterator(dir_.path())) files += entry.is_regular_file();
     EXPECT_EQ(files, 2u);
     EXPECT_EQ(ReadFile(avi_), source);
+    EXPECT_FALSE(fs::exists(dir_ / "config" / "work-files"));
+
+    const testsupport::TestAvi pal{720, 576, "25", 3, 48000, 2};
+    ASSERT_EQ(testsupport::MakeTestAvi(avi_, pal), 0);
+    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi_, pal, 3, dir_.path(), "m2v"));
+    EncoderSettingsRecord& e = EncoderSettings;
+    e.mpeg1 = 0;
+    e.streamType = kStreamTypeMpeg2;
+    e.applicationType = kApplicationDvd;
+    e.createVob = 1;
+    e.suppressWarnings = 1;
+    e.videoFormat = 1;
+    e.mpeg2AspectRatio = 2;
+    e.bitRate = 5e6;
+    e.deleteTempVideo = e.deleteTempAudio = 1;
+    boxes.Clear();
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "VIDEO_TS" / "VTS_01_1.VOB"));
+    EXPECT_FALSE(fs::exists(dir_ / "config" / "work-files"));
 }
 
 TEST_F(JobSafetyTest, MpegTwoVideoNeverGoesIntoAnMpegOneSystemStream) {

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
+#include <vector>
+
 #include "platform/FileReplace.h"
 #include "platform/Ini.h"
 #include "platform/System.h"
@@ -85,32 +88,62 @@ TEST(FileReplace, FullDiskLeavesTheEarlierFileByteIdentical) {
     EXPECT_EQ(fulldisk::NamesIn(disk.root()), (std::set<std::string>{"filler", "list.txt"}));
 }
 
-// A work file of a process that ended on this machine goes; the same record made on
-// another machine (a home folder both share) leaves its file where it is.
-TEST(WorkFiles, OnlyEndedProcessesOfThisMachineLoseTheirWorkFiles) {
-    testsupport::TempDir dir;
-    for (bool otherMachine : {true, false}) {
+// A work file and a work folder of a process that ended on this machine go; the
+// same record made on another machine (a home folder both share) leaves them where
+// they are. What a record names through a link put in the work folder's place of
+// its VIDEO_TS, or through "..", is the user's and stays; the work files still go.
+TEST(WorkFiles, OnlyEndedProcessesOfThisMachineLoseTheirWorkFilesAndOnlyTheirOwn) {
+    for (const std::string row : {"another machine", "this machine", "VIDEO_TS a link to the user's DVD folder",
+                                  "a line naming the user's file through .."}) {
+        SCOPED_TRACE(row);
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "out");
+        fs::create_directories(dir / "dvd");
+        std::map<fs::path, std::string> users;
+        for (const fs::path& file :
+             {dir / "user" / "a.txt", dir / "dvd" / "VIDEO_TS.IFO", dir / "dvd" / "VTS_01_1.VOB"}) {
+            fs::create_directories(file.parent_path());
+            WriteFile(file, users[file] = "the user's " + file.filename().string());
+        }
         const pid_t child = fork();
-        if (child == 0) _exit(platform::CreateFileBeside((dir / "out.mpg").string(), nullptr).empty() ? 1 : 0);
+        if (child == 0) {
+            const std::string work = platform::CreateWorkFolder((dir / "out").string(), "VIDEO_TS", nullptr);
+            const std::string titles = work + "/VIDEO_TS";
+            platform::NoteWorkPath(titles);
+            bool made = !platform::CreateFileBeside((dir / "out" / "out.mpg").string(), nullptr).empty() &&
+                        !work.empty() && fs::create_directory(titles);
+            for (const char* name : {"VIDEO_TS.IFO", "VTS_01_1.VOB"}) {
+                platform::NoteWorkPath(titles + "/" + name);
+                WriteFile(titles + "/" + name, "work");
+            }
+            _exit(made ? 0 : 1);
+        }
         int status = 1;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_EQ(status, 0);
-        const std::string marker = ".tmp-" + std::to_string(child) + "-";
         auto left = [&] {
-            int n = 0;
-            for (const auto& entry : fs::directory_iterator(dir.path()))
-                n += entry.path().string().find(marker) != std::string::npos;
-            return n;
+            std::vector<std::string> names;
+            for (const auto& entry : fs::directory_iterator(dir / "out")) names.push_back(entry.path().filename());
+            return names;
         };
+        ASSERT_EQ(left().size(), 2u);
+        const fs::path work = dir / "out" / (left()[0].find("VIDEO_TS") == 0 ? left()[0] : left()[1]);
         for (const auto& record : fs::directory_iterator(platform::ConfigDir() / "work-files")) {
             std::string text = ReadFile(record.path());
+            if (text.find("\t" + std::to_string(child) + "\t") == std::string::npos) continue;
             const size_t host = text.find('\t') + 1;
-            if (otherMachine && text.find("\t" + std::to_string(child) + "\t") != std::string::npos)
-                WriteFile(record.path(), text.replace(host, text.find('\t', host) - host, "elsewhere"));
+            if (row == "another machine") text.replace(host, text.find('\t', host) - host, "elsewhere");
+            if (row.find("..") != std::string::npos)
+                text += "N " + (work / ".." / ".." / "user" / "a.txt").string() + "\n";
+            WriteFile(record.path(), text);
         }
-        ASSERT_EQ(left(), 1);
+        if (row.find("link") != std::string::npos) {
+            fs::remove_all(work / "VIDEO_TS");
+            fs::create_directory_symlink(dir / "dvd", work / "VIDEO_TS");
+        }
         platform::RemoveStaleWorkFiles();
-        EXPECT_EQ(left(), otherMachine ? 1 : 0);
+        EXPECT_EQ(left().size(), row == "another machine" ? 2u : 0u) << testing::PrintToString(left());
+        for (const auto& [file, bytes] : users) EXPECT_EQ(ReadFile(file), bytes) << file;
     }
 }
 
