@@ -609,6 +609,9 @@ void CMainSettingsForm::OnAdvanced() {
     // The sheet edits the coding values the form holds: it gets them first
     // and gives them back, changed or not.
     StoreFormCoding(values_, &EncoderSettings);
+    // The sheet shows the sound the form holds, not the choice remembered from
+    // the last profile or sheet (a new input may have changed its channels).
+    CopySelectedAudio();
     bool modified = false;
     const int accepted = RunAdvancedSettings(this, form, &modified);
     LoadFormCoding(EncoderSettings, &values_);
@@ -679,6 +682,8 @@ int CMainSettingsForm::ApplyToParameters() {
     if (!ValidateSettings()) return 0;
     OnOutputEditingFinished();
     StoreFormValues(&values_, takenInput_, &EncoderSettings);
+    // The job compares the input's channels against the sound chosen here.
+    CopySelectedAudio();
     return 1;
 }
 

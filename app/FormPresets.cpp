@@ -157,6 +157,13 @@ void TakeProbedInput(const TakenInput& input, int frames, FormValues* form, VcdS
     if (keepVcd) {
         snapshot->width = input.width;
         snapshot->height = input.height;
+        // So does the sound the form gets back when the preset is left.
+        FormCoding sound;
+        sound.audioMode = snapshot->audioMode;
+        sound.audioBitRateIndex = snapshot->audioBitRateIndex;
+        AudioModeFromChannels(input.channels, &sound);
+        snapshot->audioMode = sound.audioMode;
+        snapshot->audioBitRate = sound.audioBitRate;
         // The preset's video system follows the new input whole.
         SetVcdSystem(VcdFrameRateForHeight(input.height, form->frameRateIndex) != kRateIndex25, form);
     }

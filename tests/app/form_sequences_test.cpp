@@ -77,6 +77,10 @@ protected:
             EXPECT_EQ(s.mpeg1AspectRatio, lines == 288 ? 8 : 12);
             EXPECT_EQ(Text("1014"), "1123");
         }
+        // Sound is coded with the input's channels: one is mono, two are stereo.
+        if (s.encodeAudio && Text("1001").find("_mute") == std::string::npos) {
+            EXPECT_EQ(s.audioMode == 0, Text("1001").find("_mono") != std::string::npos) << "the audio mode";
+        }
         if (typedOutput_) {
             EXPECT_EQ(Stem(Text("1005")), *typedOutput_) << "the typed output";
         }
@@ -121,7 +125,9 @@ protected:
         std::mt19937 random(seed);
         const auto pick = [&random](int n) { return int(random() % unsigned(n)); };
         const auto clip = [&] {
-            return (dir_ / (std::string(pick(2) ? "pal" : "ntsc") + (pick(2) ? ".avi" : "_mute.avi"))).string();
+            return (dir_ / (std::string(pick(2) ? "pal" : "ntsc") +
+                            std::vector<const char*>{".avi", "_mono.avi", "_mute.avi"}[pick(3)]))
+                .string();
         };
         CMpegDoc& doc = *app_->Document();
         ASSERT_TRUE(doc.OnNewDocument());
@@ -191,16 +197,17 @@ protected:
 
 TEST_F(FormSequenceTest, EveryStoreAndReopenedProfileSaysWhatTheFormShows) {
     if (!testsupport::HaveTool("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
-    // The clips, made once: PAL and NTSC, each with and without sound.
+    // The clips, made once: PAL and NTSC, each in stereo, in mono and without sound.
     std::string outputs;
     for (const std::string clip : {"pal", "ntsc"})
-        for (const std::string sound : {"", "_mute"})
-            outputs += " -map " + std::string(clip == "pal" ? "0" : "1") + ":v" + (sound.empty() ? " -map 2:a" : "") +
+        for (const std::string sound : {"", "_mono", "_mute"})
+            outputs += " -map " + std::string(clip == "pal" ? "0" : "1") + ":v" +
+                       (sound == "_mute" ? "" : sound == "_mono" ? " -map 2:a -ac 1" : " -map 2:a -ac 2") +
                        " -frames:v 6 -t 0.24 -c:v mjpeg -c:a pcm_s16le '" +
                        (dir_ / (clip + sound + ".avi")).string() + "'";
     ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -f lavfi -i testsrc2=size=352x288:rate=25 -f lavfi -i "
-                                      "testsrc2=size=352x240:rate=30000/1001 -f lavfi -i sine=sample_rate=44100 "
-                                      "-ac 2" + outputs),
+                                      "testsrc2=size=352x240:rate=30000/1001 -f lavfi -i sine=sample_rate=44100" +
+                                      outputs),
               0);
     fs::create_directories(dir_ / "out");
     ASSERT_TRUE(SetMainMpegOutputDirectory((dir_ / "out").string() + "/"));
