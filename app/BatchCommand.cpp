@@ -14,6 +14,7 @@
 #include "app/FrameLogic.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
+#include "job/AviSource.h"
 #include "job/JobDriver.h"
 #include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
@@ -39,6 +40,15 @@ void ShowFormForEncoding(CMainFrame& frame, bool encoding) {
     }
 }
 
+// The AVI file the job just read held fewer frames than its headers name.
+void NoteCutShortInput() {
+    BatchEntryCutShort = {};
+    if (EncoderSettings.inputType != 2) return;
+    const int readable = AviGetVideoEndFrame() - AviGetVideoStartFrame();
+    const int announced = AviGetAnnouncedVideoFrames();
+    if (announced > readable) BatchEntryCutShort = {readable, announced};
+}
+
 BatchEntryHooks EntryHooks(CMainFrame& frame) {
     BatchEntryHooks hooks;
     hooks.previewWindowOpen = PreviewWindowOpen;
@@ -51,7 +61,11 @@ BatchEntryHooks EntryHooks(CMainFrame& frame) {
             view->repaint();
         ShowFormForEncoding(frame, true);
     };
-    hooks.runEncoding = [&frame] { return RunEncoding(&frame) ? JobResult : kBatchJobRefused; };
+    hooks.runEncoding = [&frame] {
+        if (!RunEncoding(&frame)) return kBatchJobRefused;
+        NoteCutShortInput();
+        return JobResult;
+    };
     hooks.restoreViews = [&frame](int statusTextId) {
         ShowFormForEncoding(frame, false);
         if (MainStatusBar) MainStatusBar->showMessage(QString::fromStdString(LoadResString(statusTextId)));
