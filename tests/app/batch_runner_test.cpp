@@ -85,8 +85,8 @@ TEST_F(BatchRunnerTest, TemplateProfileWithThreeAviFiles) {
     EXPECT_EQ(counts.succeeded, 2);
     EXPECT_EQ(counts.failed, 1);
     EXPECT_EQ(calls_, (std::vector<std::string>{"profile /p/template.prf", "input /in/a.avi -> /out/", "run /in/a.avi",
-                                                "stats", "input /in/bad.avi -> /out/", "run /in/bad.avi", "stats",
-                                                "input /in/c.avi -> /out/", "run /in/c.avi", "stats"}));
+                                                "stats", "input /in/bad.avi -> /out/", "run /in/bad.avi",
+                                                "input /in/c.avi -> /out/", "run /in/c.avi", "stats"}));  // no output, no statistics
     EXPECT_EQ(Log(),
               "\nLoaded profile:\nTemplate\n"
               "This profile will be used as a template \nfor the next AVI file(s) in the job list.\n\n"
