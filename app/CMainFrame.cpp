@@ -485,21 +485,28 @@ bool EncodingUnderWay() { return RunState == 2 || RunState == 3 || BatchMode != 
 
 }  // namespace
 
+CMainFrame::EndingAnswer CMainFrame::AskToEndWork() {
+    if (!EncodingUnderWay()) return EndingAnswer::Free;
+    // A close already waits for the stop it asked for.
+    if (closeAfterStop_) return EndingAnswer::AfterStop;
+    // A job that is ending (run state 3) needs no question, but a batch between two
+    // passes of its job or between two jobs would go on through every later entry.
+    if (RunState != 3 || (BatchMode != 0 && BatchStopRequested == 0)) {
+        if (platform::ShowMessageBox(LoadResString(BatchMode ? 64134 : 64133), "", platform::MbButtons::YesNo,
+                                     platform::MbIcon::Stop, this) != platform::MbAnswer::Yes)
+            return EndingAnswer::Refused;
+        BatchStopRequested = 1;
+        RequestStopEncoding();
+    }
+    return EndingAnswer::AfterStop;
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (EncodingUnderWay()) {
         // A close asks as Stop does; Yes stops the job and the batch, and the
         // window closes once they have ended. No lets them go on.
         event->ignore();
-        if (closeAfterStop_) return;
-        // A job that is ending (run state 3) needs no question, but a batch between two
-        // passes of its job or between two jobs would go on through every later entry.
-        if (RunState != 3 || (BatchMode != 0 && BatchStopRequested == 0)) {
-            if (platform::ShowMessageBox(LoadResString(BatchMode ? 64134 : 64133), "", platform::MbButtons::YesNo,
-                                         platform::MbIcon::Stop, this) != platform::MbAnswer::Yes)
-                return;
-            BatchStopRequested = 1;
-            RequestStopEncoding();
-        }
+        if (closeAfterStop_ || AskToEndWork() != EndingAnswer::AfterStop) return;
         closeAfterStop_ = true;
         QTimer::singleShot(50, this, &CMainFrame::CloseOnceStopped);
         return;

@@ -22,6 +22,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/Report.h"
 #include "settings/RunState.h"
 
 CTessmarApp* TheApp = nullptr;
@@ -148,12 +149,10 @@ void CTessmarApp::OnAppAbout() {
 }
 
 bool CTessmarApp::QueryEndSession() {
-    if (RunState == 2) {
-        // The encoding stops (a paused one too); the session waits for it.
-        RequestStopEncoding();
-        return false;
-    }
-    if (RunState == 3) return false;
+    // While an encoding or a batch runs the user is asked as for a close; Yes
+    // stops them (a paused one too), and the session does not end under them.
+    if (frame_ && frame_->AskToEndWork() != CMainFrame::EndingAnswer::Free) return false;
+    if (RunState == 2 || RunState == 3 || BatchMode != 0) return false;
     return !document_ || document_->SaveModified();
 }
 
