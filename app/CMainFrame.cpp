@@ -10,6 +10,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMoveEvent>
@@ -94,6 +95,8 @@ CMainFrame::CMainFrame(CTessmarApp& app) : app_(app) {
     TitleWindow = this;
     JobWindows.getMainTitle = CurrentMainTitle;
     JobWindows.setMainTitle = SetMainTitle;
+
+    qApp->installEventFilter(this);
 
     // The view fills this area; until then it stays an empty panel.
     auto* placeholder = new QWidget(this);
@@ -499,6 +502,25 @@ CMainFrame::EndingAnswer CMainFrame::AskToEndWork() {
         RequestStopEncoding();
     }
     return EndingAnswer::AfterStop;
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers =
+        key->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::ShiftModifier | Qt::MetaModifier);
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!(modifiers & Qt::AltModifier) || !widget || widget->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+    const QKeySequence pressed(QKeyCombination(modifiers, Qt::Key(key->key())));
+    for (const auto& [id, command] : commands_) {
+        if (!command.action || command.action->shortcut() != pressed) continue;
+        // Closed when the key came, perhaps only until the idle update: run
+        // it if it is open now, and never let the letter through.
+        Run(id);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

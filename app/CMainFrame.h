@@ -69,6 +69,9 @@ signals:
     void PreviewSettingsChanged();
 
 protected:
+    // A command key (Alt and a letter) whose command is closed now is used up
+    // here: it would otherwise reach the focused field as a typed letter.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;

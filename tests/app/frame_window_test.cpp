@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
@@ -38,6 +39,10 @@ namespace {
 
 class WindowTest : public qttest::FolderTest {
 protected:
+    void SetUp() override {
+        qttest::KeyEventApp();
+        FolderTest::SetUp();
+    }
 
     std::unique_ptr<CTessmarApp> Start(std::vector<std::string> arguments = {}) {
         auto app = std::make_unique<CTessmarApp>();
@@ -151,6 +156,16 @@ TEST_F(WindowTest, CommandsFollowTheRunState) {
     frame->UpdateCommandStates();
     for (int id : idleOnly) EXPECT_TRUE(Command(*app, id)->isEnabled()) << id;
     app->Document()->SetModifiedFlag(false);
+
+    // Alt+P (Pause) with nothing encoding types nothing into the focused field; P alone does.
+    QLineEdit* input = Edit(*app, "1001");
+    input->setText("clip");
+    for (const auto modifier : {Qt::AltModifier, Qt::NoModifier}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_P, modifier, "p");
+        QApplication::sendEvent(input, &press);
+    }
+    EXPECT_EQ(input->text().toStdString(), "clipp");
+    EXPECT_EQ(PauseFlag, 0);
 }
 
 TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
