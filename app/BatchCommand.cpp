@@ -3,6 +3,7 @@
 
 #include <QStatusBar>
 
+#include "app/AppSettings.h"
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
 #include "app/BatchRunner.h"
@@ -87,6 +88,8 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
     std::vector<BatchProfile> profiles;
     for (size_t i = 0; i < ProfileDescriptionList.size(); ++i)
         profiles.push_back({ProfileDescriptionList[i], ProfilePathList[i]});
+    // A new run of the program offers the folder of the last batch.
+    if (BatchOutputFolder.empty()) BatchOutputFolder = GetLastBatchOutputFolder();
     BatchStartRequest request = InitialBatchRequest(profiles, EncoderSettings.profileDescription);
 
     CBatchDialog dialog(&BatchJobList, nullptr);
@@ -101,7 +104,10 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
         frame.RebuildRecentFileMenu();
     }
     if (answer != QDialog::Accepted) {
-        if (!dialog.outputFolder.empty()) BatchOutputFolder = AbsoluteFolder(dialog.outputFolder);
+        if (!dialog.outputFolder.empty()) {
+            BatchOutputFolder = AbsoluteFolder(dialog.outputFolder);
+            SetLastBatchOutputFolder(BatchOutputFolder);
+        }
         BatchMode = 0;
         return;
     }
@@ -126,6 +132,7 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
     };
     hooks.endOfBatch = [&frame] { ShowFormForEncoding(frame, false); };
     RunBatchProcess(request, profiles, hooks);
+    SetLastBatchOutputFolder(BatchOutputFolder);
     BatchMode = 0;
     frame.UpdateCommandStates();
 }
