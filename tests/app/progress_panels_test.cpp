@@ -357,6 +357,18 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     });
     JobWindows.showMultiplexCompleted(600, 248, 350, 1);
     EXPECT_TRUE(seen);
+    // A DVD volume: the kind and the folder written, not a program stream.
+    EncoderSettings.applicationType = kApplicationDvd;
+    EncoderSettings.createVob = 1;
+    EncoderSettings.outputFileName = "/discs/holiday/VIDEO_TS/VTS_01_1.VOB";
+    seen = false;
+    OnNextDialog([&](QDialog* d) {
+        EXPECT_EQ(qobject_cast<CResultDialog*>(d)->ControlText(1123), "DVD-Video Folder Complete\n/discs/holiday/VIDEO_TS");
+        seen = true;
+    });
+    JobWindows.showMultiplexCompleted(600, 248, 350, 0);
+    EXPECT_TRUE(seen);
+    EncoderSettings.applicationType = kApplicationNone;
 
     // MPEG-2 audio result: both files named.
     EncoderSettings.mpeg1 = 0;
