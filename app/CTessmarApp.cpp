@@ -18,6 +18,7 @@
 #include "app/CMpegDoc.h"
 #include "app/CMpegView.h"
 #include "app/CProfileMgr.h"
+#include "app/ProfileList.h"
 #include "app/RecentFileList.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
@@ -48,6 +49,12 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     // The list's length comes from the settings file just read.
     recentFiles_ = std::make_unique<RecentFileList>(MruFileCount);
     recentFiles_->ReadList(SettingsFileName);
+    recentFiles_->SetDescriptionLookup([](const std::string& description) {
+        const int index = FindProfileDescription(description);
+        return index >= 0 && static_cast<size_t>(index) < ProfilePathList.size()
+                   ? ProfilePathList[static_cast<size_t>(index)]
+                   : std::string();
+    });
     exited_ = false;
 
     // The switches ("notmmx" among them) are in force before the document
