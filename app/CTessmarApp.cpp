@@ -20,6 +20,7 @@
 #include "app/CProfileMgr.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
+#include "app/ZRNFileDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
@@ -112,10 +113,12 @@ void CTessmarApp::OnFileNew() {
 }
 
 std::string CTessmarApp::ChooseProfileFile() {
-    const QString file = QFileDialog::getOpenFileName(
-        frame_.get(), "Import profile file", QString::fromStdString(ProfileDirectory),
-        "Tessmar Profile Files (*.prf *.PRF);;All Files (*)");
-    return file.toStdString();
+    QFileDialog dialog(frame_.get(), "Import profile file", QString::fromStdString(ProfileDirectory),
+                       "Tessmar Profile Files (*.prf *.PRF);;All Files (*)");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    ShowFileColumnsWhole(&dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
+    return dialog.selectedFiles().front().toStdString();
 }
 
 void CTessmarApp::OnFileOpen() {
