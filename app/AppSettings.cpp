@@ -187,6 +187,13 @@ bool SetMainMpegOutputDirectory(const std::string& path) {
 }
 bool SetBatchOutputDirectory(const std::string& path) { return WriteFolderKey("Batch_Output_Directory", path); }
 
+std::string GetLastBatchOutputFolder() {
+    return platform::IniReadString(kSettingsSection, "Last_Batch_Output_Folder", "", ProgramIniFileName());
+}
+bool SetLastBatchOutputFolder(const std::string& path) {
+    return WriteFolderKey("Last_Batch_Output_Folder", path);
+}
+
 std::string GetMpeg2FileExtension() {
     std::string value = platform::IniReadString(kSettingsSection, "MPEG2 extension", ".prg", ProgramIniFileName());
     if (value.size() > 31) value.resize(31);

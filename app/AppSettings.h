@@ -59,5 +59,10 @@ bool SetMainAviInputDirectory(const std::string& path);
 bool SetMainMpegOutputDirectory(const std::string& path);
 bool SetBatchOutputDirectory(const std::string& path);
 
+// The output folder of the last batch started or cancelled with a folder
+// (empty when none), kept for the next run of the program.
+std::string GetLastBatchOutputFolder();
+bool SetLastBatchOutputFolder(const std::string& path);
+
 // The extension of an MPEG-2 multiplexed output file, always with its leading ".".
 std::string GetMpeg2FileExtension();

@@ -7,6 +7,7 @@
 #include "app/BatchList.h"
 #include "app/CBatchDialog.h"
 #include "app/FrameLogic.h"
+#include "app/ZRNFileDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 
@@ -25,6 +26,7 @@ AviAddFileDlg::AviAddFileDlg(CBatchDialog& batch, const std::string& folder) : Q
     setLabelText(QFileDialog::Reject, QString::fromStdString(LoadResString(63224)));
     if (!folder.empty()) setDirectory(QString::fromStdString(folder));
     setSizeGripEnabled(true);
+    ShowFileColumnsWhole(this);
 }
 
 void AviAddFileDlg::done(int result) {

@@ -3,6 +3,7 @@
 
 #include <QStatusBar>
 
+#include "app/AppSettings.h"
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
 #include "app/BatchRunner.h"
@@ -14,6 +15,7 @@
 #include "app/FrameLogic.h"
 #include "app/ProfileList.h"
 #include "app/RecentFileList.h"
+#include "job/AviSource.h"
 #include "job/JobDriver.h"
 #include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
@@ -39,6 +41,15 @@ void ShowFormForEncoding(CMainFrame& frame, bool encoding) {
     }
 }
 
+// The AVI file the job just read held fewer frames than its headers name.
+void NoteCutShortInput() {
+    BatchEntryCutShort = {};
+    if (EncoderSettings.inputType != 2) return;
+    const int readable = AviGetVideoEndFrame() - AviGetVideoStartFrame();
+    const int announced = AviGetAnnouncedVideoFrames();
+    if (announced > readable) BatchEntryCutShort = {readable, announced};
+}
+
 BatchEntryHooks EntryHooks(CMainFrame& frame) {
     BatchEntryHooks hooks;
     hooks.previewWindowOpen = PreviewWindowOpen;
@@ -51,7 +62,11 @@ BatchEntryHooks EntryHooks(CMainFrame& frame) {
             view->repaint();
         ShowFormForEncoding(frame, true);
     };
-    hooks.runEncoding = [&frame] { return RunEncoding(&frame) ? JobResult : kBatchJobRefused; };
+    hooks.runEncoding = [&frame] {
+        if (!RunEncoding(&frame)) return kBatchJobRefused;
+        NoteCutShortInput();
+        return JobResult;
+    };
     hooks.restoreViews = [&frame](int statusTextId) {
         ShowFormForEncoding(frame, false);
         if (MainStatusBar) MainStatusBar->showMessage(QString::fromStdString(LoadResString(statusTextId)));
@@ -73,6 +88,8 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
     std::vector<BatchProfile> profiles;
     for (size_t i = 0; i < ProfileDescriptionList.size(); ++i)
         profiles.push_back({ProfileDescriptionList[i], ProfilePathList[i]});
+    // A new run of the program offers the folder of the last batch.
+    if (BatchOutputFolder.empty()) BatchOutputFolder = GetLastBatchOutputFolder();
     BatchStartRequest request = InitialBatchRequest(profiles, EncoderSettings.profileDescription);
 
     CBatchDialog dialog(&BatchJobList, nullptr);
@@ -87,7 +104,10 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
         frame.RebuildRecentFileMenu();
     }
     if (answer != QDialog::Accepted) {
-        if (!dialog.outputFolder.empty()) BatchOutputFolder = AbsoluteFolder(dialog.outputFolder);
+        if (!dialog.outputFolder.empty()) {
+            BatchOutputFolder = AbsoluteFolder(dialog.outputFolder);
+            SetLastBatchOutputFolder(BatchOutputFolder);
+        }
         BatchMode = 0;
         return;
     }
@@ -112,6 +132,7 @@ void OnBatchProcessing(CMainFrame& frame, CMpegDoc& document) {
     };
     hooks.endOfBatch = [&frame] { ShowFormForEncoding(frame, false); };
     RunBatchProcess(request, profiles, hooks);
+    SetLastBatchOutputFolder(BatchOutputFolder);
     BatchMode = 0;
     frame.UpdateCommandStates();
 }

@@ -23,6 +23,7 @@
 int BatchJobSucceeded = 0;
 int BatchEntryRan = 0;
 int BatchEntrySoundDropped = 0;
+CutShortInput BatchEntryCutShort;
 int BatchProfileIndex = 0;
 std::string BatchOutputFolder;
 
@@ -71,13 +72,19 @@ void LogLoadedProfile(int headerId, const std::string& entryText, bool fromDescr
     if (FitsLog(EncoderSettings.profileDescription)) AppendBatchLog(EncoderSettings.profileDescription + "\n");
 }
 
+// A job the user stopped is no failure: the summary says the batch was stopped.
+bool EntryStopped() { return BatchEntryRan && (UserStopFlag != 0 || BatchStopRequested != 0); }
+
 void CountJob(BatchCounts& counts) {
-    if (BatchJobSucceeded != 1)
-        ++counts.failed;
-    else if (BatchEntrySoundDropped)
+    if (BatchJobSucceeded != 1) {
+        if (!EntryStopped()) ++counts.failed;
+    } else if (BatchEntryCutShort.announced > 0) {
+        ++counts.cutShort;
+    } else if (BatchEntrySoundDropped) {
         ++counts.videoOnly;
-    else
+    } else {
         ++counts.succeeded;
+    }
 }
 
 // "%d file(s) encoded successfully." without the heading of the finished batch.
@@ -116,6 +123,7 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
     for (size_t i = 0; i < jobs.size() && BatchStopRequested == 0; ++i) {
         counts.entriesRun = static_cast<int>(i) + 1;
         BatchEntrySoundDropped = 0;
+        BatchEntryCutShort = {};
         BatchEntryRan = 0;
         std::string text = jobs[i];
         bool fromDescription = false;
@@ -170,8 +178,8 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
         } else {
             if (FitsLog(text)) AppendBatchLog(FormatResString(64110, text));
             hooks.runEntry();
-            // A job that never ran has no statistics of its own.
-            if (BatchEntryRan && hooks.writeStatistics) hooks.writeStatistics();
+            // Statistics describe an output: a job that failed, was stopped or never ran wrote none.
+            if (BatchJobSucceeded && hooks.writeStatistics) hooks.writeStatistics();
         }
         CountJob(counts);
         AppendBatchLog("\n");
@@ -195,6 +203,11 @@ std::string BatchSummaryText(const BatchCounts& c) {
                                      c.entriesRun, c.entries) +
                         SucceededLine(c.succeeded)
                   : platform::Format(LoadResString(c.succeeded == 1 ? 64112 : 64111), c.succeeded);
+    if (c.cutShort > 0)
+        text += platform::Format(c.cutShort == 1
+                                     ? "%d file encoded from an AVI file cut short: only the frames it still holds.\n "
+                                     : "%d files encoded from AVI files cut short: only the frames they still hold.\n ",
+                                 c.cutShort);
     if (c.videoOnly > 0)
         text += platform::Format(c.videoOnly == 1 ? "%d file encoded as video only: its sound could not be used.\n "
                                                   : "%d files encoded as video only: their sound could not be used.\n ",
@@ -312,6 +325,14 @@ void RunBatchEntry(const BatchEntryHooks& hooks) {
 void FinishBatchEntry(bool applied, int jobResult) {
     BatchEntryRan = applied ? 1 : 0;
     BatchJobSucceeded = UserStopFlag == 0 && BatchStopRequested == 0 && jobResult == 0 && applied ? 1 : 0;
+    if (BatchJobSucceeded && BatchEntryCutShort.announced > 0) {
+        // Not a plain success: the output holds only what the file still had.
+        AppendBatchLog(platform::Format(
+            "\nMPEG encoding completed from an AVI file cut short: %s holds %d of the %d frames its headers "
+            "name; only those were encoded, into %s\n",
+            EncoderSettings.inputFileName.c_str(), BatchEntryCutShort.readable, BatchEntryCutShort.announced,
+            EncoderSettings.outputFileName.c_str()));
+    }
     if (BatchJobSucceeded && BatchEntrySoundDropped) {
         // Not a plain success: the output is the video alone.
         AppendBatchLog(platform::Format(
@@ -319,6 +340,7 @@ void FinishBatchEntry(bool applied, int jobResult) {
             EncoderSettings.outputFileName.c_str()));
         return;
     }
+    if (BatchJobSucceeded && BatchEntryCutShort.announced > 0) return;
     int id = UserStopFlag          ? 64172
              : BatchStopRequested  ? 64173
              : jobResult == 0 && applied ? 64175

@@ -30,6 +30,7 @@ struct BatchCounts {
     int succeeded = 0;
     int failed = 0;
     int videoOnly = 0;     // encoded, but the file's sound could not be used
+    int cutShort = 0;      // encoded, but the AVI file held fewer frames than its headers name
     int entriesRun = 0;    // entries of the list walked before the end or the stop
     int entries = 0;
     bool stopped = false;  // the user stopped the batch
@@ -42,6 +43,13 @@ extern int BatchEntryRan;
 // Set by the input check of an entry whose file has sound the encoder cannot
 // use: the entry's output is then its video alone.
 extern int BatchEntrySoundDropped;
+// Set after an entry's job when its AVI file was cut short: the frames it
+// still holds and those its headers name.
+struct CutShortInput {
+    int readable = 0;
+    int announced = 0;
+};
+extern CutShortInput BatchEntryCutShort;
 // What runEncoding returns when the job refused to start.
 inline constexpr int kBatchJobRefused = -2;
 extern int BatchProfileIndex;

@@ -293,6 +293,7 @@ void CBatchDialog::OnBrowseOutputFolder() {
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setFileMode(QFileDialog::Directory);
+    ShowFileColumnsWhole(&dialog);
     if (!folderEdit_->text().isEmpty()) dialog.setDirectory(folderEdit_->text());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     folderEdit_->setText(dialog.selectedFiles().front());

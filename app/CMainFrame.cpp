@@ -10,6 +10,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMoveEvent>
@@ -94,6 +95,8 @@ CMainFrame::CMainFrame(CTessmarApp& app) : app_(app) {
     TitleWindow = this;
     JobWindows.getMainTitle = CurrentMainTitle;
     JobWindows.setMainTitle = SetMainTitle;
+
+    qApp->installEventFilter(this);
 
     // The view fills this area; until then it stays an empty panel.
     auto* placeholder = new QWidget(this);
@@ -485,21 +488,47 @@ bool EncodingUnderWay() { return RunState == 2 || RunState == 3 || BatchMode != 
 
 }  // namespace
 
+CMainFrame::EndingAnswer CMainFrame::AskToEndWork() {
+    if (!EncodingUnderWay()) return EndingAnswer::Free;
+    // A close already waits for the stop it asked for.
+    if (closeAfterStop_) return EndingAnswer::AfterStop;
+    // A job that is ending (run state 3) needs no question, but a batch between two
+    // passes of its job or between two jobs would go on through every later entry.
+    if (RunState != 3 || (BatchMode != 0 && BatchStopRequested == 0)) {
+        if (platform::ShowMessageBox(LoadResString(BatchMode ? 64134 : 64133), "", platform::MbButtons::YesNo,
+                                     platform::MbIcon::Stop, this) != platform::MbAnswer::Yes)
+            return EndingAnswer::Refused;
+        BatchStopRequested = 1;
+        RequestStopEncoding();
+    }
+    return EndingAnswer::AfterStop;
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers =
+        key->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::ShiftModifier | Qt::MetaModifier);
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!(modifiers & Qt::AltModifier) || !widget || widget->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+    const QKeySequence pressed(QKeyCombination(modifiers, Qt::Key(key->key())));
+    for (const auto& [id, command] : commands_) {
+        if (!command.action || command.action->shortcut() != pressed) continue;
+        // Closed when the key came, perhaps only until the idle update: run
+        // it if it is open now, and never let the letter through.
+        Run(id);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (EncodingUnderWay()) {
         // A close asks as Stop does; Yes stops the job and the batch, and the
         // window closes once they have ended. No lets them go on.
         event->ignore();
-        if (closeAfterStop_) return;
-        // A job that is ending (run state 3) needs no question, but a batch between two
-        // passes of its job or between two jobs would go on through every later entry.
-        if (RunState != 3 || (BatchMode != 0 && BatchStopRequested == 0)) {
-            if (platform::ShowMessageBox(LoadResString(BatchMode ? 64134 : 64133), "", platform::MbButtons::YesNo,
-                                         platform::MbIcon::Stop, this) != platform::MbAnswer::Yes)
-                return;
-            BatchStopRequested = 1;
-            RequestStopEncoding();
-        }
+        if (closeAfterStop_ || AskToEndWork() != EndingAnswer::AfterStop) return;
         closeAfterStop_ = true;
         QTimer::singleShot(50, this, &CMainFrame::CloseOnceStopped);
         return;

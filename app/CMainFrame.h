@@ -51,6 +51,15 @@ public:
 
     const MainWindowGeometry& Geometry() const { return geometry_; }
 
+    // What a close of the window or the end of the session may do while an
+    // encoding or a batch is under way. Both come here, so both ask alike.
+    enum class EndingAnswer {
+        Free,       // nothing runs: the window may close, the session may end
+        AfterStop,  // the job and the batch are stopping (asked and answered Yes, or ending anyway)
+        Refused,    // the user lets them go on
+    };
+    EndingAnswer AskToEndWork();
+
     // The drop of one file: a profile opens, an AVI file becomes the input.
     // False when nothing was done with it.
     bool DropFile(const std::string& path);
@@ -60,6 +69,9 @@ signals:
     void PreviewSettingsChanged();
 
 protected:
+    // A command key (Alt and a letter) whose command is closed now is used up
+    // here: it would otherwise reach the focused field as a typed letter.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;

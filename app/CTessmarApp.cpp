@@ -18,10 +18,13 @@
 #include "app/CMpegDoc.h"
 #include "app/CMpegView.h"
 #include "app/CProfileMgr.h"
+#include "app/ProfileList.h"
 #include "app/RecentFileList.h"
+#include "app/ZRNFileDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "platform/System.h"
+#include "settings/Report.h"
 #include "settings/RunState.h"
 
 CTessmarApp* TheApp = nullptr;
@@ -47,6 +50,12 @@ bool CTessmarApp::InitInstance(const std::vector<std::string>& arguments) {
     // The list's length comes from the settings file just read.
     recentFiles_ = std::make_unique<RecentFileList>(MruFileCount);
     recentFiles_->ReadList(SettingsFileName);
+    recentFiles_->SetDescriptionLookup([](const std::string& description) {
+        const int index = FindProfileDescription(description);
+        return index >= 0 && static_cast<size_t>(index) < ProfilePathList.size()
+                   ? ProfilePathList[static_cast<size_t>(index)]
+                   : std::string();
+    });
     exited_ = false;
 
     // The switches ("notmmx" among them) are in force before the document
@@ -104,10 +113,12 @@ void CTessmarApp::OnFileNew() {
 }
 
 std::string CTessmarApp::ChooseProfileFile() {
-    const QString file = QFileDialog::getOpenFileName(
-        frame_.get(), "Import profile file", QString::fromStdString(ProfileDirectory),
-        "Tessmar Profile Files (*.prf *.PRF);;All Files (*)");
-    return file.toStdString();
+    QFileDialog dialog(frame_.get(), "Import profile file", QString::fromStdString(ProfileDirectory),
+                       "Tessmar Profile Files (*.prf *.PRF);;All Files (*)");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    ShowFileColumnsWhole(&dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
+    return dialog.selectedFiles().front().toStdString();
 }
 
 void CTessmarApp::OnFileOpen() {
@@ -148,12 +159,10 @@ void CTessmarApp::OnAppAbout() {
 }
 
 bool CTessmarApp::QueryEndSession() {
-    if (RunState == 2) {
-        // The encoding stops (a paused one too); the session waits for it.
-        RequestStopEncoding();
-        return false;
-    }
-    if (RunState == 3) return false;
+    // While an encoding or a batch runs the user is asked as for a close; Yes
+    // stops them (a paused one too), and the session does not end under them.
+    if (frame_ && frame_->AskToEndWork() != CMainFrame::EndingAnswer::Free) return false;
+    if (RunState == 2 || RunState == 3 || BatchMode != 0) return false;
     return !document_ || document_->SaveModified();
 }
 

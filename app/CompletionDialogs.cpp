@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/ProgressLogic.h"
 #include "engine/EngineState.h"
@@ -382,6 +383,16 @@ void ShowAudioCompletedDialog(QWidget* parent, int64_t kbytes) {
     dialog.DoModal();
 }
 
+std::string MultiplexKindText(int kind) {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (e.applicationType == kApplicationDvd && e.createVob == 1) {
+        // The job names the volume's first video file: the folder is what was written.
+        const std::filesystem::path folder = std::filesystem::path(e.outputFileName).parent_path();
+        return "DVD-Video Folder Complete\n" + folder.string();
+    }
+    return LoadResString(kind == 1 ? 64120 : 64121);
+}
+
 void ShowMultiplexCompletedDialog(QWidget* parent, int64_t outputKbytes, int64_t videoKbytes, int64_t audioKbytes,
                                   int kind) {
     if (BatchMode != 0) return;
@@ -399,7 +410,7 @@ void ShowMultiplexCompletedDialog(QWidget* parent, int64_t outputKbytes, int64_t
     }
     dialog.m_time = Text(DurationText(JobTotalSeconds(VideoSecondsWithoutPause())));
     dialog.m_ratio = Text(VideoRatioText());
-    dialog.m_kind = Text(LoadResString(kind == 1 ? 64120 : 64121));
+    dialog.m_kind = Text(MultiplexKindText(kind));
     dialog.DoModal();
 }
 

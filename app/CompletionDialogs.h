@@ -179,6 +179,9 @@ public:
 // - the AVI information (not in batch mode), chosen by audio and compression.
 void ShowVideoCompletedDialog(QWidget* parent);
 void ShowAudioCompletedDialog(QWidget* parent, int64_t kbytes);
+// What the multiplexing result says was written: the stream kind (1 an MPEG-1
+// system stream, else a program stream), or a DVD-Video folder and its name.
+std::string MultiplexKindText(int kind);
 void ShowMultiplexCompletedDialog(QWidget* parent, int64_t outputKbytes, int64_t videoKbytes, int64_t audioKbytes,
                                   int kind);
 void ShowConstrainedDialog(QWidget* parent, const std::string& text);

@@ -88,6 +88,13 @@ bool StatusTextDue(int64_t counter, int64_t elapsedSeconds, int64_t lastShownSec
     return lastShownSeconds < 0 || !(counter > 1 && elapsedSeconds / 2 == lastShownSeconds / 2);
 }
 
+std::string PanelHeadingText(const std::string& heading, bool paused) {
+    const std::string running = "IN PROGRESS";
+    const size_t at = heading.rfind(running);
+    if (!paused || at == std::string::npos) return heading;
+    return heading.substr(0, at) + "PAUSED" + heading.substr(at + running.size());
+}
+
 std::string PanelElapsedText(int stringId, int64_t seconds) { return ClockText(LoadResString(stringId), seconds); }
 
 std::string FrameCountText(int64_t frame, int64_t total) {

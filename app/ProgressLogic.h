@@ -37,6 +37,10 @@ bool UsesMpeg1SystemScale(int mpeg1, int streamType);
 // nothing shown yet in this pass).
 bool StatusTextDue(int64_t counter, int64_t elapsedSeconds, int64_t lastShownSeconds);
 
+// A panel's heading ("MPEG VIDEO ENCODING IN PROGRESS"), or while the
+// encoding is paused the same with "PAUSED" for "IN PROGRESS".
+std::string PanelHeadingText(const std::string& heading, bool paused);
+
 // "Elapsed time  h:mm:ss " with the panel's own string (63733 video, 63723
 // audio, 63742 multiplexing).
 std::string PanelElapsedText(int stringId, int64_t seconds);

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/CAlphaBitmap.h"
@@ -101,7 +102,7 @@ void CQualityBar::paintEvent(QPaintEvent*) {
 
 CProgressPanel::CProgressPanel(QWidget* parent, int templateId, const char* title, const char* note, int askStop,
                                int askBatchStop)
-    : QDialog(parent), askStop_(askStop), askBatchStop_(askBatchStop) {
+    : QDialog(parent), heading_(title), askStop_(askStop), askBatchStop_(askBatchStop) {
     // A child of the host, not a window of its own (a dialog would be one).
     setWindowFlags(Qt::Widget);
     setObjectName(QString::number(templateId));
@@ -173,6 +174,12 @@ int CProgressPanel::OnCommand(int id) {
 void CProgressPanel::StartPass() {
     lastStatusSeconds_ = -1;
     nextDiskCheck_ = 0;
+}
+
+void CProgressPanel::ShowPauseState() {
+    QLabel* heading = Label(1018);
+    const QString text = QString::fromStdString(PanelHeadingText(heading_, PauseFlag != 0));
+    if (heading && heading->text() != text) heading->setText(text);
 }
 
 void CProgressPanel::keyPressEvent(QKeyEvent* event) {
@@ -333,6 +340,11 @@ CProgressWnd::CProgressWnd(QWidget* parent) : QFrame(parent) {
     for (QWidget* panel : {static_cast<QWidget*>(videoQ_), static_cast<QWidget*>(video_),
                            static_cast<QWidget*>(audio_), static_cast<QWidget*>(multiplex_)})
         panel->hide();
+    // A pause stops the refreshes, and whoever paused (the command, the key, a
+    // question) does not tell the panel: it looks for itself.
+    auto* pauseWatch = new QTimer(this);
+    connect(pauseWatch, &QTimer::timeout, this, &CProgressWnd::ShowPauseState);
+    pauseWatch->start(200);
 }
 
 CProgressWnd::~CProgressWnd() {
@@ -357,8 +369,9 @@ void CProgressWnd::RecalcLayout() {
     // The panel's own frame lies outside the host.
     panel->setGeometry(-5, 0, width() + 10, height() + 4);
     panel->show();
-    panel->update();
     shown_ = panel;
+    panel->ShowPauseState();
+    panel->update();
 }
 
 void CProgressWnd::resizeEvent(QResizeEvent* event) {
@@ -371,6 +384,10 @@ void CProgressWnd::UpdateVideoProgress() {
         videoQ_->UpdateProgress();
     else
         video_->UpdateProgress();
+}
+
+void CProgressWnd::ShowPauseState() {
+    if (shown_ && isVisible()) shown_->ShowPauseState();
 }
 
 void CProgressWnd::UpdateAudioProgress() { audio_->UpdateProgress(); }

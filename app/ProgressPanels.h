@@ -5,6 +5,8 @@
 // free-disk check. Controls carry their resource ids as object names.
 #pragma once
 
+#include <string>
+
 #include <QDialog>
 #include <QFrame>
 #include <QWidget>
@@ -46,6 +48,8 @@ public:
     QProgressBar* Bar() const { return bar_; }
     // A new pass starts on this panel: its check points and shown times start over.
     virtual void StartPass();
+    // The heading says whether the encoding runs or is paused.
+    void ShowPauseState();
 
 protected:
     CProgressPanel(QWidget* parent, int templateId, const char* title, const char* note, int askStop,
@@ -71,6 +75,7 @@ protected:
 
 private:
     QVBoxLayout* textColumn_ = nullptr;
+    std::string heading_;
     int askStop_, askBatchStop_;
 };
 
@@ -146,6 +151,8 @@ public:
     void UpdateVideoProgress();
     void UpdateAudioProgress();
     void UpdateMultiplexProgress();
+    // The shown panel's heading follows a pause (a pause refreshes nothing else).
+    void ShowPauseState();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -39,9 +39,31 @@ void RecentFileList::AddOnly(const std::string& path) {
     // beside it must not shift).
     if (entries_.empty() || path.empty() || path.find_first_of("\r\n") != std::string::npos) return;
     auto found = std::find(entries_.begin(), entries_.end(), path);
+    const std::string identity = Identity(path);
+    if (found == entries_.end())
+        found = std::find_if(entries_.begin(), entries_.end(),
+                             [&](const std::string& entry) { return !entry.empty() && Identity(entry) == identity; });
     if (found == entries_.end()) found = entries_.end() - 1;
     std::rotate(entries_.begin(), found, found + 1);
     entries_.front() = path;
+    // Names that met only now (a link and its file both listed before) go too.
+    for (int i = 1; i < Size();)
+        if (!entries_[static_cast<size_t>(i)].empty() && Identity(entries_[static_cast<size_t>(i)]) == identity)
+            Remove(i);
+        else
+            ++i;
+}
+
+std::string RecentFileList::Identity(const std::string& entry) const {
+    std::error_code ec;
+    std::filesystem::path file(entry);
+    if (!std::filesystem::is_regular_file(file, ec) && descriptionLookup_) {
+        const std::string described = descriptionLookup_(entry);
+        if (described.empty()) return entry;
+        file = described;
+    }
+    const std::filesystem::path real = std::filesystem::canonical(file, ec);
+    return ec ? entry : real.string();
 }
 
 void RecentFileList::Add(const std::string& path) { AddOnly(AbsoluteIfFile(path)); }

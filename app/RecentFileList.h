@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,14 @@ public:
     const std::vector<std::string>& Entries() const { return entries_; }
 
     // Moves the path to the top (or enters it there); a relative path of a
-    // file is entered as its full path.
+    // file is entered as its full path. An entry that opens the same profile
+    // (the same file by another name or link, or the profile's description)
+    // gives way to it: a profile is listed once.
     void Add(const std::string& path);
+    // How a description names a profile file: the file's path, or empty.
+    void SetDescriptionLookup(std::function<std::string(const std::string& description)> lookup) {
+        descriptionLookup_ = std::move(lookup);
+    }
     void Remove(int index);
     // Removes every entry equal to `path` without regard to case.
     void RemoveByName(const std::string& path);
@@ -31,7 +38,11 @@ public:
 
 private:
     void AddOnly(const std::string& path);
+    // What an entry opens: the file it names with links resolved, the file of
+    // the profile it describes, else the entry itself.
+    std::string Identity(const std::string& entry) const;
     std::vector<std::string> entries_;
+    std::function<std::string(const std::string&)> descriptionLookup_;
 };
 
 // The menu texts: "&1 " .. "&9 ", "&0 " and on, each "&" of a path doubled.

@@ -1,7 +1,11 @@
 // The output file dialog and its type change.
 #include "app/ZRNFileDialog.h"
 
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QTreeView>
+#include <algorithm>
 
 #include "app/CMainSettingsForm.h"
 #include "app/FrameLogic.h"
@@ -20,7 +24,24 @@ ZRNFileDialog::ZRNFileDialog(bool open, const std::string& defaultExtension, con
     if (!filters.isEmpty()) setNameFilters(filters);
     if (!initialName.empty()) selectFile(QString::fromStdString(initialName));
     setSizeGripEnabled(true);
+    ShowFileColumnsWhole(this);
     connect(this, &QFileDialog::filterSelected, this, &ZRNFileDialog::OnTypeChange);
+}
+
+void ShowFileColumnsWhole(QFileDialog* dialog) {
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setViewMode(QFileDialog::Detail);
+    const QFontMetrics metrics(dialog->font());
+    dialog->resize(std::max(dialog->width(), 100 * metrics.averageCharWidth()),
+                   std::max(dialog->height(), 26 * metrics.height()));
+    auto* tree = dialog->findChild<QTreeView*>("treeView");
+    if (!tree) return;
+    QHeaderView* header = tree->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    // Sized to what they hold as the folder's entries come in.
+    for (int column = 1; column < header->count(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
 }
 
 std::string ZRNFileDialog::TypedName() const {

@@ -20,5 +20,10 @@ private:
     void OnTypeChange(const QString& typeText);
 };
 
+// Lays out a file dialog of the program so that the Size, Type and Date
+// columns show their texts whole (the name takes what is left), in a dialog
+// wide enough for them.
+void ShowFileColumnsWhole(QFileDialog* dialog);
+
 // Makes this dialog the one the main settings form's Browse buttons open.
 void InstallZrnFileDialog();

@@ -408,7 +408,8 @@ void AviFormatFileInfo(AviInfoTexts* description) {
         t.compression = platform::Format("%s   ", code.c_str());
 
     double seconds = std::max(0.0, double(frames - 1) / (std::max(rate, 0.01) + 0.0001));
-    long whole = long(seconds);
+    // Shown: each frame lasts one frame period, so 300 frames at 25 f/sec play 12 seconds.
+    const long whole = std::lround(std::max(0.0, double(frames) / std::max(rate, 0.01)));
     t.duration = platform::Format("%ld:%2.2ld:%2.2ld ", whole / 3600, whole / 60 % 60, whole % 60);
 
     int64_t fileSize = in.AviFileInfo.fileSize;

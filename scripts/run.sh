@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the program needs, builds it and starts it:
 #   scripts/run.sh [clip.avi]
-# An AVI file given here becomes the input of the main form. Settings go to
+# An AVI file given here becomes the input of the main form. Without any
+# argument a short sample clip (a test picture with a tone, 5 seconds, made by
+# ffmpeg) is made in a new scratch folder and opened, so that there is
+# something to encode at once. Settings go to
 # $TESSMAR_CONFIG_DIR, else $XDG_CONFIG_HOME/tessmar, else ~/.config/tessmar.
 # Help, the batch log and playing open through xdg-open (xdg-utils).
 set -euo pipefail
@@ -20,4 +23,13 @@ cmake --build "$root/build" -j "$(nproc)" --target tessmar
 
 # The program runs in the caller's folder: at the first start it makes its
 # profile folder "profiles/" there.
+if [ "$#" -eq 0 ]; then
+    scratch="$(mktemp -d "${TMPDIR:-/tmp}/tessmar-sample.XXXXXX")"
+    sample="$scratch/sample.avi"
+    ffmpeg -v error -f lavfi -i testsrc2=size=352x288:rate=25 \
+           -f lavfi -i sine=frequency=440:sample_rate=44100 -t 5 \
+           -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 "$sample"
+    echo "No clip given: opening the sample $sample"
+    set -- "$sample"
+fi
 exec "$root/build/app/tessmar" "$@"

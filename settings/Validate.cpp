@@ -2,6 +2,7 @@
 // kinds of Yes/No question the softer checks ask, and the compliance summary.
 #include "settings/Validate.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "platform/Format.h"
@@ -184,10 +185,15 @@ int CheckProfileAndLevel() {
 
     const double sampleRate = static_cast<double>(s.horizontalSize) * s.verticalSize * s.frameRate;
     if (sampleRate > limits->maxSampleRate) {
-        if (s.verticalSize >= 576 && s.frameRate >= 29.0)
+        if (s.verticalSize >= 576 && s.frameRate >= 29.0) {
+            // The rate as set (29.97 is not 30), with a point whatever the locale.
+            const long hundredths = std::lround(s.frameRate * 100.0);
+            const std::string shown = std::to_string(hundredths / 100) +
+                                      (hundredths % 100 ? platform::Format(".%02ld", hundredths % 100) : "");
             return fail("Sample rate (picture_width*picture_height*frame_rate) is \ngreater than permitted in "
-                        "specified Level. \n\nYou are attempting to use frame rate 30 fps with PAL video \nformat. "
-                        "For PAL system use frame rate 25 fps.");
+                        "specified Level. \n\nYou are attempting to use frame rate " + shown +
+                        " fps with PAL video \nformat. For PAL system use frame rate 25 fps.");
+        }
         return fail("Sample rate (picture_width*picture_height*frame_rate) is greater than permitted in specified "
                     "Level.");
     }

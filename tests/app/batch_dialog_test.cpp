@@ -312,13 +312,16 @@ TEST_F(BatchDialogTest, BatchFromTheWindow) {
     EXPECT_EQ(log.find("AVI input file:", at), std::string::npos);
 
     // The form and dropping are back; a second batch of one file says so in the singular.
+    // The folder is offered again, also by a new run of the program.
     EXPECT_TRUE(app->MainFrame()->acceptDrops());
+    BatchOutputFolder.clear();
     boxes_.Clear();
     boxes_.Answer(platform::MbAnswer::No);
     opened.clear();
     runBatch([&](QWidget* batch) {
         auto* list = Child<QListWidget>(batch, "1109");
-        EXPECT_EQ(list->count(), 6);  // the list of the last batch
+        EXPECT_EQ(list->count(), 6);  // the list and the folder of the last batch
+        EXPECT_EQ(Child<QLineEdit>(batch, "1108")->text().toStdString(), out.string());
         while (list->count() > 2) {
             list->setCurrentRow(list->count() - 1);
             QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
@@ -373,13 +376,14 @@ TEST_F(BatchDialogTest, BatchEntriesShowTheProgressPanelAndStopEndsTheBatch) {
     ASSERT_FALSE(boxes_.Texts().empty());
     EXPECT_EQ(boxes_.Texts().front(), " Do you wish to stop the batch encoding ? ");
     EXPECT_EQ(boxes_.Texts().back(),
-              "Batch process stopped by the user after 2 of 3 job list entries.\n\n0 files encoded successfully.\n 1 "
-              "file failed to encode.\n \nWould you like to view detail for\nbatch process?");
-    // The stopped entry is logged as such and the next one never starts.
+              "Batch process stopped by the user after 2 of 3 job list entries.\n\n0 files encoded successfully.\n "
+              "\nWould you like to view detail for\nbatch process?");
+    // The stopped entry is logged as such (no failure, no statistics) and the next one never starts.
     const std::string log = testsupport::ReadFile(dir_ / "out" / "message.log");
     size_t at = Find(log, "AVI input file: " + clips + "/long.avi\n\n", 0);
     Find(log, "\nBatch MPEG encoding aborted by user\n", at);
     EXPECT_EQ(log.find("a.avi"), std::string::npos);
+    EXPECT_EQ(log.find("Encoding statistics information"), std::string::npos);
     // The window is back as before the batch.
     EXPECT_EQ(EncodingActive, 0);
     EXPECT_FALSE(MainView->ProgressHost()->isVisible());

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
@@ -38,6 +39,10 @@ namespace {
 
 class WindowTest : public qttest::FolderTest {
 protected:
+    void SetUp() override {
+        qttest::KeyEventApp();
+        FolderTest::SetUp();
+    }
 
     std::unique_ptr<CTessmarApp> Start(std::vector<std::string> arguments = {}) {
         auto app = std::make_unique<CTessmarApp>();
@@ -151,6 +156,16 @@ TEST_F(WindowTest, CommandsFollowTheRunState) {
     frame->UpdateCommandStates();
     for (int id : idleOnly) EXPECT_TRUE(Command(*app, id)->isEnabled()) << id;
     app->Document()->SetModifiedFlag(false);
+
+    // Alt+P (Pause) with nothing encoding types nothing into the focused field; P alone does.
+    QLineEdit* input = Edit(*app, "1001");
+    input->setText("clip");
+    for (const auto modifier : {Qt::AltModifier, Qt::NoModifier}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_P, modifier, "p");
+        QApplication::sendEvent(input, &press);
+    }
+    EXPECT_EQ(input->text().toStdString(), "clipp");
+    EXPECT_EQ(PauseFlag, 0);
 }
 
 TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
@@ -161,7 +176,26 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
         PauseFlag = 1;
         UserStopFlag = 0;
     };
+    // Ending the session asks as a close does, a batch between two jobs too; the
+    // session never ends under an encoding, Yes stops it and the batch.
+    RunState = 1;
+    for (int batchMode : {1, 0}) {
+        BatchMode = batchMode;
+        for (auto answer : {platform::MbAnswer::No, platform::MbAnswer::Yes}) {
+            if (batchMode == 0) pausedEncoding();
+            BatchStopRequested = 0;
+            boxes.Answer(answer);
+            const size_t before = boxes.Texts().size();
+            EXPECT_FALSE(app->QueryEndSession());
+            ASSERT_EQ(boxes.Texts().size(), before + 1);
+            EXPECT_EQ(boxes.Texts().back(), batchMode ? " Do you wish to stop the batch encoding ? "
+                                                      : " Do you wish to stop the encoding ? ");
+            EXPECT_EQ(BatchStopRequested, answer == platform::MbAnswer::Yes);
+            EXPECT_EQ(RunState, batchMode || answer == platform::MbAnswer::No ? batchMode ? 1 : 2 : 3);
+        }
+    }
     BatchMode = 1;
+    BatchStopRequested = 0;
     RunState = 3;  // a batch between two passes of its job asks as well
     const size_t asked = boxes.Texts().size();
     boxes.Answer(platform::MbAnswer::No);
@@ -178,14 +212,9 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
     EXPECT_EQ(RunState, 3);
     EXPECT_EQ(PauseFlag, 0);
     EXPECT_EQ(UserStopFlag, 1);
-
-    // The session may not end while an encoding runs or is stopping.
-    pausedEncoding();
-    EXPECT_FALSE(app->QueryEndSession());
-    EXPECT_EQ(RunState, 3);
-    EXPECT_EQ(PauseFlag, 0);
-    EXPECT_EQ(UserStopFlag, 1);
-    EXPECT_FALSE(app->QueryEndSession());
+    const size_t asked2 = boxes.Texts().size();
+    EXPECT_FALSE(app->QueryEndSession());  // stopping: nothing more to ask
+    EXPECT_EQ(boxes.Texts().size(), asked2);
     EXPECT_EQ(RunState, 3);
 
     // Once the encoding has ended, closing and ending the session ask about unsaved changes.

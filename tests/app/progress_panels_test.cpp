@@ -2,6 +2,8 @@
 // their keys and Stop button, and the result dialogs with the figures they show.
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -226,7 +228,22 @@ TEST_F(ProgressPanelsTest, AudioAndMultiplexPanels) {
     UpdateMultiplexProgress();
     EXPECT_EQ(TextOf(host_->MultiplexPanel(), 1061), " 51 %  completed ");
     EXPECT_EQ(Status(), " Multiplexing in progress. . .");
+    MuxStartMs = GetElapsedMilliseconds() - 3500;
+    UpdateMultiplexProgress();
+    EXPECT_EQ(TextOf(host_->MultiplexPanel(), 1026), "Elapsed time  0:00:03 ");
     EncoderSettings = EncoderSettingsRecord();
+
+    // A pause (nothing is refreshed then) shows in the heading of the panel on view.
+    auto heading = [&] {
+        QEventLoop wait;
+        QTimer::singleShot(300, &wait, &QEventLoop::quit);
+        wait.exec();
+        return TextOf(host_->MultiplexPanel(), 1018);
+    };
+    PauseFlag = 1;
+    EXPECT_EQ(heading(), "MULTIPLEXING AUDIO AND VIDEO STREAMS PAUSED");
+    PauseFlag = 0;
+    EXPECT_EQ(heading(), "MULTIPLEXING AUDIO AND VIDEO STREAMS IN PROGRESS");
 }
 
 TEST_F(ProgressPanelsTest, EnterKeepsThePanelAndStopAsks) {
@@ -357,6 +374,18 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     });
     JobWindows.showMultiplexCompleted(600, 248, 350, 1);
     EXPECT_TRUE(seen);
+    // A DVD volume: the kind and the folder written, not a program stream.
+    EncoderSettings.applicationType = kApplicationDvd;
+    EncoderSettings.createVob = 1;
+    EncoderSettings.outputFileName = "/discs/holiday/VIDEO_TS/VTS_01_1.VOB";
+    seen = false;
+    OnNextDialog([&](QDialog* d) {
+        EXPECT_EQ(qobject_cast<CResultDialog*>(d)->ControlText(1123), "DVD-Video Folder Complete\n/discs/holiday/VIDEO_TS");
+        seen = true;
+    });
+    JobWindows.showMultiplexCompleted(600, 248, 350, 0);
+    EXPECT_TRUE(seen);
+    EncoderSettings.applicationType = kApplicationNone;
 
     // MPEG-2 audio result: both files named.
     EncoderSettings.mpeg1 = 0;

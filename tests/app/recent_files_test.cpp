@@ -72,6 +72,31 @@ TEST(RecentFileListTest, RelativeFileNamesAreKeptAsFullPaths) {
     EXPECT_EQ(list.Entries(), Names({"VCD high", (work + "/b.prf").c_str(), (work + "/clips/a.prf").c_str()}, 5));
 }
 
+// One profile is listed once, however it was named: a relative and a full
+// name, a link to it, its description (the lookup names its file).
+TEST(RecentFileListTest, OneProfileIsListedOnceUnderAnyOfItsNames) {
+    testsupport::TempDir dir;
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir.path());
+    const std::string work = fs::current_path().string();
+    testsupport::WriteFile("sport.prf", "x");
+    testsupport::WriteFile("news.prf", "x");
+    fs::create_symlink(work + "/sport.prf", "link.prf");
+    RecentFileList list(5);
+    list.SetDescriptionLookup([&](const std::string& d) { return d == "Sport" ? work + "/sport.prf" : std::string(); });
+    list.Add("sport.prf");
+    list.Add(work + "/news.prf");
+    list.Add(work + "/sport.prf");
+    EXPECT_EQ(list.Entries(), Names({(work + "/sport.prf").c_str(), (work + "/news.prf").c_str()}, 5));
+    list.Add(work + "/link.prf");
+    list.Add("Sport");
+    list.Add("Unknown");
+    EXPECT_EQ(list.Entries(), Names({"Unknown", "Sport", (work + "/news.prf").c_str()}, 5));
+    list.Add(work + "/sport.prf");
+    fs::current_path(previous);
+    EXPECT_EQ(list.Entries(), Names({(work + "/sport.prf").c_str(), "Unknown", (work + "/news.prf").c_str()}, 5));
+}
+
 TEST(RecentFileListTest, SavedAndReadBack) {
     testsupport::TempDir dir;
     RecentFileList list(8);

@@ -548,8 +548,9 @@ TEST_F(ViewEncodeTest, ClosingTheWindowStopsTheEncoding) {
 // used, an unreadable file, a file without sound before one with sound under
 // a Video-CD profile, a picture too narrow, two files of one name from two
 // folders (the user's file of that name is overwritten as the log warns, the
-// second stream takes a free name the log gives), a batch closed from the window
-// (the stopped job leaves no output). ffprobe measures every
+// second stream takes a free name the log gives), an AVI file cut short (counted
+// apart), a batch closed from the window (the stopped job leaves no output and
+// counts neither way). ffprobe measures every
 // output, ffmpeg decodes it whole; the log names the file each message is about.
 TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
     fs::create_directories(dir_ / "prof");
@@ -575,6 +576,15 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
         ASSERT_EQ(RunCommand(std::string("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=") + picture + sine +
                              " -frames:v " + (name[0] == 'o' ? "30" : "20") + " -c:v mjpeg '" + (in[std::string(name) + "/clip"] = (dir_ / name / "clip.avi").string()) + "'"),
                   0);
+    }
+    {   // 300 frames named, one left: the copy broke off after the first picture
+        ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=rate=25:size=352x288 -frames:v 300 -c:v mjpeg '" +
+                             (dir_ / "whole.avi").string() + "'"),
+                  0);
+        const std::string whole = ReadAll(dir_ / "whole.avi");
+        const size_t second = whole.find("00dc", whole.find("00dc", whole.find("movi")) + 4);
+        ASSERT_NE(second, std::string::npos);
+        testsupport::WriteFile(in["cut"] = (dir_ / "cut.avi").string(), whole.substr(0, second + 100));
     }
     const std::string narrow = "Horizontal size must be at least 16.\nPlease correct picture size.";
     const std::string done = "Batch process completed.\n\n", failedOne = " 1 file failed to encode.\n ";
@@ -602,10 +612,15 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
         {true, {"template", "one/clip", "two/clip"}, {}, done + "2 files encoded successfully.\n ",
          " Output file @/clip.prg already exists.| This entry writes @/clip_2.prg.\n",
          {{"clip.prg", "video 352 288 audio 30"}, {"clip_2.prg", "video 720 576 audio 20"}}},
+        // An AVI cut short is counted apart, and the log names it.
+        {true, {"template", "cut", "in352x288"}, {}, done + "1 file encoded successfully.\n 1 file encoded from an AVI "
+         "file cut short: only the frames it still holds.\n ", "AVI input file: " + in["cut"] + "|is cut short:\n1 of "
+         "the 300 frames|from an AVI file cut short: " + in["cut"] + " holds 1 of the 300 frames|@/cut.m2v\n",
+         {{"cut.m2v", "video 352 288 1"}, {"in352x288.prg", "video 352 288 audio 30"}}},
         // Closed at the last job's first pump (the close waited while the batch went on to it).
         {true, {"template", "in352x288", "in720x576"}, {" Do you wish to stop the batch encoding ? "},
-         "Batch process stopped by the user after 3 of 3 job list entries.\n\n1 file encoded successfully.\n" +
-             failedOne, "AVI input file: " + in["in720x576"] + "|Batch MPEG encoding aborted by user\n",
+         "Batch process stopped by the user after 3 of 3 job list entries.\n\n1 file encoded successfully.\n ",
+         "AVI input file: " + in["in720x576"] + "|Batch MPEG encoding aborted by user\n",
          {{"in352x288.prg", "video 352 288 audio 30"}}},
     };
     const auto openLog = std::exchange(OpenBatchLogFile, [](const std::string&) {});  // never the desktop's editor
@@ -654,6 +669,9 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
         // Messages name the file they are about; a job that never ran reports no statistics.
         EXPECT_EQ(log.find("Batch File " + in[row.entries.back()]), std::string::npos) << log;
         EXPECT_EQ(log.find("Input file " + in["narrow"]), std::string::npos) << log;
+        if (r + 1 == std::size(rows)) {  // the stopped entry wrote nothing to describe
+            EXPECT_EQ(log.find("Input file " + in["in720x576"]), std::string::npos) << log;
+        }
         std::map<std::string, std::string> written;
         for (const auto& file : fs::directory_iterator(out)) {
             std::string streams, word, described;

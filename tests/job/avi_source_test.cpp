@@ -348,6 +348,9 @@ TEST_F(AviSourceTest, InformationTexts) {
          64, 48, "29.970  f/sec", "95", "MJPG   ", "0:00:03 ", "22050 Hz", "8 bits", "Mono"},
         {"mpeg4", VideoSource(96, 64, "25", 10) + " -f lavfi -i sine=r=48000:d=0.4 -c:v mpeg4 -c:a pcm_s16le -ac 2",
          96, 64, "25.000  f/sec", "10", "FMP4   ", "0:00:00 ", "48000 Hz", "16 bits", "Stereo"},
+        // A clip of 12.0 seconds plays 12 seconds.
+        {"twelve", VideoSource(64, 48, "25", 300) + " -c:v mpeg4", 64, 48, "25.000  f/sec", "300", "FMP4   ",
+         "0:00:12 ", nullptr, nullptr, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

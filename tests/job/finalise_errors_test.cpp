@@ -146,8 +146,8 @@ TEST(FinaliseErrors, ProfileAndLevelOnlyWhenRechecking) {
     // 720 x 576 at 29.97 frames/s is 12.4 million samples/s, above Main level's 10368000.
     const FatalCase tooFast = {
         "Sample rate (picture_width*picture_height*frame_rate) is \ngreater than permitted in specified Level. "
-        "\n\nYou are attempting to use frame rate 30 fps with PAL video \nformat. For PAL system use frame rate 25 "
-        "fps.",
+        "\n\nYou are attempting to use frame rate 29.97 fps with PAL video \nformat. For PAL system use frame rate "
+        "25 fps.",
         Mpeg2LevelSettings(8), Change([](EncoderSettingsRecord& s) { s.frameRateCode = 4; })};
     ExpectFatal(tooFast);
 
