@@ -75,7 +75,9 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
                           Case{"4096-byte packs, 4 kb audio buffer", "would deliver the streams late"},
                           // Measured: 9.8 + 0.128 Mbit/s left 20552 of 23250 pictures of a 15-minute title late.
                           Case{"DVD volume at 9800 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 9800 kbits/sec."},
-                          Case{"SVCD at 6000 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 6000 kbits/sec."}}) {
+                          Case{"SVCD at 6000 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 6000 kbits/sec."},
+                          // Measured: 238 pictures of a Video-CD at 1800 Kbits/sec. came late, after the encode.
+                          Case{"Video-CD at 1800 Kbits/sec. with 224 kbit/s sound", "the video-cd rate carries"}}) {
         SCOPED_TRACE(c.name);
         EncoderSettingsRecord& e = EncoderSettings;
         const std::string name(c.name);
@@ -95,6 +97,12 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
             e.createVob = name[0] == 'D';
             e.bitRate = (name[0] == 'D' ? 9800 : 6000) * 1024.0;
         }
+        if (name[0] == 'V') {
+            e.streamType = kStreamTypeVideoCd;
+            e.applicationType = kApplicationVcd20;
+            e.audioBitRateIndex = 6;  // 224 kbit/s
+            e.bitRate = 1800 * 1024.0;
+        }
         platform::ScriptedMessageBoxes boxes;
         RunEncoding(nullptr);
         EXPECT_EQ(JobResult, -1);
@@ -105,7 +113,7 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         // No video pass ran: nothing of the job's own was written.
         EXPECT_FALSE(fs::exists(e.tempVideoFileName));
         EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
-        if (name[0] == 'D' || name[0] == 'S') {  // the figure offered is taken
+        if (name[0] == 'D' || name[0] == 'S' || name[0] == 'V') {  // the figure offered is taken
             e.bitRate = std::stoi(shown.substr(shown.rfind("to ") + 3)) * 1024.0;
             EXPECT_EQ(DiscRateRefusal(), "");
         }
