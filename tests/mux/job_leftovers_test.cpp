@@ -202,7 +202,8 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
         ASSERT_EQ(JobResult, 0);
         fs::remove(e.outputFileName);
         e.outputFileName = (dir_ / "out.mpg").string();
-        testsupport::WriteFile(e.tempVideoFileName, ReadFile(e.tempVideoFileName) + std::string(3000000, '\0'));
+        const std::string video = ReadFile(e.tempVideoFileName);
+        testsupport::WriteFile(e.tempVideoFileName, video + std::string(3000000, '\0'));
         for (platform::MbAnswer a : {platform::MbAnswer::No, platform::MbAnswer::No, platform::MbAnswer::Ok,
                                      platform::MbAnswer::No})
             boxes.Answer(a);
@@ -213,6 +214,25 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
         EXPECT_EQ(boxes.Texts()[4], "The new output was kept as\n" + (dir_ / "out_2.mpg").string());
         ASSERT_TRUE(fs::exists(dir_ / "out_2.mpg"));
         users[dir_ / "out_2.mpg"] = ReadFile(dir_ / "out_2.mpg");
+
+        // More than twice as large as its streams, padded out at a forced mux rate: No keeps
+        // it aside as well, never over the earlier output.
+        testsupport::WriteFile(e.tempVideoFileName, video);
+        e.muxConstantRate = 1;
+        e.muxBitRate = 40000000;
+        for (platform::MbAnswer a : {platform::MbAnswer::No, platform::MbAnswer::No, platform::MbAnswer::Ok,
+                                     platform::MbAnswer::No})
+            boxes.Answer(a);
+        boxes.Clear();
+        RunEncoding(nullptr);
+        EXPECT_EQ(JobResult, -1);
+        ASSERT_EQ(boxes.Texts().size(), 5u) << testing::PrintToString(boxes.Texts());
+        EXPECT_NE(boxes.Texts()[2].find("too large"), std::string::npos) << boxes.Texts()[2];
+        EXPECT_EQ(boxes.Texts()[4], "The new output was kept as\n" + (dir_ / "out_3.mpg").string());
+        EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
+        ASSERT_TRUE(fs::exists(dir_ / "out_3.mpg"));
+        users[dir_ / "out_3.mpg"] = ReadFile(dir_ / "out_3.mpg");
+        e.muxConstantRate = e.muxBitRate = 0;
         fs::remove(e.tempVideoFileName);
         fs::remove(e.tempAudioFileName);
         e.deleteTempVideo = e.deleteTempAudio = 1;
