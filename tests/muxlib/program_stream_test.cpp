@@ -401,7 +401,8 @@ TEST_F(ProgramStreamTest, EveryPlaceholderOfSmallIPicturesIsPatched)
     }
 }
 
-// A recorded I picture whose placeholder is not there to patch is an error, never a success.
+// A recorded I picture whose placeholder is not there to patch, or that lies beyond what the
+// scan information can address, is an error, never a success.
 TEST(ScanInformationPatch, AnUnpatchablePlaceholderIsAnError)
 {
     testsupport::TempDir dir;
@@ -414,6 +415,9 @@ TEST(ScanInformationPatch, AnUnpatchablePlaceholderIsAnError)
     ASSERT_EQ(list.RecordScanEntry(*h, 2324, 500, 2400), 0);
     EXPECT_EQ(list.PatchScanInformationInFile((dir / "out.mpg").c_str()), MuxErrGeneral);
     EXPECT_EQ(ReadFile(dir / "out.mpg").compare(100, 6, std::string("\0\0\1\xB2\x10\x0E", 6)), 0);
+    // An I picture beyond the 99 minutes that two BCD digits address cannot be pointed at.
+    EXPECT_EQ(list.RecordIPictureStart(*h, uint64_t{100} * 4500 * 2324, 6000000), MuxErrGeneral);
+    EXPECT_NE(h->problemText.find("99 minutes"), std::string::npos) << h->problemText;
     MuxDestroySession(h);
 }
 
