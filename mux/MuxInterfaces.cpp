@@ -51,8 +51,9 @@ std::string DiscRateRefusal()
     // about 9.9 Mbit/s (packs less their headers and the navigation packs), where
     // constant-rate video above it falls further behind with every minute; the
     // Video-CD's 75 sectors a second of 2324 bytes, each with a pack and a packet
-    // header, about 2296 bytes of stream each. Variable-rate DVD video is judged by
-    // the multiplex.
+    // header, about 2296 bytes of stream each (measured beside 224 kbit/s sound: video
+    // of 1126 Kbits/sec. arrives on time through 90 s, of 1140 late from 19 s on).
+    // Variable-rate DVD video is judged by the multiplex.
     const char* disc = nullptr;
     double carried = 0.0;
     if (e.applicationType == kApplicationSvcd) {
