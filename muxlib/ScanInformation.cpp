@@ -243,7 +243,6 @@ void UserDataPatchList::EndPendingRecords()
     for (size_t j = entries_.size(); j-- > 0 && !entries_[j].done;) {
         if (!entries_[j].recordPending) continue;
         entries_[j].recordPending = false;
-        entries_[j].hasRecord = false;
         entries_[j].done = true;  // nothing of its own to patch
     }
 }
@@ -265,7 +264,6 @@ int32_t UserDataPatchList::RecordIPictureStart(MuxSession& session, uint64_t pac
     EndPendingRecords();
     ScanEntry e;
     e.recordPending = true;
-    e.hasRecord = false;
     e.timeMs = timeMs;
     e.start = e.position = packPosition;
     return AddEntry(session, e, packPosition);
@@ -278,7 +276,6 @@ int32_t UserDataPatchList::RecordIPictureRecord(MuxSession& session, uint64_t pa
         return RecordScanEntry(session, packPosition, timeMs, position);
     ScanEntry& e = entries_.back();
     e.recordPending = false;
-    e.hasRecord = true;
     e.position = position;
     return 0;
 }

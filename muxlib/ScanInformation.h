@@ -33,9 +33,8 @@ struct ScanEntry {
     // point at the I pictures around them and are not pointed at themselves.
     bool accessPoint = true;
     // An I picture whose record has not come yet: the output is held from `start`.
-    bool recordPending = false;
     // An I picture is pointed at whether or not it carries a record of its own.
-    bool hasRecord = true;
+    bool recordPending = false;
     uint32_t timeMs = 0;
     uint64_t start = 0;     // of the pack where the picture begins
     uint64_t position = 0;  // of the user-data start code in the output
