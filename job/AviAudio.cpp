@@ -2,8 +2,10 @@
 // 16-bit samples at 44.1 or 48 kHz for the audio encoder.
 #include "job/AviSource.h"
 
+#include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
+#include "settings/EncoderSettings.h"
 #include "settings/Report.h"
 
 #include <algorithm>
@@ -23,6 +25,24 @@ int16_t Clamp16(int32_t v) { return int16_t(std::clamp(v, -32768, 32767)); }
 }  // namespace
 
 void AviResetAudioState() { std::fill(std::begin(AviInput.AviAudioCarry), std::end(AviInput.AviAudioCarry), 0); }
+
+// Frame and sample positions both count from the AVI's time zero.
+bool SoundStartsAfterVideo(int64_t start, uint32_t samplesPerSec) {
+    const AviInputState& in = AviInput;
+    if (in.AviFileInfo.rate == 0 || in.AviFileInfo.scale == 0 || samplesPerSec == 0) return false;
+    const double videoEnd =
+        double(in.AviVideoInfo.start + in.AviVideoInfo.length) * in.AviFileInfo.scale / in.AviFileInfo.rate;
+    return double(start) / samplesPerSec >= videoEnd;
+}
+
+std::string SoundOutsideEncodedRange() {
+    const AviInputState& in = AviInput;
+    // The range's last sample is never read: a start at or after it leaves only silence.
+    if (in.AviAudioStart + 1 < AudioEndSample) return std::string();
+    const double rate = EncoderSettings.audioSampleRate > 0 ? EncoderSettings.audioSampleRate : 1;
+    return platform::Format(LoadResString(63649), in.AviInputPath.c_str(), double(in.AviAudioStart) / rate,
+                            double(AudioEndSample) / rate);
+}
 
 int AviReadAudioSamples(void* buffer, int64_t bufferBytes, int64_t count, int64_t* framesRead, int64_t* bytesRead) {
     AviInputState& in = AviInput;

@@ -110,6 +110,12 @@ int AviGetVideoEndFrame();  // one past the last frame
 int AviGetFrameWidth();
 int AviGetFrameHeight();
 void AviResetAudioState();
+// Whether a sound stream that starts at sample `start` (at `samplesPerSec`) begins
+// only when or after the open file's video ends: nothing of it goes with a picture.
+bool SoundStartsAfterVideo(int64_t start, uint32_t samplesPerSec);
+// Why the audio pass's range holds none of the file's sound, which starts after the
+// last picture encoded; empty when some of it is there.
+std::string SoundOutsideEncodedRange();
 
 // Frames the open AVI's headers name: more than the readable ones when the file was cut short.
 int AviGetAnnouncedVideoFrames();

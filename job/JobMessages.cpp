@@ -57,9 +57,9 @@ bool EncodeAgain(const std::string& path, int longText, int shortText, int capti
 // No keeps the output: under the output's name when that holds no earlier file,
 // else under a free name of its own that the user is told, so that the user's
 // earlier file is never replaced by a stream that failed its checks.
-void OfferToDelete(int question, int caption) {
+CheckedOutput OfferToDelete(int question, int caption, MbIcon icon) {
     const bool drop = platform::ShowMessageBox(LoadResString(question), caption ? LoadResString(caption) : "",
-                                               MbButtons::YesNo, MbIcon::Stop, MessageOwnerWindow) == MbAnswer::Yes;
+                                               MbButtons::YesNo, icon, MessageOwnerWindow) == MbAnswer::Yes;
     std::string kept;
     if (!DvdOutput.Work().empty()) {
         // A volume that is kept goes into VIDEO_TS only where no earlier title is there.
@@ -75,9 +75,11 @@ void OfferToDelete(int question, int caption) {
         kept = MuxOutput.KeepAside();
         if (kept == MuxOutput.Target()) kept.clear();
     }
-    if (!kept.empty())
-        platform::ShowMessageBox(platform::Format("The new output was kept as\n%s", kept.c_str()),
-                                 LoadResString(63468), MbButtons::Ok, MbIcon::Information, MessageOwnerWindow);
+    if (drop) return CheckedOutput::Deleted;
+    if (kept.empty()) return CheckedOutput::InPlace;
+    platform::ShowMessageBox(platform::Format("The new output was kept as\n%s", kept.c_str()), LoadResString(63468),
+                             MbButtons::Ok, MbIcon::Information, MessageOwnerWindow);
+    return CheckedOutput::KeptAside;
 }
 
 // Besides the mux type, refused: an output or temporary name that is the input,

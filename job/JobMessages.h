@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/MessageBox.h"
+
 // The checks that need no file opened and would otherwise fail the job after its
 // passes, or destroy the input; the refusal's text, empty when the job may start.
 // An MPEG-1 system stream of MPEG-2 video becomes a program stream here.
@@ -14,7 +16,10 @@ void RefuseStart(int boxText, int caption, int batchText);
 // Asks whether an existing temporary file is to be encoded again; true for
 // yes. A quiet batch never asks: it logs and encodes again.
 bool EncodeAgain(const std::string& path, int longText, int shortText, int caption, int batchText);
-// A Yes/No question after a failed check of the multiplexed output; Yes deletes it.
-void OfferToDelete(int question, int caption);
+// A Yes/No question after a failed check of the multiplexed output; Yes deletes it,
+// No keeps it: in place when that holds no earlier file of the user's, else aside
+// under a free name the user is told. What became of the output:
+enum class CheckedOutput { Deleted, InPlace, KeptAside };
+CheckedOutput OfferToDelete(int question, int caption, platform::MbIcon icon = platform::MbIcon::Stop);
 // Tells how many of the frames an AVI's headers name it still holds, when it was cut short.
 void WarnOfCutInput();

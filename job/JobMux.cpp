@@ -151,18 +151,19 @@ int MultiplexStreams() {
         if (BatchMode < 2) OfferToDelete(63509, 63510);
         return -1;
     }
+    bool inPlace = false;
     if (outputBytes > 2 * streamBytes && e.framesToEncode > 12) {
         JobReport(63512, 63513, 63511, MbIcon::Warning, MessageOwnerWindow);
-        if (BatchMode < 2 &&
-            platform::ShowMessageBox(LoadResString(63514), LoadResString(63515), MbButtons::YesNo, MbIcon::Stop,
-                                     MessageOwnerWindow) == MbAnswer::Yes) {
-            MuxOutput.Discard();
-            DvdOutput.Discard();
-            return -1;
+        // No goes on, but, as after the other checks, never over the user's earlier output:
+        // one kept aside under another name is not the output asked for.
+        if (BatchMode < 2) {
+            const CheckedOutput kept = OfferToDelete(63514, 63515);
+            if (kept != CheckedOutput::InPlace) return -1;
+            inPlace = true;
         }
     }
 
-    if (dvdVolume ? !DvdOutput.Commit() : !MuxOutput.Commit()) return -1;
+    if (!inPlace && (dvdVolume ? !DvdOutput.Commit() : !MuxOutput.Commit())) return -1;
     if (!dvdVolume) target = e.outputFileName = MuxOutput.Target();
     if (dvdVolume) {
         const std::string text = DvdCreatedText();

@@ -126,6 +126,13 @@ void EncodeAudioPass() {
             AviResetAudioState();
             AudioRangeFromVideo();
             AudioPosition = AudioStartSample;
+        }
+        // A range before the sound begins would make a silent stream, called a success.
+        const std::string outside = AviHasAudioStream() ? SoundOutsideEncodedRange() : std::string();
+        if (!outside.empty()) {
+            JobReportText(outside, 63569, MbIcon::Stop, owner);
+            AudioPassActive = 0;
+        } else if (AviHasAudioStream()) {
             NotifyProgressWindow();
             AudioAbortFlag = 0;
             MatchChannelsToSource();

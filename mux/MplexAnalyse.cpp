@@ -92,9 +92,13 @@ private:
     bool endSeen_ = false;
 };
 
+// The analysis says why it stops, on the standard output and to the job.
 void PrintAndAbort(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
+    const size_t first = text.find_first_not_of('\n');
+    const size_t last = text.find_last_not_of('\n');
+    MuxMessageText = first == std::string::npos ? std::string() : " " + text.substr(first, last - first + 1) + " ";
     MuxAbort(1);
 }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <deque>
-#include <iterator>
 #include <vector>
 #include <string>
 
@@ -84,27 +82,22 @@ struct StdBufferModel {
         stampTaken = true;
         Hold(lastRemoval, bytes);
         audit.Begin(lastRemoval, Arrival());
-        audit.Fill(occupancy_, size);
+        audit.Fill(held_.Occupancy(), size);
     }
     void Continue(uint32_t bytes) {
         Hold(lastRemoval, bytes);
         audit.Continue(Arrival());
-        audit.Fill(occupancy_, size);
+        audit.Fill(held_.Occupancy(), size);
     }
     // Bytes of the next unit's headers: that unit decodes one period on, give or take
     // the tick its stamp was cut to.
     void Lead(uint32_t bytes) {
         Hold(lastRemoval + period + 1.0, bytes);
-        audit.Fill(occupancy_, size);
+        audit.Fill(held_.Occupancy(), size);
     }
     // Units decoded before `clock` are gone.
-    void RemoveBefore(double clock) {
-        while (!held_.empty() && held_.front().first < clock) {
-            occupancy_ -= held_.front().second;
-            held_.pop_front();
-        }
-    }
-    int64_t Free() const { return size - occupancy_; }
+    void RemoveBefore(double clock) { held_.ReleaseBefore(clock); }
+    int64_t Free() const { return size - held_.Occupancy(); }
 
 private:
     double Arrival() const { return packetStart + (bytesInPacket - 1.0) * perByte; }
@@ -112,18 +105,11 @@ private:
         if (bytes == 0) return;
         delivered += bytes;
         bytesInPacket += bytes;
-        occupancy_ += bytes;
-        // Kept in removal order; the lead bytes of a unit may come before the unit's own time.
-        auto at = held_.end();
-        while (at != held_.begin() && std::prev(at)->first > removal) --at;
-        if (at != held_.begin() && std::prev(at)->first == removal)
-            std::prev(at)->second += bytes;
-        else
-            held_.insert(at, {removal, int64_t(bytes)});
+        held_.AddUnit(removal, bytes);
     }
 
-    std::deque<std::pair<double, int64_t>> held_;
-    int64_t occupancy_ = 0;
+    // The lead bytes of a unit may leave after the unit that follows them in the stream.
+    BasicDecoderBuffer<double> held_;
 };
 
 constexpr unsigned kPacketBufferBytes = 4096;

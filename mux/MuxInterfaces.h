@@ -15,7 +15,7 @@ int PrepareMuxProgress(const std::string& audioFile, const std::string& videoFil
 // packs: each buffer takes a whole pack and fits the system header's fields.
 bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize);
 
-// The refusal of a DVD or SVCD job whose video and sound together are more than the
+// The refusal of a DVD, SVCD or Video-CD job whose video and sound together are more than the
 // disc's rate carries: it names the video bit rate and the largest one that fits
 // beside the sound. Empty when they fit.
 std::string DiscRateRefusal();

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 
-uint64_t DecoderBuffer::Release(uint64_t clock)
+template <class Time>
+template <class Due>
+uint64_t BasicDecoderBuffer<Time>::ReleaseIf(Due due)
 {
     uint64_t freed = 0;
     std::erase_if(units_, [&](const Unit& u) {
-        if (u.removal > clock) return false;
+        if (!due(u.removal)) return false;
         freed += u.bytes;
         return true;
     });
@@ -15,19 +17,34 @@ uint64_t DecoderBuffer::Release(uint64_t clock)
     return freed;
 }
 
-bool DecoderBuffer::AnyDue(uint64_t clock) const
+template <class Time>
+uint64_t BasicDecoderBuffer<Time>::Release(Time clock)
+{
+    return ReleaseIf([clock](Time removal) { return removal <= clock; });
+}
+
+template <class Time>
+uint64_t BasicDecoderBuffer<Time>::ReleaseBefore(Time clock)
+{
+    return ReleaseIf([clock](Time removal) { return removal < clock; });
+}
+
+template <class Time>
+bool BasicDecoderBuffer<Time>::AnyDue(Time clock) const
 {
     return std::any_of(units_.begin(), units_.end(), [clock](const Unit& u) { return u.removal <= clock; });
 }
 
-uint64_t DecoderBuffer::NextRemoval() const
+template <class Time>
+Time BasicDecoderBuffer<Time>::NextRemoval() const
 {
-    uint64_t next = UINT64_MAX;
+    Time next = NoRemoval;
     for (const Unit& u : units_) next = std::min(next, u.removal);
     return next;
 }
 
-void DecoderBuffer::AddUnit(uint64_t removal, uint64_t bytes)
+template <class Time>
+void BasicDecoderBuffer<Time>::AddUnit(Time removal, uint64_t bytes)
 {
     if (units_.size() >= maxUnits_ && !units_.empty()) {
         units_.back().bytes += bytes;
@@ -38,15 +55,20 @@ void DecoderBuffer::AddUnit(uint64_t removal, uint64_t bytes)
     occupancy_ += static_cast<int64_t>(bytes);
 }
 
-const DecoderBuffer::Unit* DecoderBuffer::Open() const
+template <class Time>
+const typename BasicDecoderBuffer<Time>::Unit* BasicDecoderBuffer<Time>::Open() const
 {
     return !units_.empty() && units_.back().serial + 1 == added_ ? &units_.back() : nullptr;
 }
 
-bool DecoderBuffer::Continue(uint64_t bytes)
+template <class Time>
+bool BasicDecoderBuffer<Time>::Continue(uint64_t bytes)
 {
     if (Open() == nullptr) return false;
     units_.back().bytes += bytes;
     occupancy_ += static_cast<int64_t>(bytes);
     return true;
 }
+
+template class BasicDecoderBuffer<uint64_t>;
+template class BasicDecoderBuffer<double>;

@@ -62,6 +62,8 @@ struct PesPacketRecord {
     // Scan records other pictures carry (as other encoders write them): in the payload while
     // the packet is filled, then in the packet.
     std::vector<uint32_t> otherRecordOffsets;
+    // SVCD: where I pictures begin, kept as the record offsets are.
+    std::vector<uint32_t> iPictureStartOffsets;
     std::vector<uint8_t> extension;
     // DVD: header bytes kept free (as stuffing) for a P-STD extension, and where they are.
     uint32_t reserve = 0;

@@ -124,12 +124,18 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
     p.totalLength = static_cast<uint32_t>(b.size());
     if (p.iPicturePayloadOffset >= 0 && static_cast<uint32_t>(p.iPicturePayloadOffset) < payloadLength)
         p.userDataOffset = p.headerLength + static_cast<uint32_t>(p.iPicturePayloadOffset);
-    std::vector<uint32_t> carriedRecords;
-    for (uint32_t& offset : p.otherRecordOffsets) {
-        if (offset >= payloadLength) carriedRecords.push_back(offset - payloadLength);
-        offset += p.headerLength;
-    }
-    std::erase_if(p.otherRecordOffsets, [&](uint32_t o) { return o >= p.headerLength + payloadLength; });
+    // Offsets in the payload become offsets in the packet; those in the bytes carried over go with them.
+    auto carryOffsets = [&](std::vector<uint32_t>& offsets) {
+        std::vector<uint32_t> carried;
+        for (uint32_t& offset : offsets) {
+            if (offset >= payloadLength) carried.push_back(offset - payloadLength);
+            offset += p.headerLength;
+        }
+        std::erase_if(offsets, [&](uint32_t o) { return o >= p.headerLength + payloadLength; });
+        return carried;
+    };
+    std::vector<uint32_t> carriedRecords = carryOffsets(p.otherRecordOffsets);
+    std::vector<uint32_t> carriedStarts = carryOffsets(p.iPictureStartOffsets);
 
     // Byte counts of the access units: up to the next one, the last up to the packet's end.
     for (uint32_t i = 0; i < p.unitCount; ++i) {
@@ -155,6 +161,7 @@ void PackGeometry::FinishPacket(std::unique_ptr<PesPacketRecord>& packet, uint8_
         if (placeholder >= 0 && static_cast<uint32_t>(placeholder) >= payloadLength)
             packet->iPicturePayloadOffset = placeholder - static_cast<int32_t>(payloadLength);
         packet->otherRecordOffsets = std::move(carriedRecords);
+        packet->iPictureStartOffsets = std::move(carriedStarts);
     }
 }
 
@@ -323,6 +330,8 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
             if (p.unitCount > 0) p.units[p.unitCount - 1].bytes = offset - p.units[p.unitCount - 1].offset;
             p.units[p.unitCount++] = {decode, 0, offset, static_cast<uint8_t>(pictureType <= 3 ? pictureType : 0)};
         }
+        // The sector where an I picture begins is the one its neighbours point at.
+        if (scanUserDataPending_) p.iPictureStartOffsets.push_back(static_cast<uint32_t>(p.bytes.size() - 9));
         v.lastTemporalReference = temporalReference;
         ++v.picturesSinceGop;
         ++v.pictureCount;
@@ -338,8 +347,6 @@ int32_t PackGeometry::FeedVideo(const uint8_t* data, uint32_t length)
             videoPacket->iPicturePayloadOffset = static_cast<int32_t>(offset);
         else
             videoPacket->otherRecordOffsets.push_back(offset);
-        scanUserDataPending_ = false;
-    } else if (code == 0xB2 && scanUserDataPending_) {
         scanUserDataPending_ = false;
     } else if (code >= 0x01 && code <= 0xAF) {
         scanUserDataPending_ = false;

@@ -116,16 +116,25 @@ int32_t ProgramMuxEngine::WriteUnitPack(const PesPacketRecord& record)
     WriteProgramPackHeader(header);
     int32_t status = Emit(header, sizeof header);
     if (status != 0) return status;
-    if (patchList && record.userDataOffset != 0) {
+    if (patchList) {
+        // In the order they lie in the packet: I picture starts, the record of the I picture
+        // begun last, the records of other pictures.
+        enum Kind { IStart, IRecord, OtherRecord };
+        std::vector<std::pair<uint32_t, Kind>> marks;
+        for (uint32_t offset : record.iPictureStartOffsets) marks.push_back({offset, IStart});
+        if (record.userDataOffset != 0) marks.push_back({record.userDataOffset, IRecord});
+        for (uint32_t offset : record.otherRecordOffsets) marks.push_back({offset, OtherRecord});
+        std::stable_sort(marks.begin(), marks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         const auto timeMs = static_cast<uint32_t>(static_cast<double>(clockReference) / 27000000.0 * 1000.0);
-        status = patchList->RecordScanEntry(session, packPosition, timeMs,
-                                            packPosition + sizeof header + record.userDataOffset);
-        if (status != 0) return status;
-    }
-    for (size_t i = 0; patchList && i < record.otherRecordOffsets.size() && status == 0; ++i) {
-        const auto timeMs = static_cast<uint32_t>(static_cast<double>(clockReference) / 27000000.0 * 1000.0);
-        status = patchList->RecordScanEntry(session, packPosition, timeMs,
-                                            packPosition + sizeof header + record.otherRecordOffsets[i], false);
+        for (size_t i = 0; i < marks.size() && status == 0; ++i) {
+            const uint64_t position = packPosition + sizeof header + marks[i].first;
+            if (marks[i].second == IStart)
+                status = patchList->RecordIPictureStart(session, packPosition, timeMs);
+            else if (marks[i].second == IRecord)
+                status = patchList->RecordIPictureRecord(session, packPosition, timeMs, position);
+            else
+                status = patchList->RecordScanEntry(session, packPosition, timeMs, position, false);
+        }
     }
     if (status != 0) return status;
     status = Emit(record.bytes.data(), record.totalLength);
@@ -278,7 +287,7 @@ int32_t ProgramMuxEngine::PatchScanInformation()
 {
     if (session.Option(0) != MuxTypeSvcd || !patchList) return 0;
     if (patchList->HasCache()) return patchList->PatchThroughCache(session);
-    if (patchList->Entries().empty()) return 0;
+    if (!patchList->AnyToPatch()) return 0;
     if (session.fileNameCallback == nullptr) return MuxErrRead;
     char* name = nullptr;
     session.fileNameCallback(&name);

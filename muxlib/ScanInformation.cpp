@@ -216,15 +216,16 @@ bool SectorCache::Patch(uint64_t position, const uint8_t scan[14])
     return true;
 }
 
-int32_t UserDataPatchList::RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs,
-                                           uint64_t position, bool accessPoint)
+int32_t UserDataPatchList::AddEntry(MuxSession& session, ScanEntry e, uint64_t packPosition)
 {
     const uint64_t n = packPosition / SvcdSectorSize;
-    ScanEntry e;
-    e.accessPoint = accessPoint;
-    e.timeMs = timeMs;
-    e.position = position;
-    e.minutes = static_cast<uint8_t>(std::min<uint64_t>(n / 4500, 99));
+    // Two BCD digits of minutes: a sector beyond them has no address to point at.
+    if (n / 4500 > 99) {
+        session.problemText = "sector " + std::to_string(n) +
+                              " lies beyond the 99 minutes that scan information can address";
+        return MuxErrGeneral;
+    }
+    e.minutes = static_cast<uint8_t>(n / 4500);
     e.seconds = static_cast<uint8_t>((n % 4500) / 75);
     e.sector = static_cast<uint8_t>((n % 4500) % 75);
     try {
@@ -234,6 +235,48 @@ int32_t UserDataPatchList::RecordScanEntry(MuxSession& session, uint64_t packPos
     }
     if (cache_ && cache_->TotalBytes() > uint64_t{SectorCache::InitialCapacity} * SvcdSectorSize - 1)
         return ReleaseSectors(session, false);
+    return 0;
+}
+
+void UserDataPatchList::EndPendingRecords()
+{
+    for (size_t j = entries_.size(); j-- > 0 && !entries_[j].done;) {
+        if (!entries_[j].recordPending) continue;
+        entries_[j].recordPending = false;
+        entries_[j].done = true;  // nothing of its own to patch
+    }
+}
+
+int32_t UserDataPatchList::RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs,
+                                           uint64_t position, bool accessPoint)
+{
+    EndPendingRecords();
+    ScanEntry e;
+    e.accessPoint = accessPoint;
+    e.timeMs = timeMs;
+    e.start = packPosition;
+    e.position = position;
+    return AddEntry(session, e, packPosition);
+}
+
+int32_t UserDataPatchList::RecordIPictureStart(MuxSession& session, uint64_t packPosition, uint32_t timeMs)
+{
+    EndPendingRecords();
+    ScanEntry e;
+    e.recordPending = true;
+    e.timeMs = timeMs;
+    e.start = e.position = packPosition;
+    return AddEntry(session, e, packPosition);
+}
+
+int32_t UserDataPatchList::RecordIPictureRecord(MuxSession& session, uint64_t packPosition, uint32_t timeMs,
+                                                uint64_t position)
+{
+    if (entries_.empty() || !entries_.back().recordPending)
+        return RecordScanEntry(session, packPosition, timeMs, position);
+    ScanEntry& e = entries_.back();
+    e.recordPending = false;
+    e.position = position;
     return 0;
 }
 
@@ -259,15 +302,20 @@ bool UserDataPatchList::PatchEntry(size_t i)
 int32_t UserDataPatchList::ReleaseSectors(MuxSession& session, bool force)
 {
     if (!cache_) return 0;
+    if (force) EndPendingRecords();
     size_t next = 0;
-    while (next < entries_.size() && entries_[next].done) ++next;
     for (;;) {
-        const uint64_t holdFrom = next < entries_.size() ? entries_[next].position : std::numeric_limits<uint64_t>::max();
+        while (next < entries_.size() && entries_[next].done) ++next;
+        // What an entry still to patch lies in stays; a pending record lies after its picture's start.
+        const uint64_t holdFrom = next >= entries_.size()          ? std::numeric_limits<uint64_t>::max()
+                                  : entries_[next].recordPending ? entries_[next].start
+                                                                  : entries_[next].position;
         int32_t status = cache_->WriteOut(session, force, holdFrom);
         if (status != 0) return status;
         if (next >= entries_.size()) return 0;
         // Its neighbours are known once an I picture is recorded far enough after it.
         if (!force && int64_t{entries_[next].timeMs} >= LastAccessPointTime(entries_) - ScanReachMs) return 0;
+        if (entries_[next].recordPending) return 0;
         // A placeholder left as it is would go out as a success: it is an error.
         if (!PatchEntry(next)) {
             session.problemText = "the scan information of the picture in sector " +
@@ -285,14 +333,22 @@ int32_t UserDataPatchList::PatchThroughCache(MuxSession& session)
 
 int32_t UserDataPatchList::WriteOutCache(MuxSession& session)
 {
+    EndPendingRecords();
     if (!cache_) return 0;
     int32_t status = cache_->WriteOut(session, true, std::numeric_limits<uint64_t>::max());
     if (status == 0) cache_.reset();
     return status;
 }
 
+bool UserDataPatchList::AnyToPatch()
+{
+    EndPendingRecords();
+    return std::any_of(entries_.begin(), entries_.end(), [](const ScanEntry& e) { return !e.done; });
+}
+
 int32_t UserDataPatchList::PatchScanInformationInFile(const char* path)
 {
+    EndPendingRecords();
     if (entries_.empty()) return 0;
     if (path == nullptr) return MuxErrRead;
     const int fd = ::open(path, O_RDWR | O_CLOEXEC);

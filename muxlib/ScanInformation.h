@@ -29,10 +29,14 @@ std::string SvcdVideoRefusal(FILE* video);
 
 struct ScanEntry {
     bool done = false;
-    // An I picture's record; the records other pictures carry (as other encoders write
-    // them) point at the I pictures around them and are not pointed at themselves.
+    // An I picture; the records other pictures carry (as other encoders write them)
+    // point at the I pictures around them and are not pointed at themselves.
     bool accessPoint = true;
+    // An I picture whose record has not come yet: the output is held from `start`.
+    // An I picture is pointed at whether or not it carries a record of its own.
+    bool recordPending = false;
     uint32_t timeMs = 0;
+    uint64_t start = 0;     // of the pack where the picture begins
     uint64_t position = 0;  // of the user-data start code in the output
     uint8_t minutes = 0;
     uint8_t seconds = 0;
@@ -81,6 +85,11 @@ public:
     // Records one I picture's user data; the pack starts at `packPosition`.
     int32_t RecordScanEntry(MuxSession& session, uint64_t packPosition, uint32_t timeMs, uint64_t position,
                             bool accessPoint = true);
+    // An I picture begins in the pack at `packPosition`: it is pointed at from that
+    // sector, whether its record follows in the same pack, in a later one or never.
+    int32_t RecordIPictureStart(MuxSession& session, uint64_t packPosition, uint32_t timeMs);
+    // The record of the I picture begun last, at `position`.
+    int32_t RecordIPictureRecord(MuxSession& session, uint64_t packPosition, uint32_t timeMs, uint64_t position);
     // The write step of SVCD output: the bytes go into the cache.
     int32_t SectorCacheWrite(MuxSession& session, const uint8_t* bytes, uint32_t length, uint64_t position);
     // Writes out what no placeholder still holds back and patches the entries whose
@@ -94,10 +103,15 @@ public:
     // -500 when an entry's placeholder is not where it was recorded.
     int32_t PatchScanInformationInFile(const char* path);
     bool HasCache() const { return cache_ != nullptr; }
+    // Whether a record is still to be patched (I pictures without one are not).
+    bool AnyToPatch();
     const std::deque<ScanEntry>& Entries() const { return entries_; }
 
 private:
     bool PatchEntry(size_t i);
+    int32_t AddEntry(MuxSession& session, ScanEntry e, uint64_t packPosition);
+    // An I picture whose record has not come by now carries none.
+    void EndPendingRecords();
 
     std::deque<ScanEntry> entries_;
     std::unique_ptr<SectorCache> cache_;

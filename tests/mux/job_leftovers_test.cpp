@@ -77,7 +77,9 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
                           Case{"4096-byte packs, 4 kb audio buffer", "would deliver the streams late"},
                           // Measured: 9.8 + 0.128 Mbit/s left 20552 of 23250 pictures of a 15-minute title late.
                           Case{"DVD volume at 9800 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 9800 kbits/sec."},
-                          Case{"SVCD at 6000 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 6000 kbits/sec."}}) {
+                          Case{"SVCD at 6000 Kbits/sec. with 128 kbit/s sound", "the video bit rate of 6000 kbits/sec."},
+                          // Measured: 238 pictures of a Video-CD at 1800 Kbits/sec. came late, after the encode.
+                          Case{"Video-CD at 1800 Kbits/sec. with 224 kbit/s sound", "the video-cd rate carries"}}) {
         SCOPED_TRACE(c.name);
         EncoderSettingsRecord& e = EncoderSettings;
         const std::string name(c.name);
@@ -97,6 +99,12 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
             e.createVob = name[0] == 'D';
             e.bitRate = (name[0] == 'D' ? 9800 : 6000) * 1024.0;
         }
+        if (name[0] == 'V') {
+            e.streamType = kStreamTypeVideoCd;
+            e.applicationType = kApplicationVcd20;
+            e.audioBitRateIndex = 6;  // 224 kbit/s
+            e.bitRate = 1800 * 1024.0;
+        }
         platform::ScriptedMessageBoxes boxes;
         RunEncoding(nullptr);
         EXPECT_EQ(JobResult, -1);
@@ -107,7 +115,7 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         // No video pass ran: nothing of the job's own was written.
         EXPECT_FALSE(fs::exists(e.tempVideoFileName));
         EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
-        if (name[0] == 'D' || name[0] == 'S') {  // the figure offered is taken
+        if (name[0] == 'D' || name[0] == 'S' || name[0] == 'V') {  // the figure offered is taken
             e.bitRate = std::stoi(shown.substr(shown.rfind("to ") + 3)) * 1024.0;
             EXPECT_EQ(DiscRateRefusal(), "");
         }
@@ -185,8 +193,9 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
         return own;
     };
 
-    // Streams whose multiplex comes out smaller than they are: the user keeps it, and
-    // finds it beside the earlier output under the name the message gives.
+    // Streams whose multiplex comes out smaller than they are, or more than twice as large
+    // (padded out at a forced mux rate): the user keeps it, and finds it beside the earlier
+    // output under the name the message gives.
     {
         platform::ScriptedMessageBoxes boxes;
         e.outputFileName = (dir_ / "streams.mpg").string();
@@ -196,17 +205,25 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
         ASSERT_EQ(JobResult, 0);
         fs::remove(e.outputFileName);
         e.outputFileName = (dir_ / "out.mpg").string();
-        testsupport::WriteFile(e.tempVideoFileName, ReadFile(e.tempVideoFileName) + std::string(3000000, '\0'));
-        for (platform::MbAnswer a : {platform::MbAnswer::No, platform::MbAnswer::No, platform::MbAnswer::Ok,
-                                     platform::MbAnswer::No})
-            boxes.Answer(a);
-        boxes.Clear();
-        RunEncoding(nullptr);
-        EXPECT_EQ(JobResult, -1);
-        ASSERT_EQ(boxes.Texts().size(), 5u) << testing::PrintToString(boxes.Texts());
-        EXPECT_EQ(boxes.Texts()[4], "The new output was kept as\n" + (dir_ / "out_2.mpg").string());
-        ASSERT_TRUE(fs::exists(dir_ / "out_2.mpg"));
-        users[dir_ / "out_2.mpg"] = ReadFile(dir_ / "out_2.mpg");
+        const std::string video = ReadFile(e.tempVideoFileName);
+        for (const std::string kept : {"out_2.mpg", "out_3.mpg"}) {
+            const bool tooLarge = kept == "out_3.mpg";
+            testsupport::WriteFile(e.tempVideoFileName, tooLarge ? video : video + std::string(3000000, '\0'));
+            e.muxConstantRate = tooLarge;
+            e.muxBitRate = tooLarge ? 40000000 : 0;
+            for (platform::MbAnswer a : {platform::MbAnswer::No, platform::MbAnswer::No, platform::MbAnswer::Ok,
+                                         platform::MbAnswer::No})
+                boxes.Answer(a);
+            boxes.Clear();
+            RunEncoding(nullptr);
+            EXPECT_EQ(JobResult, -1);
+            ASSERT_EQ(boxes.Texts().size(), 5u) << testing::PrintToString(boxes.Texts());
+            EXPECT_EQ(boxes.Texts()[2].find("too large") != std::string::npos, tooLarge) << boxes.Texts()[2];
+            EXPECT_EQ(boxes.Texts()[4], "The new output was kept as\n" + (dir_ / kept).string());
+            EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
+            users[dir_ / kept] = ReadFile(dir_ / kept);
+        }
+        e.muxConstantRate = e.muxBitRate = 0;
         fs::remove(e.tempVideoFileName);
         fs::remove(e.tempAudioFileName);
         e.deleteTempVideo = e.deleteTempAudio = 1;

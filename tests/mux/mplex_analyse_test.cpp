@@ -206,12 +206,14 @@ TEST_F(MplexAnalyseTest, BadInputFailsCleanlyAndLeavesNoRecordFiles) {
     };
 
     testsupport::WriteFile(video, "\x00\x00\x01\xB5" + goodVideo.substr(4));
+    // Each failure names its cause, which the job shows.
     EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
-    EXPECT_EQ(MuxMessageText, "");
+    EXPECT_EQ(MuxMessageText, " Invalid MPEG Video stream header. ");
     EXPECT_EQ(leftovers(), 0);
 
     testsupport::WriteFile(video, SequenceHeader(3) + kGop + kEnd);  // no picture at all
     EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    EXPECT_EQ(MuxMessageText, " Invalid MPEG Video stream header. ");
     // A sequence extension: MPEG-2 video, which an MPEG-1 system stream cannot carry.
     testsupport::WriteFile(audio, goodAudio);
     testsupport::WriteFile(video, SequenceHeader(3) + std::string("\x00\x00\x01\xB5\x14\x8A\x00\x01\x00\x00", 10) +
@@ -223,6 +225,7 @@ TEST_F(MplexAnalyseTest, BadInputFailsCleanlyAndLeavesNoRecordFiles) {
     testsupport::WriteFile(video, goodVideo);
     testsupport::WriteFile(audio, std::string(800, 'x'));
     EXPECT_EQ(MultiplexMpeg1SystemStream(audio, video, out, 2048, 1, 4, 46), 1);
+    EXPECT_EQ(MuxMessageText, " Invalid MPEG Audio stream header. ");
     // A free-format or Layer III header has no frame length to go by.
     std::string layer3 = AudioFrame(false);
     layer3[1] = char(0xFB);

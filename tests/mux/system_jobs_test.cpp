@@ -15,6 +15,7 @@
 #include "job/Profile.h"
 #include "mux/Mplex.h"
 #include "platform/MessageBox.h"
+#include "platform/ResStrings.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/Report.h"
@@ -201,21 +202,50 @@ TEST_F(SystemJobTest, ThirtySecondStreamsAreCleanAtEveryPackLayout) {
 
 // AVIs whose picture, sound or both start 0.2 s late by their stream headers: the tone's onset
 // against the white picture is that of the AVI's own time line (0 when both start together).
+// Sound that starts only after the video's end, or after the last picture encoded, is no
+// silent success: the probe names it and the video is encoded alone, or the job fails and says so.
 TEST_F(SystemJobTest, StreamsThatStartLateKeepTheirPlaceAgainstEachOther) {
     const std::string avi = (dir_ / "in.avi").string();
     ASSERT_EQ(RunCommand("ffmpeg -v error -f lavfi -i \"color=black:s=96x64:r=25:d=2,drawbox=c=white:t=fill:enable='gte(t,1)'"
                          "\" -f lavfi -i \"aevalsrc='if(gte(t,1),0.5*sin(2*PI*440*t),0)':s=44100:d=2:c=stereo\" -c:v mjpeg "
                          "-c:a pcm_s16le '" + avi + "'"), 0);
     const std::string original = ReadFile(avi);
-    for (const auto& [pictures, samples] : {std::pair{0, 0}, {5, 0}, {0, 8820}, {5, 8820}}) {
+    struct Row {
+        int pictures, samples, frames;
+    };
+    for (const Row& r : {Row{0, 0, 50}, Row{5, 0, 50}, Row{0, 8820, 50}, Row{5, 8820, 50}, Row{0, 88200, 50},
+                         Row{0, 44100, 20}}) {
+        SCOPED_TRACE(std::to_string(r.pictures) + " " + std::to_string(r.samples) + " " + std::to_string(r.frames));
         std::string file = original;
         for (size_t at = file.find("strh"); at != std::string::npos; at = file.find("strh", at + 4))
             for (int i = 0; i < 4; ++i)  // dwStart
-                file[at + 36 + i] = static_cast<char>((file.compare(at + 8, 4, "vids") ? samples : pictures) >> (8 * i));
+                file[at + 36 + i] = static_cast<char>((file.compare(at + 8, 4, "vids") ? r.samples : r.pictures) >> (8 * i));
         testsupport::WriteFile(avi, file);
-        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi, {96, 64, "25", 50, 44100, 2}, 3, dir_.path()));
+        std::filesystem::remove(dir_ / "out.mpg");
+        const bool afterVideo = r.samples / 44100.0 >= 2.0;
         platform::ScriptedMessageBoxes boxes;
+        ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi, {96, 64, "25", 50, afterVideo ? 0 : 44100, 2}, 3, dir_.path()));
+        EncoderSettings.encodeAudio = 1;
+        EncoderSettings.framesToEncode = r.frames;
         RunEncoding(nullptr);
+        std::string shown;
+        for (const std::string& t : boxes.Texts()) shown += t + "\n";
+        if (afterVideo) {
+            ASSERT_FALSE(boxes.Texts().empty());
+            EXPECT_EQ(boxes.Texts()[0], LoadResString(64391));
+            EXPECT_NE(shown.find("Only the video stream was encoded."), std::string::npos) << shown;
+            EXPECT_EQ(JobResult, 0);
+            EXPECT_FALSE(std::filesystem::exists(dir_ / "out.mpg"));
+            EXPECT_TRUE(std::filesystem::exists(dir_ / "out.m1v"));
+            continue;
+        }
+        if (r.frames < 50) {
+            EXPECT_EQ(JobResult, -1);
+            EXPECT_NE(shown.find("lies outside the encoded range:\nit starts at 1.00 s, after the last picture "
+                                 "encoded (0.80 s)"), std::string::npos) << shown;
+            EXPECT_FALSE(std::filesystem::exists(dir_ / "out.mpg"));
+            continue;
+        }
         ASSERT_EQ(JobResult, 0);
         std::string log;
         RunCommand("ffmpeg -nostats -i '" + EncoderSettings.outputFileName +
@@ -223,7 +253,7 @@ TEST_F(SystemJobTest, StreamsThatStartLateKeepTheirPlaceAgainstEachOther) {
         auto at = [&log](const std::string& key) {
             return log.find(key) == std::string::npos ? NAN : std::atof(log.c_str() + log.find(key) + key.size()); };
         const double onset = at("silence_end: ") - at("black_end:");
-        EXPECT_NEAR(onset, samples / 44100.0 - pictures / 25.0, 1152.0 / 44100) << pictures << " " << samples;
+        EXPECT_NEAR(onset, r.samples / 44100.0 - r.pictures / 25.0, 1152.0 / 44100);
     }
 }
 

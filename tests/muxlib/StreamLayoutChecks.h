@@ -72,17 +72,26 @@ inline uint32_t ScanSector(const std::string& b, size_t at)
 // Every I picture of an SVCD stream (2324-byte sectors) carries its scan information in
 // the sector where it begins: the previous and next I pictures' sectors (FF FF FF at the
 // ends) and two more around its own. Returns the first problem, empty when none;
-// `iPictures` receives the I pictures seen.
-inline std::string ScanInformationProblem(const std::string& bytes, size_t* iPictures = nullptr)
+// `iPictures` receives the I pictures seen. With `othersRecords` (streams of other
+// encoders) an I picture's record is the first one before the next picture, wherever
+// it lies, and an I picture may have none: it is still pointed at from its neighbours.
+inline std::string ScanInformationProblem(const std::string& bytes, size_t* iPictures = nullptr,
+                                          bool othersRecords = false)
 {
     const std::string picture("\0\0\1\0", 4), record("\0\0\1\xB2\x10\x0E", 6);
     std::vector<uint32_t> sectors;
-    std::vector<size_t> records;
+    std::vector<size_t> records;  // npos: none
     for (size_t at = bytes.find(picture); at != std::string::npos && at + 6 <= bytes.size();
          at = bytes.find(picture, at + 4)) {
         if (((static_cast<uint8_t>(bytes[at + 5]) >> 3) & 7) != 1) continue;
         sectors.push_back(static_cast<uint32_t>(at / 2324));
-        const size_t user = bytes.find(record, at);
+        size_t user = bytes.find(record, at);
+        if (othersRecords) {
+            if (user != std::string::npos && (user > bytes.find(picture, at + 4) || user + 18 > bytes.size()))
+                user = std::string::npos;
+            records.push_back(user == std::string::npos ? user : user + 6);
+            continue;
+        }
         if (user == std::string::npos || user / 2324 != at / 2324 || user + 18 > bytes.size())
             return "I picture in sector " + std::to_string(at / 2324) + " without scan information there";
         records.push_back(user + 6);
@@ -91,6 +100,7 @@ inline std::string ScanInformationProblem(const std::string& bytes, size_t* iPic
     const std::string none("\xFF\xFF\xFF");
     for (size_t i = 0; i < sectors.size(); ++i) {
         const size_t r = records[i];
+        if (r == std::string::npos) continue;
         const std::string where = "I picture " + std::to_string(i) + " in sector " + std::to_string(sectors[i]);
         if (i == 0 ? bytes.compare(r, 3, none) != 0 : ScanSector(bytes, r) != sectors[i - 1])
             return where + ": previous I picture's sector wrong";

@@ -246,25 +246,46 @@ void RunSvcd(const std::filesystem::path& video, const std::filesystem::path& au
 
 // SVCD streams: whole sectors, an end pack, and in every I picture the sector addresses
 // of its neighbours, whichever of the two ways the scan information is patched, from our
-// placeholders or from the pre-filled records ffmpeg puts in every picture.
+// placeholders or from the pre-filled records ffmpeg puts in every picture. In ffmpeg's
+// streams an I picture without a record of its own, or whose record a packet boundary
+// pushes into a later sector, is still pointed at where it begins.
 TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
 {
     if (!testsupport::HaveTool("vcdimager")) GTEST_SKIP() << "vcdimager is needed";
+    enum Edit { AsMade, RecordRemoved, RecordPushed };
     struct Case {
         const char* size;
         const char* rate;
         int frames;
         bool ffmpegRecords;
+        Edit edit;
     };
-    for (const Case& c : {Case{"480x576", "25", 200, false}, Case{"480x480", "30000/1001", 240, false},
-                          Case{"480x576", "25", 250, true}}) {
-        SCOPED_TRACE(c.ffmpegRecords ? "ffmpeg's records" : c.size);
+    for (const Case& c : {Case{"480x576", "25", 200, false, AsMade}, Case{"480x480", "30000/1001", 240, false, AsMade},
+                          Case{"480x576", "25", 250, true, AsMade}, Case{"480x576", "25", 250, true, RecordRemoved},
+                          Case{"480x576", "25", 250, true, RecordPushed}}) {
+        SCOPED_TRACE(c.ffmpegRecords ? "ffmpeg's records, edit " + std::to_string(c.edit) : c.size);
         ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::string(c.size) + ":rate=" + c.rate +
                              " -frames:v " + std::to_string(c.frames) + (c.ffmpegRecords ? " -target pal-svcd -an" :
                              " -c:v mpeg2video -g 12 -bf 2 -b:v 2300k -maxrate 2500k -bufsize 1835008") +
                              " -f mpeg2video '" + video_.string() + "'"),
                   0);
-        const std::string es = c.ffmpegRecords ? ReadFile(video_) : WithPlaceholders(ReadFile(video_));
+        std::string es = c.ffmpegRecords ? ReadFile(video_) : WithPlaceholders(ReadFile(video_));
+        if (c.edit != AsMade) {
+            // The third I picture's record: removed, or pushed on by 2400 bytes of other user data.
+            const std::string picture("\0\0\1\0", 4), record("\0\0\1\xB2\x10\x0E", 6);
+            size_t at = 0;
+            for (int i = 0; i < 3; ++at) {
+                at = es.find(picture, at);
+                ASSERT_NE(at, std::string::npos);
+                if (((static_cast<uint8_t>(es[at + 5]) >> 3) & 7) == 1) ++i;
+            }
+            const size_t user = es.find(record, at);
+            ASSERT_LT(user, es.find(picture, at + 4));
+            if (c.edit == RecordRemoved)
+                es.erase(user, 18);
+            else
+                es.insert(user, std::string("\0\0\1\xB2", 4) + std::string(2400, 'u'));
+        }
         testsupport::WriteFile(video_, es);
         size_t iPictures = 0;
         for (size_t at = es.find(std::string("\0\0\1\0", 4)); at != std::string::npos; at = es.find(std::string("\0\0\1\0", 4), at + 1))
@@ -292,8 +313,9 @@ TEST_F(ProgramStreamTest, SvcdStreamsCarryScanInformationThatAuthoringAccepts)
             EXPECT_EQ(bytes.find(std::string("\x10\x0E\x00\x80\x81\x00\x80\x81\xFF\xFF\xFF", 11)), std::string::npos);
 
             size_t seen = 0;
-            EXPECT_EQ(ScanInformationProblem(bytes, &seen), "");
+            EXPECT_EQ(ScanInformationProblem(bytes, &seen, c.edit != AsMade), "");
             EXPECT_EQ(seen, iPictures);
+            if (c.edit != AsMade) continue;  // vcdimager does not know the filler's tag
 
             std::string authored;
             std::filesystem::remove(dir_ / "image.bin");
@@ -379,7 +401,8 @@ TEST_F(ProgramStreamTest, EveryPlaceholderOfSmallIPicturesIsPatched)
     }
 }
 
-// A recorded I picture whose placeholder is not there to patch is an error, never a success.
+// A recorded I picture whose placeholder is not there to patch, or that lies beyond what the
+// scan information can address, is an error, never a success.
 TEST(ScanInformationPatch, AnUnpatchablePlaceholderIsAnError)
 {
     testsupport::TempDir dir;
@@ -392,6 +415,9 @@ TEST(ScanInformationPatch, AnUnpatchablePlaceholderIsAnError)
     ASSERT_EQ(list.RecordScanEntry(*h, 2324, 500, 2400), 0);
     EXPECT_EQ(list.PatchScanInformationInFile((dir / "out.mpg").c_str()), MuxErrGeneral);
     EXPECT_EQ(ReadFile(dir / "out.mpg").compare(100, 6, std::string("\0\0\1\xB2\x10\x0E", 6)), 0);
+    // An I picture beyond the 99 minutes that two BCD digits address cannot be pointed at.
+    EXPECT_EQ(list.RecordIPictureStart(*h, uint64_t{100} * 4500 * 2324, 6000000), MuxErrGeneral);
+    EXPECT_NE(h->problemText.find("99 minutes"), std::string::npos) << h->problemText;
     MuxDestroySession(h);
 }
 
