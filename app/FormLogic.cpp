@@ -588,7 +588,8 @@ bool BatchInputAccepted(const TakenInput& probed) {
 
 std::string DroppedSoundLogText(int refusalId, const std::string& sound, const std::string& outputName) {
     return std::string("\nThe sound of this file is not used:\n") + LoadResString(refusalId) + "\n" +
-           (sound.empty() ? std::string()
-                          : "The file's sound: " + sound + "; the encoder takes PCM of 8 or 16 bits, mono or stereo.\n") +
+           (sound.empty() || refusalId == kSoundAfterVideoRefusal
+                    ? std::string()
+                    : "The file's sound: " + sound + "; the encoder takes PCM of 8 or 16 bits, mono or stereo.\n") +
            "Video-only output: " + outputName + "\n";
 }

@@ -82,7 +82,7 @@ void OpenAudio() {
                w.blockAlign == w.channels * (w.bitsPerSample / 8);
     if (!pcm) return AudioProbeMessage(64390);
     if (audio->Length() <= 0 || audio->Start() < 0) return AudioProbeMessage(64389);
-    if (SoundStartsAfterVideo(audio->Start(), w.samplesPerSec)) return AudioProbeMessage(64391);
+    if (SoundStartsAfterVideo(audio->Start(), w.samplesPerSec)) return AudioProbeMessage(kSoundAfterVideoRefusal);
 
     in.AviAudioStart = audio->Start();
     in.AviAudioLength = audio->Length();

@@ -23,6 +23,8 @@ extern int AviAudioChannelMode;
 // Why the sound of the file opened last cannot be used: the id of the message
 // that says so (whether or not it was shown), 0 when it can be used or there is none.
 extern int AviAudioRefusal;
+// The refusal of sound that starts only after the video has ended (its format is fine).
+constexpr int kSoundAfterVideoRefusal = 64391;
 // The sound of the file opened last as the user would name it ("PCM 24 bits,
 // 6 channels, 96000 Hz"); empty when its format could not be read.
 std::string AviAudioFormatText();
