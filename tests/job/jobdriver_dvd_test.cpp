@@ -158,6 +158,7 @@ TEST_P(DvdWholeJob, VolumeIsReadableAndTheSizeOfItsStreams) {
     for (const std::string& text : boxes.Texts()) EXPECT_EQ(text.find("too large"), std::string::npos) << text;
     EXPECT_EQ(fs::path(EncoderSettings.outputFileName), dir_ / "VIDEO_TS" / "VTS_01_1.VOB");
     EXPECT_FALSE(fs::exists(dir_ / "title.vob"));
+    EXPECT_FALSE(fs::exists(platform::ConfigDir() / "work-files")) << "a work record left behind";
     const size_t files = VobCount(dir_.path());
     const std::string length = c.pal ? "00:00:0" + std::to_string(c.frames / 25) + ".000" : "00:00:02";
     testsupport::DvdFolderFacts facts;

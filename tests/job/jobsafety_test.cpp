@@ -237,7 +237,7 @@ TEST_F(JobSafetyTest, EarlierTemporaryFilesSurviveAFailedJobAndAKeptOneIsNeverDe
 }
 
 // A successful job replaces the output with an ordinary file and leaves no work
-// record behind, nor does a DVD volume job.
+// record behind.
 TEST_F(JobSafetyTest, ASuccessfulJobReplacesTheOutputWithAnOrdinaryFile) {
     // One frame of picture and sound is a valid input.
     AviJob(1);
@@ -259,25 +259,6 @@ TEST_F(JobSafetyTest, ASuccessfulJobReplacesTheOutputWithAnOrdinaryFile) {
     for (const auto& entry : fs::directory_iterator(dir_.path())) files += entry.is_regular_file();
     EXPECT_EQ(files, 2u);
     EXPECT_EQ(ReadFile(avi_), source);
-    EXPECT_FALSE(fs::exists(dir_ / "config" / "work-files"));
-
-    const testsupport::TestAvi pal{720, 576, "25", 3, 48000, 2};
-    ASSERT_EQ(testsupport::MakeTestAvi(avi_, pal), 0);
-    ASSERT_NO_FATAL_FAILURE(testsupport::AviJobSettings(avi_, pal, 3, dir_.path(), "m2v"));
-    EncoderSettingsRecord& e = EncoderSettings;
-    e.mpeg1 = 0;
-    e.streamType = kStreamTypeMpeg2;
-    e.applicationType = kApplicationDvd;
-    e.createVob = 1;
-    e.suppressWarnings = 1;
-    e.videoFormat = 1;
-    e.mpeg2AspectRatio = 2;
-    e.bitRate = 5e6;
-    e.deleteTempVideo = e.deleteTempAudio = 1;
-    boxes.Clear();
-    ASSERT_EQ(RunEncoding(nullptr), 1);
-    ASSERT_EQ(JobResult, 0) << testing::PrintToString(boxes.Texts());
-    EXPECT_TRUE(fs::is_regular_file(dir_ / "VIDEO_TS" / "VTS_01_1.VOB"));
     EXPECT_FALSE(fs::exists(dir_ / "config" / "work-files"));
 }
 
