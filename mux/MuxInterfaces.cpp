@@ -162,10 +162,13 @@ int32_t ConfigureMuxSession()
     if (e.applicationType == kApplicationDvd && e.createVob == 1) {
         NoteUnappliedPackSettings(MuxTypeDvdVolume);
         int32_t status = MuxSetOption(MuxOptionType, MuxTypeDvdVolume) + MuxSetOption(MuxOptionDvdOutput, MuxDvdSplitVolume);
-        // The program's INI file may ask for video object files smaller than the format's.
-        const int split = platform::IniReadInt(LoadResString(63498), "DVD_VOB_Split_Bytes", 0,
-                                               platform::ConfigFile("ROZARAZ2.INI"));
-        if (status == 0 && split > 0) status = MuxSetOption(MuxOptionDvdSplitBytes, split);
+        // The program's INI file may ask for video object files smaller than the format's;
+        // any size past the option's range is past the format's largest file too, which the
+        // library takes instead.
+        const int64_t split = platform::IniReadInt64(LoadResString(63498), "DVD_VOB_Split_Bytes", 0,
+                                                     platform::ConfigFile("ROZARAZ2.INI"));
+        if (status == 0 && split > 0)
+            status = MuxSetOption(MuxOptionDvdSplitBytes, static_cast<int32_t>(std::min<int64_t>(split, INT32_MAX)));
         return status;
     }
     if (e.applicationType == kApplicationSvcd) {

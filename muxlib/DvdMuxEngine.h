@@ -1,6 +1,6 @@
 // The DVD pack engine of mux type 4: an MPEG-2 program stream in 2048-byte packs,
 // cut into video object units that each begin with a navigation pack, split into
-// video object files of at most 1 GiB, with a hints file per file for the volume writer.
+// video object files below 1 GiB, with a hints file per file for the volume writer.
 #pragma once
 
 #include "muxlib/DecoderBuffer.h"
@@ -16,11 +16,12 @@
 
 // The largest video object file when option 13 asks for none smaller.
 inline constexpr uint64_t DvdVobSplitBytes = 1022900000;
-// No video object file of a DVD-Video title set may pass 1 GiB.
-inline constexpr uint64_t DvdVobMaxBytes = uint64_t{1} << 30;
+// No video object file of a DVD-Video title set may reach 1 GiB: inside a disc image a
+// file of exactly 2^30 bytes is read one sector short. The largest is 16 packs below it.
+inline constexpr uint64_t DvdVobMaxBytes = 1073709056;
 
 // The largest video object file for option 13 (0 or less: DvdVobSplitBytes): at most
-// 1 GiB, in whole packs, at least one pack.
+// DvdVobMaxBytes, in whole packs, at least one pack.
 uint64_t DvdVobFileLimit(int32_t option);
 
 class DvdMuxEngine : public MuxPackEngine {

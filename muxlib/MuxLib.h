@@ -27,7 +27,7 @@ enum MuxOptionId : int32_t {
     MuxOptionInterleaving = 10,      // the schedulers' rule, 1 or 2
     MuxOptionDvdOutput = 11,         // MuxDvdOutputBits
     MuxOptionSvcdPatchAtFinish = 12, // 1: the SVCD user-data patch at the engine's finish, 0: in MuxEnd
-    MuxOptionDvdSplitBytes = 13,     // largest video object file in bytes (whole packs, at most 1 GiB); 0: 1,022,900,000
+    MuxOptionDvdSplitBytes = 13,     // largest video object file in bytes (whole packs, at most 1,073,709,056); 0: 1,022,900,000
 };
 
 // Bits of option 11.

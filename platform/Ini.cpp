@@ -1,6 +1,8 @@
 // INI files with the classic profile-string rules.
 #include "platform/Ini.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -102,6 +104,22 @@ int IniReadInt(const std::string& section, const std::string& key, int defaultVa
     }
     // Values wrap to 32 bits like the classic function's UINT result.
     return static_cast<int>(static_cast<unsigned>(negative ? -n : n));
+}
+
+int64_t IniReadInt64(const std::string& section, const std::string& key, int64_t defaultValue,
+                     const fs::path& file) {
+    const std::string marker = "\x01missing\x01";
+    const std::string v = IniReadString(section, key, marker, file);
+    if (v == marker) return defaultValue;
+    size_t i = 0;
+    bool negative = false;
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) negative = v[i++] == '-';
+    uint64_t n = 0;
+    constexpr uint64_t Largest = uint64_t{INT64_MAX};
+    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
+        n = n > (Largest + 1 - (v[i] - '0')) / 10 ? Largest + 1 : n * 10 + (v[i] - '0');
+    if (negative) return n > Largest ? INT64_MIN : -static_cast<int64_t>(n);
+    return static_cast<int64_t>(std::min(n, Largest));
 }
 
 bool IniCanHold(const std::string& section, const std::string& key, const std::string& value) {

@@ -2,6 +2,7 @@
 // classic profile-string functions, and the folder that holds them.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -20,6 +21,10 @@ std::string IniReadString(const std::string& section, const std::string& key,
 // Optional sign and leading digits of the value; a value without digits is 0.
 int IniReadInt(const std::string& section, const std::string& key, int defaultValue,
                const std::filesystem::path& file);
+// The same digits as a 64-bit value, for sizes past 2^31: no wrap, and a value past
+// the 64-bit range stops at its largest (or smallest) value.
+int64_t IniReadInt64(const std::string& section, const std::string& key, int64_t defaultValue,
+                     const std::filesystem::path& file);
 // Whether the file can hold the key: names and value on one line, a section
 // name without "]", a key that is not empty and holds no "=" and does not
 // start like a section header or a comment.

@@ -79,7 +79,7 @@ void DvdJobIn(const fs::path& folder, const DvdCase& c, int width = 720) {
     // Video object files as small as the case asks for, through the program's INI file.
     const fs::path ini = platform::ConfigFile("ROZARAZ2.INI");
     fs::create_directories(ini.parent_path());
-    ASSERT_TRUE(platform::IniWriteInt("ZRN-MPEG", "DVD_VOB_Split_Bytes", static_cast<int>(c.splitBytes), ini));
+    ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", "DVD_VOB_Split_Bytes", std::to_string(c.splitBytes), ini));
 }
 
 void StartJobHooks() {
@@ -164,7 +164,7 @@ TEST_P(DvdWholeJob, VolumeIsReadableAndTheSizeOfItsStreams) {
     testsupport::DvdFolderFacts facts;
     ASSERT_NO_FATAL_FAILURE(testsupport::CheckDvdFolder(dir_.path(), {files, c.frames, length, c.sampleRate}, &facts));
     // No VOB passes the size asked for, nor DVD-Video's 1 GiB, in as few files as that allows.
-    const uint64_t limit = std::min<uint64_t>(c.splitBytes != 0 ? c.splitBytes : 1022900000, uint64_t{1} << 30);
+    const uint64_t limit = std::min<uint64_t>(c.splitBytes != 0 ? c.splitBytes : 1022900000, 1073709056);
     for (const size_t bytes : facts.fileBytes) EXPECT_LE(bytes, limit);
     EXPECT_EQ(files, (facts.title.size() / 2048 + limit / 2048 - 1) / (limit / 2048));
     const streamcheck::Report report = streamcheck::CheckSystemStream(facts.title);
@@ -186,9 +186,9 @@ INSTANTIATE_TEST_SUITE_P(
                       DvdCase{"pal_8M", true, 8, false, 50, 0, 48000},
                       DvdCase{"pal_vbr", true, 5, true, 50, 0, 48000},
                       DvdCase{"pal_6M_split", true, 6, false, 50, 300000, 48000},
-                      // Files of at most 3,000,000 bytes; 2147483647 is taken as 1 GiB.
+                      // Files of at most 3,000,000 bytes; 3000000000 is taken as the largest file.
                       DvdCase{"pal_6M_split_3000000", true, 6, false, 125, 3000000, 48000},
-                      DvdCase{"pal_4_8M_split_max", true, 4.8, false, 25, 2147483647, 48000},
+                      DvdCase{"pal_4_8M_split_max", true, 4.8, false, 25, 3000000000, 48000},
                       DvdCase{"ntsc_3M", false, 3, false, 60, 0, 48000},
                       DvdCase{"ntsc_4_8M", false, 4.8, false, 60, 0, 48000},
                       DvdCase{"ntsc_8M", false, 8, false, 60, 0, 48000},

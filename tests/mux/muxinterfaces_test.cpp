@@ -2,13 +2,18 @@
 // and the texts that library failures leave for the job.
 #include "mux/Mplex.h"
 #include "mux/MuxInterfaces.h"
+#include "muxlib/DvdMuxEngine.h"
 #include "muxlib/MuxLib.h"
+#include "platform/Ini.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
 #include "settings/RunState.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <tuple>
 
 using testsupport::ReadFile;
 using testsupport::RunCommand;
@@ -121,6 +126,15 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     o = ConfiguredOptions();
     EXPECT_EQ(o[0], 4);
     EXPECT_EQ(o[11], 4);
+    // The INI's largest VOB reaches the library whole, past 2^31 too, where it is capped
+    // in whole packs 16 packs below 1 GiB.
+    for (const auto& [key, option, bytes] : {std::tuple<const char*, int32_t, uint64_t>{"3000000", 3000000, 1464 * 2048},
+                                             {"3000000000", INT32_MAX, 1073709056}, {"0", 0, 499462 * 2048}}) {
+        ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", "DVD_VOB_Split_Bytes", key, platform::ConfigFile("ROZARAZ2.INI")));
+        o = ConfiguredOptions();
+        EXPECT_EQ(o[MuxOptionDvdSplitBytes], option) << key;
+        EXPECT_EQ(DvdVobFileLimit(o[MuxOptionDvdSplitBytes]), bytes) << key;
+    }
 
     // SVCD keeps every default of its type.
     EncoderSettings.applicationType = kApplicationSvcd;

@@ -189,9 +189,10 @@ TEST_F(DvdMux, ClockFollowsTheVideoTimeGroupByGroup)
 
 TEST_F(DvdMux, LongTitleIsSplitIntoContinuousFiles)
 {
-    // Option 13 is the largest file, in whole packs, never past the format's 1 GiB.
+    // Option 13 is the largest file, in whole packs, never past 16 packs below 1 GiB.
     for (const auto& [option, bytes] : {std::pair<int32_t, uint64_t>{1200000, 585 * Pack}, {3000000, 1464 * Pack},
-                                        {2147483647, uint64_t{1} << 30}, {0, 499462 * Pack}, {100, Pack}})
+                                        {2147483647, 524272 * Pack}, {1073741824, 524272 * Pack},
+                                        {1073709056, 524272 * Pack}, {0, 499462 * Pack}, {100, Pack}})
         EXPECT_EQ(DvdVobFileLimit(option), bytes) << option;
 
     const Clip clip = MakeClip(dir_.path(), 4);
