@@ -65,9 +65,9 @@ CheckedOutput OfferToDelete(int question, int caption, MbIcon icon) {
         // A volume that is kept goes into VIDEO_TS only where no earlier title is there.
         if (drop)
             DvdOutput.Discard();
-        else if (!DvdOutput.TargetHoldsTitle())
-            DvdOutput.Commit();
-        else
+        else if (!DvdOutput.TargetHoldsTitle()) {
+            if (!DvdOutput.Commit()) return CheckedOutput::Failed;
+        } else
             kept = DvdOutput.KeepAside();
     } else if (drop) {
         MuxOutput.Discard();

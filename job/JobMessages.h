@@ -19,7 +19,8 @@ bool EncodeAgain(const std::string& path, int longText, int shortText, int capti
 // A Yes/No question after a failed check of the multiplexed output; Yes deletes it,
 // No keeps it: in place when that holds no earlier file of the user's, else aside
 // under a free name the user is told. What became of the output:
-enum class CheckedOutput { Deleted, InPlace, KeptAside };
+// Failed: the output that was to be kept could not be put in place (its message said why).
+enum class CheckedOutput { Deleted, InPlace, KeptAside, Failed };
 CheckedOutput OfferToDelete(int question, int caption, platform::MbIcon icon = platform::MbIcon::Stop);
 // Tells how many of the frames an AVI's headers name it still holds, when it was cut short.
 void WarnOfCutInput();

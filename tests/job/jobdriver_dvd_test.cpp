@@ -375,19 +375,65 @@ TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
     EXPECT_TRUE(report.Ok()) << report.Summary();
 }
 
-// An information file that cannot be put in place fails the job and says where; the
-// folder is not reported as a volume, and nothing of the new title is left in it.
+// An information file that cannot be put in place fails the job and says where, and
+// so does a VIDEO_TS that became a file while a title was multiplexed that the user
+// chose to keep after its size check; the folder is not reported as a volume, and
+// nothing of the new title is left in it.
 TEST_F(DvdJobTest, AnInformationFileThatCannotBePutInPlaceFailsTheJob) {
-    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"ifo", true, 5, false, 25, 0, 48000}));
-    fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
-    platform::ScriptedMessageBoxes boxes;
-    ASSERT_EQ(RunEncoding(nullptr), 1);
-    EXPECT_EQ(JobResult, -1);
-    ASSERT_FALSE(boxes.Texts().empty());
-    const std::string expected = "Program cannot put the finished file in place as " + (dir_ / "VIDEO_TS").string();
-    EXPECT_EQ(boxes.Texts().back().rfind(expected, 0), 0u) << boxes.Texts().back();
-    EXPECT_EQ(fs::directory_iterator(dir_ / "VIDEO_TS")->path().filename(), "VIDEO_TS.IFO");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "VIDEO_TS"), fs::directory_iterator()), 1);
+    for (const bool tooLarge : {false, true}) {
+        SCOPED_TRACE(tooLarge);
+        ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"ifo", true, 5, false, 25, 0, 48000}));
+        fs::remove_all(dir_ / "VIDEO_TS");
+        static fs::path folder, video;
+        folder = dir_.path();
+        video = EncoderSettings.tempVideoFileName;
+        platform::ScriptedMessageBoxes boxes;
+        if (tooLarge) {
+            // Once the sizes were taken, the video runs three times over: the title
+            // comes out more than twice the size of its streams.
+            ProgressWindowNotify = [] {
+                if (!MultiplexActive) return;
+                const std::string end("\0\0\1\xB7", 4);
+                std::string stream = ReadFile(video);
+                if (stream.size() >= 4) stream.resize(stream.size() - 4);
+                testsupport::WriteFile(video, stream + stream + stream + end);
+            };
+            MessagePumpHooks hooks;
+            hooks.dispatchMessages = [](int, bool*) {
+                if (MultiplexActive && MuxBytesDone > 0 && !fs::exists(folder / "VIDEO_TS"))
+                    testsupport::WriteFile(folder / "VIDEO_TS", "notes");
+                return 0;
+            };
+            SetMessagePumpHooks(hooks);
+            // On with the settings DVD-Video does not take, and keep the title.
+            for (platform::MbAnswer a : {platform::MbAnswer::Yes, platform::MbAnswer::Ok, platform::MbAnswer::No})
+                boxes.Answer(a);
+        } else {
+            fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
+        }
+        ASSERT_EQ(RunEncoding(nullptr), 1);
+        ProgressWindowNotify = nullptr;
+        SetMessagePumpHooks({});
+        EXPECT_EQ(JobResult, -1);
+        ASSERT_FALSE(boxes.Texts().empty());
+        bool askedTooLarge = false;
+        for (const std::string& text : boxes.Texts()) {
+            EXPECT_EQ(text.find(DvdCreated), std::string::npos) << text;
+            askedTooLarge |= text.find("too large") != std::string::npos;
+        }
+        EXPECT_EQ(askedTooLarge, tooLarge) << testing::PrintToString(boxes.Texts());
+        const std::string expected = "Program cannot put the finished file in place as " + (dir_ / "VIDEO_TS").string();
+        EXPECT_EQ(boxes.Texts().back().rfind(expected, 0), 0u) << testing::PrintToString(boxes.Texts());
+        if (tooLarge) {
+            EXPECT_EQ(ReadFile(dir_ / "VIDEO_TS"), "notes");
+            EXPECT_FALSE(fs::exists(dir_ / "AUDIO_TS"));
+        } else {
+            EXPECT_EQ(fs::directory_iterator(dir_ / "VIDEO_TS")->path().filename(), "VIDEO_TS.IFO");
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "VIDEO_TS"), fs::directory_iterator()), 1);
+        }
+        fs::remove(video);
+        fs::remove(EncoderSettings.tempAudioFileName);
+    }
 }
 
 // A VIDEO_TS or AUDIO_TS that cannot take the volume is refused before the first
