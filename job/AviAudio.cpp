@@ -35,13 +35,55 @@ bool SoundStartsAfterVideo(int64_t start, uint32_t samplesPerSec) {
     return double(start) / samplesPerSec >= videoEnd;
 }
 
+namespace {
+
+// The range's last sample is never read: a start at or after it leaves only silence.
+std::string SoundOutside(const std::string& path, int64_t soundStart, int64_t rangeEnd, double sampleRate) {
+    if (soundStart + 1 < rangeEnd) return std::string();
+    const double rate = sampleRate > 0 ? sampleRate : 1;
+    return platform::Format(LoadResString(63649), path.c_str(), double(soundStart) / rate, double(rangeEnd) / rate);
+}
+
+}  // namespace
+
+std::pair<int64_t, int64_t> AudioRangeOfFrames(int rate, int scale, int64_t startFrame, int64_t endFrame,
+                                               int64_t streamLimit, double sampleRate) {
+    const int64_t first = std::max<int64_t>(EncoderSettings.firstFrame, startFrame);
+    int64_t count = EncoderSettings.framesToEncode;
+    // To the end of the input means every frame the video pass encodes: the
+    // sound of the last frame belongs to the stream too (a one-frame input
+    // would otherwise have no sound at all).
+    if (first + count >= endFrame || count == 1) count = endFrame - first;
+    const double secondsPerFrame = static_cast<double>(scale) / rate;
+    const int64_t start = std::min(static_cast<int64_t>(first * secondsPerFrame * sampleRate), streamLimit);
+    return {start, std::min(static_cast<int64_t>(sampleRate * count * secondsPerFrame + start), streamLimit)};
+}
+
 std::string SoundOutsideEncodedRange() {
-    const AviInputState& in = AviInput;
-    // The range's last sample is never read: a start at or after it leaves only silence.
-    if (in.AviAudioStart + 1 < AudioEndSample) return std::string();
-    const double rate = EncoderSettings.audioSampleRate > 0 ? EncoderSettings.audioSampleRate : 1;
-    return platform::Format(LoadResString(63649), in.AviInputPath.c_str(), double(in.AviAudioStart) / rate,
-                            double(AudioEndSample) / rate);
+    return SoundOutside(AviInput.AviInputPath, AviInput.AviAudioStart, AudioEndSample, EncoderSettings.audioSampleRate);
+}
+
+std::string SoundOutsideRangeAtStart() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (e.inputType != 2 || !e.encodeAudio || !e.inputHasAudio) return std::string();
+    // A file that does not open, or streams the passes would not take, are for the passes to report.
+    std::unique_ptr<platform::AviFile> file;
+    if (platform::AviFile::Open(e.inputFileName, &file) != platform::AviStatus::Ok) return std::string();
+    platform::AviStream* video = file->GetStream(platform::kAviStreamVideo, 0);
+    platform::AviStream* audio = file->GetStream(platform::kAviStreamAudio, 0);
+    platform::AviStreamInfo videoInfo;
+    platform::AviWaveFormat wave;
+    const platform::AviFileInfo& info = file->Info();
+    if (!video || !audio || video->GetInfo(&videoInfo) != platform::AviStatus::Ok || info.rate == 0 ||
+        info.scale == 0 || audio->Start() < 0 || audio->Length() <= 0 ||
+        !platform::AviWaveFormat::Load(audio->Format().data(), audio->Format().size(), &wave) ||
+        !IsAudioRate(wave.samplesPerSec))
+        return std::string();
+    const int64_t videoStart = video->Start();
+    const int64_t end = AudioRangeOfFrames(int(info.rate), int(info.scale), videoStart, videoStart + videoInfo.length,
+                                           audio->Start() + audio->Length(), wave.samplesPerSec)
+                            .second;
+    return SoundOutside(e.inputFileName, audio->Start(), end, wave.samplesPerSec);
 }
 
 int AviReadAudioSamples(void* buffer, int64_t bufferBytes, int64_t count, int64_t* framesRead, int64_t* bytesRead) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/AviFile.h"
@@ -118,6 +119,14 @@ bool SoundStartsAfterVideo(int64_t start, uint32_t samplesPerSec);
 // Why the audio pass's range holds none of the file's sound, which starts after the
 // last picture encoded; empty when some of it is there.
 std::string SoundOutsideEncodedRange();
+// The audio pass's sample range [first, end) for the settings' frame range over a video
+// of frames [startFrame, endFrame) at rate/scale, both counted from the AVI's time zero,
+// limited to `streamLimit`.
+std::pair<int64_t, int64_t> AudioRangeOfFrames(int rate, int scale, int64_t startFrame, int64_t endFrame,
+                                               int64_t streamLimit, double sampleRate);
+// The same as SoundOutsideEncodedRange for the settings' input file, before anything is
+// opened for the passes: a job whose sound starts after its last picture is refused at Start.
+std::string SoundOutsideRangeAtStart();
 
 // Frames the open AVI's headers name: more than the readable ones when the file was cut short.
 int AviGetAnnouncedVideoFrames();

@@ -100,6 +100,8 @@ std::string StartRefusal(bool multiplexed) {
             if (platform::SameFile(*names[i], *names[j]))
                 return platform::Format(LoadResString(63607), names[i]->c_str(), names[j]->c_str());
     if (!multiplexed) return std::string();
+    // Sound that starts after the last picture of the range would fail the job after the encode.
+    if (std::string sound = SoundOutsideRangeAtStart(); !sound.empty()) return sound;
 
     const int type = JobMuxType(e);
     if (type < MuxTypeMpeg1System || type > MuxTypeSvcd) return platform::Format(LoadResString(63608), type);
@@ -113,6 +115,7 @@ std::string StartRefusal(bool multiplexed) {
     if (!MuxTypeIsBuilt(type)) return platform::Format(LoadResString(63609), type);
     // Settings under which the multiplexer would deliver units late fail now, not after the encode.
     if (std::string rate = DiscRateRefusal(); !rate.empty()) return rate;
+    if (std::string length = SvcdLengthRefusal(); !length.empty()) return length;
     const std::string problem = MultiplexSettingsProblem(CompactMultiplexer(0));
     if (!problem.empty()) return platform::Format(LoadResString(63644), problem.c_str());
     // Pictures the volume writer has no code for would fail the job after the encode.

@@ -1,6 +1,7 @@
 // The two pass loops of a job (video through the engine's steps, audio
 // through the audio encoder) and the probes of an AVI input.
 #include <algorithm>
+#include <tuple>
 
 #include "engine/Encoder.h"
 #include "engine/EngineState.h"
@@ -38,19 +39,9 @@ void AudioRangeFromVideo() {
     const int rate = AviGetVideoRate();
     const int scale = AviGetVideoScale();
     if (rate <= 0 || scale <= 0) return;
-    const int64_t streamLimit = AviInput.AviAudioStart + AviInput.AviAudioLength;
-    const int endFrame = AviGetVideoEndFrame();
-    const int64_t first = std::max(EncoderSettings.firstFrame, AviGetVideoStartFrame());
-    int64_t count = EncoderSettings.framesToEncode;
-    // To the end of the input means every frame the video pass encodes: the
-    // sound of the last frame belongs to the stream too (a one-frame input
-    // would otherwise have no sound at all).
-    if (first + count >= endFrame || count == 1) count = endFrame - first;
-    const double secondsPerFrame = static_cast<double>(scale) / rate;
-    const double sampleRate = EncoderSettings.audioSampleRate;
-    AudioStartSample = std::min(static_cast<int64_t>(first * secondsPerFrame * sampleRate), streamLimit);
-    AudioEndSample =
-        std::min(static_cast<int64_t>(sampleRate * count * secondsPerFrame + AudioStartSample), streamLimit);
+    std::tie(AudioStartSample, AudioEndSample) =
+        AudioRangeOfFrames(rate, scale, AviGetVideoStartFrame(), AviGetVideoEndFrame(),
+                           AviInput.AviAudioStart + AviInput.AviAudioLength, EncoderSettings.audioSampleRate);
 }
 
 // The channel mode must follow the source: the encoder does not convert.

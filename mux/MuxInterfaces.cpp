@@ -53,13 +53,14 @@ std::string DiscRateRefusal()
     // Video-CD's 75 sectors a second of 2324 bytes, each with a pack and a packet
     // header, about 2296 bytes of stream each (measured beside 224 kbit/s sound: video
     // of 1126 Kbits/sec. arrives on time through 90 s, of 1140 late from 19 s on).
-    // Variable-rate DVD video is judged by the multiplex.
+    // Variable-rate video may run at its maximum for as long as its pictures ask,
+    // which the clock cannot carry any better: its maximum is judged.
     const char* disc = nullptr;
     double carried = 0.0;
     if (e.applicationType == kApplicationSvcd) {
         disc = "SVCD";
         carried = 2750000.0;
-    } else if (e.applicationType == kApplicationDvd && e.createVob == 1 && e.rateControl != kRateVariable) {
+    } else if (e.applicationType == kApplicationDvd && e.createVob == 1) {
         disc = "DVD";
         carried = 9900000.0;
     } else if (e.applicationType != kApplicationDvd && e.streamType == kStreamTypeVideoCd) {
@@ -80,6 +81,33 @@ std::string DiscRateRefusal()
         "Nothing was encoded. Please lower the %s to %ld Kbits/sec. or less.",
         variable ? "maximum video bit rate" : "video bit rate", std::lround(videoBits / 1024.0), kbps, disc,
         carried / 1e6, variable ? "maximum video bit rate" : "video bit rate", largest);
+}
+
+std::string SvcdLengthRefusal()
+{
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (e.applicationType != kApplicationSvcd) return std::string();
+    // Scan information gives sector addresses as two BCD digits of minutes of 75 sectors
+    // a second: 450000 sectors. The stream's bytes need at least their own sectors,
+    // 2324 bytes each; a title playing longer than those 99 minutes passes them at any
+    // rate an SVCD is made at (the multiplex sends no fewer than 55 sectors a second
+    // even for 100 Kbits/sec. of video, 84 for 600).
+    static constexpr double FramesPerSecond[9] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60};
+    constexpr double Sectors = 100.0 * 60 * 75;
+    if (e.frameRateCode < 1 || e.frameRateCode > 8 || e.framesToEncode <= 0) return std::string();
+    const double fps = FramesPerSecond[e.frameRateCode];
+    const double seconds = e.framesToEncode / fps;
+    const double kbps = AudioBitrateFromIndex(e.audioMode, e.audioBitRateIndex);
+    // Variable-rate video may take far less than its figures: only constant-rate video counts.
+    const double bitsPerSecond = kbps * 1000.0 + (e.rateControl == kRateVariable ? 0.0 : e.bitRate);
+    const double sectorsPerSecond = bitsPerSecond / 8 / 2324;
+    const double longest = std::min(99.0 * 60, Sectors / std::max(sectorsPerSecond, 1.0));
+    if (seconds <= longest) return std::string();
+    return platform::Format(
+        "An SVCD of %d pictures (%.1f minutes) is longer than its scan information can address\n"
+        "(99 minutes of sectors, at most %.1f minutes at its rates).\n"
+        "Nothing was encoded. Please encode %ld pictures or fewer.",
+        e.framesToEncode, seconds / 60, longest / 60, static_cast<long>(std::floor(longest * fps)));
 }
 
 std::string MultiplexSettingsProblem(bool compact)

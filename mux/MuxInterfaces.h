@@ -19,6 +19,9 @@ bool MuxBufferSizesUsable(int audioBufferKb, int videoBufferKb, int packSize);
 // disc's rate carries: it names the video bit rate and the largest one that fits
 // beside the sound. Empty when they fit.
 std::string DiscRateRefusal();
+// The refusal of an SVCD job whose title would pass the 99 minutes of sectors that its
+// scan information can address; empty when it stays within them.
+std::string SvcdLengthRefusal();
 
 // Why the job's multiplexer settings would deliver the streams late (a buffer that
 // cannot take a packet while it holds the unit to decode); empty when they can work.
