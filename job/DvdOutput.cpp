@@ -66,22 +66,41 @@ std::string FolderProblem(const fs::path& path, bool written) {
     if (written && ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         const int error = errno;
         CheckPathDrive(why, path.string(), error);
+        return why;
     }
+    // They are renamed from the work folder beside it, which no rename takes to another
+    // file system (a VIDEO_TS that links or is mounted there).
+    struct stat beside {};
+    if (written && ::stat(path.parent_path().empty() ? "." : path.parent_path().c_str(), &beside) == 0 &&
+        beside.st_dev != st.st_dev)
+        return platform::Format("\n%s is on another file system than the folder that holds it: the DVD volume is "
+                                "written beside it and cannot be moved into it.",
+                                path.c_str());
     return why;
 }
 
-// False, after a message that names the folder (`text` formats its name) and says
-// why, when VIDEO_TS or AUDIO_TS of `volume` cannot take the volume.
-bool FoldersTakeVolume(const std::string& volume, int text) {
+// What names the folder (`text` formats its name) and says why, when VIDEO_TS or
+// AUDIO_TS of `volume` cannot take the volume; empty when both can.
+std::string FoldersRefusal(const std::string& volume, int text) {
     for (const char* name : {"VIDEO_TS", "AUDIO_TS"}) {
         const fs::path folder = fs::path(volume) / name;
         const std::string why = FolderProblem(folder, name[0] == 'V');
-        if (why.empty()) continue;
-        JobReportText(platform::Format(LoadResString(text), folder.c_str()) + why, 63600, platform::MbIcon::Stop,
-                      MessageOwnerWindow);
-        return false;
+        if (!why.empty()) return platform::Format(LoadResString(text), folder.c_str()) + why;
     }
-    return true;
+    return std::string();
+}
+
+// False, after the message of FoldersRefusal, when the folders cannot take the volume.
+bool FoldersTakeVolume(const std::string& volume, int text) {
+    const std::string refusal = FoldersRefusal(volume, text);
+    if (refusal.empty()) return true;
+    JobReportText(refusal, 63600, platform::MbIcon::Stop, MessageOwnerWindow);
+    return false;
+}
+
+bool WritesVolume(bool multiplexed) {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    return multiplexed && e.applicationType == kApplicationDvd && e.createVob == 1;
 }
 
 }  // namespace
@@ -114,12 +133,22 @@ std::string DvdCreatedText() {
     return text;
 }
 
+std::string OutputPlaceRefusal(const std::string& written, bool multiplexed) {
+    if (WritesVolume(multiplexed)) return FoldersRefusal(VolumeFolderOf(written), 63604);
+    struct stat st {};
+    if (written.empty() || ::stat(written.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
+    return platform::Format(LoadResString(63604), written.c_str()) +
+           platform::Format("\n%s is a folder: the output is one file, which cannot take the name of a folder.",
+                            written.c_str());
+}
+
 std::string OutputToConfirm() {
     const EncoderSettingsRecord& e = EncoderSettings;
     // Only a job that multiplexes writes a volume; without sound the video stream goes to the output name.
     const bool multiplexed = e.encodeAudio && e.inputHasAudio;
-    if (e.applicationType == kApplicationDvd && e.createVob == 1 && multiplexed)
-        return DvdVideoTsFolder(e.outputFileName);
+    // An output the job refuses at Start is not offered for replacing first.
+    if (!OutputPlaceRefusal(e.outputFileName, multiplexed).empty()) return std::string();
+    if (WritesVolume(multiplexed)) return DvdVideoTsFolder(e.outputFileName);
     return e.outputFileName;
 }
 

@@ -46,6 +46,12 @@ std::string DvdVideoTsFolder(const std::string& outputName);
 std::string DvdStartRefusal();
 // The text that tells where the volume was written: the folders of the settings' output name.
 std::string DvdCreatedText();
+// Why the output cannot go where its name puts it, found from the folders alone: a
+// DVD volume job's (`multiplexed`) VIDEO_TS or AUDIO_TS that cannot take the volume,
+// or the file `written` of any other job that names a folder. The text names the
+// folder and says why; empty when nothing is in the way.
+std::string OutputPlaceRefusal(const std::string& written, bool multiplexed);
 // What the Start command asks about before it overwrites: the VIDEO_TS folder of a
-// DVD volume job that multiplexes sound, the output file of any other.
+// DVD volume job that multiplexes sound, the output file of any other; empty when
+// the job refuses its output at Start (OutputPlaceRefusal), which then says why.
 std::string OutputToConfirm();

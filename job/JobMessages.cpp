@@ -9,6 +9,7 @@
 #include "job/DvdOutput.h"
 #include "job/JobDriver.h"
 #include "job/JobMux.h"
+#include "job/OutputFiles.h"
 #include "job/RunningJob.h"
 #include "muxlib/MuxLib.h"
 #include "platform/Format.h"
@@ -16,6 +17,7 @@
 #include "platform/System.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
+#include "settings/JobUtil.h"
 #include "settings/Report.h"
 
 using platform::MbAnswer;
@@ -99,6 +101,12 @@ std::string StartRefusal(bool multiplexed) {
         for (size_t j = i + 1; j < names.size(); ++j)
             if (platform::SameFile(*names[i], *names[j]))
                 return platform::Format(LoadResString(63607), names[i]->c_str(), names[j]->c_str());
+    // A folder in the way of the output is found before the encode, and before the job holds any name.
+    const std::string written = !multiplexed ? VideoOutputPath
+                                : JobMuxType(e) == MuxTypeDvdVolume
+                                    ? e.outputFileName
+                                    : OutputNameForKind(e.outputFileName, JobMuxType(e));
+    if (std::string place = OutputPlaceRefusal(written, multiplexed); !place.empty()) return place;
     if (!multiplexed) return std::string();
     // Sound that starts after the last picture of the range would fail the job after the encode.
     if (std::string sound = SoundOutsideRangeAtStart(); !sound.empty()) return sound;

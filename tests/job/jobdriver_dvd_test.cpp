@@ -436,42 +436,60 @@ TEST_F(DvdJobTest, AnInformationFileThatCannotBePutInPlaceFailsTheJob) {
     }
 }
 
-// A VIDEO_TS or AUDIO_TS that cannot take the volume is refused before the first
-// picture, with a message that names it and says why; nothing of the job is left.
+// A VIDEO_TS or AUDIO_TS that cannot take the volume, and a folder at the name of a
+// single-file output, are refused at Start before the first picture, with a message
+// that names the folder and says why, and are not offered for replacing first;
+// nothing of the job is left.
 TEST_F(DvdJobTest, UnusableDvdFoldersAreRefusedBeforeTheEncode) {
+    fulldisk::SmallTmpfs elsewhere;
     ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"folders", true, 5, false, 6, 0, 48000}));
     const fs::path videoTs = dir_ / "VIDEO_TS", audioTs = dir_ / "AUDIO_TS";
     const char* notFolder = "is not a folder: the DVD volume needs a folder of that name.";
     // Root may write into any folder: its VIDEO_TS that cannot be written is a read-only mount.
     const bool root = ::geteuid() == 0;
-    // A file VIDEO_TS, links to a file and to nothing, a file AUDIO_TS, a VIDEO_TS that cannot be written.
+    // A file VIDEO_TS, links to a file and to nothing, a file AUDIO_TS, a VIDEO_TS that
+    // cannot be written, one that links to a folder on another file system, and a
+    // program stream named like the VIDEO_TS folder.
     for (const auto& [row, named, why] :
          {std::tuple{0, videoTs, notFolder}, {1, videoTs, notFolder}, {2, videoTs, "is a link to nothing"},
-          {3, audioTs, notFolder}, {4, videoTs, root ? "Read-only file system" : "Permission denied"}}) {
+          {3, audioTs, notFolder}, {4, videoTs, root ? "Read-only file system" : "Permission denied"},
+          {5, videoTs, "is on another file system than the folder that holds it"},
+          {6, videoTs, "is a folder: the output is one file"}}) {
         SCOPED_TRACE(row);
         fs::remove(videoTs);
         fs::remove(audioTs);
+        if (row == 5 && !elsewhere.mounted()) {
+            std::printf("a folder on another file system not tried: %s\n", elsewhere.reason().c_str());
+            continue;
+        }
         if (row == 0 || row == 3) testsupport::WriteFile(named, "notes");
-        if (row == 1 || row == 2) fs::create_symlink(row == 1 ? "in.avi" : "gone", videoTs);
-        if (row == 4) fs::create_directory(videoTs);
+        if (row == 1 || row == 2 || row == 5)
+            fs::create_symlink(row == 1 ? fs::path("in.avi") : row == 2 ? fs::path("gone") : elsewhere.root(), videoTs);
+        if (row == 4 || row == 6) fs::create_directory(videoTs);
         if (row == 4 && !root) fs::permissions(videoTs, fs::perms::owner_write, fs::perm_options::remove);
         if (row == 4 && root) {
             ASSERT_EQ(::mount("tmpfs", videoTs.c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV, "size=16k"), 0)
                 << std::strerror(errno);
         }
+        EncoderSettings.createVob = row == 6 ? 0 : 1;
+        if (row == 6) EncoderSettings.outputFileName = videoTs.string();
+        EXPECT_EQ(OutputToConfirm(), "");
         const auto before = UsersFiles(dir_.path());
         Sequence.EncodedFrameCount = -1;
         platform::ScriptedMessageBoxes boxes;
-        ASSERT_EQ(RunEncoding(nullptr), 1);
+        EXPECT_EQ(RunEncoding(nullptr), 0);
         EXPECT_EQ(JobResult, -1);
         EXPECT_EQ(Sequence.EncodedFrameCount, -1) << "the job encoded before it found the folder";
-        const std::string last = boxes.Texts().empty() ? std::string() : boxes.Texts().back();
+        ASSERT_EQ(boxes.Texts().size(), 1u) << testing::PrintToString(boxes.Texts());
+        const std::string last = boxes.Texts().back();
         EXPECT_EQ(last.rfind("Program can't create output file " + named.string() + ".\n", 0), 0u) << last;
         EXPECT_NE(last.find(why), std::string::npos) << last;
         EXPECT_TRUE(UsersFiles(dir_.path()) == before);
+        EXPECT_TRUE(fs::is_empty(elsewhere.root()));
         for (const auto& entry : fs::directory_iterator(dir_.path()))
             EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
         if (row == 4 && root) ::umount2(videoTs.c_str(), MNT_DETACH);
+        if (row == 6) fs::remove(videoTs);
     }
 }
 
