@@ -80,6 +80,8 @@ std::string SoundOutsideRangeAtStart() {
         !IsAudioRate(wave.samplesPerSec))
         return std::string();
     const int64_t videoStart = video->Start();
+    // A frame range outside the video is the settings check's to refuse, in its own words.
+    if (std::max<int64_t>(e.firstFrame, videoStart) >= videoStart + videoInfo.length) return std::string();
     const int64_t end = AudioRangeOfFrames(int(info.rate), int(info.scale), videoStart, videoStart + videoInfo.length,
                                            audio->Start() + audio->Length(), wave.samplesPerSec)
                             .second;
