@@ -12,8 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <tuple>
+#include <map>
 
 using testsupport::ReadFile;
 using testsupport::RunCommand;
@@ -126,14 +125,10 @@ TEST_F(MuxInterfacesTest, SettingsChooseTypeAndOptions)
     o = ConfiguredOptions();
     EXPECT_EQ(o[0], 4);
     EXPECT_EQ(o[11], 4);
-    // The INI's largest VOB reaches the library whole, past 2^31 too, where it is capped
-    // in whole packs 16 packs below 1 GiB.
-    for (const auto& [key, option, bytes] : {std::tuple<const char*, int32_t, uint64_t>{"3000000", 3000000, 1464 * 2048},
-                                             {"3000000000", INT32_MAX, 1073709056}, {"0", 0, 499462 * 2048}}) {
+    // The INI's largest VOB reaches the library whole, past 2^31 too, and is capped 16 packs below 1 GiB.
+    for (const auto& [key, bytes] : std::map<std::string, uint64_t>{{"3000000000", 1073709056}, {"3000000", 1464 * 2048}}) {
         ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", "DVD_VOB_Split_Bytes", key, platform::ConfigFile("ROZARAZ2.INI")));
-        o = ConfiguredOptions();
-        EXPECT_EQ(o[MuxOptionDvdSplitBytes], option) << key;
-        EXPECT_EQ(DvdVobFileLimit(o[MuxOptionDvdSplitBytes]), bytes) << key;
+        EXPECT_EQ(DvdVobFileLimit(ConfiguredOptions()[MuxOptionDvdSplitBytes]), bytes) << key;
     }
 
     // SVCD keeps every default of its type.
