@@ -17,7 +17,9 @@
 #include "engine/EngineState.h"
 #include "job/DvdOutput.h"
 #include "job/JobDriver.h"
+#include "job/JobMessages.h"
 #include "job/Profile.h"
+#include "job/RunningJob.h"
 #include "mux/Mplex.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
@@ -375,52 +377,31 @@ TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
     EXPECT_TRUE(report.Ok()) << report.Summary();
 }
 
-// An information file that cannot be put in place fails the job and says where, and so
-// does a VIDEO_TS that became a file during the multiplex of a title kept after its
-// size check; the folder is not reported as a volume, and nothing of the title is left.
+// An information file that cannot be put in place fails the job and says where; the
+// folder is not reported as a volume, and nothing of the new title is left in it. A
+// title the user chose to keep after a failed check that cannot be put in place (its
+// VIDEO_TS became a file) is no output either.
 TEST_F(DvdJobTest, AnInformationFileThatCannotBePutInPlaceFailsTheJob) {
-    for (const bool tooLarge : {false, true}) {
-        SCOPED_TRACE(tooLarge);
-        ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"ifo", true, 5, false, 25, 0, 48000}));
-        static fs::path folder, video;
-        folder = dir_.path(), video = EncoderSettings.tempVideoFileName;
-        platform::ScriptedMessageBoxes boxes;
-        if (tooLarge) {
-            // The video runs three times over once its size was taken: the title is more
-            // than twice its streams. Yes to the compliance question, No to deleting.
-            ProgressWindowNotify = [] {
-                if (MultiplexActive) testsupport::WriteFile(video, ReadFile(video) + ReadFile(video) + ReadFile(video));
-            };
-            MessagePumpHooks hooks;
-            hooks.dispatchMessages = [](int, bool*) {
-                if (MultiplexActive && MuxBytesDone > 0) testsupport::WriteFile(folder / "VIDEO_TS", "notes");
-                return 0;
-            };
-            SetMessagePumpHooks(hooks);
-            for (platform::MbAnswer a : {platform::MbAnswer::Yes, platform::MbAnswer::Ok, platform::MbAnswer::No})
-                boxes.Answer(a);
-        } else {
-            fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
-        }
-        ASSERT_EQ(RunEncoding(nullptr), 1);
-        ProgressWindowNotify = nullptr;
-        SetMessagePumpHooks({});
-        EXPECT_EQ(JobResult, -1);
-        const std::string shown = testing::PrintToString(boxes.Texts());
-        EXPECT_EQ(shown.find(DvdCreated), std::string::npos) << shown;
-        EXPECT_EQ(shown.find("too large") != std::string::npos, tooLarge) << shown;
-        const std::string expected = "Program cannot put the finished file in place as " + (dir_ / "VIDEO_TS").string();
-        ASSERT_FALSE(boxes.Texts().empty());
-        EXPECT_EQ(boxes.Texts().back().rfind(expected, 0), 0u) << shown;
-        if (tooLarge) {
-            EXPECT_EQ(ReadFile(dir_ / "VIDEO_TS"), "notes");
-        } else {
-            EXPECT_EQ(fs::directory_iterator(dir_ / "VIDEO_TS")->path().filename(), "VIDEO_TS.IFO");
-            EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "VIDEO_TS"), fs::directory_iterator()), 1);
-        }
-        fs::remove_all(dir_ / "VIDEO_TS");
-        fs::remove(video), fs::remove(EncoderSettings.tempAudioFileName);
-    }
+    ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"ifo", true, 5, false, 25, 0, 48000}));
+    fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
+    platform::ScriptedMessageBoxes boxes;
+    ASSERT_EQ(RunEncoding(nullptr), 1);
+    EXPECT_EQ(JobResult, -1);
+    ASSERT_FALSE(boxes.Texts().empty());
+    const std::string expected = "Program cannot put the finished file in place as " + (dir_ / "VIDEO_TS").string();
+    EXPECT_EQ(boxes.Texts().back().rfind(expected, 0), 0u) << boxes.Texts().back();
+    EXPECT_EQ(fs::directory_iterator(dir_ / "VIDEO_TS")->path().filename(), "VIDEO_TS.IFO");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "VIDEO_TS"), fs::directory_iterator()), 1);
+
+    fs::remove_all(dir_ / "VIDEO_TS");
+    ASSERT_TRUE(DvdOutput.Begin(EncoderSettings.outputFileName));
+    testsupport::WriteFile(fs::path(DvdOutput.Work()) / "VIDEO_TS" / "VTS_01_1.VOB", "title");
+    testsupport::WriteFile(dir_ / "VIDEO_TS", "notes");
+    boxes.Answer(platform::MbAnswer::No);
+    EXPECT_EQ(OfferToDelete(63514, 63515), CheckedOutput::Failed);
+    EXPECT_EQ(boxes.Texts().back().rfind(expected, 0), 0u) << boxes.Texts().back();
+    EXPECT_EQ(ReadFile(dir_ / "VIDEO_TS"), "notes");
+    EXPECT_TRUE(DvdOutput.Work().empty());
 }
 
 // A VIDEO_TS or AUDIO_TS that cannot take the volume, and a folder at the name of a
