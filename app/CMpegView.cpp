@@ -27,6 +27,7 @@
 #include "engine/PictureDriver.h"
 #include "job/DvdOutput.h"
 #include "job/JobDriver.h"
+#include "job/JobMessages.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
@@ -244,6 +245,11 @@ void CMpeg2View::RunStartedEncoding() {
     if (!form_ || form_->ApplyToParameters() != 1) return;
     // A DVD volume job writes no file at the output name: its VIDEO_TS folder is what it replaces.
     const std::string output = OutputToConfirm();
+    // Nothing is asked for a job that cannot start.
+    if (const std::string refusal = TemporaryNamesInUse(); !refusal.empty()) {
+        platform::ShowMessageBox(refusal, Text(63600), MbButtons::Ok, MbIcon::Stop, &frame_);
+        return;
+    }
     if (FILE* existing = std::fopen(output.c_str(), "rb")) {
         std::fclose(existing);
         const std::string question = platform::Format(Text(OverwriteQuestionText(output)).c_str(), output.c_str());

@@ -11,6 +11,9 @@
 // passes, or destroy the input; the refusal's text, empty when the job may start.
 // An MPEG-1 system stream of MPEG-2 video becomes a program stream here.
 std::string StartRefusal(bool multiplexed);
+// The refusal of a job with sound whose temporary streams another running job holds, for
+// a Start to give before it asks anything; "" when they are free now (the job takes them).
+std::string TemporaryNamesInUse();
 // A refusal of RunEncoding: box owned by the job's window, OK, no icon.
 void RefuseStart(int boxText, int caption, int batchText);
 // Asks whether an existing temporary file is to be encoded again; true for

@@ -80,8 +80,17 @@ bool JobOutput::Begin(const std::string& target, bool replace) {
     return true;
 }
 
+FileIdentity IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return FileIdentity();
+    return {true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 bool JobOutput::Commit() {
     if (work_.empty()) return false;
+    // The rename keeps all of it: taken from the finished file before another could take the target's name.
+    placed_ = IdentityOf(work_);
     if (!inPlace_) {
         std::string placed = target_;
         const bool moved = replace_ ? std::rename(work_.c_str(), target_.c_str()) == 0

@@ -7,6 +7,16 @@
 #include <cstdint>
 #include <string>
 
+// What tells a file from another that takes its name later: the device, inode, size and
+// modification time of the file a name reaches (links followed). Not `known` when it cannot be read.
+struct FileIdentity {
+    bool known = false;
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, modified = 0;  // modified: nanoseconds
+    bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity IdentityOf(const std::string& path);
+
 class JobOutput {
 public:
     JobOutput() = default;
@@ -22,6 +32,8 @@ public:
     const std::string& Work() const { return work_; }
     // Puts the finished file in place of the target; false, after a message, when that fails.
     bool Commit();
+    // The file the last Commit put in place, as it was when it was put there.
+    const FileIdentity& Placed() const { return placed_; }
     // Removes the unfinished file; the target stays as it was.
     void Discard();
     // The user chose to keep an output that failed its checks: it goes to the target's
@@ -33,6 +45,7 @@ private:
     std::string target_, work_;
     bool inPlace_ = false;  // a device or other special target is written directly
     bool replace_ = true;
+    FileIdentity placed_;
 };
 
 // The first of `path` (when `withPath`), "<stem>_2<ext>", "<stem>_3<ext>", ... that names nothing.
