@@ -136,7 +136,7 @@ int RunEncodingJob() {
             return -1;
         }
         encodeVideo = false;
-        WrittenVideoStream = IdentityOf(VideoOutputPath);
+        WrittenVideoStream = IdentityOf(VideoOutputPath, true);
     }
     // The sound's folder is tried before the video pass too, unless its stream may be kept.
     if (!AudioOutputPath.empty() && e.encodeAudio && !Opens(AudioOutputPath)) {
@@ -178,7 +178,7 @@ int RunEncodingJob() {
             }
             AudioStreamReady = 1;
             encodeSound = false;
-            WrittenAudioStream = IdentityOf(AudioOutputPath);
+            WrittenAudioStream = IdentityOf(AudioOutputPath, true);
         }
         if (encodeSound) {
             if (e.inputType == 2 && !AviOpenInputFile(e.inputFileName.c_str())) {
@@ -317,6 +317,7 @@ int RunEncoding(const void* ownerWindow) {
         if (e.deleteTempAudio && TempAudioUsed && IdentityOf(e.tempAudioFileName) == WrittenAudioStream)
             DeleteQuietly(e.tempAudioFileName);
     }
+    WrittenVideoStream = WrittenAudioStream = FileIdentity();
     platform::ReleaseWorkPaths();
 
     RunState = 1;

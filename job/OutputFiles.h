@@ -5,17 +5,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-// What tells a file from another that takes its name later: the device, inode, size and
-// modification time of the file a name reaches (links followed). Not `known` when it cannot be read.
+// What tells a file from another that takes its name later: the device and inode of the
+// file a name reaches (links followed); not `known` when it cannot be read. A file written
+// over in place keeps its identity. With `keepOpen` the file stays open while a copy of the
+// identity lives, so that its inode is not given to another file meanwhile.
 struct FileIdentity {
     bool known = false;
     uint64_t device = 0, inode = 0;
-    int64_t size = 0, modified = 0;  // modified: nanoseconds
-    bool operator==(const FileIdentity&) const = default;
+    std::shared_ptr<const int> open;
+    bool operator==(const FileIdentity& other) const {
+        return known == other.known && device == other.device && inode == other.inode;
+    }
 };
-FileIdentity IdentityOf(const std::string& path);
+FileIdentity IdentityOf(const std::string& path, bool keepOpen = false);
 
 class JobOutput {
 public:
