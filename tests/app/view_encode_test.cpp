@@ -3,6 +3,9 @@
 // output that ffmpeg decodes picture for picture; Stop, Pause and closing the
 // window in the middle of the video pass.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -423,6 +426,28 @@ TEST_F(ViewEncodeTest, StartAsksAboutWhatTheDvdJobWillWrite) {
     }
     EXPECT_EQ(ReadAll(Output()), "the user's own stream");
     EncoderSettings.createVob = 0;
+}
+
+// Temporary streams that another running job holds (its lock beside the video stream):
+// Start refuses, naming the stream, before it asks about the existing output.
+TEST_F(ViewEncodeTest, StartRefusesHeldTemporaryNamesBeforeAskingAnything) {
+    ChooseAvi(10);
+    std::ofstream(Output()) << "the user's own stream";
+    boxes_.Answer(MbAnswer::Cancel);
+    Command(32771)->trigger();
+    const std::string video = EncoderSettings.tempVideoFileName;
+    // A lock of an open file of its own, as another process has it.
+    const int other = ::open((video + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    boxes_.Clear();
+    Command(32771)->trigger();
+    ::close(other);
+    ASSERT_EQ(boxes_.Texts().size(), 1u) << testing::PrintToString(boxes_.Texts());
+    EXPECT_EQ(boxes_.Texts()[0].rfind("The temporary file\n" + video + "\nis in use by another encoding job", 0), 0u)
+        << boxes_.Texts()[0];
+    EXPECT_EQ(ReadAll(Output()), "the user's own stream");
+    EXPECT_FALSE(fs::exists(video));
+    fs::remove(video + ".lock");
 }
 
 TEST_F(ViewEncodeTest, StopEndsTheVideoPassAndKeepsTheEarlierFile) {
