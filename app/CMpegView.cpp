@@ -164,6 +164,7 @@ void CMpeg2View::LinkBatchRuns() {
     BatchView.prepareJob = [this] {
         InputPreviewDrawn = OutputPreviewDrawn = 0;
         PausedMilliseconds = 0;
+        Sequence.EncodedFrameCount = Sequence.EncodingFrameCount = 0;
         RelayoutAroundEncoding();
         progressHost_->RecalcLayout();
         if (EncoderSettings.qualityStatisticsMode)
@@ -264,7 +265,8 @@ void CMpeg2View::RunStartedEncoding() {
     PictureDriver.ElapsedSeconds = 0;
     PausedMilliseconds = 0;
     EngineReport.AverageQuality = EngineReport.PictureQuality = 0.0f;
-    Sequence.EncodedFrameCount = 0;
+    // The job sets its length once its questions are answered.
+    Sequence.EncodedFrameCount = Sequence.EncodingFrameCount = 0;
     RelayoutAroundEncoding();
     progressHost_->RecalcLayout();
     UpdateVideoProgress();
@@ -287,7 +289,7 @@ void CMpeg2View::OnStopEncoding() {
 }
 
 void CMpeg2View::AskToStop() {
-    if (platform::ShowMessageBox(Text(BatchMode ? 64134 : 64133), "", MbButtons::YesNo, MbIcon::Stop, &frame_) !=
+    if (platform::ShowMessageBox(Text(BatchMode ? 64134 : 64133), "", MbButtons::YesNo, MbIcon::Question, &frame_) !=
         MbAnswer::Yes)
         return;
     BatchStopRequested = 1;

@@ -200,7 +200,7 @@ TEST(ValidateCompliance, SvcdVideo) {
           svcdRate}},
         {"size", SvcdSettings(), Set([](EncoderSettingsRecord& s) { s.horizontalSize = 720; }),
          {"SVCD standard requires that horizontal picture \nsize must be equal to 480 and vertical size "
-          "equal\nto 480 for NTCS or 576 for PAL.\n"}},
+          "equal\nto 480 for NTSC or 576 for PAL.\n"}},
         {"PAL size at 29.97", SvcdPalSettings(), Set([](EncoderSettingsRecord& s) { s.frameRateCode = 4; }),
          {svcdRate, kNtscSource}},
         {"aspect", SvcdSettings(), Set([](EncoderSettingsRecord& s) { s.mpeg2AspectRatio = 4; }),

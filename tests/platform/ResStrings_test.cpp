@@ -355,7 +355,7 @@ const Entry kEstablished[] = {
     {64171, " MPEG encoding completed "},
     {64172, "\nBatch MPEG encoding aborted by user\n"},
     {64173, "\nBatch MPEG encoding aborted by user.\n"},
-    {64174, "\nError encountered during batch encoding - process halted\nPlease verify parameters of specified profile "},
+    {64174, "\nError encountered during batch encoding - this entry failed\nPlease verify parameters of specified profile "},
     {64175, "\nMPEG encoding completed successfully\n"},
     {64178, "Warning messages have been enabled."},
     {64179, "ZRN-MPEG"},
