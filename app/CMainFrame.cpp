@@ -259,7 +259,7 @@ void CMainFrame::BuildMenus() {
     help->addAction(AddCommand(kHelpTopics, "&Help Topics", QKeySequence("F1")));
     AddCommand(kContextHelp, "What's This?", QKeySequence("Shift+F1"));
     help->addSeparator();
-    help->addAction(AddCommand(kAbout, "&About ZRN-MPEG Encoder..."));
+    help->addAction(AddCommand(kAbout, "&About Tessmar..."));
     set(kHelpTopics, [this] { OnHelpTopics(); }, always);
     set(kContextHelp, [] { QWhatsThis::enterWhatsThisMode(); }, always);
     set(kAbout, [this] { app_.OnAppAbout(); }, always);

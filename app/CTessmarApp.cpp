@@ -139,7 +139,7 @@ void CTessmarApp::OnOpenRecentFile(int command) {
 void CTessmarApp::OnAppAbout() {
     QDialog about(frame_.get());
     about.setObjectName("156");
-    about.setWindowTitle("About ZRN-MPEG Encoder");
+    about.setWindowTitle("About Tessmar");
     auto* layout = new QVBoxLayout(&about);
     auto* name = new QLabel(QString("<b>Tessmar</b> MPEG encoder, version %1").arg(kVersion), &about);
     auto* features = new QLabel(

@@ -223,7 +223,7 @@ CProgressDlg::CProgressDlg(QWidget* parent) : CProgressDlg(parent, 131) {}
 
 CProgressDlg::CProgressDlg(QWidget* parent, int templateId)
     : CProgressPanel(parent, templateId, "MPEG VIDEO ENCODING IN PROGRESS",
-                     "ZRN-MPEG Encoder currently encoding video stream.\n\nPlease wait...", 63729, 63730) {
+                     "Tessmar currently encoding video stream.\n\nPlease wait...", 63729, 63730) {
     QVBoxLayout* left = TextColumn();
     auto* row = new QHBoxLayout();
     row->addWidget(AddLabel(this, 1025, kFramePlaceholder));
@@ -295,7 +295,7 @@ void CProgressPanel::AddPercentRow() {
 
 CProgressAudio::CProgressAudio(QWidget* parent)
     : CProgressPanel(parent, 141, "MPEG AUDIO ENCODING IN PROGRESS",
-                     "ZRN-MPEG Encoder currently encoding audio stream.\n\nPlease wait...", 63727, 63728) {
+                     "Tessmar currently encoding audio stream.\n\nPlease wait...", 63727, 63728) {
     AddPercentRow();
 }
 
@@ -316,7 +316,7 @@ void CProgressAudio::UpdateProgress() {
 
 CProgressMultiplex::CProgressMultiplex(QWidget* parent)
     : CProgressPanel(parent, 146, "MULTIPLEXING AUDIO AND VIDEO STREAMS IN PROGRESS",
-                     "ZRN-MPEG Encoder currently multiplexing video and audio stream.\n\nPlease wait...", 63745,
+                     "Tessmar currently multiplexing video and audio stream.\n\nPlease wait...", 63745,
                      63746) {
     AddPercentRow();
 }

@@ -70,7 +70,7 @@ std::string OpenFailureReason(const std::string& path) {
 void AudioProbeMessage(int id) {
     AviAudioRefusal = id;
     if (!AviProbeActive || BatchMode >= 2) return;
-    platform::ShowMessageBox(LoadResString(id), "ZRN-MPEG Encoder", platform::MbButtons::Ok,
+    platform::ShowMessageBox(LoadResString(id), "Tessmar", platform::MbButtons::Ok,
                              platform::MbIcon::Information, nullptr);
 }
 

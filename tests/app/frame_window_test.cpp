@@ -72,7 +72,7 @@ TEST_F(WindowTest, StartsWithMenuToolBarStatusBarAndAPicture) {
     CMainFrame* frame = app->MainFrame();
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_EQ(frame->windowTitle(), "Untitled - ZRN-MPEG Encoder");
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Tessmar");
     EXPECT_EQ(ProfileDirectory, (dir_.path() / "profiles").string() + "/");
     EXPECT_TRUE(boxes.Shown().empty());
 
@@ -279,7 +279,7 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     EXPECT_FALSE(app->Document()->IsModified());
     EXPECT_EQ(Text(*app, "1003"), "480");
     EXPECT_EQ(EncoderSettings.horizontalSize, 480);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - Tessmar");
     EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
 
     // A file that is no profile is refused and the imported one stays.
@@ -289,7 +289,7 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     Command(*app, 57601)->trigger();
     EXPECT_FALSE(boxes.Texts().empty());
     EXPECT_EQ(app->Document()->ProfilePath(), profile);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - Tessmar");
     EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
 
     // So is one whose values the checks refuse: the settings, the form and the list stay.
@@ -310,7 +310,7 @@ TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
         Command(*app, 57603)->trigger();
         saved = app->Document()->ProfilePath();
         ASSERT_FALSE(saved.empty());
-        EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - ZRN-MPEG Encoder");
+        EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - Tessmar");
         EXPECT_EQ(Command(*app, 57616)->text(), "&1 Travel");
     }
     RunState = 1;
@@ -321,7 +321,7 @@ TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
     EXPECT_TRUE(entry->isEnabled());
     entry->trigger();
     EXPECT_EQ(app->Document()->ProfilePath(), saved);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - Tessmar");
 
     // A dropped profile opens; only names of five characters or more count.
     ASSERT_TRUE(app->Document()->OnNewDocument());
@@ -354,12 +354,12 @@ TEST_F(WindowTest, CommandLineAviBecomesTheInputAndEditsMarkTheProfile) {
 
     app->MainFrame()->findChild<QAction*>("57600")->trigger();
     EXPECT_EQ(Text(*app, "1003"), "352");
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Untitled - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Untitled - Tessmar");
     app->MainFrame()->findChild<QAction*>("57616")->trigger();
     EXPECT_EQ(app->Document()->ProfilePath(), saved);
     EXPECT_EQ(Text(*app, "1003"), "336");
     EXPECT_EQ(Text(*app, "1001"), avi);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Small clip - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Small clip - Tessmar");
     EXPECT_FALSE(app->Document()->IsModified());
 }
 

@@ -83,7 +83,7 @@ TEST_F(AviSourceTest, OpenRefusalsTellTheUser) {
         EXPECT_EQ(boxes.Shown()[0].text, *c.reason ? platform::Format(LoadResString(c.id), c.path.c_str(), c.reason)
                                                    : LoadResString(c.id));
         EXPECT_FALSE(boxes.Shown()[0].text.empty());
-        EXPECT_EQ(boxes.Shown()[0].caption, "ZRN-MPEG Encoder Error");
+        EXPECT_EQ(boxes.Shown()[0].caption, "Tessmar Error");
         EXPECT_EQ(boxes.Shown()[0].owner, &ownerToken);
         EXPECT_EQ(AviHasVideoStream(), 0);
         AviCloseInputFile();
@@ -175,7 +175,7 @@ TEST_F(AviSourceTest, UnusableSoundIsToldOnlyWhileProbing) {
             if (probing) {
                 ASSERT_EQ(boxes.Shown().size(), 1u);
                 EXPECT_EQ(boxes.Shown()[0].text, LoadResString(c.id));
-                EXPECT_EQ(boxes.Shown()[0].caption, "ZRN-MPEG Encoder");
+                EXPECT_EQ(boxes.Shown()[0].caption, "Tessmar");
                 EXPECT_EQ(boxes.Shown()[0].icon, MbIcon::Information);
                 EXPECT_EQ(boxes.Shown()[0].owner, nullptr);
             } else {
@@ -245,7 +245,7 @@ TEST_F(AviSourceTest, SizeDecision) {
     EXPECT_EQ(AviOpenInputFile(path.string().c_str()), 0);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, kInterlacedRefusal);
-    EXPECT_EQ(boxes.Shown()[0].caption, "ZRN-MPEG Encoder Error");
+    EXPECT_EQ(boxes.Shown()[0].caption, "Tessmar Error");
     AviCloseInputFile();
     EncoderSettings.progressiveFrame = 1;
     EXPECT_EQ(AviOpenInputFile(path.string().c_str()), 1);
