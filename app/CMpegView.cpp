@@ -381,7 +381,15 @@ void CMpeg2View::OnPlayOutputFile() {
         platform::MessageBeep(0);
         return;
     }
-    if (!PlayFile(false, FormText(form_, "1005", 258))) platform::MessageBeep(0);
+    std::string name = FormText(form_, "1005", 258);
+    // A DVD volume job writes no file at the output name but the VIDEO_TS folder
+    // beside it: when the name is not there, the volume's first title is what plays.
+    if (access(name.c_str(), F_OK) != 0 && EncoderSettings.applicationType == kApplicationDvd &&
+        EncoderSettings.createVob == 1) {
+        const std::string title = DvdVideoTsFolder(name) + "/VTS_01_1.VOB";
+        if (access(title.c_str(), F_OK) == 0) name = title;
+    }
+    if (!PlayFile(false, name)) platform::MessageBeep(0);
 }
 
 void CMpeg2View::OnSuppressWarnings() {
