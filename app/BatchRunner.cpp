@@ -377,13 +377,14 @@ void FinishBatchEntry(bool applied, int jobResult) {
              : jobResult == 0 && applied ? 64175
                                          : 64174;
     AppendBatchLog(LoadResString(id));
-    // A job that failed after its passes (at multiplexing) leaves the streams it
-    // encoded; they are not removed here, as they may be all the user has.
-    if (id != 64174 || !VideoToTempFile) return;
+    // A job that failed after its passes (at multiplexing) keeps the streams it
+    // wrote, so that they can be multiplexed again: the log names them.
+    if (id != 64174) return;
     std::string left;
-    for (const std::string* name : {&EncoderSettings.tempVideoFileName, &EncoderSettings.tempAudioFileName}) {
+    for (const auto& [used, name] : {std::pair{TempVideoUsed, &EncoderSettings.tempVideoFileName},
+                                     std::pair{TempAudioUsed, &EncoderSettings.tempAudioFileName}}) {
         std::error_code ec;
-        if (!name->empty() && std::filesystem::file_size(*name, ec) > 0 && !ec) left += " " + *name + "\n";
+        if (used && !name->empty() && std::filesystem::exists(*name, ec)) left += " " + *name + "\n";
     }
     if (!left.empty()) AppendBatchLog("\nThe elementary streams encoded for this entry are left in place:\n" + left);
 }

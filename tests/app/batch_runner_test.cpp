@@ -87,9 +87,9 @@ TEST_F(BatchRunnerTest, TemplateProfileWithThreeAviFiles) {
     EncoderSettings.tempVideoFileName = (dir_ / "t.m2v").string();
     EncoderSettings.tempAudioFileName = (dir_ / "gone.mp2").string();
     testsupport::WriteFile(EncoderSettings.tempVideoFileName, "stream");
-    VideoToTempFile = 1;
+    TempVideoUsed = TempAudioUsed = 1;
     BatchCounts counts = Run({"*Template", "/in/a.avi", "/in/bad.avi", "/in/c.avi", "/in/mute.avi"});
-    VideoToTempFile = 0;
+    TempVideoUsed = TempAudioUsed = 0;
     EXPECT_EQ(counts.succeeded, 2);
     EXPECT_EQ(counts.failed, 1);
     EXPECT_EQ(counts.withoutSound, 1);  // encoded, but without the sound the template asks for
