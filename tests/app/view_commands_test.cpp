@@ -103,11 +103,14 @@ TEST_F(ViewCommandsTest, PlayCommandsCheckTheFileAndStartTheConfiguredPlayer) {
     ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", kPlayerKey, script + " --fast", SettingsFileName));
     MainView->OnPreviewInput();
     EXPECT_TRUE(boxes_.Texts().empty());
-    for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    auto waitForPlayer = [] {
+        for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
+            QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    };
+    waitForPlayer();
     std::string line;
     std::getline(std::ifstream(seen), line);
     EXPECT_EQ(line, "--fast " + (dir_ / "clip.avi").string());
@@ -120,11 +123,7 @@ TEST_F(ViewCommandsTest, PlayCommandsCheckTheFileAndStartTheConfiguredPlayer) {
     MainView->OnPlayOutputFile();
     EncoderSettings.applicationType = kApplicationNone;
     EXPECT_TRUE(boxes_.Texts().empty());
-    for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    waitForPlayer();
     std::getline(std::ifstream(seen), line);
     EXPECT_EQ(line, "--fast " + title);
 
