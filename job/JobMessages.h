@@ -23,6 +23,6 @@ bool EncodeAgain(const std::string& path, int longText, int shortText, int capti
 // No keeps it: in place when that holds no earlier file of the user's, else aside
 // under a free name the user is told. What became of the output:
 enum class CheckedOutput { Deleted, InPlace, KeptAside };
-CheckedOutput OfferToDelete(int question, int caption, platform::MbIcon icon = platform::MbIcon::Stop);
+CheckedOutput OfferToDelete(int question, int caption, platform::MbIcon icon = platform::MbIcon::Question);
 // Tells how many of the frames an AVI's headers name it still holds, when it was cut short.
 void WarnOfCutInput();

@@ -197,7 +197,7 @@ int MultiplexStreams() {
             WriteBatchLogMessage(text);
         } else {
             ShowFinalMultiplexProgress();
-            platform::ShowMessageBox(text, "ZRN-MPEG Encoder", MbButtons::Ok, MbIcon::None, MessageOwnerWindow);
+            platform::ShowMessageBox(text, "Tessmar", MbButtons::Ok, MbIcon::None, MessageOwnerWindow);
         }
         e.outputFileName = (fs::path(DvdVideoTsFolder(target)) / "VTS_01_1.VOB").string();
     }

@@ -625,8 +625,9 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
          "channels, 96000 Hz;|Video-only output: @/pcm24.m2v\n|only the video stream was encoded, into @/pcm24.m2v\n|"
          "Batch File " + in["broken"] + " message:\nCannot read AVI file information.|encoding completed successfully",
          {{"pcm24.m2v", "video 352 288 30"}, {"in720x576.prg", "video 720 576 audio 30"}}},
-        {false, {"vcd", "silent", "in720x576"}, {}, done + "2 files encoded successfully.\n ",
-         "AVI input file: " + in["in720x576"] + "|Output file frame format 352 x 288",
+        {false, {"vcd", "silent", "in720x576"}, {}, done + "1 file encoded successfully.\n 1 file encoded as video "
+         "only: its AVI file has no sound.\n ", "completed without sound: the AVI file has no sound, only the video "
+         "stream was encoded, into @/silent.m1v\n|AVI input file: " + in["in720x576"] + "|Output file frame format 352 x 288",
          {{"silent.m1v", "video 352 288 30"}, {"in720x576.mpg", "video 352 288 audio 30"}}},
         {true, {"template", "narrow", "in352x288"}, {}, done + "1 file encoded successfully.\n" + failedOne,
          "Batch File " + in["narrow"] + " message:\n" + narrow + "\n|AVI input file: " + in["in352x288"],
