@@ -68,8 +68,14 @@ std::string ReadFolderKey(const char* key) {
     return WithTrailingSlash(folder);
 }
 
+// The settings reader drops blanks around a value and one pair of quotes
+// around it: a folder that would lose some is stored in quotes, which the
+// reader takes off again, so it reads back as it was.
 bool WriteFolderKey(const char* key, const std::string& path) {
-    return platform::IniWriteString(kSettingsSection, key, path, ProgramIniFileName());
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const bool quoted = !path.empty() && (blank(path.front()) || blank(path.back()) || path.front() == '"' ||
+                                          path.front() == '\'');
+    return platform::IniWriteString(kSettingsSection, key, quoted ? '"' + path + '"' : path, ProgramIniFileName());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
 #include "engine/EngineState.h"
+#include "job/JobDriver.h"
 #include "platform/Format.h"
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
@@ -42,6 +43,11 @@ namespace {
 bool FitsLog(const std::string& text) { return !text.empty() && text.size() < 256; }
 
 std::vector<std::string> BatchOutputs;
+
+// Whether the AVI entry being encoded comes under a template that encodes
+// sound, and whether it was encoded as video only because its file has none.
+bool EntrySoundAsked = false;
+bool EntryWithoutSound = false;
 
 std::string OutputKey(const std::string& name) {
     std::error_code ec;
@@ -82,6 +88,8 @@ void CountJob(BatchCounts& counts) {
         ++counts.cutShort;
     } else if (BatchEntrySoundDropped) {
         ++counts.videoOnly;
+    } else if (EntryWithoutSound) {
+        ++counts.withoutSound;
     } else {
         ++counts.succeeded;
     }
@@ -122,6 +130,7 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
     EncoderSettingsRecord profileSettings = EncoderSettings;
     for (size_t i = 0; i < jobs.size() && BatchStopRequested == 0; ++i) {
         counts.entriesRun = static_cast<int>(i) + 1;
+        EntrySoundAsked = EntryWithoutSound = false;
         BatchEntrySoundDropped = 0;
         BatchEntryCutShort = {};
         BatchEntryRan = 0;
@@ -177,6 +186,7 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
             BatchJobSucceeded = 0;
         } else {
             if (FitsLog(text)) AppendBatchLog(FormatResString(64110, text));
+            EntrySoundAsked = profileSettings.encodeAudio != 0;
             hooks.runEntry();
             // Statistics describe an output: a job that failed, was stopped or never ran wrote none.
             if (BatchJobSucceeded && hooks.writeStatistics) hooks.writeStatistics();
@@ -186,6 +196,7 @@ BatchCounts RunBatchJobList(const std::vector<std::string>& jobs, const std::vec
         // Every AVI file after a template starts from the template's application type.
         EncoderSettings.applicationType = applicationType;
     }
+    EntrySoundAsked = EntryWithoutSound = false;
     counts.stopped = BatchStopRequested != 0;
     return counts;
 }
@@ -212,6 +223,10 @@ std::string BatchSummaryText(const BatchCounts& c) {
         text += platform::Format(c.videoOnly == 1 ? "%d file encoded as video only: its sound could not be used.\n "
                                                   : "%d files encoded as video only: their sound could not be used.\n ",
                                  c.videoOnly);
+    if (c.withoutSound > 0)
+        text += platform::Format(c.withoutSound == 1 ? "%d file encoded as video only: its AVI file has no sound.\n "
+                                                     : "%d files encoded as video only: their AVI files have no sound.\n ",
+                                 c.withoutSound);
     if (c.failed > 0) text += platform::Format(LoadResString(c.failed == 1 ? 64114 : 64113), c.failed);
     return text + LoadResString(64115);
 }
@@ -270,7 +285,14 @@ BatchCounts RunBatchProcess(const BatchStartRequest& request, const std::vector<
     if (!jobOutputFolder.empty() && jobOutputFolder.back() != '/') jobOutputFolder += '/';
     BatchMode = mode;
     BatchStopRequested = 0;
-    CreateBatchLog(EncoderSettings.profileDescription, BatchOutputFolder);
+    // The first line names the profile the first entries run under: the start
+    // profile, unless the list begins by loading one of its own.
+    std::string firstProfile = EncoderSettings.profileDescription;
+    if (!BatchJobList.empty() && NextIsProfile(BatchJobList.front())) {
+        const std::string& first = BatchJobList.front();
+        firstProfile = ClassifyJobEntry(first) == JobEntryKind::Description ? first.substr(1) : first;
+    }
+    CreateBatchLog(firstProfile, BatchOutputFolder);
     if (!startProfileFailure.empty()) AppendBatchLog(startProfileFailure);
 
     BatchCounts counts = RunBatchJobList(BatchJobList, profiles, jobOutputFolder, hooks.run);
@@ -340,10 +362,29 @@ void FinishBatchEntry(bool applied, int jobResult) {
             EncoderSettings.outputFileName.c_str()));
         return;
     }
+    if (BatchJobSucceeded && EntrySoundAsked && EncoderSettings.encodeAudio == 0) {
+        // Not a plain success either: the template encodes sound, the file has none.
+        EntryWithoutSound = true;
+        AppendBatchLog(platform::Format(
+            "\nMPEG encoding completed without sound: the AVI file has no sound, only the video stream was "
+            "encoded, into %s\n",
+            EncoderSettings.outputFileName.c_str()));
+        return;
+    }
     if (BatchJobSucceeded && BatchEntryCutShort.announced > 0) return;
     int id = UserStopFlag          ? 64172
              : BatchStopRequested  ? 64173
              : jobResult == 0 && applied ? 64175
                                          : 64174;
     AppendBatchLog(LoadResString(id));
+    // A job that failed after its passes (at multiplexing) keeps the streams it
+    // wrote, so that they can be multiplexed again: the log names them.
+    if (id != 64174) return;
+    std::string left;
+    for (const auto& [used, name] : {std::pair{TempVideoUsed, &EncoderSettings.tempVideoFileName},
+                                     std::pair{TempAudioUsed, &EncoderSettings.tempAudioFileName}}) {
+        std::error_code ec;
+        if (used && !name->empty() && std::filesystem::exists(*name, ec)) left += " " + *name + "\n";
+    }
+    if (!left.empty()) AppendBatchLog("\nThe elementary streams encoded for this entry are left in place:\n" + left);
 }

@@ -30,6 +30,7 @@ struct BatchCounts {
     int succeeded = 0;
     int failed = 0;
     int videoOnly = 0;     // encoded, but the file's sound could not be used
+    int withoutSound = 0;  // encoded as video only under a template that encodes sound: the file has none
     int cutShort = 0;      // encoded, but the AVI file held fewer frames than its headers name
     int entriesRun = 0;    // entries of the list walked before the end or the stop
     int entries = 0;
@@ -126,6 +127,7 @@ struct BatchEntryHooks {
 // BatchJobSucceeded.
 void RunBatchEntry(const BatchEntryHooks& hooks);
 
-// The end of one job of a batch: the log line that says how it ended, and
-// BatchJobSucceeded from the stop flags and the job's result.
+// The end of one job of a batch: the log line that says how it ended (and
+// the elementary streams a failed job left), and BatchJobSucceeded from the
+// stop flags and the job's result.
 void FinishBatchEntry(bool applied, int jobResult);

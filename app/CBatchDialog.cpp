@@ -305,7 +305,7 @@ void CBatchDialog::OnViewLog() {
     if (FILE* log = std::fopen(BatchLogFileName.c_str(), "r")) {
         std::fclose(log);
     } else {
-        if (platform::ShowMessageBox(LoadResString(63252), "", platform::MbButtons::YesNo, platform::MbIcon::None,
+        if (platform::ShowMessageBox(LoadResString(63252), "", platform::MbButtons::YesNo, platform::MbIcon::Question,
                                      this) != platform::MbAnswer::Yes)
             return;
         FILE* created = std::fopen(BatchLogFileName.c_str(), "w");
@@ -350,7 +350,7 @@ void CBatchDialog::OnSaveJobList() {
 void CBatchDialog::OnLoadJobList() {
     if (modified_) {
         const platform::MbAnswer answer = platform::ShowMessageBox(
-            LoadResString(63235), "", platform::MbButtons::YesNo, platform::MbIcon::None, this);
+            LoadResString(63235), "", platform::MbButtons::YesNo, platform::MbIcon::Question, this);
         if (answer == platform::MbAnswer::Yes)
             OnSaveJobList();  // the flag goes only when the list was saved
         else

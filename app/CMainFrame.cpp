@@ -259,7 +259,7 @@ void CMainFrame::BuildMenus() {
     help->addAction(AddCommand(kHelpTopics, "&Help Topics", QKeySequence("F1")));
     AddCommand(kContextHelp, "What's This?", QKeySequence("Shift+F1"));
     help->addSeparator();
-    help->addAction(AddCommand(kAbout, "&About ZRN-MPEG Encoder..."));
+    help->addAction(AddCommand(kAbout, "&About Tessmar..."));
     set(kHelpTopics, [this] { OnHelpTopics(); }, always);
     set(kContextHelp, [] { QWhatsThis::enterWhatsThisMode(); }, always);
     set(kAbout, [this] { app_.OnAppAbout(); }, always);
@@ -496,7 +496,7 @@ CMainFrame::EndingAnswer CMainFrame::AskToEndWork() {
     // passes of its job or between two jobs would go on through every later entry.
     if (RunState != 3 || (BatchMode != 0 && BatchStopRequested == 0)) {
         if (platform::ShowMessageBox(LoadResString(BatchMode ? 64134 : 64133), "", platform::MbButtons::YesNo,
-                                     platform::MbIcon::Stop, this) != platform::MbAnswer::Yes)
+                                     platform::MbIcon::Question, this) != platform::MbAnswer::Yes)
             return EndingAnswer::Refused;
         BatchStopRequested = 1;
         RequestStopEncoding();

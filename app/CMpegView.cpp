@@ -27,6 +27,7 @@
 #include "engine/PictureDriver.h"
 #include "job/DvdOutput.h"
 #include "job/JobDriver.h"
+#include "job/JobMessages.h"
 #include "platform/Format.h"
 #include "platform/Ini.h"
 #include "platform/MessageBox.h"
@@ -164,6 +165,7 @@ void CMpeg2View::LinkBatchRuns() {
     BatchView.prepareJob = [this] {
         InputPreviewDrawn = OutputPreviewDrawn = 0;
         PausedMilliseconds = 0;
+        Sequence.EncodedFrameCount = Sequence.EncodingFrameCount = 0;
         RelayoutAroundEncoding();
         progressHost_->RecalcLayout();
         if (EncoderSettings.qualityStatisticsMode)
@@ -244,6 +246,11 @@ void CMpeg2View::RunStartedEncoding() {
     if (!form_ || form_->ApplyToParameters() != 1) return;
     // A DVD volume job writes no file at the output name: its VIDEO_TS folder is what it replaces.
     const std::string output = OutputToConfirm();
+    // Nothing is asked for a job that cannot start.
+    if (const std::string refusal = TemporaryNamesInUse(); !refusal.empty()) {
+        platform::ShowMessageBox(refusal, Text(63600), MbButtons::Ok, MbIcon::Stop, &frame_);
+        return;
+    }
     if (FILE* existing = std::fopen(output.c_str(), "rb")) {
         std::fclose(existing);
         const std::string question = platform::Format(Text(OverwriteQuestionText(output)).c_str(), output.c_str());
@@ -264,7 +271,8 @@ void CMpeg2View::RunStartedEncoding() {
     PictureDriver.ElapsedSeconds = 0;
     PausedMilliseconds = 0;
     EngineReport.AverageQuality = EngineReport.PictureQuality = 0.0f;
-    Sequence.EncodedFrameCount = 0;
+    // The job sets its length once its questions are answered.
+    Sequence.EncodedFrameCount = Sequence.EncodingFrameCount = 0;
     RelayoutAroundEncoding();
     progressHost_->RecalcLayout();
     UpdateVideoProgress();
@@ -287,7 +295,7 @@ void CMpeg2View::OnStopEncoding() {
 }
 
 void CMpeg2View::AskToStop() {
-    if (platform::ShowMessageBox(Text(BatchMode ? 64134 : 64133), "", MbButtons::YesNo, MbIcon::Stop, &frame_) !=
+    if (platform::ShowMessageBox(Text(BatchMode ? 64134 : 64133), "", MbButtons::YesNo, MbIcon::Question, &frame_) !=
         MbAnswer::Yes)
         return;
     BatchStopRequested = 1;
@@ -379,7 +387,15 @@ void CMpeg2View::OnPlayOutputFile() {
         platform::MessageBeep(0);
         return;
     }
-    if (!PlayFile(false, FormText(form_, "1005", 258))) platform::MessageBeep(0);
+    std::string name = FormText(form_, "1005", 258);
+    // A DVD volume job writes no file at the output name but the VIDEO_TS folder
+    // beside it: when the name is not there, the volume's first title is what plays.
+    if (access(name.c_str(), F_OK) != 0 && EncoderSettings.applicationType == kApplicationDvd &&
+        EncoderSettings.createVob == 1) {
+        const std::string title = DvdVideoTsFolder(name) + "/VTS_01_1.VOB";
+        if (access(title.c_str(), F_OK) == 0) name = title;
+    }
+    if (!PlayFile(false, name)) platform::MessageBeep(0);
 }
 
 void CMpeg2View::OnSuppressWarnings() {

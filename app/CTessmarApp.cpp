@@ -139,7 +139,7 @@ void CTessmarApp::OnOpenRecentFile(int command) {
 void CTessmarApp::OnAppAbout() {
     QDialog about(frame_.get());
     about.setObjectName("156");
-    about.setWindowTitle("About ZRN-MPEG Encoder");
+    about.setWindowTitle("About Tessmar");
     auto* layout = new QVBoxLayout(&about);
     auto* name = new QLabel(QString("<b>Tessmar</b> MPEG encoder, version %1").arg(kVersion), &about);
     auto* features = new QLabel(
@@ -158,14 +158,20 @@ void CTessmarApp::OnAppAbout() {
     about.exec();
 }
 
-bool CTessmarApp::QueryEndSession() {
-    // While an encoding or a batch runs the user is asked as for a close; Yes
-    // stops them (a paused one too), and the session does not end under them.
-    if (frame_ && frame_->AskToEndWork() != CMainFrame::EndingAnswer::Free) return false;
-    if (RunState == 2 || RunState == 3 || BatchMode != 0) return false;
+bool CTessmarApp::QueryEndSession(const std::function<bool()>& mayInteract) {
+    const bool working = RunState == 2 || RunState == 3 || BatchMode != 0;
+    if (!working && (!document_ || !document_->IsModified())) return true;
+    if (mayInteract && !mayInteract()) return false;
+    // Yes stops the encoding and the batch (a paused one too); they end in
+    // their own message pump once this returns, before the program leaves
+    // its event loop, so the session need not be ended a second time.
+    if (working && (!frame_ || frame_->AskToEndWork() == CMainFrame::EndingAnswer::Refused)) return false;
     return !document_ || document_->SaveModified();
 }
 
 void CTessmarApp::OnCommitDataRequest(QSessionManager& manager) {
-    if (!QueryEndSession()) manager.cancel();
+    bool asked = false;
+    const bool mayEnd = QueryEndSession([&] { return asked = manager.allowsInteraction(); });
+    if (asked) manager.release();
+    if (!mayEnd) manager.cancel();
 }

@@ -43,9 +43,12 @@ public:
     void OnFileOpen();                   // Import profile file...
     void OnOpenRecentFile(int command);  // 57616..57631
     void OnAppAbout();
-    // Whether the session may end now: not while an encoding runs (it is
-    // stopped) or stops, nor when unsaved changes were not dealt with.
-    bool QueryEndSession();
+    // Whether the session may end now. While an encoding runs the user is
+    // asked as for a close, and a stop the user asked for lets the session
+    // end; unsaved changes are asked about. `mayInteract` is asked first when
+    // there is a question to ask: when it refuses, nothing is asked and the
+    // session does not end over a running encoding or unsaved changes.
+    bool QueryEndSession(const std::function<bool()>& mayInteract = {});
     // Opens a profile (or takes an AVI file as input) as the shell or a drop asks.
     bool OpenDocumentFile(const std::string& path);
 

@@ -390,6 +390,7 @@ std::string MultiplexKindText(int kind) {
         const std::filesystem::path folder = std::filesystem::path(e.outputFileName).parent_path();
         return "DVD-Video Folder Complete\n" + folder.string();
     }
+    if (e.applicationType == kApplicationSvcd) return "Super Video-CD Stream Complete";
     return LoadResString(kind == 1 ? 64120 : 64121);
 }
 

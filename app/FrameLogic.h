@@ -30,7 +30,7 @@ struct MainWindowGeometry {
 };
 MainWindowGeometry ComputeMainWindowGeometry(int charWidth, int charHeight, int desktopWidth, int desktopHeight);
 
-// The window title of a document title ("clip - ZRN-MPEG Encoder").
+// The window title of a document title ("clip - Tessmar").
 std::string MainWindowTitle(const std::string& documentTitle);
 // The application's name, the first part of the document template's string.
 std::string ApplicationName();

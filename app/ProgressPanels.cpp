@@ -58,6 +58,9 @@ QLabel* AddLabel(QWidget* owner, int id, const char* text) {
     return label;
 }
 
+// The video panel's count before a job has said how many frames it encodes.
+constexpr const char* kFramePlaceholder = "Frame _____ out of ______";
+
 QLabel* AddStatic(QWidget* owner, const char* text) { return new QLabel(QString::fromUtf8(text), owner); }
 
 void NotifyActiveHost() {
@@ -163,7 +166,7 @@ int CProgressPanel::OnCommand(int id) {
     if (id == 1) return 0;
     if (id != 2) return 0;
     const int text = BatchMode != 0 ? askBatchStop_ : askStop_;
-    if (platform::ShowMessageBox(LoadResString(text), "", platform::MbButtons::YesNo, platform::MbIcon::Stop, this) !=
+    if (platform::ShowMessageBox(LoadResString(text), "", platform::MbButtons::YesNo, platform::MbIcon::Question, this) !=
         platform::MbAnswer::Yes)
         return 0;
     BatchStopRequested = 1;
@@ -220,10 +223,10 @@ CProgressDlg::CProgressDlg(QWidget* parent) : CProgressDlg(parent, 131) {}
 
 CProgressDlg::CProgressDlg(QWidget* parent, int templateId)
     : CProgressPanel(parent, templateId, "MPEG VIDEO ENCODING IN PROGRESS",
-                     "ZRN-MPEG Encoder currently encoding video stream.\n\nPlease wait...", 63729, 63730) {
+                     "Tessmar currently encoding video stream.\n\nPlease wait...", 63729, 63730) {
     QVBoxLayout* left = TextColumn();
     auto* row = new QHBoxLayout();
-    row->addWidget(AddLabel(this, 1025, "Frame _____ out of ______"));
+    row->addWidget(AddLabel(this, 1025, kFramePlaceholder));
     row->addStretch(1);
     row->addWidget(AddLabel(this, 1026, "Elapsed time:  _____ sec."));
     left->addLayout(row);
@@ -235,7 +238,10 @@ CProgressDlg::~CProgressDlg() = default;
 void CProgressDlg::UpdateProgress() {
     const int64_t frame = Sequence.EncodedFrameCount, total = Sequence.EncodingFrameCount,
                   seconds = VideoSecondsWithoutPause();
-    Label(1025)->setText(QString::fromStdString(FrameCountText(frame, total)));
+    // Until the job knows its length (behind its start questions) nothing of an earlier job is shown.
+    Label(1025)->setText(total < 1 ? QString(kFramePlaceholder)
+                                   : QString::fromStdString(FrameCountText(frame, total)));
+    if (total < 1) SetBar(rangeMax_, 0);
     Label(1026)->setText(QString::fromStdString(PanelElapsedText(63733, seconds)));
     ProgressBarSetting setting;
     setting.rangeMax = rangeMax_;
@@ -289,7 +295,7 @@ void CProgressPanel::AddPercentRow() {
 
 CProgressAudio::CProgressAudio(QWidget* parent)
     : CProgressPanel(parent, 141, "MPEG AUDIO ENCODING IN PROGRESS",
-                     "ZRN-MPEG Encoder currently encoding audio stream.\n\nPlease wait...", 63727, 63728) {
+                     "Tessmar currently encoding audio stream.\n\nPlease wait...", 63727, 63728) {
     AddPercentRow();
 }
 
@@ -310,7 +316,7 @@ void CProgressAudio::UpdateProgress() {
 
 CProgressMultiplex::CProgressMultiplex(QWidget* parent)
     : CProgressPanel(parent, 146, "MULTIPLEXING AUDIO AND VIDEO STREAMS IN PROGRESS",
-                     "ZRN-MPEG Encoder currently multiplexing video and audio stream.\n\nPlease wait...", 63745,
+                     "Tessmar currently multiplexing video and audio stream.\n\nPlease wait...", 63745,
                      63746) {
     AddPercentRow();
 }

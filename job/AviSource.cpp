@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <new>
 
 using platform::AviStatus;
@@ -48,10 +50,27 @@ void OpenMessage(const std::string& text) {
                              MessageOwnerWindow);
 }
 
+// Why a file could not be opened as an AVI file, in words the user can act on.
+std::string OpenFailureReason(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? "The file does not exist."
+                               : platform::Format("The file cannot be reached: %s.", std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) return "This is a folder, not a file.";
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return platform::Format("The file cannot be read: %s.", std::strerror(errno));
+    char head[12] = {};
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    if (got < sizeof head || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0)
+        return "This is not an AVI file.";
+    return "The AVI file is damaged, or its contents are of a kind this program does not support.";
+}
+
 void AudioProbeMessage(int id) {
     AviAudioRefusal = id;
     if (!AviProbeActive || BatchMode >= 2) return;
-    platform::ShowMessageBox(LoadResString(id), "ZRN-MPEG Encoder", platform::MbButtons::Ok,
+    platform::ShowMessageBox(LoadResString(id), "Tessmar", platform::MbButtons::Ok,
                              platform::MbIcon::Information, nullptr);
 }
 
@@ -269,7 +288,7 @@ int AviOpenInputFile(const char* fileName) {
 
     if (platform::AviFile::Open(path, &in.AviFile) != AviStatus::Ok) {
         in.AviFile.reset();
-        OpenMessage(LoadResString(64375));
+        OpenMessage(platform::Format(LoadResString(64375), path.c_str(), OpenFailureReason(path).c_str()));
         return 0;
     }
     in.AviFileInfo = in.AviFile->Info();

@@ -4,6 +4,7 @@
 #include "job/JobDriver.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -75,25 +76,28 @@ std::string RunningTitle() {
 // Those of running processes and of other machines stay.
 void RemoveLeftoverWorkFiles() { platform::RemoveStaleWorkFiles(); }
 
-// The temporary streams are held for the whole job, so that a job of another window
-// with the same names (one profile, or the Files tab) cannot write over them or
-// multiplex them as its own; and no name the job will write is longer than its
-// folder takes, which would otherwise be found after the encode. "" when the job
-// may start, else what the user is told.
-std::string HoldAndCheckNames() {
+// The temporary streams are held for the whole job, so that a job of another window,
+// account or settings folder with the same names cannot write over them or multiplex
+// them as its own; and no name the job will write is longer than its folder takes,
+// which would otherwise be found after the encode. "" when the job may start, else
+// what the user is told. `*warning` says what of the job's safeguards it goes without:
+// a work record the settings folder cannot take, a stream name that cannot be locked.
+std::string HoldAndCheckNames(std::string* warning) {
     const EncoderSettingsRecord& e = EncoderSettings;
     std::vector<std::string> names;
     if (VideoToTempFile) names.push_back(e.tempVideoFileName);
     if (!AudioOutputPath.empty()) names.push_back(e.tempAudioFileName);
-    std::string other;
+    std::string other, unheld, records;
     int error = 0;
-    if (!platform::HoldWorkPaths(names, &other, &error)) {
-        if (!other.empty()) return platform::Format(LoadResString(63640), other.c_str());
-        const std::string records = (platform::ConfigDir() / "work-files").string();
-        std::string text = platform::Format(LoadResString(63641), records.c_str());
-        CheckPathDrive(text, records, error);
-        return text;
-    }
+    if (!platform::HoldWorkPaths(names, &other, &unheld, &error))
+        return platform::Format(LoadResString(63640), other.c_str());
+    // A folder that takes no file is the passes' to report; a stream kept there is still
+    // checked before it is multiplexed.
+    if (!unheld.empty() && error != EROFS && error != EACCES && error != EPERM && error != ENOENT && error != ENOTDIR)
+        *warning = platform::Format(LoadResString(63643), unheld.c_str(), std::strerror(error));
+    if (const int recordError = platform::WorkRecordError(&records); recordError != 0)
+        *warning += (warning->empty() ? "" : "\n\n") +
+                    platform::Format(LoadResString(63641), records.c_str(), std::strerror(recordError));
     // A volume's own names are short; any other output goes under the name of its kind.
     if (!VideoToTempFile)
         names.push_back(VideoOutputPath);
@@ -132,6 +136,7 @@ int RunEncodingJob() {
             return -1;
         }
         encodeVideo = false;
+        WrittenVideoStream = IdentityOf(VideoOutputPath, true);
     }
     // The sound's folder is tried before the video pass too, unless its stream may be kept.
     if (!AudioOutputPath.empty() && e.encodeAudio && !Opens(AudioOutputPath)) {
@@ -157,6 +162,7 @@ int RunEncodingJob() {
             VideoStreamReady = 0;
             return -1;
         }
+        WrittenVideoStream = VideoOutput.Placed();
         if (!VideoOnlyFallbackPath.empty()) VideoOnlyFallbackPath = VideoOutputPath = VideoOutput.Target();
         if (VideoToTempFile) TempVideoUsed = 1;
     }
@@ -172,6 +178,7 @@ int RunEncodingJob() {
             }
             AudioStreamReady = 1;
             encodeSound = false;
+            WrittenAudioStream = IdentityOf(AudioOutputPath, true);
         }
         if (encodeSound) {
             if (e.inputType == 2 && !AviOpenInputFile(e.inputFileName.c_str())) {
@@ -192,6 +199,7 @@ int RunEncodingJob() {
                 AudioStreamReady = 0;
                 return -1;
             }
+            WrittenAudioStream = AudioOutput.Placed();
             TempAudioUsed = 1;
         }
     }
@@ -276,10 +284,13 @@ int RunEncoding(const void* ownerWindow) {
     if (const std::string refusal = StartRefusal(VideoToTempFile == 1); !refusal.empty()) return refuse(refusal);
 
     RemoveLeftoverWorkFiles();
-    if (const std::string refusal = HoldAndCheckNames(); !refusal.empty()) {
+    std::string warning;
+    if (const std::string refusal = HoldAndCheckNames(&warning); !refusal.empty()) {
         platform::ReleaseWorkPaths();
         return refuse(refusal);
     }
+    if (!warning.empty()) JobReportText(warning, 63600, MbIcon::Warning, JobOwnerWindow);
+    WrittenVideoStream = WrittenAudioStream = FileIdentity();
     MultiplexActive = 0;
     // A stop these rounds take (a close of the window that waited while a batch
     // went on to this job) ends the job before its passes; the next round would
@@ -299,10 +310,14 @@ int RunEncoding(const void* ownerWindow) {
     AudioOutput.Discard();
     MuxOutput.Discard();
     DvdOutput.Discard();
+    // Only the streams this job wrote go: another file that took a name meanwhile stays.
     if (!MultiplexFailed) {
-        if (e.deleteTempVideo && TempVideoUsed && !e.tempVideoFileName.empty()) DeleteQuietly(e.tempVideoFileName);
-        if (e.deleteTempAudio && TempAudioUsed && !e.tempAudioFileName.empty()) DeleteQuietly(e.tempAudioFileName);
+        if (e.deleteTempVideo && TempVideoUsed && IdentityOf(e.tempVideoFileName) == WrittenVideoStream)
+            DeleteQuietly(e.tempVideoFileName);
+        if (e.deleteTempAudio && TempAudioUsed && IdentityOf(e.tempAudioFileName) == WrittenAudioStream)
+            DeleteQuietly(e.tempAudioFileName);
     }
+    WrittenVideoStream = WrittenAudioStream = FileIdentity();
     platform::ReleaseWorkPaths();
 
     RunState = 1;

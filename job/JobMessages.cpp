@@ -132,6 +132,18 @@ std::string StartRefusal(bool multiplexed) {
     return std::string();
 }
 
+std::string TemporaryNamesInUse() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (!e.inputHasAudio || !e.encodeAudio) return std::string();
+    std::vector<std::string> names;
+    for (const std::string* name : {&e.tempVideoFileName, &e.tempAudioFileName})
+        if (!name->empty()) names.push_back(*name);
+    std::string other;
+    const bool free = platform::HoldWorkPaths(names, &other, nullptr, nullptr);
+    platform::ReleaseWorkPaths();
+    return free ? std::string() : platform::Format(LoadResString(63640), other.c_str());
+}
+
 // An AVI cut short (a copy that broke off) encodes the frames it still holds: the
 // user hears how many of the frames its headers name that was.
 void WarnOfCutInput() {

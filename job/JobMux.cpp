@@ -27,6 +27,7 @@ using platform::MbIcon;
 JobOutput MuxOutput;
 DvdVolumeOutput DvdOutput;
 bool MultiplexFailed = false;
+FileIdentity WrittenVideoStream, WrittenAudioStream;
 
 namespace {
 
@@ -48,6 +49,25 @@ bool MultiplexPreChecks() {
     else
         JobReport(63537, 63538, 63535, MbIcon::Stop, MessageOwnerWindow);
     return false;
+}
+
+// The first temporary stream whose name no longer reaches the file its pass wrote (another
+// job, maybe of another computer sharing the folder, wrote its own there); "" when both do.
+std::string ReplacedStream() {
+    const EncoderSettingsRecord& e = EncoderSettings;
+    if (!WrittenVideoStream.known || IdentityOf(e.tempVideoFileName) != WrittenVideoStream) return e.tempVideoFileName;
+    if (!WrittenAudioStream.known || IdentityOf(e.tempAudioFileName) != WrittenAudioStream) return e.tempAudioFileName;
+    return std::string();
+}
+
+// Fails the multiplexing step over a stream that is not the job's own: the file there is
+// another's, so it stays, and so does what the job wrote of its output.
+bool RefuseReplacedStream() {
+    const std::string replaced = ReplacedStream();
+    if (replaced.empty()) return false;
+    MultiplexFailed = true;
+    JobReportText(platform::Format(LoadResString(63642), replaced.c_str()), 63518, MbIcon::Stop, MessageOwnerWindow);
+    return true;
 }
 
 void ShowFinalMultiplexProgress() {
@@ -74,7 +94,7 @@ int JobMuxType(const EncoderSettingsRecord& e) {
 
 int MultiplexStreams() {
     EncoderSettingsRecord& e = EncoderSettings;
-    if (!MultiplexPreChecks()) return -1;
+    if (!MultiplexPreChecks() || RefuseReplacedStream()) return -1;
     const int64_t videoBytes = ReadableSize(e.tempVideoFileName);
     const int64_t audioBytes = ReadableSize(e.tempAudioFileName);
 
@@ -109,6 +129,12 @@ int MultiplexStreams() {
     e.outputFileName = target;
     MultiplexActive = 0;
     RunState = 3;
+    // A stream replaced while the multiplexer opened or read it may have given it the other's data.
+    if (result == 0 && RefuseReplacedStream()) {
+        MuxOutput.Discard();
+        DvdOutput.Discard();
+        return -1;
+    }
 
     if (result != 0) {
         MultiplexFailed = !UserStopFlag;
@@ -171,7 +197,7 @@ int MultiplexStreams() {
             WriteBatchLogMessage(text);
         } else {
             ShowFinalMultiplexProgress();
-            platform::ShowMessageBox(text, "ZRN-MPEG Encoder", MbButtons::Ok, MbIcon::None, MessageOwnerWindow);
+            platform::ShowMessageBox(text, "Tessmar", MbButtons::Ok, MbIcon::None, MessageOwnerWindow);
         }
         e.outputFileName = (fs::path(DvdVideoTsFolder(target)) / "VTS_01_1.VOB").string();
     }

@@ -80,8 +80,31 @@ bool JobOutput::Begin(const std::string& target, bool replace) {
     return true;
 }
 
+FileIdentity IdentityOf(const std::string& path, bool keepOpen) {
+    struct stat st {};
+    FileIdentity identity;
+    if (path.empty()) return identity;
+    if (keepOpen) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return identity;
+        identity.open = std::shared_ptr<const int>(new int(fd), [](const int* held) {
+            ::close(*held);
+            delete held;
+        });
+        if (::fstat(fd, &st) != 0) return FileIdentity();
+    } else if (::stat(path.c_str(), &st) != 0) {
+        return identity;
+    }
+    identity.known = true;
+    identity.device = static_cast<uint64_t>(st.st_dev);
+    identity.inode = static_cast<uint64_t>(st.st_ino);
+    return identity;
+}
+
 bool JobOutput::Commit() {
     if (work_.empty()) return false;
+    // The rename keeps all of it: taken from the finished file before another could take the target's name.
+    placed_ = IdentityOf(work_, true);
     if (!inPlace_) {
         std::string placed = target_;
         const bool moved = replace_ ? std::rename(work_.c_str(), target_.c_str()) == 0
@@ -107,6 +130,7 @@ void JobOutput::Discard() {
     }
     work_.clear();
     inPlace_ = false;
+    placed_ = FileIdentity();
 }
 
 std::string JobOutput::KeepAside() {

@@ -5,7 +5,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+// What tells a file from another that takes its name later: the device and inode of the
+// file a name reaches (links followed); not `known` when it cannot be read. A file written
+// over in place keeps its identity. With `keepOpen` the file stays open while a copy of the
+// identity lives, so that its inode is not given to another file meanwhile.
+struct FileIdentity {
+    bool known = false;
+    uint64_t device = 0, inode = 0;
+    std::shared_ptr<const int> open;
+    bool operator==(const FileIdentity& other) const {
+        return known == other.known && device == other.device && inode == other.inode;
+    }
+};
+FileIdentity IdentityOf(const std::string& path, bool keepOpen = false);
 
 class JobOutput {
 public:
@@ -22,6 +37,8 @@ public:
     const std::string& Work() const { return work_; }
     // Puts the finished file in place of the target; false, after a message, when that fails.
     bool Commit();
+    // The file the last Commit put in place, as it was when it was put there.
+    const FileIdentity& Placed() const { return placed_; }
     // Removes the unfinished file; the target stays as it was.
     void Discard();
     // The user chose to keep an output that failed its checks: it goes to the target's
@@ -33,6 +50,7 @@ private:
     std::string target_, work_;
     bool inPlace_ = false;  // a device or other special target is written directly
     bool replace_ = true;
+    FileIdentity placed_;
 };
 
 // The first of `path` (when `withPath`), "<stem>_2<ext>", "<stem>_3<ext>", ... that names nothing.

@@ -59,20 +59,33 @@ void ConfirmWorkPath(const std::string& path);
 void ForgetWorkPath(const std::string& path);
 bool IsRecordedWorkPath(const std::string& path);
 
+// 0 when this process can keep its work record (the settings folder takes it), else
+// the errno of the failure; `*folder` names the record folder either way.
+int WorkRecordError(std::string* folder);
+
 // Holds `paths` (files a job writes and reads back, such as its temporary streams)
-// for this process until ReleaseWorkPaths or its end, a kill included: the record
-// names them and stays locked (flock) meanwhile. False when another running process
-// of this program holds one of them (`*heldElsewhere` names it; nothing is held
-// then), or with `*error` set when the record cannot be written. Every spelling of
-// a file (links followed) is one path.
-bool HoldWorkPaths(const std::vector<std::string>& paths, std::string* heldElsewhere, int* error);
+// for this process until ReleaseWorkPaths or its end, a kill included: an exclusive
+// flock on "<name>.lock" beside each, which every job of this program meets whatever
+// its settings folder. The lock file is made new when none is there and then removed
+// again; one that is there already is locked as it is and left. Every spelling of a
+// file (links followed) is one path. False when another running job holds one of them
+// (`*heldElsewhere` names it; nothing is held then). A path whose lock cannot be taken
+// (a folder that takes no new file, a file system without locks) is not held: the first
+// such lock file is in `*unheld` and the reason in `*error`, and the others are held.
+bool HoldWorkPaths(const std::vector<std::string>& paths, std::string* heldElsewhere, std::string* unheld,
+                   int* error);
 void ReleaseWorkPaths();
+// The lock call of the holds and the clean-up, flock unless a test puts a failing one in
+// its place (a file system without a lock service).
+extern int (*FileLockCall)(int fd, int operation);
 
 // Removes what the records of processes that ran on this machine and no longer
 // run name: files whose identity the record confirmed, or that lie in a folder
 // it confirmed, reached from it without following a link (a link there goes
 // itself, never what it names; a name with ".." is left); folders only once
-// empty. Records of other machines, and of processes that still run, stay.
+// empty; a file another job keeps locked stays. Records of other machines, of processes
+// that still run, and files in the record folder that are not this user's regular files
+// (read up to a bounded size), stay.
 // Returns how many went.
 int RemoveStaleWorkFiles();
 

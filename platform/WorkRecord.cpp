@@ -1,6 +1,7 @@
 // The record of the work files and folders this program makes, kept in its
 // settings folder: a job that was killed leaves the record behind, and the next
-// job removes what it names once its owner is known to be gone.
+// job removes what it names once its owner is known to be gone. The holds on
+// temporary streams are lock files beside the streams themselves.
 #include "platform/System.h"
 
 #include <fcntl.h>
@@ -27,20 +28,52 @@ namespace fs = std::filesystem;
 
 namespace platform {
 
+int (*FileLockCall)(int fd, int operation) = ::flock;
+
 namespace {
+
+int LockCall(int fd, int operation) { return FileLockCall(fd, operation); }
 
 // A record file holds one header line naming its owner, then one line per event:
 // "N <path>" before a work path is made, "C <dev> <ino> <path>" once it exists and
-// "D <path>" when it was put in place or removed (a folder with everything below it);
-// "H <path>" for a file a running job reads back (its temporary streams), held while
-// the owner keeps an exclusive flock on its record, and "R <path>" when let go.
+// "D <path>" when it was put in place or removed (a folder with everything below it).
+// (Records of earlier versions may hold "H" and "R" lines too: they are not read.)
 constexpr char kHeader[] = "tessmar work record 1";
+// A record of this program is a few lines per work file: a file in the record
+// folder that is larger is read up to this size, to its last whole line.
+constexpr size_t kRecordLimit = 1 << 20;
 
 std::string FirstLine(const char* file) {
     std::ifstream in(file);
     std::string line;
     std::getline(in, line);
     return line;
+}
+
+// The text of a record file: a regular file of this user, opened without following a
+// link and without waiting on a pipe or device, read up to kRecordLimit and cut after
+// its last whole line. False for anything else.
+bool ReadRecord(const std::string& file, std::string& text) {
+    text.clear();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    char buffer[65536];
+    while (ok && text.size() < kRecordLimit) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, kRecordLimit - text.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (!ok) return false;
+    const size_t end = text.rfind('\n');
+    text.resize(end == std::string::npos ? 0 : end + 1);
+    return true;
 }
 
 std::string HostName() {
@@ -132,6 +165,13 @@ struct Live {
     std::string recordFile;
 };
 
+// The lock file of a held path, open and locked; `made` when this process created it.
+struct HeldLock {
+    std::string file;
+    int fd = -1;
+    bool made = false;
+};
+
 // This process's live entries, by absolute path. A child made by fork starts
 // with none: what the parent made stays the parent's.
 struct State {
@@ -140,22 +180,20 @@ struct State {
     std::map<std::string, Live> live;
     std::map<std::string, int> perRecord;  // live entries per record file (a hold counts as one)
     Owner self;
-    // The paths this process holds, the record naming them and the descriptor of its lock.
-    std::vector<std::pair<std::string, std::string>> held;  // {key, path as asked}
-    std::string heldRecord;
-    int heldFd = -1;
+    // The record file this process writes now, under the settings folder's record folder.
+    std::string record;
+    std::vector<HeldLock> locks;
 
     void Own() {
         if (pid == ::getpid()) return;
         pid = ::getpid();
         live.clear();
         perRecord.clear();
-        // A child's copy of the parent's lock descriptor is closed, never unlocked:
-        // the lock stays the parent's.
-        if (heldFd >= 0) ::close(heldFd);
-        heldFd = -1;
-        held.clear();
-        heldRecord.clear();
+        record.clear();
+        // A child's copies of the parent's lock descriptors are closed, never unlocked:
+        // the locks stay the parent's, and so do their files.
+        for (const HeldLock& held : locks) ::close(held.fd);
+        locks.clear();
         self = ThisProcess();
     }
 };
@@ -175,29 +213,57 @@ bool IsBelow(const std::string& path, const std::string& folder) {
     return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
 }
 
-bool AppendLine(const std::string& file, const std::string& line) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+bool WriteLine(int fd, const std::string& line) {
     const std::string text = line + "\n";
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    return ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+// Appends to a record this process made: a link or a special file put at its name is not written to.
+bool AppendLine(const std::string& file, const std::string& line) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && WriteLine(fd, line);
     return ::close(fd) == 0 && ok;
 }
 
-// The record file of this process in the settings folder, made with its header; "" when it cannot be.
+// The record file of this process in the settings folder, made with its header; "" with
+// errno set when it cannot be. It is made new, never taken over: a name that holds a file
+// (a link planted there, another's record) gives way to the next free one.
 std::string RecordFileFor(State& s) {
     std::error_code ec;
     const fs::path folder = ConfigDir() / "work-files";
-    const std::string file = (folder / (s.self.host + "." + s.self.pid + "." + s.self.start)).string();
-    if (s.perRecord.count(file) != 0 && fs::exists(file, ec)) return file;
-    // Another process removes the folder when it empties it: made again once if it went meanwhile.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        fs::create_directories(folder, ec);
-        if (AppendLine(file, s.self.Line())) {
-            s.perRecord.emplace(file, 0);
-            return file;
+    struct stat st {};
+    if (!s.record.empty() && fs::path(s.record).parent_path() == folder && s.perRecord.count(s.record) != 0 &&
+        ::lstat(s.record.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return s.record;
+    const std::string base = (folder / (s.self.host + "." + s.self.pid + "." + s.self.start)).string();
+    // Another process removes the folder when it empties it: made again if it went meanwhile.
+    for (int attempt = 0, taken = 0; attempt < 3 && taken < 100;) {
+        if (!fs::create_directories(folder, ec) && ec) {
+            errno = ec.value();
+            return std::string();
         }
-        if (errno != ENOENT) break;
+        const std::string file = taken == 0 ? base : base + "." + std::to_string(taken);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) ++taken;
+            else if (errno == ENOENT) ++attempt;
+            else return std::string();
+            continue;
+        }
+        const bool written = WriteLine(fd, s.self.Line());
+        const int error = errno;
+        if (::close(fd) != 0 || !written) {
+            ::unlink(file.c_str());
+            errno = written ? EIO : error;
+            return std::string();
+        }
+        s.perRecord.emplace(file, 0);
+        s.record = file;
+        return file;
     }
+    errno = EEXIST;
     return std::string();
 }
 
@@ -209,6 +275,7 @@ void ReleaseRecord(State& s, const std::string& record) {
         ::unlink(record.c_str());
         ::rmdir(fs::path(record).parent_path().c_str());
         s.perRecord.erase(count);
+        if (s.record == record) s.record.clear();
     }
 }
 
@@ -216,6 +283,20 @@ void Drop(State& s, std::map<std::string, Live>::iterator it) {
     const std::string record = it->second.recordFile;
     s.live.erase(it);
     ReleaseRecord(s, record);
+}
+
+void ForgetLocked(State& s, const std::string& absolute) {
+    for (auto it = s.live.begin(); it != s.live.end();) {
+        if (it->first != absolute && !IsBelow(it->first, absolute)) {
+            ++it;
+            continue;
+        }
+        auto next = std::next(it);
+        // The drop is written before the count may remove the record file.
+        if (s.perRecord[it->second.recordFile] > 1) AppendLine(it->second.recordFile, "D " + Escape(it->first));
+        Drop(s, it);
+        it = next;
+    }
 }
 
 bool NoteLocked(State& s, const std::string& absolute) {
@@ -328,13 +409,24 @@ int RemoveRecordedPath(const std::string& path, const RecordedEntry& entry,
     if (dir.get() < 0 || ::fstatat(dir.get(), names.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !IsOurs(st, entry))
         return 0;
+    // A file a running job keeps locked (the lock file of a hold that job took over) stays;
+    // the lock is kept while the name goes, as its maker does.
+    Descriptor file;
+    if (S_ISREG(st.st_mode)) {
+        file = Descriptor(::openat(dir.get(), names.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened {};
+        if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || opened.st_dev != st.st_dev ||
+            opened.st_ino != st.st_ino)
+            return 0;
+        if (LockCall(file.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return 0;
+    }
     return ::unlinkat(dir.get(), names.back().c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) == 0 ? 1 : 0;
 }
 
 // Removes what one dead owner's record names: a path whose identity the record
 // confirmed, or one noted inside a confirmed folder of it; folders only once empty.
-int RemoveRecorded(const std::string& recordFile) {
-    std::ifstream in(recordFile);
+int RemoveRecorded(const std::string& record) {
+    std::istringstream in(record);
     std::string line;
     std::getline(in, line);
     std::map<std::string, RecordedEntry> entries;
@@ -372,37 +464,86 @@ std::string HoldKey(const std::string& path) {
     return ec ? Absolute(path) : canonical.lexically_normal().string();
 }
 
-// The paths a record holds now: its "H" lines less its "R" lines.
-std::set<std::string> HeldIn(const std::string& recordFile) {
-    std::ifstream in(recordFile);
-    std::string line;
-    std::set<std::string> held;
-    while (std::getline(in, line)) {
-        if (line.size() < 3 || line[1] != ' ') continue;
-        if (line[0] == 'H') held.insert(Unescape(line.substr(2)));
-        else if (line[0] == 'R') held.erase(Unescape(line.substr(2)));
-    }
-    return held;
+// The lock file beside `path` that every job writing it meets, whatever its settings
+// folder: "<name>.lock" in the folder of the file the path names (links followed),
+// the name cut to fit the folder's limit.
+std::string LockFileFor(const std::string& path) {
+    const fs::path key(HoldKey(path));
+    std::string name = key.filename().string();
+    const long max = ::pathconf(key.parent_path().c_str(), _PC_NAME_MAX);
+    const size_t room = (max > 5 ? static_cast<size_t>(max) : 255) - 5;
+    if (name.size() > room) name.resize(room);
+    return (key.parent_path() / (name + ".lock")).string();
 }
 
-// Whether the owner of `recordFile` keeps its lock now: its job runs.
-bool RecordLocked(const std::string& recordFile) {
-    Descriptor fd(::open(recordFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (fd.get() < 0) return false;
-    if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return false;
-    return errno == EWOULDBLOCK;
+bool SameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Gives a lock up: a lock file this process made goes first, while it is still locked,
+// so that whoever opened it meanwhile finds it gone once the lock is theirs and starts again.
+void Unlock(State& s, const HeldLock& held) {
+    struct stat at {}, opened {};
+    if (held.made && ::lstat(held.file.c_str(), &at) == 0 && ::fstat(held.fd, &opened) == 0 &&
+        SameInode(at, opened))
+        ::unlink(held.file.c_str());
+    if (held.made) ForgetLocked(s, Absolute(held.file));
+    ::close(held.fd);
+}
+
+enum class Lock { Held, HeldElsewhere, Failed };
+
+// Takes the lock beside `path`: made new when nothing is there (noted in the record, so that
+// a clean-up after a kill takes it), else the regular file there is locked as it is and left
+// to whoever made it. `*error` says why it failed.
+Lock TakeLock(State& s, const std::string& path, int* error) {
+    const std::string file = LockFileFor(path);
+    const std::string absolute = Absolute(file);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const bool noted = NoteLocked(s, absolute);
+        HeldLock held{file, ::open(file.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644), true};
+        if (held.fd >= 0) {
+            ConfirmLocked(s, absolute);
+        } else {
+            *error = errno;
+            if (noted) ForgetLocked(s, absolute);
+            if (*error != EEXIST) return Lock::Failed;
+            held = {file, ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC), false};
+            if (held.fd < 0) {
+                *error = errno;
+                if (*error == ENOENT) continue;  // let go meanwhile
+                return Lock::Failed;
+            }
+        }
+        struct stat opened {}, at {};
+        const bool stated = ::fstat(held.fd, &opened) == 0;
+        if (!stated || !S_ISREG(opened.st_mode)) {
+            *error = stated ? EINVAL : errno;
+            Unlock(s, held);
+            return Lock::Failed;
+        }
+        if (LockCall(held.fd, LOCK_EX | LOCK_NB) != 0) {
+            *error = errno;
+            // A file made a moment ago that another job locked first is that job's now.
+            if (*error == EWOULDBLOCK && held.made) {
+                ForgetLocked(s, absolute);
+                held.made = false;
+            }
+            Unlock(s, held);
+            return *error == EWOULDBLOCK ? Lock::HeldElsewhere : Lock::Failed;
+        }
+        // The lock counts only on the file that still has the name.
+        if (::lstat(file.c_str(), &at) == 0 && SameInode(at, opened)) {
+            s.locks.push_back(held);
+            return Lock::Held;
+        }
+        Unlock(s, held);
+    }
+    *error = EAGAIN;
+    return Lock::Failed;
 }
 
 void ReleaseLocked(State& s) {
-    if (s.heldFd < 0) return;
-    for (const auto& [key, path] : s.held) AppendLine(s.heldRecord, "R " + Escape(key));
-    // The release lines are written before the lock goes.
-    ::flock(s.heldFd, LOCK_UN);
-    ::close(s.heldFd);
-    s.heldFd = -1;
-    s.held.clear();
-    ReleaseRecord(s, s.heldRecord);
-    s.heldRecord.clear();
+    for (const HeldLock& held : s.locks) Unlock(s, held);
+    s.locks.clear();
 }
 
 }  // namespace
@@ -437,18 +578,7 @@ void ForgetWorkPath(const std::string& path) {
     State& s = Records();
     std::lock_guard guard(s.lock);
     s.Own();
-    const std::string absolute = Absolute(path);
-    for (auto it = s.live.begin(); it != s.live.end();) {
-        if (it->first != absolute && !IsBelow(it->first, absolute)) {
-            ++it;
-            continue;
-        }
-        auto next = std::next(it);
-        // The drop is written before the count may remove the record file.
-        if (s.perRecord[it->second.recordFile] > 1) AppendLine(it->second.recordFile, "D " + Escape(it->first));
-        Drop(s, it);
-        it = next;
-    }
+    ForgetLocked(s, Absolute(path));
 }
 
 bool IsRecordedWorkPath(const std::string& path) {
@@ -458,48 +588,48 @@ bool IsRecordedWorkPath(const std::string& path) {
     return s.live.count(Absolute(path)) != 0;
 }
 
-bool HoldWorkPaths(const std::vector<std::string>& paths, std::string* heldElsewhere, int* error) {
+bool HoldWorkPaths(const std::vector<std::string>& paths, std::string* heldElsewhere, std::string* unheld,
+                   int* error) {
     State& s = Records();
     std::lock_guard guard(s.lock);
     s.Own();
     ReleaseLocked(s);
     if (heldElsewhere) heldElsewhere->clear();
+    if (unheld) unheld->clear();
     if (error) *error = 0;
-    if (paths.empty()) return true;
-    const std::string record = RecordFileFor(s);
-    Descriptor fd(record.empty() ? -1 : ::open(record.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    // Others only test the lock, never wait on it: this wait is short.
-    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX) != 0) {
-        if (error) *error = errno;
-        return false;
-    }
-    ++s.perRecord[record];
-    s.heldRecord = record;
-    s.heldFd = fd.release();
+    std::set<std::string> files;
     for (const std::string& path : paths) {
-        s.held.emplace_back(HoldKey(path), path);
-        if (!AppendLine(record, "H " + Escape(s.held.back().first))) {
-            if (error) *error = errno;
-            ReleaseLocked(s);
-            return false;
-        }
-    }
-    // Held and noted first, then looked for elsewhere: of two jobs that start at
-    // once, one at least sees the other.
-    std::error_code ec;
-    for (fs::directory_iterator it(fs::path(record).parent_path(), ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        const std::string other = it->path().string();
-        if (other == record) continue;
-        const std::set<std::string> theirs = HeldIn(other);
-        for (const auto& [key, path] : s.held) {
-            if (theirs.count(key) == 0 || !RecordLocked(other)) continue;
+        // Two spellings of one file are one lock.
+        if (!files.insert(LockFileFor(path)).second) continue;
+        int failure = 0;
+        const Lock lock = TakeLock(s, path, &failure);
+        if (lock == Lock::HeldElsewhere) {
             if (heldElsewhere) *heldElsewhere = path;
             ReleaseLocked(s);
             return false;
         }
+        if (lock == Lock::Failed && unheld && unheld->empty()) {
+            *unheld = LockFileFor(path);
+            if (error) *error = failure;
+        }
     }
     return true;
+}
+
+int WorkRecordError(std::string* folder) {
+    State& s = Records();
+    std::lock_guard guard(s.lock);
+    s.Own();
+    if (folder) *folder = Absolute((ConfigDir() / "work-files").string());
+    const std::string record = RecordFileFor(s);
+    if (record.empty()) return errno != 0 ? errno : EIO;
+    // Made only to try: it goes again until something is noted in it.
+    auto count = s.perRecord.find(record);
+    if (count != s.perRecord.end() && count->second == 0) {
+        ++count->second;
+        ReleaseRecord(s, record);
+    }
+    return 0;
 }
 
 void ReleaseWorkPaths() {
@@ -522,9 +652,12 @@ int RemoveStaleWorkFiles() {
     for (fs::directory_iterator it(ConfigDir() / "work-files", ec); !ec && it != fs::directory_iterator();
          it.increment(ec)) {
         const std::string file = it->path().string();
+        std::string record;
         Owner owner;
-        if (!Owner::Parse(FirstLine(file.c_str()), owner) || !OwnerIsGone(owner, self)) continue;
-        removed += RemoveRecorded(file);
+        if (!ReadRecord(file, record) || !Owner::Parse(record.substr(0, record.find('\n')), owner) ||
+            !OwnerIsGone(owner, self))
+            continue;
+        removed += RemoveRecorded(record);
         ::unlink(file.c_str());
     }
     ::rmdir((ConfigDir() / "work-files").c_str());

@@ -26,10 +26,10 @@ inline constexpr char kMainEnd[] = "MPEG_END";
 
 inline constexpr char kMsgOpenFailed[] = "Failed to open profile file \n %s";
 inline constexpr char kMsgOldHeader[] =
-    "Incorrect version of ZRN-MPEG encoder profile file header\n%s\nMPEG Encoder cannot read configuration "
+    "Incorrect version of Tessmar profile file header\n%s\nMPEG Encoder cannot read configuration "
     "files\ncreated by old version of the program.";
 inline constexpr char kMsgBadHeader[] =
-    "Illegal header of ZRN-MPEG encoder profile file \n%s\nFile may be corrupted or this is not a valid profile "
+    "Illegal header of Tessmar profile file \n%s\nFile may be corrupted or this is not a valid profile "
     "file";
 inline constexpr char kMsgReadError[] =
     "Error on attempt to read profile parameters file \n %s\n file may be corrupted or not completed";

@@ -14,8 +14,8 @@ int ComplianceWarningCount = 0;
 
 namespace {
 
-constexpr const char* kQuestionCaption = "ZRN-MPEG Warning";
-constexpr const char* kSummaryCaption = "ZRN-MPEG Encoder";
+constexpr const char* kQuestionCaption = "Tessmar Warning";
+constexpr const char* kSummaryCaption = "Tessmar";
 
 // Indexed by (level - 4) / 2.
 constexpr LevelLimits kLevelLimits[] = {

@@ -117,7 +117,7 @@ int CheckSvcdPictureFormat(const EncoderSettingsRecord& s) {
         return -1;
     if (Stops(!(w == 480 && (h == 480 || h == 576)),
               "SVCD standard requires that horizontal picture \nsize must be equal to 480 and vertical size "
-              "equal\nto 480 for NTCS or 576 for PAL.\n"))
+              "equal\nto 480 for NTSC or 576 for PAL.\n"))
         return -1;
     if (Stops((h == 480 && code != kRate2997) || (h == 576 && code != kRate25),
               "SVCD standard requires that for NTSC system,\nvertical size must be 480 and frame rate\nmust be "

@@ -213,6 +213,11 @@ TEST_F(AppSettingsTest, RememberedFoldersAndExtension) {
     EXPECT_EQ(GetBatchOutputDirectory(), "/data/batch/");
     // The setters keep the path as given.
     EXPECT_EQ(platform::IniReadString("ZRN-MPEG", "Batch_Output_Directory", "", ProgramIniFileName()), "/data/batch");
+    // Blanks and quotes at a folder's ends survive the settings file.
+    for (const char* folder : {" /data/edge ", "\"/data/q", "/data/plain"}) {
+        ASSERT_TRUE(SetLastBatchOutputFolder(folder));
+        EXPECT_EQ(GetLastBatchOutputFolder(), folder);
+    }
 
     EXPECT_EQ(GetMpeg2FileExtension(), ".prg");
     platform::IniWriteString("ZRN-MPEG", "MPEG2 extension", "mpg", ProgramIniFileName());

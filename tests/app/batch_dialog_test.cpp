@@ -278,8 +278,8 @@ TEST_F(BatchDialogTest, BatchFromTheWindow) {
     EXPECT_EQ(opened, (out / "message.log").string());
     ASSERT_FALSE(boxes_.Texts().empty());
     EXPECT_EQ(boxes_.Texts().back(),
-              "Batch process completed.\n\n4 files encoded successfully.\n \nWould you like to view detail for\n"
-              "batch process?");
+              "Batch process completed.\n\n0 files encoded successfully.\n 4 files encoded as video only: their AVI "
+              "files have no sound.\n \nWould you like to view detail for\nbatch process?");  // the templates encode sound
 
     // One output per AVI file in the chosen folder, each a stream ffmpeg decodes without complaint.
     std::vector<std::string> outputs;
@@ -302,12 +302,12 @@ TEST_F(BatchDialogTest, BatchFromTheWindow) {
     at = Find(log, "\nLoaded profile:\nTemplate\nThis profile will be used as a template \n", at);
     for (const char* name : {"a.avi", "b.avi", "X.AVI"}) {
         at = Find(log, std::string("AVI input file: ") + clips + "/" + name + "\n\n", at);
-        at = Find(log, "\nMPEG encoding completed successfully\n", at);
+        at = Find(log, "\nMPEG encoding completed without sound: the AVI file has no sound", at);
         at = Find(log, "\nEncoding statistics information:\nInput file " + clips + "/" + name + "\n", at);
     }
     at = Find(log, "\nLoaded profile:\nMPEG2 job\nThis profile will be used as a template \n", at);
     at = Find(log, "AVI input file: " + clips + "/d.avi\n\n", at);
-    at = Find(log, "\nMPEG encoding completed successfully\n", at);
+    at = Find(log, "\nMPEG encoding completed without sound: the AVI file has no sound", at);
     at = Find(log, "\nEncoding statistics information:\n", at);
     EXPECT_EQ(log.find("AVI input file:", at), std::string::npos);
 
@@ -330,8 +330,8 @@ TEST_F(BatchDialogTest, BatchFromTheWindow) {
     });
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(boxes_.Texts().back(),
-              "Batch process completed.\n\n1 file encoded successfully.\n \nWould you like to view detail for\n"
-              "batch process?");
+              "Batch process completed.\n\n0 files encoded successfully.\n 1 file encoded as video only: its AVI file "
+              "has no sound.\n \nWould you like to view detail for\nbatch process?");
 }
 
 // What the user sees of a batch entry: the view's progress panel over the

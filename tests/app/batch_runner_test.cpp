@@ -8,6 +8,7 @@
 #include "app/BatchList.h"
 #include "app/BatchLog.h"
 #include "app/BatchRunner.h"
+#include "job/JobDriver.h"
 #include "platform/MessageBox.h"
 #include "settings/EncoderSettings.h"
 #include "settings/JobState.h"
@@ -51,6 +52,7 @@ protected:
             calls_.push_back("input " + avi + " -> " + folder);
             if (avi.find("unreadable") != std::string::npos) return false;
             EncoderSettings.inputFileName = avi;
+            if (avi.find("mute") != std::string::npos) EncoderSettings.encodeAudio = 0;  // the form drops the sound
             EncoderSettings.applicationType = 99;  // the job may change it
             return true;
         };
@@ -81,19 +83,33 @@ protected:
 };
 
 TEST_F(BatchRunnerTest, TemplateProfileWithThreeAviFiles) {
-    BatchCounts counts = Run({"*Template", "/in/a.avi", "/in/bad.avi", "/in/c.avi"});
+    // A job that fails after its passes names the streams it leaves.
+    EncoderSettings.tempVideoFileName = (dir_ / "t.m2v").string();
+    EncoderSettings.tempAudioFileName = (dir_ / "gone.mp2").string();
+    testsupport::WriteFile(EncoderSettings.tempVideoFileName, "stream");
+    TempVideoUsed = TempAudioUsed = 1;
+    BatchCounts counts = Run({"*Template", "/in/a.avi", "/in/bad.avi", "/in/c.avi", "/in/mute.avi"});
+    TempVideoUsed = TempAudioUsed = 0;
     EXPECT_EQ(counts.succeeded, 2);
     EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(counts.withoutSound, 1);  // encoded, but without the sound the template asks for
     EXPECT_EQ(calls_, (std::vector<std::string>{"profile /p/template.prf", "input /in/a.avi -> /out/", "run /in/a.avi",
                                                 "stats", "input /in/bad.avi -> /out/", "run /in/bad.avi",
-                                                "input /in/c.avi -> /out/", "run /in/c.avi", "stats"}));  // no output, no statistics
+                                                "input /in/c.avi -> /out/", "run /in/c.avi", "stats",
+                                                "input /in/mute.avi -> /out/", "run /in/mute.avi", "stats"}));  // no output, no statistics
     EXPECT_EQ(Log(),
               "\nLoaded profile:\nTemplate\n"
               "This profile will be used as a template \nfor the next AVI file(s) in the job list.\n\n"
               "AVI input file: /in/a.avi\n\n\nMPEG encoding completed successfully\n\n"
-              "AVI input file: /in/bad.avi\n\n\nError encountered during batch encoding - process halted\n"
-              "Please verify parameters of specified profile \n"
-              "AVI input file: /in/c.avi\n\n\nMPEG encoding completed successfully\n\n");
+              "AVI input file: /in/bad.avi\n\n\nError encountered during batch encoding - this entry failed\n"
+              "Please verify parameters of specified profile "
+              "\nThe elementary streams encoded for this entry are left in place:\n " +
+                  EncoderSettings.tempVideoFileName + "\n\n"
+              "AVI input file: /in/c.avi\n\n\nMPEG encoding completed successfully\n\n"
+              "AVI input file: /in/mute.avi\n\n\nMPEG encoding completed without sound: the AVI file has no sound, "
+              "only the video stream was encoded, into \n\n");
+    EXPECT_NE(BatchSummaryText(counts).find("1 file encoded as video only: its AVI file has no sound.\n "),
+              std::string::npos);
     // Each AVI file starts from the template's application type.
     EXPECT_EQ(EncoderSettings.applicationType, kApplicationDvd);
 }
@@ -222,6 +238,13 @@ TEST_F(BatchRunnerTest, WholeProcessWithSummary) {
         BatchLogFileName = (dir_ / "message.log").string();
     }
 
+    // A list that begins with a profile of its own names that one first, not the start profile.
+    boxes.Clear();
+    boxes.Answer(platform::MbAnswer::No);
+    BatchJobList = {"*Complete", "/in/a.avi"};
+    RunBatchProcess(request, profiles_, hooks);
+    EXPECT_EQ(Log().rfind("Begin Batch Process Using Profile: \nComplete\n", 0), 0u);
+
     // A start profile that cannot be read is logged after the log's opening lines.
     boxes.Clear();
     boxes.Answer(platform::MbAnswer::No);
@@ -309,10 +332,10 @@ TEST_F(BatchRunnerTest, OneBatchJobThroughTheView) {
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Please close video preview windows\nbefore encoding MPEG file."});
     EXPECT_EQ(Log(),
               "\nMPEG encoding completed successfully\n"
-              "\nError encountered during batch encoding - process halted\nPlease verify parameters of specified "
+              "\nError encountered during batch encoding - this entry failed\nPlease verify parameters of specified "
               "profile "
               "\nBatch MPEG encoding aborted by user.\n"
-              "\nError encountered during batch encoding - process halted\nPlease verify parameters of specified "
+              "\nError encountered during batch encoding - this entry failed\nPlease verify parameters of specified "
               "profile ");
 }
 

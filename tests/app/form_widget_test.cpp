@@ -520,7 +520,8 @@ TEST_F(FormTest, AnotherHeightAfterAnInterlacedJobIsTaken) {
     EXPECT_EQ(form_->LoadInputFileForBatch((dir_ / "bad.avi").string(), dir_.path().string()), 0);
     BatchMode = 0;
     const std::string log = testsupport::ReadFile(BatchLogFileName);
-    const size_t reason = log.find(std::string(" message:\n") + LoadResString(64375));
+    const size_t reason = log.find(" message:\nCannot open input AVI file\n" + (dir_ / "bad.avi").string() +
+                                   "\n\nThis is not an AVI file.");
     EXPECT_NE(reason, std::string::npos) << log;
     EXPECT_LT(reason, log.find("Invalid input AVI file format."));
     BatchLogFileName.clear();

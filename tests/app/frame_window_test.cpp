@@ -72,7 +72,7 @@ TEST_F(WindowTest, StartsWithMenuToolBarStatusBarAndAPicture) {
     CMainFrame* frame = app->MainFrame();
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_EQ(frame->windowTitle(), "Untitled - ZRN-MPEG Encoder");
+    EXPECT_EQ(frame->windowTitle(), "Untitled - Tessmar");
     EXPECT_EQ(ProfileDirectory, (dir_.path() / "profiles").string() + "/");
     EXPECT_TRUE(boxes.Shown().empty());
 
@@ -176,8 +176,8 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
         PauseFlag = 1;
         UserStopFlag = 0;
     };
-    // Ending the session asks as a close does, a batch between two jobs too; the
-    // session never ends under an encoding, Yes stops it and the batch.
+    // Ending the session asks as a close does, a batch between two jobs too;
+    // No keeps the session, Yes stops the encoding and the batch and lets it end.
     RunState = 1;
     for (int batchMode : {1, 0}) {
         BatchMode = batchMode;
@@ -186,11 +186,12 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
             BatchStopRequested = 0;
             boxes.Answer(answer);
             const size_t before = boxes.Texts().size();
-            EXPECT_FALSE(app->QueryEndSession());
+            EXPECT_EQ(app->QueryEndSession(), answer == platform::MbAnswer::Yes);
             ASSERT_EQ(boxes.Texts().size(), before + 1);
             EXPECT_EQ(boxes.Texts().back(), batchMode ? " Do you wish to stop the batch encoding ? "
                                                       : " Do you wish to stop the encoding ? ");
             EXPECT_EQ(BatchStopRequested, answer == platform::MbAnswer::Yes);
+            EXPECT_EQ(boxes.Shown().back().icon, platform::MbIcon::Question);
             EXPECT_EQ(RunState, batchMode || answer == platform::MbAnswer::No ? batchMode ? 1 : 2 : 3);
         }
     }
@@ -213,7 +214,10 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
     EXPECT_EQ(PauseFlag, 0);
     EXPECT_EQ(UserStopFlag, 1);
     const size_t asked2 = boxes.Texts().size();
-    EXPECT_FALSE(app->QueryEndSession());  // stopping: nothing more to ask
+    int interactions = 0;
+    auto refuse = [&] { return ++interactions, false; };
+    EXPECT_FALSE(app->QueryEndSession(refuse));  // nothing may be asked: the encoding is kept
+    EXPECT_TRUE(app->QueryEndSession());         // stopping, as the user asked: nothing more to ask
     EXPECT_EQ(boxes.Texts().size(), asked2);
     EXPECT_EQ(RunState, 3);
 
@@ -225,8 +229,12 @@ TEST_F(WindowTest, ClosingOrEndingTheSessionDuringAPausedEncodingStopsIt) {
     boxes.Answer(platform::MbAnswer::Cancel);
     EXPECT_FALSE(frame->close());
     EXPECT_TRUE(frame->isVisible());
+    EXPECT_FALSE(app->QueryEndSession(refuse));
     boxes.Answer(platform::MbAnswer::No);
     EXPECT_TRUE(app->QueryEndSession());
+    app->Document()->SetModifiedFlag(false);
+    EXPECT_TRUE(app->QueryEndSession(refuse));  // nothing to ask: no interaction is asked for
+    EXPECT_EQ(interactions, 2);
     boxes.Answer(platform::MbAnswer::No);
     EXPECT_TRUE(frame->close());
 }
@@ -271,7 +279,7 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     EXPECT_FALSE(app->Document()->IsModified());
     EXPECT_EQ(Text(*app, "1003"), "480");
     EXPECT_EQ(EncoderSettings.horizontalSize, 480);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - Tessmar");
     EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
 
     // A file that is no profile is refused and the imported one stays.
@@ -281,7 +289,7 @@ TEST_F(WindowTest, ImportedProfileBecomesTheDocument) {
     Command(*app, 57601)->trigger();
     EXPECT_FALSE(boxes.Texts().empty());
     EXPECT_EQ(app->Document()->ProfilePath(), profile);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Imported - Tessmar");
     EXPECT_EQ(Command(*app, 57616)->text().toStdString(), "&1 " + profile);
 
     // So is one whose values the checks refuse: the settings, the form and the list stay.
@@ -302,7 +310,7 @@ TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
         Command(*app, 57603)->trigger();
         saved = app->Document()->ProfilePath();
         ASSERT_FALSE(saved.empty());
-        EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - ZRN-MPEG Encoder");
+        EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - Tessmar");
         EXPECT_EQ(Command(*app, 57616)->text(), "&1 Travel");
     }
     RunState = 1;
@@ -313,7 +321,7 @@ TEST_F(WindowTest, RecentProfilesSurviveARestartAndDropsOpenProfiles) {
     EXPECT_TRUE(entry->isEnabled());
     entry->trigger();
     EXPECT_EQ(app->Document()->ProfilePath(), saved);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Travel - Tessmar");
 
     // A dropped profile opens; only names of five characters or more count.
     ASSERT_TRUE(app->Document()->OnNewDocument());
@@ -346,12 +354,12 @@ TEST_F(WindowTest, CommandLineAviBecomesTheInputAndEditsMarkTheProfile) {
 
     app->MainFrame()->findChild<QAction*>("57600")->trigger();
     EXPECT_EQ(Text(*app, "1003"), "352");
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Untitled - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Untitled - Tessmar");
     app->MainFrame()->findChild<QAction*>("57616")->trigger();
     EXPECT_EQ(app->Document()->ProfilePath(), saved);
     EXPECT_EQ(Text(*app, "1003"), "336");
     EXPECT_EQ(Text(*app, "1001"), avi);
-    EXPECT_EQ(app->MainFrame()->windowTitle(), "Small clip - ZRN-MPEG Encoder");
+    EXPECT_EQ(app->MainFrame()->windowTitle(), "Small clip - Tessmar");
     EXPECT_FALSE(app->Document()->IsModified());
 }
 

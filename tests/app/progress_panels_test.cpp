@@ -188,6 +188,11 @@ TEST_F(ProgressPanelsTest, VideoRefreshesThroughTheJobsHook) {
     EXPECT_GT(magenta, 0);
     EXPECT_GT(hatch, 0);
     EXPECT_EQ(bar.pixel(bar.width() - 1, bar.height() / 2) & 0xFFFFFFu, 0xA0A0A0u);
+    // The next job, before it knows its length, shows nothing of this one.
+    Sequence.EncodingFrameCount = Sequence.EncodedFrameCount = 0;
+    UpdateVideoProgress();
+    EXPECT_EQ(TextOf(q, 1025), "Frame _____ out of ______");
+    EXPECT_EQ(q->Bar()->value(), 0);
 
     // Without a host the refreshes do nothing.
     frame_.reset();
@@ -385,6 +390,11 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     });
     JobWindows.showMultiplexCompleted(600, 248, 350, 0);
     EXPECT_TRUE(seen);
+    EncoderSettings.applicationType = kApplicationSvcd;  // what was written, not only its family
+    OnNextDialog([&](QDialog* d) {
+        EXPECT_EQ(qobject_cast<CResultDialog*>(d)->ControlText(1123), "Super Video-CD Stream Complete");
+    });
+    JobWindows.showMultiplexCompleted(600, 248, 350, 0);
     EncoderSettings.applicationType = kApplicationNone;
 
     // MPEG-2 audio result: both files named.

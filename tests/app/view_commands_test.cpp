@@ -103,14 +103,29 @@ TEST_F(ViewCommandsTest, PlayCommandsCheckTheFileAndStartTheConfiguredPlayer) {
     ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", kPlayerKey, script + " --fast", SettingsFileName));
     MainView->OnPreviewInput();
     EXPECT_TRUE(boxes_.Texts().empty());
-    for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    auto waitForPlayer = [] {
+        for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
+            QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    };
+    waitForPlayer();
     std::string line;
     std::getline(std::ifstream(seen), line);
     EXPECT_EQ(line, "--fast " + (dir_ / "clip.avi").string());
+    // A DVD volume profile plays the volume its output name stands for, no job having run.
+    fs::create_directory(dir_ / "VIDEO_TS");
+    const std::string title = MakeFile("VIDEO_TS/VTS_01_1.VOB", 4000);
+    EncoderSettings.applicationType = kApplicationDvd;
+    EncoderSettings.createVob = 1;
+    Type("1005", (dir_ / "disc.vob").string());
+    MainView->OnPlayOutputFile();
+    EncoderSettings.applicationType = kApplicationNone;
+    EXPECT_TRUE(boxes_.Texts().empty());
+    waitForPlayer();
+    std::getline(std::ifstream(seen), line);
+    EXPECT_EQ(line, "--fast " + title);
 
     // The output twin beeps after its message.
     const int beeps = platform::BeepCount();

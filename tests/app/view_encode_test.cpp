@@ -3,6 +3,9 @@
 // output that ffmpeg decodes picture for picture; Stop, Pause and closing the
 // window in the middle of the video pass.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -425,6 +428,28 @@ TEST_F(ViewEncodeTest, StartAsksAboutWhatTheDvdJobWillWrite) {
     EncoderSettings.createVob = 0;
 }
 
+// Temporary streams that another running job holds (its lock beside the video stream):
+// Start refuses, naming the stream, before it asks about the existing output.
+TEST_F(ViewEncodeTest, StartRefusesHeldTemporaryNamesBeforeAskingAnything) {
+    ChooseAvi(10);
+    std::ofstream(Output()) << "the user's own stream";
+    boxes_.Answer(MbAnswer::Cancel);
+    Command(32771)->trigger();
+    const std::string video = EncoderSettings.tempVideoFileName;
+    // A lock of an open file of its own, as another process has it.
+    const int other = ::open((video + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    boxes_.Clear();
+    Command(32771)->trigger();
+    ::close(other);
+    ASSERT_EQ(boxes_.Texts().size(), 1u) << testing::PrintToString(boxes_.Texts());
+    EXPECT_EQ(boxes_.Texts()[0].rfind("The temporary file\n" + video + "\nis in use by another encoding job", 0), 0u)
+        << boxes_.Texts()[0];
+    EXPECT_EQ(ReadAll(Output()), "the user's own stream");
+    EXPECT_FALSE(fs::exists(video));
+    fs::remove(video + ".lock");
+}
+
 TEST_F(ViewEncodeTest, StopEndsTheVideoPassAndKeepsTheEarlierFile) {
     ChooseAvi(150);
     const std::string output = Output();
@@ -600,8 +625,9 @@ TEST_F(ViewEncodeTest, BatchEncodesEachAviOfTheListWithTheTemplateProfile) {
          "channels, 96000 Hz;|Video-only output: @/pcm24.m2v\n|only the video stream was encoded, into @/pcm24.m2v\n|"
          "Batch File " + in["broken"] + " message:\nCannot read AVI file information.|encoding completed successfully",
          {{"pcm24.m2v", "video 352 288 30"}, {"in720x576.prg", "video 720 576 audio 30"}}},
-        {false, {"vcd", "silent", "in720x576"}, {}, done + "2 files encoded successfully.\n ",
-         "AVI input file: " + in["in720x576"] + "|Output file frame format 352 x 288",
+        {false, {"vcd", "silent", "in720x576"}, {}, done + "1 file encoded successfully.\n 1 file encoded as video "
+         "only: its AVI file has no sound.\n ", "completed without sound: the AVI file has no sound, only the video "
+         "stream was encoded, into @/silent.m1v\n|AVI input file: " + in["in720x576"] + "|Output file frame format 352 x 288",
          {{"silent.m1v", "video 352 288 30"}, {"in720x576.mpg", "video 352 288 audio 30"}}},
         {true, {"template", "narrow", "in352x288"}, {}, done + "1 file encoded successfully.\n" + failedOne,
          "Batch File " + in["narrow"] + " message:\n" + narrow + "\n|AVI input file: " + in["in352x288"],

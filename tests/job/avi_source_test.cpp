@@ -66,21 +66,24 @@ TEST_F(AviSourceTest, OpenRefusalsTellTheUser) {
     struct Case {
         std::string path;
         int id;
+        const char* reason;  // for 64375: the file and why it did not open
     };
     const Case cases[] = {
-        {"", 64374},
-        {(dir / "missing.avi").string(), 64375},
-        {(dir / "junk.avi").string(), 64375},
-        {audioOnly.string(), 64377},
+        {"", 64374, ""},
+        {(dir / "missing.avi").string(), 64375, "The file does not exist."},
+        {(dir / "junk.avi").string(), 64375, "This is not an AVI file."},
+        {dir.path().string(), 64375, "This is a folder, not a file."},
+        {audioOnly.string(), 64377, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         boxes.Clear();
         EXPECT_EQ(AviOpenInputFile(c.path.c_str()), 0);
         ASSERT_EQ(boxes.Shown().size(), 1u);
-        EXPECT_EQ(boxes.Shown()[0].text, LoadResString(c.id));
+        EXPECT_EQ(boxes.Shown()[0].text, *c.reason ? platform::Format(LoadResString(c.id), c.path.c_str(), c.reason)
+                                                   : LoadResString(c.id));
         EXPECT_FALSE(boxes.Shown()[0].text.empty());
-        EXPECT_EQ(boxes.Shown()[0].caption, "ZRN-MPEG Encoder Error");
+        EXPECT_EQ(boxes.Shown()[0].caption, "Tessmar Error");
         EXPECT_EQ(boxes.Shown()[0].owner, &ownerToken);
         EXPECT_EQ(AviHasVideoStream(), 0);
         AviCloseInputFile();
@@ -172,7 +175,7 @@ TEST_F(AviSourceTest, UnusableSoundIsToldOnlyWhileProbing) {
             if (probing) {
                 ASSERT_EQ(boxes.Shown().size(), 1u);
                 EXPECT_EQ(boxes.Shown()[0].text, LoadResString(c.id));
-                EXPECT_EQ(boxes.Shown()[0].caption, "ZRN-MPEG Encoder");
+                EXPECT_EQ(boxes.Shown()[0].caption, "Tessmar");
                 EXPECT_EQ(boxes.Shown()[0].icon, MbIcon::Information);
                 EXPECT_EQ(boxes.Shown()[0].owner, nullptr);
             } else {
@@ -242,7 +245,7 @@ TEST_F(AviSourceTest, SizeDecision) {
     EXPECT_EQ(AviOpenInputFile(path.string().c_str()), 0);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, kInterlacedRefusal);
-    EXPECT_EQ(boxes.Shown()[0].caption, "ZRN-MPEG Encoder Error");
+    EXPECT_EQ(boxes.Shown()[0].caption, "Tessmar Error");
     AviCloseInputFile();
     EncoderSettings.progressiveFrame = 1;
     EXPECT_EQ(AviOpenInputFile(path.string().c_str()), 1);
@@ -418,10 +421,13 @@ TEST_F(AviSourceTest, DamagedFilesNeverCrash) {
     for (int id : {64374, 64375, 64376, 64377, 64378, 64381, 64382, 64383, 64384, 64386, 64389, 64390, 64401, 64402,
                    64403, 64405})
         known.insert(LoadResString(id));
+    auto bad = dir / "bad.avi";
+    for (const char* reason : {"This is not an AVI file.",
+                               "The AVI file is damaged, or its contents are of a kind this program does not support."})
+        known.insert(platform::Format(LoadResString(64375), bad.c_str(), reason));
     UseSize(48, 32);
     AviProbeActive = 1;
     std::mt19937 rng(5);
-    auto bad = dir / "bad.avi";
     for (int round = 0; round < 50; ++round) {
         std::string bytes = good;
         if (round % 5 == 4) {

@@ -27,7 +27,7 @@ void ExpectFatal(const FatalCase& c, bool recheck = true) {
         FinaliseSettings(recheck);
         ASSERT_EQ(scope.boxes.Shown().size(), 1u);
         EXPECT_EQ(scope.boxes.Shown()[0].text, c.message);
-        EXPECT_EQ(scope.boxes.Shown()[0].caption, " ZRN-MPEG Encoder ");
+        EXPECT_EQ(scope.boxes.Shown()[0].caption, " Tessmar ");
         EXPECT_EQ(ParameterError, 1);
         EXPECT_EQ(ProfileLoaded, 1);
     }

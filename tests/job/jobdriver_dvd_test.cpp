@@ -97,6 +97,7 @@ std::map<std::string, std::string> UsersFiles(const fs::path& folder) {
         const std::string name = fs::relative(entry.path(), folder).string();
         // The job's own inputs, the work files a killed job leaves and the program's settings folder.
         if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos ||
+            name == "tmp.m2v.lock" || name == "tmp.mp2.lock" ||
             name.rfind("config", 0) == 0)
             continue;
         files[name] = entry.is_regular_file() ? ReadFile(entry.path()) : std::string("<folder>");

@@ -130,7 +130,7 @@ TEST_F(JobTest, AudioWantedFromSilentInputWarnsEncodesVideoAndKeepsTheSetting) {
     ASSERT_EQ(RunEncoding(nullptr), 1);
     ASSERT_EQ(boxes.Shown().size(), 2u);
     EXPECT_EQ(boxes.Shown()[0].text.substr(0, 39), "You are attempting to encode with audio");
-    EXPECT_EQ(boxes.Shown()[0].caption, " ZRN-MPEG Encoder");
+    EXPECT_EQ(boxes.Shown()[0].caption, " Tessmar");
     EXPECT_NE(boxes.Shown()[1].text.find(out), std::string::npos);  // the video stream's file is named
     EXPECT_EQ(JobResult, 0);
     EXPECT_EQ(EncoderSettings.encodeAudio, 1);

@@ -21,7 +21,7 @@ namespace {
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-constexpr char kCaption[] = " ZRN-MPEG Encoder ";
+constexpr char kCaption[] = " Tessmar ";
 
 [[maybe_unused]] const bool kDataFound =
     testsupport::RequireSourceFiles({"tests/job/data/default.prf", "tests/job/data/distinct.prf"});
@@ -200,11 +200,11 @@ TEST_F(ProfileTest, RefusedHeadersKeepThePreviousLoadState) {
         const char* header;
         std::string message;
     } cases[] = {
-        {"MPEG_DATA ", "Incorrect version of ZRN-MPEG encoder profile file header\n" + path +
+        {"MPEG_DATA ", "Incorrect version of Tessmar profile file header\n" + path +
                            "\nMPEG Encoder cannot read configuration files\ncreated by old version of the program."},
-        {"MPEG_DATA_V12", "Incorrect version of ZRN-MPEG encoder profile file header\n" + path +
+        {"MPEG_DATA_V12", "Incorrect version of Tessmar profile file header\n" + path +
                               "\nMPEG Encoder cannot read configuration files\ncreated by old version of the program."},
-        {"MPEG_DAT", "Illegal header of ZRN-MPEG encoder profile file \n" + path +
+        {"MPEG_DAT", "Illegal header of Tessmar profile file \n" + path +
                          "\nFile may be corrupted or this is not a valid profile file"},
     };
     for (const Case& c : cases) {
@@ -605,7 +605,7 @@ TEST_F(ProfileTest, HeaderSummaryRulesAndFailures) {
     WriteFile(dir / "h4.prf", "MPEG_DATA\n");
     read("h4.prf");
     EXPECT_EQ(ProfileHeaderError, 1);
-    EXPECT_EQ(ErrorMessageBuffer.substr(0, 58), "Incorrect version of ZRN-MPEG encoder profile file header\n");
+    EXPECT_EQ(ErrorMessageBuffer.substr(0, 49), "Incorrect version of Tessmar profile file header\n");
     ProfileHeaderError = 0;
     read("none.prf");
     EXPECT_EQ(ProfileHeaderError, 1);

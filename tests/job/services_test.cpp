@@ -31,7 +31,7 @@ TEST(Report, FatalErrorShowsBoxAndUnwindsOnlyTheArmingThread) {
     ScriptedMessageBoxes boxes;
     ReportFatalError("not armed");  // returns
     ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].caption, " ZRN-MPEG Encoder ");
+    EXPECT_EQ(boxes.Shown()[0].caption, " Tessmar ");
     EXPECT_EQ(boxes.Shown()[0].icon, platform::MbIcon::Stop);
 
     int caught = 0;

@@ -40,7 +40,7 @@ void ExpectAdvice(int (*check)(), const std::string& prefix, const char* name, c
         ASSERT_EQ(shown.size(), details.size());
         for (size_t i = 0; i < shown.size(); ++i) {
             EXPECT_EQ(shown[i].text, prefix + details[i] + "\nDo you wish to continue anyway ?");
-            EXPECT_EQ(shown[i].caption, "ZRN-MPEG Warning");
+            EXPECT_EQ(shown[i].caption, "Tessmar Warning");
             EXPECT_EQ(shown[i].buttons, platform::MbButtons::YesNo);
         }
         EXPECT_EQ(ComplianceWarningCount, 0);  // advice is not counted

@@ -51,7 +51,7 @@ void ExpectQuestions(int (*check)(), const QuestionCase& c) {
         for (size_t i = 0; i < shown.size(); ++i) {
             EXPECT_EQ(shown[i].text, Heading(c.settings.applicationType) + c.details[i] +
                                          "\nDo you wish to continue anyway ?");
-            EXPECT_EQ(shown[i].caption, "ZRN-MPEG Warning");
+            EXPECT_EQ(shown[i].caption, "Tessmar Warning");
             EXPECT_EQ(shown[i].buttons, platform::MbButtons::YesNo);
         }
         EXPECT_EQ(ComplianceWarningCount, static_cast<int>(c.details.size()));
@@ -200,7 +200,7 @@ TEST(ValidateCompliance, SvcdVideo) {
           svcdRate}},
         {"size", SvcdSettings(), Set([](EncoderSettingsRecord& s) { s.horizontalSize = 720; }),
          {"SVCD standard requires that horizontal picture \nsize must be equal to 480 and vertical size "
-          "equal\nto 480 for NTCS or 576 for PAL.\n"}},
+          "equal\nto 480 for NTSC or 576 for PAL.\n"}},
         {"PAL size at 29.97", SvcdPalSettings(), Set([](EncoderSettingsRecord& s) { s.frameRateCode = 4; }),
          {svcdRate, kNtscSource}},
         {"aspect", SvcdSettings(), Set([](EncoderSettingsRecord& s) { s.mpeg2AspectRatio = 4; }),
@@ -367,7 +367,7 @@ TEST(ValidateCompliance, SuppressedWarningsCountAndAskOnce) {
             EXPECT_EQ(result, answer == platform::MbAnswer::Yes ? 0 : -1);
             ASSERT_EQ(scope.boxes.Shown().size(), 1u);
             EXPECT_EQ(scope.boxes.Shown()[0].text, SummaryText(c.disc, true, true));
-            EXPECT_EQ(scope.boxes.Shown()[0].caption, "ZRN-MPEG Encoder");
+            EXPECT_EQ(scope.boxes.Shown()[0].caption, "Tessmar");
             EXPECT_EQ(scope.boxes.Shown()[0].buttons, platform::MbButtons::YesNo);
             EXPECT_EQ(scope.boxes.Shown()[0].icon, platform::MbIcon::Warning);
         }

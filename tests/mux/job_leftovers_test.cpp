@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -308,10 +309,10 @@ TEST_F(JobLeftoversTest, AJobKilledInEachPassLeavesNoWorkFileAfterTheNextRun) {
     EXPECT_GT(fs::file_size(dir_ / "out.mpg"), 10000u);
 }
 
-// Two windows with one profile run jobs with the same temporary streams: while the
-// first is in its sound pass, its video stream already under the shared name, the
-// second is refused at Start with that name, and the first multiplexes its own
-// pictures; once it has ended, the names are free for the second.
+// Two jobs with settings folders of their own (two accounts) run with the same temporary
+// streams: while the first is in its sound pass, its video stream already under the
+// shared name, the second is refused at Start with that name, and the first multiplexes
+// its own pictures; once it has ended, the names are free for the second.
 TEST_F(JobLeftoversTest, ASecondJobOnTheTemporaryNamesOfARunningOneIsRefusedAtStart) {
     EncoderSettingsRecord& e = EncoderSettings;
     const fs::path bars = dir_ / "bars.avi";
@@ -325,6 +326,7 @@ TEST_F(JobLeftoversTest, ASecondJobOnTheTemporaryNamesOfARunningOneIsRefusedAtSt
     const pid_t first = fork();
     ASSERT_GE(first, 0);
     if (first == 0) {
+        setenv("TESSMAR_CONFIG_DIR", (dir_ / "first-config").c_str(), 1);
         e.outputFileName = (dir_ / "first.mpg").string();
         MessagePumpHooks hooks;
         hooks.dispatchMessages = [&](int, bool*) {
@@ -381,8 +383,86 @@ TEST_F(JobLeftoversTest, ASecondJobOnTheTemporaryNamesOfARunningOneIsRefusedAtSt
         EXPECT_LT(own / decoded.size(), 8.0) << job;
         EXPECT_GT(other / decoded.size(), 30.0) << job;
     }
-    // Both ended well: neither left a work record.
+    // Both ended well: neither left a work record or a lock.
     EXPECT_FALSE(fs::exists(dir_ / "config" / "work-files"));
+    EXPECT_FALSE(fs::exists(dir_ / "first-config" / "work-files"));
+    EXPECT_EQ(FilesWith(".lock"), std::vector<std::string>());
+}
+
+// Another file put at the temporary video stream's name after its pass (a job of another
+// computer sharing the folder, where no lock reaches), before or while the streams are
+// multiplexed: the job fails naming the stream, and the file there and the user's
+// earlier output stay as they were.
+TEST_F(JobLeftoversTest, AStreamReplacedAfterItsPassIsNotMultiplexed) {
+    EncoderSettingsRecord& e = EncoderSettings;
+    for (const bool duringMultiplex : {false, true}) {
+        SCOPED_TRACE(duringMultiplex);
+        bool replaced = false;
+        const std::string stream = e.tempVideoFileName;
+        std::string other;
+        MessagePumpHooks hooks;
+        hooks.dispatchMessages = [&](int, bool*) {
+            if ((duringMultiplex ? MultiplexActive : AudioPassActive) && !replaced && (replaced = true)) {
+                other = ReadFile(stream) + "another job's stream";
+                testsupport::WriteFile(stream + ".new", other);
+                fs::rename(stream + ".new", stream);
+            }
+            return 0;
+        };
+        SetMessagePumpHooks(hooks);
+        platform::ScriptedMessageBoxes boxes;
+        RunEncoding(nullptr);
+        SetMessagePumpHooks({});
+        EXPECT_EQ(JobResult, -1);
+        ASSERT_TRUE(replaced);
+        ASSERT_EQ(boxes.Texts().size(), 1u) << testing::PrintToString(boxes.Texts());
+        EXPECT_EQ(boxes.Texts()[0].rfind("The temporary file\n" + stream + "\nis no longer the stream this job wrote", 0),
+                  0u)
+            << boxes.Texts()[0];
+        EXPECT_EQ(ReadFile(stream), other);
+        EXPECT_EQ(ReadFile(e.outputFileName), earlier_);
+        EXPECT_EQ(FilesWith(".tmp-"), std::vector<std::string>());
+        fs::remove(stream);
+        fs::remove(e.tempAudioFileName);
+    }
+}
+
+// A settings folder that cannot take the work record (read-only, or the fallback of a
+// missing HOME in a read-only folder) and a file system without locks stop no job: it
+// runs, and says once what it goes without, naming the folder or file and the reason.
+TEST_F(JobLeftoversTest, ASettingsFolderWithoutRecordOrLocksStopsNoJob) {
+    EncoderSettingsRecord& e = EncoderSettings;
+    const std::string config = getenv("TESSMAR_CONFIG_DIR"), home = getenv("HOME") ? getenv("HOME") : "/root";
+    for (const std::string row : {"read-only settings folder", "HOME unset in a read-only folder", "no lock service"}) {
+        SCOPED_TRACE(row);
+        fulldisk::SmallTmpfs disk;
+        std::string expected = (disk / "work-files").string() + ":\nRead-only file system.";
+        if (row == "no lock service") {
+            platform::FileLockCall = [](int, int) { return errno = ENOLCK, -1; };
+            expected = e.tempVideoFileName + ".lock\ncannot be locked (No locks available)";
+        } else if (!disk.mounted() ||
+                   ::mount(nullptr, disk.root().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=16k") != 0) {
+            continue;
+        }
+        if (row[0] == 'r') setenv("TESSMAR_CONFIG_DIR", disk.root().c_str(), 1);
+        if (row[0] == 'H') {
+            unsetenv("TESSMAR_CONFIG_DIR");
+            unsetenv("HOME");
+            ASSERT_EQ(chdir(disk.root().c_str()), 0);
+            expected = (disk / ".config" / "tessmar" / "work-files").string() + ":\nRead-only file system.";
+        }
+        platform::ScriptedMessageBoxes boxes;
+        RunEncoding(nullptr);
+        platform::FileLockCall = ::flock;
+        setenv("TESSMAR_CONFIG_DIR", config.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        EXPECT_EQ(JobResult, 0);
+        ASSERT_EQ(boxes.Texts().size(), 1u) << testing::PrintToString(boxes.Texts());
+        EXPECT_NE(boxes.Texts()[0].find(expected), std::string::npos) << boxes.Texts()[0];
+        EXPECT_GT(fs::file_size(e.outputFileName), 10000u);
+        EXPECT_EQ(FilesWith(".tmp-"), std::vector<std::string>());
+    }
 }
 
 // A profile of stream type 5 names a transport stream, which the job does not write:
