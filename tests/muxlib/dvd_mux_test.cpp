@@ -225,6 +225,9 @@ TEST_F(DvdMux, LongTitleIsSplitIntoContinuousFiles)
 
     // A title past the largest file, from a short clip's streams repeated: the first
     // file ends 16 packs below 1 GiB, and libdvdread reads both files as one title.
+    // Its streams and its volume take about 2.2 GB at once.
+    if (fs::space(dir_.path()).available < (uint64_t{3} << 30))
+        GTEST_SKIP() << "the title past the largest file needs 3 GiB free in " << dir_.path();
     const Clip part = MakeClip(dir_.path(), 4), big{dir_ / "big.m2v", dir_ / "big.mp2"};
     std::string video = ReadFile(part.video);
     const std::string audio = ReadFile(part.audio);
