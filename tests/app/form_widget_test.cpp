@@ -323,6 +323,21 @@ TEST_F(FormTest, StoredValuesReachTheSettingsAndAProfileReadsBackEqual) {
     EXPECT_TRUE(Get<QRadioButton>("1012")->isChecked());
     EXPECT_TRUE(Get<QCheckBox>("1168")->isChecked());
     EXPECT_EQ(Get<QComboBox>("1164")->currentIndex(), 1);
+
+    // The MPEG-2 rates above 30 are shown and stored as read; a first frame
+    // beyond the form's range is shown and stored as the range takes it.
+    for (const auto& [code, rate, first, shown] : {std::tuple{6, "50", 2147483647, "1000000"},
+                                                   std::tuple{7, "59.94", -2147483647 - 1, "1"},
+                                                   std::tuple{8, "60", 41, "42"}}) {
+        s.frameRateCode = code;
+        s.firstFrame = first;
+        form_->LoadDefaultProfile();
+        EXPECT_EQ(Get<QComboBox>("1013")->currentText().toStdString() + "@" + Text("1009"),
+                  std::string(rate) + "@" + shown);
+        ASSERT_EQ(form_->ApplyToParameters(), 1);
+        EXPECT_EQ(std::to_string(s.frameRateCode) + "@" + std::to_string(s.firstFrame + 1),
+                  std::to_string(code) + "@" + shown);
+    }
 }
 
 }  // namespace
