@@ -286,6 +286,11 @@ void CMainSettingsForm::BuildControls() {
     });
     connect(inputEdit_, &QLineEdit::returnPressed, this, &CMainSettingsForm::OnEnter);
     connect(inputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnInputEditingFinished);
+    inputEdit_->installEventFilter(this);
+    // Typing into the edit means it is the user's field again.
+    connect(inputEdit_, &QLineEdit::textChanged, this, [this] {
+        if (!writing_) inputFocusLeftWindow_ = false;
+    });
     connect(outputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnOutputEditingFinished);
     connect(firstFrameEdit_, &QLineEdit::textChanged, this, [this] {
         if (!writing_) OnFirstFrameEdited();
@@ -618,7 +623,17 @@ int CMainSettingsForm::TakeTypedInput() {
     return TypedInputNeedsProbe(typed, takenInput_) ? SetInputFile(typed) : 1;
 }
 
+bool CMainSettingsForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == inputEdit_ && event->type() == QEvent::FocusIn) inputFocusLeftWindow_ = false;
+    if (watched == inputEdit_ && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        inputFocusLeftWindow_ = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void CMainSettingsForm::OnInputEditingFinished() {
+    if (inputFocusLeftWindow_) return;
     // Tab or a click elsewhere takes the name as Enter does, so that the form
     // shows the file's size and length before anything else is edited. A
     // refused name is not asked about again until it changes (Enter and a

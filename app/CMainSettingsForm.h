@@ -70,6 +70,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();
@@ -136,6 +137,9 @@ private:
     // The typed name last tried when the input edit was left: leaving it
     // again without a change does not ask again.
     std::string triedInput_;
+    // The input edit lost the focus to another window (or its own closing):
+    // that is no leaving of the field, and takes nothing.
+    bool inputFocusLeftWindow_ = false;
     // The user typed or browsed an output name since the last input was
     // taken: taking the next input keeps it instead of proposing one.
     bool outputChosen_ = false;
