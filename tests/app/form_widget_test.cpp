@@ -353,6 +353,15 @@ TEST_F(FormTest, OutputLocationsAreCheckedInteractivelyAndInTheBatchLog) {
     EXPECT_EQ(form_->CheckOutputFile(), 0);
     EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Error:\nOutput directory " + missing +
                                                        " does not exist.\nPlease set valid output file name."});
+    // Start's store stops there; a name too long stays whole in its field and is refused.
+    const std::string tooLong = (dir_ / std::string(260, 'n')).string() + ".mpg";
+    for (const std::string& output : {missing + "x.mpg", tooLong}) {
+        Type("1005", output);
+        boxes_.Clear();
+        EXPECT_EQ(form_->ApplyToParameters(), 0);
+        EXPECT_EQ(Text("1005") + boxes_.Texts().at(0).substr(0, 25),
+                  output + (output == tooLong ? "Output file name too long" : "Error:\nOutput directory /"));
+    }
 
     // The batch variant: the output goes to the job's folder, an existing one is overwritten with a warning.
     BatchLogFileName = (dir_ / "message.log").string();

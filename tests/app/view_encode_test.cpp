@@ -306,29 +306,6 @@ TEST_F(ViewEncodeTest, TypedInputNamesEncodeTheNamedFileWithItsSound) {
                                        "destroy.\nPlease choose another output or temporary file name."});
     EXPECT_EQ(DecodedFrames(wide), 40);
 
-    // An output in a folder that is not there, and one too long for a name
-    // (kept whole in the field): Start says so and stops, no dialog and no job.
-    int dialogs = 0;
-    SetFormFileDialogHook([&dialogs](QWidget*, FormFileDialogRequest*) { return ++dialogs, false; });
-    const std::string missing = (dir_ / "none").string() + "/";
-    const std::string tooLong = (dir_ / std::string(260, 'n')).string() + ".prg";
-    for (const auto& [output, text] :
-         {std::pair{missing + "x.prg", "Error:\nOutput directory " + missing + " does not exist.\nPlease set valid "
-                                       "output file name."},
-          std::pair{tooLong, std::string("Output file name too long (more than 255 characters).\nPlease specify "
-                                         "valid output file name.")}}) {
-        Get<QLineEdit>("1005")->setText(QString::fromStdString(output));
-        emit Get<QLineEdit>("1005")->editingFinished();
-        EXPECT_EQ(Get<QLineEdit>("1005")->text().toStdString(), output);
-        boxes_.Clear();
-        JobResult = 1;
-        Command(32771)->trigger();
-        QCoreApplication::processEvents();
-        EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{text});
-        EXPECT_EQ(JobResult, 1) << "a job ran";
-    }
-    EXPECT_EQ(dialogs, 1) << "the output dialog of the folder check";
-    SetFormFileDialogHook({});
 }
 
 // Start and Save write what the form shows, whatever was stored before: MPEG-1
