@@ -305,7 +305,6 @@ TEST_F(ViewEncodeTest, TypedInputNamesEncodeTheNamedFileWithItsSound) {
               std::vector<std::string>{"The file name " + wide + "\nnames the input AVI file, which the job would "
                                        "destroy.\nPlease choose another output or temporary file name."});
     EXPECT_EQ(DecodedFrames(wide), 40);
-
 }
 
 // Start and Save write what the form shows, whatever was stored before: MPEG-1
