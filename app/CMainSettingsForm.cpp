@@ -29,6 +29,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ResStrings.h"
 #include "settings/Preview.h"
+#include "settings/Report.h"
 #include "settings/RunState.h"
 
 using platform::MbAnswer;
@@ -93,10 +94,12 @@ void FitEditToText(QLineEdit* edit, const char* widest) {
     edit->setFixedWidth(width);
 }
 
+// A `maxLength` of 0 keeps the edit's own limit: a file name too long is
+// refused with its message, never cut short in the edit.
 QLineEdit* NewEdit(QWidget* parent, const char* id, int maxLength) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(id);
-    e->setMaxLength(maxLength);
+    if (maxLength > 0) e->setMaxLength(maxLength);
     return e;
 }
 
@@ -114,8 +117,7 @@ CMainSettingsForm::CMainSettingsForm(QWidget* parent) : QWidget(parent) {
     framesSpin_->SetLimits(1, kMaxFrameCount);
     firstFrameSpin_->SetLimits(1, kMaxFrameCount);
     bitRateSpin_->SetLimits(0, kBitRateSpinLimit);
-    const int code = EncoderSettings.frameRateCode;
-    values_.frameRateIndex = code >= 1 && code <= 5 ? code - 1 : kRateIndex2997;
+    values_.frameRateIndex = FrameRateIndexOfCode(EncoderSettings.frameRateCode);
     JobWindows.requestInputFileBrowse = RequestInputFileBrowse;
     WriteControls();
     FormReady = 1;
@@ -133,8 +135,8 @@ CMainSettingsForm::~CMainSettingsForm() {
 
 void CMainSettingsForm::BuildControls() {
     setObjectName("203");
-    inputEdit_ = NewEdit(this, "1001", int(kFormNameLimit));
-    outputEdit_ = NewEdit(this, "1005", int(kFormNameLimit));
+    inputEdit_ = NewEdit(this, "1001", 0);
+    outputEdit_ = NewEdit(this, "1005", 0);
     widthEdit_ = NewEdit(this, "1003", 5);
     heightEdit_ = NewEdit(this, "1007", 5);
     framesEdit_ = NewEdit(this, "1004", 7);
@@ -161,6 +163,8 @@ void CMainSettingsForm::BuildControls() {
     frameRateCombo_ = new QComboBox(this);
     frameRateCombo_->setObjectName("1013");
     for (int id = 63316; id <= 63320; ++id) frameRateCombo_->addItem(LoadResString(id));
+    // The MPEG-2 rates beyond 30, so that a profile with one shows and keeps it.
+    frameRateCombo_->addItems({"50", "59.94", "60"});
     videoFormatCombo_ = new QComboBox(this);
     videoFormatCombo_->setObjectName("1164");
     videoFormatCombo_->addItems({"Progressive", "Interlaced, top field first", "Interlaced, bottom field first"});
@@ -267,9 +271,6 @@ void CMainSettingsForm::BuildControls() {
         order.push_back(w);
     for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 
-    connect(inputEdit_, &QLineEdit::textChanged, this, [this] {
-        if (!writing_) inputEditedAt_ = ++edits_;
-    });
     for (QLineEdit* e : {inputEdit_, widthEdit_, heightEdit_, framesEdit_, bitRateEdit_})
         connect(e, &QLineEdit::textChanged, this, [this] {
             if (writing_) return;
@@ -278,12 +279,18 @@ void CMainSettingsForm::BuildControls() {
         });
     connect(outputEdit_, &QLineEdit::textChanged, this, [this] {
         if (writing_) return;
-        outputEditedAt_ = ++edits_;
+        outputChosen_ = true;
         MarkModified();
         ReadIntoValues();
         DeriveTemporaryNamesFromOutput();
     });
     connect(inputEdit_, &QLineEdit::returnPressed, this, &CMainSettingsForm::OnEnter);
+    connect(inputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnInputEditingFinished);
+    inputEdit_->installEventFilter(this);
+    // Typing into the edit means it is the user's field again.
+    connect(inputEdit_, &QLineEdit::textChanged, this, [this] {
+        if (!writing_) inputFocusLeftWindow_ = false;
+    });
     connect(outputEdit_, &QLineEdit::editingFinished, this, &CMainSettingsForm::OnOutputEditingFinished);
     connect(firstFrameEdit_, &QLineEdit::textChanged, this, [this] {
         if (!writing_) OnFirstFrameEdited();
@@ -322,7 +329,15 @@ void CMainSettingsForm::MarkModified() { emit documentModified(); }
 bool CMainSettingsForm::WithAudio() const { return values_.encodeAudio && takenInput_.hasAudio; }
 
 void CMainSettingsForm::DeriveTemporaryNamesFromOutput() {
+    HeldTemporaryNames& h = heldTemporaryNames_;
+    if (h.held && h.input == values_.inputName && h.output == values_.outputName && h.streamKind == values_.streamKind)
+        return;
+    h.held = false;
     DeriveTemporaryNames(values_.outputName, values_.streamKind, takenInput_.hasAudio, &values_.coding);
+}
+
+void CMainSettingsForm::HoldTemporaryNames() {
+    heldTemporaryNames_ = {true, values_.inputName, values_.outputName, values_.streamKind};
 }
 
 void CMainSettingsForm::ShowOutputName() {
@@ -410,7 +425,7 @@ void CMainSettingsForm::LoadDefaultProfile() {
     const EncoderSettingsRecord& s = EncoderSettings;
     values_ = FormValuesFromSettings(s);
     firstFrameSpin_->SetLimits(1, kMaxFrameCount);
-    framesSpin_->SetLimits(1, std::max(1, kMaxFrameCount - s.firstFrame));
+    framesSpin_->SetLimits(1, std::max(1, kMaxFrameCount - values_.firstFrame + 1));
     // The profile names its input without a probe: its sound, and the
     // channels of its audio mode, stand for the file's.
     takenInput_ = TakenInput();
@@ -423,6 +438,11 @@ void CMainSettingsForm::LoadDefaultProfile() {
     videoCdCheck_->setEnabled(vcdAllowed);
     // A profile that comes with the preset on has no earlier values: unticking keeps these.
     vcdSnapshot_ = TakeVcdSnapshot(values_);
+    // The profile's names are nobody's typing; its temporary names stay as it
+    // holds them until the names they were chosen for change.
+    outputChosen_ = false;
+    triedInput_.clear();
+    HoldTemporaryNames();
     WriteControls();
     ApplyShowRules();
     if (FormReady == 1 && PendingInputFlag == 1) {
@@ -432,12 +452,15 @@ void CMainSettingsForm::LoadDefaultProfile() {
     encodeAudioCheck_->setEnabled(takenInput_.hasAudio);
 }
 
-int CMainSettingsForm::SetInputFile(const std::string& path) { return TakeInput(path, nullptr); }
-
-int CMainSettingsForm::TakeInput(const std::string& path, const std::string* keptOutput) {
+int CMainSettingsForm::SetInputFile(const std::string& path) {
     // A name that is refused leaves no input known: the next name, the same
     // or another, is probed again.
     takenInput_.Forget();
+    triedInput_ = path;
+    if (path.size() > kFormNameLimit) {
+        Message(63323, MbIcon::Warning);
+        return 0;
+    }
     if (!HasAviExtension(path)) {
         Message(63348, MbIcon::Warning);
         return 0;
@@ -457,7 +480,7 @@ int CMainSettingsForm::TakeInput(const std::string& path, const std::string* kep
     }
     const int frames = probed.Frames();
     if (frames < 1 &&
-        platform::ShowMessageBox(LoadResString(63355), "", MbButtons::YesNo, MbIcon::Warning) != MbAnswer::Yes)
+        platform::ShowMessageBox(LoadResString(63355), "", MbButtons::YesNo, MbIcon::Question) != MbAnswer::Yes)
         return 0;
 
     takenInput_ = probed;
@@ -473,17 +496,20 @@ int CMainSettingsForm::TakeInput(const std::string& path, const std::string* kep
 
     const std::string outputFolder = GetMainMpegOutputDirectory();
     values_.encodeAudio = probed.hasAudio;
-    values_.outputName =
-        keptOutput ? *keptOutput
-                   : ProposeOutputName(path, FolderExists(outputFolder) ? outputFolder : std::string(),
-                                       values_.streamKind, WithAudio());
+    // An output the user typed or browsed since the last input stays.
+    if (outputChosen_ && !values_.outputName.empty())
+        values_.outputName = NormaliseTypedOutputName(values_.outputName, values_.streamKind, WithAudio());
+    else
+        values_.outputName = ProposeOutputName(path, FolderExists(outputFolder) ? outputFolder : std::string(),
+                                               values_.streamKind, WithAudio());
+    outputChosen_ = false;
     AudioModeFromChannels(probed.channels, &values_.coding);
     DeriveTemporaryNamesFromOutput();
     encodeAudioCheck_->setEnabled(probed.hasAudio);
     videoCdCheck_->setEnabled(values_.streamKind == kStreamMpeg1 && WithAudio());
     WriteControls();
     SetJobFileReady(kOutputChosen);
-    CheckOutputFile();
+    takenOutputOk_ = CheckOutputFile() != 0;
     ReleasePreviewBuffers();
     SetMainAviInputDirectory(FolderPart(path));
     return 1;
@@ -590,9 +616,29 @@ void CMainSettingsForm::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-void CMainSettingsForm::OnEnter() {
+void CMainSettingsForm::OnEnter() { TakeTypedInput(); }
+
+int CMainSettingsForm::TakeTypedInput() {
     const std::string typed = S(inputEdit_->text());
-    if (TypedInputNeedsProbe(typed, takenInput_)) SetInputFile(typed);
+    return TypedInputNeedsProbe(typed, takenInput_) ? SetInputFile(typed) : 1;
+}
+
+bool CMainSettingsForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == inputEdit_ && event->type() == QEvent::FocusIn) inputFocusLeftWindow_ = false;
+    if (watched == inputEdit_ && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        inputFocusLeftWindow_ = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CMainSettingsForm::OnInputEditingFinished() {
+    if (inputFocusLeftWindow_) return;
+    // Tab or a click elsewhere takes the name as Enter does, so that the form
+    // shows the file's size and length before anything else is edited. A
+    // refused name is not asked about again until it changes (Enter and a
+    // store still try it).
+    if (S(inputEdit_->text()) != triedInput_) TakeTypedInput();
 }
 
 void CMainSettingsForm::OnAdvanced() {
@@ -609,6 +655,7 @@ void CMainSettingsForm::OnAdvanced() {
     // The sheet edits the coding values the form holds: it gets them first
     // and gives them back, changed or not.
     StoreFormCoding(values_, &EncoderSettings);
+    const std::string tempVideo = values_.coding.tempVideoFileName, tempAudio = values_.coding.tempAudioFileName;
     // The sheet shows the sound the form holds, not the choice remembered from
     // the last profile or sheet (a new input may have changed its channels).
     CopySelectedAudio();
@@ -616,6 +663,9 @@ void CMainSettingsForm::OnAdvanced() {
     const int accepted = RunAdvancedSettings(this, form, &modified);
     LoadFormCoding(EncoderSettings, &values_);
     values_.keepDuration = form.keepDuration;
+    // Names chosen on the Files tab are what the job uses.
+    if (values_.coding.tempVideoFileName != tempVideo || values_.coding.tempAudioFileName != tempAudio)
+        HoldTemporaryNames();
     if (modified) MarkModified();
     // The form's own values stay as the user left them; what the sheet changed
     // (the rate control above all) decides what the form shows.
@@ -654,7 +704,7 @@ void CMainSettingsForm::OnOutputBrowse() {
     }
     SetMainMpegOutputDirectory(FolderPart(r.name));
     values_.outputName = r.name;
-    outputEditedAt_ = ++edits_;
+    outputChosen_ = true;
     DeriveTemporaryNamesFromOutput();
     ShowOutputName();
     MarkModified();
@@ -669,22 +719,34 @@ int CMainSettingsForm::ValidateSettings() {
 }
 
 int CMainSettingsForm::ApplyToParameters() {
-    // A typed name not yet probed (left with Tab or a click) is taken as Enter
-    // takes it: the job must not run with another file's size, length and
-    // sound. The edits count in the order they were made: an output named
-    // after the input was typed stays, one named before gives way to the
-    // input's, as Enter would have done.
-    const std::string typed = S(inputEdit_->text());
-    if (TypedInputNeedsProbe(typed, takenInput_)) {
-        const std::string output = S(outputEdit_->text());
-        if (!TakeInput(typed, outputEditedAt_ > inputEditedAt_ ? &output : nullptr)) return 0;
-    }
+    // A typed name still in its edit (the store came before the edit was
+    // left) is taken as leaving the edit takes it: the job must not run with
+    // another file's size, length and sound.
+    const bool taking = TypedInputNeedsProbe(S(inputEdit_->text()), takenInput_);
+    if (taking && !TakeTypedInput()) return 0;
     if (!ValidateSettings()) return 0;
     OnOutputEditingFinished();
+    // A job stops at an output folder that is not there: the check said so
+    // when the input was taken just now, else it says so here.
+    const std::string outputFolder = FolderPart(values_.outputName);
+    if (!SavingDefaults && BatchMode == 0 && !outputFolder.empty() && !FolderExists(outputFolder)) {
+        if (!taking || takenOutputOk_) CheckOutputFile();
+        return 0;
+    }
     StoreFormValues(&values_, takenInput_, &EncoderSettings);
     // The job compares the input's channels against the sound chosen here.
     CopySelectedAudio();
     return 1;
+}
+
+void CMainSettingsForm::TakeJobSound() {
+    const EncoderSettingsRecord& s = EncoderSettings;
+    FormCoding& c = values_.coding;
+    if (!s.encodeAudio || !s.inputHasAudio || s.inputFileName != values_.inputName || s.audioMode == c.audioMode)
+        return;
+    c.audioMode = s.audioMode;
+    c.audioBitRate = s.audioBitRate;
+    takenInput_.channels = s.audioMode == 0 ? 1 : 2;
 }
 
 // ---- location checks ----

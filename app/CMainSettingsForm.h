@@ -44,6 +44,9 @@ public:
     void UpdateOutputFileName();
     int CheckOutputFile();
     int CheckTemporaryFiles();
+    // After a job: the sound the job coded when it had to follow the input's
+    // channels (a mono file under a stereo profile), so the next store keeps it.
+    void TakeJobSound();
 
     // The batch runner's variants: messages go to the batch log.
     int LoadInputFileForBatch(const std::string& path, const std::string& outputFolder);
@@ -67,6 +70,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();
@@ -75,9 +79,10 @@ private:
     void ReadIntoValues();
     void MarkModified();
 
-    // SetInputFile; with `keptOutput`, that output name stays instead of the
-    // one proposed for the input.
-    int TakeInput(const std::string& path, const std::string* keptOutput);
+    // A name typed into the input edit and not taken yet is taken as Enter
+    // takes it; 0 when it was refused.
+    int TakeTypedInput();
+    void OnInputEditingFinished();
     void OnInputBrowse();
     void OnOutputBrowse();
     void OnOutputEditingFinished();
@@ -129,9 +134,26 @@ private:
     TakenInput takenInput_;
     // While the controls are being filled, their change signals are not the user's.
     bool writing_ = false;
-    // The order of the user's edits: the count at the last change of the
-    // input and of the output name.
-    int edits_ = 0, inputEditedAt_ = 0, outputEditedAt_ = 0;
+    // The typed name last tried when the input edit was left: leaving it
+    // again without a change does not ask again.
+    std::string triedInput_;
+    // The input edit lost the focus to another window (or its own closing):
+    // that is no leaving of the field, and takes nothing.
+    bool inputFocusLeftWindow_ = false;
+    // The user typed or browsed an output name since the last input was
+    // taken: taking the next input keeps it instead of proposing one.
+    bool outputChosen_ = false;
+    // Whether the output check of the last input taken passed.
+    bool takenOutputOk_ = true;
+    // Temporary names held as the Files tab (or the profile) set them, with
+    // the names and the stream kind they were set for: they are derived again
+    // only once one of those changes.
+    struct HeldTemporaryNames {
+        bool held = false;
+        std::string input, output;
+        int streamKind = kStreamNone;
+    } heldTemporaryNames_;
+    void HoldTemporaryNames();
 };
 
 // The form, once created (null before and after).

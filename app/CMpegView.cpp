@@ -284,6 +284,7 @@ void CMpeg2View::RunStartedEncoding() {
 
     RestoreAfterEncoding restore(frame_, form_);
     RunEncoding(&frame_);
+    form_->TakeJobSound();
 }
 
 void CMpeg2View::OnStopEncoding() {

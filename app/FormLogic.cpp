@@ -159,7 +159,7 @@ int ValidateFormValues(const FormValues& f, bool controlsOk, bool savingDefaults
         if (BatchMode == 0 && requestInputBrowse) requestInputBrowse();
     };
     if (f.streamKind == kStreamNone) return fail(63330);
-    if (f.frameRateIndex < 0 || f.frameRateIndex > 4) return fail(63331);
+    if (f.frameRateIndex < 0 || f.frameRateIndex > kRateIndex60) return fail(63331);
     if (f.frames < 1) return fail(63332);
     if (f.firstFrame < 1) return fail(63333);
     if (f.width < 1) return fail(63334);
@@ -276,18 +276,25 @@ void StoreFormValues(FormValues* form, const TakenInput& input, EncoderSettingsR
     s->outputFileName = f.outputName;
     s->frameRateCode = f.frameRateIndex + 1;
     s->inputHasAudio = input.hasAudio ? 1 : 0;
+    // The VBV size the job derives before it encodes: a profile saved now
+    // holds what a job of it uses, not what the last job of another kind used.
+    if (s->mpeg1)
+        s->vbvBufferSize = s->constrainedParameters > 0 ? 20 : 112;
+    else
+        s->vbvBufferSize = s->mpegLevel == 10 ? 28 : s->mpegLevel == 4 || s->mpegLevel == 6 ? 400 : 112;
 }
 
 FormValues FormValuesFromSettings(const EncoderSettingsRecord& s) {
     FormValues f;
     f.frames = s.framesToEncode;
-    f.firstFrame = s.firstFrame + 1;
+    // The first frame as the form's range takes it (a damaged profile may hold any number).
+    f.firstFrame = std::clamp(s.firstFrame, 0, kMaxFrameCount - 1) + 1;
     f.bitRateKbit = int(s.bitRate / 1024.0);
     f.height = s.verticalSize;
     f.width = s.horizontalSize;
     f.outputName = s.outputFileName;
     f.inputName = s.inputFileName;
-    f.frameRateIndex = s.frameRateCode >= 1 && s.frameRateCode <= 5 ? s.frameRateCode - 1 : kRateIndex2997;
+    f.frameRateIndex = FrameRateIndexOfCode(s.frameRateCode);
     f.streamKind = s.mpeg1 ? kStreamMpeg1 : kStreamMpeg2;
     f.keepDuration = s.keepOriginalDuration;
     f.encodeAudio = s.encodeAudio;

@@ -25,6 +25,9 @@ inline constexpr size_t kFormNameLimit = 255;
 inline constexpr int kRateIndex25 = 2;
 inline constexpr int kRateIndex2997 = 3;
 inline constexpr int kRateIndex30 = 4;
+inline constexpr int kRateIndex60 = 7;
+// The list index of a frame-rate code (1..8); any other code shows 29.97.
+inline int FrameRateIndexOfCode(int code) { return code >= 1 && code <= kRateIndex60 + 1 ? code - 1 : kRateIndex2997; }
 
 // Shown when the Video-CD preset cannot tell the video system.
 inline constexpr const char* kVcdSystemUnknownText =

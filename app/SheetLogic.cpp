@@ -213,7 +213,7 @@ std::vector<SheetCheck> FailedSheetChecks(const AdvancedPageValues& v, const Adv
         if (v.packSize < 2048)
             failed.push_back(Question(" Warning:\n Selecting Pack size less then 2048 bytes is not recommended.\n"
                                       "  Do you want to correct system stream data?",
-                                      MbIcon::Information, true, AdvancedPage::System));
+                                      MbIcon::Question, true, AdvancedPage::System));
     }
     if (form.audio && (v.audioMode < 0 || v.audioMode > 3 || v.audioBitRateIndex < 0 || v.audioBitRateIndex > 9))
         failed.push_back(Error("Error: Audio stream parameters are illegal. \nPlease correct audio stream data.", true,

@@ -323,6 +323,21 @@ TEST_F(FormTest, StoredValuesReachTheSettingsAndAProfileReadsBackEqual) {
     EXPECT_TRUE(Get<QRadioButton>("1012")->isChecked());
     EXPECT_TRUE(Get<QCheckBox>("1168")->isChecked());
     EXPECT_EQ(Get<QComboBox>("1164")->currentIndex(), 1);
+
+    // The MPEG-2 rates above 30 are shown and stored as read; a first frame
+    // beyond the form's range is shown and stored as the range takes it.
+    for (const auto& [code, rate, first, shown] : {std::tuple{6, "50", 2147483647, "1000000"},
+                                                   std::tuple{7, "59.94", -2147483647 - 1, "1"},
+                                                   std::tuple{8, "60", 41, "42"}}) {
+        s.frameRateCode = code;
+        s.firstFrame = first;
+        form_->LoadDefaultProfile();
+        EXPECT_EQ(Get<QComboBox>("1013")->currentText().toStdString() + "@" + Text("1009"),
+                  std::string(rate) + "@" + shown);
+        ASSERT_EQ(form_->ApplyToParameters(), 1);
+        EXPECT_EQ(std::to_string(s.frameRateCode) + "@" + std::to_string(s.firstFrame + 1),
+                  std::to_string(code) + "@" + shown);
+    }
 }
 
 }  // namespace
@@ -338,6 +353,15 @@ TEST_F(FormTest, OutputLocationsAreCheckedInteractivelyAndInTheBatchLog) {
     EXPECT_EQ(form_->CheckOutputFile(), 0);
     EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Error:\nOutput directory " + missing +
                                                        " does not exist.\nPlease set valid output file name."});
+    // Start's store stops there; a name too long stays whole in its field and is refused.
+    const std::string tooLong = (dir_ / std::string(260, 'n')).string() + ".mpg";
+    for (const std::string& output : {missing + "x.mpg", tooLong}) {
+        Type("1005", output);
+        boxes_.Clear();
+        EXPECT_EQ(form_->ApplyToParameters(), 0);
+        EXPECT_EQ(Text("1005") + boxes_.Texts().at(0).substr(0, 25),
+                  output + (output == tooLong ? "Output file name too long" : "Error:\nOutput directory /"));
+    }
 
     // The batch variant: the output goes to the job's folder, an existing one is overwritten with a warning.
     BatchLogFileName = (dir_ / "message.log").string();

@@ -210,7 +210,7 @@ TEST_F(SheetLogicTest, ChecksComeInOrderAndSkipHiddenPages) {
     EXPECT_EQ(failed[0].text,
               " Error: System stream parameters are illegal.\n Pack size must be less then or equal\n to audio buffer "
               "size*1024. \n Please correct system stream data.");
-    EXPECT_EQ(failed[1].icon, platform::MbIcon::Information);
+    EXPECT_EQ(failed[1].icon, platform::MbIcon::Question);
     EXPECT_TRUE(failed[1].question);
     EXPECT_EQ(failed[2].page, P::Audio);
     EXPECT_EQ(failed[2].text, "Error: Audio stream parameters are illegal. \nPlease correct audio stream data.");
