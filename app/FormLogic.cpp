@@ -16,6 +16,7 @@
 #include "app/BatchLog.h"
 #include "app/BatchRunner.h"
 #include "job/AviSource.h"
+#include "job/Finalise.h"
 #include "job/JobDriver.h"
 #include "job/Profile.h"
 #include "platform/Format.h"
@@ -278,10 +279,7 @@ void StoreFormValues(FormValues* form, const TakenInput& input, EncoderSettingsR
     s->inputHasAudio = input.hasAudio ? 1 : 0;
     // The VBV size the job derives before it encodes: a profile saved now
     // holds what a job of it uses, not what the last job of another kind used.
-    if (s->mpeg1)
-        s->vbvBufferSize = s->constrainedParameters > 0 ? 20 : 112;
-    else
-        s->vbvBufferSize = s->mpegLevel == 10 ? 28 : s->mpegLevel == 4 || s->mpegLevel == 6 ? 400 : 112;
+    s->vbvBufferSize = VbvBufferSizeFor(s->mpeg1 != 0, s->constrainedParameters > 0, s->mpegLevel);
 }
 
 FormValues FormValuesFromSettings(const EncoderSettingsRecord& s) {

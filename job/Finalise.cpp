@@ -133,12 +133,11 @@ void DeriveFieldFlags(EncoderSettingsRecord& s) {
 }
 
 void DeriveBufferAndDcPrecision(EncoderSettingsRecord& s) {
+    s.vbvBufferSize = VbvBufferSizeFor(s.mpeg1 != 0, s.constrainedParametersFlag != 0, s.mpegLevel);
     if (s.mpeg1) {
-        s.vbvBufferSize = s.constrainedParametersFlag ? 20 : 112;
         s.intraDcPrecision = 0;
         return;
     }
-    s.vbvBufferSize = 112;
     const bool variable = s.rateControl == kRateVariable;
     if (!variable || s.vbrMode < kVbrConstantQuant) {
         const double rate = variable ? s.averageBitRate : s.bitRate;
@@ -147,12 +146,7 @@ void DeriveBufferAndDcPrecision(EncoderSettingsRecord& s) {
     } else {
         s.intraDcPrecision = s.constantQuantScale > 4 ? 0 : 2;
     }
-    if (s.mpegLevel == 10) {
-        s.vbvBufferSize = 28;
-        s.intraDcPrecision = 0;
-    } else if (s.mpegLevel == 4 || s.mpegLevel == 6) {
-        s.vbvBufferSize = 400;
-    }
+    if (s.mpegLevel == 10) s.intraDcPrecision = 0;
 }
 
 bool CheckVariableRateSettings(const EncoderSettingsRecord& s) {
@@ -291,6 +285,11 @@ struct MarkProfileLoaded {
 };
 
 }  // namespace
+
+int VbvBufferSizeFor(bool mpeg1, bool constrained, int mpegLevel) {
+    if (mpeg1) return constrained ? 20 : 112;
+    return mpegLevel == 10 ? 28 : mpegLevel == 4 || mpegLevel == 6 ? 400 : 112;
+}
 
 void FinaliseSettings(bool recheck) {
     ParameterError = 0;

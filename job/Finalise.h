@@ -14,6 +14,10 @@
 // afterwards in both cases.
 void FinaliseSettings(bool recheck);
 
+// The VBV buffer size (16 kbit units) a job codes with: MPEG-1 by its
+// constrained parameters, MPEG-2 by its level.
+int VbvBufferSizeFor(bool mpeg1, bool constrained, int mpegLevel);
+
 // Shows why MPEG-1 settings are outside the constrained parameters: the
 // program's dialog when one is installed, else a message box; in batch mode
 // the batch log names the skipped output file instead.
