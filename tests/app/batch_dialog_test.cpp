@@ -229,10 +229,6 @@ TEST_F(BatchDialogTest, JobListChecksKeysAndFiles) {
     EXPECT_EQ(BatchJobList.size(), 3u);
 }
 
-}  // namespace
-
-namespace {
-
 size_t Find(const std::string& log, const std::string& text, size_t from) {
     const size_t at = log.find(text, from);
     EXPECT_NE(at, std::string::npos) << "after " << from << ": " << text;

@@ -188,8 +188,7 @@ TEST_F(ProgressPanelsTest, VideoRefreshesThroughTheJobsHook) {
     EXPECT_GT(magenta, 0);
     EXPECT_GT(hatch, 0);
     EXPECT_EQ(bar.pixel(bar.width() - 1, bar.height() / 2) & 0xFFFFFFu, 0xA0A0A0u);
-    // The next job, before it knows its length, shows nothing of this one.
-    Sequence.EncodingFrameCount = Sequence.EncodedFrameCount = 0;
+    Sequence.EncodingFrameCount = Sequence.EncodedFrameCount = 0;  // the next job, before it knows its length
     UpdateVideoProgress();
     EXPECT_EQ(TextOf(q, 1025), "Frame _____ out of ______");
     EXPECT_EQ(q->Bar()->value(), 0);
@@ -379,22 +378,17 @@ TEST_F(ProgressPanelsTest, ResultDialogsShowTheFigures) {
     });
     JobWindows.showMultiplexCompleted(600, 248, 350, 1);
     EXPECT_TRUE(seen);
-    // A DVD volume: the kind and the folder written, not a program stream.
-    EncoderSettings.applicationType = kApplicationDvd;
+    // A DVD volume: the kind and the folder written, not a program stream; an SVCD: what was written, not its family.
     EncoderSettings.createVob = 1;
     EncoderSettings.outputFileName = "/discs/holiday/VIDEO_TS/VTS_01_1.VOB";
-    seen = false;
-    OnNextDialog([&](QDialog* d) {
-        EXPECT_EQ(qobject_cast<CResultDialog*>(d)->ControlText(1123), "DVD-Video Folder Complete\n/discs/holiday/VIDEO_TS");
-        seen = true;
-    });
-    JobWindows.showMultiplexCompleted(600, 248, 350, 0);
-    EXPECT_TRUE(seen);
-    EncoderSettings.applicationType = kApplicationSvcd;  // what was written, not only its family
-    OnNextDialog([&](QDialog* d) {
-        EXPECT_EQ(qobject_cast<CResultDialog*>(d)->ControlText(1123), "Super Video-CD Stream Complete");
-    });
-    JobWindows.showMultiplexCompleted(600, 248, 350, 0);
+    std::string shownKind;
+    for (const auto& [type, kind] : {std::pair{kApplicationDvd, "DVD-Video Folder Complete\n/discs/holiday/VIDEO_TS"},
+                                     std::pair{kApplicationSvcd, "Super Video-CD Stream Complete"}}) {
+        EncoderSettings.applicationType = type;
+        OnNextDialog([&](QDialog* d) { shownKind = qobject_cast<CResultDialog*>(d)->ControlText(1123).toStdString(); });
+        JobWindows.showMultiplexCompleted(600, 248, 350, 0);
+        EXPECT_EQ(shownKind, kind);
+    }
     EncoderSettings.applicationType = kApplicationNone;
 
     // MPEG-2 audio result: both files named.
@@ -455,10 +449,6 @@ TEST_F(ProgressPanelsTest, AviInformationDialogByAudioAndCompression) {
     }
     InstallCompletionDialogs(nullptr);
 }
-
-}  // namespace
-
-namespace {
 
 // Dialog 148 carries its three texts, as the string table keeps them.
 TEST_F(ProgressPanelsTest, ConstrainedParametersDialogKeepsItsTexts) {

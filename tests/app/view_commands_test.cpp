@@ -50,6 +50,14 @@ protected:
         EXPECT_EQ(texts.size(), 1u);
         return texts.empty() ? std::string() : texts.back();
     }
+    // Lets the outside programs started end (five seconds at most).
+    static void WaitForPrograms() {
+        for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
+            QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
 
     platform::ScriptedMessageBoxes boxes_;
 };
@@ -103,14 +111,7 @@ TEST_F(ViewCommandsTest, PlayCommandsCheckTheFileAndStartTheConfiguredPlayer) {
     ASSERT_TRUE(platform::IniWriteString("ZRN-MPEG", kPlayerKey, script + " --fast", SettingsFileName));
     MainView->OnPreviewInput();
     EXPECT_TRUE(boxes_.Texts().empty());
-    auto waitForPlayer = [] {
-        for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
-            QCoreApplication::processEvents();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    };
-    waitForPlayer();
+    WaitForPrograms();
     std::string line;
     std::getline(std::ifstream(seen), line);
     EXPECT_EQ(line, "--fast " + (dir_ / "clip.avi").string());
@@ -123,7 +124,7 @@ TEST_F(ViewCommandsTest, PlayCommandsCheckTheFileAndStartTheConfiguredPlayer) {
     MainView->OnPlayOutputFile();
     EncoderSettings.applicationType = kApplicationNone;
     EXPECT_TRUE(boxes_.Texts().empty());
-    waitForPlayer();
+    WaitForPrograms();
     std::getline(std::ifstream(seen), line);
     EXPECT_EQ(line, "--fast " + title);
 
@@ -161,25 +162,12 @@ TEST_F(ViewCommandsTest, PanesFollowTheShowSettingsAndShowTheIdlePicture) {
     EXPECT_EQ(shown.copy(3, 3, 350, 238), idle);
 }
 
-}  // namespace
-
-namespace {
-
 // Help and the player go through the desktop's opener: where it is missing,
 // or finds no program for the file, the user is told.
 TEST_F(ViewCommandsTest, HelpAndPlayerSayWhenNothingOpensTheFile) {
     const std::string path = getenv("PATH") ? getenv("PATH") : "";
-    const auto restore = [path] { setenv("PATH", path.c_str(), 1); };
     const fs::path bin = dir_ / "bin";
     fs::create_directories(bin);
-    const auto waitForBox = [this] {
-        for (int i = 0; i < 250 && OutsideProgramsRunning() > 0; ++i) {
-            QCoreApplication::processEvents();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return LastBox();
-    };
     setenv("PATH", bin.c_str(), 1);  // no opener at all
     Command(57667)->trigger();
     EXPECT_EQ(LastBox().rfind("Cannot show the help page ", 0), 0u);
@@ -188,16 +176,18 @@ TEST_F(ViewCommandsTest, HelpAndPlayerSayWhenNothingOpensTheFile) {
     std::ofstream(bin / "xdg-open") << "#!/bin/sh\nexit 3\n";
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     Command(57667)->trigger();
-    const std::string help = waitForBox();
+    WaitForPrograms();
+    const std::string help = LastBox();
     EXPECT_EQ(help.rfind("Cannot show the help page ", 0), 0u) << help;
     EXPECT_NE(help.find("tessmar.html"), std::string::npos) << help;
 
     SetIdleRunState();
     Type("1001", MakeFile("clip.avi", 4000));
     MainView->OnPreviewInput();
-    EXPECT_EQ(waitForBox(), "Can't play input file: \nSystem can't start Media player\nthe specified file is not "
-                            "available\nor has unsupported video format.");
-    restore();
+    WaitForPrograms();
+    EXPECT_EQ(LastBox(), "Can't play input file: \nSystem can't start Media player\nthe specified file is not "
+                         "available\nor has unsupported video format.");
+    setenv("PATH", path.c_str(), 1);
 }
 
 }  // namespace

@@ -407,10 +407,6 @@ TEST_F(AviSourceTest, InformationHookSeesTheTexts) {
     EXPECT_FALSE(seen.hasAudio);
 }
 
-}  // namespace
-
-namespace {
-
 // Damaged files: the open either refuses with one of its messages or gives an
 // input whose frames and sound read or fail cleanly (run under the sanitizers).
 TEST_F(AviSourceTest, DamagedFilesNeverCrash) {
