@@ -1,12 +1,8 @@
-// Seeded random sequences of what users do in the main settings form of the
-// running program (offscreen): the format buttons, the DVD and SVCD boxes,
-// Video-CD on and off, PAL and NTSC inputs with and without sound taken by
-// Browse, Enter or Tab, output names and number fields typed before and after
-// them, Enter in every field, the advanced sheet with its Files tab, Save and
-// reopening the profile, and in a few sequences Start. What the form shows
-// just before each store is what the store writes, what the reopened profile
-// holds and what the job encodes; the store changes nothing the form shows.
-// TESSMAR_FORM_SEED=n runs sequence n alone.
+// Seeded random sequences of what users do in the main settings form of the running program (offscreen): formats,
+// DVD, SVCD, Video-CD on and off, PAL and NTSC inputs with and without sound taken by Browse, Enter or Tab, outputs and
+// numbers typed before and after them, Enter in every field, the advanced sheet and its Files tab, Save, reopening the
+// profile and Start. What the form shows just before each store is what the store writes, the reopened profile holds
+// and the job encodes; the store changes nothing the form shows. TESSMAR_FORM_SEED=n runs sequence n alone.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -33,15 +29,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr unsigned kSequences = 300;
-// Every so many sequences also Start the job and read what it wrote.
-constexpr unsigned kJobEvery = 60;
+constexpr unsigned kSequences = 300, kJobEvery = 60;  // every kJobEvery-th sequence also Starts the job
 
 const char* const kEdits[] = {"1001", "1005", "1003", "1007", "1004", "1009", "1014"};
 const char* const kBoxes[] = {"1011", "1012", "1168", "1169", "1148", "1062"};
 const char* const kRates[] = {"24000/1001", "24/1", "25/1", "30000/1001", "30/1", "50/1", "60000/1001", "60/1"};
+const char* const kSounds[] = {".avi", "_mono.avi", "_mute.avi"};
+const int kSizes[] = {352, 320, 288, 240, 176};
 
 std::string Stem(const std::string& name) { return (fs::path(name).parent_path() / fs::path(name).stem()).string(); }
+bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 class FormSequenceTest : public qttest::ProgramTest {
 protected:
@@ -54,8 +51,7 @@ protected:
     // Typed and left with Tab (the edit's end of editing) or Enter (the key, which the form sees too).
     void Type(const char* id, const std::string& text, bool enter) {
         Edit(id)->setText(QString::fromStdString(text));
-        if (enter) Enter(id);
-        else emit Edit(id)->editingFinished();
+        enter ? Enter(id) : emit Edit(id)->editingFinished();
     }
     void Enter(const char* id) {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -63,22 +59,18 @@ protected:
     }
     // What the form shows of what it stores.
     Shown Capture() {
-        Shown v;
+        Shown v{{"bit rate open", Edit("1014")->isEnabled() ? "1" : "0"}};
         for (const char* id : kEdits) v[id] = Text(id);
         for (const char* id : kBoxes) v[id] = On(id) ? "1" : "0";
         for (const char* id : {"1013", "1164"}) v[id] = std::to_string(std::max(Combo(id)->currentIndex(), 0));
-        v["bit rate open"] = Edit("1014")->isEnabled() ? "1" : "0";
         return v;
     }
     // What the temporary names were set for: the input, the output and the stream kind.
     std::string Basis() { return Text("1001") + "|" + Text("1005") + "|" + (On("1011") ? "1" : "2"); }
-
-    // The settings just stored, or just read from the profile, in the form's
-    // terms, against what the form showed and what follows from it.
+    // The settings just stored or read from the profile, in the form's terms, against what the form showed.
     void Check(Shown shown, const char* after) {
         const EncoderSettingsRecord& s = EncoderSettings;
         const auto n = [](auto x) { return std::to_string(int(x)); };
-        const auto has = [](const std::string& text, const char* part) { return text.find(part) != std::string::npos; };
         const std::string input = shown.at("1001"), stem = Stem(shown.at("1005"));
         Shown stored{{"1001", s.inputFileName}, {"1005", s.outputFileName}, {"1003", n(s.horizontalSize)},
                      {"1007", n(s.verticalSize)}, {"1004", n(s.framesToEncode)}, {"1009", n(s.firstFrame + 1)},
@@ -86,20 +78,20 @@ protected:
                      {"1011", n(s.mpeg1)}, {"1012", n(!s.mpeg1)}, {"1168", n(s.applicationType == kApplicationDvd)},
                      {"1169", n(s.applicationType == kApplicationSvcd)}, {"1062", n(s.encodeAudio)},
                      {"1148", n(s.streamType == kStreamTypeVideoCd && s.applicationType == kApplicationVcd20)},
-                     {"bit rate open", shown.at("bit rate open")}, {"VBV", n(s.vbvBufferSize)}};
+                     {"bit rate open", shown.at("bit rate open")}, {"VBV", n(s.vbvBufferSize)},
+                     {"temporary", s.tempVideoFileName + " " + s.tempAudioFileName}};
         shown["VBV"] = s.mpeg1 ? "20" : "112";  // what the job uses
         // The preset's bit rate stays while its box is ticked: its edit takes nothing then.
         if (shown.at("1148") == "1") shown["1014"] = "1123", shown["bit rate open"] = "0";
         // Sound is coded with the input's channels: one is mono, two are stereo.
-        if (s.encodeAudio && !has(input, "_mute") && !profileSound_)
-            stored["mono"] = n(s.audioMode == 0), shown["mono"] = n(has(input, "_mono"));
+        if (s.encodeAudio && !Has(input, "_mute") && !profileSound_)
+            stored["mono"] = n(s.audioMode == 0), shown["mono"] = n(Has(input, "_mono"));
         if (typedOutput_) stored["typed output"] = *typedOutput_, shown["typed output"] = stem;
         if (sheetGop_) stored["sheet's M/N"] = n(s.ipDistance) + "/" + n(s.gopSize), shown["sheet's M/N"] = *sheetGop_;
         // The Files tab's names (or the profile's) until what they were set for changes; else the output's.
-        if (!has(input, "_mute")) {
-            stored["temporary"] = s.tempVideoFileName + " " + s.tempAudioFileName;
-            shown["temporary"] = heldTemps_ ? heldTemps_->second : stem + (s.mpeg1 ? "_.m1v " : "_.m2v ") + stem + "_.mp2";
-        }
+        shown["temporary"] = Has(input, "_mute") ? stored.at("temporary")
+                             : heldTemps_        ? heldTemps_->second
+                                                 : stem + (s.mpeg1 ? "_.m1v " : "_.m2v ") + stem + "_.mp2";
         EXPECT_EQ(stored, shown) << after;
     }
 
@@ -115,7 +107,6 @@ protected:
         if (stored) Check(shown, how ? "save" : "store");
         return stored;
     }
-
     // Start, and the output's headers against what the form showed.
     void Start(const Shown& v) {
         const std::string output = v.at("1005"), input = v.at("1001");
@@ -123,47 +114,40 @@ protected:
         JobResult = -1;
         frame_->findChild<QAction*>("32771")->trigger();
         if (JobResult != 0) return;
-        ++jobs_;
-        profileSound_ = false;
-        std::string video, sound;
-        const std::string probe = "ffprobe -v error -count_frames -of default=nw=1:nk=1 -show_entries stream=";
+        ++jobs_, profileSound_ = false;
+        std::string video, sound, probe = "ffprobe -v error -count_frames -of default=nw=1:nk=1 -show_entries stream=";
         testsupport::RunCommand(probe + "width,height,r_frame_rate,nb_read_frames -select_streams v:0 '" + output + "'",
                                 &video);
         testsupport::RunCommand(probe + "channels -select_streams a:0 '" + output + "'", &sound);
         // At another rate than the clip's, the frame count follows the clip's duration.
-        const bool ownRate = v.at("1013") == (input.find("pal") != std::string::npos ? "2" : "3");
-        const std::string frames =
-            ownRate ? v.at("1004") + "\n" : video.substr(video.find_last_of('\n', video.size() - 2) + 1);
-        const bool withSound = v.at("1062") == "1" && input.find("_mute") == std::string::npos;
+        const std::string frames = v.at("1013") == (Has(input, "pal") ? "2" : "3")
+                                       ? v.at("1004") + "\n"
+                                       : video.substr(video.find_last_of('\n', video.size() - 2) + 1);
+        const char* channels = v.at("1062") == "0" || Has(input, "_mute") ? "" : Has(input, "_mono") ? "1\n" : "2\n";
         EXPECT_EQ(video + sound, v.at("1003") + "\n" + v.at("1007") + "\n" + kRates[std::stoi(v.at("1013"))] + "\n" +
-                                     frames + (!withSound ? "" : input.find("_mono") != std::string::npos ? "1\n" : "2\n"))
+                                     frames + channels)
             << output;
     }
-
-    // The advanced sheet: P and B on the Sequence page and new names on the
-    // Files tab, then OK (Cancel when the sheet's checks keep it open) or Cancel; a store after OK.
+    // The advanced sheet: P and B on the Sequence page and new names on the Files tab (which takes them only with
+    // sound encoded), then OK (Cancel when the sheet's checks keep it open) or Cancel; a store after OK.
     void Sheet(bool ok, int p, int b, bool names) {
         bool accepted = false;
         const std::string stem = (dir_ / "out" / ("tab" + std::to_string(p * 3 + b))).string();
         QTimer::singleShot(0, [&] {
             auto* sheet = dynamic_cast<CAdvancedSettingsSheet*>(QApplication::activeModalWidget());
             ASSERT_NE(sheet, nullptr);
-            const auto show = [sheet](AdvancedPage kind) -> CAdvancedPage* {
+            // The page of that kind shown, as the user opens it, and typed into where it takes input.
+            const auto fill = [sheet](AdvancedPage kind, std::initializer_list<std::pair<int, std::string>> texts) {
                 for (int i = 0; i < sheet->PageCount(); ++i)
-                    if (sheet->PageAt(i)->Kind() == kind && !sheet->SetActivePage(i)) return nullptr;
-                return sheet->Page(kind);
+                    if (sheet->PageAt(i)->Kind() == kind && !sheet->SetActivePage(i)) return false;
+                CAdvancedPage* page = sheet->Page(kind);
+                if (!page || !qttest::Control<QLineEdit>(page, texts.begin()->first)->isEnabled()) return false;
+                for (const auto& [id, text] : texts)
+                    qttest::Control<QLineEdit>(page, id)->setText(QString::fromStdString(text));
+                return true;
             };
-            // (Only with sound encoded does the tab take names.)
-            CAdvancedPage* files = names ? show(AdvancedPage::Files) : nullptr;
-            names = files && qttest::Control<QLineEdit>(files, 1064)->isEnabled();
-            if (names) {
-                qttest::Control<QLineEdit>(files, 1064)->setText(QString::fromStdString(stem + "v.tmp"));
-                qttest::Control<QLineEdit>(files, 1065)->setText(QString::fromStdString(stem + "a.tmp"));
-            }
-            CAdvancedPage* sequence = show(AdvancedPage::Sequence);
-            ASSERT_NE(sequence, nullptr);
-            qttest::Control<QLineEdit>(sequence, 1039)->setText(QString::number(p));
-            qttest::Control<QLineEdit>(sequence, 1040)->setText(QString::number(b));
+            names = names && fill(AdvancedPage::Files, {{1064, stem + "v.tmp"}, {1065, stem + "a.tmp"}});
+            ASSERT_TRUE(fill(AdvancedPage::Sequence, {{1039, std::to_string(p)}, {1040, std::to_string(b)}}));
             if (ok) qttest::Control<QPushButton>(sheet, "1")->click();
             accepted = ok && !sheet->isVisible();
             if (sheet->isVisible()) qttest::Control<QPushButton>(sheet, "2")->click();
@@ -181,32 +165,24 @@ protected:
         outputPending_ = false;
         heldTemps_ = {Basis(), EncoderSettings.tempVideoFileName + " " + EncoderSettings.tempAudioFileName};
     }
-
     // An input taken: an output typed since the last one stays.
     void Taken() {
         if (!outputPending_) typedOutput_.reset();
-        outputPending_ = false;
-        profileSound_ = false;
+        outputPending_ = profileSound_ = false;
     }
+    void Browse(const std::string& name) { chosen_ = name; Button("1002")->click(); Taken(); }
 
     void Run(unsigned seed) {
         std::mt19937 random(seed);
         const auto pick = [&random](int n) { return int(random() % unsigned(n)); };
-        const auto clip = [&] {
-            return (dir_ / (std::string(pick(2) ? "pal" : "ntsc") +
-                            std::vector<const char*>{".avi", "_mono.avi", "_mute.avi"}[pick(3)]))
-                .string();
-        };
+        const auto clip = [&] { return (dir_ / (std::string(pick(2) ? "pal" : "ntsc") + kSounds[pick(3)])).string(); };
         const bool jobs = seed % kJobEvery == 0;
         CMpegDoc& doc = *app_->Document();
         ASSERT_TRUE(doc.OnNewDocument());
         typedOutput_ = sheetGop_ = std::nullopt;
         heldTemps_.reset();
-        outputPending_ = profileSound_ = false;
         Button(pick(2) ? "1011" : "1012")->click();
-        chosen_ = clip();
-        Button("1002")->click();
-        Taken();
+        Browse(clip());
         for (int step = 0, steps = 6 + pick(jobs ? 16 : 10); step < steps; ++step) {
             const int act = pick(jobs ? 17 : 15);
             const std::string name = clip();
@@ -214,26 +190,19 @@ protected:
             acts_ += " " + std::to_string(act);
             if (act < 6 && Button(kBoxes[act])->isEnabled()) {
                 Button(kBoxes[act])->click();
-            } else if (act == 6) {  // Browse
-                chosen_ = name;
-                Button("1002")->click();
-                Taken();
+            } else if (act == 6) {
+                Browse(name);
             } else if (act == 7 || act == 8) {  // typed, and Enter or Tab
-                const bool other = name != Text("1001");
-                Type("1001", name, act == 7);
-                if (other) Taken();
+                if (name == Text("1001")) Type("1001", name, act == 7);
+                else Type("1001", name, act == 7), Taken();
             } else if (act == 9) {  // an output name typed, and Tab or Enter
                 const std::string typed = (dir_ / "out" / ("typed" + std::to_string(step))).string();
                 Type("1005", typed + std::vector<const char*>{"", ".mpg", ".m2v", ".prg"}[pick(4)], pick(2));
-                typedOutput_ = typed;
-                outputPending_ = true;
-            } else if (act == 10) {  // a number field the user can edit
-                const char* id = kEdits[2 + pick(5)];
-                const int value = std::string(id) == "1004" ? 1 + pick(6)
-                                  : std::string(id) == "1009" ? 1
-                                  : std::string(id) == "1014" ? 800 + 100 * pick(10)
-                                                              : std::vector<int>{352, 320, 288, 240, 176}[pick(5)];
-                if (Edit(id)->isEnabled()) Type(id, std::to_string(value), pick(2));
+                typedOutput_ = typed, outputPending_ = true;
+            } else if (act == 10) {  // a number field the user can edit: width, height, frames, first frame, bit rate
+                const int k = pick(5);
+                const int value = k == 2 ? 1 + pick(6) : k == 3 ? 1 : k == 4 ? 800 + 100 * pick(10) : kSizes[pick(5)];
+                if (Edit(kEdits[2 + k])->isEnabled()) Type(kEdits[2 + k], std::to_string(value), pick(2));
             } else if (act == 11) {  // Enter in any field
                 Enter(kEdits[pick(7)]);
             } else if (act == 12) {
@@ -250,11 +219,8 @@ protected:
                 Check(shown, "reopen");
             } else if (act == 15) {
                 Store(2);
-            } else if (act == 16) {
-                // A stereo profile that names a mono file: the job codes mono, and so does the next Save.
-                chosen_ = (dir_ / "pal.avi").string();
-                Button("1002")->click();
-                Taken();
+            } else if (act == 16) {  // a stereo profile naming a mono file: the job codes mono, so does the next Save
+                Browse((dir_ / "pal.avi").string());
                 if (!On("1062")) Button("1062")->click();
                 ASSERT_TRUE(Store(1));
                 std::string text = testsupport::ReadFile(doc.ProfilePath());
@@ -262,9 +228,7 @@ protected:
                 Reopen();
                 profileSound_ = true;
                 Store(2);
-                if (!profileSound_) {
-                    ASSERT_TRUE(Store(1));
-                }
+                ASSERT_TRUE(profileSound_ || Store(1));
             }
             // The preset switched on or off brings its own GOP.
             if (On("1148") != videoCd) sheetGop_.reset();
@@ -274,10 +238,9 @@ protected:
     }
 
     std::string chosen_, acts_;
-    std::optional<std::string> typedOutput_;  // typed since an input was taken, or kept when one was
-    bool outputPending_ = false;              // typed since the last input was taken
-    bool profileSound_ = false;               // the sound is the profile's, not yet the file's
-    std::optional<std::string> sheetGop_;
+    std::optional<std::string> sheetGop_, typedOutput_;  // the latter typed since an input was taken, or kept then
+    bool outputPending_ = false;                         // an output typed since the last input was taken
+    bool profileSound_ = false;                          // the sound is the profile's, not yet the file's
     std::optional<std::pair<std::string, std::string>> heldTemps_;  // what they were set for, and the names
     int jobs_ = 0;
 };
@@ -287,15 +250,12 @@ TEST_F(FormSequenceTest, WhatTheFormShowsBeforeEachStoreIsWhatIsStoredReopenedAn
     // The clips, made once: PAL and NTSC, each in stereo, in mono and without sound.
     std::string outputs;
     for (const std::string clip : {"pal", "ntsc"})
-        for (const std::string sound : {"", "_mono", "_mute"})
+        for (const std::string sound : kSounds)
             outputs += " -map " + std::string(clip == "pal" ? "0" : "1") + ":v" +
-                       (sound == "_mute" ? "" : sound == "_mono" ? " -map 2:a -ac 1" : " -map 2:a -ac 2") +
-                       " -frames:v 6 -t 0.24 -c:v mjpeg -c:a pcm_s16le '" +
-                       (dir_ / (clip + sound + ".avi")).string() + "'";
-    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -f lavfi -i testsrc2=size=352x288:rate=25 -f lavfi -i "
-                                      "testsrc2=size=352x240:rate=30000/1001 -f lavfi -i sine=sample_rate=44100" +
-                                      outputs),
-              0);
+                       (sound == kSounds[2] ? "" : sound == kSounds[1] ? " -map 2:a -ac 1" : " -map 2:a -ac 2") +
+                       " -frames:v 6 -t 0.24 -c:v mjpeg -c:a pcm_s16le '" + (dir_ / (clip + sound)).string() + "'";
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -f lavfi -i testsrc2=size=352x288:rate=25 -f lavfi -i testsrc2="
+                                      "size=352x240:rate=30000/1001 -f lavfi -i sine=sample_rate=44100" + outputs), 0);
     fs::create_directories(dir_ / "out");
     ASSERT_TRUE(SetMainMpegOutputDirectory((dir_ / "out").string() + "/"));
     // The input dialog chooses the sequence's clip; no output dialog is expected.
@@ -325,9 +285,7 @@ TEST_F(FormSequenceTest, WhatTheFormShowsBeforeEachStoreIsWhatIsStoredReopenedAn
     }
     SetFormFileDialogHook({});
     EXPECT_TRUE(failed.empty()) << failed.size() << " sequences failed";
-    if (!only) {
-        EXPECT_GE(jobs_, 3) << "jobs that ran";
-    }
+    EXPECT_TRUE(only || jobs_ >= 3) << jobs_ << " jobs ran";
 }
 
 }  // namespace

@@ -280,63 +280,35 @@ TEST_F(FormTest, StoredValuesReachTheSettingsAndAProfileReadsBackEqual) {
     EXPECT_EQ(Text("1005"), Out("film.prg"));
 
     EncoderSettingsRecord& s = EncoderSettings;
-    EXPECT_EQ(s.firstFrame, 2);
-    EXPECT_EQ(s.framesToEncode, 7);
-    EXPECT_EQ(s.bitRate, 2500 * 1024.0);
-    EXPECT_EQ(s.frameRateCode, 3);
-    EXPECT_EQ(s.interlaceMode, 1);
-    EXPECT_EQ(s.horizontalSize, 352);
-    EXPECT_EQ(s.verticalSize, 288);
-    EXPECT_EQ(s.mpeg1, 0);
-    EXPECT_EQ(s.applicationType, kApplicationDvd);
-    EXPECT_EQ(s.encodeAudio, 1);
-    EXPECT_EQ(s.keepOriginalDuration, 1);
-    EXPECT_EQ(s.inputType, 2);
-    EXPECT_EQ(s.inputFileName, (dir_ / "dvd.avi").string());
-    EXPECT_EQ(s.outputFileName, Out("film.prg"));
-
-    const EncoderSettingsRecord stored = s;
+    const auto stored = [&s] {
+        return std::tuple(s.firstFrame, s.framesToEncode, s.bitRate, s.frameRateCode, s.interlaceMode, s.horizontalSize,
+                          s.verticalSize, s.mpeg1, s.applicationType, s.encodeAudio, s.keepOriginalDuration,
+                          s.inputType, s.inputFileName, s.outputFileName);
+    };
+    const auto before = stored();
+    EXPECT_EQ(before, std::tuple(2, 7, 2500 * 1024.0, 3, 1, 352, 288, 0, kApplicationDvd, 1, 1, 2,
+                                 (dir_ / "dvd.avi").string(), Out("film.prg")));
     const std::string profile = (dir_ / "dvd.prf").string();
     ASSERT_EQ(WriteProfile(profile.c_str()), 0);
     ReadProfile("+");
     ReadProfile(profile.c_str());
     ASSERT_EQ(ProfileLoaded, 1);
-    EXPECT_EQ(s.firstFrame, stored.firstFrame);
-    EXPECT_EQ(s.framesToEncode, stored.framesToEncode);
-    EXPECT_EQ(s.bitRate, stored.bitRate);
-    EXPECT_EQ(s.frameRateCode, stored.frameRateCode);
-    EXPECT_EQ(s.interlaceMode, stored.interlaceMode);
-    EXPECT_EQ(s.horizontalSize, stored.horizontalSize);
-    EXPECT_EQ(s.verticalSize, stored.verticalSize);
-    EXPECT_EQ(s.mpeg1, stored.mpeg1);
-    EXPECT_EQ(s.applicationType, stored.applicationType);
-    EXPECT_EQ(s.encodeAudio, stored.encodeAudio);
-    EXPECT_EQ(s.inputFileName, stored.inputFileName);
-    EXPECT_EQ(s.outputFileName, stored.outputFileName);
+    EXPECT_EQ(stored(), before);
 
-    // The form shows the profile it is refreshed from.
-    form_->LoadDefaultProfile();
-    EXPECT_EQ(Text("1009"), "3");
-    EXPECT_EQ(Text("1004"), "7");
-    EXPECT_EQ(Text("1014"), "2500");
-    EXPECT_EQ(Text("1005"), Out("film.prg"));
-    EXPECT_TRUE(Get<QRadioButton>("1012")->isChecked());
-    EXPECT_TRUE(Get<QCheckBox>("1168")->isChecked());
-    EXPECT_EQ(Get<QComboBox>("1164")->currentIndex(), 1);
-
-    // The MPEG-2 rates above 30 are shown and stored as read; a first frame
-    // beyond the form's range is shown and stored as the range takes it.
-    for (const auto& [code, rate, first, shown] : {std::tuple{6, "50", 2147483647, "1000000"},
-                                                   std::tuple{7, "59.94", -2147483647 - 1, "1"},
-                                                   std::tuple{8, "60", 41, "42"}}) {
-        s.frameRateCode = code;
-        s.firstFrame = first;
+    // The form shows the profile it is refreshed from, the MPEG-2 rates above 30 as read and a first frame beyond its
+    // range as the range takes it; a store writes what it shows.
+    for (const auto& [code, rate, first, shown] :
+         {std::tuple{3, "25", 2, "3"}, std::tuple{6, "50", 2147483647, "1000000"},
+          std::tuple{7, "59.94", -2147483647 - 1, "1"}, std::tuple{8, "60", 41, "42"}}) {
+        s.frameRateCode = code, s.firstFrame = first;
         form_->LoadDefaultProfile();
-        EXPECT_EQ(Get<QComboBox>("1013")->currentText().toStdString() + "@" + Text("1009"),
-                  std::string(rate) + "@" + shown);
+        std::string line = Get<QComboBox>("1013")->currentText().toStdString();
+        for (const char* id : {"1009", "1004", "1014", "1005"}) line += " " + Text(id);
+        if (Get<QRadioButton>("1012")->isChecked() && Get<QCheckBox>("1168")->isChecked()) line += " DVD";
+        EXPECT_EQ(line + " " + std::to_string(Get<QComboBox>("1164")->currentIndex()),
+                  std::string(rate) + " " + shown + " 7 2500 " + Out("film.prg") + " DVD 1");
         ASSERT_EQ(form_->ApplyToParameters(), 1);
-        EXPECT_EQ(std::to_string(s.frameRateCode) + "@" + std::to_string(s.firstFrame + 1),
-                  std::to_string(code) + "@" + shown);
+        EXPECT_EQ(std::pair(s.frameRateCode, std::to_string(s.firstFrame + 1)), std::pair(code, std::string(shown)));
     }
 }
 
@@ -354,13 +326,12 @@ TEST_F(FormTest, OutputLocationsAreCheckedInteractivelyAndInTheBatchLog) {
     EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Error:\nOutput directory " + missing +
                                                        " does not exist.\nPlease set valid output file name."});
     // Start's store stops there; a name too long stays whole in its field and is refused.
-    const std::string tooLong = (dir_ / std::string(260, 'n')).string() + ".mpg";
-    for (const std::string& output : {missing + "x.mpg", tooLong}) {
+    for (const std::string& output : {missing + "x.mpg", (dir_ / std::string(260, 'n')).string() + ".mpg"}) {
         Type("1005", output);
         boxes_.Clear();
         EXPECT_EQ(form_->ApplyToParameters(), 0);
         EXPECT_EQ(Text("1005") + boxes_.Texts().at(0).substr(0, 25),
-                  output + (output == tooLong ? "Output file name too long" : "Error:\nOutput directory /"));
+                  output + (output.size() > 260 ? "Output file name too long" : "Error:\nOutput directory /"));
     }
 
     // The batch variant: the output goes to the job's folder, an existing one is overwritten with a warning.
