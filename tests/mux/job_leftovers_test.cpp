@@ -87,8 +87,7 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         SCOPED_TRACE(c.name);
         EncoderSettingsRecord& e = EncoderSettings;
         const std::string name(c.name);
-        const bool length = name.find("minutes") != std::string::npos;
-        const bool disc = name[0] == 'D' || name[0] == 'S' || name[0] == 'V';
+        const bool length = name.find("minutes") != std::string::npos, disc = std::strchr("DSV", name[0]) != nullptr;
         e.outputFileName = (dir_ / "out.mpg").string();
         e.muxPackSize = 2048;
         if (name == "missing folder") e.outputFileName = (dir_ / "missing" / "out.mpg").string();
