@@ -95,9 +95,8 @@ std::map<std::string, std::string> UsersFiles(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string name = fs::relative(entry.path(), folder).string();
-        // The job's own inputs, the work files a killed job leaves and the program's settings folder.
-        if (name == "in.avi" || name == "tmp.m2v" || name == "tmp.mp2" || name.find(".tmp-") != std::string::npos ||
-            name == "tmp.m2v.lock" || name == "tmp.mp2.lock" ||
+        // The job's inputs, streams and their locks, a killed job's work files and the settings folder.
+        if (name == "in.avi" || name.rfind("tmp.m", 0) == 0 || name.find(".tmp-") != std::string::npos ||
             name.rfind("config", 0) == 0)
             continue;
         files[name] = entry.is_regular_file() ? ReadFile(entry.path()) : std::string("<folder>");
@@ -378,10 +377,8 @@ TEST_F(DvdJobTest, WithoutTheVobFolderOptionAJobEndsInAProgramStream) {
     EXPECT_TRUE(report.Ok()) << report.Summary();
 }
 
-// An information file that cannot be put in place fails the job and says where; the
-// folder is not reported as a volume, and nothing of the new title is left in it. A
-// title the user chose to keep after a failed check that cannot be put in place (its
-// VIDEO_TS became a file) is no output either.
+// An information file that cannot be put in place, or a title kept after a failed size check whose VIDEO_TS became a
+// file, fails the job and says where; the folder is not reported as a volume, nothing of the new title is left in it.
 TEST_F(DvdJobTest, AnInformationFileThatCannotBePutInPlaceFailsTheJob) {
     ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"ifo", true, 5, false, 25, 0, 48000}));
     fs::create_directories(dir_ / "VIDEO_TS" / "VIDEO_TS.IFO");
@@ -393,7 +390,6 @@ TEST_F(DvdJobTest, AnInformationFileThatCannotBePutInPlaceFailsTheJob) {
     EXPECT_EQ(boxes.Texts().back().rfind(expected, 0), 0u) << boxes.Texts().back();
     EXPECT_EQ(fs::directory_iterator(dir_ / "VIDEO_TS")->path().filename(), "VIDEO_TS.IFO");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "VIDEO_TS"), fs::directory_iterator()), 1);
-
     fs::remove_all(dir_ / "VIDEO_TS");
     ASSERT_TRUE(DvdOutput.Begin(EncoderSettings.outputFileName));
     testsupport::WriteFile(fs::path(DvdOutput.Work()) / "VIDEO_TS" / "VTS_01_1.VOB", "title");
@@ -405,10 +401,9 @@ TEST_F(DvdJobTest, AnInformationFileThatCannotBePutInPlaceFailsTheJob) {
     EXPECT_TRUE(DvdOutput.Work().empty());
 }
 
-// A VIDEO_TS or AUDIO_TS that cannot take the volume, and a folder at the name of a
-// single-file output, are refused at Start before the first picture, with a message
-// that names the folder and says why, and are not offered for replacing first;
-// nothing of the job is left.
+// A VIDEO_TS or AUDIO_TS that cannot take the volume, and a folder at the name of a single-file
+// output, are refused at Start before the first picture and before any offer to replace, naming
+// the folder and why; nothing of the job is left.
 TEST_F(DvdJobTest, UnusableDvdFoldersAreRefusedBeforeTheEncode) {
     fulldisk::SmallTmpfs elsewhere;
     ASSERT_NO_FATAL_FAILURE(DvdJobIn(dir_.path(), {"folders", true, 5, false, 6, 0, 48000}));
@@ -416,9 +411,7 @@ TEST_F(DvdJobTest, UnusableDvdFoldersAreRefusedBeforeTheEncode) {
     const char* notFolder = "is not a folder: the DVD volume needs a folder of that name.";
     // Root may write into any folder: its VIDEO_TS that cannot be written is a read-only mount.
     const bool root = ::geteuid() == 0;
-    // A file VIDEO_TS, links to a file and to nothing, a file AUDIO_TS, a VIDEO_TS that
-    // cannot be written, one that links to a folder on another file system, and a
-    // program stream named like the VIDEO_TS folder.
+    // VIDEO_TS a file, linked to a file or nothing; AUDIO_TS a file; VIDEO_TS unwritable, elsewhere, the output.
     for (const auto& [row, named, why] :
          {std::tuple{0, videoTs, notFolder}, {1, videoTs, notFolder}, {2, videoTs, "is a link to nothing"},
           {3, audioTs, notFolder}, {4, videoTs, root ? "Read-only file system" : "Permission denied"},
@@ -437,8 +430,7 @@ TEST_F(DvdJobTest, UnusableDvdFoldersAreRefusedBeforeTheEncode) {
             ASSERT_EQ(::mount("tmpfs", videoTs.c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV, "size=16k"), 0)
                 << std::strerror(errno);
         }
-        EncoderSettings.createVob = row == 6 ? 0 : 1;
-        if (row == 6) EncoderSettings.outputFileName = videoTs.string();
+        if (row == 6) EncoderSettings.createVob = 0, EncoderSettings.outputFileName = videoTs.string();  // last row
         EXPECT_EQ(OutputToConfirm(), "");
         const auto before = UsersFiles(dir_.path());
         Sequence.EncodedFrameCount = -1;
@@ -454,7 +446,6 @@ TEST_F(DvdJobTest, UnusableDvdFoldersAreRefusedBeforeTheEncode) {
         for (const auto& entry : fs::directory_iterator(dir_.path()))
             EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
         if (row == 4 && root) ::umount2(videoTs.c_str(), MNT_DETACH);
-        if (row == 6) fs::remove(videoTs);
     }
 }
 

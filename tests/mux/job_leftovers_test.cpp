@@ -87,6 +87,7 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         SCOPED_TRACE(c.name);
         EncoderSettingsRecord& e = EncoderSettings;
         const std::string name(c.name);
+        const bool length = name.find("minutes") != std::string::npos, disc = std::strchr("DSV", name[0]) != nullptr;
         e.outputFileName = (dir_ / "out.mpg").string();
         e.muxPackSize = 2048;
         if (name == "missing folder") e.outputFileName = (dir_ / "missing" / "out.mpg").string();
@@ -104,7 +105,7 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
             e.bitRate = (name[0] == 'D' ? 9800 : 6000) * 1024.0;
             e.rateControl = name.find("variable") != std::string::npos ? kRateVariable : kRateConstant;
             e.maxBitRate = 15000 * 1024.0;
-            if (name.find("minutes") != std::string::npos) e.bitRate = 2000 * 1024.0, e.framesToEncode = 100 * 60 * 25;
+            if (length) e.bitRate = 2000 * 1024.0, e.framesToEncode = 100 * 60 * 25;
         }
         if (name[0] == 'V') {
             e.streamType = kStreamTypeVideoCd;
@@ -122,14 +123,9 @@ TEST_F(JobLeftoversTest, UnusableFoldersAndLateDeliveringSettingsFailBeforeTheVi
         // No video pass ran: nothing of the job's own was written.
         EXPECT_FALSE(fs::exists(e.tempVideoFileName));
         EXPECT_EQ(ReadFile(dir_ / "out.mpg"), earlier_);
-        if (name.find("minutes") != std::string::npos) {  // the figure offered is taken
-            e.framesToEncode = std::stoi(shown.substr(shown.rfind("encode ") + 7));
-            EXPECT_EQ(SvcdLengthRefusal(), "");
-            e.framesToEncode = 40;
-        } else if (name[0] == 'D' || name[0] == 'S' || name[0] == 'V') {
-            e.bitRate = e.maxBitRate = std::stoi(shown.substr(shown.rfind("to ") + 3)) * 1024.0;
-            EXPECT_EQ(DiscRateRefusal(), "");
-        }
+        if (length) e.framesToEncode = std::stoi(shown.substr(shown.rfind("encode ") + 7));
+        if (disc && !length) e.bitRate = e.maxBitRate = std::stoi(shown.substr(shown.rfind("to ") + 3)) * 1024.0;
+        EXPECT_EQ(disc ? DiscRateRefusal() + SvcdLengthRefusal() : std::string(), "");  // the figure offered is taken
         e.createVob = 0;
     }
 }
@@ -384,84 +380,56 @@ TEST_F(JobLeftoversTest, ASecondJobOnTheTemporaryNamesOfARunningOneIsRefusedAtSt
         EXPECT_GT(other / decoded.size(), 30.0) << job;
     }
     // Both ended well: neither left a work record or a lock.
-    EXPECT_FALSE(fs::exists(dir_ / "config" / "work-files"));
-    EXPECT_FALSE(fs::exists(dir_ / "first-config" / "work-files"));
+    for (const char* config : {"config", "first-config"}) EXPECT_FALSE(fs::exists(dir_ / config / "work-files"));
     EXPECT_EQ(FilesWith(".lock"), std::vector<std::string>());
 }
 
-// Another file put at the temporary video stream's name after its pass (a job of another
-// computer sharing the folder, where no lock reaches), before or while the streams are
-// multiplexed: the job fails naming the stream, and the file there and the user's
-// earlier output stay as they were.
-TEST_F(JobLeftoversTest, AStreamReplacedAfterItsPassIsNotMultiplexed) {
+// A stream replaced at its name after its pass, before or while the streams are multiplexed (a job
+// of another computer sharing the folder, where no lock reaches), fails the job naming it; that
+// file and the earlier output stay. A settings folder that cannot take the work record (read-only,
+// or HOME's fallback in a read-only folder) or a file system without locks stops no job: it runs,
+// and says once what it goes without, naming the folder or file and the reason.
+TEST_F(JobLeftoversTest, AReplacedStreamFailsTheJobAndNoWorkRecordOrLockStopsIt) {
     EncoderSettingsRecord& e = EncoderSettings;
-    for (const bool duringMultiplex : {false, true}) {
-        SCOPED_TRACE(duringMultiplex);
-        bool replaced = false;
-        const std::string stream = e.tempVideoFileName;
-        std::string other;
-        MessagePumpHooks hooks;
-        hooks.dispatchMessages = [&](int, bool*) {
-            if ((duringMultiplex ? MultiplexActive : AudioPassActive) && !replaced && (replaced = true)) {
+    const std::string config = getenv("TESSMAR_CONFIG_DIR"), home = getenv("HOME") ? getenv("HOME") : "/root";
+    const std::string stream = e.tempVideoFileName, rofs = ":\nRead-only file system.",
+                      notOurs = "The temporary file\n" + stream + "\nis no longer the stream this job wrote";
+    fulldisk::SmallTmpfs disk;
+    const bool readOnly = disk.mounted() && !::mount(nullptr, disk.root().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "");
+    for (const auto& [row, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"stream replaced after its pass", notOurs}, {"stream replaced while multiplexed", notOurs},
+             {"read-only settings folder", (disk / "work-files").string() + rofs},
+             {"HOME unset in a read-only folder", (disk / ".config" / "tessmar" / "work-files").string() + rofs},
+             {"no lock service", stream + ".lock\ncannot be locked (No locks available)"}}) {
+        SCOPED_TRACE(row);
+        const bool replace = row[0] == 's';
+        if ((row[0] == 'r' || row[0] == 'H') && !readOnly) continue;
+        if (row[0] == 'n') platform::FileLockCall = [](int, int) { return errno = ENOLCK, -1; };
+        if (row[0] == 'r') setenv("TESSMAR_CONFIG_DIR", disk.root().c_str(), 1);
+        if (row[0] == 'H') unsetenv("TESSMAR_CONFIG_DIR"), unsetenv("HOME");
+        ASSERT_EQ(chdir((row[0] == 'H' ? disk.root() : dir_.path()).c_str()), 0);
+        std::string other;  // the other job's stream, once put in place
+        SetMessagePumpHooks({[&](int, bool*) {
+            if (replace && (row.back() == 'd' ? MultiplexActive : AudioPassActive) && other.empty()) {
                 other = ReadFile(stream) + "another job's stream";
                 testsupport::WriteFile(stream + ".new", other);
                 fs::rename(stream + ".new", stream);
             }
             return 0;
-        };
-        SetMessagePumpHooks(hooks);
+        }, {}, {}, {}, {}, {}});
         platform::ScriptedMessageBoxes boxes;
         RunEncoding(nullptr);
-        SetMessagePumpHooks({});
-        EXPECT_EQ(JobResult, -1);
-        ASSERT_TRUE(replaced);
-        ASSERT_EQ(boxes.Texts().size(), 1u) << testing::PrintToString(boxes.Texts());
-        EXPECT_EQ(boxes.Texts()[0].rfind("The temporary file\n" + stream + "\nis no longer the stream this job wrote", 0),
-                  0u)
-            << boxes.Texts()[0];
-        EXPECT_EQ(ReadFile(stream), other);
-        EXPECT_EQ(ReadFile(e.outputFileName), earlier_);
-        EXPECT_EQ(FilesWith(".tmp-"), std::vector<std::string>());
-        fs::remove(stream);
-        fs::remove(e.tempAudioFileName);
-    }
-}
-
-// A settings folder that cannot take the work record (read-only, or the fallback of a
-// missing HOME in a read-only folder) and a file system without locks stop no job: it
-// runs, and says once what it goes without, naming the folder or file and the reason.
-TEST_F(JobLeftoversTest, ASettingsFolderWithoutRecordOrLocksStopsNoJob) {
-    EncoderSettingsRecord& e = EncoderSettings;
-    const std::string config = getenv("TESSMAR_CONFIG_DIR"), home = getenv("HOME") ? getenv("HOME") : "/root";
-    for (const std::string row : {"read-only settings folder", "HOME unset in a read-only folder", "no lock service"}) {
-        SCOPED_TRACE(row);
-        fulldisk::SmallTmpfs disk;
-        std::string expected = (disk / "work-files").string() + ":\nRead-only file system.";
-        if (row == "no lock service") {
-            platform::FileLockCall = [](int, int) { return errno = ENOLCK, -1; };
-            expected = e.tempVideoFileName + ".lock\ncannot be locked (No locks available)";
-        } else if (!disk.mounted() ||
-                   ::mount(nullptr, disk.root().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=16k") != 0) {
-            continue;
-        }
-        if (row[0] == 'r') setenv("TESSMAR_CONFIG_DIR", disk.root().c_str(), 1);
-        if (row[0] == 'H') {
-            unsetenv("TESSMAR_CONFIG_DIR");
-            unsetenv("HOME");
-            ASSERT_EQ(chdir(disk.root().c_str()), 0);
-            expected = (disk / ".config" / "tessmar" / "work-files").string() + ":\nRead-only file system.";
-        }
-        platform::ScriptedMessageBoxes boxes;
-        RunEncoding(nullptr);
-        platform::FileLockCall = ::flock;
-        setenv("TESSMAR_CONFIG_DIR", config.c_str(), 1);
-        setenv("HOME", home.c_str(), 1);
+        SetMessagePumpHooks({}), platform::FileLockCall = ::flock;
+        setenv("TESSMAR_CONFIG_DIR", config.c_str(), 1), setenv("HOME", home.c_str(), 1);
         ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-        EXPECT_EQ(JobResult, 0);
+        EXPECT_EQ(JobResult, replace ? -1 : 0);
+        ASSERT_EQ(!other.empty(), replace);
         ASSERT_EQ(boxes.Texts().size(), 1u) << testing::PrintToString(boxes.Texts());
         EXPECT_NE(boxes.Texts()[0].find(expected), std::string::npos) << boxes.Texts()[0];
-        EXPECT_GT(fs::file_size(e.outputFileName), 10000u);
+        EXPECT_EQ(ReadFile(stream), other);  // and the job's own stream went after a success
+        EXPECT_TRUE(replace ? ReadFile(e.outputFileName) == earlier_ : fs::file_size(e.outputFileName) > 10000u);
         EXPECT_EQ(FilesWith(".tmp-"), std::vector<std::string>());
+        fs::remove(stream), fs::remove(e.tempAudioFileName);
     }
 }
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <sstream>
 #include <vector>
 
 #include "platform/FileReplace.h"
@@ -148,26 +147,16 @@ TEST(WorkFiles, OnlyEndedProcessesOfThisMachineLoseTheirWorkFilesAndOnlyTheirOwn
     }
 }
 
-}  // namespace
-
-// What else lies in the record folder: a pipe, links to endless devices and a link or
-// another's file planted at this process's own record name. The clean-up and the hold
-// neither wait nor read without end; the record is made under another name, and what
-// the planted names reach is not written to.
+// A pipe, endless devices, and a link or another's file at this process's record name in the record folder: the
+// clean-up and the hold neither wait nor read without end, the record takes a free name, the planted ones stay.
 TEST(WorkFiles, SpecialFilesInTheRecordFolderAreNeitherReadNorWritten) {
     testsupport::TempDir dir;
     const fs::path records = platform::ConfigDir() / "work-files";
-    fs::create_directories(records);
+    const std::string first = platform::CreateWorkFile(dir.path().string(), "work", nullptr);
+    const std::string own = fs::directory_iterator(records)->path().filename();  // this process's record name
+    platform::ForgetWorkPath(first), fs::remove(first), fs::create_directories(records);
     ASSERT_EQ(::mkfifo((records / "pipe").c_str(), 0600), 0);
-    fs::create_symlink("/dev/zero", records / "zero");
-    fs::create_symlink("/dev/urandom", records / "urandom");
-    // This process's record name: host, process and its start time (field 22 of its stat).
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
-    std::string stat = ReadFile("/proc/self/stat"), start;
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    for (int n = 3; n <= 22; ++n) fields >> start;
-    const std::string own = std::string(host) + "." + std::to_string(::getpid()) + "." + start;
+    for (const char* device : {"zero", "urandom"}) fs::create_symlink(fs::path("/dev") / device, records / device);
     WriteFile(dir / "target", "the user's file");
     fs::create_symlink(dir / "target", records / own);
     WriteFile(records / (own + ".1"), "someone's file");
@@ -176,12 +165,12 @@ TEST(WorkFiles, SpecialFilesInTheRecordFolderAreNeitherReadNorWritten) {
     EXPECT_TRUE(platform::HoldWorkPaths({(dir / "stream").string()}, nullptr, nullptr, nullptr));
     const std::string work = platform::CreateWorkFile(dir.path().string(), "work", nullptr);
     ::alarm(0);
-    ASSERT_FALSE(work.empty());
     EXPECT_EQ(ReadFile(dir / "target"), "the user's file");
     EXPECT_EQ(ReadFile(records / (own + ".1")), "someone's file");
     EXPECT_NE(ReadFile(records / (own + ".2")).find("N " + work + "\n"), std::string::npos);
-    platform::ReleaseWorkPaths();
-    platform::ForgetWorkPath(work);
+    platform::ReleaseWorkPaths(), platform::ForgetWorkPath(work);
     EXPECT_FALSE(fs::exists(records / (own + ".2")));
     EXPECT_EQ(fulldisk::NamesIn(dir.path()), (std::set<std::string>{"config", "target", fs::path(work).filename()}));
 }
+
+}  // namespace
