@@ -90,34 +90,42 @@ std::string IniReadString(const std::string& section, const std::string& key,
     return Trim(defaultValue);
 }
 
-int IniReadInt(const std::string& section, const std::string& key, int defaultValue, const fs::path& file) {
+namespace {
+
+// The value's optional sign and leading digits, the magnitude stopping at `limit`;
+// false when the key is missing.
+bool ReadDigits(const std::string& section, const std::string& key, const fs::path& file, uint64_t limit,
+                bool* negative, uint64_t* magnitude) {
     const std::string marker = "\x01missing\x01";
-    std::string v = IniReadString(section, key, marker, file);
-    if (v == marker) return defaultValue;
+    const std::string v = IniReadString(section, key, marker, file);
+    if (v == marker) return false;
     size_t i = 0;
+    *negative = false;
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) *negative = v[i++] == '-';
+    uint64_t n = 0;
+    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
+        n = n > (limit - (v[i] - '0')) / 10 ? limit : n * 10 + (v[i] - '0');
+    *magnitude = n;
+    return true;
+}
+
+}  // namespace
+
+int IniReadInt(const std::string& section, const std::string& key, int defaultValue, const fs::path& file) {
     bool negative = false;
-    if (i < v.size() && (v[i] == '+' || v[i] == '-')) negative = v[i++] == '-';
-    long long n = 0;
-    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
-        n = n * 10 + (v[i] - '0');
-        if (n > 0xFFFFFFFFLL) n = 0xFFFFFFFFLL;
-    }
+    uint64_t n = 0;
+    if (!ReadDigits(section, key, file, 0xFFFFFFFFu, &negative, &n)) return defaultValue;
     // Values wrap to 32 bits like the classic function's UINT result.
-    return static_cast<int>(static_cast<unsigned>(negative ? -n : n));
+    const auto u = static_cast<uint32_t>(n);
+    return static_cast<int>(negative ? 0u - u : u);
 }
 
 int64_t IniReadInt64(const std::string& section, const std::string& key, int64_t defaultValue,
                      const fs::path& file) {
-    const std::string marker = "\x01missing\x01";
-    const std::string v = IniReadString(section, key, marker, file);
-    if (v == marker) return defaultValue;
-    size_t i = 0;
-    bool negative = false;
-    if (i < v.size() && (v[i] == '+' || v[i] == '-')) negative = v[i++] == '-';
-    uint64_t n = 0;
     constexpr uint64_t Largest = uint64_t{INT64_MAX};
-    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
-        n = n > (Largest + 1 - (v[i] - '0')) / 10 ? Largest + 1 : n * 10 + (v[i] - '0');
+    bool negative = false;
+    uint64_t n = 0;
+    if (!ReadDigits(section, key, file, Largest + 1, &negative, &n)) return defaultValue;
     if (negative) return n > Largest ? INT64_MIN : -static_cast<int64_t>(n);
     return static_cast<int64_t>(std::min(n, Largest));
 }
